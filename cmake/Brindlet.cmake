@@ -1,0 +1,70 @@
+# Shared build settings and the helpers every module's CMakeLists uses.
+
+add_library(brindlet_options INTERFACE)
+target_compile_options(brindlet_options INTERFACE -Wall -Wextra -Wpedantic)
+if(BRINDLET_WERROR)
+  target_compile_options(brindlet_options INTERFACE -Werror)
+endif()
+if(BRINDLET_SANITIZE)
+  target_compile_options(brindlet_options INTERFACE -fsanitize=${BRINDLET_SANITIZE} -fno-omit-frame-pointer
+                                                    -fno-sanitize-recover=undefined)
+  target_link_options(brindlet_options INTERFACE -fsanitize=${BRINDLET_SANITIZE})
+endif()
+
+# brindlet_module(<name> SOURCES ... [DEPS ...] [PUBLIC_DEPS ...])
+# A static library brindlet_<name> whose headers are included as "<name>/Header.h".
+function(brindlet_module name)
+  cmake_parse_arguments(M "" "" "SOURCES;DEPS;PUBLIC_DEPS" ${ARGN})
+  add_library(brindlet_${name} STATIC ${M_SOURCES})
+  target_include_directories(brindlet_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(brindlet_${name} PUBLIC brindlet_options ${M_PUBLIC_DEPS} PRIVATE ${M_DEPS})
+endfunction()
+
+# brindlet_test(<module> SOURCES ... [DEPS ...] [LABELS ...])
+# One GoogleTest binary per module, registered with ctest under the module's label.
+function(brindlet_test module)
+  cmake_parse_arguments(T "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  set(target ${module}_tests)
+  add_executable(${target} ${T_SOURCES})
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${target} PRIVATE brindlet_${module} ${T_DEPS} GTest::gtest GTest::gmock
+                                          GTest::gtest_main)
+  add_test(NAME ${target} COMMAND ${target})
+  set_tests_properties(${target} PROPERTIES LABELS "${module};${T_LABELS}"
+                                            ENVIRONMENT "BRINDLET_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  add_dependencies(brindlet_tests ${target})
+endfunction()
+
+# brindlet_peer_test(<module> <name> SOURCES ... [DEPS ...])
+# Tests that run a real program nobody here wrote; labelled with the module and "peer".
+function(brindlet_peer_test module name)
+  cmake_parse_arguments(T "" "" "SOURCES;DEPS" ${ARGN})
+  set(target ${module}_${name}_peer_tests)
+  add_executable(${target} ${T_SOURCES})
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${target} PRIVATE brindlet_${module} ${T_DEPS} GTest::gtest GTest::gmock
+                                          GTest::gtest_main)
+  add_test(NAME ${target} COMMAND ${target})
+  set_tests_properties(${target} PROPERTIES LABELS "${module};peer"
+                                            ENVIRONMENT "BRINDLET_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  add_dependencies(brindlet_tests ${target})
+endfunction()
+
+# brindlet_fuzz(<name> SOURCES ... DEPS ...)
+# A libFuzzer target when built with clang and BRINDLET_LIBFUZZER; otherwise the same entry
+# point driven by a seeded random-input driver and registered as a test labelled "fuzz".
+function(brindlet_fuzz name)
+  cmake_parse_arguments(F "" "" "SOURCES;DEPS" ${ARGN})
+  set(target fuzz_${name})
+  if(BRINDLET_LIBFUZZER)
+    add_executable(${target} ${F_SOURCES})
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_options(${target} PRIVATE -fsanitize=fuzzer,address,undefined)
+  else()
+    add_executable(${target} ${F_SOURCES} ${PROJECT_SOURCE_DIR}/tests/fuzz/RandomDriver.cpp)
+    add_test(NAME ${target} COMMAND ${target})
+    set_tests_properties(${target} PROPERTIES LABELS "fuzz")
+    add_dependencies(brindlet_tests ${target})
+  endif()
+  target_link_libraries(${target} PRIVATE ${F_DEPS})
+endfunction()

@@ -1,0 +1,149 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "runtime/Bytes.h"
+
+namespace brindlet::runtime {
+
+// Strict, typed reading of JSON documents held by nlohmann::json, and the one way this system
+// writes JSON. Readers report a failure with the coding path of the value that failed.
+
+enum class JsonFailure {
+  missingKey,     // a required key is absent
+  typeMismatch,   // a value of the wrong JSON type
+  valueNotFound,  // null where a value is required
+  dataCorrupted,  // not JSON, a number out of range, an unknown word, bad Base64, ...
+};
+
+// Text: "missing <path.key>" for a missing key, otherwise "<path>: <description>" (only the
+// description at the top level).
+class JsonReadError : public std::exception {
+ public:
+  JsonReadError(JsonFailure kind, std::string text) : kind_(kind), text_(std::move(text)) {}
+  JsonFailure kind() const { return kind_; }
+  const std::string& text() const { return text_; }
+  const char* what() const noexcept override { return text_.c_str(); }
+
+ private:
+  JsonFailure kind_;
+  std::string text_;
+};
+
+class JsonWriteError : public std::exception {
+ public:
+  explicit JsonWriteError(std::string description) : description_(std::move(description)) {}
+  const std::string& description() const { return description_; }
+  const char* what() const noexcept override { return description_.c_str(); }
+
+ private:
+  std::string description_;
+};
+
+// Deepest nesting of arrays and objects that parseJson accepts.
+inline constexpr std::size_t kMaxJsonDepth = 512;
+
+// Parses a whole document. Refuses invalid JSON, invalid UTF-8 and nesting deeper than
+// kMaxJsonDepth with a dataCorrupted JsonReadError at the top level.
+void parseJson(std::string_view bytes, nlohmann::json& out);
+
+// Writes compact JSON: keys sorted by UTF-8 bytes, no white space, "/" unescaped, the escapes
+// \" \\ \b \f \n \r \t and \u00xx (lower-case hex) for other control characters, everything
+// else raw; integers as written, whole doubles below 2^53 without a fraction, other doubles in
+// their shortest round-trip form. NaN, infinities and invalid UTF-8 throw JsonWriteError.
+std::string writeJson(const nlohmann::json& value);
+void appendJson(std::string& out, const nlohmann::json& value);
+
+// Shortest text of a double that reads back as the same double, as writeJson spells it.
+std::string jsonNumberText(double value);
+
+class JsonObjectReader;
+class JsonArrayReader;
+
+// One step of a coding path; readers keep a chain of them on the stack, so the happy path
+// allocates nothing for paths. A reader must not outlive the reader it came from.
+struct JsonPathNode {
+  const JsonPathNode* parent = nullptr;
+  std::string_view key;
+  std::size_t index = 0;
+  bool isIndex = false;
+  bool isRoot = true;
+
+  std::string text() const;  // keys joined by "."; an array position is its decimal index
+};
+
+class JsonValueReader {
+ public:
+  explicit JsonValueReader(const nlohmann::json& value) : value_(&value) {}
+  JsonValueReader(const nlohmann::json& value, JsonPathNode node) : value_(&value), node_(node) {}
+
+  const nlohmann::json& json() const { return *value_; }
+  const JsonPathNode& node() const { return node_; }
+  std::string path() const { return node_.text(); }
+  bool isNull() const;
+
+  std::string asString() const;
+  bool asBool() const;
+  double asDouble() const;  // any JSON number
+  std::int64_t asInt64() const;  // whole numbers only
+  std::uint16_t asUInt16() const;
+  std::uint32_t asUInt32() const;
+  std::uint64_t asUInt64() const;
+  Bytes asBase64() const;  // strict standard Base64 text
+  JsonObjectReader asObject() const;
+  JsonArrayReader asArray() const;
+
+  // Throws a failure of this kind at this value's path.
+  [[noreturn]] void fail(JsonFailure kind, std::string_view description) const;
+  // A type mismatch: "expected <type> but found <what the value is>".
+  [[noreturn]] void failType(std::string_view expected) const;
+
+ private:
+  std::int64_t integerIn(std::int64_t min, std::int64_t max, std::string_view type) const;
+
+  const nlohmann::json* value_;
+  JsonPathNode node_;
+};
+
+class JsonObjectReader {
+ public:
+  explicit JsonObjectReader(const JsonValueReader& object);
+
+  bool contains(std::string_view key) const;
+  // Missing → missingKey; null → valueNotFound ("expected a value but found null").
+  JsonValueReader required(std::string_view key) const;
+  // Missing is missingKey; null is returned as a value.
+  JsonValueReader requiredAllowingNull(std::string_view key) const;
+  // Missing or null → no value.
+  std::optional<JsonValueReader> optional(std::string_view key) const;
+  // Keys in sorted order.
+  std::vector<std::string_view> keys() const;
+  const JsonValueReader& self() const { return object_; }
+
+ private:
+  const nlohmann::json* find(std::string_view key) const;
+  JsonPathNode child(std::string_view key) const;
+
+  JsonValueReader object_;
+};
+
+class JsonArrayReader {
+ public:
+  explicit JsonArrayReader(const JsonValueReader& array);
+
+  std::size_t size() const;
+  JsonValueReader element(std::size_t index) const;
+  const JsonValueReader& self() const { return array_; }
+
+ private:
+  JsonValueReader array_;
+};
+
+}  // namespace brindlet::runtime

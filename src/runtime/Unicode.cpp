@@ -1,0 +1,114 @@
+#include "runtime/Unicode.h"
+
+#include <unicode/brkiter.h>
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
+
+#include <functional>
+#include <memory>
+
+namespace brindlet::runtime {
+namespace {
+
+bool isAscii(std::string_view text) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+const icu::Normalizer2& nfc() {
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* n = icu::Normalizer2::getNFCInstance(status);
+  if (U_FAILURE(status) || n == nullptr) std::terminate();  // ICU's data is part of the library
+  return *n;
+}
+
+}  // namespace
+
+std::string normalizedNFC(std::string_view text) {
+  if (isAscii(text)) return std::string(text);
+  UErrorCode status = U_ZERO_ERROR;
+  const auto source = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), text.size()));
+  if (nfc().isNormalized(source, status) && U_SUCCESS(status)) {
+    std::string out;
+    source.toUTF8String(out);
+    return out;
+  }
+  status = U_ZERO_ERROR;
+  icu::UnicodeString normalized = nfc().normalize(source, status);
+  std::string out;
+  normalized.toUTF8String(out);
+  return out;
+}
+
+bool canonicallyEqual(std::string_view a, std::string_view b) {
+  if (a == b) return true;
+  if (isAscii(a) && isAscii(b)) return false;
+  return normalizedNFC(a) == normalizedNFC(b);
+}
+
+std::size_t canonicalHash(std::string_view text) {
+  if (isAscii(text)) return std::hash<std::string_view>{}(text);
+  return std::hash<std::string>{}(normalizedNFC(text));
+}
+
+bool isValidUTF8(std::string_view text) {
+  std::size_t i = 0;
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  while (i < text.size()) {
+    const unsigned char c = byte(i);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t len;
+    std::uint32_t cp;
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+      cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + len > text.size()) return false;
+    for (std::size_t k = 1; k < len; ++k) {
+      if ((byte(i + k) & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (byte(i + k) & 0x3F);
+    }
+    if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
+      return false;
+    i += len;
+  }
+  return true;
+}
+
+std::size_t utf16Length(std::string_view text) {
+  std::size_t units = 0;
+  for (char ch : text) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if ((c & 0xC0) == 0x80) continue;  // continuation byte
+    units += c >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
+std::size_t graphemeCount(std::string_view text) {
+  if (text.empty()) return 0;
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<icu::BreakIterator> it(
+      icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+  if (U_FAILURE(status)) std::terminate();
+  const auto source = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), text.size()));
+  it->setText(source);
+  std::size_t count = 0;
+  for (int32_t p = it->next(); p != icu::BreakIterator::DONE; p = it->next()) ++count;
+  return count;
+}
+
+}  // namespace brindlet::runtime
