@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "protocol/ControlEnvelope.h"
 
 namespace brindlet::protocol {
 
@@ -64,16 +63,6 @@ Frame Frame::decode(runtime::ByteView bytes) {
   if (available > total) throw ProtocolError::trailingBytes(available - total);
   return Frame{header.channel, header.flags,
                runtime::Bytes(bytes.begin() + FrameHeader::size, bytes.end())};
-}
-
-Frame Frame::control(const ControlEnvelope& envelope) {
-  const std::string json = envelope.encodedJSON();
-  return Frame{Channel::control, FrameFlags{}, runtime::Bytes(json.begin(), json.end())};
-}
-
-ControlEnvelope Frame::controlEnvelope() const {
-  if (channel != Channel::control) throw ProtocolError::notControl(channel);
-  return ControlEnvelope::decode(runtime::asText(payload));
 }
 
 std::vector<Frame> FrameParser::push(runtime::ByteView bytes) {
