@@ -61,6 +61,9 @@ void parseJson(std::string_view bytes, nlohmann::json& out);
 std::string writeJson(const nlohmann::json& value);
 void appendJson(std::string& out, const nlohmann::json& value);
 
+// Appends the text with JSON's escapes, as writeJson writes strings, without the quotes.
+void appendJsonEscaped(std::string& out, std::string_view text);
+
 // Shortest text of a double that reads back as the same double, as writeJson spells it.
 std::string jsonNumberText(double value);
 
