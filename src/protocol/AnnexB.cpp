@@ -99,13 +99,13 @@ const Bytes& startCode() {
 
 namespace detail {
 
-void appendStartCode(Bytes& out) {
+void appendStartCode(Bytes& out, std::size_t) {
   const auto& code = startCode();
   out.insert(out.end(), code.begin(), code.end());
 }
 
 void appendLength32(Bytes& out, std::size_t length) {
-  if (length > kMaxPrefixedUnit) contractBroken("unit too long for a 4-byte length");
+  if (length > 0xFFFFFFFFu) contractBroken("unit too long for a 4-byte length");
   const std::uint8_t bytes[4] = {
       static_cast<std::uint8_t>(length >> 24), static_cast<std::uint8_t>(length >> 16),
       static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};

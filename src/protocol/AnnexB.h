@@ -52,39 +52,36 @@ namespace AnnexB {
 const runtime::Bytes& startCode();
 
 namespace detail {
-inline constexpr std::size_t kMaxPrefixedUnit = 0xFFFFFFFFu;
-void appendStartCode(runtime::Bytes& out);
-void appendLength32(runtime::Bytes& out, std::size_t length);
+void appendStartCode(runtime::Bytes& out, std::size_t unitLength);
+void appendLength32(runtime::Bytes& out, std::size_t unitLength);
+
+// Every unit behind the head that writeHead appends for it, in one buffer reserved up front.
+template <std::ranges::input_range Units>
+runtime::Bytes writeUnits(const Units& units, void (*writeHead)(runtime::Bytes&, std::size_t)) {
+  std::size_t total = 0;
+  for (const auto& unit : units) total += 4 + std::ranges::size(unit);
+  runtime::Bytes out;
+  out.reserve(total);
+  for (const auto& unit : units) {
+    writeHead(out, std::ranges::size(unit));
+    out.insert(out.end(), std::ranges::begin(unit), std::ranges::end(unit));
+  }
+  return out;
+}
 }  // namespace detail
 
 // Each unit behind a four-byte start code; an empty unit still gets its start code. Nothing is
 // escaped or checked.
 template <std::ranges::input_range Units>
 runtime::Bytes join(const Units& units) {
-  std::size_t total = 0;
-  for (const auto& unit : units) total += 4 + std::ranges::size(unit);
-  runtime::Bytes out;
-  out.reserve(total);
-  for (const auto& unit : units) {
-    detail::appendStartCode(out);
-    out.insert(out.end(), std::ranges::begin(unit), std::ranges::end(unit));
-  }
-  return out;
+  return detail::writeUnits(units, detail::appendStartCode);
 }
 
 // Each unit behind its byte count as a 4-byte big-endian number. A unit of more than
 // 4294967295 bytes can't be written and stops the process.
 template <std::ranges::input_range Units>
 runtime::Bytes lengthPrefixed(const Units& units) {
-  std::size_t total = 0;
-  for (const auto& unit : units) total += 4 + std::ranges::size(unit);
-  runtime::Bytes out;
-  out.reserve(total);
-  for (const auto& unit : units) {
-    detail::appendLength32(out, std::ranges::size(unit));
-    out.insert(out.end(), std::ranges::begin(unit), std::ranges::end(unit));
-  }
-  return out;
+  return detail::writeUnits(units, detail::appendLength32);
 }
 
 // The units of an Annex-B stream, as views into it: bytes before the first start code are
