@@ -210,12 +210,5 @@ TEST(NALType, ClassifiesByCodec) {
   }
 }
 
-TEST(NALType, EqualityLooksAtTheValues) {
-  EXPECT_NE(NALType::other(1), NALType::other(2));
-  EXPECT_NE(NALType::parameterSet(PS::sps), NALType::parameterSet(PS::pps));
-  EXPECT_NE(NALType::other(0), NALType::idr());
-  EXPECT_NE(NALType::other(0), NALType::parameterSet(PS::vps));
-}
-
 }  // namespace
 }  // namespace brindlet::protocol

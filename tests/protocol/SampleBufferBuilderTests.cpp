@@ -110,36 +110,27 @@ TEST(SampleBufferBuilder, RefusesAccessUnitsWithTheFirstErrorThatApplies) {
   }
 }
 
-TEST(SampleBufferBuilder, KeyframeGivesFormatFromParameterSetsAndSampleOfThePicture) {
+TEST(SampleBufferBuilder, KeyframeStoresFormatAndLaterPicturesUseIt) {
   auto validator = validatorWith(0);
   SampleBufferBuilder builder(Codec::h264, validator);
-  const Bytes payload = annexB({kSps264, kPps264, kIdr264});
 
-  const SampleBuffer sample = builder.makeSampleBuffer(payload, 2.5);
+  const SampleBuffer key = builder.makeSampleBuffer(annexB({kSps264, kPps264, kIdr264}), 2.5);
+  const SampleBuffer next = builder.makeSampleBuffer(annexB({kSlice264}), 2.5 + 1.0 / 30);
 
   ASSERT_EQ(validator->calls.size(), 1u);
-  EXPECT_EQ(validator->calls[0].first, Codec::h264);
-  EXPECT_EQ(validator->calls[0].second, (Units{kSps264, kPps264}));
+  EXPECT_EQ(validator->calls[0], std::make_pair(Codec::h264, Units{kSps264, kPps264}));
   ASSERT_NE(builder.format(), nullptr);
   EXPECT_EQ(*builder.format(), (VideoFormat{Codec::h264, {kSps264, kPps264}, 4}));
-  EXPECT_EQ(sample.format, builder.format());
-  EXPECT_EQ(sample.data, AnnexB::lengthPrefixed(Units{kIdr264}));
-  EXPECT_EQ(sample.presentationTime, (MediaTime{1500, 600}));
-  EXPECT_EQ(sample.duration, (MediaTime{1, 60}));
-  EXPECT_FALSE(sample.decodeTime.isValid());
-}
-
-TEST(SampleBufferBuilder, LaterPicturesUseTheStoredFormat) {
-  SampleBufferBuilder builder(Codec::h264, validatorWith(0));
-  builder.makeSampleBuffer(annexB({kSps264, kPps264, kIdr264}), 0);
-  const auto format = builder.format();
-
-  const SampleBuffer sample = builder.makeSampleBuffer(annexB({kSlice264}), 1.0 / 30);
-
-  EXPECT_EQ(sample.format, format);
-  EXPECT_EQ(sample.data.size(), 4 + kSlice264.size());
-  EXPECT_EQ(sample.data, AnnexB::lengthPrefixed(Units{kSlice264}));
-  EXPECT_EQ(sample.presentationTime, (MediaTime{20, 600}));
+  EXPECT_EQ(key.data, AnnexB::lengthPrefixed(Units{kIdr264}));
+  EXPECT_EQ(next.data.size(), 4 + kSlice264.size());
+  EXPECT_EQ(next.data, AnnexB::lengthPrefixed(Units{kSlice264}));
+  for (const SampleBuffer* sample : {&key, &next}) {
+    EXPECT_EQ(sample->format, builder.format());
+    EXPECT_EQ(sample->duration, (MediaTime{1, 60}));
+    EXPECT_FALSE(sample->decodeTime.isValid());
+  }
+  EXPECT_EQ(key.presentationTime, (MediaTime{1500, 600}));
+  EXPECT_EQ(next.presentationTime, (MediaTime{1520, 600}));
 }
 
 TEST(SampleBufferBuilder, SampleKeepsEveryUnitButTheParameterSetsInStreamOrder) {
