@@ -1,0 +1,43 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "support/ChildProcess.h"
+
+namespace brindlet::testing {
+
+// A private D-Bus system bus for the whole test process, started on first use. libdbus reads
+// the bus address once per process, so every daemon of a test binary shares this one bus; from
+// then on DBUS_SYSTEM_BUS_ADDRESS points this process at it.
+class PrivateSystemBus {
+ public:
+  static PrivateSystemBus& instance();
+  const std::string& address() const { return address_; }
+  std::string environment() const { return "DBUS_SYSTEM_BUS_ADDRESS=" + address_; }
+
+ private:
+  PrivateSystemBus();
+  TempDir dir_;
+  std::string address_;
+  std::unique_ptr<ChildProcess> bus_;
+};
+
+// An avahi-daemon on the private bus. The daemon runs in a network namespace of its own, on a
+// veth pair that exists only there, so nothing multicasts on a real interface.
+class AvahiDaemon {
+ public:
+  // startDaemon false: only the bus, so that a client finds no daemon until startDaemon().
+  explicit AvahiDaemon(bool startDaemon = true);
+  ~AvahiDaemon();
+
+  void startDaemon();
+  void stopDaemon();
+  std::string busEnvironment() const { return PrivateSystemBus::instance().environment(); }
+
+ private:
+  TempDir dir_;
+  std::unique_ptr<ChildProcess> daemon_;
+};
+
+}  // namespace brindlet::testing
