@@ -108,6 +108,9 @@ bool appendEscape(std::string& out, std::string_view inner, std::size_t& i) {
 // The text of the JSON string between the quotes, as a strict decoder reads it: none when it
 // holds a bad escape, a raw control character or invalid UTF-8.
 std::optional<std::string> decodeString(std::string_view inner) {
+  bool plain = true;  // printable ASCII without escapes: the text is the bytes themselves
+  for (char c : inner) plain &= c >= 0x20 && c != '\\';
+  if (plain) return std::string(inner);
   std::string out;
   out.reserve(inner.size());
   bool nonAscii = false;
