@@ -5,6 +5,7 @@
 #include "profiles/Coding.h"
 #include "profiles/ProfileError.h"
 #include "profiles/Shortcut.h"
+#include "profiles/UnknownKeys.h"
 #include "profiles/UrlSyntax.h"
 
 namespace brindlet::profiles {
@@ -37,10 +38,7 @@ Action Action::system(SystemOp operation) {
 Action Action::decode(const runtime::JsonValueReader& value) {
   rejectUnknownKeys(value, allowedKeys, typeWord);
   const runtime::JsonObjectReader object = value.asObject();
-  const std::string kindWord = object.required("kind").asString();
-  const auto kind = fromWord<Kind>(kindWord);
-  if (!kind) throw ProfileError::unknownActionKind(kindWord);
-  Action action{.kind = *kind};
+  Action action{.kind = requiredWord<Kind>(object, "kind", &ProfileError::unknownActionKind)};
   action.keys = optionalString(object, "keys");
   action.positive = optionalString(object, "positive");
   action.negative = optionalString(object, "negative");
@@ -49,10 +47,7 @@ Action Action::decode(const runtime::JsonValueReader& value) {
   action.url = optionalString(object, "url");
   action.command = optionalString(object, "command");
   action.timeoutSeconds = optionalDouble(object, "timeoutSeconds");
-  if (auto opWord = optionalString(object, "op")) {
-    action.operation = fromWord<SystemOp>(*opWord);
-    if (!action.operation) throw ProfileError::unknownSystemOp(*opWord);
-  }
+  action.operation = optionalWord<SystemOp>(object, "op", &ProfileError::unknownSystemOp);
   return action;
 }
 

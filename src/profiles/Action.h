@@ -7,7 +7,6 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-#include "profiles/UnknownKeys.h"
 #include "profiles/Words.h"
 #include "runtime/Json.h"
 

@@ -7,6 +7,8 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "profiles/ProfileError.h"
+#include "profiles/Words.h"
 #include "runtime/Json.h"
 
 namespace brindlet::profiles {
@@ -26,6 +28,26 @@ void putOptional(nlohmann::json& object, std::string_view key,
 void putOptional(nlohmann::json& object, std::string_view key, const std::optional<double>& value);
 void putOptional(nlohmann::json& object, std::string_view key,
                  const std::optional<std::int64_t>& value);
+
+// An enum's word, read as a string: a word that is not one of E's fails with unknown(word),
+// carrying the word as written.
+using UnknownWord = ProfileError (*)(std::string word);
+
+template <class E>
+E requiredWord(const runtime::JsonObjectReader& object, std::string_view key, UnknownWord unknown) {
+  std::string word = object.required(key).asString();
+  if (auto value = fromWord<E>(word)) return *value;
+  throw unknown(std::move(word));
+}
+
+template <class E>
+std::optional<E> optionalWord(const runtime::JsonObjectReader& object, std::string_view key,
+                              UnknownWord unknown) {
+  auto word = optionalString(object, key);
+  if (!word) return std::nullopt;
+  if (auto value = fromWord<E>(*word)) return value;
+  throw unknown(std::move(*word));
+}
 
 // Texts compare by canonical equivalence; absent equals only absent.
 bool sameText(const std::optional<std::string>& a, const std::optional<std::string>& b);

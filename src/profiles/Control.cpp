@@ -4,6 +4,7 @@
 
 #include "profiles/Coding.h"
 #include "profiles/ProfileError.h"
+#include "profiles/UnknownKeys.h"
 #include "runtime/Unicode.h"
 
 namespace brindlet::profiles {
@@ -11,10 +12,8 @@ namespace brindlet::profiles {
 Control Control::decode(const runtime::JsonValueReader& value) {
   rejectUnknownKeys(value, allowedKeys, typeWord);
   const runtime::JsonObjectReader object = value.asObject();
-  const std::string kindWord = object.required("kind").asString();
-  const auto kind = fromWord<Kind>(kindWord);
-  if (!kind) throw ProfileError::unknownControlKind(kindWord);
-  Control control{.kind = *kind, .label = object.required("label").asString()};
+  Control control{.kind = requiredWord<Kind>(object, "kind", &ProfileError::unknownControlKind)};
+  control.label = object.required("label").asString();
   if (auto action = object.optional("action")) control.action = Action::decode(*action);
   control.min = optionalDouble(object, "min");
   control.max = optionalDouble(object, "max");

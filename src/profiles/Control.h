@@ -22,7 +22,7 @@ struct Control {
       std::to_array<std::string_view>({"kind", "label", "action", "min", "max"});
 
   Kind kind = Kind::jog;
-  std::string label;
+  std::string label{};
   std::optional<Action> action{};  // what turning the jog or moving the slider does
   std::optional<double> min{};     // a slider's range
   std::optional<double> max{};

@@ -236,9 +236,11 @@ void JSONShapeScanner::close() {
 bool JSONShapeScanner::nextInContainer(std::size_t base) {
   while (frames_.size() > base) {
     const bool isObject = frames_.back().isObject;
+    const char* fault = isObject ? "expected , or }" : "expected , or ]";
     skipWhitespace();
-    const char c = position_ < bytes_.size() ? bytes_[position_] : '\0';
-    if (position_ < bytes_.size() && c == ',') {
+    if (position_ >= bytes_.size()) malformed(fault);
+    const char c = bytes_[position_];
+    if (c == ',') {
       ++position_;
       if (isObject) {
         skipWhitespace();
@@ -246,8 +248,7 @@ bool JSONShapeScanner::nextInContainer(std::size_t base) {
       }
       return true;
     }
-    if (position_ >= bytes_.size() || c != (isObject ? '}' : ']'))
-      malformed(isObject ? "expected , or }" : "expected , or ]");
+    if (c != (isObject ? '}' : ']')) malformed(fault);
     close();
   }
   return false;

@@ -10,10 +10,7 @@ namespace brindlet::profiles {
 Reader Reader::decode(const runtime::JsonValueReader& value, KeyList extraKeys) {
   rejectUnknownKeys(value, allowedKeys, extraKeys, typeWord);
   const runtime::JsonObjectReader object = value.asObject();
-  const std::string kindWord = object.required("reader").asString();
-  const auto kind = fromWord<Kind>(kindWord);
-  if (!kind) throw ProfileError::unknownReaderKind(kindWord);
-  Reader reader{.reader = *kind};
+  Reader reader{.reader = requiredWord<Kind>(object, "reader", &ProfileError::unknownReaderKind)};
   reader.path = optionalString(object, "path");
   reader.lines = optionalInt64(object, "lines");
   reader.name = optionalString(object, "name");
