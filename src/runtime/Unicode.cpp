@@ -1,6 +1,7 @@
 #include "runtime/Unicode.h"
 
 #include <unicode/brkiter.h>
+#include <unicode/locid.h>
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
 
@@ -109,6 +110,20 @@ std::size_t graphemeCount(std::string_view text) {
   std::size_t count = 0;
   for (int32_t p = it->next(); p != icu::BreakIterator::DONE; p = it->next()) ++count;
   return count;
+}
+
+std::string lowercased(std::string_view text) {
+  if (isAscii(text)) {
+    std::string out(text);
+    for (char& c : out)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+  }
+  auto source = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), text.size()));
+  source.toLower(icu::Locale::getRoot());
+  std::string out;
+  source.toUTF8String(out);
+  return out;
 }
 
 }  // namespace brindlet::runtime

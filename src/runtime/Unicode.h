@@ -28,6 +28,11 @@ std::size_t utf16Length(std::string_view text);
 // Number of user-perceived characters (extended grapheme clusters).
 std::size_t graphemeCount(std::string_view text);
 
+// The text with every character in its full lower-case mapping, independent of the user's locale
+// (one character may become several: "İ" becomes "i" and a combining dot). Invalid UTF-8
+// sequences become U+FFFD.
+std::string lowercased(std::string_view text);
+
 // A text holder whose equality and hash are canonical, for use as a map key.
 struct CanonicalEqual {
   bool operator()(std::string_view a, std::string_view b) const { return canonicallyEqual(a, b); }

@@ -57,5 +57,20 @@ TEST(Unicode, Utf8Validity) {
   }
 }
 
+TEST(Unicode, FullLowerCasing) {
+  struct Case {
+    std::string_view text, lower;
+  };
+  const Case cases[] = {
+      {"Ctrl+CMD+Q", "ctrl+cmd+q"},
+      {"\xC3\x89T\xC3\x89", "\xC3\xA9t\xC3\xA9"},  // ÉTÉ
+      {"\xC4\xB0", "i\xCC\x87"},                   // İ becomes i and a combining dot
+      {"\xE2\x84\xAA", "k"},                       // KELVIN SIGN
+      {"\xCE\x9F\xCE\xA3", "\xCE\xBF\xCF\x82"},    // final sigma in context
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(lowercased(c.text), c.lower) << c.text;
+}
+
 }  // namespace
 }  // namespace brindlet::runtime

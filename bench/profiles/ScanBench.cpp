@@ -1,0 +1,92 @@
+// Throughput of the profile pre-scan on a 1 MiB profile-like document, beside nlohmann's parse
+// of the same bytes: the pre-scan runs before every decode, so it should cost a fraction of it.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "profiles/JSONShapeScanner.h"
+
+namespace {
+
+using nlohmann::json;
+
+// A profile with as many keys, controls and readers as it takes to pass 1 MiB, written with
+// indentation as people write them.
+const std::string& document() {
+  static const std::string text = [] {
+    json profile = {{"schema", 1},
+                    {"id", "com.example.profile.big"},
+                    {"name", "Big \u00e9dition"},
+                    {"apps", {"com.example.app", "*"}},
+                    {"layouts", {{"compact", json::array()}, {"regular", json::array()}}}};
+    std::string out;
+    for (int i = 0; out.size() < (1u << 20); i += 64) {
+      for (int k = i; k < i + 64; ++k) {
+        const std::string id = "key" + std::to_string(k);
+        profile["keys"][id] = {{"label", "Key " + std::to_string(k)},
+                               {"symbol", "speaker.wave.2"},
+                               {"tint", "blue"},
+                               {"action", {{"kind", "shortcut"}, {"keys", "cmd+shift+k"}}},
+                               {"state",
+                                {{"reader", "logTail"},
+                                 {"path", "/var/log/app \"quoted\".log"},
+                                 {"lines", 6},
+                                 {"ring", {{"exists", "good"}, {"missing", "critical"}}}}}};
+        profile["layouts"]["regular"].push_back(id);
+        profile["readers"]["r" + std::to_string(k)] = {{"reader", "process"}, {"name", "Zoom"}};
+      }
+      out = profile.dump(2);
+    }
+    return out;
+  }();
+  return text;
+}
+
+void scan(benchmark::State& state) {
+  const std::string& bytes = document();
+  for (auto _ : state) brindlet::profiles::JSONShapeScanner::scanDocument(bytes);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+}
+BENCHMARK(scan)->Name("profileShapeScan");
+
+void parse(benchmark::State& state) {
+  const std::string& bytes = document();
+  for (auto _ : state) benchmark::DoNotOptimize(json::parse(bytes));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+}
+BENCHMARK(parse)->Name("nlohmannParse");
+
+// Prints the table as usual, then the scan's speed as a multiple of the parse's.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const auto& run : runs) seconds_[run.benchmark_name()] = run.GetAdjustedRealTime();
+    ConsoleReporter::ReportRuns(runs);
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    const double scan = seconds_["profileShapeScan"];
+    const double parse = seconds_["nlohmannParse"];
+    if (scan > 0 && parse > 0)
+      std::printf(
+          "document %zu bytes: pre-scan %.0f MB/s, nlohmann parse %.0f MB/s; "
+          "the pre-scan is %.1fx as fast as the parse (%.1f%% of its time)\n",
+          document().size(), document().size() / scan * 1e3, document().size() / parse * 1e3,
+          parse / scan, 100.0 * scan / parse);
+  }
+
+ private:
+  std::map<std::string, double> seconds_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+}

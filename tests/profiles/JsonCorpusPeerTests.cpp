@@ -1,0 +1,77 @@
+// The shape scanner against real JSON nobody here wrote: the files of Debian's
+// json-schema-test-suite package. A strict pre-scan must never refuse what the decoder reads.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+
+#include "profiles/JSONShapeScanner.h"
+#include "profiles/ProfileError.h"
+
+namespace brindlet::profiles {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kCorpus = "/usr/share/json-schema-test-suite";
+
+std::vector<fs::path> corpusFiles() {
+  std::vector<fs::path> files;
+  if (!fs::is_directory(kCorpus)) return files;
+  for (const auto& entry : fs::recursive_directory_iterator(kCorpus))
+    if (entry.is_regular_file() && entry.path().extension() == ".json") files.push_back(entry);
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+std::string contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The scanner's verdict: empty when the bytes pass, else the error's form.
+std::string scanned(std::string_view bytes) {
+  try {
+    JSONShapeScanner::scanDocument(bytes);
+  } catch (const ProfileError& e) {
+    return e.text();
+  }
+  return {};
+}
+
+TEST(JsonCorpus, EveryFileScansAndTheDecoderAgrees) {
+  const auto files = corpusFiles();
+  ASSERT_GT(files.size(), 100u) << "json-schema-test-suite is not installed (scripts/setup)";
+  std::size_t bytesSeen = 0;
+  for (const auto& path : files) {
+    const std::string bytes = contents(path);
+    bytesSeen += bytes.size();
+    EXPECT_TRUE(nlohmann::json::accept(bytes)) << path;
+    EXPECT_EQ(scanned(bytes), "") << path;
+  }
+  EXPECT_GT(bytesSeen, 100'000u);
+}
+
+TEST(JsonCorpus, TheScannerNeverRefusesWhatTheDecoderReads) {
+  // Cut every file at many places, and cut pieces out of it: whenever the scanner refuses the
+  // result, the decoder must refuse it too.
+  for (const auto& path : corpusFiles()) {
+    const std::string bytes = contents(path);
+    const std::size_t step = std::max<std::size_t>(1, bytes.size() / 64);
+    for (std::size_t cut = 0; cut < bytes.size(); cut += step) {
+      for (const std::string& variant :
+           {bytes.substr(0, cut),
+            bytes.substr(0, cut) + bytes.substr(std::min(bytes.size(), cut + 7))}) {
+        if (!scanned(variant).empty()) {
+          EXPECT_FALSE(nlohmann::json::accept(variant)) << path << " cut at " << cut;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace brindlet::profiles

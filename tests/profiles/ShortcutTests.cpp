@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include <unordered_set>
+
+#include "profiles/ProfileError.h"
+#include "profiles/Shortcut.h"
+
+namespace brindlet::profiles {
+namespace {
+
+using M = Shortcut::Modifier;
+
+TEST(Shortcut, KeyCodesOfTheAnsiKeyboard) {
+  struct Key {
+    std::string_view name;
+    std::uint16_t code;
+  };
+  // kVK_ codes of the ANSI layout, as the profile format names them.
+  const Key keys[] = {
+      {"a", 0},          {"b", 11},      {"c", 8},        {"d", 2},
+      {"e", 14},         {"f", 3},       {"g", 5},        {"h", 4},
+      {"i", 34},         {"j", 38},      {"k", 40},       {"l", 37},
+      {"m", 46},         {"n", 45},      {"o", 31},       {"p", 35},
+      {"q", 12},         {"r", 15},      {"s", 1},        {"t", 17},
+      {"u", 32},         {"v", 9},       {"w", 13},       {"x", 7},
+      {"y", 16},         {"z", 6},       {"1", 18},       {"2", 19},
+      {"3", 20},         {"4", 21},      {"5", 23},       {"6", 22},
+      {"7", 26},         {"8", 28},      {"9", 25},       {"0", 29},
+      {"-", 27},         {"=", 24},      {"[", 33},       {"]", 30},
+      {"\\", 42},        {";", 41},      {"'", 39},       {"`", 50},
+      {",", 43},         {".", 47},      {"/", 44},       {"return", 36},
+      {"enter", 36},     {"tab", 48},    {"space", 49},   {"delete", 51},
+      {"backspace", 51}, {"escape", 53}, {"esc", 53},     {"forwarddelete", 117},
+      {"home", 115},     {"end", 119},   {"pageup", 116}, {"pagedown", 121},
+      {"left", 123},     {"right", 124}, {"down", 125},   {"up", 126},
+      {"f1", 122},       {"f2", 120},    {"f3", 99},      {"f4", 118},
+      {"f5", 96},        {"f6", 97},     {"f7", 98},      {"f8", 100},
+      {"f9", 101},       {"f10", 109},   {"f11", 103},    {"f12", 111},
+  };
+  ASSERT_EQ(std::size(keys), 76u);
+  EXPECT_EQ(Shortcut::keyCodes().size(), 76u);
+  for (const auto& key : keys) {
+    const Shortcut parsed = Shortcut::parse(key.name);
+    EXPECT_EQ(parsed, (Shortcut{{}, std::string(key.name), key.code})) << key.name;
+  }
+}
+
+TEST(Shortcut, Parsing) {
+  struct Case {
+    std::string_view text;
+    Shortcut expected;
+  };
+  const Case cases[] = {
+      {"ctrl+cmd+q", {{M::ctrl, M::cmd}, "q", 12}},
+      {"CTRL+CMD+Q", {{M::ctrl, M::cmd}, "q", 12}},
+      {"Command+Option+Control+Shift+F5", {{M::cmd, M::opt, M::ctrl, M::shift}, "f5", 96}},
+      {"alt+shift+tab", {{M::opt, M::shift}, "tab", 48}},
+      {"Enter", {{}, "enter", 36}},
+      {"ESC", {{}, "esc", 53}},
+      // Full Unicode lower-casing: the Kelvin sign lower-cases to the letter k.
+      {"cmd+\xE2\x84\xAA", {{M::cmd}, "k", 40}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Shortcut::parse(c.text), c.expected) << c.text;
+}
+
+TEST(Shortcut, FailuresCarryTheTextAsWritten) {
+  const std::string_view failing[] = {
+      "",
+      "+",
+      "cmd+",
+      "cmd++q",
+      "+q",
+      " q",
+      "q ",
+      "cmd +q",
+      "cmd+ q",
+      "shift",
+      "cmd+shift",
+      "cmd+cmd+q",
+      "cmd+command+q",
+      "alt+option+q",
+      "ctrl+Control+x",
+      "f13",
+      "F13",
+      "kp1",
+      "plus",
+      "meta+q",
+      "super+q",
+      "ab",
+      "cmd+\xC4\xB0",
+      "q+cmd",
+      "CMD+Shift+Nope",
+      "cmd\xC2\xA0+q",
+  };
+  for (std::string_view text : failing) {
+    try {
+      Shortcut::parse(text);
+      ADD_FAILURE() << "parsed: " << text;
+    } catch (const ProfileError& e) {
+      EXPECT_EQ(e, ProfileError::invalidShortcut(std::string(text)));
+    }
+  }
+}
+
+TEST(Shortcut, RecordsCompareInOrderAndHashAlike) {
+  const Shortcut a = Shortcut::parse("cmd+shift+z");
+  const Shortcut b = Shortcut::parse("shift+cmd+z");
+  const Shortcut c = Shortcut::parse("COMMAND+SHIFT+Z");
+  EXPECT_NE(a, b);
+  EXPECT_EQ(a, c);
+  EXPECT_EQ(std::hash<Shortcut>{}(a), std::hash<Shortcut>{}(c));
+  EXPECT_EQ(std::unordered_set<Shortcut>({a, b, c}).size(), 2u);
+  EXPECT_EQ(Shortcut::parse("enter").keyCode, Shortcut::parse("return").keyCode);
+  EXPECT_NE(Shortcut::parse("enter"), Shortcut::parse("return"));
+}
+
+}  // namespace
+}  // namespace brindlet::profiles
