@@ -1,9 +1,9 @@
 #pragma once
 
-#include <sys/types.h>
-
+#include <memory>
 #include <string>
-#include <vector>
+
+#include "support/ChildProcess.h"
 
 namespace brindlet::platform {
 
@@ -17,19 +17,9 @@ class KeyringSession {
   KeyringSession(const KeyringSession&) = delete;
   KeyringSession& operator=(const KeyringSession&) = delete;
 
-  const std::string& home() const { return home_; }
-
  private:
   std::string home_;
-  pid_t pid_ = -1;
+  std::unique_ptr<testsupport::ChildProcess> bus_;
 };
-
-// Runs a program to its end with this process's environment; its standard output and exit
-// status.
-struct ProgramResult {
-  int status = -1;
-  std::string output;
-};
-ProgramResult runProgram(const std::vector<std::string>& argv);
 
 }  // namespace brindlet::platform

@@ -15,6 +15,7 @@ using secrets::SecretError;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
+using testsupport::runProgram;
 
 KeyringSession* session = nullptr;
 
@@ -71,13 +72,12 @@ TEST(SecretServiceStore, ItemsAreTheSecretToolsItems) {
   SecretServiceStore store;
   const std::string service = "brindlet.test.tool";
   store.store(service, "Phone ü", runtime::asBytes("key bytes\x01\x7F"));
-  ProgramResult found =
-      runProgram({"secret-tool", "lookup", "service", service, "account", "Phone ü"});
+  auto found = runProgram({"secret-tool", "lookup", "service", service, "account", "Phone ü"});
   EXPECT_EQ(found.status, 0);
   EXPECT_EQ(found.output, "key bytes\x01\x7F");
 
   // And the other way round: an item the tool made is read, replaced in place and removed.
-  ProgramResult made = runProgram(
+  auto made = runProgram(
       {"sh", "-c",
        "printf 'from tool' | secret-tool store --label=t service " + service + " account other"});
   ASSERT_EQ(made.status, 0);
