@@ -1,6 +1,6 @@
 #include "runtime/Error.h"
 
-#include <cstdio>
+#include "runtime/Json.h"
 
 namespace brindlet::runtime {
 
@@ -8,23 +8,7 @@ std::string quoted(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 2);
   out += '"';
-  for (char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u{%x}", static_cast<unsigned>(c));
-          out += buf;
-        } else {
-          out += c;
-        }
-    }
-  }
+  appendJsonEscaped(out, text);
   out += '"';
   return out;
 }

@@ -61,6 +61,9 @@ void parseJson(std::string_view bytes, nlohmann::json& out);
 std::string writeJson(const nlohmann::json& value);
 void appendJson(std::string& out, const nlohmann::json& value);
 
+// Appends the text with JSON's escapes, as writeJson writes strings, without the quotes.
+void appendJsonEscaped(std::string& out, std::string_view text);
+
 // Shortest text of a double that reads back as the same double, as writeJson spells it.
 std::string jsonNumberText(double value);
 
@@ -91,7 +94,7 @@ class JsonValueReader {
 
   std::string asString() const;
   bool asBool() const;
-  double asDouble() const;  // any JSON number
+  double asDouble() const;       // any JSON number
   std::int64_t asInt64() const;  // whole numbers only
   std::uint16_t asUInt16() const;
   std::uint32_t asUInt32() const;

@@ -1,0 +1,45 @@
+#pragma once
+
+// A console reporter that also keeps each benchmark's figures, so that a program can print the
+// ratio of a hot path to its reference measured in the same run.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+namespace brindlet::bench {
+
+class RecordingReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const auto& run : runs) {
+      Figures& f = figures_[run.benchmark_name()];
+      auto it = run.counters.find("bytes_per_second");
+      if (it != run.counters.end()) f.bytesPerSecond = it->second;
+      f.nsPerIteration = run.GetAdjustedRealTime();
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  struct Figures {
+    double bytesPerSecond = 0;
+    double nsPerIteration = 0;
+  };
+  const Figures& operator[](const std::string& name) { return figures_[name]; }
+
+ private:
+  std::map<std::string, Figures> figures_;
+};
+
+// Runs the registered benchmarks and returns their figures.
+inline RecordingReporter& runAll(int argc, char** argv) {
+  static RecordingReporter reporter;
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return reporter;
+}
+
+}  // namespace brindlet::bench

@@ -1,0 +1,216 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "protocol/Frame.h"
+
+namespace brindlet::protocol {
+namespace {
+
+using runtime::Bytes;
+
+Bytes header(std::uint8_t channel, std::uint8_t flags, std::uint32_t length) {
+  return {channel,
+          flags,
+          std::uint8_t(length >> 24),
+          std::uint8_t(length >> 16),
+          std::uint8_t(length >> 8),
+          std::uint8_t(length)};
+}
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+template <class F>
+ProtocolError thrown(F&& f) {
+  try {
+    f();
+  } catch (const ProtocolError& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no ProtocolError";
+  return ProtocolError::malformedControl("<none>");
+}
+
+TEST(FrameHeader, DecodeChecksInOrder) {
+  struct Case {
+    Bytes bytes;
+    ProtocolError error;
+  };
+  const Case cases[] = {
+      {{}, ProtocolError::truncated(6, 0)},
+      {{9, 0, 0xFF}, ProtocolError::truncated(6, 3)},  // short wins over channel
+      {header(0, 0, 1), ProtocolError::unknownChannel(0)},
+      {header(4, 0, 1), ProtocolError::unknownChannel(4)},
+      {header(255, 0, 0x7FFFFFFF), ProtocolError::unknownChannel(255)},  // channel wins over length
+      {header(2, 0, 8388609), ProtocolError::oversized(8388609)},
+      {header(1, 0, 0xFFFFFFFF), ProtocolError::oversized(4294967295)},
+  };
+  for (const auto& c : cases) EXPECT_EQ(thrown([&] { FrameHeader::decode(c.bytes); }), c.error);
+}
+
+TEST(FrameHeader, DecodesFieldsFromTheViewItIsGiven) {
+  EXPECT_EQ(FrameHeader::decode(Bytes{2, 1, 0, 0, 1, 0}),
+            (FrameHeader{Channel::video, FrameFlags::keyframe, 256}));
+  EXPECT_EQ(FrameHeader::decode(header(3, 0xFF, 8388608)),
+            (FrameHeader{Channel::audio, FrameFlags{0xFF}, 8388608}));
+  // A slice at the end of a larger buffer is read from the slice's own start.
+  const Bytes buffer = concat({header(1, 0, 5), header(2, 7, 9)});
+  EXPECT_EQ(FrameHeader::decode(runtime::ByteView(buffer).subspan(6)),
+            (FrameHeader{Channel::video, FrameFlags{7}, 9}));
+}
+
+TEST(Frame, DecodeWholeFrame) {
+  struct Case {
+    Bytes bytes;
+    ProtocolError error;
+  };
+  const Case cases[] = {
+      {{1, 0, 0}, ProtocolError::truncated(6, 3)},
+      {concat({header(1, 0, 10), Bytes(4)}), ProtocolError::truncated(16, 10)},
+      {concat({header(1, 0, 10), Bytes(12)}), ProtocolError::trailingBytes(2)},
+  };
+  for (const auto& c : cases) EXPECT_EQ(thrown([&] { Frame::decode(c.bytes); }), c.error);
+  EXPECT_EQ(Frame::decode(concat({header(3, 0xFF, 2), Bytes{7, 8}})),
+            (Frame{Channel::audio, FrameFlags{0xFF}, {7, 8}}));
+}
+
+TEST(Frame, EncodeLimitsAndRoundTrip) {
+  EXPECT_EQ((Frame{Channel::control, {}, {}}.encoded()), header(1, 0, 0));
+  EXPECT_EQ((Frame{Channel::video, FrameFlags{0xFF}, {1, 2, 3}}.encoded()),
+            concat({header(2, 0xFF, 3), Bytes{1, 2, 3}}));
+
+  Frame biggest{Channel::video, FrameFlags::keyframe, Bytes(8388608, 0xAB)};
+  const Bytes wire = biggest.encoded();
+  EXPECT_EQ(wire.size(), 8388614u);
+  EXPECT_EQ(wire.capacity(), 8388614u);  // reserved once, never regrown
+  EXPECT_EQ(Frame::decode(wire), biggest);
+  FrameParser parser;
+  auto frames = parser.push(wire);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0], biggest);
+
+  Frame tooBig{Channel::video, {}, Bytes(8388609)};
+  EXPECT_EQ(thrown([&] { tooBig.encoded(); }), ProtocolError::oversized(8388609));
+}
+
+TEST(Channel, OnlyOneTwoThree) {
+  for (int b = 0; b < 256; ++b) {
+    const auto channel = channelFromRaw(std::uint8_t(b));
+    EXPECT_EQ(channel.has_value(), b >= 1 && b <= 3) << b;
+  }
+}
+
+TEST(FrameFlags, SetOperationsAreBitwise) {
+  const FrameFlags a{0b1010'0001}, b{0b0000'0011};
+  EXPECT_EQ(a | b, FrameFlags{0b1010'0011});
+  EXPECT_EQ(a & b, FrameFlags{0b0000'0001});
+  EXPECT_EQ(a ^ b, FrameFlags{0b1010'0010});
+  EXPECT_EQ(a.subtracting(b), FrameFlags{0b1010'0000});
+  EXPECT_TRUE(a.contains(FrameFlags::keyframe));
+  EXPECT_TRUE(FrameFlags{1}.isSubset(b));
+  EXPECT_TRUE(FrameFlags{4}.isDisjoint(b));
+  FrameFlags c;
+  EXPECT_TRUE(c.empty());
+  c.insert(FrameFlags::keyframe);
+  EXPECT_EQ(c, FrameFlags::keyframe);
+  c.remove(FrameFlags::keyframe);
+  EXPECT_TRUE(c.empty());
+}
+
+// A stream of frames of assorted channels, flags and sizes, and the frames themselves.
+std::pair<Bytes, std::vector<Frame>> sampleStream(unsigned seed, int count) {
+  std::mt19937 rng(seed);
+  std::vector<Frame> frames;
+  Bytes stream;
+  for (int i = 0; i < count; ++i) {
+    Frame f{kAllChannels[rng() % 3], FrameFlags{std::uint8_t(rng())},
+            Bytes(rng() % 3 == 0 ? 0 : rng() % 3000)};
+    for (auto& byte : f.payload) byte = std::uint8_t(rng());
+    const Bytes wire = f.encoded();
+    stream.insert(stream.end(), wire.begin(), wire.end());
+    frames.push_back(std::move(f));
+  }
+  return {stream, frames};
+}
+
+TEST(FrameParser, AnyChunkingYieldsTheSameFrames) {
+  const auto [stream, expected] = sampleStream(7, 60);
+  for (std::size_t chunk : {std::size_t(1), std::size_t(5), std::size_t(6), std::size_t(7),
+                            std::size_t(1000), stream.size()}) {
+    FrameParser parser;
+    std::vector<Frame> got;
+    for (std::size_t i = 0; i < stream.size(); i += chunk) {
+      auto part = runtime::ByteView(stream).subspan(i, std::min(chunk, stream.size() - i));
+      for (auto& f : parser.push(part)) got.push_back(std::move(f));
+    }
+    EXPECT_EQ(got, expected) << "chunk " << chunk;
+    EXPECT_TRUE(parser.buffer.empty());
+    EXPECT_EQ(parser.readIndex, 0u);
+  }
+}
+
+TEST(FrameParser, PartialFramesWait) {
+  const Bytes a = Frame{Channel::control, {}, {1, 2, 3}}.encoded();
+  const Bytes b = Frame{Channel::video, FrameFlags::keyframe, {4}}.encoded();
+  const Bytes c = Frame{Channel::audio, {}, {5, 6, 7, 8}}.encoded();
+  FrameParser parser;
+  EXPECT_TRUE(parser.push(runtime::ByteView(a).first(5)).empty());
+  EXPECT_EQ(parser.push(runtime::ByteView(a).subspan(5)).size(), 1u);
+  const Bytes twoAndAHalf = concat({a, b, Bytes(c.begin(), c.begin() + 7)});
+  EXPECT_EQ(parser.push(twoAndAHalf).size(), 2u);
+  auto last = parser.push(runtime::ByteView(c).subspan(7));
+  ASSERT_EQ(last.size(), 1u);
+  EXPECT_EQ(last[0].payload, (Bytes{5, 6, 7, 8}));
+  EXPECT_TRUE(parser.push({}).empty());
+}
+
+TEST(FrameParser, BadHeaderEndsThePushWithNoFrames) {
+  const Bytes good = Frame{Channel::control, {}, {1}}.encoded();
+  FrameParser parser;
+  EXPECT_EQ(thrown([&] {
+              parser.push(concat({good, header(9, 0, 0)}));
+            }),
+            ProtocolError::unknownChannel(9));
+  EXPECT_EQ(parser.readIndex, good.size());  // stands at the refused header
+  EXPECT_EQ(parser.buffer.size(), good.size() + 6);
+  EXPECT_EQ(thrown([&] { parser.push({}); }), ProtocolError::unknownChannel(9));
+
+  // An oversized declaration is refused before any of its payload arrives.
+  FrameParser other;
+  EXPECT_EQ(thrown([&] { other.push(header(2, 0, 8388609)); }), ProtocolError::oversized(8388609));
+}
+
+TEST(FrameParser, CompactionRule) {
+  struct Case {
+    std::size_t consumed;  // bytes of whole frames ahead of the partial one
+    bool compacted;
+  };
+  const Case cases[] = {{1048576, false}, {1048577, true}};
+  for (const auto& c : cases) {
+    const Bytes whole =
+        Frame{Channel::video, {}, Bytes(c.consumed - FrameHeader::size, 1)}.encoded();
+    const Bytes partial = header(2, 0, 100);  // fewer unread bytes than consumed
+    FrameParser parser;
+    EXPECT_EQ(parser.push(concat({whole, partial})).size(), 1u);
+    if (c.compacted) {
+      EXPECT_EQ(parser.readIndex, 0u);
+      EXPECT_EQ(parser.buffer, partial);
+    } else {
+      EXPECT_EQ(parser.readIndex, c.consumed);
+      EXPECT_EQ(parser.buffer.size(), c.consumed + partial.size());
+    }
+  }
+  // More consumed than 1 MiB but not more than half the buffer: kept.
+  const Bytes whole = Frame{Channel::video, {}, Bytes(1048577 - 6, 1)}.encoded();
+  const Bytes bigPartial = concat({header(2, 0, 2000000), Bytes(1048577)});
+  FrameParser parser;
+  parser.push(concat({whole, bigPartial}));
+  EXPECT_EQ(parser.readIndex, 1048577u);
+}
+
+}  // namespace
+}  // namespace brindlet::protocol
