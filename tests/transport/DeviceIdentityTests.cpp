@@ -89,13 +89,5 @@ TEST(DeviceIdentity, UnreadableStoreIsNotOverwritten) {
   EXPECT_EQ(f.identity.current(service), "KEPT");
 }
 
-TEST(DeviceIdentity, ServicesHaveTheirOwnIdentity) {
-  Fixture f;
-  std::string a = f.identity.current("service-a");
-  std::string b = f.identity.current("service-b");
-  EXPECT_NE(a, b);
-  EXPECT_EQ(f.identity.current("service-a"), a);
-}
-
 }  // namespace
 }  // namespace brindlet::transport

@@ -79,18 +79,6 @@ TEST(PairingStore, EmptyStoredKeyIsAbsent) {
   }
 }
 
-TEST(KeychainPairingStore, ServicesAreSeparate) {
-  Fixture f;
-  kinds()[1].second(f);
-  auto a = f.make("service-a");
-  auto b = f.make("service-b");
-  a->save(keyOf(32, 7), "same-identity");
-  EXPECT_EQ(b->key("same-identity"), std::nullopt);
-  EXPECT_THAT(b->identities(), IsEmpty());
-  b->remove("same-identity");
-  EXPECT_EQ(a->key("same-identity"), keyOf(32, 7));
-}
-
 TEST(KeychainPairingStore, ItemLayout) {
   Fixture f;
   kinds()[1].second(f);

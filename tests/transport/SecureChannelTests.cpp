@@ -108,21 +108,5 @@ TEST(SecureChannel, HandshakeNeedsTheSameKeyUnderAKnownIdentity) {
   }
 }
 
-TEST(SecureChannel, ParametersKeepKeysInOrder) {
-  std::vector<Key> keys = {{"b", keyOf(32, 1)}, {"a", keyOf(32, 2)}, {"b", keyOf(32, 3)}};
-  SecureChannel::Parameters params = SecureChannel::parameters(keys);
-  EXPECT_EQ(params.keys(), keys);
-  SSL_CTX* ctx = params.native();
-  EXPECT_EQ(SSL_CTX_get_min_proto_version(ctx), TLS1_2_VERSION);
-  EXPECT_EQ(SSL_CTX_get_max_proto_version(ctx), TLS1_2_VERSION);
-}
-
-TEST(SecureChannel, KeyEquality) {
-  EXPECT_EQ((Key{"id", keyOf(32, 1)}), (Key{"id", keyOf(32, 1)}));
-  EXPECT_NE((Key{"id", keyOf(32, 1)}), (Key{"id", keyOf(32, 2)}));
-  EXPECT_NE((Key{"id", keyOf(32, 1)}), (Key{"ID", keyOf(32, 1)}));
-  EXPECT_NE((Key{"id", keyOf(32, 1)}), (Key{"id", keyOf(16, 1)}));
-}
-
 }  // namespace
 }  // namespace brindlet::transport
