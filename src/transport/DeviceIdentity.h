@@ -21,10 +21,9 @@ class DeviceIdentity {
 
   std::string current(const std::string& service);
 
+ private:
   // A new random identity: 36 upper-case hexadecimal characters in groups of 8-4-4-4-12.
   static std::string newUUIDString();
-
- private:
   std::string fallback(const std::string& service);
 
   std::shared_ptr<secrets::SecretStore> secrets_;
