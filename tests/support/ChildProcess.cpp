@@ -14,6 +14,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 pid_t spawn(const std::vector<std::string>& argv, int in, int out, bool mergeErrors) {
+  // Everything is prepared before the fork: other threads (the bus library's) may hold locks
+  // that the child must not need.
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
   pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
@@ -21,9 +26,6 @@ pid_t spawn(const std::vector<std::string>& argv, int in, int out, bool mergeErr
     if (in >= 0) dup2(in, STDIN_FILENO);
     dup2(out, STDOUT_FILENO);
     if (mergeErrors) dup2(out, STDERR_FILENO);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
     execvp(args[0], args.data());
     _exit(127);
   }
@@ -38,6 +40,7 @@ int exitCode(int status) {
 }  // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+  signal(SIGPIPE, SIG_IGN);  // a program that has ended makes write() fail, not the test die
   int in[2], out[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
     throw std::runtime_error("pipe failed");
