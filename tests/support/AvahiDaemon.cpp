@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-namespace brindlet::testing {
+namespace brindlet::testsupport {
 namespace {
 
 constexpr auto kStartTimeout = std::chrono::seconds(15);
@@ -72,12 +72,10 @@ PrivateSystemBus::PrivateSystemBus() {
   const std::string socket = dir_.file("system_bus_socket");
   address_ = "unix:path=" + socket;
   dir_.write("bus.conf", replaced(kBusConfig, "@SOCKET@", socket));
-  bus_ = std::make_unique<ChildProcess>(
-      std::vector<std::string>{"dbus-daemon", "--nofork", "--print-address",
-                               "--config-file=" + dir_.file("bus.conf")},
-      dir_.file("bus.log"));
-  if (!bus_->waitForLog("unix:path=", kStartTimeout))
-    throw std::runtime_error("dbus-daemon did not start: " + bus_->log());
+  bus_ = std::make_unique<ChildProcess>(std::vector<std::string>{
+      "dbus-daemon", "--nofork", "--print-address", "--config-file=" + dir_.file("bus.conf")});
+  if (!bus_->waitFor("unix:path=", kStartTimeout))
+    throw std::runtime_error("dbus-daemon did not start: " + bus_->output());
   setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
 }
 
@@ -93,16 +91,16 @@ AvahiDaemon::~AvahiDaemon() {
 }
 
 void AvahiDaemon::startDaemon() {
+  // The daemon finds the private bus through the environment it inherits.
   daemon_ = std::make_unique<ChildProcess>(
       std::vector<std::string>{"unshare", "--net", "--mount", "--propagation", "private", "sh",
-                               dir_.file("netns.sh"), dir_.file("avahi.conf")},
-      dir_.file("avahi.log"), std::vector<std::string>{busEnvironment()});
-  if (!daemon_->waitForLog("Server startup complete", kStartTimeout))
-    throw std::runtime_error("avahi-daemon did not start: " + daemon_->log());
+                               dir_.file("netns.sh"), dir_.file("avahi.conf")});
+  if (!daemon_->waitFor("Server startup complete", kStartTimeout))
+    throw std::runtime_error("avahi-daemon did not start: " + daemon_->output());
 }
 
 void AvahiDaemon::stopDaemon() {
   daemon_.reset();
 }
 
-}  // namespace brindlet::testing
+}  // namespace brindlet::testsupport

@@ -4,8 +4,9 @@
 #include <string>
 
 #include "support/ChildProcess.h"
+#include "support/TempDir.h"
 
-namespace brindlet::testing {
+namespace brindlet::testsupport {
 
 // A private D-Bus system bus for the whole test process, started on first use. libdbus reads
 // the bus address once per process, so every daemon of a test binary shares this one bus; from
@@ -33,11 +34,10 @@ class AvahiDaemon {
 
   void startDaemon();
   void stopDaemon();
-  std::string busEnvironment() const { return PrivateSystemBus::instance().environment(); }
 
  private:
   TempDir dir_;
   std::unique_ptr<ChildProcess> daemon_;
 };
 
-}  // namespace brindlet::testing
+}  // namespace brindlet::testsupport

@@ -3,47 +3,47 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-namespace brindlet::testing {
+namespace brindlet::testsupport {
 
-// A program started by a test, with its output in a log file; stopped by process id (SIGTERM,
-// then SIGKILL) when the value goes away.
+// A program run by a test: in its own process group, standard input from the test, standard
+// output and error together to the test. Stopped by its process group id when destroyed.
 class ChildProcess {
  public:
-  ChildProcess(std::vector<std::string> argv, std::string logPath,
-               std::vector<std::string> extraEnvironment = {});
+  explicit ChildProcess(const std::vector<std::string>& argv);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   pid_t pid() const { return pid_; }
-  const std::string& logPath() const { return logPath_; }
-  std::string log() const;
-  // Waits until the log holds the text; false after the time-out or when the program ended.
-  bool waitForLog(const std::string& text, std::chrono::milliseconds timeout) const;
-  bool running() const;
+  void write(std::string_view bytes);
+  void closeInput();
+  // Reads output until it contains `text`; false when the time runs out or the output ends.
+  bool waitFor(std::string_view text, std::chrono::milliseconds timeout);
+  // The exit status once the program has ended on its own, else nothing.
+  std::optional<int> waitExit(std::chrono::milliseconds timeout);
+  const std::string& output() const { return output_; }
   void stop();
 
  private:
+  bool readSome(std::chrono::milliseconds timeout);
+
   pid_t pid_ = -1;
-  std::string logPath_;
+  int input_ = -1;
+  int output_fd_ = -1;
+  std::string output_;
+  std::optional<int> status_;
 };
 
-// A temporary folder removed with everything in it when the value goes away.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  void write(const std::string& name, const std::string& contents) const;
-
- private:
-  std::string path_;
+// Runs a program to its end; its exit status and its standard output.
+struct ProgramResult {
+  int status = -1;
+  std::string output;
 };
+ProgramResult runProgram(const std::vector<std::string>& argv);
 
-}  // namespace brindlet::testing
+}  // namespace brindlet::testsupport

@@ -67,7 +67,7 @@ auto snapshotWith(std::vector<std::string> expected) {
 
 class AvahiDiscoveryPeerTest : public ::testing::Test {
  protected:
-  testing::AvahiDaemon daemon_;
+  testsupport::AvahiDaemon daemon_;
   platform::AvahiServiceDiscovery discovery_;
 };
 
@@ -117,24 +117,20 @@ TEST_F(AvahiDiscoveryPeerTest, NameCollisionTakesTheAlternativeName) {
 
 TEST_F(AvahiDiscoveryPeerTest, SnapshotsAreSortedAndTxtFilteredForAnyPublisher) {
   // Services published by Avahi's own tool, with TXT entries our API cannot write.
-  testing::TempDir dir;
-  testing::ChildProcess zed(
-      {"avahi-publish", "-s", "Zed", kType, "9001", "novalue", "empty=", "name=Zed"},
-      dir.file("zed.log"), {daemon_.busEnvironment()});
-  testing::ChildProcess lower({"avahi-publish", "-s", "alpha", kType, "9001"}, dir.file("a.log"),
-                              {daemon_.busEnvironment()});
-  testing::ChildProcess beta({"avahi-publish", "-s", "Beta", kType, "9001", "model=x"},
-                             dir.file("b.log"), {daemon_.busEnvironment()});
+  testsupport::ChildProcess zed(
+      {"avahi-publish", "-s", "Zed", kType, "9001", "novalue", "empty=", "name=Zed"});
+  testsupport::ChildProcess lower({"avahi-publish", "-s", "alpha", kType, "9001"});
+  testsupport::ChildProcess beta({"avahi-publish", "-s", "Beta", kType, "9001", "model=x"});
   Inbox<BrowseEvent> browsed;
   auto browse = discovery_.browse(kType, browsed.sink());
   auto seen = browsed.waitFor(snapshotWith({"Beta", "Zed", "alpha"}));
-  ASSERT_TRUE(seen) << zed.log();
+  ASSERT_TRUE(seen) << zed.output();
   EXPECT_EQ(seen->services[1].txt, (std::map<std::string, std::string>{{"name", "Zed"}}));
   EXPECT_TRUE(seen->services[2].txt.empty());
 }
 
 TEST(AvahiDiscoveryPeer, WaitsForTheDaemonThenBrowses) {
-  testing::AvahiDaemon busOnly(/*startDaemon=*/false);
+  testsupport::AvahiDaemon busOnly(/*startDaemon=*/false);
   platform::AvahiServiceDiscovery discovery;
   Inbox<BrowseEvent> browsed;
   auto browse = discovery.browse(kType, browsed.sink());

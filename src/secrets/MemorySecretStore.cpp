@@ -1,0 +1,47 @@
+#include "secrets/MemorySecretStore.h"
+
+namespace brindlet::secrets {
+
+void MemorySecretStore::store(std::string_view service, std::string_view account,
+                              runtime::ByteView secret) {
+  std::lock_guard lock(mutex_);
+  if (writeFailure_) throw *writeFailure_;
+  items_[{std::string(service), std::string(account)}] =
+      runtime::Bytes(secret.begin(), secret.end());
+}
+
+runtime::Bytes MemorySecretStore::read(std::string_view service, std::string_view account) {
+  std::lock_guard lock(mutex_);
+  if (readFailure_) throw *readFailure_;
+  auto it = items_.find({std::string(service), std::string(account)});
+  if (it == items_.end()) throw SecretError::itemNotFound();
+  return it->second;
+}
+
+void MemorySecretStore::remove(std::string_view service, std::string_view account) {
+  std::lock_guard lock(mutex_);
+  if (writeFailure_) throw *writeFailure_;
+  if (items_.erase({std::string(service), std::string(account)}) == 0)
+    throw SecretError::itemNotFound();
+}
+
+std::vector<std::string> MemorySecretStore::accounts(std::string_view service) {
+  std::lock_guard lock(mutex_);
+  if (readFailure_) throw *readFailure_;
+  std::vector<std::string> out;
+  for (const auto& [key, secret] : items_)
+    if (key.first == service) out.push_back(key.second);
+  return out;
+}
+
+void MemorySecretStore::failWrites(std::optional<SecretError> error) {
+  std::lock_guard lock(mutex_);
+  writeFailure_ = std::move(error);
+}
+
+void MemorySecretStore::failReads(std::optional<SecretError> error) {
+  std::lock_guard lock(mutex_);
+  readFailure_ = std::move(error);
+}
+
+}  // namespace brindlet::secrets

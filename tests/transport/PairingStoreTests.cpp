@@ -1,0 +1,120 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+#include "secrets/MemorySecretStore.h"
+#include "transport/PairingStore.h"
+
+namespace brindlet::transport {
+namespace {
+
+using secrets::MemorySecretStore;
+using secrets::SecretError;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
+
+SymmetricKey keyOf(std::size_t size, std::uint8_t fill) {
+  return SymmetricKey(runtime::Bytes(size, fill));
+}
+
+struct Fixture {
+  std::shared_ptr<MemorySecretStore> secrets = std::make_shared<MemorySecretStore>();
+  std::vector<std::string> logged;
+  std::function<std::unique_ptr<PairingStore>(const std::string&)> make;
+};
+
+// Both stores must behave alike; the keychain one runs over the in-memory secrets double.
+std::vector<std::pair<std::string, std::function<void(Fixture&)>>> kinds() {
+  return {
+      {"memory",
+       [](Fixture& f) {
+         f.make = [](const std::string&) { return std::make_unique<MemoryPairingStore>(); };
+       }},
+      {"keychain",
+       [](Fixture& f) {
+         f.make = [&f](const std::string& service) {
+           return std::make_unique<KeychainPairingStore>(
+               f.secrets, service, [&f](const std::string& line) { f.logged.push_back(line); });
+         };
+       }},
+  };
+}
+
+TEST(PairingStore, KeysByIdentity) {
+  for (auto& [name, setUp] : kinds()) {
+    SCOPED_TRACE(name);
+    Fixture f;
+    setUp(f);
+    auto store = f.make("com.velvane.pairing");
+    EXPECT_EQ(store->key("phone-1"), std::nullopt);
+    EXPECT_THAT(store->identities(), IsEmpty());
+
+    store->save(keyOf(32, 1), "phone-1");
+    EXPECT_EQ(store->key("phone-1"), keyOf(32, 1));
+    store->save(keyOf(32, 2), "phone-1");  // replaces, never a second entry
+    EXPECT_EQ(store->key("phone-1"), keyOf(32, 2));
+    store->save(keyOf(16, 3), "phone-2");  // stored length is kept as it is
+    EXPECT_EQ(store->key("phone-2"), keyOf(16, 3));
+    EXPECT_THAT(store->identities(), UnorderedElementsAre("phone-1", "phone-2"));
+
+    store->remove("phone-1");
+    EXPECT_EQ(store->key("phone-1"), std::nullopt);
+    store->remove("never-saved");  // nothing to do, nothing reported
+    EXPECT_THAT(store->identities(), ElementsAre("phone-2"));
+    EXPECT_THAT(f.logged, IsEmpty());
+  }
+}
+
+TEST(PairingStore, EmptyStoredKeyIsAbsent) {
+  for (auto& [name, setUp] : kinds()) {
+    SCOPED_TRACE(name);
+    Fixture f;
+    setUp(f);
+    auto store = f.make("svc");
+    store->save(keyOf(0, 0), "phone");
+    EXPECT_EQ(store->key("phone"), std::nullopt);
+  }
+}
+
+TEST(KeychainPairingStore, ItemLayout) {
+  Fixture f;
+  kinds()[1].second(f);
+  f.make("com.velvane.pairing")->save(keyOf(32, 9), "Phone ü|1");
+  EXPECT_EQ(f.secrets->read("com.velvane.pairing", "Phone ü|1"), runtime::Bytes(32, 9));
+}
+
+TEST(KeychainPairingStore, FailuresAreQuiet) {
+  struct Case {
+    const char* name;
+    SecretError error;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"locked", SecretError::locked(), "Keychain write failed: 2"},
+      {"unavailable", SecretError::unavailable(16, "no bus"), "Keychain write failed: 16"},
+      {"failed", SecretError::failed(-7, "refused"), "Keychain write failed: -7"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fixture f;
+    kinds()[1].second(f);
+    auto store = f.make("svc");
+    store->save(keyOf(32, 1), "phone");
+    f.secrets->failWrites(c.error);
+    store->save(keyOf(32, 2), "phone");  // the previous key stays
+    EXPECT_THAT(f.logged, ElementsAre(c.line));
+    store->remove("phone");
+    EXPECT_EQ(store->key("phone"), keyOf(32, 1));
+
+    f.secrets->failReads(c.error);
+    EXPECT_EQ(store->key("phone"), std::nullopt);
+    EXPECT_THAT(store->identities(), IsEmpty());
+    EXPECT_EQ(f.logged.size(), 1u);
+  }
+}
+
+}  // namespace
+}  // namespace brindlet::transport
