@@ -29,10 +29,10 @@ enum class AgentVerb { approve, alwaysAllow, deny, jump, stop, reply };
 template <class E>
 struct EnumWords;  // words in declaration order, and the type's name for error texts
 
-#define BRINDLET_ENUM_WORDS(E, ...)                                   \
-  template <>                                                         \
-  struct EnumWords<E> {                                               \
-    static constexpr std::string_view name = #E;                      \
+#define BRINDLET_ENUM_WORDS(E, ...)                                               \
+  template <>                                                                     \
+  struct EnumWords<E> {                                                           \
+    static constexpr std::string_view name = #E;                                  \
     static constexpr auto words = std::to_array<std::string_view>({__VA_ARGS__}); \
   };
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "protocol/ControlEnvelope.h"
 
 namespace brindlet::protocol {
 
@@ -17,9 +18,12 @@ std::optional<Channel> channelFromRaw(std::uint8_t byte) {
 
 std::string_view wordOf(Channel channel) {
   switch (channel) {
-    case Channel::control: return "control";
-    case Channel::video: return "video";
-    case Channel::audio: return "audio";
+    case Channel::control:
+      return "control";
+    case Channel::video:
+      return "video";
+    case Channel::audio:
+      return "audio";
   }
   return "unknown";
 }
@@ -34,8 +38,7 @@ FrameHeader FrameHeader::decode(runtime::ByteView bytes) {
   return FrameHeader{*channel, FrameFlags{bytes[1]}, length};
 }
 
-void Frame::encodeHeader(Channel channel, FrameFlags flags, std::size_t length,
-                         std::uint8_t* out) {
+void Frame::encodeHeader(Channel channel, FrameFlags flags, std::size_t length, std::uint8_t* out) {
   out[0] = static_cast<std::uint8_t>(channel);
   out[1] = flags.rawValue;
   out[2] = static_cast<std::uint8_t>(length >> 24);
@@ -46,7 +49,8 @@ void Frame::encodeHeader(Channel channel, FrameFlags flags, std::size_t length,
 
 runtime::Bytes Frame::encoded() const {
   const std::size_t n = payload.size();
-  if (std::int64_t(n) > DeckProtocol::maxFramePayload) throw ProtocolError::oversized(std::int64_t(n));
+  if (std::int64_t(n) > DeckProtocol::maxFramePayload)
+    throw ProtocolError::oversized(std::int64_t(n));
   runtime::Bytes out;
   out.reserve(FrameHeader::size + n);
   out.resize(FrameHeader::size);
@@ -65,6 +69,16 @@ Frame Frame::decode(runtime::ByteView bytes) {
                runtime::Bytes(bytes.begin() + FrameHeader::size, bytes.end())};
 }
 
+Frame Frame::control(const ControlEnvelope& envelope) {
+  const std::string json = envelope.encodedJSON();
+  return Frame{Channel::control, FrameFlags{}, runtime::Bytes(json.begin(), json.end())};
+}
+
+ControlEnvelope Frame::controlEnvelope() const {
+  if (channel != Channel::control) throw ProtocolError::notControl(channel);
+  return ControlEnvelope::decode(runtime::asText(payload));
+}
+
 std::vector<Frame> FrameParser::push(runtime::ByteView bytes) {
   buffer.insert(buffer.end(), bytes.begin(), bytes.end());
   std::vector<Frame> frames;
@@ -76,8 +90,8 @@ std::vector<Frame> FrameParser::push(runtime::ByteView bytes) {
     const std::size_t total = FrameHeader::size + std::size_t(header.length);
     if (unread < total) break;
     const auto* start = buffer.data() + readIndex + FrameHeader::size;
-    frames.push_back(Frame{header.channel, header.flags,
-                           runtime::Bytes(start, start + header.length)});
+    frames.push_back(
+        Frame{header.channel, header.flags, runtime::Bytes(start, start + header.length)});
     readIndex += total;
   }
   if (readIndex == buffer.size()) {

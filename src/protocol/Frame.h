@@ -14,7 +14,7 @@ namespace brindlet::protocol {
 // Protocol constants.
 namespace DeckProtocol {
 inline constexpr std::int64_t version = 1;
-const std::set<std::int64_t>& supportedVersions();  // {1}
+const std::set<std::int64_t>& supportedVersions();        // {1}
 inline constexpr std::int64_t maxFramePayload = 8388608;  // 8 MiB, inclusive
 }  // namespace DeckProtocol
 
@@ -36,9 +36,15 @@ struct FrameFlags {
   constexpr bool empty() const { return rawValue == 0; }
   constexpr bool isDisjoint(FrameFlags other) const { return (rawValue & other.rawValue) == 0; }
   constexpr bool isSubset(FrameFlags other) const { return (rawValue & ~other.rawValue) == 0; }
-  constexpr FrameFlags operator|(FrameFlags o) const { return {std::uint8_t(rawValue | o.rawValue)}; }
-  constexpr FrameFlags operator&(FrameFlags o) const { return {std::uint8_t(rawValue & o.rawValue)}; }
-  constexpr FrameFlags operator^(FrameFlags o) const { return {std::uint8_t(rawValue ^ o.rawValue)}; }
+  constexpr FrameFlags operator|(FrameFlags o) const {
+    return {std::uint8_t(rawValue | o.rawValue)};
+  }
+  constexpr FrameFlags operator&(FrameFlags o) const {
+    return {std::uint8_t(rawValue & o.rawValue)};
+  }
+  constexpr FrameFlags operator^(FrameFlags o) const {
+    return {std::uint8_t(rawValue ^ o.rawValue)};
+  }
   constexpr FrameFlags subtracting(FrameFlags o) const {
     return {std::uint8_t(rawValue & ~o.rawValue)};
   }

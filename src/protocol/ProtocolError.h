@@ -50,8 +50,8 @@ class ProtocolError : public runtime::Error {
     friend bool operator==(const NotControl&, const NotControl&) = default;
   };
 
-  using Payload = std::variant<Oversized, UnknownChannel, Truncated, TrailingBytes,
-                               VersionMismatch, MalformedControl, InvalidMessage, NotControl>;
+  using Payload = std::variant<Oversized, UnknownChannel, Truncated, TrailingBytes, VersionMismatch,
+                               MalformedControl, InvalidMessage, NotControl>;
 
   static ProtocolError oversized(std::int64_t length);
   static ProtocolError unknownChannel(std::uint8_t byte);

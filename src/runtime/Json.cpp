@@ -39,15 +39,22 @@ bool nestingWithin(std::string_view bytes, std::size_t limit) {
 
 std::string_view kindOf(const json& value) {
   switch (value.type()) {
-    case json::value_t::null: return "null";
-    case json::value_t::boolean: return "a boolean";
+    case json::value_t::null:
+      return "null";
+    case json::value_t::boolean:
+      return "a boolean";
     case json::value_t::number_integer:
     case json::value_t::number_unsigned:
-    case json::value_t::number_float: return "a number";
-    case json::value_t::string: return "a string";
-    case json::value_t::array: return "an array";
-    case json::value_t::object: return "an object";
-    default: return "a value of another kind";
+    case json::value_t::number_float:
+      return "a number";
+    case json::value_t::string:
+      return "a string";
+    case json::value_t::array:
+      return "an array";
+    case json::value_t::object:
+      return "an object";
+    default:
+      return "a value of another kind";
   }
 }
 
@@ -63,13 +70,27 @@ void appendEscaped(std::string& out, std::string_view text) {
   out += '"';
   for (char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (static_cast<unsigned char>(c) < 0x20) {
           static constexpr char kHex[] = "0123456789abcdef";
@@ -100,8 +121,9 @@ void parseJson(std::string_view bytes, json& out) {
 }
 
 std::string jsonNumberText(double value) {
-  if (!std::isfinite(value)) throw JsonWriteError("cannot write the non-finite number " +
-                                                  std::string(std::isnan(value) ? "nan" : "inf"));
+  if (!std::isfinite(value))
+    throw JsonWriteError("cannot write the non-finite number " +
+                         std::string(std::isnan(value) ? "nan" : "inf"));
   constexpr double kExactLimit = 9007199254740992.0;  // 2^53
   if (value == std::trunc(value) && std::fabs(value) < kExactLimit) {
     if (value == 0 && std::signbit(value)) return "-0";
@@ -115,12 +137,24 @@ std::string jsonNumberText(double value) {
 
 void appendJson(std::string& out, const json& value) {
   switch (value.type()) {
-    case json::value_t::null: out += "null"; break;
-    case json::value_t::boolean: out += value.get<bool>() ? "true" : "false"; break;
-    case json::value_t::number_integer: out += std::to_string(value.get<std::int64_t>()); break;
-    case json::value_t::number_unsigned: out += std::to_string(value.get<std::uint64_t>()); break;
-    case json::value_t::number_float: out += jsonNumberText(value.get<double>()); break;
-    case json::value_t::string: appendEscaped(out, value.get_ref<const std::string&>()); break;
+    case json::value_t::null:
+      out += "null";
+      break;
+    case json::value_t::boolean:
+      out += value.get<bool>() ? "true" : "false";
+      break;
+    case json::value_t::number_integer:
+      out += std::to_string(value.get<std::int64_t>());
+      break;
+    case json::value_t::number_unsigned:
+      out += std::to_string(value.get<std::uint64_t>());
+      break;
+    case json::value_t::number_float:
+      out += jsonNumberText(value.get<double>());
+      break;
+    case json::value_t::string:
+      appendEscaped(out, value.get_ref<const std::string&>());
+      break;
     case json::value_t::array: {
       out += '[';
       bool first = true;
@@ -146,7 +180,8 @@ void appendJson(std::string& out, const json& value) {
       out += '}';
       break;
     }
-    default: throw JsonWriteError("cannot write a binary value");
+    default:
+      throw JsonWriteError("cannot write a binary value");
   }
 }
 
@@ -171,7 +206,9 @@ std::string JsonPathNode::text() const {
   return out;
 }
 
-bool JsonValueReader::isNull() const { return value_->is_null(); }
+bool JsonValueReader::isNull() const {
+  return value_->is_null();
+}
 
 void JsonValueReader::fail(JsonFailure kind, std::string_view description) const {
   std::string p = path();
@@ -274,7 +311,9 @@ JsonPathNode JsonObjectReader::child(std::string_view key) const {
   return JsonPathNode{&object_.node(), key, 0, false, false};
 }
 
-bool JsonObjectReader::contains(std::string_view key) const { return find(key) != nullptr; }
+bool JsonObjectReader::contains(std::string_view key) const {
+  return find(key) != nullptr;
+}
 
 JsonValueReader JsonObjectReader::requiredAllowingNull(std::string_view key) const {
   const json* value = find(key);
@@ -308,10 +347,13 @@ std::vector<std::string_view> JsonObjectReader::keys() const {
 
 JsonArrayReader::JsonArrayReader(const JsonValueReader& array) : array_(array) {}
 
-std::size_t JsonArrayReader::size() const { return array_.json().size(); }
+std::size_t JsonArrayReader::size() const {
+  return array_.json().size();
+}
 
 JsonValueReader JsonArrayReader::element(std::size_t index) const {
-  return JsonValueReader(array_.json()[index], JsonPathNode{&array_.node(), {}, index, true, false});
+  return JsonValueReader(array_.json()[index],
+                         JsonPathNode{&array_.node(), {}, index, true, false});
 }
 
 }  // namespace brindlet::runtime

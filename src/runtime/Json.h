@@ -91,7 +91,7 @@ class JsonValueReader {
 
   std::string asString() const;
   bool asBool() const;
-  double asDouble() const;  // any JSON number
+  double asDouble() const;       // any JSON number
   std::int64_t asInt64() const;  // whole numbers only
   std::uint16_t asUInt16() const;
   std::uint32_t asUInt32() const;

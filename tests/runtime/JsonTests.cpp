@@ -35,7 +35,8 @@ TEST(JsonWriter, WritingRules) {
   const Case cases[] = {
       {json::parse(R"({"b":1,"a":[true,null],"A":"x"})"), R"({"A":"x","a":[true,null],"b":1})"},
       {json("a/b"), R"("a/b")"},
-      {json("\"\\\b\f\n\r\t\x01\x1f\x7f"), R"("\"\\\b\f\n\r\t\u0001\u001f)" "\x7f\""},
+      {json("\"\\\b\f\n\r\t\x01\x1f\x7f"), R"("\"\\\b\f\n\r\t\u0001\u001f)"
+                                           "\x7f\""},
       {json("\xC3\xA9\xF0\x9F\x98\x80"), "\"\xC3\xA9\xF0\x9F\x98\x80\""},
       {json(2.0), "2"},
       {json(-0.0), "-0"},
@@ -96,7 +97,9 @@ TEST(JsonReader, FailureTexts) {
   const Case cases[] = {
       {R"({})", [](const JsonObjectReader& o) { o.required("id"); }, "missing id"},
       {R"({"a":{"b":{}}})",
-       [](const JsonObjectReader& o) { o.required("a").asObject().required("b").asObject().required("c"); },
+       [](const JsonObjectReader& o) {
+         o.required("a").asObject().required("b").asObject().required("c");
+       },
        "missing a.b.c"},
       {R"({"id":"7"})", [](const JsonObjectReader& o) { o.required("id").asUInt32(); },
        "id: expected a number but found a string"},

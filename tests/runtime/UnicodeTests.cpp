@@ -15,9 +15,9 @@ TEST(Unicode, CanonicalEquality) {
   const EqualityCase cases[] = {
       {"abc", "abc", true},
       {"abc", "abd", false},
-      {"\xC3\xA9", "e\xCC\x81", true},              // é precomposed vs decomposed
-      {"\xE2\x84\xAB", "\xC3\x85", true},           // angstrom sign vs Å
-      {"\xEF\xAC\x81", "fi", false},                // ligature is only compatibility-equal
+      {"\xC3\xA9", "e\xCC\x81", true},                   // é precomposed vs decomposed
+      {"\xE2\x84\xAB", "\xC3\x85", true},                // angstrom sign vs Å
+      {"\xEF\xAC\x81", "fi", false},                     // ligature is only compatibility-equal
       {"q\xCC\x87\xCC\xA3", "q\xCC\xA3\xCC\x87", true},  // combining marks reordered
       {"", "", true},
   };
@@ -38,10 +38,10 @@ TEST(Unicode, Utf16LengthAndGraphemes) {
   const Case cases[] = {
       {"", 0, 0},
       {"abc", 3, 3},
-      {"e\xCC\x81", 2, 1},            // letter + combining accent
-      {"\xF0\x9F\x98\x80", 2, 1},     // emoji outside the BMP
-      {"\r\n", 2, 1},                 // CR LF is one character
-      {"\xEF\xBC\x91", 1, 1},         // full-width digit one
+      {"e\xCC\x81", 2, 1},         // letter + combining accent
+      {"\xF0\x9F\x98\x80", 2, 1},  // emoji outside the BMP
+      {"\r\n", 2, 1},              // CR LF is one character
+      {"\xEF\xBC\x91", 1, 1},      // full-width digit one
   };
   for (const auto& c : cases) {
     EXPECT_EQ(utf16Length(c.text), c.utf16) << c.text;
@@ -51,8 +51,8 @@ TEST(Unicode, Utf16LengthAndGraphemes) {
 
 TEST(Unicode, Utf8Validity) {
   EXPECT_TRUE(isValidUTF8("plain \xC3\xA9 \xF0\x9F\x98\x80"));
-  for (std::string_view bad : {"\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xC3", "\x80",
-                               "\xE0\x80\x80"}) {
+  for (std::string_view bad :
+       {"\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xC3", "\x80", "\xE0\x80\x80"}) {
     EXPECT_FALSE(isValidUTF8(bad));
   }
 }
