@@ -9,13 +9,15 @@
 #include <utility>
 #include <variant>
 
-#include <boost/asio/any_completion_handler.hpp>
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/associated_cancellation_slot.hpp>
+#include <boost/asio/associated_executor.hpp>
 #include <boost/asio/async_result.hpp>
 #include <boost/asio/awaitable.hpp>
 #include <boost/asio/error.hpp>
+#include <boost/asio/execution/outstanding_work.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/prefer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/system/system_error.hpp>
@@ -71,18 +73,38 @@ class OneShot : public std::enable_shared_from_this<OneShot<T>> {
 
   // Waits for the value; throws the delivered error. Only one coroutine may wait.
   boost::asio::awaitable<T> wait() {
-    auto executor = co_await boost::asio::this_coro::executor;
-    auto self = this->shared_from_this();
-    co_return co_await boost::asio::async_initiate<decltype(boost::asio::use_awaitable), Signature>(
-        [self, executor](auto handler) mutable { self->park(std::move(handler), executor); },
-        boost::asio::use_awaitable);
+    return boost::asio::async_initiate<decltype(boost::asio::use_awaitable), Signature>(
+        Initiate{this->shared_from_this()}, boost::asio::use_awaitable);
   }
 
  private:
   using Result = std::variant<T, std::exception_ptr>;
-  using Handler = boost::asio::any_completion_handler<Signature>;
+  // The parked coroutine's completion handler, type-erased.
+  struct Parked {
+    virtual ~Parked() = default;
+    virtual void complete(std::exception_ptr error, T value) = 0;
+  };
+  template <class H>
+  struct ParkedHandler : Parked {
+    explicit ParkedHandler(H h) : handler(std::move(h)) {}
+    void complete(std::exception_ptr error, T value) override {
+      boost::asio::get_associated_cancellation_slot(handler).clear();
+      std::move(handler)(error, std::move(value));
+    }
+    H handler;
+  };
 
   OneShot() = default;
+
+  // Not a lambda inside a coroutine: g++ 12 destroys such temporaries twice.
+  struct Initiate {
+    std::shared_ptr<OneShot> self;
+    template <class H>
+    void operator()(H&& handler) {
+      boost::asio::any_io_executor executor = boost::asio::get_associated_executor(handler);
+      self->park(std::forward<H>(handler), std::move(executor));
+    }
+  };
 
   template <class H>
   void park(H&& handler, boost::asio::any_io_executor executor) {
@@ -95,8 +117,10 @@ class OneShot : public std::enable_shared_from_this<OneShot<T>> {
     }
     std::unique_lock lock(mutex_);
     if (handler_) throw std::logic_error("OneShot already has a waiter");
-    handler_ = Handler(std::forward<H>(handler));
-    executor_ = std::move(executor);
+    handler_ = std::make_unique<ParkedHandler<std::decay_t<H>>>(std::forward<H>(handler));
+    // A parked waiter is outstanding work: its loop keeps running until it is resumed.
+    executor_ =
+        boost::asio::prefer(std::move(executor), boost::asio::execution::outstanding_work.tracked);
     if (result_) complete(lock);
   }
 
@@ -111,17 +135,17 @@ class OneShot : public std::enable_shared_from_this<OneShot<T>> {
   // Posts the stored result to the waiter's executor; called with the lock held once both are
   // there. The cancellation slot is cleared on that executor, where cancellation is emitted.
   void complete(std::unique_lock<std::mutex>& lock) {
-    Handler handler = std::move(handler_);
+    std::unique_ptr<Parked> handler = std::move(handler_);
     Result result = *result_;
-    auto executor = executor_;
+    auto executor = std::move(executor_);
+    executor_ = {};
     lock.unlock();
     boost::asio::post(executor,
                       [handler = std::move(handler), result = std::move(result)]() mutable {
-                        boost::asio::get_associated_cancellation_slot(handler).clear();
                         if (result.index() == 0) {
-                          std::move(handler)(nullptr, std::move(std::get<0>(result)));
+                          handler->complete(nullptr, std::move(std::get<0>(result)));
                         } else {
-                          std::move(handler)(std::get<1>(result), T{});
+                          handler->complete(std::get<1>(result), T{});
                         }
                       });
   }
@@ -141,7 +165,7 @@ class OneShot : public std::enable_shared_from_this<OneShot<T>> {
 
   mutable std::mutex mutex_;
   std::optional<Result> result_;
-  Handler handler_;
+  std::unique_ptr<Parked> handler_;
   boost::asio::any_io_executor executor_;
   std::function<void()> cancelHandler_;
 };

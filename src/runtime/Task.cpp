@@ -49,11 +49,6 @@ TaskHandle spawn(const boost::asio::any_io_executor& executor, boost::asio::awai
   return handle;
 }
 
-boost::asio::awaitable<bool> currentTaskCancelled() {
-  auto state = co_await boost::asio::this_coro::cancellation_state;
-  co_return state.cancelled() != boost::asio::cancellation_type::none;
-}
-
 void runUntilDone(boost::asio::io_context& context, boost::asio::awaitable<void> operation) {
   auto wrapped = [](boost::asio::awaitable<void> op) -> boost::asio::awaitable<bool> {
     co_await std::move(op);

@@ -22,7 +22,9 @@ namespace brindlet::runtime {
 class MainLoop;
 
 // A spawned task that can be cancelled. Cancelling sets the task's cancelled flag and cancels
-// the operation it is waiting on (terminal cancellation, delivered on the task's executor).
+// the operation it is waiting on (terminal cancellation, delivered on the task's executor); every
+// later co_await of the task then throws the cancellation error, so a cancelled task stops at
+// its next wait or sleep.
 class TaskHandle {
  public:
   TaskHandle() = default;
@@ -47,9 +49,6 @@ class TaskHandle {
 // with its exception; without it, failures other than cancellation are logged.
 TaskHandle spawn(const boost::asio::any_io_executor& executor, boost::asio::awaitable<void> task,
                  std::function<void(std::exception_ptr)> done = {});
-
-// Inside a task: whether the task has been cancelled.
-boost::asio::awaitable<bool> currentTaskCancelled();
 
 // Runs the loop until the operation finishes and returns its result (or throws its error).
 // Tests and small tools use it; the loop must not be running on another thread.
