@@ -33,8 +33,8 @@ protocol::ControlEnvelope readEnvelope(const protocol::Frame& frame) {
 
 boost::asio::awaitable<Hello> exchange(FrameConnection& connection, Hello local,
                                        runtime::Duration timeout) {
-  protocol::ControlMessage hello(std::move(local));
-  co_await connection.send(std::move(hello));
+  protocol::ControlMessage localHello(std::move(local));
+  co_await connection.send(std::move(localHello));
   auto receiving = connection.receive();
   auto first = co_await runtime::within(connection.clock(), timeout, std::move(receiving));
   if (!first) throw TransportError::helloTimeout();
