@@ -40,9 +40,10 @@ class ByteStream {
   enum class State { setup, waiting, preparing, ready, failed, cancelled };
   // waiting and failed come with the error's readable text; other states with an empty one.
   using StateHandler = std::function<void(State state, const std::string& error)>;
-  // Bytes read (possibly none), whether the peer ended its sending side, and an error's text.
+  // Bytes read (possibly none; valid only during the call), whether the peer ended its sending
+  // side, and an error's text.
   using ReadCompletion =
-      std::function<void(Bytes bytes, bool endOfStream, std::optional<std::string> error)>;
+      std::function<void(ByteView bytes, bool endOfStream, std::optional<std::string> error)>;
   using WriteCompletion = std::function<void(std::optional<std::string> error)>;
 
   virtual ~ByteStream() = default;
@@ -56,6 +57,8 @@ class ByteStream {
   // Reads at least one and at most maxBytes bytes. One read at a time.
   virtual void read(std::size_t maxBytes, ReadCompletion completion) = 0;
   virtual void write(Bytes bytes, WriteCompletion completion) = 0;
+  // Writes `head` then `body` as one piece, without joining them first.
+  virtual void write(Bytes head, Bytes body, WriteCompletion completion) = 0;
   // Tears the stream down: state cancelled, pending and later operations fail.
   virtual void cancel() = 0;
   virtual Endpoint remoteEndpoint() const = 0;

@@ -87,7 +87,12 @@ void MemoryByteStream::serveRead(std::unique_lock<std::mutex> lock) {
   pendingRead_.reset();
   lock.unlock();
   post([completion = std::move(completion), bytes = std::move(bytes), ended,
-        error = std::move(error)]() mutable { completion(std::move(bytes), ended, error); });
+        error = std::move(error)]() mutable { completion(bytes, ended, error); });
+}
+
+void MemoryByteStream::write(Bytes head, Bytes body, WriteCompletion completion) {
+  head.insert(head.end(), body.begin(), body.end());
+  write(std::move(head), std::move(completion));
 }
 
 void MemoryByteStream::write(Bytes bytes, WriteCompletion completion) {

@@ -30,6 +30,7 @@ class MemoryByteStream : public ByteStream, public std::enable_shared_from_this<
   void start() override;
   void read(std::size_t maxBytes, ReadCompletion completion) override;
   void write(Bytes bytes, WriteCompletion completion) override;
+  void write(Bytes head, Bytes body, WriteCompletion completion) override;
   void cancel() override;
   Endpoint remoteEndpoint() const override;
 

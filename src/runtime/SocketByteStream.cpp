@@ -1,5 +1,6 @@
 #include "runtime/SocketByteStream.h"
 
+#include <array>
 #include <concepts>
 #include <deque>
 #include <mutex>
@@ -66,26 +67,34 @@ class SocketStream : public ByteStream,
   void read(std::size_t maxBytes, ReadCompletion completion) override {
     onStrand([maxBytes, completion = std::move(completion)](SocketStream& self) mutable {
       if (self.cancelled_) return completion({}, false, abortedText());
-      auto buffer = std::make_shared<Bytes>(maxBytes);
+      // One read at a time: the buffer is reused, and only what came is copied out.
+      if (self.readBufferSize_ < maxBytes) {
+        self.readBuffer_.reset(new std::uint8_t[maxBytes]);
+        self.readBufferSize_ = maxBytes;
+      }
       self.socket_.async_read_some(
-          asio::buffer(*buffer),
-          self.bind([buffer, completion = std::move(completion)](
-                        SocketStream&, boost::system::error_code ec, std::size_t n) {
-            buffer->resize(n);
-            if (ec == asio::error::eof) return completion(std::move(*buffer), true, std::nullopt);
-            if (ec) return completion(std::move(*buffer), false, ec.message());
-            completion(std::move(*buffer), false, std::nullopt);
+          asio::buffer(self.readBuffer_.get(), maxBytes),
+          self.bind([completion = std::move(completion)](
+                        SocketStream& self, boost::system::error_code ec, std::size_t n) {
+            ByteView bytes(self.readBuffer_.get(), n);
+            if (ec == asio::error::eof) return completion(bytes, true, std::nullopt);
+            if (ec) return completion(bytes, false, ec.message());
+            completion(bytes, false, std::nullopt);
           }));
     });
   }
 
   void write(Bytes bytes, WriteCompletion completion) override {
-    onStrand(
-        [bytes = std::move(bytes), completion = std::move(completion)](SocketStream& self) mutable {
-          if (self.cancelled_) return completion(abortedText());
-          self.writes_.push_back({std::move(bytes), std::move(completion)});
-          self.writeNext();
-        });
+    write({}, std::move(bytes), std::move(completion));
+  }
+
+  void write(Bytes head, Bytes body, WriteCompletion completion) override {
+    onStrand([head = std::move(head), body = std::move(body),
+              completion = std::move(completion)](SocketStream& self) mutable {
+      if (self.cancelled_) return completion(abortedText());
+      self.writes_.push_back({std::move(head), std::move(body), std::move(completion)});
+      self.writeNext();
+    });
   }
 
   void cancel() override {
@@ -145,7 +154,8 @@ class SocketStream : public ByteStream,
 
  private:
   struct PendingWrite {
-    Bytes bytes;
+    Bytes head;
+    Bytes body;
     WriteCompletion completion;
   };
 
@@ -163,9 +173,10 @@ class SocketStream : public ByteStream,
   void writeNext() {
     if (writing_ || !ready_ || writes_.empty() || cancelled_) return;
     writing_ = true;
+    const auto& next = writes_.front();
+    std::array<asio::const_buffer, 2> buffers{asio::buffer(next.head), asio::buffer(next.body)};
     asio::async_write(
-        socket_, asio::buffer(writes_.front().bytes),
-        bind([](SocketStream& self, boost::system::error_code ec, std::size_t) {
+        socket_, buffers, bind([](SocketStream& self, boost::system::error_code ec, std::size_t) {
           self.writing_ = false;
           auto done = std::move(self.writes_.front());
           self.writes_.pop_front();
@@ -184,6 +195,8 @@ class SocketStream : public ByteStream,
   bool cancelled_ = false;
   bool writing_ = false;
   std::deque<PendingWrite> writes_;
+  std::unique_ptr<std::uint8_t[]> readBuffer_;
+  std::size_t readBufferSize_ = 0;
   mutable std::mutex endpointMutex_;
   Endpoint remote_;
 };

@@ -26,6 +26,17 @@ std::size_t sizeOf(const Frame& frame) {
   return protocol::FrameHeader::size + frame.payload.size();
 }
 
+// The six header bytes of a frame; refuses a payload over the largest frame size.
+Bytes headerOf(const Frame& frame) {
+  const auto length = frame.payload.size();
+  if (std::int64_t(length) > protocol::DeckProtocol::maxFramePayload) {
+    throw ProtocolError::oversized(std::int64_t(length));
+  }
+  Bytes header(protocol::FrameHeader::size);
+  Frame::encodeHeader(frame.channel, frame.flags, length, header.data());
+  return header;
+}
+
 bool isClosedError(const std::optional<TransportError>& failure) {
   return !failure || failure->kind() == TransportError::Case::closed;
 }
@@ -152,12 +163,14 @@ boost::asio::awaitable<std::shared_ptr<FrameConnection>> FrameConnection::connec
 
 void FrameConnection::requestRead() {
   std::weak_ptr<FrameConnection> weak = shared_from_this();
-  connection_->read(kReadSize, [weak](Bytes bytes, bool endOfStream, std::optional<std::string> e) {
-    if (auto self = weak.lock()) self->receiveNext(std::move(bytes), endOfStream, std::move(e));
-  });
+  connection_->read(
+      kReadSize, [weak](runtime::ByteView bytes, bool endOfStream, std::optional<std::string> e) {
+        if (auto self = weak.lock()) self->receiveNext(bytes, endOfStream, std::move(e));
+      });
 }
 
-void FrameConnection::receiveNext(Bytes bytes, bool endOfStream, std::optional<std::string> error) {
+void FrameConnection::receiveNext(runtime::ByteView bytes, bool endOfStream,
+                                  std::optional<std::string> error) {
   if (!bytes.empty()) handleIncoming(bytes);
   if (error) {
     settle({TransportError::connectionFailed(*error)}, "failed");
@@ -331,14 +344,15 @@ boost::asio::awaitable<void> FrameConnection::send(ControlMessage message) {
 }
 
 boost::asio::awaitable<void> FrameConnection::send(Frame frame) {
-  Bytes bytes;
+  Bytes header;
   try {
-    bytes = frame.encoded();
+    header = headerOf(frame);
   } catch (const ProtocolError& e) {
     throw TransportError::protocolViolation(e);
   }
   auto done = runtime::OneShot<std::optional<std::string>>::make();
-  connection_->write(std::move(bytes),
+  // The payload goes out as it is, behind its header, without being copied.
+  connection_->write(std::move(header), std::move(frame.payload),
                      [done](std::optional<std::string> error) { done->resume(std::move(error)); });
   auto error = co_await done->wait();
   if (error) throw TransportError::connectionFailed(*error);

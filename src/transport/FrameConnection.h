@@ -131,7 +131,7 @@ class FrameConnection : public std::enable_shared_from_this<FrameConnection> {
   boost::asio::awaitable<void> sendBye(std::string reason);
   static boost::asio::awaitable<void> byeAndCancel(std::shared_ptr<FrameConnection> self);
   void requestRead();
-  void receiveNext(runtime::Bytes bytes, bool endOfStream, std::optional<std::string> error);
+  void receiveNext(runtime::ByteView bytes, bool endOfStream, std::optional<std::string> error);
   void handleIncoming(runtime::ByteView bytes);
   void handleState(runtime::ByteStream::State state, const std::string& error);
   void settle(Ending ending, std::string reason);

@@ -47,8 +47,8 @@ struct ReadResult {
 
 inline asio::awaitable<ReadResult> readSome(ByteStream& stream, std::size_t maxBytes) {
   auto shot = runtime::OneShot<ReadResult>::make();
-  stream.read(maxBytes, [shot](Bytes bytes, bool end, std::optional<std::string> error) {
-    shot->resume({std::move(bytes), end, std::move(error)});
+  stream.read(maxBytes, [shot](runtime::ByteView bytes, bool end, std::optional<std::string> e) {
+    shot->resume({Bytes(bytes.begin(), bytes.end()), end, std::move(e)});
   });
   co_return co_await shot->wait();
 }
