@@ -98,6 +98,13 @@ struct LinkHarness {
     drain();
   }
 
+  // Ends both streams so that no reader is left parked when the loop goes.
+  ~LinkHarness() {
+    peer->cancel();
+    local->cancel();
+    drain();
+  }
+
   void drain() { brindlet::testing::drain(io); }
   void peerWrites(Bytes bytes) {
     peer->write(std::move(bytes), [](auto) {});
