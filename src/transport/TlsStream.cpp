@@ -80,7 +80,9 @@ asio::awaitable<std::size_t> TlsStream::readSome(std::span<std::uint8_t> buffer)
   auto [ec, n] =
       co_await impl_->stream.async_read_some(asio::buffer(buffer.data(), buffer.size()), token);
   if (n > 0) co_return n;
-  if (ec == asio::error::eof) co_return 0;  // the peer's close_notify
+  // The peer's close_notify, or a peer that closed the connection without one: frames carry
+  // their own lengths, so a cut-off frame is still told apart from a whole one.
+  if (ec == asio::error::eof || ec == asio::ssl::error::stream_truncated) co_return 0;
   if (ec) throw failure(ec);
   co_return n;
 }
