@@ -195,9 +195,12 @@ class TlsStreamAdapter final : public TlsByteStream,
     auto self = shared_from_this();
     std::optional<std::string> error;
     try {
-      const auto& next = writes_.front();
-      if (!next.head.empty()) co_await tls_->write(next.head);
-      if (!next.body.empty()) co_await tls_->write(next.body);
+      // Views of the bytes, not a reference to the queue entry: cancel() moves the entry in
+      // writing to a new place in the queue (its bytes stay where they are).
+      const runtime::ByteView head = writes_.front().head;
+      const runtime::ByteView body = writes_.front().body;
+      if (!head.empty()) co_await tls_->write(head);
+      if (!body.empty()) co_await tls_->write(body);
     } catch (const TransportError& e) {
       error = describe(e);
     }

@@ -43,6 +43,12 @@ struct BrowserTest : ::testing::Test {
   std::shared_ptr<BonjourSnapshots> snapshots =
       BonjourBrowser::browse(discovery, "_velvane._tcp", io.get_executor());
 
+  // The browse is let go of on the loop, while the discovery still stands.
+  ~BrowserTest() override {
+    snapshots.reset();
+    drain();
+  }
+
   void drain() { brindlet::testing::drain(io); }
   std::vector<std::string> errors() const {
     return log.messages("transport", runtime::LogLevel::error);

@@ -112,6 +112,14 @@ struct HostHarness {
     phone.trust(kMacUid, keyOf(fill));
   }
 
+  // Pairs the phone, starts and lists it: the transport dials it by itself.
+  bool autoDialled(ScriptedPhone& phone) {
+    pair(phone, 1);
+    run(host->start());
+    discovery->show({phone.service()});
+    return waitForEvents(2) && events->at(1).kind == Kind::connected;
+  }
+
   std::vector<std::string> infos() const {
     return log.messages("transport", runtime::LogLevel::info);
   }

@@ -158,10 +158,7 @@ TEST(HostTransport, AnAutomaticDialInFlightWhenStopped) {
 TEST(HostTransport, ADialToALinkedPhoneClosesTheLinkItReplaces) {
   HostHarness h;
   ScriptedPhone alpha(h.io, "Alpha", "U-A");
-  h.pair(alpha, 1);
-  h.run(h.host->start());
-  h.discovery->show({alpha.service()});
-  ASSERT_TRUE(h.waitForEvents(2));
+  ASSERT_TRUE(h.autoDialled(alpha));
 
   NearbyPhone phone = h.events->at(0).phones.at(0);
   h.run(h.host->connect(phone));
@@ -206,10 +203,7 @@ TEST(HostTransport, AFailedBrowseStartsAgainAfterAPauseUnlessStopped) {
 TEST(HostTransport, ForgetDropsTheKeyAndLeavesTheLinkOpen) {
   HostHarness h;
   ScriptedPhone alpha(h.io, "Alpha", "U-A");
-  h.pair(alpha, 1);
-  h.run(h.host->start());
-  h.discovery->show({alpha.service()});
-  ASSERT_TRUE(h.waitForEvents(2));
+  ASSERT_TRUE(h.autoDialled(alpha));
 
   h.run(h.host->forget("U-A"));
   h.settle();
