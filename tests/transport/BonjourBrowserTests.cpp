@@ -70,13 +70,6 @@ TEST_F(BrowserTest, StreamsSortedSnapshotsUntilTheBrowseFails) {
   EXPECT_FALSE(discovery.tornDownInCallback());
 }
 
-TEST_F(BrowserTest, WaitingKeepsTheStreamOpen) {
-  discovery.emit({BrowseEvent::Kind::waiting, {}, "no network"});
-  drain();
-  EXPECT_FALSE(snapshots->isFinished());
-  EXPECT_EQ(discovery.runningCount(), 1u);
-}
-
 TEST_F(BrowserTest, TheConsumerEndsTheBrowseByCancellingOrDroppingTheStream) {
   struct Case {
     const char* name;
