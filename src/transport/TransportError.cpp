@@ -1,32 +1,19 @@
 #include "transport/TransportError.h"
 
-#include <array>
-
 namespace brindlet::transport {
 namespace {
 
-std::string describe(TransportError::Case kind, const std::string* text,
-                     const protocol::ProtocolError* error) {
-  runtime::ErrorText out(wordOf(kind));
-  if (text) out.text("", *text);
-  if (error) out.word("", error->text());
-  return out;
+std::string describe(TransportError::Case kind, const auto& payload) {
+  runtime::ErrorText text(wordOf(kind));
+  if (auto* s = std::get_if<std::string>(&payload)) text.text("", *s);
+  if (auto* e = std::get_if<protocol::ProtocolError>(&payload)) text.word("", e->text());
+  return text;
 }
 
 }  // namespace
 
-std::string_view wordOf(TransportError::Case kind) {
-  static constexpr std::array<std::string_view, 8> words = {
-      "connectionFailed", "expectedHello", "protocolViolation", "usbmux",
-      "closed",           "helloTimeout",  "wrongCode",         "pairingLockedOut"};
-  return words[static_cast<std::size_t>(kind)];
-}
-
 TransportError::TransportError(Case kind, Payload payload)
-    : runtime::Error(describe(kind, std::get_if<std::string>(&payload),
-                              std::get_if<protocol::ProtocolError>(&payload))),
-      kind_(kind),
-      payload_(std::move(payload)) {}
+    : runtime::Error(describe(kind, payload)), kind_(kind), payload_(std::move(payload)) {}
 
 TransportError TransportError::connectionFailed(std::string text) {
   return {Case::connectionFailed, std::move(text)};
@@ -55,8 +42,31 @@ TransportError TransportError::pairingLockedOut() {
 
 const std::string& TransportError::detail() const {
   static const std::string none;
-  const auto* text = std::get_if<std::string>(&payload_);
-  return text ? *text : none;
+  auto* s = std::get_if<std::string>(&payload_);
+  return s ? *s : none;
+}
+
+std::string_view wordOf(TransportError::Case kind) {
+  using C = TransportError::Case;
+  switch (kind) {
+    case C::connectionFailed:
+      return "connectionFailed";
+    case C::expectedHello:
+      return "expectedHello";
+    case C::protocolViolation:
+      return "protocolViolation";
+    case C::usbmux:
+      return "usbmux";
+    case C::closed:
+      return "closed";
+    case C::helloTimeout:
+      return "helloTimeout";
+    case C::wrongCode:
+      return "wrongCode";
+    case C::pairingLockedOut:
+      return "pairingLockedOut";
+  }
+  return "?";
 }
 
 }  // namespace brindlet::transport

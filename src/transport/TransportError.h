@@ -35,6 +35,7 @@ class TransportError : public runtime::Error {
   Case kind() const { return kind_; }
   // The text of connectionFailed, expectedHello and usbmux; empty for the other cases.
   const std::string& detail() const;
+  // The error of protocolViolation; null for the other cases.
   const protocol::ProtocolError* protocolError() const {
     return std::get_if<protocol::ProtocolError>(&payload_);
   }

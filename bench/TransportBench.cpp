@@ -1,0 +1,236 @@
+// Link throughput and round trip over loopback TCP, each beside a raw asio socket doing the same.
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/experimental/awaitable_operators.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/asio/use_future.hpp>
+#include <boost/asio/write.hpp>
+
+#include "protocol/ControlEnvelope.h"
+#include "runtime/SocketByteStream.h"
+#include "transport/FrameConnection.h"
+
+namespace {
+
+namespace asio = boost::asio;
+using asio::ip::tcp;
+using namespace asio::experimental::awaitable_operators;
+using namespace brindlet;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kFrameBytes = 1 << 20;
+constexpr int kFramesPerRound = 64;
+constexpr int kRoundTrips = 2000;
+
+// A loop run by two threads, as the app's core loop and a stream's callbacks may be.
+struct Loop {
+  asio::io_context io;
+  asio::executor_work_guard<asio::io_context::executor_type> guard{io.get_executor()};
+  std::vector<std::thread> threads;
+  Loop() {
+    for (int i = 0; i < 2; ++i) threads.emplace_back([this] { io.run(); });
+  }
+  ~Loop() {
+    guard.reset();
+    io.stop();
+    for (auto& t : threads) t.join();
+  }
+  template <class T>
+  T run(asio::awaitable<T> operation) {
+    return std::move(*asio::co_spawn(io, optional(std::move(operation)), asio::use_future).get());
+  }
+  void run(asio::awaitable<void> operation) {
+    asio::co_spawn(io, std::move(operation), asio::use_future).get();
+  }
+  template <class T>
+  static asio::awaitable<std::optional<T>> optional(asio::awaitable<T> operation) {
+    co_return co_await std::move(operation);
+  }
+};
+
+struct Figures {
+  double rawBytesPerSecond = 0, linkBytesPerSecond = 0;
+  std::vector<double> rawRoundTrips, linkRoundTrips;  // microseconds
+} figures;
+
+asio::awaitable<std::pair<tcp::socket, tcp::socket>> socketPair() {
+  auto executor = co_await asio::this_coro::executor;
+  tcp::acceptor acceptor(executor, {asio::ip::address_v4::loopback(), 0});
+  tcp::socket client(executor);
+  co_await client.async_connect(acceptor.local_endpoint(), asio::use_awaitable);
+  auto server = co_await acceptor.async_accept(asio::use_awaitable);
+  client.set_option(tcp::no_delay(true));
+  server.set_option(tcp::no_delay(true));
+  co_return std::pair{std::move(client), std::move(server)};
+}
+
+asio::awaitable<std::pair<std::shared_ptr<transport::FrameConnection>,
+                          std::shared_ptr<transport::FrameConnection>>>
+linkPair() {
+  auto [client, server] = co_await socketPair();
+  auto a = runtime::TcpByteStream::adopt(std::move(client));
+  auto b = runtime::TcpByteStream::adopt(std::move(server));
+  a->start();
+  b->start();
+  co_return std::pair{transport::FrameConnection::make(a), transport::FrameConnection::make(b)};
+}
+
+asio::awaitable<void> rawSend(tcp::socket& socket, const runtime::Bytes& bytes, int count) {
+  for (int i = 0; i < count; ++i)
+    co_await asio::async_write(socket, asio::buffer(bytes), asio::use_awaitable);
+}
+
+asio::awaitable<void> rawReceive(tcp::socket& socket, std::size_t total) {
+  std::vector<std::uint8_t> buffer(kFrameBytes);
+  for (std::size_t got = 0; got < total;) {
+    got += co_await socket.async_read_some(asio::buffer(buffer), asio::use_awaitable);
+  }
+}
+
+void BM_RawSocketThroughput(benchmark::State& state) {
+  Loop loop;
+  auto [client, server] = loop.run(socketPair());
+  const runtime::Bytes bytes(kFrameBytes + 6, 7);
+  double seconds = 0, sent = 0;
+  for (auto _ : state) {
+    auto start = Clock::now();
+    loop.run(rawSend(client, bytes, kFramesPerRound) &&
+             rawReceive(server, bytes.size() * kFramesPerRound));
+    seconds += std::chrono::duration<double>(Clock::now() - start).count();
+    sent += double(bytes.size()) * kFramesPerRound;
+  }
+  state.SetBytesProcessed(std::int64_t(sent));
+  figures.rawBytesPerSecond = sent / seconds;
+}
+BENCHMARK(BM_RawSocketThroughput)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Frames arrive from the encoder as fresh buffers: the link takes them over.
+asio::awaitable<void> linkSend(transport::FrameConnection& link,
+                               std::vector<protocol::Frame>& frames) {
+  for (auto& frame : frames) co_await link.send(std::move(frame));
+}
+
+asio::awaitable<void> linkReceive(transport::FrameConnection& link, int count) {
+  for (int i = 0; i < count; ++i) co_await link.receive();
+}
+
+void BM_FrameConnectionThroughput(benchmark::State& state) {
+  Loop loop;
+  auto [left, right] = loop.run(linkPair());
+  double seconds = 0, sent = 0;
+  const protocol::Frame frame{protocol::Channel::video, {}, runtime::Bytes(kFrameBytes, 7)};
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::vector<protocol::Frame> frames(kFramesPerRound, frame);
+    state.ResumeTiming();
+    auto start = Clock::now();
+    loop.run(linkSend(*left, frames) && linkReceive(*right, kFramesPerRound));
+    seconds += std::chrono::duration<double>(Clock::now() - start).count();
+    sent += double(kFrameBytes + 6) * kFramesPerRound;
+  }
+  state.SetBytesProcessed(std::int64_t(sent));
+  figures.linkBytesPerSecond = sent / seconds;
+}
+BENCHMARK(BM_FrameConnectionThroughput)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+asio::awaitable<void> rawEcho(tcp::socket& socket, std::size_t size, int count) {
+  std::vector<std::uint8_t> buffer(size);
+  for (int i = 0; i < count; ++i) {
+    co_await asio::async_read(socket, asio::buffer(buffer), asio::use_awaitable);
+    co_await asio::async_write(socket, asio::buffer(buffer), asio::use_awaitable);
+  }
+}
+
+asio::awaitable<void> rawPing(tcp::socket& socket, std::size_t size, int count,
+                              std::vector<double>& samples) {
+  std::vector<std::uint8_t> buffer(size, 1);
+  for (int i = 0; i < count; ++i) {
+    auto start = Clock::now();
+    co_await asio::async_write(socket, asio::buffer(buffer), asio::use_awaitable);
+    co_await asio::async_read(socket, asio::buffer(buffer), asio::use_awaitable);
+    samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+  }
+}
+
+void BM_RawSocketRoundTrip(benchmark::State& state) {
+  Loop loop;
+  auto [client, server] = loop.run(socketPair());
+  // The same bytes a ping frame carries on the wire.
+  const auto size =
+      protocol::Frame::control(protocol::ControlEnvelope(1, protocol::Ping{1.0})).encoded().size();
+  for (auto _ : state) {
+    loop.run(rawPing(client, size, kRoundTrips, figures.rawRoundTrips) &&
+             rawEcho(server, size, kRoundTrips));
+  }
+}
+BENCHMARK(BM_RawSocketRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+asio::awaitable<void> pongs(transport::FrameConnection& link, int count) {
+  for (int i = 0; i < count; ++i) {
+    auto frame = co_await link.receive();
+    auto envelope = frame->controlEnvelope();
+    protocol::Pong pong{envelope.message.as<protocol::Ping>()->ts};
+    co_await link.send(protocol::ControlMessage(pong));
+  }
+}
+
+asio::awaitable<void> pings(transport::FrameConnection& link, int count,
+                            std::vector<double>& samples) {
+  for (int i = 0; i < count; ++i) {
+    auto start = Clock::now();
+    protocol::ControlMessage ping(protocol::Ping{double(i)});
+    co_await link.send(std::move(ping));
+    auto frame = co_await link.receive();
+    benchmark::DoNotOptimize(frame->controlEnvelope());
+    samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+  }
+}
+
+void BM_FrameConnectionRoundTrip(benchmark::State& state) {
+  Loop loop;
+  auto [left, right] = loop.run(linkPair());
+  for (auto _ : state) {
+    loop.run(pings(*left, kRoundTrips, figures.linkRoundTrips) && pongs(*right, kRoundTrips));
+  }
+}
+BENCHMARK(BM_FrameConnectionRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+double percentile(std::vector<double> samples, double p) {
+  if (samples.empty()) return 0;
+  std::sort(samples.begin(), samples.end());
+  return samples[std::min(samples.size() - 1, std::size_t(p * double(samples.size())))];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  const double mib = 1024.0 * 1024.0;
+  std::printf(
+      "\n1 MiB video frames over loopback TCP: FrameConnection %.0f MiB/s, raw socket %.0f MiB/s, "
+      "ratio %.2f (goal >= 0.7)\n",
+      figures.linkBytesPerSecond / mib, figures.rawBytesPerSecond / mib,
+      figures.rawBytesPerSecond > 0 ? figures.linkBytesPerSecond / figures.rawBytesPerSecond : 0.0);
+  std::printf(
+      "ping -> pong round trip over loopback TCP: FrameConnection p50 %.1f us, p99 %.1f us; "
+      "raw socket p50 %.1f us, p99 %.1f us (goal p50 <= 100 us)\n",
+      percentile(figures.linkRoundTrips, 0.5), percentile(figures.linkRoundTrips, 0.99),
+      percentile(figures.rawRoundTrips, 0.5), percentile(figures.rawRoundTrips, 0.99));
+  return 0;
+}

@@ -1,0 +1,131 @@
+#include "runtime/Log.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+
+namespace brindlet::runtime {
+namespace {
+
+struct Registry {
+  std::mutex mutex;
+  std::vector<std::shared_ptr<LogSink>> sinks{std::make_shared<StandardErrorSink>()};
+};
+
+Registry& registry() {
+  static Registry instance;
+  return instance;
+}
+
+std::string format(const char* format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  int length = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (length <= 0) return {};
+  std::string text(static_cast<std::size_t>(length), '\0');
+  std::vsnprintf(text.data(), text.size() + 1, format, args);
+  return text;
+}
+
+void emit(const std::string& category, LogLevel level, const char* fmt, va_list args) {
+  Log::write({std::string(Log::subsystem), category, level, format(fmt, args)});
+}
+
+}  // namespace
+
+std::string_view wordOf(LogLevel level) {
+  switch (level) {
+    case LogLevel::debug:
+      return "debug";
+    case LogLevel::info:
+      return "info";
+    case LogLevel::error:
+      return "error";
+  }
+  return "?";
+}
+
+void StandardErrorSink::write(const LogEntry& entry) {
+  std::string line = entry.subsystem + "[" + entry.category + "] " +
+                     std::string(wordOf(entry.level)) + ": " + entry.message + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+void CaptureSink::write(const LogEntry& entry) {
+  std::lock_guard lock(mutex_);
+  entries_.push_back(entry);
+}
+
+std::vector<LogEntry> CaptureSink::entries() const {
+  std::lock_guard lock(mutex_);
+  return entries_;
+}
+
+std::vector<std::string> CaptureSink::messages(std::string_view category, LogLevel level) const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> out;
+  for (const auto& e : entries_) {
+    if ((category.empty() || e.category == category) && e.level == level) out.push_back(e.message);
+  }
+  return out;
+}
+
+void CaptureSink::clear() {
+  std::lock_guard lock(mutex_);
+  entries_.clear();
+}
+
+namespace Log {
+
+void attach(std::shared_ptr<LogSink> sink) {
+  std::lock_guard lock(registry().mutex);
+  registry().sinks.push_back(std::move(sink));
+}
+
+void detach(const std::shared_ptr<LogSink>& sink) {
+  std::lock_guard lock(registry().mutex);
+  auto& sinks = registry().sinks;
+  sinks.erase(std::remove(sinks.begin(), sinks.end(), sink), sinks.end());
+}
+
+void write(const LogEntry& entry) {
+  std::vector<std::shared_ptr<LogSink>> sinks;
+  {
+    std::lock_guard lock(registry().mutex);
+    sinks = registry().sinks;
+  }
+  for (const auto& sink : sinks) sink->write(entry);
+}
+
+}  // namespace Log
+
+LogCapture::LogCapture() : sink_(std::make_shared<CaptureSink>()) {
+  Log::attach(sink_);
+}
+LogCapture::~LogCapture() {
+  Log::detach(sink_);
+}
+
+void Logger::debug(const char* fmt, ...) const {
+  va_list args;
+  va_start(args, fmt);
+  emit(category_, LogLevel::debug, fmt, args);
+  va_end(args);
+}
+
+void Logger::info(const char* fmt, ...) const {
+  va_list args;
+  va_start(args, fmt);
+  emit(category_, LogLevel::info, fmt, args);
+  va_end(args);
+}
+
+void Logger::error(const char* fmt, ...) const {
+  va_list args;
+  va_start(args, fmt);
+  emit(category_, LogLevel::error, fmt, args);
+  va_end(args);
+}
+
+}  // namespace brindlet::runtime

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/local/stream_protocol.hpp>
+
+#include "runtime/ByteStream.h"
+
+namespace brindlet::runtime {
+
+// Byte streams over TCP: dialed when started, or adopted from an accepted socket (then ready as
+// soon as started). Nagle's delay is off: frames are written whole.
+namespace TcpByteStream {
+std::shared_ptr<ByteStream> dial(const boost::asio::any_io_executor& executor, std::string host,
+                                 std::uint16_t port);
+std::shared_ptr<ByteStream> adopt(boost::asio::ip::tcp::socket socket);
+}  // namespace TcpByteStream
+
+// Byte streams over Unix-domain stream sockets.
+namespace UnixByteStream {
+std::shared_ptr<ByteStream> dial(const boost::asio::any_io_executor& executor, std::string path);
+std::shared_ptr<ByteStream> adopt(boost::asio::local::stream_protocol::socket socket);
+}  // namespace UnixByteStream
+
+}  // namespace brindlet::runtime

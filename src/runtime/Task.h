@@ -1,0 +1,75 @@
+#pragma once
+
+#include <atomic>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <utility>
+#include <variant>
+
+#include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/awaitable.hpp>
+#include <boost/asio/bind_cancellation_slot.hpp>
+#include <boost/asio/cancellation_signal.hpp>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/this_coro.hpp>
+
+namespace brindlet::runtime {
+
+class MainLoop;
+
+// A spawned task that can be cancelled. Cancelling sets the task's cancelled flag and cancels
+// the operation it is waiting on (terminal cancellation, delivered on the task's executor); every
+// later co_await of the task then throws the cancellation error, so a cancelled task stops at
+// its next wait or sleep.
+class TaskHandle {
+ public:
+  TaskHandle() = default;
+
+  void cancel() const;
+  bool isCancelled() const { return shared_ && shared_->cancelled.load(); }
+  bool isFinished() const { return shared_ && shared_->finished.load(); }
+
+ private:
+  friend TaskHandle spawn(const boost::asio::any_io_executor&, boost::asio::awaitable<void>,
+                          std::function<void(std::exception_ptr)>);
+  struct Shared {
+    boost::asio::any_io_executor executor;
+    boost::asio::cancellation_signal signal;
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> finished{false};
+  };
+  std::shared_ptr<Shared> shared_;
+};
+
+// Starts a task on the executor. `done` (if given) runs on the executor when the task ends,
+// with its exception; without it, failures other than cancellation are logged.
+TaskHandle spawn(const boost::asio::any_io_executor& executor, boost::asio::awaitable<void> task,
+                 std::function<void(std::exception_ptr)> done = {});
+
+// Runs the loop until the operation finishes and returns its result (or throws its error).
+// Tests and small tools use it; the loop must not be running on another thread.
+template <class T>
+T runUntilDone(boost::asio::io_context& context, boost::asio::awaitable<T> operation) {
+  std::optional<std::variant<T, std::exception_ptr>> result;
+  boost::asio::co_spawn(context, std::move(operation), [&](std::exception_ptr e, T value) {
+    if (e) {
+      result.emplace(std::in_place_index<1>, e);
+    } else {
+      result.emplace(std::in_place_index<0>, std::move(value));
+    }
+  });
+  context.restart();
+  while (!result && context.run_one() > 0) {
+  }
+  if (!result) throw std::logic_error("loop ran out of work before the operation finished");
+  if (result->index() == 1) std::rethrow_exception(std::get<1>(*result));
+  return std::move(std::get<0>(*result));
+}
+
+void runUntilDone(boost::asio::io_context& context, boost::asio::awaitable<void> operation);
+
+}  // namespace brindlet::runtime

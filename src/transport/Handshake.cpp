@@ -1,0 +1,95 @@
+#include "transport/Handshake.h"
+
+#include "protocol/ControlEnvelope.h"
+#include "protocol/Enums.h"
+#include "runtime/OneShot.h"
+#include "runtime/Timeout.h"
+#include "transport/DeckTransport.h"
+#include "transport/FrameConnection.h"
+
+namespace brindlet::transport {
+namespace {
+
+using protocol::Hello;
+
+TransportError asTransportError(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const TransportError& e) {
+    return e;
+  } catch (...) {
+    // In practice the cancellation of the calling task.
+    return TransportError::closed();
+  }
+}
+
+protocol::ControlEnvelope readEnvelope(const protocol::Frame& frame) {
+  try {
+    return frame.controlEnvelope();
+  } catch (...) {
+    throw TransportError::expectedHello(std::string(protocol::wordOf(frame.channel)) + " frame");
+  }
+}
+
+boost::asio::awaitable<Hello> exchange(FrameConnection& connection, Hello local,
+                                       runtime::Duration timeout) {
+  protocol::ControlMessage localHello(std::move(local));
+  co_await connection.send(std::move(localHello));
+  auto receiving = connection.receive();
+  auto first = co_await runtime::within(connection.clock(), timeout, std::move(receiving));
+  if (!first) throw TransportError::helloTimeout();
+  if (!*first) throw TransportError::closed();
+  auto envelope = readEnvelope(**first);
+  const Hello* hello = envelope.message.as<Hello>();
+  if (!hello) throw TransportError::expectedHello(std::string(envelope.message.type()));
+  std::optional<protocol::ProtocolError> mismatch;
+  try {
+    hello->checkVersion(protocol::DeckProtocol::supportedVersions());
+  } catch (const protocol::ProtocolError& e) {
+    mismatch = e;
+  }
+  if (mismatch) {
+    std::optional<std::string> reason(protocol::ByeReason::versionMismatch);
+    co_await connection.close(std::move(reason));
+    throw TransportError::protocolViolation(*mismatch);
+  }
+  co_return *hello;
+}
+
+}  // namespace
+
+namespace Handshake {
+
+boost::asio::awaitable<Hello> run(std::shared_ptr<FrameConnection> connection, Hello local,
+                                  runtime::Duration timeout) {
+  std::exception_ptr failure;
+  try {
+    co_return co_await exchange(*connection, std::move(local), timeout);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  // A cancelled caller still gets its link closed: the cancellation becomes `closed`.
+  if (runtime::isCancellation(failure)) co_await boost::asio::this_coro::reset_cancellation_state();
+  const TransportError error = asTransportError(failure);
+  std::optional<std::string> bye;
+  switch (error.kind()) {
+    case TransportError::Case::helloTimeout:
+      transportLog().error("No hello within %s; closing", runtime::durationText(timeout).c_str());
+      bye = protocol::ByeReason::helloTimeout;
+      break;
+    case TransportError::Case::expectedHello:
+      transportLog().error("First frame was %s, not hello; closing", error.detail().c_str());
+      bye = protocol::ByeReason::protocolViolation;
+      break;
+    default:
+      // The link is ending already, or the fault is not the peer's: cut it without a bye.
+      if (connection->isClosed()) throw error;
+      break;
+  }
+  co_await connection->close(std::move(bye));
+  throw error;
+}
+
+}  // namespace Handshake
+
+}  // namespace brindlet::transport

@@ -1,0 +1,240 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include <boost/asio/io_context.hpp>
+
+#include "runtime/AsyncQueue.h"
+#include "runtime/Clock.h"
+#include "runtime/OneShot.h"
+#include "runtime/Task.h"
+#include "runtime/Timeout.h"
+#include "support/Loop.h"
+
+namespace brindlet::runtime {
+namespace {
+
+namespace asio = boost::asio;
+using namespace std::chrono_literals;
+using testing::drain;
+
+TEST(OneShot, FirstDeliveryWinsFromAnyThread) {
+  struct Case {
+    const char* name;
+    std::function<void(OneShot<int>&)> deliver;
+    std::optional<int> value;  // none: the wait throws
+  };
+  const Case cases[] = {
+      {"resume", [](auto& s) { s.resume(7); }, 7},
+      {"resume twice", [](auto& s) { s.resume(7), s.resume(8); }, 7},
+      {"fail then resume", [](auto& s) { s.fail(std::runtime_error("x")), s.resume(8); }, {}},
+      {"resume then fail", [](auto& s) { s.resume(9), s.fail(std::runtime_error("x")); }, 9},
+  };
+  for (const auto& c : cases) {
+    for (bool early : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (early ? " before waiting" : " while waiting"));
+      asio::io_context io;
+      auto shot = OneShot<int>::make();
+      if (early) c.deliver(*shot);
+      std::thread deliverer;
+      auto waiting = [&]() -> asio::awaitable<int> {
+        if (!early) deliverer = std::thread([&] { c.deliver(*shot); });
+        co_return co_await shot->wait();
+      };
+      if (c.value) {
+        EXPECT_EQ(runUntilDone(io, waiting()), *c.value);
+      } else {
+        EXPECT_THROW(runUntilDone(io, waiting()), std::runtime_error);
+      }
+      if (deliverer.joinable()) deliverer.join();
+    }
+  }
+}
+
+TEST(OneShot, CancellingTheWaiterRunsTheCancelHandlerOrFails) {
+  for (bool withHandler : {false, true}) {
+    SCOPED_TRACE(withHandler ? "handler" : "no handler");
+    asio::io_context io;
+    auto shot = OneShot<int>::make();
+    if (withHandler) shot->onCancel([&] { shot->resume(42); });
+    std::optional<int> got;
+    bool threwCancellation = false;
+    auto body = [&]() -> asio::awaitable<void> {
+      try {
+        got = co_await shot->wait();
+      } catch (...) {
+        threwCancellation = isCancellation(std::current_exception());
+      }
+    };
+    auto task = spawn(io.get_executor(), body());
+    drain(io);
+    task.cancel();
+    io.run();
+    EXPECT_TRUE(task.isCancelled());
+    EXPECT_TRUE(task.isFinished());
+    EXPECT_EQ(got, withHandler ? std::optional<int>(42) : std::nullopt);
+    EXPECT_EQ(threwCancellation, !withHandler);
+  }
+}
+
+TEST(Task, CancellingSetsTheFlagAndStopsTheTasksNextWait) {
+  asio::io_context io;
+  ManualClock clock;
+  bool secondSleepStarted = false;
+  auto body = [&]() -> asio::awaitable<void> {
+    try {
+      co_await clock.sleep(10s);
+    } catch (...) {
+    }
+    secondSleepStarted = true;
+    co_await clock.sleep(10s);
+  };
+  auto task = spawn(io.get_executor(), body());
+  drain(io);
+  EXPECT_EQ(clock.sleeperCount(), 1u);
+  EXPECT_FALSE(task.isCancelled());
+  task.cancel();
+  io.run();
+  EXPECT_TRUE(task.isCancelled());
+  EXPECT_TRUE(task.isFinished());
+  EXPECT_TRUE(secondSleepStarted);
+  EXPECT_EQ(clock.sleeperCount(), 0u);
+}
+
+TEST(AsyncQueue, EndingsAfterQueuedValues) {
+  struct Case {
+    const char* name;
+    std::function<void(AsyncQueue<int>&)> end;
+    std::vector<int> delivered;
+    bool throws;
+  };
+  const Case cases[] = {
+      {"finish", [](auto& q) { q.finish(); }, {1, 2}, false},
+      {"finish with error",
+       [](auto& q) { q.finish(std::make_exception_ptr(std::runtime_error("x"))); },
+       {1, 2},
+       true},
+      {"consumer cancels", [](auto& q) { q.cancel(); }, {}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    asio::io_context io;
+    auto queue = AsyncQueue<int>::make();
+    int terminations = 0;
+    queue->onTermination([&] { ++terminations; });
+    queue->push(1);
+    queue->push(2);
+    c.end(*queue);
+    EXPECT_FALSE(queue->push(3));
+    queue->finish();
+    std::vector<int> got;
+    int endings = 0;
+    runUntilDone(io, [&]() -> asio::awaitable<void> {
+      for (int i = 0; i < 4; ++i) {
+        try {
+          auto value = co_await queue->next();
+          if (value) {
+            got.push_back(*value);
+          } else {
+            ++endings;
+          }
+        } catch (const std::runtime_error&) {
+          ++endings;
+          EXPECT_TRUE(c.throws);
+        }
+      }
+    }());
+    EXPECT_EQ(got, c.delivered);
+    EXPECT_EQ(endings, 4 - int(c.delivered.size()));  // the ending repeats on every call
+    EXPECT_EQ(terminations, 1);
+  }
+}
+
+TEST(AsyncQueue, ManyProducersLoseNothingAndACancelledWaitKeepsTheQueue) {
+  asio::io_context io;
+  auto queue = AsyncQueue<int>::make();
+  auto body = [&]() -> asio::awaitable<void> {
+    co_await queue->next();
+    ADD_FAILURE() << "the cancelled wait got a value";
+  };
+  auto waiting = spawn(io.get_executor(), body());
+  drain(io);
+  waiting.cancel();
+  io.run();
+
+  constexpr int producers = 4, each = 1000;
+  std::vector<std::thread> threads;
+  for (int p = 0; p < producers; ++p) {
+    threads.emplace_back([&, p] {
+      for (int i = 0; i < each; ++i) queue->push(p * each + i);
+    });
+  }
+  long sum = 0;
+  int count = 0;
+  runUntilDone(io, [&]() -> asio::awaitable<void> {
+    while (count < producers * each) {
+      sum += *co_await queue->next();
+      ++count;
+    }
+  }());
+  for (auto& t : threads) t.join();
+  const long n = producers * each;
+  EXPECT_EQ(sum, n * (n - 1) / 2);
+}
+
+TEST(ManualClock, WakesSleepersInDeadlineOrderOnlyWhenTimeComes) {
+  asio::io_context io;
+  ManualClock clock;
+  std::vector<int> woke;
+  for (auto [id, delay] : {std::pair{1, 3s}, {2, 1s}, {3, 2s}, {4, 1s}}) {
+    spawn(io.get_executor(),
+          [](ManualClock& c, std::vector<int>& w, int id, Duration d) -> asio::awaitable<void> {
+            co_await c.sleep(d);
+            w.push_back(id);
+          }(clock, woke, id, delay));
+  }
+  drain(io);
+  clock.advance(999ms);
+  drain(io);
+  EXPECT_TRUE(woke.empty());
+  clock.advance(1s);
+  drain(io);
+  EXPECT_EQ(woke, (std::vector<int>{2, 4}));
+  clock.advance(10s);
+  drain(io);
+  EXPECT_EQ(woke, (std::vector<int>{2, 4, 3, 1}));
+  EXPECT_EQ(clock.sleeperCount(), 0u);
+}
+
+TEST(Within, ValueErrorOrTimeOut) {
+  asio::io_context io;
+  ManualClock clock;
+  auto never = OneShot<int>::make();
+  auto answer = OneShot<int>::make();
+  answer->resume(5);
+  auto broken = OneShot<int>::make();
+  broken->fail(std::runtime_error("broken"));
+
+  EXPECT_EQ(runUntilDone(io, within(clock, 1s, answer->wait())), std::optional<int>(5));
+  EXPECT_THROW(runUntilDone(io, within(clock, 1s, broken->wait())), std::runtime_error);
+
+  std::optional<std::optional<int>> timedOut;
+  auto body = [&]() -> asio::awaitable<void> {
+    timedOut = co_await within(clock, 2s, never->wait());
+  };
+  spawn(io.get_executor(), body());
+  drain(io);
+  clock.advance(2s);
+  io.run();
+  ASSERT_TRUE(timedOut);
+  EXPECT_EQ(*timedOut, std::nullopt);
+}
+
+TEST(DurationText, AsLogLinesShowIt) {
+  const std::pair<Duration, const char*> cases[] = {
+      {3s, "3.0 seconds"}, {50ms, "0.05 seconds"}, {1500ms, "1.5 seconds"}, {0s, "0.0 seconds"}};
+  for (auto [d, text] : cases) EXPECT_EQ(durationText(d), text);
+}
+
+}  // namespace
+}  // namespace brindlet::runtime

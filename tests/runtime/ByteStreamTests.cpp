@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include <boost/asio/io_context.hpp>
+
+#include "runtime/Task.h"
+#include "support/Loop.h"
+#include "support/Streams.h"
+
+namespace brindlet::runtime {
+namespace {
+
+using namespace brindlet::testing;
+
+constexpr StreamKind kKinds[] = {StreamKind::memory, StreamKind::tcp, StreamKind::unixSocket};
+
+TEST(ByteStream, ConcurrentWritersNeverInterleave) {
+  constexpr int writers = 3, writes = 100;
+  constexpr std::size_t chunk = 10000;
+  for (auto kind : kKinds) {
+    SCOPED_TRACE(nameOf(kind));
+    asio::io_context io;
+    TemporaryFolder folder;
+    auto [a, b] = runUntilDone(io, connectedPair(kind, folder));
+    std::atomic<int> completed = 0;
+    std::vector<std::thread> threads;
+    for (int w = 0; w < writers; ++w) {
+      threads.emplace_back([&, w, a = a] {
+        for (int s = 0; s < writes; ++s) {
+          Bytes bytes(chunk, std::uint8_t(w));
+          bytes[1] = std::uint8_t(s);
+          a->write(std::move(bytes), [&](std::optional<std::string> e) {
+            EXPECT_FALSE(e);
+            ++completed;
+          });
+        }
+      });
+    }
+    auto all = runUntilDone(io, readExactly(*b, writers * writes * chunk));
+    for (auto& t : threads) t.join();
+    ASSERT_EQ(all.bytes.size(), writers * writes * chunk);
+    std::vector<int> nextSequence(writers, 0);
+    for (std::size_t at = 0; at < all.bytes.size(); at += chunk) {
+      const int writer = all.bytes[at];
+      ASSERT_LT(writer, writers);
+      EXPECT_EQ(all.bytes[at + 1], nextSequence[writer]++) << "writes reordered";
+      for (std::size_t i = 2; i < chunk; ++i) ASSERT_EQ(all.bytes[at + i], writer) << "interleaved";
+    }
+    drain(io);
+    EXPECT_EQ(completed, writers * writes);
+  }
+}
+
+TEST(ByteStream, CancellingOneEndEndsThePeersStream) {
+  for (auto kind : kKinds) {
+    SCOPED_TRACE(nameOf(kind));
+    asio::io_context io;
+    TemporaryFolder folder;
+    auto [a, b] = runUntilDone(io, connectedPair(kind, folder));
+    auto states = std::make_shared<std::vector<ByteStream::State>>();
+    a->setStateHandler([states](ByteStream::State s, const std::string&) { states->push_back(s); });
+    const std::string words = "last words";
+    a->write(Bytes(words.begin(), words.end()), [](auto) {});
+    a->cancel();
+    auto tail = runUntilDone(io, readExactly(*b, 100));
+    EXPECT_EQ(asText(tail.bytes), "last words");
+    EXPECT_TRUE(tail.endOfStream);
+    EXPECT_FALSE(tail.error);
+    auto own = runUntilDone(io, readSome(*a, 10));
+    EXPECT_TRUE(own.error);
+    EXPECT_EQ(*states, std::vector<ByteStream::State>{ByteStream::State::cancelled});
+    std::optional<std::string> late;
+    a->write(Bytes{1}, [&](std::optional<std::string> e) { late = e; });
+    drain(io);
+    EXPECT_TRUE(late);
+  }
+}
+
+TEST(ByteStream, RemoteEndpointsAndFailedDials) {
+  asio::io_context io;
+  TemporaryFolder folder;
+  auto [tcpA, tcpB] = runUntilDone(io, connectedPair(StreamKind::tcp, folder));
+  EXPECT_EQ(tcpA->remoteEndpoint().kind, Endpoint::Kind::hostPort);
+  EXPECT_EQ(tcpA->remoteEndpoint().host, "127.0.0.1");
+  EXPECT_NE(tcpA->remoteEndpoint().port, 0);
+
+  asio::ip::tcp::acceptor closed(io, {asio::ip::address_v4::loopback(), 0});
+  const auto freePort = closed.local_endpoint().port();
+  closed.close();
+  struct Case {
+    const char* name;
+    std::shared_ptr<ByteStream> stream;
+  };
+  const Case cases[] = {
+      {"tcp, nobody listening", TcpByteStream::dial(io.get_executor(), "127.0.0.1", freePort)},
+      {"unix, no socket", UnixByteStream::dial(io.get_executor(), (folder.path / "none").string())},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto watching = startWatching(*c.stream);
+    auto result = runUntilDone(io, watching->wait());
+    EXPECT_EQ(result.state, ByteStream::State::failed);
+    EXPECT_FALSE(result.error.empty());
+  }
+}
+
+}  // namespace
+}  // namespace brindlet::runtime
