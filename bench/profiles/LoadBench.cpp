@@ -14,6 +14,18 @@ using nlohmann::json;
 
 }  // namespace
 
+json benchKey(int k) {
+  return {{"label", "Key " + std::to_string(k)},
+          {"symbol", "speaker.wave.2"},
+          {"tint", "blue"},
+          {"action", {{"kind", "shortcut"}, {"keys", "cmd+shift+k"}}},
+          {"state",
+           {{"reader", "logTail"},
+            {"path", "/var/log/app \"quoted\".log"},
+            {"lines", 6},
+            {"ring", {{"exists", "good"}, {"missing", "critical"}}}}}};
+}
+
 const std::string& sixtyKeyProfile() {
   static const std::string text = [] {
     json profile = {{"schema", 1},
@@ -26,14 +38,7 @@ const std::string& sixtyKeyProfile() {
                     {"glance", {{"lines", {"log"}}, {"keys", {"key0", "key1"}}}}};
     for (int k = 0; k < 60; ++k) {
       const std::string id = "key" + std::to_string(k);
-      profile["keys"][id] = {{"label", "Key " + std::to_string(k)},
-                             {"symbol", "speaker.wave.2"},
-                             {"tint", "blue"},
-                             {"action", {{"kind", "shortcut"}, {"keys", "cmd+shift+k"}}},
-                             {"state",
-                              {{"reader", "process"},
-                               {"name", "Zoom"},
-                               {"ring", {{"exists", "good"}, {"missing", "critical"}}}}}};
+      profile["keys"][id] = benchKey(k);
       profile["layouts"][k % 2 == 0 ? "compact" : "regular"].push_back(id);
     }
     return profile.dump(2);

@@ -27,15 +27,7 @@ const std::string& document() {
     for (int i = 0; out.size() < (1u << 20); i += 64) {
       for (int k = i; k < i + 64; ++k) {
         const std::string id = "key" + std::to_string(k);
-        profile["keys"][id] = {{"label", "Key " + std::to_string(k)},
-                               {"symbol", "speaker.wave.2"},
-                               {"tint", "blue"},
-                               {"action", {{"kind", "shortcut"}, {"keys", "cmd+shift+k"}}},
-                               {"state",
-                                {{"reader", "logTail"},
-                                 {"path", "/var/log/app \"quoted\".log"},
-                                 {"lines", 6},
-                                 {"ring", {{"exists", "good"}, {"missing", "critical"}}}}}};
+        profile["keys"][id] = benchKey(k);
         profile["layouts"]["regular"].push_back(id);
         profile["readers"]["r" + std::to_string(k)] = {{"reader", "process"}, {"name", "Zoom"}};
       }

@@ -89,30 +89,6 @@ bool hasApp(const Profile& profile, std::string_view app) {
 
 }  // namespace
 
-std::string_view wordOf(StoredProfile::Origin origin) {
-  switch (origin) {
-    case StoredProfile::Origin::bundled:
-      return "bundled";
-    case StoredProfile::Origin::imported:
-      return "imported";
-    case StoredProfile::Origin::mine:
-      return "mine";
-  }
-  return "";
-}
-
-std::string_view wordOf(StoredProfile::Verification verification) {
-  switch (verification) {
-    case StoredProfile::Verification::verified:
-      return "verified";
-    case StoredProfile::Verification::unverified:
-      return "unverified";
-    case StoredProfile::Verification::unsigned_:
-      return "unsigned";
-  }
-  return "";
-}
-
 std::string StoredProfile::id() const {
   return std::string(wordOf(origin)) + ":" + profile.id;
 }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "profiles/Profile.h"
+#include "profiles/Words.h"
 
 namespace brindlet::profiles {
 
@@ -12,8 +14,8 @@ namespace brindlet::profiles {
 struct StoredProfile {
   enum class Origin {
     bundled,   // shipped with the app
-    imported,  // from the user's folder, not signed with this computer's key
     mine,      // from the user's folder, verified with this computer's own key
+    imported,  // every other profile of the user's folder
   };
   enum class Verification { verified, unverified, unsigned_ };
 
@@ -28,8 +30,16 @@ struct StoredProfile {
   friend bool operator==(const StoredProfile&, const StoredProfile&) = default;
 };
 
-std::string_view wordOf(StoredProfile::Origin origin);
-std::string_view wordOf(StoredProfile::Verification verification);
+template <>
+struct Words<StoredProfile::Origin> {
+  static constexpr auto list = std::to_array<std::string_view>({"bundled", "mine", "imported"});
+};
+
+template <>
+struct Words<StoredProfile::Verification> {
+  static constexpr auto list =
+      std::to_array<std::string_view>({"verified", "unverified", "unsigned"});
+};
 
 // What the deck engine asks of the profile store.
 class ProfileProviding {

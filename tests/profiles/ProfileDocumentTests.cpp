@@ -16,6 +16,19 @@ Profile decoded(const json& document) {
   return Profile::decode(runtime::JsonValueReader(document));
 }
 
+// "ok", the ProfileError's form, or "decoder" for the JSON reader's own failures.
+template <class T>
+std::string decodeOutcome(const json& document) {
+  try {
+    T::decode(runtime::JsonValueReader(document));
+  } catch (const ProfileError& e) {
+    return e.text();
+  } catch (const runtime::JsonReadError&) {
+    return "decoder";
+  }
+  return "ok";
+}
+
 json encoded(const Profile& profile) {
   json out;
   profile.encode(out);
@@ -86,16 +99,7 @@ TEST(ProfileDocument, KeyDecodingFaults) {
       {R"({"label":"L"})", "decoder"},
   };
   for (const auto& c : cases) {
-    const json document = json::parse(c.key);
-    std::string outcome = "ok";
-    try {
-      KeySpec::decode(runtime::JsonValueReader(document));
-    } catch (const ProfileError& e) {
-      outcome = e.text();
-    } catch (const runtime::JsonReadError&) {
-      outcome = "decoder";
-    }
-    EXPECT_EQ(outcome, c.expected) << c.key;
+    EXPECT_EQ(decodeOutcome<KeySpec>(json::parse(c.key)), c.expected) << c.key;
   }
 }
 
@@ -120,15 +124,7 @@ TEST(ProfileDocument, ProfileLevelDecoding) {
     json document = base;
     const json patch = json::parse(c.patch);
     for (const auto& [key, value] : patch.items()) document[key] = value;
-    std::string outcome = "ok";
-    try {
-      decoded(document);
-    } catch (const ProfileError& e) {
-      outcome = e.text();
-    } catch (const runtime::JsonReadError&) {
-      outcome = "decoder";
-    }
-    EXPECT_EQ(outcome, c.expected) << c.patch;
+    EXPECT_EQ(decodeOutcome<Profile>(document), c.expected) << c.patch;
   }
 }
 
