@@ -60,13 +60,10 @@ NearbyPhone nearbyPhone(const BonjourService& service,
 }
 
 void sortByName(std::vector<NearbyPhone>& phones) {
-  std::vector<std::pair<std::string, NearbyPhone>> keyed;
-  keyed.reserve(phones.size());
-  for (auto& p : phones) keyed.emplace_back(runtime::normalizedNFC(p.name), std::move(p));
-  std::stable_sort(keyed.begin(), keyed.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
-  phones.clear();
-  for (auto& [key, p] : keyed) phones.push_back(std::move(p));
+  // A handful of phones: normalising inside the comparison costs nothing worth keeping.
+  std::stable_sort(phones.begin(), phones.end(), [](const NearbyPhone& a, const NearbyPhone& b) {
+    return runtime::normalizedNFC(a.name) < runtime::normalizedNFC(b.name);
+  });
 }
 
 }  // namespace brindlet::transport
