@@ -166,6 +166,17 @@ USBMuxEvents USBMuxClient::events(const asio::any_io_executor& executor) const {
   return USBMuxEvents(queue);
 }
 
+asio::awaitable<std::vector<USBMuxDevice>> USBMuxClient::devices() const {
+  auto executor = co_await asio::this_coro::executor;
+  auto channel = co_await MuxChannel::open(executor, path, clock);
+  auto request = USBMuxWire::listDevicesRequest();
+  co_await channel->send(std::move(request));
+  auto reply = co_await channel->readMessage();
+  auto* list = std::get_if<USBMuxMessage::DeviceList>(&reply.value);
+  if (!list) throw TransportError::usbmux("usbmuxd refused the device list: " + reply.text());
+  co_return std::move(list->devices);
+}
+
 asio::awaitable<std::shared_ptr<FrameConnection>> USBMuxClient::connect(std::int64_t deviceID,
                                                                         std::uint16_t port,
                                                                         LinkOptions options) const {

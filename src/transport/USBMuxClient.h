@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
@@ -78,6 +79,8 @@ struct USBMuxClient {
 
   // Opens a Listen connection on the executor and streams its attach and detach events.
   USBMuxEvents events(const boost::asio::any_io_executor& executor) const;
+  // The devices the daemon lists right now (a ListDevices request on a socket of its own).
+  boost::asio::awaitable<std::vector<USBMuxDevice>> devices() const;
   // Opens a tunnel to the TCP port on the device and frames it. Bytes that came right behind
   // the daemon's reply are the link's first bytes.
   boost::asio::awaitable<std::shared_ptr<FrameConnection>> connect(std::int64_t deviceID,

@@ -185,6 +185,10 @@ Bytes connectRequest(std::int64_t deviceID, std::uint16_t port) {
                  {{"DeviceID", deviceID}, {"PortNumber", std::int64_t(swapPort(port))}});
 }
 
+Bytes listDevicesRequest() {
+  return request("ListDevices", listDevicesTag, {});
+}
+
 std::uint32_t declaredLength(ByteView header) {
   return std::uint32_t(header[0]) | std::uint32_t(header[1]) << 8 | std::uint32_t(header[2]) << 16 |
          std::uint32_t(header[3]) << 24;

@@ -85,6 +85,7 @@ inline constexpr std::uint32_t version = 1;
 inline constexpr std::uint32_t plistMessage = 8;
 inline constexpr std::uint32_t listenTag = 1;
 inline constexpr std::uint32_t connectTag = 2;
+inline constexpr std::uint32_t listDevicesTag = 3;
 // No real message comes near this; a larger declared length is refused rather than awaited.
 inline constexpr std::uint32_t maxLength = 1024 * 1024;
 
@@ -94,9 +95,10 @@ using Fields = std::map<std::string, Field>;
 
 // The bytes of one request: the common keys, then `fields` (which win), as an XML dictionary.
 runtime::Bytes request(const std::string& messageType, std::uint32_t tag, const Fields& fields);
-// The request bytes for Listen and for Connect to `port` on a device.
+// The request bytes for Listen, for Connect to `port` on a device, and for the device list.
 runtime::Bytes listenRequest();
 runtime::Bytes connectRequest(std::int64_t deviceID, std::uint16_t port);
+runtime::Bytes listDevicesRequest();
 
 // The total length a buffered header declares (the buffer holds at least 16 bytes).
 std::uint32_t declaredLength(runtime::ByteView header);

@@ -349,5 +349,36 @@ TEST(USBMuxClient, RefusedTunnelsNameTheReply) {
   }
 }
 
+TEST(USBMuxClient, ListsThePresentDevices) {
+  struct Case {
+    const char* name;
+    std::vector<USBMuxDevice> plugged;
+    std::vector<Bytes> scripted;
+    std::variant<std::vector<USBMuxDevice>, TransportError> expected;
+  };
+  const std::vector<USBMuxDevice> two = {{1, "a", "USB"}, {4, "b", "Network"}};
+  const Case cases[] = {
+      {"none", {}, {}, std::vector<USBMuxDevice>{}},
+      {"two in id order", {two[1], two[0]}, {}, two},
+      {"refused",
+       {},
+       {resultReply(1)},
+       TransportError::usbmux("usbmuxd refused the device list: result(1)")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    USBMuxHarness h;
+    for (const auto& d : c.plugged) h.daemon->attach(d);
+    h.daemon->configure([&](auto& s) { s.scriptedReplies = c.scripted; });
+    std::variant<std::vector<USBMuxDevice>, TransportError> got;
+    try {
+      got = h.run(h.client.devices());
+    } catch (const TransportError& e) {
+      got = e;
+    }
+    EXPECT_EQ(got, c.expected);
+  }
+}
+
 }  // namespace
 }  // namespace brindlet::transport

@@ -65,6 +65,7 @@ TEST(USBMuxWire, RequestsCarryHeaderAndKeys) {
       {"listen", USBMuxWire::listenRequest(), 1, with({{"MessageType", "Listen"}})},
       {"connect to 9000 swaps the port bytes", USBMuxWire::connectRequest(7, 9000), 2,
        with({{"MessageType", "Connect"}, {"DeviceID", "7"}, {"PortNumber", "10275"}})},
+      {"device list", USBMuxWire::listDevicesRequest(), 3, with({{"MessageType", "ListDevices"}})},
       {"extra keys win over the common ones",
        USBMuxWire::request("ListDevices", 9, {{"ProgName", std::string("other")}}),
        9,
