@@ -49,6 +49,16 @@ std::optional<E> optionalWord(const runtime::JsonObjectReader& object, std::stri
   throw unknown(std::move(*word));
 }
 
+// An enum word that the JSON decoder itself reads (colours, ring words): an unknown word is the
+// decoder's own dataCorrupted failure at the value's path, not a profile error of its own.
+template <class E>
+E decoderWord(const runtime::JsonValueReader& value) {
+  const std::string word = value.asString();
+  if (auto parsed = fromWord<E>(word)) return *parsed;
+  value.fail(runtime::JsonFailure::dataCorrupted,
+             "cannot read \"" + word + "\" as one of its words");
+}
+
 // Texts compare by canonical equivalence; absent equals only absent.
 bool sameText(const std::optional<std::string>& a, const std::optional<std::string>& b);
 

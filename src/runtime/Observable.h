@@ -12,6 +12,8 @@ namespace brindlet::runtime {
 // Subscribers are called on the setting thread, outside the lock, in subscription order.
 template <class T>
 class Observable {
+  struct Shared;
+
  public:
   using Callback = std::function<void(const T&)>;
 

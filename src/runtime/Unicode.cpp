@@ -126,4 +126,27 @@ std::string lowercased(std::string_view text) {
   return out;
 }
 
+namespace {
+
+// Full case folding, with the Turkic rules for dotted and dotless i when the locale asks for
+// them, then NFC, so that canonically equivalent texts fold alike.
+icu::UnicodeString folded(std::string_view text, bool turkic) {
+  auto source = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), text.size()));
+  source.foldCase(turkic ? U_FOLD_CASE_EXCLUDE_SPECIAL_I : U_FOLD_CASE_DEFAULT);
+  UErrorCode status = U_ZERO_ERROR;
+  icu::UnicodeString normalized = nfc().normalize(source, status);
+  return U_SUCCESS(status) ? normalized : source;
+}
+
+}  // namespace
+
+bool containsIgnoringCase(std::string_view text, std::string_view part,
+                          std::optional<std::string_view> locale) {
+  if (part.empty()) return true;
+  const std::string language = locale ? icu::Locale(std::string(*locale).c_str()).getLanguage()
+                                      : icu::Locale::getDefault().getLanguage();
+  const bool turkic = language == "tr" || language == "az";
+  return folded(text, turkic).indexOf(folded(part, turkic)) >= 0;
+}
+
 }  // namespace brindlet::runtime

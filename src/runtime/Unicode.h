@@ -33,6 +33,12 @@ std::size_t graphemeCount(std::string_view text);
 // sequences become U+FFFD.
 std::string lowercased(std::string_view text);
 
+// Whether `part` occurs in `text` when letter case is ignored under a locale (the user's
+// default locale when none is given; Turkish and Azerbaijani fold dotted and dotless i their
+// own way). An empty part occurs in every text.
+bool containsIgnoringCase(std::string_view text, std::string_view part,
+                          std::optional<std::string_view> locale = std::nullopt);
+
 // A text holder whose equality and hash are canonical, for use as a map key.
 struct CanonicalEqual {
   bool operator()(std::string_view a, std::string_view b) const { return canonicallyEqual(a, b); }

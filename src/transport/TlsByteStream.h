@@ -2,29 +2,66 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
+#include <boost/asio/awaitable.hpp>
+#include <boost/asio/cancellation_signal.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
-#include "runtime/ByteStream.h"
+#include "runtime/SerialByteStream.h"
 #include "transport/FrameConnection.h"
 #include "transport/SecureChannel.h"
 
 namespace brindlet::transport {
 
+class TlsStream;
+
 // A byte stream over TLS with pre-shared keys. Starting it dials and completes the handshake
 // as the client, or completes the handshake as the server on an accepted socket; it reports
 // ready only once the handshake is done, and failed with the TLS library's text otherwise.
-class TlsByteStream : public runtime::ByteStream {
+class TlsByteStream final : public runtime::SerialByteStream {
  public:
   static std::shared_ptr<TlsByteStream> dial(const boost::asio::any_io_executor& executor,
                                              std::string host, std::uint16_t port,
                                              SecureChannel::Parameters parameters);
   static std::shared_ptr<TlsByteStream> adopt(boost::asio::ip::tcp::socket socket,
                                               SecureChannel::Parameters parameters);
+  ~TlsByteStream() override;
 
+  void read(std::size_t maxBytes, ReadCompletion completion) override;
   // The key identity the handshake used; empty until the stream is ready.
-  virtual std::string pskIdentity() const = 0;
+  std::string pskIdentity() const;
+
+ private:
+  struct Dial {
+    std::string host;
+    std::uint16_t port;
+  };
+
+  TlsByteStream(const boost::asio::any_io_executor& executor, std::optional<Dial> dial,
+                std::optional<boost::asio::ip::tcp::socket> accepted,
+                SecureChannel::Parameters parameters);
+
+  void establish() override;
+  void writeOne(const runtime::Bytes& head, const runtime::Bytes& body, Done done) override;
+  void closeTransport() override;
+
+  std::shared_ptr<TlsByteStream> self();
+  boost::asio::awaitable<void> handshake();
+  boost::asio::awaitable<void> readOnce(std::size_t maxBytes, ReadCompletion completion);
+  boost::asio::awaitable<void> writeBoth(const runtime::Bytes& head, const runtime::Bytes& body,
+                                         Done done);
+
+  std::optional<Dial> dial_;
+  std::optional<boost::asio::ip::tcp::socket> accepted_;
+  SecureChannel::Parameters parameters_;
+  boost::asio::cancellation_signal handshakeCancel_;
+  std::unique_ptr<TlsStream> tls_;
+  runtime::Bytes readBuffer_;
+  mutable std::mutex identityMutex_;
+  std::string identity_;
 };
 
 // Dials host-and-port endpoints with TLS and the given keys.

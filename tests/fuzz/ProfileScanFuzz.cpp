@@ -13,6 +13,7 @@
 #include "profiles/Action.h"
 #include "profiles/Control.h"
 #include "profiles/JSONShapeScanner.h"
+#include "profiles/Profile.h"
 #include "profiles/ProfileError.h"
 #include "profiles/Reader.h"
 #include "profiles/Shortcut.h"
@@ -58,10 +59,25 @@ void decodeRecords(const json& value) {
   }
 }
 
+// A whole file: a profile or exactly one ProfileError; a profile that loads is written in its
+// canonical form, which loads again to the same profile and the same bytes.
+void loadProfile(std::string_view bytes) {
+  std::optional<profiles::Profile> profile;
+  try {
+    profile = profiles::Profile::load(bytes);
+  } catch (const profiles::ProfileError&) {
+    return;
+  }
+  const std::string canonical = profile->canonicalData();
+  const profiles::Profile again = profiles::Profile::load(canonical);
+  if (!(again == *profile) || again.canonicalData() != canonical) std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  loadProfile(bytes);
   profiles::JSONShapeScanner scanner(bytes);
   try {
     scanner.scanValue();

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
@@ -55,6 +60,31 @@ TEST(RandomizedInput, EveryInputEndsInAValueOrAProfileError) {
     LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(input.data()), input.size());
   }
   for (std::string_view seed : kSeeds)
+    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(seed.data()), seed.size());
+}
+
+}  // namespace
+
+namespace {
+
+// Whole profile files, mutated: loading ends in a profile or one error, and a loaded profile's
+// canonical form loads back to the same profile.
+TEST(RandomizedInput, MutatedProfileFiles) {
+  const char* dir = std::getenv("BRINDLET_SOURCE_DIR");
+  const std::filesystem::path fixtures =
+      std::filesystem::path(dir != nullptr ? dir : ".") / "tests/profiles/fixtures";
+  std::vector<std::string> seeds;
+  for (const char* name : {"complete.json", "minimal.json"}) {
+    std::ifstream in(fixtures / name, std::ios::binary);
+    seeds.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  ASSERT_FALSE(seeds[0].empty());
+  std::mt19937 random(20240612);
+  for (int round = 0; round < 3000; ++round) {
+    const std::string input = mutated(seeds[round % seeds.size()], random);
+    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(input.data()), input.size());
+  }
+  for (const auto& seed : seeds)
     LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(seed.data()), seed.size());
 }
 

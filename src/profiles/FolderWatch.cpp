@@ -1,0 +1,61 @@
+#include "profiles/FolderWatch.h"
+
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <array>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/posix/stream_descriptor.hpp>
+
+namespace brindlet::profiles {
+
+struct FolderWatch::State : std::enable_shared_from_this<State> {
+  State(boost::asio::io_context& loop, int fd, std::function<void()> changed)
+      : descriptor(loop, fd), changed(std::move(changed)) {}
+
+  void await() {
+    descriptor.async_wait(boost::asio::posix::stream_descriptor::wait_read,
+                          [weak = weak_from_this()](const boost::system::error_code& error) {
+                            auto self = weak.lock();
+                            if (!self || error) return;
+                            self->drain();
+                            self->changed();
+                            self->await();
+                          });
+  }
+
+  // Reads every queued event; which one fired does not matter.
+  void drain() {
+    alignas(inotify_event) std::array<char, 4096> buffer;
+    while (::read(descriptor.native_handle(), buffer.data(), buffer.size()) > 0) {
+    }
+  }
+
+  boost::asio::posix::stream_descriptor descriptor;  // closes the inotify descriptor
+  std::function<void()> changed;
+};
+
+std::unique_ptr<FolderWatch> FolderWatch::open(boost::asio::io_context& loop,
+                                               const std::filesystem::path& folder,
+                                               std::function<void()> changed) {
+  const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd < 0) return nullptr;
+  constexpr std::uint32_t mask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                 IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+  if (::inotify_add_watch(fd, folder.c_str(), mask) < 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  auto state = std::make_shared<State>(loop, fd, std::move(changed));
+  state->await();
+  return std::unique_ptr<FolderWatch>(new FolderWatch(std::move(state)));
+}
+
+FolderWatch::FolderWatch(std::shared_ptr<State> state) : state_(std::move(state)) {}
+
+FolderWatch::~FolderWatch() {
+  boost::system::error_code ignored;
+  state_->descriptor.cancel(ignored);
+}
+
+}  // namespace brindlet::profiles

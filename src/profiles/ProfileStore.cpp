@@ -1,0 +1,256 @@
+#include "profiles/ProfileStore.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <boost/asio/io_context.hpp>
+#include <cerrno>
+#include <cstring>
+
+#include "profiles/FolderWatch.h"
+#include "profiles/ProfileError.h"
+#include "profiles/ProfileFolders.h"
+#include "runtime/Log.h"
+#include "runtime/MainLoop.h"
+#include "runtime/Task.h"
+#include "runtime/Unicode.h"
+
+namespace brindlet::profiles {
+namespace {
+
+namespace fs = std::filesystem;
+
+const runtime::Logger& deckLog() {
+  static const runtime::Logger logger("deck");
+  return logger;
+}
+
+// Plain string order: code points after canonical normalisation, case-sensitive.
+bool textBefore(std::string_view a, std::string_view b) {
+  return runtime::normalizedNFC(a) < runtime::normalizedNFC(b);
+}
+
+struct FileDescriptor {
+  int fd;
+  ~FileDescriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// A file's bytes, or why they were not read.
+struct FileRead {
+  std::string bytes;
+  std::optional<std::string> problem;
+};
+
+FileRead failedRead(std::string problem) {
+  return {{}, std::move(problem)};
+}
+
+// Opened without blocking, so that a named pipe can't stall the loop; only regular files of at
+// most `limit` bytes are read.
+FileRead readProfileFile(const fs::path& file, std::size_t limit) {
+  const FileDescriptor in{::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
+  if (in.fd < 0) return failedRead(std::strerror(errno));
+  struct stat info {};
+  if (::fstat(in.fd, &info) != 0) return failedRead(std::strerror(errno));
+  if (S_ISDIR(info.st_mode)) return failedRead(std::strerror(EISDIR));
+  if (!S_ISREG(info.st_mode)) return failedRead("Not a regular file");
+  const std::string tooLarge =
+      "File too large; profiles hold at most " + std::to_string(limit) + " bytes";
+  if (static_cast<std::size_t>(info.st_size) > limit) return failedRead(tooLarge);
+  FileRead read;
+  char buffer[16384];
+  while (true) {
+    const ssize_t n = ::read(in.fd, buffer, sizeof buffer);
+    if (n == 0) return read;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return failedRead(std::strerror(errno));
+    read.bytes.append(buffer, static_cast<std::size_t>(n));
+    if (read.bytes.size() > limit) return failedRead(tooLarge);  // it grew while being read
+  }
+}
+
+StoredProfile::Verification verificationOf(const Profile& profile) {
+  try {
+    profile.verifySignature();
+    return StoredProfile::Verification::verified;
+  } catch (const ProfileError& e) {
+    return e.as<ProfileError::Unsigned>() ? StoredProfile::Verification::unsigned_
+                                          : StoredProfile::Verification::unverified;
+  }
+}
+
+bool hasApp(const Profile& profile, std::string_view app) {
+  return std::find(profile.apps.begin(), profile.apps.end(), app) != profile.apps.end();
+}
+
+}  // namespace
+
+std::string StoredProfile::id() const {
+  return std::string(wordOf(origin)) + ":" + profile.id;
+}
+
+struct ProfileStore::Pending {
+  runtime::TaskHandle task;
+  std::shared_ptr<bool> cancelled = std::make_shared<bool>(false);
+};
+
+ProfileStore::ProfileStore(runtime::MainLoop& loop, fs::path userFolder,
+                           std::optional<fs::path> bundledFolder,
+                           std::shared_ptr<SigningKeyStore> keys,
+                           std::shared_ptr<runtime::Clock> clock)
+    : loop_(loop),
+      userFolder_(std::move(userFolder)),
+      bundledFolder_(std::move(bundledFolder)),
+      keys_(std::move(keys)),
+      clock_(std::move(clock)) {}
+
+ProfileStore::~ProfileStore() {
+  if (pending_) {
+    *pending_->cancelled = true;
+    pending_->task.cancel();
+  }
+}
+
+void ProfileStore::start() {
+  if (userFolder_ == defaultUserProfilesFolder())
+    migrateFormerFolder(formerUserProfilesFolder(), userFolder_);
+  std::error_code ignored;
+  fs::create_directories(userFolder_, ignored);
+  reload();
+  watch();
+}
+
+void ProfileStore::watch() {
+  watcher_ = FolderWatch::open(loop_.context(), userFolder_, [weak = weak_from_this()] {
+    if (auto self = weak.lock()) self->scheduleReload();
+  });
+  if (!watcher_) deckLog().error("Can't watch %s", userFolder_.c_str());
+}
+
+void ProfileStore::scheduleReload() {
+  if (pending_) {
+    *pending_->cancelled = true;
+    pending_->task.cancel();
+  }
+  pending_ = std::make_unique<Pending>();
+  auto task = [](std::weak_ptr<ProfileStore> weak, std::shared_ptr<runtime::Clock> clock,
+                 std::shared_ptr<bool> cancelled) -> boost::asio::awaitable<void> {
+    co_await clock->sleep(reloadDelay);
+    if (*cancelled) co_return;
+    if (auto self = weak.lock()) self->reload();
+  };
+  pending_->task = runtime::spawn(loop_.context().get_executor(),
+                                  task(weak_from_this(), clock_, pending_->cancelled));
+}
+
+std::vector<fs::path> ProfileStore::jsonFiles(const fs::path& folder) {
+  std::vector<fs::path> files;
+  std::error_code error;
+  fs::directory_iterator it(folder, error);
+  if (error) return files;
+  for (const fs::directory_iterator end; it != end; it.increment(error)) {
+    if (error) break;
+    if (runtime::lowercased(it->path().extension().string()) == ".json")
+      files.push_back(it->path());
+  }
+  std::stable_sort(files.begin(), files.end(), [](const fs::path& a, const fs::path& b) {
+    return textBefore(a.filename().string(), b.filename().string());
+  });
+  return files;
+}
+
+void ProfileStore::readFolder(const fs::path& folder, bool bundled,
+                              const std::optional<std::string>& ownKey,
+                              std::vector<StoredProfile>& loaded, Problems& failed) const {
+  for (const auto& file : jsonFiles(folder)) {
+    const FileRead read = readProfileFile(file, maxFileSize);
+    if (read.problem) {
+      failed[file.string()] = *read.problem;
+      continue;
+    }
+    try {
+      StoredProfile stored{.profile = Profile::load(read.bytes), .url = file.string()};
+      stored.verification = verificationOf(stored.profile);
+      const bool ownSignature = stored.verification == StoredProfile::Verification::verified &&
+                                ownKey && stored.profile.author->key == *ownKey;
+      stored.origin = bundled        ? StoredProfile::Origin::bundled
+                      : ownSignature ? StoredProfile::Origin::mine
+                                     : StoredProfile::Origin::imported;
+      loaded.push_back(std::move(stored));
+    } catch (const ProfileError& e) {
+      failed[file.string()] = e.description();
+    }
+  }
+}
+
+void ProfileStore::reload() {
+  std::optional<std::string> ownKey;
+  try {
+    ownKey = keys_->signingKey().publicKeyBase64();
+  } catch (const std::exception&) {
+    // No own key for this reload: every user profile counts as imported.
+  }
+  std::vector<StoredProfile> loaded;
+  Problems failed;
+  if (bundledFolder_) readFolder(*bundledFolder_, true, ownKey, loaded, failed);
+  readFolder(userFolder_, false, ownKey, loaded, failed);
+  for (const auto& [file, message] : failed)
+    deckLog().error("%s: %s", fs::path(file).filename().c_str(), message.c_str());
+  std::stable_sort(loaded.begin(), loaded.end(), [](const auto& a, const auto& b) {
+    if (a.origin != b.origin) return wordOf(a.origin) < wordOf(b.origin);
+    return textBefore(a.profile.name, b.profile.name);
+  });
+  profiles.set(std::move(loaded));
+  problems.set(std::move(failed));
+}
+
+std::optional<StoredProfile> ProfileStore::profile(std::string_view bundleID,
+                                                   const std::optional<std::string>& windowTitle) {
+  auto ordered = profiles.get();
+  // Title rules first, then the user's profiles before the app's; otherwise the stored order.
+  const auto rank = [](const StoredProfile& p) {
+    return (p.profile.windowTitleContains ? 0 : 2) +
+           (p.origin == StoredProfile::Origin::bundled ? 1 : 0);
+  };
+  std::stable_sort(ordered.begin(), ordered.end(),
+                   [&](const auto& a, const auto& b) { return rank(a) < rank(b); });
+  for (const auto& p : ordered)
+    if (p.profile.matches(bundleID, windowTitle)) return p;
+  for (const auto& p : ordered)
+    if (hasApp(p.profile, Profile::anyApp)) return p;
+  return std::nullopt;
+}
+
+std::optional<StoredProfile> ProfileStore::profile(std::string_view id) {
+  const auto all = profiles.get();
+  const StoredProfile* appCopy = nullptr;
+  for (const auto& p : all) {
+    if (p.profile.id != id) continue;
+    if (p.origin != StoredProfile::Origin::bundled) return p;
+    if (!appCopy) appCopy = &p;
+  }
+  if (appCopy) return *appCopy;
+  return std::nullopt;
+}
+
+void migrateFormerFolder(const fs::path& former, const fs::path& target) {
+  std::error_code error;
+  if (!fs::exists(fs::symlink_status(former, error))) return;
+  if (fs::exists(fs::symlink_status(target, error))) return;
+  fs::create_directories(target.parent_path(), error);
+  if (!error) fs::rename(former, target, error);
+  if (error) {
+    deckLog().error("Couldn't move profiles from Velvane: %s", error.message().c_str());
+    return;
+  }
+  // The former parent goes only when nothing else was kept in it.
+  const fs::path parent = former.parent_path();
+  if (!fs::remove(parent, error) && error)
+    deckLog().info("Left %s in place: it still holds other files", parent.c_str());
+}
+
+}  // namespace brindlet::profiles

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "profiles/SigningKeyStore.h"
+#include "profiles/StoredProfile.h"
+#include "runtime/Clock.h"
+#include "runtime/Observable.h"
+
+namespace brindlet::runtime {
+class MainLoop;
+}
+
+namespace brindlet::profiles {
+
+class FolderWatch;
+
+// The app's live collection of deck profiles: every profile file of the app's own folder
+// (bundled) and of the user's folder, loaded strictly, its signature checked, tagged with its
+// origin and kept sorted; files that fail are kept as problems beside them. It re-reads both
+// folders 0.3 s after the user's folder last changed. Lives on the main loop and is touched only
+// from it; made with std::make_shared, since a pending reload holds it weakly.
+class ProfileStore final : public ProfileProviding,
+                           public std::enable_shared_from_this<ProfileStore> {
+ public:
+  using Problems = std::map<std::string, std::string>;  // file path → message
+
+  // How long the user's folder must stay quiet before it is read again.
+  static constexpr runtime::Duration reloadDelay = std::chrono::milliseconds(300);
+  // Larger files are not read: a profile is a few kilobytes, and reading must never hang on or
+  // exhaust memory for whatever lands in the folder.
+  static constexpr std::size_t maxFileSize = 1 << 20;
+
+  // Touches no file and no secret.
+  ProfileStore(runtime::MainLoop& loop, std::filesystem::path userFolder,
+               std::optional<std::filesystem::path> bundledFolder,
+               std::shared_ptr<SigningKeyStore> keys, std::shared_ptr<runtime::Clock> clock);
+  ~ProfileStore() override;
+
+  // Once, at launch: moves the former folder (only for the default user folder), creates the
+  // user folder, reloads, and starts watching the user folder.
+  void start();
+  // Reads both folders again and replaces `profiles` and `problems` whole. Never fails.
+  void reload();
+  // Restarts the quiet period; the reload runs when it ends.
+  void scheduleReload();
+
+  std::optional<StoredProfile> profile(std::string_view bundleID,
+                                       const std::optional<std::string>& windowTitle) override;
+  std::optional<StoredProfile> profile(std::string_view id) override;
+
+  // Sorted by origin word, then name; written only by a reload.
+  runtime::Observable<std::vector<StoredProfile>> profiles;
+  runtime::Observable<Problems> problems;
+
+  const std::filesystem::path& userFolder() const { return userFolder_; }
+
+  // The profile files of a folder: its entries whose extension is "json" in any letter case,
+  // hidden ones included, sorted by name; nothing when it cannot be listed.
+  static std::vector<std::filesystem::path> jsonFiles(const std::filesystem::path& folder);
+
+ private:
+  struct Pending;
+  void watch();
+  void readFolder(const std::filesystem::path& folder, bool bundled,
+                  const std::optional<std::string>& ownKey, std::vector<StoredProfile>& loaded,
+                  Problems& failed) const;
+
+  runtime::MainLoop& loop_;
+  std::filesystem::path userFolder_;
+  std::optional<std::filesystem::path> bundledFolder_;
+  std::shared_ptr<SigningKeyStore> keys_;
+  std::shared_ptr<runtime::Clock> clock_;
+  std::unique_ptr<FolderWatch> watcher_;
+  std::unique_ptr<Pending> pending_;  // the debounced reload task
+};
+
+// Moves `former` to `target` when the first exists and the second does not, then removes
+// former's parent folder if that is left empty. Logs what it could not do.
+void migrateFormerFolder(const std::filesystem::path& former, const std::filesystem::path& target);
+
+}  // namespace brindlet::profiles

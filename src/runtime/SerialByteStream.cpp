@@ -1,0 +1,93 @@
+#include "runtime/SerialByteStream.h"
+
+namespace brindlet::runtime {
+
+namespace asio = boost::asio;
+
+std::string SerialByteStream::abortedText() {
+  return asio::error::make_error_code(asio::error::operation_aborted).message();
+}
+
+void SerialByteStream::setStateHandler(StateHandler handler) {
+  onStrand<SerialByteStream>([handler = std::move(handler)](SerialByteStream& self) mutable {
+    self.stateHandler_ = std::move(handler);
+  });
+}
+
+void SerialByteStream::start() {
+  onStrand<SerialByteStream>([](SerialByteStream& self) {
+    if (self.started_ || self.cancelled_) return;
+    self.started_ = true;
+    self.establish();
+  });
+}
+
+void SerialByteStream::write(Bytes bytes, WriteCompletion completion) {
+  write({}, std::move(bytes), std::move(completion));
+}
+
+void SerialByteStream::write(Bytes head, Bytes body, WriteCompletion completion) {
+  onStrand<SerialByteStream>([head = std::move(head), body = std::move(body),
+                              completion = std::move(completion)](SerialByteStream& self) mutable {
+    if (self.cancelled_) return completion(abortedText());
+    self.writes_.push_back({std::move(head), std::move(body), std::move(completion)});
+    self.writeNext();
+  });
+}
+
+void SerialByteStream::cancel() {
+  onStrand<SerialByteStream>([](SerialByteStream& self) {
+    if (self.cancelled_) return;
+    self.cancelled_ = true;
+    self.closeTransport();
+    // The write in progress completes with its own failure; the queued ones never start.
+    std::deque<PendingWrite> queued;
+    queued.swap(self.writes_);
+    if (self.writing_) {
+      self.writes_.push_back(std::move(queued.front()));
+      queued.pop_front();
+    }
+    for (auto& w : queued) w.completion(abortedText());
+    self.report(State::cancelled, {});
+  });
+}
+
+Endpoint SerialByteStream::remoteEndpoint() const {
+  std::lock_guard lock(endpointMutex_);
+  return remote_;
+}
+
+void SerialByteStream::becomeReady(Endpoint remote) {
+  {
+    std::lock_guard lock(endpointMutex_);
+    remote_ = std::move(remote);
+  }
+  ready_ = true;
+  report(State::ready, {});
+  writeNext();
+}
+
+void SerialByteStream::fail(const std::string& error) {
+  if (!cancelled_) report(State::failed, error);
+}
+
+void SerialByteStream::report(State state, const std::string& error) {
+  auto handler = stateHandler_;
+  if (handler) handler(state, error);
+}
+
+void SerialByteStream::writeNext() {
+  if (writing_ || !ready_ || writes_.empty() || cancelled_) return;
+  writing_ = true;
+  const auto& next = writes_.front();
+  writeOne(next.head, next.body, [self = shared_from_this()](std::optional<std::string> error) {
+    // Completions arrive on the strand.
+    self->writing_ = false;
+    auto done = std::move(self->writes_.front());
+    self->writes_.pop_front();
+    done.completion(std::move(error));
+    self->writeNext();
+  });
+}
+
+}  // namespace brindlet::runtime

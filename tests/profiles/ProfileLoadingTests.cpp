@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "profiles/ProfileTestSupport.h"
+
+namespace brindlet::profiles {
+namespace {
+
+namespace fs = std::filesystem;
+using test::contents;
+using test::fixture;
+using test::loadMessage;
+
+struct FaultyFile {
+  const char* file;
+  const char* message;
+};
+
+// One file per step of loading, in the order the steps run; several hold more than one fault,
+// and the earliest step's is the one reported.
+const FaultyFile kFaultyFiles[] = {
+    {"01-empty.json", "Not valid JSON: unexpected end"},
+    {"02-blanks.json", "Not valid JSON: unexpected end"},
+    {"03-duplicate-and-unknown.json", "Duplicate key \"name\""},
+    {"04-trailing-comma.json", "Not valid JSON: expected a string"},
+    {"05-unknown-key-and-missing-layouts.json", "Unknown key \"colour\" in profile"},
+    {"06-missing-layouts.json", "Not valid JSON: missing layouts"},
+    {"07-schema-as-string.json", "Not valid JSON: schema: expected a number but found a string"},
+    {"08-intent-case-name.json", "Unknown intent \"mute\""},
+    {"09-tint-capital.json",
+     "Not valid JSON: keys.a.tint: cannot read \"Blue\" as one of its words"},
+    {"10-key-state-unknown-key.json", "Unknown key \"colour\" in key state"},
+    {"11-author-before-keys.json", "Unknown key \"email\" in author"},
+    {"12-unknown-action-kind.json", "Unknown action kind \"Shortcut\""},
+    {"13-after-document.json", ""},  // the decoder's own words; only the prefix is fixed
+    {"14-schema-2-and-bad-id.json", "Unsupported schema 2; this app reads schema 1"},
+    {"15-two-label-id-and-no-apps.json",
+     "Invalid profile id \"com.example\"; use reverse-DNS like com.example.profile.zoom"},
+    {"16-id-with-capital-first-label.json",
+     "Invalid profile id \"Com.example.zoom\"; use reverse-DNS like com.example.profile.zoom"},
+    {"17-id-ending-in-line-break.json",
+     "Invalid profile id \"com.example.zoom\n\"; use reverse-DNS like com.example.profile.zoom"},
+    {"18-no-apps-and-missing-layout-key.json",
+     "A profile needs at least one app bundle id (or \"*\" for the default profile)"},
+    {"19-regular-before-touchbar.json",
+     "Layout \"regular\" uses key \"nope\", which isn't defined"},
+    {"20-touchbar-missing-key.json", "Layout \"touchBar\" uses key \"gone\", which isn't defined"},
+    {"21-glance-five-keys-four-lines.json", "Glance has 5 keys; at most 4"},
+    {"22-glance-four-lines.json", "Glance has 4 lines; at most 3"},
+    {"23-glance-control-as-key.json", "Glance uses key \"pad\", which isn't defined"},
+    {"24-glance-without-readers.json", "Glance uses reader \"clock\", which isn't defined"},
+    {"25-keys-b-and-a-without-action.json", "Key \"a\" has no action"},
+    {"26-key10-before-key9.json", "Key \"key10\" has no action"},
+    {"27-capital-id-first.json", "Can't read the shortcut \"\""},
+    {"28-intent-and-release.json", "Key \"m\" has both an intent and an action; use one"},
+    {"29-release-checked-after-press.json", "shell action needs \"command\""},
+    {"30-key-state-reader-without-path.json", "axValue reader needs \"path\""},
+    {"31-slider-without-anything.json", "slider control needs \"min and max\""},
+    {"32-jog-without-action.json", "url action needs \"url\""},
+    {"33-process-reader-without-name.json", "process reader needs \"name\""},
+    {"34-logtail-reader-without-path.json", "logTail reader needs \"path\""},
+};
+
+// The same document with the members of every object in reverse order.
+nlohmann::ordered_json reversed(const nlohmann::ordered_json& value) {
+  if (value.is_array()) {
+    auto out = nlohmann::ordered_json::array();
+    for (const auto& element : value) out.push_back(reversed(element));
+    return out;
+  }
+  if (!value.is_object()) return value;
+  auto out = nlohmann::ordered_json::object();
+  std::vector<std::string> keys;
+  for (const auto& [key, element] : value.items()) keys.push_back(key);
+  std::reverse(keys.begin(), keys.end());
+  for (const auto& key : keys) out[key] = reversed(value.at(key));
+  return out;
+}
+
+TEST(ProfileLoading, EachFaultyFileReportsItsFirstFault) {
+  for (const auto& c : kFaultyFiles) {
+    const std::string bytes = contents(fixture(std::string("faulty/") + c.file));
+    const std::string message = loadMessage(bytes);
+    if (std::string_view(c.message).empty()) {
+      EXPECT_TRUE(message.starts_with("Not valid JSON: ")) << c.file << ": " << message;
+      continue;
+    }
+    EXPECT_EQ(message, c.message) << c.file;
+    // The order of members in the file never changes which fault is reported (for the files
+    // whose fault survives being read and written again).
+    const auto document = nlohmann::ordered_json::parse(bytes, nullptr, false);
+    if (!document.is_discarded() && loadMessage(document.dump()) == c.message) {
+      EXPECT_EQ(loadMessage(reversed(document).dump()), c.message) << c.file << " reversed";
+    }
+  }
+}
+
+TEST(ProfileLoading, EveryFixtureFileHasItsExpectedMessage) {
+  std::set<std::string> listed;
+  for (const auto& c : kFaultyFiles) listed.insert(c.file);
+  std::set<std::string> present;
+  for (const auto& entry : fs::directory_iterator(fixture("faulty")))
+    present.insert(entry.path().filename());
+  EXPECT_EQ(present, listed);
+}
+
+TEST(ProfileLoading, EdgeCasesThatLoad) {
+  const auto base = nlohmann::json::parse(R"({"schema":1,"id":"com.example.p","name":"N",
+      "apps":["x"],"layouts":{"compact":[],"regular":[]},"keys":{},
+      "controls":{"pad":{"kind":"trackpad","label":"P"}},"readers":{"t":{"reader":"meetingTimer"}}})");
+  const struct {
+    const char* what;
+    const char* patch;  // merged into the base document
+  } cases[] = {
+      {"mixed-case labels after the first", R"({"id":"com.Example.Zoom-2"})"},
+      {"four labels", R"({"id":"a.b.c.d"})"},
+      {"labels of one hyphen", R"({"id":"-.-.-"})"},
+      {"one empty app id", R"({"apps":[""]})"},
+      {"a layout listing a control twice", R"({"layouts":{"compact":["pad","pad"]}})"},
+      {"a meeting key whose state lacks its path",
+       R"({"keys":{"m":{"label":"M","symbol":"s","intent":"meeting.hand",
+           "state":{"reader":"axValue"}}}})"},
+      {"only press is checked when action is present too",
+       R"({"keys":{"k":{"label":"K","symbol":"s","press":{"kind":"shortcut","keys":"a"},
+           "action":{"kind":"shell"}}}})"},
+      {"absent optional maps", R"({"controls":null,"readers":null})"},
+  };
+  for (const auto& c : cases) {
+    auto document = base;
+    document.merge_patch(nlohmann::json::parse(c.patch));
+    EXPECT_EQ(loadMessage(document.dump()), "ok") << c.what;
+  }
+  // A byte-order mark before the document is passed over.
+  EXPECT_EQ(loadMessage("\xEF\xBB\xBF" + base.dump()), "ok");
+}
+
+TEST(ProfileLoading, IdPattern) {
+  const struct {
+    std::string_view id;
+    bool valid;
+  } cases[] = {
+      {"com.example.zoom", true},
+      {"a.b.c.d", true},
+      {"-.-.-", true},
+      {"com.Example.Zoom-2", true},
+      {"com.example", false},
+      {"Com.example.zoom", false},
+      {"com..example.zoom", false},
+      {"com.example.zoom.", false},
+      {".com.example.zoom", false},
+      {"com.example.zoom\n", false},
+      {"com.exa mple.zoom", false},
+      {"com.example.zo_om", false},
+      {"com.ex\u00e9mple.zoom", false},
+      {"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(isValidProfileID(c.id), c.valid) << c.id;
+}
+
+// The profiles the system ships must load without a problem. The folder is added together with
+// its first profile; until then there is nothing to check.
+TEST(ProfileLoading, ShippedProfilesLoad) {
+  const fs::path folder = test::sourceDir() / "resources/Profiles";
+  if (!fs::is_directory(folder)) GTEST_SKIP() << "no shipped profiles yet in " << folder;
+  for (const auto& entry : fs::directory_iterator(folder))
+    if (entry.path().extension() == ".json") {
+      EXPECT_EQ(loadMessage(contents(entry.path())), "ok") << entry.path();
+    }
+}
+
+}  // namespace
+}  // namespace brindlet::profiles

@@ -1,0 +1,323 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "profiles/ProfileFolders.h"
+#include "profiles/ProfileStore.h"
+#include "profiles/ProfileTestSupport.h"
+#include "runtime/Log.h"
+#include "runtime/MainLoop.h"
+#include "secrets/MemorySecretStore.h"
+#include "support/TempDir.h"
+
+namespace brindlet::profiles {
+namespace {
+
+namespace fs = std::filesystem;
+using Origin = StoredProfile::Origin;
+using Verification = StoredProfile::Verification;
+using runtime::LogLevel;
+using namespace std::chrono_literals;
+
+struct Spec {
+  std::string id;
+  std::string name;
+  std::vector<std::string> apps = {"com.example.app"};
+  std::optional<std::string> rule{};
+};
+
+Profile profileOf(const Spec& spec) {
+  Profile profile = Profile::load(test::contents(test::fixture("minimal.json")));
+  profile.id = spec.id;
+  profile.name = spec.name;
+  profile.apps = spec.apps;
+  profile.windowTitleContains = spec.rule;
+  return profile;
+}
+
+void writeFile(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+class ProfileStoreTest : public ::testing::Test {
+ protected:
+  ProfileStoreTest() { fs::create_directories(bundled); }
+
+  std::shared_ptr<ProfileStore> makeStore(const fs::path& userFolder) {
+    return std::make_shared<ProfileStore>(loop, userFolder, bundled, keys, clock);
+  }
+  void start() {
+    store = makeStore(user);
+    store->start();
+  }
+  // Lets the loop take in what the folder watch has queued.
+  void settle() {
+    for (int i = 0; i < 5; ++i) {
+      std::this_thread::sleep_for(2ms);
+      loop.drain();
+    }
+  }
+  void advance(runtime::Duration by) {
+    clock->advance(by);
+    loop.drain();
+  }
+  std::string ownKey() { return keys->signingKey().publicKeyBase64(); }
+  std::vector<std::string> deckErrors() const { return log.messages("deck", LogLevel::error); }
+  // Every reload logs the one broken file of the app's folder once.
+  std::size_t reloads() const {
+    std::size_t count = 0;
+    for (const auto& line : deckErrors()) count += line.starts_with("broken.json:");
+    return count;
+  }
+  std::vector<std::string> summary() const {
+    std::vector<std::string> out;
+    for (const auto& p : store->profiles.get())
+      out.push_back(std::string(wordOf(p.origin)) + "/" + std::string(wordOf(p.verification)) +
+                    "/" + p.profile.name);
+    return out;
+  }
+
+  testsupport::TempDir dir;
+  fs::path user = fs::path(dir.path()) / "data/Brindlet/Profiles";
+  fs::path bundled = fs::path(dir.path()) / "app/Profiles";
+  runtime::MainLoop loop;
+  runtime::LogCapture log;
+  std::shared_ptr<runtime::ManualClock> clock = std::make_shared<runtime::ManualClock>();
+  std::shared_ptr<secrets::MemorySecretStore> secrets =
+      std::make_shared<secrets::MemorySecretStore>();
+  std::shared_ptr<KeychainSigningKeyStore> keys =
+      std::make_shared<KeychainSigningKeyStore>(secrets);
+  std::shared_ptr<ProfileStore> store;
+};
+
+TEST_F(ProfileStoreTest, OriginsVerificationAndOrder) {
+  writeFile(bundled / "c.json", profileOf({"com.app.c", "Zed"}).canonicalData());
+  writeFile(bundled / "a.json", profileOf({"com.app.a", "Alpha"}).canonicalData());
+  writeFile(bundled / "b.json", profileOf({"com.app.b", "Alpha"}).canonicalData());
+  const SigningKey own = keys->signingKey();
+  const SigningKey other = SigningKey::generate();
+  const Profile mine = profileOf({"com.user.mine", "Mine"}).sign(own);
+  Profile edited = mine;
+  edited.name = "Mine edited";
+  Profile stripped = mine;
+  stripped.name = "Mine stripped";
+  stripped.signature.reset();
+  writeFile(user / "mine.json", mine.canonicalData());
+  writeFile(user / "edited.json", edited.canonicalData());
+  writeFile(user / "stripped.json", stripped.canonicalData());
+  writeFile(user / "other.json",
+            profileOf({"com.user.other", "Other"}).sign(other).canonicalData());
+  start();
+  EXPECT_THAT(summary(),
+              ::testing::ElementsAre("bundled/unsigned/Alpha", "bundled/unsigned/Alpha",
+                                     "bundled/unsigned/Zed", "imported/unverified/Mine edited",
+                                     "imported/unsigned/Mine stripped", "imported/verified/Other",
+                                     "mine/verified/Mine"));
+  // Equal names keep file-name order.
+  EXPECT_EQ(store->profiles.get()[0].profile.id, "com.app.a");
+  EXPECT_EQ(store->profiles.get()[0].id(), "bundled:com.app.a");
+  EXPECT_EQ(store->profiles.get()[0].url, (bundled / "a.json").string());
+  EXPECT_TRUE(store->problems.get().empty());
+
+  // Without the own key, nothing is the user's own.
+  secrets->failReads(secrets::SecretError::locked());
+  store->reload();
+  EXPECT_THAT(summary(), ::testing::Contains("imported/verified/Mine"));
+  EXPECT_EQ(summary().back(), "imported/verified/Other");
+}
+
+TEST_F(ProfileStoreTest, WhichFilesAreReadAndWhatFails) {
+  const auto text = [](const char* id, const char* name) {
+    return profileOf({id, name}).canonicalData();
+  };
+  writeFile(user / "a.JSON", text("com.x.upper", "Upper"));
+  writeFile(user / ".hidden.json", text("com.x.hidden", "Hidden"));
+  writeFile(user / "a.json.bak", text("com.x.bak", "Bak"));
+  writeFile(user / "notes.txt", text("com.x.txt", "Txt"));
+  writeFile(user / "sub/inner.json", text("com.x.inner", "Inner"));
+  writeFile(user / "dup.json", R"({"name":"a","name":"b"})");
+  fs::create_directories(user / "folder.json");
+  ASSERT_EQ(::mkfifo((user / "pipe.json").c_str(), 0600), 0);
+  writeFile(user / "huge.json", std::string(ProfileStore::maxFileSize + 1, ' '));
+  start();
+  EXPECT_THAT(summary(),
+              ::testing::ElementsAre("imported/unsigned/Hidden", "imported/unsigned/Upper"));
+  const ProfileStore::Problems expected = {
+      {(user / "dup.json").string(), "Duplicate key \"name\""},
+      {(user / "folder.json").string(), "Is a directory"},
+      {(user / "huge.json").string(), "File too large; profiles hold at most 1048576 bytes"},
+      {(user / "pipe.json").string(), "Not a regular file"},
+  };
+  EXPECT_EQ(store->problems.get(), expected);
+  EXPECT_THAT(deckErrors(), ::testing::Contains("dup.json: Duplicate key \"name\""));
+  EXPECT_THAT(deckErrors(), ::testing::Contains("pipe.json: Not a regular file"));
+}
+
+TEST_F(ProfileStoreTest, LookupForAFrontApp) {
+  writeFile(bundled / "titled.json",
+            profileOf({"com.app.titled", "Titled", {"com.mail"}, "Inbox"}).canonicalData());
+  writeFile(bundled / "default.json",
+            profileOf({"com.app.default", "Default", {"*"}, "never"}).canonicalData());
+  writeFile(user / "plain.json",
+            profileOf({"com.user.plain", "Plain", {"com.mail"}}).canonicalData());
+  writeFile(user / "b.json", profileOf({"com.user.b", "B", {"com.zoom"}}).canonicalData());
+  writeFile(bundled / "zoom.json",
+            profileOf({"com.app.zoom", "A zoom", {"com.zoom"}}).canonicalData());
+  start();
+  const struct {
+    const char* app;
+    std::optional<std::string> title;
+    const char* expected;  // a stored id, or "" for none
+  } cases[] = {
+      {"com.mail", "My INBOX", "bundled:com.app.titled"},
+      {"com.mail", "Drafts", "imported:com.user.plain"},
+      {"com.mail", std::nullopt, "imported:com.user.plain"},
+      {"com.zoom", std::nullopt, "imported:com.user.b"},  // the user's before the app's
+      {"com.other", "anything", "bundled:com.app.default"},
+  };
+  for (const auto& c : cases) {
+    const auto found = store->profile(c.app, c.title);
+    EXPECT_EQ(found ? found->id() : "", c.expected) << c.app;
+  }
+  fs::remove(bundled / "default.json");
+  store->reload();
+  EXPECT_FALSE(store->profile("com.other", std::nullopt));
+}
+
+TEST_F(ProfileStoreTest, LookupById) {
+  writeFile(bundled / "meeting.json", profileOf({"com.app.meeting", "App copy"}).canonicalData());
+  writeFile(user / "meeting.json", profileOf({"com.app.meeting", "User copy"}).canonicalData());
+  start();
+  EXPECT_EQ(store->profile("com.app.meeting")->profile.name, "User copy");
+  EXPECT_FALSE(store->profile("com.app.nothing"));
+  fs::remove(user / "meeting.json");
+  settle();
+  advance(ProfileStore::reloadDelay);
+  EXPECT_EQ(store->profile("com.app.meeting")->profile.name, "App copy");
+}
+
+TEST_F(ProfileStoreTest, BurstOfChangesGivesOneReload) {
+  writeFile(bundled / "broken.json", "");
+  writeFile(user / "old.json", profileOf({"com.user.old", "Old"}).canonicalData());
+  start();
+  ASSERT_EQ(reloads(), 1u);
+  const fs::path source = fs::path(dir.path()) / "source.json";
+  writeFile(source, profileOf({"com.user.copied", "Copied"}).canonicalData());
+  for (int i = 0; i < 10; ++i) fs::copy_file(source, user / ("copy" + std::to_string(i) + ".json"));
+  fs::rename(user / "copy0.json", user / "moved.json");
+  fs::remove(user / "copy1.json");
+  writeFile(user / ".old.json.swp", profileOf({"com.user.old", "Saved"}).canonicalData());
+  fs::rename(user / ".old.json.swp", user / "old.json");  // an editor's save
+  settle();
+  advance(ProfileStore::reloadDelay - 1ms);
+  EXPECT_EQ(reloads(), 1u);
+  advance(1ms);
+  EXPECT_EQ(reloads(), 2u);
+  EXPECT_EQ(store->profiles.get().size(), 10u);  // 8 copies, the moved one, the saved one
+  EXPECT_EQ(store->profile("com.user.old")->profile.name, "Saved");
+  advance(10s);
+  EXPECT_EQ(reloads(), 2u);
+}
+
+TEST_F(ProfileStoreTest, QuietPeriodRestartsWithEachChange) {
+  writeFile(bundled / "broken.json", "");
+  start();
+  const struct {
+    runtime::Duration gap;
+    std::size_t reloads;
+  } cases[] = {{200ms, 1}, {500ms, 2}};
+  int file = 0;
+  for (const auto& c : cases) {
+    const std::size_t before = reloads();
+    writeFile(user / (std::to_string(file++) + ".json"), "{}");
+    settle();
+    advance(c.gap);
+    writeFile(user / (std::to_string(file++) + ".json"), "{}");
+    settle();
+    advance(ProfileStore::reloadDelay - 1ms);
+    advance(1ms);
+    EXPECT_EQ(reloads() - before, c.reloads) << c.gap.count();
+  }
+  // Rewriting a file in place changes no entry of the folder.
+  const std::size_t before = reloads();
+  writeFile(user / "0.json", "[]");
+  settle();
+  advance(1s);
+  EXPECT_EQ(reloads(), before);
+}
+
+TEST_F(ProfileStoreTest, DeletedUserFolder) {
+  writeFile(bundled / "app.json", profileOf({"com.app.a", "App"}).canonicalData());
+  writeFile(user / "user.json", profileOf({"com.user.u", "User"}).canonicalData());
+  writeFile(user / "bad.json", "");
+  start();
+  ASSERT_EQ(store->profiles.get().size(), 2u);
+  fs::remove_all(user);
+  settle();
+  advance(ProfileStore::reloadDelay);
+  EXPECT_THAT(summary(), ::testing::ElementsAre("bundled/unsigned/App"));
+  EXPECT_TRUE(store->problems.get().empty());
+}
+
+TEST_F(ProfileStoreTest, UnwatchableFolderStillServesTheAppsProfiles) {
+  writeFile(bundled / "app.json", profileOf({"com.app.a", "App"}).canonicalData());
+  writeFile(fs::path(dir.path()) / "file", "");
+  const fs::path impossible = fs::path(dir.path()) / "file/Profiles";
+  store = makeStore(impossible);
+  store->start();
+  EXPECT_THAT(deckErrors(), ::testing::ElementsAre("Can't watch " + impossible.string()));
+  EXPECT_THAT(summary(), ::testing::ElementsAre("bundled/unsigned/App"));
+}
+
+class MigrationTest : public ProfileStoreTest {
+ protected:
+  MigrationTest() { ::setenv("XDG_DATA_HOME", (fs::path(dir.path()) / "data").c_str(), 1); }
+  ~MigrationTest() override { ::unsetenv("XDG_DATA_HOME"); }
+  fs::path former = fs::path(dir.path()) / "data/Velvane/Profiles";
+};
+
+TEST_F(MigrationTest, FormerFolderMovesOnce) {
+  ASSERT_EQ(defaultUserProfilesFolder(), user);
+  writeFile(former / "old.json", profileOf({"com.user.old", "Old"}).canonicalData());
+  start();
+  EXPECT_TRUE(fs::exists(user / "old.json"));
+  EXPECT_FALSE(fs::exists(former.parent_path()));
+  EXPECT_THAT(summary(), ::testing::ElementsAre("imported/unsigned/Old"));
+}
+
+TEST_F(MigrationTest, BothFoldersAreLeftAlone) {
+  writeFile(former / "old.json", "{}");
+  writeFile(user / "new.json", "{}");
+  start();
+  EXPECT_TRUE(fs::exists(former / "old.json"));
+  EXPECT_FALSE(fs::exists(user / "old.json"));
+  EXPECT_TRUE(log.messages("deck", LogLevel::info).empty());
+  EXPECT_THAT(deckErrors(), ::testing::ElementsAre("new.json: Not valid JSON: missing schema"));
+}
+
+TEST_F(MigrationTest, FormerParentWithOtherFilesIsKept) {
+  writeFile(former / "old.json", "{}");
+  writeFile(former.parent_path() / "settings.plist", "keep me");
+  start();
+  EXPECT_TRUE(fs::exists(user / "old.json"));
+  EXPECT_TRUE(fs::exists(former.parent_path() / "settings.plist"));
+  EXPECT_THAT(log.messages("deck", LogLevel::info),
+              ::testing::ElementsAre("Left " + former.parent_path().string() +
+                                     " in place: it still holds other files"));
+}
+
+TEST_F(MigrationTest, OnlyTheDefaultFolderMigrates) {
+  writeFile(former / "old.json", "{}");
+  store = makeStore(fs::path(dir.path()) / "elsewhere");
+  store->start();
+  EXPECT_TRUE(fs::exists(former / "old.json"));
+}
+
+}  // namespace
+}  // namespace brindlet::profiles

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "profiles/Profile.h"
+#include "profiles/ProfileError.h"
+
+namespace brindlet::profiles::test {
+
+inline std::filesystem::path sourceDir() {
+  const char* dir = std::getenv("BRINDLET_SOURCE_DIR");
+  return dir != nullptr ? dir : ".";
+}
+
+inline std::filesystem::path fixture(const std::string& name) {
+  return sourceDir() / "tests/profiles/fixtures" / name;
+}
+
+inline std::string contents(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// "ok", or the message the user would see.
+inline std::string loadMessage(std::string_view bytes) {
+  try {
+    Profile::load(bytes);
+  } catch (const ProfileError& e) {
+    return e.description();
+  }
+  return "ok";
+}
+
+}  // namespace brindlet::profiles::test

@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+#include "profiles/ProfileTestSupport.h"
+#include "profiles/SigningKey.h"
+#include "profiles/SigningKeyStore.h"
+#include "runtime/Base64.h"
+#include "secrets/MemorySecretStore.h"
+
+namespace brindlet::profiles {
+namespace {
+
+using nlohmann::json;
+using test::contents;
+using test::fixture;
+
+TEST(CanonicalJson, WriterCases) {
+  const struct {
+    json value;
+    const char* text;
+  } cases[] = {
+      // Keys by UTF-8 bytes at every level: capitals before lower case, digits as characters,
+      // characters past ASCII after all of ASCII.
+      {json::parse(R"({"b":1,"a":{"z":0,"Z":0,"é":0,"ｚ":0,"\u00e0":0}})"),
+       "{\"a\":{\"Z\":0,\"z\":0,\"\u00e0\":0,\"\u00e9\":0,\"\uff5a\":0},\"b\":1}"},
+      {json::parse(R"({"key9":1,"key10":2,"Key":3})"), R"({"Key":3,"key10":2,"key9":1})"},
+      {json::parse(R"([{"b":[],"a":{}}])"), R"([{"a":{},"b":[]}])"},
+      // Escapes: the short ones, \u00xx for other control characters, everything else raw.
+      {"q\"b\\s/", R"("q\"b\\s/")"},
+      {"\b\f\n\r\t", R"("\b\f\n\r\t")"},
+      {std::string("\x01\x1f\x7f", 3), "\"\\u0001\\u001f\x7f\""},
+      {std::string("nul\0", 4), R"("nul\u0000")"},
+      {"\u00e9\u2028\U0001F600", "\"\u00e9\u2028\U0001F600\""},
+      // Integers as written, whole doubles without a fraction, others shortest round-trip.
+      {0, "0"},
+      {-3, "-3"},
+      {std::numeric_limits<std::int64_t>::max(), "9223372036854775807"},
+      {5.0, "5"},
+      {-0.0, "-0"},
+      {100.0, "100"},
+      {2.5, "2.5"},
+      {0.1, "0.1"},
+      {-1.5, "-1.5"},
+      {123456.789, "123456.789"},
+      {1.0 / 3.0, "0.3333333333333333"},
+      {9007199254740991.0, "9007199254740991"},
+      {1e16, "1e+16"},
+      {1e300, "1e+300"},
+      {2.5e-7, "2.5e-07"},
+      {5e-324, "5e-324"},
+      {true, "true"},
+      {nullptr, "null"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(runtime::writeJson(c.value), c.text) << c.value.dump();
+}
+
+TEST(CanonicalJson, NumbersJSONCannotHoldAreRefused) {
+  Profile profile = Profile::load(contents(fixture("minimal.json")));
+  profile.controls = std::map<std::string, Control>{
+      {"s", Control{.kind = Control::Kind::slider, .label = "S", .min = NAN, .max = 1}}};
+  EXPECT_THROW(profile.canonicalData(), runtime::JsonWriteError);
+  // A signed profile whose payload can't be written does not verify.
+  profile.signature = runtime::base64Encode(runtime::Bytes(64, 1));
+  profile.author = Author{.name = "A", .key = SigningKey::generate().publicKeyBase64()};
+  EXPECT_THROW(profile.verifySignature(), ProfileError);
+}
+
+TEST(CanonicalJson, ProfileForm) {
+  const Profile profile = Profile::load(contents(fixture("minimal.json")));
+  EXPECT_EQ(profile.canonicalData(),
+            R"({"apps":[""],"id":"a.b.c","keys":{},"layouts":{"compact":[],"regular":[]},)"
+            R"("name":"Minimal","schema":1})");
+}
+
+std::string verification(const Profile& profile) {
+  try {
+    profile.verifySignature();
+  } catch (const ProfileError& e) {
+    return e.text();
+  }
+  return "verified";
+}
+
+TEST(Signing, VerificationOutcomes) {
+  const SigningKey key = SigningKey::generate();
+  const Profile signed_ = Profile::load(contents(fixture("complete.json"))).sign(key);
+  const std::string otherKey = SigningKey::generate().publicKeyBase64();
+  const std::string keyText = *signed_.author->key;
+  const struct {
+    const char* what;
+    void (*change)(Profile&, const std::string& other);
+    const char* expected;
+  } cases[] = {
+      {"as signed", [](Profile&, const std::string&) {}, "verified"},
+      {"no signature", [](Profile& p, const std::string&) { p.signature.reset(); }, "unsigned"},
+      {"no author", [](Profile& p, const std::string&) { p.author.reset(); }, "unsigned"},
+      {"author without key", [](Profile& p, const std::string&) { p.author->key.reset(); },
+       "unsigned"},
+      {"name changed", [](Profile& p, const std::string&) { p.name += "!"; }, "invalidSignature"},
+      {"author name changed", [](Profile& p, const std::string&) { p.author->name = "Eve"; },
+       "invalidSignature"},
+      {"a reader removed", [](Profile& p, const std::string&) { p.readers->erase("proc"); },
+       "invalidSignature"},
+      {"another key", [](Profile& p, const std::string& other) { p.author->key = other; },
+       "invalidSignature"},
+      {"line break in the signature",
+       [](Profile& p, const std::string&) { p.signature->insert(20, "\n"); }, "invalidSignature"},
+      {"line break in the key",
+       [](Profile& p, const std::string&) { p.author->key->insert(20, "\n"); }, "invalidSignature"},
+      {"key of 31 bytes",
+       [](Profile& p, const std::string&) {
+         p.author->key = runtime::base64Encode(runtime::Bytes(31, 7));
+       },
+       "invalidSignature"},
+      {"key of 33 bytes",
+       [](Profile& p, const std::string&) {
+         p.author->key = runtime::base64Encode(runtime::Bytes(33, 7));
+       },
+       "invalidSignature"},
+      {"signature of 63 bytes",
+       [](Profile& p, const std::string&) {
+         auto bytes = *runtime::base64Decode(*p.signature);
+         bytes.pop_back();
+         p.signature = runtime::base64Encode(bytes);
+       },
+       "invalidSignature"},
+  };
+  for (const auto& c : cases) {
+    Profile profile = signed_;
+    c.change(profile, otherKey);
+    EXPECT_EQ(verification(profile), c.expected) << c.what;
+  }
+  EXPECT_EQ(keyText, key.publicKeyBase64());
+}
+
+TEST(Signing, FileFormDoesNotMatter) {
+  const SigningKey key = SigningKey::generate();
+  const Profile signed_ = Profile::load(contents(fixture("minimal.json"))).sign(key);
+  const std::string canonical = signed_.canonicalData();
+  // Members re-ordered, white space added, and a character written as an escape.
+  json document = json::parse(canonical);
+  std::string pretty = document.dump(4);
+  const auto name = pretty.find("Minimal");
+  pretty.replace(name, 1, "\\u004d");
+  const std::string texts[] = {canonical, pretty, nlohmann::ordered_json::parse(canonical).dump(1)};
+  for (const auto& text : texts) EXPECT_EQ(verification(Profile::load(text)), "verified") << text;
+}
+
+TEST(Signing, AuthorNameAndKey) {
+  const SigningKey first = SigningKey::generate();
+  const SigningKey second = SigningKey::generate();
+  Profile profile = Profile::load(contents(fixture("minimal.json")));
+
+  const Profile anonymous = profile.sign(first);
+  EXPECT_EQ(anonymous.author->name, "Unknown");
+  EXPECT_EQ(anonymous.author->key, first.publicKeyBase64());
+  EXPECT_FALSE(profile.signature);  // the receiver is unchanged
+
+  profile.author = Author{.name = "Ada", .key = "old"};
+  const Profile named = profile.sign(first);
+  EXPECT_EQ(named.author, (Author{.name = "Ada", .key = first.publicKeyBase64()}));
+  EXPECT_EQ(profile.sign(first, "Grace").author->name, "Grace");
+
+  // Signing again with another key replaces key and signature.
+  const Profile resigned = named.sign(second);
+  EXPECT_EQ(verification(resigned), "verified");
+  EXPECT_EQ(resigned.author->key, second.publicKeyBase64());
+  EXPECT_EQ(resigned.signingPayload(), [&] {
+    Profile copy = resigned;
+    copy.signature.reset();
+    return copy.canonicalData();
+  }());
+}
+
+TEST(SigningKey, RawForm) {
+  const SigningKey key = SigningKey::generate();
+  EXPECT_EQ(key.rawRepresentation().size(), 32u);
+  EXPECT_EQ(key.publicKeyBase64().size(), 44u);
+  EXPECT_EQ(SigningKey::fromRaw(key.rawRepresentation()).publicKey(), key.publicKey());
+  EXPECT_THROW(SigningKey::fromRaw(runtime::Bytes(31)), SigningKeyError);
+  EXPECT_THROW(SigningKey::fromRaw(runtime::Bytes(33)), SigningKeyError);
+}
+
+TEST(KeychainSigningKeyStore, KeyIsMadeOnceAndKept) {
+  auto secrets = std::make_shared<secrets::MemorySecretStore>();
+  KeychainSigningKeyStore store(secrets);
+  const std::string first = store.signingKey().publicKeyBase64();
+  EXPECT_EQ(store.signingKey().publicKeyBase64(), first);
+  EXPECT_EQ(KeychainSigningKeyStore(secrets).signingKey().publicKeyBase64(), first);
+  EXPECT_EQ(secrets->accounts(KeychainSigningKeyStore::service),
+            std::vector<std::string>{"default"});
+}
+
+TEST(KeychainSigningKeyStore, FailuresAreNotReplacedByANewKey) {
+  using secrets::SecretError;
+  const struct {
+    const char* what;
+    std::optional<SecretError> readFailure;
+    std::optional<runtime::Bytes> stored;
+  } cases[] = {
+      {"store locked", SecretError::locked(), std::nullopt},
+      {"no secret service", SecretError::unavailable(1, "no bus"), std::nullopt},
+      {"stored data of 31 bytes", std::nullopt, runtime::Bytes(31, 1)},
+  };
+  for (const auto& c : cases) {
+    auto secrets = std::make_shared<secrets::MemorySecretStore>();
+    if (c.stored) secrets->store(KeychainSigningKeyStore::service, "default", *c.stored);
+    secrets->failReads(c.readFailure);
+    KeychainSigningKeyStore store(secrets);
+    EXPECT_ANY_THROW(store.signingKey()) << c.what;
+    EXPECT_ANY_THROW(store.signingKey()) << c.what;
+    secrets->failReads(std::nullopt);
+    EXPECT_EQ(secrets->accounts(KeychainSigningKeyStore::service).size(), c.stored ? 1u : 0u)
+        << c.what;
+    if (c.stored) {
+      EXPECT_EQ(secrets->read(KeychainSigningKeyStore::service, "default"), *c.stored) << c.what;
+    }
+  }
+  // A store that refuses the new key: its error, and no key handed out.
+  auto refusing = std::make_shared<secrets::MemorySecretStore>();
+  refusing->failWrites(SecretError::failed(5, "refused"));
+  EXPECT_THROW(KeychainSigningKeyStore(refusing).signingKey(), SecretError);
+}
+
+}  // namespace
+}  // namespace brindlet::profiles
