@@ -17,6 +17,8 @@
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/use_future.hpp>
 
+#include "BenchLoop.h"
+#include "BenchSupport.h"
 #include "transport/ClientTransport.h"
 #include "transport/FrameConnection.h"
 #include "transport/TlsByteStream.h"
@@ -26,6 +28,8 @@ namespace {
 namespace asio = boost::asio;
 using asio::ip::tcp;
 using namespace brindlet;
+using brindlet::bench::Loop;
+using brindlet::bench::percentile;
 using namespace brindlet::transport;
 using Clock = std::chrono::steady_clock;
 
@@ -47,23 +51,6 @@ protocol::Hello helloOf(std::string name, std::string uid) {
   hello.uid = std::move(uid);
   return hello;
 }
-
-struct Loop {
-  asio::io_context io;
-  asio::executor_work_guard<asio::io_context::executor_type> guard{io.get_executor()};
-  std::vector<std::thread> threads;
-  Loop() {
-    for (int i = 0; i < 2; ++i) threads.emplace_back([this] { io.run(); });
-  }
-  ~Loop() {
-    guard.reset();
-    io.stop();
-    for (auto& t : threads) t.join();
-  }
-  void run(asio::awaitable<void> operation) {
-    asio::co_spawn(io, std::move(operation), asio::use_future).get();
-  }
-};
 
 double micros(Clock::duration d) {
   return std::chrono::duration<double, std::micro>(d).count();
@@ -140,12 +127,6 @@ void BM_BareTlsPskDial(benchmark::State& state) {
   for (auto _ : state) loop.run(bareTlsDials(acceptor));
 }
 BENCHMARK(BM_BareTlsPskDial)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
-
-double percentile(std::vector<double> samples, double p) {
-  if (samples.empty()) return 0;
-  std::sort(samples.begin(), samples.end());
-  return samples[std::min(samples.size() - 1, std::size_t(p * double(samples.size())))];
-}
 
 }  // namespace
 

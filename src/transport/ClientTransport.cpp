@@ -184,7 +184,7 @@ asio::awaitable<void> ClientTransport::startHere() {
   std::weak_ptr<ClientTransport> weak = shared_from_this();
   listener->setNewConnectionHandler(
       [weak, strand = strand_](std::shared_ptr<runtime::ByteStream> connection) {
-        runtime::spawn(strand, plainTask(weak, std::move(connection)));
+        runtime::spawn(strand, connectionTask(weak, std::move(connection), false));
       });
   co_await waitUntilReady(listener);
   plain_ = listener;
@@ -299,7 +299,7 @@ asio::awaitable<ClientTransport::SecureListener> ClientTransport::makeSecureList
   std::weak_ptr<ClientTransport> weak = shared_from_this();
   secure.listener->setNewConnectionHandler(
       [weak, strand = strand_](std::shared_ptr<runtime::ByteStream> connection) {
-        runtime::spawn(strand, secureTask(weak, std::move(connection)));
+        runtime::spawn(strand, connectionTask(weak, std::move(connection), true));
       });
   co_await waitUntilReady(secure.listener);
   if (advertise_ && type) advertise(secure, secure.listener->port().value_or(port), *type);

@@ -148,10 +148,10 @@ class ClientTransport final : public ClientTransporting,
   void cancelSecure();
 
   // Connections, hosts and pairing (ClientTransportHosts.cpp).
-  static boost::asio::awaitable<void> plainTask(std::weak_ptr<ClientTransport> weak,
-                                                std::shared_ptr<runtime::ByteStream> connection);
-  static boost::asio::awaitable<void> secureTask(std::weak_ptr<ClientTransport> weak,
-                                                 std::shared_ptr<runtime::ByteStream> connection);
+  // Each accepted connection's task; it holds the transport weakly.
+  static boost::asio::awaitable<void> connectionTask(
+      std::weak_ptr<ClientTransport> weak, std::shared_ptr<runtime::ByteStream> connection,
+      bool secure);
   static boost::asio::awaitable<void> follow(std::weak_ptr<ClientTransport> weak, Watch watch);
   boost::asio::awaitable<std::optional<Watch>> handlePlain(
       std::shared_ptr<runtime::ByteStream> connection);

@@ -46,24 +46,19 @@ bool ownsKey(const std::string& keyIdentity, const std::optional<std::string>& u
 
 }  // namespace
 
-asio::awaitable<void> ClientTransport::plainTask(std::weak_ptr<ClientTransport> weak,
-                                                 std::shared_ptr<runtime::ByteStream> connection) {
+asio::awaitable<void> ClientTransport::connectionTask(
+    std::weak_ptr<ClientTransport> weak, std::shared_ptr<runtime::ByteStream> connection,
+    bool secure) {
   std::optional<Watch> watch;
   {
     auto self = weak.lock();
     if (!self) co_return;
-    watch = co_await self->handlePlain(std::move(connection));
-  }
-  if (watch) co_await follow(std::move(weak), std::move(*watch));
-}
-
-asio::awaitable<void> ClientTransport::secureTask(std::weak_ptr<ClientTransport> weak,
-                                                  std::shared_ptr<runtime::ByteStream> connection) {
-  std::optional<Watch> watch;
-  {
-    auto self = weak.lock();
-    if (!self) co_return;
-    watch = co_await self->handleSecure(std::move(connection));
+    // Not a conditional expression: g++ 12 mishandles co_await in both of its branches.
+    if (secure) {
+      watch = co_await self->handleSecure(std::move(connection));
+    } else {
+      watch = co_await self->handlePlain(std::move(connection));
+    }
   }
   if (watch) co_await follow(std::move(weak), std::move(*watch));
 }

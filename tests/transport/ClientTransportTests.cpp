@@ -33,8 +33,7 @@ TEST(ClientTransportUsb, LoopbackHostIsTakenAsUsbAndReceivesItsKey) {
     SCOPED_TRACE(c.name);
     PhoneHarness phone;
     if (c.keyStored) phone.store->save(keyFilled(5), kMacA);
-    phone.make(/*loopbackIsUSB=*/true);
-    phone.start();
+    phone.makeAndStart(/*loopbackIsUSB=*/true);
 
     auto mac = phone.dial("Mac A", c.uid, std::nullopt);
     ASSERT_TRUE(phone.hasEvents(2));
@@ -55,7 +54,7 @@ TEST(ClientTransportUsb, LoopbackHostIsTakenAsUsbAndReceivesItsKey) {
       // handshake passes).
       auto again = phone.dial("Mac A", kMacA, SecureChannel::Key{kMacA, SymmetricKey(*mac->psk)},
                               /*sayHello=*/false);
-      EXPECT_TRUE(phone.waitUntil([&] { return again->ended; }));
+      EXPECT_TRUE(phone.endOf(*again));
       EXPECT_EQ(again->seen, (Strings{"bye(busy)", "end"}));
     }
 
@@ -67,8 +66,7 @@ TEST(ClientTransportUsb, LoopbackHostIsTakenAsUsbAndReceivesItsKey) {
 
 TEST(ClientTransportUsb, LoopbackPeerIsAPairingRequestUnlessTakenAsUsb) {
   PhoneHarness phone;
-  phone.make(/*loopbackIsUSB=*/false);
-  phone.start();
+  phone.makeAndStart(/*loopbackIsUSB=*/false);
   auto mac = phone.dial("Mac A", kMacA, std::nullopt);
   ASSERT_TRUE(phone.hasEvents(1));
   EXPECT_TRUE(phone.events[0].starts_with("pairing(")) << phone.events[0];
@@ -98,8 +96,7 @@ TEST(ClientTransportWifi, StoredKeyLinksOnlyForTheKeysOwner) {
     PhoneHarness phone;
     phone.store->save(keyFilled(1), kMacA);
     phone.store->save(keyFilled(2), kMacB);
-    phone.make(/*loopbackIsUSB=*/false);
-    phone.start();
+    phone.makeAndStart(/*loopbackIsUSB=*/false);
 
     auto mac = phone.dial("Mac A", c.helloUid, SecureChannel::Key{kMacA, keyFilled(1)});
     ASSERT_TRUE(phone.hasEvents(c.phoneEvents.size()));
@@ -116,8 +113,7 @@ TEST(ClientTransportWifi, StoredKeyLinksOnlyForTheKeysOwner) {
 TEST(ClientTransportWifi, UnknownKeyFailsTheHandshakeWithoutEvents) {
   PhoneHarness phone;
   phone.store->save(keyFilled(1), kMacA);
-  phone.make(false);
-  phone.start();
+  phone.makeAndStart(false);
   EXPECT_TRUE(phone.dialFails(SecureChannel::Key{kMacA, keyFilled(9)}));
   EXPECT_TRUE(phone.dialFails(SecureChannel::Key{"MAC-UNKNOWN", keyFilled(1)}));
   phone.drainFor(100ms);
@@ -126,8 +122,7 @@ TEST(ClientTransportWifi, UnknownKeyFailsTheHandshakeWithoutEvents) {
 
 TEST(ClientTransportPairing, CodeKeyPairOKThenTheIssuedKeyLinks) {
   PhoneHarness phone;
-  phone.make(false);
-  phone.start();
+  phone.makeAndStart(false);
 
   auto request = phone.dial("Mac A", kMacA, std::nullopt);
   ASSERT_TRUE(phone.hasEvents(1));
@@ -142,7 +137,7 @@ TEST(ClientTransportPairing, CodeKeyPairOKThenTheIssuedKeyLinks) {
                                    "pairingEnded(lockedOut: false)", "connected(Mac A, Wi-Fi)"}));
   ASSERT_TRUE(sawAll(phone, *paired, 2));
   EXPECT_EQ(paired->seen, (Strings{"hello(Phone)", "pairOK"}));
-  ASSERT_TRUE(phone.waitUntil([&] { return request->ended; }));
+  ASSERT_TRUE(phone.endOf(*request));
   EXPECT_EQ(request->seen, (Strings{"hello(Phone)", "bye(pairingEnded)", "end"}));
   EXPECT_EQ(phone.store->key(kMacA), SymmetricKey(*paired->psk));
   EXPECT_EQ(phone.run(phone.transport->currentCode()), std::nullopt);
@@ -178,8 +173,7 @@ TEST(ClientTransportPairing, WrongCodesAreCountedAndTheThirdLocksOut) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.wrongCodes);
     PhoneHarness phone;
-    phone.make(false);
-    phone.start();
+    phone.makeAndStart(false);
     auto request = phone.dial("Mac A", kMacA, std::nullopt);
     ASSERT_TRUE(phone.hasEvents(1));
     const std::string code = codeIn(phone.events[0]);
@@ -191,17 +185,17 @@ TEST(ClientTransportPairing, WrongCodesAreCountedAndTheThirdLocksOut) {
     if (c.thenRightCode) phone.dial("Mac A", kMacA, pairingKey(code));
     ASSERT_TRUE(phone.hasEvents(1 + c.events.size()));
     EXPECT_EQ(Strings(phone.events.begin() + 1, phone.events.end()), c.events);
-    ASSERT_TRUE(phone.waitUntil([&] { return request->ended; }));
+    ASSERT_TRUE(phone.endOf(*request));
     EXPECT_EQ(request->seen, (Strings{"hello(Phone)", c.requestEnd, "end"}));
     if (c.thenRightCode) continue;
 
     // Locked: refused before any hello, and the lock lasts 30 seconds on the clock.
     auto early = phone.dial("Mac A", kMacA, std::nullopt, /*sayHello=*/false);
-    ASSERT_TRUE(phone.waitUntil([&] { return early->ended; }));
+    ASSERT_TRUE(phone.endOf(*early));
     EXPECT_EQ(early->seen, (Strings{"bye(pairingLockedOut)", "end"}));
     phone.clock->advance(29s);
     auto stillEarly = phone.dial("Mac A", kMacA, std::nullopt, false);
-    ASSERT_TRUE(phone.waitUntil([&] { return stillEarly->ended; }));
+    ASSERT_TRUE(phone.endOf(*stillEarly));
     EXPECT_EQ(stillEarly->seen, (Strings{"bye(pairingLockedOut)", "end"}));
     phone.clock->advance(1s);
     phone.dial("Mac A", kMacA, std::nullopt);
@@ -212,8 +206,7 @@ TEST(ClientTransportPairing, WrongCodesAreCountedAndTheThirdLocksOut) {
 
 TEST(ClientTransportPairing, ClosedRequestEndsPairingAndDropsTheCodesKey) {
   PhoneHarness phone;
-  phone.make(false);
-  phone.start();
+  phone.makeAndStart(false);
   auto request = phone.dial("Mac A", kMacA, std::nullopt);
   ASSERT_TRUE(phone.hasEvents(1));
   const std::string code = codeIn(phone.events[0]);
@@ -239,7 +232,7 @@ TEST(ClientTransportPairing, RequestsWithoutIdentitiesAreRefused) {
     phone.make(false, c.phoneUid);
     phone.start();
     auto request = phone.dial("Mac A", c.computerUid, std::nullopt);
-    ASSERT_TRUE(phone.waitUntil([&] { return request->ended; }));
+    ASSERT_TRUE(phone.endOf(*request));
     EXPECT_EQ(request->seen, (Strings{"hello(Phone)", "bye(protocolViolation)", "end"}));
     EXPECT_TRUE(phone.events.empty());
   }
@@ -247,12 +240,11 @@ TEST(ClientTransportPairing, RequestsWithoutIdentitiesAreRefused) {
 
 TEST(ClientTransportBusy, SecondHostAndSecondRequestAreRefusedBeforeHello) {
   PhoneHarness phone;
-  phone.make(/*loopbackIsUSB=*/true);
-  phone.start();
+  phone.makeAndStart(/*loopbackIsUSB=*/true);
   auto first = phone.dial("Mac A", kMacA, std::nullopt);
   ASSERT_TRUE(phone.hasEvents(2));
   auto second = phone.dial("Mac B", kMacB, std::nullopt, /*sayHello=*/false);
-  ASSERT_TRUE(phone.waitUntil([&] { return second->ended; }));
+  ASSERT_TRUE(phone.endOf(*second));
   EXPECT_EQ(second->seen, (Strings{"bye(busy)", "end"}));
   EXPECT_TRUE(phone.logged("Refusing a second host: busy"));
   EXPECT_EQ(phone.events, (Strings{"connecting", "connected(Mac A, USB)"}));
@@ -266,13 +258,12 @@ TEST(ClientTransportBusy, SecondHostAndSecondRequestAreRefusedBeforeHello) {
 
 TEST(ClientTransportBusy, SecondPairingRequestLeavesTheFirstCodeValid) {
   PhoneHarness phone;
-  phone.make(false);
-  phone.start();
+  phone.makeAndStart(false);
   auto first = phone.dial("Mac A", kMacA, std::nullopt);
   ASSERT_TRUE(phone.hasEvents(1));
   const std::string code = codeIn(phone.events[0]);
   auto second = phone.dial("Mac B", kMacB, std::nullopt, /*sayHello=*/false);
-  ASSERT_TRUE(phone.waitUntil([&] { return second->ended; }));
+  ASSERT_TRUE(phone.endOf(*second));
   EXPECT_EQ(second->seen, (Strings{"bye(busy)", "end"}));
   phone.dial("Mac A", kMacA, pairingKey(code));
   ASSERT_TRUE(phone.hasEvents(4));
@@ -281,12 +272,11 @@ TEST(ClientTransportBusy, SecondPairingRequestLeavesTheFirstCodeValid) {
 
 TEST(ClientTransportStop, StopClosesTheHostAndTheListenersWithoutEvents) {
   PhoneHarness phone;
-  phone.make(true);
-  phone.start();
+  phone.makeAndStart(true);
   auto mac = phone.dial("Mac A", kMacA, std::nullopt);
   ASSERT_TRUE(phone.hasEvents(2));
   phone.run(phone.transport->stop("backgrounded"));
-  ASSERT_TRUE(phone.waitUntil([&] { return mac->ended; }));
+  ASSERT_TRUE(phone.endOf(*mac));
   EXPECT_EQ(mac->seen, (Strings{"hello(Phone)", "pairOK", "bye(backgrounded)", "end"}));
   EXPECT_FALSE(phone.run(phone.transport->isListening()));
   EXPECT_EQ(phone.run(phone.transport->secureListenerPort()), std::nullopt);
@@ -298,15 +288,14 @@ TEST(ClientTransportStop, StopClosesTheHostAndTheListenersWithoutEvents) {
 
 TEST(ClientTransportStop, StopDuringHelloClosesThePendingHostWithoutEvents) {
   PhoneHarness phone;
-  phone.make(true);
-  phone.start();
+  phone.makeAndStart(true);
   auto mac = phone.dial("Mac A", kMacA, std::nullopt, /*sayHello=*/false);
   ASSERT_TRUE(phone.hasEvents(1));
   ASSERT_TRUE(sawAll(phone, *mac, 1));  // the phone's hello
   phone.run(phone.transport->stop("userDisconnected"));
   protocol::ControlMessage hello(mac->hello);
   mac->link->sendControl(hello);
-  ASSERT_TRUE(phone.waitUntil([&] { return mac->ended; }));
+  ASSERT_TRUE(phone.endOf(*mac));
   EXPECT_EQ(mac->seen, (Strings{"hello(Phone)", "bye(userDisconnected)", "end"}));
   phone.drainFor(50ms);
   EXPECT_EQ(phone.events, (Strings{"connecting"}));
@@ -314,12 +303,11 @@ TEST(ClientTransportStop, StopDuringHelloClosesThePendingHostWithoutEvents) {
 
 TEST(ClientTransportStop, StopDuringPairingEndsItAndRestartStartsAfresh) {
   PhoneHarness phone;
-  phone.make(false);
-  phone.start();
+  phone.makeAndStart(false);
   auto request = phone.dial("Mac A", kMacA, std::nullopt);
   ASSERT_TRUE(phone.hasEvents(1));
   phone.run(phone.transport->stop("backgrounded"));
-  ASSERT_TRUE(phone.waitUntil([&] { return request->ended; }));
+  ASSERT_TRUE(phone.endOf(*request));
   EXPECT_EQ(request->seen, (Strings{"hello(Phone)", "bye(pairingEnded)", "end"}));
   EXPECT_EQ(phone.events.back(), "pairingEnded(lockedOut: false)");
   phone.start();
@@ -349,8 +337,7 @@ TEST(ClientTransportListeners, PortsLogTxtAndRestartsKeepTheSecurePort) {
 TEST(ClientTransportListeners, ForgetAllStopsAcceptingTheKeys) {
   PhoneHarness phone;
   phone.store->save(keyFilled(1), kMacA);
-  phone.make(false);
-  phone.start();
+  phone.makeAndStart(false);
   phone.run(phone.transport->forgetAll());
   EXPECT_TRUE(phone.logged("Forgot every paired Mac"));
   EXPECT_TRUE(phone.store->identities().empty());
@@ -369,8 +356,7 @@ TEST(ClientTransportListeners, TlsPortInUseIsRetriedEvery50msThenFails) {
   for (const auto c : {Case{2}, Case{-1}}) {
     SCOPED_TRACE(c.pausesBeforeRelease);
     PhoneHarness phone;
-    phone.make(false);
-    phone.start();
+    phone.makeAndStart(false);
     phone.run(phone.transport->stop("backgrounded"));
     phone.drainFor(20ms);  // the listeners close on their own queue
     boost::asio::ip::tcp::acceptor blocker(

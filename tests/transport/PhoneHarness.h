@@ -125,6 +125,11 @@ class PhoneHarness {
     runtime::spawn(io.get_executor(), collect(transport->events(), this));
   }
 
+  void makeAndStart(bool loopbackIsUSB) {
+    make(loopbackIsUSB);
+    start();
+  }
+
   void start() {
     run(transport->start());
     plainPort = run(transport->plainListenerPort()).value_or(0);
@@ -201,6 +206,9 @@ class PhoneHarness {
     run(computer.link->close(std::move(reason)));
   }
 
+  bool endOf(const Computer& computer) {
+    return waitUntil([&] { return computer.ended; });
+  }
   bool hasEvents(std::size_t count) {
     return waitUntil([&] { return events.size() >= count; });
   }
