@@ -349,6 +349,32 @@ TEST(ClientTransportListeners, ForgetAllStopsAcceptingTheKeys) {
   EXPECT_TRUE(stopped.logged("Forgot every paired Mac"));
 }
 
+TEST(ClientTransportListeners, OverlappingRebuildsEndWithTheNewestKeysAndStopWins) {
+  struct Case {
+    const char* name;
+    bool thenStop;  // else: forget every key
+  };
+  for (const auto c :
+       {Case{"forget during a rebuild", false}, Case{"stop during a rebuild", true}}) {
+    SCOPED_TRACE(c.name);
+    PhoneHarness phone;
+    phone.store->save(keyFilled(1), kMacA);
+    phone.makeAndStart(false);
+    int done = 0;
+    auto count = [&](std::exception_ptr) { ++done; };
+    asio::co_spawn(phone.io, phone.transport->restartSecure(), count);
+    if (c.thenStop) {
+      asio::co_spawn(phone.io, phone.transport->stop("backgrounded"), count);
+    } else {
+      asio::co_spawn(phone.io, phone.transport->forgetAll(), count);
+    }
+    ASSERT_TRUE(phone.waitUntil([&] { return done == 2; }));
+    EXPECT_EQ(phone.clock->sleeperCount(), 0u);  // no rebuild had to wait for a busy port
+    EXPECT_EQ(phone.run(phone.transport->secureListenerPort()).has_value(), !c.thenStop);
+    EXPECT_TRUE(phone.dialFails(SecureChannel::Key{kMacA, keyFilled(1)}));
+  }
+}
+
 TEST(ClientTransportListeners, TlsPortInUseIsRetriedEvery50msThenFails) {
   struct Case {
     int pausesBeforeRelease;  // -1: never released
