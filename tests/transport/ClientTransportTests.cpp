@@ -116,6 +116,11 @@ TEST(ClientTransportWifi, UnknownKeyFailsTheHandshakeWithoutEvents) {
   phone.makeAndStart(false);
   EXPECT_TRUE(phone.dialFails(SecureChannel::Key{kMacA, keyFilled(9)}));
   EXPECT_TRUE(phone.dialFails(SecureChannel::Key{"MAC-UNKNOWN", keyFilled(1)}));
+  // A stored key never stands for a pairing identity.
+  phone.store->save(keyFilled(3), PairingCode::pairingIdentity(kMacA));
+  phone.run(phone.transport->restartSecure());
+  EXPECT_TRUE(
+      phone.dialFails(SecureChannel::Key{PairingCode::pairingIdentity(kMacA), keyFilled(3)}));
   phone.drainFor(100ms);
   EXPECT_TRUE(phone.events.empty());
 }
