@@ -40,13 +40,12 @@ void SerialByteStream::cancel() {
     if (self.cancelled_) return;
     self.cancelled_ = true;
     self.closeTransport();
-    // The write in progress completes with its own failure; the queued ones never start.
-    std::deque<PendingWrite> queued;
-    queued.swap(self.writes_);
-    if (self.writing_) {
-      self.writes_.push_back(std::move(queued.front()));
-      queued.pop_front();
-    }
+    // The write in progress completes with its own failure; the queued ones never start. The
+    // entry in progress stays where it is: the transport still reads its bytes.
+    const auto notStarted = self.writes_.begin() + (self.writing_ ? 1 : 0);
+    std::deque<PendingWrite> queued(std::make_move_iterator(notStarted),
+                                    std::make_move_iterator(self.writes_.end()));
+    self.writes_.erase(notStarted, self.writes_.end());
     for (auto& w : queued) w.completion(abortedText());
     self.report(State::cancelled, {});
   });

@@ -24,19 +24,19 @@ using Verification = StoredProfile::Verification;
 using runtime::LogLevel;
 using namespace std::chrono_literals;
 
-struct Spec {
+struct Sample {
   std::string id;
   std::string name;
   std::vector<std::string> apps = {"com.example.app"};
   std::optional<std::string> rule{};
 };
 
-Profile profileOf(const Spec& spec) {
+Profile profileOf(const Sample& sample) {
   Profile profile = Profile::load(test::contents(test::fixture("minimal.json")));
-  profile.id = spec.id;
-  profile.name = spec.name;
-  profile.apps = spec.apps;
-  profile.windowTitleContains = spec.rule;
+  profile.id = sample.id;
+  profile.name = sample.name;
+  profile.apps = sample.apps;
+  profile.windowTitleContains = sample.rule;
   return profile;
 }
 

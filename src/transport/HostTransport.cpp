@@ -1,0 +1,336 @@
+#include "transport/HostTransport.h"
+
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
+
+#include "protocol/Enums.h"
+#include "runtime/OneShot.h"
+#include "transport/BonjourBrowser.h"
+#include "transport/SecureChannel.h"
+#include "transport/TlsByteStream.h"
+#include "transport/TransportError.h"
+
+namespace brindlet::transport {
+
+namespace asio = boost::asio;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto kDialTimeout = 5s;
+
+std::string describe(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const runtime::Error& e) {
+    return e.text();
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown error";
+  }
+}
+
+// Cancels the browse when the loop that reads it ends, however it ends.
+struct StopBrowsingOnExit {
+  std::shared_ptr<BonjourSnapshots> snapshots;
+  ~StopBrowsingOnExit() { snapshots->cancel(); }
+};
+
+}  // namespace
+
+std::shared_ptr<HostTransport> HostTransport::make(const asio::any_io_executor& executor,
+                                                   HostTransportSettings settings) {
+  return std::shared_ptr<HostTransport>(new HostTransport(executor, std::move(settings)));
+}
+
+HostTransport::HostTransport(const asio::any_io_executor& executor, HostTransportSettings settings)
+    : executor_(executor),
+      strand_(asio::make_strand(executor)),
+      events_(HostTransportEvents::make()),
+      settings_(std::move(settings)),
+      clock_(settings_.clock ? settings_.clock : runtime::Clock::system()) {}
+
+HostTransport::~HostTransport() {
+  // Nothing the transport started outlives it.
+  if (watcher_) watcher_->cancel();
+  for (auto& task : browsers_) task.cancel();
+  for (auto& [id, task] : devices_) task.cancel();
+  autoDialTask_.cancel();
+}
+
+template <class T>
+asio::awaitable<T> HostTransport::onStrand(asio::awaitable<T> operation) {
+  auto self = shared_from_this();
+  co_return co_await asio::co_spawn(strand_, std::move(operation), asio::use_awaitable);
+}
+
+asio::awaitable<void> HostTransport::start() {
+  auto operation = [](std::shared_ptr<HostTransport> self) -> asio::awaitable<void> {
+    self->startNow();
+    co_return;
+  };
+  auto starting = operation(shared_from_this());
+  co_await onStrand(std::move(starting));
+}
+
+// Operations are named before they are awaited: g++ 12 may destroy a temporary inside a
+// co_await expression twice.
+asio::awaitable<void> HostTransport::stop() {
+  auto operation = stopNow();
+  co_await onStrand(std::move(operation));
+}
+
+asio::awaitable<ClientLink> HostTransport::connect(NearbyPhone phone) {
+  auto operation = dialPaired(std::move(phone), std::nullopt);
+  co_return co_await onStrand(std::move(operation));
+}
+
+asio::awaitable<ClientLink> HostTransport::connectLoopback(std::string name, std::uint16_t port) {
+  auto operation = dialLoopback(std::move(name), port);
+  co_return co_await onStrand(std::move(operation));
+}
+
+asio::awaitable<PairingAttempt> HostTransport::requestPairing(NearbyPhone phone) {
+  auto operation = requestPairingNow(std::move(phone));
+  co_return co_await onStrand(std::move(operation));
+}
+
+asio::awaitable<ClientLink> HostTransport::completePairing(PairingAttempt attempt,
+                                                           std::string code) {
+  auto operation = completePairingNow(std::move(attempt), std::move(code));
+  co_return co_await onStrand(std::move(operation));
+}
+
+asio::awaitable<void> HostTransport::cancelPairing(PairingAttempt attempt) {
+  auto operation = [](std::shared_ptr<FrameConnection> request) -> asio::awaitable<void> {
+    std::optional<std::string> reason(protocol::ByeReason::pairingEnded);
+    co_await request->close(std::move(reason));
+  };
+  auto cancelling = operation(attempt.request);
+  co_await onStrand(std::move(cancelling));
+}
+
+asio::awaitable<void> HostTransport::forget(std::string uid) {
+  auto operation = [](std::shared_ptr<HostTransport> self,
+                      std::string uid) -> asio::awaitable<void> {
+    self->forgetNow(uid);
+    co_return;
+  };
+  auto forgetting = operation(shared_from_this(), std::move(uid));
+  co_await onStrand(std::move(forgetting));
+}
+
+void HostTransport::startNow() {
+  if (watcher_) return;
+  watcher_ = watchUsb();
+  if (!settings_.wifi || !settings_.discovery) return;
+  browsers_ = {
+      runtime::spawn(strand_, browseLoop(weak_from_this(), settings_.discovery, clock_, strand_))};
+}
+
+asio::awaitable<void> HostTransport::stopNow() {
+  ++generation_;
+  if (watcher_) watcher_->cancel();
+  watcher_.reset();
+  for (auto& task : browsers_) task.cancel();
+  browsers_.clear();
+  for (auto& [id, task] : devices_) task.cancel();
+  devices_.clear();
+  // An automatic dial in flight ends here; its generation keeps it from registering.
+  autoDialTask_.cancel();
+  // The links leave the map before anything waits, so their watchers find nothing to report.
+  auto links = std::exchange(links_, {});
+  for (auto& [route, connection] : links) {
+    std::optional<std::string> noBye;
+    co_await connection->close(std::move(noBye));
+    events_->push(HostTransportEvent::disconnected(route, "closed"));
+  }
+}
+
+void HostTransport::forgetNow(const std::string& uid) {
+  settings_.store->remove(uid);
+  failures_.erase(uid);
+  events_->push(HostTransportEvent::nearby(nearby()));
+}
+
+asio::awaitable<void> HostTransport::browseLoop(std::weak_ptr<HostTransport> weak,
+                                                std::shared_ptr<ServiceDiscovery> discovery,
+                                                std::shared_ptr<runtime::Clock> clock,
+                                                asio::any_io_executor strand) {
+  const std::string type(DeckTransport::serviceType);
+  for (;;) {
+    StopBrowsingOnExit browse{BonjourBrowser::browse(*discovery, type, strand)};
+    while (auto services = co_await browse.snapshots->next()) {
+      if (auto self = weak.lock()) self->browsed(std::move(*services));
+    }
+    if (weak.expired()) co_return;
+    // The browse failed: Wi-Fi discovery goes on after a pause (stop() cancels the pause).
+    co_await clock->sleep(browseRestartPause);
+  }
+}
+
+void HostTransport::browsed(std::vector<BonjourService> services) {
+  secureServices_ = std::move(services);
+  events_->push(HostTransportEvent::nearby(nearby()));
+  reconcile();
+}
+
+std::vector<NearbyPhone> HostTransport::nearby() {
+  std::vector<NearbyPhone> phones;
+  phones.reserve(secureServices_.size());
+  auto hasKey = [this](const std::string& uid) { return this->hasKey(uid); };
+  for (const auto& service : secureServices_) phones.push_back(nearbyPhone(service, hasKey));
+  sortByName(phones);
+  return phones;
+}
+
+bool HostTransport::hasKey(const std::string& uid) {
+  return settings_.store->key(uid).has_value();
+}
+
+bool HostTransport::shouldAutoDial(const NearbyPhone& phone) const {
+  if (!phone.isPaired || !phone.secure) return false;
+  auto it = failures_.find(phone.uid.value_or(""));
+  return it == failures_.end() || it->second < maxAutoDialFailures;
+}
+
+void HostTransport::recordFailure(const std::optional<std::string>& uid) {
+  if (uid) ++failures_[*uid];
+}
+
+void HostTransport::reconcile() {
+  // A stopped transport dials nothing, whatever its last browse showed.
+  if (!settings_.wifi || !watcher_ || !links_.empty() || dialing_) return;
+  for (auto& phone : nearby()) {
+    if (!shouldAutoDial(phone)) continue;
+    dialing_ = true;
+    autoDialTask_ =
+        runtime::spawn(strand_, autoDial(weak_from_this(), std::move(phone), generation_, clock_));
+    return;
+  }
+}
+
+asio::awaitable<void> HostTransport::autoDial(std::weak_ptr<HostTransport> weak, NearbyPhone phone,
+                                              std::uint64_t generation,
+                                              std::shared_ptr<runtime::Clock> clock) {
+  std::exception_ptr failure;
+  if (auto self = weak.lock()) {
+    try {
+      co_await self->dialPaired(phone, generation);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  if (failure) {
+    auto self = weak.lock();
+    // A dial that stop() ended is no failure of the phone's.
+    if (self && self->generation_ == generation) {
+      transportLog().info("Wi-Fi to %s failed: %s", phone.name.c_str(), describe(failure).c_str());
+      self->recordFailure(phone.uid);
+      self.reset();
+      try {
+        co_await clock->sleep(autoDialPause);
+      } catch (...) {
+        // A cancelled pause counts as over.
+      }
+    }
+  }
+  if (auto self = weak.lock()) {
+    self->dialing_ = false;
+    self->reconcile();
+  }
+}
+
+asio::awaitable<ClientLink> HostTransport::dialPaired(NearbyPhone phone,
+                                                      std::optional<std::uint64_t> generation) {
+  std::optional<SymmetricKey> key;
+  if (phone.uid) key = settings_.store->key(*phone.uid);
+  const auto& macUid = settings_.localHello.uid;
+  if (!phone.secure || !phone.uid || !key || !macUid)
+    throw TransportError::connectionFailed(phone.name + " isn't paired with this Mac");
+  auto endpoint = dialEndpoint(phone.secure->endpoint);
+  auto tls = secureTls(SecureChannel::parameters({SecureChannel::Key{*macUid, *key}}));
+  auto options = linkOptions();
+  auto connection = co_await FrameConnection::connect(
+      executor_, std::move(endpoint), std::move(tls), kDialTimeout, std::move(options));
+  failures_.erase(*phone.uid);
+  auto route = Route::wifi(phone.name);
+  auto link = co_await attach(connection, std::move(route), generation);
+  watch(link);
+  co_return link;
+}
+
+asio::awaitable<ClientLink> HostTransport::dialLoopback(std::string name, std::uint16_t port) {
+  auto endpoint = runtime::Endpoint::hostPort("127.0.0.1", port);
+  auto tcp = plainTcp();
+  auto options = linkOptions();
+  auto connection = co_await FrameConnection::connect(
+      executor_, std::move(endpoint), std::move(tcp), kDialTimeout, std::move(options));
+  auto route = Route::wifi(std::move(name));
+  auto link = co_await attach(connection, std::move(route));
+  watch(link);
+  co_return link;
+}
+
+asio::awaitable<ClientLink> HostTransport::attach(std::shared_ptr<FrameConnection> connection,
+                                                  Route route,
+                                                  std::optional<std::uint64_t> generation) {
+  auto hello = co_await Handshake::run(connection, settings_.localHello, settings_.helloTimeout);
+  auto cancellation = co_await asio::this_coro::cancellation_state;
+  const bool cancelled = cancellation.cancelled() != asio::cancellation_type::none;
+  if (cancelled || (generation && *generation != generation_)) {
+    co_await asio::this_coro::reset_cancellation_state();
+    std::optional<std::string> bye;
+    if (route.kind == Route::Kind::usb) bye = std::string(protocol::ByeReason::usbDetached);
+    co_await connection->close(std::move(bye));
+    throw TransportError::closed();
+  }
+  auto previous = std::exchange(links_[route], connection);
+  if (previous) {
+    // The route's earlier link is ended, not left open behind the new one.
+    std::optional<std::string> noBye;
+    co_await previous->close(std::move(noBye));
+    std::string reason = co_await previous->closed();
+    events_->push(HostTransportEvent::disconnected(route, std::move(reason)));
+  }
+  transportLog().info("Connected to %s over %s", hello.name.c_str(), route.description().c_str());
+  ClientLink link{connection, std::move(route), std::move(hello)};
+  events_->push(HostTransportEvent::connected(link));
+  co_return link;
+}
+
+void HostTransport::watch(const ClientLink& link) {
+  runtime::spawn(strand_, watchLink(weak_from_this(), link.connection, link.route));
+}
+
+asio::awaitable<void> HostTransport::watchLink(std::weak_ptr<HostTransport> weak,
+                                               std::shared_ptr<FrameConnection> connection,
+                                               Route route) {
+  const std::string reason = co_await connection->closed();
+  if (auto self = weak.lock()) self->linkEnded(route, connection, reason);
+}
+
+void HostTransport::linkEnded(const Route& route,
+                              const std::shared_ptr<FrameConnection>& connection,
+                              const std::string& reason) {
+  auto it = links_.find(route);
+  if (it != links_.end() && it->second == connection) {
+    links_.erase(it);
+    events_->push(HostTransportEvent::disconnected(route, reason));
+  }
+  reconcile();
+}
+
+runtime::Endpoint HostTransport::dialEndpoint(const ServiceEndpoint& endpoint) {
+  std::string host = endpoint.host;
+  // A link-local IPv6 address is reachable only through the interface it was found on.
+  if (host.rfind("fe80:", 0) == 0 && host.find('%') == std::string::npos &&
+      endpoint.interfaceIndex > 0)
+    host += "%" + std::to_string(endpoint.interfaceIndex);
+  return runtime::Endpoint::hostPort(std::move(host), endpoint.port);
+}
+
+}  // namespace brindlet::transport

@@ -1,0 +1,144 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/awaitable.hpp>
+
+#include "protocol/LinkMessages.h"
+#include "runtime/Clock.h"
+#include "runtime/Task.h"
+#include "transport/BonjourService.h"
+#include "transport/DeckTransport.h"
+#include "transport/FrameConnection.h"
+#include "transport/Handshake.h"
+#include "transport/HostTransporting.h"
+#include "transport/PairingStore.h"
+
+namespace brindlet::transport {
+
+struct HostTransportSettings {
+  protocol::Hello localHello;  // its uid is this computer's device identity
+  std::shared_ptr<PairingStore> store;
+  std::shared_ptr<ServiceDiscovery> discovery;  // needed only when `wifi` is true
+  std::uint16_t port = DeckTransport::port;     // the phone's plain port, dialled over USB
+  runtime::Duration helloTimeout = Handshake::defaultTimeout;
+  runtime::Duration retryInterval = std::chrono::seconds(1);  // between USB dial attempts
+  bool wifi = true;
+  std::shared_ptr<runtime::Clock> clock;  // the system clock when null
+};
+
+// The computer's side of every phone link: finds phones over Bonjour, dials the first paired
+// one by itself, pairs new ones, and reports links and nearby phones as one event stream. One
+// actor: all of its state lives on its own strand, and the tasks it starts hold it weakly.
+class HostTransport final : public HostTransporting,
+                            public std::enable_shared_from_this<HostTransport> {
+ public:
+  // Pause after a failed automatic dial before the next one.
+  static constexpr std::chrono::seconds autoDialPause{2};
+  // Pause before a failed browse is started again.
+  static constexpr std::chrono::seconds browseRestartPause{2};
+  // Automatic dials to one phone that may fail before it is skipped.
+  static constexpr int maxAutoDialFailures = 3;
+
+  static std::shared_ptr<HostTransport> make(const boost::asio::any_io_executor& executor,
+                                             HostTransportSettings settings);
+  ~HostTransport() override;
+
+  std::shared_ptr<HostTransportEvents> events() const override { return events_; }
+  boost::asio::awaitable<void> start() override;
+  boost::asio::awaitable<void> stop() override;
+  boost::asio::awaitable<ClientLink> connect(NearbyPhone phone) override;
+  boost::asio::awaitable<PairingAttempt> requestPairing(NearbyPhone phone) override;
+  boost::asio::awaitable<ClientLink> completePairing(PairingAttempt attempt,
+                                                     std::string code) override;
+  boost::asio::awaitable<void> cancelPairing(PairingAttempt attempt) override;
+  boost::asio::awaitable<void> forget(std::string uid) override;
+
+  // Dials a plain listener on this machine and registers it under a Wi-Fi route of that name.
+  boost::asio::awaitable<ClientLink> connectLoopback(std::string name, std::uint16_t port);
+
+ private:
+  HostTransport(const boost::asio::any_io_executor& executor, HostTransportSettings settings);
+
+  // Runs an operation on the strand, keeping the actor alive until it ends.
+  template <class T>
+  boost::asio::awaitable<T> onStrand(boost::asio::awaitable<T> operation);
+
+  // Everything below runs on the strand.
+  void startNow();
+  boost::asio::awaitable<void> stopNow();
+  void forgetNow(const std::string& uid);
+  void browsed(std::vector<BonjourService> services);
+  std::vector<NearbyPhone> nearby();
+  bool hasKey(const std::string& uid);
+  bool shouldAutoDial(const NearbyPhone& phone) const;
+  void recordFailure(const std::optional<std::string>& uid);
+  // The auto-dial rule: dials the first eligible paired phone while no link is up.
+  void reconcile();
+  // The paired TLS dial. An automatic dial passes the stop generation it started in, so that a
+  // stop() in between keeps it from registering.
+  boost::asio::awaitable<ClientLink> dialPaired(NearbyPhone phone,
+                                                std::optional<std::uint64_t> generation);
+  boost::asio::awaitable<ClientLink> dialLoopback(std::string name, std::uint16_t port);
+
+  // Shared with the USB road and with pairing: the hello exchange, then registration under the
+  // route (closing a link the route held before) and the connected event.
+  boost::asio::awaitable<ClientLink> attach(std::shared_ptr<FrameConnection> connection,
+                                            Route route,
+                                            std::optional<std::uint64_t> generation = {});
+  // Starts the task that waits for the link's end (Wi-Fi and loopback links).
+  void watch(const ClientLink& link);
+  // A link ended: forgets it if the route still holds this very connection (and reports it),
+  // then applies the auto-dial rule.
+  void linkEnded(const Route& route, const std::shared_ptr<FrameConnection>& connection,
+                 const std::string& reason);
+
+  // The USB road plugs in here: start() keeps the task this returns as the watcher (the
+  // transport runs while it exists); stop() cancels it and every task in `devices_`.
+  runtime::TaskHandle watchUsb();
+
+  boost::asio::awaitable<PairingAttempt> requestPairingNow(NearbyPhone phone);
+  boost::asio::awaitable<ClientLink> completePairingNow(PairingAttempt attempt, std::string code);
+  // Where a service is dialled: its resolved address and port.
+  static runtime::Endpoint dialEndpoint(const ServiceEndpoint& endpoint);
+  static runtime::Endpoint pairingEndpoint(const NearbyPhone& phone,
+                                           const protocol::Hello& localHello);
+  LinkOptions linkOptions() const { return LinkOptions{clock_}; }
+
+  static boost::asio::awaitable<void> browseLoop(std::weak_ptr<HostTransport> weak,
+                                                 std::shared_ptr<ServiceDiscovery> discovery,
+                                                 std::shared_ptr<runtime::Clock> clock,
+                                                 boost::asio::any_io_executor strand);
+  static boost::asio::awaitable<void> autoDial(std::weak_ptr<HostTransport> weak, NearbyPhone phone,
+                                               std::uint64_t generation,
+                                               std::shared_ptr<runtime::Clock> clock);
+  static boost::asio::awaitable<void> watchLink(std::weak_ptr<HostTransport> weak,
+                                                std::shared_ptr<FrameConnection> connection,
+                                                Route route);
+
+  const boost::asio::any_io_executor executor_;
+  const boost::asio::any_io_executor strand_;
+  const std::shared_ptr<HostTransportEvents> events_;
+  const HostTransportSettings settings_;
+  const std::shared_ptr<runtime::Clock> clock_;
+
+  std::optional<runtime::TaskHandle> watcher_;
+  std::vector<runtime::TaskHandle> browsers_;
+  std::map<int, runtime::TaskHandle> devices_;  // USB dial tasks by device id
+  std::unordered_map<Route, std::shared_ptr<FrameConnection>> links_;
+  std::vector<BonjourService> secureServices_;
+  bool dialing_ = false;
+  runtime::TaskHandle autoDialTask_;
+  std::map<std::string, int> failures_;  // failed automatic dials by phone uid
+  std::uint64_t generation_ = 0;         // counts stop() calls
+};
+
+}  // namespace brindlet::transport

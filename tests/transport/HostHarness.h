@@ -1,0 +1,138 @@
+#pragma once
+
+// A host transport on a test loop with a scripted browser, a memory pairing store, a manual
+// clock and captured logs; its events are collected as they come.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <vector>
+
+#include <boost/asio/io_context.hpp>
+
+#include "ScriptedDiscovery.h"
+#include "ScriptedPhone.h"
+#include "runtime/Log.h"
+#include "runtime/Task.h"
+#include "transport/HostTransport.h"
+#include "transport/PairingStore.h"
+
+namespace brindlet::transport::testing {
+
+using namespace std::chrono_literals;
+using Kind = HostTransportEvent::Kind;
+
+inline constexpr const char* kMacUid = "MAC-UID-1";
+
+inline protocol::Hello macHello(std::optional<std::string> uid = kMacUid) {
+  protocol::Hello hello;
+  hello.proto = 1;
+  hello.app = "1.0";
+  hello.device = "computer";
+  hello.name = "Workstation";
+  hello.uid = std::move(uid);
+  return hello;
+}
+
+inline SymmetricKey keyOf(std::uint8_t fill) {
+  return SymmetricKey(runtime::Bytes(32, fill));
+}
+
+struct HostHarness {
+  asio::io_context io;
+  runtime::LogCapture log;
+  std::shared_ptr<runtime::ManualClock> clock = std::make_shared<runtime::ManualClock>();
+  std::shared_ptr<ScriptedDiscovery> discovery = std::make_shared<ScriptedDiscovery>();
+  std::shared_ptr<MemoryPairingStore> store = std::make_shared<MemoryPairingStore>();
+  std::shared_ptr<HostTransport> host;
+  std::shared_ptr<std::vector<HostTransportEvent>> events =
+      std::make_shared<std::vector<HostTransportEvent>>();
+
+  explicit HostHarness(bool wifi = true, protocol::Hello hello = macHello()) {
+    HostTransportSettings settings;
+    settings.localHello = std::move(hello);
+    settings.store = store;
+    settings.discovery = discovery;
+    settings.wifi = wifi;
+    settings.clock = clock;
+    host = HostTransport::make(io.get_executor(), std::move(settings));
+    runtime::spawn(io.get_executor(), collect(host->events(), events));
+  }
+
+  ~HostHarness() {
+    run(host->stop());
+    host->events()->finish();
+    host.reset();
+    settle();
+  }
+
+  static asio::awaitable<void> collect(std::shared_ptr<HostTransportEvents> queue,
+                                       std::shared_ptr<std::vector<HostTransportEvent>> out) {
+    while (auto event = co_await queue->next()) out->push_back(std::move(*event));
+  }
+
+  // Runs the loop until the condition holds, for at most a few seconds of real time.
+  template <class P>
+  bool runUntil(P condition, std::chrono::milliseconds limit = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      io.restart();
+      io.run_one_for(20ms);
+    }
+    return true;
+  }
+  // Runs what is ready, then waits briefly for socket work to come back, until things rest.
+  void settle() {
+    for (int quiet = 0; quiet < 5;) {
+      io.restart();
+      quiet = io.run_for(10ms) > 0 ? 0 : quiet + 1;
+    }
+  }
+  template <class T>
+  T run(asio::awaitable<T> operation) {
+    return runtime::runUntilDone(io, std::move(operation));
+  }
+  void run(asio::awaitable<void> operation) { runtime::runUntilDone(io, std::move(operation)); }
+
+  // Waits for the number of events, and returns their kinds.
+  std::vector<Kind> kinds() const {
+    std::vector<Kind> out;
+    for (const auto& e : *events) out.push_back(e.kind);
+    return out;
+  }
+  bool waitForEvents(std::size_t count) {
+    return runUntil([&] { return events->size() >= count; });
+  }
+  const HostTransportEvent& last() const { return events->back(); }
+
+  void pair(ScriptedPhone& phone, std::uint8_t fill) {
+    store->save(keyOf(fill), phone.uid());
+    phone.trust(kMacUid, keyOf(fill));
+  }
+
+  // Pairs the phone, starts and lists it: the transport dials it by itself.
+  bool autoDialled(ScriptedPhone& phone) {
+    pair(phone, 1);
+    run(host->start());
+    discovery->show({phone.service()});
+    return waitForEvents(2) && events->at(1).kind == Kind::connected;
+  }
+
+  std::vector<std::string> infos() const {
+    return log.messages("transport", runtime::LogLevel::info);
+  }
+};
+
+template <class T>
+std::optional<TransportError> failureOf(HostHarness& h, asio::awaitable<T> operation) {
+  try {
+    h.run(std::move(operation));
+  } catch (const TransportError& e) {
+    return e;
+  }
+  return std::nullopt;
+}
+
+}  // namespace brindlet::transport::testing

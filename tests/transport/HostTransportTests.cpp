@@ -1,0 +1,234 @@
+// The host transport's Wi-Fi road against scripted phones on loopback: nearby lists, the
+// automatic dial, drops, stop, forget, and the sound ends of replaced links and failed browses.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "HostHarness.h"
+
+namespace brindlet::transport::testing {
+namespace {
+
+std::vector<std::string> namesOf(const std::vector<NearbyPhone>& phones) {
+  std::vector<std::string> names;
+  for (const auto& p : phones) names.push_back(p.name);
+  return names;
+}
+
+std::size_t countOf(const std::vector<std::string>& lines, const std::string& prefix) {
+  return std::count_if(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+}
+
+TEST(HostTransport, ListsNearbyPhonesDialsTheFirstPairedOneAndDialsAgainAfterADrop) {
+  HostHarness h;
+  ScriptedPhone bravo(h.io, "Bravo", "U-B"), alpha(h.io, "Alpha", "U-A");
+  ScriptedPhone aaron(h.io, "Aaron", "U-0");
+  h.pair(bravo, 2);
+  h.pair(alpha, 1);
+  h.run(h.host->start());
+  EXPECT_EQ(h.discovery->lastType(), "_velvane._tcp");
+  h.discovery->show({bravo.service(), aaron.service(), alpha.service()});
+
+  ASSERT_TRUE(h.waitForEvents(2));
+  EXPECT_EQ(h.kinds(), (std::vector{Kind::nearby, Kind::connected}));
+  const auto& phones = h.events->at(0).phones;
+  EXPECT_EQ(namesOf(phones), (std::vector<std::string>{"Aaron", "Alpha", "Bravo"}));
+  EXPECT_FALSE(phones[0].isPaired);
+  EXPECT_TRUE(phones[1].isPaired && phones[2].isPaired);
+  const ClientLink& link = *h.events->at(1).link;
+  EXPECT_EQ(link.route, Route::wifi("Alpha"));
+  EXPECT_EQ(link.hello.name, "Alpha");
+  ASSERT_EQ(alpha.hosts().size(), 1u);
+  EXPECT_EQ(alpha.hosts()[0]->identity, kMacUid);
+  EXPECT_TRUE(bravo.hosts().empty());
+  EXPECT_EQ(countOf(h.infos(), "Connected to Alpha over Wi-Fi \"Alpha\""), 1u);
+
+  h.run(alpha.dropHost(0, std::nullopt));
+  ASSERT_TRUE(h.waitForEvents(4));
+  EXPECT_EQ(h.kinds(),
+            (std::vector{Kind::nearby, Kind::connected, Kind::disconnected, Kind::connected}));
+  EXPECT_EQ(h.events->at(2).route, Route::wifi("Alpha"));
+  EXPECT_EQ(h.events->at(2).reason, "closed");
+  EXPECT_EQ(alpha.hosts().size(), 2u);
+}
+
+TEST(HostTransport, SkipsAPhoneAfterThreeFailedDialsUntilItIsPairedAfresh) {
+  HostHarness h;
+  ScriptedPhone alpha(h.io, "Alpha", "U-A"), bravo(h.io, "Bravo", "U-B");
+  h.store->save(keyOf(1), alpha.uid());
+  alpha.trust(kMacUid, keyOf(9));  // the keys differ: every TLS start fails
+  h.pair(bravo, 2);
+  h.run(h.host->start());
+  h.discovery->show({alpha.service(), bravo.service()});
+
+  for (std::size_t failed = 1; failed <= 3; ++failed) {
+    ASSERT_TRUE(h.runUntil([&] {
+      return countOf(h.infos(), "Wi-Fi to Alpha failed: ") == failed &&
+             h.clock->sleeperCount() == 1;
+    })) << failed;
+    EXPECT_TRUE(bravo.hosts().empty());
+    h.clock->advance(HostTransport::autoDialPause);
+  }
+  ASSERT_TRUE(h.waitForEvents(2));
+  EXPECT_EQ(h.last().link->route, Route::wifi("Bravo"));
+  EXPECT_EQ(alpha.tlsFailures(), 3);
+
+  // Paired again (forget clears the count), Alpha comes first once Bravo's link ends.
+  h.run(h.host->forget(alpha.uid()));
+  h.store->save(keyOf(9), alpha.uid());
+  h.run(bravo.dropHost(0, std::nullopt));
+  ASSERT_TRUE(h.runUntil([&] { return alpha.hosts().size() == 1; }));
+  ASSERT_TRUE(h.waitForEvents(5));
+  EXPECT_EQ(h.last().link->route, Route::wifi("Alpha"));
+}
+
+TEST(HostTransport, StartsOneBrowseAndWithoutWiFiNeitherBrowsesNorDials) {
+  struct Case {
+    bool wifi;
+    std::size_t browses;
+  };
+  for (const Case c : {Case{true, 1}, Case{false, 0}}) {
+    HostHarness h(c.wifi);
+    ScriptedPhone alpha(h.io, "Alpha", "U-A"), desk(h.io, "Desk", "U-D");
+    h.pair(alpha, 1);
+    h.run(h.host->start());
+    h.run(h.host->start());
+    EXPECT_EQ(h.discovery->browseCount(), c.browses);
+    if (c.wifi) continue;
+    h.discovery->show({alpha.service()});
+    // A link that ends runs the auto-dial rule, which dials nothing without Wi-Fi.
+    h.run(h.host->connectLoopback("Desk", desk.plainPort()));
+    h.run(desk.dropHost(0, std::nullopt));
+    ASSERT_TRUE(h.waitForEvents(2));
+    h.settle();
+    EXPECT_EQ(h.kinds(), (std::vector{Kind::connected, Kind::disconnected}));
+    EXPECT_TRUE(alpha.hosts().empty());
+  }
+}
+
+TEST(HostTransport, StopEndsEveryLinkWithoutAByeAndLeavesNothingRunning) {
+  HostHarness h;
+  ScriptedPhone a(h.io, "A", "U-A"), b(h.io, "B", "U-B");
+  h.run(h.host->stop());
+  EXPECT_TRUE(h.events->empty());
+
+  h.pair(a, 1);
+  h.run(h.host->start());
+  h.run(h.host->connectLoopback("A", a.plainPort()));
+  h.run(h.host->connectLoopback("B", b.plainPort()));
+  h.run(h.host->stop());
+  ASSERT_TRUE(h.runUntil([&] { return a.hosts()[0]->ended && b.hosts()[0]->ended; }));
+  h.settle();
+  ASSERT_EQ(h.kinds(), (std::vector{Kind::connected, Kind::connected, Kind::disconnected,
+                                    Kind::disconnected}));
+  std::vector<std::string> routes;
+  for (std::size_t i = 2; i < 4; ++i) {
+    EXPECT_EQ(h.events->at(i).reason, "closed");
+    routes.push_back(h.events->at(i).route->name);
+  }
+  std::sort(routes.begin(), routes.end());
+  EXPECT_EQ(routes, (std::vector<std::string>{"A", "B"}));
+  EXPECT_TRUE(a.hosts()[0]->byes.empty());
+  EXPECT_TRUE(b.hosts()[0]->byes.empty());
+  EXPECT_EQ(h.discovery->runningCount(), 0u);
+}
+
+TEST(HostTransport, AnAutomaticDialInFlightWhenStopped) {
+  HostHarness h;
+  ScriptedPhone alpha(h.io, "Alpha", "U-A");
+  h.pair(alpha, 1);
+  alpha.holdHellos(true);
+  h.run(h.host->start());
+  h.discovery->show({alpha.service()});
+  ASSERT_TRUE(h.runUntil([&] { return alpha.heldCount() == 1; }));
+
+  h.run(h.host->stop());
+  alpha.holdHellos(false);
+  ASSERT_TRUE(h.runUntil([&] { return alpha.hosts()[0]->ended; }));
+  h.clock->advance(HostTransport::autoDialPause);
+  h.settle();
+  // Nothing registered, reported, counted or dialled again.
+  EXPECT_EQ(h.kinds(), std::vector{Kind::nearby});
+  EXPECT_EQ(countOf(h.infos(), "Wi-Fi to Alpha failed"), 0u);
+  EXPECT_EQ(alpha.hosts().size(), 1u);
+}
+
+TEST(HostTransport, ADialToALinkedPhoneClosesTheLinkItReplaces) {
+  HostHarness h;
+  ScriptedPhone alpha(h.io, "Alpha", "U-A");
+  ASSERT_TRUE(h.autoDialled(alpha));
+
+  NearbyPhone phone = h.events->at(0).phones.at(0);
+  h.run(h.host->connect(phone));
+  ASSERT_TRUE(h.runUntil([&] { return alpha.hosts().size() == 2 && alpha.hosts()[0]->ended; }));
+  h.settle();
+  ASSERT_EQ(h.kinds(),
+            (std::vector{Kind::nearby, Kind::connected, Kind::disconnected, Kind::connected}));
+  EXPECT_EQ(h.events->at(2).reason, "closed");
+  EXPECT_FALSE(alpha.hosts()[1]->ended);
+
+  // The old link's end took nothing away: the new one is still the route's, and its end is
+  // reported once.
+  h.run(alpha.dropHost(1, std::nullopt));
+  ASSERT_TRUE(h.waitForEvents(6));
+  EXPECT_EQ(h.events->at(4).kind, Kind::disconnected);
+  EXPECT_EQ(h.events->at(5).kind, Kind::connected);
+}
+
+TEST(HostTransport, AFailedBrowseStartsAgainAfterAPauseUnlessStopped) {
+  HostHarness h;
+  h.run(h.host->start());
+  h.discovery->fail("daemon gone");
+  h.settle();
+  EXPECT_EQ(h.log.messages("transport", runtime::LogLevel::error),
+            std::vector<std::string>{"Bonjour browse failed: daemon gone"});
+  EXPECT_EQ(h.discovery->runningCount(), 0u);
+  EXPECT_FALSE(h.discovery->tornDownInCallback());
+
+  h.clock->advance(HostTransport::browseRestartPause);
+  h.settle();
+  EXPECT_EQ(h.discovery->browseCount(), 2u);
+  EXPECT_EQ(h.discovery->runningCount(), 1u);
+
+  h.discovery->fail("daemon gone");
+  h.run(h.host->stop());
+  h.clock->advance(HostTransport::browseRestartPause);
+  h.settle();
+  EXPECT_EQ(h.discovery->browseCount(), 2u);
+  EXPECT_EQ(h.discovery->runningCount(), 0u);
+}
+
+TEST(HostTransport, ForgetDropsTheKeyAndLeavesTheLinkOpen) {
+  HostHarness h;
+  ScriptedPhone alpha(h.io, "Alpha", "U-A");
+  ASSERT_TRUE(h.autoDialled(alpha));
+
+  h.run(h.host->forget("U-A"));
+  h.settle();
+  ASSERT_EQ(h.kinds(), (std::vector{Kind::nearby, Kind::connected, Kind::nearby}));
+  EXPECT_FALSE(h.last().phones.at(0).isPaired);
+  EXPECT_FALSE(h.store->key("U-A"));
+  EXPECT_FALSE(alpha.hosts()[0]->ended);
+}
+
+TEST(HostTransport, AnyLinkHoldsTheAutomaticDialBackUntilItEnds) {
+  HostHarness h;
+  ScriptedPhone desk(h.io, "Desk", "U-D"), alpha(h.io, "Alpha", "U-A");
+  h.pair(alpha, 1);
+  h.run(h.host->start());
+  h.run(h.host->connectLoopback("Desk", desk.plainPort()));
+  h.discovery->show({alpha.service()});
+  h.settle();
+  EXPECT_EQ(h.kinds(), (std::vector{Kind::connected, Kind::nearby}));
+  EXPECT_TRUE(alpha.hosts().empty());
+
+  h.run(desk.dropHost(0, std::nullopt));
+  ASSERT_TRUE(h.waitForEvents(4));
+  EXPECT_EQ(h.events->at(2).route, Route::wifi("Desk"));
+  EXPECT_EQ(h.events->at(3).link->route, Route::wifi("Alpha"));
+}
+
+}  // namespace
+}  // namespace brindlet::transport::testing
