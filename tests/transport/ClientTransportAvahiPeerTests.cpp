@@ -9,6 +9,7 @@
 #include "PhoneHarness.h"
 #include "platform/linux/avahi/AvahiServiceDiscovery.h"
 #include "support/AvahiDaemon.h"
+#include "transport/BonjourBrowser.h"
 
 namespace brindlet::transport::testing {
 namespace {
@@ -105,27 +106,31 @@ TEST_F(ClientTransportAvahiPeer, AvahiBrowseAndOurBrowseSeeTheTlsPortAndTxt) {
     EXPECT_EQ(r.txt, expected);
   }
 
-  std::mutex mutex;
-  std::vector<BonjourService> services;
-  auto browse = discovery_->browse("_velvane._tcp", [&](BrowseEvent e) {
-    std::lock_guard lock(mutex);
-    if (e.kind == BrowseEvent::Kind::snapshot) services = e.services;
-  });
-  auto visible = [&] {
-    std::lock_guard lock(mutex);
-    return services.size() == 1 && services[0].txt == expected &&
-           services[0].endpoint.port == phone.securePort;
+  // Our own browse: the snapshot holds the phone with its TLS port and TXT record.
+  auto snapshots = BonjourBrowser::browse(*discovery_, "_velvane._tcp", phone.io.get_executor());
+  auto firstWithPhone =
+      [](std::shared_ptr<BonjourSnapshots> stream) -> asio::awaitable<BonjourService> {
+    for (;;) {
+      auto snapshot = co_await stream->next();
+      if (!snapshot) throw std::runtime_error("browse ended");
+      if (!snapshot->empty()) co_return snapshot->front();
+    }
   };
-  EXPECT_TRUE(phone.waitUntil(visible, 15s));
+  const BonjourService service = phone.run(firstWithPhone(snapshots));
+  EXPECT_EQ(service.name, "Phone");
+  EXPECT_EQ(service.txt, expected);
+  EXPECT_EQ(service.endpoint.port, phone.securePort);
 
   // Stopping withdraws the advertisement.
   phone.run(phone.transport->stop("backgrounded"));
-  EXPECT_TRUE(phone.waitUntil(
-      [&] {
-        std::lock_guard lock(mutex);
-        return services.empty();
-      },
-      15s));
+  auto nextEmpty = [](std::shared_ptr<BonjourSnapshots> stream) -> asio::awaitable<bool> {
+    while (auto snapshot = co_await stream->next()) {
+      if (snapshot->empty()) co_return true;
+    }
+    co_return false;
+  };
+  EXPECT_TRUE(phone.run(nextEmpty(snapshots)));
+  snapshots->cancel();
 }
 
 TEST_F(ClientTransportAvahiPeer, NameCollisionTakesTheAlternativeName) {
