@@ -5,9 +5,11 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace brindlet::bench {
 
@@ -40,6 +42,13 @@ inline RecordingReporter& runAll(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return reporter;
+}
+
+// The sample below which the fraction p of the samples lie (0 for none).
+inline double percentile(std::vector<double> samples, double p) {
+  if (samples.empty()) return 0;
+  std::sort(samples.begin(), samples.end());
+  return samples[std::min(samples.size() - 1, std::size_t(p * double(samples.size())))];
 }
 
 }  // namespace brindlet::bench

@@ -20,6 +20,8 @@
 #include <boost/asio/use_future.hpp>
 #include <boost/asio/write.hpp>
 
+#include "BenchLoop.h"
+#include "BenchSupport.h"
 #include "protocol/ControlEnvelope.h"
 #include "runtime/SocketByteStream.h"
 #include "transport/FrameConnection.h"
@@ -31,37 +33,13 @@ namespace asio = boost::asio;
 using asio::ip::tcp;
 using namespace asio::experimental::awaitable_operators;
 using namespace brindlet;
+using brindlet::bench::Loop;
+using brindlet::bench::percentile;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kFrameBytes = 1 << 20;
 constexpr int kFramesPerRound = 64;
 constexpr int kRoundTrips = 2000;
-
-// A loop run by two threads, as the app's core loop and a stream's callbacks may be.
-struct Loop {
-  asio::io_context io;
-  asio::executor_work_guard<asio::io_context::executor_type> guard{io.get_executor()};
-  std::vector<std::thread> threads;
-  Loop() {
-    for (int i = 0; i < 2; ++i) threads.emplace_back([this] { io.run(); });
-  }
-  ~Loop() {
-    guard.reset();
-    io.stop();
-    for (auto& t : threads) t.join();
-  }
-  template <class T>
-  T run(asio::awaitable<T> operation) {
-    return std::move(*asio::co_spawn(io, optional(std::move(operation)), asio::use_future).get());
-  }
-  void run(asio::awaitable<void> operation) {
-    asio::co_spawn(io, std::move(operation), asio::use_future).get();
-  }
-  template <class T>
-  static asio::awaitable<std::optional<T>> optional(asio::awaitable<T> operation) {
-    co_return co_await std::move(operation);
-  }
-};
 
 struct Figures {
   double rawBytesPerSecond = 0, linkBytesPerSecond = 0, tlsLinkBytesPerSecond = 0;
@@ -248,12 +226,6 @@ void BM_FrameConnectionRoundTrip(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_FrameConnectionRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
-
-double percentile(std::vector<double> samples, double p) {
-  if (samples.empty()) return 0;
-  std::sort(samples.begin(), samples.end());
-  return samples[std::min(samples.size() - 1, std::size_t(p * double(samples.size())))];
-}
 
 }  // namespace
 

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <boost/asio/awaitable.hpp>
+
+#include "protocol/ControlEnvelope.h"
+#include "transport/ClientTransport.h"
+
+namespace brindlet::tools {
+
+// A phone driven by lines: it prints the transport's events and what the host sends, and runs
+// one command per input line.
+//
+// Printed: "listening <plain> <tls>", each event in its text form ("pairing(123456, Mac)",
+// "connected(Mac, USB)", ...), "received <envelope JSON>" per control message of the host,
+// "frame <channel> <bytes>" per video or audio frame, "ok <command>", "error <text>".
+// Commands: "start", "stop [reason]", "forget", "pane <w> <h> <scale>",
+// "touch <phase> <x> <y>", "send <envelope JSON>", "close [reason]", "quit".
+class ScriptedPhone {
+ public:
+  using Print = std::function<void(const std::string& line)>;
+
+  ScriptedPhone(std::shared_ptr<transport::ClientTransport> transport, Print print);
+
+  // Prints the transport's events until it is gone; follows the live host's link.
+  boost::asio::awaitable<void> watchEvents();
+  // Runs one command; false when the command was "quit".
+  boost::asio::awaitable<bool> command(std::string line);
+
+ private:
+  boost::asio::awaitable<void> startListening();
+  boost::asio::awaitable<void> send(protocol::ControlMessage message);
+  static boost::asio::awaitable<void> readHost(std::shared_ptr<transport::FrameConnection> link,
+                                               Print print);
+
+  std::shared_ptr<transport::ClientTransport> transport_;
+  Print print_;
+  std::shared_ptr<transport::FrameConnection> live_;
+};
+
+}  // namespace brindlet::tools
