@@ -78,3 +78,9 @@ function(brindlet_fuzz name)
   endif()
   target_link_libraries(${target} PRIVATE ${F_DEPS})
 endfunction()
+
+# Precompiles the Boost.Asio headers for a target whose sources are asynchronous code: they are
+# most of the compile time of such a file.
+function(brindlet_asio_pch target)
+  target_precompile_headers(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/pch/Asio.h)
+endfunction()
