@@ -1,4 +1,5 @@
 // Framed links and the hello handshake over TLS byte streams, dialled and accepted on loopback.
+// Which keys make a handshake succeed is shown on the TLS stream itself (TlsStreamTests).
 
 #include <gtest/gtest.h>
 
@@ -30,55 +31,6 @@ protocol::Hello hello(std::string name) {
   h.device = "test";
   h.name = std::move(name);
   return h;
-}
-
-struct Started {
-  ByteStream::State client;
-  ByteStream::State server;
-  std::string serverIdentity;
-};
-
-// Starts a dialled and an accepted TLS stream and reports where each one settled.
-Started startBoth(std::vector<Key> dial, std::vector<Key> listen) {
-  asio::io_context io;
-  tcp::acceptor acceptor(io, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
-  auto client =
-      TlsByteStream::dial(io.get_executor(), "127.0.0.1", acceptor.local_endpoint().port(),
-                          SecureChannel::parameters(std::move(dial)));
-  auto clientStart = brindlet::testing::startWatching(*client);
-  auto task = [&]() -> asio::awaitable<Started> {
-    auto server = TlsByteStream::adopt(co_await acceptor.async_accept(asio::use_awaitable),
-                                       SecureChannel::parameters(std::move(listen)));
-    auto serverStart = brindlet::testing::startWatching(*server);
-    auto s = co_await serverStart->wait();
-    auto c = co_await clientStart->wait();
-    Started result{c.state, s.state, server->pskIdentity()};
-    client->cancel();
-    server->cancel();
-    co_return result;
-  };
-  return runFor(io, task()).get();
-}
-
-TEST(TlsByteStream, ReadyOnlyWithAMatchingKey) {
-  struct Case {
-    std::vector<Key> dial;
-    std::vector<Key> listen;
-    ByteStream::State expected;
-  };
-  const Case cases[] = {
-      {{key("mac-1", 1)}, {key("other", 9), key("mac-1", 1)}, ByteStream::State::ready},
-      {{key("mac-1", 1)}, {key("mac-1", 2)}, ByteStream::State::failed},
-      {{key("stranger", 1)}, {key("mac-1", 1)}, ByteStream::State::failed},
-  };
-  for (const auto& c : cases) {
-    const Started s = startBoth(c.dial, c.listen);
-    EXPECT_EQ(s.client, c.expected);
-    EXPECT_EQ(s.server, c.expected);
-    if (c.expected == ByteStream::State::ready) {
-      EXPECT_EQ(s.serverIdentity, c.dial[0].identity);
-    }
-  }
 }
 
 TEST(TlsByteStream, CarriesAWholeLinkWithItsHandshake) {
