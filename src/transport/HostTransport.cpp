@@ -21,18 +21,6 @@ namespace {
 
 constexpr auto kDialTimeout = 5s;
 
-std::string describe(const std::exception_ptr& error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const runtime::Error& e) {
-    return e.text();
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown error";
-  }
-}
-
 // Cancels the browse when the loop that reads it ends, however it ends.
 struct StopBrowsingOnExit {
   std::shared_ptr<BonjourSnapshots> snapshots;
@@ -52,6 +40,18 @@ HostTransport::HostTransport(const asio::any_io_executor& executor, HostTranspor
       events_(HostTransportEvents::make()),
       settings_(std::move(settings)),
       clock_(settings_.clock ? settings_.clock : runtime::Clock::system()) {}
+
+std::string HostTransport::describe(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const runtime::Error& e) {
+    return e.text();
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown error";
+  }
+}
 
 HostTransport::~HostTransport() {
   // Nothing the transport started outlives it.
@@ -258,7 +258,9 @@ asio::awaitable<ClientLink> HostTransport::dialPaired(NearbyPhone phone,
       executor_, std::move(endpoint), std::move(tls), kDialTimeout, std::move(options));
   failures_.erase(*phone.uid);
   auto route = Route::wifi(phone.name);
-  auto link = co_await attach(connection, std::move(route), generation);
+  std::function<bool()> abandoned;
+  if (generation) abandoned = [this, started = *generation] { return generation_ != started; };
+  auto link = co_await attach(connection, std::move(route), std::move(abandoned));
   watch(link);
   co_return link;
 }
@@ -276,12 +278,11 @@ asio::awaitable<ClientLink> HostTransport::dialLoopback(std::string name, std::u
 }
 
 asio::awaitable<ClientLink> HostTransport::attach(std::shared_ptr<FrameConnection> connection,
-                                                  Route route,
-                                                  std::optional<std::uint64_t> generation) {
+                                                  Route route, std::function<bool()> abandoned) {
   auto hello = co_await Handshake::run(connection, settings_.localHello, settings_.helloTimeout);
   auto cancellation = co_await asio::this_coro::cancellation_state;
   const bool cancelled = cancellation.cancelled() != asio::cancellation_type::none;
-  if (cancelled || (generation && *generation != generation_)) {
+  if (cancelled || (abandoned && abandoned())) {
     co_await asio::this_coro::reset_cancellation_state();
     std::optional<std::string> bye;
     if (route.kind == Route::Kind::usb) bye = std::string(protocol::ByeReason::usbDetached);

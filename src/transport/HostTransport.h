@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -21,11 +23,13 @@
 #include "transport/Handshake.h"
 #include "transport/HostTransporting.h"
 #include "transport/PairingStore.h"
+#include "transport/USBMuxClient.h"
 
 namespace brindlet::transport {
 
 struct HostTransportSettings {
   protocol::Hello localHello;  // its uid is this computer's device identity
+  USBMuxClient usbmux;         // where USB phones are found and tunnelled to
   std::shared_ptr<PairingStore> store;
   std::shared_ptr<ServiceDiscovery> discovery;  // needed only when `wifi` is true
   std::uint16_t port = DeckTransport::port;     // the phone's plain port, dialled over USB
@@ -35,9 +39,10 @@ struct HostTransportSettings {
   std::shared_ptr<runtime::Clock> clock;  // the system clock when null
 };
 
-// The computer's side of every phone link: finds phones over Bonjour, dials the first paired
-// one by itself, pairs new ones, and reports links and nearby phones as one event stream. One
-// actor: all of its state lives on its own strand, and the tasks it starts hold it weakly.
+// The computer's side of every phone link: dials every phone that usbmuxd reports plugged in,
+// finds phones over Bonjour, dials the first paired one by itself, pairs new ones, and reports
+// links and nearby phones as one event stream. One actor: all of its state lives on its own
+// strand, and the tasks it starts hold it weakly.
 class HostTransport final : public HostTransporting,
                             public std::enable_shared_from_this<HostTransport> {
  public:
@@ -47,6 +52,8 @@ class HostTransport final : public HostTransporting,
   static constexpr std::chrono::seconds browseRestartPause{2};
   // Automatic dials to one phone that may fail before it is skipped.
   static constexpr int maxAutoDialFailures = 3;
+  // Pause before a usbmuxd Listen that failed or ended is opened again.
+  static constexpr std::chrono::seconds usbmuxRestartPause{3};
 
   static std::shared_ptr<HostTransport> make(const boost::asio::any_io_executor& executor,
                                              HostTransportSettings settings);
@@ -90,10 +97,10 @@ class HostTransport final : public HostTransporting,
   boost::asio::awaitable<ClientLink> dialLoopback(std::string name, std::uint16_t port);
 
   // Shared with the USB road and with pairing: the hello exchange, then registration under the
-  // route (closing a link the route held before) and the connected event.
+  // route (closing a link the route held before) and the connected event. A dial whose caller
+  // gave up meanwhile (`abandoned` says so once the hello is done) registers nothing.
   boost::asio::awaitable<ClientLink> attach(std::shared_ptr<FrameConnection> connection,
-                                            Route route,
-                                            std::optional<std::uint64_t> generation = {});
+                                            Route route, std::function<bool()> abandoned = {});
   // Starts the task that waits for the link's end (Wi-Fi and loopback links).
   void watch(const ClientLink& link);
   // A link ended: forgets it if the route still holds this very connection (and reports it),
@@ -101,9 +108,19 @@ class HostTransport final : public HostTransporting,
   void linkEnded(const Route& route, const std::shared_ptr<FrameConnection>& connection,
                  const std::string& reason);
 
-  // The USB road plugs in here: start() keeps the task this returns as the watcher (the
-  // transport runs while it exists); stop() cancels it and every task in `devices_`.
+  // The USB road (HostTransportUsb.cpp). start() keeps the usbmuxd watcher task this returns
+  // (the transport runs while it exists); stop() cancels it and every task in `devices_`.
   runtime::TaskHandle watchUsb();
+  // One usbmuxd event; events of a watcher from before the last stop() are dropped.
+  boost::asio::awaitable<void> handle(USBMuxEvent event, std::uint64_t generation);
+  void attached(const USBMuxDevice& device);
+  boost::asio::awaitable<void> detached(std::int64_t deviceID);
+  // Ends the device tasks of devices that the daemon no longer lists.
+  boost::asio::awaitable<void> dropUnlisted(std::vector<USBMuxDevice> listed,
+                                            std::uint64_t generation);
+  // One tunnel and hello exchange to the device; the registered link, or null when it failed.
+  boost::asio::awaitable<std::shared_ptr<FrameConnection>> dialUSBOnce(
+      Route route, std::shared_ptr<runtime::TaskHandle> task);
 
   boost::asio::awaitable<PairingAttempt> requestPairingNow(NearbyPhone phone);
   boost::asio::awaitable<ClientLink> completePairingNow(PairingAttempt attempt, std::string code);
@@ -123,6 +140,23 @@ class HostTransport final : public HostTransporting,
   static boost::asio::awaitable<void> watchLink(std::weak_ptr<HostTransport> weak,
                                                 std::shared_ptr<FrameConnection> connection,
                                                 Route route);
+  static boost::asio::awaitable<void> watchUsbmuxd(std::weak_ptr<HostTransport> weak,
+                                                   USBMuxClient usbmux,
+                                                   std::shared_ptr<runtime::Clock> clock,
+                                                   boost::asio::any_io_executor strand,
+                                                   std::uint64_t generation);
+  static boost::asio::awaitable<void> listenOnce(std::weak_ptr<HostTransport> weak,
+                                                 USBMuxClient usbmux,
+                                                 boost::asio::any_io_executor strand,
+                                                 std::uint64_t generation);
+  // A device's task: dials it, waits for the link's end, and dials again after a pause, until
+  // cancelled. `task` is its own handle.
+  static boost::asio::awaitable<void> dialUSB(std::weak_ptr<HostTransport> weak, Route route,
+                                              std::shared_ptr<runtime::TaskHandle> task,
+                                              std::shared_ptr<runtime::Clock> clock,
+                                              runtime::Duration retryInterval);
+  // An error's form for the logs: the typed error's text, else what it says.
+  static std::string describe(const std::exception_ptr& error);
 
   const boost::asio::any_io_executor executor_;
   const boost::asio::any_io_executor strand_;

@@ -58,11 +58,13 @@ class ListenSlot {
   bool ended_ = false;
 };
 
-asio::awaitable<void> readEvents(MuxChannel& channel, runtime::AsyncQueue<USBMuxEvent>& queue) {
+asio::awaitable<void> readEvents(MuxChannel& channel, runtime::AsyncQueue<USBMuxEvent>& queue,
+                                 runtime::OneShot<bool>& listening) {
   auto request = USBMuxWire::listenRequest();
   co_await channel.send(std::move(request));
   auto reply = co_await channel.readMessage();
   if (!reply.isSuccess()) throw TransportError::usbmux("Listen refused");
+  listening.resume(true);
   for (;;) {
     auto message = co_await channel.readMessage();
     auto* event = std::get_if<USBMuxEvent>(&message.value);
@@ -71,24 +73,33 @@ asio::awaitable<void> readEvents(MuxChannel& channel, runtime::AsyncQueue<USBMux
   }
 }
 
-asio::awaitable<void> listen(std::string path, std::shared_ptr<runtime::Clock> clock,
-                             std::shared_ptr<runtime::AsyncQueue<USBMuxEvent>> queue,
-                             std::shared_ptr<ListenSlot> slot) {
+asio::awaitable<void> readListen(std::string path, std::shared_ptr<runtime::Clock> clock,
+                                 runtime::AsyncQueue<USBMuxEvent>& queue, ListenSlot& slot,
+                                 runtime::OneShot<bool>& listening) {
   auto executor = co_await asio::this_coro::executor;
   std::unique_ptr<MuxChannel> channel;
   try {
     channel = co_await MuxChannel::open(executor, path, clock);
   } catch (...) {
-    queue->finish(std::current_exception());
+    queue.finish(std::current_exception());
     co_return;
   }
-  if (!slot->hold(channel->stream())) co_return;
+  if (!slot.hold(channel->stream())) co_return;
   try {
-    co_await readEvents(*channel, *queue);
+    co_await readEvents(*channel, queue, listening);
   } catch (...) {
     // A consumer that went away ended the socket under us: that is no failure.
-    queue->finish(slot->ended() ? nullptr : std::current_exception());
+    queue.finish(slot.ended() ? nullptr : std::current_exception());
   }
+}
+
+asio::awaitable<void> listen(std::string path, std::shared_ptr<runtime::Clock> clock,
+                             std::shared_ptr<runtime::AsyncQueue<USBMuxEvent>> queue,
+                             std::shared_ptr<ListenSlot> slot,
+                             std::shared_ptr<runtime::OneShot<bool>> listening) {
+  co_await readListen(std::move(path), std::move(clock), *queue, *slot, *listening);
+  // However the stream ended, a Listen that was never accepted is now known not to be.
+  listening->resume(false);
 }
 
 }  // namespace
@@ -161,9 +172,10 @@ void MuxChannel::cancel() {
 USBMuxEvents USBMuxClient::events(const asio::any_io_executor& executor) const {
   auto queue = runtime::AsyncQueue<USBMuxEvent>::make();
   auto slot = std::make_shared<ListenSlot>();
+  auto listening = runtime::OneShot<bool>::make();
   queue->onTermination([slot] { slot->end(); });
-  runtime::spawn(executor, listen(path, clock, queue, slot));
-  return USBMuxEvents(queue);
+  runtime::spawn(executor, listen(path, clock, queue, slot, listening));
+  return USBMuxEvents(queue, listening);
 }
 
 asio::awaitable<std::vector<USBMuxDevice>> USBMuxClient::devices() const {

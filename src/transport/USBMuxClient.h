@@ -12,6 +12,7 @@
 #include "runtime/AsyncQueue.h"
 #include "runtime/ByteStream.h"
 #include "runtime/Clock.h"
+#include "runtime/OneShot.h"
 #include "transport/FrameConnection.h"
 #include "transport/USBMuxMessage.h"
 
@@ -53,12 +54,16 @@ class MuxChannel {
 // fails, or until this value goes (or cancel() is called), which closes it.
 class USBMuxEvents {
  public:
-  explicit USBMuxEvents(std::shared_ptr<runtime::AsyncQueue<USBMuxEvent>> queue)
-      : queue_(std::move(queue)) {}
+  USBMuxEvents(std::shared_ptr<runtime::AsyncQueue<USBMuxEvent>> queue,
+               std::shared_ptr<runtime::OneShot<bool>> listening)
+      : queue_(std::move(queue)), listening_(std::move(listening)) {}
   ~USBMuxEvents() { cancel(); }
   USBMuxEvents(USBMuxEvents&&) = default;
   USBMuxEvents& operator=(USBMuxEvents&&) = default;
 
+  // True once the daemon accepted the Listen request (from then on it reports every attach and
+  // detach), false when the stream ended before that.
+  boost::asio::awaitable<bool> listening() { return listening_->wait(); }
   // The next event; nothing once the stream ended; throws the TransportError it failed with.
   boost::asio::awaitable<std::optional<USBMuxEvent>> next() { return queue_->next(); }
   void cancel() {
@@ -67,6 +72,7 @@ class USBMuxEvents {
 
  private:
   std::shared_ptr<runtime::AsyncQueue<USBMuxEvent>> queue_;
+  std::shared_ptr<runtime::OneShot<bool>> listening_;
 };
 
 // The client of the usbmuxd daemon at a socket path. Every operation opens a socket of its own.

@@ -388,12 +388,30 @@ struct TunnelPhone::Shared {
   std::vector<std::uint16_t> ports;
   std::vector<protocol::Hello> greeted;
   std::vector<std::shared_ptr<FrameConnection>> links;
+  std::vector<std::string> byes;
+  std::size_t ended = 0;
 
   static asio::awaitable<void> greet(std::shared_ptr<Shared> self,
                                      std::shared_ptr<FrameConnection> link) {
     auto computer = co_await Handshake::run(link, self->hello);
+    {
+      std::lock_guard lock(self->mutex);
+      self->greeted.push_back(std::move(computer));
+    }
+    try {
+      while (auto frame = co_await link->receive()) {
+        if (frame->channel != protocol::Channel::control) continue;
+        const auto envelope = frame->controlEnvelope();
+        if (const auto* bye = envelope.message.as<protocol::Bye>()) {
+          std::lock_guard lock(self->mutex);
+          self->byes.push_back(bye->reason);
+        }
+      }
+    } catch (...) {
+      // A broken link ends like a closed one here.
+    }
     std::lock_guard lock(self->mutex);
-    self->greeted.push_back(std::move(computer));
+    ++self->ended;
   }
 };
 
@@ -424,6 +442,56 @@ std::vector<protocol::Hello> TunnelPhone::greeted() const {
 std::vector<std::shared_ptr<FrameConnection>> TunnelPhone::links() const {
   std::lock_guard lock(shared_->mutex);
   return shared_->links;
+}
+
+std::vector<std::string> TunnelPhone::byes() const {
+  std::lock_guard lock(shared_->mutex);
+  return shared_->byes;
+}
+
+std::size_t TunnelPhone::ended() const {
+  std::lock_guard lock(shared_->mutex);
+  return shared_->ended;
+}
+
+namespace {
+
+// Copies one direction until the source ends or fails, then ends both streams.
+asio::awaitable<void> pump(std::shared_ptr<ByteStream> from, std::shared_ptr<ByteStream> to) {
+  for (;;) {
+    auto chunk = co_await brindlet::testing::readSome(*from, 65536);
+    if (!chunk.bytes.empty()) to->write(std::move(chunk.bytes), [](auto) {});
+    if (chunk.endOfStream || chunk.error) break;
+  }
+  from->cancel();
+  to->cancel();
+}
+
+asio::awaitable<void> relay(std::shared_ptr<ByteStream> tunnel, std::uint16_t port) {
+  auto executor = co_await asio::this_coro::executor;
+  std::shared_ptr<ByteStream> phone = runtime::TcpByteStream::dial(executor, "127.0.0.1", port);
+  bool ready = true;
+  try {
+    co_await brindlet::testing::startReady(*phone);
+  } catch (const std::exception&) {
+    ready = false;
+  }
+  if (!ready) {
+    // Nobody listens at the port: the tunnel ends at once, as usbmuxd ends it.
+    tunnel->cancel();
+    co_return;
+  }
+  runtime::spawn(executor, pump(tunnel, phone), [](std::exception_ptr) {});
+  runtime::spawn(executor, pump(phone, tunnel), [](std::exception_ptr) {});
+}
+
+}  // namespace
+
+TunnelToPort::TunnelToPort(FakeUsbmuxd& daemon, std::uint16_t port) {
+  daemon.onTunnel([port](std::shared_ptr<ByteStream> tunnel, std::uint16_t) {
+    auto executor = tunnel->executor();
+    runtime::spawn(executor, relay(std::move(tunnel), port), [](std::exception_ptr) {});
+  });
 }
 
 }  // namespace brindlet::transport::testing

@@ -79,8 +79,8 @@ class FakeUsbmuxd {
   std::shared_ptr<State> state_;
 };
 
-// Plays the phone behind every tunnel the daemon grants: frames the tunnel and runs the hello
-// exchange with its own hello. Thread-safe like the daemon.
+// Plays the phone behind every tunnel the daemon grants: frames the tunnel, runs the hello
+// exchange with its own hello, then reads the link to its end. Thread-safe like the daemon.
 class TunnelPhone {
  public:
   TunnelPhone(FakeUsbmuxd& daemon, protocol::Hello hello);
@@ -88,10 +88,19 @@ class TunnelPhone {
   std::vector<std::uint16_t> ports() const;      // asked for, one per tunnel
   std::vector<protocol::Hello> greeted() const;  // hellos the computer sent
   std::vector<std::shared_ptr<FrameConnection>> links() const;
+  std::vector<std::string> byes() const;  // bye reasons the computer sent, on any link
+  std::size_t ended() const;              // greeted links that have ended
 
  private:
   struct Shared;
   std::shared_ptr<Shared> shared_;
+};
+
+// Hands every tunnel the daemon grants to a TCP listener on loopback and carries the bytes both
+// ways, as usbmuxd does for a phone's port: the listener sees a peer at a loopback address.
+class TunnelToPort {
+ public:
+  TunnelToPort(FakeUsbmuxd& daemon, std::uint16_t port);
 };
 
 // A usbmuxd message around any payload: the 16-byte little-endian header, then the payload.

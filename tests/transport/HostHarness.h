@@ -1,7 +1,8 @@
 #pragma once
 
-// A host transport on a test loop with a scripted browser, a memory pairing store, a manual
-// clock and captured logs; its events are collected as they come.
+// A host transport on a test loop with a scripted browser, a fake usbmuxd on a temporary
+// socket, a memory pairing store, a manual clock and captured logs; its events are collected as
+// they come.
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,8 @@
 #include "ScriptedPhone.h"
 #include "runtime/Log.h"
 #include "runtime/Task.h"
+#include "support/Streams.h"
+#include "transport/FakeUsbmuxd.h"
 #include "transport/HostTransport.h"
 #include "transport/PairingStore.h"
 
@@ -44,6 +47,10 @@ struct HostHarness {
   runtime::LogCapture log;
   std::shared_ptr<runtime::ManualClock> clock = std::make_shared<runtime::ManualClock>();
   std::shared_ptr<ScriptedDiscovery> discovery = std::make_shared<ScriptedDiscovery>();
+  brindlet::testing::TemporaryFolder folder;
+  const std::string usbmuxdPath = (folder.path / "usbmuxd").string();
+  std::unique_ptr<FakeUsbmuxd> usbmuxd =
+      std::make_unique<FakeUsbmuxd>(io.get_executor(), usbmuxdPath);
   std::shared_ptr<MemoryPairingStore> store = std::make_shared<MemoryPairingStore>();
   std::shared_ptr<HostTransport> host;
   std::shared_ptr<std::vector<HostTransportEvent>> events =
@@ -52,6 +59,7 @@ struct HostHarness {
   explicit HostHarness(bool wifi = true, protocol::Hello hello = macHello()) {
     HostTransportSettings settings;
     settings.localHello = std::move(hello);
+    settings.usbmux = USBMuxClient{usbmuxdPath, nullptr};
     settings.store = store;
     settings.discovery = discovery;
     settings.wifi = wifi;
@@ -64,6 +72,7 @@ struct HostHarness {
     run(host->stop());
     host->events()->finish();
     host.reset();
+    usbmuxd.reset();
     settle();
   }
 

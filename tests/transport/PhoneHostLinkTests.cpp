@@ -1,9 +1,12 @@
 // The computer's host transport and the phone transport, both ours, linked on loopback: pairing
-// with a code, wrong codes up to the lock-out, and the paired Wi-Fi dial with the issued key.
+// with a code, wrong codes up to the lock-out, the paired Wi-Fi dial with the issued key, and a
+// USB link through a usbmuxd tunnel to the phone's plain port.
 
 #include <gtest/gtest.h>
 
 #include "PhoneHarness.h"
+#include "support/Streams.h"
+#include "transport/FakeUsbmuxd.h"
 #include "transport/HostTransport.h"
 
 namespace brindlet::transport::testing {
@@ -99,6 +102,79 @@ TEST(PhoneHostLink, WrongCodesThenLockOutAsTheComputerSeesThem) {
   ASSERT_TRUE(l.phone.hasEvents(2));
   EXPECT_EQ(l.phone.events[1], "pairingEnded(lockedOut: true)");
   EXPECT_EQ(attemptWith(code), TransportError::pairingLockedOut());  // the right code, too late
+}
+
+std::string textOf(const HostTransportEvent& event) {
+  switch (event.kind) {
+    case HostTransportEvent::Kind::connected:
+      return "connected(" + event.link->route.description() + ", " + event.link->hello.name + ")";
+    case HostTransportEvent::Kind::disconnected:
+      return "disconnected(" + event.route->description() + ", " + event.reason + ")";
+    case HostTransportEvent::Kind::nearby:
+      break;
+  }
+  return "nearby";
+}
+
+asio::awaitable<void> collectTexts(std::shared_ptr<HostTransportEvents> events, Strings* out) {
+  while (auto event = co_await events->next()) out->push_back(textOf(*event));
+}
+
+// What the phone app reads on its host link: the reasons of the byes that come.
+asio::awaitable<void> collectByes(std::shared_ptr<FrameConnection> link, Strings* out) {
+  while (auto frame = co_await link->receive()) {
+    if (frame->channel != protocol::Channel::control) continue;
+    const auto envelope = frame->controlEnvelope();
+    if (const auto* bye = envelope.message.as<protocol::Bye>()) out->push_back(bye->reason);
+  }
+}
+
+TEST(PhoneHostLink, AUsbLinkThroughTheUsbmuxdTunnelToThePhonesPlainPort) {
+  PhoneHarness phone;
+  phone.makeAndStart(/*loopbackIsUSB=*/true);
+  brindlet::testing::TemporaryFolder folder;
+  FakeUsbmuxd daemon(phone.io.get_executor(), (folder.path / "usbmuxd").string());
+  TunnelToPort tunnels(daemon, phone.plainPort);
+  HostTransportSettings settings;
+  settings.localHello = helloFor("Mac A", "computer", kMacA);
+  settings.usbmux = USBMuxClient{daemon.path(), nullptr};
+  settings.store = std::make_shared<MemoryPairingStore>();
+  settings.wifi = false;
+  settings.clock = phone.clock;
+  auto host = HostTransport::make(phone.io.get_executor(), settings);
+  Strings hostEvents;
+  runtime::spawn(phone.io.get_executor(), collectTexts(host->events(), &hostEvents));
+  phone.run(host->start());
+  auto reached = [&](std::size_t hostCount, std::size_t phoneCount) {
+    return phone.waitUntil(
+        [&] { return hostEvents.size() >= hostCount && phone.events.size() >= phoneCount; });
+  };
+
+  daemon.attach({3, "SERIAL-3", "USB"});
+  ASSERT_TRUE(reached(1, 2));
+  Strings byes;
+  runtime::spawn(phone.io.get_executor(), collectByes(phone.hosts.at(0).connection, &byes));
+  daemon.detach(3);
+  ASSERT_TRUE(reached(2, 3));
+  EXPECT_TRUE(phone.waitUntil([&] { return !byes.empty(); }));
+  EXPECT_EQ(byes, Strings{"usbDetached"});
+  // Plugged in again, usbmuxd gives it a new number; the phone takes the computer back.
+  daemon.attach({4, "SERIAL-3", "USB"});
+  ASSERT_TRUE(reached(3, 5));
+  phone.drainFor(50ms);
+
+  EXPECT_EQ(hostEvents, (Strings{"connected(USB device 3 (SERIAL-3), Phone)",
+                                 "disconnected(USB device 3 (SERIAL-3), usbDetached)",
+                                 "connected(USB device 4 (SERIAL-3), Phone)"}));
+  // The phone's link ends with the computer's hang-up; the bye's reason is for its reader.
+  EXPECT_EQ(phone.events, (Strings{"connecting", "connected(Mac A, USB)", "disconnected(closed)",
+                                   "connecting", "connected(Mac A, USB)"}));
+  EXPECT_TRUE(phone.log.messages("transport", runtime::LogLevel::error).empty());
+
+  phone.run(host->stop());
+  host->events()->cancel();
+  daemon.shutDown();
+  phone.drainFor(50ms);
 }
 
 }  // namespace

@@ -200,6 +200,7 @@ TEST(USBMuxClient, ListenReportsAttachAndDetachInEveryReplyForm) {
     });
     h.daemon->attach(present);
     auto events = h.client.events(h.io.get_executor());
+    EXPECT_TRUE(h.run(events.listening()));
     EXPECT_EQ(h.run(events.next()), USBMuxEvent::attached(present));
     h.daemon->attach(plugged);
     EXPECT_EQ(h.run(events.next()), USBMuxEvent::attached(plugged));
@@ -244,6 +245,7 @@ TEST(USBMuxClient, ListenFailuresEndTheStreamWithTheirError) {
     USBMuxHarness h;
     c.arrange(h);
     auto events = h.client.events(h.io.get_executor());
+    EXPECT_FALSE(h.run(events.listening()));
     auto failure = failureOf(h, events.next());
     ASSERT_TRUE(failure);
     auto text = c.expected.detail();
