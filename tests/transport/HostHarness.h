@@ -17,6 +17,7 @@
 #include "runtime/Log.h"
 #include "runtime/Task.h"
 #include "support/Streams.h"
+#include "transport/FailureOf.h"
 #include "transport/FakeUsbmuxd.h"
 #include "transport/HostTransport.h"
 #include "transport/PairingStore.h"
@@ -133,15 +134,5 @@ struct HostHarness {
     return log.messages("transport", runtime::LogLevel::info);
   }
 };
-
-template <class T>
-std::optional<TransportError> failureOf(HostHarness& h, asio::awaitable<T> operation) {
-  try {
-    h.run(std::move(operation));
-  } catch (const TransportError& e) {
-    return e;
-  }
-  return std::nullopt;
-}
 
 }  // namespace brindlet::transport::testing

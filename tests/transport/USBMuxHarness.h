@@ -14,6 +14,7 @@
 #include "runtime/Timeout.h"
 #include "support/Loop.h"
 #include "support/Streams.h"
+#include "transport/FailureOf.h"
 #include "transport/FakeUsbmuxd.h"
 #include "transport/LinkHarness.h"
 #include "transport/USBMuxClient.h"
@@ -59,15 +60,5 @@ struct USBMuxHarness {
     return true;
   }
 };
-
-template <class T>
-std::optional<TransportError> failureOf(USBMuxHarness& h, asio::awaitable<T> operation) {
-  try {
-    h.run(std::move(operation));
-  } catch (const TransportError& e) {
-    return e;
-  }
-  return std::nullopt;
-}
 
 }  // namespace brindlet::transport::testing
