@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "FuzzSeeds.h"
 #include "protocol/ControlEnvelope.h"
 #include "protocol/Frame.h"
 
@@ -23,12 +24,7 @@ const char* const kSeeds[] = {
 
 }  // namespace
 
-extern "C" std::size_t brindletFuzzSeedCount() {
-  return std::size(kSeeds);
-}
-extern "C" const char* brindletFuzzSeed(std::size_t index) {
-  return kSeeds[index];
-}
+BRINDLET_FUZZ_SEEDS(kSeeds)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace brindlet::protocol;

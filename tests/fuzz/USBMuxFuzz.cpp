@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "FuzzSeeds.h"
 #include "transport/TransportError.h"
 #include "transport/USBMuxMessage.h"
 
@@ -35,12 +36,7 @@ void decode(brindlet::runtime::ByteView message) {
 
 }  // namespace
 
-extern "C" std::size_t brindletFuzzSeedCount() {
-  return std::size(kSeeds);
-}
-extern "C" const char* brindletFuzzSeed(std::size_t index) {
-  return kSeeds[index];
-}
+BRINDLET_FUZZ_SEEDS(kSeeds)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   decode(brindlet::runtime::ByteView(data, size));

@@ -21,7 +21,7 @@ TEST(ByteStream, ConcurrentWritersNeverInterleave) {
   for (auto kind : kKinds) {
     SCOPED_TRACE(nameOf(kind));
     asio::io_context io;
-    TemporaryFolder folder;
+    testsupport::TempDir folder;
     auto [a, b] = runUntilDone(io, connectedPair(kind, folder));
     std::atomic<int> completed = 0;
     std::vector<std::thread> threads;
@@ -56,7 +56,7 @@ TEST(ByteStream, CancellingOneEndEndsThePeersStream) {
   for (auto kind : kKinds) {
     SCOPED_TRACE(nameOf(kind));
     asio::io_context io;
-    TemporaryFolder folder;
+    testsupport::TempDir folder;
     auto [a, b] = runUntilDone(io, connectedPair(kind, folder));
     auto states = std::make_shared<std::vector<ByteStream::State>>();
     a->setStateHandler([states](ByteStream::State s, const std::string&) { states->push_back(s); });
@@ -79,7 +79,7 @@ TEST(ByteStream, CancellingOneEndEndsThePeersStream) {
 
 TEST(ByteStream, RemoteEndpointsAndFailedDials) {
   asio::io_context io;
-  TemporaryFolder folder;
+  testsupport::TempDir folder;
   auto [tcpA, tcpB] = runUntilDone(io, connectedPair(StreamKind::tcp, folder));
   EXPECT_EQ(tcpA->remoteEndpoint().kind, Endpoint::Kind::hostPort);
   EXPECT_EQ(tcpA->remoteEndpoint().host, "127.0.0.1");
@@ -94,7 +94,7 @@ TEST(ByteStream, RemoteEndpointsAndFailedDials) {
   };
   const Case cases[] = {
       {"tcp, nobody listening", TcpByteStream::dial(io.get_executor(), "127.0.0.1", freePort)},
-      {"unix, no socket", UnixByteStream::dial(io.get_executor(), (folder.path / "none").string())},
+      {"unix, no socket", UnixByteStream::dial(io.get_executor(), folder.file("none"))},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

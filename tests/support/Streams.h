@@ -2,8 +2,6 @@
 
 // Test helpers around byte streams: connected pairs of every kind and awaitable reads.
 
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +16,7 @@
 #include "runtime/MemoryByteStream.h"
 #include "runtime/OneShot.h"
 #include "runtime/SocketByteStream.h"
+#include "support/TempDir.h"
 
 namespace brindlet::testing {
 
@@ -88,23 +87,11 @@ inline asio::awaitable<void> startReady(ByteStream& stream) {
     throw std::runtime_error("not ready: " + result.error);
 }
 
-// A temporary folder removed with everything in it when the value goes.
-struct TemporaryFolder {
-  std::filesystem::path path;
-  TemporaryFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "brindlet-XXXXXX").string();
-    path = mkdtemp(pattern.data());
-  }
-  ~TemporaryFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-};
-
 using StreamPair = std::pair<std::shared_ptr<ByteStream>, std::shared_ptr<ByteStream>>;
 
 // Two started, ready ends: the dialing side first, the accepting side second.
-inline asio::awaitable<StreamPair> connectedPair(StreamKind kind, const TemporaryFolder& folder) {
+inline asio::awaitable<StreamPair> connectedPair(StreamKind kind,
+                                                 const testsupport::TempDir& folder) {
   auto executor = co_await asio::this_coro::executor;
   if (kind == StreamKind::memory) {
     auto [a, b] = runtime::MemoryByteStream::pair(executor);
@@ -124,7 +111,7 @@ inline asio::awaitable<StreamPair> connectedPair(StreamKind kind, const Temporar
     client->setStateHandler(nullptr);
     co_return StreamPair{client, server};
   }
-  auto path = (folder.path / "socket").string();
+  auto path = folder.file("socket");
   asio::local::stream_protocol::acceptor acceptor(executor,
                                                   asio::local::stream_protocol::endpoint(path));
   auto client = runtime::UnixByteStream::dial(executor, path);

@@ -12,7 +12,6 @@ namespace {
 using namespace testing;
 using brindlet::testing::connectedPair;
 using brindlet::testing::StreamKind;
-using brindlet::testing::TemporaryFolder;
 using protocol::Bye;
 using protocol::Ping;
 using protocol::ProtocolError;
@@ -33,7 +32,7 @@ TEST(FrameConnection, TwoEndpointsExchangeFramesAndNumberedMessages) {
   for (auto kind : {StreamKind::memory, StreamKind::tcp}) {
     SCOPED_TRACE(brindlet::testing::nameOf(kind));
     asio::io_context io;
-    TemporaryFolder folder;
+    testsupport::TempDir folder;
     auto [a, b] = runtime::runUntilDone(io, connectedPair(kind, folder));
     auto left = FrameConnection::make(a);
     auto right = FrameConnection::make(b);
@@ -69,7 +68,7 @@ TEST(FrameConnection, ThreeConcurrentSendersNeverCorruptTheStream) {
   for (auto kind : {StreamKind::memory, StreamKind::tcp}) {
     SCOPED_TRACE(brindlet::testing::nameOf(kind));
     asio::io_context io;
-    TemporaryFolder folder;
+    testsupport::TempDir folder;
     auto [a, b] = runtime::runUntilDone(io, connectedPair(kind, folder));
     auto link = FrameConnection::make(a);
     auto seen = std::make_shared<PeerView>();

@@ -48,8 +48,8 @@ struct HostHarness {
   runtime::LogCapture log;
   std::shared_ptr<runtime::ManualClock> clock = std::make_shared<runtime::ManualClock>();
   std::shared_ptr<ScriptedDiscovery> discovery = std::make_shared<ScriptedDiscovery>();
-  brindlet::testing::TemporaryFolder folder;
-  const std::string usbmuxdPath = (folder.path / "usbmuxd").string();
+  testsupport::TempDir folder;
+  const std::string usbmuxdPath = folder.file("usbmuxd");
   std::unique_ptr<FakeUsbmuxd> usbmuxd =
       std::make_unique<FakeUsbmuxd>(io.get_executor(), usbmuxdPath);
   std::shared_ptr<MemoryPairingStore> store = std::make_shared<MemoryPairingStore>();

@@ -132,8 +132,8 @@ asio::awaitable<void> collectByes(std::shared_ptr<FrameConnection> link, Strings
 TEST(PhoneHostLink, AUsbLinkThroughTheUsbmuxdTunnelToThePhonesPlainPort) {
   PhoneHarness phone;
   phone.makeAndStart(/*loopbackIsUSB=*/true);
-  brindlet::testing::TemporaryFolder folder;
-  FakeUsbmuxd daemon(phone.io.get_executor(), (folder.path / "usbmuxd").string());
+  testsupport::TempDir folder;
+  FakeUsbmuxd daemon(phone.io.get_executor(), folder.file("usbmuxd"));
   TunnelToPort tunnels(daemon, phone.plainPort);
   HostTransportSettings settings;
   settings.localHello = helloFor("Mac A", "computer", kMacA);

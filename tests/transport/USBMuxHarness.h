@@ -24,8 +24,8 @@ namespace brindlet::transport::testing {
 struct USBMuxHarness {
   asio::io_context io;
   runtime::LogCapture log;
-  brindlet::testing::TemporaryFolder folder;
-  std::string path = (folder.path / "usbmuxd").string();
+  testsupport::TempDir folder;
+  std::string path = folder.file("usbmuxd");
   std::unique_ptr<FakeUsbmuxd> daemon = std::make_unique<FakeUsbmuxd>(io.get_executor(), path);
   TunnelPhone phone{*daemon, helloOf("phone")};
   USBMuxClient client{path, nullptr};
