@@ -180,17 +180,6 @@ TEST(Ticker, TicksOnMultiplesOfItsPeriodAndCountsWhatItMissed) {
   }
 }
 
-TEST(Clock, SleepUntilWaitsForTheDeadlineOnTheSystemClock) {
-  asio::io_context io;
-  auto clock = Clock::system();
-  auto deadline = clock->now() + 30ms;
-  runUntilDone(io, clock->sleepUntil(deadline));
-  EXPECT_GE(clock->now(), deadline);
-  auto before = clock->now();
-  runUntilDone(io, clock->sleepUntil(before - 1s));
-  EXPECT_LT(clock->now() - before, 20ms);
-}
-
 TEST(AsyncQueue, EndingsAfterQueuedValues) {
   struct Case {
     const char* name;
