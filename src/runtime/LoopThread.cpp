@@ -38,6 +38,7 @@ void runLoggingFailures(const std::string& name, const std::function<void()>& ru
 }  // namespace detail
 
 LoopThread::LoopThread(MainLoop& loop, std::string name) : loop_(loop) {
+  if (loop_.isRunning()) throw std::logic_error("the main loop is running already");
   std::promise<void> running;
   boost::asio::post(loop_.context(), [&running] { running.set_value(); });
   std::promise<void> finished;

@@ -32,6 +32,7 @@ class MainLoop {
   void drain();
   // Whether the calling thread is the one inside run().
   bool isCurrent() const { return runner_.load() == std::this_thread::get_id(); }
+  bool isRunning() const { return runner_.load() != std::thread::id(); }
 
  private:
   void refuseIfRunningElsewhere(const char* what) const;

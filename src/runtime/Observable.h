@@ -7,23 +7,23 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/CallGate.h"
+
 namespace brindlet::runtime {
 
 // A value that tells its subscribers when it changes. Setting an equal value notifies nobody.
-// Subscribers are called on the setting thread, outside the value's lock, in subscription order.
-// Once a subscription has ended its callback is never called again: ending it from another thread
-// waits for a call in progress to return (ending it from inside its own callback does not wait).
+// Subscribers are called on the setting thread, outside any lock, in subscription order. Once a
+// subscription has ended its callback is never called again: ending it from another thread waits
+// for a call in progress to return (ending it from inside its own callback does not wait).
 template <class T>
 class Observable {
  public:
   using Callback = std::function<void(const T&)>;
 
  private:
-  // One subscriber. `calling` is held while its callback runs, so that ending waits for it.
   struct Entry {
     explicit Entry(Callback c) : callback(std::move(c)) {}
-    std::recursive_mutex calling;
-    bool ended = false;
+    CallGate gate;
     Callback callback;
   };
   struct Shared {
@@ -58,10 +58,7 @@ class Observable {
         shared->entries.erase(id_);
       }
       shared_.reset();
-      if (auto entry = std::move(entry_)) {
-        std::lock_guard lock(entry->calling);
-        entry->ended = true;
-      }
+      if (auto entry = std::move(entry_)) entry->gate.close();
     }
 
    private:
@@ -87,8 +84,7 @@ class Observable {
       for (auto& [id, entry] : shared_->entries) entries.push_back(entry);
     }
     for (auto& entry : entries) {
-      std::lock_guard lock(entry->calling);
-      if (!entry->ended) entry->callback(value);
+      if (auto pass = entry->gate.enter()) entry->callback(value);
     }
     return true;
   }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "runtime/CallGate.h"
 #include "runtime/Observable.h"
 
 namespace brindlet::runtime {
@@ -55,20 +56,17 @@ class SnapshotBridge {
     }
 
     void flush() {
-      std::lock_guard delivering(deliveringMutex);
       std::optional<T> value;
       {
         std::lock_guard lock(mutex);
         value.swap(pending);
         scheduled = false;
       }
-      if (!ended && value) deliver(*value);
+      if (!value) return;
+      if (auto pass = gate.enter()) deliver(*value);
     }
 
-    void end() {
-      std::lock_guard delivering(deliveringMutex);
-      ended = true;
-    }
+    void end() { gate.close(); }
 
     Post post;
     Deliver deliver;
@@ -76,8 +74,7 @@ class SnapshotBridge {
     std::optional<T> pending;
     bool scheduled = false;
     bool sawChange = false;
-    std::recursive_mutex deliveringMutex;
-    bool ended = false;  // guarded by deliveringMutex
+    CallGate gate;
   };
 
   std::shared_ptr<State> state_;

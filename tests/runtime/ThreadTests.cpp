@@ -83,6 +83,7 @@ TEST(LoopThread, OwnsTheLoopWhileItRunsAndSurvivesAFailingHandler) {
     EXPECT_THROW(loop.poll(), std::logic_error);
     EXPECT_THROW(loop.drain(), std::logic_error);
     EXPECT_THROW(loop.run(), std::logic_error);
+    EXPECT_THROW(LoopThread second(loop), std::logic_error);
     EXPECT_FALSE(thread.isCurrent());
     asio::post(loop.context(), [] { throw std::runtime_error("handler broke"); });
     std::promise<bool> onLoop;
@@ -104,15 +105,19 @@ TEST(SnapshotBridge, DeliversTheCurrentValueThenTheNewestOfEachBurst) {
   Observable<int> source(0);
   std::vector<int> got;
   auto post = [&io](std::function<void()> f) { asio::post(io, std::move(f)); };
-  SnapshotBridge<int> bridge(source, post, [&](int v) { got.push_back(v); });
+  // It ends itself from inside a delivery: nothing comes after.
+  SnapshotBridge<int>* self = nullptr;
+  SnapshotBridge<int> bridge(source, post, [&](int v) {
+    got.push_back(v);
+    if (v == 3) self->end();
+  });
+  self = &bridge;
   source.set(1);
   source.set(2);
   testing::drain(io);
   source.set(3);
   testing::drain(io);
   source.set(4);
-  bridge.end();
-  source.set(5);
   testing::drain(io);
   EXPECT_EQ(got, (std::vector<int>{2, 3}));
 }
