@@ -10,9 +10,7 @@ namespace brindlet::protocol {
 namespace {
 
 JSONValue read(std::string_view text) {
-  nlohmann::json doc;
-  runtime::parseJson(text, doc);
-  return JSONValue::fromJson(doc);
+  return JSONValue::decode(runtime::JsonDocument(text).reader());
 }
 
 TEST(JSONValue, DecodesEachKind) {
