@@ -38,29 +38,45 @@ std::string readError(std::string_view text, void (*read)(const JsonObjectReader
   return "no error";
 }
 
+// The one way this system writes JSON, which signatures cover byte for byte.
 TEST(JsonWriter, WritingRules) {
   struct Case {
     json value;
     std::string_view text;
   };
   const Case cases[] = {
-      {json::parse(R"({"b":1,"a":[true,null],"A":"x"})"), R"({"A":"x","a":[true,null],"b":1})"},
+      // Keys by UTF-8 bytes at every level: capitals before lower case, digits as characters,
+      // characters past ASCII after all of ASCII.
+      {json::parse(R"({"b":1,"a":{"z":0,"Z":0,"é":0,"ｚ":0,"\u00e0":0}})"),
+       "{\"a\":{\"Z\":0,\"z\":0,\"\u00e0\":0,\"\u00e9\":0,\"\uff5a\":0},\"b\":1}"},
+      {json::parse(R"({"key9":1,"key10":2,"Key":3})"), R"({"Key":3,"key10":2,"key9":1})"},
+      {json::parse(R"([{"b":[],"a":{}}])"), R"([{"a":{},"b":[]}])"},
+      // Escapes: the short ones, \u00xx for other control characters, everything else raw.
       {json("a/b"), R"("a/b")"},
       {json("\"\\\b\f\n\r\t\x01\x1f\x7f"), R"("\"\\\b\f\n\r\t\u0001\u001f)"
                                            "\x7f\""},
-      {json("\xC3\xA9\xF0\x9F\x98\x80"), "\"\xC3\xA9\xF0\x9F\x98\x80\""},
+      {std::string("nul\0", 4), R"("nul\u0000")"},
+      {"\u00e9\u2028\U0001F600", "\"\u00e9\u2028\U0001F600\""},
+      // Integers as written, whole doubles below 2^53 without a fraction, others shortest.
+      {json(std::int64_t{-5}), "-5"},
+      {std::numeric_limits<std::int64_t>::max(), "9223372036854775807"},
+      {json(std::uint64_t{18446744073709551615ULL}), "18446744073709551615"},
       {json(2.0), "2"},
       {json(-0.0), "-0"},
       {json(12.5), "12.5"},
       {json(0.1), "0.1"},
-      {json(1e300), "1e+300"},
+      {123456.789, "123456.789"},
+      {1.0 / 3.0, "0.3333333333333333"},
+      {9007199254740991.0, "9007199254740991"},
       {json(9007199254740992.0), "9007199254740992"},
-      {json(std::int64_t{-5}), "-5"},
-      {json(std::uint64_t{18446744073709551615ULL}), "18446744073709551615"},
+      {1e16, "1e+16"},
+      {json(1e300), "1e+300"},
+      {2.5e-7, "2.5e-07"},
+      {5e-324, "5e-324"},
+      {true, "true"},
+      {nullptr, "null"},
       {json::object(), "{}"},
       {json::array(), "[]"},
-      // Keys sort by UTF-8 bytes: "Z" < "a" < "é".
-      {json::parse("{\"\xC3\xA9\":1,\"a\":2,\"Z\":3}"), "{\"Z\":3,\"a\":2,\"\xC3\xA9\":1}"},
   };
   for (const auto& c : cases) EXPECT_EQ(writeJson(c.value), c.text) << c.value.dump();
 }
