@@ -641,7 +641,8 @@ bool JsonValueReader::asBool() const {
 }
 
 const std::string* JsonValueReader::writtenNumber() const {
-  if (numbers_ == nullptr) return nullptr;
+  // Only the document's own numbers that are not 64-bit integers have a text.
+  if (numbers_ == nullptr || !value_->is_number_float()) return nullptr;
   auto it = numbers_->texts.find(value_);
   return it == numbers_->texts.end() ? nullptr : &it->second;
 }
