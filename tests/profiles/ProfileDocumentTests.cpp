@@ -148,6 +148,7 @@ TEST(ProfileDocument, LayoutIds) {
       .compact = {"a", "b", "c", "a"}, .regular = {"r"}, .meeting = IdList{"c", "a"}};
   Layouts noMeeting = layouts;
   noMeeting.meeting.reset();
+  const Layouts composed{.compact = {"caf\xC3\xA9", "b"}, .meeting = IdList{"cafe\xCC\x81"}};
   const struct {
     const Layouts* layouts;
     bool regular;
@@ -159,6 +160,7 @@ TEST(ProfileDocument, LayoutIds) {
       {&layouts, true, true, {}},
       {&layouts, true, false, {"r"}},
       {&noMeeting, false, true, {"a", "b", "c", "a"}},
+      {&composed, false, true, {"caf\xC3\xA9"}},
   };
   for (const auto& c : cases) EXPECT_EQ(c.layouts->ids(c.regular, c.inMeeting), c.ids);
 }
