@@ -112,9 +112,6 @@ TEST(ProfileLoading, EdgeCasesThatLoad) {
     const char* what;
     const char* patch;  // merged into the base document
   } cases[] = {
-      {"mixed-case labels after the first", R"({"id":"com.Example.Zoom-2"})"},
-      {"four labels", R"({"id":"a.b.c.d"})"},
-      {"labels of one hyphen", R"({"id":"-.-.-"})"},
       {"one empty app id", R"({"apps":[""]})"},
       {"a layout listing a control twice", R"({"layouts":{"compact":["pad","pad"]}})"},
       {"a meeting key whose state lacks its path",
