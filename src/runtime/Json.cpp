@@ -173,9 +173,10 @@ std::optional<ExactInteger> exactInteger(std::string_view word) {
   return out;
 }
 
-// Reads one JSON text into nlohmann's document model, as its own parser would (objects keep
-// the last of a repeated key), but strictly to the end of the input and with messages that
-// name line and column. Nesting is bounded, so the recursion is too.
+// Reads one JSON text into nlohmann's document model. Objects keep the last of a repeated key,
+// as the library's own reader does; unlike it, this reader takes the input to its very end (a
+// NUL byte is a fault, not the end) and its messages name line and column. Nesting is bounded,
+// so the recursion is too.
 class Parser {
  public:
   Parser(std::string_view bytes, JsonNumberTexts* numbers) : in_(bytes), numbers_(numbers) {}
