@@ -56,9 +56,12 @@ bool operator==(const Author& a, const Author& b) {
 IdList Layouts::ids(bool regularLayout, bool inMeeting) const {
   const IdList& base = regularLayout ? regular : compact;
   if (!inMeeting || !meeting) return base;
+  // Ids name keys by canonical equivalence, as everywhere else in the format.
   IdList kept;
   for (const auto& id : base)
-    if (std::find(meeting->begin(), meeting->end(), id) != meeting->end()) kept.push_back(id);
+    if (std::any_of(meeting->begin(), meeting->end(),
+                    [&id](const std::string& m) { return runtime::canonicallyEqual(m, id); }))
+      kept.push_back(id);
   return kept;
 }
 

@@ -1,7 +1,7 @@
 #include "profiles/Profile.h"
 
 #include <algorithm>
-#include <nlohmann/json.hpp>
+#include <unordered_set>
 #include <vector>
 
 #include "profiles/JSONShapeScanner.h"
@@ -24,9 +24,18 @@ std::vector<const std::pair<const std::string, T>*> inIdOrder(const std::map<std
   return entries;
 }
 
+// Ids as the references to them are matched: by canonical equivalence, as keys are told apart
+// everywhere else in the format.
+using IdSet = std::unordered_set<std::string_view, runtime::CanonicalHash, runtime::CanonicalEqual>;
+
 template <class T>
-bool holds(const std::optional<std::map<std::string, T>>& map, const std::string& id) {
-  return map && map->contains(id);
+void addIds(IdSet& ids, const std::map<std::string, T>& map) {
+  for (const auto& entry : map) ids.insert(entry.first);
+}
+
+template <class T>
+void addIds(IdSet& ids, const std::optional<std::map<std::string, T>>& map) {
+  if (map) addIds(ids, *map);
 }
 
 bool isLabelCharacter(char c, bool upperAllowed) {
@@ -60,9 +69,8 @@ Profile Profile::load(std::string_view bytes) {
   JSONShapeScanner::scanDocument(bytes);
   Profile profile;
   try {
-    nlohmann::json document;
-    runtime::parseJson(bytes, document);
-    profile = decode(runtime::JsonValueReader(document));
+    const runtime::JsonDocument document(bytes);
+    profile = decode(document.reader());
   } catch (const runtime::JsonReadError& e) {
     throw ProfileError::malformedJSON(e.text());
   }
@@ -83,9 +91,12 @@ void Profile::validate() const {
 }
 
 void Profile::validateLayouts() const {
-  const auto check = [this](std::string_view layout, const IdList& ids) {
+  IdSet defined;
+  addIds(defined, keys);
+  addIds(defined, controls);
+  const auto check = [&defined](std::string_view layout, const IdList& ids) {
     for (const auto& id : ids)
-      if (!keys.contains(id) && !holds(controls, id))
+      if (!defined.contains(id))
         throw ProfileError::layoutReferencesMissingKey(std::string(layout), id);
   };
   check("compact", layouts.compact);
@@ -100,10 +111,14 @@ void Profile::validateGlance() const {
     throw ProfileError::glanceTooManyKeys(static_cast<std::int64_t>(glance->keys.size()));
   if (glance->lines.size() > Glance::maxLines)
     throw ProfileError::glanceTooManyLines(static_cast<std::int64_t>(glance->lines.size()));
+  IdSet keyIds;
+  addIds(keyIds, keys);
   for (const auto& key : glance->keys)
-    if (!keys.contains(key)) throw ProfileError::glanceReferencesMissingKey(key);
+    if (!keyIds.contains(key)) throw ProfileError::glanceReferencesMissingKey(key);
+  IdSet readerIds;
+  addIds(readerIds, readers);
   for (const auto& line : glance->lines)
-    if (!holds(readers, line)) throw ProfileError::glanceReferencesMissingReader(line);
+    if (!readerIds.contains(line)) throw ProfileError::glanceReferencesMissingReader(line);
 }
 
 void Profile::validateKeys() const {

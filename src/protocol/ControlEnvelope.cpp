@@ -96,9 +96,8 @@ std::string ControlEnvelope::encodedJSON() const {
 ControlEnvelope ControlEnvelope::decode(std::string_view bytes) {
   std::optional<ControlEnvelope> envelope;
   try {
-    nlohmann::json document;
-    runtime::parseJson(bytes, document);
-    const runtime::JsonObjectReader top = runtime::JsonValueReader(document).asObject();
+    const runtime::JsonDocument document(bytes);
+    const runtime::JsonObjectReader top = document.reader().asObject();
     const std::uint32_t id = top.required("id").asUInt32();
     std::string type = top.required("t").asString();
     if (const Entry* entry = findDecoder(type)) {

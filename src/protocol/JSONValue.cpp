@@ -65,28 +65,32 @@ JSONValue::JSONValue(Object value) {
   value_ = std::move(value);
 }
 
-JSONValue JSONValue::fromJson(const nlohmann::json& json) {
+JSONValue JSONValue::decode(const runtime::JsonValueReader& reader) {
+  const nlohmann::json& json = reader.json();
   switch (json.type()) {
     case nlohmann::json::value_t::boolean:
       return JSONValue(json.get<bool>());
     case nlohmann::json::value_t::number_integer:
     case nlohmann::json::value_t::number_unsigned:
     case nlohmann::json::value_t::number_float:
-      return JSONValue(json.get<double>());
+      return JSONValue(reader.asDouble());  // a number past a double's range fails at its path
     case nlohmann::json::value_t::string:
       return JSONValue(json.get<std::string>());
     case nlohmann::json::value_t::array: {
+      const runtime::JsonArrayReader elements = reader.asArray();
       Array array;
-      array.reserve(json.size());
-      for (const auto& element : json) array.push_back(fromJson(element));
+      array.reserve(elements.size());
+      for (std::size_t i = 0; i < elements.size(); ++i)
+        array.push_back(decode(elements.element(i)));
       return JSONValue(std::move(array));
     }
     case nlohmann::json::value_t::object: {
+      const runtime::JsonObjectReader members = reader.asObject();
       Object object;
       object.reserve(json.size());
       // The document's object is already sorted by key bytes.
-      for (const auto& [key, value] : json.get_ref<const nlohmann::json::object_t&>())
-        object.emplace_back(key, fromJson(value));
+      for (std::string_view key : members.keys())
+        object.emplace_back(std::string(key), decode(members.requiredAllowingNull(key)));
       JSONValue result;
       result.value_ = std::move(object);
       return result;
@@ -94,10 +98,6 @@ JSONValue JSONValue::fromJson(const nlohmann::json& json) {
     default:
       return JSONValue();
   }
-}
-
-JSONValue JSONValue::decode(const runtime::JsonValueReader& reader) {
-  return fromJson(reader.json());
 }
 
 nlohmann::json JSONValue::toJson() const {

@@ -36,9 +36,9 @@ class JSONValue {
   const Array& asArray() const { return std::get<Array>(value_); }
   const Object& asObject() const { return std::get<Object>(value_); }
 
-  // Any JSON value; null, booleans, numbers, strings, arrays and objects map one to one.
+  // Any JSON value; null, booleans, numbers, strings, arrays and objects map one to one. A
+  // number beyond the range of a double fails at its path.
   static JSONValue decode(const runtime::JsonValueReader& reader);
-  static JSONValue fromJson(const nlohmann::json& json);
   // The value as a document for the writer; a non-finite number fails when it is written.
   nlohmann::json toJson() const;
 

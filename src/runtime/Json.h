@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,11 +48,34 @@ class JsonWriteError : public std::exception {
   std::string description_;
 };
 
-// Deepest nesting of arrays and objects that parseJson accepts.
+// Deepest nesting of arrays and objects that a document may have.
 inline constexpr std::size_t kMaxJsonDepth = 512;
 
-// Parses a whole document. Refuses invalid JSON, invalid UTF-8 and nesting deeper than
-// kMaxJsonDepth with a dataCorrupted JsonReadError at the top level.
+class JsonValueReader;
+struct JsonNumberTexts;
+
+// A parsed document. The reader is strict (one value with nothing but white space around it,
+// valid UTF-8, nesting up to kMaxJsonDepth; a leading UTF-8 byte-order mark is passed over) and
+// refuses anything else with a dataCorrupted JsonReadError whose text names the line and column
+// of the fault. Numbers too large for a double are kept, as infinities, so that the field that
+// reads one reports it. The document keeps the text of every number that is not a 64-bit
+// integer, so that readers judge such numbers by what was written, not by a rounded double.
+class JsonDocument {
+ public:
+  explicit JsonDocument(std::string_view bytes);
+  JsonDocument(JsonDocument&&) noexcept;
+  JsonDocument& operator=(JsonDocument&&) noexcept;
+  ~JsonDocument();
+
+  const nlohmann::json& value() const;
+  JsonValueReader reader() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Parses a whole document as JsonDocument does, keeping only its value.
 void parseJson(std::string_view bytes, nlohmann::json& out);
 
 // Writes compact JSON: keys sorted by UTF-8 bytes, no white space, "/" unescaped, the escapes
@@ -85,7 +109,9 @@ struct JsonPathNode {
 class JsonValueReader {
  public:
   explicit JsonValueReader(const nlohmann::json& value) : value_(&value) {}
-  JsonValueReader(const nlohmann::json& value, JsonPathNode node) : value_(&value), node_(node) {}
+  JsonValueReader(const nlohmann::json& value, JsonPathNode node,
+                  const JsonNumberTexts* numbers = nullptr)
+      : value_(&value), node_(node), numbers_(numbers) {}
 
   const nlohmann::json& json() const { return *value_; }
   const JsonPathNode& node() const { return node_; }
@@ -94,11 +120,11 @@ class JsonValueReader {
 
   std::string asString() const;
   bool asBool() const;
-  double asDouble() const;       // any JSON number
-  std::int64_t asInt64() const;  // whole numbers only
+  double asDouble() const;  // any JSON number within the range of a double
+  // Integers: a number whose exact value, as written, is a whole number within the type's range.
+  std::int64_t asInt64() const;
   std::uint16_t asUInt16() const;
   std::uint32_t asUInt32() const;
-  std::uint64_t asUInt64() const;
   Bytes asBase64() const;  // strict standard Base64 text
   JsonObjectReader asObject() const;
   JsonArrayReader asArray() const;
@@ -109,10 +135,16 @@ class JsonValueReader {
   [[noreturn]] void failType(std::string_view expected) const;
 
  private:
+  friend class JsonObjectReader;
+  friend class JsonArrayReader;
+
   std::int64_t integerIn(std::int64_t min, std::int64_t max, std::string_view type) const;
+  const std::string* writtenNumber() const;  // a number's text, where the document kept it
+  std::string numberText() const;            // for a message
 
   const nlohmann::json* value_;
   JsonPathNode node_;
+  const JsonNumberTexts* numbers_ = nullptr;
 };
 
 class JsonObjectReader {

@@ -4,27 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "FuzzSeeds.h"
 #include "transport/TransportError.h"
 #include "transport/USBMuxMessage.h"
 
 namespace {
-
-const char* const kSeeds[] = {
-    "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>MessageType</key><string>Result"
-    "</string><key>Number</key><integer>0</integer></dict></plist>",
-    "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>MessageType</key><string>Attached"
-    "</string><key>DeviceID</key><integer>4</integer><key>Properties</key><dict><key>SerialNumber"
-    "</key><string>abc</string><key>ConnectionType</key><string>USB</string></dict></dict></plist>",
-    "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>MessageType</key><string>Detached"
-    "</string><key>DeviceID</key><integer>4</integer></dict></plist>",
-    "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>DeviceList</key><array><dict><key>"
-    "DeviceID</key><integer>1</integer></dict><string>x</string></array></dict></plist>",
-    "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>MessageType</key><string>Connect"
-    "</string><key>DeviceID</key><integer>2</integer><key>PortNumber</key><integer>10275</integer>"
-    "</dict></plist>",
-    "bplist00",
-};
 
 void decode(brindlet::runtime::ByteView message) {
   try {
@@ -35,8 +18,6 @@ void decode(brindlet::runtime::ByteView message) {
 }
 
 }  // namespace
-
-BRINDLET_FUZZ_SEEDS(kSeeds)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   decode(brindlet::runtime::ByteView(data, size));

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <nlohmann/json.hpp>
 
 #include "profiles/JSONShapeScanner.h"
@@ -85,6 +86,8 @@ TEST(JSONShapeScanner, TextsAndStopRules) {
       {R"({ "a" : [ { } , "x" ] })", "ok 23"},
       // A quote inside a string doesn't end it when a backslash escapes it.
       {R"({"a\"b":1,"a\\":2,"a\"b":3})", duplicate("a\"b")},
+      {R"(["\\\"\\",1])", "ok 12"},
+      {R"("\\\"\\\")", malformed("unterminated string")},
   };
   for (const auto& c : cases) EXPECT_EQ(scan(c.document), c.expected) << c.document;
 }
@@ -108,6 +111,19 @@ TEST(JSONShapeScanner, DeepNestingIsRefusedWithoutRecursion) {
   nlohmann::json doc;
   EXPECT_NO_THROW(runtime::parseJson(nested(limit, '[', ']'), doc));
   EXPECT_THROW(runtime::parseJson(nested(limit + 1, '[', ']'), doc), runtime::JsonReadError);
+}
+
+// A file of one long string of escapes must not freeze a reload: each byte is looked at a
+// bounded number of times (the scan once searched to the end of the input at every backslash).
+TEST(JSONShapeScanner, LongStringsOfEscapesScanInLinearTime) {
+  for (std::string_view piece : {"\\n", "\\\"", "\\\\"}) {
+    std::string document = R"({"k":")";
+    while (document.size() < (1u << 20)) document += piece;
+    document += "\"}";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(scan(document), "ok " + std::to_string(document.size())) << piece;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500)) << piece;
+  }
 }
 
 TEST(JSONShapeScanner, ManyKeysInOneObject) {

@@ -1,5 +1,6 @@
-// The shape scanner against real JSON nobody here wrote: the files of Debian's
-// json-schema-test-suite package. A strict pre-scan must never refuse what the decoder reads.
+// The shape scanner and the JSON reader against real JSON nobody here wrote: the files of
+// Debian's json-schema-test-suite package. A strict pre-scan must never refuse what the decoder
+// reads, and the reader must take each file, whole or cut, exactly as the JSON library does.
 
 #include <gtest/gtest.h>
 
@@ -7,9 +8,11 @@
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "profiles/JSONShapeScanner.h"
 #include "profiles/ProfileError.h"
+#include "runtime/Json.h"
 
 namespace brindlet::profiles {
 namespace {
@@ -32,6 +35,19 @@ std::string contents(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// The reader's value, or none when it refuses the bytes.
+std::optional<nlohmann::json> read(std::string_view bytes) {
+  try {
+    return runtime::JsonDocument(bytes).value();
+  } catch (const runtime::JsonReadError&) {
+    return std::nullopt;
+  }
+}
+
+nlohmann::json libraryRead(std::string_view bytes) {
+  return nlohmann::json::parse(bytes, nullptr, false);  // discarded when refused
+}
+
 // The scanner's verdict: empty when the bytes pass, else the error's form.
 std::string scanned(std::string_view bytes) {
   try {
@@ -50,6 +66,7 @@ TEST(JsonCorpus, EveryFileScansAndTheDecoderAgrees) {
     const std::string bytes = contents(path);
     bytesSeen += bytes.size();
     EXPECT_TRUE(nlohmann::json::accept(bytes)) << path;
+    EXPECT_EQ(read(bytes), std::optional(libraryRead(bytes))) << path;
     EXPECT_EQ(scanned(bytes), "") << path;
   }
   EXPECT_GT(bytesSeen, 100'000u);
@@ -57,7 +74,7 @@ TEST(JsonCorpus, EveryFileScansAndTheDecoderAgrees) {
 
 TEST(JsonCorpus, TheScannerNeverRefusesWhatTheDecoderReads) {
   // Cut every file at many places, and cut pieces out of it: whenever the scanner refuses the
-  // result, the decoder must refuse it too.
+  // result, the decoder must refuse it too, and the reader decides as the library does.
   for (const auto& path : corpusFiles()) {
     const std::string bytes = contents(path);
     const std::size_t step = std::max<std::size_t>(1, bytes.size() / 64);
@@ -65,8 +82,10 @@ TEST(JsonCorpus, TheScannerNeverRefusesWhatTheDecoderReads) {
       for (const std::string& variant :
            {bytes.substr(0, cut),
             bytes.substr(0, cut) + bytes.substr(std::min(bytes.size(), cut + 7))}) {
+        const nlohmann::json theirs = libraryRead(variant);
+        EXPECT_EQ(read(variant).has_value(), !theirs.is_discarded()) << path << " cut at " << cut;
         if (!scanned(variant).empty()) {
-          EXPECT_FALSE(nlohmann::json::accept(variant)) << path << " cut at " << cut;
+          EXPECT_TRUE(theirs.is_discarded()) << path << " cut at " << cut;
         }
       }
     }

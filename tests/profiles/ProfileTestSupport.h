@@ -8,6 +8,7 @@
 
 #include "profiles/Profile.h"
 #include "profiles/ProfileError.h"
+#include "runtime/Json.h"
 
 namespace brindlet::profiles::test {
 
@@ -23,6 +24,30 @@ inline std::filesystem::path fixture(const std::string& name) {
 inline std::string contents(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// "ok", the ProfileError's form, or "decoder" for the JSON reader's own failures.
+template <class Run>
+std::string outcome(Run run) {
+  try {
+    run();
+  } catch (const ProfileError& e) {
+    return e.text();
+  } catch (const runtime::JsonReadError&) {
+    return "decoder";
+  }
+  return "ok";
+}
+
+// A record decoded from JSON text, as loading decodes it (without the pre-scan).
+template <class T>
+T decoded(std::string_view text) {
+  return T::decode(runtime::JsonDocument(text).reader());
+}
+
+template <class T>
+std::string decodeOutcome(std::string_view text) {
+  return outcome([&] { decoded<T>(text); });
 }
 
 // "ok", or the message the user would see.

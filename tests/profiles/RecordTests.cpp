@@ -5,6 +5,7 @@
 #include "profiles/Action.h"
 #include "profiles/Control.h"
 #include "profiles/ProfileError.h"
+#include "profiles/ProfileTestSupport.h"
 #include "profiles/Reader.h"
 #include "profiles/UrlSyntax.h"
 
@@ -13,32 +14,11 @@ namespace {
 
 using nlohmann::json;
 
-constexpr std::string_view kDecoderError = "decoder error";
+using test::decoded;
+using test::decodeOutcome;
+using test::outcome;
 
-// "ok", the ProfileError's form, or kDecoderError for the JSON reader's own failures.
-template <class Run>
-std::string outcome(Run run) {
-  try {
-    run();
-  } catch (const ProfileError& e) {
-    return e.text();
-  } catch (const runtime::JsonReadError&) {
-    return std::string(kDecoderError);
-  }
-  return "ok";
-}
-
-template <class T>
-std::string decodeOutcome(std::string_view text) {
-  const json doc = json::parse(text);
-  return outcome([&] { T::decode(runtime::JsonValueReader(doc)); });
-}
-
-template <class T>
-T decoded(std::string_view text) {
-  const json doc = json::parse(text);
-  return T::decode(runtime::JsonValueReader(doc));
-}
+constexpr std::string_view kDecoderError = "decoder";
 
 template <class T>
 std::string encoded(const T& value) {
@@ -194,11 +174,10 @@ TEST(Reader, DecodingAndRules) {
 
 TEST(Reader, ExtraKeysAreAllowedBesideTheReadersOwn) {
   static constexpr std::string_view stateKeys[] = {"ring", "symbolWhen"};
-  const json doc = json::parse(R"({"reader":"meetingTimer","ring":{"exists":"good"}})");
-  EXPECT_EQ(Reader::decode(runtime::JsonValueReader(doc), stateKeys),
-            Reader{.reader = Reader::Kind::meetingTimer});
-  const json other = json::parse(R"({"reader":"meetingTimer","colour":1})");
-  EXPECT_EQ(outcome([&] { Reader::decode(runtime::JsonValueReader(other), stateKeys); }),
+  const runtime::JsonDocument doc(R"({"reader":"meetingTimer","ring":{"exists":"good"}})");
+  EXPECT_EQ(Reader::decode(doc.reader(), stateKeys), Reader{.reader = Reader::Kind::meetingTimer});
+  const runtime::JsonDocument other(R"({"reader":"meetingTimer","colour":1})");
+  EXPECT_EQ(outcome([&] { Reader::decode(other.reader(), stateKeys); }),
             R"(unknownKey("colour", type: "reader"))");
 }
 
@@ -249,10 +228,6 @@ TEST(Records, ConvenienceValuesAndEquality) {
             (Control{.kind = Control::Kind::trackpad, .label = "cafe\xCC\x81"}));
   EXPECT_NE((Reader{.reader = Reader::Kind::process, .name = ""}),
             (Reader{.reader = Reader::Kind::process}));
-  EXPECT_EQ(wordOf(Action::Kind::shortcutsApp), "shortcutsApp");
-  EXPECT_EQ(fromWord<Reader::Kind>("meetingTimer"), Reader::Kind::meetingTimer);
-  EXPECT_EQ(fromWord<Control::Kind>("Jog"), std::nullopt);
-  EXPECT_EQ(allCases<Action::SystemOp>().size(), 9u);
 }
 
 TEST(UrlSyntax, WhatCountsAsAUrl) {

@@ -10,34 +10,19 @@ namespace {
 
 using M = Shortcut::Modifier;
 
-TEST(Shortcut, KeyCodesOfTheAnsiKeyboard) {
+// The names whose codes are easy to get wrong: the two names of return, delete and escape, and
+// the F-keys, whose codes follow no order. The table holds the 76 names of the ANSI keyboard.
+TEST(Shortcut, KeyCodesThatCarryRisk) {
   struct Key {
     std::string_view name;
     std::uint16_t code;
   };
-  // kVK_ codes of the ANSI layout, as the profile format names them.
   const Key keys[] = {
-      {"a", 0},          {"b", 11},      {"c", 8},        {"d", 2},
-      {"e", 14},         {"f", 3},       {"g", 5},        {"h", 4},
-      {"i", 34},         {"j", 38},      {"k", 40},       {"l", 37},
-      {"m", 46},         {"n", 45},      {"o", 31},       {"p", 35},
-      {"q", 12},         {"r", 15},      {"s", 1},        {"t", 17},
-      {"u", 32},         {"v", 9},       {"w", 13},       {"x", 7},
-      {"y", 16},         {"z", 6},       {"1", 18},       {"2", 19},
-      {"3", 20},         {"4", 21},      {"5", 23},       {"6", 22},
-      {"7", 26},         {"8", 28},      {"9", 25},       {"0", 29},
-      {"-", 27},         {"=", 24},      {"[", 33},       {"]", 30},
-      {"\\", 42},        {";", 41},      {"'", 39},       {"`", 50},
-      {",", 43},         {".", 47},      {"/", 44},       {"return", 36},
-      {"enter", 36},     {"tab", 48},    {"space", 49},   {"delete", 51},
-      {"backspace", 51}, {"escape", 53}, {"esc", 53},     {"forwarddelete", 117},
-      {"home", 115},     {"end", 119},   {"pageup", 116}, {"pagedown", 121},
-      {"left", 123},     {"right", 124}, {"down", 125},   {"up", 126},
-      {"f1", 122},       {"f2", 120},    {"f3", 99},      {"f4", 118},
-      {"f5", 96},        {"f6", 97},     {"f7", 98},      {"f8", 100},
-      {"f9", 101},       {"f10", 109},   {"f11", 103},    {"f12", 111},
+      {"return", 36}, {"enter", 36}, {"delete", 51}, {"backspace", 51}, {"forwarddelete", 117},
+      {"escape", 53}, {"esc", 53},   {"f1", 122},    {"f2", 120},       {"f3", 99},
+      {"f4", 118},    {"f5", 96},    {"f6", 97},     {"f7", 98},        {"f8", 100},
+      {"f9", 101},    {"f10", 109},  {"f11", 103},   {"f12", 111},
   };
-  ASSERT_EQ(std::size(keys), 76u);
   EXPECT_EQ(Shortcut::keyCodes().size(), 76u);
   for (const auto& key : keys) {
     const Shortcut parsed = Shortcut::parse(key.name);

@@ -28,10 +28,6 @@ using runtime::Bytes;
 using Units = std::vector<Bytes>;
 using PS = NALType::ParameterSet;
 
-TEST(AnnexB, StartCodeIsTheFourByteForm) {
-  EXPECT_EQ(AnnexB::startCode(), (Bytes{0, 0, 0, 1}));
-}
-
 TEST(AnnexB, WritesUnitsBehindStartCodesAndLengths) {
   struct Case {
     const char* name;

@@ -97,30 +97,6 @@ TEST(Frame, EncodeLimitsAndRoundTrip) {
   EXPECT_EQ(thrown([&] { tooBig.encoded(); }), ProtocolError::oversized(8388609));
 }
 
-TEST(Channel, OnlyOneTwoThree) {
-  for (int b = 0; b < 256; ++b) {
-    const auto channel = channelFromRaw(std::uint8_t(b));
-    EXPECT_EQ(channel.has_value(), b >= 1 && b <= 3) << b;
-  }
-}
-
-TEST(FrameFlags, SetOperationsAreBitwise) {
-  const FrameFlags a{0b1010'0001}, b{0b0000'0011};
-  EXPECT_EQ(a | b, FrameFlags{0b1010'0011});
-  EXPECT_EQ(a & b, FrameFlags{0b0000'0001});
-  EXPECT_EQ(a ^ b, FrameFlags{0b1010'0010});
-  EXPECT_EQ(a.subtracting(b), FrameFlags{0b1010'0000});
-  EXPECT_TRUE(a.contains(FrameFlags::keyframe));
-  EXPECT_TRUE(FrameFlags{1}.isSubset(b));
-  EXPECT_TRUE(FrameFlags{4}.isDisjoint(b));
-  FrameFlags c;
-  EXPECT_TRUE(c.empty());
-  c.insert(FrameFlags::keyframe);
-  EXPECT_EQ(c, FrameFlags::keyframe);
-  c.remove(FrameFlags::keyframe);
-  EXPECT_TRUE(c.empty());
-}
-
 // A stream of frames of assorted channels, flags and sizes, and the frames themselves.
 std::pair<Bytes, std::vector<Frame>> sampleStream(unsigned seed, int count) {
   std::mt19937 rng(seed);

@@ -2,8 +2,6 @@
 // of them: its trace of every packet's NAL unit types, and its frame count.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,6 +11,8 @@
 #include "platform/linux/media/LibavFormatValidator.h"
 #include "protocol/AnnexB.h"
 #include "protocol/SampleBufferBuilder.h"
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -32,17 +32,13 @@ using PS = NALType::ParameterSet;
 constexpr int kFrames = 40;
 constexpr int kKeyframeInterval = 8;
 
-// Runs a shell command to its end; its standard output (and error, where the command sends it
-// there) comes back.
-std::string run(const std::string& command) {
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) throw std::runtime_error("cannot run " + command);
-  char chunk[4096];
-  while (std::size_t n = std::fread(chunk, 1, sizeof chunk, pipe)) out.append(chunk, n);
-  const int status = ::pclose(pipe);
-  if (status != 0) throw std::runtime_error("failed (" + std::to_string(status) + "): " + command);
-  return out;
+// Runs a program to its end; its standard output and error come back.
+std::string run(const std::vector<std::string>& argv) {
+  testsupport::ChildProcess child(argv);
+  child.closeInput();
+  if (child.waitExit(std::chrono::minutes(2)) != 0)
+    throw std::runtime_error(argv[0] + " failed: " + child.output());
+  return child.output();
 }
 
 struct TracedPacket {
@@ -89,23 +85,31 @@ std::vector<TracedPacket> parseTrace(const std::string& trace) {
 
 Stream encode(Codec codec, const fs::path& dir) {
   const bool hevc = codec == Codec::hevc;
-  const fs::path file = dir / (hevc ? "clip.hevc" : "clip.h264");
-  const std::string encoder =
-      hevc ? "-c:v libx265 -x265-params repeat-headers=1:log-level=error -f hevc"
-           : "-c:v libx264 -x264-params repeat-headers=1 -f h264";
-  run("ffmpeg -hide_banner -nostdin -loglevel error -y -f lavfi -i testsrc=size=320x240:rate=25"
-      " -frames:v " +
-      std::to_string(kFrames) + " -pix_fmt yuv420p -g " + std::to_string(kKeyframeInterval) + " " +
-      encoder + " '" + file.string() + "'");
+  const std::string file = (dir / (hevc ? "clip.hevc" : "clip.h264")).string();
+  std::vector<std::string> argv = {"ffmpeg",    "-hide_banner",
+                                   "-nostdin",  "-loglevel",
+                                   "error",     "-y",
+                                   "-f",        "lavfi",
+                                   "-i",        "testsrc=size=320x240:rate=25",
+                                   "-frames:v", std::to_string(kFrames),
+                                   "-pix_fmt",  "yuv420p",
+                                   "-g",        std::to_string(kKeyframeInterval)};
+  for (const char* arg :
+       hevc ? std::vector<const char*>{"-c:v", "libx265", "-x265-params",
+                                       "repeat-headers=1:log-level=error", "-f", "hevc"}
+            : std::vector<const char*>{"-c:v", "libx264", "-x264-params", "repeat-headers=1", "-f",
+                                       "h264"})
+    argv.emplace_back(arg);
+  argv.push_back(file);
+  run(argv);
   Stream stream{codec, {}, {}, 0};
   std::ifstream in(file, std::ios::binary);
   stream.bytes.assign(std::istreambuf_iterator<char>(in), {});
-  stream.packets = parseTrace(run("ffmpeg -hide_banner -nostdin -nostats -i '" + file.string() +
-                                  "' -c:v copy -bsf:v trace_headers -f null - 2>&1"));
+  stream.packets = parseTrace(run({"ffmpeg", "-hide_banner", "-nostdin", "-nostats", "-i", file,
+                                   "-c:v", "copy", "-bsf:v", "trace_headers", "-f", "null", "-"}));
   stream.frameCount =
-      std::stoi(run("ffprobe -v error -count_frames -select_streams v:0"
-                    " -show_entries stream=nb_read_frames -of csv=p=0 '" +
-                    file.string() + "'"));
+      std::stoi(run({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
+                     "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", file}));
   return stream;
 }
 
@@ -181,11 +185,9 @@ class VideoStreams : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     av_log_set_level(AV_LOG_QUIET);
-    char pattern[] = "/tmp/brindlet-video-XXXXXX";
-    dir_ = ::mkdtemp(pattern);
-    streams_ = {encode(Codec::h264, dir_), encode(Codec::hevc, dir_)};
+    const testsupport::TempDir dir;
+    streams_ = {encode(Codec::h264, dir.path()), encode(Codec::hevc, dir.path())};
   }
-  static void TearDownTestSuite() { fs::remove_all(dir_); }
 
   static Units parameterSetsOf(const Stream& s) {
     Units sets;
@@ -195,7 +197,6 @@ class VideoStreams : public testing::Test {
     return sets;
   }
 
-  static inline fs::path dir_;
   static inline std::vector<Stream> streams_;
 };
 

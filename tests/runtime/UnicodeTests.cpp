@@ -72,5 +72,13 @@ TEST(Unicode, FullLowerCasing) {
   for (const auto& c : cases) EXPECT_EQ(lowercased(c.text), c.lower) << c.text;
 }
 
+TEST(Unicode, CaseIgnoredUnderALocale) {
+  // German folds sharp s to ss; Turkish folds dotted capital I to plain i.
+  EXPECT_TRUE(containsIgnoringCase("STRASSE 5", "stra\u00dfe", "de"));
+  EXPECT_TRUE(containsIgnoringCase("\u0130ZM\u0130R", "izmir", "tr"));
+  EXPECT_FALSE(containsIgnoringCase("\u0130ZM\u0130R", "izmir", "en"));
+  EXPECT_TRUE(containsIgnoringCase("anything", "", "en"));
+}
+
 }  // namespace
 }  // namespace brindlet::runtime
