@@ -100,8 +100,7 @@ asio::awaitable<void> DeckEngine::performControl(const profiles::Control& contro
 // run per slider is in flight; a value arriving meanwhile replaces the one waiting, so the
 // last value sent is the last that runs.
 asio::awaitable<void> DeckEngine::runSlider(profiles::Action action, std::string key,
-                                            std::optional<double> value,
-                                            profiles::Profile profile,
+                                            std::optional<double> value, profiles::Profile profile,
                                             std::optional<FrontApp> target) {
   const std::string scriptKey = profile.id + "/" + key;
   const auto [slot, first] = sliders_.try_emplace(scriptKey);
@@ -165,9 +164,9 @@ void DeckEngine::checkMeeting() {
 
 void DeckEngine::updateMeeting() {
   // The app's own profile covers a meeting it matches, unless it is a profile for any app.
-  const bool suppressed = meeting_ && current_ && !isWildcard(current_->stored.profile) &&
-                          current_->stored.profile.matches(meeting_->app.bundleID,
-                                                           meeting_->windowTitle);
+  const bool suppressed =
+      meeting_ && current_ && !isWildcard(current_->stored.profile) &&
+      current_->stored.profile.matches(meeting_->app.bundleID, meeting_->windowTitle);
   std::optional<std::string> wanted;
   if (meeting_ && !suppressed) wanted = meeting_->adapterName + "/" + meeting_->app.bundleID;
   if (wanted == meetingShown_) return;

@@ -29,8 +29,7 @@ struct DeckEngine::Tasks {
   runtime::TaskHandle read;
 };
 
-DeckEngine::DeckEngine(runtime::MainLoop& loop, Roles roles,
-                       std::optional<std::string> ownBundleID)
+DeckEngine::DeckEngine(runtime::MainLoop& loop, Roles roles, std::optional<std::string> ownBundleID)
     : loop_(loop), roles_(std::move(roles)), ownBundleID_(std::move(ownBundleID)) {}
 
 DeckEngine::~DeckEngine() {

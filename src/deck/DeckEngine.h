@@ -93,8 +93,8 @@ class DeckEngine : public std::enable_shared_from_this<DeckEngine> {
   void checkMeeting();
   void updateMeeting();
   void refreshMeetingLooks();
-  boost::asio::awaitable<void> performMeetingIntent(profiles::MeetingIntent intent,
-                                                    std::string key, profiles::Profile profile);
+  boost::asio::awaitable<void> performMeetingIntent(profiles::MeetingIntent intent, std::string key,
+                                                    profiles::Profile profile);
 
   // The engine's time base: the clock's steady time in seconds.
   double clock() const;
