@@ -17,48 +17,6 @@ namespace {
 
 using protocol::DeckActionPhase;
 
-// Profiles, by file name. Keys with a live state read the scripted value under their path.
-const std::map<std::string, std::string> library = {
-    {"editor.json", R"({"schema":1,"id":"com.test.editor","name":"Editor","apps":["com.editor"],
-      "layouts":{"compact":[],"regular":[]},
-      "keys":{
-        "build":{"label":"Build","symbol":"hammer","press":{"kind":"shortcut","keys":"cmd+b"},
-                 "action":{"kind":"shortcut","keys":"cmd+a"},"release":{"kind":"shell","command":"up"}},
-        "save":{"label":"Save","symbol":"doc","action":{"kind":"shortcut","keys":"cmd+s"},
-                "state":{"reader":"logTail","path":"save","ring":{"exists":"good"}}},
-        "hand":{"label":"Hand","symbol":"hand","intent":"meeting.hand"}},
-      "controls":{
-        "jog":{"kind":"jog","label":"Jog","action":{"kind":"shortcut","positive":"right","negative":"left"}},
-        "vol":{"kind":"slider","label":"Vol","min":0,"max":1,"action":{"kind":"shell","command":"vol {value}"}},
-        "pad":{"kind":"trackpad","label":"Pad"}}})"},
-    {"other.json", R"({"schema":1,"id":"com.test.other","name":"Other","apps":["com.other"],
-      "layouts":{"compact":[],"regular":[]},
-      "keys":{"save":{"label":"Keep","symbol":"k","action":{"kind":"shortcut","keys":"cmd+k"},
-                      "state":{"reader":"logTail","path":"other"}}}})"},
-    {"looks.json", R"({"schema":1,"id":"com.test.looks","name":"Looks","apps":["com.looks"],
-      "layouts":{"compact":[],"regular":[]},
-      "keys":{
-        "fmt":{"label":"Fmt","symbol":"f","action":{"kind":"shortcut","keys":"f"},
-               "state":{"reader":"logTail","path":"fmt","format":"{value} done"}},
-        "pct":{"label":"Pct","symbol":"p","action":{"kind":"shortcut","keys":"p"},
-               "state":{"reader":"logTail","path":"pct","format":"pct"}},
-        "own":{"label":"Own","symbol":"o","action":{"kind":"shortcut","keys":"o"},
-               "state":{"reader":"logTail","path":"own","ring":{"exists":"good","missing":"critical"},
-                        "symbolWhen":{"on":"sun"}}},
-        "run":{"label":"Run","symbol":"r","action":{"kind":"shortcut","keys":"r"},
-               "state":{"reader":"process","name":"svc","ring":{"Running":"good","exists":"warning"}}}}})"},
-    {"any.json", R"({"schema":1,"id":"com.test.any","name":"Any","apps":["*"],
-      "layouts":{"compact":[],"regular":[]},
-      "keys":{"t":{"label":"T","symbol":"clock","action":{"kind":"shortcut","keys":"cmd+t"},
-                   "state":{"reader":"meetingTimer","format":"{value}"}}}})"},
-    {"browser.json", R"({"schema":1,"id":"com.test.browser","name":"Browser","apps":["com.browser"],
-      "layouts":{"compact":[],"regular":[]},
-      "keys":{"b":{"label":"B","symbol":"b","action":{"kind":"shortcut","keys":"b"}}}})"},
-    {"meet.json", R"({"schema":1,"id":"com.test.meet","name":"Meet","apps":["com.browser"],
-      "windowTitleContains":"meet","layouts":{"compact":[],"regular":[]},
-      "keys":{"m":{"label":"M","symbol":"m","action":{"kind":"shortcut","keys":"m"}}}})"},
-};
-
 double numberOf(const std::string& text) {
   double value = 0;
   std::from_chars(text.data(), text.data() + text.size(), value);
@@ -417,9 +375,7 @@ class DeckScripts : public ::testing::TestWithParam<const char*> {
 TEST_P(DeckScripts, SendRunAndLogExactlyWhatTheScriptSays) {
   for (const auto& script : scripts) {
     SCOPED_TRACE(script.name);
-    std::map<std::string, std::string> files;
-    for (const auto& name : script.profiles) files.emplace(name, library.at(name));
-    DeckHarness h(files);
+    DeckHarness h(script.profiles);
     for (const auto& line : script.lines) {
       if (line.starts_with('{') || line.starts_with("run ") || line.starts_with("jog ") ||
           line.starts_with("log ") || line.starts_with("= "))

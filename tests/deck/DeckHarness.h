@@ -126,11 +126,53 @@ class TranscriptSink : public runtime::LogSink {
   Transcript& transcript_;
 };
 
+// Profiles, by file name. Keys with a live state read the scripted value under their path.
+inline const std::map<std::string, std::string> library = {
+    {"editor.json", R"({"schema":1,"id":"com.test.editor","name":"Editor","apps":["com.editor"],
+      "layouts":{"compact":[],"regular":[]},
+      "keys":{
+        "build":{"label":"Build","symbol":"hammer","press":{"kind":"shortcut","keys":"cmd+b"},
+                 "action":{"kind":"shortcut","keys":"cmd+a"},"release":{"kind":"shell","command":"up"}},
+        "save":{"label":"Save","symbol":"doc","action":{"kind":"shortcut","keys":"cmd+s"},
+                "state":{"reader":"logTail","path":"save","ring":{"exists":"good"}}},
+        "hand":{"label":"Hand","symbol":"hand","intent":"meeting.hand"}},
+      "controls":{
+        "jog":{"kind":"jog","label":"Jog","action":{"kind":"shortcut","positive":"right","negative":"left"}},
+        "vol":{"kind":"slider","label":"Vol","min":0,"max":1,"action":{"kind":"shell","command":"vol {value}"}},
+        "pad":{"kind":"trackpad","label":"Pad"}}})"},
+    {"other.json", R"({"schema":1,"id":"com.test.other","name":"Other","apps":["com.other"],
+      "layouts":{"compact":[],"regular":[]},
+      "keys":{"save":{"label":"Keep","symbol":"k","action":{"kind":"shortcut","keys":"cmd+k"},
+                      "state":{"reader":"logTail","path":"other"}}}})"},
+    {"looks.json", R"({"schema":1,"id":"com.test.looks","name":"Looks","apps":["com.looks"],
+      "layouts":{"compact":[],"regular":[]},
+      "keys":{
+        "fmt":{"label":"Fmt","symbol":"f","action":{"kind":"shortcut","keys":"f"},
+               "state":{"reader":"logTail","path":"fmt","format":"{value} done"}},
+        "pct":{"label":"Pct","symbol":"p","action":{"kind":"shortcut","keys":"p"},
+               "state":{"reader":"logTail","path":"pct","format":"pct"}},
+        "own":{"label":"Own","symbol":"o","action":{"kind":"shortcut","keys":"o"},
+               "state":{"reader":"logTail","path":"own","ring":{"exists":"good","missing":"critical"},
+                        "symbolWhen":{"on":"sun"}}},
+        "run":{"label":"Run","symbol":"r","action":{"kind":"shortcut","keys":"r"},
+               "state":{"reader":"process","name":"svc","ring":{"Running":"good","exists":"warning"}}}}})"},
+    {"any.json", R"({"schema":1,"id":"com.test.any","name":"Any","apps":["*"],
+      "layouts":{"compact":[],"regular":[]},
+      "keys":{"t":{"label":"T","symbol":"clock","action":{"kind":"shortcut","keys":"cmd+t"},
+                   "state":{"reader":"meetingTimer","format":"{value}"}}}})"},
+    {"browser.json", R"({"schema":1,"id":"com.test.browser","name":"Browser","apps":["com.browser"],
+      "layouts":{"compact":[],"regular":[]},
+      "keys":{"b":{"label":"B","symbol":"b","action":{"kind":"shortcut","keys":"b"}}}})"},
+    {"meet.json", R"({"schema":1,"id":"com.test.meet","name":"Meet","apps":["com.browser"],
+      "windowTitleContains":"meet","layouts":{"compact":[],"regular":[]},
+      "keys":{"m":{"label":"M","symbol":"m","action":{"kind":"shortcut","keys":"m"}}}})"},
+};
+
 class DeckHarness {
  public:
-  // `profiles`: file name → profile JSON, written into the user's folder.
-  explicit DeckHarness(const std::map<std::string, std::string>& profiles) {
-    for (const auto& [name, text] : profiles) folder.write(name, text);
+  // `profiles`: files of the library, written into the user's folder.
+  explicit DeckHarness(const std::vector<std::string>& profiles) {
+    for (const auto& name : profiles) folder.write(name, library.at(name));
     store = std::make_shared<profiles::ProfileStore>(
         loop, folder.path(), std::nullopt,
         std::make_shared<profiles::KeychainSigningKeyStore>(
