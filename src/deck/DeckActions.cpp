@@ -25,6 +25,7 @@ bool isWildcard(const profiles::Profile& profile) {
 }  // namespace
 
 asio::awaitable<void> DeckEngine::perform(protocol::DeckAction action) {
+  const auto self = shared_from_this();  // the engine outlives the action's waits
   if (action.profile == meetingProfileID) {
     co_await performMeetingKey(std::move(action.key), action.phase);
     co_return;

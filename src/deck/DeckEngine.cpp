@@ -53,12 +53,16 @@ void DeckEngine::start() {
 
 asio::awaitable<void> DeckEngine::watch(std::weak_ptr<DeckEngine> weak,
                                         std::shared_ptr<runtime::AsyncQueue<FrontApp>> apps) {
+  // Ending the stream lets the workspace stop watching, however the task ends.
+  struct EndStream {
+    std::shared_ptr<runtime::AsyncQueue<FrontApp>> apps;
+    ~EndStream() { apps->cancel(); }
+  } end{apps};
   while (auto app = co_await apps->next()) {
     auto engine = weak.lock();
     if (!engine) break;
     co_await engine->frontAppChanged(std::move(*app));
   }
-  apps->cancel();
 }
 
 asio::awaitable<void> DeckEngine::tick(std::weak_ptr<DeckEngine> weak,

@@ -184,6 +184,10 @@ class DeckHarness {
         loop, DeckEngine::Roles{store, workspace, runner, readers, clock}, "brindlet");
   }
   ~DeckHarness() {
+    // Reads and actions still waiting on the clock hold the engine: let them all end first.
+    readers->delay = {};
+    runner->takes.clear();
+    jump(3600);
     engine.reset();
     loop.drain();
     runtime::Log::detach(sink);
