@@ -1,0 +1,233 @@
+#pragma once
+
+// The deck engine on a manual clock with the real profile store over a temporary folder, a
+// scripted workspace, scripted readers and a recording runner. Everything the engine sends,
+// runs and logs goes into one transcript, beside the script commands that caused it.
+
+#include <charconv>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "deck/DeckEngine.h"
+#include "profiles/ProfileStore.h"
+#include "runtime/Log.h"
+#include "runtime/MainLoop.h"
+#include "runtime/Task.h"
+#include "secrets/MemorySecretStore.h"
+#include "support/TempDir.h"
+
+namespace brindlet::deck::testing {
+
+namespace asio = boost::asio;
+using Transcript = std::vector<std::string>;
+
+inline std::string numberText(double value) {
+  char buffer[32];
+  return {buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr};
+}
+
+class ScriptedWorkspace : public WorkspaceWatching {
+ public:
+  std::shared_ptr<runtime::AsyncQueue<FrontApp>> apps = runtime::AsyncQueue<FrontApp>::make();
+  std::map<std::int32_t, std::string> titles;
+  int streams = 0;
+
+  std::optional<FrontApp> currentFrontApp() override { return std::nullopt; }
+  std::shared_ptr<runtime::AsyncQueue<FrontApp>> frontApps() override {
+    ++streams;
+    return apps;
+  }
+  asio::awaitable<bool> activate(std::string, runtime::Duration) override { co_return true; }
+  std::optional<std::string> focusedWindowTitle(std::int32_t pid) override {
+    const auto title = titles.find(pid);
+    if (title == titles.end()) return std::nullopt;
+    return title->second;
+  }
+  std::vector<FrontApp> runningApps() override { return {}; }
+  std::vector<std::string> windowTitles(std::int32_t) override { return {}; }
+  void raiseWindow(std::int32_t, std::string) override {}
+  asio::awaitable<std::optional<Element>> findButton(std::int32_t, std::string,
+                                                     std::vector<std::string>) override {
+    co_return std::nullopt;
+  }
+  asio::awaitable<bool> press(Element) override { co_return false; }
+};
+
+// Values by the reader's path (or process name); each read takes `delay` on the clock.
+class ScriptedReaders : public ReaderSource {
+ public:
+  explicit ScriptedReaders(std::shared_ptr<runtime::Clock> clock) : clock_(std::move(clock)) {}
+  std::map<std::string, ReaderValue> values;
+  runtime::Duration delay{};
+
+  asio::awaitable<ReaderValue> read(profiles::Reader reader, std::optional<FrontApp>) override {
+    if (delay > runtime::Duration::zero()) co_await clock_->sleep(delay);
+    co_return values[reader.path.value_or(reader.name.value_or(""))];
+  }
+
+ private:
+  std::shared_ptr<runtime::Clock> clock_;
+};
+
+// Writes "run <script key> <what> <value|-> <app|->", "jog <forward|backward> <app|->" into the
+// transcript; a run takes its script key's time on the clock, then fails as scripted.
+class RecordingRunner : public ActionRunning {
+ public:
+  RecordingRunner(Transcript& transcript, std::shared_ptr<runtime::Clock> clock)
+      : transcript_(transcript), clock_(std::move(clock)) {}
+  std::map<std::string, ActionError> failures;
+  std::map<std::string, runtime::Duration> takes;
+
+  asio::awaitable<void> run(profiles::Action action, std::string scriptKey,
+                            std::optional<double> value, std::optional<FrontApp> app) override {
+    const auto what = action.keys.value_or(action.command.value_or("?"));
+    transcript_.push_back("run " + scriptKey + " " + what + " " +
+                          (value ? numberText(*value) : "-") + " " + appText(app));
+    if (const auto take = takes.find(scriptKey); take != takes.end())
+      co_await clock_->sleep(take->second);
+    if (const auto failure = failures.find(scriptKey); failure != failures.end())
+      throw failure->second;
+  }
+  asio::awaitable<void> jog(profiles::Action, bool forward, std::optional<FrontApp> app) override {
+    transcript_.push_back(std::string("jog ") + (forward ? "forward " : "backward ") +
+                          appText(app));
+    co_return;
+  }
+  asio::awaitable<void> pressKeys(std::string keys, FrontApp app) override {
+    transcript_.push_back("keys " + keys + " " + app.bundleID);
+    co_return;
+  }
+
+ private:
+  static std::string appText(const std::optional<FrontApp>& app) {
+    return app ? app->bundleID : "-";
+  }
+  Transcript& transcript_;
+  std::shared_ptr<runtime::Clock> clock_;
+};
+
+// "log <level> <message>" for the deck's log lines.
+class TranscriptSink : public runtime::LogSink {
+ public:
+  explicit TranscriptSink(Transcript& transcript) : transcript_(transcript) {}
+  void write(const runtime::LogEntry& entry) override {
+    if (entry.category == "deck")
+      transcript_.push_back("log " + std::string(runtime::wordOf(entry.level)) + " " +
+                            entry.message);
+  }
+
+ private:
+  Transcript& transcript_;
+};
+
+// Profiles, by file name. Keys with a live state read the scripted value under their path.
+inline const std::map<std::string, std::string> library = {
+    {"editor.json", R"({"schema":1,"id":"com.test.editor","name":"Editor","apps":["com.editor"],
+      "layouts":{"compact":[],"regular":[]},
+      "keys":{
+        "build":{"label":"Build","symbol":"hammer","press":{"kind":"shortcut","keys":"cmd+b"},
+                 "action":{"kind":"shortcut","keys":"cmd+a"},"release":{"kind":"shell","command":"up"}},
+        "save":{"label":"Save","symbol":"doc","action":{"kind":"shortcut","keys":"cmd+s"},
+                "state":{"reader":"logTail","path":"save","ring":{"exists":"good"}}},
+        "hand":{"label":"Hand","symbol":"hand","intent":"meeting.hand"}},
+      "controls":{
+        "jog":{"kind":"jog","label":"Jog","action":{"kind":"shortcut","positive":"right","negative":"left"}},
+        "vol":{"kind":"slider","label":"Vol","min":0,"max":1,"action":{"kind":"shell","command":"vol {value}"}},
+        "pad":{"kind":"trackpad","label":"Pad"}}})"},
+    {"other.json", R"({"schema":1,"id":"com.test.other","name":"Other","apps":["com.other"],
+      "layouts":{"compact":[],"regular":[]},
+      "keys":{"save":{"label":"Keep","symbol":"k","action":{"kind":"shortcut","keys":"cmd+k"},
+                      "state":{"reader":"logTail","path":"other"}}}})"},
+    {"looks.json", R"({"schema":1,"id":"com.test.looks","name":"Looks","apps":["com.looks"],
+      "layouts":{"compact":[],"regular":[]},
+      "keys":{
+        "fmt":{"label":"Fmt","symbol":"f","action":{"kind":"shortcut","keys":"f"},
+               "state":{"reader":"logTail","path":"fmt","format":"{value} done"}},
+        "pct":{"label":"Pct","symbol":"p","action":{"kind":"shortcut","keys":"p"},
+               "state":{"reader":"logTail","path":"pct","format":"pct"}},
+        "own":{"label":"Own","symbol":"o","action":{"kind":"shortcut","keys":"o"},
+               "state":{"reader":"logTail","path":"own","ring":{"exists":"good","missing":"critical"},
+                        "symbolWhen":{"on":"sun"}}},
+        "run":{"label":"Run","symbol":"r","action":{"kind":"shortcut","keys":"r"},
+               "state":{"reader":"process","name":"svc","ring":{"Running":"good","exists":"warning"}}}}})"},
+    {"any.json", R"({"schema":1,"id":"com.test.any","name":"Any","apps":["*"],
+      "layouts":{"compact":[],"regular":[]},
+      "keys":{"t":{"label":"T","symbol":"clock","action":{"kind":"shortcut","keys":"cmd+t"},
+                   "state":{"reader":"meetingTimer","format":"{value}"}}}})"},
+    {"browser.json", R"({"schema":1,"id":"com.test.browser","name":"Browser","apps":["com.browser"],
+      "layouts":{"compact":[],"regular":[]},
+      "keys":{"b":{"label":"B","symbol":"b","action":{"kind":"shortcut","keys":"b"}}}})"},
+    {"meet.json", R"({"schema":1,"id":"com.test.meet","name":"Meet","apps":["com.browser"],
+      "windowTitleContains":"meet","layouts":{"compact":[],"regular":[]},
+      "keys":{"m":{"label":"M","symbol":"m","action":{"kind":"shortcut","keys":"m"}}}})"},
+};
+
+class DeckHarness {
+ public:
+  // `profiles`: files of the library, written into the user's folder.
+  explicit DeckHarness(const std::vector<std::string>& profiles) {
+    for (const auto& name : profiles) folder.write(name, library.at(name));
+    store = std::make_shared<profiles::ProfileStore>(
+        loop, folder.path(), std::nullopt,
+        std::make_shared<profiles::KeychainSigningKeyStore>(
+            std::make_shared<secrets::MemorySecretStore>()),
+        clock);
+    store->reload();
+    runtime::Log::attach(sink);
+    engine = std::make_shared<DeckEngine>(
+        loop, DeckEngine::Roles{store, workspace, runner, readers, clock}, "brindlet");
+  }
+  ~DeckHarness() {
+    // Reads and actions still waiting on the clock hold the engine: let them all end first.
+    readers->delay = {};
+    runner->takes.clear();
+    jump(3600);
+    engine.reset();
+    loop.drain();
+    runtime::Log::detach(sink);
+  }
+
+  // The messages as JSON lines without their id; a profile document that is the stored
+  // profile's canonical JSON is written as its id.
+  void sent(const protocol::ControlMessage& message) {
+    auto json = nlohmann::json::parse(protocol::ControlEnvelope(0, message).encodedJSON());
+    json.erase("id");
+    if (message.as<protocol::DeckProfile>()) {
+      const auto stored = store->profile(json["profile"]["id"].get<std::string>());
+      if (stored && nlohmann::json::parse(stored->profile.canonicalData()) == json["profile"])
+        json["profile"] = stored->profile.id;
+    }
+    transcript.push_back(json.dump());
+  }
+
+  void spawn(asio::awaitable<void> task) {
+    runtime::spawn(loop.context().get_executor(), std::move(task));
+  }
+  // Moves the clock in tick-sized steps, so that every tick on the way runs.
+  void wait(double seconds) {
+    for (; seconds > 1e-9; seconds -= 0.25) jump(std::min(seconds, 0.25));
+  }
+  void jump(double seconds) {
+    clock->advance(std::chrono::round<runtime::Duration>(std::chrono::duration<double>(seconds)));
+    loop.drain();
+  }
+
+  Transcript transcript;
+  testsupport::TempDir folder;
+  runtime::MainLoop loop;
+  std::shared_ptr<runtime::ManualClock> clock = std::make_shared<runtime::ManualClock>();
+  std::shared_ptr<profiles::ProfileStore> store;
+  std::shared_ptr<ScriptedWorkspace> workspace = std::make_shared<ScriptedWorkspace>();
+  std::shared_ptr<ScriptedReaders> readers = std::make_shared<ScriptedReaders>(clock);
+  std::shared_ptr<RecordingRunner> runner = std::make_shared<RecordingRunner>(transcript, clock);
+  std::shared_ptr<TranscriptSink> sink = std::make_shared<TranscriptSink>(transcript);
+  std::shared_ptr<DeckEngine> engine;
+};
+
+}  // namespace brindlet::deck::testing
