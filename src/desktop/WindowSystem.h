@@ -37,10 +37,10 @@ struct FrameExtents {
 
 struct WindowInfo {
   WindowId id = 0;
-  std::string windowClass;     // WM_CLASS class: the app's id
-  std::string instance;        // WM_CLASS instance
+  std::string windowClass;  // WM_CLASS class: the app's id
+  std::string instance;     // WM_CLASS instance
   std::optional<std::int32_t> pid;
-  std::string title;           // _NET_WM_NAME, else WM_NAME
+  std::string title;               // _NET_WM_NAME, else WM_NAME
   std::vector<std::string> types;  // window types without their prefix, "normal", "dialog"
   bool fullScreen = false;
   FrameExtents extents;
@@ -74,7 +74,8 @@ class WindowSystem {
 
   virtual WindowSnapshot snapshot() const = 0;
   // Called on the main loop with every changed snapshot, until the subscription ends.
-  [[nodiscard]] virtual Subscription subscribe(std::function<void(const WindowSnapshot&)> callback) = 0;
+  [[nodiscard]] virtual Subscription subscribe(
+      std::function<void(const WindowSnapshot&)> callback) = 0;
   virtual boost::asio::awaitable<void> activate(WindowId window) = 0;
   virtual boost::asio::awaitable<void> raise(WindowId window) = 0;
   // Places the window so that its frame, decorations counted, covers the rectangle.

@@ -72,9 +72,9 @@ XServer::XServer(Kind kind) {
     dir_.write("xorg.conf", kDummyConfig);
     std::filesystem::create_directory(dir_.file("xorg.conf.d"));
     // The server itself, not the wrapper that checks for a console.
-    argv.insert(argv.end(), {"/usr/lib/xorg/Xorg", "-config", dir_.file("xorg.conf"),
-                             "-configdir", dir_.file("xorg.conf.d"), "-logfile",
-                             dir_.file("xorg.log"), "-novtswitch", "-sharevts"});
+    argv.insert(argv.end(), {"/usr/lib/xorg/Xorg", "-config", dir_.file("xorg.conf"), "-configdir",
+                             dir_.file("xorg.conf.d"), "-logfile", dir_.file("xorg.log"),
+                             "-novtswitch", "-sharevts"});
   }
   argv.insert(argv.end(), {"-displayfd", "3", "-nolisten", "tcp", "-noreset"});
   server_ = std::make_unique<ChildProcess>(argv);

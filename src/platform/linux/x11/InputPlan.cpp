@@ -92,8 +92,7 @@ void InputPlan::plan(const desktop::SyntheticEvent& event, std::vector<XStep>& s
 
 void InputPlan::matchModifiers(desktop::Modifiers wanted, std::vector<XStep>& steps) {
   for (auto it = kModifierOrder.rbegin(); it != kModifierOrder.rend(); ++it) {
-    if (held_.has(*it) && !wanted.has(*it))
-      steps.push_back(XKeyStep{xKeycodeOf(*it), false});
+    if (held_.has(*it) && !wanted.has(*it)) steps.push_back(XKeyStep{xKeycodeOf(*it), false});
   }
   for (auto m : kModifierOrder) {
     if (!held_.has(m) && wanted.has(m)) steps.push_back(XKeyStep{xKeycodeOf(m), true});
@@ -143,9 +142,11 @@ std::optional<std::uint8_t> InputPlan::keycodeFor(std::uint32_t keysym, std::vec
   return ringKeycode(keysym, steps);
 }
 
-std::optional<std::uint8_t> InputPlan::ringKeycode(std::uint32_t keysym, std::vector<XStep>& steps) {
+std::optional<std::uint8_t> InputPlan::ringKeycode(std::uint32_t keysym,
+                                                   std::vector<XStep>& steps) {
   if (ring_.empty()) return std::nullopt;
-  auto slot = std::find_if(ring_.begin(), ring_.end(), [&](const Slot& s) { return s.keysym == keysym; });
+  auto slot =
+      std::find_if(ring_.begin(), ring_.end(), [&](const Slot& s) { return s.keysym == keysym; });
   if (slot == ring_.end()) {
     slot = std::min_element(ring_.begin(), ring_.end(),
                             [](const Slot& a, const Slot& b) { return a.lastUse < b.lastUse; });
