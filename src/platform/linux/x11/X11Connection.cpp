@@ -124,18 +124,17 @@ void X11Connection::watchEvents() {
 }
 
 void X11Connection::drainEvents() {
-  bool handled = false;
+  // The idle handler's own requests may read further events into Xlib's queue, where the
+  // descriptor no longer shows them: go round until nothing is left.
   while (!lost_ && XPending(display_) > 0) {
-    XEvent event;
-    XNextEvent(display_, &event);
-    if (onEvent_) onEvent_(event);
-    handled = true;
+    while (!lost_ && XPending(display_) > 0) {
+      XEvent event;
+      XNextEvent(display_, &event);
+      if (onEvent_) onEvent_(event);
+    }
+    if (!lost_ && onIdle_) onIdle_();
   }
-  if (lost_) {
-    connectionLost();
-  } else if (handled && onIdle_) {
-    onIdle_();
-  }
+  if (lost_) connectionLost();
 }
 
 void X11Connection::connectionLost() {

@@ -36,7 +36,6 @@ enum AtomIndex : std::size_t {
   kWmStateFullscreen,
   kFrameExtents,
   kMoveResizeWindow,
-  kRestackWindow,
   kUtf8String,
   kAtomCount
 };
@@ -52,7 +51,6 @@ constexpr std::array<const char*, kAtomCount> kAtomNames{"_NET_CLIENT_LIST",
                                                          "_NET_WM_STATE_FULLSCREEN",
                                                          "_NET_FRAME_EXTENTS",
                                                          "_NET_MOVERESIZE_WINDOW",
-                                                         "_NET_RESTACK_WINDOW",
                                                          "UTF8_STRING"};
 
 }  // namespace
@@ -182,6 +180,11 @@ struct X11WindowSystem::Tracker {
     info.title = title.value_or("");
     info.types.clear();
     for (long type : readItems(d, w, atoms[kWmWindowType])) info.types.push_back(typeName(type));
+    if (info.types.empty()) {
+      // Without a type, a managed window is a dialog when it belongs to another, else normal.
+      Window owner = None;
+      info.types.push_back(XGetTransientForHint(d, w, &owner) ? "dialog" : "normal");
+    }
     auto state = readItems(d, w, atoms[kWmState]);
     info.fullScreen =
         std::count(state.begin(), state.end(), static_cast<long>(atoms[kWmStateFullscreen])) > 0;
@@ -293,12 +296,8 @@ boost::asio::awaitable<void> X11WindowSystem::raise(desktop::WindowId window) {
   Tracker* t = tracker_.get();
   co_await connection_->call([t, window](Display* d) {
     const Window w = static_cast<Window>(window);
-    if (!t->exists(w)) return;
-    if (t->windowManager) {
-      sendToRoot(d, t->root, w, t->atoms[kRestackWindow], {kSourcePager, None, Above});
-    } else {
-      XRaiseWindow(d, w);
-    }
+    // A window manager gets this as a request to restack the window's frame.
+    if (t->exists(w)) XRaiseWindow(d, w);
   });
 }
 
