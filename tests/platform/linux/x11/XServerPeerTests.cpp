@@ -49,6 +49,19 @@ TEST(XServerHarness, ServersStartOnTheirOwnDisplaysAndStopByProcessId) {
     const std::string outputs = xorg.run({"xrandr"}).output;
     for (int i = 0; i < 16; ++i)
       EXPECT_NE(outputs.find("DUMMY" + std::to_string(i) + " "), std::string::npos) << i;
+    // A spare output switches on beside the first with a mode of our own, and off again.
+    EXPECT_EQ(xorg.run({"xrandr", "--newmode", "phone", "60", "1024", "1072", "1176", "1328", "768",
+                        "771", "777", "795"})
+                  .status,
+              0);
+    EXPECT_EQ(xorg.run({"xrandr", "--addmode", "DUMMY1", "phone"}).status, 0);
+    EXPECT_EQ(xorg.run({"xrandr", "--output", "DUMMY1", "--mode", "phone", "--right-of", "DUMMY0"})
+                  .status,
+              0);
+    EXPECT_NE(xorg.run({"xrandr"}).output.find("DUMMY1 connected 1024x768+2048+0"),
+              std::string::npos);
+    EXPECT_EQ(xorg.run({"xrandr", "--output", "DUMMY1", "--off"}).status, 0);
+    EXPECT_EQ(xorg.run({"xrandr"}).output.find("DUMMY1 connected 1024x768"), std::string::npos);
 
     xorg.startWindowManager();
     EXPECT_NE(xorg.run({"wmctrl", "-m"}).output.find("Openbox"), std::string::npos);
