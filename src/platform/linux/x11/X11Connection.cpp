@@ -67,7 +67,8 @@ boost::asio::awaitable<std::unique_ptr<X11Connection>> X11Connection::open(std::
   std::unique_ptr<X11Connection> connection(new X11Connection(display, threadName));
   connection->owner_ = co_await boost::asio::this_coro::executor;
   X11Connection* raw = connection.get();
-  co_await runtime::offload(connection->worker(), [raw] { raw->openOnWorker(); });
+  auto openIt = [raw] { raw->openOnWorker(); };  // named: g++ 12 destroys operand temporaries twice
+  co_await runtime::offload(connection->worker(), std::move(openIt));
   co_return connection;
 }
 

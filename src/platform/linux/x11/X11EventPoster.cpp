@@ -153,8 +153,11 @@ X11EventPoster::X11EventPoster(std::unique_ptr<X11Connection> connection)
     : connection_(std::move(connection)) {}
 
 boost::asio::awaitable<std::unique_ptr<X11EventPoster>> X11EventPoster::open(std::string display) {
-  auto connection = co_await X11Connection::open(display, "x11 input");
-  Keymap keymap = co_await connection->call([](Display* d) { return readKeymap(d); });
+  // Named first: g++ 12 destroys temporaries inside a co_await operand twice.
+  std::string threadName = "x11 input";
+  auto connection = co_await X11Connection::open(display, threadName);
+  auto read = [](Display* d) { return readKeymap(d); };
+  Keymap keymap = co_await connection->call(std::move(read));
   std::unique_ptr<X11EventPoster> poster(new X11EventPoster(std::move(connection)));
   poster->hasXTest_ = keymap.hasXTest;
   poster->worker_ = std::make_shared<Worker>(*poster->connection_, std::move(keymap));

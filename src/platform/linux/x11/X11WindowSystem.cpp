@@ -253,19 +253,22 @@ boost::asio::awaitable<std::unique_ptr<X11WindowSystem>> X11WindowSystem::open(
     std::string display) {
   std::unique_ptr<X11WindowSystem> system(new X11WindowSystem());
   auto loop = co_await boost::asio::this_coro::executor;
-  system->connection_ = co_await X11Connection::open(display, "x11 windows");
+  // Named first: g++ 12 destroys temporaries inside a co_await operand twice.
+  std::string threadName = "x11 windows";
+  system->connection_ = co_await X11Connection::open(display, threadName);
   X11Connection& connection = *system->connection_;
   std::weak_ptr<runtime::Observable<WindowSnapshot>> published = system->published_;
-  connection.setLostHandler([published] {
-    if (auto target = published.lock()) target->set(WindowSnapshot{});
-  });
-  auto [tracker, first] = co_await connection.call([&connection, loop, published](Display*) {
+  auto start = [&connection, loop, published](Display*) {
+    connection.setLostHandler([published] {
+      if (auto target = published.lock()) target->set(WindowSnapshot{});
+    });
     auto made = new Tracker(connection, loop, published);
     connection.setEventHandler([made](XEvent& e) { made->onEvent(e); },
                                [made] { made->refresh(); });
     made->refresh();
     return std::make_pair(made, made->last);
-  });
+  };
+  auto [tracker, first] = co_await connection.call(std::move(start));
   system->tracker_.reset(tracker);
   // The first snapshot is there before anyone asks.
   system->published_->set(first);
@@ -279,7 +282,7 @@ X11WindowSystem::~X11WindowSystem() {
 
 boost::asio::awaitable<void> X11WindowSystem::activate(desktop::WindowId window) {
   Tracker* t = tracker_.get();
-  co_await connection_->call([t, window](Display* d) {
+  auto request = [t, window](Display* d) {
     const Window w = static_cast<Window>(window);
     if (!t->exists(w)) return;
     if (t->windowManager) {
@@ -289,22 +292,24 @@ boost::asio::awaitable<void> X11WindowSystem::activate(desktop::WindowId window)
       XRaiseWindow(d, w);
       XSetInputFocus(d, w, RevertToPointerRoot, CurrentTime);
     }
-  });
+  };
+  co_await connection_->call(std::move(request));
 }
 
 boost::asio::awaitable<void> X11WindowSystem::raise(desktop::WindowId window) {
   Tracker* t = tracker_.get();
-  co_await connection_->call([t, window](Display* d) {
+  auto request = [t, window](Display* d) {
     const Window w = static_cast<Window>(window);
     // A window manager gets this as a request to restack the window's frame.
     if (t->exists(w)) XRaiseWindow(d, w);
-  });
+  };
+  co_await connection_->call(std::move(request));
 }
 
 boost::asio::awaitable<void> X11WindowSystem::moveResize(desktop::WindowId window,
                                                          desktop::Rect frame) {
   Tracker* t = tracker_.get();
-  co_await connection_->call([t, window, frame](Display* d) {
+  auto request = [t, window, frame](Display* d) {
     const Window w = static_cast<Window>(window);
     if (!t->exists(w)) return;
     if (!t->windowManager) {
@@ -320,7 +325,8 @@ boost::asio::awaitable<void> X11WindowSystem::moveResize(desktop::WindowId windo
     sendToRoot(d, t->root, w, t->atoms[kMoveResizeWindow],
                {kNorthWestGravity | kMoveResizeAll | (kSourcePager << 12), frame.x, frame.y, width,
                 height});
-  });
+  };
+  co_await connection_->call(std::move(request));
 }
 
 }  // namespace brindlet::platform

@@ -30,10 +30,10 @@ class X11WindowSystem : public desktop::WindowSystem {
   struct Tracker;
   X11WindowSystem() = default;
 
-  std::unique_ptr<X11Connection> connection_;
-  std::unique_ptr<Tracker> tracker_;
   std::shared_ptr<runtime::Observable<desktop::WindowSnapshot>> published_ =
       std::make_shared<runtime::Observable<desktop::WindowSnapshot>>();
+  std::unique_ptr<X11Connection> connection_;
+  std::unique_ptr<Tracker> tracker_;
 };
 
 }  // namespace brindlet::platform
