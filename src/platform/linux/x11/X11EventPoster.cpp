@@ -23,7 +23,7 @@ using namespace std::chrono_literals;
 
 // A client looks a keysym up when it reads the key event, so a spare keycode is rebound only
 // this long after it was last pressed; and the keymap is given back after this long idle.
-constexpr auto kRebindAfter = 40ms;
+constexpr auto kRebindAfter = 80ms;
 constexpr auto kRestoreAfter = 250ms;
 
 struct Keymap {
