@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,9 +20,14 @@ pid_t spawn(const std::vector<std::string>& argv, int in, int out, bool mergeErr
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  const pid_t parent = getpid();
   pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
+    // A test binary that is killed must leave no servers behind: the child goes with it, even
+    // when the test died before the fork returned here.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
     setpgid(0, 0);
     if (in >= 0) dup2(in, STDIN_FILENO);
     dup2(out, STDOUT_FILENO);

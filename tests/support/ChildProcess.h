@@ -11,7 +11,8 @@
 namespace brindlet::testsupport {
 
 // A program run by a test: in its own process group, standard input from the test, standard
-// output and error together to the test. Stopped by its process group id when destroyed.
+// output and error together to the test. Stopped by its process group id when destroyed; it
+// also gets SIGTERM when the thread that started it ends, so a killed test leaves nothing behind.
 class ChildProcess {
  public:
   explicit ChildProcess(const std::vector<std::string>& argv);
