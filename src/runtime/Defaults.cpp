@@ -38,19 +38,6 @@ void DefaultsObservers::tell(std::string_view key) const {
   }
 }
 
-void DefaultsObservers::tellDifferences(const DefaultsValues& before,
-                                        const DefaultsValues& after) const {
-  std::vector<std::string> keys;
-  for (auto& [key, value] : before) {
-    auto found = after.find(key);
-    if (found == after.end() || found->second != value) keys.push_back(key);
-  }
-  for (auto& [key, value] : after) {
-    if (!before.contains(key)) keys.push_back(key);
-  }
-  for (auto& key : keys) tell(key);
-}
-
 std::optional<bool> MemoryDefaults::boolean(std::string_view key) const {
   return storedAs<bool>(values_, key);
 }

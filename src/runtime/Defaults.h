@@ -67,8 +67,6 @@ class DefaultsObservers {
 
   Defaults::Subscription add(std::string key, std::function<void()> changed);
   void tell(std::string_view key) const;
-  // Tells the observers of every key whose value differs between the two.
-  void tellDifferences(const DefaultsValues& before, const DefaultsValues& after) const;
 
  private:
   struct Shared;
