@@ -325,7 +325,8 @@ asio::awaitable<ExitStatus> Process::exited() {
 
 asio::awaitable<ExitStatus> Process::terminateGroup(Duration grace) {
   auto state = state_;
-  ::kill(-state->pid, SIGTERM);
+  // Once the child has ended and nothing of its group lives, its id may belong to others.
+  if (!state->childEnded || state->groupAlive()) ::kill(-state->pid, SIGTERM);
   auto& clock = *state->clock;
   const auto deadline = clock.now() + grace;
   auto leader = state->wait();
