@@ -72,21 +72,6 @@ TEST(Process, ReadsOutputWhileTheChildRunsAndStopsAtItsEnd) {
   ::close(plain);
 }
 
-TEST(Process, FeedsStandardInputThroughAPipe) {
-  asio::io_context loop;
-  auto cat =
-      Process::start(loop.get_executor(), Options{{"cat"}, Process::Input::pipe, true, 2 << 20});
-  runUntilDone(loop, cat.writeInput("hello "));
-  runUntilDone(loop, cat.writeInput(std::string(1 << 20, 'x')));
-  cat.closeInput();
-  EXPECT_EQ(runUntilDone(loop, cat.exited()), ExitStatus{});
-  EXPECT_EQ(cat.output().size(), 6u + (1 << 20));
-
-  auto done = Process::start(loop.get_executor(), Options{{"true"}, Process::Input::pipe});
-  runUntilDone(loop, done.exited());
-  EXPECT_THROW(runUntilDone(loop, done.writeInput(std::string(1 << 20, 'x'))), ProcessError);
-}
-
 TEST(Process, ProgramsThatCannotRunAreTypedErrors) {
   asio::io_context loop;
   testsupport::TempDir dir;
