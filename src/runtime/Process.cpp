@@ -8,15 +8,17 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <cerrno>
-#include <cstring>
 
 #include <boost/asio/bind_executor.hpp>
 #include <boost/asio/posix/stream_descriptor.hpp>
 #include <boost/asio/redirect_error.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
 
@@ -151,11 +153,15 @@ struct Process::State : std::enable_shared_from_this<State> {
       : clock(std::move(clock)), exit(executor), output(executor), input(executor), limit(limit) {}
 
   void watch() {
+    awaitEnd();
+    read();
+  }
+
+  void awaitEnd() {
     exit.async_wait(Descriptor::wait_read,
                     [self = shared_from_this()](const boost::system::error_code& error) {
                       if (!error) self->reap();
                     });
-    read();
   }
 
   void read() {
@@ -189,15 +195,16 @@ struct Process::State : std::enable_shared_from_this<State> {
 
   void reap() {
     siginfo_t info{};
-    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG) != 0 ||
-        info.si_pid == 0) {
-      return watch();  // not ended after all
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG) == 0) {
+      if (info.si_pid == 0) return awaitEnd();  // not ended after all
+      ended = statusOf(info);
+    } else {
+      ended = ExitStatus{-1, 0};  // reaped by someone else (SIGCHLD ignored): how is unknown
     }
-    ended = statusOf(info);
     childEnded = true;
-    exit.close();
-    if (readerDone) return finish();
     boost::system::error_code ignored;
+    exit.close(ignored);
+    if (readerDone) return finish();
     output.cancel(ignored);
   }
 
@@ -334,7 +341,15 @@ asio::awaitable<ExitStatus> Process::terminateGroup(Duration grace) {
   while (state->groupAlive() && clock.now() < deadline) {
     co_await clock.sleep(std::min<Duration>(std::chrono::milliseconds(10), deadline - clock.now()));
   }
-  if (state->groupAlive()) ::kill(-state->pid, SIGKILL);
+  if (state->groupAlive()) {
+    ::kill(-state->pid, SIGKILL);
+    // Killed processes take a moment to go; that is the system's time, not the clock's.
+    asio::steady_timer pause(co_await asio::this_coro::executor);
+    for (int turn = 0; turn < 1000 && state->groupAlive(); ++turn) {
+      pause.expires_after(std::chrono::milliseconds(1));
+      co_await pause.async_wait(asio::use_awaitable);
+    }
+  }
   co_return co_await state->wait();
 }
 

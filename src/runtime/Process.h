@@ -35,7 +35,8 @@ class ProcessError : public Error {
   Case kind_;
 };
 
-// How a child ended: its exit code, or the signal that ended it.
+// How a child ended: its exit code, or the signal that ended it. Code -1 when the process
+// ignores SIGCHLD, so that the system reaped the child before us.
 struct ExitStatus {
   int code = 0;
   int signal = 0;  // 0 when it exited by itself
