@@ -1,0 +1,31 @@
+#pragma once
+
+// Symbols by the names the phone and the profiles use, drawn with the Adwaita icon theme's
+// symbolic icons. The names themselves are never translated: only the drawing is.
+
+#include <QBrush>
+#include <QImage>
+#include <QPointF>
+
+#include <string_view>
+
+class QPainter;
+
+namespace brindlet::design {
+
+// The Adwaita icon that draws `symbol`, without folder or extension; empty when the catalogue has
+// none (a trailing ".fill" is ignored when the filled name itself is not listed).
+std::string_view adwaitaIconFor(std::string_view symbol);
+
+// The file of an Adwaita icon, or an empty text when the theme is not installed.
+std::string adwaitaIconFile(std::string_view icon);
+
+// The symbol's shape as an alpha image `pixels` wide and high: the Adwaita icon, or a plain glyph
+// (the name's first letter) when the catalogue has none. Cached.
+QImage symbolMask(std::string_view symbol, int pixels);
+
+// Paints `symbol` about `size` points high, centred on `center`, filled with `brush`.
+void paintSymbol(QPainter& painter, std::string_view symbol, QPointF center, double size,
+                 const QBrush& brush);
+
+}  // namespace brindlet::design
