@@ -212,6 +212,7 @@ void DeckIcon::paint(QPainter& painter, const QRectF& rect, const Look& look) {
 }
 
 DeckIcon::DeckIcon(QWidget* parent) : KitWidget(parent) {
+  look_.style = IconStyle::current();
   from_ = to_ = endsFor(look_);
   press_ = {{0.25, 0.55}, 0, 0, 0};
   ring_ = {{0.3, 1.0}, 1, 1, 0};
@@ -232,6 +233,7 @@ TileLook DeckIcon::tileAt(double at) const {
 void DeckIcon::setLook(Look look) {
   const double at = now();
   look.appearance = appearance();
+  look.style = IconStyle::current();
   if (look.ring != look_.ring || look.tint != look_.tint || look.style != look_.style) {
     const double q = ring_.value(at);
     from_ = {mix(from_.rest, to_.rest, q), mix(from_.pressed, to_.pressed, q)};

@@ -36,7 +36,7 @@ class LitGlassTile : public KitWidget {
  public:
   struct Look {
     std::string symbol;
-    Rgba tint;
+    Rgba tint = kWhite;
     bool lit = false;
     bool isPressed = false;
   };
@@ -69,7 +69,7 @@ class DeckIcon : public KitWidget {
   struct Look {
     std::string symbol;
     std::string label;
-    Rgba tint;
+    Rgba tint = kWhite;
     KeyRing ring = KeyRing::none;
     bool isPressed = false;
     double size = dockIconSize;
@@ -92,7 +92,8 @@ class DeckIcon : public KitWidget {
   static void paint(QPainter& painter, const QRectF& rect, const Look& look);
 
   explicit DeckIcon(QWidget* parent = nullptr);
-  // Pressing and ring changes run their springs; everything else shows at once.
+  // Pressing and ring changes run their springs; everything else shows at once. The style is
+  // always this process's (IconStyle::current()), the appearance the palette's.
   void setLook(Look look);
   const Look& look() const { return look_; }
   QSize sizeHint() const override;

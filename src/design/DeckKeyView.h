@@ -32,10 +32,10 @@ class DeckKeyView : public KitWidget {
 
   struct Look {
     std::string symbol;
-    std::string label;
+    std::string label = {};
     KeyRing ring = KeyRing::none;
     bool isPressed = false;
-    Rgba tint;
+    Rgba tint = kWhite;
     double size = regularSize;
     Appearance appearance = Appearance::dark;
   };
@@ -85,7 +85,7 @@ class DeckSliderView : public KitWidget {
   static double adjusted(double value, double lower, double upper, bool increment);
 
   struct Look {
-    std::string label;
+    std::string label = {};
     double value = 0;
     double lower = 0;
     double upper = 1;
