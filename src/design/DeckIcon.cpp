@@ -62,7 +62,7 @@ TileLook LitGlassTile::tileLook(const Rgba& tint, bool lit, bool isPressed, doub
   return look;
 }
 
-void LitGlassTile::paint(QPainter& painter, const QRectF& rect, std::string_view symbol,
+void LitGlassTile::paint(QPainter& painter, const QRectF& rect, const SymbolFrame& symbol,
                          const TileLook& look) {
   const double s = rect.width();
   const RoundedShape outer{rect, 0.26 * s};
@@ -137,7 +137,7 @@ TileLook DeckIcon::tileLook(const Look& look) {
   return tile;
 }
 
-void DeckIcon::paintClassicTile(QPainter& painter, const QRectF& rect, std::string_view symbol,
+void DeckIcon::paintClassicTile(QPainter& painter, const QRectF& rect, const SymbolFrame& symbol,
                                 const TileLook& look) {
   const double size = rect.width();
   const RoundedShape shape{rect, size * 0.2237};
@@ -179,17 +179,17 @@ QSizeF DeckIcon::sizeOf(const Look& look, const QPaintDevice* device) {
   return {std::max(look.size, label.width()), look.size + 5 + label.height()};
 }
 
-void DeckIcon::paint(QPainter& painter, const QRectF& rect, const Look& look,
-                     const TileLook& tile) {
+void DeckIcon::paint(QPainter& painter, const QRectF& rect, const Look& look, const TileLook& tile,
+                     const SymbolFrame& symbol) {
   const QRectF tileRect(rect.center().x() - look.size / 2, rect.top(), look.size, look.size);
   painter.save();
   painter.translate(tileRect.center());
   painter.scale(tile.scale, tile.scale);
   painter.translate(-tileRect.center());
   if (look.style == IconStyle::litGlass)
-    LitGlassTile::paint(painter, tileRect, look.symbol, tile);
+    LitGlassTile::paint(painter, tileRect, symbol, tile);
   else
-    paintClassicTile(painter, tileRect, look.symbol, tile);
+    paintClassicTile(painter, tileRect, symbol, tile);
   painter.restore();
   if (!look.showsLabel) return;
 
@@ -208,7 +208,7 @@ void DeckIcon::paint(QPainter& painter, const QRectF& rect, const Look& look,
 }
 
 void DeckIcon::paint(QPainter& painter, const QRectF& rect, const Look& look) {
-  paint(painter, rect, look, tileLook(look));
+  paint(painter, rect, look, tileLook(look), look.symbol);
 }
 
 DeckIcon::DeckIcon(QWidget* parent) : KitWidget(parent) {
@@ -216,6 +216,7 @@ DeckIcon::DeckIcon(QWidget* parent) : KitWidget(parent) {
   from_ = to_ = endsFor(look_);
   press_ = {{0.25, 0.55}, 0, 0, 0};
   ring_ = {{0.3, 1.0}, 1, 1, 0};
+  symbol_ = {{0.3, 1.0}, 1, 1, 0};
 }
 
 DeckIcon::Ends DeckIcon::endsFor(const Look& look) const {
@@ -240,6 +241,10 @@ void DeckIcon::setLook(Look look) {
     ring_ = {ring_.spring, 0, 1, at};
   }
   if (look.isPressed != look_.isPressed) press_.retarget(look.isPressed ? 1 : 0, at);
+  if (look.symbol != look_.symbol) {
+    previousSymbol_ = look_.symbol;
+    symbol_ = {symbol_.spring, 0, 1, at};
+  }
   to_ = endsFor(look);
   const bool resized =
       look.size != look_.size || look.label != look_.label || look.showsLabel != look_.showsLabel;
@@ -263,7 +268,9 @@ QString DeckIcon::accessibleText(QAccessible::Text text) const {
 void DeckIcon::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
-  paint(painter, QRectF(rect()), look_, tileAt(now()));
+  const double at = now();
+  paint(painter, QRectF(rect()), look_, tileAt(at),
+        {look_.symbol, previousSymbol_, symbol_.value(at)});
 }
 
 void DeckDockPlatter::paintBackground(QPainter& painter, const QRectF& rect,

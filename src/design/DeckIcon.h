@@ -11,6 +11,7 @@
 #include "design/DeckDesign.h"
 #include "design/KitWidget.h"
 #include "design/Spring.h"
+#include "design/Symbols.h"
 
 class QPainter;
 class QPaintDevice;
@@ -43,7 +44,7 @@ class LitGlassTile : public KitWidget {
   // The tile of side `side` points.
   static TileLook tileLook(const Rgba& tint, bool lit, bool isPressed, double side);
   // Paints the tile into the square `rect` (its width is the side; hosts keep it square).
-  static void paint(QPainter& painter, const QRectF& rect, std::string_view symbol,
+  static void paint(QPainter& painter, const QRectF& rect, const SymbolFrame& symbol,
                     const TileLook& look);
 
   explicit LitGlassTile(QWidget* parent = nullptr) : KitWidget(parent) {}
@@ -83,12 +84,14 @@ class DeckIcon : public KitWidget {
   // The tile as it rests for this look (ring colour resolved, pressed or not).
   static TileLook tileLook(const Look& look);
   // The classic tile of side rect.width().
-  static void paintClassicTile(QPainter& painter, const QRectF& rect, std::string_view symbol,
+  static void paintClassicTile(QPainter& painter, const QRectF& rect, const SymbolFrame& symbol,
                                const TileLook& look);
   // The icon's size: the tile and, when shown, 5 points and one line of label below.
   static QSizeF sizeOf(const Look& look, const QPaintDevice* device = nullptr);
-  // Paints the icon into `rect` (tile at the top centre); `tile` says how the tile looks now.
-  static void paint(QPainter& painter, const QRectF& rect, const Look& look, const TileLook& tile);
+  // Paints the icon into `rect` (tile at the top centre); `tile` says how the tile looks now, and
+  // `symbol` how far a change of symbol has come.
+  static void paint(QPainter& painter, const QRectF& rect, const Look& look, const TileLook& tile,
+                    const SymbolFrame& symbol);
   static void paint(QPainter& painter, const QRectF& rect, const Look& look);
 
   explicit DeckIcon(QWidget* parent = nullptr);
@@ -114,7 +117,8 @@ class DeckIcon : public KitWidget {
 
   Look look_;
   Ends from_, to_;
-  Motion press_, ring_;
+  Motion press_, ring_, symbol_;
+  std::string previousSymbol_;
 };
 
 class DeckDockPlatter : public QWidget {

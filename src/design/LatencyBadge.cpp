@@ -97,8 +97,7 @@ void LatencyBadge::paint(QPainter& painter, QPointF at, double ms, Style style,
   const Layout l = layout(ms, style, device);
   painter.save();
   painter.translate(at);
-  if (style == Style::pill)
-    paintUltraThinMaterial(painter, RoundedShape::capsule(QRectF(QPointF(), l.size)), appearance);
+  if (style == Style::pill) paintGlassCapsule(painter, QRectF(QPointF(), l.size), appearance);
   painter.setPen(Qt::NoPen);
   painter.setBrush(toQColor(systemColor(color(level(ms)), appearance)));
   painter.drawEllipse(l.dot);

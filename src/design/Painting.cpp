@@ -72,6 +72,10 @@ void paintUltraThinMaterial(QPainter& painter, const RoundedShape& shape, Appear
   strokeInside(painter, shape, 0.5, toQColor(kWhite.withAlpha(0.18)));
 }
 
+void paintGlassCapsule(QPainter& painter, const QRectF& rect, Appearance appearance) {
+  paintUltraThinMaterial(painter, RoundedShape::capsule(rect), appearance);
+}
+
 QFont systemFont(const QPaintDevice* device, double size, QFont::Weight weight) {
   QFont font(QStringLiteral("DejaVu Sans"));
   // Points of the kit are the device's logical pixels; Qt's point sizes follow its dots per inch.

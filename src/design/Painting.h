@@ -41,6 +41,9 @@ void strokeInside(QPainter& painter, const RoundedShape& shape, double width, co
 // The ultra-thin material where no blur is at hand: a translucent fill and a white 0.5-point edge.
 void paintUltraThinMaterial(QPainter& painter, const RoundedShape& shape, Appearance appearance);
 
+// Puts a view on glass: the ultra-thin material in a capsule filling `rect`.
+void paintGlassCapsule(QPainter& painter, const QRectF& rect, Appearance appearance);
+
 // The system font at `size` points (DejaVu Sans), for text painted on `device` (nothing: the
 // screen).
 QFont systemFont(const QPaintDevice* device, double size, QFont::Weight weight);

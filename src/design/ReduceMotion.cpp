@@ -1,4 +1,6 @@
 // GIO alone in this file: its headers and Qt's keywords do not mix.
+#include "design/ReduceMotion.h"
+
 #include <gio/gio.h>
 
 namespace brindlet::design {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "design/Painting.h"
+#include "design/ReduceMotion.h"
 
 namespace brindlet::design {
 

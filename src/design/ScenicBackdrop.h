@@ -20,8 +20,6 @@ namespace brindlet::design {
 void setScenicBackdropStill(QWidget* widget, bool still);
 // The nearest value set on the widget or one of its parents; false when nobody set one.
 bool scenicBackdropStill(const QWidget* widget);
-// Whether the desktop asks for less motion (GNOME's animations switched off).
-bool systemReducesMotion();
 
 class ScenicBackdrop : public KitWidget {
  public:

@@ -29,6 +29,7 @@ struct Motion {
   double to = 0;
   double start = 0;
 
+  // Exactly `to` once the spring has settled.
   double value(double now) const;
   bool settled(double now) const { return now - start >= spring.settlingTime(); }
   // Heads for a new target from wherever the value stands now.

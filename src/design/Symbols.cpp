@@ -5,6 +5,7 @@
 #include <QPaintDevice>
 #include <QPainter>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <filesystem>
@@ -166,8 +167,10 @@ QImage symbolMask(std::string_view symbol, int pixels) {
   return cache.emplace(std::move(key), mask).first->second;
 }
 
-void paintSymbol(QPainter& painter, std::string_view symbol, QPointF center, double size,
-                 const QBrush& brush) {
+namespace {
+
+void paintOne(QPainter& painter, std::string_view symbol, QPointF center, double size,
+              const QBrush& brush) {
   const double ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
   const QTransform& world = painter.worldTransform();
   const double scale = ratio * std::sqrt(std::abs(world.determinant()));
@@ -185,6 +188,26 @@ void paintSymbol(QPainter& painter, std::string_view symbol, QPointF center, dou
     p.fillRect(QRectF(center.x() - size / 2, center.y() - size / 2, size, size), brush);
   }
   painter.drawImage(QRectF(center.x() - size / 2, center.y() - size / 2, size, size), tinted);
+}
+
+}  // namespace
+
+void paintSymbol(QPainter& painter, const SymbolFrame& frame, QPointF center, double size,
+                 const QBrush& brush) {
+  const double p = std::clamp(frame.progress, 0.0, 1.0);
+  if (p >= 1 || frame.previous == frame.symbol)
+    return paintOne(painter, frame.symbol, center, size, brush);
+  auto scaled = [&](std::string_view symbol, double opacity, double scale) {
+    painter.save();
+    painter.setOpacity(painter.opacity() * opacity);
+    painter.translate(center);
+    painter.scale(scale, scale);
+    painter.translate(-center);
+    paintOne(painter, symbol, center, size, brush);
+    painter.restore();
+  };
+  scaled(frame.previous, 1 - p, 1 - 0.4 * p);
+  scaled(frame.symbol, p, 0.6 + 0.4 * p);
 }
 
 }  // namespace brindlet::design

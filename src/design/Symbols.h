@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QPointF>
 
+#include <string>
 #include <string_view>
 
 class QPainter;
@@ -24,8 +25,22 @@ std::string adwaitaIconFile(std::string_view icon);
 // (the name's first letter) when the catalogue has none. Cached.
 QImage symbolMask(std::string_view symbol, int pixels);
 
-// Paints `symbol` about `size` points high, centred on `center`, filled with `brush`.
-void paintSymbol(QPainter& painter, std::string_view symbol, QPointF center, double size,
+// A symbol at one moment of a change: while `progress` runs from 0 to 1, the previous symbol
+// shrinks and fades out as the new one grows and fades in.
+struct SymbolFrame {
+  // A symbol at rest.
+  SymbolFrame(std::string_view symbol) : symbol(symbol) {}
+  SymbolFrame(const std::string& symbol) : symbol(symbol) {}
+  SymbolFrame(const char* symbol) : symbol(symbol) {}
+  SymbolFrame(std::string_view symbol, std::string_view previous, double progress)
+      : symbol(symbol), previous(previous), progress(progress) {}
+  std::string_view symbol;
+  std::string_view previous;
+  double progress = 1;
+};
+
+// Paints the symbol about `size` points high, centred on `center`, filled with `brush`.
+void paintSymbol(QPainter& painter, const SymbolFrame& frame, QPointF center, double size,
                  const QBrush& brush);
 
 }  // namespace brindlet::design

@@ -162,6 +162,22 @@ TEST(TileProbe, CriticalLitGlassGlowsRedBeyondItsEdge) {
   }
 }
 
+TEST(TileProbe, ChangedSymbolShrinksAwayAsTheNewOneGrows) {
+  auto classic = [](const SymbolFrame& symbol) {
+    const TileLook t = DeckIcon::tileLook({"", "", {0.2, 0.4, 0.9, 1}, KeyRing::none});
+    return paintedAt(2, {100, 100}, [&](QPainter& p) {
+      DeckIcon::paintClassicTile(p, {10, 10, 80, 80}, symbol, t);
+    });
+  };
+  const QImage mic = classic("mic"), video = classic("video");
+  EXPECT_NE(mic, video);
+  EXPECT_EQ(classic({"video", "mic", 0}), mic);
+  EXPECT_EQ(classic({"video", "mic", 1}), video);
+  const QImage midway = classic({"video", "mic", 0.5});
+  EXPECT_NE(midway, mic);
+  EXPECT_NE(midway, video);
+}
+
 TEST(BackdropProbe, MeshCornersAreThePalettesAndStillFramesRepeat) {
   const auto& palette = ScenicBackdrop::palette();
   for (double time : {0.0, 20.0, 1e6})

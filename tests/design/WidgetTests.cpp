@@ -5,6 +5,8 @@
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QThread>
 
 #include <memory>
 #include <stdexcept>
@@ -101,6 +103,34 @@ TEST(Slider, DragsSetTheValueAcrossTheTrack) {
   EXPECT_EQ(value, 3);  // only the track area takes touches
   EXPECT_THROW(DeckSliderView("Bad", {}, 2, 1), std::invalid_argument);
   EXPECT_THROW(DeckSliderView("Bad", {}, std::nan(""), 1), std::invalid_argument);
+}
+
+TEST(Widgets, ComeToRestOnWhatThePaintFunctionsDraw) {
+  DeckKeyView key;
+  key.resize(64, 64);
+  key.setLook({"mic", "Mute", KeyRing::good, true});
+  DeckIcon icon;
+  icon.setLook({"video", "Camera", {0.2, 0.4, 0.9, 1}, KeyRing::warning, true, 58, true});
+  icon.resize(icon.sizeHint());
+  QThread::msleep(700);  // longer than the press, ring and symbol springs take to settle
+  const Appearance appearance = key.appearance();
+  // A window's picture starts from its palette's window colour.
+  const QColor window = key.palette().color(QPalette::Window);
+  const QImage keyPainted = testsupport::paintedAt(1, {64, 64}, [&](QPainter& p) {
+    p.fillRect(0, 0, 64, 64, window);
+    DeckKeyView::paint(p, {0, 0, 64, 64},
+                       {"mic", "Mute", KeyRing::good, true, kWhite, 64, appearance});
+  });
+  // A window's picture has no alpha channel: blending into it rounds a level differently.
+  EXPECT_LE(testsupport::largestDifference(key.grab().toImage(), keyPainted), 3);
+  DeckIcon::Look look = icon.look();
+  const QImage iconPainted = testsupport::paintedAt(1, QSizeF(icon.size()), [&](QPainter& p) {
+    p.fillRect(icon.rect(), window);
+    DeckIcon::paint(p, QRectF(icon.rect()), look);
+  });
+  EXPECT_EQ(look.style, IconStyle::current());
+  EXPECT_EQ(look.appearance, appearance);
+  EXPECT_LE(testsupport::largestDifference(icon.grab().toImage(), iconPainted), 3);
 }
 
 TEST(ScenicBackdropStill, IsInheritedThroughParents) {

@@ -23,4 +23,7 @@ QColor pixelAt(const QImage& image, QPointF at);
 // Whether two colours differ by at most `tolerance` (0-255) in every channel.
 bool near(const QColor& a, const QColor& b, int tolerance = 1);
 
+// The largest difference of any channel of any pixel (0-255); 256 when the sizes differ.
+int largestDifference(const QImage& a, const QImage& b);
+
 }  // namespace brindlet::testsupport
