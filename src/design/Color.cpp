@@ -2,8 +2,9 @@
 
 namespace brindlet::design {
 
+// Written so that t = 0 and t = 1 give the ends exactly: a finished animation shows its target.
 double mix(double from, double to, double t) {
-  return from + (to - from) * t;
+  return from * (1 - t) + to * t;
 }
 
 Rgba mix(const Rgba& from, const Rgba& to, double t) {

@@ -42,6 +42,7 @@ double Spring::settlingTime() const {
 }
 
 double Motion::value(double now) const {
+  if (settled(now)) return to;
   return from + (to - from) * spring.progress(now - start);
 }
 

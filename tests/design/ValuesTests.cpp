@@ -101,8 +101,12 @@ TEST(Motion, RetargetingContinuesFromWhereTheValueStands) {
   m.retarget(0, 10.05);
   EXPECT_DOUBLE_EQ(m.value(10.05), midway);
   EXPECT_FALSE(m.settled(10.06));
-  EXPECT_NEAR(m.value(20), 0, 1e-9);
   EXPECT_TRUE(m.settled(20));
+  // Finished animations land exactly on their targets, also through a blend of looks.
+  Motion up{{0.3, 1.0}, 0.1, 0.7, 0};
+  EXPECT_EQ(up.value(5), 0.7);
+  EXPECT_EQ(mix(Rgba{0.1, 0.2, 0.3, 0.4}, Rgba{0.7, 0.9, 0.3, 1}, 1), (Rgba{0.7, 0.9, 0.3, 1}));
+  EXPECT_EQ(m.value(20), 0);
 }
 
 TEST(SystemColors, FixedPairsForLightAndDark) {
