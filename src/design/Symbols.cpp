@@ -20,95 +20,96 @@ namespace brindlet::design {
 
 namespace {
 
-struct Entry {
-  std::string_view symbol;
-  std::string_view icon;
-};
-
 // Sorted by symbol name.
 constexpr std::array kCatalogue = {
-    Entry{"accessibility", "preferences-desktop-accessibility-symbolic"},
-    Entry{"airplane", "airplane-mode-symbolic"},
-    Entry{"alarm", "alarm-symbolic"},
-    Entry{"arrow.clockwise", "view-refresh-symbolic"},
-    Entry{"arrow.down", "go-down-symbolic"},
-    Entry{"arrow.left", "go-previous-symbolic"},
-    Entry{"arrow.right", "go-next-symbolic"},
-    Entry{"arrow.up", "go-up-symbolic"},
-    Entry{"backward", "media-seek-backward-symbolic"},
-    Entry{"backward.end", "media-skip-backward-symbolic"},
-    Entry{"battery.100", "battery-full-symbolic"},
-    Entry{"bell", "preferences-system-notifications-symbolic"},
-    Entry{"bell.slash", "notifications-disabled-symbolic"},
-    Entry{"bubble.left", "chat-message-new-symbolic"},
-    Entry{"cable.connector", "network-wired-symbolic"},
-    Entry{"camera", "camera-photo-symbolic"},
-    Entry{"checkmark", "object-select-symbolic"},
-    Entry{"checkmark.circle", "emblem-ok-symbolic"},
-    Entry{"clock", "preferences-system-time-symbolic"},
-    Entry{"desktopcomputer", "computer-symbolic"},
-    Entry{"display", "video-display-symbolic"},
-    Entry{"doc", "x-office-document-symbolic"},
-    Entry{"doc.text", "x-office-document-symbolic"},
-    Entry{"envelope", "mail-unread-symbolic"},
-    Entry{"exclamationmark.triangle", "dialog-warning-symbolic"},
-    Entry{"folder", "folder-symbolic"},
-    Entry{"forward", "media-seek-forward-symbolic"},
-    Entry{"forward.end", "media-skip-forward-symbolic"},
-    Entry{"gear", "emblem-system-symbolic"},
-    Entry{"gearshape", "emblem-system-symbolic"},
-    Entry{"globe", "web-browser-symbolic"},
-    Entry{"hand.raised", "emoji-people-symbolic"},
-    Entry{"hand.tap", "input-touchpad-symbolic"},
-    Entry{"headphones", "audio-headphones-symbolic"},
-    Entry{"house", "go-home-symbolic"},
-    Entry{"info.circle", "dialog-information-symbolic"},
-    Entry{"iphone", "phone-apple-iphone-symbolic"},
-    Entry{"iphone.radiowaves.left.and.right", "phone-apple-iphone-symbolic"},
-    Entry{"keyboard", "input-keyboard-symbolic"},
-    Entry{"laptopcomputer", "computer-symbolic"},
-    Entry{"lock", "system-lock-screen-symbolic"},
-    Entry{"macbook.and.iphone", "computer-symbolic"},
-    Entry{"magnifyingglass", "edit-find-symbolic"},
-    Entry{"message", "chat-message-new-symbolic"},
-    Entry{"mic", "audio-input-microphone-symbolic"},
-    Entry{"mic.slash", "microphone-disabled-symbolic"},
-    Entry{"minus", "list-remove-symbolic"},
-    Entry{"moon", "weather-clear-night-symbolic"},
-    Entry{"paperplane", "mail-send-symbolic"},
-    Entry{"pause", "media-playback-pause-symbolic"},
-    Entry{"person", "avatar-default-symbolic"},
-    Entry{"person.2", "system-users-symbolic"},
-    Entry{"person.3", "system-users-symbolic"},
-    Entry{"phone", "call-start-symbolic"},
-    Entry{"phone.down", "call-stop-symbolic"},
-    Entry{"play", "media-playback-start-symbolic"},
-    Entry{"playpause", "media-playback-start-symbolic"},
-    Entry{"plus", "list-add-symbolic"},
-    Entry{"rectangle.dashed.badge.record", "applets-screenshooter-symbolic"},
-    Entry{"rectangle.on.rectangle", "video-joined-displays-symbolic"},
-    Entry{"record.circle", "media-record-symbolic"},
-    Entry{"speaker", "audio-speakers-symbolic"},
-    Entry{"speaker.slash", "audio-volume-muted-symbolic"},
-    Entry{"speaker.wave.1", "audio-volume-low-symbolic"},
-    Entry{"speaker.wave.2", "audio-volume-medium-symbolic"},
-    Entry{"speaker.wave.3", "audio-volume-high-symbolic"},
-    Entry{"square.and.arrow.up", "send-to-symbolic"},
-    Entry{"star", "starred-symbolic"},
-    Entry{"stop", "media-playback-stop-symbolic"},
-    Entry{"sun.max", "display-brightness-symbolic"},
-    Entry{"terminal", "utilities-terminal-symbolic"},
-    Entry{"trash", "user-trash-symbolic"},
-    Entry{"video", "camera-video-symbolic"},
-    Entry{"video.slash", "camera-disabled-symbolic"},
-    Entry{"wifi", "network-wireless-symbolic"},
-    Entry{"xmark", "window-close-symbolic"},
+    SymbolEntry{"accessibility", "preferences-desktop-accessibility-symbolic"},
+    SymbolEntry{"airplane", "airplane-mode-symbolic"},
+    SymbolEntry{"alarm", "alarm-symbolic"},
+    SymbolEntry{"arrow.clockwise", "view-refresh-symbolic"},
+    SymbolEntry{"arrow.down", "go-down-symbolic"},
+    SymbolEntry{"arrow.left", "go-previous-symbolic"},
+    SymbolEntry{"arrow.right", "go-next-symbolic"},
+    SymbolEntry{"arrow.up", "go-up-symbolic"},
+    SymbolEntry{"backward", "media-seek-backward-symbolic"},
+    SymbolEntry{"backward.end", "media-skip-backward-symbolic"},
+    SymbolEntry{"battery.100", "battery-full-symbolic"},
+    SymbolEntry{"bell", "preferences-system-notifications-symbolic"},
+    SymbolEntry{"bell.slash", "notifications-disabled-symbolic"},
+    SymbolEntry{"bubble.left", "chat-message-new-symbolic"},
+    SymbolEntry{"cable.connector", "network-wired-symbolic"},
+    SymbolEntry{"camera", "camera-photo-symbolic"},
+    SymbolEntry{"checkmark", "object-select-symbolic"},
+    SymbolEntry{"checkmark.circle", "emblem-ok-symbolic"},
+    SymbolEntry{"clock", "preferences-system-time-symbolic"},
+    SymbolEntry{"desktopcomputer", "computer-symbolic"},
+    SymbolEntry{"display", "video-display-symbolic"},
+    SymbolEntry{"doc", "x-office-document-symbolic"},
+    SymbolEntry{"doc.text", "x-office-document-symbolic"},
+    SymbolEntry{"envelope", "mail-unread-symbolic"},
+    SymbolEntry{"exclamationmark.triangle", "dialog-warning-symbolic"},
+    SymbolEntry{"folder", "folder-symbolic"},
+    SymbolEntry{"forward", "media-seek-forward-symbolic"},
+    SymbolEntry{"forward.end", "media-skip-forward-symbolic"},
+    SymbolEntry{"gear", "emblem-system-symbolic"},
+    SymbolEntry{"gearshape", "emblem-system-symbolic"},
+    SymbolEntry{"globe", "web-browser-symbolic"},
+    SymbolEntry{"hand.raised", "emoji-people-symbolic"},
+    SymbolEntry{"hand.tap", "input-touchpad-symbolic"},
+    SymbolEntry{"headphones", "audio-headphones-symbolic"},
+    SymbolEntry{"house", "go-home-symbolic"},
+    SymbolEntry{"info.circle", "dialog-information-symbolic"},
+    SymbolEntry{"iphone", "phone-apple-iphone-symbolic"},
+    SymbolEntry{"iphone.radiowaves.left.and.right", "phone-apple-iphone-symbolic"},
+    SymbolEntry{"keyboard", "input-keyboard-symbolic"},
+    SymbolEntry{"laptopcomputer", "computer-symbolic"},
+    SymbolEntry{"lock", "system-lock-screen-symbolic"},
+    SymbolEntry{"macbook.and.iphone", "computer-symbolic"},
+    SymbolEntry{"magnifyingglass", "edit-find-symbolic"},
+    SymbolEntry{"message", "chat-message-new-symbolic"},
+    SymbolEntry{"mic", "audio-input-microphone-symbolic"},
+    SymbolEntry{"mic.slash", "microphone-disabled-symbolic"},
+    SymbolEntry{"minus", "list-remove-symbolic"},
+    SymbolEntry{"moon", "weather-clear-night-symbolic"},
+    SymbolEntry{"paperplane", "mail-send-symbolic"},
+    SymbolEntry{"pause", "media-playback-pause-symbolic"},
+    SymbolEntry{"person", "avatar-default-symbolic"},
+    SymbolEntry{"person.2", "system-users-symbolic"},
+    SymbolEntry{"person.3", "system-users-symbolic"},
+    SymbolEntry{"phone", "call-start-symbolic"},
+    SymbolEntry{"phone.down", "call-stop-symbolic"},
+    SymbolEntry{"play", "media-playback-start-symbolic"},
+    SymbolEntry{"playpause", "media-playback-start-symbolic"},
+    SymbolEntry{"plus", "list-add-symbolic"},
+    SymbolEntry{"record.circle", "media-record-symbolic"},
+    SymbolEntry{"rectangle.dashed.badge.record", "applets-screenshooter-symbolic"},
+    SymbolEntry{"rectangle.on.rectangle", "video-joined-displays-symbolic"},
+    SymbolEntry{"speaker", "audio-speakers-symbolic"},
+    SymbolEntry{"speaker.slash", "audio-volume-muted-symbolic"},
+    SymbolEntry{"speaker.wave.1", "audio-volume-low-symbolic"},
+    SymbolEntry{"speaker.wave.2", "audio-volume-medium-symbolic"},
+    SymbolEntry{"speaker.wave.3", "audio-volume-high-symbolic"},
+    SymbolEntry{"square.and.arrow.up", "send-to-symbolic"},
+    SymbolEntry{"star", "starred-symbolic"},
+    SymbolEntry{"stop", "media-playback-stop-symbolic"},
+    SymbolEntry{"sun.max", "display-brightness-symbolic"},
+    SymbolEntry{"terminal", "utilities-terminal-symbolic"},
+    SymbolEntry{"trash", "user-trash-symbolic"},
+    SymbolEntry{"video", "camera-video-symbolic"},
+    SymbolEntry{"video.slash", "camera-disabled-symbolic"},
+    SymbolEntry{"wifi", "network-wireless-symbolic"},
+    SymbolEntry{"xmark", "window-close-symbolic"},
 };
 
 std::string_view lookUp(std::string_view symbol) {
   auto it = std::lower_bound(kCatalogue.begin(), kCatalogue.end(), symbol,
-                             [](const Entry& e, std::string_view s) { return e.symbol < s; });
+                             [](const SymbolEntry& e, std::string_view s) { return e.symbol < s; });
   return it != kCatalogue.end() && it->symbol == symbol ? it->icon : std::string_view();
+}
+
+// The name's first character, whole even when it takes several bytes or a surrogate pair.
+QString firstCharacter(std::string_view symbol) {
+  const QString text = QString::fromUtf8(symbol.data(), qsizetype(symbol.size()));
+  return text.left(!text.isEmpty() && text.front().isHighSurrogate() ? 2 : 1);
 }
 
 QImage glyphMask(std::string_view symbol, int pixels) {
@@ -119,8 +120,7 @@ QImage glyphMask(std::string_view symbol, int pixels) {
   p.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
   p.setFont(systemFont(&mask, pixels * 0.8, QFont::Bold));
   p.setPen(Qt::black);
-  p.drawText(QRectF(0, 0, pixels, pixels), Qt::AlignCenter,
-             QString::fromUtf8(symbol.data(), 1).toUpper());
+  p.drawText(QRectF(0, 0, pixels, pixels), Qt::AlignCenter, firstCharacter(symbol).toUpper());
   return mask;
 }
 
@@ -132,6 +132,10 @@ QImage iconMask(const std::string& file, int pixels) {
 }
 
 }  // namespace
+
+std::span<const SymbolEntry> symbolCatalogue() {
+  return kCatalogue;
+}
 
 std::string_view adwaitaIconFor(std::string_view symbol) {
   std::string_view icon = lookUp(symbol);

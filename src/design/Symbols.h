@@ -7,12 +7,20 @@
 #include <QImage>
 #include <QPointF>
 
+#include <span>
 #include <string>
 #include <string_view>
 
 class QPainter;
 
 namespace brindlet::design {
+
+struct SymbolEntry {
+  std::string_view symbol;
+  std::string_view icon;  // Adwaita's name, without folder or extension
+};
+// Every symbol the catalogue draws with an icon, sorted by symbol name.
+std::span<const SymbolEntry> symbolCatalogue();
 
 // The Adwaita icon that draws `symbol`, without folder or extension; empty when the catalogue has
 // none (a trailing ".fill" is ignored when the filled name itself is not listed).

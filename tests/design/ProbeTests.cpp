@@ -12,6 +12,7 @@
 #include "design/LatencyBadge.h"
 #include "design/Painting.h"
 #include "design/ScenicBackdrop.h"
+#include "design/Symbols.h"
 #include "support/QtHarness.h"
 
 namespace brindlet::design {
@@ -217,6 +218,41 @@ TEST(BadgeProbe, DotsHaveTheirLevelsColour) {
         EXPECT_TRUE(near(pixelAt(image, layout.dot.center()), want, 2))
             << ms << " " << int(style) << " at " << scale;
       }
+}
+
+TEST(Symbols, CatalogueDrawsWithInstalledIconsAndLettersElsewhere) {
+  const auto catalogue = symbolCatalogue();
+  for (std::size_t i = 0; i < catalogue.size(); ++i) {
+    if (i > 0) {
+      EXPECT_LT(catalogue[i - 1].symbol, catalogue[i].symbol);  // looked up by halving
+    }
+    EXPECT_EQ(adwaitaIconFor(catalogue[i].symbol), catalogue[i].icon);
+    EXPECT_FALSE(adwaitaIconFile(catalogue[i].icon).empty()) << catalogue[i].icon;
+  }
+  const struct {
+    const char* symbol;
+    const char* icon;
+  } rows[] = {{"mic.slash.fill", "microphone-disabled-symbolic"},
+              {"video.fill", "camera-video-symbolic"},
+              {"checkmark.circle.fill", "emblem-ok-symbolic"},
+              {"Mic", ""},
+              {"fill", ""},
+              {"", ""}};
+  for (const auto& row : rows) EXPECT_EQ(adwaitaIconFor(row.symbol), row.icon) << row.symbol;
+  auto inked = [](const QImage& mask) {
+    int count = 0;
+    for (int y = 0; y < mask.height(); ++y)
+      for (int x = 0; x < mask.width(); ++x) count += qAlpha(mask.pixel(x, y)) > 128;
+    return count;
+  };
+  for (const char* symbol : {"mic", "wifi", "no.such.symbol",
+                             "\xc3\xb1"
+                             "and\xc3\xba",
+                             "\xce\xa9"
+                             "mega"})
+    EXPECT_GT(inked(symbolMask(symbol, 32)), 20) << symbol;
+  EXPECT_EQ(inked(symbolMask("", 32)), 0);
+  EXPECT_EQ(symbolMask("mic", 48).size(), QSize(48, 48));
 }
 
 TEST(Painting, BlurKeepsTheAlphaAndSpreadsIt) {
