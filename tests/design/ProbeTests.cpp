@@ -255,6 +255,26 @@ TEST(Symbols, CatalogueDrawsWithInstalledIconsAndLettersElsewhere) {
   EXPECT_EQ(symbolMask("mic", 48).size(), QSize(48, 48));
 }
 
+TEST(Painting, ContinuousCornersMeetACircularCornerHalfway) {
+  const struct {
+    QRectF rect;
+    double radius;
+  } rows[] = {{{0, 0, 100, 100}, 5},   {{0, 0, 100, 100}, 14},
+              {{10, 20, 200, 80}, 34}, {{0, 0, 120, 40}, 20},  // a capsule
+              {{0, 0, 28, 28}, 14},                            // a circle
+              {{0, 0, 50, 30}, 90}};                           // more radius than room: a capsule
+  for (const auto& row : rows) {
+    const QPainterPath path = RoundedShape{row.rect, row.radius}.path();
+    EXPECT_EQ(path.boundingRect(), row.rect);
+    const double r = std::min({row.radius, row.rect.width() / 2, row.rect.height() / 2});
+    const double d = r * (1 - std::sqrt(0.5));  // where a circular corner crosses the diagonal
+    const QPointF corner = row.rect.topLeft();
+    EXPECT_FALSE(path.contains(corner + QPointF(d - 0.2, d - 0.2))) << row.radius;
+    EXPECT_TRUE(path.contains(corner + QPointF(d + 0.2, d + 0.2))) << row.radius;
+    EXPECT_TRUE(path.contains(QPointF(row.rect.center().x(), row.rect.top() + 0.1)));
+  }
+}
+
 TEST(Painting, BlurKeepsTheAlphaAndSpreadsIt) {
   QImage dot(41, 41, QImage::Format_Alpha8);
   dot.fill(0);
