@@ -109,16 +109,6 @@ TEST(Motion, RetargetingContinuesFromWhereTheValueStands) {
   EXPECT_EQ(m.value(20), 0);
 }
 
-TEST(SystemColors, FixedPairsForLightAndDark) {
-  for (SystemColor c : {SystemColor::green, SystemColor::orange, SystemColor::red}) {
-    const Rgba light = systemColor(c, Appearance::light), dark = systemColor(c, Appearance::dark);
-    EXPECT_NE(light, dark);
-    EXPECT_EQ(light.a, 1);
-  }
-  EXPECT_EQ(systemColor(SystemColor::primaryLabel, Appearance::dark), kWhite);
-  EXPECT_EQ(systemColor(SystemColor::primaryLabel, Appearance::light), kBlack);
-}
-
 TEST(ScenicBackdrop, Palette) {
   const double rows[9][3] = {{0.13, 0.14, 0.36}, {0.22, 0.20, 0.48}, {0.30, 0.22, 0.52},
                              {0.62, 0.34, 0.56}, {0.96, 0.58, 0.46}, {0.86, 0.42, 0.50},
