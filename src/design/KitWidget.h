@@ -1,0 +1,53 @@
+#pragma once
+
+// The base of the kit's widgets: frames for running springs, the light or dark appearance from
+// the palette, and one accessibility element per widget (its children are not read out).
+
+#include <QAccessible>
+#include <QBasicTimer>
+#include <QString>
+#include <QWidget>
+
+#include <string>
+#include <string_view>
+
+#include "design/Color.h"
+
+namespace brindlet::design {
+
+// What an element with a label and a value text reads out for `text`.
+QString elementText(QAccessible::Text text, const std::string& label, std::string_view value);
+
+// Dark when the widget's palette has a dark window colour.
+Appearance appearanceOf(const QWidget& widget);
+
+class KitWidget : public QWidget {
+ public:
+  explicit KitWidget(QWidget* parent = nullptr);
+
+  Appearance appearance() const { return appearanceOf(*this); }
+
+  // What assistive technology reads. Widgets that carry a value and can be adjusted override the
+  // adjusting members too.
+  virtual QAccessible::Role accessibleRole() const = 0;
+  virtual QString accessibleText(QAccessible::Text text) const = 0;
+  virtual bool hiddenFromAccessibility() const { return false; }
+  virtual bool adjustable() const { return false; }
+  virtual void adjust(bool /*increment*/) {}
+  virtual double accessibleValue() const { return 0; }
+  virtual double accessibleMinimum() const { return 0; }
+  virtual double accessibleMaximum() const { return 0; }
+
+ protected:
+  // Seconds on a steady clock shared by every widget of the kit.
+  static double now();
+  // Repaints every `interval` milliseconds while `animating(now())` holds.
+  void startFrames(int interval = 16);
+  virtual bool animating(double /*at*/) const { return false; }
+  void timerEvent(QTimerEvent* event) override;
+
+ private:
+  QBasicTimer frames_;
+};
+
+}  // namespace brindlet::design
