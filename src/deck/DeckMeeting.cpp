@@ -175,7 +175,8 @@ asio::awaitable<bool> DeckEngine::pressButtonRepeatedly(const LiveMeeting& meeti
                                                         std::vector<std::string> labels) {
   for (int attempt = 0; attempt < buttonTries; ++attempt) {
     if (attempt > 0) co_await pause(buttonRetryPause);
-    if (co_await pressButton(meeting, labels)) co_return true;
+    const bool pressed = co_await pressButton(meeting, labels);
+    if (pressed) co_return true;
   }
   co_await pause(buttonRetryPause);
   co_return false;
@@ -190,7 +191,8 @@ asio::awaitable<bool> DeckEngine::pressIntentButtons(const LiveMeeting& meeting,
   if (!pressed) {
     const auto opener = adapter->openers.find(intent);
     if (opener == adapter->openers.end()) co_return false;
-    if (!co_await pressButton(meeting, opener->second)) co_return false;
+    const bool opened = co_await pressButton(meeting, opener->second);
+    if (!opened) co_return false;
     pressed = co_await pressButtonRepeatedly(meeting, labels);
     if (!pressed) co_return false;
   }
@@ -230,7 +232,8 @@ asio::awaitable<void> DeckEngine::performMeetingIntent(profiles::MeetingIntent i
   // Scans during the waits may replace the meeting; the intent stays with this one.
   const LiveMeeting meeting = *meeting_;
   if (adapter->buttons.contains(intent)) {
-    if (!co_await pressIntentButtons(meeting, intent)) {
+    const bool pressed = co_await pressIntentButtons(meeting, intent);
+    if (!pressed) {
       sendErrorLook(ActionError::failed("Can't find " + adapter->name + "'s button"), key, profile);
       co_return;
     }
