@@ -115,8 +115,8 @@ asio::awaitable<void> DeckEngine::refreshMeetingLooks() {
       co_await meetingLook(meeting, adapter->cameraOffReader, adapter->cameraOffButtons, true);
   std::pair<std::string, std::optional<KeyState>> looks[] = {{"mute", std::move(mute)},
                                                              {"camera", std::move(camera)}};
-  // Looks read for a meeting that went or changed meanwhile belong to no deck on the phone.
-  if (meeting_ != meeting || meetingShown_ != shown) co_return;
+  // Looks read for a meeting deck that went or changed meanwhile belong to no deck on the phone.
+  if (!meeting_ || meetingShown_ != shown) co_return;
   Looks changed;
   for (auto& [key, look] : looks) {
     if (!look) continue;
