@@ -1,4 +1,4 @@
-// The deck engine's actions: the phone's key presses and control moves, and the meeting deck.
+// The deck engine's actions: the phone's key presses and control moves.
 
 #include <algorithm>
 #include <utility>
@@ -136,58 +136,6 @@ asio::awaitable<void> DeckEngine::performMeetingKey(std::string key, DeckActionP
   if (found == stored->profile.keys.end() || !found->second.intent) co_return;
   const auto intent = *found->second.intent;
   co_await performMeetingIntent(intent, std::move(key), std::move(stored->profile));
-}
-
-// The meeting deck. No meeting adapter is built in yet, so no meeting is ever found live and
-// none has buttons or shortcuts to carry an intent out; the state and the order of the steps
-// are kept so that the adapters only add their part.
-
-std::optional<LiveMeeting> DeckEngine::findLiveMeeting() const {
-  return std::nullopt;
-}
-
-std::optional<protocol::MeetingDeck> DeckEngine::meetingDeckFor(const LiveMeeting&) const {
-  return std::nullopt;
-}
-
-void DeckEngine::checkMeeting() {
-  auto found = findLiveMeeting();
-  const bool isNew = found.has_value() != meeting_.has_value() ||
-                     (found && found->app.bundleID != meeting_->app.bundleID);
-  if (isNew) {
-    meetingStart_ = clock();
-    sentMeetingLooks_.clear();
-    if (found) deckLog().info("Meeting live in %s", found->adapterName.c_str());
-  }
-  meeting_ = std::move(found);
-  updateMeeting();
-}
-
-void DeckEngine::updateMeeting() {
-  // The app's own profile covers a meeting it matches, unless it is a profile for any app.
-  const bool suppressed =
-      meeting_ && current_ && !isWildcard(current_->stored.profile) &&
-      current_->stored.profile.matches(meeting_->app.bundleID, meeting_->windowTitle);
-  std::optional<std::string> wanted;
-  if (meeting_ && !suppressed) wanted = meeting_->adapterName + "/" + meeting_->app.bundleID;
-  if (wanted == meetingShown_) return;
-  meetingShown_ = wanted;
-  sentMeetingLooks_.clear();
-  auto deck = wanted ? meetingDeckFor(*meeting_) : std::nullopt;
-  if (!deck) {
-    emit(protocol::MeetingDeck{});
-    return;
-  }
-  emit(std::move(*deck));
-  refreshMeetingLooks();
-}
-
-void DeckEngine::refreshMeetingLooks() {}
-
-asio::awaitable<void> DeckEngine::performMeetingIntent(profiles::MeetingIntent, std::string key,
-                                                       profiles::Profile profile) {
-  sendErrorLook(ActionError::failed("No meeting"), key, profile);
-  co_return;
 }
 
 }  // namespace brindlet::deck

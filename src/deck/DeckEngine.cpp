@@ -70,7 +70,7 @@ asio::awaitable<void> DeckEngine::tick(std::weak_ptr<DeckEngine> weak,
     {
       auto engine = weak.lock();
       if (!engine) co_return;
-      if (engine->tickCount_ % ticksPerMeetingScan == 0) engine->checkMeeting();
+      if (engine->tickCount_ % ticksPerMeetingScan == 0) co_await engine->checkMeeting();
       ++engine->tickCount_;
       co_await engine->refresh();
     }
@@ -88,7 +88,7 @@ asio::awaitable<void> DeckEngine::linkReady(Send send) {
   sentMeetingLooks_.clear();
   meetingShown_.reset();
   sendProfile();
-  updateMeeting();
+  co_await updateMeeting();
   co_await refresh();
 }
 
@@ -123,7 +123,7 @@ bool DeckEngine::takeFrontApp(const FrontApp& app) {
 asio::awaitable<void> DeckEngine::frontAppChanged(FrontApp app) {
   if (!takeFrontApp(app)) co_return;
   sendProfile();
-  updateMeeting();
+  co_await updateMeeting();
   co_await refresh();
 }
 
@@ -213,9 +213,11 @@ void DeckEngine::sendErrorLook(const ActionError& error, const std::string& key,
 
 void DeckEngine::clearErrorLook(const std::string& key, const std::string& label,
                                 const std::string& symbol, const profiles::Profile& profile) {
-  if (!isOnDeck(profile)) return;
-  const auto sent = sentLooks_.find(key);
-  if (sent == sentLooks_.end() || !isErrorLook(sent->second)) return;
+  const bool meeting = profile.id == meetingProfileID;
+  if (!meeting && !isOnDeck(profile)) return;
+  auto& looks = meeting ? sentMeetingLooks_ : sentLooks_;
+  const auto sent = looks.find(key);
+  if (sent == looks.end() || !isErrorLook(sent->second)) return;
   sent->second = plainLook(label, symbol);
   emit(protocol::DeckState{profile.id, {{key, sent->second}}});
 }

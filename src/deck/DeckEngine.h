@@ -90,9 +90,12 @@ class DeckEngine : public std::enable_shared_from_this<DeckEngine> {
   boost::asio::awaitable<void> perform(protocol::DeckAction action);
   boost::asio::awaitable<void> performMeetingKey(std::string key, protocol::DeckActionPhase phase);
 
-  void checkMeeting();
-  void updateMeeting();
-  void refreshMeetingLooks();
+  // The meeting scan, then updateMeeting().
+  boost::asio::awaitable<void> checkMeeting();
+  // Sends the meeting deck (or its end) when the meeting to show changed, then its looks.
+  boost::asio::awaitable<void> updateMeeting();
+  // The mute and camera looks of the meeting deck that changed.
+  boost::asio::awaitable<void> refreshMeetingLooks();
   boost::asio::awaitable<void> performMeetingIntent(profiles::MeetingIntent intent, std::string key,
                                                     profiles::Profile profile);
 
@@ -134,8 +137,20 @@ class DeckEngine : public std::enable_shared_from_this<DeckEngine> {
   boost::asio::awaitable<void> runSlider(profiles::Action action, std::string key,
                                          std::optional<double> value, profiles::Profile profile,
                                          std::optional<FrontApp> target);
-  std::optional<LiveMeeting> findLiveMeeting() const;
   std::optional<protocol::MeetingDeck> meetingDeckFor(const LiveMeeting& meeting) const;
+  bool meetingSuppressed() const;
+  boost::asio::awaitable<std::optional<protocol::KeyState>> meetingLook(
+      LiveMeeting meeting, std::optional<profiles::Reader> reader, std::vector<std::string> buttons,
+      bool camera);
+  boost::asio::awaitable<bool> pressButton(const LiveMeeting& meeting,
+                                           std::vector<std::string> labels);
+  boost::asio::awaitable<bool> pressButtonRepeatedly(const LiveMeeting& meeting,
+                                                     std::vector<std::string> labels);
+  boost::asio::awaitable<void> pause(runtime::Duration duration);
+  boost::asio::awaitable<bool> pressIntentButtons(const LiveMeeting& meeting,
+                                                  profiles::MeetingIntent intent);
+  boost::asio::awaitable<std::optional<ActionError>> pressIntentKeys(const LiveMeeting& meeting,
+                                                                     std::string keys);
 
   runtime::MainLoop& loop_;
   Roles roles_;
