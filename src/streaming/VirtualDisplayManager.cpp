@@ -61,6 +61,11 @@ struct VirtualDisplayManager::State {
   std::shared_ptr<runtime::AsyncQueue<Operation>> operations =
       runtime::AsyncQueue<Operation>::make();
   runtime::TaskHandle task;
+  // Callers still waiting: told when the manager goes, so that none waits for ever.
+  std::vector<std::weak_ptr<runtime::OneShot<std::uint32_t>>> waiting;
+
+  std::shared_ptr<runtime::OneShot<std::uint32_t>> enqueue(Operation::Kind kind,
+                                                           VirtualDisplayConfig config);
 
   awaitable<std::uint32_t> attach(VirtualDisplayConfig config);
   awaitable<void> detach();
@@ -240,7 +245,19 @@ VirtualDisplayManager::VirtualDisplayManager(boost::asio::any_io_executor loop,
   }
 }
 
+std::shared_ptr<runtime::OneShot<std::uint32_t>> VirtualDisplayManager::State::enqueue(
+    Operation::Kind kind, VirtualDisplayConfig config) {
+  auto done = runtime::OneShot<std::uint32_t>::make();
+  std::erase_if(waiting, [](const auto& w) { return w.expired(); });
+  waiting.push_back(done);
+  operations->push({kind, std::move(config), done});
+  return done;
+}
+
 VirtualDisplayManager::~VirtualDisplayManager() {
+  for (const auto& waiter : state_->waiting) {
+    if (auto done = waiter.lock()) done->fail(runtime::cancellationError());
+  }
   if (state_->sleepWake) state_->sleepWake->setHandlers({}, {});
   state_->backend->onTermination({});
   state_->operations->cancel();
@@ -257,14 +274,12 @@ std::optional<std::uint32_t> VirtualDisplayManager::attachedId() const {
 }
 
 awaitable<std::uint32_t> VirtualDisplayManager::attach(VirtualDisplayConfig config) {
-  auto done = runtime::OneShot<std::uint32_t>::make();
-  state_->operations->push({Operation::Kind::attach, std::move(config), done});
+  auto done = state_->enqueue(Operation::Kind::attach, std::move(config));
   co_return co_await done->wait();
 }
 
 awaitable<void> VirtualDisplayManager::detach() {
-  auto done = runtime::OneShot<std::uint32_t>::make();
-  state_->operations->push({Operation::Kind::detach, {}, done});
+  auto done = state_->enqueue(Operation::Kind::detach, {});
   co_await done->wait();
 }
 

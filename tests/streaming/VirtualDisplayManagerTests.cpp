@@ -325,6 +325,19 @@ TEST(VirtualDisplayManager, BackendSeesEachDisplayMadeAndRemovedOnce) {
                    "setMode 2 1178×2556", "remove 2", "create Pixel (Brindlet)", "remove 3"}));
 }
 
+TEST(VirtualDisplayManager, CallersWaitingWhenItGoesAreReleased) {
+  Harness h;
+  h.backend->pollsUntilReady = -1;
+  h.start();
+  h.attach(phone());
+  h.detach();
+  testing::drain(h.loop);
+  h.manager.reset();
+  testing::drain(h.loop);
+  EXPECT_EQ(h.outcomes, (Lines{"cancelled", "cancelled"}));
+  EXPECT_EQ(h.backend->calls(), (Lines{"create Pixel (Brindlet)", "remove 1"}));
+}
+
 TEST(VirtualDisplayManager, ProbeLogsWhyDisplaysAreUnavailable) {
   boost::asio::io_context loop;
   runtime::LogCapture log;
