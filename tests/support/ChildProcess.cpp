@@ -1,6 +1,9 @@
 #include "support/ChildProcess.h"
 
+#include <unistd.h>
+
 #include <boost/asio/io_context.hpp>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "runtime/Process.h"
@@ -13,6 +16,19 @@ using Clock = std::chrono::steady_clock;
 using runtime::Process;
 
 constexpr std::size_t kKeptOutput = std::size_t(64) << 20;
+
+bool onPath(const std::string& program) {
+  if (program.find('/') != std::string::npos) return access(program.c_str(), X_OK) == 0;
+  const char* path = std::getenv("PATH");
+  std::string_view folders = path ? path : "/usr/bin:/bin";
+  while (!folders.empty()) {
+    const auto colon = folders.find(':');
+    const std::string folder(folders.substr(0, colon));
+    if (access((folder + "/" + program).c_str(), X_OK) == 0) return true;
+    folders = colon == std::string_view::npos ? "" : folders.substr(colon + 1);
+  }
+  return false;
+}
 
 int exitCode(const runtime::ExitStatus& status) {
   return status.signal != 0 ? 128 + status.signal : status.code;
@@ -40,9 +56,14 @@ struct ChildProcess::Running {
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv)
     : running_(std::make_unique<Running>()) {
+  // A killed test must leave no servers behind: the program gets SIGTERM when the thread that
+  // started it ends. setpriv sets that up and becomes the program, keeping its process id.
+  if (!argv.empty() && !onPath(argv[0])) throw runtime::ProcessError::programNotFound(argv[0]);
+  std::vector<std::string> guarded = {"setpriv", "--pdeathsig", "TERM", "--"};
+  guarded.insert(guarded.end(), argv.begin(), argv.end());
   running_->process =
       Process::start(running_->loop.get_executor(),
-                     Process::Options{argv, Process::Input::pipe, true, kKeptOutput});
+                     Process::Options{guarded, Process::Input::pipe, true, kKeptOutput});
 }
 
 ChildProcess::~ChildProcess() {
