@@ -180,6 +180,10 @@ std::vector<XErrorRecord> X11Connection::errorsSince(unsigned long serial) const
   return found;
 }
 
+unsigned long X11Connection::nextSerial() const {
+  return NextRequest(display_);
+}
+
 std::string X11Connection::requestName(int request) const {
   char text[128] = {};
   const std::string number = std::to_string(request);

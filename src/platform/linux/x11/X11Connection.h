@@ -71,6 +71,11 @@ class X11Connection {
   void setLostHandler(std::function<void()> handler);
   // Handles the events Xlib has read or can read without waiting.
   void drainEvents();
+  // The errors recorded for requests from `serial` on (NextRequest before making them).
+  std::vector<XErrorRecord> errorsSince(unsigned long serial) const;
+  unsigned long nextSerial() const;
+  // The display's name for a request's major opcode, "GetWindowAttributes".
+  std::string requestName(int request) const;
   // Xlib's handlers report here.
   void record(const XErrorRecord& error);
   void connectionLost();
@@ -84,10 +89,6 @@ class X11Connection {
   unsigned long beginRequests();
   void endRequests(unsigned long serial);
   void watchEvents();
-  // The errors recorded for requests from `serial` on (NextRequest before making them).
-  std::vector<XErrorRecord> errorsSince(unsigned long serial) const;
-  // The display's name for a request's major opcode, "GetWindowAttributes".
-  std::string requestName(int request) const;
 
   std::string requested_;
   std::string name_;
