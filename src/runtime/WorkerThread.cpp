@@ -1,23 +1,13 @@
 #include "runtime/WorkerThread.h"
 
-#include <pthread.h>
-
 #include <thread>
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 
-#include "runtime/Log.h"
+#include "runtime/LoopThread.h"
 
 namespace brindlet::runtime {
-namespace {
-
-const Logger& workerLog() {
-  static const Logger logger("runtime");
-  return logger;
-}
-
-}  // namespace
 
 struct WorkerThread::Impl {
   std::string name;
@@ -27,17 +17,9 @@ struct WorkerThread::Impl {
   std::thread thread;
 
   void run() {
-    pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
-    for (;;) {
-      try {
-        context.run();
-        return;
-      } catch (const std::exception& e) {
-        workerLog().error("Worker %s: a handler failed: %s", name.c_str(), e.what());
-      } catch (...) {
-        workerLog().error("Worker %s: a handler failed", name.c_str());
-      }
-    }
+    detail::nameThisThread(name);
+    detail::runLoggingFailures(
+        name, [this] { context.run(); }, nullptr);
   }
 };
 

@@ -6,6 +6,9 @@
 
 #include <boost/asio/io_context.hpp>
 
+#include "runtime/Clock.h"
+#include "runtime/MainLoop.h"
+
 namespace brindlet::testing {
 
 // Runs every handler that is ready, and those they make ready, without waiting for anything.
@@ -29,6 +32,25 @@ inline bool runUntil(boost::asio::io_context& io, const std::function<bool()>& d
     }
   }
   return true;
+}
+
+// Lets `duration` pass on the manual clock one deadline at a time, draining the loop after each,
+// so that whatever a wake-up schedules for later in the span also runs in it.
+inline void runFor(boost::asio::io_context& io, runtime::ManualClock& clock,
+                   runtime::Duration duration) {
+  const auto end = clock.now() + duration;
+  drain(io);
+  for (auto next = clock.nextDeadline(); next && *next <= end; next = clock.nextDeadline()) {
+    clock.advance(*next - clock.now());
+    drain(io);
+  }
+  clock.advance(end - clock.now());
+  drain(io);
+}
+
+inline void runFor(runtime::MainLoop& loop, runtime::ManualClock& clock,
+                   runtime::Duration duration) {
+  runFor(loop.context(), clock, duration);
 }
 
 }  // namespace brindlet::testing
