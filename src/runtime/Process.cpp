@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -185,11 +186,19 @@ struct Process::State : std::enable_shared_from_this<State> {
     truncated = truncated || n > room;
   }
 
-  // After the child's end: what is in the pipe now, then no more.
+  // After the child's end: what is in the pipe now, then no more, even while something the
+  // child started goes on writing.
   void readWhatIsLeft() {
+    int left = 0;
     boost::system::error_code error;
+    if (::ioctl(output.native_handle(), FIONREAD, &left) != 0) left = 0;
     output.non_blocking(true, error);
-    while (!error) keep(output.read_some(asio::buffer(buffer), error));
+    while (!error && left > 0) {
+      auto size = std::min(buffer.size(), static_cast<std::size_t>(left));
+      auto n = output.read_some(asio::buffer(buffer.data(), size), error);
+      keep(n);
+      left -= static_cast<int>(n);
+    }
     outputEnded();
   }
 
@@ -236,8 +245,8 @@ struct Process::State : std::enable_shared_from_this<State> {
     if (childEnded) return;
     ::kill(-pid, SIGKILL);
     siginfo_t info{};
-    ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED);
-    ended = statusOf(info);
+    ended = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED) == 0 ? statusOf(info)
+                                                                         : ExitStatus{-1, 0};
     childEnded = true;
   }
 

@@ -56,6 +56,7 @@ TEST(Process, ReadsOutputWhileTheChildRunsAndStopsAtItsEnd) {
       {"ls /proc/$$/fd", 1000, "0\n1\n2\n", false, {}},
       // The background child keeps the pipe open; its parent's end is what counts.
       {"sleep 30 & echo started", 1000, "started\n", false, {}},
+      {"yes & sleep 0.1", 1000, repeated("y\n", 500), true, {}},  // and writes on
       {"kill -USR1 $$", 1000, "", false, {0, SIGUSR1}},
   };
   for (const auto& c : cases) {

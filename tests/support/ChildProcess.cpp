@@ -40,9 +40,12 @@ struct ChildProcess::Running {
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv)
     : running_(std::make_unique<Running>()) {
+  // setpriv (util-linux) sets the parent-death signal, which posix_spawn cannot.
+  std::vector<std::string> command{"setpriv", "--pdeathsig", "TERM", "--"};
+  command.insert(command.end(), argv.begin(), argv.end());
   running_->process =
       Process::start(running_->loop.get_executor(),
-                     Process::Options{argv, Process::Input::pipe, true, kKeptOutput});
+                     Process::Options{command, Process::Input::pipe, true, kKeptOutput});
 }
 
 ChildProcess::~ChildProcess() {

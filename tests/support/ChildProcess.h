@@ -13,7 +13,8 @@ namespace brindlet::testsupport {
 
 // A program run by a test: in its own process group, standard input from the test, standard
 // output and error together to the test, read while the test waits. Stopped by its process group
-// id when destroyed. A program that cannot be started throws runtime::ProcessError.
+// id when destroyed; it also gets SIGTERM when the thread that started it ends, so a killed test
+// leaves nothing behind. A program that is not there exits with 127.
 class ChildProcess {
  public:
   explicit ChildProcess(const std::vector<std::string>& argv);
