@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
       handoff, 100 * handoff / copy, copy / 1000);
   std::printf(
       "  allocations per frame once warm: %.4f (limit 0); frames the encoder thread took "
-      "meanwhile: %.0f %%\n",
+      "meanwhile: %.2f %%\n",
       allocationsPerFrame, 100 * framesTaken);
   return 0;
 }
