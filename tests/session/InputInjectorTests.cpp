@@ -63,29 +63,6 @@ TEST_F(InputInjectorTest, MissingAccessIsReportedOnceUntilInputPassesAgain) {
   EXPECT_EQ(take().size(), 1u);
 }
 
-TEST_F(InputInjectorTest, EventsReachThePosterAsXCanCarryThem) {
-  using desktop::Modifier;
-  const struct {
-    protocol::ControlMessage message;
-    std::vector<SyntheticEvent> posted;
-  } cases[] = {
-      {touch(TouchPhase::began), {ButtonEvent{desktop::MouseButton::left, true, 600, 300}}},
-      {touch(TouchPhase::moved, 0.75), {PointerMotion{850, 300}}},
-      {touch(TouchPhase::ended, 0.75), {ButtonEvent{desktop::MouseButton::left, false, 850, 300}}},
-      {protocol::Key{17, true, {protocol::Modifier::cmd, protocol::Modifier::shift}},
-       {desktop::KeyEvent{17, true, Modifier::cmd | Modifier::shift}}},
-      {protocol::Key{17, false, {protocol::Modifier::ctrl, protocol::Modifier::opt}},
-       {desktop::KeyEvent{17, false, Modifier::ctrl | Modifier::opt}}},
-      {protocol::TypedText{"e\xCC\x81\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA"},
-       {desktop::TextEvent{"e\xCC\x81"}, desktop::TextEvent{"\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA"}}},
-      {protocol::Ping{1}, {}},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(handle(c.message), InputOutcome::posted);
-    EXPECT_EQ(take(), c.posted) << c.message.type();
-  }
-}
-
 TEST_F(InputInjectorTest, PixelScrollsBecomeWheelClicksAtTheScrollsLocation) {
   const PointerMotion centre{600, 300};
   const struct {

@@ -94,8 +94,10 @@ X11DoubleClickInterval::X11DoubleClickInterval(std::shared_ptr<X11Connection> co
 
 boost::asio::awaitable<std::unique_ptr<X11DoubleClickInterval>> X11DoubleClickInterval::open(
     std::string display) {
-  std::shared_ptr<X11Connection> connection =
-      co_await X11Connection::open(std::move(display), "xsettings");
+  // Named before they are awaited: g++ 12 may destroy temporaries of a co_await operand twice.
+  std::string threadName = "xsettings";
+  auto opening = X11Connection::open(std::move(display), std::move(threadName));
+  std::shared_ptr<X11Connection> connection = co_await std::move(opening);
   auto owner = co_await boost::asio::this_coro::executor;
   std::unique_ptr<X11DoubleClickInterval> interval(
       new X11DoubleClickInterval(std::move(connection), std::move(owner)));
@@ -104,7 +106,8 @@ boost::asio::awaitable<std::unique_ptr<X11DoubleClickInterval>> X11DoubleClickIn
 }
 
 boost::asio::awaitable<runtime::Duration> X11DoubleClickInterval::refreshed() {
-  co_await refresh(connection_, state_);
+  auto refreshing = refresh(connection_, state_);
+  co_await std::move(refreshing);
   co_return std::chrono::milliseconds(state_->milliseconds.load());
 }
 
