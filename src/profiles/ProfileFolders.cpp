@@ -1,22 +1,15 @@
 #include "profiles/ProfileFolders.h"
 
-#include <cstdlib>
+#include "runtime/Files.h"
 
 namespace brindlet::profiles {
 
-std::filesystem::path userDataFolder() {
-  const char* data = std::getenv("XDG_DATA_HOME");
-  if (data != nullptr && std::filesystem::path(data).is_absolute()) return data;
-  const char* home = std::getenv("HOME");
-  return std::filesystem::path(home != nullptr ? home : "/") / ".local/share";
-}
-
 std::filesystem::path defaultUserProfilesFolder() {
-  return userDataFolder() / "Brindlet" / "Profiles";
+  return runtime::userFolder(runtime::UserFolder::data) / "Brindlet" / "Profiles";
 }
 
 std::filesystem::path formerUserProfilesFolder() {
-  return userDataFolder() / "Velvane" / "Profiles";
+  return runtime::userFolder(runtime::UserFolder::data) / "Velvane" / "Profiles";
 }
 
 }  // namespace brindlet::profiles

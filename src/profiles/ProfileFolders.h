@@ -4,9 +4,7 @@
 
 namespace brindlet::profiles {
 
-// Where profiles live on this system. The user's data folder is $XDG_DATA_HOME, or
-// ~/.local/share when that is unset or not an absolute path.
-std::filesystem::path userDataFolder();
+// Where profiles live on this system, under the user's data folder.
 // <data>/Brindlet/Profiles: the folder the user's profiles are kept and watched in.
 std::filesystem::path defaultUserProfilesFolder();
 // <data>/Velvane/Profiles: where earlier versions kept them; moved once into the new folder.

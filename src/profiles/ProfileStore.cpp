@@ -9,9 +9,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "profiles/FolderWatch.h"
 #include "profiles/ProfileError.h"
 #include "profiles/ProfileFolders.h"
+#include "runtime/FolderWatch.h"
 #include "runtime/Log.h"
 #include "runtime/MainLoop.h"
 #include "runtime/Task.h"
@@ -125,7 +125,7 @@ void ProfileStore::start() {
 }
 
 void ProfileStore::watch() {
-  watcher_ = FolderWatch::open(loop_.context(), userFolder_, [weak = weak_from_this()] {
+  watcher_ = runtime::FolderWatch::open(loop_.context(), userFolder_, [weak = weak_from_this()] {
     if (auto self = weak.lock()) self->scheduleReload();
   });
   if (!watcher_) deckLog().error("Can't watch %s", userFolder_.c_str());

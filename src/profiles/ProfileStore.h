@@ -14,12 +14,11 @@
 #include "runtime/Observable.h"
 
 namespace brindlet::runtime {
+class FolderWatch;
 class MainLoop;
-}
+}  // namespace brindlet::runtime
 
 namespace brindlet::profiles {
-
-class FolderWatch;
 
 // The app's live collection of deck profiles: every profile file of the app's own folder
 // (bundled) and of the user's folder, loaded strictly, its signature checked, tagged with its
@@ -77,7 +76,7 @@ class ProfileStore final : public ProfileProviding,
   std::optional<std::filesystem::path> bundledFolder_;
   std::shared_ptr<SigningKeyStore> keys_;
   std::shared_ptr<runtime::Clock> clock_;
-  std::unique_ptr<FolderWatch> watcher_;
+  std::unique_ptr<runtime::FolderWatch> watcher_;
   std::unique_ptr<Pending> pending_;  // the debounced reload task
 };
 

@@ -3,13 +3,31 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <map>
 
 namespace brindlet::runtime {
 namespace {
 
+struct Threshold {
+  std::atomic<LogLevel> level{LogLevel::debug};
+  bool own = false;  // set for this category, not by the one for all
+};
+
 struct Registry {
   std::mutex mutex;
   std::vector<std::shared_ptr<LogSink>> sinks{std::make_shared<StandardErrorSink>()};
+  LogLevel threshold = LogLevel::debug;
+  // Entries are never removed: loggers keep pointers to them.
+  std::map<std::string, std::unique_ptr<Threshold>, std::less<>> thresholds;
+
+  Threshold& of(std::string_view category) {
+    auto found = thresholds.find(category);
+    if (found == thresholds.end()) {
+      found = thresholds.emplace(std::string(category), std::make_unique<Threshold>()).first;
+      found->second->level = threshold;
+    }
+    return *found->second;
+  }
 };
 
 Registry& registry() {
@@ -98,6 +116,26 @@ void write(const LogEntry& entry) {
   for (const auto& sink : sinks) sink->write(entry);
 }
 
+void setThreshold(LogLevel level) {
+  std::lock_guard lock(registry().mutex);
+  registry().threshold = level;
+  for (auto& [category, threshold] : registry().thresholds) {
+    if (!threshold->own) threshold->level = level;
+  }
+}
+
+void setThreshold(std::string_view category, LogLevel level) {
+  std::lock_guard lock(registry().mutex);
+  auto& threshold = registry().of(category);
+  threshold.own = true;
+  threshold.level = level;
+}
+
+const std::atomic<LogLevel>& thresholdOf(std::string_view category) {
+  std::lock_guard lock(registry().mutex);
+  return registry().of(category).level;
+}
+
 }  // namespace Log
 
 LogCapture::LogCapture() : sink_(std::make_shared<CaptureSink>()) {
@@ -108,6 +146,7 @@ LogCapture::~LogCapture() {
 }
 
 void Logger::debug(const char* fmt, ...) const {
+  if (!enables(LogLevel::debug)) return;
   va_list args;
   va_start(args, fmt);
   emit(category_, LogLevel::debug, fmt, args);
@@ -115,6 +154,7 @@ void Logger::debug(const char* fmt, ...) const {
 }
 
 void Logger::info(const char* fmt, ...) const {
+  if (!enables(LogLevel::info)) return;
   va_list args;
   va_start(args, fmt);
   emit(category_, LogLevel::info, fmt, args);
@@ -122,6 +162,7 @@ void Logger::info(const char* fmt, ...) const {
 }
 
 void Logger::error(const char* fmt, ...) const {
+  if (!enables(LogLevel::error)) return;
   va_list args;
   va_start(args, fmt);
   emit(category_, LogLevel::error, fmt, args);

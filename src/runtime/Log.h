@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -53,6 +54,12 @@ inline constexpr std::string_view subsystem = "com.velvane.mac";
 void attach(std::shared_ptr<LogSink> sink);
 void detach(const std::shared_ptr<LogSink>& sink);
 void write(const LogEntry& entry);
+// Entries below the threshold are dropped before their text is made. A category's own threshold
+// wins over the one for all categories; both start at debug (everything).
+void setThreshold(LogLevel level);
+void setThreshold(std::string_view category, LogLevel level);
+// The threshold of a category, to be read without a lock for as long as the process runs.
+const std::atomic<LogLevel>& thresholdOf(std::string_view category);
 }  // namespace Log
 
 // Attaches a capture sink for its lifetime; tests make one per case.
@@ -75,9 +82,14 @@ class LogCapture {
 // The logger of one area: a category of the system's subsystem, printf-style texts.
 class Logger {
  public:
-  explicit Logger(std::string category) : category_(std::move(category)) {}
+  explicit Logger(std::string category)
+      : category_(std::move(category)), threshold_(&Log::thresholdOf(category_)) {}
 
   const std::string& category() const { return category_; }
+  // Whether entries of the level pass the threshold: a disabled line costs this branch only.
+  bool enables(LogLevel level) const {
+    return level >= threshold_->load(std::memory_order_relaxed);
+  }
 
   void debug(const char* format, ...) const __attribute__((format(printf, 2, 3)));
   void info(const char* format, ...) const __attribute__((format(printf, 2, 3)));
@@ -85,6 +97,7 @@ class Logger {
 
  private:
   std::string category_;
+  const std::atomic<LogLevel>* threshold_;
 };
 
 }  // namespace brindlet::runtime

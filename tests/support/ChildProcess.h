@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,7 +12,9 @@
 namespace brindlet::testsupport {
 
 // A program run by a test: in its own process group, standard input from the test, standard
-// output and error together to the test. Stopped by its process group id when destroyed.
+// output and error together to the test, read while the test waits. Stopped by its process group
+// id when destroyed; it also gets SIGTERM when the thread that started it ends, so a killed test
+// leaves nothing behind. A program that is not there exits with 127.
 class ChildProcess {
  public:
   explicit ChildProcess(const std::vector<std::string>& argv);
@@ -19,27 +22,23 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  pid_t pid() const { return pid_; }
+  pid_t pid() const;
   void write(std::string_view bytes);
   void closeInput();
   // Reads output until it contains `text`; false when the time runs out or the output ends.
   bool waitFor(std::string_view text, std::chrono::milliseconds timeout);
   // The exit status once the program has ended on its own, else nothing.
   std::optional<int> waitExit(std::chrono::milliseconds timeout);
-  const std::string& output() const { return output_; }
+  const std::string& output() const;
   void stop();
 
  private:
-  bool readSome(std::chrono::milliseconds timeout);
-
-  pid_t pid_ = -1;
-  int input_ = -1;
-  int output_fd_ = -1;
-  std::string output_;
-  std::optional<int> status_;
+  struct Running;
+  std::unique_ptr<Running> running_;
 };
 
-// Runs a program to its end; its exit status and its standard output.
+// Runs a program to its end, standard input from /dev/null; its exit status and its standard
+// output (its standard error is the test's).
 struct ProgramResult {
   int status = -1;
   std::string output;

@@ -1,13 +1,12 @@
 #include "FolderPairingStore.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+
+#include "runtime/Bytes.h"
+#include "runtime/Files.h"
 
 namespace brindlet::tools {
 namespace {
@@ -39,8 +38,7 @@ std::optional<std::string> unhex(const std::string& text) {
 }  // namespace
 
 FolderPairingStore::FolderPairingStore(fs::path folder) : folder_(std::move(folder)) {
-  fs::create_directories(folder_);
-  ::chmod(folder_.c_str(), 0700);
+  runtime::makeFolder(folder_);
 }
 
 fs::path FolderPairingStore::fileOf(const std::string& identity) const {
@@ -58,16 +56,10 @@ std::optional<transport::SymmetricKey> FolderPairingStore::key(const std::string
 
 void FolderPairingStore::save(const transport::SymmetricKey& key, const std::string& identity) {
   std::lock_guard lock(mutex_);
-  const auto target = fileOf(identity);
-  const auto temporary = fs::path(target.string() + ".tmp");
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return;
-  const auto bytes = key.bytes();
-  const bool written = ::write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size());
-  const bool synced = ::fsync(fd) == 0;
-  ::close(fd);
-  if (!written || !synced || ::rename(temporary.c_str(), target.c_str()) != 0) {
-    ::unlink(temporary.c_str());
+  try {
+    runtime::writeFileAtomically(fileOf(identity), runtime::asText(key.bytes()));
+  } catch (const fs::filesystem_error& e) {
+    std::fprintf(stderr, "Couldn't save the pairing key: %s\n", e.what());
   }
 }
 

@@ -8,18 +8,19 @@ namespace boost::asio {
 class io_context;
 }
 
-namespace brindlet::profiles {
+namespace brindlet::runtime {
 
 // Tells the main loop when entries of one folder are added, removed or renamed, or when the
-// folder itself is deleted or moved (inotify). Changes inside files and in sub-folders are not
-// reported. The watch is bound to the folder that was opened, not to its path.
+// folder itself is deleted or moved (inotify); with `contents`, also when a file of it was written
+// and closed. Changes in sub-folders are not reported. The watch is bound to the folder that was
+// opened, not to its path.
 class FolderWatch {
  public:
   // Nothing when the folder cannot be watched (missing, not a folder, no permission).
   // `changed` runs on the loop, once per batch of events read together.
   static std::unique_ptr<FolderWatch> open(boost::asio::io_context& loop,
                                            const std::filesystem::path& folder,
-                                           std::function<void()> changed);
+                                           std::function<void()> changed, bool contents = false);
   ~FolderWatch();
   FolderWatch(const FolderWatch&) = delete;
   FolderWatch& operator=(const FolderWatch&) = delete;
@@ -30,4 +31,4 @@ class FolderWatch {
   std::shared_ptr<State> state_;
 };
 
-}  // namespace brindlet::profiles
+}  // namespace brindlet::runtime

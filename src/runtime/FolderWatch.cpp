@@ -1,4 +1,4 @@
-#include "profiles/FolderWatch.h"
+#include "runtime/FolderWatch.h"
 
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/posix/stream_descriptor.hpp>
 
-namespace brindlet::profiles {
+namespace brindlet::runtime {
 
 struct FolderWatch::State : std::enable_shared_from_this<State> {
   State(boost::asio::io_context& loop, int fd, std::function<void()> changed)
@@ -37,11 +37,11 @@ struct FolderWatch::State : std::enable_shared_from_this<State> {
 
 std::unique_ptr<FolderWatch> FolderWatch::open(boost::asio::io_context& loop,
                                                const std::filesystem::path& folder,
-                                               std::function<void()> changed) {
+                                               std::function<void()> changed, bool contents) {
   const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (fd < 0) return nullptr;
-  constexpr std::uint32_t mask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
-                                 IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+  const std::uint32_t mask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
+                             IN_MOVE_SELF | IN_ONLYDIR | (contents ? IN_CLOSE_WRITE : 0);
   if (::inotify_add_watch(fd, folder.c_str(), mask) < 0) {
     ::close(fd);
     return nullptr;
@@ -58,4 +58,4 @@ FolderWatch::~FolderWatch() {
   state_->descriptor.cancel(ignored);
 }
 
-}  // namespace brindlet::profiles
+}  // namespace brindlet::runtime

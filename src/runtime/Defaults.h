@@ -1,0 +1,108 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+
+namespace brindlet::runtime {
+
+// The user's stored settings: booleans, integers and texts by key. A value stored under another
+// type than the one asked for reads as absent.
+class Defaults {
+ public:
+  // Ends an observation when destroyed or reset.
+  class Subscription {
+   public:
+    Subscription() = default;
+    explicit Subscription(std::function<void()> end) : end_(std::move(end)) {}
+    Subscription(Subscription&& other) noexcept : end_(std::exchange(other.end_, {})) {}
+    Subscription& operator=(Subscription&& other) noexcept {
+      if (this != &other) {
+        reset();
+        end_ = std::exchange(other.end_, {});
+      }
+      return *this;
+    }
+    ~Subscription() { reset(); }
+    void reset() {
+      if (auto end = std::exchange(end_, {})) end();
+    }
+
+   private:
+    std::function<void()> end_;
+  };
+
+  virtual ~Defaults() = default;
+  virtual std::optional<bool> boolean(std::string_view key) const = 0;
+  virtual std::optional<std::int64_t> integer(std::string_view key) const = 0;
+  virtual std::optional<std::string> text(std::string_view key) const = 0;
+  virtual void setBoolean(std::string_view key, bool value) = 0;
+  virtual void setInteger(std::string_view key, std::int64_t value) = 0;
+  virtual void setText(std::string_view key, std::string value) = 0;
+  virtual void remove(std::string_view key) = 0;
+  // Calls `changed` on the owner's loop whenever the key's stored value changes, also by another
+  // process: at once for changes made through this object. The subscription ends when the
+  // returned object is destroyed.
+  [[nodiscard]] virtual Subscription observe(std::string key, std::function<void()> changed) = 0;
+};
+
+// One stored value.
+using DefaultsValue = std::variant<bool, std::int64_t, std::string>;
+using DefaultsValues = std::map<std::string, DefaultsValue, std::less<>>;
+
+// Observers by key. Telling one key's observers calls each that is still subscribed when its
+// turn comes, so a callback may end its own or another subscription.
+class DefaultsObservers {
+ public:
+  DefaultsObservers();
+  ~DefaultsObservers();
+  DefaultsObservers(const DefaultsObservers&) = delete;
+  DefaultsObservers& operator=(const DefaultsObservers&) = delete;
+
+  Defaults::Subscription add(std::string key, std::function<void()> changed);
+  void tell(std::string_view key) const;
+
+ private:
+  struct Shared;
+  std::shared_ptr<Shared> shared_;
+};
+
+// Settings kept in memory: the test double.
+class MemoryDefaults final : public Defaults {
+ public:
+  explicit MemoryDefaults(DefaultsValues values = {}) : values_(std::move(values)) {}
+
+  std::optional<bool> boolean(std::string_view key) const override;
+  std::optional<std::int64_t> integer(std::string_view key) const override;
+  std::optional<std::string> text(std::string_view key) const override;
+  void setBoolean(std::string_view key, bool value) override;
+  void setInteger(std::string_view key, std::int64_t value) override;
+  void setText(std::string_view key, std::string value) override;
+  void remove(std::string_view key) override;
+  Subscription observe(std::string key, std::function<void()> changed) override;
+
+  const DefaultsValues& values() const { return values_; }
+
+ private:
+  void store(std::string_view key, DefaultsValue value);
+
+  DefaultsValues values_;
+  DefaultsObservers observers_;
+};
+
+// The value under `key` if it holds a T.
+template <class T>
+std::optional<T> storedAs(const DefaultsValues& values, std::string_view key) {
+  auto found = values.find(key);
+  if (found == values.end()) return std::nullopt;
+  if (auto* value = std::get_if<T>(&found->second)) return *value;
+  return std::nullopt;
+}
+
+}  // namespace brindlet::runtime

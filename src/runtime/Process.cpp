@@ -1,0 +1,365 @@
+#include "runtime/Process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <boost/asio/bind_executor.hpp>
+#include <boost/asio/posix/stream_descriptor.hpp>
+#include <boost/asio/redirect_error.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/asio/write.hpp>
+
+#include "runtime/OneShot.h"
+#include "runtime/Timeout.h"
+
+extern char** environ;
+
+namespace brindlet::runtime {
+namespace {
+
+namespace asio = boost::asio;
+using Descriptor = asio::posix::stream_descriptor;
+
+// A descriptor that closes itself unless handed on.
+struct Owned {
+  int fd = -1;
+  Owned() = default;
+  explicit Owned(int fd) : fd(fd) {}
+  Owned(Owned&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
+  Owned& operator=(Owned&& other) noexcept {
+    std::swap(fd, other.fd);
+    return *this;
+  }
+  ~Owned() {
+    if (fd >= 0) ::close(fd);
+  }
+  int release() { return std::exchange(fd, -1); }
+};
+
+std::string errorText(int error) {
+  return std::strerror(error);
+}
+
+// Our ends and the child's ends stay above 0-2, so that setting up the child's 0-2 never
+// overwrites a descriptor that a later step still reads.
+Owned aboveStandard(int fd) {
+  if (fd < 0 || fd > 2) return Owned(fd);
+  int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  ::close(fd);
+  return Owned(moved);
+}
+
+std::pair<Owned, Owned> makePipe() {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) throw ProcessError::cannotStart("pipe", errorText(errno));
+  return {aboveStandard(ends[0]), aboveStandard(ends[1])};
+}
+
+// The child's standard descriptors and nothing else: closefrom after the dup2s also closes
+// what others opened without close-on-exec (Asio's sockets, libraries' descriptors).
+class SpawnSetup {
+ public:
+  SpawnSetup(int input, int output, bool captureErrors) {
+    ::posix_spawn_file_actions_init(&actions_);
+    ::posix_spawn_file_actions_adddup2(&actions_, input, STDIN_FILENO);
+    ::posix_spawn_file_actions_adddup2(&actions_, output, STDOUT_FILENO);
+    if (captureErrors) ::posix_spawn_file_actions_adddup2(&actions_, output, STDERR_FILENO);
+    ::posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
+    ::posix_spawnattr_init(&attributes_);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    ::posix_spawnattr_setsigmask(&attributes_, &none);
+    ::posix_spawnattr_setsigdefault(&attributes_, &all);
+    ::posix_spawnattr_setpgroup(&attributes_, 0);
+    ::posix_spawnattr_setflags(
+        &attributes_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  }
+  ~SpawnSetup() {
+    ::posix_spawn_file_actions_destroy(&actions_);
+    ::posix_spawnattr_destroy(&attributes_);
+  }
+
+  pid_t spawn(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    int error = ::posix_spawnp(&pid, args[0], &actions_, &attributes_, args.data(), environ);
+    if (error == ENOENT || error == ENOTDIR) throw ProcessError::programNotFound(argv[0]);
+    if (error != 0) throw ProcessError::cannotStart(argv[0], errorText(error));
+    return pid;
+  }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+  posix_spawnattr_t attributes_;
+};
+
+ExitStatus statusOf(const siginfo_t& info) {
+  if (info.si_code == CLD_EXITED) return {info.si_status, 0};
+  return {0, info.si_status};
+}
+
+// Whether a process of the group still runs. Ended members that nobody has reaped yet (a
+// container's first process may never reap) do not count; they cannot be signalled any more.
+bool groupHasLivingMember(pid_t group) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    const auto name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(entry.path() / "stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), {});
+    // "pid (name) state ppid pgrp ...": the name may hold anything, even ") ".
+    auto end = stat.rfind(')');
+    if (end == std::string::npos) continue;
+    std::istringstream fields(stat.substr(end + 1));
+    char state = 0;
+    long parent = 0, processGroup = 0;
+    if (!(fields >> state >> parent >> processGroup)) continue;
+    if (processGroup == group && state != 'Z' && state != 'X') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+ProcessError ProcessError::programNotFound(std::string program) {
+  return {Case::programNotFound, ErrorText("programNotFound").text("", program)};
+}
+ProcessError ProcessError::cannotStart(std::string program, std::string reason) {
+  return {Case::cannotStart,
+          ErrorText("cannotStart").text("program", program).text("reason", reason)};
+}
+ProcessError ProcessError::inputClosed() {
+  return {Case::inputClosed, "inputClosed"};
+}
+
+struct Process::State : std::enable_shared_from_this<State> {
+  State(const asio::any_io_executor& executor, std::shared_ptr<Clock> clock, std::size_t limit)
+      : clock(std::move(clock)), exit(executor), output(executor), input(executor), limit(limit) {}
+
+  void watch() {
+    awaitEnd();
+    read();
+  }
+
+  void awaitEnd() {
+    exit.async_wait(Descriptor::wait_read,
+                    [self = shared_from_this()](const boost::system::error_code& error) {
+                      if (!error) self->reap();
+                    });
+  }
+
+  void read() {
+    output.async_read_some(
+        asio::buffer(buffer),
+        [self = shared_from_this()](boost::system::error_code error, std::size_t n) {
+          self->keep(n);
+          if (error && error != asio::error::operation_aborted) {
+            self->outputEnded();
+          } else if (self->childEnded) {
+            self->readWhatIsLeft();
+          } else {
+            self->read();
+          }
+        });
+  }
+
+  void keep(std::size_t n) {
+    std::size_t room = limit - std::min(limit, text.size());
+    text.append(buffer.data(), std::min(n, room));
+    truncated = truncated || n > room;
+  }
+
+  // After the child's end: what is in the pipe now, then no more, even while something the
+  // child started goes on writing.
+  void readWhatIsLeft() {
+    int left = 0;
+    boost::system::error_code error;
+    if (::ioctl(output.native_handle(), FIONREAD, &left) != 0) left = 0;
+    output.non_blocking(true, error);
+    while (!error && left > 0) {
+      auto size = std::min(buffer.size(), static_cast<std::size_t>(left));
+      auto n = output.read_some(asio::buffer(buffer.data(), size), error);
+      keep(n);
+      left -= static_cast<int>(n);
+    }
+    outputEnded();
+  }
+
+  void reap() {
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG) == 0) {
+      if (info.si_pid == 0) return awaitEnd();  // not ended after all
+      ended = statusOf(info);
+    } else {
+      ended = ExitStatus{-1, 0};  // reaped by someone else (SIGCHLD ignored): how is unknown
+    }
+    childEnded = true;
+    boost::system::error_code ignored;
+    exit.close(ignored);
+    if (readerDone) return finish();
+    output.cancel(ignored);
+  }
+
+  void outputEnded() {
+    readerDone = true;
+    boost::system::error_code ignored;
+    output.close(ignored);
+    if (childEnded) finish();
+  }
+
+  void finish() {
+    status = ended;
+    for (auto& waiter : waiters) waiter->resume(*status);
+    waiters.clear();
+  }
+
+  bool groupAlive() const { return groupHasLivingMember(pid); }
+
+  asio::awaitable<ExitStatus> wait() {
+    auto self = shared_from_this();
+    if (status) co_return *status;
+    auto waiter = OneShot<ExitStatus>::make();
+    waiters.push_back(waiter);
+    co_return co_await waiter->wait();
+  }
+
+  // Ends the child now, when it still runs, so that nothing waits for it any more.
+  void kill() {
+    if (childEnded) return;
+    ::kill(-pid, SIGKILL);
+    siginfo_t info{};
+    ended = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED) == 0 ? statusOf(info)
+                                                                         : ExitStatus{-1, 0};
+    childEnded = true;
+  }
+
+  std::shared_ptr<Clock> clock;
+  pid_t pid = -1;
+  Descriptor exit;  // the child's pidfd: readable once it has ended
+  Descriptor output;
+  Descriptor input;
+  std::size_t limit;
+  std::array<char, 65536> buffer{};
+  std::string text;
+  bool truncated = false;
+  bool childEnded = false;
+  bool readerDone = false;
+  ExitStatus ended;
+  std::optional<ExitStatus> status;
+  std::vector<std::shared_ptr<OneShot<ExitStatus>>> waiters;
+};
+
+Process Process::start(const asio::any_io_executor& executor, Options options,
+                       std::shared_ptr<Clock> clock) {
+  if (options.argv.empty()) throw ProcessError::programNotFound("");
+  auto [outputRead, outputWrite] = makePipe();
+  Owned inputRead, inputWrite;
+  if (options.input == Input::pipe) {
+    std::tie(inputRead, inputWrite) = makePipe();
+    // A child that stops reading makes our writes fail instead of ending this process.
+    ::signal(SIGPIPE, SIG_IGN);
+  } else {
+    inputRead = aboveStandard(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  }
+  auto state = std::make_shared<State>(executor, std::move(clock), options.outputLimit);
+  SpawnSetup setup(inputRead.fd, outputWrite.fd, options.captureErrors);
+  state->pid = setup.spawn(options.argv);
+  int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, state->pid, 0));
+  if (pidfd < 0) {
+    auto reason = errorText(errno);
+    state->kill();
+    throw ProcessError::cannotStart(options.argv[0], reason);
+  }
+  state->exit.assign(pidfd);
+  state->output.assign(outputRead.release());
+  if (inputWrite.fd >= 0) state->input.assign(inputWrite.release());
+  state->watch();
+  return Process(std::move(state));
+}
+
+Process::Process(std::shared_ptr<State> state) : state_(std::move(state)) {}
+Process::Process(Process&&) noexcept = default;
+Process& Process::operator=(Process&&) noexcept = default;
+
+Process::~Process() {
+  if (!state_) return;
+  state_->kill();
+  // The pending waits hold the state; closing ends them so that it goes.
+  boost::system::error_code ignored;
+  state_->exit.close(ignored);
+  state_->output.close(ignored);
+  state_->input.close(ignored);
+}
+
+pid_t Process::pid() const {
+  return state_->pid;
+}
+const std::string& Process::output() const {
+  return state_->text;
+}
+bool Process::outputTruncated() const {
+  return state_->truncated;
+}
+std::optional<ExitStatus> Process::status() const {
+  return state_->status;
+}
+
+asio::awaitable<void> Process::writeInput(std::string bytes) {
+  auto state = state_;
+  if (!state->input.is_open()) throw ProcessError::inputClosed();
+  boost::system::error_code error;
+  co_await asio::async_write(state->input, asio::buffer(bytes),
+                             asio::redirect_error(asio::use_awaitable, error));
+  if (error) throw ProcessError::inputClosed();
+}
+
+void Process::closeInput() {
+  boost::system::error_code ignored;
+  state_->input.close(ignored);
+}
+
+asio::awaitable<ExitStatus> Process::exited() {
+  return state_->wait();
+}
+
+asio::awaitable<ExitStatus> Process::terminateGroup(Duration grace) {
+  auto state = state_;
+  // Once the child has ended and nothing of its group lives, its id may belong to others.
+  if (!state->childEnded || state->groupAlive()) ::kill(-state->pid, SIGTERM);
+  auto& clock = *state->clock;
+  const auto deadline = clock.now() + grace;
+  auto leader = state->wait();
+  co_await within(clock, grace, std::move(leader));
+  while (state->groupAlive() && clock.now() < deadline) {
+    co_await clock.sleep(std::min<Duration>(std::chrono::milliseconds(10), deadline - clock.now()));
+  }
+  if (state->groupAlive()) {
+    ::kill(-state->pid, SIGKILL);
+    // Killed processes take a moment to go; that is the system's time, not the clock's.
+    asio::steady_timer pause(co_await asio::this_coro::executor);
+    for (int turn = 0; turn < 1000 && state->groupAlive(); ++turn) {
+      pause.expires_after(std::chrono::milliseconds(1));
+      co_await pause.async_wait(asio::use_awaitable);
+    }
+  }
+  co_return co_await state->wait();
+}
+
+}  // namespace brindlet::runtime

@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <boost/asio/io_context.hpp>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "runtime/Defaults.h"
+#include "runtime/FileDefaults.h"
+#include "support/Loop.h"
+#include "support/TempDir.h"
+
+namespace brindlet::runtime {
+namespace {
+
+struct MemoryMaker {
+  std::unique_ptr<Defaults> make() { return std::make_unique<MemoryDefaults>(); }
+};
+
+struct FileMaker {
+  testsupport::TempDir dir;
+  boost::asio::io_context loop;
+  std::string file() const { return dir.file("brindlet/defaults.json"); }
+  std::unique_ptr<Defaults> make() { return std::make_unique<FileDefaults>(loop, file()); }
+  std::string stored() const {
+    std::ifstream in(file(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+};
+
+// What every Defaults does, run against each class.
+template <class Maker>
+class DefaultsContract : public ::testing::Test {
+ protected:
+  Maker maker;
+};
+using Makers = ::testing::Types<MemoryMaker, FileMaker>;
+TYPED_TEST_SUITE(DefaultsContract, Makers);
+
+TYPED_TEST(DefaultsContract, ReadsEachTypeAsStoredAndTellsObserversOfTheirKeysChanges) {
+  auto defaults = this->maker.make();
+  std::vector<std::string> heard;
+  auto edge = defaults->observe("dockEdge", [&] { heard.push_back("edge"); });
+  Defaults::Subscription windows;
+  windows = defaults->observe("openWindowsOnPhone", [&] {
+    heard.push_back("windows");
+    windows.reset();  // a callback may end its own subscription
+  });
+  defaults->setBoolean("openWindowsOnPhone", true);
+  defaults->setBoolean("openWindowsOnPhone", false);
+  defaults->setInteger("dockEdge", -3);
+  defaults->setInteger("dockEdge", -3);  // unchanged: nobody hears
+  defaults->setText("VelvaneIconStyle", "mono \"é\"");
+  EXPECT_EQ(defaults->boolean("openWindowsOnPhone"), false);
+  EXPECT_EQ(defaults->integer("dockEdge"), -3);
+  EXPECT_EQ(defaults->text("VelvaneIconStyle"), "mono \"é\"");
+  EXPECT_EQ(defaults->integer("openWindowsOnPhone"), std::nullopt);
+  EXPECT_EQ(defaults->text("dockEdge"), std::nullopt);
+  EXPECT_EQ(defaults->boolean("VelvaneIconStyle"), std::nullopt);
+  defaults->setText("dockEdge", "-3");  // another type is a change
+  defaults->remove("dockEdge");
+  defaults->remove("dockEdge");
+  EXPECT_EQ(defaults->text("dockEdge"), std::nullopt);
+  edge.reset();
+  defaults->setInteger("dockEdge", 2);
+  EXPECT_EQ(heard, (std::vector<std::string>{"windows", "edge", "edge", "edge"}));
+}
+
+TEST(FileDefaults, AnotherWritersChangesReachReadersAndObserversOfChangedKeysOnly) {
+  FileMaker maker;
+  auto ours = maker.make();
+  auto theirs = maker.make();
+  ours->setInteger("dockEdge", 2);
+  ours->setText("VelvaneIconStyle", "mono");
+  std::vector<std::string> heard;
+  auto edge = ours->observe("dockEdge", [&] { heard.push_back("edge"); });
+  auto style = ours->observe("VelvaneIconStyle", [&] { heard.push_back("style"); });
+  auto windows = ours->observe("openWindowsOnPhone", [&] { heard.push_back("windows"); });
+  testing::drain(maker.loop);
+  theirs->setBoolean("openWindowsOnPhone", true);  // on top of ours' keys, which stay
+  testing::drain(maker.loop);
+  EXPECT_EQ(ours->boolean("openWindowsOnPhone"), true);
+  {  // an editor that writes in place
+    std::ofstream edit(maker.file(), std::ios::trunc);
+    edit << R"({"dockEdge": 3, "openWindowsOnPhone": true})";
+  }
+  testing::drain(maker.loop);
+  EXPECT_EQ(ours->integer("dockEdge"), 3);
+  EXPECT_EQ(heard, (std::vector<std::string>{"windows", "style", "edge"}));  // in key order
+  namespace fs = std::filesystem;
+  EXPECT_EQ(fs::status(fs::path(maker.file()).parent_path()).permissions(), fs::perms::owner_all);
+  EXPECT_EQ(fs::status(maker.file()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST(FileDefaults, StrangeFilesReadAsEmptyAndStrangeValuesAsAbsentUntilTheNextChange) {
+  const std::pair<std::string, std::string> cases[] = {
+      {R"({"dockEdge": 1)", R"({"x":1})"},
+      {"[1]", R"({"x":1})"},
+      {"\xff", R"({"x":1})"},
+      {"", R"({"x":1})"},
+      // Kinds this store does not write are kept; none reads as an integer.
+      {R"({"dockEdge": 1.5, "n": null, "a": [1]})", R"({"a":[1],"dockEdge":1.5,"n":null,"x":1})"},
+      {R"({"dockEdge": 9223372036854775808})", R"({"dockEdge":9223372036854775808,"x":1})"},
+      {R"({"dockEdge": "1"})", R"({"dockEdge":"1","x":1})"},
+  };
+  for (const auto& [stored, changed] : cases) {
+    FileMaker maker;
+    std::filesystem::create_directory(maker.dir.file("brindlet"));
+    maker.dir.write("brindlet/defaults.json", stored);
+    auto defaults = maker.make();
+    EXPECT_EQ(defaults->integer("dockEdge"), std::nullopt) << stored;
+    defaults->remove("missing");
+    testing::drain(maker.loop);
+    EXPECT_EQ(maker.stored(), stored);
+    defaults->setInteger("x", 1);
+    EXPECT_EQ(maker.stored(), changed);
+  }
+}
+
+}  // namespace
+}  // namespace brindlet::runtime
