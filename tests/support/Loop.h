@@ -1,5 +1,9 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
+#include <thread>
+
 #include <boost/asio/io_context.hpp>
 
 #include "runtime/Clock.h"
@@ -31,6 +35,22 @@ inline void runFor(boost::asio::io_context& io, runtime::ManualClock& clock,
 inline void runFor(runtime::MainLoop& loop, runtime::ManualClock& clock,
                    runtime::Duration duration) {
   runFor(loop.context(), clock, duration);
+}
+
+// Runs the loop until the condition holds, for at most the timeout; whether it holds. For tests
+// that wait on other processes (a real server, a window manager).
+inline bool runUntil(boost::asio::io_context& io, const std::function<bool()>& done,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  io.restart();
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    if (io.run_one_for(std::chrono::milliseconds(10)) == 0) {
+      io.restart();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  return true;
 }
 
 }  // namespace brindlet::testing

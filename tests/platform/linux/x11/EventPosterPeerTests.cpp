@@ -1,0 +1,272 @@
+#include "platform/linux/x11/X11EventPoster.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "profiles/Shortcut.h"
+#include "runtime/MainLoop.h"
+#include "runtime/Task.h"
+#include "support/XServer.h"
+
+namespace brindlet::platform {
+namespace {
+
+using namespace std::chrono_literals;
+using desktop::Modifier;
+using testsupport::ChildProcess;
+using testsupport::XServer;
+
+// One key event as xev prints it.
+struct XevKey {
+  bool press = false;
+  unsigned state = 0;
+  unsigned keysym = 0;
+  std::string name;
+};
+
+// The text after `label` in a block, up to the first of `ends`; empty when either is missing.
+std::string field(const std::string& block, const std::string& label, const char* ends) {
+  const auto at = block.find(label);
+  if (at == std::string::npos) return {};
+  const auto from = at + label.size();
+  const auto to = block.find_first_of(ends, from);
+  return to == std::string::npos ? std::string() : block.substr(from, to - from);
+}
+
+// The output cut into blocks, each from one line starting with `start` to the next.
+std::vector<std::string> blocks(const std::string& output, const std::string& start) {
+  std::vector<std::string> found;
+  for (auto at = output.find(start); at != std::string::npos;) {
+    auto next = output.find("\n" + start, at);
+    found.push_back(output.substr(at, next == std::string::npos ? next : next + 1 - at));
+    at = next == std::string::npos ? next : next + 1;
+  }
+  return found;
+}
+
+std::vector<XevKey> keysOf(const std::string& output) {
+  std::vector<XevKey> keys;
+  for (const auto& block : blocks(output, "Key")) {
+    const std::string state = field(block, "state 0x", ",");
+    const std::string keysym = field(block, "(keysym 0x", ",");
+    const std::string name = field(block, "(keysym 0x" + keysym + ", ", ")");
+    if (state.empty() || keysym.empty() || name.empty()) continue;  // still being written
+    keys.push_back({block.rfind("KeyPress", 0) == 0,
+                    static_cast<unsigned>(std::stoul(state, nullptr, 16)),
+                    static_cast<unsigned>(std::stoul(keysym, nullptr, 16)), name});
+  }
+  return keys;
+}
+
+std::vector<std::string> namesOf(const std::vector<XevKey>& keys) {
+  std::vector<std::string> names;
+  for (const auto& k : keys) names.push_back((k.press ? "+" : "-") + k.name);
+  return names;
+}
+
+class EventPosterOnXvfb : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    poster = runtime::runUntilDone(loop.context(), X11EventPoster::open(server.display()));
+    ASSERT_TRUE(poster->isTrusted());
+  }
+
+  void flush() { runtime::runUntilDone(loop.context(), poster->flushed()); }
+
+  // xev's window under the pointer, which has the keyboard focus with no window manager.
+  std::unique_ptr<ChildProcess> xev() {
+    auto client = server.start(
+        {"xev", "-geometry", "600x400+0+0", "-event", "keyboard", "-event", "structure"});
+    EXPECT_TRUE(client->waitFor("MapNotify", 10s)) << client->output();
+    poster->post(desktop::PointerMotion{300, 200});
+    // xev loads its keymap, and starts following changes to it, only when it reads its first key
+    // event; an application in use has long done so. F13, read and left out, stands in for that.
+    constexpr std::uint16_t kF13 = 0x69;
+    poster->post({desktop::KeyEvent{kF13, true, {}}, desktop::KeyEvent{kF13, false, {}}});
+    flush();
+    EXPECT_EQ(keys(*client, 0).size(), 0u);
+    return client;
+  }
+
+  // Reads xev until it has printed `count` key events after the first two.
+  static std::vector<XevKey> keys(ChildProcess& client, std::size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + 15s;
+    while (keysOf(client.output()).size() < count + 2 &&
+           std::chrono::steady_clock::now() < deadline)
+      client.waitFor("\x01", 50ms);
+    auto all = keysOf(client.output());
+    all.erase(all.begin(), all.begin() + std::min<std::size_t>(2, all.size()));
+    return all;
+  }
+
+  std::string keymap() const { return server.run({"xmodmap", "-pke"}).output; }
+
+  XServer server;
+  runtime::MainLoop loop;
+  std::unique_ptr<X11EventPoster> poster;
+};
+
+TEST_F(EventPosterOnXvfb, KeyNamesAndMediaKeysArriveAsTheirKeysyms) {
+  // The us layout's keysym for every key name a profile may use.
+  std::map<std::string, std::string> expected{{"-", "minus"},
+                                              {"=", "equal"},
+                                              {"[", "bracketleft"},
+                                              {"]", "bracketright"},
+                                              {"\\", "backslash"},
+                                              {";", "semicolon"},
+                                              {"'", "apostrophe"},
+                                              {"`", "grave"},
+                                              {",", "comma"},
+                                              {".", "period"},
+                                              {"/", "slash"},
+                                              {"return", "Return"},
+                                              {"enter", "Return"},
+                                              {"tab", "Tab"},
+                                              {"space", "space"},
+                                              {"delete", "BackSpace"},
+                                              {"backspace", "BackSpace"},
+                                              {"escape", "Escape"},
+                                              {"esc", "Escape"},
+                                              {"forwarddelete", "Delete"},
+                                              {"home", "Home"},
+                                              {"end", "End"},
+                                              {"pageup", "Prior"},
+                                              {"pagedown", "Next"},
+                                              {"left", "Left"},
+                                              {"right", "Right"},
+                                              {"down", "Down"},
+                                              {"up", "Up"}};
+  for (char c = 'a'; c <= 'z'; ++c) expected[std::string(1, c)] = std::string(1, c);
+  for (char c = '0'; c <= '9'; ++c) expected[std::string(1, c)] = std::string(1, c);
+  for (int f = 1; f <= 12; ++f) expected["f" + std::to_string(f)] = "F" + std::to_string(f);
+  ASSERT_EQ(profiles::Shortcut::keyCodes().size(), 76u);
+  ASSERT_EQ(expected.size(), 76u);
+  const std::pair<desktop::MediaKey, const char*> media[] = {
+      {desktop::MediaKey::volumeUp, "XF86AudioRaiseVolume"},
+      {desktop::MediaKey::volumeDown, "XF86AudioLowerVolume"},
+      {desktop::MediaKey::mute, "XF86AudioMute"},
+      {desktop::MediaKey::playPause, "XF86AudioPlay"},
+      {desktop::MediaKey::next, "XF86AudioNext"},
+      {desktop::MediaKey::previous, "XF86AudioPrev"}};
+
+  auto client = xev();
+  std::vector<std::string> wanted;
+  for (const auto& [name, code] : profiles::Shortcut::keyCodes()) {
+    poster->post({desktop::KeyEvent{code, true, {}}, desktop::KeyEvent{code, false, {}}});
+    wanted.push_back("+" + expected.at(name));
+    wanted.push_back("-" + expected.at(name));
+  }
+  for (const auto& [key, name] : media) {
+    poster->post({desktop::MediaKeyEvent{key, true}, desktop::MediaKeyEvent{key, false}});
+    wanted.push_back(std::string("+") + name);
+    wanted.push_back(std::string("-") + name);
+  }
+  flush();
+  EXPECT_EQ(namesOf(keys(*client, wanted.size())), wanted);
+}
+
+TEST_F(EventPosterOnXvfb, ACombinationHoldsItsModifiersOnlyAroundTheKey) {
+  auto client = xev();
+  const desktop::Modifiers mods = Modifier::cmd | Modifier::shift;
+  constexpr std::uint16_t kT = 17, kA = 0;
+  poster->post({desktop::KeyEvent{kT, true, mods}, desktop::KeyEvent{kT, false, mods},
+                desktop::KeyEvent{kA, true, {}}, desktop::KeyEvent{kA, false, {}}});
+  flush();
+  const auto seen = keys(*client, 8);
+  EXPECT_EQ(namesOf(seen), (std::vector<std::string>{"+Super_L", "+Shift_L", "+T", "-T", "-Shift_L",
+                                                     "-Super_L", "+a", "-a"}));
+  ASSERT_EQ(seen.size(), 8u);
+  EXPECT_EQ(seen[2].state, 0x41u);  // Shift and Mod4 (Super)
+  EXPECT_EQ(seen[6].state, 0u);     // nothing held afterwards
+}
+
+TEST_F(EventPosterOnXvfb, PointerButtonsAndWheelsArriveInOrder) {
+  auto watcher = server.start({"xinput", "test-xi2", "--root"});
+  ASSERT_TRUE(watcher->waitFor("XTEST keyboard", 10s));
+  std::this_thread::sleep_for(300ms);  // it selects the events right after listing the devices
+  using desktop::ButtonEvent;
+  using desktop::MouseButton;
+  poster->post({desktop::PointerMotion{10, 10}, ButtonEvent{MouseButton::left, true, 10, 10},
+                desktop::PointerMotion{20, 20}, desktop::PointerMotion{30, 30},
+                ButtonEvent{MouseButton::left, false, 30, 30}, desktop::WheelClicks{1, 0},
+                desktop::WheelClicks{-1, 0}, desktop::WheelClicks{0, 1},
+                desktop::WheelClicks{0, -1}});
+  flush();
+  const std::vector<std::string> wanted{"Motion", "+1", "Motion", "-1", "+4", "-4",
+                                        "+5",     "-5", "+6",     "-6", "+7", "-7"};
+  std::vector<std::string> seen;
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (seen.size() < wanted.size() && std::chrono::steady_clock::now() < deadline) {
+    watcher->waitFor("\x01", 50ms);
+    seen.clear();
+    // The master pointer's events (device 2); motion runs count once.
+    for (const auto& block : blocks(watcher->output(), "EVENT type")) {
+      if (field(block, "device: ", " ") != "2") continue;
+      const std::string type = field(block, "(", ")");
+      const std::string detail = field(block, "detail: ", "\n");
+      if (type.empty() || detail.empty()) continue;  // still being written
+      if (type == "Motion" && (seen.empty() || seen.back() != "Motion")) seen.push_back(type);
+      if (type == "RawButtonPress") seen.push_back("+" + detail);
+      if (type == "RawButtonRelease") seen.push_back("-" + detail);
+    }
+  }
+  EXPECT_EQ(seen, wanted);
+}
+
+TEST_F(EventPosterOnXvfb, TextArrivesAsItsCodePointsAndTheKeymapIsGivenBack) {
+  const std::string before = keymap();
+  // Characters and their code points: accents, CJK, a flag of two code points.
+  const std::vector<std::pair<std::string, std::vector<unsigned>>> pool{
+      {"a", {0x61}},    {"Z", {0x5A}},    {"é", {0xE9}},
+      {"ü", {0xFC}},    {"ñ", {0xF1}},    {"ß", {0xDF}},
+      {"Å", {0xC5}},    {"中", {0x4E2D}}, {"文", {0x6587}},
+      {"字", {0x5B57}}, {"日", {0x65E5}}, {"語", {0x8A9E}},
+      {"한", {0xD55C}}, {"λ", {0x3BB}},   {"Ж", {0x416}},
+      {"€", {0x20AC}},  {"😀", {0x1F600}}, {"🇩🇪", {0x1F1E9, 0x1F1EA}},
+      {"?", {0x3F}},    {" ", {0x20}}};
+  std::vector<std::string> characters;
+  std::vector<unsigned> wanted;
+  for (std::size_t i = 0; characters.size() < 200; ++i) {
+    const auto& [text, points] = pool[(i * 7 + i / 3) % pool.size()];
+    characters.push_back(text);
+    wanted.insert(wanted.end(), points.begin(), points.end());
+  }
+
+  auto client = xev();
+  // Typed at full speed, in pieces of different lengths.
+  std::string piece;
+  for (std::size_t i = 0; i < characters.size(); ++i) {
+    piece += characters[i];
+    if (i % 9 == 0 || i + 1 == characters.size()) {
+      poster->post(desktop::TextEvent{piece});
+      piece.clear();
+    }
+  }
+  // Read while the poster types: xev stops when its output pipe is full, and would fall behind.
+  std::vector<unsigned> seen;
+  for (const auto& k : keys(*client, wanted.size() * 2)) {
+    if (k.press) seen.push_back(k.keysym >= 0x1000000 ? k.keysym - 0x1000000 : k.keysym);
+  }
+  EXPECT_EQ(seen, wanted);
+
+  // The spare keycodes are given back once typing has stopped for a moment.
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (keymap() != before && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(keymap(), before);
+}
+
+TEST_F(EventPosterOnXvfb, ALostServerMakesThePosterUntrustedAndTheProcessLives) {
+  server.kill();
+  poster->post(desktop::TextEvent{"x"});
+  flush();
+  EXPECT_FALSE(poster->isTrusted());
+  poster->post(desktop::TextEvent{"dropped"});
+  poster.reset();
+}
+
+}  // namespace
+}  // namespace brindlet::platform

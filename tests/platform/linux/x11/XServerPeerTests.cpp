@@ -1,0 +1,106 @@
+#include "support/XServer.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "support/TempDir.h"
+
+namespace brindlet::testsupport {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool gone(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return true;
+  const auto state = line.find(") ");
+  return state != std::string::npos && line[state + 2] == 'Z';  // a zombie has ended
+}
+
+bool allGone(const std::vector<pid_t>& pids, std::chrono::seconds within) {
+  const auto deadline = std::chrono::steady_clock::now() + within;
+  for (pid_t pid : pids) {
+    while (!gone(pid)) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(20ms);
+    }
+  }
+  return true;
+}
+
+TEST(XServerHarness, ServersStartOnTheirOwnDisplaysAndStopByProcessId) {
+  std::vector<pid_t> pids;
+  {
+    XServer xvfb;
+    XServer xorg(XServer::Kind::xorgDummy);
+    EXPECT_NE(xvfb.display(), xorg.display());
+    EXPECT_EQ(xvfb.run({"xdpyinfo"}).status, 0);
+
+    // The dummy driver's RandR outputs, for the virtual display.
+    const std::string outputs = xorg.run({"xrandr"}).output;
+    for (int i = 0; i < 16; ++i)
+      EXPECT_NE(outputs.find("DUMMY" + std::to_string(i) + " "), std::string::npos) << i;
+    // A spare output switches on beside the first with a mode of our own, and off again.
+    EXPECT_EQ(xorg.run({"xrandr", "--newmode", "phone", "60", "1024", "1072", "1176", "1328", "768",
+                        "771", "777", "795"})
+                  .status,
+              0);
+    EXPECT_EQ(xorg.run({"xrandr", "--addmode", "DUMMY1", "phone"}).status, 0);
+    EXPECT_EQ(xorg.run({"xrandr", "--output", "DUMMY1", "--mode", "phone", "--right-of", "DUMMY0"})
+                  .status,
+              0);
+    EXPECT_NE(xorg.run({"xrandr"}).output.find("DUMMY1 connected 1024x768+2048+0"),
+              std::string::npos);
+    EXPECT_EQ(xorg.run({"xrandr", "--output", "DUMMY1", "--off"}).status, 0);
+    EXPECT_EQ(xorg.run({"xrandr"}).output.find("DUMMY1 connected 1024x768"), std::string::npos);
+
+    xorg.startWindowManager();
+    EXPECT_NE(xorg.run({"wmctrl", "-m"}).output.find("Openbox"), std::string::npos);
+    pids = {xvfb.pid(), xorg.pid(), xorg.windowManagerPid()};
+  }
+  EXPECT_TRUE(allGone(pids, 5s));
+}
+
+// Run as a child by the test below: holds a server, a window manager and a client until killed.
+TEST(XServerHarness, HoldsServersUntilKilled) {
+  const char* pidFile = std::getenv("BRINDLET_HOLD_PIDS");
+  if (!pidFile) GTEST_SKIP() << "runs only as the child of KilledTestLeavesNothingBehind";
+  XServer server;
+  server.startWindowManager();
+  auto client = server.start({"xterm", "-e", "sleep", "600"});
+  std::ofstream(std::string(pidFile) + ".new")
+      << server.pid() << " " << server.windowManagerPid() << " " << client->pid() << "\n";
+  std::rename((std::string(pidFile) + ".new").c_str(), pidFile);
+  std::this_thread::sleep_for(600s);
+}
+
+TEST(XServerHarness, KilledTestLeavesNothingBehind) {
+  TempDir dir;
+  const std::string pidFile = dir.file("pids");
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe");
+  ChildProcess holder({"env", "BRINDLET_HOLD_PIDS=" + pidFile, self,
+                       "--gtest_filter=XServerHarness.HoldsServersUntilKilled"});
+  std::vector<pid_t> pids;
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (pids.empty() && std::chrono::steady_clock::now() < deadline) {
+    std::ifstream in(pidFile);
+    for (pid_t pid; in >> pid;) pids.push_back(pid);
+    std::this_thread::sleep_for(50ms);
+  }
+  ASSERT_EQ(pids.size(), 3u) << holder.output();
+  kill(holder.pid(), SIGKILL);
+  holder.waitExit(5s);
+  EXPECT_TRUE(allGone(pids, 10s));
+}
+
+}  // namespace
+}  // namespace brindlet::testsupport

@@ -1,0 +1,125 @@
+#include "support/XServer.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+
+namespace brindlet::testsupport {
+namespace {
+
+using namespace std::chrono_literals;
+constexpr auto kStartTimeout = 20s;
+
+// Wide sync ranges let the dummy driver offer every mode; the large virtual screen leaves room
+// for the outputs that tests switch on beside each other.
+const char* kDummyConfig = R"(Section "ServerFlags"
+  Option "AutoAddDevices" "false"
+  Option "AutoAddGPU" "false"
+  Option "DontVTSwitch" "true"
+EndSection
+Section "Device"
+  Identifier "dummy"
+  Driver "dummy"
+  VideoRam 512000
+EndSection
+Section "Monitor"
+  Identifier "monitor"
+  HorizSync 5.0 - 1000.0
+  VertRefresh 5.0 - 200.0
+EndSection
+Section "Screen"
+  Identifier "screen"
+  Device "dummy"
+  Monitor "monitor"
+  DefaultDepth 24
+  SubSection "Display"
+    Depth 24
+    Virtual 8192 4096
+  EndSubSection
+EndSection
+)";
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+template <class Ready>
+bool waitUntil(Ready ready) {
+  const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+}  // namespace
+
+XServer::XServer(Kind kind) {
+  // The server writes its display number to descriptor 3 once it accepts clients; the shell
+  // only points that descriptor at a file and then becomes the server (same process id).
+  const std::string numberFile = dir_.file("display");
+  std::vector<std::string> argv{"sh", "-c", "exec \"$@\" 3>\"$0\"", numberFile};
+  if (kind == Kind::xvfb) {
+    argv.insert(argv.end(), {"Xvfb", "-screen", "0", "1920x1080x24"});
+  } else {
+    dir_.write("xorg.conf", kDummyConfig);
+    std::filesystem::create_directory(dir_.file("xorg.conf.d"));
+    // The server itself, not the wrapper that checks for a console.
+    argv.insert(argv.end(), {"/usr/lib/xorg/Xorg", "-config", dir_.file("xorg.conf"), "-configdir",
+                             dir_.file("xorg.conf.d"), "-logfile", dir_.file("xorg.log"),
+                             "-novtswitch", "-sharevts"});
+  }
+  argv.insert(argv.end(), {"-displayfd", "3", "-nolisten", "tcp", "-noreset"});
+  server_ = std::make_unique<ChildProcess>(argv);
+  const bool started = waitUntil([&] {
+    return readAll(numberFile).find('\n') != std::string::npos || server_->waitExit(0ms);
+  });
+  const std::string number = readAll(numberFile);
+  if (!started || number.empty() || server_->waitExit(0ms))
+    throw std::runtime_error("X server did not start: " + server_->output() +
+                             readAll(dir_.file("xorg.log")));
+  display_ = ":" + number.substr(0, number.find('\n'));
+}
+
+XServer::~XServer() {
+  windowManager_.reset();
+  server_.reset();
+}
+
+std::vector<std::string> XServer::onDisplay(const std::vector<std::string>& argv) const {
+  std::vector<std::string> all{"env", "DISPLAY=" + display_, "XDG_CONFIG_HOME=" + dir_.path(),
+                               "XDG_CACHE_HOME=" + dir_.path(), "HOME=" + dir_.path()};
+  all.insert(all.end(), argv.begin(), argv.end());
+  return all;
+}
+
+void XServer::startWindowManager() {
+  windowManager_ = start({"openbox", "--sm-disable"});
+  const bool managed = waitUntil([&] {
+    return run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).output.find("window id") !=
+           std::string::npos;
+  });
+  if (!managed) throw std::runtime_error("openbox did not start: " + windowManager_->output());
+}
+
+std::unique_ptr<ChildProcess> XServer::start(const std::vector<std::string>& argv) const {
+  return std::make_unique<ChildProcess>(onDisplay(argv));
+}
+
+ProgramResult XServer::run(const std::vector<std::string>& argv) const {
+  return runProgram(onDisplay(argv));
+}
+
+void XServer::kill() {
+  ::kill(server_->pid(), SIGKILL);
+  server_->waitExit(5s);
+}
+
+}  // namespace brindlet::testsupport

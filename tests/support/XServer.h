@@ -1,0 +1,52 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
+
+namespace brindlet::testsupport {
+
+// A private X server for one test: Xvfb, or Xorg with the dummy video driver where real RandR
+// outputs (DUMMY0 to DUMMY15) are needed. The server picks the first free display number itself
+// and holds it with its lock file, so tests and engineers running servers at once never share
+// one. Its files live in a temporary folder; it and everything started on it are stopped by
+// process id.
+class XServer {
+ public:
+  enum class Kind { xvfb, xorgDummy };
+
+  explicit XServer(Kind kind = Kind::xvfb);
+  ~XServer();
+  XServer(const XServer&) = delete;
+  XServer& operator=(const XServer&) = delete;
+
+  const std::string& display() const { return display_; }  // ":N"
+  pid_t pid() const { return server_->pid(); }
+
+  // Starts openbox and waits until it has announced itself (_NET_SUPPORTING_WM_CHECK).
+  void startWindowManager();
+  pid_t windowManagerPid() const { return windowManager_ ? windowManager_->pid() : -1; }
+
+  // Starts an X client on this display; it is stopped when the value goes or with the server.
+  std::unique_ptr<ChildProcess> start(const std::vector<std::string>& argv) const;
+  // Runs an X client on this display to its end.
+  ProgramResult run(const std::vector<std::string>& argv) const;
+
+  // Ends the server at once, as a crash would; clients see their connection drop.
+  void kill();
+
+ private:
+  std::vector<std::string> onDisplay(const std::vector<std::string>& argv) const;
+
+  TempDir dir_;
+  std::string display_;
+  std::unique_ptr<ChildProcess> server_;
+  std::unique_ptr<ChildProcess> windowManager_;
+};
+
+}  // namespace brindlet::testsupport
