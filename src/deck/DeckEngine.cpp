@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "deck/DeckLooks.h"
+#include "runtime/Json.h"
 #include "runtime/Log.h"
 #include "runtime/MainLoop.h"
 #include "runtime/Task.h"
@@ -177,8 +178,8 @@ void DeckEngine::sendProfile() {
   if (!send_ || !current_) return;
   protocol::JSONValue document;
   try {
-    document = protocol::JSONValue::fromJson(
-        nlohmann::json::parse(current_->stored.profile.canonicalData()));
+    const runtime::JsonDocument parsed(current_->stored.profile.canonicalData());
+    document = protocol::JSONValue::decode(parsed.reader());
   } catch (const std::exception&) {
     return;  // a profile JSON cannot hold goes unsent; the next change or link tries again
   }
