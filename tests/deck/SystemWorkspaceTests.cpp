@@ -11,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include "OwnWindows.h"
+#include "deck/ActionRunner.h"
 #include "deck/SystemWorkspace.h"
+#include "platform/linux/x11/X11EventPoster.h"
 #include "platform/linux/x11/X11WindowSystem.h"
 #include "runtime/MainLoop.h"
 #include "runtime/Task.h"
@@ -164,6 +166,52 @@ TEST_F(WorkspaceUnderOpenbox, ActivatesWithinItsTimeOut) {
   EXPECT_FALSE(stalled);
   EXPECT_GE(stalledTook, 100ms);
   EXPECT_LT(stalledTook, 100ms + SystemWorkspace::activationPoll + 15ms);
+}
+
+std::size_t countOf(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+TEST_F(WorkspaceUnderOpenbox, KeysReachTheAppInFront) {
+  auto xev = server.start(
+      {"xev", "-geometry", "600x400+0+0", "-event", "keyboard", "-event", "structure"});
+  ASSERT_TRUE(xev->waitFor("MapNotify", 10s)) << xev->output();
+  ASSERT_TRUE(until([&] {
+    const auto s = windows->snapshot();
+    return s.activeWindow() && s.activeWindow()->title == "Event Tester";
+  }));
+  auto poster = runtime::runUntilDone(io(), platform::X11EventPoster::open(server.display()));
+  // xev reads the keymap, and follows changes to it, from its first key event on: F13 stands
+  // in for the keys an app in use has long read.
+  constexpr std::uint16_t kF13 = 0x69;
+  poster->post({desktop::KeyEvent{kF13, true, {}}, desktop::KeyEvent{kF13, false, {}}});
+  runtime::runUntilDone(io(), poster->flushed());
+  ASSERT_TRUE(xev->waitFor("KeyRelease event", 10s)) << xev->output();
+
+  ActionRunner runner(io().get_executor(), *workspace, *poster);
+  using Op = profiles::Action::SystemOp;
+  std::vector<profiles::Action> actions{profiles::Action::shortcut("ctrl+shift+a"),
+                                        profiles::Action::shortcut("cmd+q")};
+  for (auto op : {Op::volumeUp, Op::volumeDown, Op::mute, Op::playPause, Op::next, Op::previous})
+    actions.push_back(profiles::Action::system(op));
+  for (auto& action : actions)
+    runtime::runUntilDone(io(), runner.run(action, "p/k", std::nullopt, std::nullopt));
+  runtime::runUntilDone(io(), poster->flushed());
+
+  const std::string keys[] = {"state 0x5, keycode 38 (keysym 0x41, A)",
+                              "state 0x40, keycode 24 (keysym 0x71, q)",
+                              "XF86AudioRaiseVolume)",
+                              "XF86AudioLowerVolume)",
+                              "XF86AudioMute)",
+                              "XF86AudioPlay)",
+                              "XF86AudioNext)",
+                              "XF86AudioPrev)"};
+  for (const auto& key : keys) EXPECT_TRUE(xev->waitFor(key, 10s)) << key << "\n" << xev->output();
+  // Every key pressed, modifiers included, went up again.
+  xev->waitFor("\x01", 300ms);
+  EXPECT_EQ(countOf(xev->output(), "KeyPress event"), countOf(xev->output(), "KeyRelease event"));
 }
 
 }  // namespace
