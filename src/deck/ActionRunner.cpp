@@ -200,11 +200,15 @@ void ActionRunner::post(const Shortcut& shortcut) {
 asio::awaitable<std::string> ActionRunner::runShell(std::string command,
                                                     runtime::Duration timeout) {
   std::vector<std::string> argv{programs_.shell, "-c", std::move(command)};
-  co_return co_await runProgram(std::move(argv), timeout);
+  auto output = co_await runProgram(std::move(argv), timeout);
+  if (output) co_return std::move(*output);
+  deckLog().info("Shell action timed out after %f s",
+                 std::chrono::duration<double>(timeout).count());
+  throw ActionError::timeout();
 }
 
-asio::awaitable<std::string> ActionRunner::runProgram(std::vector<std::string> argv,
-                                                      runtime::Duration timeout) {
+asio::awaitable<std::optional<std::string>> ActionRunner::runProgram(std::vector<std::string> argv,
+                                                                     runtime::Duration timeout) {
   runtime::Process::Options options;
   options.argv = std::move(argv);
   options.outputLimit = outputLimit;
@@ -217,10 +221,8 @@ asio::awaitable<std::string> ActionRunner::runProgram(std::vector<std::string> a
   auto ended = process->exited();
   auto status = co_await runtime::within(*clock_, timeout, std::move(ended));
   if (status) co_return resultOf(*status, process->output());
-  deckLog().info("Shell action timed out after %f s",
-                 std::chrono::duration<double>(timeout).count());
   runtime::spawn(executor_, endGroup(std::move(*process)));
-  throw ActionError::timeout();
+  co_return std::nullopt;
 }
 
 void ActionRunner::startDetached(std::vector<std::string> argv) {
@@ -242,7 +244,7 @@ asio::awaitable<void> ActionRunner::runSystem(Action::SystemOp operation) {
     case Action::SystemOp::lock: {
       auto argv = programs_.lock;
       const runtime::Duration timeout = kLockTimeout;
-      co_await runProgram(std::move(argv), timeout);
+      if (!co_await runProgram(std::move(argv), timeout)) throw ActionError::timeout();
       co_return;
     }
     case Action::SystemOp::screenshot:

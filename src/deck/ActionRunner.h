@@ -57,9 +57,10 @@ class ActionRunner : public ActionRunning {
   static runtime::Duration shellTimeout(std::optional<double> seconds);
 
  private:
-  // Runs a program to its end, for at most the time-out; throws ActionError when it fails.
-  boost::asio::awaitable<std::string> runProgram(std::vector<std::string> argv,
-                                                 runtime::Duration timeout);
+  // Runs a program to its end and returns its output; nothing when the time-out passed first
+  // (its group is then ended in the background). Throws ActionError when it fails.
+  boost::asio::awaitable<std::optional<std::string>> runProgram(std::vector<std::string> argv,
+                                                                runtime::Duration timeout);
   // Starts a program whose result nobody waits for; failing to start it is ignored.
   void startDetached(std::vector<std::string> argv);
   void post(const profiles::Shortcut& shortcut);
