@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ScriptedWorkspace.h"
 #include "deck/DeckEngine.h"
 #include "profiles/ProfileStore.h"
 #include "runtime/Log.h"
@@ -31,33 +32,6 @@ inline std::string numberText(double value) {
   char buffer[32];
   return {buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr};
 }
-
-class ScriptedWorkspace : public WorkspaceWatching {
- public:
-  std::shared_ptr<runtime::AsyncQueue<FrontApp>> apps = runtime::AsyncQueue<FrontApp>::make();
-  std::map<std::int32_t, std::string> titles;
-  int streams = 0;
-
-  std::optional<FrontApp> currentFrontApp() override { return std::nullopt; }
-  std::shared_ptr<runtime::AsyncQueue<FrontApp>> frontApps() override {
-    ++streams;
-    return apps;
-  }
-  asio::awaitable<bool> activate(std::string, runtime::Duration) override { co_return true; }
-  std::optional<std::string> focusedWindowTitle(std::int32_t pid) override {
-    const auto title = titles.find(pid);
-    if (title == titles.end()) return std::nullopt;
-    return title->second;
-  }
-  std::vector<FrontApp> runningApps() override { return {}; }
-  std::vector<std::string> windowTitles(std::int32_t) override { return {}; }
-  void raiseWindow(std::int32_t, std::string) override {}
-  asio::awaitable<std::optional<Element>> findButton(std::int32_t, std::string,
-                                                     std::vector<std::string>) override {
-    co_return std::nullopt;
-  }
-  asio::awaitable<bool> press(Element) override { co_return false; }
-};
 
 // Values by the reader's path (or process name); each read takes `delay` on the clock.
 class ScriptedReaders : public ReaderSource {

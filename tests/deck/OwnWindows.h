@@ -1,0 +1,28 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "desktop/WindowSystem.h"
+
+namespace brindlet::deck::testing {
+
+// Windows of this test's own process on a display, one per title, all of one class: two
+// windows of one app.
+class OwnWindows {
+ public:
+  OwnWindows(const std::string& display, const std::string& windowClass,
+             const std::vector<std::string>& titles);
+  ~OwnWindows();
+  OwnWindows(const OwnWindows&) = delete;
+  OwnWindows& operator=(const OwnWindows&) = delete;
+
+  std::vector<desktop::WindowId> ids;
+
+ private:
+  struct Connection;
+  std::unique_ptr<Connection> connection_;
+};
+
+}  // namespace brindlet::deck::testing
