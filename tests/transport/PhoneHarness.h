@@ -78,7 +78,7 @@ inline asio::awaitable<void> recordFrames(std::shared_ptr<Computer> computer) {
   try {
     while (auto frame = co_await link->receive()) {
       if (frame->channel == protocol::Channel::control)
-        noteEnvelope(*computer, frame->controlEnvelope());
+        noteEnvelope(*computer, protocol::ControlEnvelope::of(*frame));
     }
   } catch (...) {
   }

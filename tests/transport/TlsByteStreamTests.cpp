@@ -74,8 +74,9 @@ TEST(TlsByteStream, CarriesAWholeLinkWithItsHandshake) {
   phoneDone.get();
   ASSERT_EQ(received.size(), 3u);
   EXPECT_EQ(received[0].payload.size(), std::size_t(3 << 20));
-  EXPECT_EQ(received[1].controlEnvelope().message, protocol::ControlMessage(protocol::Ping{2.5}));
-  EXPECT_EQ(received[2].controlEnvelope().message,
+  EXPECT_EQ(protocol::ControlEnvelope::of(received[1]).message,
+            protocol::ControlMessage(protocol::Ping{2.5}));
+  EXPECT_EQ(protocol::ControlEnvelope::of(received[2]).message,
             protocol::ControlMessage(protocol::Bye{"pairingEnded"}));
   EXPECT_EQ(reason,
             "closed");  // the bye is the message; the receiving end records no reason of its own
