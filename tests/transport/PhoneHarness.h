@@ -247,4 +247,11 @@ inline std::string codeIn(const std::string& event) {
   return event.substr(open + 1, 6);
 }
 
+// Mac A asks the phone to pair: its request link, and the code the phone shows.
+inline std::pair<std::shared_ptr<Computer>, std::string> requestPairing(PhoneHarness& phone) {
+  auto request = phone.dial("Mac A", kMacA, std::nullopt);
+  EXPECT_TRUE(phone.hasEvents(1));
+  return {request, phone.events.empty() ? std::string() : codeIn(phone.events[0])};
+}
+
 }  // namespace brindlet::transport::testing
