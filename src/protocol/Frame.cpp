@@ -82,9 +82,10 @@ void FrameParser::begin(runtime::ByteView headerBytes) {
   filled = 0;
 }
 
-std::vector<Frame> FrameParser::push(runtime::ByteView bytes) {
+std::vector<Frame> FrameParser::push(runtime::ByteView bytes, std::size_t maxFrames) {
   std::vector<Frame> frames;
-  for (;;) {
+  const std::size_t given = bytes.size();
+  while (frames.size() < maxFrames) {
     if (partial) {
       const auto n = std::min(partial->payload.size() - filled, bytes.size());
       if (n > 0) std::memcpy(partial->payload.data() + filled, bytes.data(), n);
@@ -108,6 +109,7 @@ std::vector<Frame> FrameParser::push(runtime::ByteView bytes) {
     const runtime::Bytes whole = std::move(header);
     begin(whole);
   }
+  consumed = given - bytes.size();
   return frames;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -99,9 +100,11 @@ struct FrameParser {
   std::optional<Frame> partial;  // the frame whose payload is arriving
   std::size_t filled = 0;        // bytes of the partial frame's payload received so far
 
-  // Every frame the bytes complete, in stream order. A bad header throws at once, returning no
+  // Every frame the bytes complete, in stream order, but no more than maxFrames: `consumed`
+  // then tells how many of the bytes were taken. A bad header throws at once, returning no
   // frame of this push; it stays in place, so every later push throws the same.
-  std::vector<Frame> push(runtime::ByteView bytes);
+  std::vector<Frame> push(runtime::ByteView bytes, std::size_t maxFrames = SIZE_MAX);
+  std::size_t consumed = 0;
   // The part of the arriving frame's payload not received yet; empty between frames.
   std::span<std::uint8_t> payloadSpace();
   // Records n bytes written to the front of payloadSpace(); the frame once it is whole.

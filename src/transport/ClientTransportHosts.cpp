@@ -127,7 +127,8 @@ asio::awaitable<std::optional<ClientTransport::Watch>> ClientTransport::handlePa
   std::optional<protocol::Hello> hello;
   try {
     hello = co_await Handshake::run(link, localHello_, helloTimeout_);
-  } catch (...) {
+  } catch (const TransportError&) {
+    // The exchange has closed the link on its failure, telling the peer where it was at fault.
   }
   if (!hello || !hello->uid || !localHello_.uid) {
     // After a failed exchange the link is closed already and this does nothing.
@@ -161,7 +162,8 @@ asio::awaitable<std::optional<ClientTransport::Watch>> ClientTransport::acceptHo
   std::optional<protocol::Hello> hello;
   try {
     hello = co_await Handshake::run(link, localHello_, helloTimeout_);
-  } catch (...) {
+  } catch (const TransportError&) {
+    // The exchange has closed the link on its failure, telling the peer where it was at fault.
   }
   if (hello && keyIdentity && !ownsKey(*keyIdentity, hello->uid)) {
     transportLog().error("Host %s is not the owner of its key; closing", hello->name.c_str());
@@ -207,8 +209,9 @@ asio::awaitable<void> ClientTransport::issueKey(std::string identity,
   try {
     protocol::ControlMessage message(protocol::PairOK{PairingCode::keyData(key)});
     co_await link->send(std::move(message));
-  } catch (...) {
+  } catch (const TransportError& e) {
     // The host asks again on its next link; acceptance goes on.
+    transportLog().debug("Send failed: %s", e.text().c_str());
   }
   // While a pairing is under way, the restart that ends it takes the new key in.
   if (!existing && !pairingHost_) co_await restartSecureNow();

@@ -35,6 +35,15 @@ std::size_t sizeOf(const Frame& frame) {
   return protocol::FrameHeader::size + frame.payload.size();
 }
 
+bool isHello(const Frame& frame) {
+  if (frame.channel != protocol::Channel::control) return false;
+  try {
+    return ControlEnvelope::of(frame).message.as<protocol::Hello>() != nullptr;
+  } catch (const ProtocolError&) {
+    return false;  // the hello exchange reports it
+  }
+}
+
 bool isClosedError(const std::optional<TransportError>& failure) {
   return !failure || failure->kind() == TransportError::Case::closed;
 }
@@ -248,19 +257,32 @@ void FrameConnection::receiveNext(runtime::ByteView bytes, bool direct, bool end
   requestRead();
 }
 
+// Before the hello exchange is done, frames are cut one at a time: the peer's hello lifts the
+// small-frame limit for what follows it in the same bytes, which the peer may send as soon as
+// it has our hello.
 void FrameConnection::handleIncoming(runtime::ByteView bytes, bool direct) {
   auto& parser = inbox_->parser;
+  bool limited;
   {
     std::lock_guard lock(mutex_);
-    if (state_.helloDone) parser.maxPayload = protocol::DeckProtocol::maxFramePayload;
+    limited = !state_.helloDone;
   }
+  if (!limited) parser.maxPayload = protocol::DeckProtocol::maxFramePayload;
   std::vector<Frame> frames;
   std::optional<ProtocolError> violation;
   try {
-    if (!direct) {
+    if (direct) {
+      if (auto frame = parser.commit(bytes.size())) frames.push_back(std::move(*frame));
+    } else if (!limited) {
       frames = parser.push(bytes);
-    } else if (auto frame = parser.commit(bytes.size())) {
-      frames.push_back(std::move(*frame));
+    } else {
+      while (!bytes.empty()) {
+        auto one = parser.push(bytes, 1);
+        bytes = bytes.subspan(parser.consumed);
+        if (one.empty()) break;
+        if (isHello(one.front())) parser.maxPayload = protocol::DeckProtocol::maxFramePayload;
+        frames.push_back(std::move(one.front()));
+      }
     }
   } catch (const ProtocolError& e) {
     violation = e;
