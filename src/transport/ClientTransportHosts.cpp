@@ -46,9 +46,10 @@ bool ownsKey(const std::string& keyIdentity, const std::optional<std::string>& u
 
 }  // namespace
 
+// The listener's place for an unfinished connection is held until the connection is served.
 asio::awaitable<void> ClientTransport::connectionTask(
     std::weak_ptr<ClientTransport> weak, std::shared_ptr<runtime::ByteStream> connection,
-    bool secure) {
+    bool secure, Listener::Unfinished unfinished) {
   std::optional<Watch> watch;
   {
     auto self = weak.lock();
@@ -60,6 +61,7 @@ asio::awaitable<void> ClientTransport::connectionTask(
       watch = co_await self->handlePlain(std::move(connection));
     }
   }
+  unfinished.reset();
   if (watch) co_await follow(std::move(weak), std::move(*watch));
 }
 
@@ -125,7 +127,8 @@ asio::awaitable<std::optional<ClientTransport::Watch>> ClientTransport::handlePa
   std::optional<protocol::Hello> hello;
   try {
     hello = co_await Handshake::run(link, localHello_, helloTimeout_);
-  } catch (...) {
+  } catch (const TransportError&) {
+    // The exchange has closed the link on its failure, telling the peer where it was at fault.
   }
   if (!hello || !hello->uid || !localHello_.uid) {
     // After a failed exchange the link is closed already and this does nothing.
@@ -141,7 +144,7 @@ asio::awaitable<std::optional<ClientTransport::Watch>> ClientTransport::handlePa
   pairingCode_ = code;
   pairingHost_ = *hello->uid;
   failedAttempts_ = 0;
-  co_await restartSecureHere();
+  co_await restartSecureNow();
   transportLog().info("%s asked to pair; showing a code", hello->name.c_str());
   emit(ClientTransportEvents::Pairing{code, hello->name});
   co_return Watch{std::move(link), true};
@@ -159,7 +162,8 @@ asio::awaitable<std::optional<ClientTransport::Watch>> ClientTransport::acceptHo
   std::optional<protocol::Hello> hello;
   try {
     hello = co_await Handshake::run(link, localHello_, helloTimeout_);
-  } catch (...) {
+  } catch (const TransportError&) {
+    // The exchange has closed the link on its failure, telling the peer where it was at fault.
   }
   if (hello && keyIdentity && !ownsKey(*keyIdentity, hello->uid)) {
     transportLog().error("Host %s is not the owner of its key; closing", hello->name.c_str());
@@ -205,11 +209,12 @@ asio::awaitable<void> ClientTransport::issueKey(std::string identity,
   try {
     protocol::ControlMessage message(protocol::PairOK{PairingCode::keyData(key)});
     co_await link->send(std::move(message));
-  } catch (...) {
+  } catch (const TransportError& e) {
     // The host asks again on its next link; acceptance goes on.
+    transportLog().debug("Send failed: %s", e.text().c_str());
   }
   // While a pairing is under way, the restart that ends it takes the new key in.
-  if (!existing && !pairingHost_) co_await restartSecureHere();
+  if (!existing && !pairingHost_) co_await restartSecureNow();
 }
 
 asio::awaitable<void> ClientTransport::endPairing(std::optional<std::string> reason, bool lockedOut,
@@ -220,7 +225,7 @@ asio::awaitable<void> ClientTransport::endPairing(std::optional<std::string> rea
   pairingHost_.reset();
   failedAttempts_ = 0;
   if (request) co_await request->close(std::move(reason));
-  if (restart) co_await restartSecureHere();
+  if (restart) co_await restartSecureNow();
   emit(ClientTransportEvents::PairingEnded{lockedOut});
 }
 
