@@ -31,7 +31,7 @@ std::vector<runtime::Bytes> movedFrames() {
   for (int i = 0; i < kMessages; ++i) {
     const protocol::Touch moved{protocol::TouchPhase::moved, 0.1 + 0.8 * (i % 100) / 100.0, 0.5,
                                 protocol::MouseButton::left, protocol::PointerKind::finger, 0.5};
-    frames.push_back(protocol::Frame::control(protocol::ControlEnvelope(moved, counter)).encoded());
+    frames.push_back(protocol::ControlEnvelope(moved, counter).frame().encoded());
   }
   return frames;
 }
@@ -63,7 +63,7 @@ void BM_DecodeMovedEnvelope(benchmark::State& state) {
   for (auto _ : state) {
     for (const auto& bytes : f.frames) {
       const auto start = Clock::now();
-      auto envelope = protocol::Frame::decode(bytes).controlEnvelope();
+      auto envelope = protocol::ControlEnvelope::of(protocol::Frame::decode(bytes));
       benchmark::DoNotOptimize(envelope);
       decoded.push_back(micros(Clock::now() - start));
     }
@@ -77,7 +77,7 @@ void BM_MovedEnvelopeToXTest(benchmark::State& state) {
   for (auto _ : state) {
     for (const auto& bytes : f.frames) {
       const auto start = Clock::now();
-      const auto envelope = protocol::Frame::decode(bytes).controlEnvelope();
+      const auto envelope = protocol::ControlEnvelope::of(protocol::Frame::decode(bytes));
       f.injector.handle(envelope.message, f.display);
       runtime::runUntilDone(f.loop.context(), f.poster->flushed());
       injected.push_back(micros(Clock::now() - start));

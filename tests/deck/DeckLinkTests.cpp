@@ -32,7 +32,7 @@ asio::awaitable<void> passActions(std::shared_ptr<transport::FrameConnection> li
                                   std::shared_ptr<DeckEngine> engine) {
   while (auto frame = co_await link->receive()) {
     if (frame->channel != protocol::Channel::control) continue;
-    auto envelope = frame->controlEnvelope();
+    auto envelope = protocol::ControlEnvelope::of(*frame);
     if (const auto* action = envelope.message.as<protocol::DeckAction>())
       co_await engine->perform(*action);
   }

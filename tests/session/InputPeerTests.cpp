@@ -36,9 +36,8 @@ class InjectorOnXvfb : public ::testing::Test {
 
   // The message as the phone sends it, read back from its frame's bytes and injected.
   void send(protocol::ControlMessage message) {
-    const auto bytes =
-        protocol::Frame::control(protocol::ControlEnvelope(std::move(message), counter)).encoded();
-    const auto received = protocol::Frame::decode(bytes).controlEnvelope();
+    const auto bytes = protocol::ControlEnvelope(std::move(message), counter).frame().encoded();
+    const auto received = protocol::ControlEnvelope::of(protocol::Frame::decode(bytes));
     EXPECT_EQ(injector->handle(received.message, display), InputOutcome::posted);
   }
   void flush() { runtime::runUntilDone(loop.context(), poster->flushed()); }
