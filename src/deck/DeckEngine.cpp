@@ -177,8 +177,8 @@ void DeckEngine::sendProfile() {
   if (!send_ || !current_) return;
   protocol::JSONValue document;
   try {
-    document = protocol::JSONValue::fromJson(
-        nlohmann::json::parse(current_->stored.profile.canonicalData()));
+    document = protocol::JSONValue::decode(
+        runtime::JsonDocument(current_->stored.profile.canonicalData()).reader());
   } catch (const std::exception&) {
     return;  // a profile JSON cannot hold goes unsent; the next change or link tries again
   }
