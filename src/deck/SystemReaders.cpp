@@ -167,7 +167,8 @@ boost::asio::awaitable<ReaderValue> SystemReaders::read(profiles::Reader reader,
       const int pid = app->pid;
       const std::string path = *reader.path;
       std::optional<std::string> value;
-      co_await tree_.visit([&] { value = valueAt(tree_, pid, path); });
+      std::function<void()> work = [&] { value = valueAt(tree_, pid, path); };
+      co_await tree_.visit(std::move(work));
       result.value = std::move(value);
       break;
     }
@@ -258,11 +259,12 @@ boost::asio::awaitable<bool> SystemReaders::isRunning(const std::string& name) {
   if (!appNames_) {
     // An app is also known by the name it gives itself, once it shows a window.
     std::vector<std::string> names;
-    co_await tree_.visit([&] {
+    std::function<void()> work = [&] {
       for (const auto& app : tree_.applications()) {
         if (!windows(tree_, app).empty()) names.push_back(tree_.name(app));
       }
-    });
+    };
+    co_await tree_.visit(std::move(work));
     appNames_ = std::move(names);
   }
   co_return std::ranges::find(*appNames_, name) != appNames_->end();
