@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "deck/MemoryTree.h"
 #include "support/ChildProcess.h"
 #include "support/Loop.h"
 #include "support/TempDir.h"
@@ -18,53 +19,9 @@ namespace brindlet::deck {
 namespace {
 
 namespace asio = boost::asio;
+using namespace testing;
 using Role = AccessibilityTree::Role;
 using Lines = std::vector<std::string>;
-
-// An accessibility tree held in memory: apps, windows and controls as plain nodes.
-struct Node {
-  Role role = Role::other;
-  std::string name;
-  std::string description;
-  std::optional<std::string> value;
-  bool active = false;
-  int pid = 0;
-  std::vector<std::shared_ptr<Node>> children;
-};
-using NodePtr = std::shared_ptr<Node>;
-
-NodePtr node(Role role, std::string name, std::vector<NodePtr> children = {}) {
-  return std::make_shared<Node>(Node{role, std::move(name), {}, {}, false, 0, std::move(children)});
-}
-NodePtr with(NodePtr n, auto change) {
-  change(*n);
-  return n;
-}
-
-class MemoryTree : public AccessibilityTree {
- public:
-  std::vector<NodePtr> apps;
-  int visits = 0;
-
-  asio::awaitable<void> visit(std::function<void()> work) override {
-    ++visits;
-    work();
-    co_return;
-  }
-  std::vector<Element> applications() override { return {apps.begin(), apps.end()}; }
-  int processId(const Element& e) override { return at(e).pid; }
-  std::vector<Element> children(const Element& e) override {
-    return {at(e).children.begin(), at(e).children.end()};
-  }
-  Role role(const Element& e) override { return at(e).role; }
-  std::string name(const Element& e) override { return at(e).name; }
-  std::string description(const Element& e) override { return at(e).description; }
-  std::optional<std::string> value(const Element& e) override { return at(e).value; }
-  bool isActive(const Element& e) override { return at(e).active; }
-
- private:
-  static Node& at(const Element& e) { return *static_cast<Node*>(e.get()); }
-};
 
 class CountingTable : public ProcessTable {
  public:
@@ -83,7 +40,7 @@ T await(asio::io_context& io, asio::awaitable<T> task) {
     if (error) std::rethrow_exception(error);
     result = std::move(value);
   });
-  EXPECT_TRUE(testing::runUntil(io, [&] { return result.has_value(); }));
+  EXPECT_TRUE(brindlet::testing::runUntil(io, [&] { return result.has_value(); }));
   return std::move(*result);
 }
 
@@ -269,7 +226,7 @@ TEST(ProcFsProcessTable, NamesAProgramByItsExecutableFile) {
     });
   };
   asio::io_context io;
-  EXPECT_TRUE(testing::runUntil(io, execed, std::chrono::seconds(2)));
+  EXPECT_TRUE(brindlet::testing::runUntil(io, execed, std::chrono::seconds(2)));
 }
 
 }  // namespace
