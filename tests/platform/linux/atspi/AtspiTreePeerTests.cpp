@@ -29,6 +29,8 @@ class AtspiDemo : public ::testing::Test {
     testsupport::XServer x;
     testsupport::AccessibilityBus bus{x.display()};
     std::unique_ptr<testsupport::ChildProcess> demo = x.start({"gtk3-demo-application"});
+    // Outlives the worker, which lets go of the loop only after answering on it.
+    asio::io_context io;
     AtspiTree tree;
     deck::ProcFsProcessTable processes;
     runtime::SystemClock clock;
@@ -63,7 +65,7 @@ class AtspiDemo : public ::testing::Test {
   }
 
   static inline Session* session = nullptr;
-  asio::io_context io;
+  asio::io_context& io = session->io;
 };
 
 TEST_F(AtspiDemo, PathsReadTheRunningApp) {
