@@ -2,28 +2,15 @@
 
 #include <sys/stat.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
-#include <thread>
+
+#include "support/SessionBus.h"
 
 namespace brindlet::platform {
-namespace {
 
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
-using testsupport::runProgram;
-
-bool secretsNameOwned() {
-  auto r = runProgram({"dbus-send", "--session", "--dest=org.freedesktop.DBus",
-                       "--type=method_call", "--print-reply", "/org/freedesktop/DBus",
-                       "org.freedesktop.DBus.NameHasOwner", "string:org.freedesktop.secrets"});
-  return r.status == 0 && r.output.find("boolean true") != std::string::npos;
-}
-
-}  // namespace
 
 KeyringSession::KeyringSession() {
   char pattern[] = "/tmp/brindlet-keyring-XXXXXX";
@@ -42,28 +29,10 @@ KeyringSession::KeyringSession() {
 
   // The keyring reads its (empty) password from standard input and unlocks the login
   // collection with it, creating it the first time.
-  const std::string address = home_ + "/bus-address";
-  const std::string script = "echo \"$DBUS_SESSION_BUS_ADDRESS\" > '" + address + ".new' && mv '" +
-                             address + ".new' '" + address +
-                             "' && echo | gnome-keyring-daemon --foreground --unlock "
-                             "--components=secrets >/dev/null 2>&1";
-  bus_ = std::make_unique<testsupport::ChildProcess>(
-      std::vector<std::string>{"dbus-run-session", "--", "sh", "-c", script});
-
-  auto deadline = std::chrono::steady_clock::now() + 15s;
-  bool addressKnown = false;
-  while (!addressKnown || !secretsNameOwned()) {
-    if (std::chrono::steady_clock::now() > deadline)
-      throw std::runtime_error("gnome-keyring did not come up: " + bus_->output());
-    if (!addressKnown && fs::exists(address)) {
-      std::ifstream in(address);
-      std::string line;
-      std::getline(in, line);
-      setenv("DBUS_SESSION_BUS_ADDRESS", line.c_str(), 1);
-      addressKnown = true;
-    }
-    std::this_thread::sleep_for(50ms);
-  }
+  bus_ = testsupport::startSessionBus(
+      home_,
+      "echo | gnome-keyring-daemon --foreground --unlock --components=secrets >/dev/null 2>&1",
+      "org.freedesktop.secrets");
 }
 
 KeyringSession::~KeyringSession() {

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "deck/AccessibilityTree.h"
+#include "runtime/WorkerThread.h"
+
+namespace brindlet::platform {
+
+// The accessibility trees of the session's apps over AT-SPI. Every libatspi call runs on a
+// worker thread of its own, each with a short time-out, so an app that hangs costs a read its
+// answer and never stalls the caller's loop.
+class AtspiTree : public deck::AccessibilityTree {
+ public:
+  AtspiTree();
+  ~AtspiTree() override;
+
+  boost::asio::awaitable<void> visit(std::function<void()> work) override;
+
+  std::vector<Element> applications() override;
+  int processId(const Element& element) override;
+  std::vector<Element> children(const Element& element) override;
+  Role role(const Element& element) override;
+  std::string name(const Element& element) override;
+  std::string description(const Element& element) override;
+  std::optional<std::string> value(const Element& element) override;
+  bool isActive(const Element& element) override;
+
+ private:
+  runtime::WorkerThread worker_;
+  bool started_ = false;  // used on the worker only
+};
+
+}  // namespace brindlet::platform

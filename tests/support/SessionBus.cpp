@@ -1,0 +1,49 @@
+#include "support/SessionBus.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+
+namespace brindlet::testsupport {
+namespace {
+
+bool nameOwned(const std::string& name) {
+  auto r = runProgram({"dbus-send", "--session", "--dest=org.freedesktop.DBus",
+                       "--type=method_call", "--print-reply", "/org/freedesktop/DBus",
+                       "org.freedesktop.DBus.NameHasOwner", "string:" + name});
+  return r.status == 0 && r.output.find("boolean true") != std::string::npos;
+}
+
+}  // namespace
+
+std::unique_ptr<ChildProcess> startSessionBus(const std::string& folder, const std::string& command,
+                                              const std::string& name) {
+  unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  const std::string address = folder + "/bus-address";
+  const std::string script = "echo \"$DBUS_SESSION_BUS_ADDRESS\" > '" + address + ".new' && mv '" +
+                             address + ".new' '" + address + "' && " + command;
+  auto bus = std::make_unique<ChildProcess>(
+      std::vector<std::string>{"dbus-run-session", "--", "sh", "-c", script});
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  bool addressKnown = false;
+  while (!addressKnown || !nameOwned(name)) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      throw std::runtime_error(name + " did not come up: " + bus->output());
+    }
+    if (!addressKnown && std::filesystem::exists(address)) {
+      std::ifstream in(address);
+      std::string line;
+      std::getline(in, line);
+      setenv("DBUS_SESSION_BUS_ADDRESS", line.c_str(), 1);
+      addressKnown = true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return bus;
+}
+
+}  // namespace brindlet::testsupport

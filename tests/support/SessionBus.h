@@ -1,0 +1,17 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "support/ChildProcess.h"
+
+namespace brindlet::testsupport {
+
+// Runs the shell command `command` inside a private session bus (dbus-run-session), its address
+// kept in `folder`; waits until the bus name `name` has an owner and points this process's
+// DBUS_SESSION_BUS_ADDRESS at the bus. Throws when that takes longer than 15 s. Stopping the
+// returned process ends the bus and everything on it.
+std::unique_ptr<ChildProcess> startSessionBus(const std::string& folder, const std::string& command,
+                                              const std::string& name);
+
+}  // namespace brindlet::testsupport
