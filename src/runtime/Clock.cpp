@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <stdexcept>
 #include <variant>
 
 #include <boost/asio/steady_timer.hpp>
@@ -35,6 +36,11 @@ boost::asio::awaitable<void> SystemClock::sleep(Duration duration) {
   co_await timer.async_wait(boost::asio::use_awaitable);
 }
 
+boost::asio::awaitable<void> SystemClock::sleepUntil(TimePoint deadline) {
+  boost::asio::steady_timer timer(co_await boost::asio::this_coro::executor, deadline);
+  co_await timer.async_wait(boost::asio::use_awaitable);
+}
+
 struct ManualClock::Sleeper {
   TimePoint deadline;
   std::uint64_t sequence;
@@ -52,14 +58,25 @@ std::size_t ManualClock::sleeperCount() const {
 }
 
 boost::asio::awaitable<void> ManualClock::sleep(Duration duration) {
-  auto sleeper = std::make_shared<Sleeper>();
+  TimePoint deadline;
   {
     std::lock_guard lock(mutex_);
-    sleeper->deadline = now_ + duration;
-    sleeper->sequence = ++lastSequence_;
-    if (duration > Duration::zero()) sleepers_.push_back(sleeper);
+    deadline = now_ + duration;
   }
-  if (duration <= Duration::zero()) sleeper->shot->resume({});
+  co_await sleepUntil(deadline);
+}
+
+boost::asio::awaitable<void> ManualClock::sleepUntil(TimePoint deadline) {
+  auto sleeper = std::make_shared<Sleeper>();
+  bool due = false;
+  {
+    std::lock_guard lock(mutex_);
+    sleeper->deadline = deadline;
+    sleeper->sequence = ++lastSequence_;
+    due = deadline <= now_;
+    if (!due) sleepers_.push_back(sleeper);
+  }
+  if (due) sleeper->shot->resume({});
   std::weak_ptr<Sleeper> weak = sleeper;
   sleeper->shot->onCancel([this, weak] {
     auto sleeper = weak.lock();
@@ -71,6 +88,15 @@ boost::asio::awaitable<void> ManualClock::sleep(Duration duration) {
     sleeper->shot->fail(cancellationError());
   });
   co_await sleeper->shot->wait();
+}
+
+std::optional<Clock::TimePoint> ManualClock::nextDeadline() const {
+  std::lock_guard lock(mutex_);
+  std::optional<TimePoint> earliest;
+  for (const auto& sleeper : sleepers_) {
+    if (!earliest || sleeper->deadline < *earliest) earliest = sleeper->deadline;
+  }
+  return earliest;
 }
 
 void ManualClock::advance(Duration duration) {
@@ -91,6 +117,20 @@ void ManualClock::wake(std::vector<std::shared_ptr<Sleeper>> due) {
     return a->deadline != b->deadline ? a->deadline < b->deadline : a->sequence < b->sequence;
   });
   for (auto& sleeper : due) sleeper->shot->resume({});
+}
+
+Ticker::Ticker(std::shared_ptr<Clock> clock, Duration period)
+    : clock_(std::move(clock)), period_(period), last_(clock_->now()) {
+  if (period_ <= Duration::zero()) throw std::invalid_argument("a ticker needs a positive period");
+}
+
+boost::asio::awaitable<std::uint64_t> Ticker::next() {
+  auto late = clock_->now() - last_;
+  std::uint64_t periods = late < period_ ? 1 : std::uint64_t(late / period_);
+  Clock::TimePoint deadline = last_ + period_ * periods;
+  co_await clock_->sleepUntil(deadline);
+  last_ = deadline;
+  co_return periods;
 }
 
 }  // namespace brindlet::runtime

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,8 @@ class Clock {
   virtual TimePoint now() const = 0;
   // Suspends for the duration; cancelling the waiting task throws the cancellation error.
   virtual boost::asio::awaitable<void> sleep(Duration duration) = 0;
+  // Suspends until the clock reads `deadline` (at once if it has passed).
+  virtual boost::asio::awaitable<void> sleepUntil(TimePoint deadline) = 0;
 
   static std::shared_ptr<Clock> system();
 };
@@ -34,6 +37,7 @@ class SystemClock : public Clock {
  public:
   TimePoint now() const override;
   boost::asio::awaitable<void> sleep(Duration duration) override;
+  boost::asio::awaitable<void> sleepUntil(TimePoint deadline) override;
 };
 
 // Time moves only when the test says so. Sleepers whose deadline is reached wake in deadline
@@ -42,9 +46,12 @@ class ManualClock : public Clock {
  public:
   TimePoint now() const override;
   boost::asio::awaitable<void> sleep(Duration duration) override;
+  boost::asio::awaitable<void> sleepUntil(TimePoint deadline) override;
 
   void advance(Duration duration);
   std::size_t sleeperCount() const;
+  // The earliest deadline a sleeper waits for, if any sleeps.
+  std::optional<TimePoint> nextDeadline() const;
 
  private:
   struct Sleeper;
@@ -54,6 +61,25 @@ class ManualClock : public Clock {
   TimePoint now_{};
   std::uint64_t lastSequence_ = 0;
   std::vector<std::shared_ptr<Sleeper>> sleepers_;
+};
+
+// Wakes its task at every multiple of a period after its start, whatever the task did in
+// between, so ticks do not drift. A task that fell behind by whole periods gets one tick, at once,
+// for all of them: next() then says how many periods passed.
+class Ticker {
+ public:
+  // The first tick is one period from now.
+  Ticker(std::shared_ptr<Clock> clock, Duration period);
+
+  // Waits for the next tick; returns the number of periods since the previous one (1 when on
+  // time).
+  boost::asio::awaitable<std::uint64_t> next();
+  Duration period() const { return period_; }
+
+ private:
+  std::shared_ptr<Clock> clock_;
+  Duration period_;
+  Clock::TimePoint last_;
 };
 
 }  // namespace brindlet::runtime

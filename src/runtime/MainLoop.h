@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 namespace boost::asio {
 class io_context;
@@ -19,16 +21,23 @@ class MainLoop {
 
   boost::asio::io_context& context() { return *context_; }
 
-  // Runs until stop() is called, keeping the loop alive while it has nothing to do.
+  // Runs until stop() is called, keeping the loop alive while it has nothing to do. Throws
+  // std::logic_error if it runs already.
   void run();
   void stop();
   // Runs ready handlers without waiting; returns how many ran (tests drive the loop with it).
+  // Both refuse (std::logic_error) while another thread runs the loop.
   std::size_t poll();
   // Polls until nothing is ready any more.
   void drain();
+  // Whether the calling thread is the one inside run().
+  bool isCurrent() const { return runner_.load() == std::this_thread::get_id(); }
 
  private:
+  void refuseIfRunningElsewhere(const char* what) const;
+
   std::unique_ptr<boost::asio::io_context> context_;
+  std::atomic<std::thread::id> runner_{};
 };
 
 }  // namespace brindlet::runtime

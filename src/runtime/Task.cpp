@@ -15,12 +15,44 @@ const Logger& runtimeLog() {
 
 }  // namespace
 
+void logTaskFailure(const std::exception_ptr& error) {
+  if (!error || isCancellation(error)) return;
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    runtimeLog().error("Task failed: %s", e.what());
+  } catch (...) {
+    runtimeLog().error("Task failed");
+  }
+}
+
 void TaskHandle::cancel() const {
   if (!shared_) return;
   shared_->cancelled = true;
   boost::asio::post(shared_->executor, [shared = shared_] {
     if (!shared->finished) shared->signal.emit(boost::asio::cancellation_type::terminal);
   });
+}
+
+boost::asio::awaitable<void> TaskHandle::ended() const {
+  if (!shared_) co_return;
+  auto shot = OneShot<std::monostate>::make();
+  {
+    std::lock_guard lock(shared_->mutex);
+    if (shared_->finished) co_return;
+    shared_->endWaiters.push_back(shot);
+  }
+  co_await shot->wait();
+}
+
+void TaskHandle::Shared::finish() {
+  std::vector<std::shared_ptr<OneShot<std::monostate>>> waiters;
+  {
+    std::lock_guard lock(mutex);
+    finished = true;
+    waiters.swap(endWaiters);
+  }
+  for (auto& waiter : waiters) waiter->resume({});
 }
 
 TaskHandle spawn(const boost::asio::any_io_executor& executor, boost::asio::awaitable<void> task,
@@ -33,17 +65,11 @@ TaskHandle spawn(const boost::asio::any_io_executor& executor, boost::asio::awai
       executor, std::move(task),
       boost::asio::bind_cancellation_slot(
           shared->signal.slot(), [shared, done = std::move(done)](std::exception_ptr error) {
-            shared->finished = true;
+            shared->finish();
             if (done) {
               done(error);
-            } else if (error && !isCancellation(error)) {
-              try {
-                std::rethrow_exception(error);
-              } catch (const std::exception& e) {
-                runtimeLog().error("Task failed: %s", e.what());
-              } catch (...) {
-                runtimeLog().error("Task failed");
-              }
+            } else {
+              logTaskFailure(error);
             }
           }));
   return handle;

@@ -4,10 +4,12 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <utility>
 #include <variant>
+#include <vector>
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
@@ -20,6 +22,8 @@
 namespace brindlet::runtime {
 
 class MainLoop;
+template <class T>
+class OneShot;
 
 // A spawned task that can be cancelled. Cancelling sets the task's cancelled flag and cancels
 // the operation it is waiting on (terminal cancellation, delivered on the task's executor); every
@@ -29,9 +33,13 @@ class TaskHandle {
  public:
   TaskHandle() = default;
 
+  explicit operator bool() const { return shared_ != nullptr; }
   void cancel() const;
   bool isCancelled() const { return shared_ && shared_->cancelled.load(); }
   bool isFinished() const { return shared_ && shared_->finished.load(); }
+  // Waits until the task has ended, however it ended (at once for an empty handle). Cancelling
+  // the waiter stops only the wait.
+  boost::asio::awaitable<void> ended() const;
 
  private:
   friend TaskHandle spawn(const boost::asio::any_io_executor&, boost::asio::awaitable<void>,
@@ -41,6 +49,9 @@ class TaskHandle {
     boost::asio::cancellation_signal signal;
     std::atomic<bool> cancelled{false};
     std::atomic<bool> finished{false};
+    std::mutex mutex;
+    std::vector<std::shared_ptr<OneShot<std::monostate>>> endWaiters;
+    void finish();
   };
   std::shared_ptr<Shared> shared_;
 };
@@ -49,6 +60,10 @@ class TaskHandle {
 // with its exception; without it, failures other than cancellation are logged.
 TaskHandle spawn(const boost::asio::any_io_executor& executor, boost::asio::awaitable<void> task,
                  std::function<void(std::exception_ptr)> done = {});
+
+// What spawn does with a task's end when no `done` is given: logs a failure other than
+// cancellation.
+void logTaskFailure(const std::exception_ptr& error);
 
 // Runs the loop until the operation finishes and returns its result (or throws its error).
 // Tests and small tools use it; the loop must not be running on another thread.

@@ -8,6 +8,7 @@
 #include "runtime/Clock.h"
 #include "runtime/OneShot.h"
 #include "runtime/Task.h"
+#include "runtime/TaskGroup.h"
 #include "runtime/Timeout.h"
 #include "support/Loop.h"
 
@@ -17,6 +18,7 @@ namespace {
 namespace asio = boost::asio;
 using namespace std::chrono_literals;
 using testing::drain;
+using testing::runFor;
 
 TEST(OneShot, FirstDeliveryWinsFromAnyThread) {
   struct Case {
@@ -99,6 +101,94 @@ TEST(Task, CancellingSetsTheFlagAndStopsTheTasksNextWait) {
   EXPECT_TRUE(task.isFinished());
   EXPECT_TRUE(secondSleepStarted);
   EXPECT_EQ(clock.sleeperCount(), 0u);
+}
+
+TEST(TaskGroup, CancelsAndJoinsAThousandTasks) {
+  asio::io_context io;
+  ManualClock clock;
+  TaskGroup group(io.get_executor());
+  int cancelled = 0;
+  int finished = 0;
+  auto sleeper = [](ManualClock& clock, Duration d) -> asio::awaitable<void> {
+    co_await clock.sleep(d);
+  };
+  for (int i = 0; i < 1000; ++i) {
+    group.spawn(sleeper(clock, 1h), [&](std::exception_ptr e) { cancelled += isCancellation(e); });
+  }
+  bool joined = false;
+  auto joining = [&]() -> asio::awaitable<void> {
+    co_await group.join();
+    joined = true;
+  };
+  spawn(io.get_executor(), joining());
+  // A task that ends normally leaves the group and is awaited like the others.
+  auto quick = group.spawn(sleeper(clock, 1s), [&](std::exception_ptr e) { finished += !e; });
+  runFor(io, clock, 1s);
+  EXPECT_TRUE(quick.isFinished());
+  EXPECT_EQ(finished, 1);
+  EXPECT_EQ(group.size(), 1000u);
+  EXPECT_FALSE(joined);
+  group.cancelAll();
+  drain(io);
+  EXPECT_TRUE(joined);
+  EXPECT_EQ(cancelled, 1000);
+  EXPECT_EQ(group.size(), 0u);
+  EXPECT_EQ(clock.sleeperCount(), 0u);
+  // The end of a task that has ended, and of no task, comes at once.
+  runUntilDone(io, quick.ended());
+  runUntilDone(io, TaskHandle().ended());
+}
+
+TEST(Ticker, TicksOnMultiplesOfItsPeriodAndCountsWhatItMissed) {
+  struct Case {
+    const char* name;
+    Duration period, work, span;
+    std::vector<std::pair<Duration, std::uint64_t>> ticks;  // when, periods reported
+  };
+  const Case cases[] = {
+      {"quarter second for a second",
+       250ms,
+       0ms,
+       1s,
+       {{250ms, 1}, {500ms, 1}, {750ms, 1}, {1s, 1}}},
+      {"work inside the period does not drift",
+       250ms,
+       200ms,
+       1s,
+       {{250ms, 1}, {500ms, 1}, {750ms, 1}, {1s, 1}}},
+      {"work longer than the period", 250ms, 600ms, 2s, {{250ms, 1}, {850ms, 2}, {1450ms, 2}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    asio::io_context io;
+    auto clock = std::make_shared<ManualClock>();
+    const auto start = clock->now();
+    std::vector<std::pair<Duration, std::uint64_t>> ticks;
+    auto ticking = [&]() -> asio::awaitable<void> {
+      Ticker ticker(clock, c.period);
+      for (;;) {
+        auto periods = co_await ticker.next();
+        ticks.emplace_back(clock->now() - start, periods);
+        co_await clock->sleep(c.work);
+      }
+    };
+    auto task = spawn(io.get_executor(), ticking());
+    runFor(io, *clock, c.span);
+    task.cancel();
+    drain(io);
+    EXPECT_EQ(ticks, c.ticks);
+  }
+}
+
+TEST(Clock, SleepUntilWaitsForTheDeadlineOnTheSystemClock) {
+  asio::io_context io;
+  auto clock = Clock::system();
+  auto deadline = clock->now() + 30ms;
+  runUntilDone(io, clock->sleepUntil(deadline));
+  EXPECT_GE(clock->now(), deadline);
+  auto before = clock->now();
+  runUntilDone(io, clock->sleepUntil(before - 1s));
+  EXPECT_LT(clock->now() - before, 20ms);
 }
 
 TEST(AsyncQueue, EndingsAfterQueuedValues) {
@@ -223,9 +313,7 @@ TEST(Within, ValueErrorOrTimeOut) {
     timedOut = co_await within(clock, 2s, never->wait());
   };
   spawn(io.get_executor(), body());
-  drain(io);
-  clock.advance(2s);
-  io.run();
+  runFor(io, clock, 2s);
   ASSERT_TRUE(timedOut);
   EXPECT_EQ(*timedOut, std::nullopt);
 }

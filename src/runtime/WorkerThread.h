@@ -1,0 +1,140 @@
+#pragma once
+
+#include <exception>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+#include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/associated_executor.hpp>
+#include <boost/asio/async_result.hpp>
+#include <boost/asio/awaitable.hpp>
+#include <boost/asio/execution/outstanding_work.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/prefer.hpp>
+#include <boost/asio/use_awaitable.hpp>
+
+namespace brindlet::runtime {
+
+// A named thread running an event loop of its own, for work that blocks or must stay on one
+// thread (the encoder, capture, a display connection). The loop runs until stop(), even when it
+// has nothing to do; a handler that throws is logged and the loop goes on.
+class WorkerThread {
+ public:
+  // Starts the thread; the name (cut to 15 bytes) is what ps and debuggers show.
+  explicit WorkerThread(std::string name);
+  ~WorkerThread();
+  WorkerThread(const WorkerThread&) = delete;
+  WorkerThread& operator=(const WorkerThread&) = delete;
+
+  boost::asio::any_io_executor executor() const;
+  // Whether the calling thread is this worker.
+  bool isCurrent() const;
+  // Ends the loop and joins the thread; work not yet run is dropped when the worker is destroyed.
+  // Idempotent; must not be called from the worker itself.
+  void stop();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// What an offloaded call throws when its worker was stopped before running it.
+class WorkerStopped : public std::runtime_error {
+ public:
+  WorkerStopped() : std::runtime_error("worker stopped before running the work") {}
+};
+
+namespace detail {
+
+template <class R>
+using OffloadValue = std::conditional_t<std::is_void_v<R>, std::monostate, R>;
+template <class R>
+using OffloadOutcome = std::variant<OffloadValue<R>, std::exception_ptr>;
+
+// The call on its way to the worker. It always answers the caller, on the caller's executor:
+// with f's result, its exception, or WorkerStopped if it is destroyed without having run.
+template <class F, class Handler>
+class OffloadJob {
+ public:
+  using R = std::invoke_result_t<F>;
+  using CallerExecutor =
+      decltype(boost::asio::prefer(std::declval<boost::asio::associated_executor_t<Handler>>(),
+                                   boost::asio::execution::outstanding_work.tracked));
+
+  OffloadJob(F f, Handler handler)
+      : f_(std::move(f)),
+        caller_(boost::asio::prefer(boost::asio::get_associated_executor(handler),
+                                    boost::asio::execution::outstanding_work.tracked)),
+        handler_(std::move(handler)) {}
+  OffloadJob(OffloadJob&& other)
+      : f_(std::move(other.f_)),
+        caller_(std::move(other.caller_)),
+        handler_(std::move(other.handler_)) {
+    other.handler_.reset();
+  }
+  OffloadJob& operator=(OffloadJob&&) = delete;
+  ~OffloadJob() {
+    if (handler_) answer(std::make_exception_ptr(WorkerStopped()));
+  }
+
+  void operator()() {
+    try {
+      if constexpr (std::is_void_v<R>) {
+        f_();
+        answer(std::monostate{});
+      } else {
+        answer(f_());
+      }
+    } catch (...) {
+      answer(std::current_exception());
+    }
+  }
+
+ private:
+  template <class V>
+  void answer(V&& value) {
+    OffloadOutcome<R> outcome(std::forward<V>(value));
+    boost::asio::post(caller_,
+                      [handler = std::move(*handler_), outcome = std::move(outcome)]() mutable {
+                        std::move(handler)(std::move(outcome));
+                      });
+    handler_.reset();
+  }
+
+  F f_;
+  CallerExecutor caller_;
+  std::optional<Handler> handler_;
+};
+
+template <class F>
+struct OffloadInitiation {
+  boost::asio::any_io_executor worker;
+  template <class Handler>
+  void operator()(Handler&& handler, F f) const {
+    boost::asio::post(
+        worker, OffloadJob<F, std::decay_t<Handler>>(std::move(f), std::forward<Handler>(handler)));
+  }
+};
+
+}  // namespace detail
+
+// Runs f() on `worker` and resumes the caller on its own executor with f's result, or throws
+// f's exception there. Cancelling the caller does not interrupt f.
+template <class F>
+boost::asio::awaitable<std::invoke_result_t<F>> offload(boost::asio::any_io_executor worker, F f) {
+  using R = std::invoke_result_t<F>;
+  using Outcome = detail::OffloadOutcome<R>;
+  detail::OffloadInitiation<F> initiation{std::move(worker)};
+  Outcome outcome =
+      co_await boost::asio::async_initiate<decltype(boost::asio::use_awaitable), void(Outcome)>(
+          initiation, boost::asio::use_awaitable, std::move(f));
+  if (outcome.index() == 1) std::rethrow_exception(std::get<1>(outcome));
+  if constexpr (!std::is_void_v<R>) co_return std::move(std::get<0>(outcome));
+}
+
+}  // namespace brindlet::runtime

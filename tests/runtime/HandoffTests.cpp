@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "runtime/BufferPool.h"
+#include "runtime/LatestSlot.h"
+
+namespace brindlet::runtime {
+namespace {
+
+void spinFor(std::chrono::microseconds duration) {
+  auto end = std::chrono::steady_clock::now() + duration;
+  while (std::chrono::steady_clock::now() < end) {
+  }
+}
+
+// The producer puts ten values in the time the consumer takes one. Every value comes out exactly
+// once, either to the consumer or back to the producer as displaced; the consumer sees them in
+// order and ends with the newest.
+TEST(LatestSlot, KeepsTheNewestForASlowerConsumerAndAccountsForEveryValue) {
+  constexpr int count = 20'000;
+  LatestSlot<int> slot;
+  std::vector<int> displaced;
+  std::vector<int> taken;
+  std::atomic<bool> producing{true};
+  std::thread consumer([&] {
+    for (;;) {
+      bool last = !producing;
+      if (auto value = slot.take()) taken.push_back(*value);
+      if (last) return;
+      spinFor(std::chrono::microseconds(20));
+    }
+  });
+  for (int i = 0; i < count; ++i) {
+    if (auto old = slot.put(i)) displaced.push_back(*old);
+    spinFor(std::chrono::microseconds(2));
+  }
+  producing = false;
+  consumer.join();
+
+  std::vector<int> seen(count, 0);
+  for (int v : displaced) ++seen[v];
+  for (int v : taken) ++seen[v];
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), count);
+  EXPECT_TRUE(std::is_sorted(taken.begin(), taken.end()));
+  ASSERT_FALSE(taken.empty());
+  EXPECT_EQ(taken.back(), count - 1);
+  EXPECT_GT(displaced.size(), taken.size());
+}
+
+TEST(BufferPool, HandsOutAFewBuffersAgainAndAgainWithRoomForAHeader) {
+  auto pool = BufferPool::make(4096, 64, 2);
+  auto a = pool->acquire();
+  auto b = pool->acquire();
+  ASSERT_TRUE(a && b);
+  EXPECT_FALSE(pool->acquire());
+  EXPECT_EQ(a.payload().size(), 4096u);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(a.payload().data()) % 64, 0u);
+  auto framed = a.withHeader(12);
+  EXPECT_EQ(framed.size(), 12u + 4096u);
+  EXPECT_EQ(framed.data() + 12, a.payload().data());
+  EXPECT_THROW(a.withHeader(65), std::length_error);
+
+  auto* storage = a.payload().data();
+  a = {};
+  EXPECT_EQ(pool->freeCount(), 1u);
+  auto again = pool->acquire();
+  EXPECT_EQ(again.payload().data(), storage);
+  // A buffer outlives the pool's owner and goes back on whatever thread drops it.
+  pool.reset();
+  std::thread([buffer = std::move(b)] {}).join();
+  again.payload()[0] = std::byte{1};
+}
+
+}  // namespace
+}  // namespace brindlet::runtime
