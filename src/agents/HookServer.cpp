@@ -215,8 +215,9 @@ void HookServer::start() {
     if (auto self = weak.lock()) return self->accept(stream);
     stream->cancel();
   });
+  // Kept before it starts: a listener may report ready from within start().
+  listener_ = listener;
   listener->start();
-  listener_ = std::move(listener);
 }
 
 void HookServer::stop() {

@@ -10,6 +10,7 @@
 
 #include "HookHarness.h"
 #include "agents/HookRequest.h"
+#include "transport/Listener.h"
 
 namespace brindlet::agents::testing {
 namespace {
@@ -239,6 +240,49 @@ TEST(HookServer, PublishesPrivateDiscoveryFilesAndRemovesOnlyItsOwn) {
   second.server->stop();
   EXPECT_EQ(contentsOf(other.jsonPath()), other.jsonText());
   EXPECT_EQ(contentsOf(other.headersPath()), other.headersText());
+}
+
+// A listener that is ready on a made-up port at once and fails when the test says so.
+struct ScriptedListener : transport::Listener {
+  StateHandler state;
+  void setStateHandler(StateHandler handler) override { state = std::move(handler); }
+  void setNewConnectionHandler(ConnectionHandler) override {}
+  void start() override { state(State::ready, ""); }
+  void cancel() override {}
+  std::optional<std::uint16_t> port() const override { return 4321; }
+};
+
+TEST(HookServer, ListenerFailuresAreLoggedAndTakeTheFilesAlong) {
+  auto listener = std::make_shared<ScriptedListener>();
+  HookHarness h([listener](const asio::any_io_executor&) { return listener; });
+  const DiscoveryFile file{h.folder, 4321, kToken};
+  EXPECT_TRUE(std::filesystem::exists(file.jsonPath()));
+  listener->state(transport::Listener::State::failed, "Address already in use");
+  EXPECT_FALSE(std::filesystem::exists(file.jsonPath()));
+  EXPECT_FALSE(std::filesystem::exists(file.headersPath()));
+
+  HookHarness none([](const asio::any_io_executor&) -> std::shared_ptr<transport::Listener> {
+    throw std::system_error(std::make_error_code(std::errc::too_many_files_open));
+  });
+  EXPECT_EQ(none.server->port(), std::nullopt);
+  for (auto* harness : {&h, &none}) harness->server->stop();
+  EXPECT_EQ(h.log.messages("agents", runtime::LogLevel::error),
+            (std::vector<std::string>{"Hook server failed: Address already in use",
+                                      "Hook server: no listener"}));
+
+  // A folder that cannot be made: the server runs on without files.
+  std::filesystem::create_directories(std::filesystem::path(h.dir.path()) / "blocked");
+  std::ofstream(std::filesystem::path(h.dir.path()) / "blocked" / "agents") << "a file";
+  HookServer::Options options{
+      h.clock, std::filesystem::path(h.dir.path()) / "blocked" / "agents", {}};
+  runtime::LogCapture log;
+  auto server = HookServer::make(h.io.get_executor(), kToken, {}, options);
+  server->start();
+  h.pump();
+  EXPECT_TRUE(server->port());
+  ASSERT_EQ(log.messages("agents", runtime::LogLevel::error).size(), 1u);
+  EXPECT_TRUE(
+      log.messages("agents", runtime::LogLevel::error)[0].starts_with("Hook server file: "));
 }
 
 TEST(HookToken, IsAFreshUpperCaseVersion4Uuid) {
