@@ -3,8 +3,10 @@
 // A hook server on the test's own loop with a manual clock, a handler that records events and
 // either answers at once or holds them, and raw clients that pump the loop while they wait.
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -39,40 +41,61 @@ inline std::string hookPost(std::string_view body, std::string_view headers = ""
   return request;
 }
 
-struct HookHarness {
-  asio::io_context io;
-  std::shared_ptr<runtime::ManualClock> clock = std::make_shared<runtime::ManualClock>();
-  testsupport::TempDir dir;
-  std::filesystem::path folder = std::filesystem::path(dir.path()) / "data" / "agents";
-  runtime::LogCapture log;
-
-  std::vector<HookEvent> events;
+// Records each event and answers with `reply`, or, while `hold` is set, holds it until the test
+// resumes it. The loop may run on another thread than the test.
+struct RecordingHandler {
   std::string reply = "{\"hookSpecificOutput\":{}}";
-  bool hold = false;
-  std::vector<std::shared_ptr<runtime::OneShot<Bytes>>> held;
-  int cancelled = 0;
-  std::shared_ptr<HookServer> server;
+  std::atomic<bool> hold{false};
+  std::atomic<int> cancelled{0};
 
-  explicit HookHarness(HookServer::ListenerMaker listen = {}) {
-    HookServer::Options options{clock, folder, std::move(listen)};
-    server = HookServer::make(
-        io.get_executor(), kToken, [this](HookEvent event) { return handle(std::move(event)); },
-        options);
-    server->start();
-    pump();
+  HookServer::Handler handler() {
+    return [this](HookEvent event) { return handle(std::move(event)); };
   }
 
   asio::awaitable<Bytes> handle(HookEvent event) {
-    events.push_back(std::move(event));
-    if (!hold) co_return bytesOf(reply);
-    auto shot = runtime::OneShot<Bytes>::make();
-    held.push_back(shot);
+    std::shared_ptr<runtime::OneShot<Bytes>> shot;
+    {
+      std::lock_guard lock(mutex_);
+      events_.push_back(std::move(event));
+      if (hold) held_.push_back(shot = runtime::OneShot<Bytes>::make());
+    }
+    if (!shot) co_return bytesOf(reply);
     try {
       co_return co_await shot->wait();
     } catch (...) {
       ++cancelled;
       throw;
     }
+  }
+
+  std::vector<HookEvent> events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+  std::vector<std::shared_ptr<runtime::OneShot<Bytes>>> held() const {
+    std::lock_guard lock(mutex_);
+    return held_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<HookEvent> events_;
+  std::vector<std::shared_ptr<runtime::OneShot<Bytes>>> held_;
+};
+
+struct HookHarness : RecordingHandler {
+  asio::io_context io;
+  std::shared_ptr<runtime::ManualClock> clock = std::make_shared<runtime::ManualClock>();
+  testsupport::TempDir dir;
+  std::filesystem::path folder = std::filesystem::path(dir.path()) / "data" / "agents";
+  runtime::LogCapture log;
+  std::shared_ptr<HookServer> server;
+
+  explicit HookHarness(HookServer::ListenerMaker listen = {}) {
+    HookServer::Options options{clock, folder, std::move(listen)};
+    server = HookServer::make(io.get_executor(), kToken, handler(), options);
+    server->start();
+    pump();
   }
 
   void pump() { brindlet::testing::drain(io); }

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <boost/asio/post.hpp>
 
+#include "HookHarness.h"
 #include "agents/HookRequest.h"
 #include "agents/HookScript.h"
 #include "agents/HookServer.h"
@@ -29,9 +30,7 @@
 namespace brindlet::agents::testing {
 namespace {
 
-namespace asio = boost::asio;
 using namespace std::chrono_literals;
-using runtime::Bytes;
 
 const std::string kFixture =
     "{\"session_id\":\"5a1\",\"hook_event_name\":\"PermissionRequest\",\"tool_name\":\"Bash\","
@@ -43,7 +42,7 @@ struct ScriptRun {
   std::string output;
 };
 
-struct ScriptHarness {
+struct ScriptHarness : RecordingHandler {
   template <class F>
   auto onLoop(F f) -> decltype(f()) {
     std::packaged_task<decltype(f())()> task(std::move(f));
@@ -59,20 +58,14 @@ struct ScriptHarness {
   std::string token = makeHookToken();
   std::shared_ptr<HookServer> server;
   std::uint16_t port = 0;
-
-  std::mutex mutex;
-  std::vector<HookEvent> events;
-  std::vector<std::shared_ptr<runtime::OneShot<Bytes>>> held;
-  std::atomic<bool> hold{false};
-  std::atomic<int> cancelled{0};
   std::unique_ptr<runtime::LoopThread> thread;
 
   ScriptHarness() {
+    reply = kReply;
     writeHookScript(script);
     thread = std::make_unique<runtime::LoopThread>(loop);
     onLoop([this] {
-      server = HookServer::make(loop.context().get_executor(), token,
-                                [this](HookEvent event) { return handle(std::move(event)); },
+      server = HookServer::make(loop.context().get_executor(), token, handler(),
                                 {nullptr, folder, nullptr});
       server->start();
     });
@@ -87,30 +80,9 @@ struct ScriptHarness {
     thread->stop();
   }
 
-  asio::awaitable<Bytes> handle(HookEvent event) {
-    std::shared_ptr<runtime::OneShot<Bytes>> shot;
-    {
-      std::lock_guard lock(mutex);
-      events.push_back(std::move(event));
-      if (hold) held.push_back(shot = runtime::OneShot<Bytes>::make());
-    }
-    if (!shot) co_return Bytes(kReply.begin(), kReply.end());
-    try {
-      co_return co_await shot->wait();
-    } catch (...) {
-      ++cancelled;
-      throw;
-    }
-  }
-
-  std::vector<HookEvent> seen() {
-    std::lock_guard lock(mutex);
-    return events;
-  }
-
   bool waitForEvents(std::size_t count) {
-    for (int i = 0; i < 1000 && seen().size() < count; ++i) std::this_thread::sleep_for(10ms);
-    return seen().size() >= count;
+    for (int i = 0; i < 1000 && events().size() < count; ++i) std::this_thread::sleep_for(10ms);
+    return events().size() >= count;
   }
 
   // The command a coding agent runs, in a clean environment plus `env`.
@@ -172,12 +144,12 @@ TEST(HookScript, ForwardsEachEventAndPrintsTheReply) {
   };
   ScriptHarness h;
   for (const auto& c : cases) {
-    const auto before = h.seen().size();
+    const auto before = h.events().size();
     const auto result = h.run(c.env, c.vendor);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output, kReply);
-    ASSERT_EQ(h.seen().size(), before + 1);
-    const auto event = h.seen().back();
+    ASSERT_EQ(h.events().size(), before + 1);
+    const auto event = h.events().back();
     EXPECT_EQ(event.vendor, c.vendor);
     EXPECT_EQ(event.body, Bytes(kFixture.begin(), kFixture.end()));
     EXPECT_EQ(event.terminal, c.terminal);  // no terminal: ps's "?" is none
@@ -189,7 +161,7 @@ TEST(HookScript, StaysQuietWithoutAServerAndPrintsTheRefusalOfAWrongToken) {
   const DiscoveryFile wrong{h.folder, h.port, "00000000-0000-4000-8000-000000000000"};
   runtime::writeFileAtomically(wrong.headersPath(), wrong.headersText());
   EXPECT_EQ(h.run({}).output, "{}");
-  EXPECT_TRUE(h.seen().empty());
+  EXPECT_TRUE(h.events().empty());
 
   const auto stale = DiscoveryFile{h.folder, h.port, h.token}.jsonText();
   h.onLoop([&h] { h.server->stop(); });
@@ -219,34 +191,20 @@ TEST(HookScript, ReportsThePaneAndTerminalInsidePrivateTmux) {
   ASSERT_TRUE(h.waitForEvents(1));
   const auto pane = tmux({"display-message", "-p", "#{pane_tty} #{pane_id}"}).output;
   tmux({"kill-server"});
-  const auto event = h.seen()[0];
+  const auto event = h.events()[0];
   EXPECT_EQ("/dev/" + event.terminal.tty + " " + event.terminal.tmuxPane + "\n", pane);
 }
 
-// Every process's command line, as one text.
-std::string allCommandLines() {
-  std::string all;
+// Every process: its id and its command line, arguments separated by NULs.
+std::vector<std::pair<pid_t, std::string>> processes() {
+  std::vector<std::pair<pid_t, std::string>> all;
   DIR* proc = ::opendir("/proc");
   while (auto* entry = ::readdir(proc)) {
     std::ifstream in(std::string("/proc/") + entry->d_name + "/cmdline", std::ios::binary);
-    all.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    all.emplace_back(std::atoi(entry->d_name), std::string(std::istreambuf_iterator<char>(in), {}));
   }
   ::closedir(proc);
   return all;
-}
-
-pid_t curlOf(pid_t group) {
-  DIR* proc = ::opendir("/proc");
-  pid_t found = -1;
-  while (auto* entry = ::readdir(proc)) {
-    const pid_t pid = std::atoi(entry->d_name);
-    std::ifstream in(std::string("/proc/") + entry->d_name + "/cmdline", std::ios::binary);
-    std::string line;
-    std::getline(in, line, '\0');
-    if (pid > 0 && ::getpgid(pid) == group && line.ends_with("curl")) found = pid;
-  }
-  ::closedir(proc);
-  return found;
 }
 
 TEST(HookScript, HeldRequestKeepsTheTokenOffCommandLinesAndEndsWithCurl) {
@@ -259,16 +217,18 @@ TEST(HookScript, HeldRequestKeepsTheTokenOffCommandLinesAndEndsWithCurl) {
   killed.write(kFixture);
   killed.closeInput();
   ASSERT_TRUE(h.waitForEvents(2));
-  EXPECT_EQ(allCommandLines().find(h.token), std::string::npos);
-
-  const auto curl = curlOf(killed.pid());
+  pid_t curl = -1;
+  for (const auto& [pid, line] : processes()) {
+    EXPECT_EQ(line.find(h.token), std::string::npos) << line;
+    if (pid > 0 && ::getpgid(pid) == killed.pid() && line.starts_with("/usr/bin/curl")) curl = pid;
+  }
   ASSERT_GT(curl, 0);
   ::kill(curl, SIGKILL);
   for (int i = 0; i < 500 && h.cancelled == 0; ++i) std::this_thread::sleep_for(10ms);
   EXPECT_EQ(h.cancelled, 1);
   EXPECT_EQ(killed.waitExit(10s), 0);
 
-  for (auto& shot : h.held) shot->resume(Bytes{'{', '}'});
+  for (auto& shot : h.held()) shot->resume(Bytes{'{', '}'});
   EXPECT_EQ(answered.waitExit(10s), 0);
   EXPECT_TRUE(answered.waitFor("{}", 1s));
 }

@@ -123,11 +123,11 @@ TEST(HookServer, AnswersOrRefusesEachRequest) {
     const auto reply = h.exchange(c.pieces, c.finish);
     if (c.event) {
       EXPECT_EQ(reply, okReply(h.reply)) << c.name;
-      ASSERT_EQ(h.events.size(), 1u) << c.name;
-      EXPECT_EQ(h.events[0], *c.event) << c.name;
+      ASSERT_EQ(h.events().size(), 1u) << c.name;
+      EXPECT_EQ(h.events()[0], *c.event) << c.name;
     } else {
       EXPECT_EQ(reply, c.forbidden ? kForbidden : "") << c.name;
-      EXPECT_TRUE(h.events.empty()) << c.name;
+      EXPECT_TRUE(h.events().empty()) << c.name;
     }
     EXPECT_EQ(h.server->connectionCount(), 0u) << c.name;
   }
@@ -139,7 +139,7 @@ TEST(HookServer, ReadingLimitsCountOnlyConnectionsStillReading) {
   // A held request no longer counts against the reading limit.
   auto heldClient = h.connect();
   heldClient->send(hookPost("{}"));
-  ASSERT_EQ(h.held.size(), 1u);
+  ASSERT_EQ(h.held().size(), 1u);
   std::vector<std::unique_ptr<testsupport::LoopbackClient>> silent;
   for (std::size_t i = 0; i < HookServer::maxReading; ++i) silent.push_back(h.connect());
   h.pump();
@@ -156,7 +156,7 @@ TEST(HookServer, ReadingLimitsCountOnlyConnectionsStillReading) {
   EXPECT_EQ(h.server->readingCount(), 0u);
   EXPECT_FALSE(heldClient->isClosed());
 
-  h.held[0]->resume(bytesOf("{\"late\":1}"));
+  h.held()[0]->resume(bytesOf("{\"late\":1}"));
   EXPECT_EQ(heldClient->readToEnd(), okReply("{\"late\":1}"));
   h.hold = false;
   EXPECT_EQ(h.exchange({hookPost("{}")}), okReply(h.reply));
@@ -170,12 +170,12 @@ TEST(HookServer, HeldRequestsAnswerInTheOrderTheirHandlersFinish) {
     clients.push_back(h.connect());
     clients.back()->send(hookPost(std::to_string(i)));
   }
-  ASSERT_EQ(h.held.size(), 200u);
+  ASSERT_EQ(h.held().size(), 200u);
   EXPECT_EQ(h.server->readingCount(), 0u);
   for (int i = 199; i >= 0; --i) {
-    h.held[std::size_t(i)]->resume(bytesOf(std::to_string(i * 2)));
+    h.held()[std::size_t(i)]->resume(bytesOf(std::to_string(i * 2)));
     EXPECT_EQ(clients[std::size_t(i)]->readToEnd(), okReply(std::to_string(i * 2)));
-    EXPECT_EQ(h.events[std::size_t(i)].body, bytesOf(std::to_string(i)));
+    EXPECT_EQ(h.events()[std::size_t(i)].body, bytesOf(std::to_string(i)));
   }
   EXPECT_EQ(h.cancelled, 0);
 }
@@ -187,7 +187,7 @@ TEST(HookServer, ClientGoneOrServerStoppedCancelsTheHandler) {
   leaving->send(hookPost("{}"));
   auto staying = h.connect();
   staying->send(hookPost("{}"));
-  ASSERT_EQ(h.held.size(), 2u);
+  ASSERT_EQ(h.held().size(), 2u);
   leaving->send("trailing bytes are no farewell");
   EXPECT_EQ(h.cancelled, 0);
   leaving->close();
