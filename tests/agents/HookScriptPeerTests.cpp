@@ -76,6 +76,11 @@ struct ScriptHarness : RecordingHandler {
   }
 
   ~ScriptHarness() {
+    // Cancelled connections end on the loop: let them before the loop stops.
+    onLoop([this] { server->stop(); });
+    for (int i = 0; i < 500 && onLoop([this] { return server->connectionCount(); }) > 0; ++i) {
+      std::this_thread::sleep_for(5ms);
+    }
     onLoop([this] { server.reset(); });
     thread->stop();
   }
