@@ -113,4 +113,14 @@ ControlEnvelope ControlEnvelope::decode(std::string_view bytes) {
   return std::move(*envelope);
 }
 
+Frame ControlEnvelope::frame() const {
+  const std::string json = encodedJSON();
+  return Frame{Channel::control, FrameFlags{}, runtime::Bytes(json.begin(), json.end())};
+}
+
+ControlEnvelope ControlEnvelope::of(const Frame& frame) {
+  if (frame.channel != Channel::control) throw ProtocolError::notControl(frame.channel);
+  return decode(runtime::asText(frame.payload));
+}
+
 }  // namespace brindlet::protocol

@@ -9,6 +9,7 @@
 #include "protocol/AgentMessages.h"
 #include "protocol/DeckMessages.h"
 #include "protocol/DisplayMessages.h"
+#include "protocol/Frame.h"
 #include "protocol/LinkMessages.h"
 
 namespace brindlet::protocol {
@@ -89,6 +90,11 @@ struct ControlEnvelope {
   // Reads one envelope and validates its payload. Read failures are malformedControl with the
   // coding path; broken rules are the payload's invalidMessage, unwrapped.
   static ControlEnvelope decode(std::string_view json);
+
+  // The control frame carrying this envelope, and the envelope a control frame carries (a
+  // frame of another channel is notControl).
+  Frame frame() const;
+  static ControlEnvelope of(const Frame& frame);
 
   friend bool operator==(const ControlEnvelope&, const ControlEnvelope&) = default;
 };

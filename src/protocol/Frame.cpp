@@ -1,8 +1,7 @@
 #include "protocol/Frame.h"
 
+#include <algorithm>
 #include <cstring>
-
-#include "protocol/ControlEnvelope.h"
 
 namespace brindlet::protocol {
 
@@ -69,39 +68,61 @@ Frame Frame::decode(runtime::ByteView bytes) {
                runtime::Bytes(bytes.begin() + FrameHeader::size, bytes.end())};
 }
 
-Frame Frame::control(const ControlEnvelope& envelope) {
-  const std::string json = envelope.encodedJSON();
-  return Frame{Channel::control, FrameFlags{}, runtime::Bytes(json.begin(), json.end())};
-}
-
-ControlEnvelope Frame::controlEnvelope() const {
-  if (channel != Channel::control) throw ProtocolError::notControl(channel);
-  return ControlEnvelope::decode(runtime::asText(payload));
+void FrameParser::begin(runtime::ByteView headerBytes) {
+  FrameHeader h;
+  try {
+    h = FrameHeader::decode(headerBytes);
+    if (h.length > maxPayload) throw ProtocolError::oversized(h.length);
+  } catch (const ProtocolError&) {
+    header.assign(headerBytes.begin(), headerBytes.end());
+    throw;
+  }
+  header.clear();
+  partial = Frame{h.channel, h.flags, runtime::Bytes(std::size_t(h.length))};
+  filled = 0;
 }
 
 std::vector<Frame> FrameParser::push(runtime::ByteView bytes) {
-  buffer.insert(buffer.end(), bytes.begin(), bytes.end());
   std::vector<Frame> frames;
   for (;;) {
-    const std::size_t unread = buffer.size() - readIndex;
-    if (unread < FrameHeader::size) break;
-    const FrameHeader header =
-        FrameHeader::decode(runtime::ByteView(buffer.data() + readIndex, FrameHeader::size));
-    const std::size_t total = FrameHeader::size + std::size_t(header.length);
-    if (unread < total) break;
-    const auto* start = buffer.data() + readIndex + FrameHeader::size;
-    frames.push_back(
-        Frame{header.channel, header.flags, runtime::Bytes(start, start + header.length)});
-    readIndex += total;
-  }
-  if (readIndex == buffer.size()) {
-    buffer.clear();
-    readIndex = 0;
-  } else if (readIndex > compactionThreshold && readIndex > buffer.size() / 2) {
-    buffer.erase(buffer.begin(), buffer.begin() + std::ptrdiff_t(readIndex));
-    readIndex = 0;
+    if (partial) {
+      const auto n = std::min(partial->payload.size() - filled, bytes.size());
+      if (n > 0) std::memcpy(partial->payload.data() + filled, bytes.data(), n);
+      bytes = bytes.subspan(n);
+      if (auto frame = commit(n)) {
+        frames.push_back(std::move(*frame));
+        continue;
+      }
+      break;
+    }
+    if (header.empty() && bytes.size() >= FrameHeader::size) {
+      begin(bytes.first(FrameHeader::size));
+      bytes = bytes.subspan(FrameHeader::size);
+      continue;
+    }
+    const auto n =
+        std::min(FrameHeader::size - std::min(header.size(), FrameHeader::size), bytes.size());
+    header.insert(header.end(), bytes.begin(), bytes.begin() + std::ptrdiff_t(n));
+    bytes = bytes.subspan(n);
+    if (header.size() < FrameHeader::size) break;
+    const runtime::Bytes whole = std::move(header);
+    begin(whole);
   }
   return frames;
+}
+
+std::span<std::uint8_t> FrameParser::payloadSpace() {
+  if (!partial) return {};
+  return std::span(partial->payload).subspan(filled);
+}
+
+std::optional<Frame> FrameParser::commit(std::size_t n) {
+  filled += n;
+  if (!partial || filled < partial->payload.size()) return std::nullopt;
+  std::optional<Frame> frame = std::move(partial);
+  partial.reset();
+  filled = 0;
+  return frame;
 }
 
 }  // namespace brindlet::protocol

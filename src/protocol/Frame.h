@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <set>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -68,8 +69,6 @@ struct FrameHeader {
   friend bool operator==(const FrameHeader&, const FrameHeader&) = default;
 };
 
-struct ControlEnvelope;
-
 // One unit on a link: a 6-byte header (channel, flags, big-endian 32-bit length) and a payload.
 struct Frame {
   Channel channel;
@@ -86,25 +85,30 @@ struct Frame {
   // Decodes a buffer that holds exactly one frame.
   static Frame decode(runtime::ByteView bytes);
 
-  // The control frame carrying one envelope, and the envelope a control frame carries.
-  static Frame control(const ControlEnvelope& envelope);
-  ControlEnvelope controlEnvelope() const;
-
   friend bool operator==(const Frame&, const Frame&) = default;
 };
 
-// Cuts one connection's received byte stream into frames. Consumed bytes are discarded only
-// when everything received has been consumed, or when more than 1 MiB has been consumed and
-// that is more than half the buffer, so the buffer is not shifted after every frame.
+// Cuts one connection's received byte stream into frames, copying every received byte once:
+// whole frames straight out of the pushed bytes and, once a header is read, the payload into
+// the frame's own buffer, which a reader may also fill directly (payloadSpace, then commit).
+// Only the bytes of an unfinished header are kept aside.
 struct FrameParser {
-  static constexpr std::size_t compactionThreshold = 1048576;
-
-  runtime::Bytes buffer;
-  std::size_t readIndex = 0;
+  // Declared payloads above this are refused as oversized (never above maxFramePayload).
+  std::int64_t maxPayload = DeckProtocol::maxFramePayload;
+  runtime::Bytes header;         // the bytes of a header not yet whole, or of a refused one
+  std::optional<Frame> partial;  // the frame whose payload is arriving
+  std::size_t filled = 0;        // bytes of the partial frame's payload received so far
 
   // Every frame the bytes complete, in stream order. A bad header throws at once, returning no
-  // frame of this push and leaving the bytes in place.
+  // frame of this push; it stays in place, so every later push throws the same.
   std::vector<Frame> push(runtime::ByteView bytes);
+  // The part of the arriving frame's payload not received yet; empty between frames.
+  std::span<std::uint8_t> payloadSpace();
+  // Records n bytes written to the front of payloadSpace(); the frame once it is whole.
+  std::optional<Frame> commit(std::size_t n);
+
+ private:
+  void begin(runtime::ByteView headerBytes);
 };
 
 }  // namespace brindlet::protocol

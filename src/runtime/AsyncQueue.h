@@ -14,17 +14,32 @@
 
 namespace brindlet::runtime {
 
-// An unbounded stream of values from any number of producers to one consumer. Finishing (with or
-// without an error) lets the consumer take what is queued, then ends the stream. The termination
-// callback runs once, when the stream is finished or the consumer cancels it.
+// What a bounded queue does with a value that finds it full.
+enum class Overflow {
+  dropNewest,  // the new value is dropped; push still reports it taken
+  dropOldest,  // the oldest queued value makes room
+  refuse,      // push reports false and the value is dropped
+};
+
+// A queue holds at most `capacity` values that the consumer has not taken yet.
+struct QueueBound {
+  std::size_t capacity;
+  Overflow overflow;
+};
+
+// A stream of values from any number of producers to one consumer, unbounded unless made with a
+// bound. Finishing (with or without an error) lets the consumer take what is queued, then ends
+// the stream. The termination callback runs once, when the stream is finished or the consumer
+// cancels it. Values are moved in and out, never copied.
 template <class T>
 class AsyncQueue : public std::enable_shared_from_this<AsyncQueue<T>> {
  public:
-  static std::shared_ptr<AsyncQueue> make() {
-    return std::shared_ptr<AsyncQueue>(new AsyncQueue());
+  static std::shared_ptr<AsyncQueue> make(std::optional<QueueBound> bound = std::nullopt) {
+    return std::shared_ptr<AsyncQueue>(new AsyncQueue(bound));
   }
 
-  // Queues a value; false (and the value is dropped) once the stream is finished.
+  // Queues a value; false (and the value is dropped) once the stream is finished, or when a
+  // full queue refuses it.
   bool push(T value) {
     std::shared_ptr<OneShot<std::optional<T>>> waiter;
     {
@@ -33,12 +48,17 @@ class AsyncQueue : public std::enable_shared_from_this<AsyncQueue<T>> {
       if (waiter_) {
         waiter = std::move(waiter_);
       } else {
-        items_.push_back(std::move(value));
-        return true;
+        return queue(std::move(value));
       }
     }
     waiter->resume(std::move(value));
     return true;
+  }
+
+  // How many values a full queue has dropped or refused so far.
+  std::size_t overflowed() const {
+    std::lock_guard lock(mutex_);
+    return overflowed_;
   }
 
   // Ends the stream after the queued values; with an error, the consumer gets it after them.
@@ -93,7 +113,26 @@ class AsyncQueue : public std::enable_shared_from_this<AsyncQueue<T>> {
   }
 
  private:
-  AsyncQueue() = default;
+  explicit AsyncQueue(std::optional<QueueBound> bound) : bound_(bound) {}
+
+  // With the lock held.
+  bool queue(T value) {
+    if (bound_ && items_.size() >= bound_->capacity) {
+      ++overflowed_;
+      switch (bound_->overflow) {
+        case Overflow::dropNewest:
+          return true;
+        case Overflow::refuse:
+          return false;
+        case Overflow::dropOldest:
+          if (items_.empty()) return true;  // a capacity of 0 keeps nothing
+          items_.pop_front();
+          break;
+      }
+    }
+    items_.push_back(std::move(value));
+    return true;
+  }
 
   void end(std::exception_ptr error, bool dropItems) {
     std::shared_ptr<OneShot<std::optional<T>>> waiter;
@@ -117,8 +156,10 @@ class AsyncQueue : public std::enable_shared_from_this<AsyncQueue<T>> {
     if (callback) callback();
   }
 
+  const std::optional<QueueBound> bound_;
   mutable std::mutex mutex_;
   std::deque<T> items_;
+  std::size_t overflowed_ = 0;
   bool finished_ = false;
   std::exception_ptr error_;
   std::shared_ptr<OneShot<std::optional<T>>> waiter_;

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 
 #include <boost/asio/any_io_executor.hpp>
@@ -56,6 +58,16 @@ class ByteStream {
   virtual void start() = 0;
   // Reads at least one and at most maxBytes bytes. One read at a time.
   virtual void read(std::size_t maxBytes, ReadCompletion completion) = 0;
+  // Reads at least one byte straight into `buffer`, which must outlive the read; the
+  // completion's bytes are the front of it. Streams that can fill a caller's buffer without a
+  // copy override this; the fallback copies what read() brought.
+  virtual void readInto(std::span<std::uint8_t> buffer, ReadCompletion completion) {
+    read(buffer.size(), [buffer, completion = std::move(completion)](
+                            ByteView bytes, bool endOfStream, std::optional<std::string> error) {
+      std::copy(bytes.begin(), bytes.end(), buffer.begin());
+      completion(buffer.first(bytes.size()), endOfStream, std::move(error));
+    });
+  }
   virtual void write(Bytes bytes, WriteCompletion completion) = 0;
   // Writes `head` then `body` as one piece, without joining them first.
   virtual void write(Bytes head, Bytes body, WriteCompletion completion) = 0;

@@ -15,6 +15,10 @@ std::string brokenPipeText() {
   return boost::asio::error::make_error_code(boost::asio::error::broken_pipe).message();
 }
 
+std::string injectedText() {
+  return "injected failure";
+}
+
 }  // namespace
 
 MemoryByteStream::MemoryByteStream(const boost::asio::any_io_executor& executor, bool startsReady)
@@ -54,27 +58,48 @@ void MemoryByteStream::reportState(State state, std::string error) {
 }
 
 void MemoryByteStream::read(std::size_t maxBytes, ReadCompletion completion) {
+  startRead({std::max<std::size_t>(maxBytes, 1), {}, std::move(completion)});
+}
+
+void MemoryByteStream::readInto(std::span<std::uint8_t> buffer, ReadCompletion completion) {
+  startRead({buffer.size(), buffer, std::move(completion)});
+}
+
+void MemoryByteStream::startRead(PendingRead read) {
   std::unique_lock lock(mutex_);
   ++readsRequested_;
-  if (cancelled_) {
+  if (cancelled_ || injectedFailure()) {
+    const auto error = cancelled_ ? abortedText() : injectedText();
     lock.unlock();
-    post([completion = std::move(completion)] { completion({}, false, abortedText()); });
+    post([completion = std::move(read.completion), error] { completion({}, false, error); });
     return;
   }
-  pendingRead_ = PendingRead{std::max<std::size_t>(maxBytes, 1), std::move(completion)};
+  pendingRead_ = std::move(read);
   serveRead(std::move(lock));
+}
+
+bool MemoryByteStream::injectedFailure() {
+  if (!operationsLeft_) return false;
+  if (*operationsLeft_ == 0) return true;
+  --*operationsLeft_;
+  return false;
 }
 
 void MemoryByteStream::serveRead(std::unique_lock<std::mutex> lock) {
   if (!pendingRead_) return;
-  ReadCompletion completion;
-  Bytes bytes;
+  Bytes own;
+  std::size_t n = 0;
   bool ended = false;
   std::optional<std::string> error;
   if (!inbound_.empty()) {
-    auto n = std::min(pendingRead_->maxBytes, inbound_.size());
-    bytes.assign(inbound_.begin(), inbound_.begin() + static_cast<std::ptrdiff_t>(n));
-    inbound_.erase(inbound_.begin(), inbound_.begin() + static_cast<std::ptrdiff_t>(n));
+    n = std::min({pendingRead_->maxBytes, inbound_.size(), maxReadSize_});
+    const auto end = inbound_.begin() + static_cast<std::ptrdiff_t>(n);
+    if (pendingRead_->into.empty()) {
+      own.assign(inbound_.begin(), end);
+    } else {
+      std::copy(inbound_.begin(), end, pendingRead_->into.begin());
+    }
+    inbound_.erase(inbound_.begin(), end);
     ended = inboundEnded_ && inbound_.empty();
   } else if (readError_) {
     error = readError_;
@@ -83,11 +108,13 @@ void MemoryByteStream::serveRead(std::unique_lock<std::mutex> lock) {
   } else {
     return;
   }
-  completion = std::move(pendingRead_->completion);
+  auto read = std::move(*pendingRead_);
   pendingRead_.reset();
   lock.unlock();
-  post([completion = std::move(completion), bytes = std::move(bytes), ended,
-        error = std::move(error)]() mutable { completion(bytes, ended, error); });
+  post([read = std::move(read), own = std::move(own), n, ended, error = std::move(error)] {
+    const ByteView bytes = read.into.empty() ? ByteView(own) : ByteView(read.into.first(n));
+    read.completion(bytes, ended, error);
+  });
 }
 
 void MemoryByteStream::write(Bytes head, Bytes body, WriteCompletion completion) {
@@ -100,6 +127,11 @@ void MemoryByteStream::write(Bytes bytes, WriteCompletion completion) {
   if (cancelled_) {
     lock.unlock();
     post([completion = std::move(completion)] { completion(abortedText()); });
+    return;
+  }
+  if (injectedFailure()) {
+    lock.unlock();
+    post([completion = std::move(completion)] { completion(injectedText()); });
     return;
   }
   if (holdWrites_) {
@@ -168,6 +200,16 @@ void MemoryByteStream::cancel() {
   if (read) post([c = std::move(read->completion)] { c({}, false, abortedText()); });
   for (auto& w : held) post([c = std::move(w.completion)] { c(abortedText()); });
   finishWriting();
+}
+
+void MemoryByteStream::maxReadSize(std::size_t n) {
+  std::lock_guard lock(mutex_);
+  maxReadSize_ = std::max<std::size_t>(n, 1);
+}
+
+void MemoryByteStream::failAfter(std::size_t n) {
+  std::lock_guard lock(mutex_);
+  operationsLeft_ = n;
 }
 
 bool MemoryByteStream::isCancelled() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -29,6 +30,7 @@ class MemoryByteStream : public ByteStream, public std::enable_shared_from_this<
   void setStateHandler(StateHandler handler) override;
   void start() override;
   void read(std::size_t maxBytes, ReadCompletion completion) override;
+  void readInto(std::span<std::uint8_t> buffer, ReadCompletion completion) override;
   void write(Bytes bytes, WriteCompletion completion) override;
   void write(Bytes head, Bytes body, WriteCompletion completion) override;
   void cancel() override;
@@ -42,12 +44,17 @@ class MemoryByteStream : public ByteStream, public std::enable_shared_from_this<
   void holdWrites(bool hold);
   // Ends this end's sending side: the peer reads the end of the stream after what was written.
   void finishWriting();
+  // No read brings more than n bytes, however many wait: every way of cutting the stream.
+  void maxReadSize(std::size_t n);
+  // The first n reads and writes go through; every later one fails, as a broken link does.
+  void failAfter(std::size_t n);
   bool isCancelled() const;
   std::size_t readsRequested() const;
 
  private:
   struct PendingRead {
     std::size_t maxBytes;
+    std::span<std::uint8_t> into;  // empty: the bytes go into a buffer of their own
     ReadCompletion completion;
   };
   struct PendingWrite {
@@ -56,6 +63,8 @@ class MemoryByteStream : public ByteStream, public std::enable_shared_from_this<
   };
 
   MemoryByteStream(const boost::asio::any_io_executor& executor, bool startsReady);
+  void startRead(PendingRead read);
+  bool injectedFailure();  // with the lock held: whether this operation is one that fails
   void receive(Bytes bytes);
   void endOfInput();
   void deliverWrite(PendingWrite write);
@@ -73,6 +82,8 @@ class MemoryByteStream : public ByteStream, public std::enable_shared_from_this<
   std::optional<std::string> readError_;
   std::optional<PendingRead> pendingRead_;
   std::size_t readsRequested_ = 0;
+  std::size_t maxReadSize_ = SIZE_MAX;
+  std::optional<std::size_t> operationsLeft_;
   bool holdWrites_ = false;
   std::deque<PendingWrite> heldWrites_;
   bool cancelled_ = false;

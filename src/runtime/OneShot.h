@@ -63,7 +63,7 @@ class OneShot : public std::enable_shared_from_this<OneShot<T>> {
 
   bool isDone() const {
     std::lock_guard lock(mutex_);
-    return result_.has_value();
+    return delivered_;
   }
 
   void onCancel(std::function<void()> handler) {
@@ -126,17 +126,19 @@ class OneShot : public std::enable_shared_from_this<OneShot<T>> {
 
   bool deliver(Result result) {
     std::unique_lock lock(mutex_);
-    if (result_) return false;
+    if (delivered_) return false;
+    delivered_ = true;
     result_ = std::move(result);
     if (handler_) complete(lock);
     return true;
   }
 
-  // Posts the stored result to the waiter's executor; called with the lock held once both are
+  // Moves the stored result to the waiter's executor; called with the lock held once both are
   // there. The cancellation slot is cleared on that executor, where cancellation is emitted.
   void complete(std::unique_lock<std::mutex>& lock) {
     std::unique_ptr<Parked> handler = std::move(handler_);
-    Result result = *result_;
+    Result result = std::move(*result_);
+    result_.reset();
     auto executor = std::move(executor_);
     executor_ = {};
     lock.unlock();
@@ -164,7 +166,8 @@ class OneShot : public std::enable_shared_from_this<OneShot<T>> {
   }
 
   mutable std::mutex mutex_;
-  std::optional<Result> result_;
+  bool delivered_ = false;
+  std::optional<Result> result_;  // until it is handed to the waiter
   std::unique_ptr<Parked> handler_;
   boost::asio::any_io_executor executor_;
   std::function<void()> cancelHandler_;

@@ -38,24 +38,22 @@ class SocketStream final : public SerialByteStream {
   SocketStream(const asio::any_io_executor& executor, Socket socket, Dialer dialer)
       : SerialByteStream(executor), socket_(std::move(socket)), dialer_(std::move(dialer)) {}
 
+  // Reads for the caller's own buffer land in an internal one, reused from read to read.
   void read(std::size_t maxBytes, ReadCompletion completion) override {
     onStrand<SocketStream>(
         [maxBytes, completion = std::move(completion)](SocketStream& self) mutable {
-          if (self.cancelled()) return completion({}, false, abortedText());
-          // One read at a time: the buffer is reused, and only what came is copied out.
           if (self.readBufferSize_ < maxBytes) {
             self.readBuffer_.reset(new std::uint8_t[maxBytes]);
             self.readBufferSize_ = maxBytes;
           }
-          self.socket_.async_read_some(
-              asio::buffer(self.readBuffer_.get(), maxBytes),
-              self.bind([completion = std::move(completion)](
-                            SocketStream& self, boost::system::error_code ec, std::size_t n) {
-                ByteView bytes(self.readBuffer_.get(), n);
-                if (ec == asio::error::eof) return completion(bytes, true, std::nullopt);
-                if (ec) return completion(bytes, false, ec.message());
-                completion(bytes, false, std::nullopt);
-              }));
+          self.readOnStrand({self.readBuffer_.get(), maxBytes}, std::move(completion));
+        });
+  }
+
+  void readInto(std::span<std::uint8_t> buffer, ReadCompletion completion) override {
+    onStrand<SocketStream>(
+        [buffer, completion = std::move(completion)](SocketStream& self) mutable {
+          self.readOnStrand(buffer, std::move(completion));
         });
   }
 
@@ -82,6 +80,19 @@ class SocketStream final : public SerialByteStream {
   }
 
  private:
+  void readOnStrand(std::span<std::uint8_t> buffer, ReadCompletion completion) {
+    if (cancelled()) return completion({}, false, abortedText());
+    socket_.async_read_some(asio::buffer(buffer.data(), buffer.size()),
+                            bind([buffer, completion = std::move(completion)](
+                                     SocketStream&, boost::system::error_code ec, std::size_t n) {
+                              const ByteView bytes = buffer.first(n);
+                              if (ec == asio::error::eof)
+                                return completion(bytes, true, std::nullopt);
+                              if (ec) return completion(bytes, false, ec.message());
+                              completion(bytes, false, std::nullopt);
+                            }));
+  }
+
   void establish() override {
     if (!dialer_) return connected();
     report(State::preparing, {});

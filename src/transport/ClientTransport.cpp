@@ -10,6 +10,7 @@
 #include "transport/FrameConnection.h"
 #include "transport/Listener.h"
 #include "transport/PairingCode.h"
+#include "transport/Strand.h"
 
 namespace brindlet::transport {
 
@@ -24,16 +25,6 @@ constexpr auto kSecureRetryPause = 50ms;
 std::uint16_t secureDefault(std::uint16_t port, std::optional<std::uint16_t> securePort) {
   if (securePort) return *securePort;
   return port == 0 ? 0 : DeckTransport::tlsPort;
-}
-
-std::string describe(const std::exception_ptr& error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown error";
-  }
 }
 
 TransportError cannotListen(std::uint16_t port, const boost::system::system_error& e) {
@@ -98,45 +89,35 @@ ClientTransport::~ClientTransport() {
   }
 }
 
-template <class T>
-asio::awaitable<T> ClientTransport::onStrand(asio::awaitable<T> operation) {
-  co_return co_await asio::co_spawn(strand_, std::move(operation), asio::use_awaitable);
-}
-
-template <>
-asio::awaitable<void> ClientTransport::onStrand(asio::awaitable<void> operation) {
-  co_await asio::co_spawn(strand_, std::move(operation), asio::use_awaitable);
-}
-
 asio::awaitable<void> ClientTransport::start() {
   auto self = shared_from_this();
-  auto operation = startHere();
-  co_await onStrand(std::move(operation));
+  auto operation = startNow();
+  co_await onStrand(strand_, self, std::move(operation));
 }
 
 asio::awaitable<void> ClientTransport::stop(std::string reason) {
   auto self = shared_from_this();
-  auto operation = stopHere(std::move(reason));
-  co_await onStrand(std::move(operation));
+  auto operation = stopNow(std::move(reason));
+  co_await onStrand(strand_, self, std::move(operation));
 }
 
 asio::awaitable<void> ClientTransport::forgetAll() {
   auto self = shared_from_this();
-  auto operation = forgetAllHere();
-  co_await onStrand(std::move(operation));
+  auto operation = forgetAllNow();
+  co_await onStrand(strand_, self, std::move(operation));
 }
 
 asio::awaitable<void> ClientTransport::restartSecure() {
   auto self = shared_from_this();
-  auto operation = restartSecureHere();
-  co_await onStrand(std::move(operation));
+  auto operation = restartSecureNow();
+  co_await onStrand(strand_, self, std::move(operation));
 }
 
 asio::awaitable<bool> ClientTransport::isListening() {
   auto self = shared_from_this();
   auto read = [](ClientTransport& t) -> asio::awaitable<bool> { co_return t.plain_ != nullptr; };
   auto operation = read(*this);
-  co_return co_await onStrand(std::move(operation));
+  co_return co_await onStrand(strand_, self, std::move(operation));
 }
 
 asio::awaitable<std::optional<std::uint16_t>> ClientTransport::plainListenerPort() {
@@ -145,7 +126,7 @@ asio::awaitable<std::optional<std::uint16_t>> ClientTransport::plainListenerPort
     co_return t.plain_ ? t.plain_->port() : std::nullopt;
   };
   auto operation = read(*this);
-  co_return co_await onStrand(std::move(operation));
+  co_return co_await onStrand(strand_, self, std::move(operation));
 }
 
 asio::awaitable<std::optional<std::uint16_t>> ClientTransport::secureListenerPort() {
@@ -154,7 +135,7 @@ asio::awaitable<std::optional<std::uint16_t>> ClientTransport::secureListenerPor
     co_return t.secure_ ? t.secure_->listener->port() : std::nullopt;
   };
   auto operation = read(*this);
-  co_return co_await onStrand(std::move(operation));
+  co_return co_await onStrand(strand_, self, std::move(operation));
 }
 
 asio::awaitable<std::optional<std::string>> ClientTransport::currentCode() {
@@ -163,7 +144,7 @@ asio::awaitable<std::optional<std::string>> ClientTransport::currentCode() {
     co_return t.pairingCode_;
   };
   auto operation = read(*this);
-  co_return co_await onStrand(std::move(operation));
+  co_return co_await onStrand(strand_, self, std::move(operation));
 }
 
 std::map<std::string, std::string> ClientTransport::txtRecord() const {
@@ -173,7 +154,7 @@ std::map<std::string, std::string> ClientTransport::txtRecord() const {
   return txt;
 }
 
-asio::awaitable<void> ClientTransport::startHere() {
+asio::awaitable<void> ClientTransport::startNow() {
   if (plain_) co_return;
   std::shared_ptr<Listener> listener;
   try {
@@ -183,8 +164,10 @@ asio::awaitable<void> ClientTransport::startHere() {
   }
   std::weak_ptr<ClientTransport> weak = shared_from_this();
   listener->setNewConnectionHandler(
-      [weak, strand = strand_](std::shared_ptr<runtime::ByteStream> connection) {
-        runtime::spawn(strand, connectionTask(weak, std::move(connection), false));
+      [weak, strand = strand_](std::shared_ptr<runtime::ByteStream> connection,
+                               Listener::Unfinished unfinished) {
+        runtime::spawn(strand,
+                       connectionTask(weak, std::move(connection), false, std::move(unfinished)));
       });
   co_await waitUntilReady(listener);
   plain_ = listener;
@@ -194,7 +177,7 @@ asio::awaitable<void> ClientTransport::startHere() {
                       serviceName_.c_str());
 }
 
-asio::awaitable<void> ClientTransport::stopHere(std::string reason) {
+asio::awaitable<void> ClientTransport::stopNow(std::string reason) {
   if (plain_) plain_->cancel();
   plain_.reset();
   cancelSecure();
@@ -217,13 +200,13 @@ asio::awaitable<void> ClientTransport::stopHere(std::string reason) {
   transportLog().info("Stopped listening (%s)", reason.c_str());
 }
 
-asio::awaitable<void> ClientTransport::forgetAllHere() {
+asio::awaitable<void> ClientTransport::forgetAllNow() {
   for (const auto& identity : store_->identities()) store_->remove(identity);
-  co_await restartSecureHere();
+  co_await restartSecureNow();
   transportLog().info("Forgot every paired Mac");
 }
 
-asio::awaitable<void> ClientTransport::restartSecureHere() {
+asio::awaitable<void> ClientTransport::restartSecureNow() {
   if (!plain_) co_return;
   std::exception_ptr failure;
   try {
@@ -298,8 +281,10 @@ asio::awaitable<ClientTransport::SecureListener> ClientTransport::makeSecureList
   }
   std::weak_ptr<ClientTransport> weak = shared_from_this();
   secure.listener->setNewConnectionHandler(
-      [weak, strand = strand_](std::shared_ptr<runtime::ByteStream> connection) {
-        runtime::spawn(strand, connectionTask(weak, std::move(connection), true));
+      [weak, strand = strand_](std::shared_ptr<runtime::ByteStream> connection,
+                               Listener::Unfinished unfinished) {
+        runtime::spawn(strand,
+                       connectionTask(weak, std::move(connection), true, std::move(unfinished)));
       });
   co_await waitUntilReady(secure.listener);
   if (advertise_ && type) advertise(secure, secure.listener->port().value_or(port), *type);

@@ -129,15 +129,11 @@ class ClientTransport final : public ClientTransporting,
 
   ClientTransport(const boost::asio::any_io_executor& executor, Settings settings);
 
-  // Runs a member coroutine on the strand and awaits it from the caller's executor.
-  template <class T>
-  boost::asio::awaitable<T> onStrand(boost::asio::awaitable<T> operation);
-
   // Listeners and advertisement (ClientTransport.cpp).
-  boost::asio::awaitable<void> startHere();
-  boost::asio::awaitable<void> stopHere(std::string reason);
-  boost::asio::awaitable<void> forgetAllHere();
-  boost::asio::awaitable<void> restartSecureHere();
+  boost::asio::awaitable<void> startNow();
+  boost::asio::awaitable<void> stopNow(std::string reason);
+  boost::asio::awaitable<void> forgetAllNow();
+  boost::asio::awaitable<void> restartSecureNow();
   boost::asio::awaitable<void> startSecure();
   boost::asio::awaitable<void> buildSecure();
   boost::asio::awaitable<SecureListener> makeSecureListener(SecureChannel::Parameters parameters,
@@ -151,7 +147,7 @@ class ClientTransport final : public ClientTransporting,
   // Each accepted connection's task; it holds the transport weakly.
   static boost::asio::awaitable<void> connectionTask(
       std::weak_ptr<ClientTransport> weak, std::shared_ptr<runtime::ByteStream> connection,
-      bool secure);
+      bool secure, std::shared_ptr<void> unfinished);
   static boost::asio::awaitable<void> follow(std::weak_ptr<ClientTransport> weak, Watch watch);
   boost::asio::awaitable<std::optional<Watch>> handlePlain(
       std::shared_ptr<runtime::ByteStream> connection);

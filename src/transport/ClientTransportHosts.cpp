@@ -46,9 +46,10 @@ bool ownsKey(const std::string& keyIdentity, const std::optional<std::string>& u
 
 }  // namespace
 
+// The listener's place for an unfinished connection is held until the connection is served.
 asio::awaitable<void> ClientTransport::connectionTask(
     std::weak_ptr<ClientTransport> weak, std::shared_ptr<runtime::ByteStream> connection,
-    bool secure) {
+    bool secure, Listener::Unfinished unfinished) {
   std::optional<Watch> watch;
   {
     auto self = weak.lock();
@@ -60,6 +61,7 @@ asio::awaitable<void> ClientTransport::connectionTask(
       watch = co_await self->handlePlain(std::move(connection));
     }
   }
+  unfinished.reset();
   if (watch) co_await follow(std::move(weak), std::move(*watch));
 }
 
@@ -141,7 +143,7 @@ asio::awaitable<std::optional<ClientTransport::Watch>> ClientTransport::handlePa
   pairingCode_ = code;
   pairingHost_ = *hello->uid;
   failedAttempts_ = 0;
-  co_await restartSecureHere();
+  co_await restartSecureNow();
   transportLog().info("%s asked to pair; showing a code", hello->name.c_str());
   emit(ClientTransportEvents::Pairing{code, hello->name});
   co_return Watch{std::move(link), true};
@@ -209,7 +211,7 @@ asio::awaitable<void> ClientTransport::issueKey(std::string identity,
     // The host asks again on its next link; acceptance goes on.
   }
   // While a pairing is under way, the restart that ends it takes the new key in.
-  if (!existing && !pairingHost_) co_await restartSecureHere();
+  if (!existing && !pairingHost_) co_await restartSecureNow();
 }
 
 asio::awaitable<void> ClientTransport::endPairing(std::optional<std::string> reason, bool lockedOut,
@@ -220,7 +222,7 @@ asio::awaitable<void> ClientTransport::endPairing(std::optional<std::string> rea
   pairingHost_.reset();
   failedAttempts_ = 0;
   if (request) co_await request->close(std::move(reason));
-  if (restart) co_await restartSecureHere();
+  if (restart) co_await restartSecureNow();
   emit(ClientTransportEvents::PairingEnded{lockedOut});
 }
 

@@ -2,9 +2,15 @@
 
 #include <variant>
 
+#include <boost/asio/associated_cancellation_slot.hpp>
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/execution/outstanding_work.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/prefer.hpp>
+#include <boost/asio/use_awaitable.hpp>
+
 #include "protocol/Enums.h"
 #include "runtime/OneShot.h"
-#include "runtime/SocketByteStream.h"
 #include "runtime/Task.h"
 #include "runtime/Timeout.h"
 #include "transport/DeckTransport.h"
@@ -20,56 +26,87 @@ using runtime::ByteStream;
 
 namespace {
 
+namespace asio = boost::asio;
+
+// One read asks for at most this much: a larger frame is assembled over several reads.
 constexpr std::size_t kReadSize = 1048576;
 
 std::size_t sizeOf(const Frame& frame) {
   return protocol::FrameHeader::size + frame.payload.size();
 }
 
-// The six header bytes of a frame; refuses a payload over the largest frame size.
-Bytes headerOf(const Frame& frame) {
-  const auto length = frame.payload.size();
-  if (std::int64_t(length) > protocol::DeckProtocol::maxFramePayload) {
-    throw ProtocolError::oversized(std::int64_t(length));
-  }
-  Bytes header(protocol::FrameHeader::size);
-  Frame::encodeHeader(frame.channel, frame.flags, length, header.data());
-  return header;
-}
-
 bool isClosedError(const std::optional<TransportError>& failure) {
   return !failure || failure->kind() == TransportError::Case::closed;
 }
 
-// The error a failed wait carries, as a transport error; other errors keep their text.
-TransportError asTransportError(const std::exception_ptr& error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const TransportError& e) {
-    return e;
-  } catch (const std::exception& e) {
-    return TransportError::connectionFailed(e.what());
-  } catch (...) {
-    return TransportError::connectionFailed("unknown error");
-  }
-}
-
-boost::asio::awaitable<void> dialTimer(std::shared_ptr<runtime::Clock> clock, Duration timeout,
-                                       std::shared_ptr<runtime::OneShot<std::monostate>> slot,
-                                       std::weak_ptr<ByteStream> connection) {
-  co_await clock->sleep(timeout);
-  if (slot->fail(TransportError::connectionFailed("timed out"))) {
-    if (auto c = connection.lock()) c->cancel();
-  }
-}
-
 }  // namespace
 
-ConnectionParameters plainTcp() {
-  return [](const boost::asio::any_io_executor& executor, const runtime::Endpoint& endpoint) {
-    return runtime::TcpByteStream::dial(executor, endpoint.host, endpoint.port);
-  };
-}
+// What the one outstanding read fills: the arriving frame's own payload once its header is
+// known, else a staging buffer from which the parser cuts whole frames. The read's completion
+// holds it, so a link dropped while a read is under way never leaves the stream writing into
+// freed memory.
+struct FrameConnection::Inbox {
+  protocol::FrameParser parser;
+  std::unique_ptr<std::uint8_t[]> staging;
+  std::size_t stagingSize = 0;
+
+  std::span<std::uint8_t> stagingOf(std::size_t size) {
+    if (stagingSize != size) {
+      staging.reset(new std::uint8_t[size]);
+      stagingSize = size;
+    }
+    return {staging.get(), size};
+  }
+};
+
+// A send's handler until it completes, once: when the stream has taken the bytes, or earlier
+// when its caller cancels (the bytes still go out in their turn). The handler runs on its own
+// executor, which counts as busy until then; a plain callback runs on the link's executor.
+class FrameConnection::PendingSend : public std::enable_shared_from_this<PendingSend> {
+ public:
+  static std::shared_ptr<PendingSend> make(SendHandler handler,
+                                           const asio::any_io_executor& executor) {
+    std::shared_ptr<PendingSend> pending(new PendingSend(std::move(handler), executor));
+    auto slot = asio::get_associated_cancellation_slot(*pending->handler_);
+    if (slot.is_connected()) {
+      slot.assign([weak = std::weak_ptr<PendingSend>(pending)](asio::cancellation_type) {
+        if (auto self = weak.lock()) self->complete(runtime::cancellationError(), true);
+      });
+    }
+    return pending;
+  }
+
+  // From a cancellation the handler is posted: its slot is cleared, on the handler's own
+  // executor, only after the cancellation handler has returned.
+  void complete(std::exception_ptr error, bool fromCancellation) {
+    std::optional<SendHandler> handler;
+    asio::any_io_executor executor;
+    {
+      std::lock_guard lock(mutex_);
+      handler.swap(handler_);
+      std::swap(executor, executor_);
+    }
+    if (!handler) return;
+    auto finish = [handler = std::move(*handler), error]() mutable {
+      asio::get_associated_cancellation_slot(handler).clear();
+      std::move(handler)(error);
+    };
+    if (fromCancellation) {
+      asio::post(executor, std::move(finish));
+    } else {
+      asio::dispatch(executor, std::move(finish));
+    }
+  }
+
+ private:
+  PendingSend(SendHandler handler, const asio::any_io_executor& executor)
+      : executor_(asio::prefer(executor, asio::execution::outstanding_work.tracked)),
+        handler_(std::move(handler)) {}
+
+  std::mutex mutex_;
+  asio::any_io_executor executor_;
+  std::optional<SendHandler> handler_;
+};
 
 boost::asio::awaitable<void> startAndWait(std::shared_ptr<ByteStream> connection, Duration timeout,
                                           std::shared_ptr<runtime::Clock> clock) {
@@ -94,21 +131,22 @@ boost::asio::awaitable<void> startAndWait(std::shared_ptr<ByteStream> connection
     }
   });
   connection->start();
-  auto timer = runtime::spawn(connection->executor(), dialTimer(clock, timeout, slot, weak));
   std::exception_ptr failure;
   try {
-    co_await slot->wait();
+    auto ready = slot->wait();
+    if (!co_await runtime::within(*clock, timeout, std::move(ready))) {
+      failure = std::make_exception_ptr(TransportError::connectionFailed("timed out"));
+    }
   } catch (...) {
     failure = std::current_exception();
   }
-  timer.cancel();
   if (!failure) {
     connection->setStateHandler(nullptr);
     co_return;
   }
-  // A caller that gives up (is cancelled) leaves no dial behind.
-  if (runtime::isCancellation(failure)) connection->cancel();
-  throw asTransportError(failure);
+  // A start that timed out, or whose caller gave up, leaves no dial behind.
+  connection->cancel();
+  throw TransportError::from(failure);
 }
 
 boost::asio::awaitable<std::optional<Frame>> FrameSequence::next() {
@@ -125,7 +163,11 @@ boost::asio::awaitable<std::optional<Frame>> FrameSequence::next() {
 }
 
 FrameConnection::FrameConnection(std::shared_ptr<ByteStream> connection, Options options)
-    : connection_(std::move(connection)), options_(std::move(options)) {}
+    : connection_(std::move(connection)),
+      options_(std::move(options)),
+      inbox_(std::make_shared<Inbox>()) {
+  inbox_->parser.maxPayload = std::int64_t(options_.helloFrameLimit);
+}
 
 FrameConnection::~FrameConnection() {
   connection_->cancel();
@@ -140,17 +182,12 @@ std::shared_ptr<FrameConnection> FrameConnection::make(std::shared_ptr<ByteStrea
 }
 
 void FrameConnection::begin(Bytes leftover) {
-  if (!leftover.empty()) handleIncoming(leftover);
+  if (!leftover.empty()) handleIncoming(leftover, false);
   std::weak_ptr<FrameConnection> weak = shared_from_this();
   connection_->setStateHandler([weak](ByteStream::State state, const std::string& error) {
     if (auto self = weak.lock()) self->handleState(state, error);
   });
-  bool open;
-  {
-    std::lock_guard lock(mutex_);
-    open = !state_.closeReason;
-  }
-  if (open) requestRead();
+  if (!isClosed()) requestRead();
 }
 
 boost::asio::awaitable<std::shared_ptr<FrameConnection>> FrameConnection::connect(
@@ -161,17 +198,34 @@ boost::asio::awaitable<std::shared_ptr<FrameConnection>> FrameConnection::connec
   co_return make(std::move(connection), {}, std::move(options));
 }
 
-void FrameConnection::requestRead() {
-  std::weak_ptr<FrameConnection> weak = shared_from_this();
-  connection_->read(
-      kReadSize, [weak](runtime::ByteView bytes, bool endOfStream, std::optional<std::string> e) {
-        if (auto self = weak.lock()) self->receiveNext(bytes, endOfStream, std::move(e));
-      });
+void FrameConnection::helloDone() {
+  std::lock_guard lock(mutex_);
+  state_.helloDone = true;
 }
 
-void FrameConnection::receiveNext(runtime::ByteView bytes, bool endOfStream,
+// Only one read is outstanding, so nothing else touches the inbox meanwhile.
+void FrameConnection::requestRead() {
+  std::size_t limit;
+  {
+    std::lock_guard lock(mutex_);
+    limit = state_.helloDone ? kReadSize : options_.helloFrameLimit + protocol::FrameHeader::size;
+  }
+  auto into = inbox_->parser.payloadSpace();
+  const bool direct = !into.empty();
+  into = direct ? into.first(std::min(into.size(), kReadSize))
+                : inbox_->stagingOf(std::min(limit, kReadSize));
+  std::weak_ptr<FrameConnection> weak = shared_from_this();
+  connection_->readInto(into,
+                        [weak, inbox = inbox_, direct](runtime::ByteView bytes, bool endOfStream,
+                                                       std::optional<std::string> e) {
+                          if (auto self = weak.lock())
+                            self->receiveNext(bytes, direct, endOfStream, std::move(e));
+                        });
+}
+
+void FrameConnection::receiveNext(runtime::ByteView bytes, bool direct, bool endOfStream,
                                   std::optional<std::string> error) {
-  if (!bytes.empty()) handleIncoming(bytes);
+  if (!bytes.empty()) handleIncoming(bytes, direct);
   if (error) {
     settle({TransportError::connectionFailed(*error)}, "failed");
     release();
@@ -194,37 +248,54 @@ void FrameConnection::receiveNext(runtime::ByteView bytes, bool endOfStream,
   requestRead();
 }
 
-void FrameConnection::handleIncoming(runtime::ByteView bytes) {
-  std::shared_ptr<Waiter> waiter;
-  std::optional<Frame> first;
-  std::optional<ProtocolError> violation;
+void FrameConnection::handleIncoming(runtime::ByteView bytes, bool direct) {
+  auto& parser = inbox_->parser;
   {
     std::lock_guard lock(mutex_);
-    try {
-      for (auto& frame : state_.parser.push(bytes)) {
-        if (state_.waiter) {
-          waiter = std::move(state_.waiter);
-          first = std::move(frame);
-        } else {
-          state_.bufferedBytes += sizeOf(frame);
-          state_.buffered.push_back(std::move(frame));
-        }
+    if (state_.helloDone) parser.maxPayload = protocol::DeckProtocol::maxFramePayload;
+  }
+  std::vector<Frame> frames;
+  std::optional<ProtocolError> violation;
+  try {
+    if (!direct) {
+      frames = parser.push(bytes);
+    } else if (auto frame = parser.commit(bytes.size())) {
+      frames.push_back(std::move(*frame));
+    }
+  } catch (const ProtocolError& e) {
+    violation = e;
+  }
+  deliver(std::move(frames));
+  if (!violation) return;
+  transportLog().error("Protocol violation: %s", violation->text().c_str());
+  std::string reason(protocol::ByeReason::protocolViolation);
+  settle({TransportError::protocolViolation(*violation)}, reason);
+  runtime::spawn(connection_->executor(),
+                 [](std::shared_ptr<FrameConnection> self,
+                    std::string reason) -> boost::asio::awaitable<void> {
+                   co_await self->sendBye(std::move(reason));
+                   self->connection_->cancel();
+                 }(shared_from_this(), reason));
+}
+
+// The first frame can go to a waiting reader; the rest wait in order.
+void FrameConnection::deliver(std::vector<Frame> frames) {
+  if (frames.empty()) return;
+  std::shared_ptr<Waiter> waiter;
+  std::optional<Frame> first;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& frame : frames) {
+      if (state_.waiter) {
+        waiter = std::move(state_.waiter);
+        first = std::move(frame);
+      } else {
+        state_.bufferedBytes += sizeOf(frame);
+        state_.buffered.push_back(std::move(frame));
       }
-    } catch (const ProtocolError& e) {
-      violation = e;
     }
   }
   if (waiter) waiter->resume(std::move(first));
-  if (!violation) return;
-  transportLog().error("Protocol violation: %s", violation->text().c_str());
-  settle({TransportError::protocolViolation(*violation)},
-         std::string(protocol::ByeReason::protocolViolation));
-  auto self = shared_from_this();
-  runtime::spawn(connection_->executor(),
-                 [](std::shared_ptr<FrameConnection> self) -> boost::asio::awaitable<void> {
-                   co_await self->sendBye(std::string(protocol::ByeReason::protocolViolation));
-                   self->connection_->cancel();
-                 }(self));
 }
 
 void FrameConnection::handleState(ByteStream::State state, const std::string& error) {
@@ -327,6 +398,50 @@ bool FrameConnection::isClosed() const {
   return state_.closeReason.has_value();
 }
 
+std::size_t FrameConnection::bytesOutstanding() const {
+  std::lock_guard lock(mutex_);
+  return state_.bytesOutstanding;
+}
+
+// The payload moves into the stream's write queue behind its six header bytes; the stream's
+// one writer puts both out together. What is queued counts against the high-water mark until
+// the stream has taken it.
+void FrameConnection::startSend(Frame frame, SendHandler handler,
+                                boost::asio::any_io_executor executor) {
+  const std::size_t length = frame.payload.size();
+  if (std::int64_t(length) > protocol::DeckProtocol::maxFramePayload) {
+    auto error = TransportError::protocolViolation(ProtocolError::oversized(std::int64_t(length)));
+    return std::move(handler)(std::make_exception_ptr(std::move(error)));
+  }
+  const std::size_t size = protocol::FrameHeader::size + length;
+  bool refused;
+  {
+    std::lock_guard lock(mutex_);
+    refused = state_.bytesOutstanding + size > options_.sendHighWater;
+    if (!refused) state_.bytesOutstanding += size;
+  }
+  if (refused) {
+    auto error = TransportError::connectionFailed("send queue full");
+    return std::move(handler)(std::make_exception_ptr(std::move(error)));
+  }
+  Bytes header(protocol::FrameHeader::size);
+  Frame::encodeHeader(frame.channel, frame.flags, length, header.data());
+  auto pending = PendingSend::make(std::move(handler), executor);
+  connection_->write(std::move(header), std::move(frame.payload),
+                     [self = shared_from_this(), size, pending](std::optional<std::string> error) {
+                       {
+                         std::lock_guard lock(self->mutex_);
+                         self->state_.bytesOutstanding -= size;
+                       }
+                       std::exception_ptr failure;
+                       if (error) {
+                         failure =
+                             std::make_exception_ptr(TransportError::connectionFailed(*error));
+                       }
+                       pending->complete(failure, false);
+                     });
+}
+
 ControlEnvelope FrameConnection::envelope(ControlMessage message) {
   std::lock_guard lock(mutex_);
   return ControlEnvelope(std::move(message), state_.counter);
@@ -336,67 +451,39 @@ boost::asio::awaitable<void> FrameConnection::send(ControlMessage message) {
   auto envelope = this->envelope(std::move(message));
   std::optional<Frame> frame;
   try {
-    frame = Frame::control(envelope);
+    frame = envelope.frame();
   } catch (const ProtocolError& e) {
     throw TransportError::protocolViolation(e);
   }
-  co_await send(std::move(*frame));
+  co_await asyncSend(std::move(*frame), asio::use_awaitable);
 }
 
 boost::asio::awaitable<void> FrameConnection::send(Frame frame) {
-  Bytes header;
-  try {
-    header = headerOf(frame);
-  } catch (const ProtocolError& e) {
-    throw TransportError::protocolViolation(e);
-  }
-  auto done = runtime::OneShot<std::optional<std::string>>::make();
-  // The payload goes out as it is, behind its header, without being copied.
-  connection_->write(std::move(header), std::move(frame.payload),
-                     [done](std::optional<std::string> error) { done->resume(std::move(error)); });
-  auto error = co_await done->wait();
-  if (error) throw TransportError::connectionFailed(*error);
+  co_await asyncSend(std::move(frame), asio::use_awaitable);
 }
 
 void FrameConnection::sendControl(ControlMessage message) {
   auto envelope = this->envelope(std::move(message));
-  std::string json;
+  std::optional<Frame> frame;
   try {
-    json = envelope.encodedJSON();
+    frame = envelope.frame();
   } catch (const ProtocolError&) {
     transportLog().error("Cannot encode %s", std::string(envelope.message.type()).c_str());
     return;
   }
-  Bytes bytes;
-  try {
-    bytes = Frame{protocol::Channel::control, {}, Bytes(json.begin(), json.end())}.encoded();
-  } catch (const ProtocolError& e) {
-    transportLog().debug("Send failed: %s", TransportError::protocolViolation(e).text().c_str());
-    return;
-  }
-  connection_->write(std::move(bytes), [](std::optional<std::string> error) {
-    if (!error) return;
-    transportLog().debug("Send failed: %s",
-                         TransportError::connectionFailed(*error).text().c_str());
+  asyncSend(std::move(*frame), [](std::exception_ptr error) {
+    if (error) transportLog().debug("Send failed: %s", describe(error).c_str());
   });
 }
 
-void FrameConnection::send(const Frame& frame, Completion completion) {
-  Bytes bytes;
-  try {
-    bytes = frame.encoded();
-  } catch (const ProtocolError& e) {
-    completion(TransportError::protocolViolation(e));
-    return;
-  }
-  connection_->write(std::move(bytes),
-                     [completion = std::move(completion)](std::optional<std::string> error) {
-                       if (error) {
-                         completion(TransportError::connectionFailed(*error));
-                       } else {
-                         completion(std::nullopt);
-                       }
-                     });
+void FrameConnection::send(Frame&& frame, Completion completion) {
+  asyncSend(std::move(frame), [completion = std::move(completion)](std::exception_ptr error) {
+    if (error) {
+      completion(TransportError::from(error));
+    } else {
+      completion(std::nullopt);
+    }
+  });
 }
 
 boost::asio::awaitable<void> FrameConnection::sendBye(std::string reason) {
@@ -406,23 +493,13 @@ boost::asio::awaitable<void> FrameConnection::sendBye(std::string reason) {
     co_await runtime::within(clock(), options_.byeTimeout, std::move(sending));
   } catch (...) {
     // The link ends all the same; the peer learns of it from the closed stream.
+    transportLog().debug("Send failed: %s", describe(std::current_exception()).c_str());
   }
-}
-
-boost::asio::awaitable<void> FrameConnection::byeAndCancel(std::shared_ptr<FrameConnection> self) {
-  co_await self->sendBye(std::string(protocol::ByeReason::protocolViolation));
-  self->connection_->cancel();
 }
 
 boost::asio::awaitable<void> FrameConnection::close(std::optional<std::string> reason) {
   if (isClosed()) co_return;
-  if (reason) {
-    try {
-      co_await sendBye(*reason);
-    } catch (...) {
-      // A cancelled caller still closes the link.
-    }
-  }
+  if (reason) co_await sendBye(*reason);
   settle({TransportError::closed()}, reason.value_or("closed"));
   connection_->cancel();
 }

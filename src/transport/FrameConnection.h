@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -10,13 +11,17 @@
 #include <string>
 #include <vector>
 
+#include <boost/asio/any_completion_handler.hpp>
 #include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/associated_executor.hpp>
+#include <boost/asio/async_result.hpp>
 #include <boost/asio/awaitable.hpp>
 
 #include "protocol/ControlEnvelope.h"
 #include "protocol/Frame.h"
 #include "runtime/ByteStream.h"
 #include "runtime/Clock.h"
+#include "transport/ConnectionParameters.h"
 #include "transport/TransportError.h"
 
 namespace brindlet::runtime {
@@ -28,24 +33,24 @@ namespace brindlet::transport {
 
 using runtime::Duration;
 
-// How a dial makes its stream to an endpoint: plain TCP here; the secure channel adds TLS.
-using ConnectionParameters = std::function<std::shared_ptr<runtime::ByteStream>(
-    const boost::asio::any_io_executor& executor, const runtime::Endpoint& endpoint)>;
-ConnectionParameters plainTcp();
-
 // Starts the stream and waits until it is ready. Waiting, failed and timed-out starts fail with
 // connectionFailed (and cancel the stream); a stream cancelled before it was ready gives closed.
 boost::asio::awaitable<void> startAndWait(std::shared_ptr<runtime::ByteStream> connection,
                                           Duration timeout,
                                           std::shared_ptr<runtime::Clock> clock = nullptr);
 
-// How a link times its bye and bounds what waits unread.
+// How a link times its bye and bounds what it holds.
 struct LinkOptions {
   std::shared_ptr<runtime::Clock> clock;  // the system clock when null
   // How long close(reason:) waits for its bye before it ends the link anyway.
   Duration byeTimeout = std::chrono::seconds(2);
   // Reading from the stream pauses while more than this many frame bytes wait unread.
   std::size_t maxBufferedBytes = 16 * 1024 * 1024;
+  // Sends are refused while they would leave more than this many bytes waiting to be written.
+  std::size_t sendHighWater = 64 * 1024 * 1024;
+  // Until its hello handshake is done a link takes no larger frame: a peer that has not said
+  // hello cannot make it hold what its headers declare.
+  std::size_t helloFrameLimit = 64 * 1024;
 };
 
 class FrameConnection;
@@ -66,6 +71,10 @@ class FrameSequence {
 // One link carrying frames both ways over an established byte stream. One reader takes frames
 // with receive(); any number of writers send from any thread; the first ending and the first
 // reason are recorded for good.
+//
+// The byte path: a send moves the frame's payload to the stream, whose one writer puts header
+// and payload out together; a received payload is read straight into its frame's buffer once
+// the header is known, and the frame moves on to the reader.
 class FrameConnection : public std::enable_shared_from_this<FrameConnection> {
  public:
   using Options = LinkOptions;
@@ -90,18 +99,35 @@ class FrameConnection : public std::enable_shared_from_this<FrameConnection> {
   bool isClosed() const;
   FrameSequence frames() { return FrameSequence(shared_from_this()); }
 
-  // Sends one control message (numbered from this link's counter) or one frame and returns when
-  // the stream has taken the bytes.
+  // The one way a frame goes out. Completes once the stream has taken the bytes, with no error
+  // or a TransportError: protocolViolation for a payload over the largest frame (before
+  // anything is written), connectionFailed for a failed write or a send refused because the
+  // bytes waiting to be written would pass the high-water mark (the link stays). Any Asio
+  // completion token: use_awaitable throws the error; a callback gets it as an exception
+  // pointer, on the link's executor unless it has one of its own. Refusals complete at once.
+  using SendSignature = void(std::exception_ptr);
+  using SendHandler = boost::asio::any_completion_handler<SendSignature>;
+  template <class Token>
+  auto asyncSend(protocol::Frame&& frame, Token&& token) {
+    return boost::asio::async_initiate<Token, SendSignature>(Initiation{this}, token,
+                                                             std::move(frame));
+  }
+  // Bytes handed to asyncSend and not yet taken by the stream.
+  std::size_t bytesOutstanding() const;
+
+  // Callers of asyncSend: a control message numbered from this link's counter, or a frame,
+  // awaited; a control message whose failures are only logged; a frame with a completion.
   boost::asio::awaitable<void> send(protocol::ControlMessage message);
   boost::asio::awaitable<void> send(protocol::Frame frame);
-  // Fire and forget: failures are only logged.
   void sendControl(protocol::ControlMessage message);
-  // Never suspends; `completion` runs exactly once, with no error when the stream took the bytes.
   using Completion = std::function<void(std::optional<TransportError>)>;
-  void send(const protocol::Frame& frame, Completion completion);
+  void send(protocol::Frame&& frame, Completion completion);
 
   // Ends the link, first telling the peer why when a reason is given. Does nothing once closed.
   boost::asio::awaitable<void> close(std::optional<std::string> reason = std::nullopt);
+
+  // The hello exchange succeeded: frames of any size are taken from now on.
+  void helloDone();
 
   const std::shared_ptr<runtime::ByteStream>& connection() const { return connection_; }
   runtime::Clock& clock() const { return *options_.clock; }
@@ -113,7 +139,6 @@ class FrameConnection : public std::enable_shared_from_this<FrameConnection> {
     std::optional<TransportError> failure;
   };
   struct State {
-    protocol::FrameParser parser;
     std::deque<protocol::Frame> buffered;
     std::size_t bufferedBytes = 0;
     std::shared_ptr<Waiter> waiter;
@@ -122,17 +147,35 @@ class FrameConnection : public std::enable_shared_from_this<FrameConnection> {
     std::optional<std::string> closeReason;
     protocol::MessageCounter counter;
     bool readPaused = false;
+    bool helloDone = false;
+    std::size_t bytesOutstanding = 0;
+  };
+  struct Inbox;
+  class PendingSend;
+  // The handler's executor is read while its type is still known.
+  struct Initiation {
+    FrameConnection* self;
+    template <class Handler>
+    void operator()(Handler&& handler, protocol::Frame frame) const {
+      boost::asio::any_io_executor executor =
+          boost::asio::get_associated_executor(handler, self->connection_->executor());
+      self->startSend(std::move(frame), SendHandler(std::forward<Handler>(handler)),
+                      std::move(executor));
+    }
   };
 
   FrameConnection(std::shared_ptr<runtime::ByteStream> connection, Options options);
   void begin(runtime::Bytes leftover);
 
+  void startSend(protocol::Frame frame, SendHandler handler, boost::asio::any_io_executor executor);
   protocol::ControlEnvelope envelope(protocol::ControlMessage message);
+  std::optional<protocol::Frame> controlFrame(protocol::ControlMessage message);
   boost::asio::awaitable<void> sendBye(std::string reason);
-  static boost::asio::awaitable<void> byeAndCancel(std::shared_ptr<FrameConnection> self);
   void requestRead();
-  void receiveNext(runtime::ByteView bytes, bool endOfStream, std::optional<std::string> error);
-  void handleIncoming(runtime::ByteView bytes);
+  void receiveNext(runtime::ByteView bytes, bool direct, bool endOfStream,
+                   std::optional<std::string> error);
+  void handleIncoming(runtime::ByteView bytes, bool direct);
+  void deliver(std::vector<protocol::Frame> frames);
   void handleState(runtime::ByteStream::State state, const std::string& error);
   void settle(Ending ending, std::string reason);
   // Lets go of the stream of a link that the peer or the platform ended.
@@ -140,6 +183,8 @@ class FrameConnection : public std::enable_shared_from_this<FrameConnection> {
 
   const std::shared_ptr<runtime::ByteStream> connection_;
   const Options options_;
+  // The receiving side: touched only by the one outstanding read, and kept alive by it.
+  const std::shared_ptr<Inbox> inbox_;
   mutable std::mutex mutex_;
   State state_;
 };

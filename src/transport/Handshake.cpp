@@ -12,20 +12,9 @@ namespace {
 
 using protocol::Hello;
 
-TransportError asTransportError(const std::exception_ptr& error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const TransportError& e) {
-    return e;
-  } catch (...) {
-    // In practice the cancellation of the calling task.
-    return TransportError::closed();
-  }
-}
-
 protocol::ControlEnvelope readEnvelope(const protocol::Frame& frame) {
   try {
-    return frame.controlEnvelope();
+    return protocol::ControlEnvelope::of(frame);
   } catch (...) {
     throw TransportError::expectedHello(std::string(protocol::wordOf(frame.channel)) + " frame");
   }
@@ -56,6 +45,21 @@ boost::asio::awaitable<Hello> exchange(FrameConnection& connection, Hello local,
   co_return *hello;
 }
 
+// The bye that tells the peer why the exchange failed, logged; nothing where the link is
+// ending already or the fault is not the peer's.
+std::optional<std::string> byeFor(const TransportError& error, runtime::Duration timeout) {
+  switch (error.kind()) {
+    case TransportError::Case::helloTimeout:
+      transportLog().error("No hello within %s; closing", runtime::durationText(timeout).c_str());
+      return std::string(protocol::ByeReason::helloTimeout);
+    case TransportError::Case::expectedHello:
+      transportLog().error("First frame was %s, not hello; closing", error.detail().c_str());
+      return std::string(protocol::ByeReason::protocolViolation);
+    default:
+      return std::nullopt;
+  }
+}
+
 }  // namespace
 
 namespace Handshake {
@@ -64,28 +68,17 @@ boost::asio::awaitable<Hello> run(std::shared_ptr<FrameConnection> connection, H
                                   runtime::Duration timeout) {
   std::exception_ptr failure;
   try {
-    co_return co_await exchange(*connection, std::move(local), timeout);
+    auto peer = co_await exchange(*connection, std::move(local), timeout);
+    connection->helloDone();
+    co_return peer;
   } catch (...) {
     failure = std::current_exception();
   }
   // A cancelled caller still gets its link closed: the cancellation becomes `closed`.
   if (runtime::isCancellation(failure)) co_await boost::asio::this_coro::reset_cancellation_state();
-  const TransportError error = asTransportError(failure);
-  std::optional<std::string> bye;
-  switch (error.kind()) {
-    case TransportError::Case::helloTimeout:
-      transportLog().error("No hello within %s; closing", runtime::durationText(timeout).c_str());
-      bye = protocol::ByeReason::helloTimeout;
-      break;
-    case TransportError::Case::expectedHello:
-      transportLog().error("First frame was %s, not hello; closing", error.detail().c_str());
-      bye = protocol::ByeReason::protocolViolation;
-      break;
-    default:
-      // The link is ending already, or the fault is not the peer's: cut it without a bye.
-      if (connection->isClosed()) throw error;
-      break;
-  }
+  const TransportError error = TransportError::from(failure);
+  // Without a bye the link is only cut; close() does nothing to a link that is closed already.
+  auto bye = byeFor(error, timeout);
   co_await connection->close(std::move(bye));
   throw error;
 }

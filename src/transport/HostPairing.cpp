@@ -57,7 +57,7 @@ class PairingRequestReader : public std::enable_shared_from_this<PairingRequestR
       while (auto frame = co_await request->receive()) {
         if (bye || frame->channel != protocol::Channel::control) continue;
         try {
-          auto envelope = frame->controlEnvelope();
+          auto envelope = protocol::ControlEnvelope::of(*frame);
           if (auto* message = envelope.message.as<protocol::Bye>()) bye = message->reason;
         } catch (const protocol::ProtocolError&) {
           // Not a message this side reads; the request carries nothing it needs.

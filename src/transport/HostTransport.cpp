@@ -9,6 +9,7 @@
 #include "runtime/OneShot.h"
 #include "transport/BonjourBrowser.h"
 #include "transport/SecureChannel.h"
+#include "transport/Strand.h"
 #include "transport/TlsByteStream.h"
 #include "transport/TransportError.h"
 
@@ -41,18 +42,6 @@ HostTransport::HostTransport(const asio::any_io_executor& executor, HostTranspor
       settings_(std::move(settings)),
       clock_(settings_.clock ? settings_.clock : runtime::Clock::system()) {}
 
-std::string HostTransport::describe(const std::exception_ptr& error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const runtime::Error& e) {
-    return e.text();
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown error";
-  }
-}
-
 HostTransport::~HostTransport() {
   // Nothing the transport started outlives it.
   if (watcher_) watcher_->cancel();
@@ -61,66 +50,68 @@ HostTransport::~HostTransport() {
   autoDialTask_.cancel();
 }
 
-template <class T>
-asio::awaitable<T> HostTransport::onStrand(asio::awaitable<T> operation) {
-  auto self = shared_from_this();
-  co_return co_await asio::co_spawn(strand_, std::move(operation), asio::use_awaitable);
-}
-
 asio::awaitable<void> HostTransport::start() {
+  auto self = shared_from_this();
   auto operation = [](std::shared_ptr<HostTransport> self) -> asio::awaitable<void> {
     self->startNow();
     co_return;
   };
   auto starting = operation(shared_from_this());
-  co_await onStrand(std::move(starting));
+  co_await onStrand(strand_, self, std::move(starting));
 }
 
 // Operations are named before they are awaited: g++ 12 may destroy a temporary inside a
 // co_await expression twice.
 asio::awaitable<void> HostTransport::stop() {
+  auto self = shared_from_this();
   auto operation = stopNow();
-  co_await onStrand(std::move(operation));
+  co_await onStrand(strand_, self, std::move(operation));
 }
 
 asio::awaitable<ClientLink> HostTransport::connect(NearbyPhone phone) {
+  auto self = shared_from_this();
   auto operation = dialPaired(std::move(phone), std::nullopt);
-  co_return co_await onStrand(std::move(operation));
+  co_return co_await onStrand(strand_, self, std::move(operation));
 }
 
 asio::awaitable<ClientLink> HostTransport::connectLoopback(std::string name, std::uint16_t port) {
+  auto self = shared_from_this();
   auto operation = dialLoopback(std::move(name), port);
-  co_return co_await onStrand(std::move(operation));
+  co_return co_await onStrand(strand_, self, std::move(operation));
 }
 
 asio::awaitable<PairingAttempt> HostTransport::requestPairing(NearbyPhone phone) {
+  auto self = shared_from_this();
   auto operation = requestPairingNow(std::move(phone));
-  co_return co_await onStrand(std::move(operation));
+  co_return co_await onStrand(strand_, self, std::move(operation));
 }
 
 asio::awaitable<ClientLink> HostTransport::completePairing(PairingAttempt attempt,
                                                            std::string code) {
+  auto self = shared_from_this();
   auto operation = completePairingNow(std::move(attempt), std::move(code));
-  co_return co_await onStrand(std::move(operation));
+  co_return co_await onStrand(strand_, self, std::move(operation));
 }
 
 asio::awaitable<void> HostTransport::cancelPairing(PairingAttempt attempt) {
+  auto self = shared_from_this();
   auto operation = [](std::shared_ptr<FrameConnection> request) -> asio::awaitable<void> {
     std::optional<std::string> reason(protocol::ByeReason::pairingEnded);
     co_await request->close(std::move(reason));
   };
   auto cancelling = operation(attempt.request);
-  co_await onStrand(std::move(cancelling));
+  co_await onStrand(strand_, self, std::move(cancelling));
 }
 
 asio::awaitable<void> HostTransport::forget(std::string uid) {
+  auto self = shared_from_this();
   auto operation = [](std::shared_ptr<HostTransport> self,
                       std::string uid) -> asio::awaitable<void> {
     self->forgetNow(uid);
     co_return;
   };
   auto forgetting = operation(shared_from_this(), std::move(uid));
-  co_await onStrand(std::move(forgetting));
+  co_await onStrand(strand_, self, std::move(forgetting));
 }
 
 void HostTransport::startNow() {

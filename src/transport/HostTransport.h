@@ -76,8 +76,6 @@ class HostTransport final : public HostTransporting,
   HostTransport(const boost::asio::any_io_executor& executor, HostTransportSettings settings);
 
   // Runs an operation on the strand, keeping the actor alive until it ends.
-  template <class T>
-  boost::asio::awaitable<T> onStrand(boost::asio::awaitable<T> operation);
 
   // Everything below runs on the strand.
   void startNow();
@@ -155,8 +153,6 @@ class HostTransport final : public HostTransporting,
                                               std::shared_ptr<runtime::TaskHandle> task,
                                               std::shared_ptr<runtime::Clock> clock,
                                               runtime::Duration retryInterval);
-  // An error's form for the logs: the typed error's text, else what it says.
-  static std::string describe(const std::exception_ptr& error);
 
   const boost::asio::any_io_executor executor_;
   const boost::asio::any_io_executor strand_;

@@ -1,5 +1,6 @@
 #include "transport/Listener.h"
 
+#include <atomic>
 #include <mutex>
 #include <variant>
 
@@ -9,6 +10,7 @@
 
 #include "runtime/OneShot.h"
 #include "runtime/SocketByteStream.h"
+#include "runtime/Task.h"
 #include "transport/DeckTransport.h"
 #include "transport/TlsByteStream.h"
 #include "transport/TransportError.h"
@@ -19,13 +21,23 @@ namespace {
 namespace asio = boost::asio;
 using asio::ip::tcp;
 using StreamMaker = std::function<std::shared_ptr<runtime::ByteStream>(tcp::socket)>;
+using namespace std::chrono_literals;
+
+// How long a listener that ran out of file descriptors waits before it accepts again.
+constexpr auto kDescriptorPause = 100ms;
 
 // All mutable state except the bound port is touched only on the queue.
 class TcpListener final : public Listener, public std::enable_shared_from_this<TcpListener> {
  public:
-  TcpListener(const asio::any_io_executor& queue, std::uint16_t port, StreamMaker maker)
-      : queue_(queue), acceptor_(queue), requested_(port), maker_(std::move(maker)) {
-    open();
+  TcpListener(const asio::any_io_executor& queue, std::uint16_t port, StreamMaker maker,
+              ListenerOptions options)
+      : queue_(queue),
+        acceptor_(queue),
+        requested_(port),
+        maker_(std::move(maker)),
+        maxUnfinished_(options.maxUnfinished),
+        clock_(options.clock ? std::move(options.clock) : runtime::Clock::system()) {
+    open(options.address);
   }
 
   void setStateHandler(StateHandler handler) override {
@@ -69,8 +81,14 @@ class TcpListener final : public Listener, public std::enable_shared_from_this<T
 
  private:
   // Dual-stack IPv6 where the system has it, so that IPv4 peers arrive as ::ffff:a.b.c.d.
-  void open() {
+  void open(const std::string& address) {
     boost::system::error_code ec;
+    if (!address.empty()) {
+      address_ = asio::ip::make_address(address);
+      acceptor_.open(address_->is_v4() ? tcp::v4() : tcp::v6());
+      acceptor_.set_option(tcp::acceptor::reuse_address(true));
+      return;
+    }
     acceptor_.open(tcp::v6(), ec);
     if (!ec) acceptor_.set_option(asio::ip::v6_only(false), ec);
     if (ec) {
@@ -87,7 +105,7 @@ class TcpListener final : public Listener, public std::enable_shared_from_this<T
     const auto any = dualStack_ ? asio::ip::address(asio::ip::address_v6::any())
                                 : asio::ip::address(asio::ip::address_v4::any());
     boost::system::error_code ec;
-    acceptor_.bind(tcp::endpoint(any, requested_), ec);
+    acceptor_.bind(tcp::endpoint(address_.value_or(any), requested_), ec);
     if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
     if (ec) return report(State::failed, ec.message());
     const auto local = acceptor_.local_endpoint(ec);
@@ -110,14 +128,40 @@ class TcpListener final : public Listener, public std::enable_shared_from_this<T
     if (cancelled_ || ec == asio::error::operation_aborted) return;
     // A peer that gave up before it was taken is no reason to stop listening.
     if (ec == asio::error::connection_aborted) return acceptNext();
+    // Out of descriptors: the peer waits in the backlog until some are free again.
+    if (ec == asio::error::no_descriptors ||
+        ec == boost::system::errc::too_many_files_open_in_system) {
+      transportLog().error("Listener on %hu: %s; accepting again in 100 ms",
+                           port().value_or(requested_), ec.message().c_str());
+      runtime::spawn(queue_, pauseThenAccept(weak_from_this(), clock_));
+      return;
+    }
     if (ec) return report(State::failed, ec.message());
+    if (*unfinished_ >= maxUnfinished_) {
+      // Too many connections that have not proved themselves: this one goes at once.
+      boost::system::error_code ignored;
+      socket.close(ignored);
+      return acceptNext();
+    }
     auto connection = maker_(std::move(socket));
     if (connectionHandler_) {
-      connectionHandler_(std::move(connection));
+      connectionHandler_(std::move(connection), unfinished());
     } else {
       connection->cancel();
     }
     acceptNext();
+  }
+
+  static asio::awaitable<void> pauseThenAccept(std::weak_ptr<TcpListener> weak,
+                                               std::shared_ptr<runtime::Clock> clock) {
+    co_await clock->sleep(kDescriptorPause);
+    auto self = weak.lock();
+    if (self && !self->cancelled_) self->acceptNext();
+  }
+
+  Unfinished unfinished() {
+    ++*unfinished_;
+    return Unfinished(unfinished_.get(), [count = unfinished_](void*) { count->fetch_sub(1); });
   }
 
   template <class F>
@@ -134,6 +178,11 @@ class TcpListener final : public Listener, public std::enable_shared_from_this<T
   tcp::acceptor acceptor_;
   const std::uint16_t requested_;
   StreamMaker maker_;
+  const std::size_t maxUnfinished_;
+  const std::shared_ptr<runtime::Clock> clock_;
+  const std::shared_ptr<std::atomic<std::size_t>> unfinished_ =
+      std::make_shared<std::atomic<std::size_t>>(0);
+  std::optional<asio::ip::address> address_;
   bool dualStack_ = false;
   bool started_ = false;
   bool cancelled_ = false;
@@ -145,18 +194,23 @@ class TcpListener final : public Listener, public std::enable_shared_from_this<T
 
 }  // namespace
 
-std::shared_ptr<Listener> Listener::plain(const asio::any_io_executor& queue, std::uint16_t port) {
-  return std::make_shared<TcpListener>(queue, port, [](tcp::socket socket) {
-    return runtime::TcpByteStream::adopt(std::move(socket));
-  });
+std::shared_ptr<Listener> Listener::plain(const asio::any_io_executor& queue, std::uint16_t port,
+                                          ListenerOptions options) {
+  return std::make_shared<TcpListener>(
+      queue, port,
+      [](tcp::socket socket) { return runtime::TcpByteStream::adopt(std::move(socket)); },
+      std::move(options));
 }
 
 std::shared_ptr<Listener> Listener::tls(const asio::any_io_executor& queue, std::uint16_t port,
-                                        SecureChannel::Parameters parameters) {
+                                        SecureChannel::Parameters parameters,
+                                        ListenerOptions options) {
   return std::make_shared<TcpListener>(
-      queue, port, [parameters](tcp::socket socket) -> std::shared_ptr<runtime::ByteStream> {
+      queue, port,
+      [parameters](tcp::socket socket) -> std::shared_ptr<runtime::ByteStream> {
         return TlsByteStream::adopt(std::move(socket), parameters);
-      });
+      },
+      std::move(options));
 }
 
 boost::asio::awaitable<void> waitUntilReady(std::shared_ptr<Listener> listener) {

@@ -10,26 +10,43 @@
 #include <boost/asio/awaitable.hpp>
 
 #include "runtime/ByteStream.h"
+#include "runtime/Clock.h"
 #include "transport/SecureChannel.h"
 
 namespace brindlet::transport {
 
-// A TCP listener on every local address (IPv6 with IPv4-mapped peers where the system allows,
-// else IPv4) that hands each accepted connection over as a byte stream, not yet started. All
-// its work and callbacks run on the serial executor it was made with.
+struct ListenerOptions {
+  // The local address to bind, e.g. "127.0.0.1" for this machine only; empty for every local
+  // address (IPv6 with IPv4-mapped peers where the system allows, else IPv4).
+  std::string address;
+  // At most this many handed-over connections may be unfinished (see Listener::Unfinished);
+  // more are closed as soon as they are accepted.
+  std::size_t maxUnfinished = 16;
+  // Times the pause after running out of file descriptors; the system clock when null.
+  std::shared_ptr<runtime::Clock> clock;
+};
+
+// A TCP listener that hands each accepted connection over as a byte stream, not yet started.
+// All its work and callbacks run on the serial executor it was made with. When the process
+// runs out of file descriptors it logs it, pauses briefly and accepts again.
 class Listener {
  public:
   enum class State { setup, waiting, ready, failed, cancelled };
   // waiting and failed come with the error's readable text.
   using StateHandler = std::function<void(State state, const std::string& error)>;
-  using ConnectionHandler = std::function<void(std::shared_ptr<runtime::ByteStream> connection)>;
+  // Held by whoever serves a handed-over connection until the connection has proved itself
+  // (its hello exchange is done) or has ended; dropping it frees the place.
+  using Unfinished = std::shared_ptr<void>;
+  using ConnectionHandler =
+      std::function<void(std::shared_ptr<runtime::ByteStream> connection, Unfinished unfinished)>;
 
   // Port 0 asks for any free port. Opening the socket may throw boost::system::system_error.
   static std::shared_ptr<Listener> plain(const boost::asio::any_io_executor& queue,
-                                         std::uint16_t port);
+                                         std::uint16_t port, ListenerOptions options = {});
   // Accepted connections are TLS byte streams that accept the given keys.
   static std::shared_ptr<Listener> tls(const boost::asio::any_io_executor& queue,
-                                       std::uint16_t port, SecureChannel::Parameters parameters);
+                                       std::uint16_t port, SecureChannel::Parameters parameters,
+                                       ListenerOptions options = {});
 
   virtual ~Listener() = default;
 

@@ -16,7 +16,7 @@ using asio::ip::tcp;
 using runtime::Bytes;
 using runtime::ByteView;
 
-std::string describe(const TransportError& e) {
+std::string detailOf(const TransportError& e) {
   return e.detail().empty() ? e.text() : e.detail();
 }
 
@@ -51,12 +51,23 @@ std::shared_ptr<TlsByteStream> TlsByteStream::self() {
 }
 
 void TlsByteStream::read(std::size_t maxBytes, ReadCompletion completion) {
-  onStrand<TlsByteStream>([maxBytes,
-                           completion = std::move(completion)](TlsByteStream& self) mutable {
-    if (self.cancelled() || !self.tls_) return completion({}, false, abortedText());
-    if (self.readBuffer_.size() < maxBytes) self.readBuffer_.resize(maxBytes);
-    asio::co_spawn(self.strand_, self.readOnce(maxBytes, std::move(completion)), asio::detached);
-  });
+  onStrand<TlsByteStream>(
+      [maxBytes, completion = std::move(completion)](TlsByteStream& self) mutable {
+        if (self.readBuffer_.size() < maxBytes) self.readBuffer_.resize(maxBytes);
+        self.readOnStrand({self.readBuffer_.data(), maxBytes}, std::move(completion));
+      });
+}
+
+void TlsByteStream::readInto(std::span<std::uint8_t> buffer, ReadCompletion completion) {
+  onStrand<TlsByteStream>(
+      [buffer, completion = std::move(completion)](TlsByteStream& self) mutable {
+        self.readOnStrand(buffer, std::move(completion));
+      });
+}
+
+void TlsByteStream::readOnStrand(std::span<std::uint8_t> buffer, ReadCompletion completion) {
+  if (cancelled() || !tls_) return completion({}, false, abortedText());
+  asio::co_spawn(strand_, readOnce(buffer, std::move(completion)), asio::detached);
 }
 
 std::string TlsByteStream::pskIdentity() const {
@@ -98,7 +109,7 @@ asio::awaitable<void> TlsByteStream::handshake() {
       tls = co_await TlsStream::accept(std::move(socket), parameters_);
     }
   } catch (const TransportError& e) {
-    fail(describe(e));
+    fail(detailOf(e));
     co_return;
   } catch (const boost::system::system_error& e) {
     fail(e.code().message());
@@ -118,42 +129,48 @@ asio::awaitable<void> TlsByteStream::handshake() {
   becomeReady(runtime::Endpoint::hostPort(remote.address().to_string(), remote.port()));
 }
 
-asio::awaitable<void> TlsByteStream::readOnce(std::size_t maxBytes, ReadCompletion completion) {
+asio::awaitable<void> TlsByteStream::readOnce(std::span<std::uint8_t> buffer,
+                                              ReadCompletion completion) {
   auto keep = self();
   std::size_t n = 0;
   std::optional<std::string> error;
   try {
-    n = co_await tls_->readSome(std::span(readBuffer_.data(), maxBytes));
+    n = co_await tls_->readSome(buffer);
   } catch (const TransportError& e) {
-    error = describe(e);
+    error = detailOf(e);
   }
   if (error) {
     completion({}, false, error);
   } else if (n == 0) {
     completion({}, true, std::nullopt);
   } else {
-    completion(ByteView(readBuffer_.data(), n), false, std::nullopt);
+    completion(buffer.first(n), false, std::nullopt);
   }
 }
 
-// The buffers stay alive in the write queue until done is called.
+// The header never travels in a record of its own: it is sealed together with the first
+// record's worth of the body (a whole small frame is one record and one socket write); the
+// rest of the body goes out from its own buffer. The buffers stay alive in the write queue
+// until done is called.
 asio::awaitable<void> TlsByteStream::writeBoth(const Bytes& head, const Bytes& body, Done done) {
   auto keep = self();
+  constexpr std::size_t kRecord = 16384;
+  const std::size_t inFirst = std::min(body.size(), kRecord - std::min(head.size(), kRecord));
   std::optional<std::string> error;
   try {
-    if (!head.empty()) co_await tls_->write(head);
-    if (!body.empty()) co_await tls_->write(body);
+    if (head.empty()) {
+      co_await tls_->write(body);
+    } else {
+      recordBuffer_.assign(head.begin(), head.end());
+      recordBuffer_.insert(recordBuffer_.end(), body.begin(),
+                           body.begin() + std::ptrdiff_t(inFirst));
+      co_await tls_->write(recordBuffer_);
+      if (inFirst < body.size()) co_await tls_->write(ByteView(body).subspan(inFirst));
+    }
   } catch (const TransportError& e) {
-    error = describe(e);
+    error = detailOf(e);
   }
   done(std::move(error));
-}
-
-ConnectionParameters secureTls(SecureChannel::Parameters parameters) {
-  return [parameters](const asio::any_io_executor& executor,
-                      const runtime::Endpoint& endpoint) -> std::shared_ptr<runtime::ByteStream> {
-    return TlsByteStream::dial(executor, endpoint.host, endpoint.port, parameters);
-  };
 }
 
 }  // namespace brindlet::transport

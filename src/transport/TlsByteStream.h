@@ -11,7 +11,6 @@
 #include <boost/asio/ip/tcp.hpp>
 
 #include "runtime/SerialByteStream.h"
-#include "transport/FrameConnection.h"
 #include "transport/SecureChannel.h"
 
 namespace brindlet::transport {
@@ -31,6 +30,7 @@ class TlsByteStream final : public runtime::SerialByteStream {
   ~TlsByteStream() override;
 
   void read(std::size_t maxBytes, ReadCompletion completion) override;
+  void readInto(std::span<std::uint8_t> buffer, ReadCompletion completion) override;
   // The key identity the handshake used; empty until the stream is ready.
   std::string pskIdentity() const;
 
@@ -50,7 +50,8 @@ class TlsByteStream final : public runtime::SerialByteStream {
 
   std::shared_ptr<TlsByteStream> self();
   boost::asio::awaitable<void> handshake();
-  boost::asio::awaitable<void> readOnce(std::size_t maxBytes, ReadCompletion completion);
+  void readOnStrand(std::span<std::uint8_t> buffer, ReadCompletion completion);
+  boost::asio::awaitable<void> readOnce(std::span<std::uint8_t> buffer, ReadCompletion completion);
   boost::asio::awaitable<void> writeBoth(const runtime::Bytes& head, const runtime::Bytes& body,
                                          Done done);
 
@@ -60,11 +61,9 @@ class TlsByteStream final : public runtime::SerialByteStream {
   boost::asio::cancellation_signal handshakeCancel_;
   std::unique_ptr<TlsStream> tls_;
   runtime::Bytes readBuffer_;
+  runtime::Bytes recordBuffer_;  // the header and the start of a body, sealed as one record
   mutable std::mutex identityMutex_;
   std::string identity_;
 };
-
-// Dials host-and-port endpoints with TLS and the given keys.
-ConnectionParameters secureTls(SecureChannel::Parameters parameters);
 
 }  // namespace brindlet::transport

@@ -1,5 +1,7 @@
 #include "transport/TransportError.h"
 
+#include "runtime/OneShot.h"
+
 namespace brindlet::transport {
 namespace {
 
@@ -38,6 +40,29 @@ TransportError TransportError::wrongCode() {
 }
 TransportError TransportError::pairingLockedOut() {
   return {Case::pairingLockedOut, {}};
+}
+
+TransportError TransportError::from(const std::exception_ptr& error) {
+  if (runtime::isCancellation(error)) return closed();
+  try {
+    std::rethrow_exception(error);
+  } catch (const TransportError& e) {
+    return e;
+  } catch (const std::exception& e) {
+    return connectionFailed(e.what());
+  } catch (...) {
+    return connectionFailed("unknown error");
+  }
+}
+
+std::string describe(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown error";
+  }
 }
 
 const std::string& TransportError::detail() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -31,6 +32,9 @@ class TransportError : public runtime::Error {
   static TransportError helloTimeout();
   static TransportError wrongCode();
   static TransportError pairingLockedOut();
+  // What an operation failed with, as a transport error: a transport error as it is, a
+  // cancellation as closed, anything else as connectionFailed with its text.
+  static TransportError from(const std::exception_ptr& error);
 
   Case kind() const { return kind_; }
   // The text of connectionFailed, expectedHello and usbmux; empty for the other cases.
@@ -53,5 +57,8 @@ class TransportError : public runtime::Error {
 };
 
 std::string_view wordOf(TransportError::Case kind);
+
+// The readable text of any error, for logs: the value's form for the system's own errors.
+std::string describe(const std::exception_ptr& error);
 
 }  // namespace brindlet::transport

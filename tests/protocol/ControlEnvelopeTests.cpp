@@ -198,14 +198,14 @@ TEST(ControlEnvelope, WritingFailsOnlyForValuesJsonCannotHold) {
 
 TEST(ControlEnvelope, ControlFrames) {
   const ControlEnvelope ping(7, Ping{12.5});
-  const Frame frame = Frame::control(ping);
+  const Frame frame = ping.frame();
   EXPECT_EQ(frame.channel, Channel::control);
   EXPECT_TRUE(frame.flags.empty());
-  EXPECT_EQ(frame.controlEnvelope(), ping);
+  EXPECT_EQ(protocol::ControlEnvelope::of(frame), ping);
 
   Frame onVideo{Channel::video, FrameFlags::keyframe, frame.payload};
   try {
-    onVideo.controlEnvelope();
+    protocol::ControlEnvelope::of(onVideo);
     FAIL();
   } catch (const ProtocolError& e) {
     EXPECT_EQ(e, ProtocolError::notControl(Channel::video));

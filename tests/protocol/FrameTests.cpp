@@ -148,8 +148,8 @@ TEST(FrameParser, AnyChunkingYieldsTheSameFrames) {
       for (auto& f : parser.push(part)) got.push_back(std::move(f));
     }
     EXPECT_EQ(got, expected) << "chunk " << chunk;
-    EXPECT_TRUE(parser.buffer.empty());
-    EXPECT_EQ(parser.readIndex, 0u);
+    EXPECT_TRUE(parser.header.empty());
+    EXPECT_FALSE(parser.partial);
   }
 }
 
@@ -175,8 +175,7 @@ TEST(FrameParser, BadHeaderEndsThePushWithNoFrames) {
               parser.push(concat({good, header(9, 0, 0)}));
             }),
             ProtocolError::unknownChannel(9));
-  EXPECT_EQ(parser.readIndex, good.size());  // stands at the refused header
-  EXPECT_EQ(parser.buffer.size(), good.size() + 6);
+  EXPECT_EQ(parser.header, header(9, 0, 0));  // the refused header stays
   EXPECT_EQ(thrown([&] { parser.push({}); }), ProtocolError::unknownChannel(9));
 
   // An oversized declaration is refused before any of its payload arrives.
@@ -184,32 +183,39 @@ TEST(FrameParser, BadHeaderEndsThePushWithNoFrames) {
   EXPECT_EQ(thrown([&] { other.push(header(2, 0, 8388609)); }), ProtocolError::oversized(8388609));
 }
 
-TEST(FrameParser, CompactionRule) {
+// A reader fills an announced payload in place; a lowered limit refuses larger declarations
+// before a byte of their payload is taken.
+TEST(FrameParser, PayloadsFillInPlaceWithinTheLimit) {
   struct Case {
-    std::size_t consumed;  // bytes of whole frames ahead of the partial one
-    bool compacted;
+    std::int64_t limit;
+    std::uint32_t declared;
+    std::optional<ProtocolError> refused;
   };
-  const Case cases[] = {{1048576, false}, {1048577, true}};
+  const Case cases[] = {{65536, 65536, std::nullopt},
+                        {65536, 65537, ProtocolError::oversized(65537)},
+                        {8388608, 3000000, std::nullopt}};
   for (const auto& c : cases) {
-    const Bytes whole =
-        Frame{Channel::video, {}, Bytes(c.consumed - FrameHeader::size, 1)}.encoded();
-    const Bytes partial = header(2, 0, 100);  // fewer unread bytes than consumed
     FrameParser parser;
-    EXPECT_EQ(parser.push(concat({whole, partial})).size(), 1u);
-    if (c.compacted) {
-      EXPECT_EQ(parser.readIndex, 0u);
-      EXPECT_EQ(parser.buffer, partial);
-    } else {
-      EXPECT_EQ(parser.readIndex, c.consumed);
-      EXPECT_EQ(parser.buffer.size(), c.consumed + partial.size());
+    parser.maxPayload = c.limit;
+    const Bytes head = header(2, 1, c.declared);
+    if (c.refused) {
+      EXPECT_EQ(thrown([&] { parser.push(head); }), *c.refused) << c.declared;
+      EXPECT_TRUE(parser.payloadSpace().empty());
+      continue;
     }
+    EXPECT_TRUE(parser.push(concat({head, Bytes{7, 8}})).empty());
+    auto space = parser.payloadSpace();
+    ASSERT_EQ(space.size(), c.declared - 2u);
+    std::fill(space.begin(), space.end() - 1, 9);
+    EXPECT_FALSE(parser.commit(space.size() - 1));
+    parser.payloadSpace()[0] = 5;
+    auto frame = parser.commit(1);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->payload.size(), c.declared);
+    EXPECT_EQ(frame->payload[1], 8);
+    EXPECT_EQ(frame->payload.back(), 5);
+    EXPECT_TRUE(parser.payloadSpace().empty());
   }
-  // More consumed than 1 MiB but not more than half the buffer: kept.
-  const Bytes whole = Frame{Channel::video, {}, Bytes(1048577 - 6, 1)}.encoded();
-  const Bytes bigPartial = concat({header(2, 0, 2000000), Bytes(1048577)});
-  FrameParser parser;
-  parser.push(concat({whole, bigPartial}));
-  EXPECT_EQ(parser.readIndex, 1048577u);
 }
 
 }  // namespace

@@ -129,9 +129,7 @@ TEST(ClientTransportPairing, CodeKeyPairOKThenTheIssuedKeyLinks) {
   PhoneHarness phone;
   phone.makeAndStart(false);
 
-  auto request = phone.dial("Mac A", kMacA, std::nullopt);
-  ASSERT_TRUE(phone.hasEvents(1));
-  const std::string code = codeIn(phone.events[0]);
+  const auto [request, code] = requestPairing(phone);
   EXPECT_EQ(phone.events[0], "pairing(" + code + ", Mac A)");
   EXPECT_EQ(phone.run(phone.transport->currentCode()), code);
   EXPECT_TRUE(phone.logged("Mac A asked to pair; showing a code"));
@@ -179,9 +177,7 @@ TEST(ClientTransportPairing, WrongCodesAreCountedAndTheThirdLocksOut) {
     SCOPED_TRACE(c.wrongCodes);
     PhoneHarness phone;
     phone.makeAndStart(false);
-    auto request = phone.dial("Mac A", kMacA, std::nullopt);
-    ASSERT_TRUE(phone.hasEvents(1));
-    const std::string code = codeIn(phone.events[0]);
+    const auto [request, code] = requestPairing(phone);
     const std::string wrong = code == "000000" ? "000001" : "000000";
     for (int n = 1; n <= c.wrongCodes; ++n) {
       EXPECT_TRUE(phone.dialFails(pairingKey(wrong)));
@@ -212,9 +208,7 @@ TEST(ClientTransportPairing, WrongCodesAreCountedAndTheThirdLocksOut) {
 TEST(ClientTransportPairing, ClosedRequestEndsPairingAndDropsTheCodesKey) {
   PhoneHarness phone;
   phone.makeAndStart(false);
-  auto request = phone.dial("Mac A", kMacA, std::nullopt);
-  ASSERT_TRUE(phone.hasEvents(1));
-  const std::string code = codeIn(phone.events[0]);
+  const auto [request, code] = requestPairing(phone);
   phone.closeFromComputer(*request, "userDisconnected");
   ASSERT_TRUE(phone.hasEvents(2));
   EXPECT_EQ(phone.events[1], "pairingEnded(lockedOut: false)");
@@ -264,9 +258,7 @@ TEST(ClientTransportBusy, SecondHostAndSecondRequestAreRefusedBeforeHello) {
 TEST(ClientTransportBusy, SecondPairingRequestLeavesTheFirstCodeValid) {
   PhoneHarness phone;
   phone.makeAndStart(false);
-  auto first = phone.dial("Mac A", kMacA, std::nullopt);
-  ASSERT_TRUE(phone.hasEvents(1));
-  const std::string code = codeIn(phone.events[0]);
+  const auto [first, code] = requestPairing(phone);
   auto second = phone.dial("Mac B", kMacB, std::nullopt, /*sayHello=*/false);
   ASSERT_TRUE(phone.endOf(*second));
   EXPECT_EQ(second->seen, (Strings{"bye(busy)", "end"}));

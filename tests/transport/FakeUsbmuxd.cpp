@@ -401,7 +401,7 @@ struct TunnelPhone::Shared {
     try {
       while (auto frame = co_await link->receive()) {
         if (frame->channel != protocol::Channel::control) continue;
-        const auto envelope = frame->controlEnvelope();
+        const auto envelope = protocol::ControlEnvelope::of(*frame);
         if (const auto* bye = envelope.message.as<protocol::Bye>()) {
           std::lock_guard lock(self->mutex);
           self->byes.push_back(bye->reason);

@@ -133,7 +133,7 @@ TEST(Handshake, BothSidesAtOnceAndFramesAfterTheHelloStayBuffered) {
   ASSERT_TRUE(outcome->done);
   EXPECT_EQ(outcome->value, helloOf("phone"));
   const auto reads = h.local->readsRequested();
-  EXPECT_EQ(h.run(h.link->receive())->controlEnvelope(), ControlEnvelope(2, Ping{}));
+  EXPECT_EQ(protocol::ControlEnvelope::of(*h.run(h.link->receive())), ControlEnvelope(2, Ping{}));
   EXPECT_EQ(h.local->readsRequested(), reads);
   EXPECT_FALSE(h.link->isClosed());
 }

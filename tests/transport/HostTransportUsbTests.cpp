@@ -147,7 +147,7 @@ TEST(HostTransportUsb, UnpluggingDuringTheHelloRegistersNothingAndSaysUsbDetache
   h.run(Handshake::run(link, helloOf("Phone"), 5s));
   auto bye = h.run(link->receive());
   ASSERT_TRUE(bye);
-  const auto envelope = bye->controlEnvelope();
+  const auto envelope = protocol::ControlEnvelope::of(*bye);
   ASSERT_TRUE(envelope.message.as<protocol::Bye>());
   EXPECT_EQ(envelope.message.as<protocol::Bye>()->reason, "usbDetached");
   h.clock->advance(5s);

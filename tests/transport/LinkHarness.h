@@ -30,7 +30,7 @@ using protocol::Frame;
 using runtime::Bytes;
 
 inline Bytes encoded(const ControlEnvelope& envelope) {
-  return Frame::control(envelope).encoded();
+  return envelope.frame().encoded();
 }
 inline Bytes encoded(const Frame& frame) {
   return frame.encoded();
@@ -61,7 +61,7 @@ struct PeerView {
   std::vector<ControlEnvelope> envelopes() const {
     std::vector<ControlEnvelope> out;
     for (const auto& f : frames) {
-      if (f.channel == Channel::control) out.push_back(f.controlEnvelope());
+      if (f.channel == Channel::control) out.push_back(protocol::ControlEnvelope::of(f));
     }
     return out;
   }

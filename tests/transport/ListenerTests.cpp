@@ -55,7 +55,7 @@ TEST(WaitUntilReady, ReadyListenerHandsOverLoopbackConnections) {
   auto listener = Listener::plain(h.io.get_executor(), 0);
   EXPECT_EQ(listener->port(), std::nullopt);  // not bound yet
   std::vector<std::shared_ptr<runtime::ByteStream>> accepted;
-  listener->setNewConnectionHandler([&](auto stream) { accepted.push_back(stream); });
+  listener->setNewConnectionHandler([&](auto stream, auto) { accepted.push_back(stream); });
   h.waitReady(listener);
   ASSERT_TRUE(listener->port());
 

@@ -78,7 +78,7 @@ inline asio::awaitable<void> recordFrames(std::shared_ptr<Computer> computer) {
   try {
     while (auto frame = co_await link->receive()) {
       if (frame->channel == protocol::Channel::control)
-        noteEnvelope(*computer, frame->controlEnvelope());
+        noteEnvelope(*computer, protocol::ControlEnvelope::of(*frame));
     }
   } catch (...) {
   }
@@ -245,6 +245,13 @@ inline SecureChannel::Key pairingKey(const std::string& code, const std::string&
 inline std::string codeIn(const std::string& event) {
   auto open = event.find('(');
   return event.substr(open + 1, 6);
+}
+
+// Mac A asks the phone to pair: its request link, and the code the phone shows.
+inline std::pair<std::shared_ptr<Computer>, std::string> requestPairing(PhoneHarness& phone) {
+  auto request = phone.dial("Mac A", kMacA, std::nullopt);
+  EXPECT_TRUE(phone.hasEvents(1));
+  return {request, phone.events.empty() ? std::string() : codeIn(phone.events[0])};
 }
 
 }  // namespace brindlet::transport::testing

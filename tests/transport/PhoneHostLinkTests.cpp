@@ -47,7 +47,7 @@ struct Linked {
   void keepPairOK(const ClientLink& link) {
     auto frame = phone.run(link.connection->receive());
     ASSERT_TRUE(frame);
-    const auto envelope = frame->controlEnvelope();
+    const auto envelope = protocol::ControlEnvelope::of(*frame);
     auto* ok = envelope.message.as<protocol::PairOK>();
     ASSERT_TRUE(ok);
     hostStore->save(SymmetricKey(ok->psk), kPhoneUid);
@@ -124,7 +124,7 @@ asio::awaitable<void> collectTexts(std::shared_ptr<HostTransportEvents> events, 
 asio::awaitable<void> collectByes(std::shared_ptr<FrameConnection> link, Strings* out) {
   while (auto frame = co_await link->receive()) {
     if (frame->channel != protocol::Channel::control) continue;
-    const auto envelope = frame->controlEnvelope();
+    const auto envelope = protocol::ControlEnvelope::of(*frame);
     if (const auto* bye = envelope.message.as<protocol::Bye>()) out->push_back(bye->reason);
   }
 }

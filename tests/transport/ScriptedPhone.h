@@ -197,7 +197,7 @@ class ScriptedPhone {
     try {
       while (auto frame = co_await phoneLink->link->receive()) {
         if (frame->channel != protocol::Channel::control) continue;
-        auto envelope = frame->controlEnvelope();
+        auto envelope = protocol::ControlEnvelope::of(*frame);
         if (auto* bye = envelope.message.as<protocol::Bye>())
           phoneLink->byes.push_back(bye->reason);
       }

@@ -301,7 +301,7 @@ TEST(USBMuxClient, BytesRightBehindTheReplyAreTheLinksFirstFrames) {
   auto link = h.run(h.client.connect(3, 9000));
   auto first = h.run(link->receive());
   ASSERT_TRUE(first);
-  EXPECT_EQ(first->controlEnvelope(), hello);
+  EXPECT_EQ(protocol::ControlEnvelope::of(*first), hello);
   auto second = h.run(link->receive());
   ASSERT_TRUE(second);
   EXPECT_EQ(*second, video);

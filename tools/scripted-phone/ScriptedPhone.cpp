@@ -70,7 +70,7 @@ asio::awaitable<void> ScriptedPhone::readHost(std::shared_ptr<transport::FrameCo
   try {
     while (auto frame = co_await link->receive()) {
       if (frame->channel == protocol::Channel::control) {
-        print("received " + frame->controlEnvelope().encodedJSON());
+        print("received " + protocol::ControlEnvelope::of(*frame).encodedJSON());
       } else {
         print("frame " + std::string(protocol::wordOf(frame->channel)) + " " +
               std::to_string(frame->payload.size()));
