@@ -56,8 +56,6 @@ asio::awaitable<std::optional<HookRequest>> readRequest(std::shared_ptr<ByteStre
   HookRequestReader reader;
   for (;;) {
     auto chunk = co_await readChunk(*stream, kReadSize);
-    // Only this machine's processes may talk to the server.
-    if (!transport::isLoopback(stream->remoteEndpoint())) co_return std::nullopt;
     if (!chunk.bytes.empty()) {
       const auto status = reader.feed(chunk.bytes);
       if (status == HookRequestReader::Status::complete) co_return reader.take();
@@ -101,9 +99,11 @@ asio::awaitable<std::optional<Bytes>> answer(std::shared_ptr<HookServer::Core> c
   co_return std::nullopt;
 }
 
-// Frees a reading place when the request is read, refused, timed out or cancelled.
+// Frees a reading place, here and in the listener's count, when the request is read, refused,
+// timed out or cancelled.
 struct ReadingPlace {
   HookServer::Core& core;
+  transport::Listener::Unfinished unfinished;
   ~ReadingPlace() { --core.reading; }
 };
 
@@ -113,11 +113,12 @@ struct Hangup {
 };
 
 asio::awaitable<void> serve(std::shared_ptr<HookServer::Core> core,
-                            std::shared_ptr<ByteStream> stream) {
+                            std::shared_ptr<ByteStream> stream,
+                            transport::Listener::Unfinished unfinished) {
   Hangup hangup{stream};
   std::optional<HookRequest> request;
   {
-    ReadingPlace place{*core};
+    ReadingPlace place{*core, std::move(unfinished)};
     auto reading = readRequest(stream);
     auto outcome =
         co_await runtime::within(*core->clock, HookServer::readLimit, std::move(reading));
@@ -136,8 +137,12 @@ asio::awaitable<void> serve(std::shared_ptr<HookServer::Core> core,
   if (reply) co_await sendReply(*stream, "200 OK", std::move(*reply));
 }
 
+// This machine only, any free port; the listener closes connections past the reading limit.
 std::shared_ptr<transport::Listener> loopbackListener(const asio::any_io_executor& executor) {
-  return transport::Listener::plain(executor, 0);
+  transport::ListenerOptions options;
+  options.address = "127.0.0.1";
+  options.maxUnfinished = HookServer::maxReading;
+  return transport::Listener::plain(executor, 0, options);
 }
 
 }  // namespace
@@ -211,10 +216,11 @@ void HookServer::start() {
     if (state == transport::Listener::State::ready) self->listenerReady();
     if (state == transport::Listener::State::failed) self->listenerFailed(error);
   });
-  listener->setNewConnectionHandler([weak](std::shared_ptr<ByteStream> stream) {
-    if (auto self = weak.lock()) return self->accept(stream);
-    stream->cancel();
-  });
+  listener->setNewConnectionHandler(
+      [weak](std::shared_ptr<ByteStream> stream, transport::Listener::Unfinished unfinished) {
+        if (auto self = weak.lock()) return self->accept(stream, std::move(unfinished));
+        stream->cancel();
+      });
   // Kept before it starts: a listener may report ready from within start().
   listener_ = listener;
   listener->start();
@@ -252,11 +258,13 @@ void HookServer::removeFiles() {
   published_.reset();
 }
 
-void HookServer::accept(const std::shared_ptr<ByteStream>& stream) {
+void HookServer::accept(const std::shared_ptr<ByteStream>& stream,
+                        transport::Listener::Unfinished unfinished) {
+  // The listener's own count keeps this in bounds; a listener without one is bounded here.
   if (core_->reading >= maxReading) return stream->cancel();
   ++core_->reading;
   stream->start();
-  connections_.spawn(serve(core_, stream));
+  connections_.spawn(serve(core_, stream, std::move(unfinished)));
 }
 
 }  // namespace brindlet::agents

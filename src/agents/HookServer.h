@@ -46,7 +46,7 @@ class HookServer : public std::enable_shared_from_this<HookServer> {
   struct Options {
     std::shared_ptr<runtime::Clock> clock;  // the system clock when null
     std::filesystem::path folder;           // agentsFolder() when empty
-    ListenerMaker listen;                   // a plain listener on any free port when empty
+    ListenerMaker listen;                   // 127.0.0.1, any free port, when empty
   };
 
   // At most this many connections may be reading their request; more are closed at once.
@@ -81,7 +81,7 @@ class HookServer : public std::enable_shared_from_this<HookServer> {
              Options options);
   void listenerReady();
   void listenerFailed(const std::string& error);
-  void accept(const std::shared_ptr<runtime::ByteStream>& stream);
+  void accept(const std::shared_ptr<runtime::ByteStream>& stream, std::shared_ptr<void> unfinished);
   void removeFiles();
 
   std::shared_ptr<Core> core_;

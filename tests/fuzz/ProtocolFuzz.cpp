@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& frame : parser.push(bytes.subspan(split))) {
       if (frame.channel == Channel::control) {
         try {
-          protocol::ControlEnvelope::of(frame);
+          ControlEnvelope::of(frame);
         } catch (const ProtocolError&) {
         }
       }
