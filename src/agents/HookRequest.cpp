@@ -1,0 +1,137 @@
+#include "agents/HookRequest.h"
+
+#include <openssl/crypto.h>
+
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/vector_body.hpp>
+#include <boost/url/parse.hpp>
+
+#include "runtime/Unicode.h"
+
+namespace brindlet::agents {
+namespace {
+
+namespace http = boost::beast::http;
+
+std::string lowerAscii(std::string_view text) {
+  std::string lower(text);
+  for (auto& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+}  // namespace
+
+struct HookRequestReader::Parser {
+  http::request_parser<http::vector_body<std::uint8_t>> http;
+};
+
+HookRequestReader::HookRequestReader() : parser_(std::make_unique<Parser>()) {
+  // The whole request may use the limit, head or body; the sum is checked as bytes come.
+  parser_->http.header_limit(std::uint32_t(maxBytes));
+  parser_->http.body_limit(std::uint64_t(maxBytes));
+  // Not eager: the parser stops after the head, so that the head's size is known before the
+  // declared body is checked against the limit.
+  parser_->http.eager(false);
+}
+
+HookRequestReader::~HookRequestReader() = default;
+
+HookRequestReader::Status HookRequestReader::feed(runtime::ByteView bytes) {
+  if (status_ != Status::needMore) return status_;
+  pending_.append(runtime::asText(bytes));
+  status_ = parse();
+  if (status_ == Status::needMore && consumed_ + pending_.size() > maxBytes) {
+    status_ = Status::refused;
+  }
+  if (status_ != Status::needMore) std::string().swap(pending_);
+  return status_;
+}
+
+HookRequestReader::Status HookRequestReader::parse() {
+  auto& parser = parser_->http;
+  std::size_t offset = 0;
+  Status status = Status::needMore;
+  while (offset < pending_.size()) {
+    boost::system::error_code ec;
+    const auto used = parser.put(
+        boost::asio::const_buffer(pending_.data() + offset, pending_.size() - offset), ec);
+    offset += used;
+    consumed_ += used;
+    if (ec == http::error::need_more) break;
+    if (ec) return Status::refused;
+    if (parser.is_header_done() && !headChecked_) {
+      // A declared body that cannot fit is refused before it is waited for.
+      headChecked_ = true;
+      const auto length = parser.content_length();
+      if (length && *length > maxBytes - std::min(consumed_, maxBytes)) return Status::refused;
+    }
+    if (parser.is_done()) {
+      status = Status::complete;
+      break;
+    }
+    if (used == 0) break;
+  }
+  pending_.erase(0, offset);
+  if (status == Status::complete) {
+    for (const auto& field : parser.get()) {
+      if (!runtime::isValidUTF8(field.value())) return Status::refused;
+    }
+  }
+  return status;
+}
+
+HookRequest HookRequestReader::take() {
+  auto message = parser_->http.release();
+  HookRequest request;
+  for (const auto& field : message) {
+    request.headers[lowerAscii(field.name_string())] = std::string(field.value());
+  }
+  request.target = std::string(message.target());
+  request.body = std::move(message.body());
+  return request;
+}
+
+std::string_view headerValue(const HookRequest& request, const std::string& name) {
+  const auto found = request.headers.find(name);
+  return found == request.headers.end() ? std::string_view() : std::string_view(found->second);
+}
+
+bool carriesToken(const HookRequest& request, std::string_view token) {
+  const auto sent = headerValue(request, "x-brindlet-token");
+  // The token's length is no secret (every token is a UUID); its characters are.
+  return sent.size() == token.size() && CRYPTO_memcmp(sent.data(), token.data(), sent.size()) == 0;
+}
+
+std::optional<HookEvent> hookEventOf(HookRequest request) {
+  HookEvent event;
+  event.vendor = "claude";
+  if (const auto url = boost::urls::parse_uri_reference(request.target)) {
+    // "+" stays "+": only percent-escapes are decoded.
+    for (const auto& param : url->params(boost::urls::encoding_opts(false))) {
+      if (param.key == "vendor") event.vendor = param.value;
+    }
+  }
+  if (!runtime::isValidUTF8(event.vendor)) return std::nullopt;
+  event.body = std::move(request.body);
+  auto& terminal = event.terminal;
+  terminal.program = headerValue(request, "x-term");
+  terminal.tty = headerValue(request, "x-tty");
+  // ps prints "?" for a process without a terminal.
+  if (terminal.tty == "?") terminal.tty.clear();
+  terminal.tmuxPane = headerValue(request, "x-tmux-pane");
+  terminal.session = headerValue(request, "x-term-session");
+  return event;
+}
+
+std::string replyHead(std::string_view status, std::size_t bodySize) {
+  std::string head = "HTTP/1.1 ";
+  head += status;
+  head += "\r\nContent-Type: application/json\r\nContent-Length: ";
+  head += std::to_string(bodySize);
+  head += "\r\nConnection: close\r\n\r\n";
+  return head;
+}
+
+}  // namespace brindlet::agents

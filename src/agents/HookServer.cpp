@@ -1,0 +1,270 @@
+#include "agents/HookServer.h"
+
+#include <openssl/rand.h>
+
+#include <array>
+#include <cstdio>
+#include <stdexcept>
+
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/deferred.hpp>
+#include <boost/asio/experimental/parallel_group.hpp>
+#include <boost/asio/ip/address.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
+
+#include "agents/HookRequest.h"
+#include "runtime/OneShot.h"
+#include "runtime/Timeout.h"
+#include "transport/Listener.h"
+
+namespace brindlet::agents {
+
+namespace asio = boost::asio;
+using runtime::Bytes;
+using runtime::ByteStream;
+
+struct HookServer::Core {
+  std::string token;
+  Handler handle;
+  std::shared_ptr<runtime::Clock> clock;
+  std::size_t reading = 0;
+};
+
+namespace {
+
+// Small reads: a held request keeps its stream's read buffer, and hook events are a few KiB.
+constexpr std::size_t kReadSize = 4096;
+const std::string_view kNoDecision = "{}";
+
+struct Chunk {
+  Bytes bytes;
+  bool ended = false;
+};
+
+asio::awaitable<Chunk> readChunk(ByteStream& stream, std::size_t maxBytes) {
+  auto shot = runtime::OneShot<Chunk>::make();
+  stream.read(maxBytes,
+              [shot](runtime::ByteView bytes, bool end, std::optional<std::string> error) {
+                shot->resume(Chunk{Bytes(bytes.begin(), bytes.end()), end || error.has_value()});
+              });
+  co_return co_await shot->wait();
+}
+
+// The request, or nothing when the peer ended first or the request was refused.
+asio::awaitable<std::optional<HookRequest>> readRequest(std::shared_ptr<ByteStream> stream) {
+  HookRequestReader reader;
+  for (;;) {
+    auto chunk = co_await readChunk(*stream, kReadSize);
+    if (!chunk.bytes.empty()) {
+      const auto status = reader.feed(chunk.bytes);
+      if (status == HookRequestReader::Status::complete) co_return reader.take();
+      if (status == HookRequestReader::Status::refused) co_return std::nullopt;
+    }
+    if (chunk.ended) co_return std::nullopt;
+  }
+}
+
+// Returns once the client has closed its side or the connection failed; bytes it sends after
+// its request are dropped.
+asio::awaitable<void> untilGone(std::shared_ptr<ByteStream> stream) {
+  for (;;) {
+    auto chunk = co_await readChunk(*stream, 1);
+    if (chunk.ended) co_return;
+  }
+}
+
+asio::awaitable<void> sendReply(ByteStream& stream, std::string_view status, Bytes body) {
+  const auto head = replyHead(status, body.size());
+  auto shot = runtime::OneShot<std::monostate>::make();
+  // A peer already gone makes the write fail; the connection ends all the same.
+  stream.write(Bytes(head.begin(), head.end()), std::move(body),
+               [shot](std::optional<std::string>) { shot->resume({}); });
+  co_await shot->wait();
+}
+
+// The handler's reply, or nothing when the client left first (the handler's task is then
+// cancelled) or the handler failed.
+asio::awaitable<std::optional<Bytes>> answer(std::shared_ptr<HookServer::Core> core,
+                                             std::shared_ptr<ByteStream> stream, HookEvent event) {
+  auto executor = co_await asio::this_coro::executor;
+  auto handling = core->handle(std::move(event));
+  auto watching = untilGone(stream);
+  auto group = asio::experimental::make_parallel_group(
+      asio::co_spawn(executor, std::move(handling), asio::deferred),
+      asio::co_spawn(executor, std::move(watching), asio::deferred));
+  auto [order, handlerError, reply, watchError] =
+      co_await group.async_wait(asio::experimental::wait_for_one(), asio::use_awaitable);
+  if (order[0] == 0 && !handlerError) co_return std::move(reply);
+  co_return std::nullopt;
+}
+
+// Frees a reading place, here and in the listener's count, when the request is read, refused,
+// timed out or cancelled.
+struct ReadingPlace {
+  HookServer::Core& core;
+  transport::Listener::Unfinished unfinished;
+  ~ReadingPlace() { --core.reading; }
+};
+
+struct Hangup {
+  std::shared_ptr<ByteStream> stream;
+  ~Hangup() { stream->cancel(); }
+};
+
+asio::awaitable<void> serve(std::shared_ptr<HookServer::Core> core,
+                            std::shared_ptr<ByteStream> stream,
+                            transport::Listener::Unfinished unfinished) {
+  Hangup hangup{stream};
+  std::optional<HookRequest> request;
+  {
+    ReadingPlace place{*core, std::move(unfinished)};
+    auto reading = readRequest(stream);
+    auto outcome =
+        co_await runtime::within(*core->clock, HookServer::readLimit, std::move(reading));
+    if (outcome) request = std::move(*outcome);
+  }
+  if (!request) co_return;
+  if (!carriesToken(*request, core->token)) {
+    Bytes refusal(kNoDecision.begin(), kNoDecision.end());
+    co_await sendReply(*stream, "403 Forbidden", std::move(refusal));
+    co_return;
+  }
+  auto event = hookEventOf(std::move(*request));
+  request.reset();
+  if (!event) co_return;
+  auto reply = co_await answer(core, stream, std::move(*event));
+  if (reply) co_await sendReply(*stream, "200 OK", std::move(*reply));
+}
+
+// This machine only, any free port; the listener closes connections past the reading limit.
+std::shared_ptr<transport::Listener> loopbackListener(const asio::any_io_executor& executor) {
+  transport::ListenerOptions options;
+  options.address = "127.0.0.1";
+  options.maxUnfinished = HookServer::maxReading;
+  return transport::Listener::plain(executor, 0, options);
+}
+
+}  // namespace
+
+const runtime::Logger& agentsLog() {
+  static const runtime::Logger logger("agents");
+  return logger;
+}
+
+std::string makeHookToken() {
+  std::array<unsigned char, 16> bytes{};
+  if (RAND_bytes(bytes.data(), int(bytes.size())) != 1) {
+    throw std::runtime_error("no random bytes for the hook token");
+  }
+  bytes[6] = (bytes[6] & 0x0F) | 0x40;  // version 4
+  bytes[8] = (bytes[8] & 0x3F) | 0x80;  // RFC 4122 variant
+  std::string text;
+  char digits[3];
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
+    std::snprintf(digits, sizeof digits, "%02X", bytes[i]);
+    text += digits;
+  }
+  return text;
+}
+
+HookServer::HookServer(asio::any_io_executor executor, std::string token, Handler handle,
+                       Options options)
+    : core_(std::make_shared<Core>(Core{std::move(token), std::move(handle),
+                                        options.clock ? options.clock : runtime::Clock::system()})),
+      folder_(options.folder.empty() ? agentsFolder() : options.folder),
+      listen_(options.listen ? options.listen : loopbackListener),
+      executor_(executor),
+      connections_(std::move(executor)) {}
+
+std::shared_ptr<HookServer> HookServer::make(asio::any_io_executor executor, std::string token,
+                                             Handler handle, Options options) {
+  return std::shared_ptr<HookServer>(
+      new HookServer(std::move(executor), std::move(token), std::move(handle), std::move(options)));
+}
+
+HookServer::~HookServer() {
+  stop();
+}
+
+const std::string& HookServer::token() const {
+  return core_->token;
+}
+
+std::optional<std::uint16_t> HookServer::port() const {
+  return listener_ ? listener_->port() : std::nullopt;
+}
+
+std::size_t HookServer::readingCount() const {
+  return core_->reading;
+}
+
+void HookServer::start() {
+  if (listener_) return;
+  std::shared_ptr<transport::Listener> listener;
+  try {
+    listener = listen_(executor_);
+  } catch (const std::exception&) {
+    agentsLog().error("Hook server: no listener");
+    return;
+  }
+  std::weak_ptr<HookServer> weak = weak_from_this();
+  listener->setStateHandler([weak](transport::Listener::State state, const std::string& error) {
+    auto self = weak.lock();
+    if (!self) return;
+    if (state == transport::Listener::State::ready) self->listenerReady();
+    if (state == transport::Listener::State::failed) self->listenerFailed(error);
+  });
+  listener->setNewConnectionHandler(
+      [weak](std::shared_ptr<ByteStream> stream, transport::Listener::Unfinished unfinished) {
+        if (auto self = weak.lock()) return self->accept(stream, std::move(unfinished));
+        stream->cancel();
+      });
+  // Kept before it starts: a listener may report ready from within start().
+  listener_ = listener;
+  listener->start();
+}
+
+void HookServer::stop() {
+  if (listener_) listener_->cancel();
+  listener_.reset();
+  connections_.cancelAll();
+  removeFiles();
+}
+
+void HookServer::listenerReady() {
+  const auto port = listener_ ? listener_->port() : std::nullopt;
+  if (!port) return;
+  DiscoveryFile file{folder_, *port, core_->token};
+  try {
+    file.write();
+  } catch (const std::exception& e) {
+    agentsLog().error("Hook server file: %s", e.what());
+    return;
+  }
+  published_ = std::move(file);
+  agentsLog().info("Hook server on 127.0.0.1:%hu", *port);
+}
+
+void HookServer::listenerFailed(const std::string& error) {
+  agentsLog().error("Hook server failed: %s", error.c_str());
+  // Whatever holds this port next must not receive the agents' prompts.
+  removeFiles();
+}
+
+void HookServer::removeFiles() {
+  if (published_) published_->removeIfCurrent();
+  published_.reset();
+}
+
+void HookServer::accept(const std::shared_ptr<ByteStream>& stream,
+                        transport::Listener::Unfinished unfinished) {
+  // The listener's own count keeps this in bounds; a listener without one is bounded here.
+  if (core_->reading >= maxReading) return stream->cancel();
+  ++core_->reading;
+  stream->start();
+  connections_.spawn(serve(core_, stream, std::move(unfinished)));
+}
+
+}  // namespace brindlet::agents

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/awaitable.hpp>
+
+#include "agents/DiscoveryFile.h"
+#include "agents/HookEvent.h"
+#include "runtime/ByteStream.h"
+#include "runtime/Clock.h"
+#include "runtime/Log.h"
+#include "runtime/TaskGroup.h"
+
+namespace brindlet::transport {
+class Listener;
+}
+
+namespace brindlet::agents {
+
+// The logger of the agents area.
+const runtime::Logger& agentsLog();
+
+// A fresh token: a random UUID in its 36-character upper-case form.
+std::string makeHookToken();
+
+// The app's door for coding-agent hook events: an HTTP/1.1 server on 127.0.0.1 that takes one
+// request per connection, checks the token, hands the event to its handler and sends the
+// handler's bytes back as the JSON reply. It publishes its port and token in the discovery files.
+// Everything runs on the executor it was made with (the main loop).
+class HookServer : public std::enable_shared_from_this<HookServer> {
+ public:
+  // Returns the reply body; may take as long as it likes. Its task is cancelled when the client
+  // leaves before the reply (or the server stops).
+  using Handler = std::function<boost::asio::awaitable<runtime::Bytes>(HookEvent)>;
+  using ListenerMaker =
+      std::function<std::shared_ptr<transport::Listener>(const boost::asio::any_io_executor&)>;
+
+  struct Options {
+    std::shared_ptr<runtime::Clock> clock;  // the system clock when null
+    std::filesystem::path folder;           // agentsFolder() when empty
+    ListenerMaker listen;                   // 127.0.0.1, any free port, when empty
+  };
+
+  // At most this many connections may be reading their request; more are closed at once.
+  static constexpr std::size_t maxReading = 64;
+  // A request not complete this long after its connection came is closed unanswered.
+  static constexpr runtime::Duration readLimit = std::chrono::seconds(30);
+
+  // Stores the token and the handler; no I/O.
+  static std::shared_ptr<HookServer> make(boost::asio::any_io_executor executor, std::string token,
+                                          Handler handle, Options options = {});
+  ~HookServer();
+  HookServer(const HookServer&) = delete;
+  HookServer& operator=(const HookServer&) = delete;
+
+  // Opens the listener; the discovery files follow once it is ready. Without a listener the app
+  // runs without a hook server.
+  void start();
+  // Stops listening, ends every connection and removes the discovery files that still hold this
+  // run's port and token.
+  void stop();
+
+  const std::string& token() const;
+  std::optional<std::uint16_t> port() const;
+  // Connections reading their request, and all connections (reading or held).
+  std::size_t readingCount() const;
+  std::size_t connectionCount() const { return connections_.size(); }
+
+  struct Core;
+
+ private:
+  HookServer(boost::asio::any_io_executor executor, std::string token, Handler handle,
+             Options options);
+  void listenerReady();
+  void listenerFailed(const std::string& error);
+  void accept(const std::shared_ptr<runtime::ByteStream>& stream, std::shared_ptr<void> unfinished);
+  void removeFiles();
+
+  std::shared_ptr<Core> core_;
+  std::filesystem::path folder_;
+  ListenerMaker listen_;
+  boost::asio::any_io_executor executor_;
+  std::shared_ptr<transport::Listener> listener_;
+  std::optional<DiscoveryFile> published_;
+  runtime::TaskGroup connections_;
+};
+
+}  // namespace brindlet::agents

@@ -1,0 +1,272 @@
+// The real agent hook under dash, with curl, against a hook server on a loop thread: as a coding
+// agent runs it, inside a private tmux, and next to a busy or stopped server.
+
+#include <dirent.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <future>
+#include <iterator>
+#include <mutex>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <boost/asio/post.hpp>
+
+#include "HookHarness.h"
+#include "agents/HookRequest.h"
+#include "agents/HookScript.h"
+#include "agents/HookServer.h"
+#include "runtime/Files.h"
+#include "runtime/LoopThread.h"
+#include "runtime/MainLoop.h"
+#include "runtime/OneShot.h"
+#include "support/ChildProcess.h"
+#include "support/LoopbackClient.h"
+#include "support/TempDir.h"
+
+namespace brindlet::agents::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kFixture =
+    "{\"session_id\":\"5a1\",\"hook_event_name\":\"PermissionRequest\",\"tool_name\":\"Bash\","
+    "\"tool_input\":{\"command\":\"ls -la 'caf\xc3\xa9' \\\"$HOME\\\"\"}}\n";
+const std::string kReply = "{\"hookSpecificOutput\":{\"decision\":{\"behavior\":\"allow\"}}}";
+
+struct ScriptRun {
+  std::optional<int> status;
+  std::string output;
+};
+
+struct ScriptHarness : RecordingHandler {
+  template <class F>
+  auto onLoop(F f) -> decltype(f()) {
+    std::packaged_task<decltype(f())()> task(std::move(f));
+    auto result = task.get_future();
+    asio::post(loop.context(), [&task] { task(); });
+    return result.get();
+  }
+
+  runtime::MainLoop loop;
+  testsupport::TempDir dir;
+  std::filesystem::path folder = std::filesystem::path(dir.path()) / "com.velvane.mac" / "agents";
+  std::filesystem::path script = folder / "agent-hook";
+  std::string token = makeHookToken();
+  std::shared_ptr<HookServer> server;
+  std::uint16_t port = 0;
+  std::unique_ptr<runtime::LoopThread> thread;
+
+  ScriptHarness() {
+    reply = kReply;
+    writeHookScript(script);
+    thread = std::make_unique<runtime::LoopThread>(loop);
+    onLoop([this] {
+      server = HookServer::make(loop.context().get_executor(), token, handler(),
+                                {nullptr, folder, nullptr});
+      server->start();
+    });
+    for (int i = 0; i < 500 && !std::filesystem::exists(folder / "server.json"); ++i) {
+      std::this_thread::sleep_for(10ms);
+    }
+    port = onLoop([this] { return server->port().value_or(0); });
+  }
+
+  ~ScriptHarness() {
+    // Cancelled connections end on the loop: let them before the loop stops.
+    onLoop([this] { server->stop(); });
+    for (int i = 0; i < 500 && onLoop([this] { return server->connectionCount(); }) > 0; ++i) {
+      std::this_thread::sleep_for(5ms);
+    }
+    onLoop([this] { server.reset(); });
+    thread->stop();
+  }
+
+  bool waitForEvents(std::size_t count) {
+    for (int i = 0; i < 1000 && events().size() < count; ++i) std::this_thread::sleep_for(10ms);
+    return events().size() >= count;
+  }
+
+  // The command a coding agent runs, in a clean environment plus `env`.
+  std::vector<std::string> command(const std::vector<std::string>& env,
+                                   const std::string& vendor = "claude") {
+    std::vector<std::string> argv{"env", "-i", "PATH=/usr/bin:/bin", "HOME=" + dir.path()};
+    argv.insert(argv.end(), env.begin(), env.end());
+    argv.insert(argv.end(), {"sh", "-c", "'" + script.string() + "' " + vendor});
+    return argv;
+  }
+
+  ScriptRun run(const std::vector<std::string>& env, const std::string& vendor = "claude") {
+    testsupport::ChildProcess child(command(env, vendor));
+    child.write(kFixture);
+    child.closeInput();
+    ScriptRun result{child.waitExit(20s), {}};
+    child.waitFor("\x01 (read to the end)", 200ms);
+    result.output = child.output();
+    return result;
+  }
+};
+
+TEST(HookScript, HasItsPinnedBytesAndMode) {
+  ScriptHarness h;
+  std::ifstream in(h.script, std::ios::binary);
+  const std::string written{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::string expected =
+      "#!/bin/sh\n"
+      "# Brindlet agent hook: forwards this agent event to the Brindlet app, if it's running.\n"
+      "CONF=\"${0%/*}/server.json\"\n"
+      "[ -f \"$CONF\" ] || { cat >/dev/null; exit 0; }\n"
+      "PORT=$(/usr/bin/sed -n 's/.*\"port\":\\([0-9]*\\).*/\\1/p' \"$CONF\")\n"
+      "TTY=$(/bin/ps -o tty= -p \"$PPID\" 2>/dev/null | /usr/bin/tr -d ' ')\n"
+      "OUT=$(/usr/bin/curl -s --max-time 590 -X POST "
+      "\"http://127.0.0.1:$PORT/hook?vendor=${1:-claude}\" \\\n"
+      "  -H \"Content-Type: application/json\" -H @\"${0%/*}/server.headers\" \\\n"
+      "  -H \"X-Term: ${TERM_PROGRAM:-}\" -H \"X-TTY: $TTY\" -H \"X-Tmux-Pane: ${TMUX_PANE:-}\" "
+      "\\\n"
+      "  -H \"X-Term-Session: ${ITERM_SESSION_ID:-${TERM_SESSION_ID:-}}\" --data-binary @- "
+      "2>/dev/null)\n"
+      "[ -n \"$OUT\" ] && printf '%s' \"$OUT\"\n"
+      "exit 0";
+  EXPECT_EQ(written, expected);
+  EXPECT_EQ(std::filesystem::status(h.script).permissions(), std::filesystem::perms(0755));
+}
+
+TEST(HookScript, ForwardsEachEventAndPrintsTheReply) {
+  struct Case {
+    std::vector<std::string> env;
+    std::string vendor;
+    TerminalLocation terminal;
+  };
+  const Case cases[] = {
+      {{}, "claude", {}},
+      {{"TERM_PROGRAM=ghostty", "TMUX_PANE=%7", "TERM_SESSION_ID=w0t1"},
+       "claude",
+       {"ghostty", "", "%7", "w0t1"}},
+      {{"ITERM_SESSION_ID=it:1", "TERM_SESSION_ID=w0t1"}, "codex", {"", "", "", "it:1"}},
+  };
+  ScriptHarness h;
+  for (const auto& c : cases) {
+    const auto before = h.events().size();
+    const auto result = h.run(c.env, c.vendor);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, kReply);
+    ASSERT_EQ(h.events().size(), before + 1);
+    const auto event = h.events().back();
+    EXPECT_EQ(event.vendor, c.vendor);
+    EXPECT_EQ(event.body, Bytes(kFixture.begin(), kFixture.end()));
+    EXPECT_EQ(event.terminal, c.terminal);  // no terminal: ps's "?" is none
+  }
+}
+
+TEST(HookScript, StaysQuietWithoutAServerAndPrintsTheRefusalOfAWrongToken) {
+  ScriptHarness h;
+  const DiscoveryFile wrong{h.folder, h.port, "00000000-0000-4000-8000-000000000000"};
+  runtime::writeFileAtomically(wrong.headersPath(), wrong.headersText());
+  EXPECT_EQ(h.run({}).output, "{}");
+  EXPECT_TRUE(h.events().empty());
+
+  const auto stale = DiscoveryFile{h.folder, h.port, h.token}.jsonText();
+  h.onLoop([&h] { h.server->stop(); });
+  EXPECT_FALSE(std::filesystem::exists(h.folder / "server.json"));
+  for (const bool staleFile : {false, true}) {
+    if (staleFile) runtime::writeFileAtomically(h.folder / "server.json", stale);
+    const auto result = h.run({});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, "");
+  }
+}
+
+TEST(HookScript, ReportsThePaneAndTerminalInsidePrivateTmux) {
+  ScriptHarness h;
+  h.hold = true;
+  const auto socket = h.dir.file("tmux.sock");
+  const auto fixture = h.dir.file("fixture.json");
+  h.dir.write("fixture.json", kFixture);
+  const auto tmux = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"env", "-u", "TMUX", "tmux", "-f", "/dev/null", "-S", socket});
+    return testsupport::runProgram(args);
+  };
+  ASSERT_EQ(tmux({"new-session", "-d", "-x", "80", "-y", "24",
+                  "sh -c \"'" + h.script.string() + "' claude\" < " + fixture})
+                .status,
+            0);
+  ASSERT_TRUE(h.waitForEvents(1));
+  const auto pane = tmux({"display-message", "-p", "#{pane_tty} #{pane_id}"}).output;
+  tmux({"kill-server"});
+  const auto event = h.events()[0];
+  EXPECT_EQ("/dev/" + event.terminal.tty + " " + event.terminal.tmuxPane + "\n", pane);
+}
+
+// Every process: its id and its command line, arguments separated by NULs.
+std::vector<std::pair<pid_t, std::string>> processes() {
+  std::vector<std::pair<pid_t, std::string>> all;
+  DIR* proc = ::opendir("/proc");
+  while (auto* entry = ::readdir(proc)) {
+    std::ifstream in(std::string("/proc/") + entry->d_name + "/cmdline", std::ios::binary);
+    all.emplace_back(std::atoi(entry->d_name), std::string(std::istreambuf_iterator<char>(in), {}));
+  }
+  ::closedir(proc);
+  return all;
+}
+
+TEST(HookScript, HeldRequestKeepsTheTokenOffCommandLinesAndEndsWithCurl) {
+  ScriptHarness h;
+  h.hold = true;
+  testsupport::ChildProcess answered(h.command({}));
+  answered.write(kFixture);
+  answered.closeInput();
+  testsupport::ChildProcess killed(h.command({}));
+  killed.write(kFixture);
+  killed.closeInput();
+  ASSERT_TRUE(h.waitForEvents(2));
+  pid_t curl = -1;
+  for (const auto& [pid, line] : processes()) {
+    EXPECT_EQ(line.find(h.token), std::string::npos) << line;
+    if (pid > 0 && ::getpgid(pid) == killed.pid() && line.starts_with("/usr/bin/curl")) curl = pid;
+  }
+  ASSERT_GT(curl, 0);
+  ::kill(curl, SIGKILL);
+  for (int i = 0; i < 500 && h.cancelled == 0; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(h.cancelled, 1);
+  EXPECT_EQ(killed.waitExit(10s), 0);
+
+  for (auto& shot : h.held()) shot->resume(Bytes{'{', '}'});
+  EXPECT_EQ(answered.waitExit(10s), 0);
+  EXPECT_TRUE(answered.waitFor("{}", 1s));
+}
+
+TEST(HookScript, BusyServerClosesCurlAtOnceAndServesItOnceTheSilentOnesAreGone) {
+  ScriptHarness h;
+  std::vector<std::unique_ptr<testsupport::LoopbackClient>> silent;
+  for (std::size_t i = 0; i < HookServer::maxReading; ++i) {
+    silent.push_back(std::make_unique<testsupport::LoopbackClient>(h.port, [] {}));
+  }
+  while (h.onLoop([&h] { return h.server->readingCount(); }) < HookServer::maxReading) {
+    std::this_thread::sleep_for(5ms);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(h.run({}).output, "");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  silent.clear();
+  while (h.onLoop([&h] { return h.server->readingCount(); }) > 0) std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(h.run({}).output, kReply);
+}
+
+TEST(HookServer, CurlSeesTheExactReplyLines) {
+  ScriptHarness h;
+  const auto url = "http://127.0.0.1:" + std::to_string(h.port) + "/hook";
+  const auto headers = "@" + (h.folder / "server.headers").string();
+  const auto ok =
+      testsupport::runProgram({"curl", "-s", "-i", "-H", headers, "--data-binary", "{}", url});
+  EXPECT_EQ(ok.output, replyHead("200 OK", kReply.size()) + kReply);
+  const auto refused = testsupport::runProgram({"curl", "-s", "-i", "--data-binary", "{}", url});
+  EXPECT_EQ(refused.output,
+            "HTTP/1.1 403 Forbidden\r\nContent-Type: application/json\r\nContent-Length: 2\r\n"
+            "Connection: close\r\n\r\n{}");
+}
+
+}  // namespace
+}  // namespace brindlet::agents::testing

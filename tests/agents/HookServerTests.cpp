@@ -1,0 +1,303 @@
+// The hook server over real loopback sockets: what a request gets (the handler's reply, 403, or
+// a close without a reply), the limits on reading, held requests, the discovery files.
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <iterator>
+
+#include <gtest/gtest.h>
+
+#include "HookHarness.h"
+#include "agents/HookRequest.h"
+#include "transport/Listener.h"
+
+namespace brindlet::agents::testing {
+namespace {
+
+std::string okReply(std::string_view body) {
+  return replyHead("200 OK", body.size()) + std::string(body);
+}
+
+const std::string kForbidden =
+    "HTTP/1.1 403 Forbidden\r\nContent-Type: application/json\r\nContent-Length: 2\r\n"
+    "Connection: close\r\n\r\n{}";
+
+HookEvent eventWith(std::string body, std::string vendor = "claude", TerminalLocation where = {}) {
+  return HookEvent{std::move(vendor), bytesOf(body), std::move(where)};
+}
+
+struct Case {
+  const char* name;
+  std::vector<std::string> pieces;
+  std::optional<HookEvent> event;  // served with this event; else refused
+  bool forbidden = false;          // refused with 403 rather than closed without a reply
+  bool finish = false;             // the client ends its sending side after the pieces
+};
+
+std::string withBody(std::string head, std::string_view body) {
+  return head + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + std::string(body);
+}
+
+const std::string kHead = "POST /hook HTTP/1.1\r\nX-Brindlet-Token: " + kToken + "\r\n";
+
+std::vector<Case> requestCases() {
+  const auto post = hookPost("{\"a\":1}");
+  const auto split = post.find("Content-Length");
+  const std::string fourMiB(HookRequestReader::maxBytes, 'x');
+  // Head and body of exactly 4 MiB (the length has seven digits either way).
+  const auto headOf = [](std::size_t length) {
+    return kHead + "Content-Length: " + std::to_string(length) + "\r\n\r\n";
+  };
+  const auto bodySize = HookRequestReader::maxBytes - headOf(4000000).size();
+  const auto fullHead = headOf(bodySize);
+  const auto exact = fullHead + std::string(bodySize, 'b');
+  const auto over = headOf(bodySize + 1) + std::string(bodySize + 1, 'b');
+  return {
+      {"one piece", {post}, eventWith("{\"a\":1}")},
+      {"head split over writes",
+       {post.substr(0, 7), post.substr(7, split - 7), post.substr(split, 10),
+        post.substr(split + 10)},
+       eventWith("{\"a\":1}")},
+      {"bytes after the body are ignored",
+       {post + "GET / HTTP/1.1\r\n\r\n"},
+       eventWith("{\"a\":1}")},
+      {"body byte for byte",
+       {hookPost(std::string("x\0\xff\r\n", 5))},
+       eventWith(std::string("x\0\xff\r\n", 5))},
+      {"no content length: empty body", {kHead + "\r\n"}, eventWith("")},
+      {"terminal headers, trimmed, any case",
+       {withBody(kHead + "x-term:  iTerm.app \r\nX-TTY: pts/4\r\nX-TMUX-PANE: %3\r\n"
+                         "X-Term-Session: w0t0p0:AB CD\t\r\n",
+                 "{}")},
+       eventWith("{}", "claude", {"iTerm.app", "pts/4", "%3", "w0t0p0:AB CD"})},
+      {"a tty of ? is none", {withBody(kHead + "X-TTY: ?\r\n", "")}, eventWith("")},
+      {"later duplicate header wins",
+       {withBody(kHead + "X-Term: one\r\nX-Term: two\r\n", "")},
+       eventWith("", "claude", {"two", "", "", ""})},
+      {"later token wins",
+       {withBody("GET / HTTP/1.1\r\nX-Brindlet-Token: nope\r\nx-brindlet-token: " + kToken + "\r\n",
+                 "")},
+       eventWith("")},
+      {"no query: claude", {hookPost("", "", "/hook")}, eventWith("")},
+      {"empty vendor", {hookPost("", "", "/hook?vendor=")}, eventWith("", "")},
+      {"valueless vendor", {hookPost("", "", "/hook?vendor")}, eventWith("", "")},
+      {"second vendor wins", {hookPost("", "", "/hook?vendor=a&vendor=b")}, eventWith("", "b")},
+      {"plus stays plus, escapes decoded",
+       {hookPost("", "", "/hook?vendor=c+d%20%C3%A9")},
+       eventWith("", "c+d é")},
+      {"unparsable target: no query", {hookPost("", "", "/hook?vendor=%zz")}, eventWith("")},
+      {"4 MiB in all", {exact}, eventWith(exact.substr(fullHead.size()))},
+      // Refused with 403: the handler is not called.
+      {"no token", {"POST /hook HTTP/1.1\r\nContent-Length: 0\r\n\r\n"}, {}, true},
+      {"token in other letter case",
+       {"POST / HTTP/1.1\r\nX-Brindlet-Token: " + std::string("0f8c2a5e") + kToken.substr(8) +
+        "\r\n\r\n"},
+       {},
+       true},
+      {"shorter token", {"POST / HTTP/1.1\r\nX-Brindlet-Token: 0F8C\r\n\r\n"}, {}, true},
+      // Closed without a reply.
+      {"bare line feeds", {"POST /hook HTTP/1.1\nX-Brindlet-Token: " + kToken + "\n\n"}, {}},
+      {"content length with a plus", {kHead + "Content-Length: +2\r\n\r\n{}"}, {}},
+      {"content length of letters", {kHead + "Content-Length: two\r\n\r\n{}"}, {}},
+      {"negative content length", {kHead + "Content-Length: -1\r\n\r\n{}"}, {}},
+      {"conflicting content lengths",
+       {kHead + "Content-Length: 2\r\nContent-Length: 3\r\n\r\n{}x"},
+       {}},
+      {"blank before a colon",
+       {"POST / HTTP/1.1\r\nX-Brindlet-Token : " + kToken + "\r\n\r\n"},
+       {}},
+      {"request line with only a method", {"POST\r\nX-Brindlet-Token: " + kToken + "\r\n\r\n"}, {}},
+      {"header value not UTF-8", {withBody(kHead + "X-Term: \xc3\x28\r\n", "")}, {}},
+      {"vendor not UTF-8", {hookPost("", "", "/hook?vendor=%FF")}, {}},
+      {"peer ends before the body", {kHead + "Content-Length: 5\r\n\r\n{}"}, {}, false, true},
+      {"one byte over 4 MiB", {over}, {}},
+      {"declared body over 4 MiB", {kHead + "Content-Length: 4194305\r\n\r\n"}, {}},
+      {"endless head", {"POST / HTTP/1.1\r\nX-Pad: " + fourMiB}, {}},
+  };
+}
+
+TEST(HookServer, AnswersOrRefusesEachRequest) {
+  for (const auto& c : requestCases()) {
+    HookHarness h;
+    const auto reply = h.exchange(c.pieces, c.finish);
+    if (c.event) {
+      EXPECT_EQ(reply, okReply(h.reply)) << c.name;
+      ASSERT_EQ(h.events().size(), 1u) << c.name;
+      EXPECT_EQ(h.events()[0], *c.event) << c.name;
+    } else {
+      EXPECT_EQ(reply, c.forbidden ? kForbidden : "") << c.name;
+      EXPECT_TRUE(h.events().empty()) << c.name;
+    }
+    EXPECT_EQ(h.server->connectionCount(), 0u) << c.name;
+  }
+}
+
+TEST(HookServer, ReadingLimitsCountOnlyConnectionsStillReading) {
+  HookHarness h;
+  h.hold = true;
+  // A held request no longer counts against the reading limit.
+  auto heldClient = h.connect();
+  heldClient->send(hookPost("{}"));
+  ASSERT_EQ(h.held().size(), 1u);
+  std::vector<std::unique_ptr<testsupport::LoopbackClient>> silent;
+  for (std::size_t i = 0; i < HookServer::maxReading; ++i) silent.push_back(h.connect());
+  h.pump();
+  EXPECT_EQ(h.server->readingCount(), HookServer::maxReading);
+  auto extra = h.connect();
+  EXPECT_TRUE(extra->isClosed());
+  EXPECT_FALSE(silent.back()->isClosed());
+
+  // 30 s of the clock close the silent ones unanswered; the held one stays.
+  brindlet::testing::runFor(h.io, *h.clock, HookServer::readLimit - std::chrono::milliseconds(1));
+  EXPECT_FALSE(silent.front()->isClosed());
+  brindlet::testing::runFor(h.io, *h.clock, std::chrono::milliseconds(1));
+  for (auto& client : silent) EXPECT_EQ(client->readToEnd(), "");
+  EXPECT_EQ(h.server->readingCount(), 0u);
+  EXPECT_FALSE(heldClient->isClosed());
+
+  h.held()[0]->resume(bytesOf("{\"late\":1}"));
+  EXPECT_EQ(heldClient->readToEnd(), okReply("{\"late\":1}"));
+  h.hold = false;
+  EXPECT_EQ(h.exchange({hookPost("{}")}), okReply(h.reply));
+}
+
+TEST(HookServer, HeldRequestsAnswerInTheOrderTheirHandlersFinish) {
+  HookHarness h;
+  h.hold = true;
+  std::vector<std::unique_ptr<testsupport::LoopbackClient>> clients;
+  for (int i = 0; i < 200; ++i) {
+    clients.push_back(h.connect());
+    clients.back()->send(hookPost(std::to_string(i)));
+  }
+  ASSERT_EQ(h.held().size(), 200u);
+  EXPECT_EQ(h.server->readingCount(), 0u);
+  for (int i = 199; i >= 0; --i) {
+    h.held()[std::size_t(i)]->resume(bytesOf(std::to_string(i * 2)));
+    EXPECT_EQ(clients[std::size_t(i)]->readToEnd(), okReply(std::to_string(i * 2)));
+    EXPECT_EQ(h.events()[std::size_t(i)].body, bytesOf(std::to_string(i)));
+  }
+  EXPECT_EQ(h.cancelled, 0);
+}
+
+TEST(HookServer, ClientGoneOrServerStoppedCancelsTheHandler) {
+  HookHarness h;
+  h.hold = true;
+  auto leaving = h.connect();
+  leaving->send(hookPost("{}"));
+  auto staying = h.connect();
+  staying->send(hookPost("{}"));
+  ASSERT_EQ(h.held().size(), 2u);
+  leaving->send("trailing bytes are no farewell");
+  EXPECT_EQ(h.cancelled, 0);
+  leaving->close();
+  h.pump();
+  EXPECT_EQ(h.cancelled, 1);
+  EXPECT_EQ(h.server->connectionCount(), 1u);
+
+  h.server->stop();
+  h.pump();
+  EXPECT_EQ(h.cancelled, 2);
+  EXPECT_EQ(staying->readToEnd(), "");
+  EXPECT_EQ(h.server->connectionCount(), 0u);
+}
+
+std::string contentsOf(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+mode_t modeOf(const std::filesystem::path& path) {
+  struct stat info {};
+  ::stat(path.c_str(), &info);
+  return info.st_mode & 07777;
+}
+
+TEST(HookServer, PublishesPrivateDiscoveryFilesAndRemovesOnlyItsOwn) {
+  const auto oldMask = ::umask(0);
+  HookHarness h;
+  ::umask(oldMask);
+  const auto port = h.server->port().value();
+  const DiscoveryFile file{h.folder, port, kToken};
+  EXPECT_EQ(contentsOf(file.jsonPath()),
+            "{\"port\":" + std::to_string(port) + ",\"token\":\"" + kToken + "\"}");
+  EXPECT_EQ(contentsOf(file.headersPath()), "X-Brindlet-Token: " + kToken + "\n");
+  EXPECT_EQ(modeOf(h.folder), 0700u);
+  EXPECT_EQ(modeOf(h.folder.parent_path()), 0700u);
+  EXPECT_EQ(modeOf(file.jsonPath()), 0600u);
+  EXPECT_EQ(modeOf(file.headersPath()), 0600u);
+  EXPECT_EQ(h.log.messages("agents", runtime::LogLevel::info),
+            std::vector<std::string>{"Hook server on 127.0.0.1:" + std::to_string(port)});
+
+  h.server->stop();
+  EXPECT_FALSE(std::filesystem::exists(file.jsonPath()));
+  EXPECT_FALSE(std::filesystem::exists(file.headersPath()));
+
+  // Another run's files stay when this one stops.
+  HookHarness second;
+  const DiscoveryFile other{second.folder, 1, "OTHER"};
+  other.write();
+  second.server->stop();
+  EXPECT_EQ(contentsOf(other.jsonPath()), other.jsonText());
+  EXPECT_EQ(contentsOf(other.headersPath()), other.headersText());
+}
+
+// A listener that is ready on a made-up port at once and fails when the test says so.
+struct ScriptedListener : transport::Listener {
+  StateHandler state;
+  void setStateHandler(StateHandler handler) override { state = std::move(handler); }
+  void setNewConnectionHandler(ConnectionHandler) override {}
+  void start() override { state(State::ready, ""); }
+  void cancel() override {}
+  std::optional<std::uint16_t> port() const override { return 4321; }
+};
+
+TEST(HookServer, ListenerFailuresAreLoggedAndTakeTheFilesAlong) {
+  auto listener = std::make_shared<ScriptedListener>();
+  HookHarness h([listener](const asio::any_io_executor&) { return listener; });
+  const DiscoveryFile file{h.folder, 4321, kToken};
+  EXPECT_TRUE(std::filesystem::exists(file.jsonPath()));
+  listener->state(transport::Listener::State::failed, "Address already in use");
+  EXPECT_FALSE(std::filesystem::exists(file.jsonPath()));
+  EXPECT_FALSE(std::filesystem::exists(file.headersPath()));
+
+  HookHarness none([](const asio::any_io_executor&) -> std::shared_ptr<transport::Listener> {
+    throw std::system_error(std::make_error_code(std::errc::too_many_files_open));
+  });
+  EXPECT_EQ(none.server->port(), std::nullopt);
+  for (auto* harness : {&h, &none}) harness->server->stop();
+  EXPECT_EQ(h.log.messages("agents", runtime::LogLevel::error),
+            (std::vector<std::string>{"Hook server failed: Address already in use",
+                                      "Hook server: no listener"}));
+
+  // A folder that cannot be made: the server runs on without files.
+  std::filesystem::create_directories(std::filesystem::path(h.dir.path()) / "blocked");
+  std::ofstream(std::filesystem::path(h.dir.path()) / "blocked" / "agents") << "a file";
+  HookServer::Options options{
+      h.clock, std::filesystem::path(h.dir.path()) / "blocked" / "agents", {}};
+  runtime::LogCapture log;
+  auto server = HookServer::make(h.io.get_executor(), kToken, {}, options);
+  server->start();
+  h.pump();
+  EXPECT_TRUE(server->port());
+  ASSERT_EQ(log.messages("agents", runtime::LogLevel::error).size(), 1u);
+  EXPECT_TRUE(
+      log.messages("agents", runtime::LogLevel::error)[0].starts_with("Hook server file: "));
+}
+
+TEST(HookToken, IsAFreshUpperCaseVersion4Uuid) {
+  const auto a = makeHookToken();
+  EXPECT_NE(a, makeHookToken());
+  ASSERT_EQ(a.size(), 36u);
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
+    EXPECT_EQ(a[i] == '-', hyphen) << a;
+    if (!hyphen) {
+      EXPECT_TRUE(std::isdigit(a[i]) || (a[i] >= 'A' && a[i] <= 'F')) << a;
+    }
+  }
+  EXPECT_EQ(a[14], '4');
+}
+
+}  // namespace
+}  // namespace brindlet::agents::testing
