@@ -247,9 +247,11 @@ TEST(MeetingAdapters, Scan) {
     workspace.windows = row.windows;
     workspace.buttons = row.buttons;
     std::optional<LiveMeeting> found;
-    runtime::spawn(loop.context().get_executor(), [&]() -> asio::awaitable<void> {
+    // The coroutine reads its captures through the lambda, so the lambda must outlive it.
+    auto find = [&]() -> asio::awaitable<void> {
       found = co_await MeetingAdapter::findLive(workspace, row.current, row.recency);
-    }());
+    };
+    runtime::spawn(loop.context().get_executor(), find());
     loop.drain();
     EXPECT_EQ(found, row.found) << row.name;
   }

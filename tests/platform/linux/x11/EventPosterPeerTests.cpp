@@ -9,6 +9,7 @@
 #include "profiles/Shortcut.h"
 #include "runtime/MainLoop.h"
 #include "runtime/Task.h"
+#include "support/XClientOutput.h"
 #include "support/XServer.h"
 
 namespace brindlet::platform {
@@ -19,47 +20,7 @@ using desktop::Modifier;
 using testsupport::ChildProcess;
 using testsupport::XServer;
 
-// One key event as xev prints it.
-struct XevKey {
-  bool press = false;
-  unsigned state = 0;
-  unsigned keysym = 0;
-  std::string name;
-};
-
-// The text after `label` in a block, up to the first of `ends`; empty when either is missing.
-std::string field(const std::string& block, const std::string& label, const char* ends) {
-  const auto at = block.find(label);
-  if (at == std::string::npos) return {};
-  const auto from = at + label.size();
-  const auto to = block.find_first_of(ends, from);
-  return to == std::string::npos ? std::string() : block.substr(from, to - from);
-}
-
-// The output cut into blocks, each from one line starting with `start` to the next.
-std::vector<std::string> blocks(const std::string& output, const std::string& start) {
-  std::vector<std::string> found;
-  for (auto at = output.find(start); at != std::string::npos;) {
-    auto next = output.find("\n" + start, at);
-    found.push_back(output.substr(at, next == std::string::npos ? next : next + 1 - at));
-    at = next == std::string::npos ? next : next + 1;
-  }
-  return found;
-}
-
-std::vector<XevKey> keysOf(const std::string& output) {
-  std::vector<XevKey> keys;
-  for (const auto& block : blocks(output, "Key")) {
-    const std::string state = field(block, "state 0x", ",");
-    const std::string keysym = field(block, "(keysym 0x", ",");
-    const std::string name = field(block, "(keysym 0x" + keysym + ", ", ")");
-    if (state.empty() || keysym.empty() || name.empty()) continue;  // still being written
-    keys.push_back({block.rfind("KeyPress", 0) == 0,
-                    static_cast<unsigned>(std::stoul(state, nullptr, 16)),
-                    static_cast<unsigned>(std::stoul(keysym, nullptr, 16)), name});
-  }
-  return keys;
-}
+using testsupport::XevKey;
 
 std::vector<std::string> namesOf(const std::vector<XevKey>& keys) {
   std::vector<std::string> names;
@@ -94,10 +55,10 @@ class EventPosterOnXvfb : public ::testing::Test {
   // Reads xev until it has printed `count` key events after the first two.
   static std::vector<XevKey> keys(ChildProcess& client, std::size_t count) {
     const auto deadline = std::chrono::steady_clock::now() + 15s;
-    while (keysOf(client.output()).size() < count + 2 &&
+    while (testsupport::xevKeys(client.output()).size() < count + 2 &&
            std::chrono::steady_clock::now() < deadline)
       client.waitFor("\x01", 50ms);
-    auto all = keysOf(client.output());
+    auto all = testsupport::xevKeys(client.output());
     all.erase(all.begin(), all.begin() + std::min<std::size_t>(2, all.size()));
     return all;
   }
@@ -197,22 +158,8 @@ TEST_F(EventPosterOnXvfb, PointerButtonsAndWheelsArriveInOrder) {
   flush();
   const std::vector<std::string> wanted{"Motion", "+1", "Motion", "-1", "+4", "-4",
                                         "+5",     "-5", "+6",     "-6", "+7", "-7"};
-  std::vector<std::string> seen;
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (seen.size() < wanted.size() && std::chrono::steady_clock::now() < deadline) {
-    watcher->waitFor("\x01", 50ms);
-    seen.clear();
-    // The master pointer's events (device 2); motion runs count once.
-    for (const auto& block : blocks(watcher->output(), "EVENT type")) {
-      if (field(block, "device: ", " ") != "2") continue;
-      const std::string type = field(block, "(", ")");
-      const std::string detail = field(block, "detail: ", "\n");
-      if (type.empty() || detail.empty()) continue;  // still being written
-      if (type == "Motion" && (seen.empty() || seen.back() != "Motion")) seen.push_back(type);
-      if (type == "RawButtonPress") seen.push_back("+" + detail);
-      if (type == "RawButtonRelease") seen.push_back("-" + detail);
-    }
-  }
+  const auto seen =
+      testsupport::readUntil(*watcher, testsupport::xinputPointerEvents, wanted.size());
   EXPECT_EQ(seen, wanted);
 }
 
