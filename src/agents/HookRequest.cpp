@@ -2,9 +2,14 @@
 
 #include <openssl/crypto.h>
 
+#include <algorithm>
+#include <optional>
+#include <string>
+
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/vector_body.hpp>
 #include <boost/url/parse.hpp>
+#include <boost/url/pct_string_view.hpp>
 
 #include "runtime/Unicode.h"
 
@@ -19,6 +24,26 @@ std::string lowerAscii(std::string_view text) {
     if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
   }
   return lower;
+}
+
+// The last query item named `key`, percent-escapes decoded and "+" kept as "+". The items are
+// split here: Boost.URL 1.81's params iterator reads freed memory on an empty query that a
+// fragment follows ("/hook?#x").
+std::optional<std::string> queryItem(std::string_view query, std::string_view key) {
+  const auto decoded = [](std::string_view text) {
+    const auto valid = boost::urls::make_pct_string_view(text);
+    return valid ? valid->decode(boost::urls::encoding_opts(false)) : std::string();
+  };
+  std::optional<std::string> found;
+  for (std::size_t start = 0; start <= query.size();) {
+    const auto end = std::min(query.find('&', start), query.size());
+    const auto item = query.substr(start, end - start);
+    const auto equals = item.find('=');
+    if (decoded(item.substr(0, equals)) == key)
+      found = equals == std::string_view::npos ? std::string() : decoded(item.substr(equals + 1));
+    start = end + 1;
+  }
+  return found;
 }
 
 }  // namespace
@@ -108,10 +133,7 @@ std::optional<HookEvent> hookEventOf(HookRequest request) {
   HookEvent event;
   event.vendor = "claude";
   if (const auto url = boost::urls::parse_uri_reference(request.target)) {
-    // "+" stays "+": only percent-escapes are decoded.
-    for (const auto& param : url->params(boost::urls::encoding_opts(false))) {
-      if (param.key == "vendor") event.vendor = param.value;
-    }
+    if (auto vendor = queryItem(url->encoded_query(), "vendor")) event.vendor = std::move(*vendor);
   }
   if (!runtime::isValidUTF8(event.vendor)) return std::nullopt;
   event.body = std::move(request.body);
