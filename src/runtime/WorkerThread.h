@@ -99,10 +99,15 @@ class OffloadJob {
   template <class V>
   void answer(V&& value) {
     OffloadOutcome<R> outcome(std::forward<V>(value));
-    boost::asio::post(caller_,
-                      [handler = std::move(*handler_), outcome = std::move(outcome)]() mutable {
-                        std::move(handler)(std::move(outcome));
-                      });
+    // The caller's work is handed over with the answer and ends on the caller's side: were it to
+    // end here, after the post, a caller that destroys its executor as soon as it has the answer
+    // would race with this thread counting the work done.
+    auto untracked =
+        boost::asio::prefer(caller_, boost::asio::execution::outstanding_work.untracked);
+    boost::asio::post(untracked, [handler = std::move(*handler_), outcome = std::move(outcome),
+                                  work = std::move(caller_)]() mutable {
+      std::move(handler)(std::move(outcome));
+    });
     handler_.reset();
   }
 
