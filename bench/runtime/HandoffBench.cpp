@@ -6,31 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <thread>
 #include <vector>
 
+#include "AllocationCount.h"
 #include "BenchSupport.h"
 #include "runtime/BufferPool.h"
 #include "runtime/LatestSlot.h"
-
-namespace {
-
-std::atomic<std::uint64_t> allocations{0};
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-  ++allocations;
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
 
 namespace {
 
@@ -70,7 +52,7 @@ void BM_Handoff(benchmark::State& state) {
     }
   });
   std::uint64_t dropped = 0;
-  const auto before = allocations.load();
+  const auto before = brindlet::bench::allocationsSoFar().count;
   for (auto _ : state) {
     auto buffer = pool->acquire();
     if (!buffer) {
@@ -81,7 +63,7 @@ void BM_Handoff(benchmark::State& state) {
     auto displaced = slot.put(std::move(buffer));
     benchmark::DoNotOptimize(displaced);
   }
-  const auto after = allocations.load();
+  const auto after = brindlet::bench::allocationsSoFar().count;
   running = false;
   encoder.join();
   allocationsPerFrame = double(after - before) / double(state.iterations());

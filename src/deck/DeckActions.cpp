@@ -41,15 +41,15 @@ asio::awaitable<void> DeckEngine::perform(protocol::DeckAction action) {
   if (!isWildcard(profile)) target = current_->app;
 
   if (const auto key = profile.keys.find(action.key); key != profile.keys.end()) {
-    const profiles::KeySpec& spec = key->second;
-    if (spec.intent) {
+    const profiles::KeySpec& keySpec = key->second;
+    if (keySpec.intent) {
       if (action.phase == DeckActionPhase::press)
-        co_await performMeetingIntent(*spec.intent, action.key, profile);
+        co_await performMeetingIntent(*keySpec.intent, action.key, profile);
       co_return;
     }
     std::optional<profiles::Action> chosen;
-    if (action.phase == DeckActionPhase::press) chosen = spec.pressAction();
-    if (action.phase == DeckActionPhase::release) chosen = spec.release;
+    if (action.phase == DeckActionPhase::press) chosen = keySpec.pressAction();
+    if (action.phase == DeckActionPhase::release) chosen = keySpec.release;
     if (!chosen) co_return;
     std::string scriptKey = profile.id + "/" + action.key;
     std::optional<ActionError> failure;
@@ -61,7 +61,7 @@ asio::awaitable<void> DeckEngine::perform(protocol::DeckAction action) {
     if (failure) {
       actionFailed(*failure, action.key, profile);
     } else {
-      clearErrorLook(action.key, spec.label, spec.symbol, profile);
+      clearErrorLook(action.key, keySpec.label, keySpec.symbol, profile);
     }
     co_return;
   }

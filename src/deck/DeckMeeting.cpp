@@ -248,8 +248,8 @@ asio::awaitable<void> DeckEngine::performMeetingIntent(profiles::MeetingIntent i
   } else {
     co_return;
   }
-  if (const auto spec = profile.keys.find(key); spec != profile.keys.end())
-    clearErrorLook(key, spec->second.label, spec->second.symbol, profile);
+  if (const auto found = profile.keys.find(key); found != profile.keys.end())
+    clearErrorLook(key, found->second.label, found->second.symbol, profile);
   co_await refreshMeetingLooks();
 }
 
