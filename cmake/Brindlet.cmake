@@ -94,7 +94,12 @@ function(brindlet_fuzz name)
 endfunction()
 
 # Precompiles the Boost.Asio headers for a target whose sources are asynchronous code: they are
-# most of the compile time of such a file.
+# most of the compile time of such a file. The runtime compiles them once and every other target
+# reuses its result: one precompiled header is about 200 MB, too much to keep one per target.
 function(brindlet_asio_pch target)
-  target_precompile_headers(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/pch/Asio.h)
+  if(target STREQUAL "brindlet_runtime")
+    target_precompile_headers(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/pch/Asio.h)
+  else()
+    target_precompile_headers(${target} REUSE_FROM brindlet_runtime)
+  endif()
 endfunction()
