@@ -6,6 +6,7 @@
 #include <array>
 #include <future>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <variant>
 
@@ -58,7 +59,15 @@ Keymap readKeymap(Display* d) {
 }
 
 using Flush = std::shared_ptr<runtime::OneShot<std::monostate>>;
-using Item = std::variant<desktop::SyntheticEvent, Flush>;
+using Planned = std::vector<XStep>;
+using Item = std::variant<desktop::SyntheticEvent, Planned, Flush>;
+
+bool needsBinding(const std::vector<XStep>& steps) {
+  for (const XStep& step : steps) {
+    if (std::holds_alternative<XBindStep>(step)) return true;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -76,7 +85,12 @@ struct X11EventPoster::Worker : std::enable_shared_from_this<Worker> {
     auto self = shared_from_this();
     for (;;) {
       std::optional<Item> item;
-      if (plan.hasBindings()) {
+      bool bound = false;
+      {
+        std::lock_guard lock(mutex);
+        bound = plan.hasBindings();
+      }
+      if (bound) {
         const runtime::Duration idle = kRestoreAfter;
         auto next = co_await runtime::within(*clock, idle, queue->next());
         if (!next) {
@@ -93,36 +107,78 @@ struct X11EventPoster::Worker : std::enable_shared_from_this<Worker> {
         (*flush)->resume({});
         continue;
       }
-      steps.clear();
-      plan.plan(std::get<desktop::SyntheticEvent>(*item), steps);
+      {
+        std::lock_guard lock(mutex);
+        if (auto* planned = std::get_if<Planned>(&*item)) {
+          steps = std::move(*planned);
+        } else {
+          steps.clear();
+          plan.plan(std::get<desktop::SyntheticEvent>(*item), steps);
+        }
+      }
       co_await perform();
+      std::lock_guard lock(mutex);
+      --claimed;
     }
     co_await restore();
   }
 
   boost::asio::awaitable<void> restore() {
-    steps.clear();
-    plan.restore(steps);
+    {
+      std::lock_guard lock(mutex);
+      ++claimed;
+      steps.clear();
+      plan.restore(steps);
+    }
     co_await perform();
     if (!connection.isLost()) XSync(connection.display(), False);
+    std::lock_guard lock(mutex);
+    --claimed;
+  }
+
+  // On the caller's thread, when nothing is queued and no keycode is rebound: the key or click
+  // reaches the server without waking this thread, the cost of which is as large as the server's
+  // own round trip. Anything that must wait (a rebinding) goes to the worker, already planned, so
+  // the order holds. False when the event must be queued as it is.
+  bool postAtOnce(const desktop::SyntheticEvent& event) {
+    std::lock_guard lock(mutex);
+    if (claimed > 0 || plan.hasBindings() || connection.isLost()) return false;
+    ++claimed;
+    steps.clear();
+    plan.plan(event, steps);
+    if (needsBinding(steps)) {
+      if (!queue->push(Item(std::move(steps)))) --claimed;
+      return true;
+    }
+    for (const XStep& step : steps) send(step);
+    XFlush(connection.display());
+    --claimed;
+    return true;
+  }
+
+  // With a claim held, or under the lock.
+  void send(const XStep& step) {
+    Display* d = connection.display();
+    if (auto* key = std::get_if<XKeyStep>(&step)) {
+      XTestFakeKeyEvent(d, key->keycode, key->down, CurrentTime);
+      if (key->down) pressed[key->keycode] = clock->now();
+    } else if (auto* motion = std::get_if<XMotionStep>(&step)) {
+      XTestFakeMotionEvent(d, -1, motion->x, motion->y, CurrentTime);
+    } else if (auto* button = std::get_if<XButtonStep>(&step)) {
+      XTestFakeButtonEvent(d, button->button, button->down, CurrentTime);
+    }
   }
 
   boost::asio::awaitable<void> perform() {
-    Display* d = connection.display();
     for (const XStep& step : steps) {
       if (connection.isLost()) co_return;
-      if (auto* key = std::get_if<XKeyStep>(&step)) {
-        XTestFakeKeyEvent(d, key->keycode, key->down, CurrentTime);
-        if (key->down) pressed[key->keycode] = clock->now();
-      } else if (auto* motion = std::get_if<XMotionStep>(&step)) {
-        XTestFakeMotionEvent(d, -1, motion->x, motion->y, CurrentTime);
-      } else if (auto* button = std::get_if<XButtonStep>(&step)) {
-        XTestFakeButtonEvent(d, button->button, button->down, CurrentTime);
+      if (auto* binding = std::get_if<XBindStep>(&step)) {
+        co_await bind(*binding);
       } else {
-        co_await bind(std::get<XBindStep>(step));
+        send(step);
       }
     }
-    if (!connection.isLost()) XFlush(d);
+    if (!connection.isLost()) XFlush(connection.display());
   }
 
   boost::asio::awaitable<void> bind(const XBindStep& step) {
@@ -147,6 +203,10 @@ struct X11EventPoster::Worker : std::enable_shared_from_this<Worker> {
   std::shared_ptr<runtime::Clock> clock = runtime::Clock::system();
   std::shared_ptr<runtime::AsyncQueue<Item>> queue = runtime::AsyncQueue<Item>::make();
   std::promise<void> done;
+  // Guards the plan and the claim count. An event is claimed from its post until it has been
+  // sent; events go out at once only when nothing is claimed, so they never overtake.
+  std::mutex mutex;
+  std::size_t claimed = 0;
 };
 
 X11EventPoster::X11EventPoster(std::unique_ptr<X11Connection> connection)
@@ -179,7 +239,9 @@ bool X11EventPoster::isTrusted() const {
 }
 
 void X11EventPoster::post(desktop::SyntheticEvent event) {
-  if (isTrusted()) worker_->queue->push(Item(std::move(event)));
+  if (!isTrusted() || worker_->postAtOnce(event)) return;
+  std::lock_guard lock(worker_->mutex);
+  if (worker_->queue->push(Item(std::move(event)))) ++worker_->claimed;
 }
 
 boost::asio::awaitable<void> X11EventPoster::flushed() {

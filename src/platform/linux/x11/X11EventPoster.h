@@ -12,10 +12,10 @@
 
 namespace brindlet::platform {
 
-// Posts synthetic input through XTest, from a connection and thread of its own: post() queues
-// and returns at once, the worker posts in order. Text and keysyms the keymap lacks are bound on
-// spare keycodes for as long as they are needed; the keymap is given back once nothing has been
-// posted for a moment, and when the poster goes.
+// Posts synthetic input through XTest. A key, click or motion goes out from the caller's thread
+// when nothing is queued before it; text and keysyms the keymap lacks need spare keycodes bound
+// for a while, so those go to a thread of the poster's own, which posts in order. The keymap is
+// given back once nothing has been posted for a moment, and when the poster goes.
 class X11EventPoster : public desktop::EventPosting {
  public:
   static boost::asio::awaitable<std::unique_ptr<X11EventPoster>> open(std::string display);
