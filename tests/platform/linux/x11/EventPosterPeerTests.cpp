@@ -9,6 +9,7 @@
 #include "profiles/Shortcut.h"
 #include "runtime/MainLoop.h"
 #include "runtime/Task.h"
+#include "support/Eventually.h"
 #include "support/XClientOutput.h"
 #include "support/XServer.h"
 
@@ -72,34 +73,13 @@ class EventPosterOnXvfb : public ::testing::Test {
 
 TEST_F(EventPosterOnXvfb, KeyNamesAndMediaKeysArriveAsTheirKeysyms) {
   // The us layout's keysym for every key name a profile may use.
-  std::map<std::string, std::string> expected{{"-", "minus"},
-                                              {"=", "equal"},
-                                              {"[", "bracketleft"},
-                                              {"]", "bracketright"},
-                                              {"\\", "backslash"},
-                                              {";", "semicolon"},
-                                              {"'", "apostrophe"},
-                                              {"`", "grave"},
-                                              {",", "comma"},
-                                              {".", "period"},
-                                              {"/", "slash"},
-                                              {"return", "Return"},
-                                              {"enter", "Return"},
-                                              {"tab", "Tab"},
-                                              {"space", "space"},
-                                              {"delete", "BackSpace"},
-                                              {"backspace", "BackSpace"},
-                                              {"escape", "Escape"},
-                                              {"esc", "Escape"},
-                                              {"forwarddelete", "Delete"},
-                                              {"home", "Home"},
-                                              {"end", "End"},
-                                              {"pageup", "Prior"},
-                                              {"pagedown", "Next"},
-                                              {"left", "Left"},
-                                              {"right", "Right"},
-                                              {"down", "Down"},
-                                              {"up", "Up"}};
+  std::map<std::string, std::string> expected;
+  std::istringstream pairs(
+      "- minus = equal [ bracketleft ] bracketright \\ backslash ; semicolon ' apostrophe "
+      "` grave , comma . period / slash return Return enter Return tab Tab space space "
+      "delete BackSpace backspace BackSpace escape Escape esc Escape forwarddelete Delete "
+      "home Home end End pageup Prior pagedown Next left Left right Right down Down up Up");
+  for (std::string name, keysym; pairs >> name >> keysym;) expected[name] = keysym;
   for (char c = 'a'; c <= 'z'; ++c) expected[std::string(1, c)] = std::string(1, c);
   for (char c = '0'; c <= '9'; ++c) expected[std::string(1, c)] = std::string(1, c);
   for (int f = 1; f <= 12; ++f) expected["f" + std::to_string(f)] = "F" + std::to_string(f);
@@ -166,14 +146,18 @@ TEST_F(EventPosterOnXvfb, PointerButtonsAndWheelsArriveInOrder) {
 TEST_F(EventPosterOnXvfb, TextArrivesAsItsCodePointsAndTheKeymapIsGivenBack) {
   const std::string before = keymap();
   // Characters and their code points: accents, CJK, a flag of two code points.
-  const std::vector<std::pair<std::string, std::vector<unsigned>>> pool{
-      {"a", {0x61}},    {"Z", {0x5A}},    {"é", {0xE9}},
-      {"ü", {0xFC}},    {"ñ", {0xF1}},    {"ß", {0xDF}},
-      {"Å", {0xC5}},    {"中", {0x4E2D}}, {"文", {0x6587}},
-      {"字", {0x5B57}}, {"日", {0x65E5}}, {"語", {0x8A9E}},
-      {"한", {0xD55C}}, {"λ", {0x3BB}},   {"Ж", {0x416}},
-      {"€", {0x20AC}},  {"😀", {0x1F600}}, {"🇩🇪", {0x1F1E9, 0x1F1EA}},
-      {"?", {0x3F}},    {" ", {0x20}}};
+  const std::vector<std::pair<std::string, std::vector<unsigned>>> pool{{"a", {0x61}},
+                                                                        {"é", {0xE9}},
+                                                                        {"ß", {0xDF}},
+                                                                        {"Å", {0xC5}},
+                                                                        {"中", {0x4E2D}},
+                                                                        {"語", {0x8A9E}},
+                                                                        {"한", {0xD55C}},
+                                                                        {"Ж", {0x416}},
+                                                                        {"€", {0x20AC}},
+                                                                        {"😀", {0x1F600}},
+                                                                        {"🇩🇪", {0x1F1E9, 0x1F1EA}},
+                                                                        {" ", {0x20}}};
   std::vector<std::string> characters;
   std::vector<unsigned> wanted;
   for (std::size_t i = 0; characters.size() < 200; ++i) {
@@ -200,10 +184,7 @@ TEST_F(EventPosterOnXvfb, TextArrivesAsItsCodePointsAndTheKeymapIsGivenBack) {
   EXPECT_EQ(seen, wanted);
 
   // The spare keycodes are given back once typing has stopped for a moment.
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (keymap() != before && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(100ms);
-  EXPECT_EQ(keymap(), before);
+  EXPECT_TRUE(testsupport::eventually([&] { return keymap() == before; }, 5s, 100ms));
 }
 
 TEST_F(EventPosterOnXvfb, ALostServerMakesThePosterUntrustedAndTheProcessLives) {
