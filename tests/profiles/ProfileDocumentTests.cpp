@@ -53,8 +53,6 @@ TEST(ProfileDocument, DecodingFaults) {
       {R"({"label":"L","symbol":"s","intent":"x","action":{"kind":"nope"}})",
        R"(unknownIntent("x"))"},
       {R"({"label":"L","symbol":"s","tint":null})", "ok"},
-      {R"({"label":"L","symbol":"s","state":{"reader":"meetingTimer","colour":1}})",
-       R"(unknownKey("colour", type: "key state"))"},
       {R"({"label":"L","symbol":"s","state":{"ring":{"exists":"good"}}})", "decoder"},
       {R"({"label":"L","symbol":"s","state":{"reader":"meetingTimer","ring":{"x":"Good"}}})",
        "decoder"},

@@ -71,7 +71,6 @@ class ProfileStoreTest : public ::testing::Test {
     clock->advance(by);
     loop.drain();
   }
-  std::string ownKey() { return keys->signingKey().publicKeyBase64(); }
   std::vector<std::string> deckErrors() const { return log.messages("deck", LogLevel::error); }
   // Every reload logs the one broken file of the app's folder once.
   std::size_t reloads() const {

@@ -102,8 +102,6 @@ TEST(Control, DecodingAndValidation) {
 
 TEST(Reader, DecodingAndValidation) {
   const Case cases[] = {
-      {R"({"reader":"axValue","name":"x"})", "ok",
-       R"(missingField("path", type: "axValue reader"))"},
       {R"({"reader":"logTail","path":"/tmp/x.log","lines":-2,"format":"f","startOn":"s"})", "ok",
        "ok"},
       {R"({"reader":"logTail","path":"x","lines":1.5})", kDecoderError},
