@@ -224,9 +224,6 @@ TEST(ControlEnvelope, ControlFrames) {
 TEST(ControlMessage, TypeNames) {
   EXPECT_EQ(ControlMessage(TypedText{"x"}).type(), "text");
   EXPECT_EQ(ControlMessage::unknown("zzz").type(), "zzz");
-  EXPECT_EQ(ControlMessage::payloadTypes.size(), 23u);
-  EXPECT_EQ(ControlMessage::payloadTypes.front(), "hello");
-  EXPECT_EQ(ControlMessage::payloadTypes.back(), "bye");
   // Every listed name decodes to its own case, never to unknown.
   for (std::string_view type : ControlMessage::payloadTypes) {
     const std::string json = R"({"id":1,"t":")" + std::string(type) + R"("})";
