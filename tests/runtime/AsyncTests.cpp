@@ -359,11 +359,5 @@ TEST(Within, ValueErrorOrTimeOut) {
   EXPECT_EQ(*timedOut, std::nullopt);
 }
 
-TEST(DurationText, AsLogLinesShowIt) {
-  const std::pair<Duration, const char*> cases[] = {
-      {3s, "3.0 seconds"}, {50ms, "0.05 seconds"}, {1500ms, "1.5 seconds"}, {0s, "0.0 seconds"}};
-  for (auto [d, text] : cases) EXPECT_EQ(durationText(d), text);
-}
-
 }  // namespace
 }  // namespace brindlet::runtime
