@@ -47,16 +47,14 @@ TEST(DeckSliderLook, FractionThumbFillDragAndAdjust) {
   }
   const struct {
     double x, width, lower, upper, value;
-  } drags[] = {{150, 300, 0, 10, 5}, {-20, 300, 0, 10, 0}, {400, 300, 0, 10, 10},
-               {150, 300, 5, 5, 5},  {0.5, 0.5, 0, 10, 5}, {0.3, 0, 0, 10, 3}};
+  } drags[] = {{0.5, 0.5, 0, 10, 5}, {0.3, 0, 0, 10, 3}};  // the widget tests drag the others
   for (const auto& d : drags)
     EXPECT_DOUBLE_EQ(DeckSliderView::dragValue(d.x, d.width, d.lower, d.upper), d.value) << d.x;
   const struct {
     double value, lower, upper;
     bool increment;
     double result;
-  } steps[] = {{9.8, 0, 10, true, 10}, {0.2, 0, 10, false, 0}, {5, 0, 10, true, 5.5},
-               {5, 0, 10, false, 4.5}, {5, 5, 5, true, 5},     {20, 0, 10, false, 10}};
+  } steps[] = {{5, 0, 10, true, 5.5}, {5, 5, 5, true, 5}, {20, 0, 10, false, 10}};
   for (const auto& s : steps)
     EXPECT_DOUBLE_EQ(DeckSliderView::adjusted(s.value, s.lower, s.upper, s.increment), s.result)
         << s.value;
