@@ -51,6 +51,9 @@ TEST(AnnexB, WritesUnitsBehindStartCodesAndLengths) {
     EXPECT_EQ(AnnexB::join(c.units), c.annexB) << c.name;
     EXPECT_EQ(AnnexB::lengthPrefixed(c.units), c.prefixed) << c.name;
   }
+  // A length uses all four bytes.
+  const Units large{Bytes(0x010203, 0x5A)};
+  EXPECT_EQ(AnnexB::nalUnitsLengthPrefixed(AnnexB::lengthPrefixed(large), 4), large);
 }
 
 TEST(AnnexB, SplitsStreams) {
@@ -133,13 +136,6 @@ TEST(AnnexB, CutsLengthPrefixedBuffers) {
       EXPECT_EQ(annexB, std::nullopt) << c.name;
     }
   }
-}
-
-TEST(AnnexB, LengthPrefixedRoundTrip) {
-  const Units units{{0x67, 0x42, 0x00, 0x1F}, {0x68, 0xCE}, Bytes(70000, 0x11), {0x65}};
-  EXPECT_EQ(AnnexB::nalUnitsLengthPrefixed(AnnexB::lengthPrefixed(units), 4), units);
-  EXPECT_EQ(AnnexB::splitNALUnits(*AnnexB::fromLengthPrefixed(AnnexB::lengthPrefixed(units), 4)),
-            units);
 }
 
 TEST(AnnexBDeathTest, PrefixSizesOutsideOneToFourStopTheProcess) {

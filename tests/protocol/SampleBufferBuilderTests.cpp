@@ -103,43 +103,22 @@ TEST(SampleBufferBuilder, RefusesAccessUnitsWithTheFirstErrorThatApplies) {
   }
 }
 
+// The ffmpeg peer test shows real streams' samples and formats decode; here the validator's
+// part, the times and the format a later picture shares.
 TEST(SampleBufferBuilder, KeyframeStoresFormatAndLaterPicturesUseIt) {
   auto validator = validatorWith(0);
   SampleBufferBuilder builder(Codec::h264, validator);
-
   const SampleBuffer key = builder.makeSampleBuffer(annexB({kSps264, kPps264, kIdr264}), 2.5);
   const SampleBuffer next = builder.makeSampleBuffer(annexB({kSlice264}), 2.5 + 1.0 / 30);
-
-  ASSERT_EQ(validator->calls.size(), 1u);
-  EXPECT_EQ(validator->calls[0], std::make_pair(Codec::h264, Units{kSps264, kPps264}));
-  ASSERT_NE(builder.format(), nullptr);
+  EXPECT_EQ(validator->calls,
+            (std::vector<std::pair<Codec, Units>>{{Codec::h264, {kSps264, kPps264}}}));
   EXPECT_EQ(*builder.format(), (VideoFormat{Codec::h264, {kSps264, kPps264}, 4}));
-  EXPECT_EQ(key.data, AnnexB::lengthPrefixed(Units{kIdr264}));
-  EXPECT_EQ(next.data.size(), 4 + kSlice264.size());
   EXPECT_EQ(next.data, AnnexB::lengthPrefixed(Units{kSlice264}));
-  for (const SampleBuffer* sample : {&key, &next}) {
-    EXPECT_EQ(sample->format, builder.format());
-    EXPECT_EQ(sample->duration, (MediaTime{1, 60}));
-    EXPECT_FALSE(sample->decodeTime.isValid());
-  }
+  EXPECT_EQ(next.format, key.format);
+  EXPECT_EQ(next.duration, (MediaTime{1, 60}));
+  EXPECT_FALSE(next.decodeTime.isValid());
   EXPECT_EQ(key.presentationTime, (MediaTime{1500, 600}));
   EXPECT_EQ(next.presentationTime, (MediaTime{1520, 600}));
-}
-
-TEST(SampleBufferBuilder, EveryKeyframeMakesTheFormatAnewAndCopiesShareIt) {
-  auto validator = validatorWith(0);
-  SampleBufferBuilder builder(Codec::hevc, validator);
-  const Bytes keyframe = annexB({kVps265, kSps265, kPps265, kCra265});
-  builder.makeSampleBuffer(keyframe, 0);
-  const auto first = builder.format();
-  const SampleBufferBuilder copy = builder;
-
-  builder.makeSampleBuffer(keyframe, 1);
-
-  EXPECT_EQ(validator->calls.size(), 2u);
-  EXPECT_NE(builder.format(), first);
-  EXPECT_EQ(*builder.format(), *first);
-  EXPECT_EQ(copy.format(), first);
 }
 
 TEST(SampleBufferBuilder, ResetForgetsTheFormat) {
