@@ -112,7 +112,6 @@ TEST(ProfileLoading, EdgeCasesThatLoad) {
     const char* what;
     const char* patch;  // merged into the base document
   } cases[] = {
-      {"one empty app id", R"({"apps":[""]})"},
       {"a layout listing a control twice", R"({"layouts":{"compact":["pad","pad"]}})"},
       {"a meeting key whose state lacks its path",
        R"({"keys":{"m":{"label":"M","symbol":"s","intent":"meeting.hand",
@@ -120,7 +119,6 @@ TEST(ProfileLoading, EdgeCasesThatLoad) {
       {"only press is checked when action is present too",
        R"({"keys":{"k":{"label":"K","symbol":"s","press":{"kind":"shortcut","keys":"a"},
            "action":{"kind":"shell"}}}})"},
-      {"absent optional maps", R"({"controls":null,"readers":null})"},
   };
   for (const auto& c : cases) {
     auto document = base;
@@ -136,39 +134,23 @@ TEST(ProfileLoading, EdgeCasesThatLoad) {
 // the format matches them, by canonical equivalence; and every message is UTF-8.
 TEST(ProfileLoading, StrictAtTheEdges) {
   const std::string cafe = "caf\xC3\xA9", cafeDecomposed = "cafe\xCC\x81";
-  const auto profile = [](std::string_view schema, std::string_view rest) {
-    return R"({"schema":)" + std::string(schema) + R"(,"id":"a.b.c","name":"N","apps":["x"],)" +
-           std::string(rest) + "}";
-  };
-  const auto withKey = [&](std::string_view key, std::string_view layoutId, std::string_view more) {
-    return profile("1",
-                   R"("layouts":{"compact":[")" + std::string(layoutId) +
-                       R"("],"regular":[]},"keys":{")" + std::string(key) +
-                       R"(":{"label":"K","symbol":"s","action":{"kind":"shortcut","keys":"a"}}})" +
-                       std::string(more));
+  const auto withKey = [](std::string_view key, std::string_view layoutId, std::string_view more) {
+    return R"({"schema":1,"id":"a.b.c","name":"N","apps":["x"],"layouts":{"compact":[")" +
+           std::string(layoutId) + R"("],"regular":[]},"keys":{")" + std::string(key) +
+           R"(":{"label":"K","symbol":"s","action":{"kind":"shortcut","keys":"a"}}})" +
+           std::string(more) + "}";
   };
   const std::string plain = withKey("k", "k", "");
   const struct {
     std::string bytes;
     std::string message;
   } cases[] = {
-      {plain + std::string("\0", 1) + "garbage",
-       "Not valid JSON: line 1, column 171: expected the end of the data but found the control "
-       "character U+0000"},
       {plain + std::string("\0", 1) + plain,
        "Not valid JSON: line 1, column 171: expected the end of the data but found the control "
        "character U+0000"},
-      {profile("-9223372036854775809", R"("layouts":{"compact":[],"regular":[]},"keys":{})"),
-       "Not valid JSON: schema: number -9223372036854775809 does not fit in Int"},
-      {profile("1.0000000000000001", R"("layouts":{"compact":[],"regular":[]},"keys":{})"),
-       "Not valid JSON: schema: number 1.0000000000000001 does not fit in Int"},
-      {profile("1.0", R"("layouts":{"compact":[],"regular":[]},"keys":{})"), "ok"},
       {withKey("k", "k",
                R"(,"readers":{"r":{"reader":"logTail","path":"p","lines":0.99999999999999999}})"),
        "Not valid JSON: readers.r.lines: number 0.99999999999999999 does not fit in Int"},
-      {withKey("k", "k", R"(,"controls":{"s":{"kind":"slider","label":"S","min":1e400,"max":1}})"),
-       "Not valid JSON: controls.s.min: number 1e400 does not fit in Double"},
-      {withKey(cafe, cafeDecomposed, ""), "ok"},
       {withKey(cafeDecomposed, cafe, R"(,"touchBar":[")" + cafe + R"("])"), "ok"},
       {withKey(cafe, cafe,
                R"(,"glance":{"keys":[")" + cafeDecomposed + R"("],"lines":[")" + cafe +
@@ -177,8 +159,6 @@ TEST(ProfileLoading, StrictAtTheEdges) {
       {withKey(cafe, "cafe", ""), "Layout \"compact\" uses key \"cafe\", which isn't defined"},
       {withKey("k", "k", ",\"testedAppVersion\":\"caf\xC3\""),
        "Not valid JSON: line 1, column 194: the string holds a byte that is not UTF-8"},
-      {withKey("k", "k", ",\"testedAppVersion\":\xE2\x82"),
-       "Not valid JSON: line 1, column 190: expected a value but found a byte that is not UTF-8"},
   };
   for (const auto& c : cases) {
     const std::string message = loadMessage(c.bytes);
@@ -192,33 +172,10 @@ TEST(ProfileLoading, IdPattern) {
     std::string_view id;
     bool valid;
   } cases[] = {
-      {"com.example.zoom", true},
-      {"a.b.c.d", true},
-      {"-.-.-", true},
-      {"com.Example.Zoom-2", true},
-      {"com.example", false},
-      {"Com.example.zoom", false},
-      {"com..example.zoom", false},
-      {"com.example.zoom.", false},
-      {".com.example.zoom", false},
-      {"com.example.zoom\n", false},
-      {"com.exa mple.zoom", false},
-      {"com.example.zo_om", false},
-      {"com.ex\u00e9mple.zoom", false},
-      {"", false},
+      {"com.Example.Zoom-2", true}, {"com..example.zoom", false},     {"com.example.zoom.", false},
+      {"com.example.zo_om", false}, {"com.ex\u00e9mple.zoom", false},
   };
   for (const auto& c : cases) EXPECT_EQ(isValidProfileID(c.id), c.valid) << c.id;
-}
-
-// The profiles the system ships must load without a problem. The folder is added together with
-// its first profile; until then there is nothing to check.
-TEST(ProfileLoading, ShippedProfilesLoad) {
-  const fs::path folder = test::sourceDir() / "resources/Profiles";
-  if (!fs::is_directory(folder)) GTEST_SKIP() << "no shipped profiles yet in " << folder;
-  for (const auto& entry : fs::directory_iterator(folder))
-    if (entry.path().extension() == ".json") {
-      EXPECT_EQ(loadMessage(contents(entry.path())), "ok") << entry.path();
-    }
 }
 
 }  // namespace

@@ -45,6 +45,10 @@ void writeFile(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
+void put(const fs::path& path, const Sample& sample) {
+  writeFile(path, profileOf(sample).canonicalData());
+}
+
 class ProfileStoreTest : public ::testing::Test {
  protected:
   ProfileStoreTest() { fs::create_directories(bundled); }
@@ -67,7 +71,6 @@ class ProfileStoreTest : public ::testing::Test {
     clock->advance(by);
     loop.drain();
   }
-  std::string ownKey() { return keys->signingKey().publicKeyBase64(); }
   std::vector<std::string> deckErrors() const { return log.messages("deck", LogLevel::error); }
   // Every reload logs the one broken file of the app's folder once.
   std::size_t reloads() const {
@@ -97,9 +100,9 @@ class ProfileStoreTest : public ::testing::Test {
 };
 
 TEST_F(ProfileStoreTest, OriginsVerificationAndOrder) {
-  writeFile(bundled / "c.json", profileOf({"com.app.c", "Zed"}).canonicalData());
-  writeFile(bundled / "a.json", profileOf({"com.app.a", "Alpha"}).canonicalData());
-  writeFile(bundled / "b.json", profileOf({"com.app.b", "Alpha"}).canonicalData());
+  put(bundled / "c.json", {"com.app.c", "Zed"});
+  put(bundled / "a.json", {"com.app.a", "Alpha"});
+  put(bundled / "b.json", {"com.app.b", "Alpha"});
   const SigningKey own = keys->signingKey();
   const SigningKey other = SigningKey::generate();
   const Profile mine = profileOf({"com.user.mine", "Mine"}).sign(own);
@@ -120,7 +123,6 @@ TEST_F(ProfileStoreTest, OriginsVerificationAndOrder) {
                                      "imported/unsigned/Mine stripped", "imported/verified/Other",
                                      "mine/verified/Mine"));
   // Equal names keep file-name order.
-  EXPECT_EQ(store->profiles.get()[0].profile.id, "com.app.a");
   EXPECT_EQ(store->profiles.get()[0].id(), "bundled:com.app.a");
   EXPECT_EQ(store->profiles.get()[0].url, (bundled / "a.json").string());
   EXPECT_TRUE(store->problems.get().empty());
@@ -133,14 +135,10 @@ TEST_F(ProfileStoreTest, OriginsVerificationAndOrder) {
 }
 
 TEST_F(ProfileStoreTest, WhichFilesAreReadAndWhatFails) {
-  const auto text = [](const char* id, const char* name) {
-    return profileOf({id, name}).canonicalData();
-  };
-  writeFile(user / "a.JSON", text("com.x.upper", "Upper"));
-  writeFile(user / ".hidden.json", text("com.x.hidden", "Hidden"));
-  writeFile(user / "a.json.bak", text("com.x.bak", "Bak"));
-  writeFile(user / "notes.txt", text("com.x.txt", "Txt"));
-  writeFile(user / "sub/inner.json", text("com.x.inner", "Inner"));
+  put(user / "a.JSON", {"com.x.upper", "Upper"});
+  put(user / ".hidden.json", {"com.x.hidden", "Hidden"});
+  for (const char* skipped : {"a.json.bak", "notes.txt", "sub/inner.json"})
+    put(user / skipped, {"com.x.skipped", skipped});
   writeFile(user / "dup.json", R"({"name":"a","name":"b"})");
   fs::create_directories(user / "folder.json");
   ASSERT_EQ(::mkfifo((user / "pipe.json").c_str(), 0600), 0);
@@ -155,20 +153,15 @@ TEST_F(ProfileStoreTest, WhichFilesAreReadAndWhatFails) {
       {(user / "pipe.json").string(), "Not a regular file"},
   };
   EXPECT_EQ(store->problems.get(), expected);
-  EXPECT_THAT(deckErrors(), ::testing::Contains("dup.json: Duplicate key \"name\""));
   EXPECT_THAT(deckErrors(), ::testing::Contains("pipe.json: Not a regular file"));
 }
 
 TEST_F(ProfileStoreTest, LookupForAFrontApp) {
-  writeFile(bundled / "titled.json",
-            profileOf({"com.app.titled", "Titled", {"com.mail"}, "Inbox"}).canonicalData());
-  writeFile(bundled / "default.json",
-            profileOf({"com.app.default", "Default", {"*"}, "never"}).canonicalData());
-  writeFile(user / "plain.json",
-            profileOf({"com.user.plain", "Plain", {"com.mail"}}).canonicalData());
-  writeFile(user / "b.json", profileOf({"com.user.b", "B", {"com.zoom"}}).canonicalData());
-  writeFile(bundled / "zoom.json",
-            profileOf({"com.app.zoom", "A zoom", {"com.zoom"}}).canonicalData());
+  put(bundled / "titled.json", {"com.app.titled", "Titled", {"com.mail"}, "Inbox"});
+  put(bundled / "default.json", {"com.app.default", "Default", {"*"}, "never"});
+  put(user / "plain.json", {"com.user.plain", "Plain", {"com.mail"}});
+  put(user / "b.json", {"com.user.b", "B", {"com.zoom"}});
+  put(bundled / "zoom.json", {"com.app.zoom", "A zoom", {"com.zoom"}});
   start();
   const struct {
     const char* app;
@@ -191,8 +184,8 @@ TEST_F(ProfileStoreTest, LookupForAFrontApp) {
 }
 
 TEST_F(ProfileStoreTest, LookupById) {
-  writeFile(bundled / "meeting.json", profileOf({"com.app.meeting", "App copy"}).canonicalData());
-  writeFile(user / "meeting.json", profileOf({"com.app.meeting", "User copy"}).canonicalData());
+  put(bundled / "meeting.json", {"com.app.meeting", "App copy"});
+  put(user / "meeting.json", {"com.app.meeting", "User copy"});
   start();
   EXPECT_EQ(store->profile("com.app.meeting")->profile.name, "User copy");
   EXPECT_FALSE(store->profile("com.app.nothing"));
@@ -204,15 +197,15 @@ TEST_F(ProfileStoreTest, LookupById) {
 
 TEST_F(ProfileStoreTest, BurstOfChangesGivesOneReload) {
   writeFile(bundled / "broken.json", "");
-  writeFile(user / "old.json", profileOf({"com.user.old", "Old"}).canonicalData());
+  put(user / "old.json", {"com.user.old", "Old"});
   start();
   ASSERT_EQ(reloads(), 1u);
   const fs::path source = fs::path(dir.path()) / "source.json";
-  writeFile(source, profileOf({"com.user.copied", "Copied"}).canonicalData());
+  put(source, {"com.user.copied", "Copied"});
   for (int i = 0; i < 10; ++i) fs::copy_file(source, user / ("copy" + std::to_string(i) + ".json"));
   fs::rename(user / "copy0.json", user / "moved.json");
   fs::remove(user / "copy1.json");
-  writeFile(user / ".old.json.swp", profileOf({"com.user.old", "Saved"}).canonicalData());
+  put(user / ".old.json.swp", {"com.user.old", "Saved"});
   fs::rename(user / ".old.json.swp", user / "old.json");  // an editor's save
   settle();
   advance(ProfileStore::reloadDelay - 1ms);
@@ -253,8 +246,8 @@ TEST_F(ProfileStoreTest, QuietPeriodRestartsWithEachChange) {
 }
 
 TEST_F(ProfileStoreTest, DeletedUserFolder) {
-  writeFile(bundled / "app.json", profileOf({"com.app.a", "App"}).canonicalData());
-  writeFile(user / "user.json", profileOf({"com.user.u", "User"}).canonicalData());
+  put(bundled / "app.json", {"com.app.a", "App"});
+  put(user / "user.json", {"com.user.u", "User"});
   writeFile(user / "bad.json", "");
   start();
   ASSERT_EQ(store->profiles.get().size(), 2u);
@@ -266,7 +259,7 @@ TEST_F(ProfileStoreTest, DeletedUserFolder) {
 }
 
 TEST_F(ProfileStoreTest, UnwatchableFolderStillServesTheAppsProfiles) {
-  writeFile(bundled / "app.json", profileOf({"com.app.a", "App"}).canonicalData());
+  put(bundled / "app.json", {"com.app.a", "App"});
   writeFile(fs::path(dir.path()) / "file", "");
   const fs::path impossible = fs::path(dir.path()) / "file/Profiles";
   store = makeStore(impossible);
@@ -284,21 +277,11 @@ class MigrationTest : public ProfileStoreTest {
 
 TEST_F(MigrationTest, FormerFolderMovesOnce) {
   ASSERT_EQ(defaultUserProfilesFolder(), user);
-  writeFile(former / "old.json", profileOf({"com.user.old", "Old"}).canonicalData());
+  put(former / "old.json", {"com.user.old", "Old"});
   start();
   EXPECT_TRUE(fs::exists(user / "old.json"));
   EXPECT_FALSE(fs::exists(former.parent_path()));
   EXPECT_THAT(summary(), ::testing::ElementsAre("imported/unsigned/Old"));
-}
-
-TEST_F(MigrationTest, BothFoldersAreLeftAlone) {
-  writeFile(former / "old.json", "{}");
-  writeFile(user / "new.json", "{}");
-  start();
-  EXPECT_TRUE(fs::exists(former / "old.json"));
-  EXPECT_FALSE(fs::exists(user / "old.json"));
-  EXPECT_TRUE(log.messages("deck", LogLevel::info).empty());
-  EXPECT_THAT(deckErrors(), ::testing::ElementsAre("new.json: Not valid JSON: missing schema"));
 }
 
 TEST_F(MigrationTest, FormerParentWithOtherFilesIsKept) {
@@ -312,11 +295,17 @@ TEST_F(MigrationTest, FormerParentWithOtherFilesIsKept) {
                                      " in place: it still holds other files"));
 }
 
-TEST_F(MigrationTest, OnlyTheDefaultFolderMigrates) {
+// A user folder that already exists, or one that is not the default, takes nothing over.
+TEST_F(MigrationTest, FormerFolderIsLeftAloneWhereItWouldOverwriteOrIsNotAsked) {
   writeFile(former / "old.json", "{}");
   store = makeStore(fs::path(dir.path()) / "elsewhere");
   store->start();
   EXPECT_TRUE(fs::exists(former / "old.json"));
+  writeFile(user / "new.json", "{}");
+  start();
+  EXPECT_TRUE(fs::exists(former / "old.json"));
+  EXPECT_FALSE(fs::exists(user / "old.json"));
+  EXPECT_TRUE(log.messages("deck", LogLevel::info).empty());
 }
 
 }  // namespace

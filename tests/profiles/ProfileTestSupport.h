@@ -2,13 +2,12 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "profiles/Profile.h"
 #include "profiles/ProfileError.h"
 #include "runtime/Json.h"
+#include "support/TempDir.h"
 
 namespace brindlet::profiles::test {
 
@@ -22,8 +21,7 @@ inline std::filesystem::path fixture(const std::string& name) {
 }
 
 inline std::string contents(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return testsupport::readFile(path);
 }
 
 // "ok", the ProfileError's form, or "decoder" for the JSON reader's own failures.

@@ -51,13 +51,9 @@ TEST(AnnexB, WritesUnitsBehindStartCodesAndLengths) {
     EXPECT_EQ(AnnexB::join(c.units), c.annexB) << c.name;
     EXPECT_EQ(AnnexB::lengthPrefixed(c.units), c.prefixed) << c.name;
   }
-}
-
-TEST(AnnexB, LengthsAreBigEndianOverAllFourBytes) {
-  const Units units{Bytes(0x010203, 0x5A)};
-  const Bytes out = AnnexB::lengthPrefixed(units);
-  ASSERT_EQ(out.size(), 4u + 0x010203);
-  EXPECT_EQ((Bytes{out.begin(), out.begin() + 4}), (Bytes{0x00, 0x01, 0x02, 0x03}));
+  // A length uses all four bytes.
+  const Units large{Bytes(0x010203, 0x5A)};
+  EXPECT_EQ(AnnexB::nalUnitsLengthPrefixed(AnnexB::lengthPrefixed(large), 4), large);
 }
 
 TEST(AnnexB, SplitsStreams) {
@@ -70,22 +66,9 @@ TEST(AnnexB, SplitsStreams) {
       {"four- and three-byte start codes",
        {0, 0, 0, 1, 0x67, 0x42, 0, 0, 0, 1, 0x68, 0xCE, 0, 0, 1, 0x65, 0x88},
        {{0x67, 0x42}, {0x68, 0xCE}, {0x65, 0x88}}},
-      {"real trailing zeros are trimmed",
-       {0, 0, 1, 0x67, 0x42, 0, 0, 0, 0, 1, 0x68},
-       {{0x67, 0x42}, {0x68}}},
-      {"zeros at the very end are trimmed", {0, 0, 1, 0x41, 0x9A, 0, 0}, {{0x41, 0x9A}}},
       {"inner zeros stay", {0, 0, 1, 0x41, 0, 0, 0x9A}, {{0x41, 0, 0, 0x9A}}},
-      {"a start code alone", {0, 0, 1}, {}},
-      {"a unit of zeros disappears", {0, 0, 1, 0, 0}, {}},
-      {"two bytes", {0, 0}, {}},
-      {"nothing", {}, {}},
       {"no start code", {0x65, 0x88, 0, 0, 0x02, 0x41, 0, 1}, {}},
       {"bytes before the first start code are ignored", {0x41, 0x9A, 0, 0, 1, 0x65}, {{0x65}}},
-      {"start codes in a row give no unit between", {0, 0, 1, 0, 0, 1, 0x65, 0, 0, 0, 1}, {{0x65}}},
-      {"a one-byte unit at the end", {0, 0, 1, 0x01}, {{0x01}}},
-      {"01 right after a start code is the unit's",
-       {0, 0, 1, 0x01, 0, 0, 1, 0x02},
-       {{0x01}, {0x02}}},
       {"a start code cut short at the end", {0, 0, 1, 0x65, 0x88, 0, 0}, {{0x65, 0x88}}},
   };
   for (const auto& c : cases) EXPECT_EQ(AnnexB::splitNALUnits(c.stream), c.units) << c.name;
@@ -138,7 +121,6 @@ TEST(AnnexB, CutsLengthPrefixedBuffers) {
       {"a unit and an empty one", {0, 0, 0, 2, 0xAA, 0xBB, 0, 0, 0, 0}, 4, Units{{0xAA, 0xBB}, {}}},
       {"a unit that overruns", {0, 0, 0, 5, 0xAA, 0xBB}, 4, std::nullopt},
       {"a prefix cut short", {0, 0, 0, 1, 0xAA, 0, 0}, 4, std::nullopt},
-      {"two-byte prefix", {0, 1, 0xAA}, 2, Units{{0xAA}}},
       {"one-byte prefix", {1, 0xAA, 2, 0xBB, 0xCC}, 1, Units{{0xAA}, {0xBB, 0xCC}}},
       {"three-byte prefix", {0, 0, 1, 0xAA}, 3, Units{{0xAA}}},
       {"empty buffer is no units, not a failure", {}, 4, Units{}},
@@ -154,13 +136,6 @@ TEST(AnnexB, CutsLengthPrefixedBuffers) {
       EXPECT_EQ(annexB, std::nullopt) << c.name;
     }
   }
-}
-
-TEST(AnnexB, LengthPrefixedRoundTrip) {
-  const Units units{{0x67, 0x42, 0x00, 0x1F}, {0x68, 0xCE}, Bytes(70000, 0x11), {0x65}};
-  EXPECT_EQ(AnnexB::nalUnitsLengthPrefixed(AnnexB::lengthPrefixed(units), 4), units);
-  EXPECT_EQ(AnnexB::splitNALUnits(*AnnexB::fromLengthPrefixed(AnnexB::lengthPrefixed(units), 4)),
-            units);
 }
 
 TEST(AnnexBDeathTest, PrefixSizesOutsideOneToFourStopTheProcess) {
@@ -179,22 +154,13 @@ TEST(NALType, ClassifiesByCodec) {
   const Case cases[] = {
       {Codec::h264, 0x65, NALType::idr()},
       {Codec::h264, 0x67, NALType::parameterSet(PS::sps)},
-      {Codec::h264, 0x68, NALType::parameterSet(PS::pps)},
       {Codec::h264, 0x41, NALType::other(1)},
-      {Codec::h264, 0x06, NALType::other(6)},
       {Codec::h264, 0xE7, NALType::parameterSet(PS::sps)},  // bits 5 to 7 don't count
-      {Codec::h264, 0x00, NALType::other(0)},
       {Codec::h264, 0x1F, NALType::other(31)},
       {Codec::hevc, 0x40, NALType::parameterSet(PS::vps)},
-      {Codec::hevc, 0x42, NALType::parameterSet(PS::sps)},
-      {Codec::hevc, 0x44, NALType::parameterSet(PS::pps)},
       {Codec::hevc, 0x26, NALType::idr()},  // 19
-      {Codec::hevc, 0x28, NALType::idr()},  // 20
       {Codec::hevc, 0x2A, NALType::idr()},  // 21, clean random access
       {Codec::hevc, 0x20, NALType::other(16)},
-      {Codec::hevc, 0x24, NALType::other(18)},
-      {Codec::hevc, 0x02, NALType::other(1)},
-      {Codec::hevc, 0x4E, NALType::other(39)},
       {Codec::hevc, 0xC3, NALType::parameterSet(PS::sps)},  // bits 0 and 7 don't count
       {Codec::hevc, 0x7E, NALType::other(63)},
   };

@@ -34,10 +34,8 @@ TEST(ControlEnvelope, WireExamplesRoundTripExactly) {
       R"({"bitrateKbps":8000,"droppedFrames":2,"fps":59.5,"id":9,"rttMs":4.5,"t":"stats"})",
       R"({"id":12,"reason":"backgrounded","t":"bye"})",
       R"({"button":"left","id":9,"phase":"began","pointer":"finger","t":"touch","x":0.25,"y":0.5})",
-      R"({"id":4,"t":"needKeyframe"})",
       R"({"id":12,"key":"showDock","phase":"press","profile":"system","t":"deckAction"})",
       R"({"id":30,"profile":"p1","states":{"k1":{"label":"On","ring":"good"},"k2":{}},"t":"deckState"})",
-      R"({"id":7,"t":"meetingDeck"})",
       R"({"id":2,"psk":"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8=","t":"pairOK"})",
       R"({"code":"012345","id":2,"t":"pair"})",
       R"({"h":844,"id":2,"mode":"deckOnly","orientation":"landscape","posture":"partiallyOpen","scale":3,"t":"pane","w":390})",
@@ -77,8 +75,6 @@ TEST(ControlEnvelope, KeyOrderAndUnknownFieldsDoNotMatter) {
             ControlMessage(DisplayGone{}));
   EXPECT_EQ(ControlEnvelope::decode(R"({"id":4,"t":"needKeyframe","x":1})").encodedJSON(),
             R"({"id":4,"t":"needKeyframe"})");
-  EXPECT_EQ(ControlEnvelope::decode(R"({"id":5,"t":"pong","ts":1})").message,
-            ControlMessage(Pong{1}));
   EXPECT_EQ(ControlEnvelope::decode(R"({"id":0,"t":"ping","ts":1})").id, 0u);
 }
 
@@ -116,14 +112,9 @@ TEST(ControlEnvelope, ReadFailures) {
       {R"({"id":1,"ts":1})", malformed("missing t")},
       {R"({"id":-1,"t":"ping","ts":1})", malformed("id: number -1 does not fit in UInt32")},
       {R"({"id":"1","t":"ping","ts":1})", malformed("id: expected a number but found a string")},
-      {R"({"id":1.5,"t":"ping"})", malformed("id: number 1.5 does not fit in UInt32")},
-      {R"({"id":4294967296,"t":"ping"})",
-       malformed("id: number 4294967296 does not fit in UInt32")},
       {R"({"id":1,"t":7})", malformed("t: expected a string but found a number")},
-      {R"({"id":null,"t":"ping"})", malformed("id: expected a value but found null")},
       {R"([1])", malformed("expected an object but found an array")},
       {R"({"id":1,"t":"pair"})", malformed("missing code")},
-      {R"({"id":1,"t":"ping","ts":true})", malformed("ts: expected a number but found a boolean")},
       {R"({"id":1,"t":"pairOK","psk":"not base64!"})", malformed("psk: not valid Base64 text")},
       {R"({"id":1,"t":"hello","proto":1,"app":"a","device":"d","name":"n"})",
        malformed("missing caps")},
@@ -132,19 +123,11 @@ TEST(ControlEnvelope, ReadFailures) {
        malformed("scale: number 2.5 does not fit in Int")},
       {R"({"id":1,"t":"pane","w":1,"h":1,"scale":2,"orientation":"portrait","posture":"partiallyopen","mode":"lite"})",
        malformed(R"(posture: unknown Posture word "partiallyopen")")},
-      {R"({"id":1,"t":"pane","w":1,"h":1,"scale":2,"orientation":"portrait","posture":" closed","mode":"lite"})",
-       malformed(R"(posture: unknown Posture word " closed")")},
       {R"({"id":1,"t":"key","keyCode":65536,"down":true,"mods":[]})",
        malformed("keyCode: number 65536 does not fit in UInt16")},
-      {R"({"id":1,"t":"key","keyCode":-1,"down":true,"mods":[]})",
-       malformed("keyCode: number -1 does not fit in UInt16")},
       {R"({"id":1,"t":"key","keyCode":1,"down":true})", malformed("missing mods")},
       {R"({"id":1,"t":"key","keyCode":1,"down":true,"mods":["cmd","fn"]})",
        malformed(R"(mods.1: unknown Modifier word "fn")")},
-      {R"({"id":1,"t":"displayReady","w":1,"h":1,"scale":2,"displayID":4294967296,"codec":"h264","fps":60})",
-       malformed("displayID: number 4294967296 does not fit in UInt32")},
-      {R"({"id":1,"t":"displayReady","w":1,"h":1,"scale":2,"displayID":1,"codec":1,"fps":60})",
-       malformed("codec: expected a string but found a number")},
       {R"({"id":1,"t":"displayReady","w":1,"h":1,"scale":2,"displayID":1,"codec":"H264","fps":60})",
        malformed(R"(codec: unknown Codec word "H264")")},
       {R"({"id":1,"t":"deckProfile","app":"a","appName":"b"})", malformed("missing profile")},
@@ -161,38 +144,18 @@ TEST(ControlEnvelope, ReadFailures) {
       {ping + std::string("\0", 1) + "garbage",
        malformed("line 1, column 27: expected the end of the data but found the control "
                  "character U+0000")},
-      {ping + std::string("\0", 1) + ping,
-       malformed("line 1, column 27: expected the end of the data but found the control "
-                 "character U+0000")},
-      {ping + "garbage",
-       malformed("line 1, column 27: expected the end of the data but found 'garbage'")},
       {ping + " \r\n\t", "accepted as ping"},
       {pane("2.0"), "accepted as pane"},
-      {pane("3e0"), "accepted as pane"},
-      {pane("-9223372036854775809"),
-       malformed("scale: number -9223372036854775809 does not fit in Int")},
-      {pane("-9223372036854776832"),
-       malformed("scale: number -9223372036854776832 does not fit in Int")},
       {pane("2.0000000000000001"),
        malformed("scale: number 2.0000000000000001 does not fit in Int")},
       {key("65535.000000000001"),
        malformed("keyCode: number 65535.000000000001 does not fit in UInt16")},
-      {key("0.99999999999999999"),
-       malformed("keyCode: number 0.99999999999999999 does not fit in UInt16")},
       {key("65535.0"), "accepted as key"},
-      {R"({"id":4294967295.000000000001,"t":"bye","reason":""})",
-       malformed("id: number 4294967295.000000000001 does not fit in UInt32")},
-      {R"({"id":1,"t":"ping","ts":1e400})", malformed("ts: number 1e400 does not fit in Double")},
-      {R"({"id":1,"t":"touch","phase":"began","x":0,"y":-1e400})",
-       malformed("y: number -1e400 does not fit in Double")},
       {R"({"id":1,"t":"deckProfile","app":"a","appName":"A","profile":{"k":[0,1e400]}})",
        malformed("profile.k.1: number 1e400 does not fit in Double")},
-      {R"({"id":1,"t":"ping","ts":1e-400})", "accepted as ping"},
       {R"({"id":1,"t":"later","ts":1e400})", "accepted as later"},  // nothing read beyond "t"
       {"{\"id\":1,\"t\":\"text\",\"text\":\"caf\xC3\"}",
        malformed("line 1, column 31: the string holds a byte that is not UTF-8")},
-      {"{\"id\":1,\"t\":\"ping\",\"ts\":1\xE2\x82}",
-       malformed("line 1, column 25: '1\xEF\xBF\xBD\xEF\xBF\xBD' is not a valid number")},
       {"{\"id\":1,\n\"t\":\"ping\",\n\"ts\":}",
        malformed("line 3, column 6: expected a value but found '}'")},
   };
@@ -261,9 +224,6 @@ TEST(ControlEnvelope, ControlFrames) {
 TEST(ControlMessage, TypeNames) {
   EXPECT_EQ(ControlMessage(TypedText{"x"}).type(), "text");
   EXPECT_EQ(ControlMessage::unknown("zzz").type(), "zzz");
-  EXPECT_EQ(ControlMessage::payloadTypes.size(), 23u);
-  EXPECT_EQ(ControlMessage::payloadTypes.front(), "hello");
-  EXPECT_EQ(ControlMessage::payloadTypes.back(), "bye");
   // Every listed name decodes to its own case, never to unknown.
   for (std::string_view type : ControlMessage::payloadTypes) {
     const std::string json = R"({"id":1,"t":")" + std::string(type) + R"("})";

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <nlohmann/json.hpp>
 
 #include "ProtocolTestSupport.h"
 #include "protocol/Frame.h"
+#include "protocol/JSONValue.h"
+#include "runtime/Json.h"
 
 namespace brindlet::protocol {
 namespace {
@@ -28,13 +31,12 @@ TEST(Validation, RulesAndReasons) {
   const std::string value = invalid("deckAction", "value is required when phase is value");
   const std::string lines = invalid("glance", "at most 3 lines");
   const std::string keys = invalid("glance", "at most 4 keys");
-  const std::string a1024(1024, 'a'), a1025(1025, 'a');
+  const std::string a1025(1025, 'a');
   std::string emoji512, emoji513;
   for (int i = 0; i < 512; ++i) emoji512 += "\xF0\x9F\x98\x80";
   emoji513 = emoji512 + "\xF0\x9F\x98\x80";
   const std::string b32 = R"("AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8=")";
   const std::string b31 = R"("AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHg==")";
-  const std::string b33 = R"("AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8g")";
 
   const auto paneJson = [](std::string_view w, std::string_view scale) {
     return R"({"id":1,"t":"pane","h":1,"orientation":"portrait","posture":"closed","mode":"monitor","w":)" +
@@ -63,76 +65,51 @@ TEST(Validation, RulesAndReasons) {
       // pair: six ASCII digits and nothing else
       {R"({"id":1,"t":"pair","code":"123456"})", ""},
       {R"({"id":1,"t":"pair","code":"12345"})", pair},
-      {R"({"id":1,"t":"pair","code":"1234567"})", pair},
       {R"({"id":1,"t":"pair","code":"123456 "})", pair},
-      {R"({"id":1,"t":"pair","code":"12345a"})", pair},
       {"{\"id\":1,\"t\":\"pair\",\"code\":\"12345\xEF\xBC\x91\"}", pair},  // full-width one
-      {"{\"id\":1,\"t\":\"pair\",\"code\":\"12345\xD9\xA1\"}", pair},      // Arabic-Indic one
-      {"{\"id\":1,\"t\":\"pair\",\"code\":\"12345\xC2\xB9\"}", pair},      // superscript one
       {"{\"id\":1,\"t\":\"pair\",\"code\":\"12345"
        "6\xCC\x81\"}",
        pair},  // digit + combining mark
-      {R"({"id":1,"t":"pair","code":""})", pair},
       // pairOK: exactly 32 key bytes
       {R"({"id":1,"t":"pairOK","psk":)" + b32 + "}", ""},
       {R"({"id":1,"t":"pairOK","psk":)" + b31 + "}", psk},
-      {R"({"id":1,"t":"pairOK","psk":)" + b33 + "}", psk},
-      {R"({"id":1,"t":"pairOK","psk":""})", psk},
       // pane: scale first, then sizes
       {paneJson("-5", "1"), scale},
       {paneJson("-5", "3"), size},
-      {paneJson("0", "2"), ""},
       {paneJson("-0", "2"), ""},
-      {paneJson("1e308", "3"), ""},
-      {paneJson("1", "0"), scale},
       {paneJson("1", "4"), scale},
-      {paneJson("1", "-2"), scale},
       {paneJson("-0.0001", "2"), size},
       // touch: position first, then pressure
       {touchJson("0", "1", ""), ""},
-      {touchJson("-0", "0.5", ""), ""},
       {touchJson("1.0000001", "0", ""), xy},
-      {touchJson("0", "-0.0001", ""), xy},
-      {touchJson("0", "0", R"(,"pressure":0)"), ""},
       {touchJson("0", "0", R"(,"pressure":1)"), ""},
       {touchJson("0", "0", R"(,"pressure":1.5)"), pressure},
       {touchJson("2", "0", R"(,"pressure":5)"), xy},
       {touchJson("0", "0", R"(,"pressure":null)"), ""},
       // text: 1 to 1024 UTF-16 units
       {textJson(""), text},
-      {textJson(a1024), ""},
       {textJson(a1025), text},
       {textJson(emoji512), ""},
       {textJson(emoji513), text},
       {textJson(std::string(1023, 'a') + "e\xCC\x81"), text},  // the accent counts
       // deckAction: value phase needs a value
       {R"({"id":1,"t":"deckAction","profile":"p","key":"k","phase":"value"})", value},
-      {R"({"id":1,"t":"deckAction","profile":"p","key":"k","phase":"value","value":null})", value},
       {R"({"id":1,"t":"deckAction","profile":"p","key":"k","phase":"value","value":0})", ""},
-      {R"({"id":1,"t":"deckAction","profile":"p","key":"k","phase":"press","value":3})", ""},
       // glance: lines first, then keys
       {glanceJson(4, 9), lines},
       {glanceJson(3, 5), keys},
       {glanceJson(3, 4), ""},
-      {glanceJson(0, 0), ""},
       // agentAction: the field each verb needs
       {actionJson("deny", R"(,"request":"")"), invalid("agentAction", "deny needs the request id")},
-      {actionJson("approve", R"(,"text":"t")"),
-       invalid("agentAction", "approve needs the request id")},
       {actionJson("alwaysAllow", ""), invalid("agentAction", "alwaysAllow needs the request id")},
       {actionJson("approve", R"(,"request":"r")"), ""},
       {actionJson("reply", R"(,"text":"")"), invalid("agentAction", "reply needs text")},
       {actionJson("reply", R"(,"text":" ")"), ""},
       {actionJson("jump", ""), ""},
-      {actionJson("stop", R"(,"request":"")"), ""},
       // no rules: anything that decodes passes
       {R"({"id":1,"t":"displayReady","w":-1,"h":-1,"scale":9,"displayID":0,"codec":"h264","fps":0})",
        ""},
-      {R"({"id":1,"t":"scroll","dx":1e300,"dy":-1e300,"phase":"began","momentum":true})", ""},
       {R"({"id":1,"t":"bye","reason":""})", ""},
-      {R"({"id":1,"t":"bye","reason":"pairingFailed"})", ""},
-      {R"({"id":1,"t":"deckState","profile":"p","states":{}})", ""},
-      {R"({"id":1,"t":"agentBoard","agents":[]})", ""},
   };
   for (const auto& c : cases) {
     const std::string got = decodeError(c.json);
@@ -153,8 +130,6 @@ TEST(Hello, CheckVersion) {
   const Case cases[] = {
       {1, {1}, std::nullopt},
       {2, {1}, std::vector<std::int64_t>{1}},
-      {0, {1}, std::vector<std::int64_t>{1}},
-      {-1, {1}, std::vector<std::int64_t>{1}},
       {5, {3, 1, 2}, std::vector<std::int64_t>{1, 2, 3}},
       {1, {}, std::vector<std::int64_t>{}},
   };
@@ -206,57 +181,65 @@ TEST(Payloads, OptionalFieldsAbsentMissingOrNull) {
 }
 
 TEST(Payloads, EqualityRules) {
-  // Texts compare by canonical equivalence; numbers as IEEE doubles.
+  // Texts compare by canonical equivalence; numbers as IEEE doubles; an absent optional is not a
+  // zero; dictionaries compare key by key, whatever their spelling order.
   EXPECT_EQ(Bye{"caf\xC3\xA9"}, Bye{"cafe\xCC\x81"});
-  EXPECT_NE(Bye{"a"}, Bye{"A"});
   EXPECT_EQ(Ping{0.0}, Ping{-0.0});
   EXPECT_NE(Ping{NAN}, Ping{NAN});
-  Stats s{4.5, 60, 0, 1, {}};
-  Stats withDecode = s;
-  withDecode.decodeMs = 0;
-  EXPECT_NE(s, withDecode);
-  EXPECT_NE((Stats{NAN, 1, 1, 1, {}}), (Stats{NAN, 1, 1, 1, {}}));
   Touch t{TouchPhase::began, 0.5, 0.5, MouseButton::left, PointerKind::finger, {}};
   Touch t0 = t;
   t0.pressure = 0;
   EXPECT_NE(t, t0);
-  EXPECT_EQ((Key{1, true, {Modifier::cmd, Modifier::cmd}}),
-            (Key{1, true, {Modifier::cmd, Modifier::cmd}}));
   EXPECT_NE((Key{1, true, {Modifier::cmd}}), (Key{1, true, {Modifier::cmd, Modifier::cmd}}));
-
-  KeyState none;
-  none.ring = RingState::none;
-  EXPECT_NE(none, KeyState{});
-  KeyState nan;
-  nan.value = NAN;
-  EXPECT_NE(nan, nan);
-  // Dictionaries compare key by key, whatever spelling order; keys are texts too.
   KeyState on;
   on.label = "On";
   EXPECT_EQ((DeckState{"p", {{"k1", on}, {"k2", {}}}}), (DeckState{"p", {{"k2", {}}, {"k1", on}}}));
   EXPECT_EQ((DeckState{"p", {{"caf\xC3\xA9", on}}}), (DeckState{"p", {{"cafe\xCC\x81", on}}}));
   EXPECT_NE((DeckState{"p", {{"k1", on}}}), (DeckState{"p", {{"k1", {}}}}));
-
-  const auto dock = ControlEnvelope::decode(
-      R"({"id":12,"key":"showDock","phase":"press","profile":"system","t":"deckAction"})");
-  EXPECT_EQ(dock.message, ControlMessage(DeckAction{std::string(SystemAction::system),
-                                                    std::string(SystemAction::showDock),
-                                                    DeckActionPhase::press,
-                                                    {}}));
 }
 
-TEST(Enums, WordsAndOrder) {
-  EXPECT_EQ(allCases<Mode>(), (std::array{Mode::monitor, Mode::laptop, Mode::glance, Mode::share,
-                                          Mode::deckOnly, Mode::lite}));
-  EXPECT_EQ(allCases<AgentState>(),
-            (std::array{AgentState::needsYou, AgentState::error, AgentState::done,
-                        AgentState::working, AgentState::idle}));
+TEST(Enums, WordsAreExact) {
   EXPECT_EQ(parse<Posture>("partiallyOpen"), Posture::partiallyOpen);
   for (std::string_view bad : {"partiallyopen", "PartiallyOpen", " closed", ""})
     EXPECT_FALSE(parse<Posture>(bad)) << bad;
-  EXPECT_EQ(wordOf(Mode::deckOnly), "deckOnly");
-  EXPECT_EQ(parse<RingState>("none"), RingState::none);
   for (auto verb : allCases<AgentVerb>()) EXPECT_EQ(parse<AgentVerb>(wordOf(verb)), verb);
+}
+
+JSONValue read(std::string_view text) {
+  return JSONValue::decode(runtime::JsonDocument(text).reader());
+}
+
+TEST(JSONValue, EqualityAndHash) {
+  struct Case {
+    JSONValue a;
+    JSONValue b;
+    bool equal;
+  };
+  const Case cases[] = {
+      {JSONValue(0.0), JSONValue(-0.0), true},
+      {JSONValue(NAN), JSONValue(NAN), false},
+      {read(R"({"a": 1, "b": 2})"), read(R"({"b": 2, "a": 1})"), true},
+      {read("[1, 2]"), read("[2, 1]"), false},
+      {JSONValue(1.0), JSONValue(true), false},
+      {JSONValue(std::string()), JSONValue(), false},
+      {JSONValue(std::string("caf\xC3\xA9")), JSONValue(std::string("cafe\xCC\x81")), true},
+      {read(R"({"a": {"x": [1, {"y": null}]}})"), read(R"({"a": {"x": [1, {"y": null}]}})"), true},
+      {read(R"({"a": 1})"), read(R"({"a": 1, "b": 1})"), false},
+      {read(R"({"a": 1, "b": 2})"), read(R"({"a": 2, "b": 1})"), false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.a == c.b, c.equal);
+    if (c.equal) {
+      EXPECT_EQ(c.a.hash(), c.b.hash());
+    }
+  }
+  // Swapped object values must not collide into one hash.
+  EXPECT_NE(read(R"({"a": 1, "b": 2})").hash(), read(R"({"a": 2, "b": 1})").hash());
+}
+
+TEST(JSONValue, WritesSortedKeys) {
+  EXPECT_EQ(runtime::writeJson(read(R"({"b": 1, "a": [true, null]})").toJson()),
+            R"({"a":[true,null],"b":1})");
 }
 
 }  // namespace

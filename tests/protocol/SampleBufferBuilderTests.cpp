@@ -29,7 +29,6 @@ const Bytes kSps264{0x67, 0x42, 0xC0, 0x1E};
 const Bytes kPps264{0x68, 0xCE, 0x3C, 0x80};
 const Bytes kIdr264{0x65, 0x88, 0x84, 0x21};
 const Bytes kSlice264{0x41, 0x9A, 0x02};
-const Bytes kSei264{0x06, 0x05, 0x10};
 const Bytes kVps265{0x40, 0x01, 0x0C};
 const Bytes kSps265{0x42, 0x01, 0x01};
 const Bytes kPps265{0x44, 0x01, 0xC1};
@@ -73,13 +72,9 @@ TEST(SampleBufferBuilder, RefusesAccessUnitsWithTheFirstErrorThatApplies) {
       {"no start code", Codec::h264, true, 0, {0x65, 0x88, 0x84}, BuildError::malformed()},
       {"only parameter sets", Codec::h264, true, 0, annexB({kSps264, kPps264}),
        BuildError::malformed()},
-      {"only supplemental information", Codec::h264, true, 0, annexB({kSei264}),
-       BuildError::malformed()},
       {"only a type-0 unit", Codec::h264, true, 0, annexB({{0x00, 0x11}}), BuildError::malformed()},
       {"forbidden bit set, even beside refused parameter sets", Codec::h264, false, -22,
        annexB({kSps264, kPps264, {0xE5, 0x11}, kIdr264}), BuildError::malformed()},
-      {"hevc forbidden bit", Codec::hevc, true, 0, annexB({kTrail265, {0x82, 0x01}}),
-       BuildError::malformed()},
       {"hevc parameter sets and SEI only", Codec::hevc, true, 0,
        annexB({kVps265, kSps265, kPps265, kSei265}), BuildError::malformed()},
       {"refused parameter sets win over no format", Codec::h264, false, -1094995529,
@@ -87,8 +82,6 @@ TEST(SampleBufferBuilder, RefusesAccessUnitsWithTheFirstErrorThatApplies) {
       {"refused parameter sets with a format stored", Codec::hevc, true, -22,
        annexB({kVps265, kSps265, kPps265, kCra265}), BuildError::badParameterSets(-22)},
       {"picture before any parameter set", Codec::h264, false, 0, annexB({kSlice264}),
-       BuildError::noFormatYet()},
-      {"hevc picture before any parameter set", Codec::hevc, false, 0, annexB({kTrail265}),
        BuildError::noFormatYet()},
   };
   for (const auto& c : cases) {
@@ -110,72 +103,22 @@ TEST(SampleBufferBuilder, RefusesAccessUnitsWithTheFirstErrorThatApplies) {
   }
 }
 
+// The ffmpeg peer test shows real streams' samples and formats decode; here the validator's
+// part, the times and the format a later picture shares.
 TEST(SampleBufferBuilder, KeyframeStoresFormatAndLaterPicturesUseIt) {
   auto validator = validatorWith(0);
   SampleBufferBuilder builder(Codec::h264, validator);
-
   const SampleBuffer key = builder.makeSampleBuffer(annexB({kSps264, kPps264, kIdr264}), 2.5);
   const SampleBuffer next = builder.makeSampleBuffer(annexB({kSlice264}), 2.5 + 1.0 / 30);
-
-  ASSERT_EQ(validator->calls.size(), 1u);
-  EXPECT_EQ(validator->calls[0], std::make_pair(Codec::h264, Units{kSps264, kPps264}));
-  ASSERT_NE(builder.format(), nullptr);
+  EXPECT_EQ(validator->calls,
+            (std::vector<std::pair<Codec, Units>>{{Codec::h264, {kSps264, kPps264}}}));
   EXPECT_EQ(*builder.format(), (VideoFormat{Codec::h264, {kSps264, kPps264}, 4}));
-  EXPECT_EQ(key.data, AnnexB::lengthPrefixed(Units{kIdr264}));
-  EXPECT_EQ(next.data.size(), 4 + kSlice264.size());
   EXPECT_EQ(next.data, AnnexB::lengthPrefixed(Units{kSlice264}));
-  for (const SampleBuffer* sample : {&key, &next}) {
-    EXPECT_EQ(sample->format, builder.format());
-    EXPECT_EQ(sample->duration, (MediaTime{1, 60}));
-    EXPECT_FALSE(sample->decodeTime.isValid());
-  }
+  EXPECT_EQ(next.format, key.format);
+  EXPECT_EQ(next.duration, (MediaTime{1, 60}));
+  EXPECT_FALSE(next.decodeTime.isValid());
   EXPECT_EQ(key.presentationTime, (MediaTime{1500, 600}));
   EXPECT_EQ(next.presentationTime, (MediaTime{1520, 600}));
-}
-
-TEST(SampleBufferBuilder, SampleKeepsEveryUnitButTheParameterSetsInStreamOrder) {
-  struct Case {
-    const char* name;
-    Codec codec;
-    Units units;
-    Units sets;
-    Units sample;
-  };
-  const Case cases[] = {
-      {"h264 with SEI and a type-0 unit",
-       Codec::h264,
-       {kSei264, kSps264, kPps264, {0x00, 0x07}, kIdr264, kSlice264},
-       {kSps264, kPps264},
-       {kSei264, {0x00, 0x07}, kIdr264, kSlice264}},
-      {"hevc with SEI",
-       Codec::hevc,
-       {kVps265, kSps265, kPps265, kSei265, kCra265},
-       {kVps265, kSps265, kPps265},
-       {kSei265, kCra265}},
-  };
-  for (const auto& c : cases) {
-    auto validator = validatorWith(0);
-    SampleBufferBuilder builder(c.codec, validator);
-    const SampleBuffer sample = builder.makeSampleBuffer(annexB(c.units), 0);
-    EXPECT_EQ(builder.format()->parameterSets, c.sets) << c.name;
-    EXPECT_EQ(AnnexB::nalUnitsLengthPrefixed(sample.data, 4), c.sample) << c.name;
-  }
-}
-
-TEST(SampleBufferBuilder, EveryKeyframeMakesTheFormatAnewAndCopiesShareIt) {
-  auto validator = validatorWith(0);
-  SampleBufferBuilder builder(Codec::hevc, validator);
-  const Bytes keyframe = annexB({kVps265, kSps265, kPps265, kCra265});
-  builder.makeSampleBuffer(keyframe, 0);
-  const auto first = builder.format();
-  const SampleBufferBuilder copy = builder;
-
-  builder.makeSampleBuffer(keyframe, 1);
-
-  EXPECT_EQ(validator->calls.size(), 2u);
-  EXPECT_NE(builder.format(), first);
-  EXPECT_EQ(*builder.format(), *first);
-  EXPECT_EQ(copy.format(), first);
 }
 
 TEST(SampleBufferBuilder, ResetForgetsTheFormat) {
@@ -193,10 +136,9 @@ TEST(SampleBufferBuilder, PictureUnits) {
     bool picture;
   };
   const Case cases[] = {
-      {Codec::h264, 0x00, false}, {Codec::h264, 0x01, true},  {Codec::h264, 0x65, true},
-      {Codec::h264, 0x06, false}, {Codec::h264, 0x67, false}, {Codec::h264, 0xE1, true},
-      {Codec::hevc, 0x00, true},  {Codec::hevc, 0x3F, true},  {Codec::hevc, 0x40, false},
-      {Codec::hevc, 0x4E, false}, {Codec::hevc, 0x2A, true},  {Codec::hevc, 0x80, false},
+      {Codec::h264, 0x00, false}, {Codec::h264, 0x01, true}, {Codec::h264, 0xE1, true},
+      {Codec::h264, 0x06, false}, {Codec::hevc, 0x3F, true}, {Codec::hevc, 0x40, false},
+      {Codec::hevc, 0x80, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(SampleBufferBuilder::isVCL(c.codec, c.byte), c.picture)
@@ -212,32 +154,15 @@ TEST(MediaTime, FromSeconds) {
   };
   const Case cases[] = {
       {0, {0, 600}},
-      {1.5, {900, 600}},
       {-0.5, {-300, 600}},
       {1.0 / 600 * 0.6, {1, 600}},  // nearest step
       {std::nan(""), MediaTime::invalid()},
       {inf, MediaTime::invalid()},
-      {-inf, MediaTime::invalid()},
       {1e300, MediaTime::invalid()},
       {9223372036854775807.0 / 600, MediaTime::invalid()},
   };
   for (const auto& c : cases)
     EXPECT_EQ(MediaTime::fromSeconds(c.seconds, 600), c.time) << c.seconds;
-}
-
-TEST(SampleBufferBuilder, ErrorTexts) {
-  struct Case {
-    BuildError error;
-    const char* text;
-  };
-  const Case cases[] = {
-      {BuildError::badParameterSets(-1094995529), "badParameterSets(-1094995529)"},
-      {BuildError::blockBuffer(-12702), "blockBuffer(-12702)"},
-      {BuildError::noFormatYet(), "noFormatYet"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(c.error.text(), c.text);
-  EXPECT_NE(BuildError::blockBuffer(1), BuildError::sampleBuffer(1));
-  EXPECT_NE(BuildError::blockBuffer(1), BuildError::blockBuffer(2));
 }
 
 }  // namespace

@@ -261,6 +261,58 @@ TEST(AsyncQueue, ManyProducersLoseNothingAndACancelledWaitKeepsTheQueue) {
   EXPECT_EQ(sum, n * (n - 1) / 2);
 }
 
+// Bounded queues move their values: a type that cannot be copied.
+using Value = std::unique_ptr<int>;
+
+asio::awaitable<std::vector<int>> takeAll(std::shared_ptr<AsyncQueue<Value>> queue) {
+  std::vector<int> taken;
+  while (auto value = co_await queue->next()) taken.push_back(**value);
+  co_return taken;
+}
+
+TEST(AsyncQueue, AFullQueueDropsOrRefusesAsItsMakerChose) {
+  struct Case {
+    std::optional<QueueBound> bound;
+    bool thirdTaken;
+    std::vector<int> left;
+    std::size_t overflowed;
+  };
+  const Case cases[] = {
+      {std::nullopt, true, {1, 2, 3}, 0},
+      {QueueBound{2, Overflow::dropNewest}, true, {1, 2}, 1},
+      {QueueBound{2, Overflow::dropOldest}, true, {2, 3}, 1},
+      {QueueBound{2, Overflow::refuse}, false, {1, 2}, 1},
+      {QueueBound{0, Overflow::dropOldest}, true, {}, 3},
+  };
+  for (const auto& c : cases) {
+    asio::io_context io;
+    auto queue = AsyncQueue<Value>::make(c.bound);
+    queue->push(std::make_unique<int>(1));
+    queue->push(std::make_unique<int>(2));
+    EXPECT_EQ(queue->push(std::make_unique<int>(3)), c.thirdTaken);
+    EXPECT_EQ(queue->overflowed(), c.overflowed);
+    queue->finish();
+    EXPECT_EQ(runUntilDone(io, takeAll(queue)), c.left);
+  }
+}
+
+TEST(AsyncQueue, AWaitingConsumerTakesAValueEvenFromAFullBound) {
+  asio::io_context io;
+  auto queue = AsyncQueue<Value>::make(QueueBound{0, Overflow::refuse});
+  std::vector<int> taken;
+  spawn(io.get_executor(), [](auto queue, std::vector<int>& taken) -> asio::awaitable<void> {
+    taken = co_await takeAll(queue);
+  }(queue, taken));
+  io.poll();
+  io.restart();
+  EXPECT_TRUE(queue->push(std::make_unique<int>(7)));
+  io.poll();
+  io.restart();
+  queue->finish();
+  io.run();
+  EXPECT_EQ(taken, std::vector<int>{7});
+}
+
 TEST(ManualClock, WakesSleepersInDeadlineOrderOnlyWhenTimeComes) {
   asio::io_context io;
   ManualClock clock;
@@ -305,12 +357,6 @@ TEST(Within, ValueErrorOrTimeOut) {
   runFor(io, clock, 2s);
   ASSERT_TRUE(timedOut);
   EXPECT_EQ(*timedOut, std::nullopt);
-}
-
-TEST(DurationText, AsLogLinesShowIt) {
-  const std::pair<Duration, const char*> cases[] = {
-      {3s, "3.0 seconds"}, {50ms, "0.05 seconds"}, {1500ms, "1.5 seconds"}, {0s, "0.0 seconds"}};
-  for (auto [d, text] : cases) EXPECT_EQ(durationText(d), text);
 }
 
 }  // namespace

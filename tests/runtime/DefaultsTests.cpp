@@ -24,10 +24,7 @@ struct FileMaker {
   boost::asio::io_context loop;
   std::string file() const { return dir.file("brindlet/defaults.json"); }
   std::unique_ptr<Defaults> make() { return std::make_unique<FileDefaults>(loop, file()); }
-  std::string stored() const {
-    std::ifstream in(file(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string stored() const { return testsupport::readFile(file()); }
 };
 
 // What every Defaults does, run against each class.

@@ -26,11 +26,6 @@ mode_t modeOf(const fs::path& path) {
   return ::lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
 }
 
-std::string contentsOf(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 std::size_t entriesOf(const fs::path& folder) {
   return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), {}));
 }
@@ -109,7 +104,7 @@ TEST(Files, AtomicWriteUnderAnOpenUmaskHoldsItsModeFromTheFirstByte) {
   watcher.join();
   ::close(watch);
   EXPECT_EQ(seen, std::set<mode_t>{0600});
-  EXPECT_EQ(contentsOf(dir.file("key")), bytes);
+  EXPECT_EQ(testsupport::readFile(dir.file("key")), bytes);
   EXPECT_EQ(entriesOf(dir.path()), 1u);  // no temporary left
 
   Umask closed(0777);
@@ -141,7 +136,7 @@ TEST(Files, FailedCrashedAndPlantedTemporariesNeverReachTheFile) {
     int status = 0;
     ::waitpid(child, &status, 0);
     EXPECT_EQ(status, crash ? SIGXFSZ : 3 << 8);
-    EXPECT_EQ(contentsOf(key), "old") << crash;
+    EXPECT_EQ(testsupport::readFile(key), "old") << crash;
   }
   EXPECT_EQ(entriesOf(dir.path()), 2u);  // the crashed child's temporary
 
@@ -152,8 +147,8 @@ TEST(Files, FailedCrashedAndPlantedTemporariesNeverReachTheFile) {
   fs::create_symlink(dir.file("outside"), dir.file("key.tmp.link"));
   writeFileAtomically(key, "new");
   EXPECT_EQ(modeOf(key), 0600u);
-  EXPECT_EQ(contentsOf(key), "new");
-  EXPECT_EQ(contentsOf(dir.file("outside")), "untouched");
+  EXPECT_EQ(testsupport::readFile(key), "new");
+  EXPECT_EQ(testsupport::readFile(dir.file("outside")), "untouched");
 }
 
 }  // namespace

@@ -28,16 +28,6 @@ std::string parseError(std::string_view text) {
   return "accepted";
 }
 
-std::string readError(std::string_view text, void (*read)(const JsonObjectReader&)) {
-  const JsonDocument doc(text);
-  try {
-    read(doc.reader().asObject());
-  } catch (const JsonReadError& e) {
-    return e.text();
-  }
-  return "no error";
-}
-
 // The one way this system writes JSON, which signatures cover byte for byte.
 TEST(JsonWriter, WritingRules) {
   struct Case {
@@ -50,9 +40,7 @@ TEST(JsonWriter, WritingRules) {
       {json::parse(R"({"b":1,"a":{"z":0,"Z":0,"é":0,"ｚ":0,"\u00e0":0}})"),
        "{\"a\":{\"Z\":0,\"z\":0,\"\u00e0\":0,\"\u00e9\":0,\"\uff5a\":0},\"b\":1}"},
       {json::parse(R"({"key9":1,"key10":2,"Key":3})"), R"({"Key":3,"key10":2,"key9":1})"},
-      {json::parse(R"([{"b":[],"a":{}}])"), R"([{"a":{},"b":[]}])"},
       // Escapes: the short ones, \u00xx for other control characters, everything else raw.
-      {json("a/b"), R"("a/b")"},
       {json("\"\\\b\f\n\r\t\x01\x1f\x7f"), R"("\"\\\b\f\n\r\t\u0001\u001f)"
                                            "\x7f\""},
       {std::string("nul\0", 4), R"("nul\u0000")"},
@@ -63,20 +51,12 @@ TEST(JsonWriter, WritingRules) {
       {json(std::uint64_t{18446744073709551615ULL}), "18446744073709551615"},
       {json(2.0), "2"},
       {json(-0.0), "-0"},
-      {json(12.5), "12.5"},
       {json(0.1), "0.1"},
-      {123456.789, "123456.789"},
       {1.0 / 3.0, "0.3333333333333333"},
       {9007199254740991.0, "9007199254740991"},
-      {json(9007199254740992.0), "9007199254740992"},
       {1e16, "1e+16"},
-      {json(1e300), "1e+300"},
       {2.5e-7, "2.5e-07"},
       {5e-324, "5e-324"},
-      {true, "true"},
-      {nullptr, "null"},
-      {json::object(), "{}"},
-      {json::array(), "[]"},
   };
   for (const auto& c : cases) EXPECT_EQ(writeJson(c.value), c.text) << c.value.dump();
 }
@@ -106,18 +86,15 @@ TEST(JsonParse, FaultTexts) {
       std::string(kMaxJsonDepth + 1, '[') + std::string(kMaxJsonDepth + 1, ']');
   const Case cases[] = {
       {"", "line 1, column 1: expected a value but found the end of the data"},
-      {" \n ", "line 2, column 2: expected a value but found the end of the data"},
       {"{", "line 1, column 2: expected a key in double quotes but found the end of the data"},
       {R"({"a":1,})", "line 1, column 8: expected a key in double quotes but found '}'"},
       {R"({"a" 1})", "line 1, column 6: expected ':' after a key but found '1'"},
       {R"({"a":1 "b":2})", R"(line 1, column 8: expected ',' or '}' but found '"')"},
       {"[1,]", "line 1, column 4: expected a value but found ']'"},
-      {"[1 2]", "line 1, column 4: expected ',' or ']' but found '2'"},
       {"[tru]", "line 1, column 2: expected a value but found 'tru'"},
       {"01", "line 1, column 1: '01' is not a valid number"},
       {"-1.e5", "line 1, column 1: '-1.e5' is not a valid number"},
       {R"("a\qb")", R"(line 1, column 3: '\q' is not a valid escape)"},
-      {R"("\u12G4")", R"(line 1, column 2: '\u12G4' is not a valid escape)"},
       {R"("\ud800x")", R"(line 1, column 2: '\ud800' is half of a surrogate pair)"},
       {"\"a\tb\"", "line 1, column 3: the control character U+0009 must be escaped in a string"},
       {"[\n\"abc", "line 2, column 1: the string is not terminated"},
@@ -173,69 +150,78 @@ TEST(JsonParse, AcceptedDocuments) {
   }
 }
 
+// Reads one field of the document's top object as the named type; the text of its failure.
+std::string readError(std::string_view text, std::string_view field, char type) {
+  const JsonDocument doc(text);
+  try {
+    const JsonValueReader value = doc.reader().asObject().required(field);
+    // The type letter picks the conversion; an unknown letter reads the value only.
+    if (type == 'u') value.asUInt32();
+    if (type == 'h') value.asUInt16();
+    if (type == 'i') value.asInt64();
+    if (type == 'd') value.asDouble();
+    if (type == 'b') value.asBool();
+    if (type == '6') value.asBase64();
+  } catch (const JsonReadError& e) {
+    return e.text();
+  }
+  return "no error";
+}
+
 TEST(JsonReader, FailureTexts) {
   struct Case {
     std::string doc;
-    void (*read)(const JsonObjectReader&);
+    std::string_view field;
+    char type;  // u: UInt32, h: UInt16, i: Int, d: Double, b: Bool, 6: Base64, -: any value
     std::string text;
   };
   const Case cases[] = {
-      {R"({})", [](const JsonObjectReader& o) { o.required("id"); }, "missing id"},
-      {R"({"a":{"b":{}}})",
-       [](const JsonObjectReader& o) {
-         o.required("a").asObject().required("b").asObject().required("c");
-       },
-       "missing a.b.c"},
-      {R"({"id":"7"})", [](const JsonObjectReader& o) { o.required("id").asUInt32(); },
-       "id: expected a number but found a string"},
-      {R"({"id":null})", [](const JsonObjectReader& o) { o.required("id"); },
-       "id: expected a value but found null"},
-      {R"({"id":-1})", [](const JsonObjectReader& o) { o.required("id").asUInt32(); },
-       "id: number -1 does not fit in UInt32"},
-      {R"({"id":4294967296})", [](const JsonObjectReader& o) { o.required("id").asUInt32(); },
-       "id: number 4294967296 does not fit in UInt32"},
-      {R"({"s":2.5})", [](const JsonObjectReader& o) { o.required("s").asInt64(); },
-       "s: number 2.5 does not fit in Int"},
+      {R"({})", "id", '-', "missing id"},
+      {R"({"id":"7"})", "id", 'u', "id: expected a number but found a string"},
+      {R"({"id":null})", "id", '-', "id: expected a value but found null"},
+      {R"({"id":-1})", "id", 'u', "id: number -1 does not fit in UInt32"},
+      {R"({"id":4294967296})", "id", 'u', "id: number 4294967296 does not fit in UInt32"},
+      {R"({"s":2.5})", "s", 'i', "s: number 2.5 does not fit in Int"},
       // Integers are judged by the number as written, never through a rounded double.
-      {R"({"s":-9223372036854775809})",
-       [](const JsonObjectReader& o) { o.required("s").asInt64(); },
+      {R"({"s":-9223372036854775809})", "s", 'i',
        "s: number -9223372036854775809 does not fit in Int"},
-      {R"({"s":-9223372036854776832})",
-       [](const JsonObjectReader& o) { o.required("s").asInt64(); },
+      {R"({"s":-9223372036854776832})", "s", 'i',
        "s: number -9223372036854776832 does not fit in Int"},
-      {R"({"k":65535.000000000001})", [](const JsonObjectReader& o) { o.required("k").asUInt16(); },
+      {R"({"k":65535.000000000001})", "k", 'h',
        "k: number 65535.000000000001 does not fit in UInt16"},
-      {R"({"k":0.99999999999999999})",
-       [](const JsonObjectReader& o) { o.required("k").asUInt16(); },
+      {R"({"k":0.99999999999999999})", "k", 'h',
        "k: number 0.99999999999999999 does not fit in UInt16"},
-      {R"({"k":1e-400})", [](const JsonObjectReader& o) { o.required("k").asUInt16(); },
-       "k: number 1e-400 does not fit in UInt16"},
-      {R"({"id":1e10})", [](const JsonObjectReader& o) { o.required("id").asUInt32(); },
-       "id: number 1e10 does not fit in UInt32"},
-      {R"({"ts":-1e400})", [](const JsonObjectReader& o) { o.required("ts").asDouble(); },
-       "ts: number -1e400 does not fit in Double"},
-      {"{\"ts\":1" + std::string(400, '0') + "}",
-       [](const JsonObjectReader& o) { o.required("ts").asDouble(); },
+      {R"({"k":1e-400})", "k", 'h', "k: number 1e-400 does not fit in UInt16"},
+      {R"({"id":1e10})", "id", 'u', "id: number 1e10 does not fit in UInt32"},
+      {R"({"ts":-1e400})", "ts", 'd', "ts: number -1e400 does not fit in Double"},
+      {"{\"ts\":1" + std::string(400, '0') + "}", "ts", 'd',
        "ts: number 1" + std::string(39, '0') + "\xE2\x80\xA6 does not fit in Double"},
-      {R"({"k":65536})", [](const JsonObjectReader& o) { o.required("k").asUInt16(); },
-       "k: number 65536 does not fit in UInt16"},
-      {R"({"b":1})", [](const JsonObjectReader& o) { o.required("b").asBool(); },
-       "b: expected a boolean but found a number"},
-      {R"({"d":true})", [](const JsonObjectReader& o) { o.required("d").asDouble(); },
-       "d: expected a number but found a boolean"},
-      {R"({"p":"@@@@"})", [](const JsonObjectReader& o) { o.required("p").asBase64(); },
-       "p: not valid Base64 text"},
-      {R"({"a":[1,"x"]})",
-       [](const JsonObjectReader& o) { o.required("a").asArray().element(1).asDouble(); },
-       "a.1: expected a number but found a string"},
-      {R"({"s":{"k1":{"r":3}}})",
-       [](const JsonObjectReader& o) {
-         auto states = o.required("s").asObject();
-         for (auto key : states.keys()) states.required(key).asObject().required("r").asString();
-       },
-       "s.k1.r: expected a string but found a number"},
+      {R"({"b":1})", "b", 'b', "b: expected a boolean but found a number"},
+      {R"({"p":"@@@@"})", "p", '6', "p: not valid Base64 text"},
   };
-  for (const auto& c : cases) EXPECT_EQ(readError(c.doc, c.read), c.text) << c.doc;
+  for (const auto& c : cases) EXPECT_EQ(readError(c.doc, c.field, c.type), c.text) << c.doc;
+
+  // Nested fields are named by their whole path.
+  const JsonDocument doc(R"({"a":{"b":{}},"l":[1,"x"],"s":{"k1":{"r":3}}})");
+  const JsonObjectReader o = doc.reader().asObject();
+  const auto failure = [](auto read) {
+    try {
+      read();
+    } catch (const JsonReadError& e) {
+      return e.text();
+    }
+    return std::string("no error");
+  };
+  EXPECT_EQ(failure([&] { o.required("a").asObject().required("b").asObject().required("c"); }),
+            "missing a.b.c");
+  EXPECT_EQ(failure([&] { o.required("l").asArray().element(1).asDouble(); }),
+            "l.1: expected a number but found a string");
+  EXPECT_EQ(failure([&] {
+              auto states = o.required("s").asObject();
+              for (auto key : states.keys())
+                states.required(key).asObject().required("r").asString();
+            }),
+            "s.k1.r: expected a string but found a number");
 }
 
 TEST(JsonReader, AcceptedValues) {

@@ -8,11 +8,10 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <chrono>
-#include <fstream>
-#include <thread>
 
 #include "runtime/Process.h"
 #include "runtime/Task.h"
+#include "support/Eventually.h"
 #include "support/TempDir.h"
 
 namespace brindlet::runtime {
@@ -26,23 +25,6 @@ std::string repeated(std::string_view piece, std::size_t count) {
   std::string out;
   while (count--) out += piece;
   return out;
-}
-
-// Whether the process is gone: no entry, or ended and waiting to be reaped by someone else.
-bool gone(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat((std::istreambuf_iterator<char>(in)), {});
-  auto end = stat.rfind(')');
-  return end == std::string::npos || stat[end + 2] == 'Z' || stat[end + 2] == 'X';
-}
-
-// A member killed by the group's signal may still be on its way out when the leader is reaped.
-bool goneSoon(pid_t pid) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (!gone(pid) && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return gone(pid);
 }
 
 TEST(Process, ReadsOutputWhileTheChildRunsAndStopsAtItsEnd) {
@@ -130,7 +112,10 @@ TEST(Process, TerminatingTheGroupEndsTheChildAndWhatItStartedAfterTheGrace) {
     }
     ASSERT_TRUE(status) << c.script;
     EXPECT_EQ(*status, (ExitStatus{0, c.signal})) << c.script;
-    EXPECT_TRUE(gone(process.pid()) && goneSoon(grandchild)) << c.script;
+    // A member killed by the group's signal may still be on its way out when the leader is reaped.
+    EXPECT_TRUE(testsupport::processGone(process.pid()) &&
+                testsupport::eventually([&] { return testsupport::processGone(grandchild); }, 2s))
+        << c.script;
   }
 }
 

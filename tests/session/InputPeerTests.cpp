@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
 
 #include "platform/linux/x11/X11EventPoster.h"
 #include "protocol/Frame.h"
@@ -57,9 +56,7 @@ class InjectorOnXvfb : public ::testing::Test {
 };
 
 TEST_F(InjectorOnXvfb, TapsDragsScrollsAndTheDockPushMoveTheServersPointer) {
-  auto watcher = server.start({"xinput", "test-xi2", "--root"});
-  ASSERT_TRUE(watcher->waitFor("XTEST keyboard", 10s));
-  std::this_thread::sleep_for(300ms);  // it selects the events right after listing the devices
+  auto watcher = testsupport::startPointerWatcher(server);
 
   send(touch(TouchPhase::began, 0.5, 0.5));
   send(touch(TouchPhase::ended, 0.5, 0.5));
@@ -94,11 +91,9 @@ TEST_F(InjectorOnXvfb, TapsDragsScrollsAndTheDockPushMoveTheServersPointer) {
 }
 
 TEST_F(InjectorOnXvfb, KeysAndTextReachXevAsKeysymsAndCodePoints) {
-  auto xev = server.start(
-      {"xev", "-geometry", "600x400+0+0", "-event", "keyboard", "-event", "structure"});
-  ASSERT_TRUE(xev->waitFor("MapNotify", 10s)) << xev->output();
+  auto xev = testsupport::startXev(server);
   send(touch(TouchPhase::moved, 0.25, 0.25));  // over xev's window, which then has the focus
-  // xev loads its keymap only when it reads its first key event: F13 stands in for that.
+  // The first key loads xev's keymap: F13, read and left out.
   constexpr std::uint16_t kF13 = 0x69, kA = 0;
   send(protocol::Key{kF13, true, {}});
   send(protocol::Key{kF13, false, {}});
@@ -116,9 +111,8 @@ TEST_F(InjectorOnXvfb, KeysAndTextReachXevAsKeysymsAndCodePoints) {
   std::vector<std::string> names;
   std::vector<unsigned> typed;
   for (std::size_t i = 0; i < keys.size(); ++i) {
-    if (i < 4) names.push_back((keys[i].press ? "+" : "-") + keys[i].name);
-    if (i >= 4 && keys[i].press)
-      typed.push_back(keys[i].keysym >= 0x1000000 ? keys[i].keysym - 0x1000000 : keys[i].keysym);
+    if (i < 4) names.push_back(testsupport::pressName(keys[i]));
+    if (i >= 4 && keys[i].press) typed.push_back(testsupport::codePoint(keys[i]));
   }
   EXPECT_EQ(names, (std::vector<std::string>{"+Shift_L", "+A", "-A", "-Shift_L"}));
   EXPECT_EQ(typed, (std::vector<unsigned>{0xE9, 0x20AC, 0x1F1E9, 0x1F1EA}));

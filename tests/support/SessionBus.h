@@ -14,4 +14,8 @@ namespace brindlet::testsupport {
 std::unique_ptr<ChildProcess> startSessionBus(const std::string& folder, const std::string& command,
                                               const std::string& name);
 
+// Points HOME and the XDG folders of this process (and of what it starts) at private folders
+// under `home`, so that daemons keep their files and settings there.
+void usePrivateHome(const std::string& home);
+
 }  // namespace brindlet::testsupport

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace brindlet::testsupport {
@@ -22,6 +23,11 @@ TempDir::~TempDir() {
 void TempDir::write(const std::string& name, const std::string& contents) const {
   std::ofstream out(file(name));
   out << contents;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace brindlet::testsupport

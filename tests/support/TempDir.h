@@ -19,4 +19,7 @@ class TempDir {
   std::string path_;
 };
 
+// A file's bytes, or nothing when it cannot be read.
+std::string readFile(const std::string& path);
+
 }  // namespace brindlet::testsupport

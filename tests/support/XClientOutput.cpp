@@ -1,5 +1,8 @@
 #include "support/XClientOutput.h"
 
+#include <stdexcept>
+#include <thread>
+
 namespace brindlet::testsupport {
 namespace {
 
@@ -37,6 +40,37 @@ std::vector<XevKey> xevKeys(const std::string& output) {
                     static_cast<unsigned>(std::stoul(keysym, nullptr, 16)), name});
   }
   return keys;
+}
+
+std::string pressName(const XevKey& key) {
+  return (key.press ? "+" : "-") + key.name;
+}
+
+std::vector<std::string> pressNames(const std::vector<XevKey>& keys) {
+  std::vector<std::string> names;
+  for (const auto& key : keys) names.push_back(pressName(key));
+  return names;
+}
+
+unsigned codePoint(const XevKey& key) {
+  return key.keysym >= 0x1000000 ? key.keysym - 0x1000000 : key.keysym;
+}
+
+std::unique_ptr<ChildProcess> startXev(const XServer& server) {
+  auto xev = server.start(
+      {"xev", "-geometry", "600x400+0+0", "-event", "keyboard", "-event", "structure"});
+  if (!xev->waitFor("MapNotify", std::chrono::seconds(10)))
+    throw std::runtime_error("xev did not map its window: " + xev->output());
+  return xev;
+}
+
+std::unique_ptr<ChildProcess> startPointerWatcher(const XServer& server) {
+  auto watcher = server.start({"xinput", "test-xi2", "--root"});
+  if (!watcher->waitFor("XTEST keyboard", std::chrono::seconds(10)))
+    throw std::runtime_error("xinput did not list the devices: " + watcher->output());
+  // It selects the events right after listing the devices.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  return watcher;
 }
 
 std::vector<std::string> xinputPointerEvents(const std::string& output) {

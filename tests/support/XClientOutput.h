@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "support/ChildProcess.h"
+#include "support/XServer.h"
 
 namespace brindlet::testsupport {
 
@@ -20,6 +21,19 @@ struct XevKey {
 
 // xev's key events, in order; a block still being written is left out.
 std::vector<XevKey> xevKeys(const std::string& output);
+// "+A" for a press of A, "-A" for its release.
+std::string pressName(const XevKey& key);
+std::vector<std::string> pressNames(const std::vector<XevKey>& keys);
+// The code point a key's keysym stands for: Latin-1 keysyms are their code points, the others
+// the code point plus 0x1000000.
+unsigned codePoint(const XevKey& key);
+
+// xev's window at the top left, mapped: with no window manager it has the keyboard focus while
+// the pointer is over it. xev loads its keymap, and starts following changes to it, only when it
+// reads its first key event; callers send one (F13 serves) before the keys they read.
+std::unique_ptr<ChildProcess> startXev(const XServer& server);
+// xinput test-xi2 --root, once it listens to the pointer.
+std::unique_ptr<ChildProcess> startPointerWatcher(const XServer& server);
 
 // xinput test-xi2 --root: the master pointer's events in order, a run of motion events as one
 // "Motion", a raw button press as "+N" and its release as "-N".

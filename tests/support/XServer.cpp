@@ -1,5 +1,8 @@
 #include "support/XServer.h"
 
+#include "support/Eventually.h"
+#include "support/TempDir.h"
+
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -44,21 +47,6 @@ Section "Screen"
 EndSection
 )";
 
-std::string readAll(const std::string& path) {
-  std::ifstream in(path);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-template <class Ready>
-bool waitUntil(Ready ready) {
-  const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
-  while (!ready()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
-
 }  // namespace
 
 XServer::XServer(Kind kind) {
@@ -78,13 +66,15 @@ XServer::XServer(Kind kind) {
   }
   argv.insert(argv.end(), {"-displayfd", "3", "-nolisten", "tcp", "-noreset"});
   server_ = std::make_unique<ChildProcess>(argv);
-  const bool started = waitUntil([&] {
-    return readAll(numberFile).find('\n') != std::string::npos || server_->waitExit(0ms);
-  });
-  const std::string number = readAll(numberFile);
+  const bool started = eventually(
+      [&] {
+        return readFile(numberFile).find('\n') != std::string::npos || server_->waitExit(0ms);
+      },
+      kStartTimeout, 20ms);
+  const std::string number = readFile(numberFile);
   if (!started || number.empty() || server_->waitExit(0ms))
     throw std::runtime_error("X server did not start: " + server_->output() +
-                             readAll(dir_.file("xorg.log")));
+                             readFile(dir_.file("xorg.log")));
   display_ = ":" + number.substr(0, number.find('\n'));
 }
 
@@ -102,10 +92,12 @@ std::vector<std::string> XServer::onDisplay(const std::vector<std::string>& argv
 
 void XServer::startWindowManager() {
   windowManager_ = start({"openbox", "--sm-disable"});
-  const bool managed = waitUntil([&] {
-    return run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).output.find("window id") !=
-           std::string::npos;
-  });
+  const bool managed = eventually(
+      [&] {
+        return run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).output.find("window id") !=
+               std::string::npos;
+      },
+      kStartTimeout, 20ms);
   if (!managed) throw std::runtime_error("openbox did not start: " + windowManager_->output());
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "support/ChildProcess.h"
+#include "support/TempDir.h"
 
 namespace brindlet::platform {
 
@@ -18,7 +19,7 @@ class KeyringSession {
   KeyringSession& operator=(const KeyringSession&) = delete;
 
  private:
-  std::string home_;
+  testsupport::TempDir home_;
   std::unique_ptr<testsupport::ChildProcess> bus_;
 };
 

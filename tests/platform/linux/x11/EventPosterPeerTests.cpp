@@ -4,11 +4,11 @@
 
 #include <map>
 #include <sstream>
-#include <thread>
 
 #include "profiles/Shortcut.h"
 #include "runtime/MainLoop.h"
 #include "runtime/Task.h"
+#include "support/Eventually.h"
 #include "support/XClientOutput.h"
 #include "support/XServer.h"
 
@@ -22,12 +22,6 @@ using testsupport::XServer;
 
 using testsupport::XevKey;
 
-std::vector<std::string> namesOf(const std::vector<XevKey>& keys) {
-  std::vector<std::string> names;
-  for (const auto& k : keys) names.push_back((k.press ? "+" : "-") + k.name);
-  return names;
-}
-
 class EventPosterOnXvfb : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -37,14 +31,10 @@ class EventPosterOnXvfb : public ::testing::Test {
 
   void flush() { runtime::runUntilDone(loop.context(), poster->flushed()); }
 
-  // xev's window under the pointer, which has the keyboard focus with no window manager.
+  // xev under the pointer, its keymap loaded.
   std::unique_ptr<ChildProcess> xev() {
-    auto client = server.start(
-        {"xev", "-geometry", "600x400+0+0", "-event", "keyboard", "-event", "structure"});
-    EXPECT_TRUE(client->waitFor("MapNotify", 10s)) << client->output();
+    auto client = testsupport::startXev(server);
     poster->post(desktop::PointerMotion{300, 200});
-    // xev loads its keymap, and starts following changes to it, only when it reads its first key
-    // event; an application in use has long done so. F13, read and left out, stands in for that.
     constexpr std::uint16_t kF13 = 0x69;
     poster->post({desktop::KeyEvent{kF13, true, {}}, desktop::KeyEvent{kF13, false, {}}});
     flush();
@@ -54,11 +44,7 @@ class EventPosterOnXvfb : public ::testing::Test {
 
   // Reads xev until it has printed `count` key events after the first two.
   static std::vector<XevKey> keys(ChildProcess& client, std::size_t count) {
-    const auto deadline = std::chrono::steady_clock::now() + 15s;
-    while (testsupport::xevKeys(client.output()).size() < count + 2 &&
-           std::chrono::steady_clock::now() < deadline)
-      client.waitFor("\x01", 50ms);
-    auto all = testsupport::xevKeys(client.output());
+    auto all = testsupport::readUntil(client, testsupport::xevKeys, count + 2, 15s);
     all.erase(all.begin(), all.begin() + std::min<std::size_t>(2, all.size()));
     return all;
   }
@@ -72,34 +58,13 @@ class EventPosterOnXvfb : public ::testing::Test {
 
 TEST_F(EventPosterOnXvfb, KeyNamesAndMediaKeysArriveAsTheirKeysyms) {
   // The us layout's keysym for every key name a profile may use.
-  std::map<std::string, std::string> expected{{"-", "minus"},
-                                              {"=", "equal"},
-                                              {"[", "bracketleft"},
-                                              {"]", "bracketright"},
-                                              {"\\", "backslash"},
-                                              {";", "semicolon"},
-                                              {"'", "apostrophe"},
-                                              {"`", "grave"},
-                                              {",", "comma"},
-                                              {".", "period"},
-                                              {"/", "slash"},
-                                              {"return", "Return"},
-                                              {"enter", "Return"},
-                                              {"tab", "Tab"},
-                                              {"space", "space"},
-                                              {"delete", "BackSpace"},
-                                              {"backspace", "BackSpace"},
-                                              {"escape", "Escape"},
-                                              {"esc", "Escape"},
-                                              {"forwarddelete", "Delete"},
-                                              {"home", "Home"},
-                                              {"end", "End"},
-                                              {"pageup", "Prior"},
-                                              {"pagedown", "Next"},
-                                              {"left", "Left"},
-                                              {"right", "Right"},
-                                              {"down", "Down"},
-                                              {"up", "Up"}};
+  std::map<std::string, std::string> expected;
+  std::istringstream pairs(
+      "- minus = equal [ bracketleft ] bracketright \\ backslash ; semicolon ' apostrophe "
+      "` grave , comma . period / slash return Return enter Return tab Tab space space "
+      "delete BackSpace backspace BackSpace escape Escape esc Escape forwarddelete Delete "
+      "home Home end End pageup Prior pagedown Next left Left right Right down Down up Up");
+  for (std::string name, keysym; pairs >> name >> keysym;) expected[name] = keysym;
   for (char c = 'a'; c <= 'z'; ++c) expected[std::string(1, c)] = std::string(1, c);
   for (char c = '0'; c <= '9'; ++c) expected[std::string(1, c)] = std::string(1, c);
   for (int f = 1; f <= 12; ++f) expected["f" + std::to_string(f)] = "F" + std::to_string(f);
@@ -126,7 +91,7 @@ TEST_F(EventPosterOnXvfb, KeyNamesAndMediaKeysArriveAsTheirKeysyms) {
     wanted.push_back(std::string("-") + name);
   }
   flush();
-  EXPECT_EQ(namesOf(keys(*client, wanted.size())), wanted);
+  EXPECT_EQ(testsupport::pressNames(keys(*client, wanted.size())), wanted);
 }
 
 TEST_F(EventPosterOnXvfb, ACombinationHoldsItsModifiersOnlyAroundTheKey) {
@@ -137,17 +102,16 @@ TEST_F(EventPosterOnXvfb, ACombinationHoldsItsModifiersOnlyAroundTheKey) {
                 desktop::KeyEvent{kA, true, {}}, desktop::KeyEvent{kA, false, {}}});
   flush();
   const auto seen = keys(*client, 8);
-  EXPECT_EQ(namesOf(seen), (std::vector<std::string>{"+Super_L", "+Shift_L", "+T", "-T", "-Shift_L",
-                                                     "-Super_L", "+a", "-a"}));
+  EXPECT_EQ(testsupport::pressNames(seen),
+            (std::vector<std::string>{"+Super_L", "+Shift_L", "+T", "-T", "-Shift_L", "-Super_L",
+                                      "+a", "-a"}));
   ASSERT_EQ(seen.size(), 8u);
   EXPECT_EQ(seen[2].state, 0x41u);  // Shift and Mod4 (Super)
   EXPECT_EQ(seen[6].state, 0u);     // nothing held afterwards
 }
 
 TEST_F(EventPosterOnXvfb, PointerButtonsAndWheelsArriveInOrder) {
-  auto watcher = server.start({"xinput", "test-xi2", "--root"});
-  ASSERT_TRUE(watcher->waitFor("XTEST keyboard", 10s));
-  std::this_thread::sleep_for(300ms);  // it selects the events right after listing the devices
+  auto watcher = testsupport::startPointerWatcher(server);
   using desktop::ButtonEvent;
   using desktop::MouseButton;
   poster->post({desktop::PointerMotion{10, 10}, ButtonEvent{MouseButton::left, true, 10, 10},
@@ -166,14 +130,18 @@ TEST_F(EventPosterOnXvfb, PointerButtonsAndWheelsArriveInOrder) {
 TEST_F(EventPosterOnXvfb, TextArrivesAsItsCodePointsAndTheKeymapIsGivenBack) {
   const std::string before = keymap();
   // Characters and their code points: accents, CJK, a flag of two code points.
-  const std::vector<std::pair<std::string, std::vector<unsigned>>> pool{
-      {"a", {0x61}},    {"Z", {0x5A}},    {"é", {0xE9}},
-      {"ü", {0xFC}},    {"ñ", {0xF1}},    {"ß", {0xDF}},
-      {"Å", {0xC5}},    {"中", {0x4E2D}}, {"文", {0x6587}},
-      {"字", {0x5B57}}, {"日", {0x65E5}}, {"語", {0x8A9E}},
-      {"한", {0xD55C}}, {"λ", {0x3BB}},   {"Ж", {0x416}},
-      {"€", {0x20AC}},  {"😀", {0x1F600}}, {"🇩🇪", {0x1F1E9, 0x1F1EA}},
-      {"?", {0x3F}},    {" ", {0x20}}};
+  const std::vector<std::pair<std::string, std::vector<unsigned>>> pool{{"a", {0x61}},
+                                                                        {"é", {0xE9}},
+                                                                        {"ß", {0xDF}},
+                                                                        {"Å", {0xC5}},
+                                                                        {"中", {0x4E2D}},
+                                                                        {"語", {0x8A9E}},
+                                                                        {"한", {0xD55C}},
+                                                                        {"Ж", {0x416}},
+                                                                        {"€", {0x20AC}},
+                                                                        {"😀", {0x1F600}},
+                                                                        {"🇩🇪", {0x1F1E9, 0x1F1EA}},
+                                                                        {" ", {0x20}}};
   std::vector<std::string> characters;
   std::vector<unsigned> wanted;
   for (std::size_t i = 0; characters.size() < 200; ++i) {
@@ -195,15 +163,12 @@ TEST_F(EventPosterOnXvfb, TextArrivesAsItsCodePointsAndTheKeymapIsGivenBack) {
   // Read while the poster types: xev stops when its output pipe is full, and would fall behind.
   std::vector<unsigned> seen;
   for (const auto& k : keys(*client, wanted.size() * 2)) {
-    if (k.press) seen.push_back(k.keysym >= 0x1000000 ? k.keysym - 0x1000000 : k.keysym);
+    if (k.press) seen.push_back(testsupport::codePoint(k));
   }
   EXPECT_EQ(seen, wanted);
 
   // The spare keycodes are given back once typing has stopped for a moment.
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (keymap() != before && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(100ms);
-  EXPECT_EQ(keymap(), before);
+  EXPECT_TRUE(testsupport::eventually([&] { return keymap() == before; }, 5s, 100ms));
 }
 
 TEST_F(EventPosterOnXvfb, ALostServerMakesThePosterUntrustedAndTheProcessLives) {
