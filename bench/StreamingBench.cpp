@@ -9,11 +9,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <variant>
 #include <vector>
 
 #include <boost/asio/experimental/awaitable_operators.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/post.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
 
@@ -21,6 +21,7 @@
 #include "BenchLoop.h"
 #include "BenchSockets.h"
 #include "protocol/Frame.h"
+#include "runtime/OneShot.h"
 #include "runtime/SocketByteStream.h"
 #include "streaming/LinkVideoSink.h"
 #include "transport/FrameConnection.h"
@@ -65,12 +66,7 @@ struct Figures {
   double sinkAllocationsPerFrame = 0, sinkAllocatedBytesPerFrame = 0;
 } figures;
 
-// Yields to the loop until the condition holds.
-template <class Done>
-asio::awaitable<void> until(Done done) {
-  auto executor = co_await asio::this_coro::executor;
-  while (!done()) co_await asio::post(executor, asio::use_awaitable);
-}
+using Done = runtime::OneShot<std::monostate>;
 
 // Times rounds of `send` against a discarding reader on a fresh loopback pair; `make` turns the
 // sending socket into whatever sends.
@@ -122,19 +118,22 @@ asio::awaitable<void> rawSend(tcp::socket& socket, std::vector<streaming::Encode
 
 void BM_RawSocket(benchmark::State& state) {
   figures.rawBytesPerSecond = throughput(
-      state, [](tcp::socket socket) { return std::move(socket); }, rawSend);
+      state, [](tcp::socket socket) { return socket; }, rawSend);
 }
 BENCHMARK(BM_RawSocket)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 asio::awaitable<void> bareSend(std::shared_ptr<transport::FrameConnection>& link,
                                std::vector<streaming::EncodedFrame>& round) {
-  std::atomic<int> completed = 0;
+  auto done = Done::make();
+  auto completed = std::make_shared<std::atomic<int>>(0);
   for (auto& frame : round) {
     const auto flags = frame.isKeyframe ? protocol::FrameFlags::keyframe : protocol::FrameFlags{};
     protocol::Frame out{protocol::Channel::video, flags, std::move(frame.data)};
-    link->send(std::move(out), [&completed](auto) { ++completed; });
+    link->asyncSend(std::move(out), [done, completed](std::exception_ptr) {
+      if (++*completed == kFramesPerRound) done->resume({});
+    });
   }
-  co_await until([&] { return completed == kFramesPerRound; });
+  co_await done->wait();
 }
 
 void BM_FrameConnectionSend(benchmark::State& state) {
@@ -142,10 +141,18 @@ void BM_FrameConnectionSend(benchmark::State& state) {
 }
 BENCHMARK(BM_FrameConnectionSend)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The round ends at the drained callback that follows the last frame's hand-over.
 asio::awaitable<void> sinkSend(std::shared_ptr<streaming::LinkVideoSink>& sink,
                                std::vector<streaming::EncodedFrame>& round) {
+  auto done = Done::make();
+  auto handedOver = std::make_shared<std::atomic<bool>>(false);
+  sink->setDrained([done, handedOver] {
+    if (*handedOver) done->resume({});
+  });
   for (auto& frame : round) sink->send(std::move(frame));
-  co_await until([&] { return sink->outstanding() == 0; });
+  *handedOver = true;
+  if (sink->outstanding() == 0) done->resume({});
+  co_await done->wait();
 }
 
 void BM_LinkVideoSink(benchmark::State& state) {

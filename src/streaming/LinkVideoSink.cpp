@@ -1,5 +1,6 @@
 #include "streaming/LinkVideoSink.h"
 
+#include <exception>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -53,10 +54,9 @@ void LinkVideoSink::send(EncodedFrame frame) {
   }
   const auto flags = frame.isKeyframe ? protocol::FrameFlags::keyframe : protocol::FrameFlags{};
   protocol::Frame out{protocol::Channel::video, flags, std::move(frame.data)};
-  connection_->send(std::move(out),
-                    [shared = shared_, size](std::optional<transport::TransportError>) {
-                      shared->completed(size);
-                    });
+  // The completion's error is not looked at: a failed send counts as completed.
+  connection_->asyncSend(std::move(out),
+                         [shared = shared_, size](std::exception_ptr) { shared->completed(size); });
 }
 
 void LinkVideoSink::setDrained(Drained drained) {
