@@ -62,7 +62,9 @@ void FakeVideoEncoder::setQuality(VideoQuality quality) {
 }
 
 boost::asio::awaitable<void> FakeVideoEncoder::completeFrames() {
-  co_await runtime::offload(script_->outputs, [] {});
+  // Outputs run in order on their executor: once this has run there, so have they.
+  auto nothing = [] {};
+  co_await runtime::offload(script_->outputs, nothing);
 }
 
 }  // namespace brindlet::streaming
