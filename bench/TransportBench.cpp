@@ -27,6 +27,7 @@
 
 #include "AllocationCount.h"
 #include "BenchLoop.h"
+#include "BenchSockets.h"
 #include "BenchSupport.h"
 #include "protocol/ControlEnvelope.h"
 #include "runtime/SocketByteStream.h"
@@ -40,8 +41,10 @@ namespace asio = boost::asio;
 using asio::ip::tcp;
 using namespace asio::experimental::awaitable_operators;
 using namespace brindlet;
+using brindlet::bench::discard;
 using brindlet::bench::Loop;
 using brindlet::bench::percentile;
+using brindlet::bench::socketPair;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kFrameBytes = 1 << 20;
@@ -54,17 +57,6 @@ struct Figures {
   double allocationsPerFrame = 0, allocatedBytesPerFrame = 0;
   std::vector<double> rawRoundTrips, linkRoundTrips;  // microseconds
 } figures;
-
-asio::awaitable<std::pair<tcp::socket, tcp::socket>> socketPair() {
-  auto executor = co_await asio::this_coro::executor;
-  tcp::acceptor acceptor(executor, {asio::ip::address_v4::loopback(), 0});
-  tcp::socket client(executor);
-  co_await client.async_connect(acceptor.local_endpoint(), asio::use_awaitable);
-  auto server = co_await acceptor.async_accept(asio::use_awaitable);
-  client.set_option(tcp::no_delay(true));
-  server.set_option(tcp::no_delay(true));
-  co_return std::pair{std::move(client), std::move(server)};
-}
 
 // The benchmarks' links skip the hello exchange: frames of any size are taken at once.
 std::shared_ptr<transport::FrameConnection> helloDone(
@@ -93,15 +85,6 @@ asio::awaitable<void> rawSend(tcp::socket& socket, const Round& round) {
     co_await asio::async_write(socket, asio::buffer(bytes), asio::use_awaitable);
 }
 
-// One reader at a time; its buffer is made once, so that it adds nothing to a round's
-// allocations.
-asio::awaitable<void> rawReceive(tcp::socket& socket, std::size_t total) {
-  static std::vector<std::uint8_t> buffer(kFrameBytes);
-  for (std::size_t got = 0; got < total;) {
-    got += co_await socket.async_read_some(asio::buffer(buffer), asio::use_awaitable);
-  }
-}
-
 // Rounds of 1 MiB frames' bytes written on one end of a reference pair (raw sockets, bare TLS
 // streams) and read and discarded on the other.
 template <class MakePair, class Send>
@@ -125,7 +108,7 @@ double referenceThroughput(benchmark::State& state, MakePair makePair, Send send
 void BM_RawSocketThroughput(benchmark::State& state) {
   figures.rawBytesPerSecond = referenceThroughput(
       state, socketPair, [](tcp::socket& client, tcp::socket& server, const Round& round) {
-        return rawSend(client, round) && rawReceive(server, (kFrameBytes + 6) * kFramesPerRound);
+        return rawSend(client, round) && discard(server, (kFrameBytes + 6) * kFramesPerRound);
       });
 }
 BENCHMARK(BM_RawSocketThroughput)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -183,7 +166,7 @@ void BM_FrameConnectionSendThroughput(benchmark::State& state) {
     state.ResumeTiming();
     const auto before = brindlet::bench::allocationsSoFar();
     auto start = Clock::now();
-    loop.run(linkSend(*link, round) && rawReceive(server, (kFrameBytes + 6) * kFramesPerRound));
+    loop.run(linkSend(*link, round) && discard(server, (kFrameBytes + 6) * kFramesPerRound));
     seconds += std::chrono::duration<double>(Clock::now() - start).count();
     const auto after = brindlet::bench::allocationsSoFar();
     counted += after.count - before.count;

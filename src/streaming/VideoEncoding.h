@@ -12,7 +12,9 @@
 namespace brindlet::streaming {
 
 // What the pipeline needs of an encoder. The output handler runs on the encoder's own thread and
-// must be safe to call from any thread.
+// must be safe to call from any thread. It may call encode() again before it returns (a frame the
+// link refuses at once drains the link, and the frame held back goes to the encoder), so the
+// encoder holds no lock of its own while it calls the handler.
 class VideoEncoding {
  public:
   using Output = std::function<void(EncodedFrame)>;

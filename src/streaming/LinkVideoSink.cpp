@@ -1,0 +1,81 @@
+#include "streaming/LinkVideoSink.h"
+
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+#include "protocol/Frame.h"
+#include "transport/FrameConnection.h"
+
+namespace brindlet::streaming {
+
+// Two locks, never held together nor while calling out: the counts, and the callback.
+struct LinkVideoSink::Shared {
+  mutable std::mutex countsMutex;
+  std::int64_t outstanding = 0;
+  std::int64_t sent = 0;
+  std::mutex drainedMutex;
+  Drained drained;
+
+  void completed(std::int64_t size) {
+    bool empty;
+    {
+      std::lock_guard lock(countsMutex);
+      outstanding -= size;
+      sent += size;
+      empty = outstanding == 0;
+    }
+    if (!empty) return;
+    Drained callback;
+    {
+      std::lock_guard lock(drainedMutex);
+      callback = drained;
+    }
+    if (callback) callback();
+  }
+};
+
+LinkVideoSink::LinkVideoSink(std::shared_ptr<transport::FrameConnection> connection)
+    : connection_(std::move(connection)), shared_(std::make_shared<Shared>()) {}
+
+LinkVideoSink::~LinkVideoSink() = default;
+
+std::int64_t LinkVideoSink::outstanding() const {
+  std::lock_guard lock(shared_->countsMutex);
+  return shared_->outstanding;
+}
+
+void LinkVideoSink::send(EncodedFrame frame) {
+  const auto size = std::int64_t(frame.data.size());
+  {
+    std::lock_guard lock(shared_->countsMutex);
+    shared_->outstanding += size;
+  }
+  const auto flags = frame.isKeyframe ? protocol::FrameFlags::keyframe : protocol::FrameFlags{};
+  protocol::Frame out{protocol::Channel::video, flags, std::move(frame.data)};
+  // The completion's error is not looked at: a failed send counts as completed.
+  connection_->asyncSend(std::move(out),
+                         [shared = shared_, size](std::exception_ptr) { shared->completed(size); });
+}
+
+void LinkVideoSink::setDrained(Drained drained) {
+  Drained old;
+  {
+    std::lock_guard lock(shared_->drainedMutex);
+    old = std::exchange(shared_->drained, std::move(drained));
+  }
+  // The old callback is destroyed here, outside the lock: it may hold the last reference to
+  // whatever registered it.
+}
+
+void LinkVideoSink::sendCompleted(std::int64_t size) {
+  shared_->completed(size);
+}
+
+std::int64_t LinkVideoSink::takeSent() {
+  std::lock_guard lock(shared_->countsMutex);
+  return std::exchange(shared_->sent, 0);
+}
+
+}  // namespace brindlet::streaming

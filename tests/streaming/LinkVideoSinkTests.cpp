@@ -1,0 +1,115 @@
+#include "streaming/LinkVideoSink.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "runtime/WorkerThread.h"
+#include "streaming/FakeVideoEncoder.h"
+#include "streaming/VideoPipeline.h"
+#include "transport/LinkHarness.h"
+
+namespace brindlet::streaming {
+namespace {
+
+using namespace std::chrono_literals;
+using transport::LinkOptions;
+using transport::testing::LinkHarness;
+
+constexpr std::size_t kOversized = 9 * 1024 * 1024;  // over the largest frame a link takes
+
+EncodedFrame encodedFrame(std::size_t size, bool keyframe) {
+  EncodedFrame frame{runtime::Bytes(size), keyframe, 0};
+  for (std::size_t i = 0; i < size; ++i) frame.data[i] = std::uint8_t(i * 7 + size);
+  return frame;
+}
+
+TEST(LinkVideoSink, CountsInFlightAndSentBytes) {
+  LinkHarness h;
+  LinkVideoSink sink(h.link);
+  int replaced = 0, drained = 0;
+  sink.setDrained([&] { ++replaced; });
+  sink.setDrained([&] { ++drained; });
+
+  h.local->holdWrites(true);
+  const auto key = encodedFrame(1000, true), delta = encodedFrame(2000, false);
+  sink.send(key);
+  sink.send(delta);
+  h.drain();
+  EXPECT_EQ(sink.outstanding(), 3000);
+  EXPECT_EQ(drained, 0);
+
+  h.local->holdWrites(false);
+  h.drain();
+  EXPECT_EQ(sink.outstanding(), 0);
+  EXPECT_EQ(drained, 1);
+  EXPECT_EQ(replaced, 0);
+  EXPECT_EQ(sink.takeSent(), 3000);
+  EXPECT_EQ(sink.takeSent(), 0);
+  ASSERT_EQ(h.seen->frames.size(), 2u);
+  EXPECT_EQ(h.seen->frames[0], (protocol::Frame{protocol::Channel::video, {0x01}, key.data}));
+  EXPECT_EQ(h.seen->frames[1], (protocol::Frame{protocol::Channel::video, {0x00}, delta.data}));
+}
+
+TEST(LinkVideoSink, FailedSendsCountAsCompleted) {
+  struct Case {
+    const char* name;
+    LinkOptions options;
+    std::size_t size;
+    std::function<void(LinkHarness&)> breakLink;
+    bool completesInsideSend;
+  };
+  const Case cases[] = {
+      {"over the largest frame", {}, kOversized, [](LinkHarness&) {}, true},
+      {"over the send queue's bound", LinkOptions{nullptr, 2s, 1 << 20, 1500}, 2000,
+       [](LinkHarness&) {}, true},
+      {"write failed", {}, 3000, [](LinkHarness& h) { h.local->failAfter(0); }, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LinkHarness h({}, c.options);
+    LinkVideoSink sink(h.link);
+    int drained = 0;
+    sink.setDrained([&] { ++drained; });
+    c.breakLink(h);
+    sink.send(encodedFrame(c.size, true));
+    EXPECT_EQ(drained, c.completesInsideSend ? 1 : 0);
+    h.drain();
+    EXPECT_EQ(drained, 1);
+    EXPECT_EQ(sink.outstanding(), 0);
+    EXPECT_EQ(sink.takeSent(), std::int64_t(c.size));
+    EXPECT_TRUE(h.seen->frames.empty());
+  }
+}
+
+// A frame the link refuses completes inside send(), on the encoder's thread, and so runs the
+// drained callback there while the main loop flushes: the flush still finishes.
+TEST(LinkVideoSink, FlushWhileAFrameCompletesInsideSend) {
+  LinkHarness h;
+  runtime::WorkerThread encoderThread("fake-encoder");
+  auto script = std::make_shared<FakeVideoEncoder::Script>();
+  script->outputs = encoderThread.executor();
+  script->sizeOf = [](const FakeVideoEncoder::Request&) { return kOversized; };
+  auto sink = std::make_shared<LinkVideoSink>(h.link);
+  auto pipeline = VideoPipeline::make({}, sink, FakeVideoEncoder::factory(script));
+
+  std::promise<void> gate;
+  boost::asio::post(encoderThread.executor(),
+                    [opened = gate.get_future().share()] { opened.wait(); });
+  pipeline->submit(nullptr, {600, 600});
+  bool flushed = false;
+  runtime::spawn(h.io.get_executor(),
+                 [](std::shared_ptr<VideoPipeline> p, bool& done) -> boost::asio::awaitable<void> {
+                   co_await p->flush();
+                   done = true;
+                 }(pipeline, flushed));
+  h.drain();
+  gate.set_value();
+  ASSERT_TRUE(brindlet::testing::runUntil(h.io, [&] { return flushed; }));
+  EXPECT_EQ(pipeline->stats(), (VideoPipeline::Stats{1, 0, 1}));
+  EXPECT_EQ(sink->outstanding(), 0);
+  EXPECT_EQ(sink->takeSent(), std::int64_t(kOversized));
+}
+
+}  // namespace
+}  // namespace brindlet::streaming
