@@ -148,9 +148,13 @@ std::optional<EncodedFrame> VideoEncoder::convert(Codec codec, const CompressedS
   if (!units) return std::nullopt;
   EncodedFrame frame;
   frame.isKeyframe = !sample.notSync.value_or(false);
-  if (frame.isKeyframe) frame.data = protocol::AnnexB::join(sample.format->parameterSets);
-  const runtime::Bytes pictures = protocol::AnnexB::join(*units);
-  frame.data.insert(frame.data.end(), pictures.begin(), pictures.end());
+  // One buffer for the whole access unit: the parameter sets of a keyframe, then its units.
+  std::vector<runtime::ByteView> all;
+  if (frame.isKeyframe) {
+    all.assign(sample.format->parameterSets.begin(), sample.format->parameterSets.end());
+  }
+  all.insert(all.end(), units->begin(), units->end());
+  frame.data = protocol::AnnexB::join(all);
   const MediaTime time = sample.presentationTime;
   frame.time = time.isValid() ? double(time.value) / time.timescale : 0;
   return frame;
