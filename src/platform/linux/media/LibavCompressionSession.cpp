@@ -58,7 +58,7 @@ struct Rate {
 };
 
 struct Config {
-  int keyFrameInterval = 0;         // frames; 0: the compressor's own
+  int keyFrameInterval = 120;       // frames
   double keyFrameIntervalTime = 0;  // seconds; 0: no limit
   int frameRate = 60;
   Rate rate;
@@ -173,7 +173,7 @@ std::int32_t LibavCompressionSession::setProperty(CompressionProperty key,
     }
     case CompressionProperty::maxKeyFrameInterval: {
       const auto* frames = valueAs<std::int64_t>(value);
-      if (!frames || *frames < 0 || *frames > std::numeric_limits<int>::max()) {
+      if (!frames || *frames < 1 || *frames > std::numeric_limits<int>::max()) {
         return AVERROR(EINVAL);
       }
       config_.keyFrameInterval = int(*frames);
@@ -245,7 +245,7 @@ std::int32_t LibavCompressionSession::open(const Rate& rate) {
   context->pix_fmt = hevc() ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_NV12;
   context->time_base = {1, kTimescale};
   context->framerate = {config_.frameRate, 1};
-  if (config_.keyFrameInterval > 0) context->gop_size = config_.keyFrameInterval;
+  context->gop_size = config_.keyFrameInterval;
   context->max_b_frames = 0;
   context->bit_rate = rate.bitRate;
   context->rc_max_rate = rate.maxRate;

@@ -18,6 +18,7 @@
 #include "support/TempDir.h"
 
 extern "C" {
+#include <libavutil/error.h>
 #include <libavutil/log.h>
 }
 
@@ -243,6 +244,50 @@ TEST_F(LibavEncoder, AQualityChangeTakesEffectOnTheRunningStream) {
     // The stream starts afresh at the change.
     EXPECT_TRUE(frames[half].isKeyframe) << nameOf(codec);
   }
+}
+
+TEST_F(LibavEncoder, SessionRefusesWhatItCannotDo) {
+  using streaming::CompressionProperty;
+  using streaming::PropertyValue;
+  struct Case {
+    const char* name;
+    CompressionProperty key;
+    PropertyValue value;
+    int status;
+  };
+  const Case cases[] = {
+      {"real time as a number", CompressionProperty::realTime, std::int64_t{1}, AVERROR(EINVAL)},
+      {"the other codec's profile", CompressionProperty::profileLevel,
+       std::string(streaming::kHEVCMainAutoLevel), AVERROR(EINVAL)},
+      {"frame reordering", CompressionProperty::allowFrameReordering, true, AVERROR(ENOTSUP)},
+      {"no keyframe interval", CompressionProperty::maxKeyFrameInterval, std::int64_t{0},
+       AVERROR(EINVAL)},
+      {"negative interval", CompressionProperty::maxKeyFrameIntervalDuration, -1.0,
+       AVERROR(EINVAL)},
+      {"no frame rate", CompressionProperty::expectedFrameRate, std::int64_t{0}, AVERROR(EINVAL)},
+      {"no bit rate", CompressionProperty::averageBitRate, std::int64_t{0}, AVERROR(EINVAL)},
+      {"limit without period", CompressionProperty::dataRateLimits, std::vector<double>{1000.0},
+       AVERROR(EINVAL)},
+      {"limit over no time", CompressionProperty::dataRateLimits, std::vector<double>{1000.0, 0.0},
+       AVERROR(EINVAL)},
+  };
+  int outputs = 0;
+  auto created =
+      libavSessionFactory()({Codec::h264, kWidth, kHeight}, [&](std::int32_t, auto) { ++outputs; });
+  ASSERT_EQ(created.status, 0);
+  auto& session = *created.session;
+  for (const auto& c : cases) EXPECT_EQ(session.setProperty(c.key, c.value), c.status) << c.name;
+  ASSERT_EQ(session.prepare(), 0);
+  EXPECT_EQ(session.setProperty(CompressionProperty::expectedFrameRate, std::int64_t{30}),
+            AVERROR(EBUSY));
+  const auto pool = runtime::BufferPool::make(PixelBuffer::byteSize(32, 32, 32), 0, 1);
+  const auto small = std::make_shared<PixelBuffer>(pool->acquire(), 32, 32, 32);
+  EXPECT_EQ(session.encode(small, {0, 60}, {1, 60}, false), AVERROR(EINVAL)) << "wrong size";
+  EXPECT_EQ(session.encode(pictures_[0], MediaTime::invalid(), {1, 60}, false), AVERROR(EINVAL))
+      << "no time";
+  boost::asio::io_context loop;
+  runtime::runUntilDone(loop, session.completeFrames());
+  EXPECT_EQ(outputs, 0);
 }
 
 }  // namespace
