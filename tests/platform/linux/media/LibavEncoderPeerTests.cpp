@@ -71,8 +71,7 @@ class Recorder {
   }
   // Every frame queued so far, once out.
   std::vector<EncodedFrame> finish() {
-    boost::asio::io_context loop;
-    runtime::runUntilDone(loop, encoder_.completeFrames());
+    runtime::runUntilDone(loop_, encoder_.completeFrames());
     std::lock_guard lock(mutex_);
     return frames_;
   }
@@ -84,6 +83,8 @@ class Recorder {
     changed_.notify_all();
   }
 
+  // Outlives the encoder's thread, which may still be signalling it when the answer is in.
+  boost::asio::io_context loop_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<EncodedFrame> frames_;
@@ -272,6 +273,7 @@ TEST_F(LibavEncoder, SessionRefusesWhatItCannotDo) {
        AVERROR(EINVAL)},
   };
   int outputs = 0;
+  boost::asio::io_context loop;  // outlives the session's thread
   auto created =
       libavSessionFactory()({Codec::h264, kWidth, kHeight}, [&](std::int32_t, auto) { ++outputs; });
   ASSERT_EQ(created.status, 0);
@@ -285,7 +287,6 @@ TEST_F(LibavEncoder, SessionRefusesWhatItCannotDo) {
   EXPECT_EQ(session.encode(small, {0, 60}, {1, 60}, false), AVERROR(EINVAL)) << "wrong size";
   EXPECT_EQ(session.encode(pictures_[0], MediaTime::invalid(), {1, 60}, false), AVERROR(EINVAL))
       << "no time";
-  boost::asio::io_context loop;
   runtime::runUntilDone(loop, session.completeFrames());
   EXPECT_EQ(outputs, 0);
 }
