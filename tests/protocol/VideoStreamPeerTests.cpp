@@ -4,13 +4,12 @@
 
 #include <filesystem>
 #include <iterator>
-#include <regex>
 #include <sstream>
 
 #include "platform/linux/media/LibavFormatValidator.h"
 #include "protocol/AnnexB.h"
 #include "protocol/SampleBufferBuilder.h"
-#include "support/ChildProcess.h"
+#include "support/Ffmpeg.h"
 #include "support/TempDir.h"
 
 extern "C" {
@@ -31,20 +30,7 @@ using PS = NALType::ParameterSet;
 constexpr int kFrames = 40;
 constexpr int kKeyframeInterval = 8;
 
-// Runs a program to its end; its standard output and error come back.
-std::string run(const std::vector<std::string>& argv) {
-  testsupport::ChildProcess child(argv);
-  child.closeInput();
-  if (child.waitExit(std::chrono::minutes(2)) != 0)
-    throw std::runtime_error(argv[0] + " failed: " + child.output());
-  return child.output();
-}
-
-struct TracedPacket {
-  std::size_t size = 0;
-  bool key = false;
-  std::vector<int> nalTypes;
-};
+using testsupport::TracedPacket;
 
 struct Stream {
   Codec codec;
@@ -64,24 +50,6 @@ struct Stream {
   }
 };
 
-// trace_headers writes a "Packet: N bytes[, key frame]" line and then one nal_unit_type line
-// per unit of that packet. Lines before the first packet describe the stream's extradata.
-std::vector<TracedPacket> parseTrace(const std::string& trace) {
-  static const std::regex packetLine(R"(Packet: (\d+) bytes(, key frame)?)");
-  static const std::regex nalLine(R"(\snal_unit_type\s+[01]+ = (\d+))");
-  std::vector<TracedPacket> packets;
-  std::istringstream lines(trace);
-  std::smatch m;
-  for (std::string line; std::getline(lines, line);) {
-    if (std::regex_search(line, m, packetLine)) {
-      packets.push_back({std::stoul(m[1]), m[2].matched, {}});
-    } else if (std::regex_search(line, m, nalLine) && !packets.empty()) {
-      packets.back().nalTypes.push_back(std::stoi(m[1]));
-    }
-  }
-  return packets;
-}
-
 std::vector<std::string> words(const std::string& line) {
   std::istringstream in(line);
   return {std::istream_iterator<std::string>(in), {}};
@@ -97,15 +65,12 @@ Stream encode(Codec codec, const fs::path& dir) {
       (hevc ? " -c:v libx265 -x265-params repeat-headers=1:log-level=error -f hevc"
             : " -c:v libx264 -x264-params repeat-headers=1 -f h264"));
   argv.push_back(file);
-  run(argv);
+  testsupport::runToEnd(argv);
   Stream stream{codec, {}, {}, 0};
   const std::string bytes = testsupport::readFile(file);
   stream.bytes.assign(bytes.begin(), bytes.end());
-  stream.packets = parseTrace(run({"ffmpeg", "-hide_banner", "-nostdin", "-nostats", "-i", file,
-                                   "-c:v", "copy", "-bsf:v", "trace_headers", "-f", "null", "-"}));
-  stream.frameCount =
-      std::stoi(run({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
-                     "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", file}));
+  stream.packets = testsupport::traceHeaders(file);
+  stream.frameCount = testsupport::countFrames(file);
   return stream;
 }
 
