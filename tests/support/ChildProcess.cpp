@@ -1,9 +1,13 @@
 #include "support/ChildProcess.h"
 
 #include <boost/asio/io_context.hpp>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
+#include <thread>
 
 #include "runtime/Process.h"
+#include "runtime/ProcessTable.h"
 #include "runtime/Task.h"
 
 namespace brindlet::testsupport {
@@ -102,6 +106,23 @@ ProgramResult runProgram(const std::vector<std::string>& argv) {
   result.status = exitCode(runtime::runUntilDone(loop, process.exited()));
   result.output = process.output();
   return result;
+}
+
+bool processesGone(const std::vector<pid_t>& pids, std::chrono::milliseconds within) {
+  const auto gone = [](pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    const auto stat =
+        runtime::parseProcessStat(std::string(std::istreambuf_iterator<char>(in), {}));
+    return !stat || stat->state == 'Z' || stat->state == 'X';
+  };
+  const auto deadline = std::chrono::steady_clock::now() + within;
+  for (pid_t pid : pids) {
+    while (!gone(pid)) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  return true;
 }
 
 }  // namespace brindlet::testsupport

@@ -45,4 +45,9 @@ struct ProgramResult {
 };
 ProgramResult runProgram(const std::vector<std::string>& argv);
 
+// Whether each process has gone (no entry, or ended and waiting to be reaped by someone else),
+// waiting up to `within` for the last of them: a killed process takes a moment to go.
+bool processesGone(const std::vector<pid_t>& pids,
+                   std::chrono::milliseconds within = std::chrono::seconds(2));
+
 }  // namespace brindlet::testsupport

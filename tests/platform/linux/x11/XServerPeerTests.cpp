@@ -18,25 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool gone(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return true;
-  const auto state = line.find(") ");
-  return state != std::string::npos && line[state + 2] == 'Z';  // a zombie has ended
-}
-
-bool allGone(const std::vector<pid_t>& pids, std::chrono::seconds within) {
-  const auto deadline = std::chrono::steady_clock::now() + within;
-  for (pid_t pid : pids) {
-    while (!gone(pid)) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(20ms);
-    }
-  }
-  return true;
-}
-
 TEST(XServerHarness, ServersStartOnTheirOwnDisplaysAndStopByProcessId) {
   std::vector<pid_t> pids;
   {
@@ -67,7 +48,7 @@ TEST(XServerHarness, ServersStartOnTheirOwnDisplaysAndStopByProcessId) {
     EXPECT_NE(xorg.run({"wmctrl", "-m"}).output.find("Openbox"), std::string::npos);
     pids = {xvfb.pid(), xorg.pid(), xorg.windowManagerPid()};
   }
-  EXPECT_TRUE(allGone(pids, 5s));
+  EXPECT_TRUE(processesGone(pids, 5s));
 }
 
 // Run as a child by the test below: holds a server, a window manager and a client until killed.
@@ -99,7 +80,7 @@ TEST(XServerHarness, KilledTestLeavesNothingBehind) {
   ASSERT_EQ(pids.size(), 3u) << holder.output();
   kill(holder.pid(), SIGKILL);
   holder.waitExit(5s);
-  EXPECT_TRUE(allGone(pids, 10s));
+  EXPECT_TRUE(processesGone(pids, 10s));
 }
 
 }  // namespace
