@@ -70,19 +70,6 @@ struct Jumping {
   }
 };
 
-TEST(JumpWithTmux, SelectsAPaneInAnotherWindow) {
-  PrivateTmux tmux;
-  tmux.run({"new-session", "-d", "-s", "agents", "-x", "80", "-y", "24"});
-  const auto pane = tmux.run({"new-window", "-d", "-P", "-F", "#{pane_id}", "-t", "agents"});
-  ASSERT_EQ(pane.front(), '%');
-  ASSERT_NE(tmux.activePane("agents"), pane);
-
-  Jumping jumping;
-  desktop::FakeWindowSystem noWindows;
-  EXPECT_FALSE(jumping.jump(noWindows, {"", "", pane, ""}));  // no client, no window
-  EXPECT_EQ(tmux.activePane("agents"), pane);
-}
-
 TEST(JumpWithTmux, AHungTmuxIsKilledAtTwoSecondsAndTheJumpAnswers) {
   testsupport::TempDir dir;
   const auto standIn = dir.file("tmux");
@@ -163,9 +150,11 @@ class JumpUnderOpenbox : public ::testing::Test {
 };
 
 TEST_F(JumpUnderOpenbox, ActivatesTheTerminalOfATtyAPaneOrAProgram) {
+  // The agent's pane is in a window the attached client does not show.
   tmux.run({"new-session", "-d", "-s", "agents", "-x", "80", "-y", "24"});
-  const auto pane = tmux.activePane("agents");
-  const auto paneTty = tmux.run({"display-message", "-p", "-t", "agents", "#{pane_tty}"});
+  const auto pane = tmux.run({"new-window", "-d", "-P", "-F", "#{pane_id}", "-t", "agents"});
+  const auto paneTty = tmux.run({"display-message", "-p", "-t", pane, "#{pane_tty}"});
+  ASSERT_NE(tmux.activePane("agents"), pane);
 
   auto first = xterm("BrindletFirst", {"sleep", "600"});
   auto second = xterm("BrindletSecond", {"sleep", "600"});
@@ -193,6 +182,7 @@ TEST_F(JumpUnderOpenbox, ActivatesTheTerminalOfATtyAPaneOrAProgram) {
     EXPECT_EQ(windows->snapshot().active, c.to->window) << c.name;
     EXPECT_EQ(xdotoolActive(), std::to_string(c.to->window)) << c.name;
   }
+  EXPECT_EQ(tmux.activePane("agents"), pane);
 
   makeActive(second.window);
   for (const auto& location :
