@@ -205,9 +205,9 @@ TEST(HookScript, ReportsThePaneAndTerminalInsidePrivateTmux) {
   EXPECT_EQ("/dev/" + event.terminal.tty + " " + event.terminal.tmuxPane + "\n", pane);
 }
 
-TEST(HookScript, TheInstalledCommandReachesTheServerFromAHomeWithAQuote) {
-  ScriptHarness h("o'brien/.local/share");
-  const auto home = std::filesystem::path(h.dir.path()) / "o'brien";
+TEST(HookScript, TheInstalledCommandReachesTheServerFromAHomeWithAQuoteAndABlank) {
+  ScriptHarness h("o'brien home/.local/share");
+  const auto home = std::filesystem::path(h.dir.path()) / "o'brien home";
   // The default places under that home.
   const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "/";
   ::setenv("HOME", home.c_str(), 1);
