@@ -1,6 +1,15 @@
 #include "agents/AgentSetupError.h"
 
 namespace brindlet::agents {
+namespace {
+
+std::string describe(const std::filesystem::filesystem_error& error) {
+  std::string text = error.code().message();
+  if (!error.path1().empty()) text += ": " + error.path1().string();
+  return text;
+}
+
+}  // namespace
 
 AgentSetupError::AgentSetupError(Case kind, std::string detail)
     : runtime::Error(runtime::ErrorText(wordOf(kind)).text("", detail)),
@@ -13,6 +22,15 @@ AgentSetupError AgentSetupError::unreadableSettings(std::string text) {
 
 AgentSetupError AgentSetupError::writeFailed(std::string text) {
   return {Case::writeFailed, std::move(text)};
+}
+
+AgentSetupError AgentSetupError::unreadableSettings(
+    const std::filesystem::filesystem_error& error) {
+  return unreadableSettings(describe(error));
+}
+
+AgentSetupError AgentSetupError::writeFailed(const std::filesystem::filesystem_error& error) {
+  return writeFailed(describe(error));
 }
 
 std::string_view wordOf(AgentSetupError::Case kind) {

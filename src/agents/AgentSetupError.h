@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,9 @@ class AgentSetupError : public runtime::Error {
 
   static AgentSetupError unreadableSettings(std::string text);
   static AgentSetupError writeFailed(std::string text);
+  // The system's text for the failed step: "Permission denied: /home/u/.claude".
+  static AgentSetupError unreadableSettings(const std::filesystem::filesystem_error& error);
+  static AgentSetupError writeFailed(const std::filesystem::filesystem_error& error);
 
   Case kind() const { return kind_; }
   const std::string& detail() const { return detail_; }

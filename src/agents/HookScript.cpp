@@ -33,7 +33,7 @@ void writeHookScript(const std::filesystem::path& script) {
     runtime::makeFolder(script.parent_path());
     runtime::writeFileAtomically(script, hookScriptText, 0755);
   } catch (const std::filesystem::filesystem_error& e) {
-    throw AgentSetupError::writeFailed(e.what());
+    throw AgentSetupError::writeFailed(e);
   }
 }
 

@@ -154,7 +154,7 @@ std::string readTail(int fd, off_t size) {
 
 }  // namespace
 
-SystemReaders::SystemReaders(AccessibilityTree& tree, ProcessTable& processes,
+SystemReaders::SystemReaders(AccessibilityTree& tree, runtime::ProcessTable& processes,
                              runtime::Clock& clock)
     : tree_(tree), processes_(processes), clock_(clock) {}
 

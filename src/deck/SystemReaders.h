@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "deck/AccessibilityTree.h"
-#include "deck/ProcessTable.h"
 #include "deck/ReaderSource.h"
 #include "runtime/Clock.h"
+#include "runtime/ProcessTable.h"
 
 namespace brindlet::deck {
 
@@ -17,7 +17,7 @@ namespace brindlet::deck {
 // and whether a process runs.
 class SystemReaders : public ReaderSource {
  public:
-  SystemReaders(AccessibilityTree& tree, ProcessTable& processes, runtime::Clock& clock);
+  SystemReaders(AccessibilityTree& tree, runtime::ProcessTable& processes, runtime::Clock& clock);
 
   boost::asio::awaitable<ReaderValue> read(profiles::Reader reader,
                                            std::optional<FrontApp> app) override;
@@ -37,11 +37,11 @@ class SystemReaders : public ReaderSource {
   boost::asio::awaitable<bool> isRunning(const std::string& name);
 
   AccessibilityTree& tree_;
-  ProcessTable& processes_;
+  runtime::ProcessTable& processes_;
   runtime::Clock& clock_;
   // One scan serves every process reader of a refresh.
   std::optional<runtime::Clock::TimePoint> scanned_;
-  std::vector<ProcessEntry> scan_;
+  std::vector<runtime::ProcessEntry> scan_;
   std::optional<std::vector<std::string>> appNames_;
 };
 

@@ -19,11 +19,6 @@ namespace fs = std::filesystem;
   throw fs::filesystem_error(what, path, std::error_code(error, std::generic_category()));
 }
 
-fs::path home() {
-  const char* home = std::getenv("HOME");
-  return home != nullptr ? home : "/";
-}
-
 fs::path runtimeDefault() {
   const auto uid = std::to_string(::getuid());
   fs::path run = fs::path("/run/user") / uid;
@@ -92,6 +87,11 @@ void createMissing(const fs::path& folder, mode_t mode) {
 
 }  // namespace
 
+fs::path homeFolder() {
+  const char* home = std::getenv("HOME");
+  return home != nullptr ? home : "/";
+}
+
 fs::path userFolder(UserFolder which) {
   struct Rule {
     const char* variable;
@@ -105,7 +105,7 @@ fs::path userFolder(UserFolder which) {
   const char* set = std::getenv(rule.variable);
   if (set != nullptr && fs::path(set).is_absolute()) return set;
   if (rule.underHome == nullptr) return runtimeDefault();
-  return home() / rule.underHome;
+  return homeFolder() / rule.underHome;
 }
 
 void makeFolder(const fs::path& folder, mode_t mode) {

@@ -7,6 +7,9 @@
 
 namespace brindlet::runtime {
 
+// The user's home folder: $HOME, else "/".
+std::filesystem::path homeFolder();
+
 // The user's folders by the XDG base directory rules. Each is its environment variable when that
 // holds an absolute path, else its default: data ~/.local/share, config ~/.config, state
 // ~/.local/state, runtime /run/user/<uid> when that folder is there, else <tmp>/brindlet-<uid>.

@@ -13,7 +13,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include <boost/asio/bind_executor.hpp>
 #include <boost/asio/posix/stream_descriptor.hpp>
@@ -24,6 +23,7 @@
 #include <boost/asio/write.hpp>
 
 #include "runtime/OneShot.h"
+#include "runtime/ProcessTable.h"
 #include "runtime/Timeout.h"
 
 extern char** environ;
@@ -123,15 +123,8 @@ bool groupHasLivingMember(pid_t group) {
     const auto name = entry.path().filename().string();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
     std::ifstream in(entry.path() / "stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), {});
-    // "pid (name) state ppid pgrp ...": the name may hold anything, even ") ".
-    auto end = stat.rfind(')');
-    if (end == std::string::npos) continue;
-    std::istringstream fields(stat.substr(end + 1));
-    char state = 0;
-    long parent = 0, processGroup = 0;
-    if (!(fields >> state >> parent >> processGroup)) continue;
-    if (processGroup == group && state != 'Z' && state != 'X') return true;
+    const auto stat = parseProcessStat(std::string((std::istreambuf_iterator<char>(in)), {}));
+    if (stat && stat->group == group && stat->state != 'Z' && stat->state != 'X') return true;
   }
   return false;
 }

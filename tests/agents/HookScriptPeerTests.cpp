@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -16,6 +17,7 @@
 #include <boost/asio/post.hpp>
 
 #include "HookHarness.h"
+#include "agents/ClaudeHooks.h"
 #include "agents/HookRequest.h"
 #include "agents/HookScript.h"
 #include "agents/HookServer.h"
@@ -53,14 +55,17 @@ struct ScriptHarness : RecordingHandler {
 
   runtime::MainLoop loop;
   testsupport::TempDir dir;
-  std::filesystem::path folder = std::filesystem::path(dir.path()) / "com.velvane.mac" / "agents";
-  std::filesystem::path script = folder / "agent-hook";
+  std::filesystem::path folder;
+  std::filesystem::path script;
   std::string token = makeHookToken();
   std::shared_ptr<HookServer> server;
   std::uint16_t port = 0;
   std::unique_ptr<runtime::LoopThread> thread;
 
-  ScriptHarness() {
+  // The agents folder in a data folder under the temporary one.
+  explicit ScriptHarness(const std::string& data = ".")
+      : folder(std::filesystem::path(dir.path()) / data / "com.velvane.mac" / "agents"),
+        script(folder / "agent-hook") {
     reply = kReply;
     writeHookScript(script);
     thread = std::make_unique<runtime::LoopThread>(loop);
@@ -198,6 +203,41 @@ TEST(HookScript, ReportsThePaneAndTerminalInsidePrivateTmux) {
   tmux({"kill-server"});
   const auto event = h.events()[0];
   EXPECT_EQ("/dev/" + event.terminal.tty + " " + event.terminal.tmuxPane + "\n", pane);
+}
+
+TEST(HookScript, TheInstalledCommandReachesTheServerFromAHomeWithAQuoteAndABlank) {
+  ScriptHarness h("o'brien home/.local/share");
+  const auto home = std::filesystem::path(h.dir.path()) / "o'brien home";
+  // The default places under that home.
+  const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "/";
+  ::setenv("HOME", home.c_str(), 1);
+  ::unsetenv("XDG_DATA_HOME");
+  const ClaudeHooks hooks;
+  ::setenv("HOME", savedHome.c_str(), 1);
+  EXPECT_EQ(hooks.settingsFile, home / ".claude" / "settings.json");
+  EXPECT_EQ(hooks.script, home / ".local/share/com.velvane.mac/agents/agent-hook");
+  hooks.install();
+  const auto jq = [&](const std::string& filter) {
+    return testsupport::runProgram({"jq", "-r", "-c", filter, hooks.settingsFile.string()});
+  };
+  const auto limits = jq(".hooks | map_values(.[-1].hooks[0] | [.timeout, .async])");
+  EXPECT_EQ(limits.status, 0);
+  EXPECT_EQ(limits.output,
+            "{\"Notification\":[null,true],\"PermissionRequest\":[600,null],"
+            "\"PreToolUse\":[null,true],\"SessionEnd\":[null,true],\"SessionStart\":[null,true],"
+            "\"Stop\":[null,true],\"StopFailure\":[null,true],\"UserPromptSubmit\":[null,true]}\n");
+
+  std::string command = jq(".hooks.PermissionRequest[0].hooks[0].command").output;
+  command.pop_back();  // jq's newline
+  testsupport::ChildProcess child(
+      {"env", "-i", "PATH=/usr/bin:/bin", "HOME=" + home.string(), "sh", "-c", command});
+  child.write(kFixture);
+  child.closeInput();
+  EXPECT_EQ(child.waitExit(20s), 0);
+  EXPECT_TRUE(child.waitFor(kReply, 1s)) << command;
+  ASSERT_EQ(h.events().size(), 1u);
+  EXPECT_EQ(h.events()[0].vendor, "claude");
+  EXPECT_EQ(h.events()[0].body, Bytes(kFixture.begin(), kFixture.end()));
 }
 
 // Every process: its id and its command line, arguments separated by NULs.

@@ -11,7 +11,6 @@
 #include <filesystem>
 
 #include "deck/MemoryTree.h"
-#include "support/ChildProcess.h"
 #include "support/Loop.h"
 #include "support/TempDir.h"
 
@@ -23,14 +22,15 @@ using namespace testing;
 using Role = AccessibilityTree::Role;
 using Lines = std::vector<std::string>;
 
-class CountingTable : public ProcessTable {
+class CountingTable : public runtime::ProcessTable {
  public:
-  std::vector<ProcessEntry> entries;
+  std::vector<runtime::ProcessEntry> entries;
   int scans = 0;
-  std::vector<ProcessEntry> scan() override {
+  std::vector<runtime::ProcessEntry> scan() override {
     ++scans;
     return entries;
   }
+  std::optional<std::uint64_t> terminalDevice(const std::string&) override { return {}; }
 };
 
 template <class T>
@@ -210,23 +210,6 @@ TEST(SystemReaders, LogTails) {
     if (row.lines && !row.lines->empty()) last = row.lines->back();
     EXPECT_EQ(got, (ReaderValue{last, row.lines})) << row.path << " " << row.count.value_or(6);
   }
-}
-
-TEST(ProcFsProcessTable, NamesAProgramByItsExecutableFile) {
-  testsupport::TempDir dir;
-  // The kernel cuts the command name to 15 bytes; the executable's file name is whole.
-  const auto program = dir.file("a-rather-long-program-name");
-  std::filesystem::copy_file("/bin/sleep", program);
-  testsupport::ChildProcess child({program, "30"});
-  ProcFsProcessTable table;
-  const auto execed = [&] {
-    const auto entries = table.scan();
-    return std::ranges::any_of(entries, [&](const auto& e) {
-      return e.pid == child.pid() && e.executable == "a-rather-long-program-name";
-    });
-  };
-  asio::io_context io;
-  EXPECT_TRUE(brindlet::testing::runUntil(io, execed, std::chrono::seconds(2)));
 }
 
 }  // namespace

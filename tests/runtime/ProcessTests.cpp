@@ -1,16 +1,24 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
 
 #include "runtime/Process.h"
+#include "runtime/ProcessTable.h"
+#include "runtime/ProgramRunner.h"
 #include "runtime/Task.h"
+#include "support/ChildProcess.h"
 #include "support/Eventually.h"
 #include "support/TempDir.h"
 
@@ -112,11 +120,79 @@ TEST(Process, TerminatingTheGroupEndsTheChildAndWhatItStartedAfterTheGrace) {
     }
     ASSERT_TRUE(status) << c.script;
     EXPECT_EQ(*status, (ExitStatus{0, c.signal})) << c.script;
-    // A member killed by the group's signal may still be on its way out when the leader is reaped.
-    EXPECT_TRUE(testsupport::processGone(process.pid()) &&
-                testsupport::eventually([&] { return testsupport::processGone(grandchild); }, 2s))
-        << c.script;
+    EXPECT_TRUE(testsupport::processesGone({process.pid(), grandchild})) << c.script;
   }
+}
+
+// Programs run to their end, or their group killed at the limit.
+TEST(ProgramRunner, RunsToTheEndOrKillsTheGroupAtTheLimit) {
+  struct Case {
+    std::vector<std::string> argv;
+    ProgramRun::Ending ending;
+    ExitStatus status;
+    std::string output;
+  };
+  const Case cases[] = {
+      {{"sh", "-c", "echo out; echo error >&2; exit 3"},
+       ProgramRun::Ending::exited,
+       {3, 0},
+       "out\nerror\n"},
+      {{"brindlet-no-such-program"}, ProgramRun::Ending::notStarted, {}, ""},
+      {{"sh", "-c", "sleep 60 & echo $!; wait"}, ProgramRun::Ending::timedOut, {}, ""},
+  };
+  for (const auto& c : cases) {
+    asio::io_context loop;
+    ProgramRunner runner(loop.get_executor(), Clock::system());
+    const auto started = std::chrono::steady_clock::now();
+    const auto run = runUntilDone(loop, runner.run(c.argv, 300ms));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 2s) << c.argv.back();
+    EXPECT_EQ(run.ending, c.ending) << c.argv.back();
+    EXPECT_EQ(run.status, c.status) << c.argv.back();
+    if (c.ending != ProgramRun::Ending::timedOut) {
+      EXPECT_EQ(run.output, c.output) << c.argv.back();
+    } else {
+      EXPECT_TRUE(testsupport::processesGone({std::stoi(run.output)})) << c.argv.back();
+    }
+  }
+}
+
+// A process in a session of its own on a new pseudo-terminal, as a terminal window starts its
+// shell; the kernel cuts the command name to 15 bytes, the executable's file name is whole.
+TEST(ProcFsProcessTable, ReadsNamesFamiliesAndControllingTerminals) {
+  testsupport::TempDir dir;
+  const auto program = dir.file("a-rather-long-program-name");
+  std::filesystem::copy_file("/bin/sleep", program);
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const std::string terminal = ::ptsname(master);
+  testsupport::ChildProcess child(
+      {"sh", "-c", "exec setsid -w -c '" + program + "' 30 < " + terminal});
+
+  ProcFsProcessTable table;
+  std::optional<ProcessEntry> found;
+  for (int i = 0; i < 400 && !found; ++i) {
+    for (const auto& entry : table.scan()) {
+      if (entry.parent == child.pid() && entry.executable == "a-rather-long-program-name") {
+        found = entry;
+      }
+    }
+    if (!found) std::this_thread::sleep_for(5ms);
+  }
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->session, found->pid);
+  EXPECT_NE(found->terminal, 0u);
+  EXPECT_EQ(table.terminalDevice(terminal), found->terminal);
+  EXPECT_EQ(table.terminalDevice(dir.path()), std::nullopt);
+  EXPECT_EQ(table.terminalDevice(dir.file("missing")), std::nullopt);
+  const auto all = table.scan();
+  const auto self = std::ranges::find(all, ::getpid(), &ProcessEntry::pid);
+  ASSERT_NE(self, all.end());
+  EXPECT_EQ(self->session, ::getsid(0));
+  EXPECT_EQ(self->parent, ::getppid());
+  child.stop();
+  ::close(master);
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
 #include "support/ChildProcess.h"
 
 #include <boost/asio/io_context.hpp>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
+#include <thread>
 
 #include "runtime/Process.h"
+#include "runtime/ProcessTable.h"
 #include "runtime/Task.h"
 
 namespace brindlet::testsupport {

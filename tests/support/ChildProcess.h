@@ -45,4 +45,5 @@ struct ProgramResult {
 };
 ProgramResult runProgram(const std::vector<std::string>& argv);
 
+
 }  // namespace brindlet::testsupport

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace brindlet::testsupport {
 
@@ -30,6 +31,19 @@ inline bool processGone(pid_t pid) {
   const auto end = stat.rfind(')');
   return end == std::string::npos || end + 2 >= stat.size() || stat[end + 2] == 'Z' ||
          stat[end + 2] == 'X';
+}
+
+// Whether each process has gone, waiting up to `within` for the last of them: a killed process
+// takes a moment to go.
+inline bool processesGone(const std::vector<pid_t>& pids,
+                          std::chrono::milliseconds within = std::chrono::seconds(2)) {
+  return eventually(
+      [&] {
+        for (pid_t pid : pids)
+          if (!processGone(pid)) return false;
+        return true;
+      },
+      within, std::chrono::milliseconds(5));
 }
 
 }  // namespace brindlet::testsupport

@@ -32,7 +32,7 @@ class AtspiDemo : public ::testing::Test {
     // Outlives the worker, which lets go of the loop only after answering on it.
     asio::io_context io;
     AtspiTree tree;
-    deck::ProcFsProcessTable processes;
+    runtime::ProcFsProcessTable processes;
     runtime::SystemClock clock;
     deck::SystemReaders readers{tree, processes, clock};
   };

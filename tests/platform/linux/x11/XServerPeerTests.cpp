@@ -20,11 +20,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool allGone(const std::vector<pid_t>& pids, std::chrono::seconds within) {
-  return eventually([&] { return std::all_of(pids.begin(), pids.end(), processGone); }, within,
-                    20ms);
-}
-
 TEST(XServerHarness, ServersStartOnTheirOwnDisplaysAndStopByProcessId) {
   std::vector<pid_t> pids;
   {
@@ -42,7 +37,7 @@ TEST(XServerHarness, ServersStartOnTheirOwnDisplaysAndStopByProcessId) {
     EXPECT_NE(xorg.run({"wmctrl", "-m"}).output.find("Openbox"), std::string::npos);
     pids = {xvfb.pid(), xorg.pid(), xorg.windowManagerPid()};
   }
-  EXPECT_TRUE(allGone(pids, 5s));
+  EXPECT_TRUE(processesGone(pids, 5s));
 }
 
 // Run as a child by the test below: holds a server, a window manager and a client until killed.
@@ -75,7 +70,7 @@ TEST(XServerHarness, KilledTestLeavesNothingBehind) {
   ASSERT_EQ(pids.size(), 3u) << holder.output();
   kill(holder.pid(), SIGKILL);
   holder.waitExit(5s);
-  EXPECT_TRUE(allGone(pids, 10s));
+  EXPECT_TRUE(processesGone(pids, 10s));
 }
 
 }  // namespace

@@ -1,0 +1,97 @@
+#include "runtime/ProcessTable.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <array>
+#include <cctype>
+#include <sstream>
+#include <string_view>
+
+namespace brindlet::runtime {
+namespace {
+
+std::string fileName(std::string_view path) {
+  const auto slash = path.rfind('/');
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+// Up to the buffer's size of a small file; empty when it cannot be read.
+std::string readSmall(const std::string& file, std::array<char, 4096>& buffer) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  const auto got = ::read(fd, buffer.data(), buffer.size() - 1);
+  ::close(fd);
+  return got > 0 ? std::string(buffer.data(), static_cast<std::size_t>(got)) : std::string();
+}
+
+std::string executableName(const std::string& dir, std::array<char, 4096>& buffer) {
+  const auto length = ::readlink((dir + "/exe").c_str(), buffer.data(), buffer.size() - 1);
+  if (length > 0) {
+    std::string_view target(buffer.data(), static_cast<std::size_t>(length));
+    // A replaced or removed executable still names the program that runs.
+    constexpr std::string_view deleted = " (deleted)";
+    if (target.ends_with(deleted)) target.remove_suffix(deleted.size());
+    return fileName(target);
+  }
+  // argv[0] ends at the first NUL.
+  const std::string arguments = readSmall(dir + "/cmdline", buffer);
+  return fileName(std::string_view(arguments.c_str()));
+}
+
+// The kernel's own spelling of a device number, as /proc/<pid>/stat writes it.
+std::uint64_t kernelDeviceNumber(dev_t device) {
+  const std::uint64_t major = ::major(device), minor = ::minor(device);
+  return (minor & 0xff) | (major << 8) | ((minor & ~std::uint64_t(0xff)) << 12);
+}
+
+}  // namespace
+
+std::optional<ProcessStat> parseProcessStat(const std::string& text) {
+  const auto end = text.rfind(')');
+  if (end == std::string::npos) return std::nullopt;
+  std::istringstream fields(text.substr(end + 1));
+  ProcessStat stat;
+  long long terminal = 0;
+  if (!(fields >> stat.state >> stat.parent >> stat.group >> stat.session >> terminal)) {
+    return std::nullopt;
+  }
+  // Written as a signed number; the bits are the device's.
+  stat.terminal = static_cast<std::uint32_t>(terminal);
+  return stat;
+}
+
+ProcFsProcessTable::ProcFsProcessTable(std::string root) : root_(std::move(root)) {}
+
+std::vector<ProcessEntry> ProcFsProcessTable::scan() {
+  std::vector<ProcessEntry> entries;
+  DIR* dir = ::opendir(root_.c_str());
+  if (dir == nullptr) return entries;
+  std::array<char, 4096> buffer{};
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name(entry->d_name);
+    if (name.empty() || !std::isdigit(static_cast<unsigned char>(name.front()))) continue;
+    const std::string path = root_ + "/" + entry->d_name;
+    ProcessEntry process{std::stoi(std::string(name)), executableName(path, buffer)};
+    const auto stat = parseProcessStat(readSmall(path + "/stat", buffer));
+    // Gone since the folder was listed, or a zombie: nothing runs there any more.
+    if (process.executable.empty() || !stat) continue;
+    process.parent = stat->parent;
+    process.session = stat->session;
+    process.terminal = stat->terminal;
+    entries.push_back(std::move(process));
+  }
+  ::closedir(dir);
+  return entries;
+}
+
+std::optional<std::uint64_t> ProcFsProcessTable::terminalDevice(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0 || !S_ISCHR(status.st_mode)) return std::nullopt;
+  return kernelDeviceNumber(status.st_rdev);
+}
+
+}  // namespace brindlet::runtime

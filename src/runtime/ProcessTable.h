@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brindlet::runtime {
+
+// One running process: what it runs and where it sits among the others.
+struct ProcessEntry {
+  int pid = 0;
+  std::string executable;  // file name of the executable, else of argv[0]; empty when unknown
+  int parent = 0;
+  int session = 0;             // process id of the session's leader
+  std::uint64_t terminal = 0;  // device number of its controlling terminal; 0 without one
+
+  friend bool operator==(const ProcessEntry&, const ProcessEntry&) = default;
+};
+
+// The processes running now.
+class ProcessTable {
+ public:
+  virtual ~ProcessTable() = default;
+  virtual std::vector<ProcessEntry> scan() = 0;
+  // The device number of a terminal's device file ("/dev/pts/3") as `terminal` spells it;
+  // nothing when the path is not a character device.
+  virtual std::optional<std::uint64_t> terminalDevice(const std::string& path) = 0;
+};
+
+// Reads /proc: the executable's file name from /proc/<pid>/exe, else from argv[0] where the link
+// cannot be read (another user's process, a kernel thread has neither); the family and the
+// terminal from /proc/<pid>/stat. Processes with neither name are left out.
+class ProcFsProcessTable : public ProcessTable {
+ public:
+  explicit ProcFsProcessTable(std::string root = "/proc");
+  std::vector<ProcessEntry> scan() override;
+  std::optional<std::uint64_t> terminalDevice(const std::string& path) override;
+
+ private:
+  std::string root_;
+};
+
+// The fields of /proc/<pid>/stat the system reads. The process's name may hold anything, even
+// ") ", so the fields are counted from the last ')'.
+struct ProcessStat {
+  char state = 0;
+  int parent = 0;
+  int group = 0;
+  int session = 0;
+  std::uint64_t terminal = 0;
+};
+std::optional<ProcessStat> parseProcessStat(const std::string& text);
+
+}  // namespace brindlet::runtime
