@@ -13,6 +13,7 @@
 
 #include "runtime/Process.h"
 #include "runtime/Task.h"
+#include "support/Loop.h"
 #include "support/TempDir.h"
 
 namespace brindlet::runtime {

@@ -10,6 +10,7 @@
 
 #include "runtime/AsyncQueue.h"
 #include "runtime/Task.h"
+#include "support/Loop.h"
 
 namespace brindlet::runtime {
 namespace {

@@ -5,6 +5,7 @@
 
 #include "runtime/Process.h"
 #include "runtime/Task.h"
+#include "support/Loop.h"
 
 namespace brindlet::testsupport {
 namespace {

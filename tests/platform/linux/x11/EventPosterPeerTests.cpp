@@ -9,6 +9,7 @@
 #include "profiles/Shortcut.h"
 #include "runtime/MainLoop.h"
 #include "runtime/Task.h"
+#include "support/Loop.h"
 #include "support/XClientOutput.h"
 #include "support/XServer.h"
 
