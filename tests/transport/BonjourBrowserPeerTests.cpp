@@ -11,6 +11,7 @@
 #include "platform/linux/avahi/AvahiServiceDiscovery.h"
 #include "runtime/Task.h"
 #include "support/AvahiDaemon.h"
+#include "support/Loop.h"
 #include "transport/BonjourBrowser.h"
 #include "transport/HostTransport.h"
 #include "transport/NearbyPhone.h"
@@ -130,7 +131,7 @@ TEST_F(BrowserPeerTest, TheHostTransportListsWhatTheBrowseFinds) {
   settings.store = store;
   settings.discovery = std::shared_ptr<ServiceDiscovery>(&discovery, [](ServiceDiscovery*) {});
   auto host = HostTransport::make(io.get_executor(), settings);
-  runtime::runUntilDone(io, host->start());
+  brindlet::testing::runUntilDone(io, host->start());
   auto phone = publish("Phone A", {"name=Ana", "uid=U-1", "pair=9002"});
 
   auto events = std::make_shared<std::vector<HostTransportEvent>>();
@@ -143,7 +144,7 @@ TEST_F(BrowserPeerTest, TheHostTransportListsWhatTheBrowseFinds) {
   EXPECT_EQ(listed.at(0).name, "Ana");
   EXPECT_FALSE(listed.at(0).isPaired);
   EXPECT_TRUE(listed.at(0).canPair());
-  runtime::runUntilDone(io, host->stop());
+  brindlet::testing::runUntilDone(io, host->stop());
   host->events()->finish();
   host.reset();
   io.restart();
