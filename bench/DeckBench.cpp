@@ -26,6 +26,7 @@
 #include "runtime/MainLoop.h"
 #include "runtime/Task.h"
 #include "secrets/MemorySecretStore.h"
+#include "support/Loop.h"
 #include "support/TempDir.h"
 #include "support/XServer.h"
 

@@ -14,6 +14,7 @@
 #include "runtime/MainLoop.h"
 #include "runtime/Task.h"
 #include "session/InputInjector.h"
+#include "support/Loop.h"
 #include "support/XServer.h"
 
 namespace {

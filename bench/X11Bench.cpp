@@ -16,6 +16,7 @@
 #include "BenchSupport.h"
 #include "platform/linux/x11/X11EventPoster.h"
 #include "runtime/Task.h"
+#include "support/Loop.h"
 #include "support/XServer.h"
 
 namespace {

@@ -14,6 +14,7 @@
 #include <boost/asio/associated_executor.hpp>
 #include <boost/asio/async_result.hpp>
 #include <boost/asio/awaitable.hpp>
+#include <boost/asio/dispatch.hpp>
 #include <boost/asio/error.hpp>
 #include <boost/asio/execution/outstanding_work.hpp>
 #include <boost/asio/post.hpp>
@@ -53,6 +54,11 @@ class OneShot : public std::enable_shared_from_this<OneShot<T>> {
   static std::shared_ptr<OneShot> make() { return std::shared_ptr<OneShot>(new OneShot()); }
 
   bool resume(T value) { return deliver(Result(std::in_place_index<0>, std::move(value))); }
+  // The same, for a caller that is itself a completion and holds no lock: a waiter on the
+  // caller's own loop runs inside this call instead of after a trip through the loop.
+  bool resumeNow(T value) {
+    return deliver(Result(std::in_place_index<0>, std::move(value)), true);
+  }
   bool fail(std::exception_ptr error) {
     return deliver(Result(std::in_place_index<1>, std::move(error)));
   }
@@ -121,35 +127,39 @@ class OneShot : public std::enable_shared_from_this<OneShot<T>> {
     // A parked waiter is outstanding work: its loop keeps running until it is resumed.
     executor_ =
         boost::asio::prefer(std::move(executor), boost::asio::execution::outstanding_work.tracked);
-    if (result_) complete(lock);
+    if (result_) complete(lock, false);
   }
 
-  bool deliver(Result result) {
+  bool deliver(Result result, bool inCaller = false) {
     std::unique_lock lock(mutex_);
     if (delivered_) return false;
     delivered_ = true;
     result_ = std::move(result);
-    if (handler_) complete(lock);
+    if (handler_) complete(lock, inCaller);
     return true;
   }
 
   // Moves the stored result to the waiter's executor; called with the lock held once both are
   // there. The cancellation slot is cleared on that executor, where cancellation is emitted.
-  void complete(std::unique_lock<std::mutex>& lock) {
+  void complete(std::unique_lock<std::mutex>& lock, bool inCaller) {
     std::unique_ptr<Parked> handler = std::move(handler_);
     Result result = std::move(*result_);
     result_.reset();
     auto executor = std::move(executor_);
     executor_ = {};
     lock.unlock();
-    boost::asio::post(executor,
-                      [handler = std::move(handler), result = std::move(result)]() mutable {
-                        if (result.index() == 0) {
-                          handler->complete(nullptr, std::move(std::get<0>(result)));
-                        } else {
-                          handler->complete(std::get<1>(result), T{});
-                        }
-                      });
+    auto run = [handler = std::move(handler), result = std::move(result)]() mutable {
+      if (result.index() == 0) {
+        handler->complete(nullptr, std::move(std::get<0>(result)));
+      } else {
+        handler->complete(std::get<1>(result), T{});
+      }
+    };
+    if (inCaller) {
+      boost::asio::dispatch(executor, std::move(run));
+    } else {
+      boost::asio::post(executor, std::move(run));
+    }
   }
 
   void cancelled() {

@@ -27,12 +27,14 @@ void SerialByteStream::write(Bytes bytes, WriteCompletion completion) {
 }
 
 void SerialByteStream::write(Bytes head, Bytes body, WriteCompletion completion) {
-  onStrand<SerialByteStream>([head = std::move(head), body = std::move(body),
-                              completion = std::move(completion)](SerialByteStream& self) mutable {
-    if (self.cancelled_) return completion(abortedText());
-    self.writes_.push_back({std::move(head), std::move(body), std::move(completion)});
-    self.writeNext();
-  });
+  onStrandNow<SerialByteStream>(
+      [head = std::move(head), body = std::move(body),
+       completion = std::move(completion)](SerialByteStream& self) mutable {
+        if (self.cancelled_)
+          return self.completeLater(std::move(completion), std::optional(abortedText()));
+        self.writes_.push_back({std::move(head), std::move(body), std::move(completion)});
+        self.writeNext();
+      });
 }
 
 void SerialByteStream::cancel() {

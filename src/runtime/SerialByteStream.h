@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/strand.hpp>
 
@@ -55,6 +56,23 @@ class SerialByteStream : public ByteStream, public std::enable_shared_from_this<
   void onStrand(F f) {
     boost::asio::post(strand_, [self = std::static_pointer_cast<Self>(shared_from_this()),
                                 f = std::move(f)]() mutable { f(*self); });
+  }
+  // The same, but at once when the caller may run on the strand now: already on it, or on its
+  // loop while it is idle. For the byte path's reads and writes, which only start an operation
+  // and so may run inside the caller; it saves a trip through the loop, and a thread's wake-up,
+  // per frame.
+  template <class Self, class F>
+  void onStrandNow(F f) {
+    boost::asio::dispatch(strand_, [self = std::static_pointer_cast<Self>(shared_from_this()),
+                                    f = std::move(f)]() mutable { f(*self); });
+  }
+  // Calls a completion later on the strand, never inside the caller that started the operation.
+  template <class Completion, class... Args>
+  void completeLater(Completion completion, Args... args) {
+    boost::asio::post(strand_,
+                      [completion = std::move(completion), ... args = std::move(args)]() mutable {
+                        completion(std::move(args)...);
+                      });
   }
 
   boost::asio::strand<boost::asio::any_io_executor> strand_;

@@ -40,7 +40,7 @@ class SocketStream final : public SerialByteStream {
 
   // Reads for the caller's own buffer land in an internal one, reused from read to read.
   void read(std::size_t maxBytes, ReadCompletion completion) override {
-    onStrand<SocketStream>(
+    onStrandNow<SocketStream>(
         [maxBytes, completion = std::move(completion)](SocketStream& self) mutable {
           if (self.readBufferSize_ < maxBytes) {
             self.readBuffer_.reset(new std::uint8_t[maxBytes]);
@@ -51,7 +51,7 @@ class SocketStream final : public SerialByteStream {
   }
 
   void readInto(std::span<std::uint8_t> buffer, ReadCompletion completion) override {
-    onStrand<SocketStream>(
+    onStrandNow<SocketStream>(
         [buffer, completion = std::move(completion)](SocketStream& self) mutable {
           self.readOnStrand(buffer, std::move(completion));
         });
@@ -81,7 +81,8 @@ class SocketStream final : public SerialByteStream {
 
  private:
   void readOnStrand(std::span<std::uint8_t> buffer, ReadCompletion completion) {
-    if (cancelled()) return completion({}, false, abortedText());
+    if (cancelled())
+      return completeLater(std::move(completion), ByteView{}, false, std::optional(abortedText()));
     socket_.async_read_some(asio::buffer(buffer.data(), buffer.size()),
                             bind([buffer, completion = std::move(completion)](
                                      SocketStream&, boost::system::error_code ec, std::size_t n) {

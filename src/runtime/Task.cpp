@@ -75,12 +75,4 @@ TaskHandle spawn(const boost::asio::any_io_executor& executor, boost::asio::awai
   return handle;
 }
 
-void runUntilDone(boost::asio::io_context& context, boost::asio::awaitable<void> operation) {
-  auto wrapped = [](boost::asio::awaitable<void> op) -> boost::asio::awaitable<bool> {
-    co_await std::move(op);
-    co_return true;
-  };
-  runUntilDone<bool>(context, wrapped(std::move(operation)));
-}
-
 }  // namespace brindlet::runtime

@@ -65,26 +65,4 @@ TaskHandle spawn(const boost::asio::any_io_executor& executor, boost::asio::awai
 // cancellation.
 void logTaskFailure(const std::exception_ptr& error);
 
-// Runs the loop until the operation finishes and returns its result (or throws its error).
-// Tests and small tools use it; the loop must not be running on another thread.
-template <class T>
-T runUntilDone(boost::asio::io_context& context, boost::asio::awaitable<T> operation) {
-  std::optional<std::variant<T, std::exception_ptr>> result;
-  boost::asio::co_spawn(context, std::move(operation), [&](std::exception_ptr e, T value) {
-    if (e) {
-      result.emplace(std::in_place_index<1>, e);
-    } else {
-      result.emplace(std::in_place_index<0>, std::move(value));
-    }
-  });
-  context.restart();
-  while (!result && context.run_one() > 0) {
-  }
-  if (!result) throw std::logic_error("loop ran out of work before the operation finished");
-  if (result->index() == 1) std::rethrow_exception(std::get<1>(*result));
-  return std::move(std::get<0>(*result));
-}
-
-void runUntilDone(boost::asio::io_context& context, boost::asio::awaitable<void> operation);
-
 }  // namespace brindlet::runtime

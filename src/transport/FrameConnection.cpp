@@ -1,5 +1,6 @@
 #include "transport/FrameConnection.h"
 
+#include <array>
 #include <variant>
 
 #include <boost/asio/associated_cancellation_slot.hpp>
@@ -28,8 +29,13 @@ namespace {
 
 namespace asio = boost::asio;
 
-// One read asks for at most this much: a larger frame is assembled over several reads.
+// A read into a frame's own payload asks for at most this much: a larger frame is assembled
+// over several reads.
 constexpr std::size_t kReadSize = 1048576;
+// A read between frames asks for at most this much. Small frames arrive many to a read; of a
+// large one, what this read brings of its payload is copied once into the frame's buffer, and
+// the rest is read straight into it.
+constexpr std::size_t kStagingSize = 65536;
 
 std::size_t sizeOf(const Frame& frame) {
   return protocol::FrameHeader::size + frame.payload.size();
@@ -56,16 +62,7 @@ bool isClosedError(const std::optional<TransportError>& failure) {
 // freed memory.
 struct FrameConnection::Inbox {
   protocol::FrameParser parser;
-  std::unique_ptr<std::uint8_t[]> staging;
-  std::size_t stagingSize = 0;
-
-  std::span<std::uint8_t> stagingOf(std::size_t size) {
-    if (stagingSize != size) {
-      staging.reset(new std::uint8_t[size]);
-      stagingSize = size;
-    }
-    return {staging.get(), size};
-  }
+  std::array<std::uint8_t, kStagingSize> staging;
 };
 
 // A send's handler until it completes, once: when the stream has taken the bytes, or earlier
@@ -214,15 +211,9 @@ void FrameConnection::helloDone() {
 
 // Only one read is outstanding, so nothing else touches the inbox meanwhile.
 void FrameConnection::requestRead() {
-  std::size_t limit;
-  {
-    std::lock_guard lock(mutex_);
-    limit = state_.helloDone ? kReadSize : options_.helloFrameLimit + protocol::FrameHeader::size;
-  }
   auto into = inbox_->parser.payloadSpace();
   const bool direct = !into.empty();
-  into = direct ? into.first(std::min(into.size(), kReadSize))
-                : inbox_->stagingOf(std::min(limit, kReadSize));
+  into = direct ? into.first(std::min(into.size(), kReadSize)) : inbox_->staging;
   std::weak_ptr<FrameConnection> weak = shared_from_this();
   connection_->readInto(into,
                         [weak, inbox = inbox_, direct](runtime::ByteView bytes, bool endOfStream,
@@ -317,7 +308,8 @@ void FrameConnection::deliver(std::vector<Frame> frames) {
       }
     }
   }
-  if (waiter) waiter->resume(std::move(first));
+  // Called from the read's completion, with no lock held: the reader may go on at once.
+  if (waiter) waiter->resumeNow(std::move(first));
 }
 
 void FrameConnection::handleState(ByteStream::State state, const std::string& error) {

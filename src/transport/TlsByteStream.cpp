@@ -51,7 +51,7 @@ std::shared_ptr<TlsByteStream> TlsByteStream::self() {
 }
 
 void TlsByteStream::read(std::size_t maxBytes, ReadCompletion completion) {
-  onStrand<TlsByteStream>(
+  onStrandNow<TlsByteStream>(
       [maxBytes, completion = std::move(completion)](TlsByteStream& self) mutable {
         if (self.readBuffer_.size() < maxBytes) self.readBuffer_.resize(maxBytes);
         self.readOnStrand({self.readBuffer_.data(), maxBytes}, std::move(completion));
@@ -59,14 +59,17 @@ void TlsByteStream::read(std::size_t maxBytes, ReadCompletion completion) {
 }
 
 void TlsByteStream::readInto(std::span<std::uint8_t> buffer, ReadCompletion completion) {
-  onStrand<TlsByteStream>(
+  onStrandNow<TlsByteStream>(
       [buffer, completion = std::move(completion)](TlsByteStream& self) mutable {
         self.readOnStrand(buffer, std::move(completion));
       });
 }
 
 void TlsByteStream::readOnStrand(std::span<std::uint8_t> buffer, ReadCompletion completion) {
-  if (cancelled() || !tls_) return completion({}, false, abortedText());
+  if (cancelled() || !tls_) {
+    return completeLater(std::move(completion), runtime::ByteView{}, false,
+                         std::optional(abortedText()));
+  }
   asio::co_spawn(strand_, readOnce(buffer, std::move(completion)), asio::detached);
 }
 

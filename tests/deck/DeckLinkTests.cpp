@@ -7,6 +7,7 @@
 
 #include "deck/DeckHarness.h"
 #include "support/ChildProcess.h"
+#include "support/Loop.h"
 #include "transport/FrameConnection.h"
 #include "transport/Handshake.h"
 

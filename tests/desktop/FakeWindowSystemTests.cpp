@@ -5,6 +5,7 @@
 #include <boost/asio/io_context.hpp>
 
 #include "runtime/Task.h"
+#include "support/Loop.h"
 
 namespace brindlet::desktop {
 namespace {

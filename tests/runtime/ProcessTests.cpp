@@ -20,6 +20,7 @@
 #include "runtime/Task.h"
 #include "support/ChildProcess.h"
 #include "support/Eventually.h"
+#include "support/Loop.h"
 #include "support/TempDir.h"
 
 namespace brindlet::runtime {

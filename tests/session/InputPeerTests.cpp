@@ -9,6 +9,7 @@
 #include "runtime/MainLoop.h"
 #include "runtime/Task.h"
 #include "session/InputInjector.h"
+#include "support/Loop.h"
 #include "support/XClientOutput.h"
 #include "support/XServer.h"
 

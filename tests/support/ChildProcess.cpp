@@ -9,6 +9,7 @@
 #include "runtime/Process.h"
 #include "runtime/ProcessTable.h"
 #include "runtime/Task.h"
+#include "support/Loop.h"
 
 namespace brindlet::testsupport {
 namespace {

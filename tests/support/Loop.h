@@ -1,9 +1,15 @@
 #pragma once
 
 #include <chrono>
+#include <exception>
 #include <functional>
+#include <optional>
+#include <stdexcept>
 #include <thread>
+#include <variant>
 
+#include <boost/asio/awaitable.hpp>
+#include <boost/asio/co_spawn.hpp>
 #include <boost/asio/io_context.hpp>
 
 #include "runtime/Clock.h"
@@ -53,4 +59,37 @@ inline bool runUntil(boost::asio::io_context& io, const std::function<bool()>& d
   return true;
 }
 
+// Runs the loop until the operation finishes and returns its result (or throws its error). The
+// loop must not be running on another thread.
+template <class T>
+T runUntilDone(boost::asio::io_context& io, boost::asio::awaitable<T> operation) {
+  std::optional<std::variant<T, std::exception_ptr>> result;
+  boost::asio::co_spawn(io, std::move(operation), [&](std::exception_ptr e, T value) {
+    if (e) {
+      result.emplace(std::in_place_index<1>, e);
+    } else {
+      result.emplace(std::in_place_index<0>, std::move(value));
+    }
+  });
+  io.restart();
+  while (!result && io.run_one() > 0) {
+  }
+  if (!result) throw std::logic_error("loop ran out of work before the operation finished");
+  if (result->index() == 1) std::rethrow_exception(std::get<1>(*result));
+  return std::move(std::get<0>(*result));
+}
+
+inline void runUntilDone(boost::asio::io_context& io, boost::asio::awaitable<void> operation) {
+  auto wrapped = [](boost::asio::awaitable<void> op) -> boost::asio::awaitable<bool> {
+    co_await std::move(op);
+    co_return true;
+  };
+  runUntilDone<bool>(io, wrapped(std::move(operation)));
+}
+
 }  // namespace brindlet::testing
+
+// Callers elsewhere still name it in the runtime's namespace, where it used to live.
+namespace brindlet::runtime {
+using brindlet::testing::runUntilDone;
+}  // namespace brindlet::runtime

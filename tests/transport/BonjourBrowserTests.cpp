@@ -61,7 +61,7 @@ TEST_F(BrowserTest, StreamsSortedSnapshotsUntilTheBrowseFails) {
   discovery.show({});
   discovery.fail("daemon gone");
   discovery.show({service("late")});  // after the end: nobody listens
-  const auto all = runtime::runUntilDone(io, readAll(snapshots));
+  const auto all = brindlet::testing::runUntilDone(io, readAll(snapshots));
   EXPECT_EQ(all, (std::vector<std::vector<std::string>>{{"Beta", "Zed", "alpha"}, {}}));
   EXPECT_EQ(errors(), (std::vector<std::string>{"Bonjour browse waiting: no network",
                                                 "Bonjour browse failed: daemon gone"}));
@@ -95,7 +95,7 @@ TEST_F(BrowserTest, ASlowConsumerGetsEverySnapshotInOrder) {
     discovery.fail("done");
   });
   avahi.join();
-  const auto all = runtime::runUntilDone(io, readAll(snapshots));
+  const auto all = brindlet::testing::runUntilDone(io, readAll(snapshots));
   ASSERT_EQ(all.size(), 200u);
   for (int i = 0; i < 200; ++i) EXPECT_EQ(all[i].at(0), "phone " + std::to_string(i));
 }

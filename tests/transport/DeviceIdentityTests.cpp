@@ -1,7 +1,8 @@
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <regex>
 
 #include "secrets/MemorySecretStore.h"
@@ -12,81 +13,67 @@ namespace {
 
 using secrets::MemorySecretStore;
 using secrets::SecretError;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
 const std::string service = "com.velvane.identity";
+const std::string kNew = "a new UUID";
 
-bool looksLikeUUID(const std::string& text) {
-  static const std::regex form(
+// A store as it is before the first call; the identity the first two calls give (kNew: a fresh
+// UUID, the same both times); what is stored once the store works again, and what a later call
+// then gives; the lines logged.
+TEST(DeviceIdentity, CreatedOnceKeptAndNeverOverwrittenWhileTheStoreFails) {
+  struct Case {
+    const char* name;
+    std::optional<runtime::Bytes> stored;
+    std::function<void(MemorySecretStore&)> breakStore;
+    std::string first;
+    std::string storedAfter;  // kNew: the identity handed out
+    std::vector<std::string> logged;
+  };
+  const auto text = [](std::string_view t) { return runtime::Bytes(t.begin(), t.end()); };
+  const Case cases[] = {
+      {"nothing stored", std::nullopt, nullptr, kNew, kNew, {}},
+      {"stored text unchanged", text(" spaced uid "), nullptr, " spaced uid ", " spaced uid ", {}},
+      {"empty stored text", text(""), nullptr, "", "", {}},
+      {"not a UUID", text("Gerät"), nullptr, "Gerät", "Gerät", {}},
+      {"invalid UTF-8 replaced", runtime::Bytes{0xC3, 0x28, 0xFF}, nullptr, kNew, kNew, {}},
+      {"store refuses writes",
+       std::nullopt,
+       [](auto& s) { s.failWrites(SecretError::failed(-61, "write refused")); },
+       kNew,
+       kNew,
+       {"Keychain write failed: -61", "Keychain write failed: -61"}},
+      {"store unreadable",
+       text("KEPT"),
+       [](auto& s) { s.failReads(SecretError::unavailable(2, "no bus")); },
+       kNew,
+       "KEPT",
+       {"Keychain read failed: 2", "Keychain read failed: 2"}},
+  };
+  static const std::regex uuid(
       "[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
-  return std::regex_match(text, form);
-}
-
-struct Fixture {
-  std::shared_ptr<MemorySecretStore> secrets = std::make_shared<MemorySecretStore>();
-  std::vector<std::string> logged;
-  DeviceIdentity identity{secrets, [this](const std::string& line) { logged.push_back(line); }};
-
-  std::string stored() {
-    auto bytes = secrets->read(service, "uid");
-    return std::string(runtime::asText(bytes));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto secrets = std::make_shared<MemorySecretStore>();
+    std::vector<std::string> logged;
+    DeviceIdentity identity(secrets, [&](const std::string& line) { logged.push_back(line); });
+    if (c.stored) secrets->store(service, "uid", *c.stored);
+    if (c.breakStore) c.breakStore(*secrets);
+    const std::string first = identity.current(service);
+    if (c.first == kNew) {
+      EXPECT_TRUE(std::regex_match(first, uuid)) << first;
+    } else {
+      EXPECT_EQ(first, c.first);
+    }
+    EXPECT_EQ(identity.current(service), first);
+    EXPECT_EQ(logged, c.logged);
+    secrets->failWrites(std::nullopt);
+    secrets->failReads(std::nullopt);
+    const std::string expected = c.storedAfter == kNew ? first : c.storedAfter;
+    EXPECT_EQ(identity.current(service), expected);
+    EXPECT_EQ(runtime::asText(secrets->read(service, "uid")), expected);
+    // A later run of the app over the same store finds the same identity.
+    EXPECT_EQ(DeviceIdentity(secrets).current(service), expected);
   }
-};
-
-TEST(DeviceIdentity, CreatedOnceThenRead) {
-  Fixture f;
-  std::string first = f.identity.current(service);
-  EXPECT_TRUE(looksLikeUUID(first)) << first;
-  EXPECT_EQ(f.stored(), first);
-  EXPECT_EQ(f.identity.current(service), first);
-  // Another object over the same store (a later run of the app) finds the same identity.
-  EXPECT_EQ(DeviceIdentity(f.secrets).current(service), first);
-  EXPECT_THAT(f.logged, IsEmpty());
-}
-
-TEST(DeviceIdentity, StoredTextIsReturnedUnchanged) {
-  const std::string texts[] = {"", " spaced uid ", "not-a-uuid", "Gerät"};
-  for (const std::string& text : texts) {
-    Fixture f;
-    f.secrets->store(service, "uid", runtime::asBytes(text));
-    EXPECT_EQ(f.identity.current(service), text);
-  }
-}
-
-TEST(DeviceIdentity, InvalidUTF8IsReplaced) {
-  Fixture f;
-  const runtime::Bytes broken = {0xC3, 0x28, 0xFF};
-  f.secrets->store(service, "uid", broken);
-  std::string identity = f.identity.current(service);
-  EXPECT_TRUE(looksLikeUUID(identity));
-  EXPECT_EQ(f.stored(), identity);
-}
-
-TEST(DeviceIdentity, StableWhileStoreRefusesWrites) {
-  Fixture f;
-  f.secrets->failWrites(SecretError::failed(-61, "write refused"));
-  std::string first = f.identity.current(service);
-  EXPECT_TRUE(looksLikeUUID(first));
-  EXPECT_EQ(f.identity.current(service), first);
-  EXPECT_THAT(f.logged, ElementsAre("Keychain write failed: -61", "Keychain write failed: -61"));
-  // Once the store works again, the identity already handed out is the one kept.
-  f.secrets->failWrites(std::nullopt);
-  EXPECT_EQ(f.identity.current(service), first);
-  EXPECT_EQ(f.stored(), first);
-}
-
-TEST(DeviceIdentity, UnreadableStoreIsNotOverwritten) {
-  Fixture f;
-  f.secrets->store(service, "uid", runtime::asBytes("KEPT"));
-  f.secrets->failReads(SecretError::unavailable(2, "no bus"));
-  std::string stand_in = f.identity.current(service);
-  EXPECT_TRUE(looksLikeUUID(stand_in));
-  EXPECT_EQ(f.identity.current(service), stand_in);
-  EXPECT_THAT(f.logged, ElementsAre("Keychain read failed: 2", "Keychain read failed: 2"));
-  f.secrets->failReads(std::nullopt);
-  EXPECT_EQ(f.stored(), "KEPT");
-  EXPECT_EQ(f.identity.current(service), "KEPT");
 }
 
 }  // namespace

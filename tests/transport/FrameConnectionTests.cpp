@@ -4,6 +4,7 @@
 
 #include "protocol/Enums.h"
 #include "runtime/Timeout.h"
+#include "support/Loop.h"
 #include "transport/LinkHarness.h"
 
 namespace brindlet::transport {
@@ -33,7 +34,7 @@ TEST(FrameConnection, TwoEndpointsExchangeFramesAndNumberedMessages) {
     SCOPED_TRACE(brindlet::testing::nameOf(kind));
     asio::io_context io;
     testsupport::TempDir folder;
-    auto [a, b] = runtime::runUntilDone(io, connectedPair(kind, folder));
+    auto [a, b] = brindlet::testing::runUntilDone(io, connectedPair(kind, folder));
     auto left = FrameConnection::make(a);
     auto right = FrameConnection::make(b);
     right->helloDone();  // takes frames of any size
@@ -46,13 +47,13 @@ TEST(FrameConnection, TwoEndpointsExchangeFramesAndNumberedMessages) {
       std::optional<std::string> busy(protocol::ByeReason::busy);
       co_await left->close(std::move(busy));
     };
-    runtime::runUntilDone(io, talk());
+    brindlet::testing::runUntilDone(io, talk());
     std::vector<Frame> frames;
     auto listen = [&]() -> asio::awaitable<void> {
       while (auto frame = co_await right->receive()) frames.push_back(std::move(*frame));
       EXPECT_EQ(co_await right->receive(), std::nullopt);
     };
-    runtime::runUntilDone(io, listen());
+    brindlet::testing::runUntilDone(io, listen());
     EXPECT_EQ(completion, std::nullopt);
     ASSERT_EQ(frames.size(), 5u);
     EXPECT_EQ(protocol::ControlEnvelope::of(frames[0]), ControlEnvelope(1, helloOf("left")));
@@ -60,8 +61,8 @@ TEST(FrameConnection, TwoEndpointsExchangeFramesAndNumberedMessages) {
     EXPECT_EQ(frames[2], videoFrame(3 << 20, 9));
     EXPECT_EQ(frames[3], videoFrame(10, 1));
     EXPECT_EQ(protocol::ControlEnvelope::of(frames[4]), ControlEnvelope(3, Bye{"busy"}));
-    EXPECT_EQ(runtime::runUntilDone(io, left->closed()), "busy");
-    EXPECT_EQ(runtime::runUntilDone(io, right->closed()), "closed");
+    EXPECT_EQ(brindlet::testing::runUntilDone(io, left->closed()), "busy");
+    EXPECT_EQ(brindlet::testing::runUntilDone(io, right->closed()), "closed");
   }
 }
 
@@ -71,7 +72,7 @@ TEST(FrameConnection, ThreeConcurrentSendersNeverCorruptTheStream) {
     SCOPED_TRACE(brindlet::testing::nameOf(kind));
     asio::io_context io;
     testsupport::TempDir folder;
-    auto [a, b] = runtime::runUntilDone(io, connectedPair(kind, folder));
+    auto [a, b] = brindlet::testing::runUntilDone(io, connectedPair(kind, folder));
     auto link = FrameConnection::make(a);
     auto seen = std::make_shared<PeerView>();
     std::atomic<int> completions = 0;
@@ -90,7 +91,7 @@ TEST(FrameConnection, ThreeConcurrentSendersNeverCorruptTheStream) {
     video.join();
     control.join();
     closer.join();
-    runtime::runUntilDone(io, pumpPeer(b, seen));
+    brindlet::testing::runUntilDone(io, pumpPeer(b, seen));
     brindlet::testing::drain(io);
     EXPECT_FALSE(seen->brokenStream);
     int videos = 0;
@@ -107,7 +108,7 @@ TEST(FrameConnection, ThreeConcurrentSendersNeverCorruptTheStream) {
       }
     }
     EXPECT_EQ(byes, std::vector<std::string>{"userDisconnected"});
-    EXPECT_EQ(runtime::runUntilDone(io, link->closed()), "userDisconnected");
+    EXPECT_EQ(brindlet::testing::runUntilDone(io, link->closed()), "userDisconnected");
     EXPECT_EQ(completions, frames);
   }
 }
@@ -348,7 +349,7 @@ TEST(StartAndWait, ConnectToAPortNobodyListensOn) {
   const auto port = closed.local_endpoint().port();
   closed.close();
   try {
-    runtime::runUntilDone(
+    brindlet::testing::runUntilDone(
         io, FrameConnection::connect(
                 io.get_executor(), runtime::Endpoint::hostPort("127.0.0.1", port), plainTcp(), 5s));
     ADD_FAILURE() << "connected";

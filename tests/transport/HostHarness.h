@@ -16,6 +16,7 @@
 #include "ScriptedPhone.h"
 #include "runtime/Log.h"
 #include "runtime/Task.h"
+#include "support/Loop.h"
 #include "support/Streams.h"
 #include "transport/FailureOf.h"
 #include "transport/FakeUsbmuxd.h"
@@ -82,16 +83,9 @@ struct HostHarness {
     while (auto event = co_await queue->next()) out->push_back(std::move(*event));
   }
 
-  // Runs the loop until the condition holds, for at most a few seconds of real time.
   template <class P>
   bool runUntil(P condition, std::chrono::milliseconds limit = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      io.restart();
-      io.run_one_for(20ms);
-    }
-    return true;
+    return brindlet::testing::runUntil(io, condition, limit);
   }
   // Runs what is ready, then waits briefly for socket work to come back, until things rest.
   void settle() {
@@ -102,9 +96,8 @@ struct HostHarness {
   }
   template <class T>
   T run(asio::awaitable<T> operation) {
-    return runtime::runUntilDone(io, std::move(operation));
+    return brindlet::testing::runUntilDone(io, std::move(operation));
   }
-  void run(asio::awaitable<void> operation) { runtime::runUntilDone(io, std::move(operation)); }
 
   // Waits for the number of events, and returns their kinds.
   std::vector<Kind> kinds() const {

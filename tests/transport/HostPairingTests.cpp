@@ -104,16 +104,6 @@ TEST(HostPairing, TheRightCodeAfterAWrongOneLinksThePhoneAndEndsTheRequest) {
   EXPECT_EQ(s.alpha.requests()[0]->byes.size(), 1u);
 }
 
-TEST(HostPairing, ALockOutIsToldApartFromAWrongCode) {
-  PairingScene s;
-  for (int i = 0; i < PairingCode::maxAttempts; ++i)
-    EXPECT_EQ(s.complete("000000"), TransportError::wrongCode()) << i;
-  // The phone ends the request with its lock-out bye; the next failure reports it.
-  ASSERT_TRUE(s.h.runUntil([&] { return s.attempt.request->isClosed(); }));
-  EXPECT_EQ(s.complete("123456"), TransportError::pairingLockedOut());
-  EXPECT_EQ(s.h.events->size(), 1u);
-}
-
 TEST(HostPairing, ARequestThePhoneEndedOtherwiseStillMeansAWrongCode) {
   const std::optional<std::string> reasons[] = {std::nullopt, std::string("pairingEnded"),
                                                 std::string("busy")};

@@ -112,9 +112,8 @@ struct LinkHarness {
   }
   template <class T>
   T run(asio::awaitable<T> operation) {
-    return runtime::runUntilDone(io, std::move(operation));
+    return brindlet::testing::runUntilDone(io, std::move(operation));
   }
-  void run(asio::awaitable<void> operation) { runtime::runUntilDone(io, std::move(operation)); }
 
   std::vector<std::string> errors() const {
     return log.messages("transport", runtime::LogLevel::error);

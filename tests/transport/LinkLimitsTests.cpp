@@ -13,6 +13,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/write.hpp>
 
+#include "support/Loop.h"
 #include "transport/Handshake.h"
 #include "transport/LinkHarness.h"
 #include "transport/Listener.h"
@@ -199,7 +200,7 @@ TEST(LinkLimits, AListenerOutOfDescriptorsPausesAndServesOnceTheyAreFree) {
   auto listener = Listener::plain(io.get_executor(), 0, options);
   std::vector<std::shared_ptr<runtime::ByteStream>> accepted;
   listener->setNewConnectionHandler([&](auto stream, auto) { accepted.push_back(stream); });
-  runtime::runUntilDone(io, waitUntilReady(listener));
+  brindlet::testing::runUntilDone(io, waitUntilReady(listener));
   const auto port = *listener->port();
   tcp::socket client(io);
   client.open(tcp::v4());
@@ -219,10 +220,10 @@ TEST(LinkLimits, AListenerOutOfDescriptorsPausesAndServesOnceTheyAreFree) {
   while (accepted.empty() && io.run_one_for(5s)) {
   }
   ASSERT_EQ(accepted.size(), 1u);
-  runtime::runUntilDone(io, startAndWait(accepted[0], 5s));
+  brindlet::testing::runUntilDone(io, startAndWait(accepted[0], 5s));
   const std::uint8_t hello[] = {1, 2, 3};
   asio::write(client, asio::buffer(hello));
-  auto got = runtime::runUntilDone(io, brindlet::testing::readExactly(*accepted[0], 3));
+  auto got = brindlet::testing::runUntilDone(io, brindlet::testing::readExactly(*accepted[0], 3));
   EXPECT_EQ(got.bytes, (Bytes{1, 2, 3}));
   accepted[0]->cancel();
   listener->cancel();

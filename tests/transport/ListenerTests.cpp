@@ -6,6 +6,7 @@
 
 #include "LinkHarness.h"
 #include "runtime/SocketByteStream.h"
+#include "support/Loop.h"
 #include "transport/Listener.h"
 
 namespace brindlet::transport::testing {
@@ -43,7 +44,7 @@ struct ListenerHarness {
   runtime::LogCapture log;
 
   void waitReady(const std::shared_ptr<Listener>& listener) {
-    runtime::runUntilDone(io, waitUntilReady(listener));
+    brindlet::testing::runUntilDone(io, waitUntilReady(listener));
   }
   std::vector<std::string> messages(runtime::LogLevel level) const {
     return log.messages("transport", level);
@@ -68,7 +69,7 @@ TEST(WaitUntilReady, ReadyListenerHandsOverLoopbackConnections) {
     }
     ASSERT_EQ(accepted.size(), before + 1) << host;
     auto server = accepted.back();
-    runtime::runUntilDone(h.io, startAndWait(server, std::chrono::seconds(5)));
+    brindlet::testing::runUntilDone(h.io, startAndWait(server, std::chrono::seconds(5)));
     EXPECT_TRUE(isLoopback(server->remoteEndpoint())) << server->remoteEndpoint().host;
     client->cancel();
     server->cancel();

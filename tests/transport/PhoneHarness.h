@@ -138,38 +138,15 @@ class PhoneHarness {
     ASSERT_NE(securePort, 0);
   }
 
-  // Runs the loop until the predicate holds, at most `limit` of real time.
   bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    io.restart();
-    while (!done() && std::chrono::steady_clock::now() < deadline) io.run_one_for(20ms);
-    return done();
+    return brindlet::testing::runUntil(io, done, limit);
   }
   void drainFor(std::chrono::milliseconds time) {
     waitUntil([] { return false; }, time);
   }
-
   template <class T>
   T run(asio::awaitable<T> operation) {
-    std::optional<T> value;
-    std::exception_ptr error;
-    bool done = false;
-    asio::co_spawn(io, std::move(operation), [&](std::exception_ptr e, T v) {
-      error = e;
-      if (!e) value = std::move(v);
-      done = true;
-    });
-    EXPECT_TRUE(waitUntil([&] { return done; })) << "operation did not finish";
-    if (error) std::rethrow_exception(error);
-    if (!value) throw std::runtime_error("operation did not finish");
-    return std::move(*value);
-  }
-  void run(asio::awaitable<void> operation) {
-    auto wrapped = [](asio::awaitable<void> op) -> asio::awaitable<bool> {
-      co_await std::move(op);
-      co_return true;
-    };
-    run<bool>(wrapped(std::move(operation)));
+    return brindlet::testing::runUntilDone(io, std::move(operation));
   }
 
   // A computer dials the phone: plain when no key is given, else TLS with that key. With

@@ -5,6 +5,7 @@
 
 #include <boost/asio/post.hpp>
 
+#include "support/Loop.h"
 #include "transport/DeckTransport.h"
 #include "transport/Handshake.h"
 #include "transport/USBMuxHarness.h"
@@ -165,7 +166,7 @@ TEST(MuxChannel, JudgesEachReceiveAndSend) {
     MuxChannel channel(std::make_shared<ScriptedReads>(io.get_executor(), c.read));
     std::variant<Bytes, TransportError> got = Bytes{};
     try {
-      got = runtime::runUntilDone(io, channel.receiveChunk());
+      got = brindlet::testing::runUntilDone(io, channel.receiveChunk());
     } catch (const TransportError& e) {
       got = e;
     }
@@ -174,7 +175,7 @@ TEST(MuxChannel, JudgesEachReceiveAndSend) {
   asio::io_context io;
   MuxChannel channel(std::make_shared<ScriptedReads>(io.get_executor(), ScriptedReads::Read{}));
   try {
-    runtime::runUntilDone(io, channel.send(Bytes{1}));
+    brindlet::testing::runUntilDone(io, channel.send(Bytes{1}));
     ADD_FAILURE() << "sent";
   } catch (const TransportError& e) {
     EXPECT_EQ(e, TransportError::usbmux("Broken pipe"));

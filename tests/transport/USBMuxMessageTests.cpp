@@ -196,24 +196,5 @@ TEST(USBMuxWire, DecodeFailuresNameTheirCause) {
   }
 }
 
-TEST(USBMuxMessage, TextForms) {
-  struct Case {
-    USBMuxMessage message;
-    std::string text;
-  };
-  const Case cases[] = {
-      {{USBMuxMessage::Result{-1}}, "result(-1)"},
-      {{USBMuxEvent::detached(3)}, "event(detached(deviceID: 3))"},
-      {attachedOf(4, "a\"b", "USB"),
-       "event(attached(USBMuxDevice(id: 4, serial: \"a\\\"b\", connectionType: \"USB\")))"},
-      {{USBMuxMessage::Connect{2, 9000}}, "connect(deviceID: 2, port: 9000)"},
-      {{USBMuxMessage::Other{"Paired"}}, "other(\"Paired\")"},
-      {{USBMuxMessage::Listen{}}, "listen"},
-      {{USBMuxMessage::DeviceList{{{1, "s", "USB"}}}},
-       "deviceList([USBMuxDevice(id: 1, serial: \"s\", connectionType: \"USB\")])"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(c.message.text(), c.text);
-}
-
 }  // namespace
 }  // namespace brindlet::transport

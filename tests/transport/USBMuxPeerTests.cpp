@@ -9,7 +9,9 @@
 
 #include <boost/asio/executor_work_guard.hpp>
 
+#include "runtime/Timeout.h"
 #include "support/ChildProcess.h"
+#include "support/Loop.h"
 #include "support/TempDir.h"
 #include "transport/DeckTransport.h"
 #include "transport/USBMuxHarness.h"
@@ -109,10 +111,10 @@ TEST(USBMuxPeer, RealDaemonListensAndRefusesAnAbsentDevice) {
   // Listen is granted and stays open: no event and no error while the daemon has no device.
   auto events = client.events(io.get_executor());
   auto next = runtime::within(*runtime::Clock::system(), 500ms, events.next());
-  EXPECT_FALSE(runtime::runUntilDone(io, std::move(next)));
+  EXPECT_FALSE(brindlet::testing::runUntilDone(io, std::move(next)));
 
   try {
-    runtime::runUntilDone(io, client.connect(4242, DeckTransport::port));
+    brindlet::testing::runUntilDone(io, client.connect(4242, DeckTransport::port));
     ADD_FAILURE() << "tunnel to an absent device";
   } catch (const TransportError& e) {
     EXPECT_EQ(e, TransportError::usbmux("usbmuxd refused the tunnel: result(2)"))

@@ -9,6 +9,7 @@
 #include "runtime/MainLoop.h"
 #include "runtime/Task.h"
 #include "support/Eventually.h"
+#include "support/Loop.h"
 #include "support/XClientOutput.h"
 #include "support/XServer.h"
 
