@@ -7,6 +7,7 @@
 #include "runtime/Log.h"
 #include "runtime/Task.h"
 #include "streaming/FakeCompressionSession.h"
+#include "support/Loop.h"
 
 namespace brindlet::streaming {
 namespace {

@@ -15,6 +15,7 @@
 #include "runtime/Task.h"
 #include "streaming/VideoEncoder.h"
 #include "support/Ffmpeg.h"
+#include "support/Loop.h"
 #include "support/TempDir.h"
 
 extern "C" {
@@ -107,7 +108,7 @@ std::vector<int> parameterSetTypes(Codec codec) {
   return codec == Codec::h264 ? std::vector<int>{7, 8} : std::vector<int>{32, 33, 34};
 }
 
-class LibavEncoder : public testing::Test {
+class LibavEncoder : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     av_log_set_level(AV_LOG_ERROR);
