@@ -1,29 +1,18 @@
 // The real agent hook under dash, with curl, against a hook server on a loop thread: as a coding
 // agent runs it, inside a private tmux, and next to a busy or stopped server.
 
-#include <dirent.h>
-#include <signal.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <fstream>
-#include <future>
-#include <iterator>
-#include <mutex>
 #include <thread>
 
 #include <gtest/gtest.h>
-#include <boost/asio/post.hpp>
 
 #include "HookHarness.h"
-#include "agents/HookRequest.h"
 #include "agents/HookScript.h"
 #include "agents/HookServer.h"
 #include "runtime/Files.h"
 #include "runtime/LoopThread.h"
 #include "runtime/MainLoop.h"
-#include "runtime/OneShot.h"
 #include "support/ChildProcess.h"
+#include "support/Loop.h"
 #include "support/LoopbackClient.h"
 #include "support/TempDir.h"
 
@@ -45,10 +34,7 @@ struct ScriptRun {
 struct ScriptHarness : RecordingHandler {
   template <class F>
   auto onLoop(F f) -> decltype(f()) {
-    std::packaged_task<decltype(f())()> task(std::move(f));
-    auto result = task.get_future();
-    asio::post(loop.context(), [&task] { task(); });
-    return result.get();
+    return brindlet::testing::onLoop(loop, std::move(f));
   }
 
   runtime::MainLoop loop;
@@ -110,57 +96,6 @@ struct ScriptHarness : RecordingHandler {
   }
 };
 
-TEST(HookScript, HasItsPinnedBytesAndMode) {
-  ScriptHarness h;
-  std::ifstream in(h.script, std::ios::binary);
-  const std::string written{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  const std::string expected =
-      "#!/bin/sh\n"
-      "# Brindlet agent hook: forwards this agent event to the Brindlet app, if it's running.\n"
-      "CONF=\"${0%/*}/server.json\"\n"
-      "[ -f \"$CONF\" ] || { cat >/dev/null; exit 0; }\n"
-      "PORT=$(/usr/bin/sed -n 's/.*\"port\":\\([0-9]*\\).*/\\1/p' \"$CONF\")\n"
-      "TTY=$(/bin/ps -o tty= -p \"$PPID\" 2>/dev/null | /usr/bin/tr -d ' ')\n"
-      "OUT=$(/usr/bin/curl -s --max-time 590 -X POST "
-      "\"http://127.0.0.1:$PORT/hook?vendor=${1:-claude}\" \\\n"
-      "  -H \"Content-Type: application/json\" -H @\"${0%/*}/server.headers\" \\\n"
-      "  -H \"X-Term: ${TERM_PROGRAM:-}\" -H \"X-TTY: $TTY\" -H \"X-Tmux-Pane: ${TMUX_PANE:-}\" "
-      "\\\n"
-      "  -H \"X-Term-Session: ${ITERM_SESSION_ID:-${TERM_SESSION_ID:-}}\" --data-binary @- "
-      "2>/dev/null)\n"
-      "[ -n \"$OUT\" ] && printf '%s' \"$OUT\"\n"
-      "exit 0";
-  EXPECT_EQ(written, expected);
-  EXPECT_EQ(std::filesystem::status(h.script).permissions(), std::filesystem::perms(0755));
-}
-
-TEST(HookScript, ForwardsEachEventAndPrintsTheReply) {
-  struct Case {
-    std::vector<std::string> env;
-    std::string vendor;
-    TerminalLocation terminal;
-  };
-  const Case cases[] = {
-      {{}, "claude", {}},
-      {{"TERM_PROGRAM=ghostty", "TMUX_PANE=%7", "TERM_SESSION_ID=w0t1"},
-       "claude",
-       {"ghostty", "", "%7", "w0t1"}},
-      {{"ITERM_SESSION_ID=it:1", "TERM_SESSION_ID=w0t1"}, "codex", {"", "", "", "it:1"}},
-  };
-  ScriptHarness h;
-  for (const auto& c : cases) {
-    const auto before = h.events().size();
-    const auto result = h.run(c.env, c.vendor);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.output, kReply);
-    ASSERT_EQ(h.events().size(), before + 1);
-    const auto event = h.events().back();
-    EXPECT_EQ(event.vendor, c.vendor);
-    EXPECT_EQ(event.body, Bytes(kFixture.begin(), kFixture.end()));
-    EXPECT_EQ(event.terminal, c.terminal);  // no terminal: ps's "?" is none
-  }
-}
-
 TEST(HookScript, StaysQuietWithoutAServerAndPrintsTheRefusalOfAWrongToken) {
   ScriptHarness h;
   const DiscoveryFile wrong{h.folder, h.port, "00000000-0000-4000-8000-000000000000"};
@@ -200,44 +135,6 @@ TEST(HookScript, ReportsThePaneAndTerminalInsidePrivateTmux) {
   EXPECT_EQ("/dev/" + event.terminal.tty + " " + event.terminal.tmuxPane + "\n", pane);
 }
 
-// Every process: its id and its command line, arguments separated by NULs.
-std::vector<std::pair<pid_t, std::string>> processes() {
-  std::vector<std::pair<pid_t, std::string>> all;
-  DIR* proc = ::opendir("/proc");
-  while (auto* entry = ::readdir(proc)) {
-    std::ifstream in(std::string("/proc/") + entry->d_name + "/cmdline", std::ios::binary);
-    all.emplace_back(std::atoi(entry->d_name), std::string(std::istreambuf_iterator<char>(in), {}));
-  }
-  ::closedir(proc);
-  return all;
-}
-
-TEST(HookScript, HeldRequestKeepsTheTokenOffCommandLinesAndEndsWithCurl) {
-  ScriptHarness h;
-  h.hold = true;
-  testsupport::ChildProcess answered(h.command({}));
-  answered.write(kFixture);
-  answered.closeInput();
-  testsupport::ChildProcess killed(h.command({}));
-  killed.write(kFixture);
-  killed.closeInput();
-  ASSERT_TRUE(h.waitForEvents(2));
-  pid_t curl = -1;
-  for (const auto& [pid, line] : processes()) {
-    EXPECT_EQ(line.find(h.token), std::string::npos) << line;
-    if (pid > 0 && ::getpgid(pid) == killed.pid() && line.starts_with("/usr/bin/curl")) curl = pid;
-  }
-  ASSERT_GT(curl, 0);
-  ::kill(curl, SIGKILL);
-  for (int i = 0; i < 500 && h.cancelled == 0; ++i) std::this_thread::sleep_for(10ms);
-  EXPECT_EQ(h.cancelled, 1);
-  EXPECT_EQ(killed.waitExit(10s), 0);
-
-  for (auto& shot : h.held()) shot->resume(Bytes{'{', '}'});
-  EXPECT_EQ(answered.waitExit(10s), 0);
-  EXPECT_TRUE(answered.waitFor("{}", 1s));
-}
-
 TEST(HookScript, BusyServerClosesCurlAtOnceAndServesItOnceTheSilentOnesAreGone) {
   ScriptHarness h;
   std::vector<std::unique_ptr<testsupport::LoopbackClient>> silent;
@@ -253,19 +150,6 @@ TEST(HookScript, BusyServerClosesCurlAtOnceAndServesItOnceTheSilentOnesAreGone) 
   silent.clear();
   while (h.onLoop([&h] { return h.server->readingCount(); }) > 0) std::this_thread::sleep_for(5ms);
   EXPECT_EQ(h.run({}).output, kReply);
-}
-
-TEST(HookServer, CurlSeesTheExactReplyLines) {
-  ScriptHarness h;
-  const auto url = "http://127.0.0.1:" + std::to_string(h.port) + "/hook";
-  const auto headers = "@" + (h.folder / "server.headers").string();
-  const auto ok =
-      testsupport::runProgram({"curl", "-s", "-i", "-H", headers, "--data-binary", "{}", url});
-  EXPECT_EQ(ok.output, replyHead("200 OK", kReply.size()) + kReply);
-  const auto refused = testsupport::runProgram({"curl", "-s", "-i", "--data-binary", "{}", url});
-  EXPECT_EQ(refused.output,
-            "HTTP/1.1 403 Forbidden\r\nContent-Type: application/json\r\nContent-Length: 2\r\n"
-            "Connection: close\r\n\r\n{}");
 }
 
 }  // namespace

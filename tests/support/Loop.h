@@ -2,9 +2,11 @@
 
 #include <chrono>
 #include <functional>
+#include <future>
 #include <thread>
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
 
 #include "runtime/Clock.h"
 #include "runtime/MainLoop.h"
@@ -51,6 +53,16 @@ inline bool runUntil(boost::asio::io_context& io, const std::function<bool()>& d
     }
   }
   return true;
+}
+
+// Runs the function on a loop that another thread runs and returns its result, so that a test
+// touches the loop's objects only from the loop.
+template <class F>
+auto onLoop(runtime::MainLoop& loop, F f) -> decltype(f()) {
+  std::packaged_task<decltype(f())()> task(std::move(f));
+  auto result = task.get_future();
+  boost::asio::post(loop.context(), [&task] { task(); });
+  return result.get();
 }
 
 }  // namespace brindlet::testing
