@@ -140,7 +140,7 @@ struct LinkHarness {
         if (frame->channel != protocol::Channel::control) continue;
         auto envelope = protocol::ControlEnvelope::of(*frame);
         if (const auto* action = envelope.message.as<protocol::AgentAction>()) {
-          runtime::spawn(link->connection()->executor(), h->hub->handle(*action));
+          runtime::spawn(h->loop.context().get_executor(), h->hub->handle(*action));
         }
       }
     } catch (const std::exception&) {
@@ -193,6 +193,7 @@ TEST(AgentLink, ThePhoneAnswersPermissionRequests) {
     auto script = h.runScript(kRequest);
     ASSERT_TRUE(h.phone.waitFor(R"("id":")" + request + "\"", 10s)) << h.phone.output();
     EXPECT_TRUE(h.phone.waitFor(R"("detail":"Wants to run: ls -la 'café' \"$HOME\"")", 1s));
+    EXPECT_TRUE(h.phone.waitFor(R"("state":"needsYou")", 1s));
     EXPECT_FALSE(script->waitExit(0ms).has_value());
     h.phone.write(R"(send {"id":)" + std::to_string(id) +
                   R"(,"t":"agentAction","agent":"5a1","verb":")" + c.verb + R"(","request":")" +
@@ -243,19 +244,51 @@ TEST(AgentLink, TheScriptReportsVendorAndTerminal) {
        {"x", "", "", "it:1"}},
   };
   LinkHarness h;
+  const auto start = [](const std::string& session) {
+    return R"({"session_id":")" + session + R"(","hook_event_name":"SessionStart"})";
+  };
+  const auto seen = [&h](const std::string& session) {
+    return h.onLoop([&] {
+      std::optional<std::pair<std::string, TerminalLocation>> card;
+      const auto found = h.hub->agents().find(session);
+      if (found == h.hub->agents().end()) return card;
+      const auto where = h.hub->terminals().find(session);
+      card.emplace(found->second.vendor,
+                   where == h.hub->terminals().end() ? TerminalLocation{} : where->second);
+      return card;
+    });
+  };
   int n = 0;
   for (const auto& c : cases) {
     const auto session = "e" + std::to_string(++n);
-    const auto start = R"({"session_id":")" + session + R"(","hook_event_name":"SessionStart"})";
-    EXPECT_EQ(LinkHarness::finish(*h.runScript(start, c.env, c.vendor)), "{}");
-    const auto [vendor, terminal] = h.onLoop([&] {
-      return std::make_pair(h.hub->agents().at(session).vendor, h.hub->terminals().at(session));
-    });
-    EXPECT_EQ(vendor, c.vendor);
-    EXPECT_EQ(terminal, c.terminal);  // no terminal: ps's "?" is none
+    EXPECT_EQ(LinkHarness::finish(*h.runScript(start(session), c.env, c.vendor)), "{}");
+    // No controlling terminal: ps's "?" is none.
+    EXPECT_EQ(seen(session), std::pair(c.vendor, c.terminal));
   }
-  // The app gone: the script stays quiet.
+
+  // Inside a private tmux: its pane and the pane's terminal.
+  h.dir.write("start.json", start("tmux"));
+  const auto tmux = [&](std::vector<std::string> args) {
+    args.insert(args.begin(),
+                {"env", "-u", "TMUX", "tmux", "-f", "/dev/null", "-S", h.dir.file("tmux.sock")});
+    return testsupport::runProgram(args);
+  };
+  ASSERT_EQ(tmux({"new-session", "-d", "-x", "80", "-y", "24",
+                  "sh -c \"'" + h.script.string() + "' claude\" < " + h.dir.file("start.json") +
+                      "; sleep 60"})
+                .status,
+            0);
+  for (int i = 0; i < 500 && !seen("tmux"); ++i) std::this_thread::sleep_for(10ms);
+  const auto pane = tmux({"display-message", "-p", "#{pane_tty} #{pane_id}"}).output;
+  tmux({"kill-server"});
+  const auto terminal = seen("tmux").value().second;
+  EXPECT_EQ("/dev/" + terminal.tty + " " + terminal.tmuxPane + "\n", pane);
+
+  // The app gone, its files left behind or not: the script stays quiet.
+  const auto stale = DiscoveryFile{h.folder, 1, "stale"};
   h.onLoop([&h] { h.server->stop(); });
+  EXPECT_EQ(LinkHarness::finish(*h.runScript(kRequest)), "");
+  stale.write();
   EXPECT_EQ(LinkHarness::finish(*h.runScript(kRequest)), "");
 }
 
