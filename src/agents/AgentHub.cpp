@@ -22,18 +22,6 @@ constexpr std::size_t kDetail = 120;
 constexpr std::size_t kPrompt = 400;
 constexpr std::size_t kMessage = 1200;
 
-// A value of another JSON type counts as absent.
-std::optional<std::string> stringAt(const nlohmann::json& object, const char* key) {
-  const auto found = object.find(key);
-  if (found == object.end() || !found->is_string()) return std::nullopt;
-  return found->get<std::string>();
-}
-
-const nlohmann::json* objectAt(const nlohmann::json& object, const char* key) {
-  const auto found = object.find(key);
-  return found != object.end() && found->is_object() ? &*found : nullptr;
-}
-
 double wallTime() {
   return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
@@ -63,14 +51,14 @@ asio::awaitable<Bytes> AgentHub::handle(HookEvent event) {
     co_return noDecisionReply();
   }
   if (!hook.is_object() || hook.empty()) co_return noDecisionReply();
-  const auto session = stringAt(hook, "session_id");
-  const auto name = stringAt(hook, "hook_event_name");
+  const auto session = stringIn(hook, "session_id");
+  const auto name = stringIn(hook, "hook_event_name");
   if (!session || !name) co_return noDecisionReply();
 
   if (!event.terminal.isEmpty()) terminals_.insert_or_assign(*session, std::move(event.terminal));
   const auto known = agents_.find(*session);
   auto card = known != agents_.end() ? known->second
-                                     : startCard(*session, event.vendor, stringAt(hook, "cwd"));
+                                     : startCard(*session, event.vendor, stringIn(hook, "cwd"));
   card.canJump = terminals_.contains(*session);
 
   if (*name == "PermissionRequest") {
@@ -93,7 +81,7 @@ void AgentHub::apply(const std::string& name, const nlohmann::json& hook, AgentC
     setState(card, AgentState::idle);
     card.detail = "Ready";
   } else if (name == "UserPromptSubmit") {
-    const auto prompt = stringAt(hook, "prompt");
+    const auto prompt = stringIn(hook, "prompt");
     setState(card, AgentState::working);
     card.detail = oneLine(prompt, kDetail).value_or("Working");
     appendEvent(card, AgentEventKind::prompt, oneLine(prompt, kPrompt));
@@ -101,12 +89,12 @@ void AgentHub::apply(const std::string& name, const nlohmann::json& hook, AgentC
     // The card keeps showing the permission it waits for.
     if (card.state == AgentState::needsYou) return;
     setState(card, AgentState::working);
-    card.detail = activityText(stringAt(hook, "tool_name"), objectAt(hook, "tool_input"), true);
+    card.detail = activityText(stringIn(hook, "tool_name"), objectIn(hook, "tool_input"), true);
     appendEvent(card, AgentEventKind::tool, card.detail);
   } else if (name == "Notification") {
     handleNotification(hook, card);
   } else if (name == "Stop") {
-    const auto message = stringAt(hook, "last_assistant_message");
+    const auto message = stringIn(hook, "last_assistant_message");
     setState(card, AgentState::done);
     card.detail = oneLine(message, kDetail).value_or("Finished");
     if (message) {
@@ -114,8 +102,8 @@ void AgentHub::apply(const std::string& name, const nlohmann::json& hook, AgentC
                   std::string(runtime::graphemePrefix(*message, kMessage)));
     }
   } else if (name == "StopFailure") {
-    auto error = stringAt(hook, "error");
-    if (!error) error = stringAt(hook, "message");
+    auto error = stringIn(hook, "error");
+    if (!error) error = stringIn(hook, "message");
     setState(card, AgentState::error);
     card.detail = oneLine(error, kDetail).value_or("Stopped with an error");
     appendEvent(card, AgentEventKind::error, card.detail);
@@ -123,9 +111,9 @@ void AgentHub::apply(const std::string& name, const nlohmann::json& hook, AgentC
 }
 
 void AgentHub::handleNotification(const nlohmann::json& hook, AgentCard& card) {
-  const auto type = stringAt(hook, "notification_type");
+  const auto type = stringIn(hook, "notification_type");
   if (!type) return;
-  const auto text = oneLine(stringAt(hook, "message"), kDetail).value_or("Needs you");
+  const auto text = oneLine(stringIn(hook, "message"), kDetail).value_or("Needs you");
   if (*type == "permission_prompt" && card.request) return;
   if (*type == "permission_prompt" || *type == "agent_needs_input" ||
       *type == "elicitation_dialog") {

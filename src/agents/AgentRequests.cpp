@@ -34,14 +34,8 @@ asio::awaitable<Bytes> AgentHub::request(const nlohmann::json& hook, AgentCard c
                                          std::string session) {
   if (!isPhoneConnected()) co_return noDecisionReply();
   const auto id = "r" + std::to_string(nextRequest_++);
-  std::optional<std::string> tool;
-  if (const auto found = hook.find("tool_name"); found != hook.end() && found->is_string()) {
-    tool = found->get<std::string>();
-  }
-  const nlohmann::json* input = nullptr;
-  if (const auto found = hook.find("tool_input"); found != hook.end() && found->is_object()) {
-    input = &*found;
-  }
+  const auto tool = stringIn(hook, "tool_name");
+  const auto* input = objectIn(hook, "tool_input");
   // A null list is no list: handing it back as the permissions to keep would spoil the reply.
   std::optional<nlohmann::json> suggestions;
   if (const auto found = hook.find("permission_suggestions");

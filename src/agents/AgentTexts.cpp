@@ -35,13 +35,6 @@ std::size_t breakAt(std::string_view text) {
   return 0;
 }
 
-std::optional<std::string> stringIn(const nlohmann::json* object, const char* key) {
-  if (!object) return std::nullopt;
-  const auto found = object->find(key);
-  if (found == object->end() || !found->is_string()) return std::nullopt;
-  return found->get<std::string>();
-}
-
 struct Descriptor {
   int fd;
   ~Descriptor() {
@@ -71,6 +64,17 @@ std::optional<std::string> readSmallFile(const std::filesystem::path& path) {
 }
 
 }  // namespace
+
+std::optional<std::string> stringIn(const nlohmann::json& object, const char* key) {
+  const auto found = object.find(key);
+  if (found == object.end() || !found->is_string()) return std::nullopt;
+  return found->get<std::string>();
+}
+
+const nlohmann::json* objectIn(const nlohmann::json& object, const char* key) {
+  const auto found = object.find(key);
+  return found != object.end() && found->is_object() ? &*found : nullptr;
+}
 
 const runtime::Bytes& noDecisionReply() {
   static const runtime::Bytes reply{'{', '}'};
@@ -105,11 +109,14 @@ std::string activityText(const std::optional<std::string>& tool, const nlohmann:
   if (!tool) return "Working";
   const auto& name = *tool;
   const auto file = [&] {
-    const auto path = stringIn(input, "file_path");
+    const auto path = input ? stringIn(*input, "file_path") : std::nullopt;
     return path && !path->empty() ? lastPathComponent(*path) : std::string("a file");
   };
   const auto verb = [&](const char* word) { return withVerb ? word + file() : file(); };
-  if (name == "Bash") return oneLine(stringIn(input, "command"), 120).value_or("a command");
+  if (name == "Bash") {
+    const auto command = input ? stringIn(*input, "command") : std::nullopt;
+    return oneLine(command, 120).value_or("a command");
+  }
   if (name == "Edit" || name == "Write" || name == "MultiEdit" || name == "NotebookEdit") {
     return verb("Editing ");
   }

@@ -18,6 +18,10 @@ namespace brindlet::agents {
 // The hook reply "{}": a reply without a decision, so the agent asks in its terminal.
 const runtime::Bytes& noDecisionReply();
 
+// A member of a hook's JSON object; a member of another JSON type counts as absent.
+std::optional<std::string> stringIn(const nlohmann::json& object, const char* key);
+const nlohmann::json* objectIn(const nlohmann::json& object, const char* key);
+
 // The first non-empty line of the text (split at every Unicode line break), cut to at most `max`
 // user-perceived characters: a longer line keeps its first max - 1 and gains "…". Nothing when
 // there is no text or only line breaks.
