@@ -1,24 +1,41 @@
 // Heap held by the hook server per waiting request: 200 requests with 2 KiB bodies held at once,
 // twice. Figures: heap per held request over the request's own bytes, and the second round's
 // heap over the first's (flat when nothing is left behind).
+//
+// A hook event to the phone: from writing the POST curl sends until the phone has read the
+// agentBoard frame the hub published, over a real loopback link; beside a ping -> pong on the same
+// link and a POST to a handler that answers at once.
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/redirect_error.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/asio/write.hpp>
 
 #include "BenchSupport.h"
+#include "agents/AgentHub.h"
 #include "agents/HookServer.h"
 #include "runtime/Log.h"
 #include "runtime/OneShot.h"
+#include "runtime/SocketByteStream.h"
+#include "runtime/Task.h"
 #include "support/Loop.h"
 #include "support/LoopbackClient.h"
 #include "support/TempDir.h"
+#include "transport/FrameConnection.h"
 
 namespace {
 
@@ -32,6 +49,7 @@ constexpr std::size_t kBodyBytes = 2048;
 struct Figures {
   double perRequestOverBytes = 0;
   double secondOverFirst = 0;
+  std::vector<double> toPhone, pingPong, answered;  // milliseconds
 } figures;
 
 std::size_t heapInUse() {
@@ -105,6 +123,140 @@ void BM_HeldHookRequests(benchmark::State& state) {
 }
 BENCHMARK(BM_HeldHookRequests)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+constexpr int kEvents = 1000;
+using asio::ip::tcp;
+using Steady = std::chrono::steady_clock;
+
+double millisSince(Steady::time_point start) {
+  return std::chrono::duration<double, std::milli>(Steady::now() - start).count();
+}
+
+// The bytes curl sends for a hook event of the script.
+std::string hookPost(const std::string& token, const std::string& body) {
+  return "POST /hook?vendor=claude HTTP/1.1\r\nHost: 127.0.0.1:1\r\nUser-Agent: curl/7.88.1\r\n"
+         "Accept: */*\r\nContent-Type: application/json\r\nX-Brindlet-Token: " +
+         token +
+         "\r\nX-Term: ghostty\r\nX-TTY: pts/3\r\nX-Tmux-Pane: %1\r\nX-Term-Session: \r\n"
+         "Content-Length: " +
+         std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// Sends one POST and reads the whole reply, as curl does; with `between`, awaited after the
+// write and before the reply.
+asio::awaitable<void> exchange(std::uint16_t port, std::string request,
+                               std::function<asio::awaitable<void>()> between = {}) {
+  tcp::socket socket(co_await asio::this_coro::executor);
+  co_await socket.async_connect({asio::ip::address_v4::loopback(), port}, asio::use_awaitable);
+  socket.set_option(tcp::no_delay(true));
+  co_await asio::async_write(socket, asio::buffer(request), asio::use_awaitable);
+  if (between) co_await between();
+  std::string reply;
+  boost::system::error_code ended;
+  co_await asio::async_read(socket, asio::dynamic_buffer(reply),
+                            asio::redirect_error(asio::use_awaitable, ended));
+}
+
+// A computer's and a phone's end of one link over loopback TCP, past their hellos.
+asio::awaitable<std::pair<std::shared_ptr<transport::FrameConnection>,
+                          std::shared_ptr<transport::FrameConnection>>>
+link() {
+  auto executor = co_await asio::this_coro::executor;
+  tcp::acceptor acceptor(executor, {asio::ip::address_v4::loopback(), 0});
+  tcp::socket host(executor);
+  co_await host.async_connect(acceptor.local_endpoint(), asio::use_awaitable);
+  auto phone = co_await acceptor.async_accept(asio::use_awaitable);
+  const auto wrap = [](tcp::socket socket) {
+    socket.set_option(tcp::no_delay(true));
+    auto stream = runtime::TcpByteStream::adopt(std::move(socket));
+    stream->start();
+    auto end = transport::FrameConnection::make(stream);
+    end->helloDone();
+    return end;
+  };
+  co_return std::pair{wrap(std::move(host)), wrap(std::move(phone))};
+}
+
+// The computer answers each ping with a pong, as its session does.
+asio::awaitable<void> answerPings(std::shared_ptr<transport::FrameConnection> host) {
+  while (auto frame = co_await host->receive()) {
+    const auto envelope = protocol::ControlEnvelope::of(*frame);
+    if (const auto* ping = envelope.message.as<protocol::Ping>()) {
+      host->sendControl(protocol::ControlMessage(protocol::Pong{ping->ts}));
+    }
+  }
+}
+
+asio::awaitable<void> toPhone(asio::io_context& io) {
+  auto hub =
+      std::make_shared<agents::AgentHub>(io.get_executor(), runtime::Clock::system(), nullptr);
+  auto [host, phone] = co_await link();
+  hub->onChange = [host = host](const protocol::AgentBoard& board) {
+    host->sendControl(protocol::ControlMessage(board));
+  };
+  const auto token = agents::makeHookToken();
+  testsupport::TempDir dir;
+  auto server = agents::HookServer::make(
+      io.get_executor(), token, [hub](agents::HookEvent event) { return hub->handle(event); },
+      {nullptr, dir.path() + "/hub", nullptr});
+  auto quick = agents::HookServer::make(io.get_executor(), token,
+                                        [](agents::HookEvent) -> asio::awaitable<Bytes> {
+                                          co_return Bytes{'{', '}'};
+                                        },
+                                        {nullptr, dir.path() + "/quick", nullptr});
+  server->start();
+  quick->start();
+  while (!server->port() || !quick->port()) co_await asio::post(io, asio::use_awaitable);
+
+  const auto boardArrives = [phone = phone]() -> asio::awaitable<void> {
+    auto frame = co_await phone->receive();
+    benchmark::DoNotOptimize(frame);
+  };
+  const std::string padding(300, 'p');
+  for (int i = 0; i < kEvents; ++i) {
+    const auto body =
+        R"({"session_id":"s)" + std::to_string(i % 4) +
+        R"(","hook_event_name":"UserPromptSubmit","cwd":"/work/app","prompt":"step )" +
+        std::to_string(i) + " " + padding + R"("})";
+    const auto start = Steady::now();
+    auto posting = exchange(*server->port(), hookPost(token, body), [&]() -> asio::awaitable<void> {
+      co_await boardArrives();
+      figures.toPhone.push_back(millisSince(start));
+    });
+    co_await std::move(posting);
+
+    const auto quickStart = Steady::now();
+    auto quickPost = exchange(*quick->port(), hookPost(token, body));
+    co_await std::move(quickPost);
+    figures.answered.push_back(millisSince(quickStart));
+  }
+
+  runtime::spawn(io.get_executor(), answerPings(host));
+  for (int i = 0; i < kEvents; ++i) {
+    const auto start = Steady::now();
+    protocol::ControlMessage ping(protocol::Ping{double(i)});
+    co_await phone->send(std::move(ping));
+    auto pong = co_await phone->receive();
+    benchmark::DoNotOptimize(pong);
+    figures.pingPong.push_back(millisSince(start));
+  }
+  server->stop();
+  quick->stop();
+  co_await host->close();
+  co_await phone->close();
+}
+
+void BM_HookEventToPhone(benchmark::State& state) {
+  runtime::LogCapture quiet;
+  for (auto _ : state) {
+    asio::io_context io;
+    asio::co_spawn(io, toPhone(io), [](std::exception_ptr error) {
+      if (error) std::rethrow_exception(error);
+    });
+    io.run();
+  }
+}
+BENCHMARK(BM_HookEventToPhone)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -113,5 +265,15 @@ int main(int argc, char** argv) {
               figures.perRequestOverBytes);
   std::printf("held hook requests: second round heap / first round heap = %.3f (goal <= 1.02)\n",
               figures.secondOverFirst);
+  using bench::percentile;
+  for (const auto& [name, samples] :
+       {std::pair<const char*, std::vector<double>*>{"hook POST -> phone has agentBoard",
+                                                     &figures.toPhone},
+        {"reference: ping -> pong on the same link", &figures.pingPong},
+        {"reference: POST -> reply of a handler that answers at once", &figures.answered}}) {
+    std::printf("%s: p50 %.3f ms, p95 %.3f ms over %zu%s\n", name, percentile(*samples, 0.5),
+                percentile(*samples, 0.95), samples->size(),
+                samples == &figures.toPhone ? " (goal p95 <= 10 ms)" : "");
+  }
   return 0;
 }

@@ -4,6 +4,7 @@
 #include <unicode/locid.h>
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
+#include <unicode/utext.h>
 
 #include <functional>
 #include <memory>
@@ -110,6 +111,25 @@ std::size_t graphemeCount(std::string_view text) {
   std::size_t count = 0;
   for (int32_t p = it->next(); p != icu::BreakIterator::DONE; p = it->next()) ++count;
   return count;
+}
+
+std::string_view graphemePrefix(std::string_view text, std::size_t count) {
+  if (count == 0) return text.substr(0, 0);
+  // Over UTF-8 directly, so that the boundaries are byte offsets into the text.
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<UText, decltype(&utext_close)> source(
+      utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status),
+      utext_close);
+  std::unique_ptr<icu::BreakIterator> it(
+      icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+  if (U_FAILURE(status)) std::terminate();
+  it->setText(source.get(), status);
+  if (U_FAILURE(status)) std::terminate();
+  std::size_t seen = 0;
+  for (int32_t p = it->next(); p != icu::BreakIterator::DONE; p = it->next()) {
+    if (++seen == count) return text.substr(0, static_cast<std::size_t>(p));
+  }
+  return text;
 }
 
 std::string lowercased(std::string_view text) {

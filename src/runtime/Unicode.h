@@ -28,6 +28,10 @@ std::size_t utf16Length(std::string_view text);
 // Number of user-perceived characters (extended grapheme clusters).
 std::size_t graphemeCount(std::string_view text);
 
+// The first `count` user-perceived characters of a valid UTF-8 text (all of it when it has
+// fewer), so that a text cut for display never splits a character.
+std::string_view graphemePrefix(std::string_view text, std::size_t count);
+
 // The text with every character in its full lower-case mapping, independent of the user's locale
 // (one character may become several: "İ" becomes "i" and a combining dot). Invalid UTF-8
 // sequences become U+FFFD.

@@ -3,10 +3,8 @@
 // A hook server on the test's own loop with a manual clock, a handler that records events and
 // either answers at once or holds them, and raw clients that pump the loop while they wait.
 
-#include <atomic>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -42,45 +40,23 @@ inline std::string hookPost(std::string_view body, std::string_view headers = ""
 }
 
 // Records each event and answers with `reply`, or, while `hold` is set, holds it until the test
-// resumes it. The loop may run on another thread than the test.
+// resumes it.
 struct RecordingHandler {
   std::string reply = "{\"hookSpecificOutput\":{}}";
-  std::atomic<bool> hold{false};
-  std::atomic<int> cancelled{0};
+  bool hold = false;
+  std::vector<HookEvent> events;
+  std::vector<std::shared_ptr<runtime::OneShot<Bytes>>> held;
 
   HookServer::Handler handler() {
     return [this](HookEvent event) { return handle(std::move(event)); };
   }
 
   asio::awaitable<Bytes> handle(HookEvent event) {
-    std::shared_ptr<runtime::OneShot<Bytes>> shot;
-    {
-      std::lock_guard lock(mutex_);
-      events_.push_back(std::move(event));
-      if (hold) held_.push_back(shot = runtime::OneShot<Bytes>::make());
-    }
-    if (!shot) co_return bytesOf(reply);
-    try {
-      co_return co_await shot->wait();
-    } catch (...) {
-      ++cancelled;
-      throw;
-    }
+    events.push_back(std::move(event));
+    if (!hold) co_return bytesOf(reply);
+    auto shot = held.emplace_back(runtime::OneShot<Bytes>::make());
+    co_return co_await shot->wait();
   }
-
-  std::vector<HookEvent> events() const {
-    std::lock_guard lock(mutex_);
-    return events_;
-  }
-  std::vector<std::shared_ptr<runtime::OneShot<Bytes>>> held() const {
-    std::lock_guard lock(mutex_);
-    return held_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<HookEvent> events_;
-  std::vector<std::shared_ptr<runtime::OneShot<Bytes>>> held_;
 };
 
 struct HookHarness : RecordingHandler {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <exception>
 #include <functional>
+#include <future>
 #include <optional>
 #include <stdexcept>
 #include <thread>
@@ -11,6 +12,7 @@
 #include <boost/asio/awaitable.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
 
 #include "runtime/Clock.h"
 #include "runtime/MainLoop.h"
@@ -85,6 +87,16 @@ inline void runUntilDone(boost::asio::io_context& io, boost::asio::awaitable<voi
     co_return true;
   };
   runUntilDone<bool>(io, wrapped(std::move(operation)));
+}
+
+// Runs the function on a loop that another thread runs and returns its result, so that a test
+// touches the loop's objects only from the loop.
+template <class F>
+auto onLoop(runtime::MainLoop& loop, F f) -> decltype(f()) {
+  std::packaged_task<decltype(f())()> task(std::move(f));
+  auto result = task.get_future();
+  boost::asio::post(loop.context(), [&task] { task(); });
+  return result.get();
 }
 
 }  // namespace brindlet::testing

@@ -1,0 +1,182 @@
+#include "agents/AgentHub.h"
+
+#include <algorithm>
+
+#include <nlohmann/json.hpp>
+
+#include "agents/AgentTexts.h"
+#include "runtime/Json.h"
+#include "runtime/Unicode.h"
+
+namespace brindlet::agents {
+
+namespace asio = boost::asio;
+using protocol::AgentCard;
+using protocol::AgentEventKind;
+using protocol::AgentState;
+using runtime::Bytes;
+
+namespace {
+
+constexpr std::size_t kDetail = 120;
+constexpr std::size_t kPrompt = 400;
+constexpr std::size_t kMessage = 1200;
+
+double wallTime() {
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+asio::awaitable<void> noKey(std::string) {
+  co_return;
+}
+
+}  // namespace
+
+AgentHub::AgentHub(asio::any_io_executor executor, std::shared_ptr<runtime::Clock> clock,
+                   std::shared_ptr<TerminalJumping> jumper)
+    : onChange([](const protocol::AgentBoard&) {}),
+      isPhoneConnected([] { return false; }),
+      typeText([](const std::string&) {}),
+      pressKey(noKey),
+      now(wallTime),
+      executor_(std::move(executor)),
+      clock_(std::move(clock)),
+      jumper_(std::move(jumper)) {}
+
+asio::awaitable<Bytes> AgentHub::handle(HookEvent event) {
+  nlohmann::json hook;
+  try {
+    runtime::parseJson(runtime::asText(event.body), hook);
+  } catch (const runtime::JsonReadError&) {
+    co_return noDecisionReply();
+  }
+  if (!hook.is_object() || hook.empty()) co_return noDecisionReply();
+  const auto session = stringIn(hook, "session_id");
+  const auto name = stringIn(hook, "hook_event_name");
+  if (!session || !name) co_return noDecisionReply();
+
+  if (!event.terminal.isEmpty()) terminals_.insert_or_assign(*session, std::move(event.terminal));
+  const auto known = agents_.find(*session);
+  auto card = known != agents_.end() ? known->second
+                                     : startCard(*session, event.vendor, stringIn(hook, "cwd"));
+  card.canJump = terminals_.contains(*session);
+
+  if (*name == "PermissionRequest") {
+    auto waiting = request(hook, std::move(card), *session);
+    co_return co_await std::move(waiting);
+  }
+  if (*name == "SessionEnd") {
+    agents_.erase(*session);
+    terminals_.erase(*session);
+  } else {
+    apply(*name, hook, card);
+    agents_.insert_or_assign(*session, std::move(card));
+  }
+  publish();
+  co_return noDecisionReply();
+}
+
+void AgentHub::apply(const std::string& name, const nlohmann::json& hook, AgentCard& card) {
+  if (name == "SessionStart") {
+    setState(card, AgentState::idle);
+    card.detail = "Ready";
+  } else if (name == "UserPromptSubmit") {
+    const auto prompt = stringIn(hook, "prompt");
+    setState(card, AgentState::working);
+    card.detail = oneLine(prompt, kDetail).value_or("Working");
+    appendEvent(card, AgentEventKind::prompt, oneLine(prompt, kPrompt));
+  } else if (name == "PreToolUse") {
+    // The card keeps showing the permission it waits for.
+    if (card.state == AgentState::needsYou) return;
+    setState(card, AgentState::working);
+    card.detail = activityText(stringIn(hook, "tool_name"), objectIn(hook, "tool_input"), true);
+    appendEvent(card, AgentEventKind::tool, card.detail);
+  } else if (name == "Notification") {
+    handleNotification(hook, card);
+  } else if (name == "Stop") {
+    const auto message = stringIn(hook, "last_assistant_message");
+    setState(card, AgentState::done);
+    card.detail = oneLine(message, kDetail).value_or("Finished");
+    if (message) {
+      appendEvent(card, AgentEventKind::message,
+                  std::string(runtime::graphemePrefix(*message, kMessage)));
+    }
+  } else if (name == "StopFailure") {
+    auto error = stringIn(hook, "error");
+    if (!error) error = stringIn(hook, "message");
+    setState(card, AgentState::error);
+    card.detail = oneLine(error, kDetail).value_or("Stopped with an error");
+    appendEvent(card, AgentEventKind::error, card.detail);
+  }
+}
+
+void AgentHub::handleNotification(const nlohmann::json& hook, AgentCard& card) {
+  const auto type = stringIn(hook, "notification_type");
+  if (!type) return;
+  const auto text = oneLine(stringIn(hook, "message"), kDetail).value_or("Needs you");
+  if (*type == "permission_prompt" && card.request) return;
+  if (*type == "permission_prompt" || *type == "agent_needs_input" ||
+      *type == "elicitation_dialog") {
+    setState(card, AgentState::needsYou);
+    card.detail = text;
+    appendEvent(card, AgentEventKind::notice, text);
+  } else if (*type == "idle_prompt") {
+    if (card.state != AgentState::working) return;
+    setState(card, AgentState::idle);
+    card.detail = text;
+  } else if (*type == "agent_completed") {
+    setState(card, AgentState::done);
+    card.detail = text;
+  }
+}
+
+AgentCard AgentHub::startCard(const std::string& session, const std::string& vendor,
+                              const std::optional<std::string>& folder) const {
+  AgentCard card;
+  card.id = session;
+  card.vendor = vendor;
+  // An empty folder would name the app's own working folder.
+  if (folder && !folder->empty()) {
+    card.title = lastPathComponent(*folder);
+    card.branch = gitBranch(*folder);
+  } else {
+    card.title = "Agent";
+  }
+  card.state = AgentState::idle;
+  card.detail = "Ready";
+  card.since = now();
+  return card;
+}
+
+void AgentHub::setState(AgentCard& card, AgentState state) const {
+  if (card.state == state) return;
+  card.state = state;
+  card.since = now();
+}
+
+void AgentHub::appendEvent(AgentCard& card, AgentEventKind kind,
+                           const std::optional<std::string>& text) const {
+  if (!text || text->empty()) return;
+  auto& recent = card.recent ? *card.recent : card.recent.emplace();
+  recent.push_back(protocol::AgentEvent{kind, *text, now()});
+  if (recent.size() > AgentCard::recentLimit) {
+    recent.erase(recent.begin(), recent.end() - std::ptrdiff_t(AgentCard::recentLimit));
+  }
+}
+
+void AgentHub::publish() {
+  protocol::AgentBoard board;
+  board.agents.reserve(agents_.size());
+  for (const auto& [id, card] : agents_) board.agents.push_back(card);
+  sortBoard(board.agents);
+  onChange(board);
+}
+
+void AgentHub::sortBoard(std::vector<AgentCard>& cards) {
+  std::stable_sort(cards.begin(), cards.end(), [](const AgentCard& a, const AgentCard& b) {
+    if (a.state != b.state) return a.state < b.state;
+    return a.since > b.since;
+  });
+}
+
+}  // namespace brindlet::agents

@@ -1,0 +1,389 @@
+// The agent hub on a manual clock: the event, notification and activity tables, cut lines,
+// branches, board order, permission requests and the phone's verbs.
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "HubHarness.h"
+#include "agents/AgentTexts.h"
+#include "protocol/Enums.h"
+#include "support/TempDir.h"
+
+namespace brindlet::agents::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using protocol::AgentState;
+using protocol::AgentVerb;
+
+std::string repeat(std::string_view piece, int times) {
+  std::string text;
+  for (int i = 0; i < times; ++i) text += piece;
+  return text;
+}
+
+std::string quoted(std::string_view key, const std::string& value) {
+  return "\"" + std::string(key) + "\":\"" + value + "\"";
+}
+
+// The card after the events, as "state|detail|since|kind text;kind text".
+std::string look(const protocol::AgentCard& card) {
+  std::string text = std::string(protocol::wordOf(card.state)) + "|" + card.detail + "|" +
+                     std::to_string(int(card.since)) + "|";
+  for (const auto& event : card.recent.value_or(std::vector<protocol::AgentEvent>{})) {
+    text += std::string(protocol::wordOf(event.kind)) + " " + event.text + ";";
+  }
+  return text;
+}
+
+struct EventCase {
+  const char* name;
+  std::vector<std::string> events;  // one second apart, from 1
+  std::optional<std::string> card;  // look() of session "s"; none: no card, nothing published
+};
+
+const std::string k120 = repeat("a", 120);
+const std::string kCombining = repeat("e\xCC\x81", 120);  // é as e + acute
+const std::string kFamily =
+    repeat("\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7", 121);  // 👩‍👧
+const std::string kLong = repeat("line one of many ", 300);
+
+std::vector<EventCase> eventCases() {
+  const auto prompt = [](const std::string& text) {
+    return hookBody("UserPromptSubmit", quoted("prompt", text));
+  };
+  const auto tool = [](std::string_view name, std::string_view input) {
+    return hookBody("PreToolUse", "\"tool_name\":\"" + std::string(name) +
+                                      "\",\"tool_input\":" + std::string(input));
+  };
+  const auto note = [](std::string_view type, std::string_view more = "") {
+    std::string members = "\"notification_type\":" + std::string(type);
+    if (!more.empty()) members += "," + std::string(more);
+    return hookBody("Notification", members);
+  };
+  const auto ready = "idle|Ready|1|";
+  // clang-format off
+  return {
+      {"array", {"[1]"}, {}},
+      {"null", {"null"}, {}},
+      {"not JSON", {"{\"session_id\":"}, {}},
+      {"empty object", {"{}"}, {}},
+      {"no session id", {"{\"hook_event_name\":\"Stop\"}"}, {}},
+      {"session id a number", {"{\"session_id\":1,\"hook_event_name\":\"Stop\"}"}, {}},
+      {"no event name", {"{\"session_id\":\"s\"}"}, {}},
+      {"unknown first event makes the card", {hookBody("Whatever")}, ready},
+      {"SessionStart on idle keeps since", {hookBody("X"), hookBody("SessionStart")}, ready},
+      {"prompt", {prompt("fix it")}, "working|fix it|1|prompt fix it;"},
+      {"second prompt keeps since",
+       {prompt("one"), prompt("two")},
+       "working|two|1|prompt one;prompt two;"},
+      {"120 characters stay", {prompt(k120)}, "working|" + k120 + "|1|prompt " + k120 + ";"},
+      {"121 characters: 119 and an ellipsis",
+       {prompt(k120 + "b")},
+       "working|" + repeat("a", 119) + "\u2026|1|prompt " + k120 + "b;"},
+      {"combining marks count once",
+       {prompt(kCombining)},
+       "working|" + kCombining + "|1|prompt " + kCombining + ";"},
+      {"emoji sequences count once",
+       {prompt(kFamily)},
+       "working|" + kFamily.substr(0, 119 * 11) + "\u2026|1|prompt " + kFamily + ";"},
+      {"leading empty lines",
+       {prompt("\\n\\r\\n\xE2\x80\xA8  \\nnext")},
+       "working|  |1|prompt   ;"},
+      {"only line breaks", {prompt("\\n\\u000b\\u0085\\r\\n")}, "working|Working|1|"},
+      {"prompt not a string", {hookBody("UserPromptSubmit", "\"prompt\":7")}, "working|Working|1|"},
+      {"Bash", {tool("Bash", R"({"command":"npm test\nmore"})")}, "working|npm test|1|tool npm test;"},
+      {"Bash without command", {tool("Bash", "{}")}, "working|a command|1|tool a command;"},
+      {"Edit", {tool("Edit", R"({"file_path":"/src/a.swift"})")}, "working|Editing a.swift|1|tool Editing a.swift;"},
+      {"Write without file", {tool("Write", "[]")}, "working|Editing a file|1|tool Editing a file;"},
+      {"Read", {tool("Read", R"({"file_path":"/x/notes/"})")}, "working|Reading notes|1|tool Reading notes;"},
+      {"Glob", {tool("Glob", "{}")}, "working|Searching|1|tool Searching;"},
+      {"WebSearch", {tool("WebSearch", "{}")}, "working|Browsing the web|1|tool Browsing the web;"},
+      {"Agent", {tool("Agent", "{}")}, "working|Running a subagent|1|tool Running a subagent;"},
+      {"other tool", {tool("mcp__db__query", "{}")}, "working|mcp__db__query|1|tool mcp__db__query;"},
+      {"no tool", {hookBody("PreToolUse")}, "working|Working|1|tool Working;"},
+      {"PreToolUse leaves needsYou alone",
+       {note("\"agent_needs_input\""), tool("Bash", "{}")},
+       "needsYou|Needs you|1|notice Needs you;"},
+      {"permission prompt",
+       {note("\"permission_prompt\"", quoted("message", "Allow?\\nmore"))},
+       "needsYou|Allow?|1|notice Allow?;"},
+      {"elicitation", {note("\"elicitation_dialog\"")}, "needsYou|Needs you|1|notice Needs you;"},
+      {"idle prompt while working", {prompt("p"), note("\"idle_prompt\"")}, "idle|Needs you|2|prompt p;"},
+      {"idle prompt while done", {hookBody("Stop"), note("\"idle_prompt\"")}, "done|Finished|1|"},
+      {"agent completed adds no event", {note("\"agent_completed\"", quoted("message", "ok"))}, "done|ok|1|"},
+      {"other notification", {note("\"weird\"")}, ready},
+      {"notification type not a string", {note("3")}, ready},
+      {"Stop",
+       {hookBody("Stop", quoted("last_assistant_message", kLong + "\\nsecond line"))},
+       "done|" + repeat("line one of many ", 7) + "\u2026|1|message " + kLong.substr(0, 1200) + ";"},
+      {"Stop without message", {hookBody("Stop")}, "done|Finished|1|"},
+      {"StopFailure", {hookBody("StopFailure", quoted("error", "rate limited"))}, "error|rate limited|1|error rate limited;"},
+      {"StopFailure message",
+       {hookBody("StopFailure", "\"error\":{}," + quoted("message", "boom"))},
+       "error|boom|1|error boom;"},
+      {"StopFailure bare", {hookBody("StopFailure")}, "error|Stopped with an error|1|error Stopped with an error;"},
+      {"SessionEnd", {prompt("p"), hookBody("SessionEnd")}, {}},
+  };
+  // clang-format on
+}
+
+TEST(AgentHub, EventTable) {
+  for (const auto& c : eventCases()) {
+    HubHarness h;
+    for (const auto& body : c.events) EXPECT_EQ(h.post(body).reply->value_or("?"), "{}") << c.name;
+    const auto* card = h.card("s");
+    ASSERT_EQ(card != nullptr, c.card.has_value()) << c.name;
+    if (!card) {
+      EXPECT_TRUE(h.boards.empty() || h.boards.back().agents.empty()) << c.name;
+      continue;
+    }
+    EXPECT_EQ(look(*card), *c.card) << c.name;
+    EXPECT_EQ(h.boards.size(), c.events.size()) << c.name;
+    EXPECT_EQ(h.boards.back().agents.at(0), *card) << c.name;
+  }
+}
+
+TEST(AgentHub, CardsKeepThirtyEventsAndTheirTerminals) {
+  HubHarness h;
+  const TerminalLocation tmux{"", "pts/3", "%1", ""};
+  h.post(hookBody("UserPromptSubmit", quoted("prompt", "0"), "t"), tmux);
+  for (int i = 1; i <= 30; ++i)
+    h.post(hookBody("UserPromptSubmit", quoted("prompt", std::to_string(i)), "t"));
+  const auto& recent = h.card("t")->recent.value();
+  ASSERT_EQ(recent.size(), 30u);
+  EXPECT_EQ(recent.front().text, "1");
+  EXPECT_EQ(recent.back().text, "30");
+  EXPECT_EQ(recent.back().time, 31);
+  EXPECT_TRUE(h.card("t")->canJump);
+  EXPECT_EQ(h.hub->terminals().at("t"), tmux);
+
+  h.post(hookBody("SessionEnd", "", "t"));
+  EXPECT_TRUE(h.hub->terminals().empty());
+  h.post(hookBody("SessionStart", "", "t"));
+  EXPECT_FALSE(h.card("t")->canJump);
+  // An end without a card publishes the board as it is.
+  const auto before = h.boards.size();
+  h.post(hookBody("SessionEnd", "", "none"));
+  EXPECT_EQ(h.boards.size(), before + 1);
+  EXPECT_EQ(h.boards.back().agents.size(), 1u);
+}
+
+TEST(AgentHub, TitleAndBranchComeFromTheWorkingFolder) {
+  struct Case {
+    const char* name;
+    std::optional<std::string> head;  // ".git/HEAD"; none: missing
+    std::optional<std::string> branch;
+    bool fifo = false;
+  };
+  const Case cases[] = {
+      {"branch", "ref: refs/heads/feature/x\n", "feature/x"},
+      {"blanks around", " \tref: refs/heads/main \r\n\n", "main"},
+      {"detached", "3f786850e387550fdab836ed7e6dc881de23001b\n", {}},
+      {"missing", {}, {}},
+      {"FIFO", "", {}, true},
+      {"over 4 KiB", "ref: refs/heads/" + std::string(4096, 'b'), {}},
+      {"not UTF-8", "ref: refs/heads/caf\xE9\n", {}},
+  };
+  for (const auto& c : cases) {
+    testsupport::TempDir dir;
+    const auto folder = std::filesystem::path(dir.path()) / "proj";
+    std::filesystem::create_directories(folder / ".git");
+    const auto head = folder / ".git" / "HEAD";
+    if (c.fifo) {
+      ASSERT_EQ(::mkfifo(head.c_str(), 0600), 0);
+    }
+    if (c.head && !c.fifo) dir.write("proj/.git/HEAD", *c.head);
+    HubHarness h;
+    h.post(hookBody("X", quoted("cwd", folder.string() + "/")));
+    EXPECT_EQ(h.card("s")->title, "proj") << c.name;
+    EXPECT_EQ(h.card("s")->branch, c.branch) << c.name;
+  }
+  HubHarness h;
+  h.post(hookBody("X", "\"cwd\":5"));
+  EXPECT_EQ(h.card("s")->title, "Agent");
+  EXPECT_EQ(h.card("s")->branch, std::nullopt);
+}
+
+TEST(AgentHub, BoardOrderIsStateThenLatestChange) {
+  HubHarness h;
+  for (const auto& [session, name] :
+       std::vector<std::pair<std::string, std::string>>{{"idle", "SessionStart"},
+                                                        {"old-working", "UserPromptSubmit"},
+                                                        {"needs", "Notification"},
+                                                        {"done", "Stop"},
+                                                        {"new-working", "UserPromptSubmit"},
+                                                        {"error", "StopFailure"}}) {
+    h.post(hookBody(name, "\"notification_type\":\"agent_needs_input\"", session));
+  }
+  std::vector<std::string> order;
+  for (const auto& card : h.boards.back().agents) order.push_back(card.id);
+  EXPECT_EQ(order, (std::vector<std::string>{"needs", "error", "done", "new-working", "old-working",
+                                             "idle"}));
+}
+
+// The four decisions, byte for byte; the hook's suggestions come back with their keys sorted.
+const std::string kSuggestions =
+    R"([{"type":"addRules","rules":[{"toolName":"Bash","ruleContent":"npm test"}],"destination":"localSettings","behavior":"allow"}])";
+const std::string kAllow =
+    R"({"hookSpecificOutput":{"decision":{"behavior":"allow"},"hookEventName":"PermissionRequest"}})";
+const std::string kAllowKept =
+    R"({"hookSpecificOutput":{"decision":{"behavior":"allow","updatedPermissions":[{"behavior":"allow","destination":"localSettings","rules":[{"ruleContent":"npm test","toolName":"Bash"}],"type":"addRules"}]},"hookEventName":"PermissionRequest"}})";
+const std::string kDeny =
+    R"({"hookSpecificOutput":{"decision":{"behavior":"deny","message":"Denied from Brindlet."},"hookEventName":"PermissionRequest"}})";
+const std::string kStop =
+    R"({"hookSpecificOutput":{"decision":{"behavior":"deny","interrupt":true,"message":"Stopped from Brindlet."},"hookEventName":"PermissionRequest"}})";
+
+std::string bashRequest(bool suggestions = true) {
+  return hookBody("PermissionRequest",
+                  R"("tool_name":"Bash","tool_input":{"command":"npm test"})" +
+                      (suggestions ? ",\"permission_suggestions\":" + kSuggestions : ""));
+}
+
+protocol::AgentAction action(AgentVerb verb, std::optional<std::string> request = {},
+                             std::optional<std::string> text = {}, std::string agent = "s") {
+  return protocol::AgentAction{std::move(agent), verb, std::move(request), std::move(text)};
+}
+
+TEST(AgentHub, VerbTable) {
+  struct Case {
+    const char* name;
+    bool waiting;  // the card has an open request "r1"
+    bool terminal;
+    bool jumps;  // the jumper's answer
+    protocol::AgentAction action;
+    std::optional<std::string> reply;  // the request's; none: it still waits
+    Transcript transcript;
+    std::string detail;
+    bool suggestions = true;
+  };
+  const std::string asking = "Wants to run: npm test";
+  // clang-format off
+  const Case cases[] = {
+      {"approve", true, true, true, action(AgentVerb::approve, "r1"), kAllow, {}, "Working"},
+      {"always allow", true, true, true, action(AgentVerb::alwaysAllow, "r1"), kAllowKept, {}, "Working"},
+      {"always allow without suggestions", true, true, true, action(AgentVerb::alwaysAllow, "r1"), kAllow, {}, "Working", false},
+      {"deny", true, true, true, action(AgentVerb::deny, "r1"), kDeny, {}, "Working"},
+      {"approve another agent's request", true, true, true, action(AgentVerb::approve, "r1", {}, "o"), {}, {}, asking},
+      {"approve an id that does not wait", true, true, true, action(AgentVerb::approve, "r9"), {}, {}, asking},
+      {"jump with a request", true, true, false, action(AgentVerb::jump), "{}", {"jump pts/3"}, "Waiting in the terminal"},
+      {"jump without terminal", false, false, true, action(AgentVerb::jump), {}, {}, "Ready"},
+      {"stop with a request", true, true, true, action(AgentVerb::stop), kStop, {}, "Working"},
+      {"stop", false, true, true, action(AgentVerb::stop), {}, {"jump pts/3", "key escape"}, "Ready"},
+      {"stop, terminal not found", false, true, false, action(AgentVerb::stop), {}, {"jump pts/3"}, "Ready"},
+      {"stop without terminal", false, false, true, action(AgentVerb::stop), {}, {}, "Ready"},
+      {"reply", false, true, true, action(AgentVerb::reply, {}, "yes"), {}, {"jump pts/3", "type yes", "key return"}, "Ready"},
+      {"reply, terminal not found", false, true, false, action(AgentVerb::reply, {}, "yes"), {}, {"jump pts/3"}, "Ready"},
+      {"reply with a request", true, true, true, action(AgentVerb::reply, {}, "yes"), {}, {}, asking},
+      {"unknown agent", true, true, true, action(AgentVerb::stop, {}, {}, "nobody"), {}, {}, asking},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    HubHarness h;
+    h.jumper->answer = c.jumps;
+    h.post(hookBody("SessionStart", "", "o"));
+    h.post(hookBody("SessionStart"),
+           c.terminal ? TerminalLocation{"", "pts/3", "", ""} : TerminalLocation{});
+    std::optional<Hook> hook;
+    if (c.waiting) hook = h.post(bashRequest(c.suggestions));
+    h.act(c.action);
+    if (hook) {
+      EXPECT_EQ(*hook->reply, c.reply) << c.name;
+    }
+    EXPECT_EQ(h.transcript, c.transcript) << c.name;
+    EXPECT_EQ(h.card("s")->detail, c.detail) << c.name;
+    EXPECT_EQ(h.card("s")->request.has_value(), c.waiting && !c.reply) << c.name;
+    if (c.reply && *c.reply != "{}") {
+      const auto kind = c.reply->find("allow") != std::string::npos ? "approved You approved it;"
+                                                                    : "denied You denied it;";
+      EXPECT_TRUE(look(*h.card("s")).ends_with(kind)) << c.name;
+    }
+  }
+}
+
+TEST(AgentHub, RequestsWaitForThePhoneOrTheirTime) {
+  HubHarness h;
+  h.phone = false;
+  EXPECT_EQ(*h.post(bashRequest()).reply, "{}");
+  EXPECT_EQ(h.card("s"), nullptr);
+  EXPECT_TRUE(h.boards.empty());
+
+  h.phone = true;
+  auto first = h.post(bashRequest());
+  ASSERT_FALSE(first.answered());
+  const auto* card = h.card("s");
+  EXPECT_EQ(look(*card), "needsYou|Wants to run: npm test|2|notice Wants to run: npm test;");
+  EXPECT_EQ(card->request, (protocol::AgentRequest{"r1", "Bash", "npm test", true}));
+  // The agent's own prompt for the same permission leaves the card alone.
+  h.post(hookBody("Notification", R"("notification_type":"permission_prompt")"));
+  EXPECT_EQ(h.card("s")->request->id, "r1");
+  brindlet::testing::runFor(h.io, *h.clock, 239s);
+  EXPECT_FALSE(first.answered());
+  brindlet::testing::runFor(h.io, *h.clock, 1s);
+  EXPECT_EQ(*first.reply, "{}");
+  EXPECT_EQ(look(*h.card("s")), "working|Waiting in the terminal|3|notice Wants to run: npm test;");
+
+  // Across phone sessions the ids go on; a second request of a session replaces the first on
+  // its card, and answering the older one leaves the card showing the newer.
+  h.phone = false;
+  h.phone = true;
+  auto second = h.post(hookBody("PermissionRequest",
+                                R"("tool_name":"Edit","tool_input":{"file_path":"/src/a.swift"})"));
+  auto third = h.post(bashRequest(false));
+  EXPECT_EQ(h.card("s")->request, (protocol::AgentRequest{"r3", "Bash", "npm test", false}));
+  h.act(action(AgentVerb::approve, "r2"));
+  EXPECT_EQ(*second.reply, kAllow);
+  EXPECT_EQ(h.card("s")->request->id, "r3");
+  EXPECT_EQ(h.card("s")->detail, "Wants to run: npm test");
+  h.act(action(AgentVerb::deny, "r3"));
+  EXPECT_EQ(*third.reply, kDeny);
+  EXPECT_EQ(h.clock->sleeperCount(), 0u);  // answered requests leave nothing sleeping
+  EXPECT_EQ(h.hub->pendingCount(), 0u);
+
+  // Late answers change nothing.
+  const auto boards = h.boards.size();
+  const auto after = *h.card("s");
+  h.act(action(AgentVerb::approve, "r3"));
+  h.act(action(AgentVerb::approve, "r1"));
+  EXPECT_EQ(h.boards.size(), boards);
+  EXPECT_EQ(*h.card("s"), after);
+
+  auto edit = h.post(hookBody("PermissionRequest",
+                              R"("tool_name":"Edit","tool_input":{"file_path":"/src/a.swift"})"));
+  EXPECT_EQ(h.card("s")->detail, "Wants to use Edit: a.swift");
+  EXPECT_EQ(h.card("s")->request->summary, "a.swift");
+  h.post(hookBody("PreToolUse", R"("tool_name":"Bash")"), TerminalLocation{"ghostty", "", "", ""});
+  EXPECT_EQ(h.card("s")->detail, "Wants to use Edit: a.swift");
+  EXPECT_TRUE(h.card("s")->canJump);
+  EXPECT_EQ(h.boards.size(), boards + 2);
+}
+
+TEST(AgentHub, AHookThatGoesAwayEndsItsRequestAtOnce) {
+  HubHarness h;
+  auto gone = h.post(bashRequest());
+  gone.task.cancel();
+  brindlet::testing::drain(h.io);
+  EXPECT_EQ(*gone.reply, "{}");
+  EXPECT_EQ(h.card("s")->detail, "Waiting in the terminal");
+  EXPECT_EQ(h.clock->sleeperCount(), 0u);
+  const auto boards = h.boards.size();
+  h.act(action(AgentVerb::approve, "r1"));
+  EXPECT_EQ(h.boards.size(), boards);
+
+  // An ended session's request ends with its time; a hub that goes answers what still waits.
+  auto ended = h.post(bashRequest());
+  h.post(hookBody("SessionEnd"));
+  brindlet::testing::runFor(h.io, *h.clock, AgentHub::defaultRequestTimeout);
+  EXPECT_EQ(*ended.reply, "{}");
+  EXPECT_EQ(h.card("s"), nullptr);
+  auto orphan = h.post(bashRequest());
+  h.hub.reset();
+  brindlet::testing::drain(h.io);
+  EXPECT_EQ(*orphan.reply, "{}");
+}
+
+}  // namespace
+}  // namespace brindlet::agents::testing

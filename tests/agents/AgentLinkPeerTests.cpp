@@ -1,0 +1,296 @@
+// The whole path of an agent's permission request: the agent hook under dash with curl, the hook
+// server, the hub, and a real link to the scripted phone program, wired as the host session
+// wires them. The phone prints the board and answers on its standard input.
+
+#include <dirent.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/use_future.hpp>
+
+#include "agents/AgentHub.h"
+#include "agents/HookScript.h"
+#include "agents/HookServer.h"
+#include "runtime/LoopThread.h"
+#include "runtime/MainLoop.h"
+#include "runtime/Task.h"
+#include "support/ChildProcess.h"
+#include "support/Loop.h"
+#include "support/TempDir.h"
+#include "transport/HostTransport.h"
+
+namespace brindlet::agents::testing {
+namespace {
+
+namespace asio = boost::asio;
+using namespace std::chrono_literals;
+
+const std::string kSuggestions =
+    R"([{"type":"addRules","rules":[{"toolName":"Bash","ruleContent":"npm test"}],"destination":"localSettings","behavior":"allow"}])";
+// The command's quotes and accent reach the hub as they left the agent.
+const std::string kRequest =
+    R"({"session_id":"5a1","hook_event_name":"PermissionRequest","tool_name":"Bash",)"
+    R"("tool_input":{"command":"ls -la 'caf\u00e9' \"$HOME\""},"permission_suggestions":)" +
+    kSuggestions + "}\n";
+
+// Every process: its id and its command line, arguments separated by NULs.
+std::vector<std::pair<pid_t, std::string>> processes() {
+  std::vector<std::pair<pid_t, std::string>> all;
+  DIR* proc = ::opendir("/proc");
+  while (auto* entry = ::readdir(proc)) {
+    std::ifstream in(std::string("/proc/") + entry->d_name + "/cmdline", std::ios::binary);
+    all.emplace_back(std::atoi(entry->d_name), std::string(std::istreambuf_iterator<char>(in), {}));
+  }
+  ::closedir(proc);
+  return all;
+}
+
+struct LinkHarness {
+  runtime::MainLoop loop;
+  testsupport::TempDir dir;
+  std::filesystem::path folder = std::filesystem::path(dir.path()) / "agents";
+  std::filesystem::path script = folder / "agent-hook";
+  testsupport::ChildProcess phone{
+      {SCRIPTED_PHONE, "--name", "Phone", "--uid", "PHONE-1", "--port", "0", "--usb"}};
+  std::shared_ptr<AgentHub> hub;
+  std::shared_ptr<HookServer> server;
+  std::shared_ptr<transport::HostTransport> host;
+  bool linked = false;  // on the loop
+  std::unique_ptr<runtime::LoopThread> thread;
+
+  template <class F>
+  auto onLoop(F f) -> decltype(f()) {
+    return brindlet::testing::onLoop(loop, std::move(f));
+  }
+
+  LinkHarness() {
+    writeHookScript(script);
+    EXPECT_TRUE(phone.waitFor("listening ", 10s));
+    EXPECT_TRUE(phone.waitFor("\n", 10s));
+    std::istringstream listening(phone.output().substr(phone.output().find("listening ")));
+    std::string word;
+    std::uint16_t port = 0;
+    listening >> word >> port;
+
+    const auto executor = loop.context().get_executor();
+    hub = std::make_shared<AgentHub>(executor, runtime::Clock::system(), nullptr);
+    server = HookServer::make(executor, makeHookToken(),
+                              [hub = hub](HookEvent event) { return hub->handle(event); },
+                              {nullptr, folder, nullptr});
+    transport::HostTransportSettings settings;
+    settings.localHello.proto = 1;
+    settings.localHello.app = "1.0";
+    settings.localHello.device = "computer";
+    settings.localHello.name = "Computer";
+    settings.localHello.uid = "MAC-1";
+    settings.usbmux = transport::USBMuxClient{dir.file("no-usbmuxd"), nullptr};
+    settings.store = std::make_shared<transport::MemoryPairingStore>();
+    settings.wifi = false;
+    host = transport::HostTransport::make(executor, std::move(settings));
+    thread = std::make_unique<runtime::LoopThread>(loop);
+    onLoop([this] { server->start(); });
+    for (int i = 0; i < 500 && !std::filesystem::exists(folder / "server.json"); ++i) {
+      std::this_thread::sleep_for(10ms);
+    }
+    auto link =
+        asio::co_spawn(loop.context(), host->connectLoopback("Phone", port), asio::use_future)
+            .get();
+    onLoop([this, link] { wire(link.connection); });
+  }
+
+  ~LinkHarness() {
+    onLoop([this] { server->stop(); });
+    for (int i = 0; i < 500 && onLoop([this] { return server->connectionCount(); }) > 0; ++i) {
+      std::this_thread::sleep_for(5ms);
+    }
+    asio::co_spawn(loop.context(), host->stop(), asio::use_future).get();
+    onLoop([this] {
+      server.reset();
+      hub.reset();
+    });
+    thread->stop();
+  }
+
+  // As the host session wires the hub to a new link: the board goes out now and on every change,
+  // and the phone's answers come back to the hub until the link ends.
+  void wire(std::shared_ptr<transport::FrameConnection> connection) {
+    linked = true;
+    hub->isPhoneConnected = [this] { return linked; };
+    hub->onChange = [connection](const protocol::AgentBoard& board) {
+      connection->sendControl(protocol::ControlMessage(board));
+    };
+    protocol::AgentBoard board;
+    for (const auto& [id, card] : hub->agents()) board.agents.push_back(card);
+    AgentHub::sortBoard(board.agents);
+    connection->sendControl(protocol::ControlMessage(board));
+    runtime::spawn(loop.context().get_executor(), passActions(this, connection));
+  }
+
+  static asio::awaitable<void> passActions(LinkHarness* h,
+                                           std::shared_ptr<transport::FrameConnection> link) {
+    try {
+      while (auto frame = co_await link->receive()) {
+        if (frame->channel != protocol::Channel::control) continue;
+        auto envelope = protocol::ControlEnvelope::of(*frame);
+        if (const auto* action = envelope.message.as<protocol::AgentAction>()) {
+          runtime::spawn(h->loop.context().get_executor(), h->hub->handle(*action));
+        }
+      }
+    } catch (const std::exception&) {
+    }
+    h->linked = false;
+    h->hub->onChange = [](const protocol::AgentBoard&) {};
+  }
+
+  std::unique_ptr<testsupport::ChildProcess> runScript(const std::string& input,
+                                                       std::vector<std::string> env = {},
+                                                       const std::string& vendor = "claude") {
+    std::vector<std::string> argv{"env", "-i", "PATH=/usr/bin:/bin", "HOME=" + dir.path()};
+    argv.insert(argv.end(), env.begin(), env.end());
+    argv.insert(argv.end(), {"sh", "-c", "'" + script.string() + "' " + vendor});
+    auto child = std::make_unique<testsupport::ChildProcess>(argv);
+    child->write(input);
+    child->closeInput();
+    return child;
+  }
+
+  // The script's whole output once it exited with status 0.
+  static std::string finish(testsupport::ChildProcess& child) {
+    EXPECT_EQ(child.waitExit(20s), 0);
+    child.waitFor("\x01 (read to the end)", 200ms);
+    return child.output();
+  }
+};
+
+TEST(AgentLink, ThePhoneAnswersPermissionRequests) {
+  LinkHarness h;
+  ASSERT_TRUE(h.phone.waitFor("\nconnected(Computer, USB)\n", 10s)) << h.phone.output();
+  ASSERT_TRUE(h.phone.waitFor(R"(received {"agents":[],"id":)", 10s)) << h.phone.output();
+  struct Case {
+    const char* verb;
+    std::string reply;
+  };
+  const Case cases[] = {
+      {"approve",
+       R"({"hookSpecificOutput":{"decision":{"behavior":"allow"},"hookEventName":"PermissionRequest"}})"},
+      {"alwaysAllow",
+       R"({"hookSpecificOutput":{"decision":{"behavior":"allow","updatedPermissions":[{"behavior":"allow","destination":"localSettings","rules":[{"ruleContent":"npm test","toolName":"Bash"}],"type":"addRules"}]},"hookEventName":"PermissionRequest"}})"},
+      {"deny",
+       R"({"hookSpecificOutput":{"decision":{"behavior":"deny","message":"Denied from Brindlet."},"hookEventName":"PermissionRequest"}})"},
+      {"stop",
+       R"({"hookSpecificOutput":{"decision":{"behavior":"deny","interrupt":true,"message":"Stopped from Brindlet."},"hookEventName":"PermissionRequest"}})"},
+  };
+  int id = 0;
+  for (const auto& c : cases) {
+    const auto request = "r" + std::to_string(++id);
+    auto script = h.runScript(kRequest);
+    ASSERT_TRUE(h.phone.waitFor(R"("id":")" + request + "\"", 10s)) << h.phone.output();
+    EXPECT_TRUE(h.phone.waitFor(R"("detail":"Wants to run: ls -la 'café' \"$HOME\"")", 1s));
+    EXPECT_TRUE(h.phone.waitFor(R"("state":"needsYou")", 1s));
+    EXPECT_FALSE(script->waitExit(0ms).has_value());
+    h.phone.write(R"(send {"id":)" + std::to_string(id) +
+                  R"(,"t":"agentAction","agent":"5a1","verb":")" + c.verb + R"(","request":")" +
+                  request + "\"}\n");
+    EXPECT_EQ(LinkHarness::finish(*script), c.reply) << c.verb;
+  }
+
+  // Curl killed mid-wait: the card says so at once, and the token never shows on a command line.
+  auto script = h.runScript(kRequest);
+  ASSERT_TRUE(h.phone.waitFor(R"("id":"r5")", 10s)) << h.phone.output();
+  pid_t curl = -1;
+  const auto token = h.onLoop([&h] { return h.server->token(); });
+  for (const auto& [pid, line] : processes()) {
+    EXPECT_EQ(line.find(token), std::string::npos) << line;
+    if (pid > 0 && ::getpgid(pid) == script->pid() && line.starts_with("/usr/bin/curl")) curl = pid;
+  }
+  ASSERT_GT(curl, 0);
+  const auto killed = std::chrono::steady_clock::now();
+  ::kill(curl, SIGKILL);
+  ASSERT_TRUE(h.phone.waitFor("Waiting in the terminal", 10s)) << h.phone.output();
+  EXPECT_LT(std::chrono::steady_clock::now() - killed, 2s);
+  // Only the shell's word about its killed child: no decision.
+  EXPECT_EQ(LinkHarness::finish(*script).find('{'), std::string::npos);
+
+  // Without a link a request is sent back to the terminal at once.
+  h.phone.write("close\n");
+  for (int i = 0; i < 500 && h.onLoop([&h] { return h.linked; }); ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(LinkHarness::finish(*h.runScript(kRequest)), "{}");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_EQ(h.onLoop([&h] { return h.hub->nextRequest(); }), 6u);
+}
+
+TEST(AgentLink, TheScriptReportsVendorAndTerminal) {
+  struct Case {
+    std::vector<std::string> env;
+    std::string vendor;
+    TerminalLocation terminal;
+  };
+  const Case cases[] = {
+      {{"TERM_PROGRAM=ghostty", "TMUX_PANE=%7", "TERM_SESSION_ID=w0t1"},
+       "claude",
+       {"ghostty", "", "%7", "w0t1"}},
+      {{"ITERM_SESSION_ID=it:1", "TERM_SESSION_ID=w0t1", "TERM_PROGRAM=x"},
+       "codex",
+       {"x", "", "", "it:1"}},
+  };
+  LinkHarness h;
+  const auto start = [](const std::string& session) {
+    return R"({"session_id":")" + session + R"(","hook_event_name":"SessionStart"})";
+  };
+  const auto seen = [&h](const std::string& session) {
+    return h.onLoop([&] {
+      std::optional<std::pair<std::string, TerminalLocation>> card;
+      const auto found = h.hub->agents().find(session);
+      if (found == h.hub->agents().end()) return card;
+      const auto where = h.hub->terminals().find(session);
+      card.emplace(found->second.vendor,
+                   where == h.hub->terminals().end() ? TerminalLocation{} : where->second);
+      return card;
+    });
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const auto session = "e" + std::to_string(++n);
+    EXPECT_EQ(LinkHarness::finish(*h.runScript(start(session), c.env, c.vendor)), "{}");
+    // No controlling terminal: ps's "?" is none.
+    EXPECT_EQ(seen(session), std::pair(c.vendor, c.terminal));
+  }
+
+  // Inside a private tmux: its pane and the pane's terminal.
+  h.dir.write("start.json", start("tmux"));
+  const auto tmux = [&](std::vector<std::string> args) {
+    args.insert(args.begin(),
+                {"env", "-u", "TMUX", "tmux", "-f", "/dev/null", "-S", h.dir.file("tmux.sock")});
+    return testsupport::runProgram(args);
+  };
+  ASSERT_EQ(tmux({"new-session", "-d", "-x", "80", "-y", "24",
+                  "sh -c \"'" + h.script.string() + "' claude\" < " + h.dir.file("start.json") +
+                      "; sleep 60"})
+                .status,
+            0);
+  for (int i = 0; i < 500 && !seen("tmux"); ++i) std::this_thread::sleep_for(10ms);
+  const auto pane = tmux({"display-message", "-p", "#{pane_tty} #{pane_id}"}).output;
+  tmux({"kill-server"});
+  const auto terminal = seen("tmux").value().second;
+  EXPECT_EQ("/dev/" + terminal.tty + " " + terminal.tmuxPane + "\n", pane);
+
+  // The app gone, its files left behind or not: the script stays quiet.
+  const auto stale = DiscoveryFile{h.folder, 1, "stale"};
+  h.onLoop([&h] { h.server->stop(); });
+  EXPECT_EQ(LinkHarness::finish(*h.runScript(kRequest)), "");
+  stale.write();
+  EXPECT_EQ(LinkHarness::finish(*h.runScript(kRequest)), "");
+}
+
+}  // namespace
+}  // namespace brindlet::agents::testing
