@@ -90,9 +90,14 @@ struct ScriptHarness : RecordingHandler {
     thread->stop();
   }
 
+  // The events so far, read on the server's loop.
+  std::vector<HookEvent> recorded() {
+    return onLoop([this] { return events; });
+  }
+
   bool waitForEvents(std::size_t count) {
-    for (int i = 0; i < 1000 && events().size() < count; ++i) std::this_thread::sleep_for(10ms);
-    return events().size() >= count;
+    for (int i = 0; i < 1000 && recorded().size() < count; ++i) std::this_thread::sleep_for(10ms);
+    return recorded().size() >= count;
   }
 
   // The command a coding agent runs, in a clean environment plus `env`.
@@ -144,7 +149,7 @@ TEST(HookScript, StaysQuietWithoutAServerAndPrintsTheRefusalOfAWrongToken) {
   const DiscoveryFile wrong{h.folder, h.port, "00000000-0000-4000-8000-000000000000"};
   runtime::writeFileAtomically(wrong.headersPath(), wrong.headersText());
   EXPECT_EQ(h.run({}).output, "{}");
-  EXPECT_TRUE(h.events().empty());
+  EXPECT_TRUE(h.recorded().empty());
 
   const auto stale = DiscoveryFile{h.folder, h.port, h.token}.jsonText();
   h.onLoop([&h] { h.server->stop(); });
@@ -187,9 +192,9 @@ TEST(HookScript, TheInstalledCommandReachesTheServerFromAHomeWithAQuoteAndABlank
   child.closeInput();
   EXPECT_EQ(child.waitExit(20s), 0);
   EXPECT_TRUE(child.waitFor(kReply, 1s)) << command;
-  ASSERT_EQ(h.events().size(), 1u);
-  EXPECT_EQ(h.events()[0].vendor, "claude");
-  EXPECT_EQ(h.events()[0].body, Bytes(kFixture.begin(), kFixture.end()));
+  ASSERT_EQ(h.recorded().size(), 1u);
+  EXPECT_EQ(h.recorded()[0].vendor, "claude");
+  EXPECT_EQ(h.recorded()[0].body, Bytes(kFixture.begin(), kFixture.end()));
 }
 
 TEST(HookScript, BusyServerClosesCurlAtOnceAndServesItOnceTheSilentOnesAreGone) {
