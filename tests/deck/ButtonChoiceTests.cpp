@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "deck/MemoryTree.h"
+#include "deck/SystemWorkspace.h"
+#include "desktop/FakeWindowSystem.h"
+#include "runtime/MainLoop.h"
+#include "runtime/Task.h"
 
 namespace brindlet::deck::testing {
 namespace {
@@ -75,6 +79,59 @@ TEST(ButtonChoice, WalkListsLabelsBelowPagesWithinBudgetAndDepth) {
     budget = start;
     collectButtons(tree, chain, 0, false, budget, buttons);
     EXPECT_EQ(buttons.size(), seen) << start;
+  }
+}
+
+// A browser window whose page and tool bar both hold buttons, a dialog, and a second window of
+// the same title that comes too late to count.
+MemoryTree meetingTree() {
+  MemoryTree tree;
+  auto micOff = with(node(Role::toggleButton, "Microphone"),
+                     [](Node& n) { n.description = "Turn off microphone"; });
+  auto page = node(Role::documentWeb, "",
+                   {node(Role::panel, "", {micOff}), node(Role::pushButton, "Leave call")});
+  auto meet = node(Role::frame, "Meet - standup",
+                   {node(Role::toolBar, "", {node(Role::pushButton, "Mute tab")}), page});
+  auto zoom = node(Role::dialog, "Zoom", {node(Role::pushButton, "Unmute")});
+  auto late = node(Role::frame, "Meet - standup", {node(Role::pushButton, "Late")});
+  tree.apps.push_back(
+      with(node(Role::application, "browser", {meet, zoom, late}), [](Node& n) { n.pid = 7; }));
+  return tree;
+}
+
+TEST(ButtonChoice, FindsByExactTitleWithOrWithoutOneRequest) {
+  const struct {
+    int pid;
+    std::string title;
+    Labels labels;
+    std::optional<std::string> pressed;
+  } rows[] = {
+      {7, "Meet - standup", {"leave", "turn off"}, "Leave call"},
+      {7, "Meet - standup", {"turn off", "leave"}, "Microphone"},
+      {7, "Meet - standup", {"mute", "late"}, std::nullopt},
+      {7, "meet - standup", {"leave"}, std::nullopt},
+      {7, "Zoom", {"mute", "unmute"}, "Unmute"},
+      {8, "Zoom", {"unmute"}, std::nullopt},
+  };
+  for (const bool collection : {false, true}) {
+    MemoryTree tree = meetingTree();
+    tree.collection = collection;
+    runtime::MainLoop loop;
+    desktop::FakeWindowSystem windows;
+    SystemWorkspace workspace(loop.context().get_executor(), windows, &tree);
+    for (const auto& row : rows) {
+      const auto found = runtime::runUntilDone(
+          loop.context(), workspace.findButton(row.pid, row.title, row.labels));
+      tree.pressed.clear();
+      if (found) {
+        EXPECT_TRUE(runtime::runUntilDone(loop.context(), workspace.press(*found)));
+      }
+      EXPECT_EQ(tree.pressed.empty() ? std::nullopt : std::optional(tree.pressed.front()),
+                row.pressed)
+          << row.title << " " << row.labels.front() << " collection " << collection;
+    }
+    EXPECT_EQ(tree.requests, static_cast<int>(std::size(rows)))
+        << "every search asks the apps to publish first";
   }
 }
 
