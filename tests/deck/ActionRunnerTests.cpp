@@ -124,7 +124,7 @@ TEST_F(ActionRunnerTest, KeysGoToTheAppBroughtToTheFront) {
       KeyEvent{0, true, Modifier::ctrl | Modifier::shift},
       KeyEvent{0, false, Modifier::ctrl | Modifier::shift}};
   workspace.front = editor;
-  workspace.running = std::vector<std::string>{"Other"};
+  workspace.activatable = std::vector<std::string>{"Other"};
 
   EXPECT_EQ(outcome(Action::shortcut("ctrl+shift+a"), std::nullopt, editor), "");
   EXPECT_EQ(poster.posted, ctrlShiftA);

@@ -25,4 +25,7 @@ class OwnWindows {
   std::unique_ptr<Connection> connection_;
 };
 
+// Whether the server holds any key down, for any client.
+bool anyKeyDown(const std::string& display);
+
 }  // namespace brindlet::deck::testing
