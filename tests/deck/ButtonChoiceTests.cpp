@@ -13,46 +13,6 @@ namespace {
 
 using Labels = std::vector<std::string>;
 
-TEST(ButtonChoice, PageFirstThenLabelOrderThenButtonOrder) {
-  const auto a = node(Role::pushButton, "a");
-  const auto b = node(Role::pushButton, "b");
-  const auto c = node(Role::pushButton, "c");
-  auto found = [](std::string label, const NodePtr& n, bool inPage) {
-    return FoundButton{std::move(label), n, inPage};
-  };
-  struct Row {
-    std::string name;
-    std::vector<FoundButton> buttons;
-    Labels labels;
-    NodePtr expected;
-  };
-  const std::vector<Row> rows = {
-      {"prefix of the second label only", {found("unmute", a, false)}, {"mute", "unmute"}, a},
-      {"label order before button order",
-       {found("leave call", a, false), found("turn off microphone", b, false)},
-       {"turn off", "leave"},
-       b},
-      {"first button within a label",
-       {found("mute mic", a, false), found("mute", b, false)},
-       {"mute"},
-       a},
-      {"page buttons hide the rest",
-       {found("mute", a, false), found("mute now", b, true)},
-       {"mute"},
-       b},
-      {"outside the page nothing when the page has buttons",
-       {found("mute", a, false), found("other", b, true)},
-       {"mute"},
-       nullptr},
-      {"labels compare as given", {found("mute", c, false)}, {"Mute"}, nullptr},
-      {"no buttons", {}, {"mute"}, nullptr},
-  };
-  for (const auto& row : rows) {
-    const auto chosen = chooseButton(row.buttons, row.labels);
-    EXPECT_EQ(chosen ? chosen->get() : nullptr, row.expected.get()) << row.name;
-  }
-}
-
 TEST(ButtonChoice, WalkListsLabelsBelowPagesWithinBudgetAndDepth) {
   MemoryTree tree;
   auto both = with(node(Role::toggleButton, "Mute"),
@@ -92,13 +52,16 @@ MemoryTree meetingTree() {
                    {node(Role::panel, "", {micOff}), node(Role::pushButton, "Leave call")});
   auto meet = node(Role::frame, "Meet - standup",
                    {node(Role::toolBar, "", {node(Role::pushButton, "Mute tab")}), page});
-  auto zoom = node(Role::dialog, "Zoom", {node(Role::pushButton, "Unmute")});
+  auto zoom = node(Role::dialog, "Zoom",
+                   {node(Role::pushButton, "Unmute"), node(Role::pushButton, "Mute audio"),
+                    node(Role::pushButton, "Mute")});
   auto late = node(Role::frame, "Meet - standup", {node(Role::pushButton, "Late")});
   tree.apps.push_back(
       with(node(Role::application, "browser", {meet, zoom, late}), [](Node& n) { n.pid = 7; }));
   return tree;
 }
 
+// Page buttons first, then label order, then button order, by prefix and as the labels are given.
 TEST(ButtonChoice, FindsByExactTitleWithOrWithoutOneRequest) {
   const struct {
     int pid;
@@ -110,7 +73,9 @@ TEST(ButtonChoice, FindsByExactTitleWithOrWithoutOneRequest) {
       {7, "Meet - standup", {"turn off", "leave"}, "Microphone"},
       {7, "Meet - standup", {"mute", "late"}, std::nullopt},
       {7, "meet - standup", {"leave"}, std::nullopt},
-      {7, "Zoom", {"mute", "unmute"}, "Unmute"},
+      {7, "Zoom", {"video", "unmute"}, "Unmute"},
+      {7, "Zoom", {"mute"}, "Mute audio"},
+      {7, "Zoom", {"Mute"}, std::nullopt},
       {8, "Zoom", {"unmute"}, std::nullopt},
   };
   for (const bool collection : {false, true}) {
