@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "OwnWindows.h"
 #include "deck/ActionRunner.h"
 #include "deck/DeckEngine.h"
 #include "deck/SystemReaders.h"
@@ -33,8 +34,8 @@ using testsupport::ChildProcess;
 
 // One desktop and bus for the binary: libatspi keeps its first bus.
 struct Desktop {
-  Desktop() { x.startWindowManager(); }
   testsupport::XServer x;
+  bool managing = (testing::startWindowManager(x), true);
   testsupport::AccessibilityBus bus{x.display()};
   runtime::MainLoop loop;
   std::unique_ptr<platform::X11WindowSystem> windows =

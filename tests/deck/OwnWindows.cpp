@@ -5,7 +5,10 @@
 #include <X11/Xutil.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <stdexcept>
+#include <thread>
 
 namespace brindlet::deck::testing {
 
@@ -35,6 +38,30 @@ OwnWindows::OwnWindows(const std::string& display, const std::string& windowClas
 
 OwnWindows::~OwnWindows() {
   XCloseDisplay(connection_->display);
+}
+
+void startWindowManager(testsupport::XServer& server) {
+  using namespace std::chrono_literals;
+  server.startWindowManager();
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    auto probe = std::make_unique<OwnWindows>(server.display(), "BrindletProbe",
+                                              std::vector<std::string>{"probe"});
+    char id[32];
+    std::snprintf(id, sizeof id, "0x%lx", static_cast<unsigned long>(probe->ids.front()));
+    const auto managed = [&] {
+      return server.run({"xprop", "-root", "_NET_CLIENT_LIST"}).output.find(id) !=
+             std::string::npos;
+    };
+    for (int i = 0; i < 20 && !managed(); ++i) std::this_thread::sleep_for(100ms);
+    if (!managed()) continue;
+    // Windows that go while a window system reads them fail its first read.
+    probe.reset();
+    while (managed() && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(20ms);
+    return;
+  }
+  throw std::runtime_error("openbox manages no window");
 }
 
 bool anyKeyDown(const std::string& display) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "desktop/WindowSystem.h"
+#include "support/XServer.h"
 
 namespace brindlet::deck::testing {
 
@@ -24,6 +25,11 @@ class OwnWindows {
   struct Connection;
   std::unique_ptr<Connection> connection_;
 };
+
+// Starts openbox on the server and returns once it manages windows. openbox announces itself
+// before its event loop runs, and a window mapped in between may never be managed (busy
+// machines widen that gap): probe windows are mapped until one is.
+void startWindowManager(testsupport::XServer& server);
 
 // Whether the server holds any key down, for any client.
 bool anyKeyDown(const std::string& display);

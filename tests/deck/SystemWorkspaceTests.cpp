@@ -4,11 +4,9 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <ostream>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -42,8 +40,7 @@ using SteadyClock = std::chrono::steady_clock;
 class WorkspaceUnderOpenbox : public ::testing::Test {
  protected:
   void SetUp() override {
-    server.startWindowManager();
-    waitUntilManaging();
+    testing::startWindowManager(server);
     // The only desktop entries are ours (openbox, started before, finds its own theme).
     std::filesystem::create_directories(entries.file("applications"));
     entries.write("applications/alpha.desktop",
@@ -59,29 +56,6 @@ class WorkspaceUnderOpenbox : public ::testing::Test {
   }
 
   asio::io_context& io() { return loop.context(); }
-
-  // openbox announces itself before its event loop runs, and a window mapped in between may
-  // never be managed (busy machines widen that gap): probe windows are mapped until one is.
-  void waitUntilManaging() {
-    const auto deadline = SteadyClock::now() + 20s;
-    while (SteadyClock::now() < deadline) {
-      auto probe = std::make_unique<testing::OwnWindows>(server.display(), "BrindletProbe",
-                                                         std::vector<std::string>{"probe"});
-      char id[32];
-      std::snprintf(id, sizeof id, "0x%lx", static_cast<unsigned long>(probe->ids.front()));
-      const auto managed = [&] {
-        return server.run({"xprop", "-root", "_NET_CLIENT_LIST"}).output.find(id) !=
-               std::string::npos;
-      };
-      for (int i = 0; i < 20 && !managed(); ++i) std::this_thread::sleep_for(100ms);
-      if (!managed()) continue;
-      // Windows that go while the window system reads them fail its first read.
-      probe.reset();
-      while (managed() && SteadyClock::now() < deadline) std::this_thread::sleep_for(20ms);
-      return;
-    }
-    FAIL() << "openbox manages no window";
-  }
 
   std::unique_ptr<ChildProcess> xterm(const std::string& windowClass, const std::string& title) {
     auto client = server.start({"xterm", "-class", windowClass, "-title", title, "-geometry",
