@@ -146,15 +146,18 @@ TEST_F(MeetingDesktop, DeckFollowsMeetingsAndCarriesOutIntents) {
   ASSERT_TRUE(until([&] { return shown("zoom"); }));
   EXPECT_EQ(decks.back().appName, "Zoom");
   d.x.run({"xdotool", "mousemove", "1900", "1060"});
+  const auto seen = [&](auto wanted) {
+    return [&, wanted] {
+      std::ifstream in(keys.file("xev"));
+      const std::string output{std::istreambuf_iterator<char>(in), {}};
+      return std::ranges::any_of(testsupport::xevKeys(output), wanted);
+    };
+  };
+  ASSERT_TRUE(testing::keysReach(*d.poster, seen([](const auto& key) { return !key.press; })));
   ASSERT_TRUE(runtime::runUntilDone(io(), d.workspace->activate("BrindletEditor", 5s)));
   press("mute");
-  const auto altA = [&] {
-    std::ifstream in(keys.file("xev"));
-    const std::string output{std::istreambuf_iterator<char>(in), {}};
-    for (const auto& key : testsupport::xevKeys(output))
-      if (key.press && key.keysym == 'a' && (key.state & 0x8) != 0) return true;
-    return false;
-  };
+  const auto altA =
+      seen([](const auto& key) { return key.press && key.keysym == 'a' && (key.state & 0x8); });
   EXPECT_TRUE(until(altA, 10s)) << std::ifstream(keys.file("xev")).rdbuf();
   EXPECT_TRUE(until([&] {
     const auto front = d.workspace->currentFrontApp();

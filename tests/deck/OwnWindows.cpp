@@ -1,5 +1,7 @@
 #include "OwnWindows.h"
 
+#include "runtime/Task.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -62,6 +64,19 @@ void startWindowManager(testsupport::XServer& server) {
     return;
   }
   throw std::runtime_error("openbox manages no window");
+}
+
+bool keysReach(platform::X11EventPoster& poster, const std::function<bool()>& reached) {
+  using namespace std::chrono_literals;
+  constexpr std::uint16_t kF13 = 0x69;
+  boost::asio::io_context io;
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!reached() && std::chrono::steady_clock::now() < deadline) {
+    poster.post({desktop::KeyEvent{kF13, true, {}}, desktop::KeyEvent{kF13, false, {}}});
+    runtime::runUntilDone(io, poster.flushed());
+    for (int i = 0; i < 10 && !reached(); ++i) std::this_thread::sleep_for(50ms);
+  }
+  return reached();
 }
 
 bool anyKeyDown(const std::string& display) {
