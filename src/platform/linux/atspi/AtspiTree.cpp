@@ -1,7 +1,7 @@
 #include "platform/linux/atspi/AtspiTree.h"
 
 #include <atspi/atspi.h>
-#include <gio/gio.h>
+#include <dbus/dbus.h>
 
 #include <array>
 #include <charconv>
@@ -111,6 +111,10 @@ AtspiTree::AtspiTree() : worker_("atspi"), releaser_(std::make_shared<Releaser>(
 
 AtspiTree::~AtspiTree() {
   worker_.stop();
+  if (auto* bus = static_cast<DBusConnection*>(sessionBus_)) {
+    dbus_connection_close(bus);
+    dbus_connection_unref(bus);
+  }
   std::lock_guard lock(releaser_->mutex);
   releaser_->worker.reset();
 }
@@ -221,16 +225,40 @@ bool AtspiTree::isActive(const Element& element) {
 }
 
 void AtspiTree::requestTrees() {
-  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-  if (bus == nullptr) return;
-  GError* error = nullptr;
-  GVariant* reply = g_dbus_connection_call_sync(
-      bus, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
-      g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)), nullptr,
-      G_DBUS_CALL_FLAGS_NONE, callTimeoutMs, nullptr, &error);
-  if (reply != nullptr) g_variant_unref(reply);
-  if (error != nullptr) g_error_free(error);
-  g_object_unref(bus);
+  // A connection of our own that never ends the process when the bus goes; libatspi's
+  // connections are its own.
+  auto* bus = static_cast<DBusConnection*>(sessionBus_);
+  if (bus != nullptr && !dbus_connection_get_is_connected(bus)) {
+    dbus_connection_unref(bus);
+    sessionBus_ = bus = nullptr;
+  }
+  DBusError error;
+  dbus_error_init(&error);
+  if (bus == nullptr) {
+    bus = dbus_bus_get_private(DBUS_BUS_SESSION, &error);
+    if (bus == nullptr) {
+      dbus_error_free(&error);
+      return;
+    }
+    dbus_connection_set_exit_on_disconnect(bus, FALSE);
+    sessionBus_ = bus;
+  }
+  DBusMessage* call = dbus_message_new_method_call("org.a11y.Bus", "/org/a11y/bus",
+                                                   "org.freedesktop.DBus.Properties", "Set");
+  const char* interface = "org.a11y.Status";
+  const char* property = "IsEnabled";
+  const dbus_bool_t enabled = TRUE;
+  DBusMessageIter args, value;
+  dbus_message_iter_init_append(call, &args);
+  dbus_message_iter_append_basic(&args, DBUS_TYPE_STRING, &interface);
+  dbus_message_iter_append_basic(&args, DBUS_TYPE_STRING, &property);
+  dbus_message_iter_open_container(&args, DBUS_TYPE_VARIANT, "b", &value);
+  dbus_message_iter_append_basic(&value, DBUS_TYPE_BOOLEAN, &enabled);
+  dbus_message_iter_close_container(&args, &value);
+  DBusMessage* reply = dbus_connection_send_with_reply_and_block(bus, call, callTimeoutMs, &error);
+  dbus_message_unref(call);
+  if (reply != nullptr) dbus_message_unref(reply);
+  dbus_error_free(&error);
 }
 
 std::optional<std::vector<deck::AccessibilityTree::Element>> AtspiTree::descendants(

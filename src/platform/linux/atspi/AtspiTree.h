@@ -38,7 +38,8 @@ class AtspiTree : public deck::AccessibilityTree {
 
   runtime::WorkerThread worker_;
   std::shared_ptr<Releaser> releaser_;
-  bool started_ = false;  // used on the worker only
+  bool started_ = false;        // used on the worker only
+  void* sessionBus_ = nullptr;  // a DBusConnection, used on the worker only
 };
 
 }  // namespace brindlet::platform
