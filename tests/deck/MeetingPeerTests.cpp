@@ -163,7 +163,11 @@ TEST_F(MeetingDesktop, DeckFollowsMeetingsAndCarriesOutIntents) {
     const auto front = d.workspace->currentFrontApp();
     return front && front->bundleID == "BrindletEditor";
   })) << "the app in front before comes back";
+  // A tick may still wait on the tree with the engine in hand; the engine must go before what
+  // it uses does.
+  std::weak_ptr<DeckEngine> gone = engine;
   engine.reset();
+  EXPECT_TRUE(until([&] { return gone.expired(); }));
   brindlet::testing::drain(io());
 }
 
