@@ -24,10 +24,6 @@ constexpr int searchDepth = 3;
 // Reads of one refresh come within milliseconds of each other; the next refresh is 0.25 s on.
 constexpr auto scanLifetime = std::chrono::milliseconds(100);
 
-bool isWindow(Role role) {
-  return role == Role::frame || role == Role::window || role == Role::dialog;
-}
-
 // Containers that group what a user sees as one level: menus, panels and fillers.
 bool isGroup(Role role) {
   return role == Role::menu || role == Role::panel || role == Role::filler;
@@ -67,18 +63,12 @@ Element findRole(AccessibilityTree& tree, const Element& element, Role wanted, i
   return {};
 }
 
-std::vector<Element> windows(AccessibilityTree& tree, const Element& element) {
-  auto children = tree.children(element);
-  std::erase_if(children, [&](const Element& child) { return !isWindow(tree.role(child)); });
-  return children;
-}
-
 // An app's menu bar is in its active window, else in the first window that has one.
 Element menuBar(AccessibilityTree& tree, const Element& element) {
   if (tree.role(element) != Role::application) {
     return findRole(tree, element, Role::menuBar, searchDepth);
   }
-  const auto all = windows(tree, element);
+  const auto all = tree.windows(element);
   for (const auto& window : all) {
     if (!tree.isActive(window)) continue;
     if (auto bar = findRole(tree, window, Role::menuBar, searchDepth)) return bar;
@@ -97,7 +87,7 @@ Element windowAt(AccessibilityTree& tree, const Element& element, std::string_vi
   long index = 0;
   const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), index);
   if (error != std::errc() || end != digits.data() + digits.size() || index < 0) return {};
-  const auto all = windows(tree, element);
+  const auto all = tree.windows(element);
   if (static_cast<std::size_t>(index) >= all.size()) return {};
   return all[static_cast<std::size_t>(index)];
 }
@@ -107,13 +97,6 @@ Element step(AccessibilityTree& tree, const Element& element, std::string_view p
   if (piece == "toolbar") return findRole(tree, element, Role::toolBar, searchDepth);
   if (piece.starts_with("window[")) return windowAt(tree, element, piece);
   return findChild(tree, element, piece, searchDepth);
-}
-
-Element application(AccessibilityTree& tree, int pid) {
-  for (auto& app : tree.applications()) {
-    if (tree.processId(app) == pid) return app;
-  }
-  return {};
 }
 
 // Lines end at LF; a CR before the LF belongs to the line end.
@@ -192,7 +175,7 @@ boost::asio::awaitable<ReaderValue> SystemReaders::read(profiles::Reader reader,
 
 std::optional<std::string> SystemReaders::valueAt(AccessibilityTree& tree, int pid,
                                                   std::string_view path) {
-  auto element = application(tree, pid);
+  auto element = tree.application(pid);
   if (!element) return std::nullopt;
   bool wantsValue = false;
   while (!path.empty()) {
@@ -261,7 +244,7 @@ boost::asio::awaitable<bool> SystemReaders::isRunning(const std::string& name) {
     std::vector<std::string> names;
     std::function<void()> work = [&] {
       for (const auto& app : tree_.applications()) {
-        if (!windows(tree_, app).empty()) names.push_back(tree_.name(app));
+        if (!tree_.windows(app).empty()) names.push_back(tree_.name(app));
       }
     };
     co_await tree_.visit(std::move(work));

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "deck/ButtonChoice.h"
 #include "runtime/Files.h"
 #include "runtime/Task.h"
 
@@ -99,12 +100,20 @@ asio::awaitable<void> activateQuietly(desktop::WindowSystem& windows, desktop::W
   }
 }
 
+// A button of the accessibility tree, as the workspace hands it out.
+struct TreeButton : AccessibleElement {
+  explicit TreeButton(AccessibilityTree::Element element) : element(std::move(element)) {}
+  AccessibilityTree::Element element;
+};
+
 }  // namespace
 
 SystemWorkspace::SystemWorkspace(asio::any_io_executor executor, desktop::WindowSystem& windows,
-                                 std::shared_ptr<runtime::Clock> clock, AppNames names)
+                                 AccessibilityTree* tree, std::shared_ptr<runtime::Clock> clock,
+                                 AppNames names)
     : executor_(std::move(executor)),
       windows_(windows),
+      tree_(tree),
       clock_(std::move(clock)),
       names_(std::move(names)) {}
 
@@ -223,13 +232,26 @@ void SystemWorkspace::raiseWindow(std::int32_t pid, std::string title) {
   }
 }
 
-asio::awaitable<std::optional<Element>> SystemWorkspace::findButton(std::int32_t, std::string,
-                                                                    std::vector<std::string>) {
-  co_return std::nullopt;
+asio::awaitable<std::optional<Element>> SystemWorkspace::findButton(
+    std::int32_t pid, std::string windowTitle, std::vector<std::string> labels) {
+  if (!tree_) co_return std::nullopt;
+  std::optional<AccessibilityTree::Element> found;
+  std::function<void()> work = [&] {
+    tree_->requestTrees();
+    found = deck::findButton(*tree_, pid, windowTitle, labels);
+  };
+  co_await tree_->visit(std::move(work));
+  if (!found) co_return std::nullopt;
+  co_return std::make_shared<TreeButton>(std::move(*found));
 }
 
-asio::awaitable<bool> SystemWorkspace::press(Element) {
-  co_return false;
+asio::awaitable<bool> SystemWorkspace::press(Element button) {
+  const auto* found = dynamic_cast<const TreeButton*>(button.get());
+  if (!tree_ || !found) co_return false;
+  bool pressed = false;
+  std::function<void()> work = [&] { pressed = tree_->press(found->element); };
+  co_await tree_->visit(std::move(work));
+  co_return pressed;
 }
 
 }  // namespace brindlet::deck

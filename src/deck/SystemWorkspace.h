@@ -8,6 +8,7 @@
 
 #include <boost/asio/any_io_executor.hpp>
 
+#include "deck/AccessibilityTree.h"
 #include "deck/WorkspaceWatching.h"
 #include "desktop/WindowSystem.h"
 
@@ -24,7 +25,9 @@ class SystemWorkspace : public WorkspaceWatching {
 
   static constexpr runtime::Duration activationPoll = std::chrono::milliseconds(20);
 
+  // Without a tree no buttons are found.
   SystemWorkspace(boost::asio::any_io_executor executor, desktop::WindowSystem& windows,
+                  AccessibilityTree* tree = nullptr,
                   std::shared_ptr<runtime::Clock> clock = runtime::Clock::system(),
                   AppNames names = desktopEntryNames());
 
@@ -35,7 +38,7 @@ class SystemWorkspace : public WorkspaceWatching {
   std::vector<FrontApp> runningApps() override;
   std::vector<std::string> windowTitles(std::int32_t pid) override;
   void raiseWindow(std::int32_t pid, std::string title) override;
-  // Other apps' buttons are not read here.
+  // Asks the apps to publish their trees first.
   boost::asio::awaitable<std::optional<Element>> findButton(
       std::int32_t pid, std::string windowTitle, std::vector<std::string> labels) override;
   boost::asio::awaitable<bool> press(Element button) override;
@@ -49,6 +52,7 @@ class SystemWorkspace : public WorkspaceWatching {
 
   boost::asio::any_io_executor executor_;
   desktop::WindowSystem& windows_;
+  AccessibilityTree* tree_;
   std::shared_ptr<runtime::Clock> clock_;
   AppNames names_;
 };

@@ -7,7 +7,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -35,31 +35,23 @@ using desktop::SyntheticEvent;
 using profiles::Action;
 using SteadyClock = std::chrono::steady_clock;
 
-Action shell(std::string command, std::optional<double> timeout = std::nullopt) {
+Action ofKind(Action::Kind kind, std::optional<std::string> url = std::nullopt) {
   Action action;
-  action.kind = Action::Kind::shell;
+  action.kind = kind;
+  action.url = std::move(url);
+  return action;
+}
+
+Action shell(std::string command, std::optional<double> timeout = std::nullopt) {
+  Action action = ofKind(Action::Kind::shell);
   action.command = std::move(command);
   action.timeoutSeconds = timeout;
   return action;
 }
 
-Action ofKind(Action::Kind kind) {
-  Action action;
-  action.kind = kind;
-  return action;
-}
-
-Action url(std::string text) {
-  Action action = ofKind(Action::Kind::url);
-  action.url = std::move(text);
-  return action;
-}
-
 std::string readFile(const std::string& path) {
   std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 class ActionRunnerTest : public ::testing::Test {
@@ -85,36 +77,47 @@ class ActionRunnerTest : public ::testing::Test {
 };
 
 TEST_F(ActionRunnerTest, OutcomesOfEachKind) {
-  Action badKeys = Action::shortcut("ctrl+nokey");
-  Action jogOnly = ofKind(Action::Kind::shortcut);
-  Action lock = Action::system(Action::SystemOp::lock);
-  struct Row {
+  using Op = Action::SystemOp;
+  const auto media = [](MediaKey key) {
+    return std::vector<SyntheticEvent>{MediaKeyEvent{key, true}, MediaKeyEvent{key, false}};
+  };
+  const struct {
     const char* name;
     Action action;
     std::string description;
+    std::vector<SyntheticEvent> posted;
   } rows[] = {
-      {"no keys", ofKind(Action::Kind::shortcut), "Bad shortcut"},
-      {"keys that do not parse", badKeys, "Bad shortcut"},
-      {"AppleScript", ofKind(Action::Kind::applescript), "AppleScript isn't available on Linux"},
-      {"Shortcuts app", ofKind(Action::Kind::shortcutsApp), "Shortcuts aren't available on Linux"},
-      {"do not disturb", Action::system(Action::SystemOp::doNotDisturb),
-       "Shortcuts aren't available on Linux"},
-      {"no op", ofKind(Action::Kind::system), "No op"},
-      {"no URL", ofKind(Action::Kind::url), "Bad URL"},
-      {"URL without scheme", url("example.com/x"), "Bad URL"},
-      {"URL with a blank", url("https://example.com/a b"), "Bad URL"},
-      {"silent failure", shell("exit 1"), "Exit 1"},
-      {"failure with a message", shell("print -u2 '  oops'; exit 2"), "oops"},
-      {"undecodable message", shell("print -n '\\xff'; exit 3"), "Exit 3"},
-      {"success with output", shell("print -u2 warning; print done"), ""},
-      {"200 KiB of output", shell("head -c 204800 /dev/zero | tr '\\0' x"), ""},
-      {"command not found", shell("no-such-command-here"),
-       "zsh:1: command not found: no-such-command-here"},
+      // clang-format off
+      {"no keys", ofKind(Action::Kind::shortcut), "Bad shortcut", {}},
+      {"keys that do not parse", Action::shortcut("ctrl+nokey"), "Bad shortcut", {}},
+      {"AppleScript", ofKind(Action::Kind::applescript), "AppleScript isn't available on Linux", {}},
+      {"Shortcuts app", ofKind(Action::Kind::shortcutsApp), "Shortcuts aren't available on Linux", {}},
+      {"do not disturb", Action::system(Op::doNotDisturb), "Shortcuts aren't available on Linux", {}},
+      {"no op", ofKind(Action::Kind::system), "No op", {}},
+      {"no URL", ofKind(Action::Kind::url), "Bad URL", {}},
+      {"URL without scheme", ofKind(Action::Kind::url, "example.com/x"), "Bad URL", {}},
+      {"URL with a blank", ofKind(Action::Kind::url, "https://example.com/a b"), "Bad URL", {}},
+      {"silent failure", shell("exit 1"), "Exit 1", {}},
+      {"failure with a message", shell("print -u2 '  oops'; exit 2"), "oops", {}},
+      {"undecodable message", shell("print -n '\\xff'; exit 3"), "Exit 3", {}},
+      {"success with output", shell("print -u2 warning; print done"), "", {}},
+      {"200 KiB of output", shell("head -c 204800 /dev/zero | tr '\\0' x"), "", {}},
+      {"command not found", shell("no-such-command-here"), "zsh:1: command not found: no-such-command-here", {}},
+      {"volume up", Action::system(Op::volumeUp), "", media(MediaKey::volumeUp)},
+      {"volume down", Action::system(Op::volumeDown), "", media(MediaKey::volumeDown)},
+      {"mute", Action::system(Op::mute), "", media(MediaKey::mute)},
+      {"play", Action::system(Op::playPause), "", media(MediaKey::playPause)},
+      {"next", Action::system(Op::next), "", media(MediaKey::next)},
+      {"previous", Action::system(Op::previous), "", media(MediaKey::previous)},
+      // clang-format on
   };
   for (auto& row : rows) {
+    poster.posted.clear();
     EXPECT_EQ(outcome(row.action), row.description) << row.name;
+    EXPECT_EQ(poster.posted, row.posted) << row.name;
   }
-  EXPECT_TRUE(poster.posted.empty());
+  poster.trusted = false;
+  EXPECT_EQ(outcome(Action::system(Op::mute)), "Can't post the media key");
 }
 
 TEST_F(ActionRunnerTest, KeysGoToTheAppBroughtToTheFront) {
@@ -124,7 +127,7 @@ TEST_F(ActionRunnerTest, KeysGoToTheAppBroughtToTheFront) {
       KeyEvent{0, true, Modifier::ctrl | Modifier::shift},
       KeyEvent{0, false, Modifier::ctrl | Modifier::shift}};
   workspace.front = editor;
-  workspace.running = std::vector<std::string>{"Other"};
+  workspace.activatable = std::vector<std::string>{"Other"};
 
   EXPECT_EQ(outcome(Action::shortcut("ctrl+shift+a"), std::nullopt, editor), "");
   EXPECT_EQ(poster.posted, ctrlShiftA);
@@ -147,25 +150,6 @@ TEST_F(ActionRunnerTest, KeysGoToTheAppBroughtToTheFront) {
   } catch (const ActionError& error) {
     EXPECT_EQ(error.description(), "Bad jog shortcut");
   }
-}
-
-TEST_F(ActionRunnerTest, MediaKeysArePostedOrFail) {
-  const std::pair<Action::SystemOp, MediaKey> table[] = {
-      {Action::SystemOp::volumeUp, MediaKey::volumeUp},
-      {Action::SystemOp::volumeDown, MediaKey::volumeDown},
-      {Action::SystemOp::mute, MediaKey::mute},
-      {Action::SystemOp::playPause, MediaKey::playPause},
-      {Action::SystemOp::next, MediaKey::next},
-      {Action::SystemOp::previous, MediaKey::previous}};
-  std::vector<SyntheticEvent> expected;
-  for (auto [op, key] : table) {
-    EXPECT_EQ(outcome(Action::system(op)), "");
-    expected.push_back(MediaKeyEvent{key, true});
-    expected.push_back(MediaKeyEvent{key, false});
-  }
-  EXPECT_EQ(poster.posted, expected);
-  poster.trusted = false;
-  EXPECT_EQ(outcome(Action::system(Action::SystemOp::mute)), "Can't post the media key");
 }
 
 TEST_F(ActionRunnerTest, BackgroundChildrenDoNotHoldTheAction) {
@@ -264,7 +248,9 @@ TEST_P(ValueText, ReachesTheUrlHandler) {
   testing::ScriptedWorkspace workspace;
   desktop::RecordingPoster poster;
   ActionRunner runner(io.get_executor(), workspace, poster);
-  runtime::runUntilDone(io, runner.run(url("brindlettest://set?level={value}"), "p/s", 2.5, {}));
+  runtime::runUntilDone(
+      io,
+      runner.run(ofKind(Action::Kind::url, "brindlettest://set?level={value}"), "p/s", 2.5, {}));
   EXPECT_TRUE(brindlet::testing::runUntil(
       io, [&] { return std::filesystem::exists(received); }, 10s));
   EXPECT_EQ(readFile(received), "brindlettest://set?level=2.50");

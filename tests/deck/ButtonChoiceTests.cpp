@@ -3,51 +3,15 @@
 #include <gtest/gtest.h>
 
 #include "deck/MemoryTree.h"
+#include "deck/SystemWorkspace.h"
+#include "desktop/FakeWindowSystem.h"
+#include "runtime/MainLoop.h"
+#include "runtime/Task.h"
 
 namespace brindlet::deck::testing {
 namespace {
 
 using Labels = std::vector<std::string>;
-
-TEST(ButtonChoice, PageFirstThenLabelOrderThenButtonOrder) {
-  const auto a = node(Role::pushButton, "a");
-  const auto b = node(Role::pushButton, "b");
-  const auto c = node(Role::pushButton, "c");
-  auto found = [](std::string label, const NodePtr& n, bool inPage) {
-    return FoundButton{std::move(label), n, inPage};
-  };
-  struct Row {
-    std::string name;
-    std::vector<FoundButton> buttons;
-    Labels labels;
-    NodePtr expected;
-  };
-  const std::vector<Row> rows = {
-      {"prefix of the second label only", {found("unmute", a, false)}, {"mute", "unmute"}, a},
-      {"label order before button order",
-       {found("leave call", a, false), found("turn off microphone", b, false)},
-       {"turn off", "leave"},
-       b},
-      {"first button within a label",
-       {found("mute mic", a, false), found("mute", b, false)},
-       {"mute"},
-       a},
-      {"page buttons hide the rest",
-       {found("mute", a, false), found("mute now", b, true)},
-       {"mute"},
-       b},
-      {"outside the page nothing when the page has buttons",
-       {found("mute", a, false), found("other", b, true)},
-       {"mute"},
-       nullptr},
-      {"labels compare as given", {found("mute", c, false)}, {"Mute"}, nullptr},
-      {"no buttons", {}, {"mute"}, nullptr},
-  };
-  for (const auto& row : rows) {
-    const auto chosen = chooseButton(row.buttons, row.labels);
-    EXPECT_EQ(chosen ? chosen->get() : nullptr, row.expected.get()) << row.name;
-  }
-}
 
 TEST(ButtonChoice, WalkListsLabelsBelowPagesWithinBudgetAndDepth) {
   MemoryTree tree;
@@ -75,6 +39,64 @@ TEST(ButtonChoice, WalkListsLabelsBelowPagesWithinBudgetAndDepth) {
     budget = start;
     collectButtons(tree, chain, 0, false, budget, buttons);
     EXPECT_EQ(buttons.size(), seen) << start;
+  }
+}
+
+// A browser window whose page and tool bar both hold buttons, a dialog, and a second window of
+// the same title that comes too late to count.
+MemoryTree meetingTree() {
+  MemoryTree tree;
+  auto micOff = with(node(Role::toggleButton, "Microphone"),
+                     [](Node& n) { n.description = "Turn off microphone"; });
+  auto page = node(Role::documentWeb, "",
+                   {node(Role::panel, "", {micOff}), node(Role::pushButton, "Leave call")});
+  auto meet = node(Role::frame, "Meet - standup",
+                   {node(Role::toolBar, "", {node(Role::pushButton, "Mute tab")}), page});
+  auto zoom = node(Role::dialog, "Zoom",
+                   {node(Role::pushButton, "Unmute"), node(Role::pushButton, "Mute audio"),
+                    node(Role::pushButton, "Mute")});
+  auto late = node(Role::frame, "Meet - standup", {node(Role::pushButton, "Late")});
+  tree.apps.push_back(
+      with(node(Role::application, "browser", {meet, zoom, late}), [](Node& n) { n.pid = 7; }));
+  return tree;
+}
+
+// Page buttons first, then label order, then button order, by prefix and as the labels are given.
+TEST(ButtonChoice, FindsByExactTitleWithOrWithoutOneRequest) {
+  const struct {
+    int pid;
+    std::string title;
+    Labels labels;
+    std::optional<std::string> pressed;
+  } rows[] = {
+      {7, "Meet - standup", {"leave", "turn off"}, "Leave call"},
+      {7, "Meet - standup", {"turn off", "leave"}, "Microphone"},
+      {7, "Meet - standup", {"mute", "late"}, std::nullopt},
+      {7, "meet - standup", {"leave"}, std::nullopt},
+      {7, "Zoom", {"video", "unmute"}, "Unmute"},
+      {7, "Zoom", {"mute"}, "Mute audio"},
+      {7, "Zoom", {"Mute"}, std::nullopt},
+      {8, "Zoom", {"unmute"}, std::nullopt},
+  };
+  for (const bool collection : {false, true}) {
+    MemoryTree tree = meetingTree();
+    tree.collection = collection;
+    runtime::MainLoop loop;
+    desktop::FakeWindowSystem windows;
+    SystemWorkspace workspace(loop.context().get_executor(), windows, &tree);
+    for (const auto& row : rows) {
+      const auto found = runtime::runUntilDone(
+          loop.context(), workspace.findButton(row.pid, row.title, row.labels));
+      tree.pressed.clear();
+      if (found) {
+        EXPECT_TRUE(runtime::runUntilDone(loop.context(), workspace.press(*found)));
+      }
+      EXPECT_EQ(tree.pressed.empty() ? std::nullopt : std::optional(tree.pressed.front()),
+                row.pressed)
+          << row.title << " " << row.labels.front() << " collection " << collection;
+    }
+    EXPECT_EQ(tree.requests, static_cast<int>(std::size(rows)))
+        << "every search asks the apps to publish first";
   }
 }
 

@@ -15,87 +15,6 @@
 namespace brindlet::deck::testing {
 namespace {
 
-using protocol::DeckActionPhase;
-
-double numberOf(const std::string& text) {
-  double value = 0;
-  std::from_chars(text.data(), text.data() + text.size(), value);
-  return value;
-}
-
-// Runs one script line; the line itself goes into the transcript first.
-void play(DeckHarness& h, const std::string& line) {
-  h.transcript.push_back(line);
-  std::istringstream in(line);
-  std::string verb, a, b;
-  in >> verb >> a;
-  std::string rest;
-  std::getline(in >> std::ws, rest);
-  const auto action = [&](DeckActionPhase phase, std::optional<double> value) {
-    std::istringstream words(rest);
-    std::string key, number;
-    words >> key >> number;
-    if (phase == DeckActionPhase::value) value = numberOf(number);
-    h.spawn(h.engine->perform(protocol::DeckAction{a, key, phase, value}));
-  };
-  if (verb == "start") {
-    h.engine->start();
-  } else if (verb == "link") {
-    if (a == "up") {
-      DeckEngine::Send send = [&h](const protocol::ControlMessage& m) { h.sent(m); };
-      h.spawn(h.engine->linkReady(std::move(send)));
-    } else {
-      h.engine->linkGone();
-    }
-  } else if (verb == "front") {
-    const auto pid = static_cast<std::int32_t>(numberOf(rest));
-    h.workspace->apps->push(FrontApp{a, a.substr(a.rfind('.') + 1), pid});
-  } else if (verb == "title") {
-    h.workspace->titles[static_cast<std::int32_t>(numberOf(a))] = rest;
-  } else if (verb == "reader") {
-    h.readers->values[a] = rest.empty() ? ReaderValue{} : ReaderValue{rest, std::nullopt};
-  } else if (verb == "slowreads") {
-    h.readers->delay = std::chrono::seconds(static_cast<int>(numberOf(a)));
-  } else if (verb == "tick") {
-    h.wait(0.25 * (a.empty() ? 1 : numberOf(a)));
-  } else if (verb == "wait") {
-    h.wait(numberOf(a));
-  } else if (verb == "jump") {
-    h.jump(numberOf(a));
-  } else if (verb == "press") {
-    action(DeckActionPhase::press, std::nullopt);
-  } else if (verb == "release") {
-    action(DeckActionPhase::release, std::nullopt);
-  } else if (verb == "value") {
-    action(DeckActionPhase::value, std::nullopt);
-  } else if (verb == "fail") {
-    h.runner->failures.insert_or_assign(
-        a, rest == "Timed out" ? ActionError::timeout() : ActionError::failed(rest));
-  } else if (verb == "ok") {
-    h.runner->failures.erase(a);
-  } else if (verb == "slow") {
-    h.runner->takes[a] = std::chrono::seconds(static_cast<int>(numberOf(rest)));
-  } else if (verb == "recency") {
-    std::string list = "=";
-    for (const auto& app : h.engine->recency()) list += " " + app;
-    h.transcript.push_back(list);
-  } else if (verb == "tasks") {
-    h.transcript.push_back("= streams " + std::to_string(h.workspace->streams) + " ticks " +
-                           std::to_string(h.engine->tickCount()));
-  } else {
-    FAIL() << "unknown script command " << line;
-  }
-  h.loop.drain();
-}
-
-struct Script {
-  const char* name;
-  std::vector<std::string> profiles;
-  // Commands, each followed by the lines it leads to: messages ({...}), actions run (run, jog),
-  // log lines (log) and answers to queries (=).
-  std::vector<std::string> lines;
-};
-
 // Lines that many scripts expect.
 const std::string editorShown =
     R"({"app":"com.editor","appName":"editor","profile":"com.test.editor","t":"deckProfile"})";
@@ -163,30 +82,30 @@ const Script scripts[] = {
     {"looks: formats, rules in text order, numbers in the C locale only",
      {"looks.json"},
      {
-         "reader fmt 3",
-         "reader pct 42%",
-         "reader own on",
-         "reader svc Running",
+         "reader fmt | 3",
+         "reader pct | 42%",
+         "reader own | on",
+         "reader svc | Running",
          "link up",
          "start",
          "front com.looks 5",
          "log info Deck profile com.test.looks for com.looks",
          looksShown,
          R"({"profile":"com.test.looks","states":{"fmt":{"label":"3 done","ring":"none","symbol":"f","value":3},"own":{"label":"Own","ring":"good","symbol":"sun"},"pct":{"label":"42%","ring":"none","symbol":"p"},"run":{"label":"Run","ring":"good","symbol":"r"}},"t":"deckState"})",
-         "reader svc running",
+         "reader svc | running",
          "reader own",
          "reader pct",
-         "reader fmt 2.5",
+         "reader fmt | 2.5",
          "tick",
          R"({"profile":"com.test.looks","states":{"fmt":{"label":"2.5 done","ring":"none","symbol":"f","value":2.5},"own":{"label":"Own","ring":"critical","symbol":"o"},"pct":{"label":"Pct","ring":"none","symbol":"p"},"run":{"label":"Run","ring":"warning","symbol":"r"}},"t":"deckState"})",
          "tick",
-         "reader fmt 2,5",
+         "reader fmt | 2,5",
          "tick",
          R"({"profile":"com.test.looks","states":{"fmt":{"label":"2,5 done","ring":"none","symbol":"f"}},"t":"deckState"})",
-         "reader fmt nan",
+         "reader fmt | nan",
          "tick",
          R"({"profile":"com.test.looks","states":{"fmt":{"label":"nan done","ring":"none","symbol":"f"}},"t":"deckState"})",
-         "reader fmt -inf",
+         "reader fmt | -inf",
          "tick",
          R"({"profile":"com.test.looks","states":{"fmt":{"label":"-inf done","ring":"none","symbol":"f"}},"t":"deckState"})",
      }},
@@ -214,7 +133,7 @@ const Script scripts[] = {
      {
          "link up",
          "link down",
-         "reader fmt 3",
+         "reader fmt | 3",
          "start",
          "start",
          "tasks",
@@ -228,7 +147,7 @@ const Script scripts[] = {
          looksShown,
          R"({"profile":"com.test.looks","states":{"fmt":{"label":"3 done","ring":"none","symbol":"f","value":3},"own":{"label":"Own","ring":"critical","symbol":"o"},"pct":{"label":"Pct","ring":"none","symbol":"p"},"run":{"label":"Run","ring":"none","symbol":"r"}},"t":"deckState"})",
          "link down",
-         "reader svc Running",
+         "reader svc | Running",
          "tick",
          "link up",
          looksShown,
@@ -248,7 +167,7 @@ const Script scripts[] = {
          "run com.test.editor/save cmd+s - com.editor",
          "log error com.test.editor/save: Timed out",
          R"({"profile":"com.test.editor","states":{"save":{"label":"Error: Timed out","ring":"critical"}},"t":"deckState"})",
-         "reader save done",
+         "reader save | done",
          "tick",
          "press com.test.editor save",
          "run com.test.editor/save cmd+s - com.editor",
@@ -342,7 +261,7 @@ const Script scripts[] = {
     {"looks read for a profile that left the deck meanwhile are dropped",
      {"editor.json", "other.json"},
      {
-         "reader save s",
+         "reader save | s",
          "link up",
          "start",
          "front com.editor 11",
@@ -375,14 +294,7 @@ class DeckScripts : public ::testing::TestWithParam<const char*> {
 TEST_P(DeckScripts, SendRunAndLogExactlyWhatTheScriptSays) {
   for (const auto& script : scripts) {
     SCOPED_TRACE(script.name);
-    DeckHarness h(script.profiles);
-    for (const auto& line : script.lines) {
-      if (line.starts_with('{') || line.starts_with("run ") || line.starts_with("jog ") ||
-          line.starts_with("log ") || line.starts_with("= "))
-        continue;
-      play(h, line);
-    }
-    EXPECT_THAT(h.transcript, ::testing::ElementsAreArray(script.lines));
+    DeckHarness(script.profiles).expectScript(script.lines);
   }
 }
 

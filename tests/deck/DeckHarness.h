@@ -28,11 +28,6 @@ namespace brindlet::deck::testing {
 namespace asio = boost::asio;
 using Transcript = std::vector<std::string>;
 
-inline std::string numberText(double value) {
-  char buffer[32];
-  return {buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr};
-}
-
 // Values by the reader's path (or process name); each read takes `delay` on the clock.
 class ScriptedReaders : public ReaderSource {
  public:
@@ -137,9 +132,32 @@ inline const std::map<std::string, std::string> library = {
     {"browser.json", R"({"schema":1,"id":"com.test.browser","name":"Browser","apps":["com.browser"],
       "layouts":{"compact":[],"regular":[]},
       "keys":{"b":{"label":"B","symbol":"b","action":{"kind":"shortcut","keys":"b"}}}})"},
+    {"meeting.json", R"({"schema":1,"id":"com.velvane.profile.meeting",
+  "name":"Meeting","apps":["meeting.none"],
+  "layouts":{"compact":["mute","camera","leave"],"regular":["mute","camera","hand","share","chat","participants","leave","note"],"meeting":["mute"]},
+  "glance":{"lines":[],"keys":["mute","chat","note"]},
+  "keys":{
+    "mute":{"label":"Mute","symbol":"mic","intent":"meeting.mute"},
+    "camera":{"label":"Camera","symbol":"video","intent":"meeting.camera"},
+    "hand":{"label":"Hand","symbol":"hand.raised","intent":"meeting.hand"},
+    "share":{"label":"Share","symbol":"rectangle.on.rectangle","intent":"meeting.share"},
+    "chat":{"label":"Chat","symbol":"message","intent":"meeting.chat"},
+    "participants":{"label":"People","symbol":"person.2","intent":"meeting.participants"},
+    "leave":{"label":"Leave","symbol":"phone.down","intent":"meeting.leave"},
+    "note":{"label":"Note","symbol":"n","action":{"kind":"shortcut","keys":"n"}}}})"},
+    {"zoomapp.json", R"({"schema":1,"id":"com.test.zoom","name":"Zoom","apps":["zoom"],
+      "windowTitleContains":"zoom meeting","layouts":{"compact":[],"regular":[]},"keys":{}})"},
     {"meet.json", R"({"schema":1,"id":"com.test.meet","name":"Meet","apps":["com.browser"],
       "windowTitleContains":"meet","layouts":{"compact":[],"regular":[]},
       "keys":{"m":{"label":"M","symbol":"m","action":{"kind":"shortcut","keys":"m"}}}})"},
+};
+
+struct Script {
+  const char* name;
+  std::vector<std::string> profiles;
+  // Commands, each followed by the lines it leads to: messages ({...}), actions run (run, jog,
+  // keys), log lines (log), the workspace's activations and presses, answers to queries (=).
+  std::vector<std::string> lines;
 };
 
 class DeckHarness {
@@ -154,6 +172,8 @@ class DeckHarness {
         clock);
     store->reload();
     runtime::Log::attach(sink);
+    workspace->transcript = &transcript;
+    workspace->clock = clock;
     engine = std::make_shared<DeckEngine>(
         loop, DeckEngine::Roles{store, workspace, runner, readers, clock}, "brindlet");
   }
@@ -168,8 +188,16 @@ class DeckHarness {
   }
 
   // The messages as JSON lines without their id; a profile document that is the stored
-  // profile's canonical JSON is written as its id.
+  // profile's canonical JSON is written as its id, a meeting deck's as the ids of its keys.
   void sent(const protocol::ControlMessage& message) {
+    if (const auto* deck = message.as<protocol::MeetingDeck>(); deck && deck->profile) {
+      std::string line = "meetingDeck " + deck->appName.value_or("-") + " " +
+                         deck->app.value_or("-") + " " + numberText(deck->elapsed.value_or(-1));
+      const auto profile = deck->profile->toJson();
+      for (const auto& [id, key] : profile.at("keys").items()) line += " " + id;
+      transcript.push_back(line);
+      return;
+    }
     auto json = nlohmann::json::parse(protocol::ControlEnvelope(0, message).encodedJSON());
     json.erase("id");
     if (message.as<protocol::DeckProfile>()) {
@@ -183,14 +211,25 @@ class DeckHarness {
   void spawn(asio::awaitable<void> task) {
     runtime::spawn(loop.context().get_executor(), std::move(task));
   }
-  // Moves the clock in tick-sized steps, so that every tick on the way runs.
+  // Moves the clock in steps short enough for every tick and 0.1 s pause to end on time.
   void wait(double seconds) {
-    for (; seconds > 1e-9; seconds -= 0.25) jump(std::min(seconds, 0.25));
+    for (; seconds > 1e-9; seconds -= 0.05) jump(std::min(seconds, 0.05));
   }
   void jump(double seconds) {
     clock->advance(std::chrono::round<runtime::Duration>(std::chrono::duration<double>(seconds)));
     loop.drain();
   }
+
+  // Runs one script line; the line itself goes into the transcript first. Commands:
+  // start; link up|down; front <app> <pid>; title <pid> <title>; reader <path> [| <value>];
+  // slowreads <s>; tick [n]; wait <s>; jump <s>; press|release <profile> <key>;
+  // value <profile> <key> <number>; meet <key> (a press on the meeting deck); fail <script key>
+  // <message>; ok <script key>; slow <script key> <s>; recency; tasks;
+  // app <id> <pid> | <title> | ... (a running app and its windows);
+  // buttons <title> | <label> | ...; opens <label> | <label> | <s>.
+  void play(const std::string& line);
+  // Plays the script's commands and expects exactly its lines in the transcript.
+  void expectScript(const std::vector<std::string>& lines);
 
   Transcript transcript;
   testsupport::TempDir folder;

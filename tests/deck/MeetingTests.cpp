@@ -17,81 +17,8 @@ namespace {
 using profiles::MeetingIntent;
 using protocol::DeckActionPhase;
 
-struct Button : AccessibleElement {
-  explicit Button(std::string label) : label(std::move(label)) {}
-  std::string label;
-};
-
-class MeetingWorkspace : public ScriptedWorkspace {
- public:
-  MeetingWorkspace(Transcript& transcript, std::shared_ptr<runtime::ManualClock> clock)
-      : transcript_(transcript), clock_(std::move(clock)) {}
-
-  std::vector<FrontApp> running;
-  std::map<std::int32_t, std::vector<std::string>> windows;
-  // Button labels (lower case) by window title.
-  std::map<std::string, std::vector<std::string>> buttons;
-  // Pressing the first label lets the second appear in the same window this long after.
-  std::map<std::string, std::pair<std::string, double>> opens;
-  std::optional<FrontApp> front;
-
-  std::optional<FrontApp> currentFrontApp() override { return front; }
-  std::vector<FrontApp> runningApps() override { return running; }
-  std::vector<std::string> windowTitles(std::int32_t pid) override { return windows[pid]; }
-  asio::awaitable<bool> activate(std::string bundleID, runtime::Duration timeout) override {
-    transcript_.push_back("activate " + bundleID + " " +
-                          numberText(std::chrono::duration<double>(timeout).count()) + " at " +
-                          now());
-    co_return true;
-  }
-  asio::awaitable<std::optional<Element>> findButton(std::int32_t, std::string title,
-                                                     std::vector<std::string> labels) override {
-    for (const auto& wanted : labels)
-      for (const auto& label : buttons[title])
-        if (label.starts_with(wanted) && appeared(label)) co_return std::make_shared<Button>(label);
-    co_return std::nullopt;
-  }
-  asio::awaitable<bool> press(Element element) override {
-    const auto& label = dynamic_cast<const Button&>(*element).label;
-    transcript_.push_back("press " + label + " at " + now());
-    if (const auto opened = opens.find(label); opened != opens.end())
-      appearsAt_[opened->second.first] = seconds() + opened->second.second;
-    co_return true;
-  }
-
- private:
-  double seconds() const {
-    return std::chrono::duration<double>(clock_->now().time_since_epoch()).count();
-  }
-  std::string now() const { return numberText(std::round(seconds() * 1000) / 1000); }
-  bool appeared(const std::string& label) const {
-    const auto at = appearsAt_.find(label);
-    bool hidden = false;
-    for (const auto& [opener, opened] : opens) hidden |= opened.first == label;
-    if (!hidden) return true;
-    return at != appearsAt_.end() && at->second <= seconds() + 1e-9;
-  }
-  Transcript& transcript_;
-  std::shared_ptr<runtime::ManualClock> clock_;
-  std::map<std::string, double> appearsAt_;
-};
-
-const std::string meetingProfile = R"({"schema":1,"id":"com.velvane.profile.meeting",
-  "name":"Meeting","apps":["meeting.none"],
-  "layouts":{"compact":["mute","camera","leave"],"regular":["mute","camera","hand","share","chat","participants","leave","note"],"meeting":["mute"]},
-  "glance":{"lines":[],"keys":["mute","chat","note"]},
-  "keys":{
-    "mute":{"label":"Mute","symbol":"mic","intent":"meeting.mute"},
-    "camera":{"label":"Camera","symbol":"video","intent":"meeting.camera"},
-    "hand":{"label":"Hand","symbol":"hand.raised","intent":"meeting.hand"},
-    "share":{"label":"Share","symbol":"rectangle.on.rectangle","intent":"meeting.share"},
-    "chat":{"label":"Chat","symbol":"message","intent":"meeting.chat"},
-    "participants":{"label":"People","symbol":"person.2","intent":"meeting.participants"},
-    "leave":{"label":"Leave","symbol":"phone.down","intent":"meeting.leave"},
-    "note":{"label":"Note","symbol":"n","action":{"kind":"shortcut","keys":"n"}}}})";
-
 profiles::Profile loadedMeetingProfile() {
-  return profiles::Profile::load(meetingProfile);
+  return profiles::Profile::load(library.at("meeting.json"));
 }
 
 TEST(MeetingAdapters, LiveTitles) {
@@ -159,90 +86,43 @@ TEST(MeetingAdapters, NamedAndAdapted) {
 TEST(MeetingAdapters, Scan) {
   const FrontApp chrome{"Google-chrome", "Chrome", 7}, zoom{"zoom", "Zoom", 5},
       slack{"Slack", "Slack", 9}, firefox{"firefox", "Firefox", 8};
+  using Windows = std::map<std::int32_t, std::vector<std::string>>;
+  using Buttons = std::map<std::string, std::vector<std::string>>;
   const struct {
     const char* name;
     std::vector<FrontApp> running;
-    std::map<std::int32_t, std::vector<std::string>> windows;
-    std::map<std::string, std::vector<std::string>> buttons;
+    Windows windows;
+    Buttons buttons;
     std::optional<LiveMeeting> current;
     std::vector<std::string> recency;
     std::optional<LiveMeeting> found;
   } rows[] = {
-      {"a Meet title without its button is not live",
-       {chrome},
-       {{7, {"Meet - standup"}}},
-       {},
-       {},
-       {},
-       {}},
-      {"a Meet title with its button is",
-       {chrome},
-       {{7, {"Meet - standup"}}},
-       {{"Meet - standup", {"turn on microphone x"}}},
-       {},
-       {},
-       LiveMeeting{"Google Meet", chrome, "Meet - standup"}},
-      {"one candidate per app, from the first adapter",
-       {chrome},
-       {{7, {"Zoom - x", "Meet - a"}}},
-       {{"Zoom - x", {"mute my microphone"}}, {"Meet - a", {"turn off microphone"}}},
-       {},
-       {},
+      // clang-format off
+      {"a Meet title without its button is not live", {chrome}, {{7, {"Meet - standup"}}}, {}, {}, {}, {}},
+      {"a Meet title with its button is", {chrome}, {{7, {"Meet - standup"}}},
+       {{"Meet - standup", {"turn on microphone x"}}}, {}, {}, LiveMeeting{"Google Meet", chrome, "Meet - standup"}},
+      {"one candidate per app, from the first adapter", {chrome}, {{7, {"Zoom - x", "Meet - a"}}},
+       {{"Zoom - x", {"mute my microphone"}}, {"Meet - a", {"turn off microphone"}}}, {}, {},
        LiveMeeting{"Google Meet", chrome, "Meet - a"}},
-      {"the first live window of an app",
-       {zoom},
-       {{5, {"Zoom Workplace", "Zoom Meeting 2", "Zoom Meeting 1"}}},
-       {},
-       {},
-       {},
-       LiveMeeting{"Zoom", zoom, "Zoom Meeting 2"}},
-      {"the most recently activated app wins",
-       {zoom, slack},
-       {{5, {"Zoom Meeting"}}, {9, {"huddle"}}},
-       {},
-       {},
-       {"Slack", "zoom"},
+      {"the first live window of an app", {zoom}, {{5, {"Zoom Workplace", "Zoom Meeting 2", "Zoom Meeting 1"}}},
+       {}, {}, {}, LiveMeeting{"Zoom", zoom, "Zoom Meeting 2"}},
+      {"the most recently activated app wins", {zoom, slack}, {{5, {"Zoom Meeting"}}, {9, {"huddle"}}}, {}, {},
+       {"Slack", "zoom"}, LiveMeeting{"Slack", slack, "huddle"}},
+      {"a never-activated app loses to a listed one", {zoom, slack}, {{5, {"Zoom Meeting"}}, {9, {"huddle"}}}, {},
+       {}, {"zoom"}, LiveMeeting{"Zoom", zoom, "Zoom Meeting"}},
+      {"ties go to the earlier candidate", {slack, zoom}, {{5, {"Zoom Meeting"}}, {9, {"huddle"}}}, {}, {}, {},
        LiveMeeting{"Slack", slack, "huddle"}},
-      {"a never-activated app loses to a listed one",
-       {zoom, slack},
-       {{5, {"Zoom Meeting"}}, {9, {"huddle"}}},
-       {},
-       {},
-       {"zoom"},
-       LiveMeeting{"Zoom", zoom, "Zoom Meeting"}},
-      {"ties go to the earlier candidate",
-       {slack, zoom},
-       {{5, {"Zoom Meeting"}}, {9, {"huddle"}}},
-       {},
-       {},
-       {},
-       LiveMeeting{"Slack", slack, "huddle"}},
-      {"the current meeting's app stays while live",
-       {zoom, slack},
-       {{5, {"Zoom Meeting 3"}}, {9, {"huddle"}}},
-       {},
-       LiveMeeting{"Zoom", zoom, "Zoom Meeting"},
-       {"Slack", "zoom"},
-       LiveMeeting{"Zoom", zoom, "Zoom Meeting 3"}},
-      {"a current meeting that ended gives way",
-       {zoom, firefox},
-       {{5, {"Zoom"}}, {8, {"zoom.us"}}},
-       {{"zoom.us", {"unmute my microphone"}}},
-       LiveMeeting{"Zoom", zoom, "Zoom Meeting"},
-       {"zoom"},
+      {"the current meeting's app stays while live", {zoom, slack}, {{5, {"Zoom Meeting 3"}}, {9, {"huddle"}}}, {},
+       LiveMeeting{"Zoom", zoom, "Zoom Meeting"}, {"Slack", "zoom"}, LiveMeeting{"Zoom", zoom, "Zoom Meeting 3"}},
+      {"a current meeting that ended gives way", {zoom, firefox}, {{5, {"Zoom"}}, {8, {"zoom.us"}}},
+       {{"zoom.us", {"unmute my microphone"}}}, LiveMeeting{"Zoom", zoom, "Zoom Meeting"}, {"zoom"},
        LiveMeeting{"Zoom", firefox, "zoom.us"}},
-      {"no Linux app serves Teams",
-       {FrontApp{"teams-for-linux", "Teams", 3}},
-       {{3, {"Call | Ann"}}},
-       {},
-       {},
-       {},
-       {}},
+      {"no Linux app serves Teams", {FrontApp{"teams-for-linux", "Teams", 3}}, {{3, {"Call | Ann"}}}, {}, {}, {}, {}},
+      // clang-format on
   };
   for (const auto& row : rows) {
-    Transcript transcript;
     runtime::MainLoop loop;
-    MeetingWorkspace workspace(transcript, std::make_shared<runtime::ManualClock>());
+    ScriptedWorkspace workspace;
     workspace.running = row.running;
     workspace.windows = row.windows;
     workspace.buttons = row.buttons;
@@ -256,91 +136,6 @@ TEST(MeetingAdapters, Scan) {
     EXPECT_EQ(found, row.found) << row.name;
   }
 }
-
-// The engine on the harness with the meeting workspace; the meeting deck's profile is written
-// as the ids of its keys.
-struct MeetingHarness {
-  explicit MeetingHarness(const std::vector<std::string>& profiles) : h(profiles) {
-    h.folder.write("meeting.json", meetingProfile);
-    h.store->reload();
-    h.workspace = workspace;
-    h.engine = std::make_shared<DeckEngine>(
-        h.loop, DeckEngine::Roles{h.store, workspace, h.runner, h.readers, h.clock}, "brindlet");
-  }
-  void sent(const protocol::ControlMessage& message) {
-    const auto* deck = message.as<protocol::MeetingDeck>();
-    if (!deck || !deck->profile) return h.sent(message);
-    std::string line = "meetingDeck " + deck->appName.value_or("-") + " " +
-                       deck->app.value_or("-") + " " + numberText(deck->elapsed.value_or(-1));
-    const auto profile = deck->profile->toJson();
-    for (const auto& [id, key] : profile.at("keys").items()) line += " " + id;
-    h.transcript.push_back(line);
-  }
-  // Commands as in the engine's scripts, and: "app <id> <pid> | <title> | ..." (a running app
-  // and its windows), "buttons <title> | <label> | ...", "opens <label> | <label> | <seconds>",
-  // "reader <path> | <value>" and "meet <key>" (a press on the meeting deck).
-  void play(const std::string& line) {
-    h.transcript.push_back(line);
-    std::istringstream in(line);
-    std::string verb, a;
-    in >> verb >> a;
-    std::string rest;
-    std::getline(in >> std::ws, rest);
-    // "|" splits what follows the verb; "app" splits what follows its id.
-    const auto split = [](const std::string& text) {
-      std::vector<std::string> parts;
-      std::istringstream words(text);
-      for (std::string part; std::getline(words, part, '|');) {
-        part.erase(0, part.find_first_not_of(' '));
-        part.erase(part.find_last_not_of(' ') + 1);
-        parts.push_back(part);
-      }
-      return parts;
-    };
-    const auto parts = split(verb == "app" ? rest : line.substr(line.find(' ') + 1));
-    if (verb == "link") {
-      h.spawn(h.engine->linkReady([this](const protocol::ControlMessage& m) { sent(m); }));
-    } else if (verb == "start") {
-      h.engine->start();
-    } else if (verb == "front") {
-      h.workspace->apps->push(FrontApp{a, a, std::stoi(rest)});
-      workspace->front = FrontApp{a, a, std::stoi(rest)};
-    } else if (verb == "title") {
-      h.workspace->titles[std::stoi(a)] = rest;
-    } else if (verb == "app") {
-      const auto pid = std::stoi(parts.at(0));
-      std::erase_if(workspace->running, [&](const FrontApp& app) { return app.pid == pid; });
-      workspace->running.push_back(FrontApp{a, a, pid});
-      workspace->windows[pid].assign(parts.begin() + 1, parts.end());
-    } else if (verb == "buttons") {
-      workspace->buttons[parts.at(0)].assign(parts.begin() + 1, parts.end());
-    } else if (verb == "opens") {
-      workspace->opens[parts.at(0)] = {parts.at(1), std::stod(parts.at(2))};
-    } else if (verb == "reader") {
-      auto& value = h.readers->values[parts.at(0)];
-      value = parts.size() > 1 ? ReaderValue{parts[1], std::nullopt} : ReaderValue{};
-    } else if (verb == "wait") {
-      // Steps short enough for every 0.1 s pause to end on time.
-      for (double left = std::stod(a); left > 1e-9; left -= 0.05) h.jump(std::min(left, 0.05));
-    } else if (verb == "meet") {
-      h.spawn(h.engine->perform(protocol::DeckAction{std::string(DeckEngine::meetingProfileID), a,
-                                                     DeckActionPhase::press, std::nullopt}));
-    } else {
-      FAIL() << "unknown script command " << line;
-    }
-    h.loop.drain();
-  }
-
-  DeckHarness h;
-  std::shared_ptr<MeetingWorkspace> workspace =
-      std::make_shared<MeetingWorkspace>(h.transcript, h.clock);
-};
-
-struct Script {
-  const char* name;
-  std::vector<std::string> profiles;
-  std::vector<std::string> lines;  // commands, each followed by what it leads to
-};
 
 const std::string allKeys = " camera chat hand leave mute participants share";
 std::string meetingLooks(const std::string& states) {
@@ -395,7 +190,7 @@ const Script meetingScripts[] = {
          "log info Meeting live in Zoom",
          "front com.editor 11",
          "log info Deck profile com.test.editor for com.editor",
-         R"({"app":"com.editor","appName":"com.editor","profile":"com.test.editor","t":"deckProfile"})",
+         R"({"app":"com.editor","appName":"editor","profile":"com.test.editor","t":"deckProfile"})",
          "meetingDeck Zoom zoom 0" + allKeys,
          notMuted,
          R"({"profile":"com.test.editor","states":{"save":{"label":"Save","ring":"none","symbol":"doc"}},"t":"deckState"})",
@@ -432,21 +227,21 @@ const Script meetingScripts[] = {
          "meetingDeck Zoom firefox 0" + allKeys,
          notMuted,
          "meet hand",
-         "press reactions at 2",
+         "pressed reactions at 2",
          "wait 1.5",
          meetingLooks(R"({"hand":{"label":"Error: Can't find Zoom's button","ring":"critical"}})"),
          "opens reactions | raise hand | 0.3",
          "buttons Zoom - call | mute my microphone | raise hand | reactions",
          "meet hand",
-         "press reactions at 3.5",
+         "pressed reactions at 3.5",
          "wait 0.3",
-         "press raise hand at 3.8",
+         "pressed raise hand at 3.8",
          "wait 0.15",
          meetingLooks(R"({"hand":{"label":"Hand","ring":"none","symbol":"hand.raised"}})"),
          "buttons Zoom - call | mute my microphone | leave | leave meeting",
          "meet leave",
-         "press leave at 3.95",
-         "press leave meeting at 3.95",
+         "pressed leave at 3.95",
+         "pressed leave meeting at 3.95",
          "wait 0.15",
      }},
 };
@@ -454,22 +249,9 @@ const Script meetingScripts[] = {
 TEST(MeetingDeck, Scripts) {
   for (const auto& script : meetingScripts) {
     SCOPED_TRACE(script.name);
-    std::vector<std::string> profiles = script.profiles;
-    const bool zoomApp = std::erase(profiles, "zoomapp.json") > 0;
-    MeetingHarness m(profiles);
-    if (zoomApp) {
-      m.h.folder.write("zoomapp.json", R"({"schema":1,"id":"com.test.zoom","name":"Zoom",
-        "apps":["zoom"],"windowTitleContains":"zoom meeting","layouts":{"compact":[],"regular":[]},
-        "keys":{}})");
-      m.h.store->reload();
-    }
-    for (const auto& line : script.lines) {
-      if (line.starts_with('{') || line.starts_with("log ") || line.starts_with("meetingDeck ") ||
-          line.starts_with("keys ") || line.starts_with("press ") || line.starts_with("activate "))
-        continue;
-      m.play(line);
-    }
-    EXPECT_THAT(m.h.transcript, ::testing::ElementsAreArray(script.lines));
+    auto profiles = script.profiles;
+    profiles.push_back("meeting.json");
+    DeckHarness(profiles).expectScript(script.lines);
   }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -36,6 +37,9 @@ class MemoryTree : public AccessibilityTree {
  public:
   std::vector<NodePtr> apps;
   int visits = 0;
+  int requests = 0;
+  bool collection = false;  // whether descendants() answers
+  std::vector<std::string> pressed;
 
   boost::asio::awaitable<void> visit(std::function<void()> work) override {
     ++visits;
@@ -52,6 +56,22 @@ class MemoryTree : public AccessibilityTree {
   std::string description(const Element& e) override { return at(e).description; }
   std::optional<std::string> value(const Element& e) override { return at(e).value; }
   bool isActive(const Element& e) override { return at(e).active; }
+  void requestTrees() override { ++requests; }
+  std::optional<std::vector<Element>> descendants(const Element& e,
+                                                  const std::vector<Role>& roles) override {
+    if (!collection) return std::nullopt;
+    std::vector<Element> found;
+    const std::function<void(const NodePtr&)> add = [&](const NodePtr& n) {
+      if (std::ranges::find(roles, n->role) != roles.end()) found.push_back(n);
+      for (const auto& child : n->children) add(child);
+    };
+    for (const auto& child : at(e).children) add(child);
+    return found;
+  }
+  bool press(const Element& e) override {
+    pressed.push_back(at(e).name);
+    return true;
+  }
 
  private:
   static Node& at(const Element& e) { return *static_cast<Node*>(e.get()); }

@@ -4,7 +4,11 @@
 #include <string>
 #include <vector>
 
+#include <functional>
+
 #include "desktop/WindowSystem.h"
+#include "platform/linux/x11/X11EventPoster.h"
+#include "support/XServer.h"
 
 namespace brindlet::deck::testing {
 
@@ -24,5 +28,18 @@ class OwnWindows {
   struct Connection;
   std::unique_ptr<Connection> connection_;
 };
+
+// Starts openbox on the server and returns once it manages windows. openbox announces itself
+// before its event loop runs, and a window mapped in between may never be managed (busy
+// machines widen that gap): probe windows are mapped until one is.
+void startWindowManager(testsupport::XServer& server);
+
+// Posts F13 until `reached` says a key came through, for at most 10 s; whether one did. A
+// client reads the keymap from its first key event on, and keys posted before it listens or
+// before the focus lands are lost.
+bool keysReach(platform::X11EventPoster& poster, const std::function<bool()>& reached);
+
+// Whether the server holds any key down, for any client.
+bool anyKeyDown(const std::string& display);
 
 }  // namespace brindlet::deck::testing

@@ -4,13 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/asio/co_spawn.hpp>
 #include <boost/asio/io_context.hpp>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 
 #include "deck/MemoryTree.h"
+#include "runtime/Task.h"
+#include "support/ChildProcess.h"
 #include "support/Loop.h"
 #include "support/TempDir.h"
 
@@ -32,17 +33,6 @@ class CountingTable : public runtime::ProcessTable {
   }
   std::optional<std::uint64_t> terminalDevice(const std::string&) override { return {}; }
 };
-
-template <class T>
-T await(asio::io_context& io, asio::awaitable<T> task) {
-  std::optional<T> result;
-  asio::co_spawn(io, std::move(task), [&](std::exception_ptr error, T value) {
-    if (error) std::rethrow_exception(error);
-    result = std::move(value);
-  });
-  EXPECT_TRUE(brindlet::testing::runUntil(io, [&] { return result.has_value(); }));
-  return std::move(*result);
-}
 
 // A demo app: an inactive window with its own menu bar, the active one with menus, a tool bar
 // and a slider; a second app whose only menu bar is in its second, inactive window.
@@ -146,13 +136,13 @@ TEST(SystemReaders, ReadsByKind) {
       {reader(K::meetingTimer, std::nullopt), demo, std::nullopt},
   };
   for (const auto& row : rows) {
-    const auto got = await(io, readers.read(row.reader, row.app));
+    const auto got = runtime::runUntilDone(io, readers.read(row.reader, row.app));
     EXPECT_EQ(got, (ReaderValue{row.value, std::nullopt}))
         << row.reader.path.value_or("") << row.reader.name.value_or("");
   }
   EXPECT_EQ(table.scans, 1);  // one scan serves a refresh
   clock.advance(std::chrono::milliseconds(250));
-  await(io, readers.read(reader(K::process, std::nullopt, "zoom"), std::nullopt));
+  runtime::runUntilDone(io, readers.read(reader(K::process, std::nullopt, "zoom"), std::nullopt));
   EXPECT_EQ(table.scans, 2);
 }
 
@@ -204,7 +194,7 @@ TEST(SystemReaders, LogTails) {
     reader.path = row.path;
     reader.lines = row.count;
     const auto started = std::chrono::steady_clock::now();
-    const auto got = await(io, readers.read(reader, std::nullopt));
+    const auto got = runtime::runUntilDone(io, readers.read(reader, std::nullopt));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1)) << row.path;
     std::optional<std::string> last;
     if (row.lines && !row.lines->empty()) last = row.lines->back();

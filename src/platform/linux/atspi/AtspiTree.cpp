@@ -1,9 +1,15 @@
 #include "platform/linux/atspi/AtspiTree.h"
 
 #include <atspi/atspi.h>
+#include <dbus/dbus.h>
 
 #include <array>
 #include <charconv>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+#include <boost/asio/post.hpp>
 
 namespace brindlet::platform {
 namespace {
@@ -16,12 +22,6 @@ constexpr int callTimeoutMs = 250;
 
 AtspiAccessible* raw(const Element& element) {
   return static_cast<AtspiAccessible*>(element.get());
-}
-
-// Takes over the reference libatspi handed out.
-Element adopt(AtspiAccessible* accessible) {
-  if (accessible == nullptr) return {};
-  return Element(accessible, [](void* object) { g_object_unref(object); });
 }
 
 // Runs a call that reports failure through a GError; the failure becomes `fallback`.
@@ -43,62 +43,42 @@ std::string takeString(gchar* text) {
   return result;
 }
 
+// Roles as libatspi names them; the first row of a role is the one asked for.
+constexpr std::pair<AtspiRole, Role> roles[] = {
+    {ATSPI_ROLE_APPLICATION, Role::application},
+    {ATSPI_ROLE_FRAME, Role::frame},
+    {ATSPI_ROLE_WINDOW, Role::window},
+    {ATSPI_ROLE_DIALOG, Role::dialog},
+    {ATSPI_ROLE_ALERT, Role::dialog},
+    {ATSPI_ROLE_FILE_CHOOSER, Role::dialog},
+    {ATSPI_ROLE_MENU_BAR, Role::menuBar},
+    {ATSPI_ROLE_MENU, Role::menu},
+    {ATSPI_ROLE_MENU_ITEM, Role::menuItem},
+    {ATSPI_ROLE_CHECK_MENU_ITEM, Role::checkMenuItem},
+    {ATSPI_ROLE_RADIO_MENU_ITEM, Role::radioMenuItem},
+    {ATSPI_ROLE_TOOL_BAR, Role::toolBar},
+    {ATSPI_ROLE_PANEL, Role::panel},
+    {ATSPI_ROLE_FILLER, Role::filler},
+    {ATSPI_ROLE_PUSH_BUTTON, Role::pushButton},
+    {ATSPI_ROLE_TOGGLE_BUTTON, Role::toggleButton},
+    {ATSPI_ROLE_CHECK_BOX, Role::checkBox},
+    {ATSPI_ROLE_RADIO_BUTTON, Role::radioButton},
+    {ATSPI_ROLE_PUSH_BUTTON_MENU, Role::pushButtonMenu},
+    {ATSPI_ROLE_DOCUMENT_WEB, Role::documentWeb},
+};
+
 Role roleOf(AtspiRole role) {
-  switch (role) {
-    case ATSPI_ROLE_APPLICATION:
-      return Role::application;
-    case ATSPI_ROLE_FRAME:
-      return Role::frame;
-    case ATSPI_ROLE_WINDOW:
-      return Role::window;
-    case ATSPI_ROLE_DIALOG:
-    case ATSPI_ROLE_ALERT:
-    case ATSPI_ROLE_FILE_CHOOSER:
-      return Role::dialog;
-    case ATSPI_ROLE_MENU_BAR:
-      return Role::menuBar;
-    case ATSPI_ROLE_MENU:
-      return Role::menu;
-    case ATSPI_ROLE_MENU_ITEM:
-      return Role::menuItem;
-    case ATSPI_ROLE_CHECK_MENU_ITEM:
-      return Role::checkMenuItem;
-    case ATSPI_ROLE_RADIO_MENU_ITEM:
-      return Role::radioMenuItem;
-    case ATSPI_ROLE_TOOL_BAR:
-      return Role::toolBar;
-    case ATSPI_ROLE_PANEL:
-      return Role::panel;
-    case ATSPI_ROLE_FILLER:
-      return Role::filler;
-    case ATSPI_ROLE_PUSH_BUTTON:
-      return Role::pushButton;
-    case ATSPI_ROLE_TOGGLE_BUTTON:
-      return Role::toggleButton;
-    case ATSPI_ROLE_CHECK_BOX:
-      return Role::checkBox;
-    case ATSPI_ROLE_RADIO_BUTTON:
-      return Role::radioButton;
-    case ATSPI_ROLE_PUSH_BUTTON_MENU:
-      return Role::pushButtonMenu;
-    case ATSPI_ROLE_DOCUMENT_WEB:
-      return Role::documentWeb;
-    default:
-      return Role::other;
+  for (const auto& [atspi, ours] : roles) {
+    if (atspi == role) return ours;
   }
+  return Role::other;
 }
 
-std::vector<Element> childrenOf(AtspiAccessible* parent) {
-  std::vector<Element> result;
-  const gint count =
-      checked([&](GError** error) { return atspi_accessible_get_child_count(parent, error); }, 0);
-  for (gint i = 0; i < count; ++i) {
-    auto* child = checked(
-        [&](GError** error) { return atspi_accessible_get_child_at_index(parent, i, error); },
-        static_cast<AtspiAccessible*>(nullptr));
-    if (auto element = adopt(child)) result.push_back(std::move(element));
+AtspiRole atspiRoleOf(Role role) {
+  for (const auto& [atspi, ours] : roles) {
+    if (ours == role) return atspi;
   }
-  return result;
+  return ATSPI_ROLE_INVALID;
 }
 
 std::string shortestDecimal(double number) {
@@ -109,10 +89,50 @@ std::string shortestDecimal(double number) {
 
 }  // namespace
 
-AtspiTree::AtspiTree() : worker_("atspi") {}
+// libatspi keeps its caches on the worker, so elements are let go of there. Once the worker has
+// ended nothing else uses libatspi, and whoever lets go of an element does it at once.
+struct AtspiTree::Releaser {
+  std::mutex mutex;
+  std::optional<boost::asio::any_io_executor> worker;
+
+  void release(void* object) {
+    std::lock_guard lock(mutex);
+    if (worker) {
+      boost::asio::post(*worker, [object] { g_object_unref(object); });
+    } else {
+      g_object_unref(object);
+    }
+  }
+};
+
+AtspiTree::AtspiTree() : worker_("atspi"), releaser_(std::make_shared<Releaser>()) {
+  releaser_->worker = worker_.executor();
+}
 
 AtspiTree::~AtspiTree() {
   worker_.stop();
+  if (auto* bus = static_cast<DBusConnection*>(sessionBus_)) {
+    dbus_connection_close(bus);
+    dbus_connection_unref(bus);
+  }
+  std::lock_guard lock(releaser_->mutex);
+  releaser_->worker.reset();
+}
+
+// Takes over the reference libatspi handed out.
+AtspiTree::Element AtspiTree::adopt(void* accessible) const {
+  if (accessible == nullptr) return {};
+  return Element(accessible, [releaser = releaser_](void* object) { releaser->release(object); });
+}
+
+std::vector<AtspiTree::Element> AtspiTree::adoptAll(void* array) const {
+  std::vector<Element> result;
+  auto* accessibles = static_cast<GArray*>(array);
+  if (accessibles == nullptr) return result;
+  for (guint i = 0; i < accessibles->len; ++i)
+    result.push_back(adopt(g_array_index(accessibles, AtspiAccessible*, i)));
+  g_array_free(accessibles, TRUE);
+  return result;
 }
 
 boost::asio::awaitable<void> AtspiTree::visit(std::function<void()> work) {
@@ -133,7 +153,7 @@ boost::asio::awaitable<void> AtspiTree::visit(std::function<void()> work) {
 
 std::vector<deck::AccessibilityTree::Element> AtspiTree::applications() {
   auto desktop = adopt(atspi_get_desktop(0));
-  return desktop ? childrenOf(raw(desktop)) : std::vector<Element>{};
+  return desktop ? children(desktop) : std::vector<Element>{};
 }
 
 int AtspiTree::processId(const Element& element) {
@@ -142,7 +162,16 @@ int AtspiTree::processId(const Element& element) {
 }
 
 std::vector<deck::AccessibilityTree::Element> AtspiTree::children(const Element& element) {
-  return childrenOf(raw(element));
+  std::vector<Element> result;
+  const gint count = checked(
+      [&](GError** error) { return atspi_accessible_get_child_count(raw(element), error); }, 0);
+  for (gint i = 0; i < count; ++i) {
+    auto* child = checked(
+        [&](GError** error) { return atspi_accessible_get_child_at_index(raw(element), i, error); },
+        static_cast<AtspiAccessible*>(nullptr));
+    if (auto adopted = adopt(child)) result.push_back(std::move(adopted));
+  }
+  return result;
 }
 
 deck::AccessibilityTree::Role AtspiTree::role(const Element& element) {
@@ -193,6 +222,79 @@ bool AtspiTree::isActive(const Element& element) {
   const bool active = atspi_state_set_contains(states, ATSPI_STATE_ACTIVE);
   g_object_unref(states);
   return active;
+}
+
+void AtspiTree::requestTrees() {
+  // A connection of our own that never ends the process when the bus goes; libatspi's
+  // connections are its own.
+  auto* bus = static_cast<DBusConnection*>(sessionBus_);
+  if (bus != nullptr && !dbus_connection_get_is_connected(bus)) {
+    dbus_connection_unref(bus);
+    sessionBus_ = bus = nullptr;
+  }
+  DBusError error;
+  dbus_error_init(&error);
+  if (bus == nullptr) {
+    bus = dbus_bus_get_private(DBUS_BUS_SESSION, &error);
+    if (bus == nullptr) {
+      dbus_error_free(&error);
+      return;
+    }
+    dbus_connection_set_exit_on_disconnect(bus, FALSE);
+    sessionBus_ = bus;
+  }
+  DBusMessage* call = dbus_message_new_method_call("org.a11y.Bus", "/org/a11y/bus",
+                                                   "org.freedesktop.DBus.Properties", "Set");
+  const char* interface = "org.a11y.Status";
+  const char* property = "IsEnabled";
+  const dbus_bool_t enabled = TRUE;
+  DBusMessageIter args, value;
+  dbus_message_iter_init_append(call, &args);
+  dbus_message_iter_append_basic(&args, DBUS_TYPE_STRING, &interface);
+  dbus_message_iter_append_basic(&args, DBUS_TYPE_STRING, &property);
+  dbus_message_iter_open_container(&args, DBUS_TYPE_VARIANT, "b", &value);
+  dbus_message_iter_append_basic(&value, DBUS_TYPE_BOOLEAN, &enabled);
+  dbus_message_iter_close_container(&args, &value);
+  DBusMessage* reply = dbus_connection_send_with_reply_and_block(bus, call, callTimeoutMs, &error);
+  dbus_message_unref(call);
+  if (reply != nullptr) dbus_message_unref(reply);
+  dbus_error_free(&error);
+}
+
+std::optional<std::vector<deck::AccessibilityTree::Element>> AtspiTree::descendants(
+    const Element& root, const std::vector<Role>& wanted) {
+  AtspiCollection* collection = atspi_accessible_get_collection_iface(raw(root));
+  if (collection == nullptr) return std::nullopt;
+  GArray* roleList = g_array_new(FALSE, FALSE, sizeof(gint));
+  for (const auto role : wanted) {
+    // The request carries roles as a 128-bit set: later roles (push button menus) are not asked.
+    const gint atspi = atspiRoleOf(role);
+    if (atspi < 128) g_array_append_val(roleList, atspi);
+  }
+  AtspiMatchRule* rule = atspi_match_rule_new(
+      nullptr, ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL, roleList,
+      ATSPI_Collection_MATCH_ANY, nullptr, ATSPI_Collection_MATCH_ALL, FALSE);
+  GError* error = nullptr;
+  GArray* found = atspi_collection_get_matches(
+      collection, rule, ATSPI_Collection_SORT_ORDER_CANONICAL, 0, TRUE, &error);
+  g_object_unref(rule);
+  g_array_free(roleList, TRUE);
+  g_object_unref(collection);
+  if (error != nullptr) {
+    g_error_free(error);
+    if (found != nullptr) adoptAll(found);
+    return std::nullopt;
+  }
+  return adoptAll(found);
+}
+
+bool AtspiTree::press(const Element& element) {
+  AtspiAction* action = atspi_accessible_get_action_iface(raw(element));
+  if (action == nullptr) return false;
+  const bool done = checked(
+      [&](GError** error) { return atspi_action_do_action(action, 0, error) != FALSE; }, false);
+  g_object_unref(action);
+  return done;
 }
 
 }  // namespace brindlet::platform

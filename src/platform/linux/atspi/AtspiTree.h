@@ -23,10 +23,23 @@ class AtspiTree : public deck::AccessibilityTree {
   std::string description(const Element& element) override;
   std::optional<std::string> value(const Element& element) override;
   bool isActive(const Element& element) override;
+  // Sets the accessibility bus's IsEnabled, which browsers and Electron apps wait for.
+  void requestTrees() override;
+  // Over the Collection interface.
+  std::optional<std::vector<Element>> descendants(const Element& root,
+                                                  const std::vector<Role>& roles) override;
+  bool press(const Element& element) override;
 
  private:
+  struct Releaser;
+
+  Element adopt(void* accessible) const;
+  std::vector<Element> adoptAll(void* accessibles) const;  // a GArray of elements
+
   runtime::WorkerThread worker_;
-  bool started_ = false;  // used on the worker only
+  std::shared_ptr<Releaser> releaser_;
+  bool started_ = false;        // used on the worker only
+  void* sessionBus_ = nullptr;  // a DBusConnection, used on the worker only
 };
 
 }  // namespace brindlet::platform

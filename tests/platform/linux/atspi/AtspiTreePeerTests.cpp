@@ -49,11 +49,11 @@ class AtspiDemo : public ::testing::Test {
     }
   }
 
-  std::optional<std::string> read(const std::string& path) {
+  std::optional<std::string> read(const std::string& path, pid_t pid = session->demo->pid()) {
     profiles::Reader reader;
     reader.reader = profiles::Reader::Kind::axValue;
     reader.path = path;
-    const deck::FrontApp app{"demo", "demo", static_cast<std::int32_t>(session->demo->pid())};
+    const deck::FrontApp app{"demo", "demo", static_cast<std::int32_t>(pid)};
     std::optional<deck::ReaderValue> result;
     asio::co_spawn(io, session->readers.read(reader, app),
                    [&](std::exception_ptr error, deck::ReaderValue v) {
@@ -81,6 +81,17 @@ TEST_F(AtspiDemo, PathsReadTheRunningApp) {
       {"window[0]", "Application Class"},
   };
   for (const auto& row : rows) EXPECT_EQ(read(row.path), row.expected) << row.path;
+}
+
+TEST_F(AtspiDemo, ATextAppearsOnceTheAppShowsIt) {
+  auto progress = session->x.start({"zenity", "--progress", "--title=Steps", "--text=Step 1"});
+  ASSERT_TRUE(brindlet::testing::runUntil(
+      io, [&] { return read("window[0]/Step 1", progress->pid()).has_value(); }, 20s))
+      << progress->output();
+  EXPECT_EQ(read("window[0]/Step 2", progress->pid()), std::nullopt);
+  progress->write("# Step 2\n");
+  EXPECT_TRUE(brindlet::testing::runUntil(
+      io, [&] { return read("window[0]/Step 2", progress->pid()) == "Step 2"; }));
 }
 
 TEST_F(AtspiDemo, AStoppedAppNeverDelaysTheLoop) {
