@@ -16,6 +16,7 @@
 #include "runtime/MainLoop.h"
 #include "runtime/Task.h"
 #include "support/AccessibilityBus.h"
+#include "support/Loop.h"
 #include "support/TempDir.h"
 #include "support/XServer.h"
 
@@ -52,7 +53,7 @@ struct Desk {
   testsupport::TempDir logs;
   runtime::MainLoop loop;
   platform::AtspiTree tree;
-  ProcFsProcessTable processes;
+  runtime::ProcFsProcessTable processes;
   runtime::SystemClock clock;
   SystemReaders readers{tree, processes, clock};
   std::vector<profiles::Reader> keys;

@@ -7,6 +7,7 @@
 #include "desktop/FakeWindowSystem.h"
 #include "runtime/MainLoop.h"
 #include "runtime/Task.h"
+#include "support/Loop.h"
 
 namespace brindlet::deck::testing {
 namespace {

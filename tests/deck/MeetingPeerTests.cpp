@@ -19,6 +19,7 @@
 #include "platform/linux/x11/X11WindowSystem.h"
 #include "profiles/ProfileStore.h"
 #include "runtime/MainLoop.h"
+#include "runtime/ProcessTable.h"
 #include "runtime/Task.h"
 #include "secrets/MemorySecretStore.h"
 #include "support/AccessibilityBus.h"
@@ -108,7 +109,7 @@ TEST_F(MeetingDesktop, DeckFollowsMeetingsAndCarriesOutIntents) {
                                                    std::make_shared<secrets::MemorySecretStore>()),
                                                clock);
   store->reload();
-  ProcFsProcessTable processes;
+  runtime::ProcFsProcessTable processes;
   auto readers = std::make_shared<SystemReaders>(d.tree, processes, *clock);
   auto runner = std::make_shared<ActionRunner>(io().get_executor(), *d.workspace, *d.poster);
   auto engine = std::make_shared<DeckEngine>(

@@ -1,6 +1,7 @@
 #include "OwnWindows.h"
 
 #include "runtime/Task.h"
+#include "support/Loop.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>

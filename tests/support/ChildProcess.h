@@ -45,5 +45,4 @@ struct ProgramResult {
 };
 ProgramResult runProgram(const std::vector<std::string>& argv);
 
-
 }  // namespace brindlet::testsupport
