@@ -146,7 +146,8 @@ std::string hookPost(const std::string& token, const std::string& body) {
 asio::awaitable<void> exchange(std::uint16_t port, std::string request,
                                std::function<asio::awaitable<void>()> between = {}) {
   tcp::socket socket(co_await asio::this_coro::executor);
-  co_await socket.async_connect({asio::ip::address_v4::loopback(), port}, asio::use_awaitable);
+  const tcp::endpoint server(asio::ip::address_v4::loopback(), port);
+  co_await socket.async_connect(server, asio::use_awaitable);
   socket.set_option(tcp::no_delay(true));
   co_await asio::async_write(socket, asio::buffer(request), asio::use_awaitable);
   if (between) co_await between();
