@@ -130,8 +130,6 @@ TEST(TerminalJumper, EachLocationLeadsToItsWindow) {
   };
   const std::vector<std::string> allSteps{"select-window", "select-pane", "list-clients"};
   const Case cases[] = {
-      {"a bare tty", {"", "pts/1", "", ""}, {}, kFirst, {}},
-      {"a device path", {"", "/dev/pts/2", "", ""}, {}, kSecond, {}},
       {"a lost session leader", {"", "pts/5", "", ""}, {}, kOrphan, {}},
       {"a terminal without a window", {"", "tty2", "", ""}, {}, std::nullopt, {}},
       {"a pane's own tty is the server's", {"", "pts/3", "", ""}, {}, std::nullopt, {}},
