@@ -1,6 +1,7 @@
 // The whole path of an agent's permission request: the agent hook under dash with curl, the hook
 // server, the hub, and a real link to the scripted phone program, wired as the host session
-// wires them. The phone prints the board and answers on its standard input.
+// wires them. The phone prints the board and answers on its standard input. Also the command the
+// installer writes, run from a home whose name holds a quote and a blank.
 
 #include <dirent.h>
 #include <signal.h>

@@ -1,6 +1,5 @@
 // The workspace over the real window system: Xvfb with openbox, xterms of their own classes,
-// and two windows of this test's own process. Keys the runner posts are the poster's and the
-// meeting peer test's.
+// and two windows of this test's own process.
 
 #include <signal.h>
 #include <unistd.h>
