@@ -1,11 +1,13 @@
 // The whole path of an agent's permission request: the agent hook under dash with curl, the hook
 // server, the hub, and a real link to the scripted phone program, wired as the host session
-// wires them. The phone prints the board and answers on its standard input.
+// wires them. The phone prints the board and answers on its standard input. Also the command the
+// installer writes, run from a home whose name holds a quote and a blank.
 
 #include <dirent.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -16,8 +18,10 @@
 #include <boost/asio/use_future.hpp>
 
 #include "agents/AgentHub.h"
+#include "agents/ClaudeHooks.h"
 #include "agents/HookScript.h"
 #include "agents/HookServer.h"
+#include "runtime/Files.h"
 #include "runtime/LoopThread.h"
 #include "runtime/MainLoop.h"
 #include "runtime/Task.h"
@@ -55,8 +59,8 @@ std::vector<std::pair<pid_t, std::string>> processes() {
 struct LinkHarness {
   runtime::MainLoop loop;
   testsupport::TempDir dir;
-  std::filesystem::path folder = std::filesystem::path(dir.path()) / "agents";
-  std::filesystem::path script = folder / "agent-hook";
+  std::filesystem::path folder;
+  std::filesystem::path script;
   testsupport::ChildProcess phone{
       {SCRIPTED_PHONE, "--name", "Phone", "--uid", "PHONE-1", "--port", "0", "--usb"}};
   std::shared_ptr<AgentHub> hub;
@@ -70,7 +74,10 @@ struct LinkHarness {
     return brindlet::testing::onLoop(loop, std::move(f));
   }
 
-  LinkHarness() {
+  // The agents folder in a data folder under the temporary one.
+  explicit LinkHarness(const std::string& data = ".")
+      : folder(std::filesystem::path(dir.path()) / data / "com.velvane.mac" / "agents"),
+        script(folder / "agent-hook") {
     writeHookScript(script);
     EXPECT_TRUE(phone.waitFor("listening ", 10s));
     EXPECT_TRUE(phone.waitFor("\n", 10s));
@@ -284,12 +291,44 @@ TEST(AgentLink, TheScriptReportsVendorAndTerminal) {
   const auto terminal = seen("tmux").value().second;
   EXPECT_EQ("/dev/" + terminal.tty + " " + terminal.tmuxPane + "\n", pane);
 
+  // A wrong token: the script prints the refusal and the hub hears nothing.
+  const auto port = h.onLoop([&h] { return h.server->port().value(); });
+  const DiscoveryFile wrong{h.folder, port, "00000000-0000-4000-8000-000000000000"};
+  runtime::writeFileAtomically(wrong.headersPath(), wrong.headersText());
+  EXPECT_EQ(LinkHarness::finish(*h.runScript(start("wrong"))), "{}");
+  EXPECT_EQ(seen("wrong"), std::nullopt);
+
   // The app gone, its files left behind or not: the script stays quiet.
   const auto stale = DiscoveryFile{h.folder, 1, "stale"};
   h.onLoop([&h] { h.server->stop(); });
   EXPECT_EQ(LinkHarness::finish(*h.runScript(kRequest)), "");
   stale.write();
   EXPECT_EQ(LinkHarness::finish(*h.runScript(kRequest)), "");
+}
+
+TEST(AgentLink, TheInstalledCommandReachesTheHubFromAHomeWithAQuoteAndABlank) {
+  LinkHarness h("o'brien home/.local/share");
+  const auto home = std::filesystem::path(h.dir.path()) / "o'brien home";
+  // The default places under that home.
+  const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "/";
+  ::setenv("HOME", home.c_str(), 1);
+  ::unsetenv("XDG_DATA_HOME");
+  const ClaudeHooks hooks;
+  ::setenv("HOME", savedHome.c_str(), 1);
+  EXPECT_EQ(hooks.settingsFile, home / ".claude" / "settings.json");
+  EXPECT_EQ(hooks.script, h.script);
+  hooks.install();
+  auto command =
+      testsupport::runProgram({"jq", "-r", "-c", ".hooks.SessionStart[0].hooks[0].command",
+                               hooks.settingsFile.string()})
+          .output;
+  command.pop_back();  // jq's newline
+  testsupport::ChildProcess child(
+      {"env", "-i", "PATH=/usr/bin:/bin", "HOME=" + home.string(), "sh", "-c", command});
+  child.write(R"({"session_id":"q","hook_event_name":"SessionStart"})");
+  child.closeInput();
+  EXPECT_EQ(LinkHarness::finish(child), "{}") << command;
+  EXPECT_EQ(h.onLoop([&h] { return h.hub->agents().at("q").vendor; }), "claude");
 }
 
 }  // namespace

@@ -91,8 +91,6 @@ TEST(ClaudeHooks, EachSettingsShapeEndsAsExpected) {
   const std::string mixed =
       R"({"hooks":{"Stop":[{"matcher":"*","hooks":[)" + kOther +
       R"(,{"type":"command","command":"'/old/share/com.velvane.mac/agents/agent-hook' claude"}]}]}})";
-  const std::string hooksKind = R"(unreadableSettings("\"hooks\" in settings.json isn't a JSON)";
-  const std::string notObject = R"(unreadableSettings("settings.json isn't a JSON object"))";
   const json custom{{"Custom", json::array({1})}};
   const Case cases[] = {
       {"no file", true, std::nullopt, h.installed()},
@@ -110,11 +108,12 @@ TEST(ClaudeHooks, EachSettingsShapeEndsAsExpected) {
       {"a longer command holding the marker is own", true,
        R"({"hooks":{"Stop":[{"hooks":[{"command":"bash -c '/x/com.velvane.mac/agents/agent-hook codex' || true"}]}]}})",
        h.installed()},
-      {"hooks of another kind", true, R"({"hooks":[]})", std::nullopt, hooksKind + " object\")"},
+      {"hooks of another kind", true, R"({"hooks":[]})", std::nullopt,
+       R"(unreadableSettings("\"hooks\" in settings.json isn't a JSON object"))"},
       {"an event of another kind", true, R"({"hooks":{"Stop":{}}})", std::nullopt,
        R"(unreadableSettings("\"hooks.Stop\" in settings.json isn't a JSON array"))"},
-      {"top level array", true, "[]", std::nullopt, notObject},
-      {"top level scalar", true, "3", std::nullopt, notObject},
+      {"top level array", true, "[]", std::nullopt,
+       R"(unreadableSettings("settings.json isn't a JSON object"))"},
       {"not JSON", true, R"({"hooks":)", std::nullopt, "unreadableSettings("},
       {"comments", true, "// mine\n{}", std::nullopt, "unreadableSettings("},
       // Infinity would be written as null: the file is left alone instead.
@@ -129,13 +128,6 @@ TEST(ClaudeHooks, EachSettingsShapeEndsAsExpected) {
       {"uninstall from a shared group", false, mixed,
        json{{"hooks", {{"Stop", json::array({otherGroup("*")})}}}}},
       {"uninstall drops empty events", false, R"({"hooks":{"Stop":[]}})", json::object()},
-      {"uninstall, hooks of another kind", false, R"({"hooks":"x"})", std::nullopt,
-       hooksKind + " object\")"},
-      {"uninstall, an event of another kind", false, R"({"hooks":{"SessionEnd":null}})",
-       std::nullopt, R"(unreadableSettings("\"hooks.SessionEnd\" in settings.json isn't)"},
-      {"uninstall, top level array", false, "[1]", std::nullopt, notObject},
-      {"uninstall, a number beyond a double", false, R"({"n":-1e999,"hooks":{}})", std::nullopt,
-       "writeFailed("},
   };
   for (const auto& c : cases) {
     fs::remove_all(h.hooks.settingsFile.parent_path());

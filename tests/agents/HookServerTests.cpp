@@ -7,13 +7,83 @@
 #include <iterator>
 
 #include <gtest/gtest.h>
+#include <boost/asio/io_context.hpp>
 
-#include "HookHarness.h"
 #include "agents/HookRequest.h"
+#include "agents/HookServer.h"
+#include "runtime/Log.h"
+#include "runtime/OneShot.h"
+#include "support/Loop.h"
+#include "support/LoopbackClient.h"
+#include "support/TempDir.h"
 #include "transport/Listener.h"
 
-namespace brindlet::agents::testing {
+namespace brindlet::agents {
 namespace {
+
+namespace asio = boost::asio;
+using runtime::Bytes;
+
+const std::string kToken = "0F8C2A5E-7B1D-4E3A-9C6F-2D8B1A0E5F47";
+
+Bytes bytesOf(std::string_view text) {
+  return Bytes(text.begin(), text.end());
+}
+
+// A POST as the hook script sends it, with the given extra header lines (each ending in CRLF).
+std::string hookPost(std::string_view body, std::string_view headers = "",
+                     std::string_view target = "/hook?vendor=claude") {
+  return "POST " + std::string(target) + " HTTP/1.1\r\nX-Brindlet-Token: " + kToken + "\r\n" +
+         std::string(headers) + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+         std::string(body);
+}
+
+// A hook server on the test's own loop with a manual clock. It records each event and answers
+// with `reply`, or, while `hold` is set, holds it until the test resumes it; raw clients pump the
+// loop while they wait.
+struct HookHarness {
+  std::string reply = "{\"hookSpecificOutput\":{}}";
+  bool hold = false;
+  std::vector<HookEvent> events;
+  std::vector<std::shared_ptr<runtime::OneShot<Bytes>>> held;
+  asio::io_context io;
+  std::shared_ptr<runtime::ManualClock> clock = std::make_shared<runtime::ManualClock>();
+  testsupport::TempDir dir;
+  std::filesystem::path folder = std::filesystem::path(dir.path()) / "data" / "agents";
+  runtime::LogCapture log;
+  std::shared_ptr<HookServer> server;
+
+  asio::awaitable<Bytes> handle(HookEvent event) {
+    events.push_back(std::move(event));
+    if (!hold) co_return bytesOf(reply);
+    auto shot = held.emplace_back(runtime::OneShot<Bytes>::make());
+    co_return co_await shot->wait();
+  }
+
+  explicit HookHarness(HookServer::ListenerMaker listen = {}) {
+    HookServer::Options options{clock, folder, std::move(listen)};
+    server = HookServer::make(
+        io.get_executor(), kToken, [this](HookEvent event) { return handle(std::move(event)); },
+        options);
+    server->start();
+    pump();
+  }
+
+  void pump() { brindlet::testing::drain(io); }
+
+  std::unique_ptr<testsupport::LoopbackClient> connect() {
+    return std::make_unique<testsupport::LoopbackClient>(server->port().value(),
+                                                         [this] { pump(); });
+  }
+
+  // Sends the request in the given pieces and reads to the end: the server's whole reply.
+  std::string exchange(const std::vector<std::string>& pieces, bool finish = false) {
+    auto client = connect();
+    for (const auto& piece : pieces) client->send(piece);
+    if (finish) client->finish();
+    return client->readToEnd(std::chrono::seconds(3));
+  }
+};
 
 std::string okReply(std::string_view body) {
   return replyHead("200 OK", body.size()) + std::string(body);
@@ -43,7 +113,6 @@ const std::string kHead = "POST /hook HTTP/1.1\r\nX-Brindlet-Token: " + kToken +
 
 std::vector<Case> requestCases() {
   const auto post = hookPost("{\"a\":1}");
-  const auto split = post.find("Content-Length");
   const std::string fourMiB(HookRequestReader::maxBytes, 'x');
   // Head and body of exactly 4 MiB (the length has seven digits either way).
   const auto headOf = [](std::size_t length) {
@@ -55,10 +124,6 @@ std::vector<Case> requestCases() {
   const auto over = headOf(bodySize + 1) + std::string(bodySize + 1, 'b');
   return {
       {"one piece", {post}, eventWith("{\"a\":1}")},
-      {"head split over writes",
-       {post.substr(0, 7), post.substr(7, split - 7), post.substr(split, 10),
-        post.substr(split + 10)},
-       eventWith("{\"a\":1}")},
       {"bytes after the body are ignored",
        {post + "GET / HTTP/1.1\r\n\r\n"},
        eventWith("{\"a\":1}")},
@@ -246,4 +311,4 @@ TEST(HookServer, ListenerFailuresAreLoggedAndTakeTheFilesAlong) {
 }
 
 }  // namespace
-}  // namespace brindlet::agents::testing
+}  // namespace brindlet::agents

@@ -130,8 +130,6 @@ TEST(TerminalJumper, EachLocationLeadsToItsWindow) {
   };
   const std::vector<std::string> allSteps{"select-window", "select-pane", "list-clients"};
   const Case cases[] = {
-      {"a bare tty", {"", "pts/1", "", ""}, {}, kFirst, {}},
-      {"a device path", {"", "/dev/pts/2", "", ""}, {}, kSecond, {}},
       {"a lost session leader", {"", "pts/5", "", ""}, {}, kOrphan, {}},
       {"a terminal without a window", {"", "tty2", "", ""}, {}, std::nullopt, {}},
       {"a pane's own tty is the server's", {"", "pts/3", "", ""}, {}, std::nullopt, {}},
@@ -225,13 +223,6 @@ TEST(TerminalJumper, AnswersTrueOnlyForAWindowThatBecameActive) {
     EXPECT_EQ(answer, false);
     EXPECT_EQ(world.log.messages("agents", runtime::LogLevel::error),
               std::vector<std::string>{"Jump: window 256 did not become active"});
-  }
-  {
-    World world;
-    world.programs.replies["select-window"] = {ProgramRun::Ending::timedOut, {}, {}};
-    EXPECT_FALSE(world.jump({"", "", "%3", ""}));
-    EXPECT_EQ(world.log.messages("agents", runtime::LogLevel::error),
-              std::vector<std::string>{"Jump: tmux select-window timed out"});
   }
 }
 
