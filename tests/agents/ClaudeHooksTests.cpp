@@ -162,7 +162,24 @@ TEST(ClaudeHooks, InstallingTwiceEqualsOnceAndTheBackupHoldsTheFirstInstall) {
   EXPECT_EQ(home.backup(), first);
   EXPECT_EQ(log.messages("agents", runtime::LogLevel::info),
             std::vector<std::string>(2, "Claude Code hooks installed"));
-  EXPECT_EQ(contents(home.hooks.script), std::string(hookScriptText));
+  // The script's bytes, pinned: agents already set up run whatever the last install wrote.
+  EXPECT_EQ(
+      contents(home.hooks.script),
+      "#!/bin/sh\n"
+      "# Brindlet agent hook: forwards this agent event to the Brindlet app, if it's running.\n"
+      "CONF=\"${0%/*}/server.json\"\n"
+      "[ -f \"$CONF\" ] || { cat >/dev/null; exit 0; }\n"
+      "PORT=$(/usr/bin/sed -n 's/.*\"port\":\\([0-9]*\\).*/\\1/p' \"$CONF\")\n"
+      "TTY=$(/bin/ps -o tty= -p \"$PPID\" 2>/dev/null | /usr/bin/tr -d ' ')\n"
+      "OUT=$(/usr/bin/curl -s --max-time 590 -X POST "
+      "\"http://127.0.0.1:$PORT/hook?vendor=${1:-claude}\" \\\n"
+      "  -H \"Content-Type: application/json\" -H @\"${0%/*}/server.headers\" \\\n"
+      "  -H \"X-Term: ${TERM_PROGRAM:-}\" -H \"X-TTY: $TTY\" -H \"X-Tmux-Pane: ${TMUX_PANE:-}\" "
+      "\\\n"
+      "  -H \"X-Term-Session: ${ITERM_SESSION_ID:-${TERM_SESSION_ID:-}}\" --data-binary @- "
+      "2>/dev/null)\n"
+      "[ -n \"$OUT\" ] && printf '%s' \"$OUT\"\n"
+      "exit 0");
   EXPECT_EQ(modeOf(home.hooks.script), 0755u);
   // Indented, keys sorted, "/" as it is.
   EXPECT_EQ(first.find("{\n  \"env\": {\n    \"A\": \"~/b\"\n  },\n  \"hooks\": {\n"), 0u);
