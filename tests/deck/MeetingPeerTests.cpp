@@ -66,6 +66,10 @@ class MeetingDesktop : public ::testing::Test {
     argv.insert(argv.end(), extra.begin(), extra.end());
     return d.x.start(argv);
   }
+  std::optional<Element> findButton(const ChildProcess& app, const std::string& title,
+                                    const std::vector<std::string>& labels) {
+    return runtime::runUntilDone(io(), d.workspace->findButton(app.pid(), title, labels));
+  }
   bool until(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 20s) {
     return brindlet::testing::runUntil(io(), condition, timeout);
   }
@@ -74,6 +78,27 @@ class MeetingDesktop : public ::testing::Test {
   static inline Desktop* desktop = nullptr;
   Desktop& d = *desktop;
 };
+
+TEST_F(MeetingDesktop, PressesADialogsButtonByTitleAndLabelOrder) {
+  const struct {
+    std::vector<std::string> labels;
+    int status;
+  } rows[] = {{{"turn off", "leave"}, 0}, {{"leave", "turn off"}, 1}};
+  for (const auto& row : rows) {
+    auto dialog = question();
+    std::optional<Element> button;
+    ASSERT_TRUE(until([&] {
+      return (button = findButton(*dialog, "Meet - standup", row.labels)).has_value();
+    })) << dialog->output();
+    EXPECT_FALSE(findButton(*dialog, "meet - standup", row.labels));
+    EXPECT_TRUE(runtime::runUntilDone(io(), d.workspace->press(*button)));
+    EXPECT_EQ(dialog->waitExit(10s), row.status) << row.labels.front();
+  }
+  const auto enabled = testsupport::runProgram(
+      {"dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
+       "org.freedesktop.DBus.Properties.Get", "string:org.a11y.Status", "string:IsEnabled"});
+  EXPECT_NE(enabled.output.find("boolean true"), std::string::npos) << enabled.output;
+}
 
 TEST_F(MeetingDesktop, DeckFollowsMeetingsAndCarriesOutIntents) {
   testsupport::TempDir folder;

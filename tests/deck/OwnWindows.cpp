@@ -80,4 +80,15 @@ bool keysReach(platform::X11EventPoster& poster, const std::function<bool()>& re
   return reached();
 }
 
+bool anyKeyDown(const std::string& display) {
+  Display* d = XOpenDisplay(display.c_str());
+  if (!d) throw std::runtime_error("cannot open " + display);
+  char keys[32] = {};
+  XQueryKeymap(d, keys);
+  XCloseDisplay(d);
+  for (const char bits : keys)
+    if (bits != 0) return true;
+  return false;
+}
+
 }  // namespace brindlet::deck::testing

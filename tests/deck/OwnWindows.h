@@ -1,9 +1,10 @@
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <functional>
 
 #include "desktop/WindowSystem.h"
 #include "platform/linux/x11/X11EventPoster.h"
@@ -37,5 +38,8 @@ void startWindowManager(testsupport::XServer& server);
 // client reads the keymap from its first key event on, and keys posted before it listens or
 // before the focus lands are lost.
 bool keysReach(platform::X11EventPoster& poster, const std::function<bool()>& reached);
+
+// Whether the server holds any key down, for any client.
+bool anyKeyDown(const std::string& display);
 
 }  // namespace brindlet::deck::testing

@@ -11,11 +11,14 @@
 #include <gtest/gtest.h>
 
 #include "OwnWindows.h"
+#include "deck/ActionRunner.h"
 #include "deck/SystemWorkspace.h"
+#include "platform/linux/x11/X11EventPoster.h"
 #include "platform/linux/x11/X11WindowSystem.h"
 #include "runtime/MainLoop.h"
 #include "runtime/Task.h"
 #include "support/Loop.h"
+#include "support/XClientOutput.h"
 #include "support/XServer.h"
 
 namespace brindlet::deck {
@@ -164,6 +167,51 @@ TEST_F(WorkspaceUnderOpenbox, ActivatesWithinItsTimeOut) {
   EXPECT_FALSE(stalled);
   EXPECT_GE(stalledTook, 100ms);
   EXPECT_LT(stalledTook, 100ms + SystemWorkspace::activationPoll + 15ms);
+}
+
+TEST_F(WorkspaceUnderOpenbox, KeysReachTheAppInFront) {
+  auto xev = server.start({"xev", "-geometry", "600x400+0+0", "-event", "keyboard"});
+  // That xev's window is up and has the focus is the window system's state, which cannot be
+  // missed the way a line xev prints once can be read too early or too late.
+  ASSERT_TRUE(until(
+      [&] {
+        const auto s = windows->snapshot();
+        return s.activeWindow() && s.activeWindow()->title == "Event Tester";
+      },
+      20s))
+      << xev->output();
+  auto poster = runtime::runUntilDone(io(), platform::X11EventPoster::open(server.display()));
+  const auto released = [&] {
+    return std::ranges::any_of(testsupport::xevKeys(xev->output()),
+                               [](const auto& key) { return !key.press; });
+  };
+  // F13 stands in for the keys an app in use has long read.
+  ASSERT_TRUE(testing::keysReach(*poster, [&] {
+    xev->waitFor("\x01", 1ms);
+    return released();
+  })) << xev->output();
+
+  ActionRunner runner(io().get_executor(), *workspace, *poster);
+  using Op = profiles::Action::SystemOp;
+  std::vector<profiles::Action> actions{profiles::Action::shortcut("ctrl+shift+a"),
+                                        profiles::Action::shortcut("cmd+q")};
+  for (auto op : {Op::volumeUp, Op::volumeDown, Op::mute, Op::playPause, Op::next, Op::previous})
+    actions.push_back(profiles::Action::system(op));
+  for (auto& action : actions)
+    runtime::runUntilDone(io(), runner.run(action, "p/k", std::nullopt, std::nullopt));
+  runtime::runUntilDone(io(), poster->flushed());
+
+  const std::string keys[] = {"state 0x5, keycode 38 (keysym 0x41, A)",
+                              "state 0x40, keycode 24 (keysym 0x71, q)",
+                              "XF86AudioRaiseVolume)",
+                              "XF86AudioLowerVolume)",
+                              "XF86AudioMute)",
+                              "XF86AudioPlay)",
+                              "XF86AudioNext)",
+                              "XF86AudioPrev)"};
+  for (const auto& key : keys) EXPECT_TRUE(xev->waitFor(key, 10s)) << key << "\n" << xev->output();
+  // Every key pressed, modifiers included, goes up again, as the server's key state tells.
+  EXPECT_TRUE(until([&] { return !testing::anyKeyDown(server.display()); }));
 }
 
 }  // namespace
