@@ -1,5 +1,6 @@
-// Browse snapshots as a stream: sorted complete lists, the state log lines, and the browse's
-// end whichever side ends it.
+// Browse snapshots as a stream: the browse's end whichever side ends it, and a slow reader.
+// Sorting, the state log lines and the end on failure are shown with a real daemon
+// (BonjourBrowserPeerTests) and through the host transport (HostTransportTests).
 
 #include <gtest/gtest.h>
 
@@ -8,7 +9,6 @@
 #include <boost/asio/io_context.hpp>
 
 #include "ScriptedDiscovery.h"
-#include "runtime/Log.h"
 #include "runtime/Task.h"
 #include "support/Loop.h"
 #include "transport/BonjourBrowser.h"
@@ -38,7 +38,6 @@ asio::awaitable<std::vector<std::vector<std::string>>> readAll(
 
 struct BrowserTest : ::testing::Test {
   asio::io_context io;
-  runtime::LogCapture log;
   ScriptedDiscovery discovery;
   std::shared_ptr<BonjourSnapshots> snapshots =
       BonjourBrowser::browse(discovery, "_velvane._tcp", io.get_executor());
@@ -50,25 +49,7 @@ struct BrowserTest : ::testing::Test {
   }
 
   void drain() { brindlet::testing::drain(io); }
-  std::vector<std::string> errors() const {
-    return log.messages("transport", runtime::LogLevel::error);
-  }
 };
-
-TEST_F(BrowserTest, StreamsSortedSnapshotsUntilTheBrowseFails) {
-  discovery.show({service("alpha"), service("Zed"), service("Beta")});
-  discovery.emit({BrowseEvent::Kind::waiting, {}, "no network"});
-  discovery.show({});
-  discovery.fail("daemon gone");
-  discovery.show({service("late")});  // after the end: nobody listens
-  const auto all = brindlet::testing::runUntilDone(io, readAll(snapshots));
-  EXPECT_EQ(all, (std::vector<std::vector<std::string>>{{"Beta", "Zed", "alpha"}, {}}));
-  EXPECT_EQ(errors(), (std::vector<std::string>{"Bonjour browse waiting: no network",
-                                                "Bonjour browse failed: daemon gone"}));
-  drain();
-  EXPECT_EQ(discovery.runningCount(), 0u);
-  EXPECT_FALSE(discovery.tornDownInCallback());
-}
 
 TEST_F(BrowserTest, TheConsumerEndsTheBrowseByCancellingOrDroppingTheStream) {
   struct Case {

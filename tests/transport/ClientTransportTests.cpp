@@ -64,15 +64,6 @@ TEST(ClientTransportUsb, LoopbackHostIsTakenAsUsbAndReceivesItsKey) {
   }
 }
 
-TEST(ClientTransportUsb, LoopbackPeerIsAPairingRequestUnlessTakenAsUsb) {
-  PhoneHarness phone;
-  phone.makeAndStart(/*loopbackIsUSB=*/false);
-  auto mac = phone.dial("Mac A", kMacA, std::nullopt);
-  ASSERT_TRUE(phone.hasEvents(1));
-  EXPECT_TRUE(phone.events[0].starts_with("pairing(")) << phone.events[0];
-  EXPECT_EQ(mac->seen, (Strings{"hello(Phone)"}));
-}
-
 TEST(ClientTransportWifi, StoredKeyLinksOnlyForTheKeysOwner) {
   struct Case {
     const char* name;
@@ -125,7 +116,7 @@ TEST(ClientTransportWifi, UnknownKeyFailsTheHandshakeWithoutEvents) {
   EXPECT_TRUE(phone.events.empty());
 }
 
-TEST(ClientTransportPairing, CodeKeyPairOKThenTheIssuedKeyLinks) {
+TEST(ClientTransportPairing, CodeKeyPairOKThenTheCodesKeyIsGone) {
   PhoneHarness phone;
   phone.makeAndStart(false);
 
@@ -144,19 +135,9 @@ TEST(ClientTransportPairing, CodeKeyPairOKThenTheIssuedKeyLinks) {
   EXPECT_EQ(request->seen, (Strings{"hello(Phone)", "bye(pairingEnded)", "end"}));
   EXPECT_EQ(phone.store->key(kMacA), SymmetricKey(*paired->psk));
   EXPECT_EQ(phone.run(phone.transport->currentCode()), std::nullopt);
-
-  phone.closeFromComputer(*paired, "userDisconnected");
-  ASSERT_TRUE(phone.hasEvents(5));
-  EXPECT_EQ(phone.events.back(), "disconnected(closed)");
-
-  // The code's key is gone from the listener; the issued key links.
-  EXPECT_TRUE(phone.dialFails(pairingKey(code)));
-  auto later = phone.dial("Mac A", kMacA, SecureChannel::Key{kMacA, SymmetricKey(*paired->psk)});
-  ASSERT_TRUE(phone.hasEvents(7));
-  EXPECT_EQ(phone.events.back(), "connected(Mac A, Wi-Fi)");
-  ASSERT_TRUE(sawAll(phone, *later, 2));
-  EXPECT_EQ(later->psk, paired->psk);
   EXPECT_EQ(phone.countLogged("Paired with a new host"), 1u);
+  // The code's key is gone from the listener (the issued key links: PhoneHostLinkTests).
+  EXPECT_TRUE(phone.dialFails(pairingKey(code)));
 }
 
 TEST(ClientTransportPairing, WrongCodesAreCountedAndTheThirdLocksOut) {
@@ -267,48 +248,57 @@ TEST(ClientTransportBusy, SecondPairingRequestLeavesTheFirstCodeValid) {
   EXPECT_EQ(phone.events.back(), "connected(Mac A, Wi-Fi)");
 }
 
-TEST(ClientTransportStop, StopClosesTheHostAndTheListenersWithoutEvents) {
-  PhoneHarness phone;
-  phone.makeAndStart(true);
-  auto mac = phone.dial("Mac A", kMacA, std::nullopt);
-  ASSERT_TRUE(phone.hasEvents(2));
-  phone.run(phone.transport->stop("backgrounded"));
-  ASSERT_TRUE(phone.endOf(*mac));
-  EXPECT_EQ(mac->seen, (Strings{"hello(Phone)", "pairOK", "bye(backgrounded)", "end"}));
-  EXPECT_FALSE(phone.run(phone.transport->isListening()));
-  EXPECT_EQ(phone.run(phone.transport->secureListenerPort()), std::nullopt);
-  EXPECT_TRUE(phone.logged("Stopped listening (backgrounded)"));
-  EXPECT_TRUE(phone.dialFails(std::nullopt));
-  phone.drainFor(50ms);
-  EXPECT_EQ(phone.events, (Strings{"connecting", "connected(Mac A, USB)"}));
-}
-
-TEST(ClientTransportStop, StopDuringHelloClosesThePendingHostWithoutEvents) {
-  PhoneHarness phone;
-  phone.makeAndStart(true);
-  auto mac = phone.dial("Mac A", kMacA, std::nullopt, /*sayHello=*/false);
-  ASSERT_TRUE(phone.hasEvents(1));
-  ASSERT_TRUE(sawAll(phone, *mac, 1));  // the phone's hello
-  phone.run(phone.transport->stop("userDisconnected"));
-  protocol::ControlMessage hello(mac->hello);
-  mac->link->sendControl(hello);
-  ASSERT_TRUE(phone.endOf(*mac));
-  EXPECT_EQ(mac->seen, (Strings{"hello(Phone)", "bye(userDisconnected)", "end"}));
-  phone.drainFor(50ms);
-  EXPECT_EQ(phone.events, (Strings{"connecting"}));
-}
-
-TEST(ClientTransportStop, StopDuringPairingEndsItAndRestartStartsAfresh) {
-  PhoneHarness phone;
-  phone.makeAndStart(false);
-  auto request = phone.dial("Mac A", kMacA, std::nullopt);
-  ASSERT_TRUE(phone.hasEvents(1));
-  phone.run(phone.transport->stop("backgrounded"));
-  ASSERT_TRUE(phone.endOf(*request));
-  EXPECT_EQ(request->seen, (Strings{"hello(Phone)", "bye(pairingEnded)", "end"}));
-  EXPECT_EQ(phone.events.back(), "pairingEnded(lockedOut: false)");
-  phone.start();
-  EXPECT_TRUE(phone.run(phone.transport->isListening()));
+// Stop ends the link in every state with its own bye, closes the listeners, reports nothing, and
+// a later start listens afresh.
+TEST(ClientTransportStop, StopEndsTheLinkAndTheListenersWithoutEvents) {
+  struct Case {
+    const char* name;
+    bool usb, sayHello;
+    const char* reason;
+    Strings seen;
+    std::string lastEvent;
+  };
+  const Case cases[] = {
+      {"linked host",
+       true,
+       true,
+       "backgrounded",
+       {"hello(Phone)", "pairOK", "bye(backgrounded)", "end"},
+       "connected(Mac A, USB)"},
+      {"host during the hello",
+       true,
+       false,
+       "userDisconnected",
+       {"hello(Phone)", "bye(userDisconnected)", "end"},
+       "connecting"},
+      {"pairing request",
+       false,
+       true,
+       "backgrounded",
+       {"hello(Phone)", "bye(pairingEnded)", "end"},
+       "pairingEnded(lockedOut: false)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PhoneHarness phone;
+    phone.makeAndStart(c.usb);
+    auto mac = phone.dial("Mac A", kMacA, std::nullopt, c.sayHello);
+    ASSERT_TRUE(phone.hasEvents(c.usb && c.sayHello ? 2 : 1));
+    ASSERT_TRUE(sawAll(phone, *mac, 1));  // the phone's hello
+    phone.run(phone.transport->stop(c.reason));
+    protocol::ControlMessage hello(mac->hello);
+    if (!c.sayHello) mac->link->sendControl(hello);
+    ASSERT_TRUE(phone.endOf(*mac));
+    EXPECT_EQ(mac->seen, c.seen);
+    EXPECT_FALSE(phone.run(phone.transport->isListening()));
+    EXPECT_EQ(phone.run(phone.transport->secureListenerPort()), std::nullopt);
+    EXPECT_TRUE(phone.logged("Stopped listening (" + std::string(c.reason) + ")"));
+    EXPECT_TRUE(phone.dialFails(std::nullopt));
+    phone.drainFor(50ms);
+    EXPECT_EQ(phone.events.back(), c.lastEvent);
+    phone.start();
+    EXPECT_TRUE(phone.run(phone.transport->isListening()));
+  }
 }
 
 TEST(ClientTransportListeners, PortsLogTxtAndRestartsKeepTheSecurePort) {
@@ -331,22 +321,7 @@ TEST(ClientTransportListeners, PortsLogTxtAndRestartsKeepTheSecurePort) {
   EXPECT_EQ(phone.run(phone.transport->secureListenerPort()), phone.securePort);
 }
 
-TEST(ClientTransportListeners, ForgetAllStopsAcceptingTheKeys) {
-  PhoneHarness phone;
-  phone.store->save(keyFilled(1), kMacA);
-  phone.makeAndStart(false);
-  phone.run(phone.transport->forgetAll());
-  EXPECT_TRUE(phone.logged("Forgot every paired Mac"));
-  EXPECT_TRUE(phone.store->identities().empty());
-  EXPECT_TRUE(phone.dialFails(SecureChannel::Key{kMacA, keyFilled(1)}));
-
-  PhoneHarness stopped;  // not started: nothing to restart, still logged
-  stopped.make(false);
-  stopped.run(stopped.transport->forgetAll());
-  EXPECT_TRUE(stopped.logged("Forgot every paired Mac"));
-}
-
-TEST(ClientTransportListeners, OverlappingRebuildsEndWithTheNewestKeysAndStopWins) {
+TEST(ClientTransportListeners, ForgetAllAndOverlappingRebuildsEndWithTheNewestKeysAndStopWins) {
   struct Case {
     const char* name;
     bool thenStop;  // else: forget every key
@@ -369,7 +344,13 @@ TEST(ClientTransportListeners, OverlappingRebuildsEndWithTheNewestKeysAndStopWin
     EXPECT_EQ(phone.clock->sleeperCount(), 0u);  // no rebuild had to wait for a busy port
     EXPECT_EQ(phone.run(phone.transport->secureListenerPort()).has_value(), !c.thenStop);
     EXPECT_TRUE(phone.dialFails(SecureChannel::Key{kMacA, keyFilled(1)}));
+    EXPECT_EQ(phone.store->identities().empty(), !c.thenStop);
+    EXPECT_TRUE(c.thenStop || phone.logged("Forgot every paired Mac"));
   }
+  PhoneHarness stopped;  // not started: nothing to restart, still logged
+  stopped.make(false);
+  stopped.run(stopped.transport->forgetAll());
+  EXPECT_TRUE(stopped.logged("Forgot every paired Mac"));
 }
 
 TEST(ClientTransportListeners, TlsPortInUseIsRetriedEvery50msThenFails) {

@@ -343,20 +343,5 @@ TEST(StartAndWait, DialFailures) {
   }
 }
 
-TEST(StartAndWait, ConnectToAPortNobodyListensOn) {
-  asio::io_context io;
-  asio::ip::tcp::acceptor closed(io, {asio::ip::address_v4::loopback(), 0});
-  const auto port = closed.local_endpoint().port();
-  closed.close();
-  try {
-    brindlet::testing::runUntilDone(
-        io, FrameConnection::connect(
-                io.get_executor(), runtime::Endpoint::hostPort("127.0.0.1", port), plainTcp(), 5s));
-    ADD_FAILURE() << "connected";
-  } catch (const TransportError& e) {
-    EXPECT_EQ(e, TransportError::connectionFailed("Connection refused"));
-  }
-}
-
 }  // namespace
 }  // namespace brindlet::transport

@@ -50,13 +50,6 @@ TEST(Handshake, FailureTable) {
        {"protocolViolation"},
        "protocolViolation",
        {"First frame was video frame, not hello; closing"}},
-      {"ping first",
-       encoded(ControlEnvelope(1, Ping{})),
-       false,
-       TransportError::expectedHello("ping"),
-       {"protocolViolation"},
-       "protocolViolation",
-       {"First frame was ping, not hello; closing"}},
       {"undecodable control",
        controlJson("{nope"),
        false,
@@ -111,20 +104,8 @@ TEST(Handshake, FailureTable) {
   }
 }
 
-TEST(Handshake, BothSidesAtOnceAndFramesAfterTheHelloStayBuffered) {
-  asio::io_context io;
-  auto [a, b] = runtime::MemoryByteStream::pair(io.get_executor());
-  auto left = FrameConnection::make(a);
-  auto right = FrameConnection::make(b);
-  auto leftResult = std::make_shared<Outcome<Hello>>();
-  auto rightResult = std::make_shared<Outcome<Hello>>();
-  runtime::spawn(io.get_executor(), capture(Handshake::run(left, helloOf("left")), leftResult));
-  runtime::spawn(io.get_executor(), capture(Handshake::run(right, helloOf("right")), rightResult));
-  brindlet::testing::drain(io);
-  ASSERT_TRUE(leftResult->done && rightResult->done);
-  EXPECT_EQ(leftResult->value, helloOf("right"));
-  EXPECT_EQ(rightResult->value, helloOf("left"));
-
+// Both sides greeting at once is every link test's hello (ClientTransportTests and others).
+TEST(Handshake, FramesAfterTheHelloStayBuffered) {
   LinkHarness h;
   auto outcome = std::make_shared<Outcome<Hello>>();
   runtime::spawn(h.io.get_executor(), capture(Handshake::run(h.link, helloOf("mac")), outcome));

@@ -21,6 +21,7 @@
 #include "transport/FailureOf.h"
 #include "transport/FakeUsbmuxd.h"
 #include "transport/HostTransport.h"
+#include "transport/LinkHarness.h"
 #include "transport/PairingStore.h"
 
 namespace brindlet::transport::testing {
@@ -29,20 +30,6 @@ using namespace std::chrono_literals;
 using Kind = HostTransportEvent::Kind;
 
 inline constexpr const char* kMacUid = "MAC-UID-1";
-
-inline protocol::Hello macHello(std::optional<std::string> uid = kMacUid) {
-  protocol::Hello hello;
-  hello.proto = 1;
-  hello.app = "1.0";
-  hello.device = "computer";
-  hello.name = "Workstation";
-  hello.uid = std::move(uid);
-  return hello;
-}
-
-inline SymmetricKey keyOf(std::uint8_t fill) {
-  return SymmetricKey(runtime::Bytes(32, fill));
-}
 
 struct HostHarness {
   asio::io_context io;
@@ -58,9 +45,9 @@ struct HostHarness {
   std::shared_ptr<std::vector<HostTransportEvent>> events =
       std::make_shared<std::vector<HostTransportEvent>>();
 
-  explicit HostHarness(bool wifi = true, protocol::Hello hello = macHello()) {
+  explicit HostHarness(bool wifi = true, std::optional<std::string> uid = kMacUid) {
     HostTransportSettings settings;
-    settings.localHello = std::move(hello);
+    settings.localHello = helloFor("Workstation", "computer", std::move(uid));
     settings.usbmux = USBMuxClient{usbmuxdPath, nullptr};
     settings.store = store;
     settings.discovery = discovery;
@@ -111,8 +98,8 @@ struct HostHarness {
   const HostTransportEvent& last() const { return events->back(); }
 
   void pair(ScriptedPhone& phone, std::uint8_t fill) {
-    store->save(keyOf(fill), phone.uid());
-    phone.trust(kMacUid, keyOf(fill));
+    store->save(keyFilled(fill), phone.uid());
+    phone.trust(kMacUid, keyFilled(fill));
   }
 
   // Pairs the phone, starts and lists it: the transport dials it by itself.

@@ -29,7 +29,7 @@ struct PairingScene {
 };
 
 TEST(HostPairing, RefusesPhonesItCannotReachWithoutDialling) {
-  HostHarness h, anonymous(true, macHello(std::nullopt));
+  HostHarness h, anonymous(true, std::nullopt);
   ScriptedPhone alpha(h.io, "Alpha", "U-A");
   const NearbyPhone listed = nearbyPhone(alpha.service(), [](auto&) { return true; });
   auto without = [&](auto change) {
@@ -40,8 +40,8 @@ TEST(HostPairing, RefusesPhonesItCannotReachWithoutDialling) {
   const NearbyPhone noPort = without([](NearbyPhone& p) { p.pairPort.reset(); });
   const NearbyPhone noService = without([](NearbyPhone& p) { p.secure.reset(); });
   const NearbyPhone noUid = without([](NearbyPhone& p) { p.uid.reset(); });
-  h.store->save(keyOf(1), "U-A");
-  anonymous.store->save(keyOf(1), "U-A");
+  h.store->save(keyFilled(1), "U-A");
+  anonymous.store->save(keyFilled(1), "U-A");
 
   struct Case {
     HostHarness* harness;
@@ -128,8 +128,8 @@ TEST(HostPairing, CompletingPairingMakesAPhoneThatFailedEligibleAgain) {
   HostHarness h;
   ScriptedPhone alpha(h.io, "Alpha", "U-A");
   // A stale key: three automatic dials fail and the phone is skipped.
-  h.store->save(keyOf(1), "U-A");
-  alpha.trust(kMacUid, keyOf(9));
+  h.store->save(keyFilled(1), "U-A");
+  alpha.trust(kMacUid, keyFilled(9));
   h.run(h.host->start());
   h.discovery->show({alpha.service()});
   for (int failed = 1; failed <= 3; ++failed) {
@@ -146,8 +146,8 @@ TEST(HostPairing, CompletingPairingMakesAPhoneThatFailedEligibleAgain) {
   alpha.showCode("123456", kMacUid);
   h.run(h.host->completePairing(attempt, "123456"));
   // The host session stores the key the phone sends; then the link drops.
-  h.store->save(keyOf(5), "U-A");
-  alpha.trust(kMacUid, keyOf(5));
+  h.store->save(keyFilled(5), "U-A");
+  alpha.trust(kMacUid, keyFilled(5));
   h.run(alpha.dropHost(0, std::nullopt));
   ASSERT_TRUE(h.runUntil([&] { return alpha.hosts().size() == 2; }));
   EXPECT_EQ(alpha.hosts()[1]->identity, kMacUid);

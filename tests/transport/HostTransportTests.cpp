@@ -57,8 +57,8 @@ TEST(HostTransport, ListsNearbyPhonesDialsTheFirstPairedOneAndDialsAgainAfterADr
 TEST(HostTransport, SkipsAPhoneAfterThreeFailedDialsUntilItIsPairedAfresh) {
   HostHarness h;
   ScriptedPhone alpha(h.io, "Alpha", "U-A"), bravo(h.io, "Bravo", "U-B");
-  h.store->save(keyOf(1), alpha.uid());
-  alpha.trust(kMacUid, keyOf(9));  // the keys differ: every TLS start fails
+  h.store->save(keyFilled(1), alpha.uid());
+  alpha.trust(kMacUid, keyFilled(9));  // the keys differ: every TLS start fails
   h.pair(bravo, 2);
   h.run(h.host->start());
   h.discovery->show({alpha.service(), bravo.service()});
@@ -77,7 +77,7 @@ TEST(HostTransport, SkipsAPhoneAfterThreeFailedDialsUntilItIsPairedAfresh) {
 
   // Paired again (forget clears the count), Alpha comes first once Bravo's link ends.
   h.run(h.host->forget(alpha.uid()));
-  h.store->save(keyOf(9), alpha.uid());
+  h.store->save(keyFilled(9), alpha.uid());
   h.run(bravo.dropHost(0, std::nullopt));
   ASSERT_TRUE(h.runUntil([&] { return alpha.hosts().size() == 1; }));
   ASSERT_TRUE(h.waitForEvents(5));

@@ -18,6 +18,7 @@
 #include "support/Loop.h"
 #include "support/Streams.h"
 #include "transport/FrameConnection.h"
+#include "transport/SymmetricKey.h"
 
 namespace brindlet::transport::testing {
 
@@ -50,6 +51,21 @@ inline protocol::Hello helloOf(std::string name, std::int64_t proto = 1) {
   hello.device = "computer";
   hello.name = std::move(name);
   return hello;
+}
+
+inline protocol::Hello helloFor(std::string name, std::string device,
+                                std::optional<std::string> uid) {
+  protocol::Hello hello;
+  hello.proto = 1;
+  hello.app = "Brindlet";
+  hello.device = std::move(device);
+  hello.name = std::move(name);
+  hello.uid = std::move(uid);
+  return hello;
+}
+
+inline SymmetricKey keyFilled(std::uint8_t fill) {
+  return SymmetricKey(runtime::Bytes(32, fill));
 }
 
 // What the raw peer end has read so far.

@@ -81,28 +81,7 @@ TEST(WaitUntilReady, ReadyListenerHandsOverLoopbackConnections) {
                                       " cancelled"}));
 }
 
-TEST(WaitUntilReady, PortInUseFailsWithTheSystemsTextAndCancels) {
-  ListenerHarness h;
-  auto first = Listener::plain(h.io.get_executor(), 0);
-  h.waitReady(first);
-  const auto port = *first->port();
-  auto second = Listener::plain(h.io.get_executor(), port);
-  try {
-    h.waitReady(second);
-    FAIL() << "a second listener on the same port became ready";
-  } catch (const TransportError& e) {
-    EXPECT_EQ(e, TransportError::connectionFailed("Address already in use"));
-  }
-  brindlet::testing::drain(h.io);
-  const auto p = std::to_string(port);
-  EXPECT_EQ(h.messages(runtime::LogLevel::error),
-            (std::vector<std::string>{"Listener on " + p + ": Address already in use"}));
-  EXPECT_EQ(h.messages(runtime::LogLevel::debug),
-            (std::vector<std::string>{"Listener on " + p + " cancelled"}));
-  first->cancel();
-  brindlet::testing::drain(h.io);
-}
-
+// A port in use: the phone transport's TLS listener (ClientTransportTests).
 TEST(WaitUntilReady, ListenerCancelledBeforeItWasReadyGivesClosed) {
   ListenerHarness h;
   auto listener = Listener::plain(h.io.get_executor(), 0);

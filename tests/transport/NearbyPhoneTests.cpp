@@ -100,9 +100,8 @@ TEST(NearbyPhone, SortsByCanonicalScalarOrderAndComparesCanonically) {
   EXPECT_NE(composed, phones[3]);
 }
 
-TEST(Route, DescribesItselfAndComparesByCaseThenValues) {
-  EXPECT_EQ(Route::usb(3, "00008110-ABC").description(), "USB device 3 (00008110-ABC)");
-  EXPECT_EQ(Route::wifi("Ana's phone").description(), "Wi-Fi \"Ana's phone\"");
+// Descriptions are seen in the host transport's log lines (HostTransportTests).
+TEST(Route, ComparesByCaseThenValues) {
   struct Case {
     Route a, b;
     bool equal;

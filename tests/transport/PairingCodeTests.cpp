@@ -45,17 +45,6 @@ TEST(PairingCode, DrawsWithoutBias) {
   }
 }
 
-TEST(PairingCode, SecureCodesAreSixDigits) {
-  std::set<std::string> seen;
-  for (int i = 0; i < 200; ++i) {
-    std::string code = PairingCode::generate();
-    ASSERT_EQ(code.size(), 6u);
-    EXPECT_EQ(code.find_first_not_of("0123456789"), std::string::npos) << code;
-    seen.insert(code);
-  }
-  EXPECT_GT(seen.size(), 190u);
-}
-
 // Each vector was made with OpenSSL's command-line tool, independently of this code:
 //   openssl kdf -keylen 32 -kdfopt digest:SHA256 -kdfopt key:<code>
 //     -kdfopt salt:tamsick-joinward-v1 -kdfopt "info:<a>|<b>" HKDF   (one line)
@@ -71,18 +60,12 @@ TEST(PairingCode, DerivedKeyMatchesIndependentHKDF) {
       {"123456", mac, phone,
        "75:4D:76:87:72:CB:36:E1:7C:A9:E9:32:E8:47:8F:CB:E4:A0:B3:4C:D4:F3:F6:29:AD:AA:67:D3:ED:07:"
        "81:C6"},
-      {"654321", mac, phone,
-       "61:41:5E:C9:E2:97:67:7E:16:BF:2D:E7:0E:AF:37:F7:3D:08:30:42:A6:3E:09:CF:CF:9D:8C:63:8C:A8:"
-       "FF:1B"},
       {"000000", "mac", "phone",
        "15:C4:BB:53:68:11:D3:D9:0D:2D:F9:BF:D7:B3:A4:C1:9B:4D:0C:A0:7A:95:98:34:2D:29:B6:D2:75:7D:"
        "04:B0"},
       {"000000", "phone", "mac",
        "8B:CC:52:3C:24:83:1A:1A:39:9D:1E:06:A7:FB:02:1D:80:B4:C4:55:84:41:81:EC:67:A2:EF:D4:D7:15:"
        "A0:14"},
-      {"999999", "phone", "mac",
-       "9C:54:8F:42:5E:27:50:91:5B:4D:23:FD:56:48:8A:04:8E:A1:B7:5A:46:E4:B4:75:FE:D3:FB:BA:21:87:"
-       "62:10"},
       // A bar inside an identity is not escaped: both splits give info "a|b|c".
       {"123456", "a|b", "c",
        "79:84:0D:51:8C:86:D6:39:E6:D5:74:CB:23:1A:FD:CF:D3:A9:BA:18:E1:EB:5C:F8:55:71:99:1D:79:DF:"
@@ -90,9 +73,6 @@ TEST(PairingCode, DerivedKeyMatchesIndependentHKDF) {
       {"123456", "a", "b|c",
        "79:84:0D:51:8C:86:D6:39:E6:D5:74:CB:23:1A:FD:CF:D3:A9:BA:18:E1:EB:5C:F8:55:71:99:1D:79:DF:"
        "2B:F8"},
-      {"042042", "", "",
-       "F0:16:3F:99:80:AD:2A:C8:6F:2E:00:06:33:4E:8A:A9:7B:C9:2E:B9:63:3B:6F:37:BD:91:3F:5A:9A:25:"
-       "B9:3E"},
       {"", "a", "b",
        "94:35:8B:FC:0E:8F:14:A7:94:DF:E6:C6:57:A1:BC:79:6F:4E:63:BE:08:63:B2:AB:01:4C:7E:10:81:E8:"
        "79:71"},
@@ -103,11 +83,16 @@ TEST(PairingCode, DerivedKeyMatchesIndependentHKDF) {
   }
 }
 
-TEST(PairingCode, NewKeysAreFresh32ByteKeys) {
+// Drawn from the system's random source: six digits, rarely twice the same; fresh 32-byte keys.
+TEST(PairingCode, SecureDrawsAreFresh) {
+  std::set<std::string> seen;
+  for (int i = 0; i < 200; ++i) seen.insert(PairingCode::generate());
+  EXPECT_GT(seen.size(), 190u);
+  for (const auto& code : seen)
+    EXPECT_TRUE(code.size() == 6 && code.find_first_not_of("0123456789") == std::string::npos);
   SymmetricKey a = PairingCode::newKey();
-  SymmetricKey b = PairingCode::newKey();
   EXPECT_EQ(a.size(), 32u);
-  EXPECT_NE(a, b);
+  EXPECT_NE(a, PairingCode::newKey());
 }
 
 }  // namespace

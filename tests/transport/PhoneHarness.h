@@ -31,24 +31,9 @@ namespace brindlet::transport::testing {
 namespace asio = boost::asio;
 using namespace std::chrono_literals;
 
-inline protocol::Hello helloFor(std::string name, std::string device,
-                                std::optional<std::string> uid) {
-  protocol::Hello hello;
-  hello.proto = 1;
-  hello.app = "Brindlet";
-  hello.device = std::move(device);
-  hello.name = std::move(name);
-  hello.uid = std::move(uid);
-  return hello;
-}
-
 inline const std::string kPhoneUid = "PHONE-0001";
 inline const std::string kMacA = "MAC-A";
 inline const std::string kMacB = "MAC-B";
-
-inline SymmetricKey keyFilled(std::uint8_t fill) {
-  return SymmetricKey(runtime::Bytes(32, fill));
-}
 
 // One scripted computer's link and everything that arrived on it.
 struct Computer {

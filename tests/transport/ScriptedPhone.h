@@ -67,17 +67,16 @@ class ScriptedPhone {
     holdHellos(false);
   }
 
-  const std::string& name() const { return name_; }
   const std::string& uid() const { return uid_; }
   std::uint16_t plainPort() const { return plain_.local_endpoint().port(); }
 
   // The phone's Bonjour service as the browse reports it.
-  BonjourService service(std::optional<std::string> pair = {}) const {
+  BonjourService service() const {
     BonjourService s;
     s.name = name_;
     s.endpoint = {name_, "_velvane._tcp", "local", 1, "127.0.0.1", tls_.local_endpoint().port()};
     s.txt = {{"name", name_}, {"model", "Phone15,2"}, {"proto", "1"}, {"uid", uid_}};
-    s.txt["pair"] = pair.value_or(std::to_string(pair_.local_endpoint().port()));
+    s.txt["pair"] = std::to_string(pair_.local_endpoint().port());
     return s;
   }
 

@@ -7,11 +7,13 @@
 
 #include <algorithm>
 
+#include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/use_awaitable.hpp>
+#include <boost/asio/use_future.hpp>
 
-#include "TlsTestSupport.h"
 #include "protocol/ControlEnvelope.h"
 #include "runtime/Task.h"
+#include "support/Loop.h"
 #include "support/Streams.h"
 #include "transport/FrameConnection.h"
 #include "transport/Handshake.h"
@@ -20,7 +22,10 @@
 namespace brindlet::transport {
 namespace {
 
+namespace asio = boost::asio;
+using asio::ip::tcp;
 using namespace std::chrono_literals;
+using brindlet::testing::runUntilDone;
 using runtime::ByteStream;
 using SecureChannel::Key;
 
@@ -91,7 +96,7 @@ TEST(TlsByteStream, CarriesAWholeLinkWithItsHandshake) {
     co_await link->close(reason);
   };
   auto phoneDone = asio::co_spawn(io, phone(), asio::use_future);
-  runFor(io, computer()).get();
+  runUntilDone(io, computer());
   io.restart();
   io.run_for(5s);
   ASSERT_EQ(phoneDone.wait_for(0s), std::future_status::ready);
@@ -122,7 +127,7 @@ TEST(TlsByteStream, CancelDuringTheHandshakeEndsQuietly) {
     auto result = co_await start->wait();
     co_return result.state;
   };
-  EXPECT_EQ(runFor(io, task()).get(), ByteStream::State::cancelled);
+  EXPECT_EQ(runUntilDone(io, task()), ByteStream::State::cancelled);
 }
 
 }  // namespace
