@@ -45,6 +45,12 @@ inline RecordingReporter& runAll(int argc, char** argv) {
 }
 
 // The sample below which the fraction p of the samples lie (0 for none).
+// a / b, or 0 when there is no b to compare with.
+inline double ratio(double a, double b) {
+  return b > 0 ? a / b : 0.0;
+}
+inline constexpr double kMiB = 1024.0 * 1024.0;
+
 inline double percentile(std::vector<double> samples, double p) {
   if (samples.empty()) return 0;
   std::sort(samples.begin(), samples.end());

@@ -131,9 +131,7 @@ BENCHMARK(BM_BareTlsPskDial)->Unit(benchmark::kMillisecond)->UseRealTime()->Iter
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  bench::runAll(argc, argv);
   std::printf(
       "\npaired TLS link on loopback, connect -> phone's connected: p50 %.0f us, p99 %.0f us; "
       "bare TLS-PSK dial and accept: p50 %.0f us, p99 %.0f us\n",

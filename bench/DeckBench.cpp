@@ -136,8 +136,9 @@ struct Fixture {
     folder.write("a.json", profileFor("com.bench.a", "BenchA"));
     folder.write("b.json", profileFor("com.bench.b", "BenchB"));
     auto& io = loop.context();
-    windows = runtime::runUntilDone(io, platform::X11WindowSystem::open(server.display()));
-    poster = runtime::runUntilDone(io, platform::X11EventPoster::open(server.display()));
+    windows =
+        brindlet::testing::runUntilDone(io, platform::X11WindowSystem::open(server.display()));
+    poster = brindlet::testing::runUntilDone(io, platform::X11EventPoster::open(server.display()));
     workspace = std::make_shared<deck::SystemWorkspace>(io.get_executor(), *windows);
     runner = std::make_shared<deck::ActionRunner>(io.get_executor(), *workspace, *poster);
     store = std::make_shared<profiles::ProfileStore>(
@@ -155,7 +156,7 @@ struct Fixture {
     deck::DeckEngine::Send send = [this](const protocol::ControlMessage& message) {
       if (auto profile = message.as<protocol::DeckProfile>()) sentFor = profile->app;
     };
-    runtime::runUntilDone(io, engine->linkReady(std::move(send)));
+    brindlet::testing::runUntilDone(io, engine->linkReady(std::move(send)));
     waitForWindows();
   }
 
@@ -251,7 +252,7 @@ void BM_DeckKeyToKeyPress(benchmark::State& state) {
   for (auto _ : state) {
     for (int i = 0; i < kPresses; ++i) {
       const auto start = Clock::now();
-      runtime::runUntilDone(f.loop.context(), f.engine->perform(press));
+      brindlet::testing::runUntilDone(f.loop.context(), f.engine->perform(press));
       f.a.waitFor(KeyPress);
       keyPressed.push_back(millis(Clock::now() - start));
       f.a.waitFor(KeyRelease);

@@ -40,8 +40,8 @@ std::vector<runtime::Bytes> movedFrames() {
 struct Fixture {
   testsupport::XServer server;
   runtime::MainLoop loop;
-  std::unique_ptr<platform::X11EventPoster> poster =
-      runtime::runUntilDone(loop.context(), platform::X11EventPoster::open(server.display()));
+  std::unique_ptr<platform::X11EventPoster> poster = brindlet::testing::runUntilDone(
+      loop.context(), platform::X11EventPoster::open(server.display()));
   runtime::MemoryDefaults defaults;
   session::InputInjector injector{{*poster, runtime::Clock::system(), defaults}};
   const session::DisplayRect display{{0, 0, 1280, 800}, 2};
@@ -80,12 +80,12 @@ void BM_MovedEnvelopeToXTest(benchmark::State& state) {
       const auto start = Clock::now();
       const auto envelope = protocol::ControlEnvelope::of(protocol::Frame::decode(bytes));
       f.injector.handle(envelope.message, f.display);
-      runtime::runUntilDone(f.loop.context(), f.poster->flushed());
+      brindlet::testing::runUntilDone(f.loop.context(), f.poster->flushed());
       injected.push_back(micros(Clock::now() - start));
     }
   }
   f.injector.release();
-  runtime::runUntilDone(f.loop.context(), f.poster->flushed());
+  brindlet::testing::runUntilDone(f.loop.context(), f.poster->flushed());
 }
 BENCHMARK(BM_MovedEnvelopeToXTest)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 

@@ -20,6 +20,7 @@
 #include "AllocationCount.h"
 #include "BenchLoop.h"
 #include "BenchSockets.h"
+#include "BenchSupport.h"
 #include "protocol/Frame.h"
 #include "runtime/OneShot.h"
 #include "runtime/SocketByteStream.h"
@@ -168,11 +169,9 @@ BENCHMARK(BM_LinkVideoSink)->Unit(benchmark::kMillisecond)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  const double mib = 1024.0 * 1024.0;
-  const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+  bench::runAll(argc, argv);
+  using bench::ratio;
+  const double mib = bench::kMiB;
   const auto& f = figures;
   std::printf(
       "\nbalanced 60 fps frames (a 300 KB keyframe, then 20 KB deltas) over loopback TCP to a "

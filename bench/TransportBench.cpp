@@ -336,11 +336,9 @@ BENCHMARK(BM_FrameConnectionRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTi
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  const double mib = 1024.0 * 1024.0;
-  const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+  bench::runAll(argc, argv);
+  using bench::ratio;
+  const double mib = bench::kMiB;
   const auto& f = figures;
   std::printf(
       "\n1 MiB frames, send side to a discarding reader: FrameConnection %.0f MiB/s, raw "

@@ -53,7 +53,7 @@ struct Fixture {
   testsupport::XServer server;
   boost::asio::io_context loop;
   std::unique_ptr<platform::X11EventPoster> poster =
-      runtime::runUntilDone(loop, platform::X11EventPoster::open(server.display()));
+      brindlet::testing::runUntilDone(loop, platform::X11EventPoster::open(server.display()));
   Client client{server.display()};
 };
 

@@ -98,7 +98,7 @@ struct Desk {
     for (int tick = 0; std::chrono::steady_clock::now() - start < runTime; ++tick) {
       const auto due = start + tick * 250ms;
       std::this_thread::sleep_until(due);
-      if (withKeys) present = runtime::runUntilDone(loop.context(), refresh(tick));
+      if (withKeys) present = brindlet::testing::runUntilDone(loop.context(), refresh(tick));
     }
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
   // The demo is read once its window has come up.
   int present = 0;
   for (int i = 0; i < 100 && present < 14; ++i) {
-    present = brindlet::runtime::runUntilDone(d.loop.context(), d.refresh(0));
+    present = brindlet::testing::runUntilDone(d.loop.context(), d.refresh(0));
     std::this_thread::sleep_for(100ms);
   }
   brindlet::bench::runAll(argc, argv);

@@ -67,7 +67,7 @@ struct Jumping {
   bool jump(desktop::WindowSystem& windows, TerminalLocation location,
             std::vector<std::string> tmux = {"/usr/bin/tmux"}) {
     TerminalJumper jumper(programs, processes, windows, clock, std::move(tmux));
-    return runtime::runUntilDone(loop.context(), jumper.jump(std::move(location)));
+    return brindlet::testing::runUntilDone(loop.context(), jumper.jump(std::move(location)));
   }
 };
 
@@ -95,8 +95,8 @@ class JumpUnderOpenbox : public ::testing::Test {
  protected:
   void SetUp() override {
     server.startWindowManager();
-    windows = runtime::runUntilDone(jumping.loop.context(),
-                                    platform::X11WindowSystem::open(server.display()));
+    windows = brindlet::testing::runUntilDone(jumping.loop.context(),
+                                              platform::X11WindowSystem::open(server.display()));
   }
 
   struct Terminal {
@@ -134,7 +134,7 @@ class JumpUnderOpenbox : public ::testing::Test {
   }
 
   void makeActive(WindowId window) {
-    runtime::runUntilDone(jumping.loop.context(), windows->activate(window));
+    brindlet::testing::runUntilDone(jumping.loop.context(), windows->activate(window));
     ASSERT_TRUE(waitFor([&](const WindowSnapshot& s) { return s.active == window; }));
   }
 

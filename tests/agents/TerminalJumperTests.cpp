@@ -103,7 +103,7 @@ struct World {
   bool jump(const TerminalLocation& location) {
     TerminalJumper jumper(programs, processes, windows, clock,
                           {dir.file("missing"), dir.file("not-executable"), tmux});
-    return runtime::runUntilDone(io, jumper.jump(location));
+    return brindlet::testing::runUntilDone(io, jumper.jump(location));
   }
 
   std::vector<WindowId> activated() const {

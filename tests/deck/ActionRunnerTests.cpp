@@ -60,14 +60,15 @@ class ActionRunnerTest : public ::testing::Test {
   std::string outcome(Action action, std::optional<double> value = std::nullopt,
                       std::optional<FrontApp> app = std::nullopt) {
     try {
-      runtime::runUntilDone(io, runner.run(std::move(action), "p/k", value, std::move(app)));
+      brindlet::testing::runUntilDone(io,
+                                      runner.run(std::move(action), "p/k", value, std::move(app)));
       return "";
     } catch (const ActionError& error) {
       return error.description();
     }
   }
   std::string shellOutput(std::string command, runtime::Duration timeout = 5s) {
-    return runtime::runUntilDone(io, runner.runShell(std::move(command), timeout));
+    return brindlet::testing::runUntilDone(io, runner.runShell(std::move(command), timeout));
   }
 
   asio::io_context io;
@@ -140,12 +141,12 @@ TEST_F(ActionRunnerTest, KeysGoToTheAppBroughtToTheFront) {
   poster.posted.clear();
   Action jog = ofKind(Action::Kind::shortcut);
   jog.positive = "right";
-  runtime::runUntilDone(io, runner.jog(jog, true, other));
+  brindlet::testing::runUntilDone(io, runner.jog(jog, true, other));
   EXPECT_EQ(workspace.activations, std::vector<std::string>({"Gone", "Other"}));
   EXPECT_EQ(poster.posted,
             (std::vector<SyntheticEvent>{KeyEvent{124, true, {}}, KeyEvent{124, false, {}}}));
   try {
-    runtime::runUntilDone(io, runner.jog(jog, false, other));
+    brindlet::testing::runUntilDone(io, runner.jog(jog, false, other));
     ADD_FAILURE() << "a missing negative step ran";
   } catch (const ActionError& error) {
     EXPECT_EQ(error.description(), "Bad jog shortcut");
@@ -248,7 +249,7 @@ TEST_P(ValueText, ReachesTheUrlHandler) {
   testing::ScriptedWorkspace workspace;
   desktop::RecordingPoster poster;
   ActionRunner runner(io.get_executor(), workspace, poster);
-  runtime::runUntilDone(
+  brindlet::testing::runUntilDone(
       io,
       runner.run(ofKind(Action::Kind::url, "brindlettest://set?level={value}"), "p/s", 2.5, {}));
   EXPECT_TRUE(brindlet::testing::runUntil(

@@ -86,11 +86,11 @@ TEST(ButtonChoice, FindsByExactTitleWithOrWithoutOneRequest) {
     desktop::FakeWindowSystem windows;
     SystemWorkspace workspace(loop.context().get_executor(), windows, &tree);
     for (const auto& row : rows) {
-      const auto found = runtime::runUntilDone(
+      const auto found = brindlet::testing::runUntilDone(
           loop.context(), workspace.findButton(row.pid, row.title, row.labels));
       tree.pressed.clear();
       if (found) {
-        EXPECT_TRUE(runtime::runUntilDone(loop.context(), workspace.press(*found)));
+        EXPECT_TRUE(brindlet::testing::runUntilDone(loop.context(), workspace.press(*found)));
       }
       EXPECT_EQ(tree.pressed.empty() ? std::nullopt : std::optional(tree.pressed.front()),
                 row.pressed)

@@ -51,7 +51,7 @@ TEST(DeckOverLink, ThePhonePrintsTheDeckAndItsActionsReachTheEngine) {
 
   DeckHarness h({"editor.json"});
   auto& io = h.loop.context();
-  auto link = runtime::runUntilDone(
+  auto link = brindlet::testing::runUntilDone(
       io, transport::FrameConnection::connect(io.get_executor(),
                                               runtime::Endpoint::hostPort("127.0.0.1", port),
                                               transport::plainTcp(), 5s));
@@ -60,7 +60,7 @@ TEST(DeckOverLink, ThePhonePrintsTheDeckAndItsActionsReachTheEngine) {
   hello.app = "Brindlet";
   hello.device = "computer";
   hello.name = "Computer";
-  runtime::runUntilDone(io, transport::Handshake::run(link, hello, 5s));
+  brindlet::testing::runUntilDone(io, transport::Handshake::run(link, hello, 5s));
   ASSERT_TRUE(pumpUntil(h, phone, "connected(Computer, USB)")) << phone.output();
 
   h.engine->start();
@@ -82,7 +82,7 @@ TEST(DeckOverLink, ThePhonePrintsTheDeckAndItsActionsReachTheEngine) {
     return std::find(h.transcript.begin(), h.transcript.end(), ran) != h.transcript.end();
   })) << phone.output();
 
-  runtime::runUntilDone(io, link->close());
+  brindlet::testing::runUntilDone(io, link->close());
 }
 
 }  // namespace

@@ -40,9 +40,9 @@ struct Desktop {
   testsupport::AccessibilityBus bus{x.display()};
   runtime::MainLoop loop;
   std::unique_ptr<platform::X11WindowSystem> windows =
-      runtime::runUntilDone(loop.context(), platform::X11WindowSystem::open(x.display()));
+      brindlet::testing::runUntilDone(loop.context(), platform::X11WindowSystem::open(x.display()));
   std::unique_ptr<platform::X11EventPoster> poster =
-      runtime::runUntilDone(loop.context(), platform::X11EventPoster::open(x.display()));
+      brindlet::testing::runUntilDone(loop.context(), platform::X11EventPoster::open(x.display()));
   platform::AtspiTree tree;
   std::shared_ptr<SystemWorkspace> workspace =
       std::make_shared<SystemWorkspace>(loop.context().get_executor(), *windows, &tree);
@@ -68,7 +68,7 @@ class MeetingDesktop : public ::testing::Test {
   }
   std::optional<Element> findButton(const ChildProcess& app, const std::string& title,
                                     const std::vector<std::string>& labels) {
-    return runtime::runUntilDone(io(), d.workspace->findButton(app.pid(), title, labels));
+    return brindlet::testing::runUntilDone(io(), d.workspace->findButton(app.pid(), title, labels));
   }
   bool until(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 20s) {
     return brindlet::testing::runUntil(io(), condition, timeout);
@@ -91,7 +91,7 @@ TEST_F(MeetingDesktop, PressesADialogsButtonByTitleAndLabelOrder) {
       return (button = findButton(*dialog, "Meet - standup", row.labels)).has_value();
     })) << dialog->output();
     EXPECT_FALSE(findButton(*dialog, "meet - standup", row.labels));
-    EXPECT_TRUE(runtime::runUntilDone(io(), d.workspace->press(*button)));
+    EXPECT_TRUE(brindlet::testing::runUntilDone(io(), d.workspace->press(*button)));
     EXPECT_EQ(dialog->waitExit(10s), row.status) << row.labels.front();
   }
   const auto enabled = testsupport::runProgram(
@@ -155,7 +155,7 @@ TEST_F(MeetingDesktop, DeckFollowsMeetingsAndCarriesOutIntents) {
     };
   };
   ASSERT_TRUE(testing::keysReach(*d.poster, seen([](const auto& key) { return !key.press; })));
-  ASSERT_TRUE(runtime::runUntilDone(io(), d.workspace->activate("BrindletEditor", 5s)));
+  ASSERT_TRUE(brindlet::testing::runUntilDone(io(), d.workspace->activate("BrindletEditor", 5s)));
   press("mute");
   const auto altA =
       seen([](const auto& key) { return key.press && key.keysym == 'a' && (key.state & 0x8); });

@@ -74,7 +74,7 @@ bool keysReach(platform::X11EventPoster& poster, const std::function<bool()>& re
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   while (!reached() && std::chrono::steady_clock::now() < deadline) {
     poster.post({desktop::KeyEvent{kF13, true, {}}, desktop::KeyEvent{kF13, false, {}}});
-    runtime::runUntilDone(io, poster.flushed());
+    brindlet::testing::runUntilDone(io, poster.flushed());
     for (int i = 0; i < 10 && !reached(); ++i) std::this_thread::sleep_for(50ms);
   }
   return reached();

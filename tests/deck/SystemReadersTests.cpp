@@ -136,13 +136,14 @@ TEST(SystemReaders, ReadsByKind) {
       {reader(K::meetingTimer, std::nullopt), demo, std::nullopt},
   };
   for (const auto& row : rows) {
-    const auto got = runtime::runUntilDone(io, readers.read(row.reader, row.app));
+    const auto got = brindlet::testing::runUntilDone(io, readers.read(row.reader, row.app));
     EXPECT_EQ(got, (ReaderValue{row.value, std::nullopt}))
         << row.reader.path.value_or("") << row.reader.name.value_or("");
   }
   EXPECT_EQ(table.scans, 1);  // one scan serves a refresh
   clock.advance(std::chrono::milliseconds(250));
-  runtime::runUntilDone(io, readers.read(reader(K::process, std::nullopt, "zoom"), std::nullopt));
+  brindlet::testing::runUntilDone(
+      io, readers.read(reader(K::process, std::nullopt, "zoom"), std::nullopt));
   EXPECT_EQ(table.scans, 2);
 }
 
@@ -194,7 +195,7 @@ TEST(SystemReaders, LogTails) {
     reader.path = row.path;
     reader.lines = row.count;
     const auto started = std::chrono::steady_clock::now();
-    const auto got = runtime::runUntilDone(io, readers.read(reader, std::nullopt));
+    const auto got = brindlet::testing::runUntilDone(io, readers.read(reader, std::nullopt));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1)) << row.path;
     std::optional<std::string> last;
     if (row.lines && !row.lines->empty()) last = row.lines->back();

@@ -48,7 +48,8 @@ class WorkspaceUnderOpenbox : public ::testing::Test {
                   "[Desktop Action new]\nName=New Alpha\n");
     ::setenv("XDG_DATA_HOME", entries.path().c_str(), 1);
     ::setenv("XDG_DATA_DIRS", entries.file("none").c_str(), 1);
-    windows = runtime::runUntilDone(io(), platform::X11WindowSystem::open(server.display()));
+    windows =
+        brindlet::testing::runUntilDone(io(), platform::X11WindowSystem::open(server.display()));
     workspace = std::make_unique<SystemWorkspace>(io().get_executor(), *windows);
   }
   void TearDown() override {
@@ -84,7 +85,7 @@ class WorkspaceUnderOpenbox : public ::testing::Test {
   }
 
   bool activate(const std::string& bundleID, runtime::Duration timeout) {
-    return runtime::runUntilDone(io(), workspace->activate(bundleID, timeout));
+    return brindlet::testing::runUntilDone(io(), workspace->activate(bundleID, timeout));
   }
 
   TempDir entries;
@@ -180,7 +181,8 @@ TEST_F(WorkspaceUnderOpenbox, KeysReachTheAppInFront) {
       },
       20s))
       << xev->output();
-  auto poster = runtime::runUntilDone(io(), platform::X11EventPoster::open(server.display()));
+  auto poster =
+      brindlet::testing::runUntilDone(io(), platform::X11EventPoster::open(server.display()));
   const auto released = [&] {
     return std::ranges::any_of(testsupport::xevKeys(xev->output()),
                                [](const auto& key) { return !key.press; });
@@ -198,8 +200,8 @@ TEST_F(WorkspaceUnderOpenbox, KeysReachTheAppInFront) {
   for (auto op : {Op::volumeUp, Op::volumeDown, Op::mute, Op::playPause, Op::next, Op::previous})
     actions.push_back(profiles::Action::system(op));
   for (auto& action : actions)
-    runtime::runUntilDone(io(), runner.run(action, "p/k", std::nullopt, std::nullopt));
-  runtime::runUntilDone(io(), poster->flushed());
+    brindlet::testing::runUntilDone(io(), runner.run(action, "p/k", std::nullopt, std::nullopt));
+  brindlet::testing::runUntilDone(io(), poster->flushed());
 
   const std::string keys[] = {"state 0x5, keycode 38 (keysym 0x41, A)",
                               "state 0x40, keycode 24 (keysym 0x71, q)",

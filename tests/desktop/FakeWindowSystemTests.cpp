@@ -43,16 +43,16 @@ TEST(FakeWindowSystem, ActsOnTheSnapshotAsAWindowManagerWould) {
   int changes = 0;
   auto subscription = fake.subscribe([&](const WindowSnapshot&) { ++changes; });
 
-  runtime::runUntilDone(io, fake.activate(1));
+  brindlet::testing::runUntilDone(io, fake.activate(1));
   EXPECT_EQ(fake.snapshot().active, WindowId{1});
   EXPECT_EQ(fake.snapshot().windows.back().id, WindowId{1});
-  runtime::runUntilDone(io, fake.moveResize(2, {0, 0, 400, 300}));
+  brindlet::testing::runUntilDone(io, fake.moveResize(2, {0, 0, 400, 300}));
   EXPECT_EQ(fake.snapshot().find(2)->frame(), (Rect{0, 0, 400, 300}));
   EXPECT_EQ(changes, 2);
 
   fake.failNext(DesktopError::disconnected(":0"));
-  EXPECT_THROW(runtime::runUntilDone(io, fake.raise(2)), DesktopError);
-  EXPECT_THROW(runtime::runUntilDone(io, fake.raise(9)), DesktopError);
+  EXPECT_THROW(brindlet::testing::runUntilDone(io, fake.raise(2)), DesktopError);
+  EXPECT_THROW(brindlet::testing::runUntilDone(io, fake.raise(9)), DesktopError);
   EXPECT_EQ(fake.calls().size(), 4u);
 }
 

@@ -15,6 +15,8 @@
 namespace brindlet::runtime {
 namespace {
 
+using brindlet::testing::runUntilDone;
+
 namespace asio = boost::asio;
 using namespace std::chrono_literals;
 using testing::drain;

@@ -11,6 +11,8 @@
 namespace brindlet::runtime {
 namespace {
 
+using brindlet::testing::runUntilDone;
+
 using namespace brindlet::testing;
 
 constexpr StreamKind kKinds[] = {StreamKind::memory, StreamKind::tcp, StreamKind::unixSocket};

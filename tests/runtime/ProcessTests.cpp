@@ -26,6 +26,8 @@
 namespace brindlet::runtime {
 namespace {
 
+using brindlet::testing::runUntilDone;
+
 namespace asio = boost::asio;
 using namespace std::chrono_literals;
 using Options = Process::Options;

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "platform/linux/x11/X11EventPoster.h"
 #include "protocol/Frame.h"
 #include "runtime/MainLoop.h"
@@ -28,8 +27,8 @@ protocol::Touch touch(TouchPhase phase, double x, double y) {
 class InjectorOnXvfb : public ::testing::Test {
  protected:
   void SetUp() override {
-    poster =
-        runtime::runUntilDone(loop.context(), platform::X11EventPoster::open(server.display()));
+    poster = brindlet::testing::runUntilDone(loop.context(),
+                                             platform::X11EventPoster::open(server.display()));
     injector = std::make_unique<InputInjector>(
         InputInjector::Options{*poster, runtime::Clock::system(), defaults});
   }
@@ -40,7 +39,7 @@ class InjectorOnXvfb : public ::testing::Test {
     const auto received = protocol::ControlEnvelope::of(protocol::Frame::decode(bytes));
     EXPECT_EQ(injector->handle(received.message, display), InputOutcome::posted);
   }
-  void flush() { runtime::runUntilDone(loop.context(), poster->flushed()); }
+  void flush() { brindlet::testing::runUntilDone(loop.context(), poster->flushed()); }
   std::string pointer() {
     flush();
     const auto out = server.run({"xdotool", "getmouselocation"}).output;
@@ -78,7 +77,7 @@ TEST_F(InjectorOnXvfb, TapsDragsScrollsAndTheDockPushMoveTheServersPointer) {
   EXPECT_EQ(pointer(), "x:400 y:250");
 
   defaults.setText("dockEdge", "bottom");
-  runtime::runUntilDone(loop.context(), injector->pushDock(display));
+  brindlet::testing::runUntilDone(loop.context(), injector->pushDock(display));
   EXPECT_EQ(pointer(), "x:400 y:399");
 
   const std::vector<std::string> wanted{"+1", "-1", "+1", "-1", "+4", "-4", "+4",

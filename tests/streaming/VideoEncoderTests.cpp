@@ -213,7 +213,7 @@ TEST(VideoEncoder, QueuesFramesWithADurationOfOneFrameAndReportsRefusals) {
     EXPECT_EQ(h.errors(), Lines{"Encoder frame submission failed: -12902"});
 
     boost::asio::io_context loop;
-    runtime::runUntilDone(loop, encoder->completeFrames());
+    brindlet::testing::runUntilDone(loop, encoder->completeFrames());
     EXPECT_EQ(h.script->completions, 1);
   }
 }

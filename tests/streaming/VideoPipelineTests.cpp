@@ -68,7 +68,7 @@ struct PipelineHarness {
       } else if (verb == "drained") {
         sink->drain();
       } else if (verb == "flush") {
-        runtime::runUntilDone(encoderLoop, pipeline->flush());
+        brindlet::testing::runUntilDone(encoderLoop, pipeline->flush());
       } else if (verb == "quality") {
         try {
           pipeline->setQuality(*videoQualityFrom(arg));

@@ -329,10 +329,11 @@ TEST(VirtualDisplayManager, ProbeLogsWhyDisplaysAreUnavailable) {
   runtime::LogCapture log;
   FakeDisplayBackend backend;
   backend.availability = VirtualDisplayAvailability::unavailable("RandR 1.5 is missing");
-  EXPECT_EQ(runtime::runUntilDone(loop, VirtualDisplayManager::probe(backend)),
+  EXPECT_EQ(brindlet::testing::runUntilDone(loop, VirtualDisplayManager::probe(backend)),
             backend.availability);
   backend.availability = VirtualDisplayAvailability::available();
-  EXPECT_TRUE(runtime::runUntilDone(loop, VirtualDisplayManager::probe(backend)).isAvailable());
+  EXPECT_TRUE(
+      brindlet::testing::runUntilDone(loop, VirtualDisplayManager::probe(backend)).isAvailable());
   EXPECT_EQ(log.messages("display", runtime::LogLevel::error),
             Lines{"Virtual display unavailable: RandR 1.5 is missing"});
 }

@@ -66,7 +66,8 @@ const std::string& ChildProcess::output() const {
 
 void ChildProcess::write(std::string_view bytes) {
   try {
-    runtime::runUntilDone(running_->loop, running_->process->writeInput(std::string(bytes)));
+    brindlet::testing::runUntilDone(running_->loop,
+                                    running_->process->writeInput(std::string(bytes)));
   } catch (const runtime::ProcessError&) {
     throw std::runtime_error("child's input closed");
   }
@@ -95,8 +96,8 @@ std::optional<int> ChildProcess::waitExit(std::chrono::milliseconds timeout) {
 void ChildProcess::stop() {
   closeInput();
   // Also whatever the program started in its group, when it has ended itself.
-  runtime::runUntilDone(running_->loop,
-                        running_->process->terminateGroup(std::chrono::seconds(10)));
+  brindlet::testing::runUntilDone(running_->loop,
+                                  running_->process->terminateGroup(std::chrono::seconds(10)));
 }
 
 ProgramResult runProgram(const std::vector<std::string>& argv) {
@@ -104,7 +105,7 @@ ProgramResult runProgram(const std::vector<std::string>& argv) {
   auto process = Process::start(loop.get_executor(),
                                 Process::Options{argv, Process::Input::none, false, kKeptOutput});
   ProgramResult result;
-  result.status = exitCode(runtime::runUntilDone(loop, process.exited()));
+  result.status = exitCode(brindlet::testing::runUntilDone(loop, process.exited()));
   result.output = process.output();
   return result;
 }

@@ -100,8 +100,3 @@ auto onLoop(runtime::MainLoop& loop, F f) -> decltype(f()) {
 }
 
 }  // namespace brindlet::testing
-
-// Callers elsewhere still name it in the runtime's namespace, where it used to live.
-namespace brindlet::runtime {
-using brindlet::testing::runUntilDone;
-}  // namespace brindlet::runtime

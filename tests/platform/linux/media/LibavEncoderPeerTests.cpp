@@ -72,7 +72,7 @@ class Recorder {
   }
   // Every frame queued so far, once out.
   std::vector<EncodedFrame> finish() {
-    runtime::runUntilDone(loop_, encoder_.completeFrames());
+    brindlet::testing::runUntilDone(loop_, encoder_.completeFrames());
     std::lock_guard lock(mutex_);
     return frames_;
   }
@@ -288,7 +288,7 @@ TEST_F(LibavEncoder, SessionRefusesWhatItCannotDo) {
   EXPECT_EQ(session.encode(small, {0, 60}, {1, 60}, false), AVERROR(EINVAL)) << "wrong size";
   EXPECT_EQ(session.encode(pictures_[0], MediaTime::invalid(), {1, 60}, false), AVERROR(EINVAL))
       << "no time";
-  runtime::runUntilDone(loop, session.completeFrames());
+  brindlet::testing::runUntilDone(loop, session.completeFrames());
   EXPECT_EQ(outputs, 0);
 }
 

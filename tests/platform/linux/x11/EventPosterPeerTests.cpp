@@ -26,11 +26,12 @@ using testsupport::XevKey;
 class EventPosterOnXvfb : public ::testing::Test {
  protected:
   void SetUp() override {
-    poster = runtime::runUntilDone(loop.context(), X11EventPoster::open(server.display()));
+    poster =
+        brindlet::testing::runUntilDone(loop.context(), X11EventPoster::open(server.display()));
     ASSERT_TRUE(poster->isTrusted());
   }
 
-  void flush() { runtime::runUntilDone(loop.context(), poster->flushed()); }
+  void flush() { brindlet::testing::runUntilDone(loop.context(), poster->flushed()); }
 
   // xev under the pointer, its keymap loaded.
   std::unique_ptr<ChildProcess> xev() {

@@ -68,20 +68,20 @@ struct Harness {
   boost::asio::io_context loop;
   runtime::LogCapture log;
   std::shared_ptr<RandrDisplayBackend> backend =
-      runtime::runUntilDone(loop, RandrDisplayBackend::open(x.display()));
+      brindlet::testing::runUntilDone(loop, RandrDisplayBackend::open(x.display()));
   std::shared_ptr<streaming::FakeSleepWakeSource> sleepWake =
       std::make_shared<streaming::FakeSleepWakeSource>();
   std::optional<streaming::VirtualDisplayManager> manager;
 
   Harness() {
     auto availability =
-        runtime::runUntilDone(loop, streaming::VirtualDisplayManager::probe(*backend));
+        brindlet::testing::runUntilDone(loop, streaming::VirtualDisplayManager::probe(*backend));
     manager.emplace(loop.get_executor(), availability, backend, sleepWake);
   }
   std::uint32_t attach(VirtualDisplayConfig config) {
-    return runtime::runUntilDone(loop, manager->attach(std::move(config)));
+    return brindlet::testing::runUntilDone(loop, manager->attach(std::move(config)));
   }
-  void detach() { runtime::runUntilDone(loop, manager->detach()); }
+  void detach() { brindlet::testing::runUntilDone(loop, manager->detach()); }
   std::vector<std::string> lines() {
     auto info = log.messages("display", runtime::LogLevel::info);
     auto errors = log.messages("display", runtime::LogLevel::error);

@@ -22,7 +22,7 @@ class WindowSystemUnderOpenbox : public ::testing::Test {
  protected:
   void SetUp() override {
     server.startWindowManager();
-    windows = runtime::runUntilDone(io(), X11WindowSystem::open(server.display()));
+    windows = brindlet::testing::runUntilDone(io(), X11WindowSystem::open(server.display()));
   }
 
   boost::asio::io_context& io() { return loop.context(); }
@@ -58,7 +58,7 @@ class WindowSystemUnderOpenbox : public ::testing::Test {
   }
 
   void await(boost::asio::awaitable<void> operation) {
-    runtime::runUntilDone(io(), std::move(operation));
+    brindlet::testing::runUntilDone(io(), std::move(operation));
   }
 
   XServer server;

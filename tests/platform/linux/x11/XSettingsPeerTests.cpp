@@ -87,8 +87,8 @@ TEST(XSettingsOnXvfb, TheIntervalFollowsTheManagerAndFallsBackWithoutOne) {
     XSync(d, False);
   };
 
-  auto interval =
-      runtime::runUntilDone(loop.context(), X11DoubleClickInterval::open(server.display()));
+  auto interval = brindlet::testing::runUntilDone(loop.context(),
+                                                  X11DoubleClickInterval::open(server.display()));
   EXPECT_EQ((*interval)(), 400ms);
 
   publish(250);
@@ -101,7 +101,7 @@ TEST(XSettingsOnXvfb, TheIntervalFollowsTheManagerAndFallsBackWithoutOne) {
 
   XDestroyWindow(d, manager);
   XSync(d, False);
-  EXPECT_EQ(runtime::runUntilDone(loop.context(), interval->refreshed()), 400ms);
+  EXPECT_EQ(brindlet::testing::runUntilDone(loop.context(), interval->refreshed()), 400ms);
   XCloseDisplay(d);
 }
 
