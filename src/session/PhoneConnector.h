@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <boost/asio/awaitable.hpp>
@@ -31,10 +32,18 @@ class PhoneConnector {
     int triesLeft = 0;     // entering and checking; 0 otherwise
     bool mistake = false;  // entering; false otherwise
 
-    static Pairing asking(transport::NearbyPhone phone);
-    static Pairing entering(transport::NearbyPhone phone, int triesLeft, bool mistake);
-    static Pairing checking(transport::NearbyPhone phone, int triesLeft);
-    static Pairing lockedOut(transport::NearbyPhone phone);
+    static Pairing asking(transport::NearbyPhone phone) {
+      return {Stage::asking, std::move(phone)};
+    }
+    static Pairing entering(transport::NearbyPhone phone, int triesLeft, bool mistake) {
+      return {Stage::entering, std::move(phone), triesLeft, mistake};
+    }
+    static Pairing checking(transport::NearbyPhone phone, int triesLeft) {
+      return {Stage::checking, std::move(phone), triesLeft};
+    }
+    static Pairing lockedOut(transport::NearbyPhone phone) {
+      return {Stage::lockedOut, std::move(phone)};
+    }
 
     friend bool operator==(const Pairing&, const Pairing&) = default;
   };
