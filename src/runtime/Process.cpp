@@ -11,8 +11,6 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 
 #include <boost/asio/bind_executor.hpp>
 #include <boost/asio/posix/stream_descriptor.hpp>
@@ -113,20 +111,6 @@ class SpawnSetup {
 ExitStatus statusOf(const siginfo_t& info) {
   if (info.si_code == CLD_EXITED) return {info.si_status, 0};
   return {0, info.si_status};
-}
-
-// Whether a process of the group still runs. Ended members that nobody has reaped yet (a
-// container's first process may never reap) do not count; they cannot be signalled any more.
-bool groupHasLivingMember(pid_t group) {
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
-    const auto name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream in(entry.path() / "stat");
-    const auto stat = parseProcessStat(std::string((std::istreambuf_iterator<char>(in)), {}));
-    if (stat && stat->group == group && stat->state != 'Z' && stat->state != 'X') return true;
-  }
-  return false;
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <cctype>
 #include <sstream>
 #include <string_view>
 
@@ -42,6 +41,20 @@ std::string executableName(const std::string& dir, std::array<char, 4096>& buffe
   return fileName(std::string_view(arguments.c_str()));
 }
 
+// Calls `visit(folder)` for each process folder under `root`. A process may end at any moment
+// of a scan; its files then read as empty, which every caller treats as gone.
+template <typename Visit>
+void forEachProcess(const std::string& root, Visit visit) {
+  DIR* dir = ::opendir(root.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name(entry->d_name);
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string_view::npos) continue;
+    visit(root + "/" + entry->d_name, name);
+  }
+  ::closedir(dir);
+}
+
 // The kernel's own spelling of a device number, as /proc/<pid>/stat writes it.
 std::uint64_t kernelDeviceNumber(dev_t device) {
   const std::uint64_t major = ::major(device), minor = ::minor(device);
@@ -68,24 +81,29 @@ ProcFsProcessTable::ProcFsProcessTable(std::string root) : root_(std::move(root)
 
 std::vector<ProcessEntry> ProcFsProcessTable::scan() {
   std::vector<ProcessEntry> entries;
-  DIR* dir = ::opendir(root_.c_str());
-  if (dir == nullptr) return entries;
   std::array<char, 4096> buffer{};
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string_view name(entry->d_name);
-    if (name.empty() || !std::isdigit(static_cast<unsigned char>(name.front()))) continue;
-    const std::string path = root_ + "/" + entry->d_name;
+  forEachProcess(root_, [&](const std::string& path, std::string_view name) {
     ProcessEntry process{std::stoi(std::string(name)), executableName(path, buffer)};
     const auto stat = parseProcessStat(readSmall(path + "/stat", buffer));
     // Gone since the folder was listed, or a zombie: nothing runs there any more.
-    if (process.executable.empty() || !stat) continue;
+    if (process.executable.empty() || !stat) return;
     process.parent = stat->parent;
     process.session = stat->session;
     process.terminal = stat->terminal;
     entries.push_back(std::move(process));
-  }
-  ::closedir(dir);
+  });
   return entries;
+}
+
+bool groupHasLivingMember(int group, const std::string& root) {
+  bool found = false;
+  std::array<char, 4096> buffer{};
+  forEachProcess(root, [&](const std::string& path, std::string_view) {
+    if (found) return;
+    const auto stat = parseProcessStat(readSmall(path + "/stat", buffer));
+    found = stat && stat->group == group && stat->state != 'Z' && stat->state != 'X';
+  });
+  return found;
 }
 
 std::optional<std::uint64_t> ProcFsProcessTable::terminalDevice(const std::string& path) {

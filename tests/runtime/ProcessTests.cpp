@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/io_context.hpp>
@@ -196,6 +198,53 @@ TEST(ProcFsProcessTable, ReadsNamesFamiliesAndControllingTerminals) {
   EXPECT_EQ(self->parent, ::getppid());
   child.stop();
   ::close(master);
+}
+
+// Processes end between the listing of /proc and the read of their files all the time: the read
+// then fails (ESRCH), and a scan must take the process as gone. A folder whose "stat" cannot be
+// read stands for one; children started and reaped without pause on another thread give the
+// real race while both scans run.
+TEST(ProcFsProcessTable, TakesAProcessWhoseFilesCannotBeReadAsGone) {
+  testsupport::TempDir root;
+  const auto process = [&](const std::string& pid, const std::string& stat) {
+    std::filesystem::create_directories(root.file(pid));
+    std::ofstream(root.file(pid + "/stat")) << stat;
+    std::filesystem::create_symlink("/bin/sleep", root.file(pid + "/exe"));
+  };
+  std::filesystem::create_directories(root.file("100/stat"));  // read() fails: EISDIR
+  process("101", "101 (a) S 1 7 7 0");
+  process("102", "102 (b) Z 1 8 8 0");
+  std::filesystem::create_directories(root.file("self"));
+  const struct {
+    int group;
+    bool living;
+  } cases[] = {{7, true}, {8, false}, {100, false}, {9, false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(groupHasLivingMember(c.group, root.path()), c.living) << c.group;
+  }
+  ProcFsProcessTable table(root.path());
+  std::vector<int> pids;
+  for (const auto& entry : table.scan()) pids.push_back(entry.pid);
+  std::ranges::sort(pids);
+  EXPECT_EQ(pids, (std::vector<int>{101, 102}));
+
+  std::atomic<bool> done = false;
+  std::thread churn([&] {
+    while (!done) {
+      const pid_t pid = ::fork();
+      if (pid == 0) ::_exit(0);
+      if (pid > 0) ::waitpid(pid, nullptr, 0);
+    }
+  });
+  ProcFsProcessTable live;
+  const auto until = std::chrono::steady_clock::now() + 1s;
+  while (std::chrono::steady_clock::now() < until) {
+    EXPECT_NO_THROW(live.scan());
+    EXPECT_NO_THROW(EXPECT_FALSE(groupHasLivingMember(-2)));
+  }
+  done = true;
+  churn.join();
+  EXPECT_TRUE(groupHasLivingMember(::getpgrp()));
 }
 
 }  // namespace
