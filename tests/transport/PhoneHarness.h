@@ -23,6 +23,7 @@
 #include "transport/ClientTransport.h"
 #include "transport/FrameConnection.h"
 #include "transport/Handshake.h"
+#include "transport/HostTransport.h"
 #include "transport/PairingCode.h"
 #include "transport/TlsByteStream.h"
 
@@ -215,5 +216,47 @@ inline std::pair<std::shared_ptr<Computer>, std::string> requestPairing(PhoneHar
   EXPECT_TRUE(phone.hasEvents(1));
   return {request, phone.events.empty() ? std::string() : codeIn(phone.events[0])};
 }
+
+// The computer's host transport (Wi-Fi browsing off) and a started phone transport, both ours, on
+// loopback.
+struct HostAndPhone {
+  PhoneHarness phone;
+  std::shared_ptr<MemoryPairingStore> hostStore = std::make_shared<MemoryPairingStore>();
+  std::shared_ptr<HostTransport> host;
+
+  HostAndPhone() {
+    phone.makeAndStart(/*loopbackIsUSB=*/false);
+    HostTransportSettings settings;
+    settings.localHello = helloFor("Mac A", "computer", kMacA);
+    settings.store = hostStore;
+    settings.wifi = false;
+    host = HostTransport::make(phone.io.get_executor(), settings);
+  }
+  ~HostAndPhone() { host->events()->cancel(); }
+
+  // The phone as the computer's browse would list it.
+  NearbyPhone nearby() const {
+    BonjourService service;
+    service.name = "Phone";
+    service.endpoint = {"Phone", "_velvane._tcp", "local", 1, "127.0.0.1", phone.securePort};
+    NearbyPhone p;
+    p.name = "Phone";
+    p.uid = kPhoneUid;
+    p.secure = service;
+    p.pairPort = phone.plainPort;
+    p.isPaired = hostStore->key(kPhoneUid).has_value();
+    return p;
+  }
+
+  // What the host session does with pairOK: keeps the key under the phone's identity.
+  void keepPairOK(const ClientLink& link) {
+    auto frame = phone.run(link.connection->receive());
+    ASSERT_TRUE(frame);
+    const auto envelope = protocol::ControlEnvelope::of(*frame);
+    auto* ok = envelope.message.as<protocol::PairOK>();
+    ASSERT_TRUE(ok);
+    hostStore->save(SymmetricKey(ok->psk), kPhoneUid);
+  }
+};
 
 }  // namespace brindlet::transport::testing

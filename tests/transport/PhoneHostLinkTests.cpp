@@ -7,55 +7,14 @@
 #include "PhoneHarness.h"
 #include "support/Streams.h"
 #include "transport/FakeUsbmuxd.h"
-#include "transport/HostTransport.h"
 
 namespace brindlet::transport::testing {
 namespace {
 
 using Strings = std::vector<std::string>;
 
-struct Linked {
-  PhoneHarness phone;
-  std::shared_ptr<MemoryPairingStore> hostStore = std::make_shared<MemoryPairingStore>();
-  std::shared_ptr<HostTransport> host;
-
-  Linked() {
-    phone.makeAndStart(/*loopbackIsUSB=*/false);
-    HostTransportSettings settings;
-    settings.localHello = helloFor("Mac A", "computer", kMacA);
-    settings.store = hostStore;
-    settings.wifi = false;
-    host = HostTransport::make(phone.io.get_executor(), settings);
-  }
-  ~Linked() { host->events()->cancel(); }
-
-  // The phone as the computer's browse would list it.
-  NearbyPhone nearby() const {
-    BonjourService service;
-    service.name = "Phone";
-    service.endpoint = {"Phone", "_velvane._tcp", "local", 1, "127.0.0.1", phone.securePort};
-    NearbyPhone p;
-    p.name = "Phone";
-    p.uid = kPhoneUid;
-    p.secure = service;
-    p.pairPort = phone.plainPort;
-    p.isPaired = hostStore->key(kPhoneUid).has_value();
-    return p;
-  }
-
-  // What the host session does with pairOK: keeps the key under the phone's identity.
-  void keepPairOK(const ClientLink& link) {
-    auto frame = phone.run(link.connection->receive());
-    ASSERT_TRUE(frame);
-    const auto envelope = protocol::ControlEnvelope::of(*frame);
-    auto* ok = envelope.message.as<protocol::PairOK>();
-    ASSERT_TRUE(ok);
-    hostStore->save(SymmetricKey(ok->psk), kPhoneUid);
-  }
-};
-
 TEST(PhoneHostLink, PairingWithTheCodeThenThePairedWifiLink) {
-  Linked l;
+  HostAndPhone l;
   auto attempt = l.phone.run(l.host->requestPairing(l.nearby()));
   ASSERT_TRUE(l.phone.hasEvents(1));
   const std::string code = codeIn(l.phone.events[0]);
@@ -77,7 +36,7 @@ TEST(PhoneHostLink, PairingWithTheCodeThenThePairedWifiLink) {
 }
 
 TEST(PhoneHostLink, WrongCodesThenLockOutAsTheComputerSeesThem) {
-  Linked l;
+  HostAndPhone l;
   auto attempt = l.phone.run(l.host->requestPairing(l.nearby()));
   ASSERT_TRUE(l.phone.hasEvents(1));
   const std::string code = codeIn(l.phone.events[0]);
