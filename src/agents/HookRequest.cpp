@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include <boost/beast/http/parser.hpp>
@@ -46,6 +47,17 @@ std::optional<std::string> queryItem(std::string_view query, std::string_view ke
   return found;
 }
 
+// Every Content-Length is plain digits: Beast also takes a list of equal lengths ("5, 5"), which
+// a proxy in front could read differently.
+template <class Fields>
+bool plainLengths(const Fields& fields) {
+  const auto lengths = fields.equal_range(http::field::content_length);
+  return std::all_of(lengths.first, lengths.second, [](const auto& field) {
+    const auto value = field.value();
+    return !value.empty() && value.find_first_not_of("0123456789") == std::string_view::npos;
+  });
+}
+
 }  // namespace
 
 struct HookRequestReader::Parser {
@@ -80,8 +92,14 @@ HookRequestReader::Status HookRequestReader::parse() {
   Status status = Status::needMore;
   while (offset < pending_.size()) {
     boost::system::error_code ec;
-    const auto used = parser.put(
-        boost::asio::const_buffer(pending_.data() + offset, pending_.size() - offset), ec);
+    std::size_t used = 0;
+    try {
+      used = parser.put(
+          boost::asio::const_buffer(pending_.data() + offset, pending_.size() - offset), ec);
+    } catch (const std::length_error&) {
+      // Beast keeps a field's value in at most 65,533 bytes and throws past that.
+      return Status::refused;
+    }
     offset += used;
     consumed_ += used;
     if (ec == http::error::need_more) break;
@@ -89,6 +107,7 @@ HookRequestReader::Status HookRequestReader::parse() {
     if (parser.is_header_done() && !headChecked_) {
       // A declared body that cannot fit is refused before it is waited for.
       headChecked_ = true;
+      if (!plainLengths(parser.get())) return Status::refused;
       const auto length = parser.content_length();
       if (length && *length > maxBytes - std::min(consumed_, maxBytes)) return Status::refused;
     }
@@ -100,6 +119,7 @@ HookRequestReader::Status HookRequestReader::parse() {
   }
   pending_.erase(0, offset);
   if (status == Status::complete) {
+    if (!runtime::isValidUTF8(parser.get().target())) return Status::refused;
     for (const auto& field : parser.get()) {
       if (!runtime::isValidUTF8(field.value())) return Status::refused;
     }
