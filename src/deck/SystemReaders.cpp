@@ -233,12 +233,10 @@ boost::asio::awaitable<bool> SystemReaders::isRunning(const std::string& name) {
   const auto now = clock_.now();
   if (!scanned_ || now - *scanned_ >= scanLifetime) {
     scanned_ = now;
-    scan_ = processes_.scan();
+    running_ = processes_.executables();
     appNames_.reset();
   }
-  if (std::ranges::any_of(scan_, [&](const auto& entry) { return entry.executable == name; })) {
-    co_return true;
-  }
+  if (std::ranges::find(running_, name) != running_.end()) co_return true;
   if (!appNames_) {
     // An app is also known by the name it gives itself, once it shows a window.
     std::vector<std::string> names;

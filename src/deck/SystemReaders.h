@@ -41,7 +41,7 @@ class SystemReaders : public ReaderSource {
   runtime::Clock& clock_;
   // One scan serves every process reader of a refresh.
   std::optional<runtime::Clock::TimePoint> scanned_;
-  std::vector<runtime::ProcessEntry> scan_;
+  std::vector<std::string> running_;  // executables' names
   std::optional<std::vector<std::string>> appNames_;
 };
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <sstream>
 #include <string_view>
 
@@ -27,7 +28,9 @@ std::string readSmall(const std::string& file, std::array<char, 4096>& buffer) {
   return got > 0 ? std::string(buffer.data(), static_cast<std::size_t>(got)) : std::string();
 }
 
-std::string executableName(const std::string& dir, std::array<char, 4096>& buffer) {
+// The executable's file name; nothing for a process that has none (a kernel thread, or one that
+// has ended), empty when it cannot be told.
+std::optional<std::string> executableName(const std::string& dir, std::array<char, 4096>& buffer) {
   const auto length = ::readlink((dir + "/exe").c_str(), buffer.data(), buffer.size() - 1);
   if (length > 0) {
     std::string_view target(buffer.data(), static_cast<std::size_t>(length));
@@ -36,12 +39,15 @@ std::string executableName(const std::string& dir, std::array<char, 4096>& buffe
     if (target.ends_with(deleted)) target.remove_suffix(deleted.size());
     return fileName(target);
   }
-  // argv[0] ends at the first NUL.
+  if (errno == ENOENT) return std::nullopt;
+  // A process we may not look into is named by its argv[0], which ends at the first NUL.
   const std::string arguments = readSmall(dir + "/cmdline", buffer);
   return fileName(std::string_view(arguments.c_str()));
 }
 
-// Calls `visit(folder)` for each process folder under `root`. A process may end at any moment
+// Calls `visit(folder, pid, inode)` for each process folder under `root`. The folder's inode
+// number stays while its process lives; a process that comes later under the same pid gets
+// another one. A process may end at any moment
 // of a scan; its files then read as empty, which every caller treats as gone.
 template <typename Visit>
 void forEachProcess(const std::string& root, Visit visit) {
@@ -50,7 +56,7 @@ void forEachProcess(const std::string& root, Visit visit) {
   while (const dirent* entry = ::readdir(dir)) {
     const std::string_view name(entry->d_name);
     if (name.empty() || name.find_first_not_of("0123456789") != std::string_view::npos) continue;
-    visit(root + "/" + entry->d_name, name);
+    visit(root + "/" + entry->d_name, name, entry->d_ino);
   }
   ::closedir(dir);
 }
@@ -77,16 +83,24 @@ std::optional<ProcessStat> parseProcessStat(const std::string& text) {
   return stat;
 }
 
+std::vector<std::string> ProcessTable::executables() {
+  std::vector<std::string> names;
+  for (auto& entry : scan()) names.push_back(std::move(entry.executable));
+  return names;
+}
+
 ProcFsProcessTable::ProcFsProcessTable(std::string root) : root_(std::move(root)) {}
 
 std::vector<ProcessEntry> ProcFsProcessTable::scan() {
   std::vector<ProcessEntry> entries;
   std::array<char, 4096> buffer{};
-  forEachProcess(root_, [&](const std::string& path, std::string_view name) {
-    ProcessEntry process{std::stoi(std::string(name)), executableName(path, buffer)};
+  forEachProcess(root_, [&](const std::string& path, std::string_view name, ino_t) {
+    auto executable = executableName(path, buffer);
+    // A kernel thread, gone since the folder was listed, or a zombie: nothing runs there.
+    if (!executable || executable->empty()) return;
+    ProcessEntry process{std::stoi(std::string(name)), std::move(*executable)};
     const auto stat = parseProcessStat(readSmall(path + "/stat", buffer));
-    // Gone since the folder was listed, or a zombie: nothing runs there any more.
-    if (process.executable.empty() || !stat) return;
+    if (!stat) return;
     process.parent = stat->parent;
     process.session = stat->session;
     process.terminal = stat->terminal;
@@ -95,10 +109,32 @@ std::vector<ProcessEntry> ProcFsProcessTable::scan() {
   return entries;
 }
 
+std::vector<std::string> ProcFsProcessTable::executables() {
+  std::vector<std::string> names;
+  std::array<char, 4096> buffer{};
+  // A kernel thread never becomes a program, so one seen before is not asked again: on a
+  // desktop they are near half of all processes.
+  std::unordered_set<ino_t> withoutExecutable;
+  forEachProcess(root_, [&](const std::string& path, std::string_view, ino_t inode) {
+    if (withoutExecutable_.contains(inode)) {
+      withoutExecutable.insert(inode);
+      return;
+    }
+    auto name = executableName(path, buffer);
+    if (!name) {
+      withoutExecutable.insert(inode);
+    } else if (!name->empty()) {
+      names.push_back(std::move(*name));
+    }
+  });
+  withoutExecutable_ = std::move(withoutExecutable);
+  return names;
+}
+
 bool groupHasLivingMember(int group, const std::string& root) {
   bool found = false;
   std::array<char, 4096> buffer{};
-  forEachProcess(root, [&](const std::string& path, std::string_view) {
+  forEachProcess(root, [&](const std::string& path, std::string_view, ino_t) {
     if (found) return;
     const auto stat = parseProcessStat(readSmall(path + "/stat", buffer));
     found = stat && stat->group == group && stat->state != 'Z' && stat->state != 'X';

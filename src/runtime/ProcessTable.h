@@ -1,8 +1,11 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace brindlet::runtime {
@@ -23,6 +26,9 @@ class ProcessTable {
  public:
   virtual ~ProcessTable() = default;
   virtual std::vector<ProcessEntry> scan() = 0;
+  // Only the executables' names of what `scan` would list, for callers that need nothing else
+  // and may ask often.
+  virtual std::vector<std::string> executables();
   // The device number of a terminal's device file ("/dev/pts/3") as `terminal` spells it;
   // nothing when the path is not a character device.
   virtual std::optional<std::uint64_t> terminalDevice(const std::string& path) = 0;
@@ -35,10 +41,12 @@ class ProcFsProcessTable : public ProcessTable {
  public:
   explicit ProcFsProcessTable(std::string root = "/proc");
   std::vector<ProcessEntry> scan() override;
+  std::vector<std::string> executables() override;
   std::optional<std::uint64_t> terminalDevice(const std::string& path) override;
 
  private:
   std::string root_;
+  std::unordered_set<ino_t> withoutExecutable_;  // process folders of kernel threads
 };
 
 // The fields of /proc/<pid>/stat the system reads. The process's name may hold anything, even

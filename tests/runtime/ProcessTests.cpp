@@ -228,6 +228,15 @@ TEST(ProcFsProcessTable, TakesAProcessWhoseFilesCannotBeReadAsGone) {
   std::ranges::sort(pids);
   EXPECT_EQ(pids, (std::vector<int>{101, 102}));
 
+  // A folder without an executable (a kernel thread) is passed over from then on, but a process
+  // that comes later under its pid has a new folder and is read.
+  std::filesystem::create_directories(root.file("103"));
+  EXPECT_EQ(table.executables(), (std::vector<std::string>{"sleep", "sleep"}));
+  process("next", "103 (c) S 1 9 9 0");  // made while the old folder still holds its inode
+  std::filesystem::remove(root.file("103"));
+  std::filesystem::rename(root.file("next"), root.file("103"));
+  EXPECT_EQ(table.executables().size(), 3u);
+
   std::atomic<bool> done = false;
   std::thread churn([&] {
     while (!done) {

@@ -87,6 +87,9 @@ std::string shortestDecimal(double number) {
   return error == std::errc() ? std::string(text.data(), end) : std::string();
 }
 
+// How long a child list may be answered from memory: the reads of one refresh.
+constexpr auto kRememberChildren = std::chrono::milliseconds(100);
+
 }  // namespace
 
 // libatspi keeps its caches on the worker, so elements are let go of there. Once the worker has
@@ -142,8 +145,14 @@ boost::asio::awaitable<void> AtspiTree::visit(std::function<void()> work) {
       atspi_set_timeout(callTimeoutMs, callTimeoutMs);
       started_ = true;
     }
-    // Apps announce changes as signals; handling those keeps libatspi's cache current.
-    while (g_main_context_iteration(nullptr, FALSE)) {
+    // Apps announce changes as signals; handling those keeps libatspi's cache current, and
+    // makes the child lists remembered here stale.
+    bool changed = false;
+    while (g_main_context_iteration(nullptr, FALSE)) changed = true;
+    const auto now = std::chrono::steady_clock::now();
+    if (changed || now - childrenSince_ > kRememberChildren) {
+      children_.clear();
+      childrenSince_ = now;
     }
     work();
   };
@@ -153,15 +162,34 @@ boost::asio::awaitable<void> AtspiTree::visit(std::function<void()> work) {
 
 std::vector<deck::AccessibilityTree::Element> AtspiTree::applications() {
   auto desktop = adopt(atspi_get_desktop(0));
-  return desktop ? children(desktop) : std::vector<Element>{};
+  auto apps = desktop ? children(desktop) : std::vector<Element>{};
+  // Without a mask libatspi asks the app again for every name, role and child list; with it
+  // they are kept and brought up to date by the app's change signals, which visit() handles.
+  for (auto& app : apps) atspi_accessible_set_cache_mask(raw(app), ATSPI_CACHE_DEFAULT);
+  return apps;
 }
 
 int AtspiTree::processId(const Element& element) {
-  return static_cast<int>(checked(
+  // Each answer is a call to the bus daemon; an app's connection keeps its process for life, and
+  // the bus never hands out a connection's unique name again.
+  const auto* object = reinterpret_cast<const AtspiObject*>(raw(element));
+  const char* bus = object->app != nullptr ? object->app->bus_name : nullptr;
+  if (bus != nullptr) {
+    if (const auto known = processes_.find(bus); known != processes_.end()) return known->second;
+  }
+  const auto pid = static_cast<int>(checked(
       [&](GError** error) { return atspi_accessible_get_process_id(raw(element), error); }, 0u));
+  if (bus != nullptr && pid > 0) {
+    if (processes_.size() >= 1024) processes_.clear();
+    processes_.emplace(bus, pid);
+  }
+  return pid;
 }
 
 std::vector<deck::AccessibilityTree::Element> AtspiTree::children(const Element& element) {
+  if (const auto known = children_.find(element.get()); known != children_.end()) {
+    return known->second.children;
+  }
   std::vector<Element> result;
   const gint count = checked(
       [&](GError** error) { return atspi_accessible_get_child_count(raw(element), error); }, 0);
@@ -171,6 +199,7 @@ std::vector<deck::AccessibilityTree::Element> AtspiTree::children(const Element&
         static_cast<AtspiAccessible*>(nullptr));
     if (auto adopted = adopt(child)) result.push_back(std::move(adopted));
   }
+  children_[element.get()] = {element, result};
   return result;
 }
 

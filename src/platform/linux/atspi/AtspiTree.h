@@ -1,5 +1,9 @@
 #pragma once
 
+#include <chrono>
+#include <string>
+#include <unordered_map>
+
 #include "deck/AccessibilityTree.h"
 #include "runtime/WorkerThread.h"
 
@@ -38,8 +42,17 @@ class AtspiTree : public deck::AccessibilityTree {
 
   runtime::WorkerThread worker_;
   std::shared_ptr<Releaser> releaser_;
-  bool started_ = false;        // used on the worker only
-  void* sessionBus_ = nullptr;  // a DBusConnection, used on the worker only
+  bool started_ = false;                            // used on the worker only
+  void* sessionBus_ = nullptr;                      // a DBusConnection, used on the worker only
+  std::unordered_map<std::string, int> processes_;  // by bus name; used on the worker only
+  // Child lists asked for lately, on the worker only: the reads of one deck refresh walk the
+  // same menus within milliseconds, and an app's change signal clears them.
+  struct Remembered {
+    Element parent;  // keeps the key's element alive, so its address is not reused
+    std::vector<Element> children;
+  };
+  std::unordered_map<void*, Remembered> children_;
+  std::chrono::steady_clock::time_point childrenSince_;
 };
 
 }  // namespace brindlet::platform
