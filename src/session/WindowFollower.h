@@ -53,7 +53,7 @@ class WindowFollower final : public WindowFollowing {
     // The phone display's pixels per point, read at each arming.
     std::function<double()> scale = [] { return 1.0; };
     // Windows of this process are never moved; this process unless a test says otherwise.
-    std::optional<std::int32_t> ownPid;
+    std::optional<std::int32_t> ownPid = std::nullopt;
   };
 
   explicit WindowFollower(Options options);
