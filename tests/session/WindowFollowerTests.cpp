@@ -65,6 +65,12 @@ struct Event {
 
 class WindowFollowerTest : public ::testing::Test {
  protected:
+  // A watch still running ends with its follower.
+  void TearDown() override {
+    owned.reset();
+    testing::drain(loop.context());
+  }
+
   void focus(const WindowInfo& w) {
     auto s = windows.snapshot();
     std::erase_if(s.windows, [&](const WindowInfo& o) { return o.id == w.id; });
@@ -97,8 +103,9 @@ class WindowFollowerTest : public ::testing::Test {
   std::shared_ptr<runtime::ManualClock> clock = std::make_shared<runtime::ManualClock>();
   desktop::FakeWindowSystem windows;
   runtime::MemoryDefaults defaults;
+  double scale = 1;
   std::unique_ptr<WindowFollower> owned = std::make_unique<WindowFollower>(WindowFollower::Options{
-      loop.context().get_executor(), windows, clock, defaults, [] { return 1.0; }, kOwnPid});
+      loop.context().get_executor(), windows, clock, defaults, [this] { return scale; }, kOwnPid});
   WindowFollower& follower = *owned;
 };
 
@@ -113,8 +120,12 @@ TEST_F(WindowFollowerTest, NewWindowsElsewhereMoveOnceEach) {
     std::optional<WindowInfo> atArming;
     std::vector<Event> events;
     std::vector<std::pair<desktop::WindowId, Rect>> moved;
+    double scale = 1;
   } cases[] = {
       {"focused at arming stays", a, {}, {}},
+      {"margins in points", a, {{1s, b}}, {{2, {1536, 72, 976, 684}}}, 2},
+      // No room below the top: the window stays where it is.
+      {"a display too small", a, {{1s, b}}, {}, 20},
       {"new one elsewhere moves", a, {{1s, b}}, {{2, kFitted}}},
       {"new one with nothing focused at arming", std::nullopt, {{0s, b}}, {{2, kFitted}}},
       {"smaller one is centred", a, {{1s, c}}, {{3, {1824, 249, 400, 300}}}},
@@ -150,6 +161,7 @@ TEST_F(WindowFollowerTest, NewWindowsElsewhereMoveOnceEach) {
     if (c.atArming) focus(*c.atArming);
     const auto before = windows.calls().size();
     logs.sink().clear();
+    scale = c.scale;
 
     play(c.events, 8s);
 
@@ -183,27 +195,6 @@ TEST_F(WindowFollowerTest, TheUsersChoiceIsKeptInTheDefaults) {
   follower.setEnabled(false);
   play({{1s, window(2, kElsewhere)}});
   EXPECT_EQ(windows.calls(), moves({{2, kFitted}}));
-}
-
-TEST_F(WindowFollowerTest, MarginsFollowTheDisplaysScale) {
-  WindowFollower scaled(
-      {loop.context().get_executor(), windows, clock, defaults, [] { return 2.0; }, kOwnPid});
-  scaled.arm({0, 0, 1178, 2556});
-  focus(window(2, {-3000, 0, 3000, 3000}));
-  testing::runFor(loop, *clock, 1s);
-  EXPECT_EQ(windows.calls(), moves({{2, {24, 72, 1130, 2472}}}));
-}
-
-TEST_F(WindowFollowerTest, ADisplayTooSmallLeavesTheWindowWhereItIs) {
-  WindowFollower tiny(
-      {loop.context().get_executor(), windows, clock, defaults, [] { return 2.0; }, kOwnPid});
-  tiny.arm({1512, 0, 1024, 84});
-  focus(window(2, kElsewhere));
-  testing::runFor(loop, *clock, 1s);
-  EXPECT_EQ(tiny.baseline(), 2u);
-  testing::runFor(loop, *clock, 4s);
-  EXPECT_TRUE(windows.calls().empty());
-  EXPECT_TRUE(logs.messages("windows", runtime::LogLevel::info).empty());
 }
 
 TEST_F(WindowFollowerTest, AWindowGoneWhileMovingIsNotReportedAsMoved) {
