@@ -9,7 +9,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "OwnWindows.h"
+#include "support/OwnWindows.h"
 #include "deck/ActionRunner.h"
 #include "deck/DeckEngine.h"
 #include "deck/SystemReaders.h"
@@ -36,7 +36,7 @@ using testsupport::ChildProcess;
 // One desktop and bus for the binary: libatspi keeps its first bus.
 struct Desktop {
   testsupport::XServer x;
-  bool managing = (testing::startWindowManager(x), true);
+  bool managing = (testsupport::startWindowManager(x), true);
   testsupport::AccessibilityBus bus{x.display()};
   runtime::MainLoop loop;
   std::unique_ptr<platform::X11WindowSystem> windows =
@@ -154,7 +154,7 @@ TEST_F(MeetingDesktop, DeckFollowsMeetingsAndCarriesOutIntents) {
       return std::ranges::any_of(testsupport::xevKeys(output), wanted);
     };
   };
-  ASSERT_TRUE(testing::keysReach(*d.poster, seen([](const auto& key) { return !key.press; })));
+  ASSERT_TRUE(testsupport::keysReach(*d.poster, seen([](const auto& key) { return !key.press; })));
   ASSERT_TRUE(brindlet::testing::runUntilDone(io(), d.workspace->activate("BrindletEditor", 5s)));
   press("mute");
   const auto altA =

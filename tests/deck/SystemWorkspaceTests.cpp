@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "OwnWindows.h"
+#include "support/OwnWindows.h"
 #include "deck/ActionRunner.h"
 #include "deck/SystemWorkspace.h"
 #include "platform/linux/x11/X11EventPoster.h"
@@ -40,7 +40,7 @@ using SteadyClock = std::chrono::steady_clock;
 class WorkspaceUnderOpenbox : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::startWindowManager(server);
+    testsupport::startWindowManager(server);
     // The only desktop entries are ours (openbox, started before, finds its own theme).
     std::filesystem::create_directories(entries.file("applications"));
     entries.write("applications/alpha.desktop",
@@ -98,7 +98,7 @@ class WorkspaceUnderOpenbox : public ::testing::Test {
 TEST_F(WorkspaceUnderOpenbox, FollowsTheAppInFront) {
   auto alpha = xterm("BrindletAlpha", "alpha");
   auto beta = xterm("BrindletBeta", "beta");
-  testing::OwnWindows own(server.display(), "BrindletSelf", {"report one", "report two"});
+  testsupport::OwnWindows own(server.display(), "BrindletSelf", {"report one", "report two"});
   ASSERT_TRUE(until([&] { return windows->snapshot().windows.size() == 4; }));
   activateByWmctrl(own.ids[1]);
   const pid_t self = ::getpid();
@@ -188,7 +188,7 @@ TEST_F(WorkspaceUnderOpenbox, KeysReachTheAppInFront) {
                                [](const auto& key) { return !key.press; });
   };
   // F13 stands in for the keys an app in use has long read.
-  ASSERT_TRUE(testing::keysReach(*poster, [&] {
+  ASSERT_TRUE(testsupport::keysReach(*poster, [&] {
     xev->waitFor("\x01", 1ms);
     return released();
   })) << xev->output();
@@ -213,7 +213,7 @@ TEST_F(WorkspaceUnderOpenbox, KeysReachTheAppInFront) {
                               "XF86AudioPrev)"};
   for (const auto& key : keys) EXPECT_TRUE(xev->waitFor(key, 10s)) << key << "\n" << xev->output();
   // Every key pressed, modifiers included, goes up again, as the server's key state tells.
-  EXPECT_TRUE(until([&] { return !testing::anyKeyDown(server.display()); }));
+  EXPECT_TRUE(until([&] { return !testsupport::anyKeyDown(server.display()); }));
 }
 
 }  // namespace

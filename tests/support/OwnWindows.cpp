@@ -1,4 +1,4 @@
-#include "OwnWindows.h"
+#include "support/OwnWindows.h"
 
 #include "runtime/Task.h"
 #include "support/Loop.h"
@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <thread>
 
-namespace brindlet::deck::testing {
+namespace brindlet::testsupport {
 
 struct OwnWindows::Connection {
   Display* display = nullptr;
@@ -43,7 +43,7 @@ OwnWindows::~OwnWindows() {
   XCloseDisplay(connection_->display);
 }
 
-void startWindowManager(testsupport::XServer& server) {
+void startWindowManager(XServer& server) {
   using namespace std::chrono_literals;
   server.startWindowManager();
   const auto deadline = std::chrono::steady_clock::now() + 20s;
@@ -91,4 +91,4 @@ bool anyKeyDown(const std::string& display) {
   return false;
 }
 
-}  // namespace brindlet::deck::testing
+}  // namespace brindlet::testsupport

@@ -10,7 +10,7 @@
 #include "platform/linux/x11/X11EventPoster.h"
 #include "support/XServer.h"
 
-namespace brindlet::deck::testing {
+namespace brindlet::testsupport {
 
 // Windows of this test's own process on a display, one per title, all of one class: two
 // windows of one app.
@@ -32,7 +32,7 @@ class OwnWindows {
 // Starts openbox on the server and returns once it manages windows. openbox announces itself
 // before its event loop runs, and a window mapped in between may never be managed (busy
 // machines widen that gap): probe windows are mapped until one is.
-void startWindowManager(testsupport::XServer& server);
+void startWindowManager(XServer& server);
 
 // Posts F13 until `reached` says a key came through, for at most 10 s; whether one did. A
 // client reads the keymap from its first key event on, and keys posted before it listens or
@@ -42,4 +42,4 @@ bool keysReach(platform::X11EventPoster& poster, const std::function<bool()>& re
 // Whether the server holds any key down, for any client.
 bool anyKeyDown(const std::string& display);
 
-}  // namespace brindlet::deck::testing
+}  // namespace brindlet::testsupport
