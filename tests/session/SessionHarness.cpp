@@ -42,6 +42,8 @@ std::string summary(const ControlMessage& message) {
     text += " " + number(pong->ts);
   } else if (const auto* bye = message.as<protocol::Bye>()) {
     text += " " + bye->reason;
+  } else if (const auto* state = message.as<protocol::DeckState>()) {
+    for (const auto& [key, look] : state->states) text += " " + key;
   } else if (const auto* board = message.as<protocol::AgentBoard>()) {
     for (const auto& card : board->agents) text += " " + card.id;
   }
