@@ -107,6 +107,9 @@ TEST_F(SessionTest, NeedsAccessibilityStaysUntilInputPasses) {
   h.play("touch A ended");
   EXPECT_FALSE(h.session->needsAccessibility.get());
   EXPECT_EQ(h.follower->armed.size(), 1u);
+  // X has no permission prompt to show: the request is only logged.
+  EXPECT_EQ(lines(LogLevel::info).back(),
+            "Input needs the display's XTest extension; there is no permission to ask for");
 }
 
 TEST_F(SessionTest, APaneBeyondTheLargestSideAttachesNothing) {

@@ -59,7 +59,10 @@ SessionHarness::SessionHarness()
       input,     poster,  follower, [](std::uint32_t) { return DisplayRect{kBounds, 2}; },
       clock};
   session = HostSession::make(io.get_executor(), std::move(roles));
-  session->requestAccessibility = [this] { ++accessibilityRequests; };
+  session->requestAccessibility = [this, ask = session->requestAccessibility] {
+    ++accessibilityRequests;
+    ask();
+  };
   brindlet::testing::runUntilDone(io, session->start());
   settle();
 }
