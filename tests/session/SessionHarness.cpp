@@ -162,6 +162,9 @@ void SessionHarness::play(const std::string& steps) {
       std::string text;
       words >> text;
       send(phone(who), protocol::TypedText{text});
+    } else if (verb == "break") {
+      phone(who).hostStream->failReads("broken pipe");
+      settle();
     } else if (verb == "needKeyframe") {
       send(phone(who), protocol::NeedKeyframe{});
     } else if (verb == "hello") {

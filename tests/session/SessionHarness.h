@@ -106,7 +106,7 @@ class SessionHarness {
 
   // Steps separated by ";": "link A", "link B", "pane A 393 852 3 monitor", "ping A 12.5",
   // "bye A backgrounded", "drop A", "touch A ended", "key A down", "scroll A", "text A hi",
-  // "hello A", "pass 10" (seconds).
+  // "hello A", "needKeyframe A", "break A" (the computer's reads fail), "pass 10" (seconds).
   void play(const std::string& steps);
 
   // "info session: Session with ...", for the session's and the input's lines.
