@@ -189,9 +189,10 @@ class HostSession : public std::enable_shared_from_this<HostSession> {
   std::int64_t lastEncoded_ = 0;
   // Whether the last session end kept the display for a reconnect.
   bool lastEndKept_ = false;
-  // Moves on each time the session starts or stops the streamer: a start that returns after a
-  // later start or stop leaves the stream to that one.
+  // Moves on each time the session starts or stops the streamer. A start that returns after a
+  // later start leaves the stream to that one; after a later stop it stops the stream again.
   std::uint64_t streamTurn_ = 0;
+  std::uint64_t lastStartTurn_ = 0;
 
   runtime::Logger log_{"session"};
   runtime::Logger inputLog_{"input"};

@@ -91,6 +91,7 @@ asio::awaitable<void> HostSession::startStream(VirtualDisplayConfig config,
                                                std::uint32_t id) {
   auto settings = encoderSettings(config, codec_, quality_.get());
   const auto turn = ++streamTurn_;
+  lastStartTurn_ = turn;
   try {
     auto starting = roles_.streamer->start(std::move(settings), std::move(sink), id);
     co_await std::move(starting);
@@ -98,9 +99,9 @@ asio::awaitable<void> HostSession::startStream(VirtualDisplayConfig config,
     failed("Stream", "Stream failed: %s", e.text());
     co_return;
   }
-  if (turn != streamTurn_) co_return;  // a later start or stop owns the streamer now
-  if (!isCurrent(link)) {
-    // The link ended while the stream started: it would send to nobody.
+  if (lastStartTurn_ != turn) co_return;  // a later start owns the streamer now
+  if (turn != streamTurn_ || !isCurrent(link)) {
+    // Stopped, or its link ended, while it started: it would send to nobody.
     co_await stopStream();
     co_return;
   }

@@ -23,17 +23,6 @@ TEST_F(SessionTest, StartsOnce) {
   EXPECT_EQ(h.transport->eventReads, 1);
 }
 
-TEST_F(SessionTest, NearbyPhonesGoToTheirListener) {
-  std::vector<transport::NearbyPhone> seen;
-  h.session->onNearby = [&](const auto& phones) { seen = phones; };
-  transport::NearbyPhone phone;
-  phone.name = "Alpha";
-  h.transport->queue->push(transport::HostTransportEvent::nearby({phone}));
-  h.settle();
-  ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0].name, "Alpha");
-}
-
 // A pairing key is taken only for the phone whose key the link itself proved, or over USB.
 TEST(SessionPairing, StoresAKeyOnlyForThePhoneTheLinkWasMadeFor) {
   const std::string refused =
@@ -190,6 +179,23 @@ TEST(SessionOrphans, ADisplayAttachedForAGoneLinkFollowsHowTheLinkEnded) {
     EXPECT_FALSE(h.session->displayID.get());
     EXPECT_FALSE(h.session->hasStream.get());
   }
+}
+
+// The same for a stream that was still starting: it is stopped once it has started.
+TEST(SessionOrphans, AStreamStartedForAGoneLinkIsStopped) {
+  SessionHarness h;
+  h.play("link A; pane A 393 852 3 monitor; bye A userDisconnected");
+  h.calls.clear();
+  h.streamer->holdNext = true;
+  h.play("link A; bye A backgrounded");
+  ASSERT_TRUE(h.streamer->held);
+  h.streamer->held->resume({});
+  h.settle();
+  EXPECT_EQ(h.calls, (Trace{"attach Alpha (Brindlet) 589x1278",
+                            "start 1178x2556 h264 balanced on 2", "stop"}));
+  EXPECT_FALSE(h.streamer->pipeline());
+  EXPECT_FALSE(h.session->hasStream.get());
+  EXPECT_TRUE(h.session->inGrace());
 }
 
 TEST_F(SessionTest, ThePhonesStatisticsGoWithItsLink) {

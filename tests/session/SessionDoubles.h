@@ -108,6 +108,8 @@ class RecordingStreamer final : public streaming::VideoStreaming {
  public:
   Trace* trace = nullptr;
   std::optional<streaming::StreamError> failNext;
+  bool holdNext = false;  // the next start waits until the test resumes `held`
+  std::shared_ptr<runtime::OneShot<std::monostate>> held;
   std::shared_ptr<streaming::FakeVideoEncoder::Script> script =
       std::make_shared<streaming::FakeVideoEncoder::Script>();
   std::shared_ptr<streaming::VideoSink> sink;  // of the last start
@@ -126,6 +128,10 @@ class RecordingStreamer final : public streaming::VideoStreaming {
                      std::string(protocol::wordOf(s.codec)) + " " +
                      std::string(streaming::rawValue(s.quality)) + " on " +
                      std::to_string(display));
+    if (std::exchange(holdNext, false)) {
+      held = runtime::OneShot<std::monostate>::make();
+      co_await held->wait();
+    }
     if (failNext) throw *std::exchange(failNext, std::nullopt);
     settings = s;
     sink = to;
