@@ -11,10 +11,12 @@ namespace {
 // refused with the pixels it asked for (saturated, never wrapped).
 TEST(PaneDisplay, SidesBeyondTheLimitAreRefused) {
   protocol::Hello hello;
+  hello.device = "iPhone15,2";
   hello.name = "Office iPhone";
   const auto largest = displayConfig(hello, protocol::Pane{2730.6, 10, 3});  // 8191.8 pixels
   EXPECT_EQ(largest.pointWidth, 4096u);
   EXPECT_EQ(largest.name, "Office iPhone (Brindlet)");
+  EXPECT_EQ(largest.serial, streaming::displaySerial("iPhone15,2/Office iPhone"));
   struct Case {
     double w, h;
     std::string error;
