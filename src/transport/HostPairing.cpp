@@ -151,7 +151,9 @@ asio::awaitable<ClientLink> HostTransport::completePairingNow(PairingAttempt att
   }
   failures_.erase(*phone.uid);
   auto route = Route::wifi(phone.name);
-  auto link = co_await attach(connection, std::move(route));
+  auto uid = phone.uid;
+  std::function<bool()> stays;
+  auto link = co_await attach(connection, std::move(route), std::move(stays), std::move(uid));
   watch(link);
   std::optional<std::string> reason(protocol::ByeReason::pairingEnded);
   co_await attempt.request->close(std::move(reason));

@@ -251,7 +251,8 @@ asio::awaitable<ClientLink> HostTransport::dialPaired(NearbyPhone phone,
   auto route = Route::wifi(phone.name);
   std::function<bool()> abandoned;
   if (generation) abandoned = [this, started = *generation] { return generation_ != started; };
-  auto link = co_await attach(connection, std::move(route), std::move(abandoned));
+  auto uid = phone.uid;
+  auto link = co_await attach(connection, std::move(route), std::move(abandoned), std::move(uid));
   watch(link);
   co_return link;
 }
@@ -269,7 +270,8 @@ asio::awaitable<ClientLink> HostTransport::dialLoopback(std::string name, std::u
 }
 
 asio::awaitable<ClientLink> HostTransport::attach(std::shared_ptr<FrameConnection> connection,
-                                                  Route route, std::function<bool()> abandoned) {
+                                                  Route route, std::function<bool()> abandoned,
+                                                  std::optional<std::string> dialedUid) {
   auto hello = co_await Handshake::run(connection, settings_.localHello, settings_.helloTimeout);
   auto cancellation = co_await asio::this_coro::cancellation_state;
   const bool cancelled = cancellation.cancelled() != asio::cancellation_type::none;
@@ -289,7 +291,7 @@ asio::awaitable<ClientLink> HostTransport::attach(std::shared_ptr<FrameConnectio
     events_->push(HostTransportEvent::disconnected(route, std::move(reason)));
   }
   transportLog().info("Connected to %s over %s", hello.name.c_str(), route.description().c_str());
-  ClientLink link{connection, std::move(route), std::move(hello)};
+  ClientLink link{connection, std::move(route), std::move(hello), std::move(dialedUid)};
   events_->push(HostTransportEvent::connected(link));
   co_return link;
 }

@@ -97,8 +97,10 @@ class HostTransport final : public HostTransporting,
   // Shared with the USB road and with pairing: the hello exchange, then registration under the
   // route (closing a link the route held before) and the connected event. A dial whose caller
   // gave up meanwhile (`abandoned` says so once the hello is done) registers nothing.
+  // `dialedUid`: the phone whose pairing key the link's TLS used, if any.
   boost::asio::awaitable<ClientLink> attach(std::shared_ptr<FrameConnection> connection,
-                                            Route route, std::function<bool()> abandoned = {});
+                                            Route route, std::function<bool()> abandoned = {},
+                                            std::optional<std::string> dialedUid = {});
   // Starts the task that waits for the link's end (Wi-Fi and loopback links).
   void watch(const ClientLink& link);
   // A link ended: forgets it if the route still holds this very connection (and reports it),

@@ -22,6 +22,9 @@ struct ClientLink {
   std::shared_ptr<FrameConnection> connection;
   Route route;
   protocol::Hello hello;  // the phone's
+  // A Wi-Fi link dialled with a pairing key, stored or derived from a code: the uid of the phone
+  // that key belongs to, which the TLS handshake proved. None for every other link.
+  std::optional<std::string> dialedUid;
 };
 
 // What the host transport reports, in the order it happens.

@@ -94,6 +94,8 @@ TEST(HostPairing, TheRightCodeAfterAWrongOneLinksThePhoneAndEndsTheRequest) {
   EXPECT_EQ(s.h.last().link->route, Route::wifi("Alpha"));
   EXPECT_EQ(link.route, Route::wifi("Alpha"));
   EXPECT_EQ(link.hello.uid, "U-A");
+  // The link was made with the key derived for U-A: the session may take its pairing key.
+  EXPECT_EQ(link.dialedUid, "U-A");
   ASSERT_EQ(s.alpha.hosts().size(), 1u);
   EXPECT_EQ(s.alpha.hosts()[0]->identity, "pair:MAC-UID-1");
 

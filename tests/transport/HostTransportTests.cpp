@@ -161,7 +161,8 @@ TEST(HostTransport, ADialToALinkedPhoneClosesTheLinkItReplaces) {
   ASSERT_TRUE(h.autoDialled(alpha));
 
   NearbyPhone phone = h.events->at(0).phones.at(0);
-  h.run(h.host->connect(phone));
+  ClientLink link = h.run(h.host->connect(phone));
+  EXPECT_EQ(link.dialedUid, "U-A");
   ASSERT_TRUE(h.runUntil([&] { return alpha.hosts().size() == 2 && alpha.hosts()[0]->ended; }));
   h.settle();
   ASSERT_EQ(h.kinds(),

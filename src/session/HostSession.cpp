@@ -1,0 +1,196 @@
+#include "session/HostSession.h"
+
+#include <algorithm>
+
+#include "protocol/ProtocolError.h"
+#include "session/PaneDisplay.h"
+#include "streaming/LinkVideoSink.h"
+#include "transport/FrameConnection.h"
+#include "transport/TransportError.h"
+
+namespace brindlet::session {
+
+namespace asio = boost::asio;
+using transport::ClientLink;
+using transport::HostTransportEvent;
+
+std::shared_ptr<HostSession> HostSession::make(asio::any_io_executor loop, Roles roles) {
+  return std::shared_ptr<HostSession>(new HostSession(std::move(loop), std::move(roles)));
+}
+
+HostSession::HostSession(asio::any_io_executor loop, Roles roles)
+    : loop_(std::move(loop)), roles_(std::move(roles)) {
+  if (!roles_.clock) roles_.clock = runtime::Clock::system();
+  // X has no permission prompt: input is allowed whenever the display offers XTest.
+  requestAccessibility = [log = log_] {
+    log.info("Input needs the display's XTest extension; there is no permission to ask for");
+  };
+}
+
+HostSession::~HostSession() {
+  for (auto* task : {&eventTask_, &statsTask_, &graceTask_, &deckTask_})
+    if (*task) task->cancel();
+}
+
+bool HostSession::isCurrent(const ClientLink& link) const {
+  return link_ && link_->connection == link.connection;
+}
+
+asio::awaitable<void> HostSession::start() {
+  if (eventTask_) co_return;
+  auto events = roles_.transport->events();
+  eventTask_ = runtime::spawn(loop_, runEvents(weak_from_this(), std::move(events)));
+  co_await roles_.transport->start();
+}
+
+asio::awaitable<void> HostSession::runEvents(
+    std::weak_ptr<HostSession> weak, std::shared_ptr<transport::HostTransportEvents> events) {
+  for (;;) {
+    auto event = co_await events->next();
+    if (!event) co_return;
+    if (auto self = weak.lock()) co_await self->handleEvent(std::move(*event));
+  }
+}
+
+asio::awaitable<void> HostSession::handleEvent(HostTransportEvent event) {
+  switch (event.kind) {
+    case HostTransportEvent::Kind::connected:
+      co_await connected(std::move(*event.link));
+      break;
+    case HostTransportEvent::Kind::disconnected:
+      if (link_ && event.route && link_->route == *event.route) {
+        log_.info("Client dropped: %s", event.reason.c_str());
+        co_await endSession(true);
+      }
+      break;
+    case HostTransportEvent::Kind::nearby:
+      onNearby(event.phones);
+      break;
+  }
+}
+
+asio::awaitable<void> HostSession::connected(ClientLink link) {
+  if (!link_ || link_->route == link.route) {
+    // A link from the current route replaces the current one.
+    co_await begin(std::move(link));
+    co_return;
+  }
+  log_.info("Refusing %s: busy", link.hello.name.c_str());
+  std::optional<std::string> reason(protocol::ByeReason::busy);
+  co_await link.connection->close(std::move(reason));
+}
+
+asio::awaitable<void> HostSession::begin(ClientLink link) {
+  // A replaced link is dropped without being closed; its later messages are ignored.
+  link_ = link;
+  client.set(Client{link.hello, link.route});
+  lastError.set(std::nullopt);
+  sink_ = std::make_shared<streaming::LinkVideoSink>(link.connection);
+  const auto& caps = link.hello.caps;
+  const bool decodesHEVC =
+      std::find(caps.begin(), caps.end(), protocol::Capability::hevc) != caps.end();
+  codec_ = preferHEVC.get() && decodesHEVC ? protocol::Codec::hevc : protocol::Codec::h264;
+  if (graceTask_) {
+    // A display kept after an earlier drop stays.
+    graceTask_.cancel();
+    graceTask_ = {};
+  }
+  const auto route = link.route.description();
+  log_.info("Session with %s over %s", link.hello.name.c_str(), route.c_str());
+  startStats();
+  runtime::spawn(loop_, readLoop(weak_from_this(), link.connection));
+  wireDeck();
+  // The deck's first messages go out before anything the pane brings.
+  co_await deckTask_.ended();
+  if (hasStream.get()) {
+    // A stream still running here sends on the replaced link's sink: the pane below starts it
+    // again on this link's.
+    co_await stopStream();
+  }
+  if (lastPane_ && lastPane_->clientID == clientID(link.hello)) {
+    auto pane = lastPane_->pane;
+    co_await applyPane(std::move(pane));
+  } else if (config_) {
+    co_await releaseDisplay(false);
+  }
+}
+
+asio::awaitable<void> HostSession::readLoop(
+    std::weak_ptr<HostSession> weak, std::shared_ptr<transport::FrameConnection> connection) {
+  runtime::Logger log("session");
+  for (;;) {
+    std::optional<protocol::Frame> frame;
+    try {
+      frame = co_await connection->receive();
+    } catch (...) {
+      const auto text = transport::describe(std::current_exception());
+      log.debug("Read loop ended: %s", text.c_str());
+      co_return;
+    }
+    if (!frame) co_return;
+    if (frame->channel != protocol::Channel::control) continue;
+    std::optional<protocol::ControlEnvelope> envelope;
+    try {
+      envelope.emplace(protocol::ControlEnvelope::of(*frame));
+    } catch (const protocol::ProtocolError& e) {
+      log.error("Bad control message: %s", e.text().c_str());
+    }
+    if (!envelope) {
+      std::optional<std::string> reason(protocol::ByeReason::protocolViolation);
+      co_await connection->close(std::move(reason));
+      co_return;
+    }
+    auto self = weak.lock();
+    if (!self) co_return;
+    co_await self->handle(std::move(envelope->message), connection);
+  }
+}
+
+asio::awaitable<void> HostSession::endSession(bool keepDisplay) {
+  // The link leaves the session before the first wait: an end reported while this one runs
+  // finds no session to end twice, and a new link that begins meanwhile is not undone.
+  auto ending = std::exchange(link_, std::nullopt);
+  sink_.reset();
+  client.set(std::nullopt);
+  clientStats.set(std::nullopt);
+  lastEndKept_ = keepDisplay;
+  if (statsTask_) {
+    statsTask_.cancel();
+    statsTask_ = {};
+  }
+  wireDeck();
+  roles_.input->release();
+  co_await stopStream();
+  if (ending) {
+    std::optional<std::string> noBye;
+    co_await ending->connection->close(std::move(noBye));
+  }
+  if (link_) co_return;  // a new link took over meanwhile and settled the display
+  if (keepDisplay && config_) {
+    startGrace();
+    co_return;
+  }
+  co_await releaseDisplay(false);
+}
+
+void HostSession::startGrace() {
+  if (graceTask_) graceTask_.cancel();
+  graceTask_ = runtime::spawn(loop_, grace(weak_from_this(), roles_.clock, reconnectGrace));
+}
+
+asio::awaitable<void> HostSession::grace(std::weak_ptr<HostSession> weak,
+                                         std::shared_ptr<runtime::Clock> clock,
+                                         runtime::Duration after) {
+  try {
+    co_await clock->sleep(after);
+  } catch (...) {
+    // Cancelled: a phone came back.
+    co_return;
+  }
+  auto self = weak.lock();
+  if (!self) co_return;
+  co_await self->releaseDisplay(false);
+  self->lastPane_.reset();
+}
+
+}  // namespace brindlet::session

@@ -1,0 +1,139 @@
+#include "session/HostSession.h"
+#include "session/PaneDisplay.h"
+#include "streaming/DisplayError.h"
+#include "streaming/LinkVideoSink.h"
+#include "streaming/VideoPipeline.h"
+#include "transport/FrameConnection.h"
+
+namespace brindlet::session {
+
+namespace asio = boost::asio;
+using streaming::VirtualDisplayConfig;
+
+void HostSession::setQuality(streaming::VideoQuality quality) {
+  quality_.set(quality);
+  roles_.streamer->setQuality(quality);
+}
+
+void HostSession::failed(const char* area, const char* logFormat, const std::string& text) {
+  lastError.set(std::string(area) + ": " + text);
+  log_.error(logFormat, text.c_str());
+}
+
+asio::awaitable<void> HostSession::applyPane(protocol::Pane pane) {
+  const auto current = client.get();
+  if (!current) co_return;
+  mode.set(pane.mode);
+  lastPane_ = StoredPane{clientID(current->hello), pane};
+  if (!showsDisplay(pane.mode)) {
+    co_await releaseDisplay(true);
+    co_return;
+  }
+  std::optional<VirtualDisplayConfig> config;
+  try {
+    config = displayConfig(current->hello, pane);
+  } catch (const streaming::DisplayError& e) {
+    // Nothing is attached for a pane whose sizes no display can have.
+    failed("Display", "Attach failed: %s", e.text());
+    co_return;
+  }
+  co_await attachDisplay(std::move(*config));
+}
+
+asio::awaitable<void> HostSession::attachDisplay(VirtualDisplayConfig config) {
+  if (!link_ || !sink_) co_return;
+  // The link and sink of this moment are the ones the display is for.
+  const auto link = *link_;
+  const auto sink = sink_;
+  if (config_ == config && hasStream.get()) co_return;
+  co_await stopStream();
+  std::uint32_t id = 0;
+  try {
+    auto attaching = roles_.display->attach(config);
+    id = co_await std::move(attaching);
+  } catch (const streaming::DisplayError& e) {
+    failed("Display", "Attach failed: %s", e.text());
+    co_return;
+  }
+  config_ = config;
+  displayID.set(id);
+  if (!isCurrent(link)) {
+    co_await settleOrphanedDisplay(clientID(link.hello));
+    co_return;
+  }
+  protocol::ControlMessage ready(displayReady(config, id, codec_));
+  try {
+    co_await link.connection->send(std::move(ready));
+  } catch (...) {
+    // The link's own failure ends the session through the transport.
+    co_return;
+  }
+  co_await startStream(std::move(config), link, sink, id);
+}
+
+asio::awaitable<void> HostSession::settleOrphanedDisplay(const std::string& forClient) {
+  if (link_) {
+    // A newer link took over while the display came up: the same phone has re-applied its pane,
+    // another phone does not get this one's display.
+    if (clientID(link_->hello) != forClient) co_await releaseDisplay(false);
+    co_return;
+  }
+  if (lastEndKept_) {
+    startGrace();
+  } else {
+    co_await releaseDisplay(false);
+  }
+}
+
+asio::awaitable<void> HostSession::startStream(VirtualDisplayConfig config,
+                                               transport::ClientLink link,
+                                               std::shared_ptr<streaming::LinkVideoSink> sink,
+                                               std::uint32_t id) {
+  auto settings = encoderSettings(config, codec_, quality_.get());
+  const auto turn = ++streamTurn_;
+  lastStartTurn_ = turn;
+  try {
+    auto starting = roles_.streamer->start(std::move(settings), std::move(sink), id);
+    co_await std::move(starting);
+  } catch (const streaming::StreamError& e) {
+    failed("Stream", "Stream failed: %s", e.text());
+    co_return;
+  }
+  if (lastStartTurn_ != turn) co_return;  // a later start owns the streamer now
+  if (turn != streamTurn_ || !isCurrent(link)) {
+    // Stopped, or its link ended, while it started: it would send to nobody.
+    co_await stopStream();
+    co_return;
+  }
+  hasStream.set(true);
+  // The statistics count this stream's frames from here.
+  auto pipeline = roles_.streamer->pipeline();
+  lastEncoded_ = pipeline ? pipeline->stats().encoded : 0;
+}
+
+asio::awaitable<void> HostSession::stopStream() {
+  ++streamTurn_;
+  // Cleared whenever the stream stops, so that the same pane brings the video back.
+  hasStream.set(false);
+  co_await roles_.streamer->stop();
+}
+
+asio::awaitable<void> HostSession::releaseDisplay(bool tellPhone) {
+  roles_.input->release();
+  co_await stopStream();
+  if (!config_) co_return;
+  co_await roles_.display->detach();
+  config_.reset();
+  displayID.set(std::nullopt);
+  if (tellPhone && link_) {
+    protocol::ControlMessage gone(protocol::DisplayGone{});
+    auto connection = link_->connection;
+    try {
+      co_await connection->send(std::move(gone));
+    } catch (...) {
+      // The phone learns of it from the link's end.
+    }
+  }
+}
+
+}  // namespace brindlet::session
