@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/core/OnboardingPages.h"
 #include "app/core/ShellDoubles.h"
 #include "runtime/Log.h"
 #include "support/Loop.h"
@@ -105,6 +106,8 @@ const Case cases[] = {
        h.wait(3s);
        EXPECT_EQ(h.model->step.get(), Step::screenRecording);
        EXPECT_EQ(h.activator->activations, 0);
+       EXPECT_EQ(mainButton(h.model->step.get(), h.model->granted.get(), false).title,
+                 "Continue");
      }},
     {"relaunched on step 1 with the grant: activation at creation, then the advance",
      {{"onboardingStep", std::int64_t{1}}},
