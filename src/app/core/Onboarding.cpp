@@ -6,6 +6,7 @@
 
 #include <boost/asio/this_coro.hpp>
 
+#include "app/core/EveryTick.h"
 #include "runtime/Log.h"
 #include "runtime/OneShot.h"
 
@@ -124,7 +125,11 @@ boost::asio::awaitable<void> Onboarding::advanceAfterGrant(std::weak_ptr<Onboard
 
 void Onboarding::startPolling() {
   poll_.cancel();
-  poll_ = runtime::spawn(executor_, pollLoop(weak_from_this(), roles_.clock));
+  poll_ = everyTick(executor_, roles_.clock, pollPeriod, [weak = weak_from_this()] {
+    auto self = weak.lock();
+    if (self) self->pollTick();
+    return self != nullptr;
+  });
 }
 
 void Onboarding::stopPolling() {
@@ -133,26 +138,19 @@ void Onboarding::stopPolling() {
   roles_.guide->dismiss();
 }
 
-boost::asio::awaitable<void> Onboarding::pollLoop(std::weak_ptr<Onboarding> weak,
-                                                  std::shared_ptr<runtime::Clock> clock) {
-  runtime::Ticker ticker(clock, pollPeriod);
-  for (;;) {
-    co_await ticker.next();
-    auto self = weak.lock();
-    if (!self) co_return;
-    if (self->checking_) continue;
-    self->checking_ = true;
-    auto check = [](std::shared_ptr<Onboarding> model) -> boost::asio::awaitable<void> {
-      try {
-        co_await model->refresh();
-      } catch (...) {
-        model->checking_ = false;
-        throw;
-      }
+void Onboarding::pollTick() {
+  if (checking_) return;
+  checking_ = true;
+  auto check = [](std::shared_ptr<Onboarding> model) -> boost::asio::awaitable<void> {
+    try {
+      co_await model->refresh();
+    } catch (...) {
       model->checking_ = false;
-    };
-    runtime::spawn(self->executor_, check(self));
-  }
+      throw;
+    }
+    model->checking_ = false;
+  };
+  runtime::spawn(executor_, check(shared_from_this()));
 }
 
 boost::asio::awaitable<void> Onboarding::request(Permission permission) {

@@ -87,8 +87,8 @@ class Onboarding : public std::enable_shared_from_this<Onboarding> {
   Onboarding(Roles roles, boost::asio::any_io_executor executor);
 
   boost::asio::awaitable<bool> checkBounded(Permission permission, bool request);
-  static boost::asio::awaitable<void> pollLoop(std::weak_ptr<Onboarding> weak,
-                                               std::shared_ptr<runtime::Clock> clock);
+  // Starts a refresh unless the last one is still out.
+  void pollTick();
   static boost::asio::awaitable<void> advanceAfterGrant(std::weak_ptr<Onboarding> weak,
                                                         std::shared_ptr<runtime::Clock> clock,
                                                         Permission permission);

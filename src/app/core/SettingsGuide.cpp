@@ -5,6 +5,8 @@
 #include <cmath>
 #include <string_view>
 
+#include "app/core/EveryTick.h"
+
 namespace brindlet::app {
 namespace {
 
@@ -62,7 +64,11 @@ void SettingsGuide::show(Permission permission) {
   place();
   // On screen even before a settings window is found; the next tick takes it off.
   panel_->orderFront();
-  follow_ = runtime::spawn(executor_, followLoop(weak_from_this(), clock_));
+  follow_ = everyTick(executor_, clock_, followPeriod, [weak = weak_from_this()] {
+    auto guide = weak.lock();
+    if (guide) guide->place();
+    return guide != nullptr;
+  });
 }
 
 void SettingsGuide::dismiss() {
@@ -81,17 +87,6 @@ void SettingsGuide::place() {
   }
   const auto origin = guideOrigin(*frame, scale_);
   panel_->moveTo(origin.x, origin.y);
-}
-
-boost::asio::awaitable<void> SettingsGuide::followLoop(std::weak_ptr<SettingsGuide> weak,
-                                                       std::shared_ptr<runtime::Clock> clock) {
-  runtime::Ticker ticker(clock, followPeriod);
-  for (;;) {
-    co_await ticker.next();
-    auto guide = weak.lock();
-    if (!guide) co_return;
-    guide->place();
-  }
 }
 
 }  // namespace brindlet::app

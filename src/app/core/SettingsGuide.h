@@ -64,8 +64,6 @@ class SettingsGuide : public SettingsGuiding, public std::enable_shared_from_thi
 
  private:
   SettingsGuide() = default;
-  static boost::asio::awaitable<void> followLoop(std::weak_ptr<SettingsGuide> weak,
-                                                 std::shared_ptr<runtime::Clock> clock);
 
   std::shared_ptr<desktop::WindowSystem> windows_;
   std::shared_ptr<GuidePanel> panel_;
