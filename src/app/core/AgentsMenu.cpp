@@ -12,8 +12,9 @@ AgentsMenu::~AgentsMenu() {
 }
 
 boost::asio::awaitable<void> AgentsMenu::refresh() {
-  const bool installed = co_await runtime::offload(
-      worker_.executor(), [] { return agents::ClaudeHooks{}.isInstalled(); });
+  auto worker = worker_.executor();
+  auto read = [] { return agents::ClaudeHooks{}.isInstalled(); };
+  const bool installed = co_await runtime::offload(std::move(worker), std::move(read));
   claudeConnected.set(installed);
 }
 
@@ -31,7 +32,8 @@ boost::asio::awaitable<void> AgentsMenu::apply(Change change) {
       return "Couldn't update Claude Code's settings: " + failure.text();
     }
   };
-  auto failure = co_await runtime::offload(worker_.executor(), std::move(run));
+  auto worker = worker_.executor();
+  auto failure = co_await runtime::offload(std::move(worker), std::move(run));
   error.set(std::move(failure));
   co_await refresh();
 }
