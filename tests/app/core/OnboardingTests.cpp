@@ -32,6 +32,13 @@ struct Harness {
 
   explicit Harness(runtime::DefaultsValues stored)
       : defaults(std::make_shared<runtime::MemoryDefaults>(std::move(stored))) {}
+  // Sleepers left on the manual clock would keep their tasks, and the clock, alive.
+  ~Harness() {
+    if (model) model->stopPolling();
+    wait(2 * Onboarding::checkLimit);  // a check still out gives up
+    model.reset();
+    testing::drain(io);
+  }
 
   void create() {
     model = testing::runUntilDone(
@@ -205,9 +212,6 @@ TEST_P(OnboardingTable, Plays) {
   h.create();
   EXPECT_EQ(h.model->granted.get(), c.grantedAtStart);
   c.play(h);
-  h.model->stopPolling();
-  h.model.reset();
-  testing::drain(h.io);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, OnboardingTable, ::testing::ValuesIn(cases));
