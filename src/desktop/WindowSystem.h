@@ -43,6 +43,7 @@ struct WindowInfo {
   std::string title;               // _NET_WM_NAME, else WM_NAME
   std::vector<std::string> types;  // window types without their prefix, "normal", "dialog"
   bool fullScreen = false;
+  bool hidden = false;  // minimised, or otherwise not shown (_NET_WM_STATE_HIDDEN)
   FrameExtents extents;
   Rect geometry;  // the window's own area, decorations not counted
 

@@ -49,7 +49,7 @@ EndSection
 
 }  // namespace
 
-XServer::XServer(Kind kind) {
+XServer::XServer(Kind kind, const std::vector<std::string>& arguments) {
   // The server writes its display number to descriptor 3 once it accepts clients; the shell
   // only points that descriptor at a file and then becomes the server (same process id).
   const std::string numberFile = dir_.file("display");
@@ -65,6 +65,7 @@ XServer::XServer(Kind kind) {
                              "-novtswitch", "-sharevts"});
   }
   argv.insert(argv.end(), {"-displayfd", "3", "-nolisten", "tcp", "-noreset"});
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
   server_ = std::make_unique<ChildProcess>(argv);
   const bool started = eventually(
       [&] {

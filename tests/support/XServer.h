@@ -20,7 +20,8 @@ class XServer {
  public:
   enum class Kind { xvfb, xorgDummy };
 
-  explicit XServer(Kind kind = Kind::xvfb);
+  // `arguments` go to the server as well ("-extension", "MIT-SHM" turns one off).
+  explicit XServer(Kind kind = Kind::xvfb, const std::vector<std::string>& arguments = {});
   ~XServer();
   XServer(const XServer&) = delete;
   XServer& operator=(const XServer&) = delete;

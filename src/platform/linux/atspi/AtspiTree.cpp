@@ -253,25 +253,29 @@ bool AtspiTree::isActive(const Element& element) {
   return active;
 }
 
-void AtspiTree::requestTrees() {
-  // A connection of our own that never ends the process when the bus goes; libatspi's
-  // connections are its own.
+// A connection of our own that never ends the process when the bus goes; libatspi's
+// connections are its own. None when there is no session bus.
+void* AtspiTree::ownBus() {
   auto* bus = static_cast<DBusConnection*>(sessionBus_);
   if (bus != nullptr && !dbus_connection_get_is_connected(bus)) {
     dbus_connection_unref(bus);
     sessionBus_ = bus = nullptr;
   }
-  DBusError error;
-  dbus_error_init(&error);
   if (bus == nullptr) {
+    DBusError error;
+    dbus_error_init(&error);
     bus = dbus_bus_get_private(DBUS_BUS_SESSION, &error);
-    if (bus == nullptr) {
-      dbus_error_free(&error);
-      return;
-    }
+    dbus_error_free(&error);
+    if (bus == nullptr) return nullptr;
     dbus_connection_set_exit_on_disconnect(bus, FALSE);
     sessionBus_ = bus;
   }
+  return bus;
+}
+
+void AtspiTree::requestTrees() {
+  auto* bus = static_cast<DBusConnection*>(ownBus());
+  if (bus == nullptr) return;
   DBusMessage* call = dbus_message_new_method_call("org.a11y.Bus", "/org/a11y/bus",
                                                    "org.freedesktop.DBus.Properties", "Set");
   const char* interface = "org.a11y.Status";
@@ -284,10 +288,52 @@ void AtspiTree::requestTrees() {
   dbus_message_iter_open_container(&args, DBUS_TYPE_VARIANT, "b", &value);
   dbus_message_iter_append_basic(&value, DBUS_TYPE_BOOLEAN, &enabled);
   dbus_message_iter_close_container(&args, &value);
+  DBusError error;
+  dbus_error_init(&error);
   DBusMessage* reply = dbus_connection_send_with_reply_and_block(bus, call, callTimeoutMs, &error);
   dbus_message_unref(call);
   if (reply != nullptr) dbus_message_unref(reply);
   dbus_error_free(&error);
+}
+
+bool AtspiTree::readTreesEnabled() {
+  auto* bus = static_cast<DBusConnection*>(ownBus());
+  if (bus == nullptr) return false;
+  DBusMessage* call = dbus_message_new_method_call("org.a11y.Bus", "/org/a11y/bus",
+                                                   "org.freedesktop.DBus.Properties", "Get");
+  const char* interface = "org.a11y.Status";
+  const char* property = "IsEnabled";
+  dbus_message_append_args(call, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property,
+                           DBUS_TYPE_INVALID);
+  DBusError error;
+  dbus_error_init(&error);
+  DBusMessage* reply = dbus_connection_send_with_reply_and_block(bus, call, callTimeoutMs, &error);
+  dbus_message_unref(call);
+  dbus_error_free(&error);
+  if (reply == nullptr) return false;
+  dbus_bool_t enabled = FALSE;
+  DBusMessageIter args, value;
+  if (dbus_message_iter_init(reply, &args) &&
+      dbus_message_iter_get_arg_type(&args) == DBUS_TYPE_VARIANT) {
+    dbus_message_iter_recurse(&args, &value);
+    if (dbus_message_iter_get_arg_type(&value) == DBUS_TYPE_BOOLEAN)
+      dbus_message_iter_get_basic(&value, &enabled);
+  }
+  dbus_message_unref(reply);
+  return enabled != FALSE;
+}
+
+boost::asio::awaitable<bool> AtspiTree::treesEnabled() {
+  auto worker = worker_.executor();
+  auto read = [this] { return readTreesEnabled(); };
+  const bool enabled = co_await runtime::offload(std::move(worker), std::move(read));
+  co_return enabled;
+}
+
+boost::asio::awaitable<void> AtspiTree::enableTrees() {
+  auto worker = worker_.executor();
+  auto request = [this] { requestTrees(); };
+  co_await runtime::offload(std::move(worker), std::move(request));
 }
 
 std::optional<std::vector<deck::AccessibilityTree::Element>> AtspiTree::descendants(

@@ -29,6 +29,10 @@ class AtspiTree : public deck::AccessibilityTree {
   bool isActive(const Element& element) override;
   // Sets the accessibility bus's IsEnabled, which browsers and Electron apps wait for.
   void requestTrees() override;
+  // Whether the accessibility bus's IsEnabled is set; false when the bus cannot be asked. Both
+  // run on the worker without starting libatspi, for callers outside visit().
+  boost::asio::awaitable<bool> treesEnabled();
+  boost::asio::awaitable<void> enableTrees();
   // Over the Collection interface.
   std::optional<std::vector<Element>> descendants(const Element& root,
                                                   const std::vector<Role>& roles) override;
@@ -39,6 +43,8 @@ class AtspiTree : public deck::AccessibilityTree {
 
   Element adopt(void* accessible) const;
   std::vector<Element> adoptAll(void* accessibles) const;  // a GArray of elements
+  void* ownBus();                                          // a DBusConnection, or none
+  bool readTreesEnabled();
 
   runtime::WorkerThread worker_;
   std::shared_ptr<Releaser> releaser_;

@@ -34,6 +34,7 @@ enum AtomIndex : std::size_t {
   kWmWindowType,
   kWmState,
   kWmStateFullscreen,
+  kWmStateHidden,
   kFrameExtents,
   kMoveResizeWindow,
   kUtf8String,
@@ -49,6 +50,7 @@ constexpr std::array<const char*, kAtomCount> kAtomNames{"_NET_CLIENT_LIST",
                                                          "_NET_WM_WINDOW_TYPE",
                                                          "_NET_WM_STATE",
                                                          "_NET_WM_STATE_FULLSCREEN",
+                                                         "_NET_WM_STATE_HIDDEN",
                                                          "_NET_FRAME_EXTENTS",
                                                          "_NET_MOVERESIZE_WINDOW",
                                                          "UTF8_STRING"};
@@ -188,6 +190,8 @@ struct X11WindowSystem::Tracker {
     auto state = readItems(d, w, atoms[kWmState]);
     info.fullScreen =
         std::count(state.begin(), state.end(), static_cast<long>(atoms[kWmStateFullscreen])) > 0;
+    info.hidden =
+        std::count(state.begin(), state.end(), static_cast<long>(atoms[kWmStateHidden])) > 0;
     auto extents = readItems(d, w, atoms[kFrameExtents]);
     info.extents =
         extents.size() == 4

@@ -78,6 +78,7 @@ TEST_F(WindowSystemUnderOpenbox, SnapshotFollowsTheWindowManager) {
   EXPECT_EQ(a.title, "first");
   EXPECT_EQ(a.types, std::vector<std::string>{"normal"});
   EXPECT_FALSE(a.fullScreen);
+  EXPECT_FALSE(a.hidden);
   EXPECT_GT(a.extents.top, 0);  // openbox's title bar
   EXPECT_GT(a.geometry.width, 100);
 
@@ -90,6 +91,8 @@ TEST_F(WindowSystemUnderOpenbox, SnapshotFollowsTheWindowManager) {
   EXPECT_TRUE(waitFor([&](const WindowSnapshot& s) { return s.find(a.id)->title == "renamed"; }));
   server.run({"wmctrl", "-i", "-r", std::to_string(b.id), "-b", "add,fullscreen"});
   EXPECT_TRUE(waitFor([&](const WindowSnapshot& s) { return s.find(b.id)->fullScreen; }));
+  server.run({"xdotool", "windowminimize", std::to_string(a.id)});
+  EXPECT_TRUE(waitFor([&](const WindowSnapshot& s) { return s.find(a.id)->hidden; }));
 
   second.reset();
   EXPECT_TRUE(waitFor([&](const WindowSnapshot& s) { return s.find(b.id) == nullptr; }));

@@ -1,0 +1,71 @@
+#include "platform/linux/permissions/SystemPermissions.h"
+
+#include <X11/Xlib.h>
+
+#include <array>
+
+#include "desktop/DesktopError.h"
+#include "platform/linux/atspi/AtspiTree.h"
+#include "platform/linux/x11/X11Connection.h"
+
+namespace brindlet::platform {
+namespace {
+
+constexpr std::array<const char*, 3> captureExtensions{"MIT-SHM", "XFIXES", "DAMAGE"};
+constexpr std::array<const char*, 1> inputExtensions{"XTEST"};
+
+template <std::size_t N>
+bool offersAll(Display* display, const std::array<const char*, N>& names) {
+  for (const char* name : names) {
+    int opcode = 0, event = 0, error = 0;
+    if (!XQueryExtension(display, name, &opcode, &event, &error)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+SystemPermissions::SystemPermissions(std::string display, std::shared_ptr<AtspiTree> tree)
+    : display_(std::move(display)), tree_(std::move(tree)) {}
+
+SystemPermissions::~SystemPermissions() = default;
+
+boost::asio::awaitable<std::shared_ptr<X11Connection>> SystemPermissions::connection() {
+  if (connection_ && !connection_->isLost()) co_return connection_;
+  connection_.reset();
+  std::shared_ptr<X11Connection> opened;
+  try {
+    auto display = display_;
+    std::string thread = "x11-permissions";
+    opened = co_await X11Connection::open(std::move(display), std::move(thread));
+  } catch (const desktop::DesktopError&) {
+    co_return nullptr;
+  }
+  // Another check may have opened one meanwhile; the later one is kept.
+  connection_ = opened;
+  co_return opened;
+}
+
+boost::asio::awaitable<bool> SystemPermissions::isGranted(app::Permission permission) {
+  auto x = co_await connection();
+  if (!x) co_return false;
+  const bool capture = permission == app::Permission::screenRecording;
+  bool offered = false;
+  try {
+    auto query = [capture](Display* display) {
+      return capture ? offersAll(display, captureExtensions) : offersAll(display, inputExtensions);
+    };
+    offered = co_await x->call(std::move(query));
+  } catch (const desktop::DesktopError&) {
+    co_return false;
+  }
+  if (!offered || capture) co_return offered;
+  const bool enabled = co_await tree_->treesEnabled();
+  co_return enabled;
+}
+
+boost::asio::awaitable<void> SystemPermissions::request(app::Permission permission) {
+  if (permission == app::Permission::accessibility) co_await tree_->enableTrees();
+}
+
+}  // namespace brindlet::platform

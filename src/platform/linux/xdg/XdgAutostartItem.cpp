@@ -1,0 +1,196 @@
+#include "platform/linux/xdg/XdgAutostartItem.h"
+
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "design/DeckDesign.h"
+#include "runtime/Files.h"
+
+namespace brindlet::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string describe(const fs::filesystem_error& error) {
+  std::string text = error.code().message();
+  if (!error.path1().empty()) text += ": " + error.path1().string();
+  return text;
+}
+
+// The keys of the [Desktop Entry] group, with string escapes ("\s", "\n", "\t", "\r", "\\")
+// undone.
+std::map<std::string, std::string> entryKeys(std::string_view text) {
+  std::map<std::string, std::string> keys;
+  std::istringstream lines{std::string(text)};
+  std::string line;
+  bool inGroup = false;
+  while (std::getline(lines, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    if (line[0] == '[') {
+      inGroup = line.rfind("[Desktop Entry]", 0) == 0;
+      continue;
+    }
+    const auto equals = line.find('=');
+    if (!inGroup || equals == std::string::npos) continue;
+    auto trim = [](std::string s) {
+      const auto first = s.find_first_not_of(" \t");
+      const auto last = s.find_last_not_of(" \t");
+      return first == std::string::npos ? std::string() : s.substr(first, last - first + 1);
+    };
+    std::string value;
+    const std::string raw = trim(line.substr(equals + 1));
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+      if (raw[i] != '\\' || i + 1 == raw.size()) {
+        value += raw[i];
+        continue;
+      }
+      const char next = raw[++i];
+      value += next == 's'   ? ' '
+               : next == 'n' ? '\n'
+               : next == 't' ? '\t'
+               : next == 'r' ? '\r'
+                             : next;
+    }
+    keys.emplace(trim(line.substr(0, equals)), std::move(value));
+  }
+  return keys;
+}
+
+}  // namespace
+
+std::string execArgument(std::string_view path) {
+  // The quoting of the Exec rules, then the escaping of any string value in the file.
+  std::string quoted = "\"";
+  for (const char c : path) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+    quoted += c;
+    if (c == '%') quoted += '%';
+  }
+  quoted += '"';
+  std::string escaped;
+  for (const char c : quoted) {
+    switch (c) {
+      case '\\':
+        escaped += "\\\\";
+        break;
+      case '\n':
+        escaped += "\\n";
+        break;
+      case '\t':
+        escaped += "\\t";
+        break;
+      case '\r':
+        escaped += "\\r";
+        break;
+      default:
+        escaped += c;
+    }
+  }
+  return escaped;
+}
+
+std::optional<std::vector<std::string>> execArguments(std::string_view exec) {
+  std::vector<std::string> arguments;
+  std::string word;
+  bool inWord = false;
+  bool quoted = false;
+  for (std::size_t i = 0; i < exec.size(); ++i) {
+    const char c = exec[i];
+    if (!quoted && (c == ' ' || c == '\t')) {
+      if (inWord) arguments.push_back(std::exchange(word, {}));
+      inWord = false;
+      continue;
+    }
+    inWord = true;
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (quoted && c == '\\' && i + 1 < exec.size()) {
+      word += exec[++i];
+    } else {
+      word += c;
+      // A field code's "%%" stands for one "%".
+      if (c == '%' && i + 1 < exec.size() && exec[i + 1] == '%') ++i;
+    }
+  }
+  if (quoted) return std::nullopt;
+  if (inWord) arguments.push_back(std::move(word));
+  return arguments;
+}
+
+std::string autostartEntry(const fs::path& executable) {
+  // GLib looks for the program before it undoes "%%", so a path with a "%" would never be
+  // found there: such a path goes to env as its argument instead.
+  const std::string path = executable.string();
+  const std::string launcher = path.find('%') == std::string::npos ? "" : "env ";
+  return "[Desktop Entry]\nType=Application\nName=" + std::string(design::DeckDesign::productName) +
+         "\nExec=" + launcher + execArgument(path) + "\nX-GNOME-Autostart-enabled=true\n";
+}
+
+bool startsAtLogin(std::string_view entry, const fs::path& executable) {
+  const auto keys = entryKeys(entry);
+  auto is = [&](const char* key, const char* value) {
+    const auto found = keys.find(key);
+    return found != keys.end() && found->second == value;
+  };
+  if (is("Hidden", "true") || is("X-GNOME-Autostart-enabled", "false")) return false;
+  const auto exec = keys.find("Exec");
+  if (exec == keys.end()) return false;
+  const auto arguments = execArguments(exec->second);
+  if (!arguments || arguments->empty()) return false;
+  std::size_t first = 0;
+  if (arguments->front() == "env" || arguments->front() == "/usr/bin/env") first = 1;
+  if (first >= arguments->size()) return false;
+  const std::string& program = (*arguments)[first];
+  std::error_code error;
+  return program == executable.string() || fs::equivalent(program, executable, error);
+}
+
+XdgAutostartItem::XdgAutostartItem()
+    : XdgAutostartItem(
+          runtime::userFolder(runtime::UserFolder::config) / "autostart" / "brindlet.desktop",
+          fs::read_symlink("/proc/self/exe")) {}
+
+XdgAutostartItem::XdgAutostartItem(fs::path entry, fs::path executable)
+    : entry_(std::move(entry)), executable_(std::move(executable)), worker_("autostart") {}
+
+XdgAutostartItem::~XdgAutostartItem() {
+  worker_.stop();
+}
+
+boost::asio::awaitable<bool> XdgAutostartItem::isEnabled() {
+  auto read = [this] {
+    std::ifstream in(entry_, std::ios::binary);
+    if (!in) return false;
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return startsAtLogin(text, executable_);
+  };
+  auto worker = worker_.executor();
+  const bool enabled = co_await runtime::offload(std::move(worker), std::move(read));
+  co_return enabled;
+}
+
+boost::asio::awaitable<void> XdgAutostartItem::setEnabled(bool enabled) {
+  auto write = [this, enabled]() -> std::optional<std::string> {
+    try {
+      if (enabled) {
+        fs::create_directories(entry_.parent_path());
+        runtime::writeFileAtomically(entry_, autostartEntry(executable_), 0644);
+      } else {
+        fs::remove(entry_);
+      }
+      return std::nullopt;
+    } catch (const fs::filesystem_error& error) {
+      return describe(error);
+    }
+  };
+  auto worker = worker_.executor();
+  const auto failure = co_await runtime::offload(std::move(worker), std::move(write));
+  if (failure) throw app::LoginItemError(*failure);
+}
+
+}  // namespace brindlet::platform

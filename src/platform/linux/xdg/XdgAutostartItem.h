@@ -1,0 +1,47 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/core/ShellRoles.h"
+#include "runtime/WorkerThread.h"
+
+namespace brindlet::platform {
+
+// Launch at login as the desktops have it: a desktop entry in the user's autostart folder,
+// written atomically, that starts this binary. It counts as enabled only when the desktop will
+// really start this binary from it: an entry that is hidden, switched off, or left behind by a
+// build that has since moved reads as off, so that saving the choice writes a good one.
+// The file is read and written on a worker of its own.
+class XdgAutostartItem : public app::LoginItem {
+ public:
+  // `$XDG_CONFIG_HOME/autostart/brindlet.desktop` starting the running binary.
+  XdgAutostartItem();
+  XdgAutostartItem(std::filesystem::path entry, std::filesystem::path executable);
+  ~XdgAutostartItem() override;
+
+  boost::asio::awaitable<bool> isEnabled() override;
+  boost::asio::awaitable<void> setEnabled(bool enabled) override;
+
+  const std::filesystem::path& entry() const { return entry_; }
+
+ private:
+  std::filesystem::path entry_;
+  std::filesystem::path executable_;
+  runtime::WorkerThread worker_;
+};
+
+// The entry's text for the executable.
+std::string autostartEntry(const std::filesystem::path& executable);
+// The path as one argument of an Exec value, quoted so that blanks, quotes, "\", "$", "`" and
+// "%" reach the program as they are; escaped for the entry file as well.
+std::string execArgument(std::string_view path);
+// The words of an Exec value whose string escapes are undone; none when it is malformed.
+std::optional<std::vector<std::string>> execArguments(std::string_view exec);
+// Whether an entry's text makes the desktop start the executable at login.
+bool startsAtLogin(std::string_view entry, const std::filesystem::path& executable);
+
+}  // namespace brindlet::platform

@@ -1,0 +1,124 @@
+// The onboarding pages, buttons and cards against their texts, with this computer called a
+// computer and the settings switch turned on by the button itself.
+
+#include "app/core/OnboardingPages.h"
+
+#include <gtest/gtest.h>
+
+#include "app/core/Phones.h"
+
+namespace brindlet::app {
+namespace {
+
+using Does = MainButton::Does;
+const Permissions none;
+const Permissions both{Permission::screenRecording, Permission::accessibility};
+
+TEST(Pages, EveryStep) {
+  const Page pages[] = {
+      {"macbook.and.iphone", Tint::blue, "Welcome to Brindlet",
+       "Your iPhone becomes a second display for your computer, and a deck of controls that "
+       "changes with the app you're in.",
+       PageContent::setupTime},
+      {"rectangle.on.rectangle", Tint::purple, "Show your computer on your iPhone",
+       "Screen Recording lets Brindlet send its display to your iPhone. The picture goes "
+       "straight to your phone and is never saved.",
+       PageContent::screenRecordingCard},
+      {"hand.tap.fill", Tint::teal, "Control your computer by touch",
+       "Accessibility lets taps, typing and the deck on your iPhone click, type and press "
+       "buttons on your computer.",
+       PageContent::accessibilityCard},
+      {"cable.connector", Tint::green, "Connect your iPhone",
+       "Plug it in with a USB-C cable, or open Brindlet on your iPhone nearby to use Wi-Fi.",
+       PageContent::connectCard},
+      {"checkmark", Tint::green, "You're all set",
+       "Your computer's extra display is on your iPhone. A few things to try:",
+       PageContent::readyCard},
+  };
+  for (int raw = 0; raw < stepCount; ++raw) {
+    const Step step = *stepFrom(raw);
+    EXPECT_EQ(pageOf(step), pages[raw]);
+    EXPECT_EQ(stepLabel(step), "Step " + std::to_string(raw + 1) + " of 5");
+  }
+}
+
+TEST(Pages, MainButton) {
+  const struct {
+    Step step;
+    Permissions granted;
+    bool phone;
+    MainButton button;
+  } cases[] = {
+      {Step::welcome, none, false, {"Get Started", Does::next}},
+      {Step::screenRecording, none, false, {"Turn On", Does::request}},
+      {Step::screenRecording, {Permission::accessibility}, false, {"Turn On", Does::request}},
+      {Step::screenRecording, {Permission::screenRecording}, false, {"Continue", Does::next}},
+      {Step::accessibility, {Permission::screenRecording}, false, {"Turn On", Does::request}},
+      {Step::accessibility, both, false, {"Continue", Does::next}},
+      {Step::connect, both, false, {"Skip for Now", Does::next}},
+      {Step::connect, none, true, {"Continue", Does::next}},
+      {Step::ready, none, false, {"Done", Does::finish}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(mainButton(c.step, c.granted, c.phone), c.button);
+}
+
+TEST(Pages, BackAndSlide) {
+  EXPECT_EQ(backButton(Step::welcome), (BackButton{false, false, std::nullopt}));
+  EXPECT_EQ(backButton(Step::screenRecording), (BackButton{true, true, Step::welcome}));
+  EXPECT_EQ(backButton(Step::ready), (BackButton{true, true, Step::connect}));
+  EXPECT_EQ(slideOffsets(true), (Slide{40, -40}));
+  EXPECT_EQ(slideOffsets(false), (Slide{-40, 40}));
+}
+
+TEST(Cards, Permission) {
+  const auto screen = Permission::screenRecording;
+  const auto access = Permission::accessibility;
+  EXPECT_EQ(permissionCard(screen, none, none),
+            (PermissionCard{"rectangle.dashed.badge.record", "Screen Recording", "Off",
+                            "circle.dashed", false}));
+  EXPECT_EQ(permissionCard(access, {screen}, {access}),
+            (PermissionCard{"accessibility", "Accessibility", "Waiting for you to switch it on…",
+                            "circle.dashed", false}));
+  EXPECT_EQ(
+      permissionCard(access, both, {access}),
+      (PermissionCard{"accessibility", "Accessibility", "On", "checkmark.circle.fill", true}));
+}
+
+TEST(Cards, Connect) {
+  using Row = ConnectCard::Row;
+  EXPECT_EQ(connectCard(ConnectedPhone{"Ann", transport::Route::Kind::usb}, {}),
+            (ConnectCard{true, "Ann", "Connected with USB-C", {}}));
+  EXPECT_EQ(
+      connectCard(ConnectedPhone{"Ann", transport::Route::Kind::wifi}, {pairedPhone("Bo", "B")}),
+      (ConnectCard{true, "Ann", "Connected over Wi-Fi", {}}));
+  EXPECT_EQ(connectCard(std::nullopt, {}),
+            (ConnectCard{false, "Looking for your iPhone…", "", {}}));
+  const auto bo = pairedPhone("Bo", "B");
+  const auto cy = pairablePhone("Cy", "C");
+  EXPECT_EQ(connectCard(std::nullopt, {bo, cy}),
+            (ConnectCard{false,
+                         "Choose your iPhone",
+                         "",
+                         {Row{"Bo", "Connect", MenuAction(MenuAction::Kind::connect, bo)},
+                          Row{"Cy", "Pair…", MenuAction(MenuAction::Kind::pair, cy)}}}));
+}
+
+TEST(Cards, ReadyAndGuideTexts) {
+  EXPECT_EQ(readyTips[0].text, "Tap to click");
+  EXPECT_EQ(readyTips[3].symbol, "hand.raised.fingers.spread");
+  EXPECT_EQ(launchAtLoginSwitchTitle(), "Open Brindlet when you log in");
+  EXPECT_EQ(guideHeadline(), "Turn on Brindlet");
+  EXPECT_EQ(guideMessage(Permission::screenRecording),
+            "In Screen Recording, switch on Brindlet. Not in the list? Drag this icon in.");
+}
+
+TEST(Permissions, RawValuesAndAddresses) {
+  EXPECT_EQ(permissionFrom("screenRecording"), Permission::screenRecording);
+  EXPECT_EQ(permissionFrom("ScreenRecording"), std::nullopt);
+  EXPECT_EQ(permissionFrom(""), std::nullopt);
+  EXPECT_EQ(settingsURL(Permission::accessibility),
+            "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility");
+}
+
+}  // namespace
+}  // namespace brindlet::app

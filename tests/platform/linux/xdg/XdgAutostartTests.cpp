@@ -1,0 +1,130 @@
+// The autostart entry in a temporary config folder: what register, status and unregister do,
+// which entries read as on, and a folder that cannot be written.
+
+#include "platform/linux/xdg/XdgAutostartItem.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "app/core/Onboarding.h"
+#include "app/core/ShellDoubles.h"
+#include "runtime/Log.h"
+#include "support/Loop.h"
+#include "support/TempDir.h"
+
+namespace brindlet::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::readFile;
+
+struct Autostart {
+  testsupport::TempDir config;
+  boost::asio::io_context io;
+  fs::path entry = fs::path(config.path()) / "autostart" / "brindlet.desktop";
+  std::string binary = "/opt/brindlet/bin/brindlet";
+  XdgAutostartItem item{entry, binary};
+
+  bool enabled() { return testing::runUntilDone(io, item.isEnabled()); }
+  void set(bool on) { testing::runUntilDone(io, item.setEnabled(on)); }
+};
+
+TEST(XdgAutostart, RegisterStatusUnregister) {
+  Autostart a;
+  const struct {
+    const char* step;
+    std::optional<bool> set;
+    bool enabled;
+    bool present;
+  } steps[] = {
+      {"absent", std::nullopt, false, false}, {"unregister when absent", false, false, false},
+      {"register", true, true, true},         {"register again", true, true, true},
+      {"unregister", false, false, false},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.step);
+    if (s.set) a.set(*s.set);
+    EXPECT_EQ(a.enabled(), s.enabled);
+    EXPECT_EQ(fs::exists(a.entry), s.present);
+  }
+  a.set(true);
+  EXPECT_EQ(readFile(a.entry),
+            "[Desktop Entry]\nType=Application\nName=Brindlet\n"
+            "Exec=\"/opt/brindlet/bin/brindlet\"\nX-GNOME-Autostart-enabled=true\n");
+  EXPECT_EQ(fs::status(a.entry).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                fs::perms::others_read);
+}
+
+TEST(XdgAutostart, OnlyAnEntryThatStartsThisBinaryCounts) {
+  const std::string binary = "/opt/brindlet/bin/brindlet";
+  const std::string good = autostartEntry(binary);
+  const struct {
+    const char* name;
+    std::string text;
+    bool on;
+  } cases[] = {
+      {"as written", good, true},
+      {"hidden", good + "Hidden=true\n", false},
+      {"switched off",
+       "[Desktop Entry]\nExec=/opt/brindlet/bin/brindlet\n"
+       "X-GNOME-Autostart-enabled=false\n",
+       false},
+      {"another binary", autostartEntry("/home/u/old-build/brindlet"), false},
+      {"plain Exec with arguments", "[Desktop Entry]\nExec=/opt/brindlet/bin/brindlet --quiet\n",
+       true},
+      {"Exec in another group", "[Desktop Action x]\nExec=/opt/brindlet/bin/brindlet\n", false},
+      {"an unterminated quote", "[Desktop Entry]\nExec=\"/opt/brindlet/bin/brindlet\n", false},
+      {"no Exec", "[Desktop Entry]\nType=Application\n", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(startsAtLogin(c.text, binary), c.on) << c.name;
+}
+
+TEST(XdgAutostart, OddPathsSurviveTheQuoting) {
+  for (const std::string path :
+       {"/a b/c", "/q\"uote/x", "/d$HOME/x", "/p%u/x", "/b\\s/x", "/t`ick/x", "/n\nl/x"}) {
+    EXPECT_TRUE(startsAtLogin(autostartEntry(path), path)) << path;
+  }
+  EXPECT_EQ(execArgument("/a b/$x%u\\"), "\"/a b/\\\\$x%%u\\\\\\\\\"");
+}
+
+TEST(XdgAutostart, DefaultEntryLivesInTheConfigFolder) {
+  testsupport::TempDir config;
+  const char* old = std::getenv("XDG_CONFIG_HOME");
+  const std::string saved = old ? old : "";
+  setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+  XdgAutostartItem item;
+  EXPECT_EQ(item.entry(), fs::path(config.path()) / "autostart" / "brindlet.desktop");
+  if (old) {
+    setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+  } else {
+    unsetenv("XDG_CONFIG_HOME");
+  }
+}
+
+TEST(XdgAutostart, AnUnwritableFolderIsLoggedAndSetupStillCompletes) {
+  // The folder's place is taken by a file, which no user can write into.
+  testsupport::TempDir config;
+  config.write("autostart", "");
+  boost::asio::io_context io;
+  auto clock = std::make_shared<runtime::ManualClock>();
+  auto defaults = std::make_shared<runtime::MemoryDefaults>();
+  auto item = std::make_shared<XdgAutostartItem>(
+      fs::path(config.path()) / "autostart" / "brindlet.desktop", "/opt/brindlet/bin/brindlet");
+  runtime::LogCapture log;
+  auto model = testing::runUntilDone(
+      io, app::Onboarding::create({std::make_shared<app::FakeChecker>(clock), defaults,
+                                   std::make_shared<app::RecordingGuide>(),
+                                   std::make_shared<app::RecordingActivator>(),
+                                   std::make_shared<app::RecordingOpener>(), item, clock}));
+  testing::runUntilDone(io, model->finish());
+  EXPECT_EQ(log.messages("onboarding", runtime::LogLevel::error),
+            std::vector<std::string>{"Launch at login: Not a directory: " + config.path() +
+                                     "/autostart"});
+  EXPECT_EQ(defaults->boolean(app::Onboarding::completeKey), true);
+}
+
+}  // namespace
+}  // namespace brindlet::platform
