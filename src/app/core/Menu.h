@@ -61,6 +61,7 @@ struct MenuState {
   struct Client {
     std::string name;  // from its hello
     transport::Route::Kind route = transport::Route::Kind::wifi;
+    friend bool operator==(const Client&, const Client&) = default;
   };
   bool displayUnavailable = false;
   // The session's.
@@ -77,6 +78,8 @@ struct MenuState {
   // The Agents submenu's.
   bool claudeConnected = false;
   std::optional<std::string> agentsError;
+
+  friend bool operator==(const MenuState&, const MenuState&) = default;
 };
 
 // The menu, top to bottom.

@@ -97,6 +97,7 @@ struct ConnectCard {
 struct ConnectedPhone {
   std::string name;
   transport::Route::Kind route = transport::Route::Kind::wifi;
+  friend bool operator==(const ConnectedPhone&, const ConnectedPhone&) = default;
 };
 ConnectCard connectCard(const std::optional<ConnectedPhone>& client,
                         const std::vector<transport::NearbyPhone>& nearby);
