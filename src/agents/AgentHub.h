@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <boost/asio/any_io_executor.hpp>
@@ -50,8 +51,8 @@ class AgentHub : public std::enable_shared_from_this<AgentHub> {
   AgentHub& operator=(const AgentHub&) = delete;
 
   // One hook event; returns the hook's reply. A permission request waits for the phone, the
-  // time-out or the hook's going away (cancelling the wait answers it "{}"); everything else is
-  // answered "{}" at once.
+  // time-out, the hook's going away (cancelling the wait answers it "{}") or the session's next
+  // step; everything else is answered "{}" at once.
   boost::asio::awaitable<runtime::Bytes> handle(HookEvent event);
   // One verb of the phone on a card; actions for cards that do not exist are ignored.
   boost::asio::awaitable<void> handle(protocol::AgentAction action);
@@ -82,6 +83,12 @@ class AgentHub : public std::enable_shared_from_this<AgentHub> {
   void setState(protocol::AgentCard& card, protocol::AgentState state) const;
   void appendEvent(protocol::AgentCard& card, protocol::AgentEventKind kind,
                    const std::optional<std::string>& text) const;
+  // Whether the event shows that the session's waiting requests were answered elsewhere; those
+  // are then answered "{}".
+  static bool endsRequests(std::string_view name);
+  void endRequestsOf(const std::string& session);
+  // resolve, leaving the card done when the reply stops the agent's turn.
+  void settle(const std::string& id, runtime::Bytes reply, bool interrupts);
   boost::asio::awaitable<runtime::Bytes> request(const nlohmann::json& hook,
                                                  protocol::AgentCard card, std::string session);
   // approve, alwaysAllow and deny: answer the named request if it is this agent's.

@@ -265,16 +265,23 @@ TEST(AgentLink, TheScriptReportsVendorAndTerminal) {
       return card;
     });
   };
+  // The script's own shell has none: the terminal is that of the nearest ancestor with one,
+  // this test's when it runs in a terminal, else none (ps's "?").
+  auto ours =
+      testsupport::runProgram({"ps", "-o", "tty=", "-p", std::to_string(::getpid())}).output;
+  std::erase_if(ours, [](char c) { return c == ' ' || c == '\n' || c == '?'; });
   int n = 0;
-  for (const auto& c : cases) {
+  for (auto c : cases) {
     const auto session = "e" + std::to_string(++n);
     EXPECT_EQ(LinkHarness::finish(*h.runScript(start(session), c.env, c.vendor)), "{}");
-    // No controlling terminal: ps's "?" is none.
+    c.terminal.tty = ours;
     EXPECT_EQ(seen(session), std::pair(c.vendor, c.terminal));
   }
 
-  // Inside a private tmux: its pane and the pane's terminal.
+  // Inside a private tmux: its pane and the pane's terminal, also for a hook run in a session of
+  // its own, as the agent runs them.
   h.dir.write("start.json", start("tmux"));
+  h.dir.write("start-setsid.json", start("tmux-setsid"));
   const auto tmux = [&](std::vector<std::string> args) {
     args.insert(args.begin(),
                 {"env", "-u", "TMUX", "tmux", "-f", "/dev/null", "-S", h.dir.file("tmux.sock")});
@@ -282,14 +289,17 @@ TEST(AgentLink, TheScriptReportsVendorAndTerminal) {
   };
   ASSERT_EQ(tmux({"new-session", "-d", "-x", "80", "-y", "24",
                   "sh -c \"'" + h.script.string() + "' claude\" < " + h.dir.file("start.json") +
-                      "; sleep 60"})
+                      "; setsid -w sh -c \"'" + h.script.string() + "' claude\" < " +
+                      h.dir.file("start-setsid.json") + "; sleep 60"})
                 .status,
             0);
-  for (int i = 0; i < 500 && !seen("tmux"); ++i) std::this_thread::sleep_for(10ms);
+  for (int i = 0; i < 500 && !seen("tmux-setsid"); ++i) std::this_thread::sleep_for(10ms);
   const auto pane = tmux({"display-message", "-p", "#{pane_tty} #{pane_id}"}).output;
   tmux({"kill-server"});
-  const auto terminal = seen("tmux").value().second;
-  EXPECT_EQ("/dev/" + terminal.tty + " " + terminal.tmuxPane + "\n", pane);
+  for (const auto* session : {"tmux", "tmux-setsid"}) {
+    const auto terminal = seen(session).value().second;
+    EXPECT_EQ("/dev/" + terminal.tty + " " + terminal.tmuxPane + "\n", pane) << session;
+  }
 
   // A wrong token: the script prints the refusal and the hub hears nothing.
   const auto port = h.onLoop([&h] { return h.server->port().value(); });

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -50,12 +51,9 @@ struct Home {
   std::optional<std::string> backup() const { return contents(hooks.backupFile()); }
 
   json own(std::string_view event) const {
-    json entry = {{"type", "command"}, {"command", hooks.command()}};
-    if (event == "PermissionRequest") {
-      entry["timeout"] = 600;
-    } else {
-      entry["async"] = true;
-    }
+    const json entry = {{"type", "command"},
+                        {"command", hooks.command()},
+                        {"timeout", event == "PermissionRequest" ? 600 : 10}};
     return {{"hooks", json::array({entry})}};
   }
   // The settings with the app's group appended to every event; `before` holds what each event
@@ -77,6 +75,24 @@ json otherGroup(const char* matcher = nullptr) {
   json group{{"hooks", json::array({json::parse(kOther)})}};
   if (matcher != nullptr) group["matcher"] = matcher;
   return group;
+}
+
+// What the first release wrote: eight events, the blocking one with a limit, the others in the
+// background.
+json older() {
+  json hooks = json::object();
+  for (const char* name : {"SessionStart", "UserPromptSubmit", "PreToolUse", "PermissionRequest",
+                           "Notification", "Stop", "StopFailure", "SessionEnd"}) {
+    json entry = {{"type", "command"},
+                  {"command", "'/home/ann/.local/share/com.velvane.mac/agents/agent-hook' claude"}};
+    if (std::string_view(name) == "PermissionRequest") {
+      entry["timeout"] = 600;
+    } else {
+      entry["async"] = true;
+    }
+    hooks[name] = json::array({{{"hooks", json::array({entry})}}});
+  }
+  return {{"hooks", hooks}};
 }
 
 TEST(ClaudeHooks, EachSettingsShapeEndsAsExpected) {
@@ -118,7 +134,9 @@ TEST(ClaudeHooks, EachSettingsShapeEndsAsExpected) {
       {"comments", true, "// mine\n{}", std::nullopt, "unreadableSettings("},
       // Infinity would be written as null: the file is left alone instead.
       {"a number beyond a double", true, R"({"n":1e999})", std::nullopt, "writeFailed("},
+      {"an older install is replaced", true, older().dump(), h.installed()},
       {"uninstall without a file", false, std::nullopt, std::nullopt},
+      {"uninstall of an older install", false, older().dump(), json::object()},
       {"uninstall without hooks", false, R"({"model":"opus"})", std::nullopt},
       {"uninstall of our hooks only", false, h.installed().dump(), json::object()},
       {"uninstall keeps the rest", false,
@@ -170,7 +188,14 @@ TEST(ClaudeHooks, InstallingTwiceEqualsOnceAndTheBackupHoldsTheFirstInstall) {
       "CONF=\"${0%/*}/server.json\"\n"
       "[ -f \"$CONF\" ] || { cat >/dev/null; exit 0; }\n"
       "PORT=$(/usr/bin/sed -n 's/.*\"port\":\\([0-9]*\\).*/\\1/p' \"$CONF\")\n"
-      "TTY=$(/bin/ps -o tty= -p \"$PPID\" 2>/dev/null | /usr/bin/tr -d ' ')\n"
+      "P=$PPID N=0 TTY=\n"
+      "while [ -z \"$TTY\" ] && [ $N -lt 8 ] && [ \"${P:-0}\" -gt 1 ] 2>/dev/null; do\n"
+      "  read -r T P <<EOF\n"
+      "$(/bin/ps -o tty= -o ppid= -p \"$P\" 2>/dev/null)\n"
+      "EOF\n"
+      "  case \"$T\" in ''|'?') ;; *) TTY=$T ;; esac\n"
+      "  N=$((N+1))\n"
+      "done\n"
       "OUT=$(/usr/bin/curl -s --max-time 590 -X POST "
       "\"http://127.0.0.1:$PORT/hook?vendor=${1:-claude}\" \\\n"
       "  -H \"Content-Type: application/json\" -H @\"${0%/*}/server.headers\" \\\n"
@@ -235,6 +260,47 @@ TEST(ClaudeHooks, AFailedWriteLeavesTheSettingsAlone) {
   } catch (const AgentSetupError& e) {
     EXPECT_EQ(e,
               AgentSetupError::writeFailed("Not a directory: " + home.hooks.settingsFile.string()));
+  }
+}
+
+// Claude Code reads its settings from $CLAUDE_CONFIG_DIR when that is set: the installer follows.
+TEST(ClaudeHooks, TheSettingsFollowClaudesConfigFolder) {
+  testsupport::TempDir dir;
+  struct Case {
+    std::optional<std::string> folder;
+    fs::path settings;
+  };
+  const Case cases[] = {
+      {std::nullopt, fs::path(dir.path()) / ".claude" / "settings.json"},
+      {"", fs::path(dir.path()) / ".claude" / "settings.json"},
+      {dir.path() + "/conf", fs::path(dir.path()) / "conf" / "settings.json"},
+  };
+  const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "/";
+  const char* saved = std::getenv("CLAUDE_CONFIG_DIR");
+  const std::optional<std::string> savedFolder =
+      saved ? std::optional<std::string>(saved) : std::nullopt;
+  ::setenv("HOME", dir.path().c_str(), 1);
+  for (const auto& c : cases) {
+    if (c.folder) {
+      ::setenv("CLAUDE_CONFIG_DIR", c.folder->c_str(), 1);
+    } else {
+      ::unsetenv("CLAUDE_CONFIG_DIR");
+    }
+    ClaudeHooks hooks;
+    hooks.script = fs::path(dir.path()) / "com.velvane.mac" / "agents" / "agent-hook";
+    EXPECT_EQ(hooks.settingsFile, c.settings);
+    hooks.install();
+    EXPECT_TRUE(ClaudeHooks{}.isInstalled());
+    EXPECT_TRUE(fs::exists(c.settings));
+    hooks.uninstall();
+    EXPECT_FALSE(ClaudeHooks{}.isInstalled());
+    EXPECT_EQ(contents(c.settings), "{}");
+  }
+  ::setenv("HOME", savedHome.c_str(), 1);
+  if (savedFolder) {
+    ::setenv("CLAUDE_CONFIG_DIR", savedFolder->c_str(), 1);
+  } else {
+    ::unsetenv("CLAUDE_CONFIG_DIR");
   }
 }
 
