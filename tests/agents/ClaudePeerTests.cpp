@@ -58,7 +58,7 @@ std::optional<std::string> unavailable() {
   if (const auto why = unavailable()) GTEST_SKIP() << *why; \
   static_assert(true)
 
-[[maybe_unused]] std::string fileText(const fs::path& file) {
+std::string fileText(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
 }
@@ -117,6 +117,30 @@ struct ClaudeHarness : LinkHarness {
     claude.closeInput();
     EXPECT_EQ(claude.waitExit(60s), 0) << claude.output();
     return claude.output();
+  }
+
+  // Claude Code with the arguments in a private tmux, in a pane of 120 by 40, in the working
+  // folder; the pane stays after it exits.
+  void startInTmux(const std::vector<std::string>& arguments) {
+    std::string command = "env -i TERM=\"$TERM\" TMUX=\"$TMUX\" TMUX_PANE=\"$TMUX_PANE\"";
+    for (const auto& e : environment()) command += " '" + e + "'";
+    command += " '" + claudeProgram().string() + "'";
+    for (const auto& a : arguments) command += " '" + a + "'";
+    tmuxRunning = true;
+    EXPECT_EQ(tmux({"new-session", "-d", "-x", "120", "-y", "40", "-c", work.string(),
+                    command + "; sleep 600"})
+                  .status,
+              0);
+  }
+  testsupport::ProgramResult tmux(std::vector<std::string> args) const {
+    args.insert(args.begin(),
+                {"env", "-u", "TMUX", "tmux", "-f", "/dev/null", "-S", dir.file("tmux.sock")});
+    return testsupport::runProgram(args);
+  }
+  std::string screen() const { return tmux({"capture-pane", "-p", "-J"}).output; }
+  bool tmuxRunning = false;
+  ~ClaudeHarness() {
+    if (tmuxRunning) tmux({"kill-server"});
   }
 
   // The boards the phone received, in order.
@@ -181,6 +205,125 @@ TEST(Claude, HeadlessSessionsPutTheirStepsOnThePhonesBoard) {
     }
     EXPECT_TRUE(h.onLoop([&h] { return h.hub->agents().empty(); }));
     EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
+  }
+}
+
+// The session's card with an open request: its id and the request's, once there is one.
+std::optional<std::pair<std::string, std::string>> openRequest(ClaudeHarness& h) {
+  return h.onLoop([&h] {
+    std::optional<std::pair<std::string, std::string>> open;
+    for (const auto& [id, card] : h.hub->agents()) {
+      if (card.request) open.emplace(id, card.request->id);
+    }
+    return open;
+  });
+}
+
+// An interactive session asks for a command that needs approval; the phone (or the terminal)
+// answers, and Claude Code does what the answer says.
+TEST(Claude, InteractiveSessionsDoWhatThePhoneAnswers) {
+  SKIP_WITHOUT_CLAUDE();
+  struct Case {
+    const char* verb;                   // the phone's; empty: the user answers in the terminal
+    bool ran;                           // the command ran
+    std::optional<std::string> result;  // the tool result the model got; none: no next request
+    bool rule;                          // the rule is kept in the folder's local settings
+    std::string end;                    // the card's state and detail at the end
+  };
+  const Case cases[] = {
+      {"approve", true, "brindlet-ran", false, "done|Done."},
+      {"alwaysAllow", true, "brindlet-ran", true, "done|Done."},
+      {"deny", false, "Denied from Brindlet.", false, "done|Done."},
+      {"stop", false, std::nullopt, false, "done|Stopped"},
+      {"", true, "brindlet-ran", false, "done|Done."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(*c.verb ? c.verb : "terminal");
+    ClaudeHarness h("sh -c 'echo brindlet-ran | tee ran.txt'");
+    ASSERT_TRUE(h.phone.waitFor("\nconnected(Computer, USB)\n", 10s)) << h.phone.output();
+    const auto started = std::chrono::steady_clock::now();
+    h.startInTmux({"run it"});
+    ASSERT_TRUE(eventually([&h] { return openRequest(h).has_value(); }, 30s)) << h.screen();
+    const auto [session, request] = *openRequest(h);
+    EXPECT_EQ(request, "r1");
+    // The hook ran in a session of its own; the pane's terminal was found all the same.
+    const auto tty = h.tmux({"display-message", "-p", "#{pane_tty}"}).output;
+    EXPECT_EQ("/dev/" + h.onLoop([&h, s = session] { return h.hub->terminals().at(s).tty; }) + "\n",
+              tty);
+    // Claude Code asks in its terminal at the same time.
+    ASSERT_TRUE(eventually(
+        [&h] { return h.screen().find("Do you want to proceed?") != std::string::npos; }, 10s))
+        << h.screen();
+
+    const auto ranFile = h.work / "ran.txt";
+    if (*c.verb) {
+      h.phone.write(R"(send {"id":1,"t":"agentAction","agent":")" + session + R"(","verb":")" +
+                    c.verb + R"(","request":")" + request + "\"}\n");
+    } else {
+      h.tmux({"send-keys", "Enter"});
+      // The session's next step ends the phone's request at once.
+      ASSERT_TRUE(eventually([&] { return fs::exists(ranFile); }, 10s)) << h.screen();
+      const auto ran = std::chrono::steady_clock::now();
+      EXPECT_TRUE(
+          eventually([&h] { return h.onLoop([&h] { return h.hub->pendingCount(); }) == 0; }, 5s));
+      EXPECT_LT(std::chrono::steady_clock::now() - ran, 1500ms);
+      EXPECT_FALSE(openRequest(h).has_value());
+    }
+    if (c.result) {
+      ASSERT_TRUE(eventually([&h] { return !h.model.toolResults().empty(); }, 15s)) << h.screen();
+      EXPECT_NE(h.model.toolResults().front().find(*c.result), std::string::npos)
+          << h.model.toolResults().front();
+    }
+    const auto endLook = "proj|" + c.end;
+    ASSERT_TRUE(eventually([&] { return contains(cardLooks(h.boards()), endLook); }, 15s))
+        << ::testing::PrintToString(cardLooks(h.boards())) << h.screen();
+    if (!c.result) {
+      // An interrupted turn asks the model nothing more.
+      std::this_thread::sleep_for(1s);
+      EXPECT_EQ(h.model.requests().size(), 1u);
+      EXPECT_TRUE(h.model.toolResults().empty());
+    }
+    EXPECT_EQ(fs::exists(ranFile), c.ran);
+    const auto local = fileText(h.work / ".claude" / "settings.local.json");
+    EXPECT_EQ(local.find("brindlet-ran") != std::string::npos, c.rule) << local;
+
+    // Leaving the session takes its card off the board.
+    h.tmux({"send-keys", "-l", "/exit"});
+    h.tmux({"send-keys", "Enter"});
+    EXPECT_TRUE(
+        eventually([&h] { return h.onLoop([&h] { return h.hub->agents().empty(); }); }, 15s))
+        << h.screen();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 45s);
+  }
+}
+
+// `claude doctor` finds the installed settings valid, where the installer put them.
+TEST(Claude, DoctorFindsOurSettingsValid) {
+  SKIP_WITHOUT_CLAUDE();
+  struct Case {
+    const char* name;
+    bool withConfigDir;
+    bool broken;  // a timeout made a text after installing: the doctor must notice
+  };
+  const Case cases[] = {
+      {"home", false, false},
+      {"CLAUDE_CONFIG_DIR", true, false},
+      {"CLAUDE_CONFIG_DIR, broken", true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ClaudeHarness h("true", c.withConfigDir);
+    if (c.broken) {
+      auto settings = json::parse(fileText(h.hooks.settingsFile));
+      settings["hooks"]["Stop"][0]["hooks"][0]["timeout"] = "ten";
+      std::ofstream(h.hooks.settingsFile) << settings.dump();
+    }
+    h.startInTmux({"doctor"});
+    ASSERT_TRUE(eventually([&h] { return h.screen().find("Updates") != std::string::npos; }, 30s))
+        << h.screen();
+    const auto screen = h.screen();
+    EXPECT_NE(screen.find("Diagnostics"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("Invalid settings") != std::string::npos, c.broken) << screen;
   }
 }
 
