@@ -122,7 +122,9 @@ void AgentHub::handleNotification(const nlohmann::json& hook, AgentCard& card) {
   const auto type = stringIn(hook, "notification_type");
   if (!type) return;
   const auto text = oneLine(stringIn(hook, "message"), kDetail).value_or("Needs you");
-  if (*type == "permission_prompt" && card.request) return;
+  // The agent's own prompt for what the card already shows: a request, or a question that was
+  // sent to the terminal.
+  if (*type == "permission_prompt" && (card.request || card.state == AgentState::needsYou)) return;
   if (*type == "permission_prompt" || *type == "agent_needs_input" ||
       *type == "elicitation_dialog") {
     setState(card, AgentState::needsYou);

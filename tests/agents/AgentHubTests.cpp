@@ -544,6 +544,9 @@ TEST(AgentHub, AQuestionForTheUserIsAskedInTheTerminal) {
     EXPECT_FALSE(card->request.has_value());
     EXPECT_TRUE(card->canJump);
     EXPECT_EQ(h.hub->nextRequest(), 1u);
+    // The agent's own prompt for it keeps the question on the card.
+    h.post(hookBody("Notification", R"("notification_type":"permission_prompt")"));
+    EXPECT_EQ(h.card("s")->detail, c.detail);
     h.post(hookBody("PostToolUse", R"("tool_name":"AskUserQuestion")"));
     EXPECT_EQ(h.card("s")->state, AgentState::working);
   }

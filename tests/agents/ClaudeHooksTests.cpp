@@ -210,6 +210,12 @@ TEST(ClaudeHooks, InstallingTwiceEqualsOnceAndTheBackupHoldsTheFirstInstall) {
   EXPECT_EQ(first.find("{\n  \"env\": {\n    \"A\": \"~/b\"\n  },\n  \"hooks\": {\n"), 0u);
   EXPECT_LT(first.find("\"hooks\""), first.find("\"model\""));
 
+  // What an older release installed reads as not installed, so that the menu offers to connect.
+  home.write(older().dump());
+  EXPECT_FALSE(home.hooks.isInstalled());
+  home.hooks.install();
+  EXPECT_EQ(json::parse(*home.settings()), home.installed());
+
   // One event lacking makes it not installed; installing again repairs it.
   auto settings = json::parse(first);
   settings["hooks"].erase("StopFailure");

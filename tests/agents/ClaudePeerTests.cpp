@@ -73,8 +73,13 @@ struct ClaudeHarness : LinkHarness {
   ClaudeHooks hooks;
 
   explicit ClaudeHarness(std::string command, bool withConfigDir = false)
-      : model({"Bash",
-               json{{"command", std::move(command)}, {"description", "Show a word"}}.dump()}) {
+      : ClaudeHarness(
+            testsupport::ModelStandIn::ToolCall{
+                "Bash",
+                json{{"command", std::move(command)}, {"description", "Show a word"}}.dump()},
+            withConfigDir) {}
+  ClaudeHarness(testsupport::ModelStandIn::ToolCall call, bool withConfigDir)
+      : model(std::move(call)) {
     fs::create_directories(home);
     fs::create_directories(work);
     if (withConfigDir) configDir = fs::path(dir.path()) / "claude-config";
@@ -295,6 +300,32 @@ TEST(Claude, InteractiveSessionsDoWhatThePhoneAnswers) {
         << h.screen();
     EXPECT_LT(std::chrono::steady_clock::now() - started, 45s);
   }
+}
+
+// A question only the user can answer is asked in the terminal, and the card says so.
+TEST(Claude, AQuestionForTheUserIsAskedInTheTerminal) {
+  SKIP_WITHOUT_CLAUDE();
+  const json question = {{"question", "Which colour?"},
+                         {"header", "Colour"},
+                         {"multiSelect", false},
+                         {"options", json::array({{{"label", "Red"}, {"description", "warm"}},
+                                                  {{"label", "Blue"}, {"description", "cool"}}})}};
+  ClaudeHarness h({"AskUserQuestion", json{{"questions", json::array({question})}}.dump()}, false);
+  ASSERT_TRUE(h.phone.waitFor("\nconnected(Computer, USB)\n", 10s)) << h.phone.output();
+  h.startInTmux({"ask me"});
+  const std::string asking = "proj|needsYou|Asks in the terminal: Which colour?";
+  ASSERT_TRUE(eventually([&] { return contains(cardLooks(h.boards()), asking); }, 30s))
+      << ::testing::PrintToString(cardLooks(h.boards())) << h.screen();
+  EXPECT_FALSE(openRequest(h).has_value());
+  ASSERT_TRUE(
+      eventually([&h] { return h.screen().find("Which colour?") != std::string::npos; }, 10s))
+      << h.screen();
+  h.tmux({"send-keys", "Enter"});
+  ASSERT_TRUE(eventually([&h] { return !h.model.toolResults().empty(); }, 15s)) << h.screen();
+  EXPECT_NE(h.model.toolResults().front().find("Red"), std::string::npos)
+      << h.model.toolResults().front();
+  EXPECT_TRUE(eventually([&] { return contains(cardLooks(h.boards()), "proj|done|Done."); }, 15s))
+      << ::testing::PrintToString(cardLooks(h.boards()));
 }
 
 // `claude doctor` finds the installed settings valid, where the installer put them.
