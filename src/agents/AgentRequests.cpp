@@ -32,7 +32,7 @@ AgentHub::~AgentHub() {
 
 namespace {
 
-// Tools that take the user's own input: the agent ignores an approval from outside for them.
+// Tools that take the user's own input: approved from outside, they run without an answer.
 bool needsTheUsersInput(const std::optional<std::string>& tool) {
   return tool == "AskUserQuestion";
 }

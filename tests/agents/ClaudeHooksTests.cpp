@@ -17,6 +17,7 @@
 #include "agents/AgentSetupError.h"
 #include "agents/HookScript.h"
 #include "runtime/Log.h"
+#include "support/Environment.h"
 #include "support/TempDir.h"
 
 namespace brindlet::agents {
@@ -281,32 +282,21 @@ TEST(ClaudeHooks, TheSettingsFollowClaudesConfigFolder) {
       {"", fs::path(dir.path()) / ".claude" / "settings.json"},
       {dir.path() + "/conf", fs::path(dir.path()) / "conf" / "settings.json"},
   };
-  const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "/";
-  const char* saved = std::getenv("CLAUDE_CONFIG_DIR");
-  const std::optional<std::string> savedFolder =
-      saved ? std::optional<std::string>(saved) : std::nullopt;
-  ::setenv("HOME", dir.path().c_str(), 1);
   for (const auto& c : cases) {
-    if (c.folder) {
-      ::setenv("CLAUDE_CONFIG_DIR", c.folder->c_str(), 1);
-    } else {
-      ::unsetenv("CLAUDE_CONFIG_DIR");
-    }
-    ClaudeHooks hooks;
+    const testsupport::Variables environment{{"HOME", dir.path()}, {"CLAUDE_CONFIG_DIR", c.folder}};
+    // The installer as the app makes it, and one made again for each look.
+    const auto fresh = [&environment] {
+      return testsupport::withEnvironment(environment, [] { return ClaudeHooks(); });
+    };
+    ClaudeHooks hooks = fresh();
     hooks.script = fs::path(dir.path()) / "com.velvane.mac" / "agents" / "agent-hook";
     EXPECT_EQ(hooks.settingsFile, c.settings);
     hooks.install();
-    EXPECT_TRUE(ClaudeHooks{}.isInstalled());
+    EXPECT_TRUE(fresh().isInstalled());
     EXPECT_TRUE(fs::exists(c.settings));
     hooks.uninstall();
-    EXPECT_FALSE(ClaudeHooks{}.isInstalled());
+    EXPECT_FALSE(fresh().isInstalled());
     EXPECT_EQ(contents(c.settings), "{}");
-  }
-  ::setenv("HOME", savedHome.c_str(), 1);
-  if (savedFolder) {
-    ::setenv("CLAUDE_CONFIG_DIR", savedFolder->c_str(), 1);
-  } else {
-    ::unsetenv("CLAUDE_CONFIG_DIR");
   }
 }
 

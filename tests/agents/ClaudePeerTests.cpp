@@ -13,6 +13,7 @@
 
 #include "LinkHarness.h"
 #include "agents/ClaudeHooks.h"
+#include "support/Environment.h"
 #include "support/Eventually.h"
 #include "support/ModelStandIn.h"
 #include "support/PrivateNetwork.h"
@@ -83,12 +84,12 @@ struct ClaudeHarness : LinkHarness {
     fs::create_directories(home);
     fs::create_directories(work);
     if (withConfigDir) configDir = fs::path(dir.path()) / "claude-config";
-    // The installer as the app runs it: following CLAUDE_CONFIG_DIR when set.
-    if (configDir) ::setenv("CLAUDE_CONFIG_DIR", configDir->c_str(), 1);
+    // The installer as the app runs it in this home: following CLAUDE_CONFIG_DIR when set.
     hooks.script = script;
-    hooks.settingsFile = ClaudeHooks::defaultSettingsFile();
-    ::unsetenv("CLAUDE_CONFIG_DIR");
-    if (!configDir) hooks.settingsFile = home / ".claude" / "settings.json";
+    hooks.settingsFile = testsupport::withEnvironment(
+        {{"HOME", home.string()},
+         {"CLAUDE_CONFIG_DIR", configDir ? configDir->string() : std::optional<std::string>()}},
+        [] { return ClaudeHooks::defaultSettingsFile(); });
     hooks.install();
     // Past the first-run questions: onboarding done, the key approved, the folder trusted.
     const json state = {
