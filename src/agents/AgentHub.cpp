@@ -57,7 +57,7 @@ asio::awaitable<Bytes> AgentHub::handle(HookEvent event) {
 
   // The agent keeps a permission hook running after its own prompt was answered in the terminal;
   // the session's next step shows that the request is over.
-  if (endsRequests(*name)) endRequestsOf(*session);
+  endRequestsOf(*session, *name, hook);
   if (!event.terminal.isEmpty()) terminals_.insert_or_assign(*session, std::move(event.terminal));
   const auto known = agents_.find(*session);
   auto card = known != agents_.end() ? known->second

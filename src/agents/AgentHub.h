@@ -6,7 +6,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include <boost/asio/any_io_executor.hpp>
@@ -83,10 +82,9 @@ class AgentHub : public std::enable_shared_from_this<AgentHub> {
   void setState(protocol::AgentCard& card, protocol::AgentState state) const;
   void appendEvent(protocol::AgentCard& card, protocol::AgentEventKind kind,
                    const std::optional<std::string>& text) const;
-  // Whether the event shows that the session's waiting requests were answered elsewhere; those
-  // are then answered "{}".
-  static bool endsRequests(std::string_view name);
-  void endRequestsOf(const std::string& session);
+  // Answers "{}" the session's waiting requests that the event shows were answered elsewhere.
+  void endRequestsOf(const std::string& session, const std::string& name,
+                     const nlohmann::json& hook);
   // resolve, leaving the card done when the reply stops the agent's turn.
   void settle(const std::string& id, runtime::Bytes reply, bool interrupts);
   boost::asio::awaitable<runtime::Bytes> request(const nlohmann::json& hook,

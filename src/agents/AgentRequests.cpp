@@ -17,6 +17,7 @@ using runtime::Bytes;
 
 struct AgentHub::Pending {
   std::string agent;                          // the session whose card asked
+  std::optional<std::string> subagent;        // the subagent within it that asked, if one did
   std::optional<nlohmann::json> suggestions;  // the hook's, as received
   std::shared_ptr<runtime::OneShot<Bytes>> answer;
   runtime::TaskHandle expiry;  // cancelled once answered, so nothing sleeps for a done request
@@ -50,15 +51,22 @@ std::string questionNotice(const nlohmann::json* input) {
 
 }  // namespace
 
-bool AgentHub::endsRequests(std::string_view name) {
-  return name == "PermissionRequest" || name == "PostToolUse" || name == "PostToolUseFailure" ||
-         name == "UserPromptSubmit" || name == "Stop" || name == "SessionEnd";
-}
-
-void AgentHub::endRequestsOf(const std::string& session) {
+void AgentHub::endRequestsOf(const std::string& session, const std::string& name,
+                             const nlohmann::json& hook) {
+  // The end of a turn or of the session ends every request of it. A tool's end or a new request
+  // ends only those of the same agent: subagents share their session's id, name themselves in
+  // "agent_id" and may run side by side.
+  const bool wholeSession = name == "UserPromptSubmit" || name == "Stop" || name == "SessionEnd";
+  if (!wholeSession && name != "PermissionRequest" && name != "PostToolUse" &&
+      name != "PostToolUseFailure") {
+    return;
+  }
+  const auto subagent = stringIn(hook, "agent_id");
   std::vector<std::string> ids;
   for (const auto& [id, pending] : pending_) {
-    if (pending->agent == session) ids.push_back(id);
+    if (pending->agent == session && (wholeSession || pending->subagent == subagent)) {
+      ids.push_back(id);
+    }
   }
   for (const auto& id : ids) resolve(id, noDecisionReply());
 }
@@ -100,6 +108,7 @@ asio::awaitable<Bytes> AgentHub::request(const nlohmann::json& hook, AgentCard c
 
   auto pending = std::make_shared<Pending>();
   pending->agent = std::move(session);
+  pending->subagent = stringIn(hook, "agent_id");
   pending->suggestions = std::move(suggestions);
   pending->answer = runtime::OneShot<Bytes>::make();
   pending->expiry = runtime::spawn(executor_, expire(weak_from_this(), clock_, requestTimeout, id));

@@ -479,7 +479,8 @@ TEST(AgentHub, TheSessionsNextStepEndsItsRequest) {
   struct Case {
     std::string event;
     bool ends;
-    std::string detail;  // the card's afterwards
+    std::string detail;     // the card's afterwards
+    bool subagent = false;  // the request is a subagent's
   };
   const std::string asking = "Wants to run: npm test";
   const Case cases[] = {
@@ -494,10 +495,22 @@ TEST(AgentHub, TheSessionsNextStepEndsItsRequest) {
       {hookBody("StopFailure"), false, "Stopped with an error"},
       {hookBody("PostToolUse", "", "o"), false, asking},
       {hookBody("Stop", "", "o"), false, asking},
+      // A subagent's steps end only its own requests; the turn's end ends them all.
+      {hookBody("PostToolUse", R"("agent_id":"a1")"), false, asking},
+      {hookBody("PostToolUse"), false, asking, true},
+      {hookBody("PermissionRequest", R"("agent_id":"a1","tool_name":"Read")"), false,
+       "Wants to use Read: a file"},
+      {hookBody("PostToolUse", R"("agent_id":"a2")"), true, "Working", true},
+      {hookBody("PermissionRequest", R"("agent_id":"a2","tool_name":"Read")"), true,
+       "Wants to use Read: a file", true},
+      {hookBody("Stop"), true, "Finished", true},
   };
   for (const auto& c : cases) {
     HubHarness h;
-    auto hook = h.post(bashRequest());
+    auto hook =
+        h.post(c.subagent ? hookBody("PermissionRequest", R"("agent_id":"a2","tool_name":"Bash",)"
+                                                          R"("tool_input":{"command":"npm test"})")
+                          : bashRequest());
     const auto boards = h.boards.size();
     h.post(c.event);
     EXPECT_EQ(hook.answered(), c.ends) << c.event;
