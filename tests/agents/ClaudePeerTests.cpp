@@ -4,6 +4,7 @@
 // the hook server, the hub and, over a real link, the scripted phone. Headless sessions
 // (claude -p) and interactive ones in a private tmux; and `claude doctor` on our settings.
 
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -230,7 +231,7 @@ std::optional<std::pair<std::string, std::string>> openRequest(ClaudeHarness& h)
 TEST(Claude, InteractiveSessionsDoWhatThePhoneAnswers) {
   SKIP_WITHOUT_CLAUDE();
   struct Case {
-    const char* verb;                   // the phone's; empty: the user answers in the terminal
+    const char* verb;                   // the phone's; else the keys typed in the terminal
     bool ran;                           // the command ran
     std::optional<std::string> result;  // the tool result the model got; none: no next request
     bool rule;                          // the rule is kept in the folder's local settings
@@ -241,10 +242,12 @@ TEST(Claude, InteractiveSessionsDoWhatThePhoneAnswers) {
       {"alwaysAllow", true, "brindlet-ran", true, "done|Done."},
       {"deny", false, "Denied from Brindlet.", false, "done|Done."},
       {"stop", false, std::nullopt, false, "done|Stopped"},
-      {"", true, "brindlet-ran", false, "done|Done."},
+      {"Enter", true, "brindlet-ran", false, "done|Done."},
+      {"Escape", false, std::nullopt, false, "working|Waiting in the terminal"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(*c.verb ? c.verb : "terminal");
+    SCOPED_TRACE(c.verb);
+    const bool typed = std::isupper(static_cast<unsigned char>(c.verb[0]));
     ClaudeHarness h("sh -c 'echo brindlet-ran | tee ran.txt'");
     ASSERT_TRUE(h.phone.waitFor("\nconnected(Computer, USB)\n", 10s)) << h.phone.output();
     const auto started = std::chrono::steady_clock::now();
@@ -262,17 +265,20 @@ TEST(Claude, InteractiveSessionsDoWhatThePhoneAnswers) {
         << h.screen();
 
     const auto ranFile = h.work / "ran.txt";
-    if (*c.verb) {
+    if (!typed) {
       h.phone.write(R"(send {"id":1,"t":"agentAction","agent":")" + session + R"(","verb":")" +
                     c.verb + R"(","request":")" + request + "\"}\n");
     } else {
-      h.tmux({"send-keys", "Enter"});
-      // The session's next step ends the phone's request at once.
-      ASSERT_TRUE(eventually([&] { return fs::exists(ranFile); }, 10s)) << h.screen();
-      const auto ran = std::chrono::steady_clock::now();
+      const auto typedAt = std::chrono::steady_clock::now();
+      h.tmux({"send-keys", c.verb});
+      // The session's next step, or the turn's end, ends the phone's request at once.
+      if (c.ran) {
+        ASSERT_TRUE(eventually([&] { return fs::exists(ranFile); }, 10s)) << h.screen();
+      }
+      const auto answered = c.ran ? std::chrono::steady_clock::now() : typedAt;
       EXPECT_TRUE(
           eventually([&h] { return h.onLoop([&h] { return h.hub->pendingCount(); }) == 0; }, 5s));
-      EXPECT_LT(std::chrono::steady_clock::now() - ran, 1500ms);
+      EXPECT_LT(std::chrono::steady_clock::now() - answered, 1500ms);
       EXPECT_FALSE(openRequest(h).has_value());
     }
     if (c.result) {
