@@ -55,6 +55,9 @@ asio::awaitable<Bytes> AgentHub::handle(HookEvent event) {
   const auto name = stringIn(hook, "hook_event_name");
   if (!session || !name) co_return noDecisionReply();
 
+  // The agent keeps a permission hook running after its own prompt was answered in the terminal;
+  // the session's next step shows that the request is over.
+  endRequestsOf(*session, *name, hook);
   if (!event.terminal.isEmpty()) terminals_.insert_or_assign(*session, std::move(event.terminal));
   const auto known = agents_.find(*session);
   auto card = known != agents_.end() ? known->second
@@ -91,6 +94,11 @@ void AgentHub::apply(const std::string& name, const nlohmann::json& hook, AgentC
     setState(card, AgentState::working);
     card.detail = activityText(stringIn(hook, "tool_name"), objectIn(hook, "tool_input"), true);
     appendEvent(card, AgentEventKind::tool, card.detail);
+  } else if (name == "PostToolUse" || name == "PostToolUseFailure") {
+    // The tool ran or failed, so nothing waits for the user any more.
+    if (card.request) return;
+    setState(card, AgentState::working);
+    card.detail = "Working";
   } else if (name == "Notification") {
     handleNotification(hook, card);
   } else if (name == "Stop") {
@@ -114,11 +122,14 @@ void AgentHub::handleNotification(const nlohmann::json& hook, AgentCard& card) {
   const auto type = stringIn(hook, "notification_type");
   if (!type) return;
   const auto text = oneLine(stringIn(hook, "message"), kDetail).value_or("Needs you");
-  if (*type == "permission_prompt" && card.request) return;
+  // The agent's own prompt for what the card already shows: a request, or a question that was
+  // sent to the terminal.
+  if (*type == "permission_prompt" && (card.request || card.state == AgentState::needsYou)) return;
   if (*type == "permission_prompt" || *type == "agent_needs_input" ||
       *type == "elicitation_dialog") {
     setState(card, AgentState::needsYou);
-    card.detail = text;
+    // A question that no hook asked (in the agent's automatic modes) is answered only there.
+    card.detail = *type == "permission_prompt" ? "Waiting in the terminal" : text;
     appendEvent(card, AgentEventKind::notice, text);
   } else if (*type == "idle_prompt") {
     if (card.state != AgentState::working) return;

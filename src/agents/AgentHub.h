@@ -50,8 +50,8 @@ class AgentHub : public std::enable_shared_from_this<AgentHub> {
   AgentHub& operator=(const AgentHub&) = delete;
 
   // One hook event; returns the hook's reply. A permission request waits for the phone, the
-  // time-out or the hook's going away (cancelling the wait answers it "{}"); everything else is
-  // answered "{}" at once.
+  // time-out, the hook's going away (cancelling the wait answers it "{}") or the session's next
+  // step; everything else is answered "{}" at once.
   boost::asio::awaitable<runtime::Bytes> handle(HookEvent event);
   // One verb of the phone on a card; actions for cards that do not exist are ignored.
   boost::asio::awaitable<void> handle(protocol::AgentAction action);
@@ -82,6 +82,11 @@ class AgentHub : public std::enable_shared_from_this<AgentHub> {
   void setState(protocol::AgentCard& card, protocol::AgentState state) const;
   void appendEvent(protocol::AgentCard& card, protocol::AgentEventKind kind,
                    const std::optional<std::string>& text) const;
+  // Answers "{}" the session's waiting requests that the event shows were answered elsewhere.
+  void endRequestsOf(const std::string& session, const std::string& name,
+                     const nlohmann::json& hook);
+  // resolve, leaving the card done when the reply stops the agent's turn.
+  void settle(const std::string& id, runtime::Bytes reply, bool interrupts);
   boost::asio::awaitable<runtime::Bytes> request(const nlohmann::json& hook,
                                                  protocol::AgentCard card, std::string session);
   // approve, alwaysAllow and deny: answer the named request if it is this agent's.

@@ -17,6 +17,7 @@ using runtime::Bytes;
 
 struct AgentHub::Pending {
   std::string agent;                          // the session whose card asked
+  std::optional<std::string> subagent;        // the subagent within it that asked, if one did
   std::optional<nlohmann::json> suggestions;  // the hook's, as received
   std::shared_ptr<runtime::OneShot<Bytes>> answer;
   runtime::TaskHandle expiry;  // cancelled once answered, so nothing sleeps for a done request
@@ -30,12 +31,62 @@ AgentHub::~AgentHub() {
   }
 }
 
+namespace {
+
+// Tools that take the user's own input: approved from outside, they run without an answer.
+bool needsTheUsersInput(const std::optional<std::string>& tool) {
+  return tool == "AskUserQuestion";
+}
+
+// "Asks in the terminal", with the first question when there is one.
+std::string questionNotice(const nlohmann::json* input) {
+  std::string notice = "Asks in the terminal";
+  if (input == nullptr) return notice;
+  const auto questions = input->find("questions");
+  if (questions == input->end() || !questions->is_array() || questions->empty()) return notice;
+  const auto question = stringIn(questions->front(), "question");
+  if (!question) return notice;
+  return oneLine(notice + ": " + *question, 120).value_or(notice);
+}
+
+}  // namespace
+
+void AgentHub::endRequestsOf(const std::string& session, const std::string& name,
+                             const nlohmann::json& hook) {
+  // The end of a turn or of the session ends every request of it. A tool's end or a new request
+  // ends only those of the same agent: subagents share their session's id, name themselves in
+  // "agent_id" and may run side by side.
+  const bool wholeSession = name == "UserPromptSubmit" || name == "Stop" || name == "SessionEnd";
+  if (!wholeSession && name != "PermissionRequest" && name != "PostToolUse" &&
+      name != "PostToolUseFailure") {
+    return;
+  }
+  const auto subagent = stringIn(hook, "agent_id");
+  std::vector<std::string> ids;
+  for (const auto& [id, pending] : pending_) {
+    if (pending->agent == session && (wholeSession || pending->subagent == subagent)) {
+      ids.push_back(id);
+    }
+  }
+  for (const auto& id : ids) resolve(id, noDecisionReply());
+}
+
 asio::awaitable<Bytes> AgentHub::request(const nlohmann::json& hook, AgentCard card,
                                          std::string session) {
   if (!isPhoneConnected()) co_return noDecisionReply();
-  const auto id = "r" + std::to_string(nextRequest_++);
   const auto tool = stringIn(hook, "tool_name");
   const auto* input = objectIn(hook, "tool_input");
+  if (needsTheUsersInput(tool)) {
+    // Sent back to the terminal at once; the card offers going there instead of approving.
+    const auto notice = questionNotice(input);
+    setState(card, AgentState::needsYou);
+    card.detail = notice;
+    appendEvent(card, protocol::AgentEventKind::notice, notice);
+    agents_.insert_or_assign(session, std::move(card));
+    publish();
+    co_return noDecisionReply();
+  }
+  const auto id = "r" + std::to_string(nextRequest_++);
   // A null list is no list: handing it back as the permissions to keep would spoil the reply.
   std::optional<nlohmann::json> suggestions;
   if (const auto found = hook.find("permission_suggestions");
@@ -57,6 +108,7 @@ asio::awaitable<Bytes> AgentHub::request(const nlohmann::json& hook, AgentCard c
 
   auto pending = std::make_shared<Pending>();
   pending->agent = std::move(session);
+  pending->subagent = stringIn(hook, "agent_id");
   pending->suggestions = std::move(suggestions);
   pending->answer = runtime::OneShot<Bytes>::make();
   pending->expiry = runtime::spawn(executor_, expire(weak_from_this(), clock_, requestTimeout, id));
@@ -84,6 +136,10 @@ asio::awaitable<void> AgentHub::expire(std::weak_ptr<AgentHub> weak,
 }
 
 void AgentHub::resolve(const std::string& id, Bytes reply) {
+  settle(id, std::move(reply), false);
+}
+
+void AgentHub::settle(const std::string& id, Bytes reply, bool interrupts) {
   const auto found = pending_.find(id);
   if (found == pending_.end()) return;
   const auto pending = std::move(found->second);
@@ -101,8 +157,9 @@ void AgentHub::resolve(const std::string& id, Bytes reply) {
                   approved ? "You approved it" : "You denied it");
     }
     shown.request.reset();
-    shown.detail = undecided ? "Waiting in the terminal" : "Working";
-    setState(shown, AgentState::working);
+    // An interrupted turn ends without a Stop event of its own.
+    shown.detail = interrupts ? "Stopped" : undecided ? "Waiting in the terminal" : "Working";
+    setState(shown, interrupts ? AgentState::done : AgentState::working);
     publish();
   }
   pending->answer->resume(std::move(reply));
@@ -145,7 +202,7 @@ asio::awaitable<void> AgentHub::handle(protocol::AgentAction action) {
     }
     case AgentVerb::stop: {
       if (open) {
-        resolve(*open, permissionReply(false, nullptr, true));
+        settle(*open, permissionReply(false, nullptr, true), true);
         co_return;
       }
       auto focusing = focusTerminal(action.agent);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <system_error>
 
 #include <nlohmann/json.hpp>
@@ -23,6 +24,7 @@ using nlohmann::json;
 
 constexpr std::string_view kBackupName = "settings.json.before-velvane";
 constexpr int kBlockingTimeoutSeconds = 600;
+constexpr int kTimeoutSeconds = 10;
 constexpr mode_t kNewFileMode = 0600;  // Claude Code's settings may hold keys in "env"
 
 [[noreturn]] void failSystem(const char* what, const fs::path& path) {
@@ -156,13 +158,12 @@ json* eventOf(json& hooks, std::string_view name) {
   return &*groups;
 }
 
+// Every entry runs in the foreground: the agent drops the body of a background SessionEnd and
+// cancels a background Stop when a session without a terminal exits. The server answers all
+// but the blocking event at once, so the short limit only bounds a stalled server.
 json ownGroup(const ClaudeHookEvent& event, const std::string& command) {
   json entry = {{"type", "command"}, {"command", command}};
-  if (event.blocking) {
-    entry["timeout"] = kBlockingTimeoutSeconds;
-  } else {
-    entry["async"] = true;
-  }
+  entry["timeout"] = event.blocking ? kBlockingTimeoutSeconds : kTimeoutSeconds;
   return {{"hooks", json::array({std::move(entry)})}};
 }
 
@@ -181,16 +182,24 @@ std::string serialised(const json& settings) {
 
 }  // namespace
 
-const std::array<ClaudeHookEvent, 8> claudeHookEvents{{{"SessionStart", false},
-                                                       {"UserPromptSubmit", false},
-                                                       {"PreToolUse", false},
-                                                       {"PermissionRequest", true},
-                                                       {"Notification", false},
-                                                       {"Stop", false},
-                                                       {"StopFailure", false},
-                                                       {"SessionEnd", false}}};
+// The events after a tool and before a turn tell the hub that a permission request was answered
+// in the terminal.
+const std::array<ClaudeHookEvent, 10> claudeHookEvents{{{"SessionStart", false},
+                                                        {"UserPromptSubmit", false},
+                                                        {"PreToolUse", false},
+                                                        {"PermissionRequest", true},
+                                                        {"PostToolUse", false},
+                                                        {"PostToolUseFailure", false},
+                                                        {"Notification", false},
+                                                        {"Stop", false},
+                                                        {"StopFailure", false},
+                                                        {"SessionEnd", false}}};
 
 fs::path ClaudeHooks::defaultSettingsFile() {
+  // Claude Code keeps its settings where this variable points, when it is set.
+  if (const char* folder = std::getenv("CLAUDE_CONFIG_DIR"); folder != nullptr && *folder != 0) {
+    return fs::path(folder) / "settings.json";
+  }
   return runtime::homeFolder() / ".claude" / "settings.json";
 }
 

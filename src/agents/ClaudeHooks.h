@@ -9,13 +9,13 @@
 
 namespace brindlet::agents {
 
-// A Claude Code hook event the agent hook is registered for. Claude Code waits for the answer to
-// a blocking event (a permission request held until the phone decides); the others run async.
+// A Claude Code hook event the agent hook is registered for. A blocking event (a permission
+// request held until the phone decides) may wait for ten minutes; the others are answered at once.
 struct ClaudeHookEvent {
   std::string_view name;
   bool blocking = false;
 };
-extern const std::array<ClaudeHookEvent, 8> claudeHookEvents;
+extern const std::array<ClaudeHookEvent, 10> claudeHookEvents;
 
 // Found in the command of every agent hook entry, whichever home or copy of the app wrote it.
 inline constexpr std::string_view agentHookMarker = "com.velvane.mac/agents/agent-hook";
@@ -29,12 +29,13 @@ struct ClaudeHooks {
   std::filesystem::path settingsFile = defaultSettingsFile();
   std::filesystem::path script = defaultScript();
 
-  static std::filesystem::path defaultSettingsFile();  // ~/.claude/settings.json
-  static std::filesystem::path defaultScript();        // the agents folder's agent-hook
+  // $CLAUDE_CONFIG_DIR/settings.json when the variable is set, else ~/.claude/settings.json.
+  static std::filesystem::path defaultSettingsFile();
+  static std::filesystem::path defaultScript();  // the agents folder's agent-hook
 
-  // Whether all eight events hold an own group; any failure reads as not installed.
+  // Whether every event holds an own group; any failure reads as not installed.
   bool isInstalled() const;
-  // Writes the script, then replaces the own entries of the eight events with fresh ones at the
+  // Writes the script, then replaces the own entries of every event with fresh ones at the
   // end of each event's list.
   void install() const;
   // Removes the own entries; events and "hooks" left empty go too. The script stays.

@@ -7,14 +7,22 @@
 namespace brindlet::agents {
 
 // The token travels in a header file, never on curl's command line where every local user could
-// read it.
+// read it. The agent runs its hooks through a shell in a session of their own, so the terminal is
+// that of the nearest of the hook's ancestors (at most eight) that has one.
 const std::string_view hookScriptText =
     "#!/bin/sh\n"
     "# Brindlet agent hook: forwards this agent event to the Brindlet app, if it's running.\n"
     "CONF=\"${0%/*}/server.json\"\n"
     "[ -f \"$CONF\" ] || { cat >/dev/null; exit 0; }\n"
     "PORT=$(/usr/bin/sed -n 's/.*\"port\":\\([0-9]*\\).*/\\1/p' \"$CONF\")\n"
-    "TTY=$(/bin/ps -o tty= -p \"$PPID\" 2>/dev/null | /usr/bin/tr -d ' ')\n"
+    "P=$PPID N=0 TTY=\n"
+    "while [ -z \"$TTY\" ] && [ $N -lt 8 ] && [ \"${P:-0}\" -gt 1 ] 2>/dev/null; do\n"
+    "  read -r T P <<EOF\n"
+    "$(/bin/ps -o tty= -o ppid= -p \"$P\" 2>/dev/null)\n"
+    "EOF\n"
+    "  case \"$T\" in ''|'?') ;; *) TTY=$T ;; esac\n"
+    "  N=$((N+1))\n"
+    "done\n"
     "OUT=$(/usr/bin/curl -s --max-time 590 -X POST "
     "\"http://127.0.0.1:$PORT/hook?vendor=${1:-claude}\" \\\n"
     "  -H \"Content-Type: application/json\" -H @\"${0%/*}/server.headers\" \\\n"

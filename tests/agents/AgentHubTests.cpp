@@ -195,11 +195,15 @@ std::vector<EventCase> eventCases() {
        "needsYou|Needs you|1|notice Needs you;"},
       {"permission prompt",
        {note("\"permission_prompt\"", quoted("message", "Allow?\\nmore"))},
-       "needsYou|Allow?|1|notice Allow?;"},
+       "needsYou|Waiting in the terminal|1|notice Allow?;"},
       {"elicitation", {note("\"elicitation_dialog\"")}, "needsYou|Needs you|1|notice Needs you;"},
       {"idle prompt while working", {prompt("p"), note("\"idle_prompt\"")}, "idle|Needs you|2|prompt p;"},
       {"idle prompt while done", {hookBody("Stop"), note("\"idle_prompt\"")}, "done|Finished|1|"},
       {"agent completed adds no event", {note("\"agent_completed\"", quoted("message", "ok"))}, "done|ok|1|"},
+      {"after a tool the user is no longer needed",
+       {note("\"agent_needs_input\""), hookBody("PostToolUse")},
+       "working|Working|2|notice Needs you;"},
+      {"a failed tool too", {hookBody("Stop"), hookBody("PostToolUseFailure")}, "working|Working|2|"},
       {"other notification", {note("\"weird\"")}, ready},
       {"notification type not a string", {note("3")}, ready},
       {"Stop",
@@ -356,7 +360,7 @@ TEST(AgentHub, VerbTable) {
       {"approve an id that does not wait", true, true, true, action(AgentVerb::approve, "r9"), {}, {}, asking},
       {"jump with a request", true, true, false, action(AgentVerb::jump), "{}", {"jump pts/3"}, "Waiting in the terminal"},
       {"jump without terminal", false, false, true, action(AgentVerb::jump), {}, {}, "Ready"},
-      {"stop with a request", true, true, true, action(AgentVerb::stop), kStop, {}, "Working"},
+      {"stop with a request", true, true, true, action(AgentVerb::stop), kStop, {}, "Stopped"},
       {"stop", false, true, true, action(AgentVerb::stop), {}, {"jump pts/3", "key escape"}, "Ready"},
       {"stop, terminal not found", false, true, false, action(AgentVerb::stop), {}, {"jump pts/3"}, "Ready"},
       {"stop without terminal", false, false, true, action(AgentVerb::stop), {}, {}, "Ready"},
@@ -380,6 +384,10 @@ TEST(AgentHub, VerbTable) {
     }
     EXPECT_EQ(h.transcript, c.transcript) << c.name;
     EXPECT_EQ(h.card("s")->detail, c.detail) << c.name;
+    // No Stop event follows an interrupted turn.
+    if (c.reply == kStop) {
+      EXPECT_EQ(h.card("s")->state, AgentState::done) << c.name;
+    }
     EXPECT_EQ(h.card("s")->request.has_value(), c.waiting && !c.reply) << c.name;
     if (c.reply && *c.reply != "{}") {
       const auto kind = c.reply->find("allow") != std::string::npos ? "approved You approved it;"
@@ -406,16 +414,16 @@ TEST(AgentHub, RequestsWaitForThePhoneOrTheirTime) {
   EXPECT_EQ(*first.reply, "{}");
   EXPECT_EQ(look(*h.card("s")), "working|Waiting in the terminal|3|notice Wants to run: npm test;");
 
-  // Across phone sessions the ids go on; a second request of a session replaces the first on
-  // its card, and answering the older one leaves the card showing the newer.
+  // Across phone sessions the ids go on; a second request of a session ends the first, which
+  // was answered in the terminal, and an answer for the first changes nothing.
   h.phone = false;
   h.phone = true;
   auto second = h.post(hookBody("PermissionRequest",
                                 R"("tool_name":"Edit","tool_input":{"file_path":"/src/a.swift"})"));
   auto third = h.post(bashRequest(false));
+  EXPECT_EQ(*second.reply, "{}");
   EXPECT_EQ(h.card("s")->request, (protocol::AgentRequest{"r3", "Bash", "npm test", false}));
   h.act(action(AgentVerb::approve, "r2"));
-  EXPECT_EQ(*second.reply, kAllow);
   EXPECT_EQ(h.card("s")->request->id, "r3");
   EXPECT_EQ(h.card("s")->detail, "Wants to run: npm test");
   h.act(action(AgentVerb::deny, "r3"));
@@ -453,16 +461,113 @@ TEST(AgentHub, AHookThatGoesAwayEndsItsRequestAtOnce) {
   h.act(action(AgentVerb::approve, "r1"));
   EXPECT_EQ(h.boards.size(), boards);
 
-  // An ended session's request ends with its time; a hub that goes answers what still waits.
+  // An ended session's request ends with it; a hub that goes answers what still waits.
   auto ended = h.post(bashRequest());
   h.post(hookBody("SessionEnd"));
-  brindlet::testing::runFor(h.io, *h.clock, AgentHub::defaultRequestTimeout);
   EXPECT_EQ(*ended.reply, "{}");
   EXPECT_EQ(h.card("s"), nullptr);
+  EXPECT_EQ(h.clock->sleeperCount(), 0u);
   auto orphan = h.post(bashRequest());
   h.hub.reset();
   brindlet::testing::drain(h.io);
   EXPECT_EQ(*orphan.reply, "{}");
+}
+
+// Answered in the terminal, a request's hook still runs until the session moves on: the
+// session's next step ends it, and nothing else does.
+TEST(AgentHub, TheSessionsNextStepEndsItsRequest) {
+  struct Case {
+    std::string event;
+    bool ends;
+    std::string detail;     // the card's afterwards
+    bool subagent = false;  // the request is a subagent's
+  };
+  const std::string asking = "Wants to run: npm test";
+  const Case cases[] = {
+      {hookBody("PostToolUse"), true, "Working"},
+      {hookBody("PostToolUseFailure"), true, "Working"},
+      {hookBody("UserPromptSubmit", quoted("prompt", "next")), true, "next"},
+      {hookBody("Stop"), true, "Finished"},
+      {hookBody("PermissionRequest", R"("tool_name":"Read")"), true, "Wants to use Read: a file"},
+      {hookBody("PreToolUse", R"("tool_name":"Bash")"), false, asking},
+      {hookBody("Notification", R"("notification_type":"permission_prompt")"), false, asking},
+      {hookBody("SessionStart"), false, "Ready"},
+      {hookBody("StopFailure"), false, "Stopped with an error"},
+      {hookBody("PostToolUse", "", "o"), false, asking},
+      {hookBody("Stop", "", "o"), false, asking},
+      // A subagent's steps end only its own requests; the turn's end ends them all.
+      {hookBody("PostToolUse", R"("agent_id":"a1")"), false, asking},
+      {hookBody("PostToolUse"), false, asking, true},
+      {hookBody("PermissionRequest", R"("agent_id":"a1","tool_name":"Read")"), false,
+       "Wants to use Read: a file"},
+      {hookBody("PostToolUse", R"("agent_id":"a2")"), true, "Working", true},
+      {hookBody("PermissionRequest", R"("agent_id":"a2","tool_name":"Read")"), true,
+       "Wants to use Read: a file", true},
+      {hookBody("Stop"), true, "Finished", true},
+  };
+  for (const auto& c : cases) {
+    HubHarness h;
+    auto hook =
+        h.post(c.subagent ? hookBody("PermissionRequest", R"("agent_id":"a2","tool_name":"Bash",)"
+                                                          R"("tool_input":{"command":"npm test"})")
+                          : bashRequest());
+    const auto boards = h.boards.size();
+    h.post(c.event);
+    EXPECT_EQ(hook.answered(), c.ends) << c.event;
+    if (c.ends) {
+      EXPECT_EQ(*hook.reply, "{}") << c.event;
+      // The request's end and then the step itself.
+      EXPECT_EQ(h.boards.size(), boards + 2) << c.event;
+      EXPECT_EQ(h.hub->pendingCount(), c.event.find("PermissionRequest") != std::string::npos)
+          << c.event;
+    }
+    EXPECT_EQ(h.card("s")->detail, c.detail) << c.event;
+    EXPECT_EQ(look(*h.card("s")).find("You "), std::string::npos) << c.event;
+    h.act(action(AgentVerb::approve, "r1"));
+    if (c.ends) {
+      EXPECT_EQ(*hook.reply, "{}") << c.event;
+    }
+  }
+}
+
+// A question only the user can answer goes back to the terminal at once, and the card says so.
+TEST(AgentHub, AQuestionForTheUserIsAskedInTheTerminal) {
+  struct Case {
+    std::string input;
+    std::string detail;
+  };
+  const Case cases[] = {
+      {R"({"questions":[{"question":"Which colour?\nmore","options":[]},{"question":"b"}]})",
+       "Asks in the terminal: Which colour?"},
+      {R"({"questions":[{"question":")" + repeat("q", 200) + R"("}]})",
+       "Asks in the terminal: " + repeat("q", 97) + "\u2026"},
+      {R"({"questions":[]})", "Asks in the terminal"},
+      {R"({"questions":[7]})", "Asks in the terminal"},
+      {"[]", "Asks in the terminal"},
+  };
+  for (const auto& c : cases) {
+    HubHarness h;
+    h.post(hookBody("SessionStart"), TerminalLocation{"", "pts/3", "", ""});
+    auto hook = h.post(
+        hookBody("PermissionRequest", R"("tool_name":"AskUserQuestion","tool_input":)" + c.input));
+    ASSERT_TRUE(hook.answered()) << c.input;
+    EXPECT_EQ(*hook.reply, "{}");
+    const auto* card = h.card("s");
+    EXPECT_EQ(look(*card), "needsYou|" + c.detail + "|2|notice " + c.detail + ";") << c.input;
+    EXPECT_FALSE(card->request.has_value());
+    EXPECT_TRUE(card->canJump);
+    EXPECT_EQ(h.hub->nextRequest(), 1u);
+    // The agent's own prompt for it keeps the question on the card.
+    h.post(hookBody("Notification", R"("notification_type":"permission_prompt")"));
+    EXPECT_EQ(h.card("s")->detail, c.detail);
+    h.post(hookBody("PostToolUse", R"("tool_name":"AskUserQuestion")"));
+    EXPECT_EQ(h.card("s")->state, AgentState::working);
+  }
+  // Without a phone nothing changes.
+  HubHarness h;
+  h.phone = false;
+  EXPECT_EQ(*h.post(hookBody("PermissionRequest", R"("tool_name":"AskUserQuestion")")).reply, "{}");
+  EXPECT_EQ(h.card("s"), nullptr);
 }
 
 }  // namespace

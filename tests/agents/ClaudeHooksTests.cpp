@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -16,6 +17,7 @@
 #include "agents/AgentSetupError.h"
 #include "agents/HookScript.h"
 #include "runtime/Log.h"
+#include "support/Environment.h"
 #include "support/TempDir.h"
 
 namespace brindlet::agents {
@@ -50,12 +52,9 @@ struct Home {
   std::optional<std::string> backup() const { return contents(hooks.backupFile()); }
 
   json own(std::string_view event) const {
-    json entry = {{"type", "command"}, {"command", hooks.command()}};
-    if (event == "PermissionRequest") {
-      entry["timeout"] = 600;
-    } else {
-      entry["async"] = true;
-    }
+    const json entry = {{"type", "command"},
+                        {"command", hooks.command()},
+                        {"timeout", event == "PermissionRequest" ? 600 : 10}};
     return {{"hooks", json::array({entry})}};
   }
   // The settings with the app's group appended to every event; `before` holds what each event
@@ -77,6 +76,24 @@ json otherGroup(const char* matcher = nullptr) {
   json group{{"hooks", json::array({json::parse(kOther)})}};
   if (matcher != nullptr) group["matcher"] = matcher;
   return group;
+}
+
+// What the first release wrote: eight events, the blocking one with a limit, the others in the
+// background.
+json older() {
+  json hooks = json::object();
+  for (const char* name : {"SessionStart", "UserPromptSubmit", "PreToolUse", "PermissionRequest",
+                           "Notification", "Stop", "StopFailure", "SessionEnd"}) {
+    json entry = {{"type", "command"},
+                  {"command", "'/home/ann/.local/share/com.velvane.mac/agents/agent-hook' claude"}};
+    if (std::string_view(name) == "PermissionRequest") {
+      entry["timeout"] = 600;
+    } else {
+      entry["async"] = true;
+    }
+    hooks[name] = json::array({{{"hooks", json::array({entry})}}});
+  }
+  return {{"hooks", hooks}};
 }
 
 TEST(ClaudeHooks, EachSettingsShapeEndsAsExpected) {
@@ -118,7 +135,9 @@ TEST(ClaudeHooks, EachSettingsShapeEndsAsExpected) {
       {"comments", true, "// mine\n{}", std::nullopt, "unreadableSettings("},
       // Infinity would be written as null: the file is left alone instead.
       {"a number beyond a double", true, R"({"n":1e999})", std::nullopt, "writeFailed("},
+      {"an older install is replaced", true, older().dump(), h.installed()},
       {"uninstall without a file", false, std::nullopt, std::nullopt},
+      {"uninstall of an older install", false, older().dump(), json::object()},
       {"uninstall without hooks", false, R"({"model":"opus"})", std::nullopt},
       {"uninstall of our hooks only", false, h.installed().dump(), json::object()},
       {"uninstall keeps the rest", false,
@@ -170,7 +189,14 @@ TEST(ClaudeHooks, InstallingTwiceEqualsOnceAndTheBackupHoldsTheFirstInstall) {
       "CONF=\"${0%/*}/server.json\"\n"
       "[ -f \"$CONF\" ] || { cat >/dev/null; exit 0; }\n"
       "PORT=$(/usr/bin/sed -n 's/.*\"port\":\\([0-9]*\\).*/\\1/p' \"$CONF\")\n"
-      "TTY=$(/bin/ps -o tty= -p \"$PPID\" 2>/dev/null | /usr/bin/tr -d ' ')\n"
+      "P=$PPID N=0 TTY=\n"
+      "while [ -z \"$TTY\" ] && [ $N -lt 8 ] && [ \"${P:-0}\" -gt 1 ] 2>/dev/null; do\n"
+      "  read -r T P <<EOF\n"
+      "$(/bin/ps -o tty= -o ppid= -p \"$P\" 2>/dev/null)\n"
+      "EOF\n"
+      "  case \"$T\" in ''|'?') ;; *) TTY=$T ;; esac\n"
+      "  N=$((N+1))\n"
+      "done\n"
       "OUT=$(/usr/bin/curl -s --max-time 590 -X POST "
       "\"http://127.0.0.1:$PORT/hook?vendor=${1:-claude}\" \\\n"
       "  -H \"Content-Type: application/json\" -H @\"${0%/*}/server.headers\" \\\n"
@@ -184,6 +210,12 @@ TEST(ClaudeHooks, InstallingTwiceEqualsOnceAndTheBackupHoldsTheFirstInstall) {
   // Indented, keys sorted, "/" as it is.
   EXPECT_EQ(first.find("{\n  \"env\": {\n    \"A\": \"~/b\"\n  },\n  \"hooks\": {\n"), 0u);
   EXPECT_LT(first.find("\"hooks\""), first.find("\"model\""));
+
+  // What an older release installed reads as not installed, so that the menu offers to connect.
+  home.write(older().dump());
+  EXPECT_FALSE(home.hooks.isInstalled());
+  home.hooks.install();
+  EXPECT_EQ(json::parse(*home.settings()), home.installed());
 
   // One event lacking makes it not installed; installing again repairs it.
   auto settings = json::parse(first);
@@ -235,6 +267,36 @@ TEST(ClaudeHooks, AFailedWriteLeavesTheSettingsAlone) {
   } catch (const AgentSetupError& e) {
     EXPECT_EQ(e,
               AgentSetupError::writeFailed("Not a directory: " + home.hooks.settingsFile.string()));
+  }
+}
+
+// Claude Code reads its settings from $CLAUDE_CONFIG_DIR when that is set: the installer follows.
+TEST(ClaudeHooks, TheSettingsFollowClaudesConfigFolder) {
+  testsupport::TempDir dir;
+  struct Case {
+    std::optional<std::string> folder;
+    fs::path settings;
+  };
+  const Case cases[] = {
+      {std::nullopt, fs::path(dir.path()) / ".claude" / "settings.json"},
+      {"", fs::path(dir.path()) / ".claude" / "settings.json"},
+      {dir.path() + "/conf", fs::path(dir.path()) / "conf" / "settings.json"},
+  };
+  for (const auto& c : cases) {
+    const testsupport::Variables environment{{"HOME", dir.path()}, {"CLAUDE_CONFIG_DIR", c.folder}};
+    // The installer as the app makes it, and one made again for each look.
+    const auto fresh = [&environment] {
+      return testsupport::withEnvironment(environment, [] { return ClaudeHooks(); });
+    };
+    ClaudeHooks hooks = fresh();
+    hooks.script = fs::path(dir.path()) / "com.velvane.mac" / "agents" / "agent-hook";
+    EXPECT_EQ(hooks.settingsFile, c.settings);
+    hooks.install();
+    EXPECT_TRUE(fresh().isInstalled());
+    EXPECT_TRUE(fs::exists(c.settings));
+    hooks.uninstall();
+    EXPECT_FALSE(fresh().isInstalled());
+    EXPECT_EQ(contents(c.settings), "{}");
   }
 }
 
