@@ -362,6 +362,9 @@ void Capturer::tick() {
     return;
   }
   watchPointer();
+  // Xlib reads events while it waits for a reply: those of the ticks' round trips sit in its
+  // queue, where the connection's watch on the socket does not see them.
+  connection_.drainEvents();
   pump();
   schedule();
 }

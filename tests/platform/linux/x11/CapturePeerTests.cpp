@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <mutex>
 #include <random>
 
 #include <boost/asio/io_context.hpp>
@@ -221,6 +222,12 @@ TEST(CapturePeer, StreamsTheAttachedDisplayEndToEnd) {
   ASSERT_TRUE(h.framesPass(0));
   h.framesDuring(200ms);
   EXPECT_EQ(h.framesDuring(500ms), 0u);
+  // A keyframe request on a still screen gets a picture all the same, as a keyframe.
+  const std::size_t still = h.link.frames.size();
+  h.streamer->pipeline()->requestKeyframe();
+  ASSERT_TRUE(h.framesPass(still));
+  EXPECT_TRUE(h.link.frames.back().keyframe);
+  EXPECT_EQ(h.framesDuring(300ms), 0u);
 
   // Each change of the screen gives a frame.
   for (const char* colour : {"#802020", "#208020", "#f0f0f0", "#303030", "#20a0c0"}) {
@@ -289,6 +296,78 @@ TEST(CapturePeer, AnOutputSwitchedOffStopsTheStreamAndAnUnknownIdIsNotFound) {
   EXPECT_TRUE(h.streamer->pipeline());
   runUntilDone(h.loop, h.streamer->stop());
   EXPECT_FALSE(h.streamer->pipeline());
+}
+
+TEST(CapturePeer, CapturesWhatWindowsDrawAndAWindowScaledUntilItGoes) {
+  Harness h;
+  h.attach();
+  // A window on the display that keeps writing.
+  auto xterm = h.x.start({"xterm", "-class", "BrindletCapture", "-geometry",
+                          "30x8+" + std::to_string(h.shown.x) + "+0", "-e", "sh", "-c",
+                          "while :; do date +%N; sleep 0.02; done"});
+  const std::string id =
+      h.x.run({"xdotool", "search", "--sync", "--onlyvisible", "--class", "BrindletCapture"})
+          .output;
+  const auto window = std::uint32_t(std::stoul(id));
+
+  std::mutex mutex;
+  std::vector<std::pair<int, int>> sizes;
+  streaming::ScreenCapture capture(h.capture,
+                                   [&](streaming::SharedPixelBuffer picture, protocol::MediaTime) {
+                                     std::lock_guard lock(mutex);
+                                     sizes.emplace_back(picture->width(), picture->height());
+                                   });
+  std::vector<CaptureError> stops;
+  capture.onStopped([&](const CaptureError& error) { stops.push_back(error); });
+  const auto count = [&] {
+    std::lock_guard lock(mutex);
+    return sizes.size();
+  };
+
+  // Drawing in a window on the display changes the display's picture.
+  runUntilDone(h.loop,
+               capture.start(streaming::CaptureTarget::display(h.display), kWidth, kHeight));
+  EXPECT_TRUE(runUntil(
+      h.loop, [&] { return count() > 5; }, 5s));
+
+  // The window alone, at another size.
+  runUntilDone(h.loop, capture.start(streaming::CaptureTarget::window(window), 160, 100));
+  const std::size_t before = count();
+  EXPECT_TRUE(runUntil(
+      h.loop, [&] { return count() > before + 5; }, 5s));
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(sizes.back(), (std::pair{160, 100}));
+  }
+  xterm.reset();
+  ASSERT_TRUE(runUntil(
+      h.loop, [&] { return !stops.empty(); }, 5s));
+  EXPECT_EQ(stops, (std::vector{CaptureError::streamFailed("window gone")}));
+  EXPECT_FALSE(capture.isRunning());
+}
+
+TEST(CapturePeer, ALostServerStopsTheStream) {
+  Harness h;
+  h.attach();
+  ASSERT_FALSE(h.start(h.display));
+  ASSERT_TRUE(h.framesPass(0));
+  h.x.kill();
+  ASSERT_TRUE(runUntil(
+      h.loop, [&] { return !h.stops.empty(); }, 5s));
+  EXPECT_EQ(h.stops, (std::vector{StreamError::capture(
+                         CaptureError::streamFailed("lost the connection to the X display"))}));
+  runUntilDone(h.loop, h.streamer->stop());
+}
+
+TEST(CapturePeer, NoDisplayIsNotPermitted) {
+  asio::io_context loop;
+  X11CaptureBackend backend(":4071");
+  try {
+    runUntilDone(loop, backend.shareableContent());
+    FAIL() << "listed content without a display";
+  } catch (const CaptureError& error) {
+    EXPECT_EQ(error.kind(), CaptureError::Case::notPermitted) << error.text();
+  }
 }
 
 }  // namespace
