@@ -179,8 +179,9 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
     requested_ = true;
     pump();
   }
-  // Grabs a frame if one is due and the last was at least a frame interval ago.
-  void pump();
+  // Grabs a frame if one is due and the last was at least a frame interval before `at` (a
+  // tick's due time, else now).
+  void pump(SteadyClock::time_point at = SteadyClock::now());
 
  private:
   bool locate();
@@ -223,6 +224,7 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   bool pointerInside_ = false;
   int pointerX_ = -1, pointerY_ = -1;
   SteadyClock::time_point lastGrab_{};
+  SteadyClock::time_point due_{};  // of the next tick
 };
 
 bool Capturer::locate() {
@@ -346,7 +348,10 @@ void Capturer::systemStop(std::string description) {
 
 void Capturer::schedule() {
   if (!running_) return;
-  timer_.expires_after(kFrameInterval);
+  // Ticks keep their cadence; one that came late does not push the next ones back.
+  const auto now = SteadyClock::now();
+  due_ = std::max(due_ + kFrameInterval, now);
+  timer_.expires_at(due_);
   std::weak_ptr<Capturer> weak = weak_from_this();
   timer_.async_wait([weak](boost::system::error_code error) {
     auto self = weak.lock();
@@ -365,7 +370,8 @@ void Capturer::tick() {
   // Xlib reads events while it waits for a reply: those of the ticks' round trips sit in its
   // queue, where the connection's watch on the socket does not see them.
   connection_.drainEvents();
-  pump();
+  // Measured from the tick's due time, so that ticks a frame interval apart always may grab.
+  pump(due_);
   schedule();
 }
 
@@ -415,23 +421,22 @@ void Capturer::onEvent(XEvent& event) {
   }
 }
 
-void Capturer::pump() {
+void Capturer::pump(SteadyClock::time_point at) {
   if (!running_ || !(changed_ || requested_) || connection_.isLost()) return;
-  const auto now = SteadyClock::now();
-  if (now - lastGrab_ < kFrameInterval) return;  // the next tick takes it
+  if (at - lastGrab_ < kFrameInterval) return;  // a later tick takes it
   if (!grab()) return;
   changed_ = requested_ = false;
-  lastGrab_ = now;
+  lastGrab_ = at;
 }
 
 bool Capturer::grab() {
   runtime::BufferPool::Buffer buffer = pool_->acquire();
   if (!buffer) return false;
-  // Damage so far is what this picture shows.
+  // The picture's time is when it was taken; damage so far is what it shows.
+  const auto time = SteadyClock::now().time_since_epoch();
   XDamageSubtract(d_, damage_, 0, 0);
   if (!XShmGetImage(d_, drawable_, image_, source_.x, source_.y, AllPlanes)) return false;
   if (pointerInside_) drawCursor();
-  const auto time = SteadyClock::now().time_since_epoch();
   auto picture =
       std::make_shared<streaming::PixelBuffer>(std::move(buffer), width_, height_, width_);
   const auto* pixels = reinterpret_cast<const std::uint8_t*>(image_->data);
