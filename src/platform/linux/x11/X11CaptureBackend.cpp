@@ -3,6 +3,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xcomposite.h>
 #include <X11/extensions/Xdamage.h>
 #include <X11/extensions/Xfixes.h>
 #include <X11/extensions/Xrandr.h>
@@ -54,6 +55,7 @@ struct Rect {
 // The event numbers of the extensions capture needs, on one connection.
 struct Extensions {
   int damageEvent = 0, fixesEvent = 0, randrEvent = 0;
+  bool composite = false;  // windows are read from their own pixmaps, covered or not
 };
 
 Extensions queryExtensions(Display* d) {
@@ -72,6 +74,10 @@ Extensions queryExtensions(Display* d) {
   if (!XFixesQueryVersion(d, &major, &minor) || major < 2) throw missing("XFIXES 2");
   if (!XRRQueryExtension(d, &e.randrEvent, &error)) throw missing("RANDR");
   if (!XRRQueryVersion(d, &major, &minor) || (major == 1 && minor < 5)) throw missing("RANDR 1.5");
+  int event = 0;
+  major = 0, minor = 2;
+  e.composite = XCompositeQueryExtension(d, &event, &error) &&
+                XCompositeQueryVersion(d, &major, &minor) && (major > 0 || minor >= 2);
   return e;
 }
 
@@ -205,8 +211,12 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   std::shared_ptr<Ending> ending_;
   boost::asio::steady_timer timer_;
 
-  Drawable drawable_ = 0;
-  Rect source_;                    // in the drawable
+  Window window_ = 0;  // a window target
+  Pixmap pixmap_ = 0;  // its contents, when the server composites it for us
+  bool redirected_ = false;
+  Drawable drawable_ = 0;          // what is read
+  Rect source_;                    // read, in the drawable
+  Rect watched_;                   // the same, in the window that damage is reported for
   int originX_ = 0, originY_ = 0;  // the source's top left on the screen
   int depth_ = 0;
   Visual* visual_ = nullptr;
@@ -232,7 +242,7 @@ bool Capturer::locate() {
     const auto rect = outputRect(d_, static_cast<RROutput>(target_.id));
     if (!rect) return false;
     drawable_ = root_;
-    source_ = *rect;
+    source_ = watched_ = *rect;
     originX_ = rect->x;
     originY_ = rect->y;
     visual_ = DefaultVisual(d_, DefaultScreen(d_));
@@ -240,14 +250,29 @@ bool Capturer::locate() {
     return true;
   }
   XWindowAttributes a;
-  const Window window = target_.id;
-  if (!XGetWindowAttributes(d_, window, &a) || a.map_state != IsViewable) return false;
+  window_ = target_.id;
+  if (!XGetWindowAttributes(d_, window_, &a) || a.map_state != IsViewable) return false;
   Window child = 0;
-  XTranslateCoordinates(d_, window, root_, 0, 0, &originX_, &originY_, &child);
-  drawable_ = window;
-  source_ = {0, 0, a.width, a.height};
+  XTranslateCoordinates(d_, window_, root_, 0, 0, &originX_, &originY_, &child);
+  watched_ = {0, 0, a.width, a.height};
   visual_ = a.visual;
   depth_ = a.depth;
+  if (!extensions_.composite) {
+    // Read from the screen: what covers the window shows, and a window partly off the screen
+    // cannot be read.
+    drawable_ = window_;
+    source_ = watched_;
+    return true;
+  }
+  if (!redirected_) {
+    XCompositeRedirectWindow(d_, window_, CompositeRedirectAutomatic);
+    redirected_ = true;
+  }
+  // A new pixmap after every resize; the pixmap holds the border too.
+  if (pixmap_) XFreePixmap(d_, pixmap_);
+  pixmap_ = XCompositeNameWindowPixmap(d_, window_);
+  drawable_ = pixmap_;
+  source_ = {a.border_width, a.border_width, a.width, a.height};
   return true;
 }
 
@@ -305,11 +330,11 @@ void Capturer::begin() {
     attachImage();
     pool_ = runtime::BufferPool::make(streaming::PixelBuffer::byteSize(width_, height_, width_), 0,
                                       kQueueDepth);
-    damage_ = XDamageCreate(d_, drawable_, XDamageReportRawRectangles);
+    damage_ = XDamageCreate(d_, isDisplay() ? root_ : window_, XDamageReportRawRectangles);
     XFixesSelectCursorInput(d_, root_, XFixesDisplayCursorNotifyMask);
     XRRSelectInput(d_, root_,
                    RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
-    if (!isDisplay()) XSelectInput(d_, drawable_, StructureNotifyMask);
+    if (!isDisplay()) XSelectInput(d_, window_, StructureNotifyMask);
     selected_ = true;
     XSync(d_, False);
     if (!connection_.errorsSince(serial).empty()) throw xFailure(connection_, serial, "set-up");
@@ -332,11 +357,15 @@ void Capturer::end() {
     if (selected_) {
       XFixesSelectCursorInput(d_, root_, 0);
       XRRSelectInput(d_, root_, 0);
-      if (!isDisplay()) XSelectInput(d_, drawable_, NoEventMask);
+      if (!isDisplay()) XSelectInput(d_, window_, NoEventMask);
     }
+    if (pixmap_) XFreePixmap(d_, pixmap_);
+    if (redirected_) XCompositeUnredirectWindow(d_, window_, CompositeRedirectAutomatic);
   }
   damage_ = 0;
   selected_ = false;
+  pixmap_ = 0;
+  redirected_ = false;
   release();
 }
 
@@ -393,12 +422,12 @@ void Capturer::onEvent(XEvent& event) {
   if (!running_) return;
   if (event.type == extensions_.damageEvent + XDamageNotify) {
     const auto& damage = reinterpret_cast<const XDamageNotifyEvent&>(event);
-    if (damage.damage == damage_ && source_.meets(damage.area)) changed_ = true;
+    if (damage.damage == damage_ && watched_.meets(damage.area)) changed_ = true;
   } else if (event.type == extensions_.fixesEvent + XFixesCursorNotify) {
     if (pointerInside_) changed_ = true;
   } else if (event.type == extensions_.randrEvent + RRScreenChangeNotify ||
              event.type == extensions_.randrEvent + RRNotify ||
-             (event.type == ConfigureNotify && event.xconfigure.window == drawable_)) {
+             (event.type == ConfigureNotify && event.xconfigure.window == window_)) {
     if (event.type == extensions_.randrEvent + RRScreenChangeNotify) XRRUpdateConfiguration(&event);
     const Rect before = source_;
     if (!locate()) {
@@ -415,8 +444,8 @@ void Capturer::onEvent(XEvent& event) {
       }
     }
     if (!(source_ == before)) changed_ = true;
-  } else if ((event.type == DestroyNotify && event.xdestroywindow.window == drawable_) ||
-             (event.type == UnmapNotify && event.xunmap.window == drawable_)) {
+  } else if ((event.type == DestroyNotify && event.xdestroywindow.window == window_) ||
+             (event.type == UnmapNotify && event.xunmap.window == window_)) {
     systemStop("window gone");
   }
 }

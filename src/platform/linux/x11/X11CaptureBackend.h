@@ -8,7 +8,8 @@
 namespace brindlet::platform {
 
 // Screen capture on X11. Displays are the RandR outputs that show a monitor, by output id (the
-// virtual display manager's ids); windows are the mapped top-level windows. Everything runs on
+// virtual display manager's ids); windows are the mapped top-level windows, read from the pixmap
+// the server composites them from (so a covered window shows itself). Everything runs on
 // one connection of the backend's own, whose worker is the capture thread ("capture"): XDamage
 // over the target's rectangle tells when the picture changed; a change, a pointer move over it,
 // the start or a frame request gives one XShmGetImage of the rectangle with the XFixes cursor

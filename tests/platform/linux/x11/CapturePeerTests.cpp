@@ -301,10 +301,10 @@ TEST(CapturePeer, AnOutputSwitchedOffStopsTheStreamAndAnUnknownIdIsNotFound) {
 TEST(CapturePeer, CapturesWhatWindowsDrawAndAWindowScaledUntilItGoes) {
   Harness h;
   h.attach();
-  // A window on the display that keeps writing.
-  auto xterm = h.x.start({"xterm", "-class", "BrindletCapture", "-geometry",
-                          "30x8+" + std::to_string(h.shown.x) + "+0", "-e", "sh", "-c",
-                          "while :; do date +%N; sleep 0.02; done"});
+  // A window on the display that keeps writing, its right part beyond the screen's edge.
+  const std::string at = "+" + std::to_string(h.shown.x + kWidth - 60) + "+0";
+  auto xterm = h.x.start({"xterm", "-class", "BrindletCapture", "-geometry", "30x8" + at, "-e",
+                          "sh", "-c", "while :; do date +%N; sleep 0.02; done"});
   const std::string id =
       h.x.run({"xdotool", "search", "--sync", "--onlyvisible", "--class", "BrindletCapture"})
           .output;
