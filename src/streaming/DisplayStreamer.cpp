@@ -21,6 +21,8 @@ struct DisplayStreamer::State {
   std::shared_ptr<ScreenCapture> capture;
   std::shared_ptr<VideoPipeline> pipeline;
   StoppedHandler stopped;
+  // Counts stops, so that a start that a stop overtook while it waited can tell.
+  std::uint64_t stops = 0;
 };
 
 DisplayStreamer::DisplayStreamer(PipelineFactory makePipeline, CaptureFactory makeCapture)
@@ -47,6 +49,7 @@ awaitable<void> DisplayStreamer::start(EncoderSettings settings, std::shared_ptr
                                        std::uint32_t display) {
   auto state = state_;
   co_await stop();
+  const std::uint64_t stops = state->stops;
 
   std::shared_ptr<VideoPipeline> pipeline;
   try {
@@ -71,6 +74,13 @@ awaitable<void> DisplayStreamer::start(EncoderSettings settings, std::shared_ptr
   } catch (const CaptureError& error) {
     throw StreamError::capture(error);
   }
+  // A stop (or another start) came while capture started: what this start made must not run on
+  // after it.
+  if (state->stops != stops) {
+    co_await capture->stop();
+    co_await pipeline->flush();
+    throw StreamError::capture(CaptureError::streamFailed("stream stopped while starting"));
+  }
   // A phone that lost its decoder's state asks for a keyframe; on a still screen capture would
   // have nothing to give the encoder, so it is asked for a picture.
   pipeline->onKeyframeRequest([weakCapture] {
@@ -82,6 +92,7 @@ awaitable<void> DisplayStreamer::start(EncoderSettings settings, std::shared_ptr
 
 awaitable<void> DisplayStreamer::stop() {
   auto state = state_;
+  ++state->stops;
   auto capture = state->capture;
   auto pipeline = state->pipeline;
   if (capture) co_await capture->stop();

@@ -54,6 +54,10 @@ awaitable<std::unique_ptr<CaptureStream>> FakeCaptureBackend::start(CaptureTarge
                                                                     CaptureCallbacks callbacks) {
   shared_->call("start " + target.text() + " " + std::to_string(width) + "x" +
                 std::to_string(height));
+  if (startGate) {
+    auto gate = std::exchange(startGate, nullptr);
+    co_await gate->wait();
+  }
   if (startFailure) throw *startFailure;
   std::size_t number;
   {

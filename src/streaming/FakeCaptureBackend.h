@@ -4,10 +4,12 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include <boost/asio/any_io_executor.hpp>
 
+#include "runtime/OneShot.h"
 #include "streaming/CaptureBackend.h"
 #include "streaming/VideoTypes.h"
 
@@ -24,6 +26,8 @@ class FakeCaptureBackend final : public CaptureBackend {
   std::optional<CaptureError> contentFailure;  // notPermitted
   std::optional<CaptureError> startFailure;    // streamFailed
   std::optional<CaptureError> stopFailure;     // streamFailed, for every stop
+  // When set, a start waits for it before it answers.
+  std::shared_ptr<runtime::OneShot<std::monostate>> startGate;
 
   boost::asio::awaitable<ShareableContent> shareableContent() override;
   boost::asio::awaitable<std::unique_ptr<CaptureStream>> start(CaptureTarget target, int width,

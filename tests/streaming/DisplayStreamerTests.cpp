@@ -5,6 +5,7 @@
 #include <boost/asio/io_context.hpp>
 
 #include "runtime/Log.h"
+#include "runtime/Task.h"
 #include "streaming/FakeCaptureBackend.h"
 #include "streaming/FakeVideoEncoder.h"
 #include "streaming/FakeVideoSink.h"
@@ -34,12 +35,17 @@ struct StreamerHarness {
     streamer->onStopped([this](const StreamError& error) { stops.push_back(error); });
   }
   std::optional<StreamError> start(std::uint32_t display = 1, std::int32_t width = 1178) {
+    std::optional<StreamError> thrown;
+    runUntilDone(loop, startInto(thrown, display, width));
+    return thrown;
+  }
+  boost::asio::awaitable<void> startInto(std::optional<StreamError>& thrown,
+                                         std::uint32_t display = 1, std::int32_t width = 1178) {
     const EncoderSettings settings{protocol::Codec::h264, width, 2556};
     try {
-      runUntilDone(loop, streamer->start(settings, sink, display));
-      return std::nullopt;
+      co_await streamer->start(settings, sink, display);
     } catch (const StreamError& error) {
-      return error;
+      thrown = error;
     }
   }
   void stop() { runUntilDone(loop, streamer->stop()); }
@@ -152,6 +158,23 @@ TEST(DisplayStreamer, ACaptureTheSystemStopsIsReportedAndKeptUntilStop) {
   h.backend->stopBySystem(2, "display switched off");
   testing::drain(h.loop);
   EXPECT_EQ(h.stops.size(), 1u);
+}
+
+TEST(DisplayStreamer, AStopWhileStartingLeavesNothingRunning) {
+  StreamerHarness h;
+  auto gate = h.backend->startGate = runtime::OneShot<std::monostate>::make();
+  std::optional<StreamError> thrown;
+  auto starting = runtime::spawn(h.loop.get_executor(), h.startInto(thrown));
+  testing::drain(h.loop);
+  h.stop();
+  gate->resume({});
+  testing::drain(h.loop);
+  ASSERT_TRUE(starting.isFinished());
+  EXPECT_EQ(thrown,
+            StreamError::capture(CaptureError::streamFailed("stream stopped while starting")));
+  EXPECT_FALSE(h.backend->isRunning(1));
+  EXPECT_FALSE(h.streamer->pipeline());
+  EXPECT_FALSE(h.streamer->capture());
 }
 
 TEST(DisplayStreamer, AKeyframeRequestAsksCaptureForAPicture) {
