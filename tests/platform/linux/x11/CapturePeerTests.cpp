@@ -96,6 +96,7 @@ struct Harness {
   std::shared_ptr<X11CaptureBackend> capture = std::make_shared<X11CaptureBackend>(x.display());
   std::unique_ptr<streaming::DisplayStreamer> streamer;
   Link link;
+  runtime::TaskHandle reading;
   std::vector<StreamError> stops;
   std::uint32_t display = 0;
   testsupport::Monitor shown;
@@ -112,7 +113,12 @@ struct Harness {
     streamer = streaming::DisplayStreamer::make(encoders, capture);
     streamer->onStopped([this](const StreamError& error) { stops.push_back(error); });
     runUntilDone(loop, link.open());
-    runtime::spawn(loop.get_executor(), link.read());
+    reading = runtime::spawn(loop.get_executor(), link.read());
+  }
+  ~Harness() {
+    reading.cancel();
+    runUntil(
+        loop, [&] { return reading.isFinished(); }, 2s);
   }
   void attach() {
     const streaming::VirtualDisplayConfig config{kName, 1, kWidth / 2, kHeight / 2, 2, 60};
