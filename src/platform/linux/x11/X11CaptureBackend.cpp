@@ -5,6 +5,7 @@
 
 #include "desktop/DesktopError.h"
 #include "platform/linux/x11/X11Capturer.h"
+#include "streaming/ScreenCapture.h"
 #include "streaming/VideoTypes.h"
 
 namespace brindlet::platform {
@@ -76,7 +77,10 @@ awaitable<void> X11CaptureBackend::Inner::connect(std::shared_ptr<Inner> self) {
   self->owner = co_await boost::asio::this_coro::executor;
   std::shared_ptr<X11Connection> connection;
   try {
-    connection = co_await X11Connection::open(self->display, "capture");
+    // The capture queue's label names the thread, by its last word: thread names hold 15 bytes.
+    const std::string_view label = streaming::ScreenCapture::kQueueLabel;
+    std::string thread(label.substr(label.rfind('.') + 1));
+    connection = co_await X11Connection::open(self->display, std::move(thread));
   } catch (const desktop::DesktopError& error) {
     throw CaptureError::notPermitted(error.text());
   }
