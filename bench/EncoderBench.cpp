@@ -11,13 +11,13 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "BareX264.h"
 #include "BenchSupport.h"
 #include "platform/linux/media/LibavCompressionSession.h"
 #include "streaming/VideoEncoder.h"
 #include "support/Ffmpeg.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
 #include <libavutil/log.h>
 }
 
@@ -102,68 +102,16 @@ class Ours {
 // The same frames and settings straight into libavcodec on this thread.
 class Bare {
  public:
-  Bare() {
-    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
-    context_ = avcodec_alloc_context3(codec);
-    context_->width = kWidth;
-    context_->height = kHeight;
-    context_->pix_fmt = AV_PIX_FMT_NV12;
-    context_->time_base = {1, 90000};
-    context_->framerate = {kRate, 1};
-    context_->gop_size = 120;
-    context_->max_b_frames = 0;
-    context_->bit_rate = 10'000'000;
-    context_->rc_max_rate = 15'000'000;
-    context_->rc_buffer_size = 15'000'000;
-    context_->thread_count = kThreads;
-    context_->thread_type = FF_THREAD_SLICE;
-    context_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    context_->colorspace = AVCOL_SPC_SMPTE170M;
-    context_->color_range = AVCOL_RANGE_MPEG;
-    AVDictionary* options = nullptr;
-    for (auto [key, value] : {std::pair{"preset", "ultrafast"},
-                              {"tune", "zerolatency"},
-                              {"profile", "high"},
-                              {"forced-idr", "1"},
-                              {"x264-params", "annexb=0:scenecut=0"}}) {
-      av_dict_set(&options, key, value, 0);
-    }
-    if (avcodec_open2(context_, codec, &options) < 0) throw std::runtime_error("no libx264");
-    av_dict_free(&options);
-  }
-  ~Bare() {
-    av_packet_free(&packet_);
-    av_frame_free(&frame_);
-    avcodec_free_context(&context_);
-  }
-
   void step(int i, Outcome& outcome) {
-    const PixelBuffer& picture = *pictures()[std::size_t(i % kRate)];
     const auto start = Clock::now();
-    // Lent, not copied, as the encoder lends it.
-    frame_->buf[0] = av_buffer_create(
-        const_cast<std::uint8_t*>(picture.planeY().data()), int(kWidth * kHeight * 3 / 2),
-        [](void*, std::uint8_t*) {}, nullptr, AV_BUFFER_FLAG_READONLY);
-    frame_->format = AV_PIX_FMT_NV12;
-    frame_->width = kWidth;
-    frame_->height = kHeight;
-    frame_->data[0] = const_cast<std::uint8_t*>(picture.planeY().data());
-    frame_->data[1] = const_cast<std::uint8_t*>(picture.planeUV().data());
-    frame_->linesize[0] = frame_->linesize[1] = kWidth;
-    frame_->pts = std::int64_t(i) * 90000 / kRate;
-    avcodec_send_frame(context_, frame_);
-    av_frame_unref(frame_);
-    while (avcodec_receive_packet(context_, packet_) == 0) {
+    x264_.encode(*pictures()[std::size_t(i % kRate)], i, [&](std::size_t size) {
       outcome.latencies.push_back(msSince(start));
-      outcome.sizes.push_back(std::size_t(packet_->size));
-      av_packet_unref(packet_);
-    }
+      outcome.sizes.push_back(size);
+    });
   }
 
  private:
-  AVCodecContext* context_ = nullptr;
-  AVFrame* frame_ = av_frame_alloc();
-  AVPacket* packet_ = av_packet_alloc();
+  brindlet::bench::BareX264 x264_{kWidth, kHeight, kRate, kThreads};
 };
 
 // Frame by frame in turns, so that both see the same load from the rest of the machine.

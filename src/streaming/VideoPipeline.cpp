@@ -164,8 +164,15 @@ boost::asio::awaitable<void> VideoPipeline::flush() {
 }
 
 void VideoPipeline::requestKeyframe() {
-  std::lock_guard lock(shared_->mutex);
-  shared_->needsKeyframe = true;
+  {
+    std::lock_guard lock(shared_->mutex);
+    shared_->needsKeyframe = true;
+  }
+  if (keyframeRequested_) keyframeRequested_();
+}
+
+void VideoPipeline::onKeyframeRequest(std::function<void()> handler) {
+  keyframeRequested_ = std::move(handler);
 }
 
 VideoPipeline::Stats VideoPipeline::stats() const {

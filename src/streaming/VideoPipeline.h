@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -50,8 +51,11 @@ class VideoPipeline : public std::enable_shared_from_this<VideoPipeline> {
   // gone to the sink when it returns. Waits with no lock held, so output sent meanwhile (and a
   // drain it causes) goes through.
   boost::asio::awaitable<void> flush();
-  // The next captured frame is encoded as a keyframe.
+  // The next captured frame is encoded as a keyframe, and the keyframe-request handler is told
+  // (so that capture delivers a frame even when the screen is still).
   void requestKeyframe();
+  // Main loop only; replaces the handler set before.
+  void onKeyframeRequest(std::function<void()> handler);
   Stats stats() const;
 
   // The sink's outstanding bytes fell to 0: a frame held back goes out as a keyframe.
@@ -78,6 +82,7 @@ class VideoPipeline : public std::enable_shared_from_this<VideoPipeline> {
   // Serialises every call into the encoder with a captured frame and guards pending_.
   std::mutex encoding_;
   std::optional<Pending> pending_;
+  std::function<void()> keyframeRequested_;  // main loop only
 };
 
 }  // namespace brindlet::streaming

@@ -7,8 +7,10 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -113,6 +115,34 @@ ProgramResult XServer::run(const std::vector<std::string>& argv) const {
 void XServer::kill() {
   ::kill(server_->pid(), SIGKILL);
   server_->waitExit(5s);
+}
+
+std::vector<Monitor> monitors(const XServer& x) {
+  std::vector<Monitor> found;
+  std::istringstream lines(x.run({"xrandr", "--listmonitors"}).output);
+  std::string line;
+  while (std::getline(lines, line)) {
+    // " 1: Pixel (Brindlet) 1178/94x2556/203+2048+0  DUMMY1"
+    const auto colon = line.find(": ");
+    const auto slash = line.find('/');
+    if (colon == std::string::npos || slash == std::string::npos) continue;
+    const auto sizeStart = line.rfind(' ', slash);
+    Monitor m;
+    m.name = line.substr(colon + 2, sizeStart - colon - 2);
+    while (!m.name.empty() && (m.name[0] == '+' || m.name[0] == '*')) m.name.erase(0, 1);
+    char output[64] = {};
+    std::sscanf(line.c_str() + sizeStart, " %d/%dx%d/%d+%d+%d %63s", &m.width, &m.mmWidth,
+                &m.height, &m.mmHeight, &m.x, &m.y, output);
+    m.output = output;
+    found.push_back(m);
+  }
+  return found;
+}
+
+std::optional<Monitor> monitorNamed(const XServer& x, const std::string& name) {
+  for (const auto& m : monitors(x))
+    if (m.name == name) return m;
+  return std::nullopt;
 }
 
 }  // namespace brindlet::testsupport

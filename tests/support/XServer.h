@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,5 +50,15 @@ class XServer {
   std::unique_ptr<ChildProcess> server_;
   std::unique_ptr<ChildProcess> windowManager_;
 };
+
+// One monitor as `xrandr --listmonitors` shows it.
+struct Monitor {
+  std::string name;
+  int width = 0, height = 0, mmWidth = 0, mmHeight = 0, x = 0, y = 0;
+  std::string output;
+};
+
+std::vector<Monitor> monitors(const XServer& x);
+std::optional<Monitor> monitorNamed(const XServer& x, const std::string& name);
 
 }  // namespace brindlet::testsupport

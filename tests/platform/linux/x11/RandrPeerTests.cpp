@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <boost/asio/io_context.hpp>
-#include <cstdio>
 #include <sstream>
 
 #include "platform/linux/x11/RandrDisplayBackend.h"
@@ -16,42 +15,9 @@ namespace brindlet::platform {
 namespace {
 
 using streaming::VirtualDisplayConfig;
+using testsupport::monitorNamed;
+using testsupport::monitors;
 using testsupport::XServer;
-
-// One monitor as `xrandr --listmonitors` shows it.
-struct Monitor {
-  std::string name;
-  int width = 0, height = 0, mmWidth = 0, mmHeight = 0, x = 0, y = 0;
-  std::string output;
-};
-
-std::vector<Monitor> monitors(const XServer& x) {
-  std::vector<Monitor> found;
-  std::istringstream lines(x.run({"xrandr", "--listmonitors"}).output);
-  std::string line;
-  while (std::getline(lines, line)) {
-    // " 1: Pixel (Brindlet) 1178/94x2556/203+2048+0  DUMMY1"
-    const auto colon = line.find(": ");
-    const auto slash = line.find('/');
-    if (colon == std::string::npos || slash == std::string::npos) continue;
-    const auto sizeStart = line.rfind(' ', slash);
-    Monitor m;
-    m.name = line.substr(colon + 2, sizeStart - colon - 2);
-    while (!m.name.empty() && (m.name[0] == '+' || m.name[0] == '*')) m.name.erase(0, 1);
-    char output[64] = {};
-    std::sscanf(line.c_str() + sizeStart, " %d/%dx%d/%d+%d+%d %63s", &m.width, &m.mmWidth,
-                &m.height, &m.mmHeight, &m.x, &m.y, output);
-    m.output = output;
-    found.push_back(m);
-  }
-  return found;
-}
-
-std::optional<Monitor> monitorNamed(const XServer& x, const std::string& name) {
-  for (const auto& m : monitors(x))
-    if (m.name == name) return m;
-  return std::nullopt;
-}
 
 std::string screenSize(const XServer& x) {
   const std::string out = x.run({"xrandr"}).output;
