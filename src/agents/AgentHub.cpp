@@ -175,13 +175,15 @@ void AgentHub::appendEvent(AgentCard& card, AgentEventKind kind,
   }
 }
 
-void AgentHub::publish() {
+protocol::AgentBoard AgentHub::board() const {
   protocol::AgentBoard board;
   board.agents.reserve(agents_.size());
   for (const auto& [id, card] : agents_) board.agents.push_back(card);
   sortBoard(board.agents);
-  onChange(board);
+  return board;
 }
+
+void AgentHub::publish() { onChange(board()); }
 
 void AgentHub::sortBoard(std::vector<AgentCard>& cards) {
   std::stable_sort(cards.begin(), cards.end(), [](const AgentCard& a, const AgentCard& b) {

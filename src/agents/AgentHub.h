@@ -62,7 +62,9 @@ class AgentHub : public std::enable_shared_from_this<AgentHub> {
   // Brings the session's terminal forward; false when none is known or none came forward.
   boost::asio::awaitable<bool> focusTerminal(std::string agent);
 
-  // Hands the whole board, sorted, to onChange.
+  // The whole board, sorted.
+  protocol::AgentBoard board() const;
+  // Hands the whole board to onChange.
   void publish();
   // Board order: needsYou, error, done, working, idle; the latest change first within a state.
   static void sortBoard(std::vector<protocol::AgentCard>& cards);

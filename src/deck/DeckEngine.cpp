@@ -82,11 +82,15 @@ asio::awaitable<void> DeckEngine::tick(std::weak_ptr<DeckEngine> weak,
   }
 }
 
-asio::awaitable<void> DeckEngine::linkReady(Send send) {
-  send_ = std::move(send);
+void DeckEngine::resetSentLooks() {
   sentLooks_.clear();
   sentMeetingLooks_.clear();
   meetingShown_.reset();
+}
+
+asio::awaitable<void> DeckEngine::linkReady(Send send) {
+  send_ = std::move(send);
+  resetSentLooks();
   sendProfile();
   co_await updateMeeting();
   co_await refresh();

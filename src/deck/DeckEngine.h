@@ -72,6 +72,12 @@ class DeckEngine : public std::enable_shared_from_this<DeckEngine> {
   boost::asio::awaitable<void> linkReady(Send send);
   // The link went: nothing is sent until the next one; the bookkeeping goes on.
   void linkGone() { send_ = nullptr; }
+  // Where every message goes from now on (none: nowhere), for an owner that sends the fresh
+  // link's deck itself.
+  void setSend(Send send) { send_ = std::move(send); }
+  // Forgets what the phone was sent (looks, meeting looks, meeting deck), so that the next
+  // sends treat it as having nothing.
+  void resetSentLooks();
 
   boost::asio::awaitable<void> frontAppChanged(FrontApp app);
   // Re-matches the current app's profile by its window title, then sends the looks that
