@@ -59,6 +59,7 @@ std::string FakePlatform::usbmuxSocket() {
 asio::awaitable<std::shared_ptr<streaming::DisplayBackend>> FakePlatform::displayBackend() {
   made.push_back("display backend");
   backends.push_back(std::make_shared<streaming::FakeDisplayBackend>());
+  backends.back()->availability = availability;
   co_return backends.back();
 }
 

@@ -69,6 +69,8 @@ class FakePlatform : public Platform {
   std::optional<std::string> model = std::string("Latitude 7440\n");
   std::optional<std::string> info;
   std::optional<std::string> host = std::string("desk");
+  streaming::VirtualDisplayAvailability availability =
+      streaming::VirtualDisplayAvailability::available();
 
   // What the test reads.
   std::vector<std::string> made;
