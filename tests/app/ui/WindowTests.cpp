@@ -13,6 +13,7 @@
 #include "app/ui/FramelessWindow.h"
 #include "app/ui/Look.h"
 #include "app/ui/PairingCodeField.h"
+#include "design/Symbols.h"
 #include "support/QtHarness.h"
 
 namespace brindlet::app::ui {
@@ -41,6 +42,17 @@ TEST(Look, TextStylesGoByPixelSize) {
     EXPECT_EQ(font.pixelSize(), c.pixels);
     EXPECT_EQ(font.bold(), c.bold);
   }
+}
+
+// Every symbol the menu and the windows show is drawn from the icon theme, none as a letter.
+TEST(Look, EverySymbolOfTheMenuAndTheWindowsHasAnIcon) {
+  for (const char* symbol :
+       {"rectangle.on.rectangle", "exclamationmark.triangle", "macbook.and.iphone", "clock",
+        "hand.tap.fill", "cable.connector", "checkmark", "rectangle.dashed.badge.record",
+        "accessibility", "checkmark.circle.fill", "circle.dashed", "iphone", "wifi", "hand.tap",
+        "hand.draw", "hand.raised.fingers.spread", "iphone.radiowaves.left.and.right", "arrow.up",
+        "xmark"})
+    EXPECT_FALSE(design::adwaitaIconFor(symbol).empty()) << symbol;
 }
 
 TEST(FramelessWindow, ListsItsTitleDrawsNoFrameAndSitsInTheMiddleInTheDark) {
