@@ -1,17 +1,22 @@
 // The tray icon over real tray hosts: Xvfb with openbox, and trayer (an XEmbed tray) started
-// after the app, killed and started again.
+// after the app, killed and started again; and status-notifier-watcher on a private session bus
+// with a host that the test registers.
 
 #include <gtest/gtest.h>
+#include <systemd/sd-bus.h>
 
 #include <chrono>
 #include <filesystem>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
 
 #include "support/ChildProcess.h"
 #include "support/Eventually.h"
+#include "support/SessionBus.h"
+#include "support/TempDir.h"
 #include "support/XServer.h"
 
 namespace brindlet::app::ui {
@@ -90,6 +95,87 @@ TEST(TrayPeer, DocksInATrayThatComesLaterAndAgainAfterItRestarts) {
               static_cast<long long>(
                   std::chrono::duration_cast<std::chrono::milliseconds>(secondDock).count()),
               shot.c_str());
+}
+
+// A StatusNotifierItem host: owns its name on the session bus and registers it with the watcher.
+class NotifierHost {
+ public:
+  static constexpr const char* kName = "org.kde.StatusNotifierHost-brindlet-test";
+
+  NotifierHost() {
+    if (sd_bus_open_user(&bus_) < 0) throw std::runtime_error("no session bus");
+    if (sd_bus_request_name(bus_, kName, 0) < 0) throw std::runtime_error("name taken");
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    const int r = sd_bus_call_method(bus_, "org.kde.StatusNotifierWatcher",
+                                     "/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher",
+                                     "RegisterStatusNotifierHost", &error, nullptr, "s", kName);
+    const std::string message = error.message ? error.message : "";
+    sd_bus_error_free(&error);
+    if (r < 0) throw std::runtime_error("RegisterStatusNotifierHost: " + message);
+  }
+  ~NotifierHost() { sd_bus_flush_close_unref(bus_); }
+  NotifierHost(const NotifierHost&) = delete;
+  NotifierHost& operator=(const NotifierHost&) = delete;
+
+ private:
+  sd_bus* bus_ = nullptr;
+};
+
+std::string gdbusCall(const std::string& dest, const std::string& path, const std::string& method,
+                      const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv{"gdbus",         "call", "--session", "--dest", dest,
+                                "--object-path", path,   "--method",  method,   "--"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return testsupport::runProgram(argv).output;
+}
+
+std::string firstQuoted(const std::string& text) {
+  const auto open = text.find('\'');
+  if (open == std::string::npos) return {};
+  return text.substr(open + 1, text.find('\'', open + 1) - open - 1);
+}
+
+TEST(TrayPeer, RegistersAStatusNotifierItemWhoseMenuAHostReadsAndClicks) {
+  testsupport::TempDir dir;
+  auto bus = testsupport::startSessionBus(dir.path(), "exec status-notifier-watcher",
+                                          "org.kde.StatusNotifierWatcher");
+  XServer server;
+  auto app = server.start({"env", "QT_QPA_PLATFORM=xcb", APP_TRAY_HARNESS});
+  // A watcher without a host shows nothing.
+  ASSERT_TRUE(app->waitFor("No system tray: the menu shows once a tray host runs", 10s))
+      << app->output();
+  NotifierHost host;
+  ASSERT_TRUE(app->waitFor("icon 1", 5s)) << app->output();
+
+  const std::string watcher = "org.kde.StatusNotifierWatcher";
+  std::string item;
+  ASSERT_TRUE(eventually(
+      [&] {
+        item = firstQuoted(gdbusCall(watcher, "/StatusNotifierWatcher",
+                                     "org.freedesktop.DBus.Properties.Get",
+                                     {watcher, "RegisteredStatusNotifierItems"}));
+        return !item.empty();
+      },
+      5s, 50ms));
+  const std::string service = item.substr(0, item.find('/'));
+  const std::string menu =
+      firstQuoted(gdbusCall(service, "/StatusNotifierItem", "org.freedesktop.DBus.Properties.Get",
+                            {"org.kde.StatusNotifierItem", "Menu"}));
+  ASSERT_FALSE(menu.empty());
+
+  // The menu is built as it opens: AboutToShow, then the layout holds the items.
+  gdbusCall(service, menu, "com.canonical.dbusmenu.AboutToShow", {"0"});
+  EXPECT_TRUE(app->waitFor("menu shown", 2s));
+  const std::string layout =
+      gdbusCall(service, menu, "com.canonical.dbusmenu.GetLayout", {"0", "-1", "[]"});
+  for (const char* label : {"'Brindlet'", "'No iPhone or iPad connected'", "'Quit Brindlet'"})
+    EXPECT_NE(layout.find(label), std::string::npos) << label << " in " << layout;
+  std::smatch quit;
+  ASSERT_TRUE(
+      std::regex_search(layout, quit, std::regex(R"(\((\d+), \{[^}]*'label': <'Quit Brindlet'>)")));
+  gdbusCall(service, menu, "com.canonical.dbusmenu.Event", {quit[1], "clicked", "<0>", "0"});
+  EXPECT_TRUE(app->waitFor("chose quit", 2s)) << app->output();
+  EXPECT_EQ(app->waitExit(5s), 0);
 }
 
 }  // namespace
