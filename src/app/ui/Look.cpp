@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QStyleFactory>
 
+#include <chrono>
+
 #include "design/Color.h"
 #include "design/Painting.h"
 
@@ -73,6 +75,11 @@ QPalette darkPalette() {
     p.setColor(group, QPalette::Shadow, Qt::black);
   }
   return p;
+}
+
+double animationSeconds() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
 void applyApplicationLook() {

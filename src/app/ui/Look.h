@@ -23,6 +23,9 @@ QFont fontOfSize(int pixels, QFont::Weight weight = QFont::Normal);
 // The palette of every window: light text on dark, the kit's blue as the accent.
 QPalette darkPalette();
 
+// Seconds on a steady clock, for the windows' springs.
+double animationSeconds();
+
 // Gives the application Fusion, the dark palette and the body font, so that the menus and every
 // widget of the windows look alike on any desktop.
 void applyApplicationLook();

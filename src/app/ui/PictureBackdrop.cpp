@@ -11,6 +11,7 @@
 #include <boost/asio/post.hpp>
 
 #include "app/ui/DesktopPictureSetting.h"
+#include "app/ui/Look.h"
 #include "design/Painting.h"
 #include "design/ReduceMotion.h"
 #include "design/ScenicBackdrop.h"
@@ -28,11 +29,6 @@ constexpr design::Spring kTintSpring{0.6, 1.0};
 const runtime::Logger& log() {
   static const runtime::Logger logger("app");
   return logger;
-}
-
-double secondsNow() {
-  using namespace std::chrono;
-  return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
@@ -129,13 +125,13 @@ PictureBackdrop::PictureBackdrop(design::Rgba tint, PictureOnce& picture, QWidge
 }
 
 design::Rgba PictureBackdrop::tintNow() const {
-  return design::mix(fromTint_, tint_, wash_.value(secondsNow()));
+  return design::mix(fromTint_, tint_, wash_.value(animationSeconds()));
 }
 
 void PictureBackdrop::setTint(design::Rgba tint) {
   scenic_->setTint(tint);
   if (tint == tint_) return;
-  const double now = secondsNow();
+  const double now = animationSeconds();
   fromTint_ = tintNow();
   tint_ = tint;
   wash_ = design::Motion{kTintSpring, 0, 1, now};
@@ -157,7 +153,7 @@ void PictureBackdrop::resizeEvent(QResizeEvent* event) {
 
 void PictureBackdrop::timerEvent(QTimerEvent* event) {
   if (event->timerId() != frames_) return QWidget::timerEvent(event);
-  if (wash_.settled(secondsNow())) {
+  if (wash_.settled(animationSeconds())) {
     killTimer(frames_);
     frames_ = 0;
   }
