@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QLineEdit>
 #include <QPainter>
+#include <QProxyStyle>
 
 #include <cmath>
 #include <numbers>
@@ -27,6 +28,16 @@ QFont digitFont() {
   font.setWeight(QFont::DemiBold);
   return font;
 }
+
+// The field's caret is drawn with no width at all: whatever colour a style gives it.
+class NoCaretStyle : public QProxyStyle {
+ public:
+  int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                  const QWidget* widget) const override {
+    if (metric == PM_TextCursorWidth) return 0;
+    return QProxyStyle::pixelMetric(metric, option, widget);
+  }
+};
 
 }  // namespace
 
@@ -87,6 +98,9 @@ PairingCodeField::PairingCodeField(Filter filter, Submit submit, QWidget* parent
     clear.setColor(role, Qt::transparent);
   field_->setPalette(clear);
   field_->setFrame(false);
+  auto* style = new NoCaretStyle;
+  style->setParent(field_);
+  field_->setStyle(style);
   field_->setContextMenuPolicy(Qt::NoContextMenu);
   field_->setAccessibleName(QStringLiteral("Pairing code"));
   QObject::connect(field_, &QLineEdit::textChanged, this,

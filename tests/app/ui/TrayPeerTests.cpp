@@ -36,7 +36,7 @@ std::optional<std::pair<int, int>> dockedIcon(const XServer& server) {
     const std::size_t depth = line.find_first_not_of(' ');
     if (panelDepth != outside && depth <= panelDepth) panelDepth = outside;
     if (line.find("(\"panel\" \"trayer\")") != std::string::npos) panelDepth = depth;
-    if (panelDepth == outside || line.find("\"app-tray-harness\"") == std::string::npos) continue;
+    if (panelDepth == outside || line.find("\"app-ui-harness\"") == std::string::npos) continue;
     // "... 22x22+0+0  +1001+1": the size, then the place on the root window last.
     int width = 0, height = 0, x = 0, y = 0;
     const std::size_t size = line.rfind(")  ") + 3;
@@ -59,7 +59,7 @@ TEST(TrayPeer, DocksInATrayThatComesLaterAndAgainAfterItRestarts) {
   const auto appStarted = std::chrono::steady_clock::now();
   // No session bus: XEmbed is the only road.
   auto app = server.start({"env", "QT_QPA_PLATFORM=xcb",
-                           "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent", APP_TRAY_HARNESS});
+                           "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent", APP_UI_HARNESS});
   ASSERT_TRUE(app->waitFor("No system tray: the menu shows once a tray host runs", 10s))
       << app->output();
   EXPECT_FALSE(dockedIcon(server));
@@ -140,7 +140,7 @@ TEST(TrayPeer, RegistersAStatusNotifierItemWhoseMenuAHostReadsAndClicks) {
   auto bus = testsupport::startSessionBus(dir.path(), "exec status-notifier-watcher",
                                           "org.kde.StatusNotifierWatcher");
   XServer server;
-  auto app = server.start({"env", "QT_QPA_PLATFORM=xcb", APP_TRAY_HARNESS});
+  auto app = server.start({"env", "QT_QPA_PLATFORM=xcb", APP_UI_HARNESS});
   // A watcher without a host shows nothing.
   ASSERT_TRUE(app->waitFor("No system tray: the menu shows once a tray host runs", 10s))
       << app->output();
