@@ -17,6 +17,7 @@
 #include "support/Eventually.h"
 #include "support/SessionBus.h"
 #include "support/TempDir.h"
+#include "support/Trayer.h"
 #include "support/XServer.h"
 
 namespace brindlet::app::ui {
@@ -26,31 +27,9 @@ using namespace std::chrono_literals;
 using testsupport::eventually;
 using testsupport::XServer;
 
-// Where the harness's icon stands on the screen (its middle), when it is docked in trayer's
-// panel: a window of the harness's class somewhere inside the panel's window.
+// The harness's icon, docked in trayer's panel.
 std::optional<std::pair<int, int>> dockedIcon(const XServer& server) {
-  std::istringstream tree(server.run({"xwininfo", "-root", "-tree"}).output);
-  constexpr std::size_t outside = std::string::npos;
-  std::size_t panelDepth = outside;  // the indent of the panel's line while inside it
-  for (std::string line; std::getline(tree, line);) {
-    const std::size_t depth = line.find_first_not_of(' ');
-    if (panelDepth != outside && depth <= panelDepth) panelDepth = outside;
-    if (line.find("(\"panel\" \"trayer\")") != std::string::npos) panelDepth = depth;
-    if (panelDepth == outside || line.find("\"app-ui-harness\"") == std::string::npos) continue;
-    // "... 22x22+0+0  +1001+1": the size, then the place on the root window last.
-    int width = 0, height = 0, x = 0, y = 0;
-    const std::size_t size = line.rfind(")  ") + 3;
-    if (std::sscanf(line.c_str() + size, "%dx%d", &width, &height) != 2) return std::nullopt;
-    if (std::sscanf(line.c_str() + line.rfind("  +") + 2, "+%d+%d", &x, &y) != 2)
-      return std::nullopt;
-    return std::pair{x + width / 2, y + height / 2};
-  }
-  return std::nullopt;
-}
-
-std::unique_ptr<testsupport::ChildProcess> startTrayer(const XServer& server) {
-  return server.start(
-      {"trayer", "--edge", "top", "--align", "right", "--width", "10", "--height", "24"});
+  return testsupport::dockedIcon(server, "(\"app-ui-harness\" \"Brindlet\")");
 }
 
 TEST(TrayPeer, DocksInATrayThatComesLaterAndAgainAfterItRestarts) {
@@ -65,7 +44,7 @@ TEST(TrayPeer, DocksInATrayThatComesLaterAndAgainAfterItRestarts) {
   EXPECT_FALSE(dockedIcon(server));
 
   std::this_thread::sleep_until(appStarted + 3s);
-  auto trayer = startTrayer(server);
+  auto trayer = testsupport::startTrayer(server);
   auto trayerStarted = std::chrono::steady_clock::now();
   ASSERT_TRUE(eventually([&] { return dockedIcon(server).has_value(); }, 1s, 20ms))
       << app->output();
@@ -83,7 +62,7 @@ TEST(TrayPeer, DocksInATrayThatComesLaterAndAgainAfterItRestarts) {
 
   trayer.reset();
   ASSERT_TRUE(eventually([&] { return !dockedIcon(server); }, 2s, 20ms));
-  trayer = startTrayer(server);
+  trayer = testsupport::startTrayer(server);
   trayerStarted = std::chrono::steady_clock::now();
   ASSERT_TRUE(eventually([&] { return dockedIcon(server).has_value(); }, 1s, 20ms))
       << app->output();
