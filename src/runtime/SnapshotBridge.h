@@ -117,6 +117,8 @@ using SnapshotBridge = detail::Bridge<T, detail::NewestValue<T>>;
 
 // Hands every value of an Observable to another thread, one by one, in the order they were set.
 // For states whose steps matter to the receiver (a reaction to each change from the one before).
+// Make it on the thread that sets the value: made elsewhere, a change that races the making can
+// arrive twice in a row.
 template <class T>
 using OrderedBridge = detail::Bridge<T, detail::EveryValue<T>>;
 
