@@ -44,6 +44,11 @@ TEST(TrayPeer, DocksInATrayThatComesLaterAndAgainAfterItRestarts) {
   EXPECT_FALSE(dockedIcon(server));
 
   std::this_thread::sleep_until(appStarted + 3s);
+  // No icon is made while there is no tray to hold it, and the app says so only once.
+  app->waitFor("icon", 10ms);
+  EXPECT_EQ(app->output().find("icon 1"), std::string::npos);
+  const std::string none = "No system tray: the menu shows once a tray host runs";
+  EXPECT_EQ(app->output().find(none), app->output().rfind(none));
   auto trayer = testsupport::startTrayer(server);
   auto trayerStarted = std::chrono::steady_clock::now();
   ASSERT_TRUE(eventually([&] { return dockedIcon(server).has_value(); }, 1s, 20ms))
