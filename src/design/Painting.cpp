@@ -155,15 +155,19 @@ void paintLayer(QPainter& painter, const QRectF& bounds, const std::vector<Shado
 
 namespace {
 
-// One box pass of width 2 * half + 1 along rows (stride 1) or columns (stride = width).
+// One box pass of width 2 * half + 1 along rows (stride 1) or columns (stride = width). Beyond
+// the edges lies nothing, or with `extend` the edge's own value.
 void boxPass(std::vector<float>& from, std::vector<float>& to, int lines, int length,
-             std::ptrdiff_t lineStride, std::ptrdiff_t step, int half) {
+             std::ptrdiff_t lineStride, std::ptrdiff_t step, int half, bool extend = false) {
   const float norm = 1.0f / float(2 * half + 1);
   for (int line = 0; line < lines; ++line) {
     const float* in = from.data() + line * lineStride;
     float* out = to.data() + line * lineStride;
     float sum = 0;
-    auto at = [&](int i) { return (i < 0 || i >= length) ? 0.0f : in[i * step]; };
+    auto at = [&](int i) {
+      if (extend) return in[std::clamp(i, 0, length - 1) * step];
+      return (i < 0 || i >= length) ? 0.0f : in[i * step];
+    };
     for (int i = -half; i <= half; ++i) sum += at(i);
     for (int i = 0; i < length; ++i) {
       out[i * step] = sum * norm;
@@ -175,24 +179,52 @@ void boxPass(std::vector<float>& from, std::vector<float>& to, int lines, int le
 
 }  // namespace
 
+namespace {
+
+// Three boxes of this half-width have about the variance of a Gaussian of `sigma`.
+int boxHalfWidth(double sigma) {
+  return std::max(1, int(std::lround((std::sqrt(4 * sigma * sigma + 1) - 1) / 2)));
+}
+
+// Blurs one channel of the pixels in place: `read` and `write` reach the channel of a pixel.
+template <class Read, class Write>
+void blurChannel(int w, int h, double sigma, bool extend, Read read, Write write) {
+  const int half = boxHalfWidth(sigma);
+  std::vector<float> a(std::size_t(w) * h), b(a.size());
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) a[std::size_t(y) * w + x] = read(x, y);
+  for (int pass = 0; pass < 3; ++pass) {
+    boxPass(a, b, h, w, w, 1, half, extend);
+    boxPass(a, b, w, h, 1, w, half, extend);
+  }
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      write(x, y, int(std::clamp(std::lround(a[std::size_t(y) * w + x]), 0L, 255L)));
+}
+
+}  // namespace
+
 void blurAlpha(QImage& alpha, double sigma) {
   if (sigma <= 0.3) return;
-  const int w = alpha.width(), h = alpha.height();
-  // Three boxes of this half-width have about the variance of the Gaussian.
-  const int half = std::max(1, int(std::lround((std::sqrt(4 * sigma * sigma + 1) - 1) / 2)));
-  std::vector<float> a(std::size_t(w) * h), b(a.size());
-  for (int y = 0; y < h; ++y) {
-    const uchar* line = alpha.constScanLine(y);
-    for (int x = 0; x < w; ++x) a[std::size_t(y) * w + x] = line[x];
-  }
-  for (int pass = 0; pass < 3; ++pass) {
-    boxPass(a, b, h, w, w, 1, half);
-    boxPass(a, b, w, h, 1, w, half);
-  }
-  for (int y = 0; y < h; ++y) {
-    uchar* line = alpha.scanLine(y);
-    for (int x = 0; x < w; ++x)
-      line[x] = uchar(std::clamp(std::lround(a[std::size_t(y) * w + x]), 0L, 255L));
+  blurChannel(
+      alpha.width(), alpha.height(), sigma, false,
+      [&](int x, int y) { return float(alpha.constScanLine(y)[x]); },
+      [&](int x, int y, int v) { alpha.scanLine(y)[x] = uchar(v); });
+}
+
+void blurOpaque(QImage& image, double sigma) {
+  if (sigma <= 0.3 || image.isNull()) return;
+  if (image.format() != QImage::Format_RGB32) image = image.convertToFormat(QImage::Format_RGB32);
+  for (int shift : {0, 8, 16}) {
+    blurChannel(
+        image.width(), image.height(), sigma, true,
+        [&](int x, int y) {
+          return float((reinterpret_cast<const QRgb*>(image.constScanLine(y))[x] >> shift) & 0xff);
+        },
+        [&](int x, int y, int v) {
+          QRgb& pixel = reinterpret_cast<QRgb*>(image.scanLine(y))[x];
+          pixel = (pixel & ~(QRgb(0xff) << shift)) | (QRgb(v) << shift);
+        });
   }
 }
 

@@ -63,6 +63,10 @@ void paintLayer(QPainter& painter, const QRectF& bounds, const std::vector<Shado
 // Gaussian blur (three box passes) of an 8-bit alpha image in place; `sigma` in pixels.
 void blurAlpha(QImage& alpha, double sigma);
 
+// Gaussian blur of an opaque picture in place (converted to RGB32), as if its edge pixels went on
+// beyond it, so that the edges stay opaque and do not darken.
+void blurOpaque(QImage& image, double sigma);
+
 // Adds `amount` of white (or of black, when negative) to every channel of a premultiplied image.
 void shiftBrightness(QImage& image, double amount);
 

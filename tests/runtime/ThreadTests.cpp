@@ -122,6 +122,24 @@ TEST(SnapshotBridge, DeliversTheCurrentValueThenTheNewestOfEachBurst) {
   EXPECT_EQ(got, (std::vector<int>{2, 3}));
 }
 
+TEST(OrderedBridge, DeliversEveryValueInOrderAndStopsAtItsEnd) {
+  asio::io_context io;
+  Observable<int> source(0);
+  std::vector<int> got;
+  auto post = [&io](std::function<void()> f) { asio::post(io, std::move(f)); };
+  OrderedBridge<int>* self = nullptr;
+  OrderedBridge<int> bridge(source, post, [&](int v) {
+    got.push_back(v);
+    if (v == 5) self->end();  // the values queued behind it are dropped
+  });
+  self = &bridge;
+  for (int v : {1, 2, 1, 3}) source.set(v);
+  testing::drain(io);
+  for (int v : {4, 5, 6}) source.set(v);
+  testing::drain(io);
+  EXPECT_EQ(got, (std::vector<int>{0, 1, 2, 1, 3, 4, 5}));
+}
+
 // Ends subscriptions on one thread while another thread keeps setting the value: no callback may
 // run once its end has returned.
 TEST(SnapshotBridge, NeverCallsBackAfterItsEnd) {
@@ -152,6 +170,15 @@ TEST(SnapshotBridge, NeverCallsBackAfterItsEnd) {
          };
          auto bridge =
              std::make_shared<SnapshotBridge<int>>(source, post, [&round](int) { round.call(); });
+         return [bridge] { bridge->end(); };
+       }},
+      {"ordered bridge",
+       [](Observable<int>& source, WorkerThread& target, Round& round) {
+         auto post = [ex = target.executor()](std::function<void()> f) {
+           asio::post(ex, std::move(f));
+         };
+         auto bridge =
+             std::make_shared<OrderedBridge<int>>(source, post, [&round](int) { round.call(); });
          return [bridge] { bridge->end(); };
        }},
   };

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QPainter>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
@@ -68,6 +69,21 @@ int largestDifference(const QImage& a, const QImage& b) {
                           std::abs(p.blue() - q.blue()), std::abs(p.alpha() - q.alpha())});
     }
   return largest;
+}
+
+bool processEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QThread::msleep(1);
+  }
+  return true;
+}
+
+void processEventsFor(std::chrono::milliseconds span) {
+  const auto end = std::chrono::steady_clock::now() + span;
+  processEventsUntil([&] { return std::chrono::steady_clock::now() >= end; }, span * 2);
 }
 
 }  // namespace brindlet::testsupport

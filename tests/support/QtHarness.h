@@ -8,6 +8,7 @@
 #include <QPointF>
 #include <QSizeF>
 
+#include <chrono>
 #include <functional>
 
 class QPainter;
@@ -25,5 +26,11 @@ bool near(const QColor& a, const QColor& b, int tolerance = 1);
 
 // The largest difference of any channel of any pixel (0-255); 256 when the sizes differ.
 int largestDifference(const QImage& a, const QImage& b);
+
+// Runs the Qt thread's events until the condition holds or the time runs out; whether it holds.
+bool processEventsUntil(const std::function<bool()>& done,
+                        std::chrono::milliseconds timeout = std::chrono::seconds(5));
+// Runs the Qt thread's events for the whole span.
+void processEventsFor(std::chrono::milliseconds span);
 
 }  // namespace brindlet::testsupport

@@ -1,0 +1,129 @@
+// The windows on a real X server with a window manager: Xvfb and openbox. Found by their titles
+// as a user's tools find them, moved by their background, typed into with XTest.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sstream>
+#include <string>
+
+#include "support/ChildProcess.h"
+#include "support/Eventually.h"
+#include "support/XServer.h"
+
+namespace brindlet::app::ui {
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::eventually;
+using testsupport::XServer;
+
+struct Geometry {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+std::vector<std::string> windowsNamed(const XServer& server, const std::string& name) {
+  std::istringstream ids(server.run({"xdotool", "search", "--name", name}).output);
+  std::vector<std::string> found;
+  for (std::string id; ids >> id;) found.push_back(id);
+  return found;
+}
+
+// Of the window `id`, or of the whole screen for "root".
+Geometry geometryOf(const XServer& server, const std::string& id) {
+  const std::vector<std::string> which =
+      id == "root" ? std::vector<std::string>{"-root"} : std::vector<std::string>{"-id", id};
+  std::vector<std::string> argv{"xwininfo"};
+  argv.insert(argv.end(), which.begin(), which.end());
+  std::istringstream info(server.run(argv).output);
+  Geometry g;
+  for (std::string line; std::getline(info, line);) {
+    std::sscanf(line.c_str(), " Absolute upper-left X: %d", &g.x);
+    std::sscanf(line.c_str(), " Absolute upper-left Y: %d", &g.y);
+    std::sscanf(line.c_str(), " Width: %d", &g.width);
+    std::sscanf(line.c_str(), " Height: %d", &g.height);
+  }
+  return g;
+}
+
+struct WindowPeer : ::testing::Test {
+  XServer server;
+  std::unique_ptr<testsupport::ChildProcess> app;
+
+  std::string open(const std::string& mode, const std::string& title) {
+    server.startWindowManager();
+    app = server.start({"env", "QT_QPA_PLATFORM=xcb", APP_UI_HARNESS, mode});
+    std::vector<std::string> found;
+    EXPECT_TRUE(eventually(
+        [&] {
+          found = windowsNamed(server, title);
+          return !found.empty();
+        },
+        10s, 50ms))
+        << app->output();
+    EXPECT_EQ(found.size(), 1u);
+    return found.empty() ? std::string() : found.front();
+  }
+};
+
+TEST_F(WindowPeer, TheWelcomeWindowStandsInTheMiddleAndMovesWhenItsBackgroundIsDragged) {
+  const std::string id = open("onboarding", "Welcome to Brindlet");
+  ASSERT_FALSE(id.empty());
+  const Geometry screen = geometryOf(server, "root");
+  const Geometry at = geometryOf(server, id);
+  EXPECT_EQ(at.width, 640);
+  EXPECT_EQ(at.height, 580);
+  EXPECT_EQ(at.x, (screen.width - 640) / 2);
+  EXPECT_EQ(at.y, (screen.height - 580) / 2);
+  EXPECT_TRUE(app->waitFor("shown", 2s));
+
+  // Pressed on the backdrop below the page's text, dragged by (100, 50).
+  const int fromX = at.x + 320, fromY = at.y + 420;
+  server.run({"xdotool",
+              "mousemove",
+              std::to_string(fromX),
+              std::to_string(fromY),
+              "mousedown",
+              "1",
+              "sleep",
+              "0.2",
+              "mousemove",
+              std::to_string(fromX + 40),
+              std::to_string(fromY + 20),
+              "sleep",
+              "0.1",
+              "mousemove",
+              std::to_string(fromX + 100),
+              std::to_string(fromY + 50),
+              "sleep",
+              "0.2",
+              "mouseup",
+              "1"});
+  EXPECT_TRUE(eventually(
+      [&] {
+        const Geometry moved = geometryOf(server, id);
+        return moved.x == at.x + 100 && moved.y == at.y + 50;
+      },
+      2s, 50ms));
+}
+
+TEST_F(WindowPeer, ThePairingWindowStaysOnTopAndTakesTheCodeTypedIntoIt) {
+  const std::string id = open("pairing", "Pair iPhone");
+  ASSERT_FALSE(id.empty());
+  EXPECT_NE(server.run({"xprop", "-id", id, "_NET_WM_STATE"}).output.find("_NET_WM_STATE_ABOVE"),
+            std::string::npos);
+  EXPECT_EQ(geometryOf(server, id).width, 420);
+  ASSERT_TRUE(eventually(
+      [&] {
+        return server.run({"xdotool", "getactivewindow"}).output.find(id) == 0;
+      },
+      2s, 50ms));
+  server.run({"xdotool", "type", "--delay", "20", "123456"});
+  EXPECT_TRUE(app->waitFor("submit 123456", 2s)) << app->output();
+  server.run({"xdotool", "key", "Escape"});
+  EXPECT_TRUE(app->waitFor("closed", 2s));
+  EXPECT_EQ(app->output().find("submit 123456"), app->output().rfind("submit 123456"));
+}
+
+}  // namespace
+}  // namespace brindlet::app::ui
