@@ -50,6 +50,13 @@ void DeckEngine::start() {
   tasks_->read = runtime::spawn(executor, tick(weak_from_this(), roles_.clock));
 }
 
+void DeckEngine::stop() {
+  if (!tasks_) tasks_ = std::make_unique<Tasks>();
+  tasks_->watch.cancel();
+  tasks_->read.cancel();
+  send_ = nullptr;
+}
+
 asio::awaitable<void> DeckEngine::watch(std::weak_ptr<DeckEngine> weak,
                                         std::shared_ptr<runtime::AsyncQueue<FrontApp>> apps) {
   // Ending the stream lets the workspace stop watching, however the task ends.

@@ -67,6 +67,8 @@ class DeckEngine : public std::enable_shared_from_this<DeckEngine> {
   // Starts the front-app watch and the tick; the first tick runs at once. Later calls do
   // nothing.
   void start();
+  // Ends the front-app watch and the tick, and sends nothing more; for good.
+  void stop();
 
   // A new phone link: everything is sent afresh (profile, meeting deck, every look).
   boost::asio::awaitable<void> linkReady(Send send);

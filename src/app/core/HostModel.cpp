@@ -190,7 +190,8 @@ asio::awaitable<std::shared_ptr<HostModel>> HostModel::build(Platform& platform)
   // 21. The hook server, with a token new on every launch.
   agents::HookServer::Options hookOptions;
   hookOptions.clock = m.clock;
-  hookOptions.folder = platform.dataFolder() / "com.velvane.mac" / "agents";
+  m.hookFolder = platform.dataFolder() / "com.velvane.mac" / "agents";
+  hookOptions.folder = m.hookFolder;
   m.hookServer =
       agents::HookServer::make(loop, agents::makeHookToken(), hookHandler(m.agents), hookOptions);
   m.hookServer->start();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <string_view>
 
@@ -88,6 +89,7 @@ class HostModel : public std::enable_shared_from_this<HostModel> {
   std::shared_ptr<WindowPresenting> pairingWindow;
   std::shared_ptr<agents::AgentHub> agents;
   std::shared_ptr<agents::HookServer> hookServer;  // none in test mode
+  std::filesystem::path hookFolder;                // where it publishes its port and token
   bool testMode = false;
 
   // The collaborators the models above hold by reference or share.

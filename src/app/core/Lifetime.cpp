@@ -1,0 +1,179 @@
+#include "app/core/Lifetime.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <map>
+#include <set>
+#include <system_error>
+
+#include "agents/HookServer.h"
+#include "app/core/HostModel.h"
+#include "deck/DeckEngine.h"
+#include "runtime/Files.h"
+#include "runtime/Log.h"
+#include "runtime/Timeout.h"
+#include "runtime/WorkerThread.h"
+#include "streaming/DisplayStreamer.h"
+#include "streaming/VirtualDisplayManager.h"
+#include "transport/HostTransport.h"
+
+namespace brindlet::app {
+
+namespace asio = boost::asio;
+
+namespace {
+
+const runtime::Logger& appLog() {
+  static const runtime::Logger log("app");
+  return log;
+}
+
+// The groups of the processes, and those that share the app's own group.
+struct Targets {
+  std::set<int> groups;
+  std::vector<int> loners;
+};
+
+Targets targetsOf(const std::vector<int>& pids) {
+  Targets targets;
+  const int own = getpgrp();
+  for (int pid : pids) {
+    const int group = getpgid(pid);
+    if (group < 0) continue;  // gone already
+    if (group == own) {
+      targets.loners.push_back(pid);
+    } else {
+      targets.groups.insert(group);
+    }
+  }
+  return targets;
+}
+
+void signal(const Targets& targets, int number) {
+  for (int group : targets.groups) kill(-group, number);
+  for (int pid : targets.loners) kill(pid, number);
+}
+
+bool anyLeft(const Targets& targets) {
+  for (int group : targets.groups) {
+    if (kill(-group, 0) == 0) return true;
+  }
+  for (int pid : targets.loners) {
+    if (kill(pid, 0) == 0) return true;
+  }
+  return false;
+}
+
+// A step of the shut-down that may not finish; what it throws is logged.
+asio::awaitable<void> bounded(runtime::Clock& clock, runtime::Duration limit, const char* what,
+                              asio::awaitable<void> step) {
+  bool done = false;
+  try {
+    done = co_await runtime::within(clock, limit, std::move(step));
+  } catch (const std::exception& error) {
+    appLog().error("Quitting: %s: %s", what, error.what());
+    co_return;
+  }
+  if (!done) appLog().error("Quitting: %s did not finish in time", what);
+}
+
+asio::awaitable<void> stopStreamAndDisplay(HostModel& model) {
+  co_await model.streamer->stop();
+  co_await model.sessionDisplays->detach();
+}
+
+asio::awaitable<void> stopTransport(HostModel& model) {
+  co_await model.transport->stop();
+}
+
+}  // namespace
+
+std::optional<std::string> sessionRefusal(const std::optional<std::string>& sessionType) {
+  if (sessionType && *sessionType == "wayland") return std::string(waylandText);
+  return std::nullopt;
+}
+
+std::filesystem::path InstanceLock::defaultPath() {
+  return runtime::userFolder(runtime::UserFolder::runtime) / "brindlet" / "instance.lock";
+}
+
+std::optional<InstanceLock> InstanceLock::acquire(const std::filesystem::path& path) {
+  runtime::makeFolder(path.parent_path());
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) throw std::system_error(errno, std::generic_category(), path.string());
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    close(fd);
+    if (error == EWOULDBLOCK) return std::nullopt;
+    throw std::system_error(error, std::generic_category(), path.string());
+  }
+  return InstanceLock(fd);
+}
+
+InstanceLock::InstanceLock(InstanceLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+InstanceLock::~InstanceLock() {
+  if (fd_ >= 0) close(fd_);
+}
+
+std::vector<int> descendantsOf(int root, const std::vector<runtime::ProcessEntry>& processes) {
+  std::multimap<int, int> children;
+  for (const auto& entry : processes) children.emplace(entry.parent, entry.pid);
+  std::vector<int> found;
+  std::vector<int> open{root};
+  std::set<int> seen{root};
+  while (!open.empty()) {
+    const int parent = open.back();
+    open.pop_back();
+    auto [first, last] = children.equal_range(parent);
+    for (auto it = first; it != last; ++it) {
+      if (!seen.insert(it->second).second) continue;
+      found.push_back(it->second);
+      open.push_back(it->second);
+    }
+  }
+  return found;
+}
+
+asio::awaitable<void> endChildGroups(runtime::ProcessTable& table, runtime::Clock& clock,
+                                     runtime::Duration grace) {
+  runtime::WorkerThread worker("brindlet-reap");
+  auto scan = [&table] { return descendantsOf(getpid(), table.scan()); };
+  const auto pids = co_await runtime::offload(worker.executor(), std::move(scan));
+  const auto targets = targetsOf(pids);
+  signal(targets, SIGTERM);
+  const auto end = clock.now() + grace;
+  while (anyLeft(targets) && clock.now() < end) {
+    co_await clock.sleep(std::chrono::milliseconds(20));
+  }
+  signal(targets, SIGKILL);
+}
+
+asio::awaitable<void> shutDown(HostModel& model, runtime::Duration limit) {
+  auto& clock = *model.clock;
+  const auto start = clock.now();
+  const auto share = limit / 5;
+  if (model.hookServer) model.hookServer->stop();
+  co_await bounded(clock, share, "stream and display", stopStreamAndDisplay(model));
+  co_await bounded(clock, share, "transport", stopTransport(model));
+  if (model.deck) model.deck->stop();
+  // The groups get what is left of the limit, less a moment for the final kill.
+  const auto spent = clock.now() - start;
+  const auto grace = limit - spent > share ? limit - spent - share / 2 : share / 2;
+  co_await bounded(clock, grace + share / 4, "child processes",
+                   endChildGroups(*model.processes, clock, grace));
+}
+
+void removeDiscoveryFiles(const HostModel& model) {
+  if (!model.hookServer) return;
+  const auto port = model.hookServer->port();
+  if (!port) return;
+  agents::DiscoveryFile file{model.hookFolder, *port, model.hookServer->token()};
+  file.removeIfCurrent();
+}
+
+}  // namespace brindlet::app

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <boost/asio/awaitable.hpp>
+
+#include "runtime/Clock.h"
+#include "runtime/ProcessTable.h"
+
+namespace brindlet::app {
+
+class HostModel;
+
+// The app's own log texts about its life.
+inline constexpr std::string_view alreadyRunningText = "Brindlet is already running";
+inline constexpr std::string_view waylandText =
+    "Brindlet needs an X11 session; this is a Wayland session";
+
+// Why the app cannot run in this session, from its environment's XDG_SESSION_TYPE: on Wayland X
+// offers only XWayland's share (no output to add, capture and input of X clients only).
+std::optional<std::string> sessionRefusal(const std::optional<std::string>& sessionType);
+
+// One running copy of the app per user: an exclusive lock on a file, held for the process's
+// life. A second copy would overwrite the hook server's discovery file, compete for the phone
+// and light a second output.
+class InstanceLock {
+ public:
+  // $XDG_RUNTIME_DIR/brindlet/instance.lock
+  static std::filesystem::path defaultPath();
+  // None when another process holds it. Throws std::system_error when the file cannot be made.
+  static std::optional<InstanceLock> acquire(const std::filesystem::path& path);
+  InstanceLock(InstanceLock&& other) noexcept;
+  InstanceLock& operator=(InstanceLock&&) = delete;
+  ~InstanceLock();
+
+ private:
+  explicit InstanceLock(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+// The processes descending from `root`, by their parent links, in no particular order.
+std::vector<int> descendantsOf(int root, const std::vector<runtime::ProcessEntry>& processes);
+
+// Ends what the app started that would outlive it: SIGTERM to each child's process group (or to
+// the child, when it shares the app's group), and SIGKILL to what is left once `grace` is over.
+boost::asio::awaitable<void> endChildGroups(runtime::ProcessTable& table, runtime::Clock& clock,
+                                            runtime::Duration grace);
+
+// What X11 keeps after the app is gone, stopped in order: the hook server and its discovery
+// files, the session's stream and extra display, the transport's links, the deck engine, then
+// the child process groups. Bounded by `limit` as a whole; each piece that has not finished in
+// its share is left.
+boost::asio::awaitable<void> shutDown(HostModel& model, runtime::Duration limit);
+
+// The hook server's discovery files, when they still name this run: for an exit that cannot
+// wait for the loop (Qt ending the process on a lost X connection).
+void removeDiscoveryFiles(const HostModel& model);
+
+}  // namespace brindlet::app

@@ -1,0 +1,107 @@
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "agents/HookServer.h"
+#include "app/core/FakePlatform.h"
+#include "app/core/HostModel.h"
+#include "app/core/Lifetime.h"
+#include "deck/DeckEngine.h"
+#include "runtime/Process.h"
+#include "support/Loop.h"
+
+namespace brindlet::app::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using brindlet::testing::runUntilDone;
+
+TEST(Lifetime, RefusesAWaylandSession) {
+  EXPECT_EQ(sessionRefusal(std::string("wayland")),
+            "Brindlet needs an X11 session; this is a Wayland session");
+  for (auto type : {std::optional<std::string>("x11"), std::optional<std::string>("tty"),
+                    std::optional<std::string>(""), std::optional<std::string>()}) {
+    EXPECT_EQ(sessionRefusal(type), std::nullopt);
+  }
+}
+
+TEST(Lifetime, OneInstanceHoldsTheLock) {
+  testsupport::TempDir dir;
+  const auto path = std::filesystem::path(dir.path()) / "brindlet" / "instance.lock";
+  {
+    auto first = InstanceLock::acquire(path);
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(InstanceLock::acquire(path));
+    // Another process is refused too.
+    const pid_t child = fork();
+    if (child == 0) _exit(InstanceLock::acquire(path) ? 0 : 3);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+  }
+  EXPECT_TRUE(InstanceLock::acquire(path));
+  EXPECT_EQ(std::filesystem::status(path.parent_path()).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_all);
+}
+
+TEST(Lifetime, DescendantsFollowParentLinks) {
+  const std::vector<runtime::ProcessEntry> table{{10, "app", 1},    {11, "zsh", 10},
+                                                 {12, "sleep", 11}, {13, "other", 1},
+                                                 {14, "x", 13},     {15, "qt", 10}};
+  auto found = descendantsOf(10, table);
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<int>{11, 12, 15}));
+  EXPECT_TRUE(descendantsOf(14, table).empty());
+}
+
+TEST(Lifetime, ChildGroupsEndWithTheirChildren) {
+  runtime::MainLoop loop;
+  auto& io = loop.context();
+  runtime::Process::Options options;
+  // A shell in its own group whose background child ignores SIGTERM.
+  options.argv = {"/bin/sh", "-c", "trap '' TERM; sleep 600 & echo $!; wait"};
+  auto shell = runtime::Process::start(io.get_executor(), options);
+  ASSERT_TRUE(brindlet::testing::runUntil(io, [&] { return !shell.output().empty(); }));
+  const int grandchild = std::stoi(shell.output());
+  runtime::ProcFsProcessTable table;
+  auto clock = runtime::Clock::system();
+  const auto start = std::chrono::steady_clock::now();
+  runUntilDone(io, endChildGroups(table, *clock, 300ms));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  brindlet::testing::runUntilDone(io, shell.exited());
+  EXPECT_TRUE(brindlet::testing::runUntil(
+      io, [&] { return kill(grandchild, 0) != 0; }, 2000ms))
+      << "sleep " << grandchild << " is still there";
+}
+
+TEST(Lifetime, ShutDownStopsTheHookServerTransportAndDeck) {
+  FakePlatform platform;
+  auto& io = platform.loop().context();
+  auto model = runUntilDone(io, HostModel::build(platform));
+  const auto json = model->hookFolder / "server.json";
+  ASSERT_TRUE(brindlet::testing::runUntil(io, [&] { return std::filesystem::exists(json); }));
+  bool done = false;
+  runtime::spawn(io.get_executor(), [](HostModel& m, bool& d) -> boost::asio::awaitable<void> {
+    co_await shutDown(m, 2s);
+    d = true;
+  }(*model, done));
+  // The process scan runs on a thread of its own, so the manual clock moves in small steps.
+  for (int step = 0; step < 1000 && !done; ++step) {
+    brindlet::testing::runFor(platform.loop(), *platform.manualClock, 5ms);
+    std::this_thread::sleep_for(1ms);
+  }
+  EXPECT_TRUE(done);
+  EXPECT_FALSE(std::filesystem::exists(json));
+  EXPECT_FALSE(std::filesystem::exists(model->hookFolder / "server.headers"));
+  EXPECT_FALSE(model->hookServer->port());
+}
+
+}  // namespace
+}  // namespace brindlet::app::testing
