@@ -1,0 +1,175 @@
+// The app: the tray icon and its windows on Qt's thread, the models on the main loop beside it,
+// the phone links on a loop of their own.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <QApplication>
+
+#include <atomic>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <memory>
+#include <thread>
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/signal_set.hpp>
+
+#include "app/core/HostModel.h"
+#include "app/core/Lifetime.h"
+#include "app/core/Shell.h"
+#include "app/linux/LinuxPlatform.h"
+#include "app/qt/AppInterface.h"
+#include "runtime/Log.h"
+#include "runtime/LoopThread.h"
+#include "runtime/MainLoop.h"
+#include "runtime/Task.h"
+
+namespace {
+
+using namespace brindlet;
+namespace asio = boost::asio;
+
+constexpr runtime::Duration quitLimit = std::chrono::seconds(2);
+
+const runtime::Logger& appLog() {
+  static const runtime::Logger log("app");
+  return log;
+}
+
+// What the exit step reads when Qt ends the process itself (a lost X connection).
+std::shared_ptr<app::HostModel> runningModel;
+std::atomic<bool> cleanedUp{false};
+
+void exitWithoutCleanUp() {
+  if (cleanedUp.exchange(true)) return;
+  // The loop thread still runs: end the process before static destructors race it, leaving no
+  // discovery file behind for whatever takes the port next.
+  if (runningModel) app::removeDiscoveryFiles(*runningModel);
+  std::fflush(nullptr);
+  _exit(1);
+}
+
+// Runs on the main loop until it returns.
+template <class F>
+auto onLoop(runtime::MainLoop& loop, F work) {
+  std::packaged_task<decltype(work())()> task(std::move(work));
+  auto result = task.get_future();
+  asio::post(loop.context(), [&task] { task(); });
+  return result.get();
+}
+
+// Quitting, once: everything that outlives the process on X11 is stopped on the loop, then Qt
+// ends; a watchdog ends the process if that takes longer than it may.
+class Quitter {
+ public:
+  explicit Quitter(runtime::MainLoop& loop) : loop_(loop) {}
+
+  void operator()() {
+    if (quitting_.exchange(true)) return;
+    std::thread([] {
+      std::this_thread::sleep_for(quitLimit + std::chrono::milliseconds(500));
+      appLog().error("Quitting took too long");
+      cleanedUp = true;
+      std::fflush(nullptr);
+      _exit(0);
+    }).detach();
+    runtime::spawn(loop_.context().get_executor(), run());
+  }
+
+ private:
+  static asio::awaitable<void> run() {
+    if (runningModel) co_await app::shutDown(*runningModel, quitLimit);
+    QMetaObject::invokeMethod(
+        qApp, [] { QApplication::quit(); }, Qt::QueuedConnection);
+  }
+
+  runtime::MainLoop& loop_;
+  std::atomic<bool> quitting_{false};
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* sessionType = std::getenv("XDG_SESSION_TYPE");
+  if (auto refusal = app::sessionRefusal(sessionType ? std::optional<std::string>(sessionType)
+                                                     : std::nullopt)) {
+    appLog().error("%s", refusal->c_str());
+    return 1;
+  }
+  std::optional<app::InstanceLock> lock;
+  try {
+    if (auto acquired = app::InstanceLock::acquire(app::InstanceLock::defaultPath())) {
+      lock.emplace(std::move(*acquired));
+    }
+  } catch (const std::exception& error) {
+    appLog().error("Instance lock: %s", error.what());
+    return 1;
+  }
+  if (!lock) {
+    appLog().error("%s", std::string(app::alreadyRunningText).c_str());
+    return 1;
+  }
+
+  // The windows must be X windows on the server the X11 roles use.
+  qputenv("QT_QPA_PLATFORM", "xcb");
+  QApplication application(argc, argv);
+  // Our windows' WM_CLASS class, which is the deck engine's own id.
+  QApplication::setApplicationName(
+      QString::fromUtf8(app::ownAppID.data(), static_cast<int>(app::ownAppID.size())));
+  QApplication::setQuitOnLastWindowClosed(false);
+  std::setlocale(LC_NUMERIC, "C");
+  std::atexit(exitWithoutCleanUp);
+
+  runtime::MainLoop loop;
+  runtime::MainLoop links;
+  runtime::LoopThread loopThread(loop);
+  runtime::LoopThread linkThread(links, "brindlet-link");
+
+  app::AppInterface interface(loop, "");
+  app::LinuxPlatform platform(loop, links.context().get_executor(), "",
+                              std::filesystem::read_symlink("/proc/self/exe"),
+                              interface.presenters());
+  Quitter quit(loop);
+
+  std::shared_ptr<app::Shell> shell;
+  std::unique_ptr<asio::signal_set> quitSignals;
+  try {
+    std::promise<std::shared_ptr<app::HostModel>> built;
+    auto model = built.get_future();
+    runtime::spawn(
+        loop.context().get_executor(),
+        [](app::Platform& platform,
+           std::promise<std::shared_ptr<app::HostModel>>& built) -> asio::awaitable<void> {
+          try {
+            built.set_value(co_await app::HostModel::build(platform));
+          } catch (...) {
+            built.set_exception(std::current_exception());
+          }
+        }(platform, built));
+    runningModel = model.get();
+    shell = onLoop(loop, [&] {
+      auto made = std::make_shared<app::Shell>(loop.context().get_executor(), runningModel,
+                                               [&quit] { quit(); });
+      quitSignals = std::make_unique<asio::signal_set>(loop.context(), SIGTERM, SIGINT, SIGHUP);
+      quitSignals->async_wait([&quit](const boost::system::error_code& error, int) {
+        if (!error) quit();
+      });
+      return made;
+    });
+  } catch (const std::exception& error) {
+    appLog().error("Start-up failed: %s", error.what());
+    cleanedUp = true;
+    std::fflush(nullptr);
+    _exit(1);
+  }
+
+  // Only now the tray icon: the menu never shows half a model.
+  interface.attach(shell);
+  const int status = QApplication::exec();
+  cleanedUp = true;
+  std::fflush(nullptr);
+  _exit(status);
+}
