@@ -1,0 +1,170 @@
+// The app as a user runs it: the real binary on Xorg with the dummy driver, openbox and trayer,
+// a private home and a session bus with an unlocked keyring, and a scripted phone behind a
+// stand-in usbmuxd.
+
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/ChildProcess.h"
+#include "support/Eventually.h"
+#include "support/SessionBus.h"
+#include "support/TempDir.h"
+#include "support/Trayer.h"
+#include "support/XServer.h"
+
+namespace brindlet::app::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::ChildProcess;
+using testsupport::XServer;
+namespace fs = std::filesystem;
+
+const std::string build = BRINDLET_BINARY_DIR;
+const std::string app = build + "/bin/brindlet";
+
+class AppPeer : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    home_ = new testsupport::TempDir;
+    testsupport::usePrivateHome(home_->path());
+    setenv("XDG_SESSION_TYPE", "x11", 1);
+    unsetenv("XCTestConfigurationFilePath");
+    bus_ = testsupport::startSessionBus(
+               home_->path(),
+               "echo | gnome-keyring-daemon --foreground --unlock --components=secrets "
+               ">/dev/null 2>&1",
+               "org.freedesktop.secrets")
+               .release();
+    x_ = new XServer(XServer::Kind::xorgDummy);
+    x_->startWindowManager();
+    trayer_ = testsupport::startTrayer(*x_).release();
+  }
+  static void TearDownTestSuite() {
+    delete trayer_;
+    delete x_;
+    delete bus_;
+    delete home_;
+  }
+  void TearDown() override {
+    for (auto& child : children_) child->stop();
+  }
+
+  ChildProcess& start(std::vector<std::string> argv, std::vector<std::string> environment = {}) {
+    std::vector<std::string> line{"env"};
+    line.insert(line.end(), environment.begin(), environment.end());
+    line.insert(line.end(), argv.begin(), argv.end());
+    children_.push_back(x_->start(line));
+    return *children_.back();
+  }
+  static fs::path data() { return fs::path(home_->path()) / "data"; }
+  static fs::path serverJson() { return data() / "com.velvane.mac/agents/server.json"; }
+  static bool docked() {
+    return testsupport::dockedIcon(*x_, "(\"brindlet\" \"Brindlet\")").has_value();
+  }
+  static bool ourMonitor() {
+    for (const auto& m : testsupport::monitors(*x_))
+      if (m.width == 1178 && m.height == 2556) return true;
+    return false;
+  }
+
+  static testsupport::TempDir* home_;
+  static ChildProcess* bus_;
+  static XServer* x_;
+  static ChildProcess* trayer_;
+  std::vector<std::unique_ptr<ChildProcess>> children_;
+};
+
+testsupport::TempDir* AppPeer::home_ = nullptr;
+ChildProcess* AppPeer::bus_ = nullptr;
+XServer* AppPeer::x_ = nullptr;
+ChildProcess* AppPeer::trayer_ = nullptr;
+
+TEST_F(AppPeer, RunsAPhoneSessionAndCleansUpOnSigterm) {
+  testsupport::TempDir run;
+  const std::string socket = run.file("usbmuxd");
+  auto& phone = start({build + "/tools/scripted-phone/scripted-phone", "--name", "Test Phone",
+                       "--port", "39517", "--secure-port", "39518", "--usb"});
+  ASSERT_TRUE(phone.waitFor("listening", 10s)) << phone.output();
+  auto& mux = start(
+      {build + "/tools/usbmux-loopback/usbmux-loopback", "--socket", socket, "--port", "39517"});
+  ASSERT_TRUE(mux.waitFor("listening", 10s)) << mux.output();
+  auto& brindlet = start({app}, {"USBMUXD_SOCKET_ADDRESS=UNIX:" + socket});
+
+  // Start: the icon docks, the welcome window opens, the hook server publishes itself.
+  EXPECT_TRUE(testsupport::eventually([] { return docked(); }, 10s, 50ms)) << brindlet.output();
+  EXPECT_EQ(x_->run({"xdotool", "search", "--name", "Welcome to Brindlet"}).status, 0);
+  ASSERT_TRUE(testsupport::eventually([] { return fs::exists(serverJson()); }, 10s, 50ms));
+  const auto published = testsupport::readFile(serverJson().string());
+
+  // A second copy says so, exits 1 and changes nothing.
+  const auto second = x_->run({"sh", "-c", "exec \"$0\" 2>&1", app});
+  EXPECT_EQ(second.status, 1);
+  EXPECT_NE(second.output.find("Brindlet is already running"), std::string::npos) << second.output;
+  EXPECT_EQ(testsupport::readFile(serverJson().string()), published);
+
+  // The phone comes in over USB at once, and its pane brings the extra display.
+  ASSERT_TRUE(phone.waitFor("connected(", 15s)) << phone.output() << brindlet.output();
+  EXPECT_NE(phone.output().find(", USB)"), std::string::npos);
+  phone.write("pane 393 852 3\n");
+  EXPECT_TRUE(phone.waitFor("\"t\":\"displayReady\",\"w\":589", 15s)) << phone.output();
+  EXPECT_TRUE(testsupport::eventually([] { return ourMonitor(); }, 5s, 50ms));
+  EXPECT_TRUE(phone.waitFor("frame video", 10s));
+
+  // SIGTERM: everything X11 would keep is gone within the limit, and the app exits 0.
+  const auto asked = std::chrono::steady_clock::now();
+  kill(brindlet.pid(), SIGTERM);
+  const auto status = brindlet.waitExit(5s);
+  const auto took = std::chrono::steady_clock::now() - asked;
+  ASSERT_TRUE(status);
+  EXPECT_EQ(*status, 0) << brindlet.output();
+  EXPECT_LT(took, 3s);
+  EXPECT_FALSE(fs::exists(serverJson()));
+  EXPECT_FALSE(fs::exists(serverJson().parent_path() / "server.headers"));
+  EXPECT_FALSE(ourMonitor());
+  EXPECT_TRUE(phone.waitFor("disconnected(", 5s)) << phone.output();
+}
+
+TEST_F(AppPeer, UnderATestHarnessNothingStarts) {
+  testsupport::TempDir run;
+  const std::string socket = run.file("usbmuxd");
+  auto& phone = start({build + "/tools/scripted-phone/scripted-phone", "--name", "Test Phone",
+                       "--port", "39527", "--secure-port", "39528", "--usb"});
+  ASSERT_TRUE(phone.waitFor("listening", 10s));
+  auto& mux = start(
+      {build + "/tools/usbmux-loopback/usbmux-loopback", "--socket", socket, "--port", "39527"});
+  ASSERT_TRUE(mux.waitFor("listening", 10s));
+  fs::remove_all(data() / "Brindlet");
+  auto& brindlet =
+      start({app}, {"USBMUXD_SOCKET_ADDRESS=UNIX:" + socket, "XCTestConfigurationFilePath="});
+  EXPECT_TRUE(testsupport::eventually([] { return docked(); }, 10s, 50ms)) << brindlet.output();
+  std::this_thread::sleep_for(2s);
+  EXPECT_FALSE(fs::exists(data() / "Brindlet"));
+  EXPECT_FALSE(fs::exists(serverJson()));
+  EXPECT_EQ(phone.output().find("connected("), std::string::npos) << phone.output();
+  kill(brindlet.pid(), SIGTERM);
+  EXPECT_EQ(brindlet.waitExit(5s), 0);
+}
+
+TEST_F(AppPeer, RefusesAWaylandSessionAndMakesNothing) {
+  testsupport::TempDir runtime;
+  const auto result =
+      x_->run({"env", "XDG_SESSION_TYPE=wayland", "XDG_RUNTIME_DIR=" + runtime.path(), "sh", "-c",
+               "exec \"$0\" 2>&1", app});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.output.find("Brindlet needs an X11 session; this is a Wayland session"),
+            std::string::npos)
+      << result.output;
+  EXPECT_TRUE(fs::is_empty(runtime.path()));
+}
+
+}  // namespace
+}  // namespace brindlet::app::testing
