@@ -59,6 +59,8 @@ class AgentHub : public std::enable_shared_from_this<AgentHub> {
   // Answers a waiting request and updates the card that shows it; nothing for an id that no
   // longer waits.
   void resolve(const std::string& id, runtime::Bytes reply);
+  // Answers every waiting request "{}", so that its agent asks in the terminal instead.
+  void answerWaiting();
   // Brings the session's terminal forward; false when none is known or none came forward.
   boost::asio::awaitable<bool> focusTerminal(std::string agent);
 

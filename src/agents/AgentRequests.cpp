@@ -135,6 +135,12 @@ asio::awaitable<void> AgentHub::expire(std::weak_ptr<AgentHub> weak,
   if (auto self = weak.lock()) self->resolve(id, noDecisionReply());
 }
 
+void AgentHub::answerWaiting() {
+  std::vector<std::string> ids;
+  for (const auto& [id, pending] : pending_) ids.push_back(id);
+  for (const auto& id : ids) settle(id, noDecisionReply(), false);
+}
+
 void AgentHub::resolve(const std::string& id, Bytes reply) {
   settle(id, std::move(reply), false);
 }

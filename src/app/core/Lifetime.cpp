@@ -10,6 +10,7 @@
 #include <set>
 #include <system_error>
 
+#include "agents/AgentHub.h"
 #include "agents/HookServer.h"
 #include "app/core/HostModel.h"
 #include "deck/DeckEngine.h"
@@ -157,7 +158,16 @@ asio::awaitable<void> shutDown(HostModel& model, runtime::Duration limit) {
   auto& clock = *model.clock;
   const auto start = clock.now();
   const auto share = limit / 5;
-  if (model.hookServer) model.hookServer->stop();
+  if (model.hookServer) {
+    // Hooks still waiting for the phone are told to ask in the terminal before their
+    // connections go; their replies get a moment to leave.
+    model.agents->answerWaiting();
+    const auto flushEnd = clock.now() + share / 2;
+    while (model.hookServer->connectionCount() > 0 && clock.now() < flushEnd) {
+      co_await clock.sleep(std::chrono::milliseconds(10));
+    }
+    model.hookServer->stop();
+  }
   co_await bounded(clock, share, "stream and display", stopStreamAndDisplay(model));
   co_await bounded(clock, share, "transport", stopTransport(model));
   if (model.deck) model.deck->stop();

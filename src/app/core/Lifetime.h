@@ -50,10 +50,10 @@ std::vector<int> descendantsOf(int root, const std::vector<runtime::ProcessEntry
 boost::asio::awaitable<void> endChildGroups(runtime::ProcessTable& table, runtime::Clock& clock,
                                             runtime::Duration grace);
 
-// What X11 keeps after the app is gone, stopped in order: the hook server and its discovery
-// files, the session's stream and extra display, the transport's links, the deck engine, then
-// the child process groups. Bounded by `limit` as a whole; each piece that has not finished in
-// its share is left.
+// What X11 keeps after the app is gone, stopped in order: the hook server (its waiting
+// requests answered "{}") and its discovery files, the session's stream and extra display, the
+// transport's links, the deck engine, then the child process groups. Bounded by `limit` as a whole;
+// each piece that has not finished in its share is left.
 boost::asio::awaitable<void> shutDown(HostModel& model, runtime::Duration limit);
 
 // The hook server's discovery files, when they still name this run: for an exit that cannot

@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -133,6 +135,85 @@ TEST_F(AppPeer, RunsAPhoneSessionAndCleansUpOnSigterm) {
   EXPECT_TRUE(phone.waitFor("disconnected(", 5s)) << phone.output();
 }
 
+std::string deckProfile(const std::string& name) {
+  return R"({"schema":1,"id":"com.test.)" + name + R"(","name":")" + name + R"(","apps":[")" +
+         name +
+         R"("],"layouts":{"compact":["sleep"],"regular":["sleep"]},"keys":{"sleep":{"label":"Sleep","symbol":"moon","action":{"kind":"shell","command":"sleep 600"}}}})";
+}
+
+int count(const std::string& text, const std::string& part) {
+  int found = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++found;
+  return found;
+}
+
+bool sleeping() {
+  return testsupport::runProgram({"pgrep", "-f", "^sleep 600$"}).status == 0;
+}
+
+TEST_F(AppPeer, DeckAndAgentsReachThePhoneAndEndWithTheApp) {
+  testsupport::TempDir run;
+  const std::string socket = run.file("usbmuxd");
+  const auto profiles = data() / "Brindlet/Profiles";
+  fs::create_directories(profiles);
+  for (const std::string name : {"DeckA", "DeckB"}) {
+    std::ofstream(profiles / (name + ".json")) << deckProfile(name);
+  }
+  auto& phone = start({build + "/tools/scripted-phone/scripted-phone", "--name", "Test Phone",
+                       "--port", "39537", "--secure-port", "39538", "--usb"});
+  ASSERT_TRUE(phone.waitFor("listening", 10s));
+  auto& mux = start(
+      {build + "/tools/usbmux-loopback/usbmux-loopback", "--socket", socket, "--port", "39537"});
+  ASSERT_TRUE(mux.waitFor("listening", 10s));
+  auto& brindlet = start({app}, {"USBMUXD_SOCKET_ADDRESS=UNIX:" + socket});
+  ASSERT_TRUE(phone.waitFor("connected(", 15s)) << brindlet.output();
+
+  // The deck follows the terminal in front (each profile names its app in its deckProfile).
+  std::map<std::string, int> shown;
+  for (const std::string name : {"DeckA", "DeckB", "DeckA"}) {
+    if (!shown[name]) start({"xterm", "-class", name, "-e", "sleep", "300"});
+    ASSERT_TRUE(testsupport::eventually(
+        [&] {
+          return x_->run({"wmctrl", "-x", "-a", name}).status == 0;
+        },
+        10s, 100ms));
+    const std::string marker = "{\"app\":\"" + name + "\",\"appName\"";
+    EXPECT_TRUE(testsupport::eventually(
+        [&] {
+          phone.waitFor("\x01", 20ms);  // reads what the phone printed meanwhile
+          return count(phone.output(), marker) > shown[name];
+        },
+        10s, 20ms))
+        << name << phone.output() << brindlet.output();
+    shown[name] = count(phone.output(), marker);
+  }
+  // A key of A starts its shell command.
+  phone.write(
+      R"(send {"t":"deckAction","id":100,"profile":"com.test.DeckA","key":"sleep","phase":"press"})"
+      "\n");
+  EXPECT_TRUE(testsupport::eventually([] { return sleeping(); }, 10s, 50ms));
+
+  // A permission request reaches the phone's board and waits for its answer.
+  const std::string event = std::string(BRINDLET_SOURCE_DIR) + "/tools/demo/agent-event";
+  const std::string dataHome = "XDG_DATA_HOME=" + data().string();
+  auto& approved = start({event, "s1", "ls"}, {dataHome});
+  ASSERT_TRUE(phone.waitFor("\"needsYou\"", 10s)) << phone.output();
+  phone.write(R"(send {"t":"agentAction","id":101,"agent":"s1","verb":"approve","request":"r1"})"
+              "\n");
+  EXPECT_EQ(approved.waitExit(10s), 0);
+  EXPECT_NE(approved.output().find("\"behavior\":\"allow\""), std::string::npos)
+      << approved.output();
+  auto& waiting = start({event, "s2", "make"}, {dataHome});
+  ASSERT_TRUE(phone.waitFor("\"s2\"", 10s)) << phone.output();
+
+  // Quitting answers the waiting request "{}" and ends the key's command with the app.
+  kill(brindlet.pid(), SIGTERM);
+  EXPECT_EQ(brindlet.waitExit(5s), 0);
+  EXPECT_EQ(waiting.waitExit(5s), 0);
+  EXPECT_NE(waiting.output().find("{}"), std::string::npos) << waiting.output();
+  EXPECT_TRUE(testsupport::eventually([] { return !sleeping(); }, 2s, 50ms));
+}
+
 TEST_F(AppPeer, UnderATestHarnessNothingStarts) {
   testsupport::TempDir run;
   const std::string socket = run.file("usbmuxd");
@@ -152,6 +233,19 @@ TEST_F(AppPeer, UnderATestHarnessNothingStarts) {
   EXPECT_EQ(phone.output().find("connected("), std::string::npos) << phone.output();
   kill(brindlet.pid(), SIGTERM);
   EXPECT_EQ(brindlet.waitExit(5s), 0);
+}
+
+TEST_F(AppPeer, ALostXConnectionLeavesNoDiscoveryFile) {
+  XServer own;
+  auto brindlet = own.start({app});
+  ASSERT_TRUE(testsupport::eventually([] { return fs::exists(serverJson()); }, 10s, 50ms))
+      << brindlet->output();
+  own.kill();
+  const auto status = brindlet->waitExit(5s);
+  ASSERT_TRUE(status) << brindlet->output();
+  EXPECT_NE(*status, 0);
+  EXPECT_FALSE(fs::exists(serverJson()));
+  EXPECT_FALSE(fs::exists(serverJson().parent_path() / "server.headers"));
 }
 
 TEST_F(AppPeer, RefusesAWaylandSessionAndMakesNothing) {
