@@ -67,6 +67,19 @@ class AppPeer : public ::testing::Test {
     children_.push_back(x_->start(line));
     return *children_.back();
   }
+  // The scripted phone on the port, behind a stand-in usbmuxd on a socket in `folder`; the
+  // socket's path.
+  std::pair<ChildProcess*, std::string> usbPhone(int port, const testsupport::TempDir& folder) {
+    const std::string socket = folder.file("usbmuxd");
+    auto& phone =
+        start({build + "/tools/scripted-phone/scripted-phone", "--name", "Test Phone", "--port",
+               std::to_string(port), "--secure-port", std::to_string(port + 1), "--usb"});
+    EXPECT_TRUE(phone.waitFor("listening", 10s)) << phone.output();
+    auto& mux = start({build + "/tools/usbmux-loopback/usbmux-loopback", "--socket", socket,
+                       "--port", std::to_string(port)});
+    EXPECT_TRUE(mux.waitFor("listening", 10s)) << mux.output();
+    return {&phone, socket};
+  }
   static fs::path data() { return fs::path(home_->path()) / "data"; }
   static fs::path serverJson() { return data() / "com.velvane.mac/agents/server.json"; }
   static bool docked() {
@@ -92,13 +105,8 @@ ChildProcess* AppPeer::trayer_ = nullptr;
 
 TEST_F(AppPeer, RunsAPhoneSessionAndCleansUpOnSigterm) {
   testsupport::TempDir run;
-  const std::string socket = run.file("usbmuxd");
-  auto& phone = start({build + "/tools/scripted-phone/scripted-phone", "--name", "Test Phone",
-                       "--port", "39517", "--secure-port", "39518", "--usb"});
-  ASSERT_TRUE(phone.waitFor("listening", 10s)) << phone.output();
-  auto& mux = start(
-      {build + "/tools/usbmux-loopback/usbmux-loopback", "--socket", socket, "--port", "39517"});
-  ASSERT_TRUE(mux.waitFor("listening", 10s)) << mux.output();
+  auto [phonePointer, socket] = usbPhone(39517, run);
+  auto& phone = *phonePointer;
   auto& brindlet = start({app}, {"USBMUXD_SOCKET_ADDRESS=UNIX:" + socket});
 
   // Start: the icon docks, the welcome window opens, the hook server publishes itself.
@@ -153,18 +161,13 @@ bool sleeping() {
 
 TEST_F(AppPeer, DeckAndAgentsReachThePhoneAndEndWithTheApp) {
   testsupport::TempDir run;
-  const std::string socket = run.file("usbmuxd");
   const auto profiles = data() / "Brindlet/Profiles";
   fs::create_directories(profiles);
   for (const std::string name : {"DeckA", "DeckB"}) {
     std::ofstream(profiles / (name + ".json")) << deckProfile(name);
   }
-  auto& phone = start({build + "/tools/scripted-phone/scripted-phone", "--name", "Test Phone",
-                       "--port", "39537", "--secure-port", "39538", "--usb"});
-  ASSERT_TRUE(phone.waitFor("listening", 10s));
-  auto& mux = start(
-      {build + "/tools/usbmux-loopback/usbmux-loopback", "--socket", socket, "--port", "39537"});
-  ASSERT_TRUE(mux.waitFor("listening", 10s));
+  auto [phonePointer, socket] = usbPhone(39537, run);
+  auto& phone = *phonePointer;
   auto& brindlet = start({app}, {"USBMUXD_SOCKET_ADDRESS=UNIX:" + socket});
   ASSERT_TRUE(phone.waitFor("connected(", 15s)) << brindlet.output();
 
@@ -216,13 +219,8 @@ TEST_F(AppPeer, DeckAndAgentsReachThePhoneAndEndWithTheApp) {
 
 TEST_F(AppPeer, UnderATestHarnessNothingStarts) {
   testsupport::TempDir run;
-  const std::string socket = run.file("usbmuxd");
-  auto& phone = start({build + "/tools/scripted-phone/scripted-phone", "--name", "Test Phone",
-                       "--port", "39527", "--secure-port", "39528", "--usb"});
-  ASSERT_TRUE(phone.waitFor("listening", 10s));
-  auto& mux = start(
-      {build + "/tools/usbmux-loopback/usbmux-loopback", "--socket", socket, "--port", "39527"});
-  ASSERT_TRUE(mux.waitFor("listening", 10s));
+  auto [phonePointer, socket] = usbPhone(39527, run);
+  auto& phone = *phonePointer;
   fs::remove_all(data() / "Brindlet");
   auto& brindlet =
       start({app}, {"USBMUXD_SOCKET_ADDRESS=UNIX:" + socket, "XCTestConfigurationFilePath="});
