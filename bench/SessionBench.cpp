@@ -103,16 +103,15 @@ struct Doubles {
       : streamer(std::make_shared<session::testing::RecordingStreamer>(io.get_executor())) {
     displays->trace = &calls;
     streamer->trace = &calls;
-    session::HostSession::Roles roles{
-        transport,
-        std::make_shared<transport::MemoryPairingStore>(),
-        displays,
-        streamer,
-        std::make_shared<session::testing::RecordingInput>(),
-        std::make_shared<desktop::RecordingPoster>(),
-        std::make_shared<session::testing::RecordingFollower>(),
-        [](std::uint32_t) { return std::optional<session::DisplayRect>(); },
-        clock};
+    session::HostSession::Roles roles{transport,
+                                      std::make_shared<transport::MemoryPairingStore>(),
+                                      displays,
+                                      streamer,
+                                      std::make_shared<session::testing::RecordingInput>(),
+                                      std::make_shared<desktop::RecordingPoster>(),
+                                      std::make_shared<session::testing::RecordingFollower>(),
+                                      std::make_shared<desktop::FakeMonitorLayout>(),
+                                      clock};
     session = session::HostSession::make(io.get_executor(), std::move(roles));
     brindlet::testing::runUntilDone(io, session->start());
   }
