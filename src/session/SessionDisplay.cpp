@@ -154,7 +154,9 @@ asio::awaitable<void> HostSession::startStream(VirtualDisplayConfig config,
     auto starting = roles_.streamer->start(std::move(settings), std::move(sink), id);
     co_await std::move(starting);
   } catch (const streaming::StreamError& e) {
-    failed("Stream", "Stream failed: %s", e.text());
+    // A start that the session's own stop or a later start overtook failed because of it: that
+    // is no fault to show the user.
+    if (turn == streamTurn_) failed("Stream", "Stream failed: %s", e.text());
     co_return;
   }
   if (lastStartTurn_ != turn) co_return;  // a later start owns the streamer now

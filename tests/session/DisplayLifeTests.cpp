@@ -129,6 +129,21 @@ TEST_F(DisplayLife, AStopReportedWithoutAStreamChangesNothing) {
   EXPECT_TRUE(h.calls.empty());
 }
 
+// The phone went while its stream started: the start fails because the session stopped it, and
+// that is no error to show.
+TEST_F(DisplayLife, AStartFailingAfterTheSessionsOwnStopIsNoError) {
+  h.play("link A");
+  h.streamer->holdNext = true;
+  h.play("pane A 393 852 3 monitor");
+  h.play("drop A");
+  h.streamer->failNext = kStopped;
+  h.streamer->held->resume(std::monostate{});
+  h.settle();
+  EXPECT_EQ(h.session->lastError.get(), std::nullopt);
+  EXPECT_TRUE(h.log.messages("session", LogLevel::error).empty());
+  EXPECT_FALSE(h.session->hasStream.get());
+}
+
 // Input and the Dock push act only where a monitor shows the display, with its scale.
 TEST_F(DisplayLife, BoundsComeFromTheMonitorWithTheDisplaysScale) {
   streaming();
