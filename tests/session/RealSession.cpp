@@ -126,7 +126,7 @@ std::optional<std::pair<protocol::ControlEnvelope, std::size_t>> RealSession::re
       if (envelope.message.type() == type) return std::pair(std::move(envelope), end + 1);
     }
     if (std::chrono::steady_clock::now() > deadline) return std::nullopt;
-    phone.waitFor("\x01", 20ms);  // reads what the phone printed meanwhile
+    phone.waitFor("\x01", 2ms);  // reads what the phone printed meanwhile
   }
 }
 
