@@ -58,6 +58,8 @@ awaitable<std::shared_ptr<RandrMonitorLayout>> RandrMonitorLayout::open(std::str
             *stale = false;
             store(*shared, readMonitors(raw->display()));
           });
+      // A server that went away shows nothing any more.
+      raw->setLostHandler([shared] { store(*shared, {}); });
       store(*shared, readMonitors(d));
     };
     co_await connection->call(std::move(watch));

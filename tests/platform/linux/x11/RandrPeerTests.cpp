@@ -76,6 +76,13 @@ TEST(RandrMonitorLayout, FollowsTheMonitorOfADisplay) {
   h.detach();
   EXPECT_TRUE(brindlet::testing::runUntil(h.loop, [&] { return !layout->monitorOf(id); }));
   EXPECT_EQ(layout->monitorOf(0), std::nullopt);
+
+  // A server that went away shows no monitors.
+  const std::uint32_t again = h.attach(phone());
+  brindlet::testing::runUntilDone(h.loop, layout->refresh());
+  ASSERT_TRUE(layout->monitorOf(again));
+  h.x.kill();
+  EXPECT_TRUE(brindlet::testing::runUntil(h.loop, [&] { return !layout->monitorOf(again); }));
 }
 
 TEST(RandrDisplayBackend, TimingsFollowTheStandardFormula) {
