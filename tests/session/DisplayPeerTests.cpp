@@ -125,11 +125,18 @@ TEST(DisplayEndToEnd, ThePhonesPaneBecomesAStreamedMonitorThatInputAndWindowsRea
       },
       5s))
       << s.x.run({"wmctrl", "-l", "-G", "-x"}).output;
-  const auto frame = s.onLoop([&] {
-    for (const auto& w : s.windows->snapshot().windows)
-      if (w.windowClass == "FollowMe") return w.frame();
-    return desktop::Rect{};
-  });
+  // The window system's own view follows the server's events: wait for it to show the move too.
+  desktop::Rect frame;
+  EXPECT_TRUE(eventually(
+      [&] {
+        frame = s.onLoop([&] {
+          for (const auto& w : s.windows->snapshot().windows)
+            if (w.windowClass == "FollowMe") return w.frame();
+          return desktop::Rect{};
+        });
+        return frame.width > 0 && within(frame, *monitor);
+      },
+      3s));
   const desktop::Rect shown{monitor->x, monitor->y, monitor->width, monitor->height};
   const auto fitted = fit(frame.width, frame.height, DisplayRect{shown, 2});
   ASSERT_TRUE(fitted);
