@@ -15,7 +15,17 @@ using transport::ClientLink;
 using transport::HostTransportEvent;
 
 std::shared_ptr<HostSession> HostSession::make(asio::any_io_executor loop, Roles roles) {
-  return std::shared_ptr<HostSession>(new HostSession(std::move(loop), std::move(roles)));
+  std::shared_ptr<HostSession> session(new HostSession(std::move(loop), std::move(roles)));
+  std::weak_ptr<HostSession> weak = session;
+  session->roles_.display->onReplaced(
+      [weak](std::uint32_t old, std::optional<std::uint32_t> replacement) {
+        if (auto self = weak.lock())
+          runtime::spawn(self->loop_, displayReplaced(weak, old, replacement));
+      });
+  session->roles_.streamer->onStopped([weak](const streaming::StreamError& error) {
+    if (auto self = weak.lock()) runtime::spawn(self->loop_, streamStopped(weak, error));
+  });
+  return session;
 }
 
 HostSession::HostSession(asio::any_io_executor loop, Roles roles)

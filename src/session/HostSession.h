@@ -12,6 +12,7 @@
 #include <boost/asio/awaitable.hpp>
 
 #include "desktop/EventPosting.h"
+#include "desktop/MonitorLayout.h"
 #include "protocol/ControlEnvelope.h"
 #include "runtime/Clock.h"
 #include "runtime/Log.h"
@@ -51,9 +52,6 @@ class HostSession : public std::enable_shared_from_this<HostSession> {
     protocol::Pane pane;
     friend bool operator==(const StoredPane&, const StoredPane&) = default;
   };
-  // The display's rectangle in root pixels and its scale; none when the id has no monitor.
-  using DisplayBounds = std::function<std::optional<DisplayRect>(std::uint32_t)>;
-
   struct Roles {
     std::shared_ptr<transport::HostTransporting> transport;
     std::shared_ptr<transport::PairingStore> pairing;
@@ -62,7 +60,8 @@ class HostSession : public std::enable_shared_from_this<HostSession> {
     std::shared_ptr<InputInjecting> input;
     std::shared_ptr<desktop::EventPosting> poster;  // the keys the agents press
     std::shared_ptr<WindowFollowing> windowFollower;
-    DisplayBounds displayBounds;
+    // Where the display shows: its monitor's rectangle gives the phone's area in root pixels.
+    std::shared_ptr<desktop::MonitorLayout> monitors;
     std::shared_ptr<runtime::Clock> clock;
   };
 
@@ -117,6 +116,8 @@ class HostSession : public std::enable_shared_from_this<HostSession> {
   const std::optional<StoredPane>& lastPane() const { return lastPane_; }
   protocol::Codec codec() const { return codec_; }
   bool inGrace() const { return graceTask_ && !graceTask_.isFinished(); }
+  // The phone display's pixels per point; 1 while there is none. The window follower reads it.
+  double displayScale() const { return config_ ? double(config_->scale) : 1.0; }
 
  private:
   HostSession(boost::asio::any_io_executor loop, Roles roles);
@@ -156,6 +157,15 @@ class HostSession : public std::enable_shared_from_this<HostSession> {
   // would have kept or released it.
   boost::asio::awaitable<void> settleOrphanedDisplay(const std::string& forClient);
   void failed(const char* area, const char* logFormat, const std::string& text);
+  // The display's monitor in root pixels with the display's scale; none without a monitor.
+  std::optional<DisplayRect> displayBounds(std::uint32_t id) const;
+  // The display manager made the display again (after a wake), or lost it for good.
+  static boost::asio::awaitable<void> displayReplaced(std::weak_ptr<HostSession> weak,
+                                                      std::uint32_t old,
+                                                      std::optional<std::uint32_t> replacement);
+  // Capture ended without being asked to.
+  static boost::asio::awaitable<void> streamStopped(std::weak_ptr<HostSession> weak,
+                                                    streaming::StreamError error);
 
   // Statistics (SessionStats.cpp).
   void startStats();
@@ -193,6 +203,9 @@ class HostSession : public std::enable_shared_from_this<HostSession> {
   // later start leaves the stream to that one; after a later stop it stops the stream again.
   std::uint64_t streamTurn_ = 0;
   std::uint64_t lastStartTurn_ = 0;
+  // Whether the stream of the current display has been started again after it stopped on its
+  // own: it is, once.
+  bool streamRestarted_ = false;
 
   runtime::Logger log_{"session"};
   runtime::Logger inputLog_{"input"};

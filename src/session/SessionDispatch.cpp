@@ -78,7 +78,7 @@ void HostSession::forwardInput(const ControlMessage& message) {
   const std::string type(message.type());
   inputLog_.debug("%s from the client", type.c_str());
   std::optional<DisplayRect> r;
-  if (auto id = displayID.get()) r = roles_.displayBounds(*id);
+  if (auto id = displayID.get()) r = displayBounds(*id);
   if (!r) {
     // Input is never injected without the phone's display.
     inputLog_.info("Dropped %s: no display", type.c_str());
@@ -110,7 +110,7 @@ void HostSession::deckAction(const protocol::DeckAction& action) {
     return;
   const auto id = displayID.get();
   if (!id) return;
-  if (auto r = roles_.displayBounds(*id)) runtime::spawn(loop_, showDock(shared_from_this(), *r));
+  if (auto r = displayBounds(*id)) runtime::spawn(loop_, showDock(shared_from_this(), *r));
 }
 
 asio::awaitable<void> HostSession::showDock(std::shared_ptr<HostSession> self, DisplayRect r) {

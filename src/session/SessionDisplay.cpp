@@ -20,6 +20,12 @@ void HostSession::failed(const char* area, const char* logFormat, const std::str
   log_.error(logFormat, text.c_str());
 }
 
+std::optional<DisplayRect> HostSession::displayBounds(std::uint32_t id) const {
+  auto monitor = roles_.monitors->monitorOf(id);
+  if (!monitor) return std::nullopt;
+  return DisplayRect{*monitor, displayScale()};
+}
+
 asio::awaitable<void> HostSession::applyPane(protocol::Pane pane) {
   const auto current = client.get();
   if (!current) co_return;
@@ -57,6 +63,9 @@ asio::awaitable<void> HostSession::attachDisplay(VirtualDisplayConfig config) {
   }
   config_ = config;
   displayID.set(id);
+  // Input and the follower place things by the display's monitor: known before the phone
+  // learns of the display.
+  co_await roles_.monitors->refresh();
   if (!isCurrent(link)) {
     co_await settleOrphanedDisplay(clientID(link.hello));
     co_return;
@@ -68,7 +77,56 @@ asio::awaitable<void> HostSession::attachDisplay(VirtualDisplayConfig config) {
     // The link's own failure ends the session through the transport.
     co_return;
   }
+  streamRestarted_ = false;
   co_await startStream(std::move(config), link, sink, id);
+}
+
+asio::awaitable<void> HostSession::displayReplaced(std::weak_ptr<HostSession> weak,
+                                                   std::uint32_t old,
+                                                   std::optional<std::uint32_t> replacement) {
+  auto self = weak.lock();
+  if (!self || !self->config_ || self->displayID.get() != old) co_return;
+  if (!replacement) {
+    // Nothing came back: the phone is told, as when its pane gives up the display.
+    self->log_.error("Display %u is gone and was not made again", old);
+    co_await self->releaseDisplay(true);
+    co_return;
+  }
+  // The old display's capture has nothing left to show.
+  co_await self->stopStream();
+  self->displayID.set(*replacement);
+  co_await self->roles_.monitors->refresh();
+  // Without a link the display waits for its phone, whose pane starts the stream again.
+  if (!self->link_ || !self->sink_ || !self->config_ || self->displayID.get() != replacement)
+    co_return;
+  const auto link = *self->link_;
+  const auto sink = self->sink_;
+  const auto config = *self->config_;
+  protocol::ControlMessage ready(displayReady(config, *replacement, self->codec_));
+  try {
+    co_await link.connection->send(std::move(ready));
+  } catch (...) {
+    co_return;
+  }
+  self->streamRestarted_ = false;
+  co_await self->startStream(config, link, sink, *replacement);
+}
+
+asio::awaitable<void> HostSession::streamStopped(std::weak_ptr<HostSession> weak,
+                                                 streaming::StreamError error) {
+  auto self = weak.lock();
+  // A stream the session stopped itself, or one still starting, is none of this.
+  if (!self || !self->hasStream.get()) co_return;
+  self->hasStream.set(false);
+  self->failed("Stream", "Stream stopped: %s", error.text());
+  // Once: a capture that keeps ending would otherwise be restarted for ever.
+  if (std::exchange(self->streamRestarted_, true)) co_return;
+  const auto id = self->displayID.get();
+  if (!self->link_ || !self->sink_ || !self->config_ || !id) co_return;
+  const auto link = *self->link_;
+  const auto sink = self->sink_;
+  const auto config = *self->config_;
+  co_await self->startStream(config, link, sink, *id);
 }
 
 asio::awaitable<void> HostSession::settleOrphanedDisplay(const std::string& forClient) {
@@ -96,7 +154,9 @@ asio::awaitable<void> HostSession::startStream(VirtualDisplayConfig config,
     auto starting = roles_.streamer->start(std::move(settings), std::move(sink), id);
     co_await std::move(starting);
   } catch (const streaming::StreamError& e) {
-    failed("Stream", "Stream failed: %s", e.text());
+    // A start that the session's own stop or a later start overtook failed because of it: that
+    // is no fault to show the user.
+    if (turn == streamTurn_) failed("Stream", "Stream failed: %s", e.text());
     co_return;
   }
   if (lastStartTurn_ != turn) co_return;  // a later start owns the streamer now

@@ -22,6 +22,7 @@
 #include "support/ChildProcess.h"
 #include "support/Loop.h"
 #include "support/TempDir.h"
+#include "support/LoopbackHost.h"
 #include "transport/HostTransport.h"
 
 namespace brindlet::agents::testing {
@@ -64,15 +65,7 @@ struct LinkHarness {
     server = HookServer::make(executor, makeHookToken(),
                               [hub = hub](HookEvent event) { return hub->handle(event); },
                               {nullptr, folder, nullptr});
-    transport::HostTransportSettings settings;
-    settings.localHello.proto = 1;
-    settings.localHello.app = "1.0";
-    settings.localHello.device = "computer";
-    settings.localHello.name = "Computer";
-    settings.localHello.uid = "MAC-1";
-    settings.usbmux = transport::USBMuxClient{dir.file("no-usbmuxd"), nullptr};
-    settings.store = std::make_shared<transport::MemoryPairingStore>();
-    settings.wifi = false;
+    auto settings = testsupport::loopbackHostSettings(dir.file("no-usbmuxd"));
     host = transport::HostTransport::make(executor, std::move(settings));
     thread = std::make_unique<runtime::LoopThread>(loop);
     onLoop([this] { server->start(); });

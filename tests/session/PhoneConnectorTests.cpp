@@ -87,6 +87,10 @@ NearbyPhone phone(std::string name) {
 
 class PhoneConnectorTest : public ::testing::Test {
  protected:
+  // A call left unanswered would hold its waiting coroutine, and what it holds, for ever.
+  void TearDown() override {
+    while (!transport->waiting.empty()) answer(failure(TransportError::closed()));
+  }
   void run(asio::awaitable<void> operation) {
     tasks.push_back(runtime::spawn(loop.context().get_executor(), std::move(operation)));
     testing::drain(loop.context());

@@ -94,7 +94,15 @@ class RecordingDisplays final : public streaming::DisplayManaging {
     attached.reset();
     co_return;
   }
-  void onReplaced(ReplacedHandler) override {}
+  void onReplaced(ReplacedHandler handler) override { replaced = std::move(handler); }
+  // As the manager reports a display made again after a wake, or lost.
+  void replace(std::optional<std::uint32_t> replacement) {
+    const auto old = *attached;
+    attached = replacement;
+    if (replacement) lastId = std::max(lastId, *replacement);
+    replaced(old, replacement);
+  }
+  ReplacedHandler replaced;
 
  private:
   std::uint32_t lastId = 0;
@@ -146,7 +154,10 @@ class RecordingStreamer final : public streaming::VideoStreaming {
     trace->push_back("quality " + std::string(streaming::rawValue(quality)));
   }
   std::shared_ptr<streaming::VideoPipeline> pipeline() const override { return pipeline_; }
-  void onStopped(StoppedHandler) override {}
+  void onStopped(StoppedHandler handler) override { stopped = std::move(handler); }
+  // As the streamer reports capture ending on its own: what runs stays until stop or start.
+  void stopOnItsOwn(const streaming::StreamError& error) { stopped(error); }
+  StoppedHandler stopped;
 
   // Captured frames into the running pipeline; their output follows on the encoder's executor.
   void capture(int frames) {

@@ -54,10 +54,9 @@ SessionHarness::SessionHarness()
     : streamer(std::make_shared<RecordingStreamer>(io.get_executor())) {
   displays->trace = &calls;
   streamer->trace = &calls;
-  HostSession::Roles roles{
-      transport, pairing, displays, streamer,
-      input,     poster,  follower, [](std::uint32_t) { return DisplayRect{kBounds, 2}; },
-      clock};
+  for (std::uint32_t id = 1; id <= 16; ++id) monitors->monitors[id] = kBounds;
+  HostSession::Roles roles{transport, pairing,  displays, streamer, input,
+                           poster,    follower, monitors, clock};
   session = HostSession::make(io.get_executor(), std::move(roles));
   session->requestAccessibility = [this, ask = session->requestAccessibility] {
     ++accessibilityRequests;

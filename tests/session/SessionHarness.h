@@ -83,6 +83,9 @@ class SessionHarness {
   std::shared_ptr<RecordingInput> input = std::make_shared<RecordingInput>();
   std::shared_ptr<desktop::RecordingPoster> poster = std::make_shared<desktop::RecordingPoster>();
   std::shared_ptr<RecordingFollower> follower = std::make_shared<RecordingFollower>();
+  // Every display the doubles number shows at kBounds until a test says otherwise.
+  std::shared_ptr<desktop::FakeMonitorLayout> monitors =
+      std::make_shared<desktop::FakeMonitorLayout>();
   std::shared_ptr<HostSession> session;
   std::vector<std::shared_ptr<Phone>> links;
   int accessibilityRequests = 0;

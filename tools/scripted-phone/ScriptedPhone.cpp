@@ -49,8 +49,13 @@ ControlMessage messageOf(const std::string& verb, std::istringstream& words) {
 
 }  // namespace
 
-ScriptedPhone::ScriptedPhone(std::shared_ptr<transport::ClientTransport> transport, Print print)
-    : transport_(std::move(transport)), print_(std::move(print)) {}
+ScriptedPhone::ScriptedPhone(std::shared_ptr<transport::ClientTransport> transport, Print print,
+                             std::string videoFile)
+    : transport_(std::move(transport)), print_(std::move(print)) {
+  if (videoFile.empty()) return;
+  video_ = std::make_shared<std::ofstream>(videoFile, std::ios::binary | std::ios::trunc);
+  if (!*video_) throw std::runtime_error("cannot write " + videoFile);
+}
 
 asio::awaitable<void> ScriptedPhone::watchEvents() {
   auto events = transport_->events();
@@ -58,7 +63,7 @@ asio::awaitable<void> ScriptedPhone::watchEvents() {
     print_(transport::textOf(*event));
     if (auto* connected = std::get_if<transport::ClientTransportEvents::Connected>(&*event)) {
       live_ = connected->link.connection;
-      runtime::spawn(co_await asio::this_coro::executor, readHost(live_, print_));
+      runtime::spawn(co_await asio::this_coro::executor, readHost(live_, print_, video_));
     } else if (std::holds_alternative<transport::ClientTransportEvents::Disconnected>(*event)) {
       live_.reset();
     }
@@ -66,14 +71,22 @@ asio::awaitable<void> ScriptedPhone::watchEvents() {
 }
 
 asio::awaitable<void> ScriptedPhone::readHost(std::shared_ptr<transport::FrameConnection> link,
-                                              Print print) {
+                                              Print print, std::shared_ptr<std::ofstream> video) {
   try {
     while (auto frame = co_await link->receive()) {
       if (frame->channel == protocol::Channel::control) {
         print("received " + protocol::ControlEnvelope::of(*frame).encodedJSON());
       } else {
+        const bool isVideo = frame->channel == protocol::Channel::video;
+        if (isVideo && video) {
+          // Flushed per frame: a reader may look at the file while the stream runs.
+          video->write(reinterpret_cast<const char*>(frame->payload.data()),
+                       static_cast<std::streamsize>(frame->payload.size()));
+          video->flush();
+        }
+        const bool key = (frame->flags & protocol::FrameFlags::keyframe) != protocol::FrameFlags{};
         print("frame " + std::string(protocol::wordOf(frame->channel)) + " " +
-              std::to_string(frame->payload.size()));
+              std::to_string(frame->payload.size()) + (key ? " key" : ""));
       }
     }
   } catch (const std::exception& e) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,14 +17,17 @@ namespace brindlet::tools {
 //
 // Printed: "listening <plain> <tls>", each event in its text form ("pairing(123456, Mac)",
 // "connected(Mac, USB)", ...), "received <envelope JSON>" per control message of the host,
-// "frame <channel> <bytes>" per video or audio frame, "ok <command>", "error <text>".
+// "frame <channel> <bytes>" per video or audio frame (" key" after a keyframe's), "ok <command>",
+// "error <text>".
 // Commands: "start", "stop [reason]", "forget", "pane <w> <h> <scale>",
 // "touch <phase> <x> <y>", "send <envelope JSON>", "close [reason]", "quit".
 class ScriptedPhone {
  public:
   using Print = std::function<void(const std::string& line)>;
 
-  ScriptedPhone(std::shared_ptr<transport::ClientTransport> transport, Print print);
+  // With `videoFile`, each video frame's payload is appended to that file as it arrives.
+  ScriptedPhone(std::shared_ptr<transport::ClientTransport> transport, Print print,
+                std::string videoFile = {});
 
   // Prints the transport's events until it is gone; follows the live host's link.
   boost::asio::awaitable<void> watchEvents();
@@ -34,11 +38,12 @@ class ScriptedPhone {
   boost::asio::awaitable<void> startListening();
   boost::asio::awaitable<void> send(protocol::ControlMessage message);
   static boost::asio::awaitable<void> readHost(std::shared_ptr<transport::FrameConnection> link,
-                                               Print print);
+                                               Print print, std::shared_ptr<std::ofstream> video);
 
   std::shared_ptr<transport::ClientTransport> transport_;
   Print print_;
   std::shared_ptr<transport::FrameConnection> live_;
+  std::shared_ptr<std::ofstream> video_;
 };
 
 }  // namespace brindlet::tools

@@ -1,11 +1,12 @@
 // scripted-phone: a phone on the phone transport for tests and demonstrations.
 //
 //   scripted-phone --name NAME [--uid UID] [--port N] [--secure-port N] [--store DIR]
-//                  [--usb] [--advertise] [--no-start]
+//                  [--usb] [--advertise] [--no-start] [--video-out FILE]
 //
 // --usb takes plain connections from loopback addresses as USB hosts; --store keeps pairing
 // keys in a folder across runs (in memory otherwise); --advertise publishes the TLS listener
-// through the Avahi daemon. Starts listening at once unless --no-start. Lines on standard input
+// through the Avahi daemon; --video-out appends each video frame's payload (Annex-B) to FILE.
+// Starts listening at once unless --no-start. Lines on standard input
 // are commands (see ScriptedPhone.h); end of input stops the transport and exits.
 
 #include <unistd.h>
@@ -36,6 +37,7 @@ using namespace brindlet;
 struct Arguments {
   transport::ClientTransport::Settings settings;
   std::optional<std::string> store;
+  std::string videoFile;
   bool start = true;
 };
 
@@ -71,6 +73,8 @@ Arguments parse(int argc, char** argv) {
       a.settings.loopbackIsUSB = true;
     } else if (flag == "--advertise") {
       a.settings.advertise = true;
+    } else if (flag == "--video-out") {
+      a.videoFile = value();
     } else if (flag == "--no-start") {
       a.start = false;
     } else {
@@ -131,7 +135,13 @@ int main(int argc, char** argv) {
 
   asio::io_context io;
   auto transport = transport::ClientTransport::make(io.get_executor(), arguments.settings);
-  auto phone = std::make_shared<tools::ScriptedPhone>(transport, printLine);
+  std::shared_ptr<tools::ScriptedPhone> phone;
+  try {
+    phone = std::make_shared<tools::ScriptedPhone>(transport, printLine, arguments.videoFile);
+  } catch (const std::exception& e) {
+    std::cerr << "scripted-phone: " << e.what() << '\n';
+    return 2;
+  }
   asio::co_spawn(io, phone->watchEvents(), asio::detached);
   asio::co_spawn(io, readCommands(phone, arguments.start, transport, io), asio::detached);
   asio::signal_set signals(io, SIGINT, SIGTERM);

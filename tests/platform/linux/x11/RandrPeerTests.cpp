@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "platform/linux/x11/RandrDisplayBackend.h"
+#include "platform/linux/x11/RandrMonitorLayout.h"
 #include "runtime/Log.h"
 #include "runtime/Task.h"
 #include "streaming/FakeDisplayBackend.h"
@@ -61,6 +62,28 @@ struct Harness {
     return n;
   }
 };
+
+// The monitor of a display is known once refreshed, and gone as soon as the server says so,
+// without being asked again.
+TEST(RandrMonitorLayout, FollowsTheMonitorOfADisplay) {
+  Harness h;
+  auto layout = brindlet::testing::runUntilDone(h.loop, RandrMonitorLayout::open(h.x.display()));
+  const std::uint32_t id = h.attach(phone());
+  brindlet::testing::runUntilDone(h.loop, layout->refresh());
+  const auto shown = monitorNamed(h.x, "Pixel (Brindlet)");
+  ASSERT_TRUE(shown);
+  EXPECT_EQ(layout->monitorOf(id), (desktop::Rect{shown->x, shown->y, 1178, 2556}));
+  h.detach();
+  EXPECT_TRUE(brindlet::testing::runUntil(h.loop, [&] { return !layout->monitorOf(id); }));
+  EXPECT_EQ(layout->monitorOf(0), std::nullopt);
+
+  // A server that went away shows no monitors.
+  const std::uint32_t again = h.attach(phone());
+  brindlet::testing::runUntilDone(h.loop, layout->refresh());
+  ASSERT_TRUE(layout->monitorOf(again));
+  h.x.kill();
+  EXPECT_TRUE(brindlet::testing::runUntil(h.loop, [&] { return !layout->monitorOf(again); }));
+}
 
 TEST(RandrDisplayBackend, TimingsFollowTheStandardFormula) {
   // As the X server's own tools compute them for 1920×1080 at 60 Hz.
