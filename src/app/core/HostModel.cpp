@@ -134,16 +134,12 @@ asio::awaitable<std::shared_ptr<HostModel>> HostModel::build(Platform& platform)
   };
   m.follower = std::make_shared<session::WindowFollower>(std::move(follow));
 
-  // 12. The session; a display's bounds carry the scale the session gave it.
-  auto bounds = [monitor = platform.displayBounds(), sessionHolder](std::uint32_t id) {
-    auto rect = monitor(id);
-    auto session = sessionHolder->lock();
-    if (rect && session && session->config()) rect->scale = session->config()->scale;
-    return rect;
-  };
-  m.session = session::HostSession::make(
-      loop, session::HostSession::Roles{m.transport, m.pairing, m.sessionDisplays, m.streamer,
-                                        m.input, m.poster, m.follower, bounds, m.clock});
+  // 12. The session, with the desktop's monitors for its display's place.
+  auto monitors = co_await platform.monitorLayout();
+  session::HostSession::Roles sessionRoles{m.transport, m.pairing, m.sessionDisplays,
+                                           m.streamer,  m.input,   m.poster,
+                                           m.follower,  monitors,  m.clock};
+  m.session = session::HostSession::make(loop, std::move(sessionRoles));
   m.session->reconnectGrace = std::chrono::seconds(10);
   *sessionHolder = m.session;
 

@@ -35,6 +35,7 @@ class SleepWakeSource;
 namespace brindlet::desktop {
 class WindowSystem;
 class EventPosting;
+class MonitorLayout;
 }  // namespace brindlet::desktop
 namespace brindlet::deck {
 class AccessibilityTree;
@@ -72,8 +73,8 @@ class Platform {
   virtual std::shared_ptr<streaming::SleepWakeSource> sleepWake() = 0;
   virtual std::shared_ptr<streaming::CaptureBackend> captureBackend() = 0;
   virtual streaming::VideoEncoderFactory encoderFactory() = 0;
-  // The rectangle and scale of a display of the session's manager.
-  virtual session::HostSession::DisplayBounds displayBounds() = 0;
+  // Where the desktop shows its outputs (the session's display among them).
+  virtual boost::asio::awaitable<std::shared_ptr<desktop::MonitorLayout>> monitorLayout() = 0;
 
   // The desktop.
   virtual boost::asio::awaitable<std::shared_ptr<desktop::WindowSystem>> windowSystem() = 0;

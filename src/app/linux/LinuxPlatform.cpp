@@ -8,7 +8,6 @@
 #include <sstream>
 
 #include "app/core/LocalHello.h"
-#include "app/linux/MonitorBounds.h"
 #include "platform/linux/atspi/AtspiTree.h"
 #include "platform/linux/avahi/AvahiServiceDiscovery.h"
 #include "platform/linux/logind/LogindSleepWakeSource.h"
@@ -16,6 +15,7 @@
 #include "platform/linux/permissions/SystemPermissions.h"
 #include "platform/linux/secret/SecretServiceStore.h"
 #include "platform/linux/x11/RandrDisplayBackend.h"
+#include "platform/linux/x11/RandrMonitorLayout.h"
 #include "platform/linux/x11/X11CaptureBackend.h"
 #include "platform/linux/x11/X11EventPoster.h"
 #include "platform/linux/x11/X11WindowSystem.h"
@@ -122,8 +122,8 @@ streaming::VideoEncoderFactory LinuxPlatform::encoderFactory() {
   };
 }
 
-session::HostSession::DisplayBounds LinuxPlatform::displayBounds() {
-  return monitorBounds(display_);
+asio::awaitable<std::shared_ptr<desktop::MonitorLayout>> LinuxPlatform::monitorLayout() {
+  co_return co_await platform::RandrMonitorLayout::open(display_);
 }
 
 asio::awaitable<std::shared_ptr<desktop::WindowSystem>> LinuxPlatform::windowSystem() {

@@ -1,6 +1,7 @@
 #include "app/core/FakePlatform.h"
 
 #include "deck/MemoryTree.h"
+#include "desktop/MonitorLayout.h"
 #include "runtime/ProcessTable.h"
 #include "runtime/ProgramRunner.h"
 #include "secrets/MemorySecretStore.h"
@@ -78,9 +79,9 @@ streaming::VideoEncoderFactory FakePlatform::encoderFactory() {
   return streaming::FakeVideoEncoder::factory(encoderScript_);
 }
 
-session::HostSession::DisplayBounds FakePlatform::displayBounds() {
-  made.push_back("display bounds");
-  return [](std::uint32_t) { return std::optional<session::DisplayRect>(); };
+asio::awaitable<std::shared_ptr<desktop::MonitorLayout>> FakePlatform::monitorLayout() {
+  made.push_back("monitor layout");
+  co_return std::make_shared<desktop::FakeMonitorLayout>();
 }
 
 asio::awaitable<std::shared_ptr<desktop::WindowSystem>> FakePlatform::windowSystem() {

@@ -40,7 +40,7 @@ class FakePlatform : public Platform {
   std::shared_ptr<streaming::SleepWakeSource> sleepWake() override;
   std::shared_ptr<streaming::CaptureBackend> captureBackend() override;
   streaming::VideoEncoderFactory encoderFactory() override;
-  session::HostSession::DisplayBounds displayBounds() override;
+  boost::asio::awaitable<std::shared_ptr<desktop::MonitorLayout>> monitorLayout() override;
   boost::asio::awaitable<std::shared_ptr<desktop::WindowSystem>> windowSystem() override;
   boost::asio::awaitable<std::shared_ptr<desktop::EventPosting>> eventPoster() override;
   std::shared_ptr<deck::AccessibilityTree> accessibilityTree() override;

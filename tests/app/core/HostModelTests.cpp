@@ -53,7 +53,7 @@ TEST(HostModel, MakesTheSystemsObjectsInStartUpOrder) {
                                           "encoder",
                                           "capture",         // 9. streamer
                                           "event poster",    // 10. injector
-                                          "display bounds",  // 12. session
+                                          "monitor layout",  // 12. session
                                           "accessibility tree",
                                           "permissions",
                                           "guide",
