@@ -90,6 +90,17 @@ class Quitter {
   std::atomic<bool> quitting_{false};
 };
 
+// A test hook (BRINDLET_TEST_HOOKS set): each SIGUSR1 holds the main loop busy for 200 ms, as a
+// slow deck tick or keyring prompt would, to show that the phone's picture does not wait for it.
+void holdLoopOnSignal(asio::signal_set& hook) {
+  hook.async_wait([&hook](const boost::system::error_code& error, int) {
+    if (error) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    appLog().info("Test hook: the main loop was held for 200 ms");
+    holdLoopOnSignal(hook);
+  });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -136,6 +147,7 @@ int main(int argc, char** argv) {
 
   std::shared_ptr<app::Shell> shell;
   std::unique_ptr<asio::signal_set> quitSignals;
+  std::unique_ptr<asio::signal_set> busySignal;
   try {
     std::promise<std::shared_ptr<app::HostModel>> built;
     auto model = built.get_future();
@@ -157,6 +169,10 @@ int main(int argc, char** argv) {
       quitSignals->async_wait([&quit](const boost::system::error_code& error, int) {
         if (!error) quit();
       });
+      if (std::getenv("BRINDLET_TEST_HOOKS")) {
+        busySignal = std::make_unique<asio::signal_set>(loop.context(), SIGUSR1);
+        holdLoopOnSignal(*busySignal);
+      }
       return made;
     });
   } catch (const std::exception& error) {

@@ -5,10 +5,13 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -215,6 +218,80 @@ TEST_F(AppPeer, DeckAndAgentsReachThePhoneAndEndWithTheApp) {
   EXPECT_EQ(waiting.waitExit(5s), 0);
   EXPECT_NE(waiting.output().find("{}"), std::string::npos) << waiting.output();
   EXPECT_TRUE(testsupport::eventually([] { return !sleeping(); }, 2s, 50ms));
+}
+
+// The video frames the phone printed so far.
+int videoFrames(const ChildProcess& phone) {
+  return count(phone.output(), "frame video ");
+}
+
+TEST_F(AppPeer, FramesKeepLeavingWhileTheMainLoopIsBusy) {
+  testsupport::TempDir run;
+  auto [phonePointer, socket] = usbPhone(39547, run);
+  auto& phone = *phonePointer;
+  auto& brindlet = start({app}, {"USBMUXD_SOCKET_ADDRESS=UNIX:" + socket, "BRINDLET_TEST_HOOKS=1"});
+  ASSERT_TRUE(phone.waitFor("connected(", 15s)) << brindlet.output();
+  phone.write("pane 393 852 3\n");
+  ASSERT_TRUE(phone.waitFor("\"t\":\"displayReady\"", 15s)) << phone.output();
+  std::optional<testsupport::Monitor> shown;
+  ASSERT_TRUE(testsupport::eventually(
+      [&] {
+        for (const auto& m : testsupport::monitors(*x_))
+          if (m.width == 1178) shown = m;
+        return shown.has_value();
+      },
+      5s, 50ms));
+  // Moving content on the phone's display: a terminal that never stops scrolling.
+  start({"xterm", "-geometry",
+         "160x160+" + std::to_string(shown->x) + "+" + std::to_string(shown->y), "-e", "sh", "-c",
+         "while :; do date +%s%N; done"});
+
+  // Arrival times of the frames, read every 2 ms, for a second at rest and a second around a
+  // 200 ms hold of the main loop.
+  using Moment = std::chrono::steady_clock::time_point;
+  auto arrivals = [&](std::chrono::milliseconds span, std::function<void()> midway) {
+    std::vector<Moment> at;
+    const auto begin = std::chrono::steady_clock::now();
+    int seen = videoFrames(phone);
+    bool done = false;
+    while (std::chrono::steady_clock::now() - begin < span) {
+      phone.waitFor("\x01", 2ms);
+      const int now = videoFrames(phone);
+      for (; seen < now; ++seen) at.push_back(std::chrono::steady_clock::now());
+      if (!done && std::chrono::steady_clock::now() - begin > span / 4) {
+        midway();
+        done = true;
+      }
+    }
+    return at;
+  };
+  auto longestGap = [](const std::vector<Moment>& at) {
+    std::chrono::steady_clock::duration longest{};
+    for (std::size_t i = 1; i < at.size(); ++i) longest = std::max(longest, at[i] - at[i - 1]);
+    return std::chrono::duration<double, std::milli>(longest).count();
+  };
+  ASSERT_TRUE(phone.waitFor("frame video", 10s));
+  const auto rest = arrivals(1s, [] {});
+  const auto busy = arrivals(1s, [&] { kill(brindlet.pid(), SIGUSR1); });
+  ASSERT_TRUE(brindlet.waitFor("main loop was held", 2s)) << brindlet.output();
+  const double atRest = longestGap(rest), whileBusy = longestGap(busy);
+  std::printf(
+      "frames at rest: %zu, longest gap %.1f ms; around the hold: %zu, longest gap %.1f ms\n",
+      rest.size(), atRest, busy.size(), whileBusy);
+  EXPECT_GT(rest.size(), 10u);
+  // No gap longer than two frame intervals beyond what the stream shows at rest.
+  EXPECT_LE(whileBusy, std::max(2 * 1000.0 / 60, atRest) + 2 * 1000.0 / 60);
+  // The session is whole afterwards: statistics still come, the display stays.
+  const int stats = count(phone.output(), "\"t\":\"stats\"");
+  EXPECT_TRUE(testsupport::eventually(
+      [&] {
+        phone.waitFor("\x01", 20ms);
+        return count(phone.output(), "\"t\":\"stats\"") > stats;
+      },
+      3s, 20ms));
+  EXPECT_TRUE(ourMonitor());
+  kill(brindlet.pid(), SIGTERM);
+  EXPECT_EQ(brindlet.waitExit(5s), 0);
 }
 
 TEST_F(AppPeer, UnderATestHarnessNothingStarts) {
