@@ -88,6 +88,10 @@ class AppPeer : public ::testing::Test {
   static bool docked() {
     return testsupport::dockedIcon(*x_, "(\"brindlet\" \"Brindlet\")").has_value();
   }
+  static bool welcomeShown() {
+    return x_->run({"xdotool", "search", "--onlyvisible", "--name", "Welcome to Brindlet"})
+               .status == 0;
+  }
   static bool ourMonitor() {
     for (const auto& m : testsupport::monitors(*x_))
       if (m.width == 1178 && m.height == 2556) return true;
@@ -114,7 +118,7 @@ TEST_F(AppPeer, RunsAPhoneSessionAndCleansUpOnSigterm) {
 
   // Start: the icon docks, the welcome window opens, the hook server publishes itself.
   EXPECT_TRUE(testsupport::eventually([] { return docked(); }, 10s, 50ms)) << brindlet.output();
-  EXPECT_EQ(x_->run({"xdotool", "search", "--name", "Welcome to Brindlet"}).status, 0);
+  EXPECT_TRUE(testsupport::eventually([] { return welcomeShown(); }, 5s, 50ms));
   ASSERT_TRUE(testsupport::eventually([] { return fs::exists(serverJson()); }, 10s, 50ms));
   const auto published = testsupport::readFile(serverJson().string());
 
