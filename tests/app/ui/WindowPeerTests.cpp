@@ -75,7 +75,7 @@ TEST_F(WindowPeer, TheWelcomeWindowStandsInTheMiddleAndMovesWhenItsBackgroundIsD
   EXPECT_EQ(at.height, 580);
   EXPECT_EQ(at.x, (screen.width - 640) / 2);
   EXPECT_EQ(at.y, (screen.height - 580) / 2);
-  EXPECT_TRUE(app->waitFor("shown", 2s));
+  EXPECT_TRUE(app->waitFor("poll on", 2s));
 
   // Pressed on the backdrop below the page's text, dragged by (100, 50).
   const int fromX = at.x + 320, fromY = at.y + 420;
@@ -121,7 +121,7 @@ TEST_F(WindowPeer, ThePairingWindowStaysOnTopAndTakesTheCodeTypedIntoIt) {
   server.run({"xdotool", "type", "--delay", "20", "123456"});
   EXPECT_TRUE(app->waitFor("submit 123456", 2s)) << app->output();
   server.run({"xdotool", "key", "Escape"});
-  EXPECT_TRUE(app->waitFor("closed", 2s));
+  EXPECT_TRUE(app->waitFor("cancel pairing", 2s));
   EXPECT_EQ(app->output().find("submit 123456"), app->output().rfind("submit 123456"));
 }
 
