@@ -133,7 +133,7 @@ TEST(TrayPeer, RegistersAStatusNotifierItemWhoseMenuAHostReadsAndClicks) {
   auto bus = testsupport::startSessionBus(dir.path(), "exec status-notifier-watcher",
                                           "org.kde.StatusNotifierWatcher");
   XServer server;
-  const std::string hooks = (dir.path() / "hooks-installed").string();
+  const std::string hooks = dir.path() + "/hooks-installed";
   auto app = server.start({"env", "QT_QPA_PLATFORM=xcb", APP_UI_HARNESS, "--hooks", hooks});
   // A watcher without a host shows nothing.
   ASSERT_TRUE(app->waitFor("No system tray: the menu shows once a tray host runs", 10s))
