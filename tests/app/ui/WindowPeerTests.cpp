@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "support/ChildProcess.h"
 #include "support/Eventually.h"
@@ -45,6 +46,14 @@ Geometry geometryOf(const XServer& server, const std::string& id) {
     std::sscanf(line.c_str(), " Height: %d", &g.height);
   }
   return g;
+}
+
+// A picture of the whole screen, for a person to look at; where it went.
+std::string screenshot(const XServer& server, const std::string& name) {
+  const std::string file = "/tmp/brindlet-" + name + ".png";
+  server.run({"import", "-window", "root", file});
+  std::printf("screenshot: %s\n", file.c_str());
+  return file;
 }
 
 // The window manager's frame around the window `id`, decorations counted as it publishes them.
@@ -95,6 +104,8 @@ TEST_F(WindowPeer, TheWelcomeWindowStandsInTheMiddleAndMovesWhenItsBackgroundIsD
   EXPECT_EQ(at.x, (screen.width - 640) / 2);
   EXPECT_EQ(at.y, (screen.height - 580) / 2);
   EXPECT_TRUE(app->waitFor("poll on", 2s));
+  std::this_thread::sleep_for(1s);  // the page's springs settle
+  screenshot(server, "welcome");
 
   // Pressed on the backdrop below the page's text, dragged by (100, 50).
   const int fromX = at.x + 320, fromY = at.y + 420;
@@ -139,6 +150,7 @@ TEST_F(WindowPeer, ThePairingWindowStaysOnTopAndTakesTheCodeTypedIntoIt) {
       2s, 50ms));
   server.run({"xdotool", "type", "--delay", "20", "123456"});
   EXPECT_TRUE(app->waitFor("submit 123456", 2s)) << app->output();
+  screenshot(server, "pairing");
   server.run({"xdotool", "key", "Escape"});
   EXPECT_TRUE(app->waitFor("cancel pairing", 2s));
   EXPECT_EQ(app->output().find("submit 123456"), app->output().rfind("submit 123456"));
@@ -192,6 +204,8 @@ TEST_F(WindowPeer, TheGuideStandsUnderTheSettingsWindowAndFollowsIt) {
   EXPECT_TRUE(eventually([&] { return standsUnder(settings.id); }, 2s, 20ms))
       << where(settings.id) << "\n"
       << app->output();
+  std::this_thread::sleep_for(500ms);  // faded in
+  screenshot(server, "guide");
 
   // Moved: the panel follows within a tick.
   server.run({"xdotool", "windowmove", settings.id, "300", "200"});
