@@ -328,6 +328,20 @@ TEST_F(OnboardingShellTest, DoneFinishesAndCloses) {
   EXPECT_TRUE(processEventsUntil([&] { return open.isNull(); }));
 }
 
+TEST_F(OnboardingShellTest, TheModelsActivateRaisesTheOpenWindowAndOpensNone) {
+  auto activator = shell->activator();
+  scripted.onLoop([&] { activator->activate(); });
+  QTest::qWait(20);
+  EXPECT_EQ(shell->onboardingWindow(), nullptr);
+  open(Step::welcome);
+  QWidget other;
+  other.show();
+  other.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+  scripted.onLoop([&] { activator->activate(); });
+  EXPECT_TRUE(processEventsUntil([&] { return window->isActiveWindow(); }));
+}
+
 TEST_F(ShellTest, TheGuidePanelShowsOnlyWhereTheLoopPlacesIt) {
   auto panel = shell->guidePanel();
   scripted.onLoop([&] {
