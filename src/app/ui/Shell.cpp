@@ -133,7 +133,14 @@ void Shell::post(std::function<void(ShellActions&)> call) {
 
 void Shell::choose(const MenuAction& action) {
   if (action.kind == MenuAction::Kind::pair) showPairing();
-  if (action.kind == MenuAction::Kind::setUp) showOnboarding();
+  if (action.kind == MenuAction::Kind::setUp) {
+    // Setting up starts over on the loop; the window opens on the first page at once rather
+    // than on the stored one until the loop's state arrives.
+    state_.step = Step::welcome;
+    state_.forward = true;
+    if (OnboardingWindow* window = onboardingWindow()) drawOnboarding(*window);
+    showOnboarding();
+  }
   post([action](ShellActions& a) { a.perform(action); });
 }
 

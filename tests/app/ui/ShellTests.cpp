@@ -177,9 +177,13 @@ TEST_F(ShellTest, TheMenuStaysCurrentWhileOpen) {
 }
 
 TEST_F(ShellTest, SetUpAndPairOpenTheirWindowsAndPost) {
-  change([](ShellState& s) { s.menu.nearby = {nearbyPhone("Bo's iPhone", "uid-bo", false)}; });
+  change([](ShellState& s) {
+    s.menu.nearby = {nearbyPhone("Bo's iPhone", "uid-bo", false)};
+    s.step = Step::connect;  // stored from an earlier run
+  });
   shell->choose(MenuAction(MenuAction::Kind::setUp));
   ASSERT_NE(shell->onboardingWindow(), nullptr);
+  EXPECT_EQ(shell->onboardingWindow()->dots()->current(), 0);  // starts over at once
   EXPECT_TRUE(posted("chose setup"));
   EXPECT_TRUE(posted("poll on"));
   shell->choose(MenuAction(MenuAction::Kind::pair, nearbyPhone("Bo's iPhone", "uid-bo", false)));
