@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
 #include <string>
 
 #include "Gallery.h"
@@ -33,6 +35,32 @@ TEST(Gallery, EveryLookAtItsSizeAndTwoRunsIdentical) {
     EXPECT_EQ(diff.status, 0);
     EXPECT_EQ(diff.output, "0");
   }
+#ifdef APP_GALLERY
+  // The app's windows and menu, at two pixels per point: every page in four states, each pairing
+  // state, the guide for both permissions and the menu in three states.
+  const auto app =
+      runProgram({"sh", "-c", "identify -format '%f %m %w %h\\n' \"$0\"/app/*.png", first.path()});
+  ASSERT_EQ(app.status, 0) << app.output;
+  std::istringstream lines(app.output);
+  std::map<std::string, int> kinds;
+  for (std::string name, format; lines >> name >> format;) {
+    int width = 0, height = 0;
+    lines >> width >> height;
+    SCOPED_TRACE(name);
+    EXPECT_EQ(format, "PNG");
+    const std::string kind = name.substr(0, name.find('-'));
+    ++kinds[kind];
+    const std::map<std::string, std::pair<int, int>> sizes{{"page", {1280, 1160}},
+                                                           {"guide", {800, 192}}};
+    if (sizes.count(kind)) {
+      EXPECT_EQ(std::pair(width, height), sizes.at(kind));
+    }
+    EXPECT_EQ(kind != "pairing" || width == 840, true);
+    EXPECT_GT(width * height, 0);
+  }
+  EXPECT_EQ(kinds,
+            (std::map<std::string, int>{{"guide", 2}, {"menu", 3}, {"page", 20}, {"pairing", 6}}));
+#endif
 }
 
 }  // namespace

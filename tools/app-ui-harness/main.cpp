@@ -1,37 +1,46 @@
 // Runs the app's user interface on the display of $DISPLAY for the tests that drive it from
-// outside, over fixed stand-ins for the shell's models. It says on standard output what it
-// does and what the user chose, one line each:
-//   app-ui-harness [tray [--nearby N]]
+// outside, over a scripted stand-in of the shell's state whose actions are recorded. Each call
+// of an action is said on standard output, one line each ("chose quit", "refresh hooks",
+// "poll on", "submit 123456", "cancel pairing"; see ScriptedShell.h), as are "icon <n>" for each
+// tray icon made and "ready" once the mode is set up:
+//   app-ui-harness [tray] [--nearby N] [--hooks FILE]
 //                            the tray icon over the desktop's real tray hosts, its menu with N
-//                            nearby phones: "icon <n>" for each icon made, "menu shown",
-//                            "chose <action>" ("quit" ends it, "setup" opens the welcome window)
+//                            nearby phones; the Agents submenu reads "connected" while FILE
+//                            exists, again at each opening; "chose quit" ends it
 //   app-ui-harness bare-tray   a bare Qt tray icon with three items, to measure ours against;
 //                              "Set Up…" shows a plain window of the welcome window's size
-//   app-ui-harness onboarding  the welcome window: "shown", "main", "back", "closed"
-//   app-ui-harness pairing     the pairing window, entering a code: "submit <code>", "closed"
+//   app-ui-harness onboarding [--step N]   the welcome window at step N (0 to 4)
+//   app-ui-harness pairing     the pairing window, entering a code; ends when it closes
+//   app-ui-harness guide screenRecording|accessibility
+//                            the settings guide over the display's windows: its panel stands
+//                            under a settings window while one is on screen
 
 #include <QApplication>
 #include <QCursor>
 #include <QMenu>
 #include <QSystemTrayIcon>
 
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
+
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 
-#include "app/ui/FramelessWindow.h"
+#include "app/core/SettingsGuide.h"
 #include "app/ui/Look.h"
 #include "app/ui/OnboardingWindow.h"
-#include "app/ui/PairingWindow.h"
+#include "app/ui/Shell.h"
 #include "app/ui/TrayHosts.h"
-#include "app/ui/TrayIcon.h"
-#include "app/ui/TrayMenu.h"
-#include "runtime/LoopThread.h"
-#include "runtime/MainLoop.h"
+#include "platform/linux/x11/X11WindowSystem.h"
+#include "runtime/Clock.h"
+#include "support/ScriptedShell.h"
 
 namespace {
 
+using namespace brindlet;
 using namespace brindlet::app::ui;
 
 void say(const std::string& line) {
@@ -39,92 +48,88 @@ void say(const std::string& line) {
   std::fflush(stdout);
 }
 
-// The menu of a computer with `nearby` phones around and none connected.
-std::vector<MenuItem> trayItems(int nearby) {
-  using Kind = MenuItem::Kind;
-  std::vector<MenuItem> items{menuItem(Kind::text, "Brindlet"),
-                              menuItem(Kind::text, "No iPhone or iPad connected")};
-  if (nearby > 0) {
-    MenuItem section = menuItem(Kind::section, "Nearby");
-    MenuItem forget = menuItem(Kind::submenu, "Forget");
-    for (int i = 1; i <= nearby; ++i) {
-      const std::string name = "Phone " + std::to_string(i);
-      section.children.push_back(
-          menuItem(Kind::button, "Connect to " + name, "connect." + std::to_string(i)));
-      forget.children.push_back(
-          menuItem(Kind::button, "Forget " + name, "forget." + std::to_string(i)));
-    }
-    items.push_back(section);
-    items.push_back(forget);
-  }
-  MenuItem agents = menuItem(Kind::submenu, "Agents");
-  agents.children = {menuItem(Kind::button, "Connect Claude Code", "install")};
-  MenuItem update = menuItem(Kind::button, "Check for Updates…", "update");
-  update.enabled = false;
-  MenuItem quit = menuItem(Kind::button, "Quit Brindlet", "quit");
-  quit.shortcut = "Ctrl+Q";
-  items.insert(items.end(), {menuItem(Kind::divider, ""), agents,
-                             menuItem(Kind::button, "Set Up Brindlet…", "setup"), update, quit});
-  return items;
+std::string option(int argc, char** argv, const std::string& name, std::string otherwise = {}) {
+  for (int i = 1; i + 1 < argc; ++i)
+    if (argv[i] == name) return argv[i + 1];
+  return otherwise;
 }
 
-QWidget* newWelcomeWindow() {
-  auto* window = new OnboardingWindow(
-      {[] { say("back"); }, [] { say("main"); }, [] { say("shown"); }, [] { say("closed"); }});
-  window->showPage({0,
-                    "macbook.and.iphone",
-                    {0.04, 0.52, 1, 1},
-                    "Welcome to Brindlet",
-                    "Your iPhone becomes a second display for your computer, and a deck of "
-                    "controls that changes with the app you're in."},
-                   nullptr, true);
-  window->setBar({false, "Get Started"});
-  return window;
-}
-
-int runTray(brindlet::runtime::MainLoop& loop, int nearby) {
-  SystemTrayHosts hosts(loop, "");
-  SingleWindow welcome(newWelcomeWindow);
-  TrayMenu menu(
-      [&welcome](const std::string& action) {
-        say("chose " + action);
-        if (action == "quit") QApplication::quit();
-        if (action == "setup") welcome.show();
-      },
-      [] { say("menu shown"); });
-  menu.setItems(trayItems(nearby));
-  TrayIcon tray(hosts, menu);
-  tray.setOnIconMade([&tray] { say("icon " + std::to_string(tray.iconsMade())); });
-  return QApplication::exec();
-}
-
-// Keeps decimal digits 0-9, six at most, and submits six: a stand-in for the shell's filter.
-PairingCodeField::Filtered digits(const std::string&, const std::string& typed) {
-  std::string kept;
-  for (char c : typed)
-    if (c >= '0' && c <= '9' && kept.size() < 6) kept += c;
-  return {kept, kept.size() == 6};
-}
-
-int runWindow(const std::string& which) {
-  SingleWindow slot([&which]() -> QWidget* {
-    if (which == "pairing") {
-      auto* window = new PairingWindow(
-          digits, [](const std::string& code) { say("submit " + code); }, [] { say("closed"); });
-      PairingLook look;
-      look.title = "Pair with Ada's iPhone";
-      look.message = "Enter the 6-digit code shown on Ada's iPhone.";
-      look.entering = true;
-      look.phoneName = "Ada's iPhone";
-      look.action = PairingLook::Action::cancel;
-      window->setLook(look);
-      return window;
-    }
-    return newWelcomeWindow();
+// A computer with `nearby` phones around, the odd ones paired, and none connected.
+void scriptNearby(testsupport::ScriptedShell& scripted, int nearby) {
+  scripted.change([nearby](app::ShellState& state) {
+    for (int i = 1; i <= nearby; ++i)
+      state.menu.nearby.push_back(testsupport::nearbyPhone("Phone " + std::to_string(i),
+                                                           "uid-" + std::to_string(i), i % 2 == 1));
   });
-  QWidget* window = slot.show();
-  QObject::connect(window, &QObject::destroyed, [] { QApplication::quit(); });
-  return QApplication::exec();
+}
+
+void quitOnQtThread() {
+  QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+// The settings guide on the loop over the display's window system, its panel the shell's.
+void startGuide(testsupport::ScriptedShell& scripted, Shell& shell, app::Permission permission,
+                std::shared_ptr<app::SettingsGuide>& guide,
+                std::unique_ptr<platform::X11WindowSystem>& windows) {
+  auto panel = shell.guidePanel();
+  boost::asio::co_spawn(
+      scripted.loop.context(),
+      [&scripted, &guide, &windows, panel, permission]() -> boost::asio::awaitable<void> {
+        const char* display = std::getenv("DISPLAY");
+        const std::string name = display ? display : "";
+        windows = co_await platform::X11WindowSystem::open(name);
+        std::shared_ptr<desktop::WindowSystem> shared(windows.get(), [](desktop::WindowSystem*) {});
+        guide = app::SettingsGuide::make(shared, panel, runtime::Clock::system(),
+                                         scripted.loop.context().get_executor(), 1);
+        guide->show(permission);
+        say("ready");
+      },
+      boost::asio::detached);
+}
+
+int runShell(const std::string& mode, int argc, char** argv) {
+  testsupport::ScriptedShell scripted;
+  const std::string hooks = option(argc, argv, "--hooks");
+  scripted.actions.setOnCall([&scripted, hooks](const std::string& line) {
+    say(line);
+    if (line == "chose quit") quitOnQtThread();
+    if (line == "refresh hooks" && !hooks.empty()) {
+      const bool installed = std::filesystem::exists(hooks);
+      auto state = scripted.state.get();
+      state.menu.claudeConnected = installed;
+      scripted.state.set(state);
+    }
+  });
+  scriptNearby(scripted, std::atoi(option(argc, argv, "--nearby", "0").c_str()));
+  SystemTrayHosts hosts(scripted.loop, "");
+  Shell shell(scripted.loop, scripted.actions, {scripted.state, scripted.pairing}, hosts);
+  shell.tray().setOnIconMade([&shell] { say("icon " + std::to_string(shell.tray().iconsMade())); });
+
+  std::shared_ptr<app::SettingsGuide> guide;
+  std::unique_ptr<platform::X11WindowSystem> windows;
+  if (mode == "onboarding") {
+    const auto step = app::stepFrom(std::atoi(option(argc, argv, "--step", "0").c_str()));
+    scripted.change(
+        [step](app::ShellState& state) { state.step = step.value_or(app::Step::welcome); });
+    shell.showOnboarding();
+  } else if (mode == "pairing") {
+    scripted.setPairing(app::Pairing::entering(
+        testsupport::nearbyPhone("Ada's iPhone", "uid-ada", false), 3, false));
+    shell.showPairing();
+    QObject::connect(shell.pairingWindow(), &QObject::destroyed, [] { quitOnQtThread(); });
+  } else if (mode == "guide") {
+    const auto permission = app::permissionFrom(argc > 2 ? argv[2] : "");
+    startGuide(scripted, shell, permission.value_or(app::Permission::accessibility), guide,
+               windows);
+  }
+  if (mode != "guide") say("ready");
+  const int status = QApplication::exec();
+  scripted.onLoop([&] {
+    if (guide) guide->dismiss();
+    guide.reset();
+    windows.reset();
+  });
+  return status;
 }
 
 // What the app's numbers are measured against: Qt's own tray icon with the same picture and a
@@ -162,18 +167,12 @@ int runBareTray() {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  const std::string mode = argc > 1 ? argv[1] : "tray";
+  const std::string mode = argc > 1 && argv[1][0] != '-' ? argv[1] : "tray";
   // The window class tells the two tray icons apart.
   QApplication::setApplicationName(mode == "bare-tray" ? QStringLiteral("Bare")
                                                        : QStringLiteral("Brindlet"));
   QApplication::setQuitOnLastWindowClosed(false);
   applyApplicationLook();
   if (mode == "bare-tray") return runBareTray();
-  if (mode != "tray") return runWindow(mode);
-  const int nearby = argc > 3 && std::string(argv[2]) == "--nearby" ? std::atoi(argv[3]) : 0;
-  brindlet::runtime::MainLoop loop;
-  brindlet::runtime::LoopThread loopThread(loop);
-  const int status = runTray(loop, nearby);
-  loopThread.stop();
-  return status;
+  return runShell(mode, argc, argv);
 }

@@ -1,12 +1,16 @@
-// Writes one PNG per look of the design kit into the folder given, at two pixels per point.
+// Writes one PNG per look of the design kit into the folder given, at two pixels per point, and
+// with the app's interface built, its windows and menu into the folder's "app".
 
-#include <QGuiApplication>
+#include <QApplication>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
 #include "Gallery.h"
+#ifdef BRINDLET_APP_GALLERY
+#include "AppGallery.h"
+#endif
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -15,7 +19,7 @@ int main(int argc, char** argv) {
   }
   // The gallery never shows a window: without a chosen platform it needs no display.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QGuiApplication app(argc, argv);
+  QApplication app(argc, argv);
   const std::filesystem::path folder = argv[1];
   std::error_code error;
   std::filesystem::create_directories(folder, error);
@@ -31,5 +35,12 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+#ifdef BRINDLET_APP_GALLERY
+  std::filesystem::create_directories(folder / "app", error);
+  if (error || !brindlet::app::ui::writeAppGallery(folder / "app")) {
+    std::fprintf(stderr, "design-gallery: cannot write the app's pictures\n");
+    return 1;
+  }
+#endif
   return 0;
 }

@@ -1,20 +1,10 @@
 #pragma once
 
-#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
-#include <vector>
 
-#include <QPointer>
-
-#include "app/core/Menu.h"
-#include "app/core/ShellState.h"
 #include "app/linux/LinuxPlatform.h"
-#include "app/ui/FramelessWindow.h"
-#include "app/ui/PairingPresenter.h"
 #include "app/ui/QtBridge.h"
-#include "app/ui/TrayMenu.h"
 
 namespace brindlet::runtime {
 class MainLoop;
@@ -25,17 +15,14 @@ namespace brindlet::app {
 class Shell;
 
 namespace ui {
+class Shell;
 class SystemTrayHosts;
-class TrayIcon;
 }  // namespace ui
 
-// The tray menu's items from the shell's, each choice named by its place in `actions`.
-std::vector<ui::MenuItem> trayItems(const std::vector<MenuItem>& items,
-                                    std::vector<MenuAction>& actions);
-
-// The app's face on the Qt thread: the tray icon and its menu, the onboarding and pairing
-// windows and the settings guide's panel, drawn from copies of the shell's state; what the user
-// does goes to the shell as posts onto the main loop. Made, used and ended on the Qt thread.
+// The app's user interface for the models: made on the Qt thread before the models, whose
+// presenters it hands out; the interface itself (and so the tray icon) comes with attach, once
+// the models are whole. What a model asks of a window before then waits on the Qt thread's
+// queue, behind attach.
 class AppInterface {
  public:
   AppInterface(runtime::MainLoop& loop, std::string display);
@@ -43,39 +30,22 @@ class AppInterface {
   AppInterface(const AppInterface&) = delete;
   AppInterface& operator=(const AppInterface&) = delete;
 
-  // What the models open and raise; safe to call from the main loop.
+  // The windows, the guide's panel and the activation, for the platform; callable from any
+  // thread, acting on the Qt thread.
   LinuxPlatform::Presenters presenters();
-  // Follows the shell's state from now on; the tray icon comes once the menu is whole.
+  // The tray icon and the windows over the shell, from now on.
   void attach(std::shared_ptr<Shell> shell);
 
  private:
-  void act(std::function<void(Shell&)> action);
-  void showState(const ShellState& state);
-  QWidget* buildOnboarding();
-  QWidget* buildPairing();
-  void showOnboarding();
-  void showPairing();
-  // Draws the onboarding window for the state; a new step brings a new page.
-  void renderOnboarding(bool fresh);
-  QWidget* pageContent();
-  void onboardingMain();
+  // Runs `call` on the Qt thread with the interface, once there is one.
+  void onInterface(std::function<void(ui::Shell&)> call);
 
   runtime::MainLoop& loop_;
   std::string display_;
-  ui::Post toLoop_;
-  ui::QtThreadPoster poster_;
   std::shared_ptr<Shell> shell_;
-  ShellState state_;
-  std::vector<MenuAction> menuActions_;
-  std::optional<Step> shownStep_;
-  QPointer<QWidget> card_;
-  std::unique_ptr<ui::TrayMenu> menu_;
   std::unique_ptr<ui::SystemTrayHosts> hosts_;
-  std::unique_ptr<ui::TrayIcon> tray_;
-  ui::SingleWindow onboarding_;
-  ui::SingleWindow pairing_;
-  std::unique_ptr<ui::PairingPresenter<PairingState>> pairingPresenter_;
-  std::unique_ptr<ui::QtSnapshot<ShellState>> states_;
+  std::unique_ptr<ui::Shell> interface_;
+  ui::QtThreadPoster poster_;  // last: nothing posted through it runs once the rest is gone
 };
 
 }  // namespace brindlet::app

@@ -128,6 +128,8 @@ GuidePanel::GuidePanel(const Texts& texts) : QWidget(nullptr), fade_(this, "wind
   setFocusPolicy(Qt::NoFocus);
   setFixedSize(kWidth, kHeight);
   setPalette(darkPalette());
+  // Not drawn; it names the panel to the window manager and to tools that look for it.
+  setWindowTitle(QString::fromStdString(texts.headline));
 
   auto* row = new QHBoxLayout(this);
   row->setContentsMargins(kPadding + 18, kPadding + 6, kPadding + 18, kPadding + 6);

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "app/core/Menu.h"
 #include "app/ui/OnboardingParts.h"
+#include "app/ui/TrayMenu.h"
 #include "design/Color.h"
 
 class QLabel;
@@ -76,7 +78,7 @@ struct ConnectCardLook {
     std::string id;
     std::string name;
     std::string button;  // "Connect" or "Pair…"
-    std::string action;
+    MenuAction action;   // connect or pair
     friend bool operator==(const Row&, const Row&) = default;
   };
   std::optional<Connected> connected;
@@ -87,8 +89,6 @@ struct ConnectCardLook {
 
 class ConnectCard : public QWidget {
  public:
-  using Choose = std::function<void(const std::string& action)>;
-
   ConnectCard(Choose choose, QWidget* parent = nullptr);
   void setLook(const ConnectCardLook& look);
   const ConnectCardLook& look() const { return look_; }

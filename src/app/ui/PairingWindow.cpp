@@ -138,10 +138,8 @@ void PairingWindow::react(const PairingReaction& reaction) {
     close();
     return;
   }
-  if (reaction.clearAndShake) {
-    field_->setCode("");
-    field_->shake();
-  }
+  if (reaction.clearCode) field_->setCode("");
+  if (reaction.shake) field_->shake();
   if (reaction.focus)
     field_->focusField();
   else if (field_->fieldHasFocus())

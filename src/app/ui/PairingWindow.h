@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "app/core/PairingView.h"
 #include "app/ui/FramelessWindow.h"
 #include "app/ui/PairingCodeField.h"
 
@@ -30,13 +31,6 @@ struct PairingLook {
   std::string phoneName;  // for the field's accessible hint
   Action action = Action::close;
   friend bool operator==(const PairingLook&, const PairingLook&) = default;
-};
-
-// What the window does on one change of the pairing.
-struct PairingReaction {
-  bool close = false;          // the code was taken: the window closes itself
-  bool clearAndShake = false;  // a wrong code: the boxes empty and shake
-  bool focus = false;          // whether the field has the keyboard
 };
 
 class PairingWindow : public FramelessWindow {

@@ -14,14 +14,13 @@ QString textOf(const std::string& text) {
   return QString::fromStdString(text);
 }
 
-using Choose = std::function<void(const std::string&)>;
-
 QAction* addChoice(QMenu& menu, const MenuItem& item, const Choose& choose) {
   QAction* action = menu.addAction(textOf(item.text));
   action->setEnabled(item.enabled);
   if (!item.shortcut.empty())
     action->setShortcut(QKeySequence(textOf(item.shortcut), QKeySequence::PortableText));
-  QObject::connect(action, &QAction::triggered, &menu, [choose, id = item.action] { choose(id); });
+  QObject::connect(action, &QAction::triggered, &menu,
+                   [choose, chosen = item.action] { choose(chosen); });
   return action;
 }
 
@@ -106,21 +105,24 @@ void fillMenu(QMenu& menu, const std::vector<MenuItem>& items, const Choose& cho
 TrayMenu::TrayMenu(Choose choose, std::function<void()> aboutToShow)
     : choose_(std::move(choose)), aboutToShow_(std::move(aboutToShow)) {
   QObject::connect(this, &QMenu::aboutToShow, this, [this] {
+    open_ = true;
     if (aboutToShow_) aboutToShow_();
     rebuild();
   });
+  QObject::connect(this, &QMenu::aboutToHide, this, [this] { open_ = false; });
 }
 
 void TrayMenu::setItems(std::vector<MenuItem> items) {
   if (items == items_) return;
   items_ = std::move(items);
-  if (isVisible()) rebuild();
+  // Open as its host sees it: a menu exported over D-Bus is never a visible widget.
+  if (open_ || isVisible()) rebuild();
 }
 
 void TrayMenu::rebuild() {
   // A choice runs after the menu has closed and its actions may be gone: it goes through a
   // copy of the owner's function, never through the menu.
-  fillMenu(*this, items_, [choose = choose_](const std::string& action) {
+  fillMenu(*this, items_, [choose = choose_](const MenuAction& action) {
     if (choose) choose(action);
   });
 }

@@ -24,8 +24,8 @@ TEST(PermissionCard, ShowsTheStateItIsGiven) {
 }
 
 TEST(ConnectCard, FollowsPhonesAsTheyComeAndGo) {
-  std::vector<std::string> chosen;
-  ConnectCard card([&](const std::string& action) { chosen.push_back(action); });
+  std::vector<MenuAction> chosen;
+  ConnectCard card([&](const MenuAction& action) { chosen.push_back(action); });
   using Row = ConnectCardLook::Row;
   ConnectCardLook none{std::nullopt, "Looking for your iPhone…", {}};
   card.setLook(none);
@@ -35,15 +35,15 @@ TEST(ConnectCard, FollowsPhonesAsTheyComeAndGo) {
 
   ConnectCardLook two{std::nullopt,
                       "Choose your iPhone",
-                      {Row{"a", "Ada's iPhone", "Pair…", "pair.a"},
-                       Row{"b", "Bo's iPhone", "Connect", "connect.b"}}};
+                      {Row{"a", "Ada's iPhone", "Pair…", {MenuAction::Kind::pair}},
+                       Row{"b", "Bo's iPhone", "Connect", {MenuAction::Kind::connect}}}};
   card.setLook(two);
   EXPECT_EQ(card.heading()->text(), QStringLiteral("Choose your iPhone"));
   auto buttons = card.rowButtons();
   ASSERT_EQ(buttons.size(), 2u);
   EXPECT_EQ(buttons[0]->text(), QStringLiteral("Pair…"));
   buttons[1]->click();
-  EXPECT_EQ(chosen, std::vector<std::string>{"connect.b"});
+  EXPECT_EQ(chosen, std::vector<MenuAction>{{MenuAction::Kind::connect}});
 
   card.setLook({ConnectCardLook::Connected{"Bo's iPhone", "Connected with USB-C"}, "", {}});
   EXPECT_EQ(card.heading(), nullptr);

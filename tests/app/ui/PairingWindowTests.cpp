@@ -95,10 +95,10 @@ TEST_F(PairingWindowTest, TypedDigitsSubmitOnceAndAMistakeClearsShakesAndFocuses
   QTest::keyClicks(window->codeField()->field(), "456");
   EXPECT_EQ(submitted, std::vector<std::string>{"123456"});
   window->setLook(lookOf(Action::spinner, false, true));
-  window->react({.close = false, .clearAndShake = false, .focus = false});
+  window->react({.close = false, .clearCode = false, .shake = false, .focus = false});
   EXPECT_FALSE(window->codeField()->fieldHasFocus());
   window->setLook(lookOf(Action::cancel, true, false, true));
-  window->react({.close = false, .clearAndShake = true, .focus = true});
+  window->react({.close = false, .clearCode = true, .shake = true, .focus = true});
   EXPECT_EQ(window->codeField()->code(), "");
   EXPECT_TRUE(window->codeField()->shaking());
   EXPECT_TRUE(window->codeField()->fieldHasFocus());
@@ -126,7 +126,9 @@ TEST_F(PairingWindowTest, EveryWayOfClosingCancelsOnce) {
       {"close control", lookOf(Action::spinner, false, true),
        [](PairingWindow* w) { w->closeControl()->click(); }},
       {"code taken", lookOf(Action::spinner, false, true),
-       [](PairingWindow* w) { w->react({.close = true, .clearAndShake = false, .focus = false}); }},
+       [](PairingWindow* w) {
+         w->react({.close = true, .clearCode = false, .shake = false, .focus = false});
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -3,7 +3,9 @@
 // with a host that the test registers.
 
 #include <gtest/gtest.h>
+
 #include <systemd/sd-bus.h>
+#include <fstream>
 
 #include <chrono>
 #include <filesystem>
@@ -59,7 +61,7 @@ TEST(TrayPeer, DocksInATrayThatComesLaterAndAgainAfterItRestarts) {
   // A left click opens the menu, as the right click does.
   const auto [x, y] = *dockedIcon(server);
   server.run({"xdotool", "mousemove", std::to_string(x), std::to_string(y), "click", "1"});
-  EXPECT_TRUE(app->waitFor("menu shown", 2s)) << app->output();
+  EXPECT_TRUE(app->waitFor("refresh hooks", 2s)) << app->output();
   std::this_thread::sleep_for(500ms);  // "menu shown" comes before the menu is drawn
   const auto shot = std::filesystem::temp_directory_path() / "brindlet-tray-menu.png";
   server.run({"import", "-window", "root", shot.string()});
@@ -119,12 +121,20 @@ std::string firstQuoted(const std::string& text) {
   return text.substr(open + 1, text.find('\'', open + 1) - open - 1);
 }
 
+// The menu's entry labelled `label` in a dbusmenu layout: its id, or "".
+std::string entryId(const std::string& layout, const std::string& label) {
+  std::smatch found;
+  const std::regex entry(R"(\((\d+), \{[^}]*'label': <')" + label + "'>");
+  return std::regex_search(layout, found, entry) ? found[1].str() : std::string();
+}
+
 TEST(TrayPeer, RegistersAStatusNotifierItemWhoseMenuAHostReadsAndClicks) {
   testsupport::TempDir dir;
   auto bus = testsupport::startSessionBus(dir.path(), "exec status-notifier-watcher",
                                           "org.kde.StatusNotifierWatcher");
   XServer server;
-  auto app = server.start({"env", "QT_QPA_PLATFORM=xcb", APP_UI_HARNESS});
+  const std::string hooks = dir.path() + "/hooks-installed";
+  auto app = server.start({"env", "QT_QPA_PLATFORM=xcb", APP_UI_HARNESS, "--hooks", hooks});
   // A watcher without a host shows nothing.
   ASSERT_TRUE(app->waitFor("No system tray: the menu shows once a tray host runs", 10s))
       << app->output();
@@ -146,18 +156,39 @@ TEST(TrayPeer, RegistersAStatusNotifierItemWhoseMenuAHostReadsAndClicks) {
       firstQuoted(gdbusCall(service, "/StatusNotifierItem", "org.freedesktop.DBus.Properties.Get",
                             {"org.kde.StatusNotifierItem", "Menu"}));
   ASSERT_FALSE(menu.empty());
+  auto layout = [&] {
+    return gdbusCall(service, menu, "com.canonical.dbusmenu.GetLayout", {"0", "-1", "[]"});
+  };
 
   // The menu is built as it opens: AboutToShow, then the layout holds the items.
   gdbusCall(service, menu, "com.canonical.dbusmenu.AboutToShow", {"0"});
-  EXPECT_TRUE(app->waitFor("menu shown", 2s));
-  const std::string layout =
-      gdbusCall(service, menu, "com.canonical.dbusmenu.GetLayout", {"0", "-1", "[]"});
-  for (const char* label : {"'Brindlet'", "'No iPhone or iPad connected'", "'Quit Brindlet'"})
-    EXPECT_NE(layout.find(label), std::string::npos) << label << " in " << layout;
-  std::smatch quit;
-  ASSERT_TRUE(
-      std::regex_search(layout, quit, std::regex(R"(\((\d+), \{[^}]*'label': <'Quit Brindlet'>)")));
-  gdbusCall(service, menu, "com.canonical.dbusmenu.Event", {quit[1], "clicked", "<0>", "0"});
+  EXPECT_TRUE(app->waitFor("refresh hooks", 2s));
+  std::string shown;
+  ASSERT_TRUE(eventually(
+      [&] {
+        shown = layout();
+        return !entryId(shown, "Connect Claude Code").empty();
+      },
+      2s, 50ms))
+      << shown;
+  for (const char* label : {"'Brindlet'", "'No iPhone or iPad connected'", "'Agents'",
+                            "'Set Up Brindlet…'", "'Quit Brindlet'"})
+    EXPECT_NE(shown.find(label), std::string::npos) << label << " in " << shown;
+  gdbusCall(service, menu, "com.canonical.dbusmenu.Event",
+            {entryId(shown, "Connect Claude Code"), "clicked", "<0>", "0"});
+  EXPECT_TRUE(app->waitFor("chose install", 2s)) << app->output();
+
+  // The hooks changed outside the app: the next opening reads them again.
+  std::ofstream(hooks) << "installed\n";
+  gdbusCall(service, menu, "com.canonical.dbusmenu.AboutToShow", {"0"});
+  EXPECT_TRUE(
+      eventually([&] { return !entryId(layout(), "Claude Code Connected").empty(); }, 2s, 50ms))
+      << layout();
+  EXPECT_NE(layout().find("'Disconnect Claude Code'"), std::string::npos);
+
+  const std::string quit = entryId(layout(), "Quit Brindlet");
+  ASSERT_FALSE(quit.empty());
+  gdbusCall(service, menu, "com.canonical.dbusmenu.Event", {quit, "clicked", "<0>", "0"});
   EXPECT_TRUE(app->waitFor("chose quit", 2s)) << app->output();
   EXPECT_EQ(app->waitExit(5s), 0);
 }

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "support/ChildProcess.h"
 #include "support/Eventually.h"
@@ -46,13 +48,39 @@ Geometry geometryOf(const XServer& server, const std::string& id) {
   return g;
 }
 
+// A picture of the whole screen, for a person to look at; where it went.
+std::string screenshot(const XServer& server, const std::string& name) {
+  const std::string file = "/tmp/brindlet-" + name + ".png";
+  server.run({"import", "-window", "root", file});
+  std::printf("screenshot: %s\n", file.c_str());
+  return file;
+}
+
+// The window manager's frame around the window `id`, decorations counted as it publishes them.
+Geometry frameOf(const XServer& server, const std::string& id) {
+  Geometry g = geometryOf(server, id);
+  int left = 0, right = 0, top = 0, bottom = 0;
+  const std::string extents = server.run({"xprop", "-id", id, "_NET_FRAME_EXTENTS"}).output;
+  const auto equals = extents.find('=');
+  if (equals != std::string::npos)
+    std::sscanf(extents.c_str() + equals + 1, " %d, %d, %d, %d", &left, &right, &top, &bottom);
+  return {g.x - left, g.y - top, g.width + left + right, g.height + top + bottom};
+}
+
+bool viewable(const XServer& server, const std::string& id) {
+  return server.run({"xwininfo", "-id", id}).output.find("IsViewable") != std::string::npos;
+}
+
 struct WindowPeer : ::testing::Test {
   XServer server;
   std::unique_ptr<testsupport::ChildProcess> app;
 
-  std::string open(const std::string& mode, const std::string& title) {
+  std::string open(const std::string& mode, const std::string& title,
+                   const std::string& argument = {}) {
     server.startWindowManager();
-    app = server.start({"env", "QT_QPA_PLATFORM=xcb", APP_UI_HARNESS, mode});
+    std::vector<std::string> argv{"env", "QT_QPA_PLATFORM=xcb", APP_UI_HARNESS, mode};
+    if (!argument.empty()) argv.push_back(argument);
+    app = server.start(argv);
     std::vector<std::string> found;
     EXPECT_TRUE(eventually(
         [&] {
@@ -75,7 +103,9 @@ TEST_F(WindowPeer, TheWelcomeWindowStandsInTheMiddleAndMovesWhenItsBackgroundIsD
   EXPECT_EQ(at.height, 580);
   EXPECT_EQ(at.x, (screen.width - 640) / 2);
   EXPECT_EQ(at.y, (screen.height - 580) / 2);
-  EXPECT_TRUE(app->waitFor("shown", 2s));
+  EXPECT_TRUE(app->waitFor("poll on", 2s));
+  std::this_thread::sleep_for(1s);  // the page's springs settle
+  screenshot(server, "welcome");
 
   // Pressed on the backdrop below the page's text, dragged by (100, 50).
   const int fromX = at.x + 320, fromY = at.y + 420;
@@ -120,9 +150,89 @@ TEST_F(WindowPeer, ThePairingWindowStaysOnTopAndTakesTheCodeTypedIntoIt) {
       2s, 50ms));
   server.run({"xdotool", "type", "--delay", "20", "123456"});
   EXPECT_TRUE(app->waitFor("submit 123456", 2s)) << app->output();
+  screenshot(server, "pairing");
   server.run({"xdotool", "key", "Escape"});
-  EXPECT_TRUE(app->waitFor("closed", 2s));
+  EXPECT_TRUE(app->waitFor("cancel pairing", 2s));
   EXPECT_EQ(app->output().find("submit 123456"), app->output().rfind("submit 123456"));
+}
+
+// A terminal that the guide takes for the desktop's settings window, by its class.
+struct SettingsStandIn {
+  std::unique_ptr<testsupport::ChildProcess> process;
+  std::string id;
+};
+
+SettingsStandIn startSettings(const XServer& server, const std::string& title,
+                              const std::string& geometry) {
+  SettingsStandIn settings;
+  settings.process = server.start(
+      {"xterm", "-class", "Gnome-control-center", "-title", title, "-geometry", geometry});
+  eventually(
+      [&] {
+        const auto found = windowsNamed(server, title);
+        if (!found.empty()) settings.id = found.front();
+        return !settings.id.empty() && viewable(server, settings.id);
+      },
+      10s, 50ms);
+  return settings;
+}
+
+TEST_F(WindowPeer, TheGuideStandsUnderTheSettingsWindowAndFollowsIt) {
+  server.startWindowManager();
+  SettingsStandIn settings = startSettings(server, "settings one", "80x20+60+80");
+  ASSERT_FALSE(settings.id.empty());
+  const std::string panel = open("guide", "Turn on Brindlet", "accessibility");
+  ASSERT_FALSE(panel.empty());
+
+  // Centred 12 px under the frame, 400 x 96.
+  auto standsUnder = [&](const std::string& id) {
+    const Geometry frame = frameOf(server, id);
+    const Geometry at = geometryOf(server, panel);
+    return viewable(server, panel) && at.width == 400 && at.height == 96 &&
+           std::abs(at.x - (frame.x + (frame.width - 400) / 2)) <= 1 &&
+           at.y == frame.y + frame.height + 12;
+  };
+  auto where = [&](const std::string& id) {
+    const Geometry frame = frameOf(server, id);
+    const Geometry at = geometryOf(server, panel);
+    std::ostringstream text;
+    text << "frame " << frame.x << "," << frame.y << " " << frame.width << "x" << frame.height
+         << "; panel " << at.x << "," << at.y << " " << at.width << "x" << at.height
+         << (viewable(server, panel) ? " shown" : " hidden");
+    return text.str();
+  };
+  EXPECT_TRUE(eventually([&] { return standsUnder(settings.id); }, 2s, 20ms))
+      << where(settings.id) << "\n"
+      << app->output();
+  std::this_thread::sleep_for(500ms);  // faded in
+  screenshot(server, "guide");
+
+  // Moved: the panel follows within a tick.
+  server.run({"xdotool", "windowmove", settings.id, "300", "200"});
+  const auto moved = std::chrono::steady_clock::now();
+  EXPECT_TRUE(eventually([&] { return standsUnder(settings.id); }, 2s, 10ms));
+  const auto followed = std::chrono::steady_clock::now() - moved;
+  std::printf("the guide followed its window after %lld ms\n",
+              static_cast<long long>(
+                  std::chrono::duration_cast<std::chrono::milliseconds>(followed).count()));
+  EXPECT_LE(followed, 250ms)
+      << "followed after "
+      << std::chrono::duration_cast<std::chrono::milliseconds>(followed).count() << " ms";
+
+  // Of two settings windows, the larger.
+  SettingsStandIn larger = startSettings(server, "settings two", "120x40+500+100");
+  ASSERT_FALSE(larger.id.empty());
+  EXPECT_TRUE(eventually([&] { return standsUnder(larger.id); }, 2s, 20ms));
+  larger.process.reset();
+  EXPECT_TRUE(eventually([&] { return standsUnder(settings.id); }, 2s, 20ms));
+
+  // Minimised, then closed: the panel leaves.
+  server.run({"xdotool", "windowminimize", settings.id});
+  EXPECT_TRUE(eventually([&] { return !viewable(server, panel); }, 2s, 20ms));
+  server.run({"xdotool", "windowmap", settings.id});
+  EXPECT_TRUE(eventually([&] { return standsUnder(settings.id); }, 2s, 20ms));
+  settings.process.reset();
+  EXPECT_TRUE(eventually([&] { return !viewable(server, panel); }, 2s, 20ms));
 }
 
 }  // namespace
