@@ -64,7 +64,11 @@ class AppPeer : public ::testing::Test {
   }
 
   ChildProcess& start(std::vector<std::string> argv, std::vector<std::string> environment = {}) {
-    std::vector<std::string> line{"env"};
+    // The X server's runner points HOME and the config folder at its own; the app's are the
+    // private home's.
+    const std::string home = home_->path();
+    std::vector<std::string> line{"env", "HOME=" + home, "XDG_CONFIG_HOME=" + home + "/config",
+                                  "XDG_CACHE_HOME=" + home + "/cache"};
     line.insert(line.end(), environment.begin(), environment.end());
     line.insert(line.end(), argv.begin(), argv.end());
     children_.push_back(x_->start(line));
@@ -92,6 +96,21 @@ class AppPeer : public ::testing::Test {
     return x_->run({"xdotool", "search", "--onlyvisible", "--name", "Welcome to Brindlet"})
                .status == 0;
   }
+  // Return in the welcome window, once it is the active window.
+  static bool pressReturn() {
+    const auto ids =
+        x_->run({"xdotool", "search", "--onlyvisible", "--name", "Welcome to Brindlet"});
+    const std::string id = ids.output.substr(0, ids.output.find('\n'));
+    if (id.empty()) return false;
+    const bool active = testsupport::eventually(
+        [&] {
+          x_->run({"xdotool", "windowactivate", id});
+          return x_->run({"xdotool", "getactivewindow"}).output.find(id) == 0;
+        },
+        3s, 100ms);
+    x_->run({"xdotool", "key", "Return"});
+    return active;
+  }
   static bool ourMonitor() {
     for (const auto& m : testsupport::monitors(*x_))
       if (m.width == 1178 && m.height == 2556) return true;
@@ -110,7 +129,45 @@ ChildProcess* AppPeer::bus_ = nullptr;
 XServer* AppPeer::x_ = nullptr;
 ChildProcess* AppPeer::trayer_ = nullptr;
 
+TEST_F(AppPeer, OnboardingWalksWithReturnAndIsNotShownAgain) {
+  const auto config = fs::path(home_->path()) / "config";
+  fs::remove(config / "brindlet/defaults.json");
+  auto& brindlet = start({app});
+  ASSERT_TRUE(testsupport::eventually([] { return welcomeShown(); }, 10s, 50ms))
+      << brindlet.output();
+  // Get Started, Continue (screen recording is granted on X), Turn On (granted, and the page
+  // moves on by itself), Skip for Now, Done.
+  const std::vector<std::chrono::milliseconds> pauses{800ms, 800ms, 2500ms, 800ms, 800ms};
+  for (auto pause : pauses) {
+    EXPECT_TRUE(pressReturn());
+    std::this_thread::sleep_for(pause);
+  }
+  const auto defaults = config / "brindlet/defaults.json";
+  ASSERT_TRUE(testsupport::eventually(
+      [&] {
+        return fs::exists(defaults) &&
+               testsupport::readFile(defaults.string()).find("\"onboardingComplete\":true") !=
+                   std::string::npos;
+      },
+      5s, 50ms))
+      << (fs::exists(defaults) ? testsupport::readFile(defaults.string()) : "no defaults");
+  EXPECT_EQ(testsupport::readFile(defaults.string()).find("onboardingStep"), std::string::npos);
+  EXPECT_TRUE(fs::exists(config / "autostart/brindlet.desktop"));
+  EXPECT_TRUE(testsupport::eventually([] { return !welcomeShown(); }, 3s, 50ms));
+  kill(brindlet.pid(), SIGTERM);
+  ASSERT_EQ(brindlet.waitExit(5s), 0);
+
+  // A new start opens no welcome window.
+  auto& again = start({app});
+  EXPECT_TRUE(testsupport::eventually([] { return docked(); }, 10s, 50ms));
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_FALSE(welcomeShown());
+  kill(again.pid(), SIGTERM);
+  EXPECT_EQ(again.waitExit(5s), 0);
+}
+
 TEST_F(AppPeer, RunsAPhoneSessionAndCleansUpOnSigterm) {
+  fs::remove(fs::path(home_->path()) / "config/brindlet/defaults.json");  // a first run
   testsupport::TempDir run;
   auto [phonePointer, socket] = usbPhone(39517, run);
   auto& phone = *phonePointer;
