@@ -58,7 +58,7 @@ std::size_t roundBytes() {
 std::vector<streaming::EncodedFrame> encoderOutput() {
   std::vector<streaming::EncodedFrame> frames;
   for (int i = 0; i < kFramesPerRound; ++i)
-    frames.push_back({runtime::Bytes(frameBytes(i), 7), i == 0, i / 60.0});
+    frames.emplace_back(runtime::Bytes(frameBytes(i), 7), i == 0, i / 60.0);
   return frames;
 }
 
@@ -112,7 +112,7 @@ asio::awaitable<void> rawSend(tcp::socket& socket, std::vector<streaming::Encode
     const auto flags = frame.isKeyframe ? protocol::FrameFlags::keyframe : protocol::FrameFlags{};
     protocol::Frame::encodeHeader(protocol::Channel::video, flags, frame.data.size(),
                                   header.data());
-    const std::array<asio::const_buffer, 2> parts{asio::buffer(header), asio::buffer(frame.data)};
+    const std::array<asio::const_buffer, 2> parts{asio::buffer(header), asio::buffer(frame.data.data(), frame.data.size())};
     co_await asio::async_write(socket, parts, asio::use_awaitable);
   }
 }
@@ -129,7 +129,8 @@ asio::awaitable<void> bareSend(std::shared_ptr<transport::FrameConnection>& link
   auto completed = std::make_shared<std::atomic<int>>(0);
   for (auto& frame : round) {
     const auto flags = frame.isKeyframe ? protocol::FrameFlags::keyframe : protocol::FrameFlags{};
-    protocol::Frame out{protocol::Channel::video, flags, std::move(frame.data)};
+    const auto bytes = frame.data.view();
+    protocol::Frame out{protocol::Channel::video, flags, {bytes.begin(), bytes.end()}};
     link->asyncSend(std::move(out), [done, completed](std::exception_ptr) {
       if (++*completed == kFramesPerRound) done->resume({});
     });
