@@ -103,11 +103,14 @@ PooledBytes PooledBytes::oneOff(ByteView bytes, std::size_t headroom) {
   return out;
 }
 
+std::size_t PooledBytes::roomInFront() const {
+  if (data_ == nullptr) return 0;
+  const auto* payload = reinterpret_cast<const std::uint8_t*>(buffer_.payload().data());
+  return std::size_t(data_ - payload) + buffer_.headroom();
+}
+
 std::span<std::uint8_t> PooledBytes::prepend(std::size_t n) {
-  const auto* start =
-      reinterpret_cast<const std::uint8_t*>(buffer_.payload().data()) - buffer_.headroom();
-  if (data_ == nullptr || std::size_t(data_ - start) < n)
-    throw std::length_error("no room in front of the bytes");
+  if (roomInFront() < n) throw std::length_error("no room in front of the bytes");
   data_ -= n;
   size_ += n;
   return {data_, n};

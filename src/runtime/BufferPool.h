@@ -91,6 +91,8 @@ class PooledBytes {
   bool empty() const { return size_ == 0; }
   ByteView view() const { return {data_, size_}; }
   const std::uint8_t* data() const { return data_; }
+  // The headroom left in front of the bytes.
+  std::size_t roomInFront() const;
   // Whether the bytes have a buffer of their own rather than a pool's.
   bool isOneOff() const { return oneOff_; }
   // The bytes take in `n` more of the headroom in front; returns those n bytes, for the caller

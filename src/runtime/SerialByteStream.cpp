@@ -32,9 +32,19 @@ void SerialByteStream::write(Bytes head, Bytes body, WriteCompletion completion)
        completion = std::move(completion)](SerialByteStream& self) mutable {
         if (self.cancelled_)
           return self.completeLater(std::move(completion), std::optional(abortedText()));
-        self.writes_.push_back({std::move(head), std::move(body), std::move(completion)});
+        self.writes_.push_back({std::move(head), std::move(body), {}, std::move(completion)});
         self.writeNext();
       });
+}
+
+void SerialByteStream::write(PooledBytes bytes, WriteCompletion completion) {
+  onStrandNow<SerialByteStream>([bytes = std::move(bytes), completion = std::move(completion)](
+                                    SerialByteStream& self) mutable {
+    if (self.cancelled_)
+      return self.completeLater(std::move(completion), std::optional(abortedText()));
+    self.writes_.push_back({{}, {}, std::move(bytes), std::move(completion)});
+    self.writeNext();
+  });
 }
 
 void SerialByteStream::cancel() {
@@ -81,14 +91,16 @@ void SerialByteStream::writeNext() {
   if (writing_ || !ready_ || writes_.empty() || cancelled_) return;
   writing_ = true;
   const auto& next = writes_.front();
-  writeOne(next.head, next.body, [self = shared_from_this()](std::optional<std::string> error) {
-    // Completions arrive on the strand.
-    self->writing_ = false;
-    auto done = std::move(self->writes_.front());
-    self->writes_.pop_front();
-    done.completion(std::move(error));
-    self->writeNext();
-  });
+  const bool pooled = !next.pooled.empty();
+  writeOne(pooled ? ByteView() : ByteView(next.head), pooled ? next.pooled.view() : next.body,
+           [self = shared_from_this()](std::optional<std::string> error) {
+             // Completions arrive on the strand.
+             self->writing_ = false;
+             auto done = std::move(self->writes_.front());
+             self->writes_.pop_front();
+             done.completion(std::move(error));
+             self->writeNext();
+           });
 }
 
 }  // namespace brindlet::runtime

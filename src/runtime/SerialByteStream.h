@@ -30,6 +30,7 @@ class SerialByteStream : public ByteStream, public std::enable_shared_from_this<
   void start() override;
   void write(Bytes bytes, WriteCompletion completion) override;
   void write(Bytes head, Bytes body, WriteCompletion completion) override;
+  void write(PooledBytes bytes, WriteCompletion completion) override;
   void cancel() override;
   Endpoint remoteEndpoint() const override;
 
@@ -42,7 +43,8 @@ class SerialByteStream : public ByteStream, public std::enable_shared_from_this<
   // Starts establishing; ends in becomeReady() or fail(). Called once, unless cancelled first.
   virtual void establish() = 0;
   // Writes head then body; calls done once with the error, if any.
-  virtual void writeOne(const Bytes& head, const Bytes& body, Done done) = 0;
+  // Both stay valid until then.
+  virtual void writeOne(ByteView head, ByteView body, Done done) = 0;
   // Closes the transport; pending operations end with their own failure. Called once.
   virtual void closeTransport() = 0;
 
@@ -81,6 +83,7 @@ class SerialByteStream : public ByteStream, public std::enable_shared_from_this<
   struct PendingWrite {
     Bytes head;
     Bytes body;
+    PooledBytes pooled;  // instead of head and body
     WriteCompletion completion;
   };
 

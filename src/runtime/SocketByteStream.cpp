@@ -100,8 +100,9 @@ class SocketStream final : public SerialByteStream {
     dialer_(*this);
   }
 
-  void writeOne(const Bytes& head, const Bytes& body, Done done) override {
-    std::array<asio::const_buffer, 2> buffers{asio::buffer(head), asio::buffer(body)};
+  void writeOne(ByteView head, ByteView body, Done done) override {
+    std::array<asio::const_buffer, 2> buffers{asio::buffer(head.data(), head.size()),
+                                              asio::buffer(body.data(), body.size())};
     asio::async_write(
         socket_, buffers,
         bind([done = std::move(done)](SocketStream&, boost::system::error_code ec, std::size_t) {

@@ -60,17 +60,18 @@ bool LinkVideoSink::send(EncodedFrame frame) {
     shared_->outstanding += size;
   }
   const auto flags = frame.isKeyframe ? protocol::FrameFlags::keyframe : protocol::FrameFlags{};
-  const auto bytes = frame.data.view();
-  protocol::Frame out{protocol::Channel::video, flags, {bytes.begin(), bytes.end()}};
-  sendingOn = shared_.get();
-  refusedNow = false;
+  protocol::PooledFrame out{protocol::Channel::video, flags, std::move(frame.data)};
+  // The completion may send again before it returns (the drained callback): each send keeps
+  // its own mark.
+  const void* outer = std::exchange(sendingOn, shared_.get());
+  const bool outerRefused = std::exchange(refusedNow, false);
   // The completion's error is not looked at beyond that: a failed send counts as completed.
   connection_->asyncSend(std::move(out), [shared = shared_, size](std::exception_ptr error) {
     if (error && sendingOn == shared.get()) refusedNow = true;
     shared->completed(size);
   });
-  sendingOn = nullptr;
-  return !refusedNow;
+  sendingOn = outer;
+  return !std::exchange(refusedNow, outerRefused);
 }
 
 void LinkVideoSink::setDrained(Drained drained) {
