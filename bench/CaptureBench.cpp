@@ -26,6 +26,7 @@
 
 #include "BareX264.h"
 #include "BenchSupport.h"
+#include "PhoneDisplay.h"
 #include "platform/linux/media/LibavVideoEncoder.h"
 #include "platform/linux/x11/RandrDisplayBackend.h"
 #include "platform/linux/x11/X11CaptureBackend.h"
@@ -197,18 +198,11 @@ struct StreamFigures {
 } streamed;
 
 void runStream() {
-  testsupport::XServer x(testsupport::XServer::Kind::xorgDummy);
-  boost::asio::io_context loop;
-  auto displays = testing::runUntilDone(loop, platform::RandrDisplayBackend::open(x.display()));
-  auto availability =
-      testing::runUntilDone(loop, streaming::VirtualDisplayManager::probe(*displays));
-  streaming::VirtualDisplayManager manager(loop.get_executor(), availability, displays,
-                                           std::make_shared<streaming::FakeSleepWakeSource>());
-  const std::string name = "Phone (Brindlet)";
-  const streaming::VirtualDisplayConfig config{name, 1, kWidth / 2, kHeight / 2, 2, 60};
-  const std::uint32_t id = testing::runUntilDone(loop, manager.attach(config));
-  const auto shown = *testsupport::monitorNamed(x, name);
-  x.run({"xdotool", "mousemove", "5", "5"});
+  bench::PhoneDisplay phone(kWidth, kHeight);
+  auto& x = phone.x;
+  auto& loop = phone.loop;
+  const auto id = phone.id;
+  const auto shown = phone.shown;
 
   auto streamer = streaming::DisplayStreamer::make(
       libx264(), std::make_shared<platform::X11CaptureBackend>(x.display()));
