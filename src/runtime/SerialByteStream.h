@@ -7,7 +7,9 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
@@ -45,6 +47,11 @@ class SerialByteStream : public ByteStream, public std::enable_shared_from_this<
   // Writes head then body; calls done once with the error, if any.
   // Both stay valid until then.
   virtual void writeOne(ByteView head, ByteView body, Done done) = 0;
+  // How many queued writes may go out together through writeGathered(); 1 writes each alone
+  // through writeOne().
+  virtual std::size_t gatherLimit() const { return 1; }
+  // Writes the parts in order as one piece; calls done once. They stay valid until then.
+  virtual void writeGathered(std::span<const ByteView> parts, Done done);
   // Closes the transport; pending operations end with their own failure. Called once.
   virtual void closeTransport() = 0;
 
@@ -88,12 +95,14 @@ class SerialByteStream : public ByteStream, public std::enable_shared_from_this<
   };
 
   void writeNext();
+  void finishWrites(std::optional<std::string> error);
 
   StateHandler stateHandler_;
   bool started_ = false;
   bool ready_ = false;
   bool cancelled_ = false;
-  bool writing_ = false;
+  std::size_t inFlight_ = 0;     // queued writes at the front whose bytes are being written
+  std::vector<ByteView> parts_;  // of a gathered write
   std::deque<PendingWrite> writes_;
   mutable std::mutex endpointMutex_;
   Endpoint remote_;

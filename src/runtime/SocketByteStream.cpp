@@ -110,12 +110,28 @@ class SocketStream final : public SerialByteStream {
         }));
   }
 
+  std::size_t gatherLimit() const override { return kGather; }
+
+  void writeGathered(std::span<const ByteView> parts, Done done) override {
+    std::size_t n = 0;
+    for (const ByteView part : parts) gathered_[n++] = asio::buffer(part.data(), part.size());
+    asio::async_write(
+        socket_, std::span<const asio::const_buffer>(gathered_.data(), n),
+        bind([done = std::move(done)](SocketStream&, boost::system::error_code ec, std::size_t) {
+          done(ec ? std::optional<std::string>(ec.message()) : std::nullopt);
+        }));
+  }
+
   void closeTransport() override {
     boost::system::error_code ignored;
     resolver_.reset();
     socket_.shutdown(Socket::shutdown_both, ignored);
     socket_.close(ignored);
   }
+
+  // Writes gathered into one: each has at most a head and a body.
+  static constexpr std::size_t kGather = 16;
+  std::array<asio::const_buffer, 2 * kGather> gathered_;
 
   Socket socket_;
   Dialer dialer_;
