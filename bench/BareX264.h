@@ -34,7 +34,6 @@ class BareX264 {
     context_->rc_buffer_size = 15'000'000;
     context_->thread_count = threads;
     context_->thread_type = FF_THREAD_SLICE;
-    context_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     context_->colorspace = AVCOL_SPC_SMPTE170M;
     context_->color_range = AVCOL_RANGE_MPEG;
     AVDictionary* options = nullptr;
@@ -42,7 +41,7 @@ class BareX264 {
                               {"tune", "zerolatency"},
                               {"profile", "high"},
                               {"forced-idr", "1"},
-                              {"x264-params", "annexb=0:scenecut=0"}}) {
+                              {"x264-params", "scenecut=0"}}) {
       av_dict_set(&options, key, value, 0);
     }
     if (avcodec_open2(context_, codec, &options) < 0) throw std::runtime_error("no libx264");

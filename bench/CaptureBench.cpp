@@ -26,13 +26,13 @@
 
 #include "BareX264.h"
 #include "BenchSupport.h"
-#include "platform/linux/media/LibavCompressionSession.h"
+#include "PhoneDisplay.h"
+#include "platform/linux/media/LibavVideoEncoder.h"
 #include "platform/linux/x11/RandrDisplayBackend.h"
 #include "platform/linux/x11/X11CaptureBackend.h"
 #include "runtime/Log.h"
 #include "streaming/DisplayStreamer.h"
 #include "streaming/FakeDisplayBackend.h"
-#include "streaming/VideoEncoder.h"
 #include "streaming/VirtualDisplayManager.h"
 #include "support/Ffmpeg.h"
 #include "support/Loop.h"
@@ -129,10 +129,11 @@ class Drawer {
 class CaptureTimingSink final : public streaming::VideoSink {
  public:
   std::int64_t outstanding() const override { return 0; }
-  void send(EncodedFrame frame) override {
+  bool send(EncodedFrame frame) override {
     const double ms = (secondsNow() - frame.time) * 1000;
     std::lock_guard lock(mutex_);
     latencies_.push_back(ms);
+    return true;
   }
   void setDrained(Drained) override {}
   std::vector<double> latencies() const {
@@ -149,11 +150,12 @@ class CaptureTimingSink final : public streaming::VideoSink {
 class OutputSignal final : public streaming::VideoSink {
  public:
   std::int64_t outstanding() const override { return 0; }
-  void send(EncodedFrame) override {
+  bool send(EncodedFrame) override {
     std::lock_guard lock(mutex_);
     ++outputs_;
     last_ = Clock::now();
     out_.notify_one();
+    return true;
   }
   void setDrained(Drained) override {}
   // Waits for the output after `count` outputs; when it came.
@@ -175,10 +177,7 @@ class OutputSignal final : public streaming::VideoSink {
 };
 
 streaming::VideoEncoderFactory libx264() {
-  return [](const streaming::EncoderSettings& settings, streaming::VideoEncoding::Output output) {
-    return std::make_unique<streaming::VideoEncoder>(
-        settings, std::move(output), platform::media::libavSessionFactory({kThreads}));
-  };
+  return platform::media::LibavVideoEncoder::factory({kThreads});
 }
 
 const streaming::EncoderSettings kSettings{protocol::Codec::h264, kWidth, kHeight};
@@ -199,18 +198,11 @@ struct StreamFigures {
 } streamed;
 
 void runStream() {
-  testsupport::XServer x(testsupport::XServer::Kind::xorgDummy);
-  boost::asio::io_context loop;
-  auto displays = testing::runUntilDone(loop, platform::RandrDisplayBackend::open(x.display()));
-  auto availability =
-      testing::runUntilDone(loop, streaming::VirtualDisplayManager::probe(*displays));
-  streaming::VirtualDisplayManager manager(loop.get_executor(), availability, displays,
-                                           std::make_shared<streaming::FakeSleepWakeSource>());
-  const std::string name = "Phone (Brindlet)";
-  const streaming::VirtualDisplayConfig config{name, 1, kWidth / 2, kHeight / 2, 2, 60};
-  const std::uint32_t id = testing::runUntilDone(loop, manager.attach(config));
-  const auto shown = *testsupport::monitorNamed(x, name);
-  x.run({"xdotool", "mousemove", "5", "5"});
+  bench::PhoneDisplay phone(kWidth, kHeight);
+  auto& x = phone.x;
+  auto& loop = phone.loop;
+  const auto id = phone.id;
+  const auto shown = phone.shown;
 
   auto streamer = streaming::DisplayStreamer::make(
       libx264(), std::make_shared<platform::X11CaptureBackend>(x.display()));

@@ -13,8 +13,7 @@
 
 #include "BareX264.h"
 #include "BenchSupport.h"
-#include "platform/linux/media/LibavCompressionSession.h"
-#include "streaming/VideoEncoder.h"
+#include "platform/linux/media/LibavVideoEncoder.h"
 #include "support/Ffmpeg.h"
 
 extern "C" {
@@ -23,12 +22,12 @@ extern "C" {
 
 namespace {
 
+using brindlet::platform::media::LibavVideoEncoder;
 using brindlet::protocol::Codec;
 using brindlet::streaming::EncodedFrame;
 using brindlet::streaming::EncoderSettings;
 using brindlet::streaming::PixelBuffer;
 using brindlet::streaming::SharedPixelBuffer;
-using brindlet::streaming::VideoEncoder;
 using brindlet::streaming::VideoQuality;
 using Clock = std::chrono::steady_clock;
 
@@ -68,10 +67,8 @@ double msSince(Clock::time_point start) {
 class Ours {
  public:
   explicit Ours(Codec codec)
-      : encoder_(
-            {codec, kWidth, kHeight, VideoQuality::balanced, kRate, 120, 2.0},
-            [this](EncodedFrame frame) { done(frame); },
-            brindlet::platform::media::libavSessionFactory({kThreads})) {}
+      : encoder_({codec, kWidth, kHeight, VideoQuality::balanced, kRate, 120, 2.0},
+                 [this](EncodedFrame frame) { done(frame); }, {kThreads}) {}
 
   void step(int i, Outcome& outcome) {
     std::unique_lock lock(mutex_);
@@ -96,7 +93,7 @@ class Ours {
   std::condition_variable out_;
   Outcome outcome_;
   Clock::time_point submitted_;
-  VideoEncoder encoder_;
+  LibavVideoEncoder encoder_;
 };
 
 // The same frames and settings straight into libavcodec on this thread.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "protocol/ProtocolError.h"
+#include "runtime/BufferPool.h"
 #include "runtime/Bytes.h"
 
 namespace brindlet::protocol {
@@ -87,6 +88,14 @@ struct Frame {
   static Frame decode(runtime::ByteView bytes);
 
   friend bool operator==(const Frame&, const Frame&) = default;
+};
+
+// A frame to send whose payload sits in a pool buffer with room in front for the header: the
+// header is written there, and header and payload go out as one piece without a copy.
+struct PooledFrame {
+  Channel channel;
+  FrameFlags flags;
+  runtime::PooledBytes payload;
 };
 
 // Cuts one connection's received byte stream into frames, copying every received byte once:

@@ -1,5 +1,6 @@
 #include "runtime/BufferPool.h"
 
+#include <cstring>
 #include <new>
 #include <stdexcept>
 
@@ -85,6 +86,34 @@ std::size_t BufferPool::freeCount() const {
 void BufferPool::giveBack(std::byte* data) {
   std::lock_guard lock(mutex_);
   free_.push_back(data);
+}
+
+PooledBytes::PooledBytes(BufferPool::Buffer buffer, std::size_t size)
+    : buffer_(std::move(buffer)),
+      data_(reinterpret_cast<std::uint8_t*>(buffer_.payload().data())),
+      size_(size) {
+  if (size > buffer_.payload().size()) throw std::length_error("more bytes than the buffer holds");
+}
+
+PooledBytes PooledBytes::oneOff(ByteView bytes, std::size_t headroom) {
+  auto buffer = BufferPool::make(bytes.size(), headroom, 1)->acquire();
+  if (!bytes.empty()) std::memcpy(buffer.payload().data(), bytes.data(), bytes.size());
+  PooledBytes out(std::move(buffer), bytes.size());
+  out.oneOff_ = true;
+  return out;
+}
+
+std::size_t PooledBytes::roomInFront() const {
+  if (data_ == nullptr) return 0;
+  const auto* payload = reinterpret_cast<const std::uint8_t*>(buffer_.payload().data());
+  return std::size_t(data_ - payload) + buffer_.headroom();
+}
+
+std::span<std::uint8_t> PooledBytes::prepend(std::size_t n) {
+  if (roomInFront() < n) throw std::length_error("no room in front of the bytes");
+  data_ -= n;
+  size_ += n;
+  return {data_, n};
 }
 
 }  // namespace brindlet::runtime

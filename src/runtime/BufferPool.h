@@ -4,7 +4,10 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <utility>
 #include <vector>
+
+#include "runtime/Bytes.h"
 
 namespace brindlet::runtime {
 
@@ -58,6 +61,49 @@ class BufferPool : public std::enable_shared_from_this<BufferPool> {
   std::vector<std::byte*> all_;
   mutable std::mutex mutex_;
   std::vector<std::byte*> free_;
+};
+
+// Bytes filled into a pool buffer: its first `size()` payload bytes, possibly grown into the
+// headroom in front by a header. They travel between threads and out to a stream without a copy;
+// the buffer goes back to its pool when the last holder lets go.
+class PooledBytes {
+ public:
+  PooledBytes() = default;
+  // The first `size` bytes of the buffer's payload; `size` must fit.
+  PooledBytes(BufferPool::Buffer buffer, std::size_t size);
+  // A buffer of its own, with `headroom` in front, holding a copy of `bytes`: for bytes that no
+  // pool buffer fits. One allocation.
+  static PooledBytes oneOff(ByteView bytes, std::size_t headroom);
+  PooledBytes(PooledBytes&& other) noexcept
+      : buffer_(std::move(other.buffer_)),
+        data_(std::exchange(other.data_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        oneOff_(other.oneOff_) {}
+  PooledBytes& operator=(PooledBytes&& other) noexcept {
+    buffer_ = std::move(other.buffer_);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    oneOff_ = other.oneOff_;
+    return *this;
+  }
+
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  ByteView view() const { return {data_, size_}; }
+  const std::uint8_t* data() const { return data_; }
+  // The headroom left in front of the bytes.
+  std::size_t roomInFront() const;
+  // Whether the bytes have a buffer of their own rather than a pool's.
+  bool isOneOff() const { return oneOff_; }
+  // The bytes take in `n` more of the headroom in front; returns those n bytes, for the caller
+  // to fill. Throws std::length_error when the headroom left is smaller.
+  std::span<std::uint8_t> prepend(std::size_t n);
+
+ private:
+  BufferPool::Buffer buffer_;
+  std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+  bool oneOff_ = false;
 };
 
 }  // namespace brindlet::runtime

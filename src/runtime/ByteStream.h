@@ -9,6 +9,7 @@
 
 #include <boost/asio/any_io_executor.hpp>
 
+#include "runtime/BufferPool.h"
 #include "runtime/Bytes.h"
 
 namespace brindlet::runtime {
@@ -71,6 +72,12 @@ class ByteStream {
   virtual void write(Bytes bytes, WriteCompletion completion) = 0;
   // Writes `head` then `body` as one piece, without joining them first.
   virtual void write(Bytes head, Bytes body, WriteCompletion completion) = 0;
+  // Writes bytes that sit in a pool buffer, which goes back to its pool once they are written.
+  // Streams that can write from the caller's buffer override this; the fallback copies.
+  virtual void write(PooledBytes bytes, WriteCompletion completion) {
+    const ByteView view = bytes.view();
+    write(Bytes(view.begin(), view.end()), std::move(completion));
+  }
   // Tears the stream down: state cancelled, pending and later operations fail.
   virtual void cancel() = 0;
   virtual Endpoint remoteEndpoint() const = 0;

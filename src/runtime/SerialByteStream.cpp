@@ -32,9 +32,19 @@ void SerialByteStream::write(Bytes head, Bytes body, WriteCompletion completion)
        completion = std::move(completion)](SerialByteStream& self) mutable {
         if (self.cancelled_)
           return self.completeLater(std::move(completion), std::optional(abortedText()));
-        self.writes_.push_back({std::move(head), std::move(body), std::move(completion)});
+        self.writes_.push_back({std::move(head), std::move(body), {}, std::move(completion)});
         self.writeNext();
       });
+}
+
+void SerialByteStream::write(PooledBytes bytes, WriteCompletion completion) {
+  onStrandNow<SerialByteStream>([bytes = std::move(bytes), completion = std::move(completion)](
+                                    SerialByteStream& self) mutable {
+    if (self.cancelled_)
+      return self.completeLater(std::move(completion), std::optional(abortedText()));
+    self.writes_.push_back({{}, {}, std::move(bytes), std::move(completion)});
+    self.writeNext();
+  });
 }
 
 void SerialByteStream::cancel() {
@@ -44,7 +54,7 @@ void SerialByteStream::cancel() {
     self.closeTransport();
     // The write in progress completes with its own failure; the queued ones never start. The
     // entry in progress stays where it is: the transport still reads its bytes.
-    const auto notStarted = self.writes_.begin() + (self.writing_ ? 1 : 0);
+    const auto notStarted = self.writes_.begin() + std::ptrdiff_t(self.inFlight_);
     std::deque<PendingWrite> queued(std::make_move_iterator(notStarted),
                                     std::make_move_iterator(self.writes_.end()));
     self.writes_.erase(notStarted, self.writes_.end());
@@ -78,17 +88,46 @@ void SerialByteStream::report(State state, const std::string& error) {
 }
 
 void SerialByteStream::writeNext() {
-  if (writing_ || !ready_ || writes_.empty() || cancelled_) return;
-  writing_ = true;
-  const auto& next = writes_.front();
-  writeOne(next.head, next.body, [self = shared_from_this()](std::optional<std::string> error) {
-    // Completions arrive on the strand.
-    self->writing_ = false;
-    auto done = std::move(self->writes_.front());
-    self->writes_.pop_front();
-    done.completion(std::move(error));
-    self->writeNext();
-  });
+  if (inFlight_ > 0 || !ready_ || writes_.empty() || cancelled_) return;
+  auto finished = [self = shared_from_this()](std::optional<std::string> error) {
+    self->finishWrites(std::move(error));
+  };
+  const std::size_t limit = gatherLimit();
+  if (limit <= 1) {
+    inFlight_ = 1;
+    const auto& next = writes_.front();
+    const bool pooled = !next.pooled.empty();
+    return writeOne(pooled ? ByteView() : ByteView(next.head),
+                    pooled ? next.pooled.view() : next.body, std::move(finished));
+  }
+  // What has queued up meanwhile goes out together: one system call for many small frames.
+  inFlight_ = std::min(writes_.size(), limit);
+  parts_.clear();
+  for (std::size_t i = 0; i < inFlight_; ++i) {
+    const auto& w = writes_[i];
+    for (const ByteView part : {ByteView(w.head), ByteView(w.body), w.pooled.view()}) {
+      if (!part.empty()) parts_.push_back(part);
+    }
+  }
+  writeGathered(parts_, std::move(finished));
+}
+
+// Completions arrive on the strand. Each entry leaves the queue before its completion runs; the
+// ones still to complete count as in flight, so a write that a completion starts waits behind
+// them.
+void SerialByteStream::finishWrites(std::optional<std::string> error) {
+  // The last completion may start the next write: this loop ends with the entries it carried.
+  for (std::size_t n = inFlight_; n > 0; --n) {
+    auto done = std::move(writes_.front());
+    writes_.pop_front();
+    --inFlight_;
+    done.completion(error);
+  }
+  writeNext();
+}
+
+void SerialByteStream::writeGathered(std::span<const ByteView>, Done done) {
+  done("gathered writes are not supported");
 }
 
 }  // namespace brindlet::runtime

@@ -7,7 +7,9 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
@@ -30,6 +32,7 @@ class SerialByteStream : public ByteStream, public std::enable_shared_from_this<
   void start() override;
   void write(Bytes bytes, WriteCompletion completion) override;
   void write(Bytes head, Bytes body, WriteCompletion completion) override;
+  void write(PooledBytes bytes, WriteCompletion completion) override;
   void cancel() override;
   Endpoint remoteEndpoint() const override;
 
@@ -42,7 +45,13 @@ class SerialByteStream : public ByteStream, public std::enable_shared_from_this<
   // Starts establishing; ends in becomeReady() or fail(). Called once, unless cancelled first.
   virtual void establish() = 0;
   // Writes head then body; calls done once with the error, if any.
-  virtual void writeOne(const Bytes& head, const Bytes& body, Done done) = 0;
+  // Both stay valid until then.
+  virtual void writeOne(ByteView head, ByteView body, Done done) = 0;
+  // How many queued writes may go out together through writeGathered(); 1 writes each alone
+  // through writeOne().
+  virtual std::size_t gatherLimit() const { return 1; }
+  // Writes the parts in order as one piece; calls done once. They stay valid until then.
+  virtual void writeGathered(std::span<const ByteView> parts, Done done);
   // Closes the transport; pending operations end with their own failure. Called once.
   virtual void closeTransport() = 0;
 
@@ -81,16 +90,19 @@ class SerialByteStream : public ByteStream, public std::enable_shared_from_this<
   struct PendingWrite {
     Bytes head;
     Bytes body;
+    PooledBytes pooled;  // instead of head and body
     WriteCompletion completion;
   };
 
   void writeNext();
+  void finishWrites(std::optional<std::string> error);
 
   StateHandler stateHandler_;
   bool started_ = false;
   bool ready_ = false;
   bool cancelled_ = false;
-  bool writing_ = false;
+  std::size_t inFlight_ = 0;     // queued writes at the front whose bytes are being written
+  std::vector<ByteView> parts_;  // of a gathered write
   std::deque<PendingWrite> writes_;
   mutable std::mutex endpointMutex_;
   Endpoint remote_;

@@ -100,10 +100,23 @@ class SocketStream final : public SerialByteStream {
     dialer_(*this);
   }
 
-  void writeOne(const Bytes& head, const Bytes& body, Done done) override {
-    std::array<asio::const_buffer, 2> buffers{asio::buffer(head), asio::buffer(body)};
+  void writeOne(ByteView head, ByteView body, Done done) override {
+    std::array<asio::const_buffer, 2> buffers{asio::buffer(head.data(), head.size()),
+                                              asio::buffer(body.data(), body.size())};
     asio::async_write(
         socket_, buffers,
+        bind([done = std::move(done)](SocketStream&, boost::system::error_code ec, std::size_t) {
+          done(ec ? std::optional<std::string>(ec.message()) : std::nullopt);
+        }));
+  }
+
+  std::size_t gatherLimit() const override { return kGather; }
+
+  void writeGathered(std::span<const ByteView> parts, Done done) override {
+    std::size_t n = 0;
+    for (const ByteView part : parts) gathered_[n++] = asio::buffer(part.data(), part.size());
+    asio::async_write(
+        socket_, std::span<const asio::const_buffer>(gathered_.data(), n),
         bind([done = std::move(done)](SocketStream&, boost::system::error_code ec, std::size_t) {
           done(ec ? std::optional<std::string>(ec.message()) : std::nullopt);
         }));
@@ -115,6 +128,10 @@ class SocketStream final : public SerialByteStream {
     socket_.shutdown(Socket::shutdown_both, ignored);
     socket_.close(ignored);
   }
+
+  // Writes gathered into one: each has at most a head and a body.
+  static constexpr std::size_t kGather = 16;
+  std::array<asio::const_buffer, 2 * kGather> gathered_;
 
   Socket socket_;
   Dialer dialer_;

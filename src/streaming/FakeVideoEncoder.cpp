@@ -45,12 +45,21 @@ void FakeVideoEncoder::encode(SharedPixelBuffer buffer, protocol::MediaTime time
                            : forceKeyframe ? 300000
                                            : 20000;
   // The picture is held until its output is made, as a real encoder holds it.
-  boost::asio::post(script_->outputs, [output = output_, buffer = std::move(buffer), request,
-                                       size] {
-    EncodedFrame frame{runtime::Bytes(size, 0x2A), request.forceKeyframe,
-                       double(request.time.value) / double(std::max(request.time.timescale, 1))};
-    std::memcpy(frame.data.data(), &request.time.value, std::min(size, sizeof(request.time.value)));
-    (*output)(std::move(frame));
+  boost::asio::post(script_->outputs, [output = output_, buffer = std::move(buffer), request, size,
+                                       pool = script_->pool] {
+    runtime::Bytes data(size, 0x2A);
+    std::memcpy(data.data(), &request.time.value, std::min(size, sizeof(request.time.value)));
+    runtime::PooledBytes bytes;
+    auto out = size <= pool->size() ? pool->acquire() : runtime::BufferPool::Buffer();
+    if (out) {
+      std::memcpy(out.payload().data(), data.data(), size);
+      bytes = runtime::PooledBytes(std::move(out), size);
+    } else {
+      bytes = runtime::PooledBytes::oneOff(data, EncodedFrame::kHeadroom);
+    }
+    (*output)(
+        EncodedFrame(std::move(bytes), request.forceKeyframe,
+                     double(request.time.value) / double(std::max(request.time.timescale, 1))));
   });
 }
 

@@ -16,7 +16,8 @@ namespace brindlet::streaming {
 // The encoder's test double. Each frame it is given becomes, on its output executor (the
 // encoder's thread), an output of the size the script gives: a keyframe when forced, else a
 // delta. The payload starts with the frame's time value (8 bytes, little-endian) so that a
-// receiver can tell frames apart.
+// receiver can tell frames apart. Outputs come in buffers of a pool, as the real encoder's do;
+// one larger than them, or made while all are out, takes a buffer of its own.
 class FakeVideoEncoder final : public VideoEncoding {
  public:
   struct Request {
@@ -32,6 +33,8 @@ class FakeVideoEncoder final : public VideoEncoding {
     std::optional<EncoderError> creationError;
     std::optional<EncoderError> encodeError;   // refuses the next encode only
     std::optional<EncoderError> qualityError;  // refuses every quality change
+    std::shared_ptr<runtime::BufferPool> pool =
+        runtime::BufferPool::make(300000, EncodedFrame::kHeadroom, 8);
 
     std::vector<Request> requests() const;
     std::vector<VideoQuality> qualities() const;

@@ -46,17 +46,32 @@ std::int64_t LinkVideoSink::outstanding() const {
   return shared_->outstanding;
 }
 
-void LinkVideoSink::send(EncodedFrame frame) {
+namespace {
+// The sink whose send is under way on this thread: a completion that runs inside the send is the
+// link refusing the frame at once.
+thread_local const void* sendingOn = nullptr;
+thread_local bool refusedNow = false;
+}  // namespace
+
+bool LinkVideoSink::send(EncodedFrame frame) {
   const auto size = std::int64_t(frame.data.size());
   {
     std::lock_guard lock(shared_->countsMutex);
     shared_->outstanding += size;
   }
   const auto flags = frame.isKeyframe ? protocol::FrameFlags::keyframe : protocol::FrameFlags{};
-  protocol::Frame out{protocol::Channel::video, flags, std::move(frame.data)};
-  // The completion's error is not looked at: a failed send counts as completed.
-  connection_->asyncSend(std::move(out),
-                         [shared = shared_, size](std::exception_ptr) { shared->completed(size); });
+  protocol::PooledFrame out{protocol::Channel::video, flags, std::move(frame.data)};
+  // The completion may send again before it returns (the drained callback): each send keeps
+  // its own mark.
+  const void* outer = std::exchange(sendingOn, shared_.get());
+  const bool outerRefused = std::exchange(refusedNow, false);
+  // The completion's error is not looked at beyond that: a failed send counts as completed.
+  connection_->asyncSend(std::move(out), [shared = shared_, size](std::exception_ptr error) {
+    if (error && sendingOn == shared.get()) refusedNow = true;
+    shared->completed(size);
+  });
+  sendingOn = outer;
+  return !std::exchange(refusedNow, outerRefused);
 }
 
 void LinkVideoSink::setDrained(Drained drained) {

@@ -20,7 +20,7 @@ class LinkVideoSink final : public VideoSink {
   ~LinkVideoSink() override;
 
   std::int64_t outstanding() const override;
-  void send(EncodedFrame frame) override;
+  bool send(EncodedFrame frame) override;
   void setDrained(Drained drained) override;
 
   // The completion of a send of `size` bytes, from the link's executor (or from within send()

@@ -32,14 +32,20 @@ struct VideoPipeline::Shared {
   bool hasPending = false;
 
   // The encoder's output, on its thread. Keyframes always go out; a delta goes out only while
-  // the link can take it, else the next captured frame becomes a keyframe.
+  // the link can take it, else the next captured frame becomes a keyframe. A keyframe's size
+  // raises the threshold only once the link has taken it: one it refused never reaches the
+  // phone, and its size would keep the threshold high for the rest of the stream.
   void handleEncoded(EncodedFrame frame, VideoSink& sink) {
+    const bool keyframe = frame.isKeyframe;
+    const auto size = std::int64_t(frame.data.size());
+    std::int64_t previousAllowance = 0;
     {
       std::lock_guard lock(mutex);
-      if (frame.isKeyframe) {
+      if (frame.data.isOneOff()) stats.oneOffBuffers += 1;
+      if (keyframe) {
         stats.encoded += 1;
         stats.keyframes += 1;
-        keyframeAllowance = std::int64_t(frame.data.size());
+        previousAllowance = std::exchange(keyframeAllowance, size);
       } else if (sink.outstanding() > limit + keyframeAllowance) {
         stats.dropped += 1;
         needsKeyframe = true;
@@ -48,7 +54,9 @@ struct VideoPipeline::Shared {
         stats.encoded += 1;
       }
     }
-    sink.send(std::move(frame));
+    if (sink.send(std::move(frame)) || !keyframe) return;
+    std::lock_guard lock(mutex);
+    if (keyframeAllowance == size) keyframeAllowance = previousAllowance;
   }
 };
 

@@ -30,6 +30,8 @@ class VideoPipeline : public std::enable_shared_from_this<VideoPipeline> {
     std::int64_t encoded = 0;    // frames handed to the sink, keyframes included
     std::int64_t dropped = 0;    // at admission, at output, or because encoding failed
     std::int64_t keyframes = 0;  // keyframes handed to the sink
+    // Frames too large for the encoder's output buffers, which took a buffer of their own.
+    std::int64_t oneOffBuffers = 0;
 
     friend bool operator==(const Stats&, const Stats&) = default;
   };

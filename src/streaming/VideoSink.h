@@ -17,8 +17,10 @@ class VideoSink {
   virtual ~VideoSink() = default;
 
   virtual std::int64_t outstanding() const = 0;
-  // Hands the frame over and returns without waiting for the network.
-  virtual void send(EncodedFrame frame) = 0;
+  // Hands the frame over and returns without waiting for the network. False when the link
+  // refused it at once (too large, or its queue full): it was not sent, and its bytes already
+  // count as completed.
+  virtual bool send(EncodedFrame frame) = 0;
   // Replaces the callback registered before.
   virtual void setDrained(Drained drained) = 0;
 };

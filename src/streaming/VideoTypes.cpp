@@ -46,8 +46,7 @@ EncoderError EncoderError::sessionCreation(std::int32_t status) {
 }
 
 EncoderError EncoderError::property(std::string key, std::int32_t status) {
-  EncoderError error(Case::property,
-                     ErrorText("property").text("key", key).number("status", status));
+  EncoderError error(Case::property, ErrorText("property").text("", key).number("", status));
   error.key_ = std::move(key);
   error.status_ = status;
   return error;

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "protocol/Enums.h"
+#include "runtime/BufferPool.h"
 #include "runtime/Bytes.h"
 #include "runtime/Error.h"
 
@@ -35,15 +36,26 @@ struct EncoderSettings {
   friend bool operator==(const EncoderSettings&, const EncoderSettings&) = default;
 };
 
-// One access unit in Annex-B form, parameter sets first on a keyframe.
+// One access unit in Annex-B form, parameter sets first on a keyframe. The bytes sit in a pool
+// buffer with room in front for the link's frame header, so they go out as they are.
 struct EncodedFrame {
-  runtime::Bytes data;
+  // The room kept in front of the bytes: one frame header of the link.
+  static constexpr std::size_t kHeadroom = 6;
+
+  EncodedFrame() = default;
+  EncodedFrame(runtime::PooledBytes data, bool isKeyframe, double time)
+      : data(std::move(data)), isKeyframe(isKeyframe), time(time) {}
+  // A copy of `bytes` in a buffer of its own.
+  EncodedFrame(runtime::ByteView bytes, bool isKeyframe, double time)
+      : EncodedFrame(runtime::PooledBytes::oneOff(bytes, kHeadroom), isKeyframe, time) {}
+
+  runtime::PooledBytes data;
   bool isKeyframe = false;
   double time = 0;  // presentation time, seconds
 };
 
-// Why the encoder failed. Its text is its case and payload: "property(key: \"AverageBitRate\",
-// status: -12902)".
+// Why the encoder failed. Its text is its case and payload: "property(\"AverageBitRate\",
+// -12902)"; statuses are libavcodec's (negative AVERROR codes).
 class EncoderError : public runtime::Error {
  public:
   enum class Case { sessionCreation, property, encode, malformedOutput };

@@ -420,12 +420,11 @@ std::size_t FrameConnection::bytesOutstanding() const {
 // The payload moves into the stream's write queue behind its six header bytes; the stream's
 // one writer puts both out together. What is queued counts against the high-water mark until
 // the stream has taken it.
-void FrameConnection::startSend(Frame frame, SendHandler handler,
-                                boost::asio::any_io_executor executor) {
-  const std::size_t length = frame.payload.size();
+bool FrameConnection::admit(std::size_t length, SendHandler& handler) {
   if (std::int64_t(length) > protocol::DeckProtocol::maxFramePayload) {
     auto error = TransportError::protocolViolation(ProtocolError::oversized(std::int64_t(length)));
-    return std::move(handler)(std::make_exception_ptr(std::move(error)));
+    std::move(handler)(std::make_exception_ptr(std::move(error)));
+    return false;
   }
   const std::size_t size = protocol::FrameHeader::size + length;
   bool refused;
@@ -436,24 +435,51 @@ void FrameConnection::startSend(Frame frame, SendHandler handler,
   }
   if (refused) {
     auto error = TransportError::connectionFailed("send queue full");
-    return std::move(handler)(std::make_exception_ptr(std::move(error)));
+    std::move(handler)(std::make_exception_ptr(std::move(error)));
+    return false;
   }
+  return true;
+}
+
+ByteStream::WriteCompletion FrameConnection::completion(std::size_t size, SendHandler handler,
+                                                        boost::asio::any_io_executor executor) {
+  auto pending = PendingSend::make(std::move(handler), executor);
+  return [self = shared_from_this(), size, pending](std::optional<std::string> error) {
+    {
+      std::lock_guard lock(self->mutex_);
+      self->state_.bytesOutstanding -= size;
+    }
+    std::exception_ptr failure;
+    if (error) failure = std::make_exception_ptr(TransportError::connectionFailed(*error));
+    pending->complete(failure, false);
+  };
+}
+
+// The payload moves into the stream's write queue behind its six header bytes; the stream's
+// one writer puts both out together. What is queued counts against the high-water mark until
+// the stream has taken it.
+void FrameConnection::startSend(Frame frame, SendHandler handler,
+                                boost::asio::any_io_executor executor) {
+  const std::size_t length = frame.payload.size();
+  if (!admit(length, handler)) return;
   Bytes header(protocol::FrameHeader::size);
   Frame::encodeHeader(frame.channel, frame.flags, length, header.data());
-  auto pending = PendingSend::make(std::move(handler), executor);
-  connection_->write(std::move(header), std::move(frame.payload),
-                     [self = shared_from_this(), size, pending](std::optional<std::string> error) {
-                       {
-                         std::lock_guard lock(self->mutex_);
-                         self->state_.bytesOutstanding -= size;
-                       }
-                       std::exception_ptr failure;
-                       if (error) {
-                         failure =
-                             std::make_exception_ptr(TransportError::connectionFailed(*error));
-                       }
-                       pending->complete(failure, false);
-                     });
+  connection_->write(
+      std::move(header), std::move(frame.payload),
+      completion(protocol::FrameHeader::size + length, std::move(handler), std::move(executor)));
+}
+
+void FrameConnection::startSend(protocol::PooledFrame frame, SendHandler handler,
+                                boost::asio::any_io_executor executor) {
+  const std::size_t length = frame.payload.size();
+  if (!admit(length, handler)) return;
+  if (frame.payload.roomInFront() < protocol::FrameHeader::size) {
+    frame.payload = runtime::PooledBytes::oneOff(frame.payload.view(), protocol::FrameHeader::size);
+  }
+  Frame::encodeHeader(frame.channel, frame.flags, length,
+                      frame.payload.prepend(protocol::FrameHeader::size).data());
+  connection_->write(std::move(frame.payload), completion(protocol::FrameHeader::size + length,
+                                                          std::move(handler), std::move(executor)));
 }
 
 ControlEnvelope FrameConnection::envelope(ControlMessage message) {

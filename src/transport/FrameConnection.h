@@ -112,6 +112,13 @@ class FrameConnection : public std::enable_shared_from_this<FrameConnection> {
     return boost::asio::async_initiate<Token, SendSignature>(Initiation{this}, token,
                                                              std::move(frame));
   }
+  // The same for a payload in a pool buffer: the header goes into the room in front of it (or,
+  // without room, in front of a copy), and the buffer goes back to its pool once written.
+  template <class Token>
+  auto asyncSend(protocol::PooledFrame&& frame, Token&& token) {
+    return boost::asio::async_initiate<Token, SendSignature>(Initiation{this}, token,
+                                                             std::move(frame));
+  }
   // Bytes handed to asyncSend and not yet taken by the stream.
   std::size_t bytesOutstanding() const;
 
@@ -155,8 +162,8 @@ class FrameConnection : public std::enable_shared_from_this<FrameConnection> {
   // The handler's executor is read while its type is still known.
   struct Initiation {
     FrameConnection* self;
-    template <class Handler>
-    void operator()(Handler&& handler, protocol::Frame frame) const {
+    template <class Handler, class AnyFrame>
+    void operator()(Handler&& handler, AnyFrame frame) const {
       boost::asio::any_io_executor executor =
           boost::asio::get_associated_executor(handler, self->connection_->executor());
       self->startSend(std::move(frame), SendHandler(std::forward<Handler>(handler)),
@@ -168,6 +175,14 @@ class FrameConnection : public std::enable_shared_from_this<FrameConnection> {
   void begin(runtime::Bytes leftover);
 
   void startSend(protocol::Frame frame, SendHandler handler, boost::asio::any_io_executor executor);
+  void startSend(protocol::PooledFrame frame, SendHandler handler,
+                 boost::asio::any_io_executor executor);
+  // Counts a send of `length` payload bytes against the high-water mark; completes the handler
+  // with the refusal and gives false when the link can't take it.
+  bool admit(std::size_t length, SendHandler& handler);
+  // The stream's completion of a send that was admitted.
+  runtime::ByteStream::WriteCompletion completion(std::size_t size, SendHandler handler,
+                                                  boost::asio::any_io_executor executor);
   protocol::ControlEnvelope envelope(protocol::ControlMessage message);
   std::optional<protocol::Frame> controlFrame(protocol::ControlMessage message);
   boost::asio::awaitable<void> sendBye(std::string reason);

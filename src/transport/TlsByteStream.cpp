@@ -93,7 +93,7 @@ void TlsByteStream::closeTransport() {
   }
 }
 
-void TlsByteStream::writeOne(const Bytes& head, const Bytes& body, Done done) {
+void TlsByteStream::writeOne(ByteView head, ByteView body, Done done) {
   asio::co_spawn(strand_, writeBoth(head, body, std::move(done)), asio::detached);
 }
 
@@ -155,7 +155,7 @@ asio::awaitable<void> TlsByteStream::readOnce(std::span<std::uint8_t> buffer,
 // record's worth of the body (a whole small frame is one record and one socket write); the
 // rest of the body goes out from its own buffer. The buffers stay alive in the write queue
 // until done is called.
-asio::awaitable<void> TlsByteStream::writeBoth(const Bytes& head, const Bytes& body, Done done) {
+asio::awaitable<void> TlsByteStream::writeBoth(ByteView head, ByteView body, Done done) {
   auto keep = self();
   constexpr std::size_t kRecord = 16384;
   const std::size_t inFirst = std::min(body.size(), kRecord - std::min(head.size(), kRecord));
@@ -168,7 +168,7 @@ asio::awaitable<void> TlsByteStream::writeBoth(const Bytes& head, const Bytes& b
       recordBuffer_.insert(recordBuffer_.end(), body.begin(),
                            body.begin() + std::ptrdiff_t(inFirst));
       co_await tls_->write(recordBuffer_);
-      if (inFirst < body.size()) co_await tls_->write(ByteView(body).subspan(inFirst));
+      if (inFirst < body.size()) co_await tls_->write(body.subspan(inFirst));
     }
   } catch (const TransportError& e) {
     error = detailOf(e);

@@ -45,15 +45,14 @@ class TlsByteStream final : public runtime::SerialByteStream {
                 SecureChannel::Parameters parameters);
 
   void establish() override;
-  void writeOne(const runtime::Bytes& head, const runtime::Bytes& body, Done done) override;
+  void writeOne(runtime::ByteView head, runtime::ByteView body, Done done) override;
   void closeTransport() override;
 
   std::shared_ptr<TlsByteStream> self();
   boost::asio::awaitable<void> handshake();
   void readOnStrand(std::span<std::uint8_t> buffer, ReadCompletion completion);
   boost::asio::awaitable<void> readOnce(std::span<std::uint8_t> buffer, ReadCompletion completion);
-  boost::asio::awaitable<void> writeBoth(const runtime::Bytes& head, const runtime::Bytes& body,
-                                         Done done);
+  boost::asio::awaitable<void> writeBoth(runtime::ByteView head, runtime::ByteView body, Done done);
 
   std::optional<Dial> dial_;
   std::optional<boost::asio::ip::tcp::socket> accepted_;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <numeric>
 #include <thread>
 
 #include <boost/asio/io_context.hpp>
@@ -51,6 +53,53 @@ TEST(ByteStream, ConcurrentWritersNeverInterleave) {
     }
     drain(io);
     EXPECT_EQ(completed, writers * writes);
+  }
+}
+
+// Writes that queue up while one is under way go out together; each completes once, in order,
+// and a write that a completion starts goes out behind the rest. Head and body, plain and
+// pooled writes keep their order.
+TEST(ByteStream, QueuedWritesGoOutInOrderAndCompleteInOrder) {
+  constexpr int count = 40;  // more than one gathered write takes
+  for (auto kind : kKinds) {
+    SCOPED_TRACE(nameOf(kind));
+    asio::io_context io;
+    testsupport::TempDir folder;
+    auto [a, b] = runUntilDone(io, connectedPair(kind, folder));
+    auto pool = BufferPool::make(8, 2, 16);
+    std::vector<int> completions;
+    Bytes expected;
+    auto writeOne = [&](int i, auto& self) -> void {
+      const auto value = std::uint8_t(i);
+      auto done = [&, i](std::optional<std::string> e) {
+        EXPECT_FALSE(e);
+        completions.push_back(i);
+        if (i == 0) self(count, self);  // started by the completion that ends a write
+      };
+      if (i % 3 == 0) {
+        auto buffer = pool->acquire();
+        std::memset(buffer.payload().data(), value, 3);
+        a->write(PooledBytes(std::move(buffer), 3), done);
+      } else if (i % 3 == 1) {
+        a->write(Bytes{value}, Bytes{value, value}, done);
+      } else {
+        a->write(Bytes(3, value), done);
+      }
+    };
+    // All queued from the stream's own executor, so they pile up behind the first.
+    asio::post(a->executor(), [&] {
+      for (int i = 0; i < count; ++i) writeOne(i, writeOne);
+    });
+    for (int i = 0; i < count; ++i) expected.insert(expected.end(), 3, std::uint8_t(i));
+    expected.insert(expected.end(), 3, std::uint8_t(count));
+    auto all = runUntilDone(io, readExactly(*b, expected.size()));
+    EXPECT_EQ(all.bytes, expected);
+    drain(io);
+    std::vector<int> order(count);
+    std::iota(order.begin(), order.end(), 0);
+    order.push_back(count);
+    EXPECT_EQ(completions, order);
+    EXPECT_EQ(pool->freeCount(), 16u);
   }
 }
 

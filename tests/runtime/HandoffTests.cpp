@@ -76,5 +76,32 @@ TEST(BufferPool, HandsOutAFewBuffersAgainAndAgainWithRoomForAHeader) {
   again.payload()[0] = std::byte{1};
 }
 
+TEST(PooledBytes, GrowIntoTheRoomInFrontAndGoBackWithTheirBuffer) {
+  auto pool = BufferPool::make(100, 6, 1);
+  PooledBytes bytes(pool->acquire(), 40);
+  EXPECT_EQ(bytes.size(), 40u);
+  EXPECT_EQ(bytes.roomInFront(), 6u);
+  EXPECT_FALSE(bytes.isOneOff());
+  const auto* payload = bytes.data();
+  const auto header = bytes.prepend(6);
+  EXPECT_EQ(header.data() + 6, payload);
+  EXPECT_EQ(bytes.data(), header.data());
+  EXPECT_EQ(bytes.size(), 46u);
+  EXPECT_THROW(bytes.prepend(1), std::length_error);
+  EXPECT_THROW(PooledBytes(pool->acquire(), 101), std::length_error);
+
+  PooledBytes moved = std::move(bytes);
+  EXPECT_TRUE(bytes.empty());
+  EXPECT_EQ(pool->freeCount(), 0u);
+  moved = {};
+  EXPECT_EQ(pool->freeCount(), 1u);
+
+  const Bytes text = {1, 2, 3};
+  const auto own = PooledBytes::oneOff(text, 6);
+  EXPECT_TRUE(own.isOneOff());
+  EXPECT_EQ(Bytes(own.view().begin(), own.view().end()), text);
+  EXPECT_EQ(own.roomInFront(), 6u);
+}
+
 }  // namespace
 }  // namespace brindlet::runtime

@@ -135,7 +135,7 @@ TEST(DisplayStreamer, QualityChanges) {
   h.streamer->setQuality(VideoQuality::fast);
   EXPECT_EQ(h.script->qualities(), (std::vector{VideoQuality::best}));
   EXPECT_EQ(h.errors("session"),
-            (Lines{"Quality change failed: property(key: \"AverageBitRate\", status: -12900)"}));
+            (Lines{"Quality change failed: property(\"AverageBitRate\", -12900)"}));
 }
 
 TEST(DisplayStreamer, ACaptureTheSystemStopsIsReportedAndKeptUntilStop) {

@@ -7,6 +7,8 @@
 #include "runtime/WorkerThread.h"
 #include "streaming/FakeVideoEncoder.h"
 #include "streaming/VideoPipeline.h"
+#include "support/Loop.h"
+#include "support/Streams.h"
 #include "transport/LinkHarness.h"
 
 namespace brindlet::streaming {
@@ -18,10 +20,14 @@ using transport::testing::LinkHarness;
 
 constexpr std::size_t kOversized = 9 * 1024 * 1024;  // over the largest frame a link takes
 
+runtime::Bytes payloadOf(std::size_t size) {
+  runtime::Bytes bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = std::uint8_t(i * 7 + size);
+  return bytes;
+}
+
 EncodedFrame encodedFrame(std::size_t size, bool keyframe) {
-  EncodedFrame frame{runtime::Bytes(size), keyframe, 0};
-  for (std::size_t i = 0; i < size; ++i) frame.data[i] = std::uint8_t(i * 7 + size);
-  return frame;
+  return {runtime::ByteView(payloadOf(size)), keyframe, 0};
 }
 
 TEST(LinkVideoSink, CountsInFlightAndSentBytes) {
@@ -32,9 +38,8 @@ TEST(LinkVideoSink, CountsInFlightAndSentBytes) {
   sink.setDrained([&] { ++drained; });
 
   h.local->holdWrites(true);
-  const auto key = encodedFrame(1000, true), delta = encodedFrame(2000, false);
-  sink.send(key);
-  sink.send(delta);
+  sink.send(encodedFrame(1000, true));
+  sink.send(encodedFrame(2000, false));
   h.drain();
   EXPECT_EQ(sink.outstanding(), 3000);
   EXPECT_EQ(drained, 0);
@@ -47,8 +52,10 @@ TEST(LinkVideoSink, CountsInFlightAndSentBytes) {
   EXPECT_EQ(sink.takeSent(), 3000);
   EXPECT_EQ(sink.takeSent(), 0);
   ASSERT_EQ(h.seen->frames.size(), 2u);
-  EXPECT_EQ(h.seen->frames[0], (protocol::Frame{protocol::Channel::video, {0x01}, key.data}));
-  EXPECT_EQ(h.seen->frames[1], (protocol::Frame{protocol::Channel::video, {0x00}, delta.data}));
+  EXPECT_EQ(h.seen->frames[0],
+            (protocol::Frame{protocol::Channel::video, {0x01}, payloadOf(1000)}));
+  EXPECT_EQ(h.seen->frames[1],
+            (protocol::Frame{protocol::Channel::video, {0x00}, payloadOf(2000)}));
 }
 
 TEST(LinkVideoSink, FailedSendsCountAsCompleted) {
@@ -106,9 +113,59 @@ TEST(LinkVideoSink, FlushWhileAFrameCompletesInsideSend) {
   h.drain();
   gate.set_value();
   ASSERT_TRUE(brindlet::testing::runUntil(h.io, [&] { return flushed; }));
-  EXPECT_EQ(pipeline->stats(), (VideoPipeline::Stats{1, 0, 1}));
+  // A frame over the largest a link takes is over the encoder's buffers too.
+  EXPECT_EQ(pipeline->stats(), (VideoPipeline::Stats{1, 0, 1, 1}));
   EXPECT_EQ(sink->outstanding(), 0);
   EXPECT_EQ(sink->takeSent(), std::int64_t(kOversized));
+}
+
+// Over real sockets each frame goes out from its own buffer, header in the room in front, and
+// the buffer is back in its pool once written. Bytes without that room, and bytes in a buffer
+// of their own, arrive the same.
+TEST(LinkVideoSink, PooledFramesGoOutWholeAndTheirBuffersComeBack) {
+  using testing::StreamKind;
+  for (const auto kind : {StreamKind::tcp, StreamKind::unixSocket, StreamKind::memory}) {
+    SCOPED_TRACE(int(kind));
+    boost::asio::io_context io;
+    const testsupport::TempDir folder;
+    auto [local, remote] = testing::runUntilDone(io, testing::connectedPair(kind, folder));
+    auto sink = std::make_shared<LinkVideoSink>(transport::FrameConnection::make(local));
+    auto peer = transport::FrameConnection::make(remote);
+    peer->helloDone();
+    auto pool = runtime::BufferPool::make(400000, EncodedFrame::kHeadroom, 2);
+    auto roomless = runtime::BufferPool::make(4000, 0, 1);
+    auto pooled = [](const std::shared_ptr<runtime::BufferPool>& from, std::size_t size) {
+      auto buffer = from->acquire();
+      const auto bytes = payloadOf(size);
+      std::memcpy(buffer.payload().data(), bytes.data(), size);
+      return runtime::PooledBytes(std::move(buffer), size);
+    };
+    int drained = 0;
+    sink->setDrained([&] { ++drained; });
+    EXPECT_TRUE(sink->send({pooled(pool, 300000), true, 0}));
+    EXPECT_TRUE(sink->send({pooled(pool, 20000), false, 0}));
+    EXPECT_TRUE(sink->send({pooled(roomless, 3000), false, 0}));
+    EXPECT_TRUE(sink->send(encodedFrame(500, false)));
+    const std::vector<protocol::Frame> expected = {
+        {protocol::Channel::video, {0x01}, payloadOf(300000)},
+        {protocol::Channel::video, {0x00}, payloadOf(20000)},
+        {protocol::Channel::video, {0x00}, payloadOf(3000)},
+        {protocol::Channel::video, {0x00}, payloadOf(500)},
+    };
+    for (const auto& want : expected) {
+      const auto got = testing::runUntilDone(io, peer->receive());
+      ASSERT_TRUE(got);
+      EXPECT_EQ(*got, want);
+    }
+    EXPECT_TRUE(testing::runUntil(io, [&] { return sink->outstanding() == 0; }));
+    EXPECT_GE(drained, 1);
+    EXPECT_EQ(sink->takeSent(), 323500);
+    EXPECT_EQ(pool->freeCount(), 2u);
+    EXPECT_EQ(roomless->freeCount(), 1u);
+    local->cancel();
+    remote->cancel();
+    testing::drain(io);
+  }
 }
 
 }  // namespace

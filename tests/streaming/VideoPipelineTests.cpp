@@ -16,7 +16,7 @@ namespace brindlet::streaming {
 
 void PrintTo(const VideoPipeline::Stats& s, std::ostream* out) {
   *out << "{encoded " << s.encoded << ", dropped " << s.dropped << ", keyframes " << s.keyframes
-       << "}";
+       << ", one-off buffers " << s.oneOffBuffers << "}";
 }
 
 namespace {
@@ -49,7 +49,9 @@ struct PipelineHarness {
 
   // Steps, separated by ";": "out N" (the sink's outstanding bytes), "cap T" or "cap A-B"
   // (captured frames at those seconds), "run" (the encoder's output), "drained", "flush",
-  // "quality best", "refuse" (quality changes), "fail" (the next encode), "need" (a keyframe).
+  // "quality best", "refuse" (quality changes), "fail" (the next encode), "need" (a keyframe),
+  // "toolarge N" (the link refuses frames of more bytes), "big" (keyframes of 400000 bytes, more
+  // than the encoder's buffers hold).
   void play(const std::string& steps) {
     std::istringstream in(steps);
     for (std::string step; std::getline(in, step, ';');) {
@@ -79,6 +81,12 @@ struct PipelineHarness {
         script->qualityError = EncoderError::property("AverageBitRate", -12900);
       } else if (verb == "fail") {
         script->encodeError = EncoderError::encode(-12902);
+      } else if (verb == "toolarge") {
+        sink->refuseLarger(std::stoul(arg));
+      } else if (verb == "big") {
+        script->sizeOf = [](const FakeVideoEncoder::Request& r) -> std::size_t {
+          return r.forceKeyframe ? 400000 : 20000;
+        };
       } else if (verb == "need") {
         pipeline->requestKeyframe();
       } else {
@@ -234,6 +242,22 @@ TEST(VideoPipeline, Pacing) {
        "cap 1; run; drained; need; cap 2; cap 3; run",
        " 1K +K300000 2K 3 +K300000 +D20000",
        {3, 0, 2},
+       {},
+       {}},
+      {"a keyframe the link refuses leaves the allowance as it was",
+       balanced,
+       60,
+       "toolarge 100000; cap 1; run; out 41666; cap 2; out 41667; cap 3",
+       " 1K +K300000 2",
+       {1, 1, 1},
+       {congested(41667, 41666)},
+       droppedAt({3})},
+      {"a frame larger than the encoder's buffers takes one of its own, counted",
+       balanced,
+       60,
+       "big; cap 1; run; drained; cap 2; run",
+       " 1K +K400000 2 +D20000",
+       {2, 0, 1, 1},
        {},
        {}},
   };

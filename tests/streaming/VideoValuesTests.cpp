@@ -47,6 +47,8 @@ TEST(VideoValues, Equality) {
             EncoderError::property("AverageBitRate", 1));
   EXPECT_NE(EncoderError::property("AverageBitRate", 1),
             EncoderError::property("AverageBitRate", 2));
+  EXPECT_EQ(EncoderError::property("AverageBitRate", -12900).text(),
+            "property(\"AverageBitRate\", -12900)");
   EXPECT_NE(EncoderError::encode(1), EncoderError::sessionCreation(1));
   EXPECT_NE(CaptureError::displayNotFound(1), CaptureError::windowNotFound(1));
   EXPECT_NE(StreamError::encoder(EncoderError::encode(1)),

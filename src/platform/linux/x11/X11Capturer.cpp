@@ -16,6 +16,7 @@
 
 #include <boost/asio/post.hpp>
 
+#include "runtime/Log.h"
 #include "streaming/VideoTypes.h"
 
 namespace brindlet::platform::x11capture {
@@ -28,6 +29,11 @@ constexpr auto kFrameInterval = std::chrono::nanoseconds(1'000'000'000 / 60);
 // Frames in flight between capture and the encoder; with none free a change waits for a tick.
 constexpr std::size_t kQueueDepth = 3;
 constexpr std::int32_t kNanoseconds = 1'000'000'000;
+
+const runtime::Logger& logger() {
+  static const runtime::Logger log("capture");
+  return log;
+}
 
 // Where the output shows on the screen; none unless it is lit and shows a monitor.
 std::optional<Rect> outputRect(Display* d, RROutput output) {
@@ -335,7 +341,17 @@ void Capturer::pump(SteadyClock::time_point at) {
 
 bool Capturer::grab() {
   runtime::BufferPool::Buffer buffer = pool_->acquire();
-  if (!buffer) return false;
+  if (!buffer) {
+    // Every picture is still on its way to the encoder: this one is dropped, once a line per
+    // run of them, and the change waits for a buffer to come back. Capture never waits here.
+    if (!starved_) {
+      starved_ = true;
+      const auto now = std::chrono::duration<double>(SteadyClock::now().time_since_epoch());
+      logger().debug("Dropped frame at %f", now.count());
+    }
+    return false;
+  }
+  starved_ = false;
   // The picture's time is when it was taken; damage so far is what it shows.
   const auto time = SteadyClock::now().time_since_epoch();
   XDamageSubtract(d_, damage_, 0, 0);

@@ -143,6 +143,7 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   bool running_ = false;
   bool changed_ = true;  // the start gives a frame
   bool requested_ = false;
+  bool starved_ = false;  // no free buffer at the last grab
   bool pointerInside_ = false;
   int pointerX_ = -1, pointerY_ = -1;
   SteadyClock::time_point lastGrab_{};

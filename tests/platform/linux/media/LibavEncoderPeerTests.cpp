@@ -10,10 +10,9 @@
 
 #include <boost/asio/io_context.hpp>
 
-#include "platform/linux/media/LibavCompressionSession.h"
+#include "platform/linux/media/LibavVideoEncoder.h"
 #include "runtime/Log.h"
 #include "runtime/Task.h"
-#include "streaming/VideoEncoder.h"
 #include "support/Ffmpeg.h"
 #include "support/Loop.h"
 #include "support/TempDir.h"
@@ -35,7 +34,7 @@ using streaming::EncoderError;
 using streaming::EncoderSettings;
 using streaming::PixelBuffer;
 using streaming::SharedPixelBuffer;
-using streaming::VideoEncoder;
+using Lines = std::vector<std::string>;
 using streaming::VideoQuality;
 
 constexpr int kWidth = 64;
@@ -58,46 +57,63 @@ std::vector<SharedPixelBuffer> pictures(int width, int height, int count) {
   return out;
 }
 
-// An encoder on libavcodec and the frames it put out, from its own thread.
+// What came out for one frame; the buffer itself goes back to the encoder's pool.
+struct Output {
+  Bytes data;
+  bool isKeyframe = false;
+  double time = 0;
+  bool oneOff = false;
+};
+
+// An encoder on libavcodec and what it put out, from its own thread. With `hold` the frames
+// themselves are kept, buffers and all, as a link that never completes would keep them.
 class Recorder {
  public:
-  explicit Recorder(EncoderSettings settings)
-      : encoder_(
-            settings, [this](EncodedFrame f) { add(std::move(f)); }, libavSessionFactory({1})) {}
+  explicit Recorder(EncoderSettings settings, bool hold = false)
+      : hold_(hold), encoder_(settings, [this](EncodedFrame f) { add(std::move(f)); }, {1}) {}
 
-  VideoEncoder& encoder() { return encoder_; }
+  LibavVideoEncoder& encoder() { return encoder_; }
   bool waitFor(std::size_t count, std::chrono::milliseconds timeout = 10s) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return frames_.size() >= count; });
+    return changed_.wait_for(lock, timeout, [&] { return outputs_.size() >= count; });
   }
   // Every frame queued so far, once out.
-  std::vector<EncodedFrame> finish() {
+  std::vector<Output> finish() {
     brindlet::testing::runUntilDone(loop_, encoder_.completeFrames());
     std::lock_guard lock(mutex_);
-    return frames_;
+    return outputs_;
+  }
+  void release() {
+    std::lock_guard lock(mutex_);
+    held_.clear();
   }
 
  private:
   void add(EncodedFrame frame) {
+    const auto bytes = frame.data.view();
     std::lock_guard lock(mutex_);
-    frames_.push_back(std::move(frame));
+    outputs_.push_back(
+        {{bytes.begin(), bytes.end()}, frame.isKeyframe, frame.time, frame.data.isOneOff()});
+    if (hold_) held_.push_back(std::move(frame));
     changed_.notify_all();
   }
 
+  const bool hold_;
   // Outlives the encoder's thread, which may still be signalling it when the answer is in.
   boost::asio::io_context loop_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::vector<EncodedFrame> frames_;
-  VideoEncoder encoder_;
+  std::vector<Output> outputs_;
+  std::vector<EncodedFrame> held_;
+  LibavVideoEncoder encoder_;
 };
 
 std::string writeStream(const testsupport::TempDir& dir, const std::string& name,
-                        const std::vector<EncodedFrame>& frames) {
+                        const std::vector<Output>& frames) {
   const std::string file = dir.file(name);
   std::ofstream out(file, std::ios::binary);
   for (const auto& f : frames)
-    out.write(reinterpret_cast<const char*>(f.data.data()), f.data.size());
+    out.write(reinterpret_cast<const char*>(f.data.data()), std::streamsize(f.data.size()));
   return file;
 }
 
@@ -177,6 +193,7 @@ TEST_F(LibavEncoder, KeyframesAreIDRsWithParameterSetsWhereAskedOrDue) {
       for (const int k : keyframes) {
         const std::string alone =
             writeStream(dir, "alone." + std::string(nameOf(codec)), {frames[std::size_t(k)]});
+        EXPECT_FALSE(frames[std::size_t(k)].oneOff) << name;
         EXPECT_EQ(testsupport::countFrames(alone), 1) << name << " keyframe " << k;
       }
       EXPECT_NO_THROW(testsupport::runToEnd(
@@ -185,6 +202,19 @@ TEST_F(LibavEncoder, KeyframesAreIDRsWithParameterSetsWhereAskedOrDue) {
       EXPECT_EQ(testsupport::probe(file, {"-show_entries", "stream=color_space,color_range"}),
                 "tv,smpte170m\n")
           << name;
+      // High is the ceiling for H.264; the tools of the fastest preset fit in less, which x264
+      // then declares.
+      EXPECT_EQ(testsupport::probe(file, {"-show_entries", "stream=profile"}),
+                codec == Codec::h264 ? "Constrained Baseline\n" : "Main\n")
+          << name;
+      // A keyframe's first unit, right behind the first start code, is a parameter set.
+      for (const int k : keyframes) {
+        const Bytes& data = frames[std::size_t(k)].data;
+        ASSERT_GT(data.size(), 5u) << name;
+        EXPECT_EQ(Bytes(data.begin(), data.begin() + 4), (Bytes{0, 0, 0, 1})) << name;
+        const int type = codec == Codec::h264 ? data[4] & 0x1F : (data[4] >> 1) & 0x3F;
+        EXPECT_EQ(type, parameterSetTypes(codec).front()) << name << " keyframe " << k;
+      }
     }
   }
 }
@@ -227,6 +257,7 @@ TEST_F(LibavEncoder, AQualityChangeTakesEffectOnTheRunningStream) {
     settings.quality = VideoQuality::best;
     // So many frames a second that both qualities bind the rate control at this size.
     settings.frameRate = 960;
+    runtime::LogCapture log;
     Recorder recorder(settings);
     const int half = 60;
     for (int i = 0; i < 2 * half; ++i) {
@@ -245,51 +276,108 @@ TEST_F(LibavEncoder, AQualityChangeTakesEffectOnTheRunningStream) {
     EXPECT_LT(bytes(half + half / 2), bytes(half / 2) * 3 / 4) << nameOf(codec);
     // The stream starts afresh at the change.
     EXPECT_TRUE(frames[half].isKeyframe) << nameOf(codec);
+    EXPECT_EQ(recorder.encoder().quality(), VideoQuality::fast) << nameOf(codec);
+    EXPECT_EQ(log.messages("capture", runtime::LogLevel::info), Lines{"Encoder quality now fast"})
+        << nameOf(codec);
   }
 }
 
-TEST_F(LibavEncoder, SessionRefusesWhatItCannotDo) {
-  using streaming::CompressionProperty;
-  using streaming::PropertyValue;
-  struct Case {
-    const char* name;
-    CompressionProperty key;
-    PropertyValue value;
-    int status;
-  };
-  const Case cases[] = {
-      {"real time as a number", CompressionProperty::realTime, std::int64_t{1}, AVERROR(EINVAL)},
-      {"the other codec's profile", CompressionProperty::profileLevel,
-       std::string(streaming::kHEVCMainAutoLevel), AVERROR(EINVAL)},
-      {"frame reordering", CompressionProperty::allowFrameReordering, true, AVERROR(ENOTSUP)},
-      {"no keyframe interval", CompressionProperty::maxKeyFrameInterval, std::int64_t{0},
-       AVERROR(EINVAL)},
-      {"negative interval", CompressionProperty::maxKeyFrameIntervalDuration, -1.0,
-       AVERROR(EINVAL)},
-      {"no frame rate", CompressionProperty::expectedFrameRate, std::int64_t{0}, AVERROR(EINVAL)},
-      {"no bit rate", CompressionProperty::averageBitRate, std::int64_t{0}, AVERROR(EINVAL)},
-      {"limit without period", CompressionProperty::dataRateLimits, std::vector<double>{1000.0},
-       AVERROR(EINVAL)},
-      {"limit over no time", CompressionProperty::dataRateLimits, std::vector<double>{1000.0, 0.0},
-       AVERROR(EINVAL)},
-  };
-  int outputs = 0;
-  boost::asio::io_context loop;  // outlives the session's thread
-  auto created =
-      libavSessionFactory()({Codec::h264, kWidth, kHeight}, [&](std::int32_t, auto) { ++outputs; });
-  ASSERT_EQ(created.status, 0);
-  auto& session = *created.session;
-  for (const auto& c : cases) EXPECT_EQ(session.setProperty(c.key, c.value), c.status) << c.name;
-  ASSERT_EQ(session.prepare(), 0);
-  EXPECT_EQ(session.setProperty(CompressionProperty::expectedFrameRate, std::int64_t{30}),
-            AVERROR(EBUSY));
+TEST_F(LibavEncoder, EncodeRefusesWhatItCannotTake) {
   const auto pool = runtime::BufferPool::make(PixelBuffer::byteSize(32, 32, 32), 0, 1);
   const auto small = std::make_shared<PixelBuffer>(pool->acquire(), 32, 32, 32);
-  EXPECT_EQ(session.encode(small, {0, 60}, {1, 60}, false), AVERROR(EINVAL)) << "wrong size";
-  EXPECT_EQ(session.encode(pictures_[0], MediaTime::invalid(), {1, 60}, false), AVERROR(EINVAL))
-      << "no time";
-  brindlet::testing::runUntilDone(loop, session.completeFrames());
-  EXPECT_EQ(outputs, 0);
+  struct Case {
+    const char* name;
+    SharedPixelBuffer buffer;
+    MediaTime time;
+  };
+  const Case cases[] = {
+      {"wrong size", small, {0, 60}},
+      {"no time", pictures_[0], MediaTime::invalid()},
+      {"no picture", nullptr, {0, 60}},
+  };
+  for (const auto& c : cases) {
+    runtime::LogCapture log;
+    Recorder recorder(settingsFor(Codec::h264));
+    try {
+      recorder.encoder().encode(c.buffer, c.time, false);
+      ADD_FAILURE() << c.name << ": a refused frame must throw";
+    } catch (const EncoderError& e) {
+      EXPECT_EQ(e, EncoderError::encode(AVERROR(EINVAL))) << c.name;
+    }
+    EXPECT_EQ(log.messages("capture", runtime::LogLevel::error),
+              Lines{"Encoder frame submission failed: " + std::to_string(AVERROR(EINVAL))})
+        << c.name;
+    EXPECT_TRUE(recorder.finish().empty()) << c.name;
+  }
+}
+
+TEST_F(LibavEncoder, CreationTakesTheStreamsSettings) {
+  struct Case {
+    const char* name;
+    Codec codec;
+    VideoQuality quality;
+    int frameRate;
+  };
+  const Case cases[] = {
+      {"h264", Codec::h264, VideoQuality::balanced, 60},
+      {"hevc", Codec::hevc, VideoQuality::balanced, 60},
+      {"best", Codec::h264, VideoQuality::best, 60},
+      {"frame rate 0 taken as 1", Codec::h264, VideoQuality::fast, 0},
+  };
+  for (const auto& c : cases) {
+    runtime::LogCapture log;
+    EncoderSettings settings = settingsFor(c.codec);
+    settings.quality = c.quality;
+    settings.frameRate = c.frameRate;
+    Recorder recorder(settings);
+    EXPECT_EQ(recorder.encoder().settings(), settings) << c.name;
+    EXPECT_EQ(recorder.encoder().quality(), c.quality) << c.name;
+    recorder.encoder().encode(pictures_[0], {0, 60}, false);
+    recorder.encoder().encode(pictures_[1], {1, 60}, false);
+    const auto frames = recorder.finish();
+    ASSERT_EQ(frames.size(), 2u) << c.name;
+    EXPECT_TRUE(frames[0].isKeyframe) << c.name;
+    EXPECT_FALSE(frames[1].isKeyframe) << c.name;
+    EXPECT_EQ(log.messages("capture", runtime::LogLevel::error), Lines{}) << c.name;
+  }
+}
+
+TEST(LibavEncoderRate, EachQualityHasItsAverageAndDataRateLimit) {
+  struct Case {
+    VideoQuality quality;
+    std::int64_t bitRate;
+    double limitBytes;
+  };
+  const Case cases[] = {{VideoQuality::best, 18000000, 3375000.0},
+                        {VideoQuality::balanced, 10000000, 1875000.0},
+                        {VideoQuality::fast, 5000000, 937500.0}};
+  for (const auto& c : cases) {
+    const auto rate = LibavVideoEncoder::rateOf(c.quality);
+    EXPECT_EQ(rate.bitRate, c.bitRate);
+    EXPECT_DOUBLE_EQ(rate.limitBytes, c.limitBytes);
+    EXPECT_DOUBLE_EQ(rate.limitSeconds, 1.0);
+  }
+}
+
+// Output buffers that are all still on their way: the newest access unit is dropped with its
+// line, and the picture after it starts afresh.
+TEST_F(LibavEncoder, AFullOutputPoolDropsTheNewestFrameAndTheNextIsAKeyframe) {
+  runtime::LogCapture log;
+  EncoderSettings settings = settingsFor(Codec::h264);
+  settings.frameRate = 16;  // four buffers
+  Recorder recorder(settings, true);
+  for (int i = 0; i < 6; ++i) recorder.encoder().encode(pictures_[std::size_t(i)], {i, 16}, false);
+  auto frames = recorder.finish();
+  ASSERT_EQ(frames.size(), 4u);
+  EXPECT_EQ(log.messages("capture", runtime::LogLevel::debug),
+            (Lines{"Dropped frame at 0.250000", "Dropped frame at 0.312500"}));
+  recorder.release();
+  recorder.encoder().encode(pictures_[6], {6, 16}, false);
+  recorder.encoder().encode(pictures_[7], {7, 16}, false);
+  frames = recorder.finish();
+  ASSERT_EQ(frames.size(), 6u);
+  EXPECT_TRUE(frames[4].isKeyframe);
+  EXPECT_FALSE(frames[5].isKeyframe);
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
-#include "platform/linux/media/LibavCompressionSession.h"
+#include "platform/linux/media/LibavVideoEncoder.h"
 #include "platform/linux/x11/RandrDisplayBackend.h"
 #include "platform/linux/x11/X11CaptureBackend.h"
 #include "runtime/Log.h"
@@ -21,7 +21,6 @@
 #include "streaming/DisplayStreamer.h"
 #include "streaming/FakeDisplayBackend.h"
 #include "streaming/LinkVideoSink.h"
-#include "streaming/VideoEncoder.h"
 #include "streaming/VirtualDisplayManager.h"
 #include "support/Ffmpeg.h"
 #include "support/Loop.h"
@@ -105,12 +104,7 @@ struct Harness {
     auto availability = runUntilDone(loop, streaming::VirtualDisplayManager::probe(*displays));
     manager.emplace(loop.get_executor(), availability, displays,
                     std::make_shared<streaming::FakeSleepWakeSource>());
-    auto encoders = [](const streaming::EncoderSettings& settings,
-                       streaming::VideoEncoding::Output output) {
-      return std::make_unique<streaming::VideoEncoder>(settings, std::move(output),
-                                                       media::libavSessionFactory({2}));
-    };
-    streamer = streaming::DisplayStreamer::make(encoders, capture);
+    streamer = streaming::DisplayStreamer::make(media::LibavVideoEncoder::factory({2}), capture);
     streamer->onStopped([this](const StreamError& error) { stops.push_back(error); });
     runUntilDone(loop, link.open());
     reading = runtime::spawn(loop.get_executor(), link.read());
