@@ -11,7 +11,7 @@
 #include "platform/linux/atspi/AtspiTree.h"
 #include "platform/linux/avahi/AvahiServiceDiscovery.h"
 #include "platform/linux/logind/LogindSleepWakeSource.h"
-#include "platform/linux/media/LibavCompressionSession.h"
+#include "platform/linux/media/LibavVideoEncoder.h"
 #include "platform/linux/permissions/SystemPermissions.h"
 #include "platform/linux/secret/SecretServiceStore.h"
 #include "platform/linux/x11/RandrDisplayBackend.h"
@@ -25,7 +25,6 @@
 #include "runtime/MainLoop.h"
 #include "runtime/ProcessTable.h"
 #include "runtime/ProgramRunner.h"
-#include "streaming/VideoEncoder.h"
 #include "transport/DeviceIdentity.h"
 #include "transport/USBMuxClient.h"
 
@@ -116,10 +115,7 @@ std::shared_ptr<streaming::CaptureBackend> LinuxPlatform::captureBackend() {
 }
 
 streaming::VideoEncoderFactory LinuxPlatform::encoderFactory() {
-  return [](const streaming::EncoderSettings& settings, streaming::VideoEncoding::Output output) {
-    return std::make_unique<streaming::VideoEncoder>(settings, std::move(output),
-                                                     platform::media::libavSessionFactory());
-  };
+  return platform::media::LibavVideoEncoder::factory();
 }
 
 asio::awaitable<std::shared_ptr<desktop::MonitorLayout>> LinuxPlatform::monitorLayout() {
