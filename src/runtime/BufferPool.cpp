@@ -1,5 +1,6 @@
 #include "runtime/BufferPool.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -114,6 +115,48 @@ std::span<std::uint8_t> PooledBytes::prepend(std::size_t n) {
   data_ -= n;
   size_ += n;
   return {data_, n};
+}
+
+HandlerMemory::~HandlerMemory() {
+  for (auto& blocks : free_) {
+    for (void* block : blocks) ::operator delete(block);
+  }
+}
+
+std::size_t HandlerMemory::classOf(std::size_t size) {
+  std::size_t c = 0;
+  for (std::size_t block = kSmallestBlock; c < kSizes && block < size; block *= 2) ++c;
+  return c;
+}
+
+void* HandlerMemory::allocate(std::size_t size) {
+  const std::size_t c = classOf(size);
+  if (c == kSizes) return ::operator new(size);
+  {
+    std::lock_guard lock(mutex_);
+    auto& blocks = free_[c];
+    if (!blocks.empty()) {
+      void* block = blocks.back();
+      blocks.pop_back();
+      return block;
+    }
+    // Room for every block of its size made so far, so that giving one back never allocates.
+    if (++made_[c] > blocks.capacity()) blocks.reserve(std::max<std::size_t>(16, 2 * made_[c]));
+  }
+  return ::operator new(kSmallestBlock << c);
+}
+
+void HandlerMemory::deallocate(void* block, std::size_t size) {
+  const std::size_t c = classOf(size);
+  if (c < kSizes) {
+    std::lock_guard lock(mutex_);
+    auto& blocks = free_[c];
+    if (blocks.size() < blocks.capacity()) {
+      blocks.push_back(block);
+      return;
+    }
+  }
+  ::operator delete(block);
 }
 
 }  // namespace brindlet::runtime

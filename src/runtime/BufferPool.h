@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -104,6 +105,57 @@ class PooledBytes {
   std::uint8_t* data_ = nullptr;
   std::size_t size_ = 0;
   bool oneOff_ = false;
+};
+
+// Memory for the small objects that carry a write or a completion from one thread to the next
+// (handlers, their records, posted functions, socket operations): blocks in a few sizes, handed
+// out again once given back, from any thread, so that a steady stream of frames allocates nothing
+// once warm. A request larger than the largest block goes to the heap. The blocks are freed with
+// the last holder.
+class HandlerMemory {
+ public:
+  static constexpr std::size_t kSmallestBlock = 128;
+  static constexpr std::size_t kSizes = 6;  // up to 4 KiB
+
+  HandlerMemory() = default;
+  HandlerMemory(const HandlerMemory&) = delete;
+  HandlerMemory& operator=(const HandlerMemory&) = delete;
+  ~HandlerMemory();
+
+  void* allocate(std::size_t size);
+  void deallocate(void* block, std::size_t size);
+
+ private:
+  // The size class that takes `size` bytes, or kSizes for none.
+  static std::size_t classOf(std::size_t size);
+
+  std::mutex mutex_;
+  std::array<std::vector<void*>, kSizes> free_;
+  std::array<std::size_t, kSizes> made_{};
+};
+
+// A standard allocator over a HandlerMemory that it keeps alive: bound to a handler or a posted
+// function, it recycles that memory.
+template <class T>
+class HandlerAllocator {
+ public:
+  using value_type = T;
+
+  explicit HandlerAllocator(std::shared_ptr<HandlerMemory> memory) : memory_(std::move(memory)) {}
+  template <class U>
+  HandlerAllocator(const HandlerAllocator<U>& other) : memory_(other.memory()) {}
+
+  T* allocate(std::size_t n) { return static_cast<T*>(memory_->allocate(n * sizeof(T))); }
+  void deallocate(T* p, std::size_t n) { memory_->deallocate(p, n * sizeof(T)); }
+  const std::shared_ptr<HandlerMemory>& memory() const { return memory_; }
+
+  template <class U>
+  bool operator==(const HandlerAllocator<U>& other) const {
+    return memory_ == other.memory();
+  }
+
+ private:
+  std::shared_ptr<HandlerMemory> memory_;
 };
 
 }  // namespace brindlet::runtime

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -33,6 +34,15 @@ struct Endpoint {
   }
 
   friend bool operator==(const Endpoint&, const Endpoint&) = default;
+};
+
+// Told once that a write went out or failed, on the stream's executor: for a caller that keeps a
+// record of its own per write, which then travels with the write as it is, with no completion to
+// allocate.
+class WriteListener {
+ public:
+  virtual ~WriteListener() = default;
+  virtual void written(std::optional<std::string> error) = 0;
 };
 
 // One established or establishing byte stream to a peer. Every callback (state changes, read
@@ -77,6 +87,12 @@ class ByteStream {
   virtual void write(PooledBytes bytes, WriteCompletion completion) {
     const ByteView view = bytes.view();
     write(Bytes(view.begin(), view.end()), std::move(completion));
+  }
+  // The same, telling a listener instead.
+  virtual void write(PooledBytes bytes, std::shared_ptr<WriteListener> listener) {
+    write(std::move(bytes), [listener = std::move(listener)](std::optional<std::string> error) {
+      listener->written(std::move(error));
+    });
   }
   // Tears the stream down: state cancelled, pending and later operations fail.
   virtual void cancel() = 0;

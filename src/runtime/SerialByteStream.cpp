@@ -27,22 +27,27 @@ void SerialByteStream::write(Bytes bytes, WriteCompletion completion) {
 }
 
 void SerialByteStream::write(Bytes head, Bytes body, WriteCompletion completion) {
-  onStrandNow<SerialByteStream>(
-      [head = std::move(head), body = std::move(body),
-       completion = std::move(completion)](SerialByteStream& self) mutable {
-        if (self.cancelled_)
-          return self.completeLater(std::move(completion), std::optional(abortedText()));
-        self.writes_.push_back({std::move(head), std::move(body), {}, std::move(completion)});
-        self.writeNext();
-      });
+  queue({std::move(head), std::move(body), {}, std::move(completion), nullptr});
 }
 
 void SerialByteStream::write(PooledBytes bytes, WriteCompletion completion) {
-  onStrandNow<SerialByteStream>([bytes = std::move(bytes), completion = std::move(completion)](
-                                    SerialByteStream& self) mutable {
-    if (self.cancelled_)
-      return self.completeLater(std::move(completion), std::optional(abortedText()));
-    self.writes_.push_back({{}, {}, std::move(bytes), std::move(completion)});
+  queue({{}, {}, std::move(bytes), std::move(completion), nullptr});
+}
+
+void SerialByteStream::write(PooledBytes bytes, std::shared_ptr<WriteListener> listener) {
+  queue({{}, {}, std::move(bytes), nullptr, std::move(listener)});
+}
+
+void SerialByteStream::queue(PendingWrite write) {
+  onStrandNow<SerialByteStream>([write = std::move(write)](SerialByteStream& self) mutable {
+    if (self.cancelled_) {
+      return self.completeLater(
+          [write = std::move(write)](std::optional<std::string> error) mutable {
+            write.done(std::move(error));
+          },
+          std::optional(abortedText()));
+    }
+    self.writes_.push_back(std::move(write));
     self.writeNext();
   });
 }
@@ -54,11 +59,8 @@ void SerialByteStream::cancel() {
     self.closeTransport();
     // The write in progress completes with its own failure; the queued ones never start. The
     // entry in progress stays where it is: the transport still reads its bytes.
-    const auto notStarted = self.writes_.begin() + std::ptrdiff_t(self.inFlight_);
-    std::deque<PendingWrite> queued(std::make_move_iterator(notStarted),
-                                    std::make_move_iterator(self.writes_.end()));
-    self.writes_.erase(notStarted, self.writes_.end());
-    for (auto& w : queued) w.completion(abortedText());
+    auto queued = self.writes_.takeFrom(self.inFlight_);
+    for (auto& w : queued) w.done(abortedText());
     self.report(State::cancelled, {});
   });
 }
@@ -89,9 +91,9 @@ void SerialByteStream::report(State state, const std::string& error) {
 
 void SerialByteStream::writeNext() {
   if (inFlight_ > 0 || !ready_ || writes_.empty() || cancelled_) return;
-  auto finished = [self = shared_from_this()](std::optional<std::string> error) {
-    self->finishWrites(std::move(error));
-  };
+  // The transport's completion keeps the stream alive; a pointer alone fits std::function's
+  // own room, so no write allocates for it.
+  auto finished = [this](std::optional<std::string> error) { finishWrites(std::move(error)); };
   const std::size_t limit = gatherLimit();
   if (limit <= 1) {
     inFlight_ = 1;
@@ -118,10 +120,9 @@ void SerialByteStream::writeNext() {
 void SerialByteStream::finishWrites(std::optional<std::string> error) {
   // The last completion may start the next write: this loop ends with the entries it carried.
   for (std::size_t n = inFlight_; n > 0; --n) {
-    auto done = std::move(writes_.front());
-    writes_.pop_front();
+    auto done = writes_.takeFront();
     --inFlight_;
-    done.completion(error);
+    done.done(error);
   }
   writeNext();
 }

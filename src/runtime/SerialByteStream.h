@@ -2,8 +2,9 @@
 
 // Included only by byte stream implementations: it brings in Boost.Asio's strand.
 
-#include <deque>
+#include <algorithm>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -11,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include <boost/asio/bind_allocator.hpp>
 #include <boost/asio/dispatch.hpp>
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/strand.hpp>
 
@@ -25,7 +28,9 @@ namespace brindlet::runtime {
 class SerialByteStream : public ByteStream, public std::enable_shared_from_this<SerialByteStream> {
  public:
   explicit SerialByteStream(const boost::asio::any_io_executor& executor)
-      : strand_(boost::asio::make_strand(executor)) {}
+      : loopStrand_(loopStrandOf(executor)),
+        strand_(loopStrand_ ? boost::asio::any_io_executor(*loopStrand_)
+                            : boost::asio::any_io_executor(boost::asio::make_strand(executor))) {}
 
   boost::asio::any_io_executor executor() const override { return strand_; }
   void setStateHandler(StateHandler handler) override;
@@ -33,6 +38,7 @@ class SerialByteStream : public ByteStream, public std::enable_shared_from_this<
   void write(Bytes bytes, WriteCompletion completion) override;
   void write(Bytes head, Bytes body, WriteCompletion completion) override;
   void write(PooledBytes bytes, WriteCompletion completion) override;
+  void write(PooledBytes bytes, std::shared_ptr<WriteListener> listener) override;
   void cancel() override;
   Endpoint remoteEndpoint() const override;
 
@@ -63,8 +69,9 @@ class SerialByteStream : public ByteStream, public std::enable_shared_from_this<
   // Runs f(stream) on the strand, keeping the stream alive until then.
   template <class Self, class F>
   void onStrand(F f) {
-    boost::asio::post(strand_, [self = std::static_pointer_cast<Self>(shared_from_this()),
-                                f = std::move(f)]() mutable { f(*self); });
+    post([self = std::static_pointer_cast<Self>(shared_from_this()), f = std::move(f)]() mutable {
+      f(*self);
+    });
   }
   // The same, but at once when the caller may run on the strand now: already on it, or on its
   // loop while it is idle. For the byte path's reads and writes, which only start an operation
@@ -72,38 +79,115 @@ class SerialByteStream : public ByteStream, public std::enable_shared_from_this<
   // per frame.
   template <class Self, class F>
   void onStrandNow(F f) {
-    boost::asio::dispatch(strand_, [self = std::static_pointer_cast<Self>(shared_from_this()),
-                                    f = std::move(f)]() mutable { f(*self); });
+    auto run = recycled([self = std::static_pointer_cast<Self>(shared_from_this()),
+                         f = std::move(f)]() mutable { f(*self); });
+    if (loopStrand_) return boost::asio::dispatch(*loopStrand_, std::move(run));
+    boost::asio::dispatch(strand_, std::move(run));
   }
   // Calls a completion later on the strand, never inside the caller that started the operation.
   template <class Completion, class... Args>
   void completeLater(Completion completion, Args... args) {
-    boost::asio::post(strand_,
-                      [completion = std::move(completion), ... args = std::move(args)]() mutable {
-                        completion(std::move(args)...);
-                      });
+    post([completion = std::move(completion), ... args = std::move(args)]() mutable {
+      completion(std::move(args)...);
+    });
+  }
+  // The handler with the stream's recycled memory for what Asio allocates to carry it.
+  template <class Handler>
+  auto recycled(Handler handler) {
+    return boost::asio::bind_allocator(HandlerAllocator<void>(memory_), std::move(handler));
   }
 
-  boost::asio::strand<boost::asio::any_io_executor> strand_;
+  // The strand over the loop's own executor type where the stream runs on an io_context: work
+  // posted to it carries the stream's recycled memory all the way, and Asio asks the loop's
+  // executor its properties without allocating, which it does for a type-erased one.
+  using LoopStrand = boost::asio::strand<boost::asio::io_context::executor_type>;
+  const std::optional<LoopStrand> loopStrand_;
+  // The same strand, or one over another executor, type-erased: it runs all of the stream's work.
+  const boost::asio::any_io_executor strand_;
 
  private:
+  static std::optional<LoopStrand> loopStrandOf(const boost::asio::any_io_executor& executor) {
+    if (const auto* loop = executor.target<boost::asio::io_context::executor_type>())
+      return boost::asio::make_strand(*loop);
+    return std::nullopt;
+  }
+  template <class F>
+  void post(F f) {
+    auto run = recycled(std::move(f));
+    if (loopStrand_) return boost::asio::post(*loopStrand_, std::move(run));
+    boost::asio::post(strand_, std::move(run));
+  }
+
+  // Queued writes in order: a ring that grows as needed and is never given back, so that a
+  // steady stream of writes allocates nothing.
+  template <class T>
+  class Ring {
+   public:
+    bool empty() const { return count_ == 0; }
+    std::size_t size() const { return count_; }
+    T& operator[](std::size_t i) { return slots_[(head_ + i) % slots_.size()]; }
+    T& front() { return (*this)[0]; }
+    void push_back(T value) {
+      if (count_ == slots_.size()) grow();
+      (*this)[count_++] = std::move(value);
+    }
+    T takeFront() {
+      T value = std::move(front());
+      front() = T();
+      head_ = (head_ + 1) % slots_.size();
+      --count_;
+      return value;
+    }
+    // Takes the entries from `first` on, in order.
+    std::vector<T> takeFrom(std::size_t first) {
+      std::vector<T> taken;
+      while (count_ > first) {
+        T& last = (*this)[count_ - 1];
+        taken.push_back(std::move(last));
+        last = T();
+        --count_;
+      }
+      return {std::make_move_iterator(taken.rbegin()), std::make_move_iterator(taken.rend())};
+    }
+
+   private:
+    void grow() {
+      std::vector<T> slots(std::max<std::size_t>(8, 2 * slots_.size()));
+      for (std::size_t i = 0; i < count_; ++i) slots[i] = std::move((*this)[i]);
+      slots_ = std::move(slots);
+      head_ = 0;
+    }
+    std::vector<T> slots_;
+    std::size_t head_ = 0;
+    std::size_t count_ = 0;
+  };
+
   struct PendingWrite {
     Bytes head;
     Bytes body;
     PooledBytes pooled;  // instead of head and body
     WriteCompletion completion;
+    std::shared_ptr<WriteListener> listener;  // instead of the completion
+
+    void done(std::optional<std::string> error) {
+      if (listener) return listener->written(std::move(error));
+      completion(std::move(error));
+    }
   };
+
+  void queue(PendingWrite write);
 
   void writeNext();
   void finishWrites(std::optional<std::string> error);
 
+  const std::shared_ptr<HandlerMemory> memory_ = std::make_shared<HandlerMemory>();
   StateHandler stateHandler_;
   bool started_ = false;
   bool ready_ = false;
   bool cancelled_ = false;
   std::size_t inFlight_ = 0;     // queued writes at the front whose bytes are being written
   std::vector<ByteView> parts_;  // of a gathered write
-  std::deque<PendingWrite> writes_;
+  Ring<PendingWrite> writes_;
   mutable std::mutex endpointMutex_;
   Endpoint remote_;
 };

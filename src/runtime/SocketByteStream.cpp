@@ -72,11 +72,11 @@ class SocketStream final : public SerialByteStream {
   template <class F>
   auto bind(F f) {
     return asio::bind_executor(
-        strand_, [
+        strand_, recycled([
           self = std::static_pointer_cast<SocketStream>(shared_from_this()), f = std::move(f)
         ]<class... A>(A && ... args) mutable requires std::invocable<F&, SocketStream&, A...> {
           f(*self, std::forward<A>(args)...);
-        });
+        }));
   }
 
  private:

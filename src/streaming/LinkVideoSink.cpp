@@ -16,7 +16,8 @@ struct LinkVideoSink::Shared {
   std::int64_t outstanding = 0;
   std::int64_t sent = 0;
   std::mutex drainedMutex;
-  Drained drained;
+  // Shared rather than copied: a completion takes it without allocating.
+  std::shared_ptr<const Drained> drained;
 
   void completed(std::int64_t size) {
     bool empty;
@@ -27,12 +28,12 @@ struct LinkVideoSink::Shared {
       empty = outstanding == 0;
     }
     if (!empty) return;
-    Drained callback;
+    std::shared_ptr<const Drained> callback;
     {
       std::lock_guard lock(drainedMutex);
       callback = drained;
     }
-    if (callback) callback();
+    if (callback && *callback) (*callback)();
   }
 };
 
@@ -75,10 +76,11 @@ bool LinkVideoSink::send(EncodedFrame frame) {
 }
 
 void LinkVideoSink::setDrained(Drained drained) {
-  Drained old;
+  auto callback = std::make_shared<const Drained>(std::move(drained));
+  std::shared_ptr<const Drained> old;
   {
     std::lock_guard lock(shared_->drainedMutex);
-    old = std::exchange(shared_->drained, std::move(drained));
+    old = std::exchange(shared_->drained, std::move(callback));
   }
   // The old callback is destroyed here, outside the lock: it may hold the last reference to
   // whatever registered it.

@@ -66,13 +66,22 @@ struct FrameConnection::Inbox {
 };
 
 // A send's handler until it completes, once: when the stream has taken the bytes, or earlier
-// when its caller cancels (the bytes still go out in their turn). The handler runs on its own
-// executor, which counts as busy until then; a plain callback runs on the link's executor.
-class FrameConnection::PendingSend : public std::enable_shared_from_this<PendingSend> {
+// when its caller cancels (the bytes still go out in their turn). A handler with an executor of
+// its own runs there, which counts as busy until then; one on the link's executor runs at once
+// in the stream's completion, which already runs there. The record lives in the link's recycled
+// memory and travels with the write.
+class FrameConnection::PendingSend : public runtime::WriteListener,
+                                     public std::enable_shared_from_this<PendingSend> {
+  struct Key {};
+
  public:
-  static std::shared_ptr<PendingSend> make(SendHandler handler,
-                                           const asio::any_io_executor& executor) {
-    std::shared_ptr<PendingSend> pending(new PendingSend(std::move(handler), executor));
+  static std::shared_ptr<PendingSend> make(std::shared_ptr<FrameConnection> link, std::size_t size,
+                                           SendHandler handler, asio::any_io_executor executor) {
+    const bool own = executor != link->executor_;
+    if (own) executor = asio::prefer(executor, asio::execution::outstanding_work.tracked);
+    runtime::HandlerAllocator<PendingSend> allocator(link->memory_);
+    auto pending = std::allocate_shared<PendingSend>(allocator, Key{}, std::move(link), size,
+                                                     std::move(handler), std::move(executor), own);
     auto slot = asio::get_associated_cancellation_slot(*pending->handler_);
     if (slot.is_connected()) {
       slot.assign([weak = std::weak_ptr<PendingSend>(pending)](asio::cancellation_type) {
@@ -80,6 +89,26 @@ class FrameConnection::PendingSend : public std::enable_shared_from_this<Pending
       });
     }
     return pending;
+  }
+
+  PendingSend(Key, std::shared_ptr<FrameConnection> link, std::size_t size, SendHandler handler,
+              asio::any_io_executor executor, bool own)
+      : link_(std::move(link)),
+        size_(size),
+        own_(own),
+        executor_(std::move(executor)),
+        handler_(std::move(handler)) {}
+
+  // The stream took the bytes, or failed to; called once, on the stream's executor.
+  void written(std::optional<std::string> error) override {
+    {
+      std::lock_guard lock(link_->mutex_);
+      link_->state_.bytesOutstanding -= size_;
+    }
+    std::exception_ptr failure;
+    if (error) failure = std::make_exception_ptr(TransportError::connectionFailed(*error));
+    link_.reset();
+    complete(failure, false);
   }
 
   // From a cancellation the handler is posted: its slot is cleared, on the handler's own
@@ -93,6 +122,10 @@ class FrameConnection::PendingSend : public std::enable_shared_from_this<Pending
       std::swap(executor, executor_);
     }
     if (!handler) return;
+    if (!own_ && !fromCancellation) {
+      asio::get_associated_cancellation_slot(*handler).clear();
+      return std::move(*handler)(error);
+    }
     auto finish = [handler = std::move(*handler), error]() mutable {
       asio::get_associated_cancellation_slot(handler).clear();
       std::move(handler)(error);
@@ -105,10 +138,9 @@ class FrameConnection::PendingSend : public std::enable_shared_from_this<Pending
   }
 
  private:
-  PendingSend(SendHandler handler, const asio::any_io_executor& executor)
-      : executor_(asio::prefer(executor, asio::execution::outstanding_work.tracked)),
-        handler_(std::move(handler)) {}
-
+  std::shared_ptr<FrameConnection> link_;
+  const std::size_t size_;
+  const bool own_;
   std::mutex mutex_;
   asio::any_io_executor executor_;
   std::optional<SendHandler> handler_;
@@ -170,6 +202,8 @@ boost::asio::awaitable<std::optional<Frame>> FrameSequence::next() {
 
 FrameConnection::FrameConnection(std::shared_ptr<ByteStream> connection, Options options)
     : connection_(std::move(connection)),
+      executor_(connection_->executor()),
+      memory_(std::make_shared<runtime::HandlerMemory>()),
       options_(std::move(options)),
       inbox_(std::make_shared<Inbox>()) {
   inbox_->parser.maxPayload = std::int64_t(options_.helloFrameLimit);
@@ -441,18 +475,9 @@ bool FrameConnection::admit(std::size_t length, SendHandler& handler) {
   return true;
 }
 
-ByteStream::WriteCompletion FrameConnection::completion(std::size_t size, SendHandler handler,
-                                                        boost::asio::any_io_executor executor) {
-  auto pending = PendingSend::make(std::move(handler), executor);
-  return [self = shared_from_this(), size, pending](std::optional<std::string> error) {
-    {
-      std::lock_guard lock(self->mutex_);
-      self->state_.bytesOutstanding -= size;
-    }
-    std::exception_ptr failure;
-    if (error) failure = std::make_exception_ptr(TransportError::connectionFailed(*error));
-    pending->complete(failure, false);
-  };
+std::shared_ptr<FrameConnection::PendingSend> FrameConnection::pending(
+    std::size_t size, SendHandler handler, boost::asio::any_io_executor executor) {
+  return PendingSend::make(shared_from_this(), size, std::move(handler), std::move(executor));
 }
 
 // The payload moves into the stream's write queue behind its six header bytes; the stream's
@@ -464,9 +489,11 @@ void FrameConnection::startSend(Frame frame, SendHandler handler,
   if (!admit(length, handler)) return;
   Bytes header(protocol::FrameHeader::size);
   Frame::encodeHeader(frame.channel, frame.flags, length, header.data());
+  auto sending =
+      pending(protocol::FrameHeader::size + length, std::move(handler), std::move(executor));
   connection_->write(
       std::move(header), std::move(frame.payload),
-      completion(protocol::FrameHeader::size + length, std::move(handler), std::move(executor)));
+      [sending](std::optional<std::string> error) { sending->written(std::move(error)); });
 }
 
 void FrameConnection::startSend(protocol::PooledFrame frame, SendHandler handler,
@@ -478,8 +505,9 @@ void FrameConnection::startSend(protocol::PooledFrame frame, SendHandler handler
   }
   Frame::encodeHeader(frame.channel, frame.flags, length,
                       frame.payload.prepend(protocol::FrameHeader::size).data());
-  connection_->write(std::move(frame.payload), completion(protocol::FrameHeader::size + length,
-                                                          std::move(handler), std::move(executor)));
+  // The record itself goes with the write: nothing is allocated to say it is done.
+  connection_->write(std::move(frame.payload), pending(protocol::FrameHeader::size + length,
+                                                       std::move(handler), std::move(executor)));
 }
 
 ControlEnvelope FrameConnection::envelope(ControlMessage message) {

@@ -9,13 +9,16 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <boost/asio/any_completion_handler.hpp>
 #include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/associated_allocator.hpp>
 #include <boost/asio/associated_executor.hpp>
 #include <boost/asio/async_result.hpp>
 #include <boost/asio/awaitable.hpp>
+#include <boost/asio/bind_allocator.hpp>
 
 #include "protocol/ControlEnvelope.h"
 #include "protocol/Frame.h"
@@ -159,15 +162,25 @@ class FrameConnection : public std::enable_shared_from_this<FrameConnection> {
   };
   struct Inbox;
   class PendingSend;
-  // The handler's executor is read while its type is still known.
+  // The handler's executor is read while its type is still known. A handler without an
+  // allocator of its own is kept in the link's recycled memory.
   struct Initiation {
     FrameConnection* self;
     template <class Handler, class AnyFrame>
     void operator()(Handler&& handler, AnyFrame frame) const {
       boost::asio::any_io_executor executor =
-          boost::asio::get_associated_executor(handler, self->connection_->executor());
-      self->startSend(std::move(frame), SendHandler(std::forward<Handler>(handler)),
-                      std::move(executor));
+          boost::asio::get_associated_executor(handler, self->executor_);
+      if constexpr (std::is_same_v<boost::asio::associated_allocator_t<std::decay_t<Handler>>,
+                                   std::allocator<void>>) {
+        self->startSend(
+            std::move(frame),
+            SendHandler(boost::asio::bind_allocator(runtime::HandlerAllocator<void>(self->memory_),
+                                                    std::forward<Handler>(handler))),
+            std::move(executor));
+      } else {
+        self->startSend(std::move(frame), SendHandler(std::forward<Handler>(handler)),
+                        std::move(executor));
+      }
     }
   };
 
@@ -180,9 +193,9 @@ class FrameConnection : public std::enable_shared_from_this<FrameConnection> {
   // Counts a send of `length` payload bytes against the high-water mark; completes the handler
   // with the refusal and gives false when the link can't take it.
   bool admit(std::size_t length, SendHandler& handler);
-  // The stream's completion of a send that was admitted.
-  runtime::ByteStream::WriteCompletion completion(std::size_t size, SendHandler handler,
-                                                  boost::asio::any_io_executor executor);
+  // The record of a send that was admitted, which the stream tells once it has taken the bytes.
+  std::shared_ptr<PendingSend> pending(std::size_t size, SendHandler handler,
+                                       boost::asio::any_io_executor executor);
   protocol::ControlEnvelope envelope(protocol::ControlMessage message);
   std::optional<protocol::Frame> controlFrame(protocol::ControlMessage message);
   boost::asio::awaitable<void> sendBye(std::string reason);
@@ -197,6 +210,10 @@ class FrameConnection : public std::enable_shared_from_this<FrameConnection> {
   void release();
 
   const std::shared_ptr<runtime::ByteStream> connection_;
+  // The stream's executor, made once: sends copy it without allocating.
+  const boost::asio::any_io_executor executor_;
+  // Where sends keep their handlers and records: reused from frame to frame.
+  const std::shared_ptr<runtime::HandlerMemory> memory_;
   const Options options_;
   // The receiving side: touched only by the one outstanding read, and kept alive by it.
   const std::shared_ptr<Inbox> inbox_;

@@ -103,6 +103,48 @@ TEST(ByteStream, QueuedWritesGoOutInOrderAndCompleteInOrder) {
   }
 }
 
+// The write queue is reused from wave to wave: a later, larger wave that starts part-way through
+// it (and makes it grow) still goes out and completes in order, from another thread too.
+TEST(ByteStream, WavesOfWritesKeepTheirOrderAsTheQueueWrapsAndGrows) {
+  for (auto kind : kKinds) {
+    SCOPED_TRACE(nameOf(kind));
+    asio::io_context io;
+    testsupport::TempDir folder;
+    auto [a, b] = runUntilDone(io, connectedPair(kind, folder));
+    auto pool = BufferPool::make(4, 6, 64);
+    std::vector<int> completions;
+    Bytes expected;
+    int next = 0;
+    for (const int wave : {5, 3, 30, 7, 50}) {
+      const bool fromThread = wave % 2 == 0;
+      auto queue = [&, first = next] {
+        for (int i = first; i < first + wave; ++i) {
+          auto buffer = pool->acquire();
+          std::memset(buffer.payload().data(), i, 2);
+          a->write(PooledBytes(std::move(buffer), 2), [&completions, i](auto e) {
+            EXPECT_FALSE(e);
+            completions.push_back(i);
+          });
+        }
+      };
+      if (fromThread) {
+        std::thread(queue).join();
+      } else {
+        asio::post(a->executor(), queue);
+      }
+      for (int i = next; i < next + wave; ++i) expected.insert(expected.end(), 2, std::uint8_t(i));
+      next += wave;
+      auto got = runUntilDone(io, readExactly(*b, std::size_t(wave) * 2));
+      EXPECT_TRUE(std::equal(got.bytes.begin(), got.bytes.end(), expected.end() - wave * 2));
+      drain(io);
+    }
+    std::vector<int> order(static_cast<std::size_t>(next));
+    std::iota(order.begin(), order.end(), 0);
+    EXPECT_EQ(completions, order);
+    EXPECT_EQ(pool->freeCount(), 64u);
+  }
+}
+
 TEST(ByteStream, CancellingOneEndEndsThePeersStream) {
   for (auto kind : kKinds) {
     SCOPED_TRACE(nameOf(kind));

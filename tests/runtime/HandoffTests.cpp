@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -101,6 +103,40 @@ TEST(PooledBytes, GrowIntoTheRoomInFrontAndGoBackWithTheirBuffer) {
   EXPECT_TRUE(own.isOneOff());
   EXPECT_EQ(Bytes(own.view().begin(), own.view().end()), text);
   EXPECT_EQ(own.roomInFront(), 6u);
+}
+
+// Each block comes back for a request of its size class, whichever thread gave it back; a
+// request beyond the largest class is the heap's.
+TEST(HandlerMemory, HandsBlocksOutAgainAcrossThreads) {
+  auto memory = std::make_shared<HandlerMemory>();
+  HandlerAllocator<std::byte> allocator(memory);
+  const struct {
+    std::size_t size, sameClass;
+  } cases[] = {{1, 128}, {128, 100}, {129, 256}, {700, 1024}, {4096, 3000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    std::byte* block = allocator.allocate(c.size);
+    std::memset(block, 1, c.size);
+    std::thread([&] { allocator.deallocate(block, c.size); }).join();
+    std::byte* again = allocator.allocate(c.sameClass);
+    EXPECT_EQ(again, block);
+    std::byte* another = allocator.allocate(c.size);
+    EXPECT_NE(another, block);
+    allocator.deallocate(again, c.sameClass);
+    allocator.deallocate(another, c.size);
+  }
+  // Two blocks of 128 bytes are free now: a larger request takes neither.
+  std::byte* small = allocator.allocate(128);
+  std::byte* larger = allocator.allocate(129);
+  EXPECT_NE(small, larger);
+  allocator.deallocate(small, 128);
+  allocator.deallocate(larger, 129);
+  std::byte* huge = allocator.allocate(8192);
+  std::memset(huge, 2, 8192);
+  allocator.deallocate(huge, 8192);
+  // The allocator keeps its memory alive.
+  memory.reset();
+  allocator.deallocate(allocator.allocate(64), 64);
 }
 
 }  // namespace
