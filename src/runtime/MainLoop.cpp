@@ -6,6 +6,8 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 
+#include "runtime/Blocking.h"
+
 namespace brindlet::runtime {
 
 MainLoop::MainLoop() : context_(std::make_unique<boost::asio::io_context>(1)) {}
@@ -20,6 +22,7 @@ void MainLoop::run() {
     std::atomic<std::thread::id>& runner;
     ~Leave() { runner = std::thread::id(); }
   } leave{runner_};
+  RunningMainLoop mark;
   auto guard = boost::asio::make_work_guard(*context_);
   context_->restart();
   context_->run();
@@ -39,6 +42,7 @@ void MainLoop::refuseIfRunningElsewhere(const char* what) const {
 
 std::size_t MainLoop::poll() {
   refuseIfRunningElsewhere("poll");
+  RunningMainLoop mark;
   context_->restart();
   return context_->poll();
 }

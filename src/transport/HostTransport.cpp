@@ -6,6 +6,7 @@
 #include <boost/asio/use_awaitable.hpp>
 
 #include "protocol/Enums.h"
+#include "runtime/Blocking.h"
 #include "runtime/OneShot.h"
 #include "transport/BonjourBrowser.h"
 #include "transport/SecureChannel.h"
@@ -106,10 +107,7 @@ asio::awaitable<void> HostTransport::cancelPairing(PairingAttempt attempt) {
 asio::awaitable<void> HostTransport::forget(std::string uid) {
   auto self = shared_from_this();
   auto operation = [](std::shared_ptr<HostTransport> self,
-                      std::string uid) -> asio::awaitable<void> {
-    self->forgetNow(uid);
-    co_return;
-  };
+                      std::string uid) -> asio::awaitable<void> { co_await self->forgetNow(uid); };
   auto forgetting = operation(shared_from_this(), std::move(uid));
   co_await onStrand(strand_, self, std::move(forgetting));
 }
@@ -141,8 +139,11 @@ asio::awaitable<void> HostTransport::stopNow() {
   }
 }
 
-void HostTransport::forgetNow(const std::string& uid) {
-  settings_.store->remove(uid);
+asio::awaitable<void> HostTransport::forgetNow(std::string uid) {
+  auto store = settings_.store;
+  auto remove = [store, uid] { store->remove(uid); };
+  co_await runtime::offloadBlocking(std::move(remove));
+  paired_.erase(uid);
   failures_.erase(uid);
   events_->push(HostTransportEvent::nearby(nearby()));
 }
@@ -155,7 +156,7 @@ asio::awaitable<void> HostTransport::browseLoop(std::weak_ptr<HostTransport> wea
   for (;;) {
     StopBrowsingOnExit browse{BonjourBrowser::browse(*discovery, type, strand)};
     while (auto services = co_await browse.snapshots->next()) {
-      if (auto self = weak.lock()) self->browsed(std::move(*services));
+      if (auto self = weak.lock()) co_await self->browsed(std::move(*services));
     }
     if (weak.expired()) co_return;
     // The browse failed: Wi-Fi discovery goes on after a pause (stop() cancels the pause).
@@ -163,7 +164,24 @@ asio::awaitable<void> HostTransport::browseLoop(std::weak_ptr<HostTransport> wea
   }
 }
 
-void HostTransport::browsed(std::vector<BonjourService> services) {
+asio::awaitable<void> HostTransport::browsed(std::vector<BonjourService> services) {
+  // Which of them are paired is asked of the store on the blocking worker: a locked keyring may
+  // keep it for as long as the user takes to unlock it.
+  std::vector<std::string> uids;
+  for (const auto& service : services) {
+    if (auto phone = nearbyPhone(service, [](const std::string&) { return false; }); phone.uid) {
+      uids.push_back(*phone.uid);
+    }
+  }
+  auto store = settings_.store;
+  auto look = [store, uids] {
+    std::set<std::string> paired;
+    for (const auto& uid : uids) {
+      if (store->key(uid)) paired.insert(uid);
+    }
+    return paired;
+  };
+  paired_ = co_await runtime::offloadBlocking(std::move(look));
   secureServices_ = std::move(services);
   events_->push(HostTransportEvent::nearby(nearby()));
   reconcile();
@@ -179,7 +197,7 @@ std::vector<NearbyPhone> HostTransport::nearby() {
 }
 
 bool HostTransport::hasKey(const std::string& uid) {
-  return settings_.store->key(uid).has_value();
+  return paired_.contains(uid);
 }
 
 bool HostTransport::shouldAutoDial(const NearbyPhone& phone) const {
@@ -238,7 +256,11 @@ asio::awaitable<void> HostTransport::autoDial(std::weak_ptr<HostTransport> weak,
 asio::awaitable<ClientLink> HostTransport::dialPaired(NearbyPhone phone,
                                                       std::optional<std::uint64_t> generation) {
   std::optional<SymmetricKey> key;
-  if (phone.uid) key = settings_.store->key(*phone.uid);
+  if (phone.uid) {
+    auto store = settings_.store;
+    auto look = [store, uid = *phone.uid] { return store->key(uid); };
+    key = co_await runtime::offloadBlocking(std::move(look));
+  }
   const auto& macUid = settings_.localHello.uid;
   if (!phone.secure || !phone.uid || !key || !macUid)
     throw TransportError::connectionFailed(phone.name + " isn't paired with this Mac");

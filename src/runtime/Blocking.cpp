@@ -1,0 +1,65 @@
+#include "runtime/Blocking.h"
+
+#include <atomic>
+
+namespace brindlet::runtime {
+namespace {
+
+#ifdef NDEBUG
+std::atomic<bool> checkOn{false};
+#else
+std::atomic<bool> checkOn{true};
+#endif
+
+thread_local int loopDepth = 0;
+std::atomic<std::size_t> inFlight{0};
+
+}  // namespace
+
+WorkerThread& blockingWorker() {
+  static WorkerThread worker("brindlet-block");
+  return worker;
+}
+
+std::size_t blockingCallsInFlight() {
+  return inFlight.load();
+}
+
+detail::InFlight::InFlight() {
+  ++inFlight;
+}
+detail::InFlight::~InFlight() {
+  if (counted_) --inFlight;
+}
+
+void mayBlock(const char* what) {
+  if (loopDepth > 0 && checkOn.load(std::memory_order_relaxed)) throw BlockingOnLoop(what);
+}
+
+void checkBlocking(bool on) {
+  checkOn = on;
+}
+
+bool checkingBlocking() {
+  return checkOn;
+}
+
+RunningMainLoop::RunningMainLoop() {
+  ++loopDepth;
+}
+RunningMainLoop::~RunningMainLoop() {
+  --loopDepth;
+}
+
+bool runsMainLoop() {
+  return loopDepth > 0;
+}
+
+AllowBlocking::AllowBlocking() : saved_(loopDepth) {
+  loopDepth = 0;
+}
+AllowBlocking::~AllowBlocking() {
+  loopDepth = saved_;
+}
+
+}  // namespace brindlet::runtime
