@@ -153,7 +153,7 @@ int main() {
                  [&](std::exception_ptr) { loop.stop(); });
   loop.run();
 
-  deck::MemoryTree tree;
+  deck::testing::MemoryTree tree;
   runtime::ProcFsProcessTable processes;
   deck::SystemReaders readers(tree, processes, *runtime::Clock::system());
   runtime::FileDefaults defaults(io, home.file("config/brindlet/defaults.json"));

@@ -164,16 +164,22 @@ asio::awaitable<void> HostTransport::browseLoop(std::weak_ptr<HostTransport> wea
   }
 }
 
-asio::awaitable<void> HostTransport::browsed(std::vector<BonjourService> services) {
-  // Which of them are paired is asked of the store on the blocking worker: a locked keyring may
-  // keep it for as long as the user takes to unlock it.
+namespace {
+
+std::vector<std::string> uidsOf(const std::vector<BonjourService>& services) {
   std::vector<std::string> uids;
   for (const auto& service : services) {
     if (auto phone = nearbyPhone(service, [](const std::string&) { return false; }); phone.uid) {
       uids.push_back(*phone.uid);
     }
   }
-  auto store = settings_.store;
+  return uids;
+}
+
+// Which of the uids have a key, asked of the store on the blocking worker: a locked keyring may
+// keep it for as long as the user takes to unlock it.
+asio::awaitable<std::set<std::string>> pairedAmong(std::shared_ptr<PairingStore> store,
+                                                   std::vector<std::string> uids) {
   auto look = [store, uids] {
     std::set<std::string> paired;
     for (const auto& uid : uids) {
@@ -181,7 +187,14 @@ asio::awaitable<void> HostTransport::browsed(std::vector<BonjourService> service
     }
     return paired;
   };
-  paired_ = co_await runtime::offloadBlocking(std::move(look));
+  return runtime::offloadBlocking(std::move(look));
+}
+
+}  // namespace
+
+asio::awaitable<void> HostTransport::browsed(std::vector<BonjourService> services) {
+  auto looking = pairedAmong(settings_.store, uidsOf(services));
+  paired_ = co_await std::move(looking);
   secureServices_ = std::move(services);
   events_->push(HostTransportEvent::nearby(nearby()));
   reconcile();
@@ -211,6 +224,35 @@ void HostTransport::recordFailure(const std::optional<std::string>& uid) {
 }
 
 void HostTransport::reconcile() {
+  if (!settings_.wifi || !watcher_ || !links_.empty() || dialing_) return;
+  runtime::spawn(strand_, reconcileWithKeys(weak_from_this()));
+}
+
+asio::awaitable<void> HostTransport::reconcileWithKeys(std::weak_ptr<HostTransport> weak) {
+  std::shared_ptr<PairingStore> store;
+  std::vector<std::string> uids;
+  if (auto self = weak.lock()) {
+    store = self->settings_.store;
+    uids = uidsOf(self->secureServices_);
+  } else {
+    co_return;
+  }
+  // Keys may have come or gone since the last browse.
+  auto looking = pairedAmong(std::move(store), uids);
+  const auto paired = co_await std::move(looking);
+  auto self = weak.lock();
+  if (!self) co_return;
+  for (const auto& uid : uids) {
+    if (paired.contains(uid)) {
+      self->paired_.insert(uid);
+    } else {
+      self->paired_.erase(uid);
+    }
+  }
+  self->dialFirstPaired();
+}
+
+void HostTransport::dialFirstPaired() {
   // A stopped transport dials nothing, whatever its last browse showed.
   if (!settings_.wifi || !watcher_ || !links_.empty() || dialing_) return;
   for (auto& phone : nearby()) {

@@ -88,8 +88,11 @@ class HostTransport final : public HostTransporting,
   bool hasKey(const std::string& uid);
   bool shouldAutoDial(const NearbyPhone& phone) const;
   void recordFailure(const std::optional<std::string>& uid);
-  // The auto-dial rule: dials the first eligible paired phone while no link is up.
+  // The auto-dial rule: dials the first eligible paired phone while no link is up, once the
+  // store has said which phones have keys now.
   void reconcile();
+  static boost::asio::awaitable<void> reconcileWithKeys(std::weak_ptr<HostTransport> weak);
+  void dialFirstPaired();
   // The paired TLS dial. An automatic dial passes the stop generation it started in, so that a
   // stop() in between keeps it from registering.
   boost::asio::awaitable<ClientLink> dialPaired(NearbyPhone phone,
