@@ -32,6 +32,11 @@ detail::InFlight::~InFlight() {
   if (counted_) --inFlight;
 }
 
+WorkerThread& secretsWorker() {
+  static WorkerThread worker("brindlet-secrets");
+  return worker;
+}
+
 void mayBlock(const char* what) {
   if (loopDepth > 0 && checkOn.load(std::memory_order_relaxed)) throw BlockingOnLoop(what);
 }

@@ -12,6 +12,9 @@ namespace brindlet::runtime {
 // The process's one worker for calls that can wait on a disk, a D-Bus service, a keyring prompt
 // or a child: file reads and writes, fsync, /proc scans, libsecret, waitid. Started on first use.
 WorkerThread& blockingWorker();
+// The worker for Secret Service calls, which can wait for as long as the user takes to unlock
+// the keyring: on a worker of their own they hold up no file or /proc work meanwhile.
+WorkerThread& secretsWorker();
 
 // How many calls handed to the blocking worker have not answered yet. Tests that drive a loop
 // without waiting (drain) wait for these, so that a blocking step behaves as one step of the loop.
@@ -31,12 +34,14 @@ class InFlight {
 };
 }  // namespace detail
 
-// Runs f() on the blocking worker and resumes the caller on its own executor with the result.
+// Runs f() on the blocking worker (or the one given) and resumes the caller on its own executor
+// with the result.
 template <class F>
-boost::asio::awaitable<std::invoke_result_t<F>> offloadBlocking(F f) {
+boost::asio::awaitable<std::invoke_result_t<F>> offloadBlocking(
+    F f, WorkerThread& worker = blockingWorker()) {
   // The count ends when the call is dropped, which is after its answer is on the caller's way.
   auto counted = [f = std::move(f), inFlight = detail::InFlight()]() mutable { return f(); };
-  return offload(blockingWorker().executor(), std::move(counted));
+  return offload(worker.executor(), std::move(counted));
 }
 
 // What mayBlock throws when a blocking call is made on a thread that runs a main loop.

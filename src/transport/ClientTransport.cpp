@@ -205,7 +205,7 @@ asio::awaitable<void> ClientTransport::forgetAllNow() {
   auto forgetAll = [store = store_] {
     for (const auto& identity : store->identities()) store->remove(identity);
   };
-  co_await runtime::offloadBlocking(std::move(forgetAll));
+  co_await runtime::offloadBlocking(std::move(forgetAll), runtime::secretsWorker());
   co_await restartSecureNow();
   transportLog().info("Forgot every paired Mac");
 }
@@ -325,7 +325,7 @@ asio::awaitable<std::vector<SecureChannel::Key>> ClientTransport::storedKeys() {
     }
     return keys;
   };
-  return runtime::offloadBlocking(std::move(read));
+  return runtime::offloadBlocking(std::move(read), runtime::secretsWorker());
 }
 
 std::vector<SecureChannel::Key> ClientTransport::keyList(std::vector<SecureChannel::Key> keys) {

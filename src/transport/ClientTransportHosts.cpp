@@ -202,11 +202,12 @@ asio::awaitable<std::optional<ClientTransport::Watch>> ClientTransport::acceptHo
 asio::awaitable<void> ClientTransport::issueKey(std::string identity,
                                                 std::shared_ptr<FrameConnection> link) {
   auto look = [store = store_, identity] { return store->key(identity); };
-  const auto existing = co_await runtime::offloadBlocking(std::move(look));
+  const auto existing =
+      co_await runtime::offloadBlocking(std::move(look), runtime::secretsWorker());
   const SymmetricKey key = existing ? *existing : PairingCode::newKey();
   if (!existing) {
     auto save = [store = store_, key, identity] { store->save(key, identity); };
-    co_await runtime::offloadBlocking(std::move(save));
+    co_await runtime::offloadBlocking(std::move(save), runtime::secretsWorker());
     transportLog().info("Paired with a new host");
   }
   try {

@@ -142,7 +142,7 @@ asio::awaitable<void> HostTransport::stopNow() {
 asio::awaitable<void> HostTransport::forgetNow(std::string uid) {
   auto store = settings_.store;
   auto remove = [store, uid] { store->remove(uid); };
-  co_await runtime::offloadBlocking(std::move(remove));
+  co_await runtime::offloadBlocking(std::move(remove), runtime::secretsWorker());
   paired_.erase(uid);
   failures_.erase(uid);
   events_->push(HostTransportEvent::nearby(nearby()));
@@ -187,7 +187,7 @@ asio::awaitable<std::set<std::string>> pairedAmong(std::shared_ptr<PairingStore>
     }
     return paired;
   };
-  return runtime::offloadBlocking(std::move(look));
+  return runtime::offloadBlocking(std::move(look), runtime::secretsWorker());
 }
 
 }  // namespace
@@ -301,7 +301,7 @@ asio::awaitable<ClientLink> HostTransport::dialPaired(NearbyPhone phone,
   if (phone.uid) {
     auto store = settings_.store;
     auto look = [store, uid = *phone.uid] { return store->key(uid); };
-    key = co_await runtime::offloadBlocking(std::move(look));
+    key = co_await runtime::offloadBlocking(std::move(look), runtime::secretsWorker());
   }
   const auto& macUid = settings_.localHello.uid;
   if (!phone.secure || !phone.uid || !key || !macUid)
