@@ -97,12 +97,15 @@ asio::awaitable<void> changeDefaults(runtime::FileDefaults& defaults, const bool
   }
 }
 
-asio::awaitable<void> endGroups(const bool& over, int& ended) {
+asio::awaitable<void> endGroups(const bool& over, int& ended, double& longestStart) {
   auto executor = co_await asio::this_coro::executor;
   while (!over) {
     runtime::Process::Options options;
     options.argv = {"sh", "-c", "sleep 30 & sleep 30 & trap '' TERM; sleep 30"};
+    const auto starting = Steady::now();
     auto child = runtime::Process::start(executor, std::move(options));
+    longestStart = std::max(
+        longestStart, std::chrono::duration<double, std::milli>(Steady::now() - starting).count());
     co_await pause(500ms);
     co_await child.terminateGroup(100ms);
     ++ended;
@@ -173,7 +176,8 @@ int main() {
   });
   runtime::spawn(io.get_executor(), readKeys(readers, log, over, reads));
   runtime::spawn(io.get_executor(), changeDefaults(defaults, over, changes));
-  if (!std::getenv("NO_GROUPS")) runtime::spawn(io.get_executor(), endGroups(over, ended));
+  double longestStart = 0;
+  runtime::spawn(io.get_executor(), endGroups(over, ended, longestStart));
   runtime::spawn(io.get_executor(), lookUpPairings(host, over, lookups));
   loop.run();
 
@@ -181,6 +185,8 @@ int main() {
   print("loaded", loaded);
   std::printf("load: %d reader reads, %d defaults changes, %d groups ended, %d pairing lookups\n",
               reads, changes, ended, lookups);
+  // Starting a child (posix_spawn) still happens on the loop: its longest start, for comparison.
+  std::printf("longest child start on the loop: %.3f ms\n", longestStart);
   const double p999 = loaded.at(0.999) - bare.at(0.999);
   const double worst = loaded.at(1.0);
   const bool met = p999 <= 2.0 && worst <= 20.0;
