@@ -16,9 +16,11 @@ std::atomic<std::size_t> inFlight{0};
 
 }  // namespace
 
+// The workers live until the process ends: what static objects do as it exits (a test's daemon
+// stopped and waited for) may still need them.
 WorkerThread& blockingWorker() {
-  static WorkerThread worker("brindlet-block");
-  return worker;
+  static auto* worker = new WorkerThread("brindlet-block");
+  return *worker;
 }
 
 std::size_t blockingCallsInFlight() {
@@ -33,8 +35,8 @@ detail::InFlight::~InFlight() {
 }
 
 WorkerThread& secretsWorker() {
-  static WorkerThread worker("brindlet-secrets");
-  return worker;
+  static auto* worker = new WorkerThread("brindlet-secrets");
+  return *worker;
 }
 
 void mayBlock(const char* what) {
