@@ -39,6 +39,13 @@ WorkerThread& secretsWorker() {
   return *worker;
 }
 
+namespace {
+// Started with the program, not on first use, which may come while static objects are destroyed
+// at exit (a child killed by its owner's destructor is reaped on the worker), when a thread can no
+// longer start safely.
+const bool workersStarted = (blockingWorker(), secretsWorker(), true);
+}  // namespace
+
 void mayBlock(const char* what) {
   if (loopDepth > 0 && checkOn.load(std::memory_order_relaxed)) throw BlockingOnLoop(what);
 }
