@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "agents/AgentTexts.h"
+#include "runtime/Blocking.h"
 #include "runtime/Json.h"
 #include "runtime/Unicode.h"
 
@@ -28,6 +29,11 @@ double wallTime() {
 
 asio::awaitable<void> noKey(std::string) {
   co_return;
+}
+
+asio::awaitable<std::optional<std::string>> branchOf(std::filesystem::path folder) {
+  auto read = [folder] { return gitBranch(folder); };
+  return runtime::offloadBlocking(std::move(read));
 }
 
 }  // namespace
@@ -54,14 +60,22 @@ asio::awaitable<Bytes> AgentHub::handle(HookEvent event) {
   const auto session = stringIn(hook, "session_id");
   const auto name = stringIn(hook, "hook_event_name");
   if (!session || !name) co_return noDecisionReply();
+  // A new session's branch is read from its folder on the blocking worker. Its later events wait
+  // here too, behind it, so that they keep their order.
+  const auto folder = stringIn(hook, "cwd");
+  std::optional<std::string> branch;
+  if (!agents_.contains(*session) && folder && !folder->empty()) {
+    auto reading = branchOf(*folder);
+    branch = co_await std::move(reading);
+  }
 
   // The agent keeps a permission hook running after its own prompt was answered in the terminal;
   // the session's next step shows that the request is over.
   endRequestsOf(*session, *name, hook);
   if (!event.terminal.isEmpty()) terminals_.insert_or_assign(*session, std::move(event.terminal));
   const auto known = agents_.find(*session);
-  auto card = known != agents_.end() ? known->second
-                                     : startCard(*session, event.vendor, stringIn(hook, "cwd"));
+  auto card =
+      known != agents_.end() ? known->second : startCard(*session, event.vendor, folder, branch);
   card.canJump = terminals_.contains(*session);
 
   if (*name == "PermissionRequest") {
@@ -142,14 +156,15 @@ void AgentHub::handleNotification(const nlohmann::json& hook, AgentCard& card) {
 }
 
 AgentCard AgentHub::startCard(const std::string& session, const std::string& vendor,
-                              const std::optional<std::string>& folder) const {
+                              const std::optional<std::string>& folder,
+                              std::optional<std::string> branch) const {
   AgentCard card;
   card.id = session;
   card.vendor = vendor;
   // An empty folder would name the app's own working folder.
   if (folder && !folder->empty()) {
     card.title = lastPathComponent(*folder);
-    card.branch = gitBranch(*folder);
+    card.branch = std::move(branch);
   } else {
     card.title = "Agent";
   }

@@ -80,7 +80,8 @@ class AgentHub : public std::enable_shared_from_this<AgentHub> {
   struct Pending;
 
   protocol::AgentCard startCard(const std::string& session, const std::string& vendor,
-                                const std::optional<std::string>& folder) const;
+                                const std::optional<std::string>& folder,
+                                std::optional<std::string> branch) const;
   void apply(const std::string& name, const nlohmann::json& hook, protocol::AgentCard& card);
   void handleNotification(const nlohmann::json& hook, protocol::AgentCard& card);
   void setState(protocol::AgentCard& card, protocol::AgentState state) const;

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "runtime/Blocking.h"
 #include "runtime/Json.h"
 #include "runtime/Unicode.h"
 
@@ -128,6 +129,7 @@ std::string activityText(const std::optional<std::string>& tool, const nlohmann:
 }
 
 std::optional<std::string> gitBranch(const std::filesystem::path& folder) {
+  runtime::mayBlock("reading .git/HEAD");
   auto text = readSmallFile(folder / ".git" / "HEAD");
   // A bad byte on a card would keep every board from being encoded.
   if (!text || !runtime::isValidUTF8(*text)) return std::nullopt;

@@ -14,6 +14,7 @@
 #include <boost/asio/use_awaitable.hpp>
 
 #include "agents/HookRequest.h"
+#include "runtime/Blocking.h"
 #include "runtime/OneShot.h"
 #include "runtime/Timeout.h"
 #include "transport/Listener.h"
@@ -237,14 +238,26 @@ void HookServer::listenerReady() {
   const auto port = listener_ ? listener_->port() : std::nullopt;
   if (!port) return;
   DiscoveryFile file{folder_, *port, core_->token};
+  runtime::spawn(executor_, publish(weak_from_this(), std::move(file)));
+}
+
+asio::awaitable<void> HookServer::publish(std::weak_ptr<HookServer> weak, DiscoveryFile file) {
   try {
-    file.write();
+    auto write = [file] { file.write(); };
+    co_await runtime::offloadBlocking(std::move(write));
   } catch (const std::exception& e) {
     agentsLog().error("Hook server file: %s", e.what());
-    return;
+    co_return;
   }
-  published_ = std::move(file);
-  agentsLog().info("Hook server on 127.0.0.1:%hu", *port);
+  auto self = weak.lock();
+  if (!self || self->port() != file.port) {
+    // Stopped while the files were written: they must not outlive this run's server.
+    auto remove = [file] { file.removeIfCurrent(); };
+    co_await runtime::offloadBlocking(std::move(remove));
+    co_return;
+  }
+  self->published_ = std::move(file);
+  agentsLog().info("Hook server on 127.0.0.1:%hu", self->published_->port);
 }
 
 void HookServer::listenerFailed(const std::string& error) {

@@ -83,6 +83,8 @@ class HookServer : public std::enable_shared_from_this<HookServer> {
   void listenerFailed(const std::string& error);
   void accept(const std::shared_ptr<runtime::ByteStream>& stream, std::shared_ptr<void> unfinished);
   void removeFiles();
+  // Writes the discovery files on the blocking worker, then records them as this run's.
+  static boost::asio::awaitable<void> publish(std::weak_ptr<HookServer> weak, DiscoveryFile file);
 
   std::shared_ptr<Core> core_;
   std::filesystem::path folder_;

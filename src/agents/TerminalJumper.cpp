@@ -9,6 +9,7 @@
 
 #include "agents/HookServer.h"
 #include "desktop/DesktopError.h"
+#include "runtime/Blocking.h"
 
 namespace brindlet::agents {
 namespace {
@@ -111,7 +112,18 @@ boost::asio::awaitable<bool> TerminalJumper::jump(TerminalLocation location) {
     if (client) tty = std::move(*client);
   }
   std::optional<WindowId> window;
-  if (const auto device = terminalDevicePath(tty)) window = windowOfTerminal(*device);
+  if (const auto device = terminalDevicePath(tty)) {
+    // The terminal's processes are read from /proc on the blocking worker.
+    auto& processes = processes_;
+    auto read = [&processes, path = *device] {
+      auto terminal = processes.terminalDevice(path);
+      std::vector<runtime::ProcessEntry> table;
+      if (terminal) table = processes.scan();
+      return std::make_pair(terminal, std::move(table));
+    };
+    const auto found = co_await runtime::offloadBlocking(std::move(read));
+    if (found.first) window = windowOfTerminal(*found.first, found.second);
+  }
   if (!window) window = windowOfProgram(location.program);
   if (!window) co_return false;
   co_return co_await activate(*window);
@@ -146,15 +158,13 @@ boost::asio::awaitable<std::optional<std::string>> TerminalJumper::selectTmuxPan
   co_return mostRecentClient(run.output);
 }
 
-std::optional<WindowId> TerminalJumper::windowOfTerminal(const std::string& device) {
-  const auto terminal = processes_.terminalDevice(device);
-  if (!terminal) return std::nullopt;
-  const auto table = processes_.scan();
+std::optional<WindowId> TerminalJumper::windowOfTerminal(
+    std::uint64_t terminal, const std::vector<runtime::ProcessEntry>& table) const {
   std::map<int, const runtime::ProcessEntry*> byPid;
   for (const auto& entry : table) byPid[entry.pid] = &entry;
   const auto snapshot = windows_.snapshot();
   for (const auto& entry : table) {
-    if (entry.terminal != *terminal) continue;
+    if (entry.terminal != terminal) continue;
     // From the session's leader (the shell the terminal started) up to the terminal itself.
     int pid = byPid.count(entry.session) ? entry.session : entry.pid;
     for (int hop = 0; hop < kMaxAncestors && pid > 1; ++hop) {

@@ -52,7 +52,9 @@ class TerminalJumper : public TerminalJumping {
  private:
   // Selects the pane; the tty of its most recently active client, if any.
   boost::asio::awaitable<std::optional<std::string>> selectTmuxPane(std::string pane);
-  std::optional<desktop::WindowId> windowOfTerminal(const std::string& device);
+  // The window of the terminal with that device number, from the processes that use it.
+  std::optional<desktop::WindowId> windowOfTerminal(
+      std::uint64_t terminal, const std::vector<runtime::ProcessEntry>& table) const;
   std::optional<desktop::WindowId> windowOfProgram(const std::string& program) const;
   boost::asio::awaitable<bool> activate(desktop::WindowId window);
   std::optional<std::string> tmuxExecutable() const;

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "runtime/Blocking.h"
 #include "runtime/Unicode.h"
 
 namespace brindlet::deck {
@@ -157,7 +158,10 @@ boost::asio::awaitable<ReaderValue> SystemReaders::read(profiles::Reader reader,
     }
     case profiles::Reader::Kind::logTail: {
       if (!reader.path) break;
-      result.lines = tailLines(expandHome(*reader.path), reader.lines.value_or(6));
+      const std::string path = expandHome(*reader.path);
+      const std::int64_t count = reader.lines.value_or(6);
+      auto tail = [path, count] { return tailLines(path, count); };
+      result.lines = co_await runtime::offloadBlocking(std::move(tail));
       if (result.lines && !result.lines->empty()) result.value = result.lines->back();
       break;
     }
@@ -198,6 +202,7 @@ std::optional<std::string> SystemReaders::valueAt(AccessibilityTree& tree, int p
 
 std::optional<std::vector<std::string>> SystemReaders::tailLines(const std::string& path,
                                                                  std::int64_t count) {
+  runtime::mayBlock("reading a log's tail");
   // Without O_NONBLOCK opening a FIFO waits for a writer for ever.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
@@ -232,8 +237,10 @@ std::string SystemReaders::expandHome(const std::string& path) {
 boost::asio::awaitable<bool> SystemReaders::isRunning(const std::string& name) {
   const auto now = clock_.now();
   if (!scanned_ || now - *scanned_ >= scanLifetime) {
+    auto& processes = processes_;
+    auto scan = [&processes] { return processes.executables(); };
+    running_ = co_await runtime::offloadBlocking(std::move(scan));
     scanned_ = now;
-    running_ = processes_.executables();
     appNames_.reset();
   }
   if (std::ranges::find(running_, name) != running_.end()) co_return true;

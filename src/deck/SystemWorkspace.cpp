@@ -1,13 +1,15 @@
 #include "deck/SystemWorkspace.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
+#include <future>
 #include <sstream>
 
 #include "deck/ButtonChoice.h"
+#include "runtime/Blocking.h"
 #include "runtime/Files.h"
 #include "runtime/Task.h"
 
@@ -66,6 +68,7 @@ void readDesktopEntry(const std::filesystem::path& file,
 }
 
 std::map<std::string, std::string> readDesktopEntries() {
+  runtime::mayBlock("reading desktop entries");
   std::vector<std::filesystem::path> folders{runtime::userFolder(runtime::UserFolder::data)};
   const char* dirs = std::getenv("XDG_DATA_DIRS");
   std::stringstream list(dirs && *dirs ? dirs : "/usr/local/share:/usr/share");
@@ -118,16 +121,28 @@ SystemWorkspace::SystemWorkspace(asio::any_io_executor executor, desktop::Window
       names_(std::move(names)) {}
 
 SystemWorkspace::AppNames SystemWorkspace::desktopEntryNames() {
-  struct Entries {
-    std::once_flag read;
-    std::map<std::string, std::string> names;
-  };
-  auto entries = std::make_shared<Entries>();
+  // Read on the blocking worker from the start: there may be hundreds of entries on a slow disk.
+  auto promise = std::make_shared<std::promise<std::map<std::string, std::string>>>();
+  std::shared_future<std::map<std::string, std::string>> entries = promise->get_future().share();
+  boost::asio::post(runtime::blockingWorker().executor(), [promise] {
+    try {
+      promise->set_value(readDesktopEntries());
+    } catch (...) {
+      promise->set_exception(std::current_exception());
+    }
+  });
   return [entries](const std::string& windowClass) -> std::optional<std::string> {
-    std::call_once(entries->read, [&] { entries->names = readDesktopEntries(); });
-    const auto found = entries->names.find(windowClass);
-    if (found == entries->names.end()) return std::nullopt;
-    return found->second;
+    // A main loop does not wait for the read: until it is done, apps go by their class.
+    const bool ready = entries.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    if (!ready && runtime::runsMainLoop()) return std::nullopt;
+    try {
+      const auto& names = entries.get();
+      const auto found = names.find(windowClass);
+      if (found == names.end()) return std::nullopt;
+      return found->second;
+    } catch (const std::exception&) {
+      return std::nullopt;
+    }
   };
 }
 

@@ -1,18 +1,27 @@
 #include "runtime/FileDefaults.h"
 
 #include <fstream>
+#include <mutex>
+
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/use_awaitable.hpp>
 #include <iterator>
 #include <limits>
+#include <map>
 #include <vector>
 
+#include "runtime/Blocking.h"
 #include "runtime/Files.h"
 #include "runtime/FolderWatch.h"
 #include "runtime/Json.h"
 #include "runtime/Log.h"
+#include "runtime/MainLoop.h"
+#include "runtime/Task.h"
 
 namespace brindlet::runtime {
 namespace {
 
+namespace asio = boost::asio;
 namespace fs = std::filesystem;
 
 const Logger& defaultsLog() {
@@ -22,6 +31,7 @@ const Logger& defaultsLog() {
 
 // The file's object; anything else (missing, unreadable, not JSON, not an object) is empty.
 nlohmann::json readValues(const fs::path& file) {
+  mayBlock("reading the defaults file");
   std::ifstream in(file, std::ios::binary);
   if (!in) return nlohmann::json::object();
   std::string bytes(std::istreambuf_iterator<char>(in), {});
@@ -36,32 +46,176 @@ nlohmann::json readValues(const fs::path& file) {
   return values;
 }
 
+// Keys set (a value) or removed (nothing), in key order.
+using Changes = std::map<std::string, std::optional<nlohmann::json>, std::less<>>;
+
+void applyChanges(const Changes& changes, nlohmann::json& values) {
+  for (const auto& [key, value] : changes) {
+    if (value) {
+      values[key] = *value;
+    } else {
+      values.erase(key);
+    }
+  }
+}
+
+// The file as the writers share it: the worker's writes and the last one, made on the loop's
+// thread when it stops or the store goes. Each write carries its turn; one that comes after a
+// later turn was written is dropped, its changes having been part of that later write.
+struct Disk {
+  fs::path file;
+  std::mutex mutex;
+  std::uint64_t written = 0;
+
+  void write(std::uint64_t turn, const Changes& changes) {
+    std::string failure;
+    {
+      std::lock_guard lock(mutex);
+      if (turn <= written) return;
+      // Starts from what is stored now, so that another process's recent change is not undone.
+      auto values = readValues(file);
+      applyChanges(changes, values);
+      try {
+        makeFolder(file.parent_path());
+        writeFileAtomically(file, writeJson(values));
+      } catch (const std::exception& e) {
+        failure = e.what();
+      }
+      written = turn;
+    }
+    if (!failure.empty())
+      defaultsLog().error("Couldn't save %s: %s", file.c_str(), failure.c_str());
+  }
+};
+
 }  // namespace
 
-FileDefaults::FileDefaults(boost::asio::io_context& loop, fs::path file) : file_(std::move(file)) {
-  const auto folder = file_.parent_path();
+struct FileDefaults::State {
+  explicit State(boost::asio::io_context& loop) : timer(loop) {}
+
+  std::shared_ptr<Disk> disk = std::make_shared<Disk>();
+  nlohmann::json values = nlohmann::json::object();
+  DefaultsObservers observers;
+  Changes pending;  // not yet handed to the worker
+  Changes writing;  // handed to the worker, not yet written
+  std::uint64_t turns = 0;
+  bool armed = false;
+  boost::asio::steady_timer timer;
+
+  // Hands what is pending to the worker; the loop learns when it is written.
+  static asio::awaitable<void> write(std::weak_ptr<State> weak) {
+    auto self = weak.lock();
+    if (!self || self->pending.empty()) co_return;
+    auto changes = std::exchange(self->pending, {});
+    for (const auto& [key, value] : changes) self->writing.insert_or_assign(key, value);
+    const auto turn = ++self->turns;
+    auto disk = self->disk;
+    self.reset();
+    auto work = [disk, turn, changes] { disk->write(turn, changes); };
+    co_await offloadBlocking(std::move(work));
+    if (auto state = weak.lock()) state->written(changes);
+  }
+
+  void written(const Changes& changes) {
+    for (const auto& [key, value] : changes) {
+      auto found = writing.find(key);
+      if (found != writing.end() && found->second == value) writing.erase(found);
+    }
+  }
+
+  // Gathers the changes of the next writeDelay into one write.
+  void arm() {
+    if (armed) return;
+    armed = true;
+    timer.expires_after(writeDelay);
+    timer.async_wait([weak = std::weak_ptr<State>(shared())](boost::system::error_code error) {
+      auto self = weak.lock();
+      if (!self) return;
+      self->armed = false;
+      if (error) return;
+      spawn(self->timer.get_executor(), write(weak));
+    });
+  }
+
+  // Everything not yet written, written on the calling thread.
+  void flushHere() {
+    timer.cancel();
+    Changes changes = writing;
+    for (auto& [key, value] : pending) changes.insert_or_assign(key, value);
+    if (changes.empty()) return;
+    pending.clear();
+    writing.clear();
+    // At the loop's stop or the store's end there is no loop left to wait on.
+    AllowBlocking exit;
+    disk->write(++turns, changes);
+  }
+
+  // What another process wrote, with this store's unwritten changes on top, read on the worker.
+  static asio::awaitable<void> reload(std::weak_ptr<State> weak, fs::path file) {
+    auto read = [file] { return readValues(file); };
+    auto values = co_await offloadBlocking(std::move(read));
+    if (auto self = weak.lock()) self->replace(std::move(values));
+  }
+
+  void replace(nlohmann::json values) {
+    applyChanges(writing, values);
+    applyChanges(pending, values);
+    std::vector<std::string> changed;
+    for (auto& [key, value] : this->values.items()) {
+      auto found = values.find(key);
+      if (found == values.end() || *found != value) changed.push_back(key);
+    }
+    for (auto& [key, value] : values.items()) {
+      if (!this->values.contains(key)) changed.push_back(key);
+    }
+    this->values = std::move(values);
+    for (auto& key : changed) observers.tell(key);
+  }
+
+  std::shared_ptr<State> shared() { return self.lock(); }
+  std::weak_ptr<State> self;
+};
+
+FileDefaults::FileDefaults(boost::asio::io_context& loop, fs::path file)
+    : state_(std::make_shared<State>(loop)) {
+  state_->self = state_;
+  state_->disk->file = std::move(file);
+  const auto& path = state_->disk->file;
+  const auto folder = path.parent_path();
   try {
     makeFolder(folder);
   } catch (const fs::filesystem_error& e) {
     defaultsLog().error("Can't make %s: %s", folder.c_str(), e.what());
   }
+  std::weak_ptr<State> weak = state_;
   watch_ = FolderWatch::open(
-      loop, folder, [this] { reload(); }, true);
+      loop, folder,
+      [weak, path, executor = loop.get_executor()] { spawn(executor, State::reload(weak, path)); },
+      true);
   if (!watch_) defaultsLog().error("Can't watch %s", folder.c_str());
-  values_ = readValues(file_);
+  state_->values = readValues(path);
+  stopHook_ = whenLoopStops(loop, [weak] {
+    if (auto state = weak.lock()) state->flushHere();
+  });
 }
 
-FileDefaults::~FileDefaults() = default;
+FileDefaults::~FileDefaults() {
+  flush();
+}
+
+void FileDefaults::flush() {
+  state_->flushHere();
+}
 
 fs::path FileDefaults::defaultFile() {
   return userFolder(UserFolder::config) / "brindlet" / "defaults.json";
 }
 
 const nlohmann::json* FileDefaults::find(std::string_view key) const {
-  auto found = values_.find(key);
-  return found == values_.end() ? nullptr : &*found;
+  auto& values = state_->values;
+  auto found = values.find(key);
+  return found == values.end() ? nullptr : &*found;
 }
-
 std::optional<bool> FileDefaults::boolean(std::string_view key) const {
   auto* value = find(key);
   if (value == nullptr || !value->is_boolean()) return std::nullopt;
@@ -98,40 +252,21 @@ void FileDefaults::remove(std::string_view key) {
 }
 
 Defaults::Subscription FileDefaults::observe(std::string key, std::function<void()> changed) {
-  return observers_.add(std::move(key), std::move(changed));
-}
-
-void FileDefaults::reload() {
-  auto values = readValues(file_);
-  std::vector<std::string> changed;
-  for (auto& [key, value] : values_.items()) {
-    auto found = values.find(key);
-    if (found == values.end() || *found != value) changed.push_back(key);
-  }
-  for (auto& [key, value] : values.items()) {
-    if (!values_.contains(key)) changed.push_back(key);
-  }
-  values_ = std::move(values);
-  for (auto& key : changed) observers_.tell(key);
+  return state_->observers.add(std::move(key), std::move(changed));
 }
 
 void FileDefaults::change(std::string_view key, std::optional<nlohmann::json> value) {
-  // Starts from what is stored now, so that another process's recent change is not undone.
-  reload();
-  auto found = values_.find(key);
-  if (value ? found != values_.end() && *found == *value : found == values_.end()) return;
+  auto& values = state_->values;
+  auto found = values.find(key);
+  if (value ? found != values.end() && *found == *value : found == values.end()) return;
   if (value) {
-    values_[std::string(key)] = std::move(*value);
+    values[std::string(key)] = *value;
   } else {
-    values_.erase(found);
+    values.erase(found);
   }
-  try {
-    makeFolder(file_.parent_path());
-    writeFileAtomically(file_, writeJson(values_));
-  } catch (const std::exception& e) {
-    defaultsLog().error("Couldn't save %s: %s", file_.c_str(), e.what());
-  }
-  observers_.tell(key);
+  state_->pending.insert_or_assign(std::string(key), std::move(value));
+  state_->arm();
+  state_->observers.tell(key);
 }
 
 }  // namespace brindlet::runtime

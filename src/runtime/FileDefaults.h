@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 
@@ -16,12 +17,17 @@ namespace brindlet::runtime {
 class FolderWatch;
 
 // The user's settings as one JSON object in a file of their own folder (mode 0700), rewritten
-// whole and atomically (mode 0600) on every change. Another process's changes are read when the
-// folder reports them, and their keys' observers told. A file that is not a JSON object reads as
-// empty and stays as it is until the next change; values of kinds this store does not write are
-// kept. Lives on the loop and is touched only from it.
+// whole and atomically (mode 0600). A change is seen by readers and told to observers at once;
+// the file is written on the blocking worker, the changes of 100 ms together, and whatever is
+// still unwritten is written when the loop stops and when the store goes. Another process's
+// changes are read when the folder reports them, and their keys' observers told. A file that is
+// not a JSON object reads as empty and stays as it is until the next change; values of kinds this
+// store does not write are kept. Lives on the loop and is touched only from it.
 class FileDefaults final : public Defaults {
  public:
+  // How long changes gather before they are written together.
+  static constexpr std::chrono::milliseconds writeDelay{100};
+
   explicit FileDefaults(boost::asio::io_context& loop, std::filesystem::path file = defaultFile());
   ~FileDefaults() override;
 
@@ -37,15 +43,17 @@ class FileDefaults final : public Defaults {
   void remove(std::string_view key) override;
   Subscription observe(std::string key, std::function<void()> changed) override;
 
+  // Writes every change not yet written, now, on the calling thread.
+  void flush();
+
  private:
+  struct State;
   const nlohmann::json* find(std::string_view key) const;
-  void reload();
   void change(std::string_view key, std::optional<nlohmann::json> value);
 
-  std::filesystem::path file_;
-  nlohmann::json values_ = nlohmann::json::object();
-  DefaultsObservers observers_;
+  std::shared_ptr<State> state_;
   std::unique_ptr<FolderWatch> watch_;
+  std::shared_ptr<void> stopHook_;
 };
 
 }  // namespace brindlet::runtime

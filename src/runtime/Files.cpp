@@ -10,6 +10,8 @@
 #include <string>
 #include <system_error>
 
+#include "runtime/Blocking.h"
+
 namespace brindlet::runtime {
 namespace {
 
@@ -120,6 +122,7 @@ void makeFolder(const fs::path& folder, mode_t mode) {
 }
 
 void writeFileAtomically(const fs::path& file, std::string_view bytes, mode_t mode) {
+  mayBlock("writeFileAtomically");
   fs::path temporary;
   Descriptor out{createTemporary(file, mode, temporary)};
   try {

@@ -1,12 +1,54 @@
 #include "runtime/MainLoop.h"
 
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 
+#include "runtime/Blocking.h"
+
 namespace brindlet::runtime {
+namespace {
+
+// The calls to make when a loop stops, kept with the loop.
+class StopCalls : public boost::asio::execution_context::service {
+ public:
+  using key_type = StopCalls;
+  static inline boost::asio::execution_context::id id;
+  explicit StopCalls(boost::asio::execution_context& context) : service(context) {}
+
+  std::shared_ptr<void> add(std::function<void()> call) {
+    auto kept = std::make_shared<std::function<void()>>(std::move(call));
+    std::lock_guard lock(mutex_);
+    calls_.push_back(kept);
+    return kept;
+  }
+  void callAll() {
+    std::vector<std::shared_ptr<std::function<void()>>> live;
+    {
+      std::lock_guard lock(mutex_);
+      std::erase_if(calls_, [](const auto& call) { return call.expired(); });
+      for (const auto& call : calls_) {
+        if (auto kept = call.lock()) live.push_back(std::move(kept));
+      }
+    }
+    for (const auto& call : live) (*call)();
+  }
+
+ private:
+  void shutdown() override {}
+  std::mutex mutex_;
+  std::vector<std::weak_ptr<std::function<void()>>> calls_;
+};
+
+}  // namespace
+
+std::shared_ptr<void> whenLoopStops(boost::asio::io_context& loop, std::function<void()> call) {
+  return boost::asio::use_service<StopCalls>(loop).add(std::move(call));
+}
 
 MainLoop::MainLoop() : context_(std::make_unique<boost::asio::io_context>(1)) {}
 MainLoop::~MainLoop() = default;
@@ -20,9 +62,13 @@ void MainLoop::run() {
     std::atomic<std::thread::id>& runner;
     ~Leave() { runner = std::thread::id(); }
   } leave{runner_};
-  auto guard = boost::asio::make_work_guard(*context_);
-  context_->restart();
-  context_->run();
+  {
+    RunningMainLoop mark;
+    auto guard = boost::asio::make_work_guard(*context_);
+    context_->restart();
+    context_->run();
+  }
+  boost::asio::use_service<StopCalls>(*context_).callAll();
 }
 
 void MainLoop::stop() {
@@ -39,6 +85,7 @@ void MainLoop::refuseIfRunningElsewhere(const char* what) const {
 
 std::size_t MainLoop::poll() {
   refuseIfRunningElsewhere("poll");
+  RunningMainLoop mark;
   context_->restart();
   return context_->poll();
 }

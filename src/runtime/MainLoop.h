@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -40,5 +41,10 @@ class MainLoop {
   std::unique_ptr<boost::asio::io_context> context_;
   std::atomic<std::thread::id> runner_{};
 };
+
+// Calls `call` on the loop's thread each time MainLoop::run returns, for as long as the returned
+// handle is kept: the last chance for work that must not be lost on a clean exit.
+[[nodiscard]] std::shared_ptr<void> whenLoopStops(boost::asio::io_context& loop,
+                                                  std::function<void()> call);
 
 }  // namespace brindlet::runtime

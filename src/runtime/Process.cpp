@@ -20,6 +20,7 @@
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
 
+#include "runtime/Blocking.h"
 #include "runtime/OneShot.h"
 #include "runtime/ProcessTable.h"
 #include "runtime/Timeout.h"
@@ -207,7 +208,11 @@ struct Process::State : std::enable_shared_from_this<State> {
     waiters.clear();
   }
 
-  bool groupAlive() const { return groupHasLivingMember(pid); }
+  // Whether any of the group still runs, asked of /proc on the blocking worker.
+  asio::awaitable<bool> groupAlive() const {
+    const auto group = pid;
+    return offloadBlocking([group] { return groupHasLivingMember(group); });
+  }
 
   asio::awaitable<ExitStatus> wait() {
     auto self = shared_from_this();
@@ -217,14 +222,18 @@ struct Process::State : std::enable_shared_from_this<State> {
     co_return co_await waiter->wait();
   }
 
-  // Ends the child now, when it still runs, so that nothing waits for it any more.
+  // Ends the child now, when it still runs, so that nothing waits for it any more. Its end is
+  // reaped on the blocking worker: a killed child takes a moment to go, which the caller's loop
+  // must not spend waiting.
   void kill() {
     if (childEnded) return;
     ::kill(-pid, SIGKILL);
-    siginfo_t info{};
-    ended = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED) == 0 ? statusOf(info)
-                                                                         : ExitStatus{-1, 0};
+    ended = ExitStatus{-1, SIGKILL};
     childEnded = true;
+    boost::asio::post(blockingWorker().executor(), [child = pid] {
+      siginfo_t info{};
+      ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED);
+    });
   }
 
   std::shared_ptr<Clock> clock;
@@ -319,21 +328,26 @@ asio::awaitable<ExitStatus> Process::exited() {
 asio::awaitable<ExitStatus> Process::terminateGroup(Duration grace) {
   auto state = state_;
   // Once the child has ended and nothing of its group lives, its id may belong to others.
-  if (!state->childEnded || state->groupAlive()) ::kill(-state->pid, SIGTERM);
+  bool alive = !state->childEnded;
+  if (!alive) alive = co_await state->groupAlive();
+  if (alive) ::kill(-state->pid, SIGTERM);
   auto& clock = *state->clock;
   const auto deadline = clock.now() + grace;
   auto leader = state->wait();
   co_await within(clock, grace, std::move(leader));
-  while (state->groupAlive() && clock.now() < deadline) {
+  alive = co_await state->groupAlive();
+  while (alive && clock.now() < deadline) {
     co_await clock.sleep(std::min<Duration>(std::chrono::milliseconds(10), deadline - clock.now()));
+    alive = co_await state->groupAlive();
   }
-  if (state->groupAlive()) {
+  if (alive) {
     ::kill(-state->pid, SIGKILL);
     // Killed processes take a moment to go; that is the system's time, not the clock's.
     asio::steady_timer pause(co_await asio::this_coro::executor);
-    for (int turn = 0; turn < 1000 && state->groupAlive(); ++turn) {
+    for (int turn = 0; turn < 1000 && alive; ++turn) {
       pause.expires_after(std::chrono::milliseconds(1));
       co_await pause.async_wait(asio::use_awaitable);
+      alive = co_await state->groupAlive();
     }
   }
   co_return co_await state->wait();

@@ -11,6 +11,8 @@
 #include <sstream>
 #include <string_view>
 
+#include "runtime/Blocking.h"
+
 namespace brindlet::runtime {
 namespace {
 
@@ -51,6 +53,7 @@ std::optional<std::string> executableName(const std::string& dir, std::array<cha
 // of a scan; its files then read as empty, which every caller treats as gone.
 template <typename Visit>
 void forEachProcess(const std::string& root, Visit visit) {
+  mayBlock("a /proc scan");
   DIR* dir = ::opendir(root.c_str());
   if (dir == nullptr) return;
   while (const dirent* entry = ::readdir(dir)) {

@@ -6,6 +6,7 @@
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/system/system_error.hpp>
 
+#include "runtime/Blocking.h"
 #include "runtime/Task.h"
 #include "transport/FrameConnection.h"
 #include "transport/Listener.h"
@@ -201,7 +202,10 @@ asio::awaitable<void> ClientTransport::stopNow(std::string reason) {
 }
 
 asio::awaitable<void> ClientTransport::forgetAllNow() {
-  for (const auto& identity : store_->identities()) store_->remove(identity);
+  auto forgetAll = [store = store_] {
+    for (const auto& identity : store->identities()) store->remove(identity);
+  };
+  co_await runtime::offloadBlocking(std::move(forgetAll), runtime::secretsWorker());
   co_await restartSecureNow();
   transportLog().info("Forgot every paired Mac");
 }
@@ -240,7 +244,8 @@ asio::awaitable<void> ClientTransport::startSecure() {
 }
 
 asio::awaitable<void> ClientTransport::buildSecure() {
-  auto parameters = SecureChannel::parameters(keyList());
+  auto stored = co_await storedKeys();
+  auto parameters = SecureChannel::parameters(keyList(std::move(stored)));
   cancelSecure();
   std::exception_ptr lastError;
   for (int attempt = 0; attempt < kSecureAttempts; ++attempt) {
@@ -309,14 +314,21 @@ void ClientTransport::advertise(SecureListener& secure, std::uint16_t port,
   secure.advertisement = discovery_->advertise(service, onEvent);
 }
 
-std::vector<SecureChannel::Key> ClientTransport::keyList() {
-  std::vector<SecureChannel::Key> keys;
-  const std::string pairingPrefix = PairingCode::pairingIdentity("");
-  for (const auto& identity : store_->identities()) {
-    // The pairing identities belong to codes on show; a stored key must not stand for one.
-    if (identity.starts_with(pairingPrefix)) continue;
-    if (auto key = store_->key(identity)) keys.push_back({identity, *key});
-  }
+asio::awaitable<std::vector<SecureChannel::Key>> ClientTransport::storedKeys() {
+  auto read = [store = store_] {
+    std::vector<SecureChannel::Key> keys;
+    const std::string pairingPrefix = PairingCode::pairingIdentity("");
+    for (const auto& identity : store->identities()) {
+      // The pairing identities belong to codes on show; a stored key must not stand for one.
+      if (identity.starts_with(pairingPrefix)) continue;
+      if (auto key = store->key(identity)) keys.push_back({identity, *key});
+    }
+    return keys;
+  };
+  return runtime::offloadBlocking(std::move(read), runtime::secretsWorker());
+}
+
+std::vector<SecureChannel::Key> ClientTransport::keyList(std::vector<SecureChannel::Key> keys) {
   if (pairingCode_ && pairingHost_ && localHello_.uid) {
     keys.push_back({PairingCode::pairingIdentity(*pairingHost_),
                     PairingCode::derivedKey(*pairingCode_, *pairingHost_, *localHello_.uid)});

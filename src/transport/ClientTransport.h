@@ -140,7 +140,10 @@ class ClientTransport final : public ClientTransporting,
                                                             std::uint16_t port,
                                                             std::optional<std::string> type);
   void advertise(SecureListener& secure, std::uint16_t port, const std::string& type);
-  std::vector<SecureChannel::Key> keyList();
+  // The stored keys, read on the blocking worker; the pairing identities are left out.
+  boost::asio::awaitable<std::vector<SecureChannel::Key>> storedKeys();
+  // The stored keys and the key of the code on show, if any.
+  std::vector<SecureChannel::Key> keyList(std::vector<SecureChannel::Key> keys);
   void cancelSecure();
 
   // Connections, hosts and pairing (ClientTransportHosts.cpp).

@@ -2,6 +2,7 @@
 // the pairing keys it hands out.
 
 #include "protocol/ControlEnvelope.h"
+#include "runtime/Blocking.h"
 #include "transport/ClientTransport.h"
 #include "transport/FrameConnection.h"
 #include "transport/Listener.h"
@@ -200,10 +201,13 @@ asio::awaitable<std::optional<ClientTransport::Watch>> ClientTransport::acceptHo
 
 asio::awaitable<void> ClientTransport::issueKey(std::string identity,
                                                 std::shared_ptr<FrameConnection> link) {
-  const auto existing = store_->key(identity);
+  auto look = [store = store_, identity] { return store->key(identity); };
+  const auto existing =
+      co_await runtime::offloadBlocking(std::move(look), runtime::secretsWorker());
   const SymmetricKey key = existing ? *existing : PairingCode::newKey();
   if (!existing) {
-    store_->save(key, identity);
+    auto save = [store = store_, key, identity] { store->save(key, identity); };
+    co_await runtime::offloadBlocking(std::move(save), runtime::secretsWorker());
     transportLog().info("Paired with a new host");
   }
   try {

@@ -6,6 +6,7 @@
 #include <boost/asio/use_awaitable.hpp>
 
 #include "protocol/Enums.h"
+#include "runtime/Blocking.h"
 #include "runtime/OneShot.h"
 #include "transport/BonjourBrowser.h"
 #include "transport/SecureChannel.h"
@@ -106,10 +107,7 @@ asio::awaitable<void> HostTransport::cancelPairing(PairingAttempt attempt) {
 asio::awaitable<void> HostTransport::forget(std::string uid) {
   auto self = shared_from_this();
   auto operation = [](std::shared_ptr<HostTransport> self,
-                      std::string uid) -> asio::awaitable<void> {
-    self->forgetNow(uid);
-    co_return;
-  };
+                      std::string uid) -> asio::awaitable<void> { co_await self->forgetNow(uid); };
   auto forgetting = operation(shared_from_this(), std::move(uid));
   co_await onStrand(strand_, self, std::move(forgetting));
 }
@@ -141,8 +139,11 @@ asio::awaitable<void> HostTransport::stopNow() {
   }
 }
 
-void HostTransport::forgetNow(const std::string& uid) {
-  settings_.store->remove(uid);
+asio::awaitable<void> HostTransport::forgetNow(std::string uid) {
+  auto store = settings_.store;
+  auto remove = [store, uid] { store->remove(uid); };
+  co_await runtime::offloadBlocking(std::move(remove), runtime::secretsWorker());
+  paired_.erase(uid);
   failures_.erase(uid);
   events_->push(HostTransportEvent::nearby(nearby()));
 }
@@ -155,7 +156,7 @@ asio::awaitable<void> HostTransport::browseLoop(std::weak_ptr<HostTransport> wea
   for (;;) {
     StopBrowsingOnExit browse{BonjourBrowser::browse(*discovery, type, strand)};
     while (auto services = co_await browse.snapshots->next()) {
-      if (auto self = weak.lock()) self->browsed(std::move(*services));
+      if (auto self = weak.lock()) co_await self->browsed(std::move(*services));
     }
     if (weak.expired()) co_return;
     // The browse failed: Wi-Fi discovery goes on after a pause (stop() cancels the pause).
@@ -163,7 +164,37 @@ asio::awaitable<void> HostTransport::browseLoop(std::weak_ptr<HostTransport> wea
   }
 }
 
-void HostTransport::browsed(std::vector<BonjourService> services) {
+namespace {
+
+std::vector<std::string> uidsOf(const std::vector<BonjourService>& services) {
+  std::vector<std::string> uids;
+  for (const auto& service : services) {
+    if (auto phone = nearbyPhone(service, [](const std::string&) { return false; }); phone.uid) {
+      uids.push_back(*phone.uid);
+    }
+  }
+  return uids;
+}
+
+// Which of the uids have a key, asked of the store on the blocking worker: a locked keyring may
+// keep it for as long as the user takes to unlock it.
+asio::awaitable<std::set<std::string>> pairedAmong(std::shared_ptr<PairingStore> store,
+                                                   std::vector<std::string> uids) {
+  auto look = [store, uids] {
+    std::set<std::string> paired;
+    for (const auto& uid : uids) {
+      if (store->key(uid)) paired.insert(uid);
+    }
+    return paired;
+  };
+  return runtime::offloadBlocking(std::move(look), runtime::secretsWorker());
+}
+
+}  // namespace
+
+asio::awaitable<void> HostTransport::browsed(std::vector<BonjourService> services) {
+  auto looking = pairedAmong(settings_.store, uidsOf(services));
+  paired_ = co_await std::move(looking);
   secureServices_ = std::move(services);
   events_->push(HostTransportEvent::nearby(nearby()));
   reconcile();
@@ -179,7 +210,7 @@ std::vector<NearbyPhone> HostTransport::nearby() {
 }
 
 bool HostTransport::hasKey(const std::string& uid) {
-  return settings_.store->key(uid).has_value();
+  return paired_.contains(uid);
 }
 
 bool HostTransport::shouldAutoDial(const NearbyPhone& phone) const {
@@ -193,6 +224,35 @@ void HostTransport::recordFailure(const std::optional<std::string>& uid) {
 }
 
 void HostTransport::reconcile() {
+  if (!settings_.wifi || !watcher_ || !links_.empty() || dialing_) return;
+  runtime::spawn(strand_, reconcileWithKeys(weak_from_this()));
+}
+
+asio::awaitable<void> HostTransport::reconcileWithKeys(std::weak_ptr<HostTransport> weak) {
+  std::shared_ptr<PairingStore> store;
+  std::vector<std::string> uids;
+  if (auto self = weak.lock()) {
+    store = self->settings_.store;
+    uids = uidsOf(self->secureServices_);
+  } else {
+    co_return;
+  }
+  // Keys may have come or gone since the last browse.
+  auto looking = pairedAmong(std::move(store), uids);
+  const auto paired = co_await std::move(looking);
+  auto self = weak.lock();
+  if (!self) co_return;
+  for (const auto& uid : uids) {
+    if (paired.contains(uid)) {
+      self->paired_.insert(uid);
+    } else {
+      self->paired_.erase(uid);
+    }
+  }
+  self->dialFirstPaired();
+}
+
+void HostTransport::dialFirstPaired() {
   // A stopped transport dials nothing, whatever its last browse showed.
   if (!settings_.wifi || !watcher_ || !links_.empty() || dialing_) return;
   for (auto& phone : nearby()) {
@@ -238,7 +298,11 @@ asio::awaitable<void> HostTransport::autoDial(std::weak_ptr<HostTransport> weak,
 asio::awaitable<ClientLink> HostTransport::dialPaired(NearbyPhone phone,
                                                       std::optional<std::uint64_t> generation) {
   std::optional<SymmetricKey> key;
-  if (phone.uid) key = settings_.store->key(*phone.uid);
+  if (phone.uid) {
+    auto store = settings_.store;
+    auto look = [store, uid = *phone.uid] { return store->key(uid); };
+    key = co_await runtime::offloadBlocking(std::move(look), runtime::secretsWorker());
+  }
   const auto& macUid = settings_.localHello.uid;
   if (!phone.secure || !phone.uid || !key || !macUid)
     throw TransportError::connectionFailed(phone.name + " isn't paired with this Mac");

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -80,14 +81,18 @@ class HostTransport final : public HostTransporting,
   // Everything below runs on the strand.
   void startNow();
   boost::asio::awaitable<void> stopNow();
-  void forgetNow(const std::string& uid);
-  void browsed(std::vector<BonjourService> services);
+  boost::asio::awaitable<void> forgetNow(std::string uid);
+  boost::asio::awaitable<void> browsed(std::vector<BonjourService> services);
   std::vector<NearbyPhone> nearby();
+  // Whether the last browse found a key stored for the uid.
   bool hasKey(const std::string& uid);
   bool shouldAutoDial(const NearbyPhone& phone) const;
   void recordFailure(const std::optional<std::string>& uid);
-  // The auto-dial rule: dials the first eligible paired phone while no link is up.
+  // The auto-dial rule: dials the first eligible paired phone while no link is up, once the
+  // store has said which phones have keys now.
   void reconcile();
+  static boost::asio::awaitable<void> reconcileWithKeys(std::weak_ptr<HostTransport> weak);
+  void dialFirstPaired();
   // The paired TLS dial. An automatic dial passes the stop generation it started in, so that a
   // stop() in between keeps it from registering.
   boost::asio::awaitable<ClientLink> dialPaired(NearbyPhone phone,
@@ -167,6 +172,7 @@ class HostTransport final : public HostTransporting,
   std::map<int, runtime::TaskHandle> devices_;  // USB dial tasks by device id
   std::unordered_map<Route, std::shared_ptr<FrameConnection>> links_;
   std::vector<BonjourService> secureServices_;
+  std::set<std::string> paired_;  // the uids of secureServices_ that have a key stored
   bool dialing_ = false;
   runtime::TaskHandle autoDialTask_;
   std::map<std::string, int> failures_;  // failed automatic dials by phone uid

@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "deck/MemoryTree.h"
+#include "runtime/Blocking.h"
 #include "runtime/Task.h"
 #include "support/ChildProcess.h"
 #include "support/Loop.h"
@@ -201,6 +202,18 @@ TEST(SystemReaders, LogTails) {
     if (row.lines && !row.lines->empty()) last = row.lines->back();
     EXPECT_EQ(got, (ReaderValue{last, row.lines})) << row.path << " " << row.count.value_or(6);
   }
+}
+
+// A log's tail is read on the blocking worker: read on the loop itself, it fails the test.
+TEST(SystemReaders, ReadingALogOnTheLoopFails) {
+  testsupport::TempDir dir;
+  dir.write("one.log", "one\n");
+  asio::io_context io;
+  auto onLoop = [&]() -> asio::awaitable<std::optional<Lines>> {
+    co_return SystemReaders::tailLines(dir.file("one.log"), 1);
+  };
+  EXPECT_THROW(brindlet::testing::runUntilDone(io, onLoop()), runtime::BlockingOnLoop);
+  EXPECT_EQ(SystemReaders::tailLines(dir.file("one.log"), 1), Lines{"one"});
 }
 
 }  // namespace

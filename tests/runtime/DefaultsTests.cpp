@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -9,6 +11,7 @@
 
 #include "runtime/Defaults.h"
 #include "runtime/FileDefaults.h"
+#include "runtime/MainLoop.h"
 #include "support/Loop.h"
 #include "support/TempDir.h"
 
@@ -71,12 +74,14 @@ TEST(FileDefaults, AnotherWritersChangesReachReadersAndObserversOfChangedKeysOnl
   auto theirs = maker.make();
   ours->setInteger("dockEdge", 2);
   ours->setText("VelvaneIconStyle", "mono");
+  static_cast<FileDefaults&>(*ours).flush();
   std::vector<std::string> heard;
   auto edge = ours->observe("dockEdge", [&] { heard.push_back("edge"); });
   auto style = ours->observe("VelvaneIconStyle", [&] { heard.push_back("style"); });
   auto windows = ours->observe("openWindowsOnPhone", [&] { heard.push_back("windows"); });
   testing::drain(maker.loop);
   theirs->setBoolean("openWindowsOnPhone", true);  // on top of ours' keys, which stay
+  static_cast<FileDefaults&>(*theirs).flush();
   testing::drain(maker.loop);
   EXPECT_EQ(ours->boolean("openWindowsOnPhone"), true);
   {  // an editor that writes in place
@@ -112,8 +117,48 @@ TEST(FileDefaults, StrangeFilesReadAsEmptyAndStrangeValuesAsAbsentUntilTheNextCh
     testing::drain(maker.loop);
     EXPECT_EQ(maker.stored(), stored);
     defaults->setInteger("x", 1);
+    defaults.reset();
     EXPECT_EQ(maker.stored(), changed);
   }
+}
+
+// Changes are seen at once and written together once they have gathered for a while.
+TEST(FileDefaults, WritesChangesTogetherOnTheWorkerAfterTheirDelay) {
+  FileMaker maker;
+  auto defaults = maker.make();
+  int heard = 0;
+  auto counter = defaults->observe("counter", [&] { ++heard; });
+  const auto started = std::chrono::steady_clock::now();
+  for (int i = 1; i <= 50; ++i) defaults->setInteger("counter", i);
+  defaults->setText("name", "last");
+  EXPECT_EQ(heard, 50);
+  EXPECT_EQ(defaults->integer("counter"), 50);
+  testing::drain(maker.loop);
+  EXPECT_FALSE(std::filesystem::exists(maker.file()));
+  const std::string wanted = R"({"counter":50,"name":"last"})";
+  EXPECT_TRUE(testing::runUntil(maker.loop, [&] {
+    return std::filesystem::exists(maker.file()) && maker.stored() == wanted;
+  }));
+  EXPECT_GE(std::chrono::steady_clock::now() - started, FileDefaults::writeDelay);
+  EXPECT_EQ(defaults->integer("counter"), 50);  // its own write read back changes nothing
+  EXPECT_EQ(heard, 50);
+}
+
+// Nothing set is lost on a clean exit: at the loop's stop, or when the store goes.
+TEST(FileDefaults, UnwrittenChangesAreWrittenWhenTheLoopStopsAndWhenTheStoreGoes) {
+  testsupport::TempDir dir;
+  const std::string file = dir.file("brindlet/defaults.json");
+  MainLoop loop;
+  auto defaults = std::make_unique<FileDefaults>(loop.context(), file);
+  boost::asio::post(loop.context(), [&] {
+    defaults->setInteger("a", 1);
+    loop.stop();
+  });
+  loop.run();
+  EXPECT_EQ(testsupport::readFile(file), R"({"a":1})");
+  defaults->setInteger("b", 2);
+  defaults.reset();
+  EXPECT_EQ(testsupport::readFile(file), R"({"a":1,"b":2})");
 }
 
 }  // namespace

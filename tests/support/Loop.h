@@ -14,15 +14,23 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 
+#include "runtime/Blocking.h"
 #include "runtime/Clock.h"
 #include "runtime/MainLoop.h"
 
 namespace brindlet::testing {
 
 // Runs every handler that is ready, and those they make ready, without waiting for anything.
+// Calls on the blocking worker count as ready work: drain waits for their answers.
 inline void drain(boost::asio::io_context& io) {
+  runtime::RunningMainLoop mark;
   io.restart();
-  while (io.poll() > 0) {
+  for (;;) {
+    while (io.poll() > 0) {
+    }
+    if (runtime::blockingCallsInFlight() == 0) break;
+    io.run_one_for(std::chrono::milliseconds(1));
+    io.restart();
   }
 }
 
@@ -50,6 +58,7 @@ inline void runFor(runtime::MainLoop& loop, runtime::ManualClock& clock,
 inline bool runUntil(boost::asio::io_context& io, const std::function<bool()>& done,
                      std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
+  runtime::RunningMainLoop mark;
   io.restart();
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
@@ -73,8 +82,11 @@ T runUntilDone(boost::asio::io_context& io, boost::asio::awaitable<T> operation)
       result.emplace(std::in_place_index<0>, std::move(value));
     }
   });
-  io.restart();
-  while (!result && io.run_one() > 0) {
+  {
+    runtime::RunningMainLoop mark;
+    io.restart();
+    while (!result && io.run_one() > 0) {
+    }
   }
   if (!result) throw std::logic_error("loop ran out of work before the operation finished");
   if (result->index() == 1) std::rethrow_exception(std::get<1>(*result));

@@ -1,5 +1,7 @@
 #include "platform/linux/secret/SecretServiceStore.h"
 
+#include "runtime/Blocking.h"
+
 #include <libsecret/secret.h>
 
 #include <memory>
@@ -71,6 +73,7 @@ std::unique_ptr<SecretService, GObjectFree> connect() {
 
 void SecretServiceStore::store(std::string_view service, std::string_view account,
                                runtime::ByteView secret) {
+  runtime::mayBlock("a Secret Service call");
   Attributes attributes(service, account);
   std::string label = std::string(service) + ": " + std::string(account);
   std::unique_ptr<SecretValue, SecretValueFree> value(
@@ -87,6 +90,7 @@ void SecretServiceStore::store(std::string_view service, std::string_view accoun
 }
 
 runtime::Bytes SecretServiceStore::read(std::string_view service, std::string_view account) {
+  runtime::mayBlock("a Secret Service call");
   Attributes attributes(service, account);
   std::lock_guard lock(mutex_);
   auto connection = connect();
@@ -102,6 +106,7 @@ runtime::Bytes SecretServiceStore::read(std::string_view service, std::string_vi
 }
 
 void SecretServiceStore::remove(std::string_view service, std::string_view account) {
+  runtime::mayBlock("a Secret Service call");
   Attributes attributes(service, account);
   std::lock_guard lock(mutex_);
   auto connection = connect();
@@ -113,6 +118,7 @@ void SecretServiceStore::remove(std::string_view service, std::string_view accou
 }
 
 std::vector<std::string> SecretServiceStore::accounts(std::string_view service) {
+  runtime::mayBlock("a Secret Service call");
   Attributes attributes(service, std::nullopt);
   std::lock_guard lock(mutex_);
   auto connection = connect();

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "runtime/WorkerThread.h"
+
+namespace brindlet::runtime {
+
+// The process's one worker for calls that can wait on a disk, a D-Bus service, a keyring prompt
+// or a child: file reads and writes, fsync, /proc scans, libsecret, waitid. Started on first use.
+WorkerThread& blockingWorker();
+// The worker for Secret Service calls, which can wait for as long as the user takes to unlock
+// the keyring: on a worker of their own they hold up no file or /proc work meanwhile.
+WorkerThread& secretsWorker();
+
+// How many calls handed to the blocking worker have not answered yet. Tests that drive a loop
+// without waiting (drain) wait for these, so that a blocking step behaves as one step of the loop.
+std::size_t blockingCallsInFlight();
+
+namespace detail {
+// Counts one call in flight for as long as it is held, moves included.
+class InFlight {
+ public:
+  InFlight();
+  InFlight(InFlight&& other) noexcept : counted_(std::exchange(other.counted_, false)) {}
+  InFlight& operator=(InFlight&&) = delete;
+  ~InFlight();
+
+ private:
+  bool counted_ = true;
+};
+}  // namespace detail
+
+// Runs f() on the blocking worker (or the one given) and resumes the caller on its own executor
+// with the result.
+template <class F>
+boost::asio::awaitable<std::invoke_result_t<F>> offloadBlocking(
+    F f, WorkerThread& worker = blockingWorker()) {
+  // The count ends when the call is dropped, which is after its answer is on the caller's way.
+  auto counted = [f = std::move(f), inFlight = detail::InFlight()]() mutable { return f(); };
+  return offload(worker.executor(), std::move(counted));
+}
+
+// What mayBlock throws when a blocking call is made on a thread that runs a main loop.
+class BlockingOnLoop : public std::logic_error {
+ public:
+  explicit BlockingOnLoop(const std::string& what)
+      : std::logic_error("blocking call on the main loop: " + what) {}
+};
+
+// Called first by every helper that can block. When the check is on and the calling thread runs a
+// main loop, throws BlockingOnLoop naming the call; otherwise does nothing.
+void mayBlock(const char* what);
+
+// The check is on in debug builds and in every test binary, off in release builds.
+void checkBlocking(bool on);
+bool checkingBlocking();
+
+// Marks the calling thread as running a main loop for the guard's life (nested guards count).
+// MainLoop marks itself; tests that drive a bare io_context as their main loop mark it too.
+class RunningMainLoop {
+ public:
+  RunningMainLoop();
+  ~RunningMainLoop();
+  RunningMainLoop(const RunningMainLoop&) = delete;
+  RunningMainLoop& operator=(const RunningMainLoop&) = delete;
+};
+
+// Whether the calling thread runs a main loop now.
+bool runsMainLoop();
+
+// Lifts the mark for the guard's life, for a blocking step the calling thread makes on purpose
+// before or after its loop's work (a test preparing files while it drives the loop).
+class AllowBlocking {
+ public:
+  AllowBlocking();
+  ~AllowBlocking();
+  AllowBlocking(const AllowBlocking&) = delete;
+  AllowBlocking& operator=(const AllowBlocking&) = delete;
+
+ private:
+  int saved_;
+};
+
+}  // namespace brindlet::runtime
