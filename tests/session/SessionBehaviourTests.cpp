@@ -28,15 +28,15 @@ TEST(SessionPairing, StoresAKeyOnlyForThePhoneTheLinkWasMadeFor) {
   const std::string refused =
       "Not storing the pairing key from Alpha: its link was not made with that phone's key";
   auto dialled = [](std::optional<std::string> uid) {
-    auto spec = alpha();
-    spec.dialedUid = std::move(uid);
-    return spec;
+    auto setup = alpha();
+    setup.dialedUid = std::move(uid);
+    return setup;
   };
   auto usb = alpha();
   usb.route = transport::Route::usb(3, "SERIAL");
   struct Case {
     std::string name;
-    PhoneSpec spec;
+    PhoneSetup setup;
     bool stored;
     std::vector<std::string> errors;
   };
@@ -45,13 +45,13 @@ TEST(SessionPairing, StoresAKeyOnlyForThePhoneTheLinkWasMadeFor) {
       {"Wi-Fi, dialled with another phone's key", dialled("U-B"), false, {refused}},
       {"a plain link", dialled(std::nullopt), false, {refused}},
       {"USB", usb, true, {}},
-      {"a phone without uid", phoneSpec("A", "Alpha"), false, {}},
+      {"a phone without uid", phoneSetup("A", "Alpha"), false, {}},
   };
   const runtime::Bytes psk(32, 9);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SessionHarness h;
-    auto phone = h.link(c.spec);
+    auto phone = h.link(c.setup);
     h.send(*phone, protocol::PairOK{psk});
     if (c.stored) {
       EXPECT_EQ(h.pairing->identities(), std::vector<std::string>{"U-A"});
@@ -221,14 +221,14 @@ TEST_F(SessionTest, QualityIsAppliedOnEverySetAndUsedByTheNextStream) {
 }
 
 TEST_F(SessionTest, HEVCIsChosenWhenASessionBegins) {
-  auto spec = alpha();
-  spec.hello.caps = {protocol::Capability::hevc};
-  h.link(spec);
+  auto setup = alpha();
+  setup.hello.caps = {protocol::Capability::hevc};
+  h.link(setup);
   h.play("pane A 393 852 3 monitor");
   h.session->preferHEVC.set(true);
   EXPECT_EQ(h.session->codec(), protocol::Codec::h264);
   h.play("bye A backgrounded");
-  h.link(spec);
+  h.link(setup);
   EXPECT_EQ(h.session->codec(), protocol::Codec::hevc);
   EXPECT_EQ(h.phones.back(), "A: displayReady 589x1278@2 hevc #1 60fps");
   // A phone that does not decode it keeps H.264.

@@ -24,10 +24,10 @@ asio::awaitable<void> pumpPhone(std::shared_ptr<Phone> phone, Trace* trace) {
       phone->stats.push_back(*stats);
       continue;
     }
-    trace->push_back(phone->spec.tag + ": " + summary(message));
+    trace->push_back(phone->setup.tag + ": " + summary(message));
   }
   phone->ended = true;
-  trace->push_back(phone->spec.tag + ": end");
+  trace->push_back(phone->setup.tag + ": end");
 }
 
 }  // namespace
@@ -76,9 +76,9 @@ SessionHarness::~SessionHarness() {
   settle();
 }
 
-std::shared_ptr<Phone> SessionHarness::link(PhoneSpec spec) {
+std::shared_ptr<Phone> SessionHarness::link(PhoneSetup setup) {
   auto phone = std::make_shared<Phone>();
-  phone->spec = std::move(spec);
+  phone->setup = std::move(setup);
   std::tie(phone->hostStream, phone->phoneStream) =
       runtime::MemoryByteStream::pair(io.get_executor());
   brindlet::testing::runUntilDone(io, brindlet::testing::startReady(*phone->hostStream));
@@ -100,7 +100,7 @@ Phone& SessionHarness::phone(const std::string& name) {
   const std::string tag = name.substr(0, 1);
   std::vector<Phone*> ofTag;
   for (auto& p : links)
-    if (p->spec.tag == tag) ofTag.push_back(p.get());
+    if (p->setup.tag == tag) ofTag.push_back(p.get());
   if (ofTag.empty()) throw std::logic_error("no phone " + name);
   if (name.size() == 1) return *ofTag.back();
   return *ofTag.at(std::stoul(name.substr(1)) - 1);
@@ -114,7 +114,7 @@ void SessionHarness::send(Phone& phone, ControlMessage message) {
 void SessionHarness::drop(Phone& phone, const std::string& reason) {
   phone.phoneStream->cancel();
   settle();
-  transport->queue->push(transport::HostTransportEvent::disconnected(phone.spec.route, reason));
+  transport->queue->push(transport::HostTransportEvent::disconnected(phone.setup.route, reason));
   settle();
 }
 
@@ -167,7 +167,7 @@ void SessionHarness::play(const std::string& steps) {
     } else if (verb == "needKeyframe") {
       send(phone(who), protocol::NeedKeyframe{});
     } else if (verb == "hello") {
-      send(phone(who), phone(who).spec.hello);
+      send(phone(who), phone(who).setup.hello);
     } else {
       throw std::logic_error("unknown step " + step);
     }

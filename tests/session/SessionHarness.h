@@ -27,34 +27,34 @@ namespace brindlet::session::testing {
 using namespace std::chrono_literals;
 using protocol::ControlMessage;
 
-struct PhoneSpec {
+struct PhoneSetup {
   std::string tag;  // how traces name the phone: "A"
   protocol::Hello hello;
   transport::Route route;
   std::optional<std::string> dialedUid;
 };
 
-inline PhoneSpec phoneSpec(const std::string& tag, const std::string& name,
+inline PhoneSetup phoneSetup(const std::string& tag, const std::string& name,
                            std::optional<std::string> uid = std::nullopt) {
-  PhoneSpec spec{tag, {}, transport::Route::wifi(name), std::nullopt};
-  spec.hello.proto = 1;
-  spec.hello.app = "Brindlet";
-  spec.hello.device = "iPhone15,2";
-  spec.hello.name = name;
-  spec.hello.uid = std::move(uid);
-  return spec;
+  PhoneSetup setup{tag, {}, transport::Route::wifi(name), std::nullopt};
+  setup.hello.proto = 1;
+  setup.hello.app = "Brindlet";
+  setup.hello.device = "iPhone15,2";
+  setup.hello.name = name;
+  setup.hello.uid = std::move(uid);
+  return setup;
 }
-inline PhoneSpec alpha() {
-  return phoneSpec("A", "Alpha", "U-A");
+inline PhoneSetup alpha() {
+  return phoneSetup("A", "Alpha", "U-A");
 }
-inline PhoneSpec bravo() {
-  return phoneSpec("B", "Bravo", "U-B");
+inline PhoneSetup bravo() {
+  return phoneSetup("B", "Bravo", "U-B");
 }
 
 // One link of a phone: the computer's end goes to the session, the phone's end is read into the
 // harness's trace.
 struct Phone {
-  PhoneSpec spec;
+  PhoneSetup setup;
   std::shared_ptr<runtime::MemoryByteStream> hostStream, phoneStream;
   std::shared_ptr<transport::FrameConnection> host, end;
   std::vector<protocol::Stats> stats;
@@ -62,7 +62,7 @@ struct Phone {
   std::int64_t videoBytes = 0;
   bool ended = false;
 
-  transport::ClientLink link() const { return {host, spec.route, spec.hello, spec.dialedUid}; }
+  transport::ClientLink link() const { return {host, setup.route, setup.hello, setup.dialedUid}; }
 };
 
 // What a phone's trace line says of a message: its type and the fields the tests look at.
@@ -100,7 +100,7 @@ class SessionHarness {
   void pass(runtime::Duration d) { brindlet::testing::runFor(io, *clock, d); }
 
   // A new link of the phone, reported connected.
-  std::shared_ptr<Phone> link(PhoneSpec spec);
+  std::shared_ptr<Phone> link(PhoneSetup setup);
   // The latest link of the phone with this tag ("A"), or its nth ("A1").
   Phone& phone(const std::string& name);
   void send(Phone& phone, ControlMessage message);

@@ -10,9 +10,9 @@
 
 namespace brindlet::platform {
 
-// Follows the owner of one X selection through XFixes: the manager selections of the
-// freedesktop specifications (_NET_SYSTEM_TRAY_S0, _XSETTINGS_S0) tell whether a tray or a
-// settings daemon runs on the screen. Works on a connection of its own.
+// Follows the owner of one X selection through XFixes: the manager selections that freedesktop
+// defines (_NET_SYSTEM_TRAY_S0, _XSETTINGS_S0) tell whether a tray or a settings daemon runs on
+// the screen. Works on a connection of its own.
 class X11SelectionWatch {
  public:
   // The owner's window, 0 when nobody owns the selection. Called on the connection's worker:
