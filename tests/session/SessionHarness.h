@@ -35,7 +35,7 @@ struct PhoneSetup {
 };
 
 inline PhoneSetup phoneSetup(const std::string& tag, const std::string& name,
-                           std::optional<std::string> uid = std::nullopt) {
+                             std::optional<std::string> uid = std::nullopt) {
   PhoneSetup setup{tag, {}, transport::Route::wifi(name), std::nullopt};
   setup.hello.proto = 1;
   setup.hello.app = "Brindlet";
