@@ -32,8 +32,8 @@ constexpr int kSamples = 10;
 struct Kind {
   const char* name;
   const char* windowClass;
-  bool app;       // the real app, else the bare tray app
-  bool complete;  // setup completed before the start
+  bool app;                    // the real app, else the bare tray app
+  bool complete;               // setup completed before the start
   std::vector<double> starts;  // milliseconds
 };
 
@@ -67,8 +67,7 @@ double startOnce(const testsupport::XServer& server, const Kind& kind) {
   const auto start = Clock::now();
   auto process = server.start(argv);
   if (!testsupport::eventually(
-          [&] { return testsupport::dockedIcon(server, kind.windowClass).has_value(); }, 20s,
-          5ms))
+          [&] { return testsupport::dockedIcon(server, kind.windowClass).has_value(); }, 20s, 5ms))
     throw std::runtime_error(std::string(kind.name) + " did not dock: " + process->output());
   const double took = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   kill(process->pid(), SIGTERM);

@@ -198,7 +198,9 @@ protocol::AgentBoard AgentHub::board() const {
   return board;
 }
 
-void AgentHub::publish() { onChange(board()); }
+void AgentHub::publish() {
+  onChange(board());
+}
 
 void AgentHub::sortBoard(std::vector<AgentCard>& cards) {
   std::stable_sort(cards.begin(), cards.end(), [](const AgentCard& a, const AgentCard& b) {

@@ -21,8 +21,8 @@
 #include "runtime/Task.h"
 #include "support/ChildProcess.h"
 #include "support/Loop.h"
-#include "support/TempDir.h"
 #include "support/LoopbackHost.h"
+#include "support/TempDir.h"
 #include "transport/HostTransport.h"
 
 namespace brindlet::agents::testing {

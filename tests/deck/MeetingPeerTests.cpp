@@ -9,7 +9,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "support/OwnWindows.h"
 #include "deck/ActionRunner.h"
 #include "deck/DeckEngine.h"
 #include "deck/SystemReaders.h"
@@ -24,6 +23,7 @@
 #include "secrets/MemorySecretStore.h"
 #include "support/AccessibilityBus.h"
 #include "support/Loop.h"
+#include "support/OwnWindows.h"
 #include "support/XClientOutput.h"
 #include "support/XServer.h"
 

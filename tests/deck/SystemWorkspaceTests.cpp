@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include "support/OwnWindows.h"
 #include "deck/ActionRunner.h"
 #include "deck/SystemWorkspace.h"
 #include "platform/linux/x11/X11EventPoster.h"
@@ -18,6 +17,7 @@
 #include "runtime/MainLoop.h"
 #include "runtime/Task.h"
 #include "support/Loop.h"
+#include "support/OwnWindows.h"
 #include "support/XClientOutput.h"
 #include "support/XServer.h"
 
