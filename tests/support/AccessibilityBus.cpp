@@ -6,14 +6,18 @@
 
 namespace brindlet::testsupport {
 
-AccessibilityBus::AccessibilityBus(const std::string& display) {
+AccessibilityBus::AccessibilityBus(const std::string& display, const Alongside& alongside) {
   usePrivateHome(home_.path());
   unsetenv("AT_SPI_BUS_ADDRESS");
   unsetenv("NO_AT_BRIDGE");
-  bus_ = startSessionBus(
-      home_.path(),
-      "exec env DISPLAY=" + display + " /usr/libexec/at-spi-bus-launcher --launch-immediately",
-      "org.a11y.Bus");
+  const std::string launcher =
+      "exec env DISPLAY=" + display + " /usr/libexec/at-spi-bus-launcher --launch-immediately";
+  if (alongside.command.empty()) {
+    bus_ = startSessionBus(home_.path(), launcher, "org.a11y.Bus");
+  } else {
+    bus_ = startSessionBus(home_.path(), "(" + alongside.command + ") & " + launcher,
+                           std::vector<std::string>{"org.a11y.Bus", alongside.name});
+  }
 }
 
 AccessibilityBus::~AccessibilityBus() {

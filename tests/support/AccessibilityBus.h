@@ -14,7 +14,14 @@ namespace brindlet::testsupport {
 // process: libatspi keeps its first connection.
 class AccessibilityBus {
  public:
-  explicit AccessibilityBus(const std::string& display);
+  // A service of the same session (a keyring), started beside the launcher: its shell command
+  // and the bus name it takes.
+  struct Alongside {
+    std::string command;
+    std::string name;
+  };
+
+  explicit AccessibilityBus(const std::string& display, const Alongside& alongside = {});
   ~AccessibilityBus();
   AccessibilityBus(const AccessibilityBus&) = delete;
   AccessibilityBus& operator=(const AccessibilityBus&) = delete;

@@ -43,16 +43,20 @@ publish-hinfo=no
 publish-workstation=no
 )";
 
-// Runs inside the new network and mount namespaces: a private /run, a veth pair that lives
-// only in this namespace, then the daemon in the foreground.
+// Runs inside private network and mount namespaces: a private folder for the daemon's socket
+// and pid file ($2 and all of /run in namespaces of the daemon's own), a veth pair that lives
+// only in this namespace (made once), then the daemon in the foreground.
 const char* kNamespaceScript = R"(set -e
-mount -t tmpfs tmpfs /run
+mkdir -p "$2"
+mount -t tmpfs tmpfs "$2"
 mkdir -p /run/avahi-daemon
 ip link set lo up
-ip link add bdt0 type veth peer name bdt1
-ip link set bdt1 up
-ip link set bdt0 multicast on up
-ip addr add 10.77.0.1/24 dev bdt0
+if ! ip link show bdt0 >/dev/null 2>&1; then
+  ip link add bdt0 type veth peer name bdt1
+  ip link set bdt1 up
+  ip link set bdt0 multicast on up
+  ip addr add 10.77.0.1/24 dev bdt0
+fi
 exec avahi-daemon -f "$1" --no-drop-root --no-chroot --no-rlimits
 )";
 
@@ -79,7 +83,7 @@ PrivateSystemBus::PrivateSystemBus() {
   setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
 }
 
-AvahiDaemon::AvahiDaemon(bool start) {
+AvahiDaemon::AvahiDaemon(bool start, Network network) : network_(network) {
   PrivateSystemBus::instance();
   dir_.write("avahi.conf", kAvahiConfig);
   dir_.write("netns.sh", kNamespaceScript);
@@ -92,9 +96,14 @@ AvahiDaemon::~AvahiDaemon() {
 
 void AvahiDaemon::startDaemon() {
   // The daemon finds the private bus through the environment it inherits.
-  daemon_ = std::make_unique<ChildProcess>(
-      std::vector<std::string>{"unshare", "--net", "--mount", "--propagation", "private", "sh",
-                               dir_.file("netns.sh"), dir_.file("avahi.conf")});
+  std::vector<std::string> line{"sh", dir_.file("netns.sh"), dir_.file("avahi.conf")};
+  if (network_ == Network::own) {
+    line.insert(line.begin(), {"unshare", "--net", "--mount", "--propagation", "private"});
+    line.push_back("/run");
+  } else {
+    line.push_back("/run/avahi-daemon");
+  }
+  daemon_ = std::make_unique<ChildProcess>(line);
   if (!daemon_->waitFor("Server startup complete", kStartTimeout))
     throw std::runtime_error("avahi-daemon did not start: " + daemon_->output());
 }

@@ -24,18 +24,24 @@ class PrivateSystemBus {
   std::unique_ptr<ChildProcess> bus_;
 };
 
-// An avahi-daemon on the private bus. The daemon runs in a network namespace of its own, on a
-// veth pair that exists only there, so nothing multicasts on a real interface.
+// An avahi-daemon on the private bus, on a veth pair (bdt0, 10.77.0.1) that exists only in a
+// network namespace, so nothing multicasts on a real interface.
 class AvahiDaemon {
  public:
+  // own: the daemon runs in network and mount namespaces of its own. current: in this process's,
+  // which must be private (see PrivateNamespaces.h), so that its clients reach what it
+  // advertises there.
+  enum class Network { own, current };
+
   // startDaemon false: only the bus, so that a client finds no daemon until startDaemon().
-  explicit AvahiDaemon(bool startDaemon = true);
+  explicit AvahiDaemon(bool startDaemon = true, Network network = Network::own);
   ~AvahiDaemon();
 
   void startDaemon();
   void stopDaemon();
 
  private:
+  Network network_;
   TempDir dir_;
   std::unique_ptr<ChildProcess> daemon_;
 };

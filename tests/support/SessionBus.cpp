@@ -36,6 +36,11 @@ void usePrivateHome(const std::string& home) {
 
 std::unique_ptr<ChildProcess> startSessionBus(const std::string& folder, const std::string& command,
                                               const std::string& name) {
+  return startSessionBus(folder, command, std::vector<std::string>{name});
+}
+
+std::unique_ptr<ChildProcess> startSessionBus(const std::string& folder, const std::string& command,
+                                              const std::vector<std::string>& names) {
   unsetenv("DBUS_SESSION_BUS_ADDRESS");
   const std::string address = folder + "/bus-address";
   const std::string script = "echo \"$DBUS_SESSION_BUS_ADDRESS\" > '" + address + ".new' && mv '" +
@@ -45,9 +50,15 @@ std::unique_ptr<ChildProcess> startSessionBus(const std::string& folder, const s
 
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
   bool addressKnown = false;
-  while (!addressKnown || !nameOwned(name)) {
+  auto missing = [&]() -> const std::string* {
+    for (const auto& name : names)
+      if (!nameOwned(name)) return &name;
+    return nullptr;
+  };
+  while (!addressKnown || missing()) {
     if (std::chrono::steady_clock::now() > deadline) {
-      throw std::runtime_error(name + " did not come up: " + bus->output());
+      const std::string* name = addressKnown ? missing() : &names.front();
+      throw std::runtime_error(*name + " did not come up: " + bus->output());
     }
     if (!addressKnown && std::filesystem::exists(address)) {
       std::ifstream in(address);

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "support/ChildProcess.h"
 
@@ -13,6 +14,9 @@ namespace brindlet::testsupport {
 // returned process ends the bus and everything on it.
 std::unique_ptr<ChildProcess> startSessionBus(const std::string& folder, const std::string& command,
                                               const std::string& name);
+// The same, waiting until every name in `names` has an owner.
+std::unique_ptr<ChildProcess> startSessionBus(const std::string& folder, const std::string& command,
+                                              const std::vector<std::string>& names);
 
 // Points HOME and the XDG folders of this process (and of what it starts) at private folders
 // under `home`, so that daemons keep their files and settings there.

@@ -1,6 +1,8 @@
 // The app as a user runs it: the real binary on Xorg with the dummy driver, openbox and trayer,
-// a private home and a session bus with an unlocked keyring, and a scripted phone behind a
-// stand-in usbmuxd.
+// a private home, a session bus with an unlocked keyring and the accessibility bus, a German
+// locale, and a scripted phone behind a stand-in usbmuxd or found over Wi-Fi. Run as root, the
+// binary runs in network and mount namespaces of its own, where avahi-daemon serves a private
+// veth pair; menu items are chosen over AT-SPI, as a screen reader would.
 
 #include <signal.h>
 
@@ -12,14 +14,18 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "support/AccessibilityBus.h"
+#include "support/AvahiDaemon.h"
 #include "support/ChildProcess.h"
 #include "support/Eventually.h"
+#include "support/PrivateNamespaces.h"
 #include "support/SessionBus.h"
 #include "support/TempDir.h"
 #include "support/Trayer.h"
@@ -35,28 +41,44 @@ namespace fs = std::filesystem;
 
 const std::string build = BRINDLET_BINARY_DIR;
 const std::string app = build + "/bin/brindlet";
+const std::string scriptedPhone = build + "/tools/scripted-phone/scripted-phone";
+const std::string atspi = std::string(BRINDLET_SOURCE_DIR) + "/tests/support/atspi-app";
+// The tray icon's window class, as xwininfo shows it.
+const std::string iconClass = "(\"brindlet\" \"Brindlet\")";
 
 class AppPeer : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     home_ = new testsupport::TempDir;
+    x_ = new XServer(XServer::Kind::xorgDummy);
+    x_->startWindowManager();
+    bus_ = new testsupport::AccessibilityBus(
+        x_->display(), {"echo | exec gnome-keyring-daemon --foreground --unlock "
+                        "--components=secrets >/dev/null 2>&1",
+                        "org.freedesktop.secrets"});
     testsupport::usePrivateHome(home_->path());
     setenv("XDG_SESSION_TYPE", "x11", 1);
     unsetenv("XCTestConfigurationFilePath");
-    bus_ = testsupport::startSessionBus(
-               home_->path(),
-               "echo | gnome-keyring-daemon --foreground --unlock --components=secrets "
-               ">/dev/null 2>&1",
-               "org.freedesktop.secrets")
-               .release();
-    x_ = new XServer(XServer::Kind::xorgDummy);
-    x_->startWindowManager();
+    // Number texts must not follow a decimal-comma locale.
+    setenv("LANG", "de_DE.UTF-8", 1);
+    for (const char* category : {"LC_ALL", "LC_NUMERIC", "LANGUAGE"}) unsetenv(category);
+    setenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1", 1);
+    // Animations off, as a user may have them: the pairing field does not shake.
+    setenv("GSETTINGS_BACKEND", "keyfile", 1);
+    const auto settings = fs::path(home_->path()) / "config/glib-2.0/settings";
+    fs::create_directories(settings);
+    std::ofstream(settings / "keyfile")
+        << "[org/gnome/desktop/interface]\nenable-animations=false\n";
+    if (!testsupport::outsidePrivateNamespaces()) {
+      avahi_ = new testsupport::AvahiDaemon(true, testsupport::AvahiDaemon::Network::current);
+    }
     trayer_ = testsupport::startTrayer(*x_).release();
   }
   static void TearDownTestSuite() {
     delete trayer_;
-    delete x_;
+    delete avahi_;
     delete bus_;
+    delete x_;
     delete home_;
   }
   void TearDown() override {
@@ -78,9 +100,8 @@ class AppPeer : public ::testing::Test {
   // socket's path.
   std::pair<ChildProcess*, std::string> usbPhone(int port, const testsupport::TempDir& folder) {
     const std::string socket = folder.file("usbmuxd");
-    auto& phone =
-        start({build + "/tools/scripted-phone/scripted-phone", "--name", "Test Phone", "--port",
-               std::to_string(port), "--secure-port", std::to_string(port + 1), "--usb"});
+    auto& phone = start({scriptedPhone, "--name", "Test Phone", "--port", std::to_string(port),
+                         "--secure-port", std::to_string(port + 1), "--usb"});
     EXPECT_TRUE(phone.waitFor("listening", 10s)) << phone.output();
     auto& mux = start({build + "/tools/usbmux-loopback/usbmux-loopback", "--socket", socket,
                        "--port", std::to_string(port)});
@@ -90,7 +111,7 @@ class AppPeer : public ::testing::Test {
   static fs::path data() { return fs::path(home_->path()) / "data"; }
   static fs::path serverJson() { return data() / "com.velvane.mac/agents/server.json"; }
   static bool docked() {
-    return testsupport::dockedIcon(*x_, "(\"brindlet\" \"Brindlet\")").has_value();
+    return testsupport::dockedIcon(*x_, iconClass).has_value();
   }
   static bool welcomeShown() {
     return x_->run({"xdotool", "search", "--onlyvisible", "--name", "Welcome to Brindlet"})
@@ -111,21 +132,74 @@ class AppPeer : public ::testing::Test {
     x_->run({"xdotool", "key", "Return"});
     return active;
   }
-  static bool ourMonitor() {
+  // The phone's extra monitor, 1178×2556, while it is there.
+  static std::optional<testsupport::Monitor> ourMonitor() {
     for (const auto& m : testsupport::monitors(*x_))
-      if (m.width == 1178 && m.height == 2556) return true;
+      if (m.width == 1178 && m.height == 2556) return m;
+    return std::nullopt;
+  }
+  static std::optional<testsupport::Monitor> awaitOurMonitor() {
+    std::optional<testsupport::Monitor> shown;
+    testsupport::eventually([&] { return (shown = ourMonitor()).has_value(); }, 5s, 50ms);
+    return shown;
+  }
+
+  // What the app offers over AT-SPI, as "showing|hidden\trole\tname\ttext" lines: its windows,
+  // or with `openMenu` the tray menu, opened with a click on the icon as the user opens it.
+  static std::string accessibles(bool openMenu = false) {
+    return x_->run(atspiLine({"list", "brindlet"}, openMenu)).output;
+  }
+  static std::vector<std::string> atspiLine(std::vector<std::string> words, bool openMenu) {
+    words.insert(words.begin(), atspi);
+    if (!openMenu) return words;
+    const auto icon = testsupport::dockedIcon(*x_, iconClass);
+    if (!icon) return words;
+    words.insert(words.end(), {"--", "xdotool", "mousemove", std::to_string(icon->first),
+                               std::to_string(icon->second), "click", "1"});
+    return words;
+  }
+  // The menu, left open by an item chosen over AT-SPI, closed as the user closes it.
+  static void closeMenu() {
+    if (menuOpen()) x_->run({"xdotool", "key", "Escape"});
+    EXPECT_TRUE(testsupport::eventually([] { return !menuOpen(); }, 3s, 50ms));
+  }
+  // A window of ours straight on the root window is showing, and it is no tooltip: the menu (the
+  // icon is in the panel, and openbox frames the other windows).
+  static bool menuOpen() {
+    std::istringstream ids(x_->run({"xdotool", "search", "--maxdepth", "1", "--onlyvisible",
+                                    "--classname", "^brindlet$"})
+                               .output);
+    for (std::string id; std::getline(ids, id);) {
+      if (x_->run({"xprop", "-id", id, "_NET_WM_WINDOW_TYPE"})
+              .output.find("_NET_WM_WINDOW_TYPE_TOOLTIP") == std::string::npos)
+        return true;
+    }
     return false;
+  }
+  // The menu item called `name` chosen over AT-SPI; false when the menu does not offer it.
+  static bool choose(const std::string& name) {
+    const bool chosen = x_->run(atspiLine({"press", "brindlet", name}, true)).status == 0;
+    closeMenu();
+    return chosen;
+  }
+  // Whether the menu offers `name`.
+  static bool menuShows(const std::string& name) {
+    const bool shown = accessibles(true).find("\t" + name + "\t") != std::string::npos;
+    closeMenu();
+    return shown;
   }
 
   static testsupport::TempDir* home_;
-  static ChildProcess* bus_;
+  static testsupport::AccessibilityBus* bus_;
+  static testsupport::AvahiDaemon* avahi_;
   static XServer* x_;
   static ChildProcess* trayer_;
   std::vector<std::unique_ptr<ChildProcess>> children_;
 };
 
 testsupport::TempDir* AppPeer::home_ = nullptr;
-ChildProcess* AppPeer::bus_ = nullptr;
+testsupport::AccessibilityBus* AppPeer::bus_ = nullptr;
+testsupport::AvahiDaemon* AppPeer::avahi_ = nullptr;
 XServer* AppPeer::x_ = nullptr;
 ChildProcess* AppPeer::trayer_ = nullptr;
 
@@ -190,7 +264,7 @@ TEST_F(AppPeer, RunsAPhoneSessionAndCleansUpOnSigterm) {
   EXPECT_NE(phone.output().find(", USB)"), std::string::npos);
   phone.write("pane 393 852 3\n");
   EXPECT_TRUE(phone.waitFor("\"t\":\"displayReady\",\"w\":589", 15s)) << phone.output();
-  EXPECT_TRUE(testsupport::eventually([] { return ourMonitor(); }, 5s, 50ms));
+  EXPECT_TRUE(awaitOurMonitor());
   EXPECT_TRUE(phone.waitFor("frame video", 10s));
 
   // SIGTERM: everything X11 would keep is gone within the limit, and the app exits 0.
@@ -203,7 +277,7 @@ TEST_F(AppPeer, RunsAPhoneSessionAndCleansUpOnSigterm) {
   EXPECT_LT(took, 3s);
   EXPECT_FALSE(fs::exists(serverJson()));
   EXPECT_FALSE(fs::exists(serverJson().parent_path() / "server.headers"));
-  EXPECT_FALSE(ourMonitor());
+  EXPECT_FALSE(ourMonitor().has_value());
   EXPECT_TRUE(phone.waitFor("disconnected(", 5s)) << phone.output();
 }
 
@@ -260,25 +334,137 @@ TEST_F(AppPeer, DeckAndAgentsReachThePhoneAndEndWithTheApp) {
       "\n");
   EXPECT_TRUE(testsupport::eventually([] { return sleeping(); }, 10s, 50ms));
 
-  // A permission request reaches the phone's board and waits for its answer.
-  const std::string event = std::string(BRINDLET_SOURCE_DIR) + "/tools/demo/agent-event";
-  const std::string dataHome = "XDG_DATA_HOME=" + data().string();
-  auto& approved = start({event, "s1", "ls"}, {dataHome});
+  // "Connect Claude Code", chosen from the menu, writes the agent's settings; their permission
+  // hook, run as the agent runs it (dash, curl), brings a card to the phone's board and waits.
+  ASSERT_TRUE(choose("Connect Claude Code")) << accessibles();
+  const auto settings = fs::path(home_->path()) / ".claude/settings.json";
+  ASSERT_TRUE(testsupport::eventually([&] { return fs::exists(settings); }, 5s, 50ms));
+  const auto hook = testsupport::runProgram(
+      {"jq", "-r", ".hooks.PermissionRequest[0].hooks[0].command", settings.string()});
+  ASSERT_EQ(hook.status, 0) << testsupport::readFile(settings.string());
+  const std::string command = hook.output.substr(0, hook.output.find('\n'));
+  auto request = [&](const std::string& session, const std::string& line) -> ChildProcess& {
+    const std::string event =
+        R"({"session_id":")" + session +
+        R"(","hook_event_name":"PermissionRequest","cwd":"/tmp","tool_name":"Bash","tool_input":{"command":")" +
+        line + R"("}})";
+    run.write(session + ".json", event);
+    return start({"dash", "-c", command + " < " + run.file(session + ".json")});
+  };
+  auto& approved = request("s1", "ls");
   ASSERT_TRUE(phone.waitFor("\"needsYou\"", 10s)) << phone.output();
   phone.write(R"(send {"t":"agentAction","id":101,"agent":"s1","verb":"approve","request":"r1"})"
               "\n");
   EXPECT_EQ(approved.waitExit(10s), 0);
-  EXPECT_NE(approved.output().find("\"behavior\":\"allow\""), std::string::npos)
+  EXPECT_NE(
+      approved.output().find(
+          R"({"hookSpecificOutput":{"decision":{"behavior":"allow"},"hookEventName":"PermissionRequest"}})"),
+      std::string::npos)
       << approved.output();
-  auto& waiting = start({event, "s2", "make"}, {dataHome});
+  auto& waiting = request("s2", "make");
   ASSERT_TRUE(phone.waitFor("\"s2\"", 10s)) << phone.output();
 
-  // Quitting answers the waiting request "{}" and ends the key's command with the app.
-  kill(brindlet.pid(), SIGTERM);
-  EXPECT_EQ(brindlet.waitExit(5s), 0);
+  // Quit, chosen from the menu: the app answers the waiting request "{}", ends the key's command,
+  // and leaves no file, display or link behind.
+  const auto asked = std::chrono::steady_clock::now();
+  ASSERT_TRUE(choose("Quit Brindlet"));
+  EXPECT_EQ(brindlet.waitExit(5s), 0) << brindlet.output();
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, 3s);
   EXPECT_EQ(waiting.waitExit(5s), 0);
   EXPECT_NE(waiting.output().find("{}"), std::string::npos) << waiting.output();
   EXPECT_TRUE(testsupport::eventually([] { return !sleeping(); }, 2s, 50ms));
+  EXPECT_FALSE(fs::exists(serverJson()));
+  EXPECT_FALSE(fs::exists(serverJson().parent_path() / "server.headers"));
+  EXPECT_TRUE(phone.waitFor("disconnected(", 5s)) << phone.output();
+}
+
+// The six digits after "pairing(" in what the phone printed.
+std::string pairingCode(const std::string& output) {
+  const auto at = output.find("pairing(");
+  return at == std::string::npos ? "" : output.substr(at + 8, 6);
+}
+
+TEST_F(AppPeer, PairsOverWifiAndTheDisplayTakesTaps) {
+  if (const auto why = testsupport::outsidePrivateNamespaces()) GTEST_SKIP() << *why;
+  auto& phone = start({scriptedPhone, "--name", "Test Phone", "--uid", "PHONE-0001", "--port",
+                       "39567", "--secure-port", "39568", "--advertise"});
+  ASSERT_TRUE(phone.waitFor("listening", 10s)) << phone.output();
+  auto& brindlet = start({app});
+  ASSERT_TRUE(testsupport::eventually([] { return docked(); }, 10s, 50ms)) << brindlet.output();
+
+  // The phone is found through avahi-daemon, and pairing starts from the menu.
+  ASSERT_TRUE(
+      testsupport::eventually([] { return menuShows("Pair with Test Phone…"); }, 20s, 200ms))
+      << accessibles() << brindlet.output();
+  ASSERT_TRUE(choose("Pair with Test Phone…")) << accessibles();
+  ASSERT_TRUE(phone.waitFor("pairing(", 10s)) << phone.output() << brindlet.output();
+  const std::string code = pairingCode(phone.output());
+  ASSERT_EQ(code.size(), 6u) << phone.output();
+  auto typeCode = [&](const std::string& digits) {
+    const auto found = x_->run({"xdotool", "search", "--onlyvisible", "--name", "^Pair iPhone$"});
+    const std::string id = found.output.substr(0, found.output.find('\n'));
+    ASSERT_FALSE(id.empty()) << accessibles();
+    x_->run({"xdotool", "windowactivate", "--sync", id});
+    x_->run({"xdotool", "type", "--delay", "30", digits});
+  };
+  std::string wrong = code;
+  wrong[0] = char('0' + (wrong[0] - '0' + 1) % 10);
+  typeCode(wrong);
+  EXPECT_TRUE(testsupport::eventually(
+      [] {
+        const auto seen = accessibles();
+        return seen.find("\tThat code didn't match. 2 tries left.\t") != std::string::npos &&
+               seen.find("\tPairing code\t\n") != std::string::npos;
+      },
+      5s, 100ms))
+      << accessibles();
+  typeCode(code);
+  EXPECT_TRUE(testsupport::eventually(
+      [] {
+        return x_->run({"xdotool", "search", "--onlyvisible", "--name", "^Pair iPhone$"}).status !=
+               0;
+      },
+      10s, 100ms))
+      << accessibles() << phone.output();
+  EXPECT_TRUE(phone.waitFor("connected(", 10s)) << phone.output();
+  EXPECT_TRUE(testsupport::eventually([] { return menuShows("Connected to Test Phone · Wi-Fi"); },
+                                      5s, 200ms))
+      << accessibles();
+  const auto keys = testsupport::runProgram(
+      {"sh", "-c", "exec secret-tool search --all service com.velvane.pairing 2>&1"});
+  EXPECT_NE(keys.output.find("attribute.service = com.velvane.pairing"), std::string::npos)
+      << keys.output;
+
+  // A tap in the middle of the phone's display presses the first button in the middle of the
+  // extra monitor.
+  phone.write("pane 393 852 3\n");
+  ASSERT_TRUE(phone.waitFor("\"t\":\"displayReady\",\"w\":589", 15s)) << phone.output();
+  const auto shown = awaitOurMonitor();
+  ASSERT_TRUE(shown);
+  const int middleX = shown->x + shown->width / 2, middleY = shown->y + shown->height / 2;
+  auto& xev =
+      start({"xev", "-event", "button", "-geometry",
+             "400x400+" + std::to_string(middleX - 200) + "+" + std::to_string(middleY - 200)});
+  const auto found =
+      x_->run({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Event Tester$"});
+  const std::string window = found.output.substr(0, found.output.find('\n'));
+  ASSERT_FALSE(window.empty());
+  x_->run({"xdotool", "windowmove", "--sync", window, std::to_string(middleX - 200),
+           std::to_string(middleY - 200)});
+  x_->run({"xdotool", "windowraise", window});
+  std::this_thread::sleep_for(300ms);
+  phone.write("touch began 0.5 0.5\ntouch ended 0.5 0.5\n");
+  EXPECT_TRUE(xev.waitFor("ButtonRelease", 10s)) << xev.output() << brindlet.output();
+  const std::string where =
+      "root:(" + std::to_string(middleX) + "," + std::to_string(middleY) + ")";
+  const auto press = xev.output().find("ButtonPress");
+  ASSERT_NE(press, std::string::npos) << xev.output();
+  const std::string event = xev.output().substr(press, xev.output().find("ButtonRelease") - press);
+  EXPECT_NE(event.find(where), std::string::npos) << event;
+  EXPECT_NE(event.find("button 1,"), std::string::npos) << event;
+
+  kill(brindlet.pid(), SIGTERM);
+  EXPECT_EQ(brindlet.waitExit(5s), 0);
 }
 
 // The video frames the phone printed so far.
@@ -294,14 +480,8 @@ TEST_F(AppPeer, FramesKeepLeavingWhileTheMainLoopIsBusy) {
   ASSERT_TRUE(phone.waitFor("connected(", 15s)) << brindlet.output();
   phone.write("pane 393 852 3\n");
   ASSERT_TRUE(phone.waitFor("\"t\":\"displayReady\"", 15s)) << phone.output();
-  std::optional<testsupport::Monitor> shown;
-  ASSERT_TRUE(testsupport::eventually(
-      [&] {
-        for (const auto& m : testsupport::monitors(*x_))
-          if (m.width == 1178) shown = m;
-        return shown.has_value();
-      },
-      5s, 50ms));
+  const auto shown = awaitOurMonitor();
+  ASSERT_TRUE(shown);
   // Moving content on the phone's display: a terminal that never stops scrolling.
   start({"xterm", "-geometry",
          "160x160+" + std::to_string(shown->x) + "+" + std::to_string(shown->y), "-e", "sh", "-c",
@@ -350,7 +530,7 @@ TEST_F(AppPeer, FramesKeepLeavingWhileTheMainLoopIsBusy) {
         return count(phone.output(), "\"t\":\"stats\"") > stats;
       },
       3s, 20ms));
-  EXPECT_TRUE(ourMonitor());
+  EXPECT_TRUE(ourMonitor().has_value());
   kill(brindlet.pid(), SIGTERM);
   EXPECT_EQ(brindlet.waitExit(5s), 0);
 }
@@ -398,3 +578,9 @@ TEST_F(AppPeer, RefusesAWaylandSessionAndMakesNothing) {
 
 }  // namespace
 }  // namespace brindlet::app::testing
+
+int main(int argc, char** argv) {
+  brindlet::testsupport::reexecInPrivateNamespaces(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
