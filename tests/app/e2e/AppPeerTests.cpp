@@ -25,6 +25,7 @@
 #include "support/AvahiDaemon.h"
 #include "support/ChildProcess.h"
 #include "support/Eventually.h"
+#include "support/Ffmpeg.h"
 #include "support/PrivateNamespaces.h"
 #include "support/SessionBus.h"
 #include "support/TempDir.h"
@@ -45,6 +46,17 @@ const std::string scriptedPhone = build + "/tools/scripted-phone/scripted-phone"
 const std::string atspi = std::string(BRINDLET_SOURCE_DIR) + "/tests/support/atspi-app";
 // The tray icon's window class, as xwininfo shows it.
 const std::string iconClass = "(\"brindlet\" \"Brindlet\")";
+
+int count(const std::string& text, const std::string& part) {
+  int found = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++found;
+  return found;
+}
+
+// The video frames the phone printed so far.
+int videoFrames(const ChildProcess& phone) {
+  return count(phone.output(), "frame video ");
+}
 
 class AppPeer : public ::testing::Test {
  protected:
@@ -97,11 +109,12 @@ class AppPeer : public ::testing::Test {
     return *children_.back();
   }
   // The scripted phone on the port, behind a stand-in usbmuxd on a socket in `folder`; the
-  // socket's path.
+  // socket's path. The phone writes its video to `folder`'s "video.h264".
   std::pair<ChildProcess*, std::string> usbPhone(int port, const testsupport::TempDir& folder) {
     const std::string socket = folder.file("usbmuxd");
     auto& phone = start({scriptedPhone, "--name", "Test Phone", "--port", std::to_string(port),
-                         "--secure-port", std::to_string(port + 1), "--usb"});
+                         "--secure-port", std::to_string(port + 1), "--usb", "--video-out",
+                         folder.file("video.h264")});
     EXPECT_TRUE(phone.waitFor("listening", 10s)) << phone.output();
     auto& mux = start({build + "/tools/usbmux-loopback/usbmux-loopback", "--socket", socket,
                        "--port", std::to_string(port)});
@@ -110,9 +123,7 @@ class AppPeer : public ::testing::Test {
   }
   static fs::path data() { return fs::path(home_->path()) / "data"; }
   static fs::path serverJson() { return data() / "com.velvane.mac/agents/server.json"; }
-  static bool docked() {
-    return testsupport::dockedIcon(*x_, iconClass).has_value();
-  }
+  static bool docked() { return testsupport::dockedIcon(*x_, iconClass).has_value(); }
   static bool welcomeShown() {
     return x_->run({"xdotool", "search", "--onlyvisible", "--name", "Welcome to Brindlet"})
                .status == 0;
@@ -279,18 +290,21 @@ TEST_F(AppPeer, RunsAPhoneSessionAndCleansUpOnSigterm) {
   EXPECT_FALSE(fs::exists(serverJson().parent_path() / "server.headers"));
   EXPECT_FALSE(ourMonitor().has_value());
   EXPECT_TRUE(phone.waitFor("disconnected(", 5s)) << phone.output();
+
+  // The video the phone got decodes, from a keyframe on, at the display's size in pixels.
+  const std::string video = run.file("video.h264");
+  const auto packets = testsupport::traceHeaders(video);
+  ASSERT_FALSE(packets.empty());
+  EXPECT_TRUE(packets.front().key);
+  EXPECT_EQ(testsupport::probe(video, {"-show_entries", "stream=width,height"}), "1178,2556\n");
+  EXPECT_NO_THROW(testsupport::runToEnd(
+      {"ffmpeg", "-v", "error", "-xerror", "-f", "h264", "-i", video, "-f", "null", "-"}));
 }
 
 std::string deckProfile(const std::string& name) {
   return R"({"schema":1,"id":"com.test.)" + name + R"(","name":")" + name + R"(","apps":[")" +
          name +
          R"("],"layouts":{"compact":["sleep"],"regular":["sleep"]},"keys":{"sleep":{"label":"Sleep","symbol":"moon","action":{"kind":"shell","command":"sleep 600"}}}})";
-}
-
-int count(const std::string& text, const std::string& part) {
-  int found = 0;
-  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++found;
-  return found;
 }
 
 bool sleeping() {
@@ -363,6 +377,10 @@ TEST_F(AppPeer, DeckAndAgentsReachThePhoneAndEndWithTheApp) {
       << approved.output();
   auto& waiting = request("s2", "make");
   ASSERT_TRUE(phone.waitFor("\"s2\"", 10s)) << phone.output();
+  phone.write("pane 393 852 3\n");
+  ASSERT_TRUE(phone.waitFor("\"t\":\"displayReady\"", 15s)) << phone.output();
+  const auto shownMonitor = awaitOurMonitor();
+  ASSERT_TRUE(shownMonitor);
 
   // Quit, chosen from the menu: the app answers the waiting request "{}", ends the key's command,
   // and leaves no file, display or link behind.
@@ -376,6 +394,14 @@ TEST_F(AppPeer, DeckAndAgentsReachThePhoneAndEndWithTheApp) {
   EXPECT_FALSE(fs::exists(serverJson()));
   EXPECT_FALSE(fs::exists(serverJson().parent_path() / "server.headers"));
   EXPECT_TRUE(phone.waitFor("disconnected(", 5s)) << phone.output();
+  // No monitor of ours, and its output off (no mode and place on its line).
+  EXPECT_FALSE(ourMonitor().has_value());
+  std::istringstream outputs(x_->run({"xrandr"}).output);
+  for (std::string line; std::getline(outputs, line);) {
+    if (line.starts_with(shownMonitor->output + " ")) {
+      EXPECT_EQ(line.find('+'), std::string::npos) << line;
+    }
+  }
 }
 
 // The six digits after "pairing(" in what the phone printed.
@@ -465,11 +491,6 @@ TEST_F(AppPeer, PairsOverWifiAndTheDisplayTakesTaps) {
 
   kill(brindlet.pid(), SIGTERM);
   EXPECT_EQ(brindlet.waitExit(5s), 0);
-}
-
-// The video frames the phone printed so far.
-int videoFrames(const ChildProcess& phone) {
-  return count(phone.output(), "frame video ");
 }
 
 TEST_F(AppPeer, FramesKeepLeavingWhileTheMainLoopIsBusy) {
