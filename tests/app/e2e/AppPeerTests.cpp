@@ -23,6 +23,7 @@
 #include "support/SessionBus.h"
 #include "support/TempDir.h"
 #include "support/Trayer.h"
+#include "support/UsbPhone.h"
 #include "support/XServer.h"
 
 namespace brindlet::app::testing {
@@ -77,15 +78,11 @@ class AppPeer : public ::testing::Test {
   // The scripted phone on the port, behind a stand-in usbmuxd on a socket in `folder`; the
   // socket's path.
   std::pair<ChildProcess*, std::string> usbPhone(int port, const testsupport::TempDir& folder) {
-    const std::string socket = folder.file("usbmuxd");
-    auto& phone =
-        start({build + "/tools/scripted-phone/scripted-phone", "--name", "Test Phone", "--port",
-               std::to_string(port), "--secure-port", std::to_string(port + 1), "--usb"});
-    EXPECT_TRUE(phone.waitFor("listening", 10s)) << phone.output();
-    auto& mux = start({build + "/tools/usbmux-loopback/usbmux-loopback", "--socket", socket,
-                       "--port", std::to_string(port)});
-    EXPECT_TRUE(mux.waitFor("listening", 10s)) << mux.output();
-    return {&phone, socket};
+    auto usb = testsupport::startUsbPhone(build, folder.path(), port);
+    children_.push_back(std::move(usb.phone));
+    ChildProcess* phone = children_.back().get();
+    children_.push_back(std::move(usb.usbmuxd));
+    return {phone, usb.socket};
   }
   static fs::path data() { return fs::path(home_->path()) / "data"; }
   static fs::path serverJson() { return data() / "com.velvane.mac/agents/server.json"; }
