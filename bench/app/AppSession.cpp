@@ -79,7 +79,7 @@ std::vector<std::string> privateHome(const testsupport::TempDir& home, bool setu
 Memory memoryOf(pid_t pid) {
   const std::string text =
       "\n" + testsupport::readFile("/proc/" + std::to_string(pid) + "/smaps_rollup");
-  return Memory{kilobytesIn(text, "Rss"), kilobytesIn(text, "Pss")};
+  return Memory{kilobytesIn(text, "Rss"), kilobytesIn(text, "Pss"), kilobytesIn(text, "Pss_Anon")};
 }
 
 AppSession::AppSession() {
@@ -109,6 +109,9 @@ AppSession::AppSession() {
           10s, 50ms))
     throw std::runtime_error("the accessibility bus did not come up");
 
+  fs::create_directories(home_.file("config/glib-2.0/settings"));
+  std::ofstream(home_.file("config/glib-2.0/settings/keyfile"))
+      << "[org/gnome/desktop/interface]\nenable-animations=false\n";
   fs::create_directories(home_.file("logs"));
   growLogs();
   fs::create_directories(home_.file("data/Brindlet/Profiles"));
@@ -159,10 +162,12 @@ unsigned long AppSession::windowNamed(const std::string& title) const {
   return std::stoul(found.substr(0, found.find('\n')));
 }
 
-RunningApp::RunningApp(AppSession& session) : session_(session) {
+RunningApp::RunningApp(AppSession& session, const std::vector<std::string>& environment)
+    : session_(session) {
   usb_ = testsupport::startUsbPhone(BRINDLET_BINARY_DIR, run_.path());
   auto argv = privateHome(session.home(), true);
   argv.push_back(usb_.environment());
+  argv.insert(argv.end(), environment.begin(), environment.end());
   argv.push_back(BRINDLET_APP);
   app_ = session.x().start(argv);
   icon_ = session.dockedIcon("(\"brindlet\" \"Brindlet\")");

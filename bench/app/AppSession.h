@@ -29,10 +29,13 @@ namespace brindlet::bench {
 // program at them, for the front of its command line.
 std::vector<std::string> privateHome(const testsupport::TempDir& home, bool setupComplete);
 
-// A process's memory as /proc/<pid>/smaps_rollup gives it, in bytes.
+// A process's memory as /proc/<pid>/smaps_rollup gives it, in bytes. Its proportional share
+// (PSS) moves whenever any other process on the machine maps or lets go of the same library
+// pages; the share of its anonymous pages (the heaps and stacks) does not.
 struct Memory {
   double rss = 0;
   double pss = 0;
+  double pssAnon = 0;
 };
 Memory memoryOf(pid_t pid);
 
@@ -40,8 +43,9 @@ Memory memoryOf(pid_t pid);
 // openbox and trayer; a session bus with an unlocked keyring and the accessibility bus switched on;
 // a private home whose setup is complete (so the app starts without its welcome window), holding a
 // deck profile for the window class "BenchDeck" whose four keys read two log files, a process and
-// an accessibility value; and the bare Qt tray app docked in the tray. One per process: it points
-// this process's bus and home at its own.
+// an accessibility value; and the bare Qt tray app docked in the tray. A program given
+// GSETTINGS_BACKEND=keyfile reads the home's settings file, which turns animations off. One per
+// process: it points this process's bus and home at its own.
 class AppSession {
  public:
   AppSession();
@@ -75,7 +79,8 @@ class AppSession {
 // and the phone linked; ended with SIGTERM, as at logout.
 class RunningApp {
  public:
-  explicit RunningApp(AppSession& session);
+  // `environment`: more variables for the app, as env takes them.
+  explicit RunningApp(AppSession& session, const std::vector<std::string>& environment = {});
   ~RunningApp();
   RunningApp(const RunningApp&) = delete;
   RunningApp& operator=(const RunningApp&) = delete;
