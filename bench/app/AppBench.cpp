@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
