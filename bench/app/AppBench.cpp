@@ -5,21 +5,19 @@
 
 #include <benchmark/benchmark.h>
 
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
+#include <X11/X.h>
 #include <X11/keysym.h>
-#include <poll.h>
 
 #include <chrono>
 #include <cstdio>
 #include <memory>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "BenchSupport.h"
+#include "app/Desk.h"
 #include "support/ChildProcess.h"
 #include "support/Eventually.h"
 #include "support/Trayer.h"
@@ -29,67 +27,12 @@ namespace {
 
 using namespace brindlet;
 using namespace std::chrono_literals;
+using brindlet::bench::Desk;
+using brindlet::bench::millis;
 using brindlet::bench::percentile;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kSamples = 30;
-
-// Sees windows come and go on the root window, and clicks and types through XTest.
-class Desk {
- public:
-  explicit Desk(const std::string& name) : display_(XOpenDisplay(name.c_str())) {
-    if (!display_) throw std::runtime_error("no display " + name);
-    XSelectInput(display_, DefaultRootWindow(display_), SubstructureNotifyMask);
-    XSync(display_, True);
-  }
-  ~Desk() { XCloseDisplay(display_); }
-
-  void moveTo(std::pair<int, int> at) {
-    XTestFakeMotionEvent(display_, -1, at.first, at.second, CurrentTime);
-    XFlush(display_);
-  }
-  void click() {
-    XTestFakeButtonEvent(display_, 1, True, CurrentTime);
-    XTestFakeButtonEvent(display_, 1, False, CurrentTime);
-    XFlush(display_);
-  }
-  void key(KeySym symbol) {
-    const unsigned code = XKeysymToKeycode(display_, symbol);
-    XTestFakeKeyEvent(display_, code, True, CurrentTime);
-    XTestFakeKeyEvent(display_, code, False, CurrentTime);
-    XFlush(display_);
-  }
-  void forget() {
-    XSync(display_, False);
-    while (XPending(display_) > 0) {
-      XEvent e;
-      XNextEvent(display_, &e);
-    }
-  }
-  // Waits for a window of the kind (a menu is override-redirect, a managed window's frame is
-  // not) to be mapped, or unmapped; whether it came in time.
-  bool waitFor(int type, bool overrideRedirect, std::chrono::milliseconds timeout = 3s) {
-    const auto deadline = Clock::now() + timeout;
-    while (Clock::now() < deadline) {
-      while (XPending(display_) > 0) {
-        XEvent e;
-        XNextEvent(display_, &e);
-        if (e.type == MapNotify && e.xmap.override_redirect) popups_.insert(e.xmap.window);
-        if (e.type != type) continue;
-        if (type == MapNotify && e.xmap.override_redirect != overrideRedirect) continue;
-        if (type == UnmapNotify && popups_.contains(e.xunmap.window) != overrideRedirect) continue;
-        return true;
-      }
-      pollfd fd{ConnectionNumber(display_), POLLIN, 0};
-      poll(&fd, 1, 5);
-    }
-    return false;
-  }
-
- private:
-  Display* display_;
-  std::set<Window> popups_;  // the override-redirect windows seen mapped
-};
 
 struct App {
   std::string name;
@@ -98,10 +41,6 @@ struct App {
   std::pair<int, int> icon;
   std::vector<double> menuOpens, windowShows;  // milliseconds
 };
-
-double millis(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
 
 struct Fixture {
   testsupport::XServer server;
@@ -130,16 +69,11 @@ struct Fixture {
 };
 
 void openMenu(Desk& desk, App& app) {
-  // The pointer comes to rest on the icon before the click, as a hand's would.
-  desk.moveTo(app.icon);
-  std::this_thread::sleep_for(50ms);
-  desk.forget();
-  const auto start = Clock::now();
-  desk.click();
-  if (!desk.waitFor(MapNotify, true))
+  const auto took = desk.clickForMenu(app.icon);
+  if (!took)
     throw std::runtime_error(app.name + ": no menu after " + std::to_string(app.menuOpens.size()) +
                              " opens");
-  app.menuOpens.push_back(millis(Clock::now() - start));
+  app.menuOpens.push_back(*took);
   // The menu grabs the keyboard a moment after it is mapped; keys before that go elsewhere.
   std::this_thread::sleep_for(100ms);
 }

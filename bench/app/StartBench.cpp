@@ -8,13 +8,12 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "BenchSupport.h"
+#include "app/AppSession.h"
 #include "support/ChildProcess.h"
 #include "support/Eventually.h"
 #include "support/TempDir.h"
@@ -44,21 +43,9 @@ Kind kinds[] = {{"first run", "(\"brindlet\" \"Brindlet\")", true, false, {}},
 // One fresh process until its icon docks (polled every 5 ms), then it is ended.
 double startOnce(const testsupport::XServer& server, const Kind& kind) {
   testsupport::TempDir home;
-  for (const char* folder : {"data", "config", "cache", "run"})
-    std::filesystem::create_directories(home.file(folder));
-  if (kind.complete) {
-    std::filesystem::create_directories(home.file("config/brindlet"));
-    std::ofstream(home.file("config/brindlet/defaults.json")) << R"({"onboardingComplete":true})";
-  }
-  std::vector<std::string> argv{"env",
-                                "HOME=" + home.path(),
-                                "XDG_DATA_HOME=" + home.file("data"),
-                                "XDG_CONFIG_HOME=" + home.file("config"),
-                                "XDG_CACHE_HOME=" + home.file("cache"),
-                                "XDG_RUNTIME_DIR=" + home.file("run"),
-                                "XDG_SESSION_TYPE=x11",
-                                "USBMUXD_SOCKET_ADDRESS=UNIX:" + home.file("none"),
-                                "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"};
+  auto argv = bench::privateHome(home, kind.complete);
+  argv.insert(argv.end(), {"USBMUXD_SOCKET_ADDRESS=UNIX:" + home.file("none"),
+                           "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"});
   if (kind.app) {
     argv.push_back(BRINDLET_APP);
   } else {

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include <chrono>
+#include <functional>
 
 #include "app/ui/Look.h"
 #include "app/ui/OnboardingParts.h"
@@ -36,6 +37,31 @@ QString welcomeTitle() {
                            qsizetype(design::DeckDesign::productName.size()));
 }
 
+// A widget's own pixels kept between paints. The scenic backdrop under a page moves every frame,
+// and each of its frames repaints the page's widgets; their blurred shadows cost far more than
+// drawing an image, and their look changes only with their size, pixel ratio or `look`.
+class PaintCache {
+ public:
+  void paint(QWidget& widget, const QString& look, const std::function<void(QPainter&)>& draw) {
+    const qreal ratio = widget.devicePixelRatioF();
+    const QSize pixels = widget.size() * ratio;
+    if (image_.isNull() || image_.size() != pixels || image_.devicePixelRatio() != ratio ||
+        look != look_) {
+      look_ = look;
+      image_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+      image_.setDevicePixelRatio(ratio);
+      image_.fill(Qt::transparent);
+      QPainter into(&image_);
+      draw(into);
+    }
+    QPainter(&widget).drawImage(QPointF(0, 0), image_);
+  }
+
+ private:
+  QImage image_;
+  QString look_;
+};
+
 // The page's deck icon: it grows from 0.8 and fades in once, as the page arrives.
 class PageIcon : public design::KitWidget {
  public:
@@ -57,7 +83,14 @@ class PageIcon : public design::KitWidget {
  protected:
   void paintEvent(QPaintEvent*) override {
     const double t = now() < arrival_.start ? 0 : arrival_.value(now());
-    QPainter p(this);
+    if (animating(now())) {
+      QPainter p(this);
+      paintAt(p, t);
+    } else {
+      arrived_.paint(*this, {}, [this](QPainter& p) { paintAt(p, 1); });
+    }
+  }
+  void paintAt(QPainter& p, double t) const {
     p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
     p.setOpacity(std::clamp(t, 0.0, 1.0));
     const QPointF centre(kIconSize / 2.0, kIconSize / 2.0);
@@ -72,6 +105,7 @@ class PageIcon : public design::KitWidget {
  private:
   design::DeckIcon::Look look_;
   design::Motion arrival_;
+  PaintCache arrived_;
 };
 
 // Text in white at 0.94 over a soft shadow, so that it reads on any picture.
@@ -81,15 +115,20 @@ class ShadowedLabel : public QLabel {
 
  protected:
   void paintEvent(QPaintEvent*) override {
-    QPainter p(this);
-    p.setRenderHint(QPainter::TextAntialiasing);
-    const design::Shadow shadow{design::kBlack.withAlpha(0.35), 8, QPointF(0, 1)};
-    design::paintLayer(p, QRectF(rect()), {shadow}, 0, [&](QPainter& q) {
-      q.setFont(font());
-      q.setPen(QColor(255, 255, 255, int(0.94 * 255)));
-      q.drawText(contentsRect(), int(alignment()) | Qt::TextWordWrap, text());
+    const QString look = text() + QChar(0) + font().key() + QChar(0) + QString::number(alignment());
+    cache_.paint(*this, look, [this](QPainter& p) {
+      p.setRenderHint(QPainter::TextAntialiasing);
+      const design::Shadow shadow{design::kBlack.withAlpha(0.35), 8, QPointF(0, 1)};
+      design::paintLayer(p, QRectF(rect()), {shadow}, 0, [&](QPainter& q) {
+        q.setFont(font());
+        q.setPen(QColor(255, 255, 255, int(0.94 * 255)));
+        q.drawText(contentsRect(), int(alignment()) | Qt::TextWordWrap, text());
+      });
     });
   }
+
+ private:
+  PaintCache cache_;
 };
 
 }  // namespace

@@ -33,6 +33,7 @@
 #include "support/SessionBus.h"
 #include "support/TempDir.h"
 #include "support/Trayer.h"
+#include "support/UsbPhone.h"
 #include "support/XServer.h"
 
 namespace brindlet::app::testing {
@@ -114,15 +115,12 @@ class AppPeer : public ::testing::Test {
   // The scripted phone on the port, behind a stand-in usbmuxd on a socket in `folder`; the
   // socket's path. The phone writes its video to `folder`'s "video.h264".
   std::pair<ChildProcess*, std::string> usbPhone(int port, const testsupport::TempDir& folder) {
-    const std::string socket = folder.file("usbmuxd");
-    auto& phone = start({scriptedPhone, "--name", "Test Phone", "--port", std::to_string(port),
-                         "--secure-port", std::to_string(port + 1), "--usb", "--video-out",
-                         folder.file("video.h264")});
-    EXPECT_TRUE(phone.waitFor("listening", 10s)) << phone.output();
-    auto& mux = start({build + "/tools/usbmux-loopback/usbmux-loopback", "--socket", socket,
-                       "--port", std::to_string(port)});
-    EXPECT_TRUE(mux.waitFor("listening", 10s)) << mux.output();
-    return {&phone, socket};
+    auto usb = testsupport::startUsbPhone(build, folder.path(), port, "Test Phone",
+                                          folder.file("video.h264"));
+    children_.push_back(std::move(usb.phone));
+    ChildProcess* phone = children_.back().get();
+    children_.push_back(std::move(usb.usbmuxd));
+    return {phone, usb.socket};
   }
   static fs::path data() { return fs::path(home_->path()) / "data"; }
   static fs::path serverJson() { return data() / "com.velvane.mac/agents/server.json"; }

@@ -1,0 +1,287 @@
+// The running app, the real binary in a session of its own with the scripted phone linked over
+// the stand-in usbmuxd, beside the bare Qt tray app docked in the same tray in the same run:
+//   - a click on the tray icon until the menu's window is mapped;
+//   - its memory (smaps_rollup) 30 s after the phone linked with a deck-only pane and 120 s
+//     later, then over 60 s of streaming the phone's display;
+//   - _NET_WM_PING round trips to the welcome window while the app is as busy as it gets (the
+//     Qt thread must never wait for the main loop), beside the bare app's window at rest.
+
+#include <benchmark/benchmark.h>
+
+#include <X11/X.h>
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "app/AppSession.h"
+#include "app/Desk.h"
+
+namespace {
+
+using namespace brindlet;
+using namespace std::chrono_literals;
+using bench::AppSession;
+using bench::Desk;
+using bench::kMiB;
+using bench::Memory;
+using bench::memoryOf;
+using bench::percentile;
+using bench::RunningApp;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kMenuSamples = 30;
+constexpr auto kPingSpan = 20s;
+constexpr auto kPingEvery = 10ms;
+constexpr int kAgentCards = 20;
+constexpr auto kLostPing = 1000.0;  // milliseconds a lost echo counts as
+
+std::unique_ptr<AppSession> theSession;
+
+AppSession& session() {
+  if (!theSession) theSession = std::make_unique<AppSession>();
+  return *theSession;
+}
+
+struct {
+  std::vector<double> menu, bareMenu;  // milliseconds
+} menus;
+
+struct MemoryFigures {
+  Memory linked, later, bareLinked, bareLater, streaming, streamed;
+  int stats = 0, deckStates = 0, frames = 0;
+  bool measured = false;
+} memory;
+
+struct Busy {
+  const char* animations;
+  std::vector<std::string> environment;  // the app's
+  std::vector<double> trips;             // milliseconds
+  int frames = 0, posts = 0, failedPosts = 0;
+  bool menuStayedOpen = false;
+};
+
+// The welcome window's backdrop moves on every frame unless the desktop turns animations off.
+struct {
+  std::vector<double> bareAtRest;  // milliseconds
+  Busy busy[2] = {{"on", {}, {}}, {"off", {"GSETTINGS_BACKEND=keyfile"}, {}}};
+} pings;
+
+// Opens the menu at `icon`; the milliseconds from the click until it was mapped.
+double openMenu(Desk& desk, std::pair<int, int> icon, const char* whose) {
+  const auto took = desk.clickForMenu(icon);
+  if (!took) throw std::runtime_error(std::string(whose) + ": no menu");
+  // The menu grabs the keyboard a moment after it is mapped; keys before that go elsewhere.
+  std::this_thread::sleep_for(100ms);
+  return *took;
+}
+
+void closeMenu(Desk& desk) {
+  desk.key(XK_Escape);
+  desk.waitFor(UnmapNotify, true);
+  // A closed menu lets go of the pointer a moment after it is unmapped.
+  std::this_thread::sleep_for(50ms);
+}
+
+// From the bottom of either menu: Quit, then (past a disabled item) the set-up item.
+unsigned long setUp(const AppSession& s, Desk& desk, std::pair<int, int> icon, const char* whose,
+                    const std::string& title) {
+  openMenu(desk, icon, whose);
+  desk.key(XK_Up);
+  desk.key(XK_Up);
+  desk.key(XK_Return);
+  return s.windowNamed(title);
+}
+
+// Pings the window every kPingEvery for kPingSpan from a connection and thread of its own, while
+// `meanwhile` runs on this thread until the pings are done; the round trips in milliseconds.
+template <class Meanwhile>
+std::vector<double> pingFor(const std::string& display, unsigned long window, Meanwhile meanwhile) {
+  std::vector<double> trips;
+  std::atomic<bool> done{false};
+  std::thread pinger([&] {
+    Desk desk(display);
+    const auto end = Clock::now() + kPingSpan;
+    for (auto next = Clock::now(); Clock::now() < end; next += kPingEvery) {
+      trips.push_back(desk.ping(window).value_or(kLostPing));
+      // A late echo delays the next ping; the pings never bunch up to catch up.
+      next = std::max(next, Clock::now() - kPingEvery);
+      std::this_thread::sleep_until(next + kPingEvery);
+    }
+    done = true;
+  });
+  while (!done) meanwhile();
+  pinger.join();
+  return trips;
+}
+
+void BM_MenuOpen(benchmark::State& state) {
+  auto& s = session();
+  RunningApp app(s);
+  Desk desk(s.x().display());
+  for (auto _ : state)
+    // The two apps take turns, so that a change of the machine's load weighs on both alike.
+    for (int i = 0; i < kMenuSamples; ++i) {
+      menus.menu.push_back(openMenu(desk, app.icon(), "the app"));
+      closeMenu(desk);
+      menus.bareMenu.push_back(openMenu(desk, s.bareIcon(), "the bare app"));
+      closeMenu(desk);
+      app.idle(10ms);
+    }
+}
+BENCHMARK(BM_MenuOpen)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+void BM_Memory(benchmark::State& state) {
+  auto& s = session();
+  for (auto _ : state) {
+    RunningApp app(s);
+    const auto linked = Clock::now();
+    auto terminal = s.deckTerminal();
+    app.tell(R"(send {"t":"pane","id":1,"w":393,"h":852,"scale":3,"orientation":"portrait",)"
+             R"("posture":"closed","mode":"deckOnly"})");
+    app.idle(std::chrono::ceil<std::chrono::milliseconds>(linked + 30s - Clock::now()));
+    memory.linked = memoryOf(app.pid());
+    memory.bareLinked = memoryOf(s.barePid());
+    const int stats = app.phoneSaid("\"t\":\"stats\"");
+    const int looks = app.phoneSaid("\"t\":\"deckState\"");
+    app.idle(120s);
+    memory.later = memoryOf(app.pid());
+    memory.bareLater = memoryOf(s.barePid());
+    memory.stats = app.phoneSaid("\"t\":\"stats\"") - stats;
+    memory.deckStates = app.phoneSaid("\"t\":\"deckState\"") - looks;
+
+    // The phone's display, streaming a moving picture: its buffers are made in the first
+    // seconds, and the figure is what comes after.
+    bench::ScrollingPicture picture(s.x().display(), app.showDisplay());
+    app.idle(5s);
+    memory.streaming = memoryOf(app.pid());
+    const int frames = app.phoneSaid("frame video");
+    app.idle(60s);
+    memory.streamed = memoryOf(app.pid());
+    memory.frames = app.phoneSaid("frame video") - frames;
+    memory.measured = true;
+  }
+}
+BENCHMARK(BM_Memory)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+void BM_PingWhileBusy(benchmark::State& state) {
+  auto& s = session();
+  for (auto _ : state) {
+    Desk desk(s.x().display());
+    // The reference first, while nothing else runs.
+    const auto bareWindow = setUp(s, desk, s.bareIcon(), "the bare app", "Bare window");
+    std::this_thread::sleep_for(500ms);
+    pings.bareAtRest =
+        pingFor(s.x().display(), bareWindow, [] { std::this_thread::sleep_for(50ms); });
+    s.x().run({"wmctrl", "-c", "Bare window"});
+
+    for (auto& busy : pings.busy) {
+      RunningApp app(s, busy.environment);
+      auto terminal = s.deckTerminal();
+      bench::ScrollingPicture picture(s.x().display(), app.showDisplay());
+      bench::AgentSessions agents(s, kAgentCards);
+      const auto welcome = setUp(s, desk, app.icon(), "the app", "Welcome to Brindlet");
+      app.idle(500ms);
+      openMenu(desk, app.icon(), "the app");
+      const int frames = app.phoneSaid("frame video");
+      busy.trips = pingFor(s.x().display(), welcome, [&] { app.idle(50ms); });
+      busy.frames = app.phoneSaid("frame video") - frames;
+      busy.menuStayedOpen = desk.menuShown();
+      busy.posts = agents.answered();
+      busy.failedPosts = agents.failed();
+      closeMenu(desk);
+    }
+  }
+}
+BENCHMARK(BM_PingWhileBusy)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+const char* verdict(bool met) {
+  return met ? "met" : "missed";
+}
+
+void printMenu() {
+  if (menus.menu.empty()) return;
+  const double ours = percentile(menus.menu, 0.95), bare = percentile(menus.bareMenu, 0.95);
+  std::printf(
+      "tray click -> menu mapped on the real app, p95 over %zu opens: %.1f ms with the phone "
+      "linked, bare Qt tray app %.1f ms (goal <= 50 ms and <= bare + 25 ms: %s)\n",
+      menus.menu.size(), ours, bare, verdict(ours <= 50 && ours <= bare + 25));
+}
+
+// What came since `from`, in KiB.
+Memory growth(const Memory& from, const Memory& to) {
+  return Memory{(to.rss - from.rss) / 1024, (to.pss - from.pss) / 1024,
+                (to.pssAnon - from.pssAnon) / 1024};
+}
+
+// Whether the growth is within `limit` KiB: the resident pages, and the heaps' share, since the
+// whole PSS moves with what other processes on the machine map.
+bool grewAtMost(const Memory& grown, double limit) {
+  return grown.rss <= limit && grown.pssAnon <= limit;
+}
+
+void printMemory() {
+  if (!memory.measured) return;
+  const auto& m = memory;
+  const auto small = [](const Memory& ours, const Memory& bare) {
+    return ours.rss <= bare.rss + 80 * kMiB && ours.pss <= bare.pss + 80 * kMiB;
+  };
+  std::printf(
+      "memory 30 s after the phone linked with a deckOnly pane: RSS %.1f MiB, PSS %.1f MiB (heaps "
+      "%.1f MiB); bare Qt tray app RSS %.1f MiB, PSS %.1f MiB (heaps %.1f MiB)\n",
+      m.linked.rss / kMiB, m.linked.pss / kMiB, m.linked.pssAnon / kMiB, m.bareLinked.rss / kMiB,
+      m.bareLinked.pss / kMiB, m.bareLinked.pssAnon / kMiB);
+  const Memory grown = growth(m.linked, m.later), bareGrown = growth(m.bareLinked, m.bareLater);
+  std::printf(
+      "memory 120 s later (%d stats, %d deck looks sent over 480 ticks): RSS %.1f MiB (%+.0f KiB), "
+      "PSS %.1f MiB (%+.0f KiB, heaps %+.0f KiB); bare RSS %.1f MiB (%+.0f KiB), PSS %.1f MiB "
+      "(%+.0f KiB) (goal <= bare + 80 MiB: %s; growth <= 512 KiB: %s)\n",
+      m.stats, m.deckStates, m.later.rss / kMiB, grown.rss, m.later.pss / kMiB, grown.pss,
+      grown.pssAnon, m.bareLater.rss / kMiB, bareGrown.rss, m.bareLater.pss / kMiB, bareGrown.pss,
+      verdict(small(m.linked, m.bareLinked) && small(m.later, m.bareLater)),
+      verdict(grewAtMost(grown, 512)));
+  const Memory streamed = growth(m.streaming, m.streamed);
+  std::printf(
+      "memory over 60 s of streaming at 1178x2556 (%d frames), from 5 s into the stream: RSS "
+      "%.1f -> %.1f MiB (%+.0f KiB), PSS %.1f -> %.1f MiB (%+.0f KiB, heaps %+.0f KiB) (goal "
+      "growth <= 2048 KiB: %s)\n",
+      m.frames, m.streaming.rss / kMiB, m.streamed.rss / kMiB, streamed.rss, m.streaming.pss / kMiB,
+      m.streamed.pss / kMiB, streamed.pss, streamed.pssAnon, verdict(grewAtMost(streamed, 2048)));
+}
+
+void printPings() {
+  if (pings.bareAtRest.empty()) return;
+  const auto& bare = pings.bareAtRest;
+  for (const auto& p : pings.busy) {
+    const double p99 = percentile(p.trips, 0.99), most = percentile(p.trips, 1.0);
+    std::printf(
+        "_NET_WM_PING round trips to the welcome window every 10 ms for 20 s, animations %s, "
+        "while the phone streams a moving picture (%d frames), the deck ticks over four readers, "
+        "%d agent cards change every second (%d posts, %d failed) and the menu is %s: p50 %.2f "
+        "ms, p99 %.2f ms, max %.2f ms over %zu pings; the bare Qt app's window at rest: p50 %.2f "
+        "ms, p99 %.2f ms, max %.2f ms (goal p99 <= 5 ms and max <= 16.7 ms: %s)\n",
+        p.animations, p.frames, kAgentCards, p.posts, p.failedPosts,
+        p.menuStayedOpen ? "open" : "NOT open", percentile(p.trips, 0.5), p99, most, p.trips.size(),
+        percentile(bare, 0.5), percentile(bare, 0.99), percentile(bare, 1.0),
+        verdict(p99 <= 5 && most <= 16.7 && p.menuStayedOpen));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bench::runAll(argc, argv);
+  theSession.reset();
+  printMenu();
+  printMemory();
+  printPings();
+  return 0;
+}
