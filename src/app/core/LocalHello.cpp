@@ -77,8 +77,9 @@ boost::asio::awaitable<protocol::Hello> makeLocalHello(Platform& platform) {
   hello.app = platform.version();
   // The model and the name come from files: read off the loop.
   auto describe = [&platform] {
-    return std::pair(deviceModel(platform.hardwareModel()),
-                     computerName(platform.machineInfo(), platform.hostName()));
+    auto device = deviceModel(platform.hardwareModel());
+    auto name = computerName(platform.machineInfo(), platform.hostName());
+    return std::pair(std::move(device), std::move(name));
   };
   auto described = co_await runtime::offloadBlocking(std::move(describe));
   hello.device = std::move(described.first);
