@@ -1,14 +1,9 @@
 #include "agents/AgentTexts.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <array>
-
 #include <nlohmann/json.hpp>
 
 #include "runtime/Blocking.h"
+#include "runtime/Files.h"
 #include "runtime/Json.h"
 #include "runtime/Unicode.h"
 
@@ -36,32 +31,12 @@ std::size_t breakAt(std::string_view text) {
   return 0;
 }
 
-struct Descriptor {
-  int fd;
-  ~Descriptor() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 std::optional<std::string> readSmallFile(const std::filesystem::path& path) {
-  const Descriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
-  struct stat info {};
-  if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-      info.st_size > off_t(kHeadLimit)) {
+  try {
+    return runtime::readFile(path, kHeadLimit);
+  } catch (const runtime::FileError&) {
     return std::nullopt;
   }
-  // One byte more than allowed tells a file that grew since fstat.
-  std::array<char, kHeadLimit + 1> buffer{};
-  std::size_t size = 0;
-  while (size < buffer.size()) {
-    const auto got = ::read(file.fd, buffer.data() + size, buffer.size() - size);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return std::nullopt;
-    if (got == 0) break;
-    size += std::size_t(got);
-  }
-  if (size > kHeadLimit) return std::nullopt;
-  return std::string(buffer.data(), size);
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 #include "agents/ClaudeHooks.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -13,6 +11,7 @@
 #include "agents/AgentSetupError.h"
 #include "agents/HookScript.h"
 #include "agents/HookServer.h"
+#include "runtime/Blocking.h"
 #include "runtime/Files.h"
 #include "runtime/Json.h"
 
@@ -31,25 +30,16 @@ constexpr mode_t kNewFileMode = 0600;  // Claude Code's settings may hold keys i
   throw fs::filesystem_error(what, path, std::error_code(errno, std::generic_category()));
 }
 
+// Claude Code's settings are a few kilobytes; a file far larger is not one to rewrite.
+constexpr std::size_t kSettingsLimit = std::size_t(16) << 20;
+
 std::string readWhole(const fs::path& file) {
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) failSystem("open", file);
-  std::string bytes;
-  char buffer[65536];
-  for (;;) {
-    const auto n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int error = errno;
-      ::close(fd);
-      errno = error;
-      failSystem("read", file);
-    }
-    if (n == 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return bytes;
+  return runtime::readFile(file, kSettingsLimit);
+}
+
+// As the setup errors describe a failed file step: the reason, then the file.
+std::string describe(const runtime::FileError& error) {
+  return error.reason() + ": " + error.path().string();
 }
 
 // The file a chain of symbolic links ends at, so that a linked settings file stays a link.
@@ -220,6 +210,7 @@ fs::path ClaudeHooks::backupFile() const {
 }
 
 json ClaudeHooks::readSettings() const {
+  runtime::mayBlock("reading Claude Code's settings");
   std::string bytes;
   try {
     std::error_code error;
@@ -230,6 +221,8 @@ json ClaudeHooks::readSettings() const {
     bytes = readWhole(settingsFile);
   } catch (const fs::filesystem_error& e) {
     throw AgentSetupError::unreadableSettings(e);
+  } catch (const runtime::FileError& e) {
+    throw AgentSetupError::unreadableSettings(describe(e));
   }
   if (bytes.empty()) return json::object();
   json settings;
@@ -249,6 +242,7 @@ void ClaudeHooks::writeScript() const {
 }
 
 void ClaudeHooks::writeSettings(const json& settings) const {
+  runtime::mayBlock("writing Claude Code's settings");
   const std::string text = serialised(settings);
   try {
     // The folder is Claude Code's: made when missing, else left as it is (mode, link).
@@ -266,6 +260,8 @@ void ClaudeHooks::writeSettings(const json& settings) const {
     runtime::writeFileAtomically(target, text, mode);
   } catch (const fs::filesystem_error& e) {
     throw AgentSetupError::writeFailed(e);
+  } catch (const runtime::FileError& e) {
+    throw AgentSetupError::writeFailed(describe(e));
   }
 }
 

@@ -1,19 +1,19 @@
 #include "agents/DiscoveryFile.h"
 
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
+#include "runtime/Blocking.h"
 #include "runtime/Files.h"
 
 namespace brindlet::agents {
 namespace {
 
 bool holds(const std::filesystem::path& file, const std::string& text) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return false;
-  const std::string contents{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  return contents == text;
+  try {
+    return runtime::readFile(file, text.size()) == text;
+  } catch (const runtime::FileError&) {
+    return false;  // missing, or longer than this run's text: not this run's file
+  }
 }
 
 void removeIfHolding(const std::filesystem::path& file, const std::string& text) {
@@ -43,6 +43,7 @@ void DiscoveryFile::write() const {
 }
 
 void DiscoveryFile::removeIfCurrent() const {
+  runtime::mayBlock("removing the hook server's files");
   removeIfHolding(jsonPath(), jsonText());
   removeIfHolding(headersPath(), headersText());
 }

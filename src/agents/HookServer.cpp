@@ -267,8 +267,11 @@ void HookServer::listenerFailed(const std::string& error) {
 }
 
 void HookServer::removeFiles() {
-  if (published_) published_->removeIfCurrent();
+  if (!published_) return;
+  // Off the loop, and done even when the loop stops right after (a stop on the way out).
+  auto remove = [file = std::move(*published_)] { file.removeIfCurrent(); };
   published_.reset();
+  runtime::postBlocking(std::move(remove));
 }
 
 void HookServer::accept(const std::shared_ptr<ByteStream>& stream,

@@ -1,8 +1,6 @@
 #include "deck/SystemReaders.h"
 
-#include <fcntl.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +10,7 @@
 #include <cstdlib>
 
 #include "runtime/Blocking.h"
+#include "runtime/Files.h"
 #include "runtime/Unicode.h"
 
 namespace brindlet::deck {
@@ -114,26 +113,23 @@ std::vector<std::string> splitLines(std::string_view text) {
   return lines;
 }
 
-std::string readTail(int fd, off_t size) {
-  const off_t start = size >= static_cast<off_t>(tailBytes) ? size - tailBytes : 0;
-  std::string bytes(static_cast<std::size_t>(size - start), '\0');
-  std::size_t got = 0;
-  while (got < bytes.size()) {
-    const auto n = ::pread(fd, bytes.data() + got, bytes.size() - got, start + got);
-    if (n <= 0) break;
-    got += static_cast<std::size_t>(n);
+// The file's last tailBytes at most; none when it is no regular file or cannot be read.
+std::optional<std::string> readTail(const std::string& path) {
+  std::string bytes;
+  try {
+    // One byte more than kept tells whether the file was cut.
+    bytes = runtime::readFile(path, tailBytes + 1, runtime::BeyondLimit::keepEnd);
+  } catch (const runtime::FileError&) {
+    return std::nullopt;
   }
-  bytes.resize(got);
-  if (start > 0) {
-    // The cut may fall inside a character: drop the continuation bytes before the first whole one.
-    std::size_t skip = 0;
-    while (skip < std::min<std::size_t>(bytes.size(), 3) &&
-           (static_cast<unsigned char>(bytes[skip]) & 0xC0) == 0x80) {
-      ++skip;
-    }
-    bytes.erase(0, skip);
+  if (bytes.size() <= tailBytes) return bytes;
+  // The cut may fall inside a character: drop the continuation bytes before the first whole one.
+  std::size_t skip = 1;
+  while (skip < std::min<std::size_t>(bytes.size(), 4) &&
+         (static_cast<unsigned char>(bytes[skip]) & 0xC0) == 0x80) {
+    ++skip;
   }
-  return bytes;
+  return bytes.substr(skip);
 }
 
 }  // namespace
@@ -203,18 +199,10 @@ std::optional<std::string> SystemReaders::valueAt(AccessibilityTree& tree, int p
 std::optional<std::vector<std::string>> SystemReaders::tailLines(const std::string& path,
                                                                  std::int64_t count) {
   runtime::mayBlock("reading a log's tail");
-  // Without O_NONBLOCK opening a FIFO waits for a writer for ever.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return std::nullopt;
-  }
-  const auto text = readTail(fd, info.st_size);
-  ::close(fd);
-  if (!runtime::isValidUTF8(text) || count <= 0) return std::vector<std::string>{};
-  auto lines = splitLines(text);
+  const auto text = readTail(path);
+  if (!text) return std::nullopt;
+  if (!runtime::isValidUTF8(*text) || count <= 0) return std::vector<std::string>{};
+  auto lines = splitLines(*text);
   if (lines.size() > static_cast<std::size_t>(count)) {
     lines.erase(lines.begin(), lines.end() - count);
   }

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <future>
 #include <sstream>
 
@@ -49,10 +48,19 @@ std::optional<std::pair<std::string, std::int32_t>> frontKey(const WindowSnapsho
   return std::pair(active->windowClass, *active->pid);
 }
 
+// Desktop entries are a few kilobytes; larger files in the folder are not read.
+constexpr std::size_t kDesktopEntryLimit = 1 << 20;
+
 // Name and StartupWMClass of one desktop entry's main group.
 void readDesktopEntry(const std::filesystem::path& file,
                       std::map<std::string, std::string>& names) {
-  std::ifstream in(file);
+  std::string text;
+  try {
+    text = runtime::readFile(file, kDesktopEntryLimit);
+  } catch (const runtime::FileError&) {
+    return;
+  }
+  std::istringstream in(text);
   std::string line, name, windowClass;
   bool inMain = false;
   while (std::getline(in, line)) {

@@ -1,16 +1,12 @@
 #include "profiles/ProfileStore.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <boost/asio/io_context.hpp>
-#include <cerrno>
-#include <cstring>
 
 #include "profiles/ProfileError.h"
 #include "profiles/ProfileFolders.h"
+#include "runtime/Blocking.h"
+#include "runtime/Files.h"
 #include "runtime/FolderWatch.h"
 #include "runtime/Log.h"
 #include "runtime/MainLoop.h"
@@ -32,13 +28,6 @@ bool textBefore(std::string_view a, std::string_view b) {
   return runtime::normalizedNFC(a) < runtime::normalizedNFC(b);
 }
 
-struct FileDescriptor {
-  int fd;
-  ~FileDescriptor() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 // A file's bytes, or why they were not read.
 struct FileRead {
   std::string bytes;
@@ -49,27 +38,13 @@ FileRead failedRead(std::string problem) {
   return {{}, std::move(problem)};
 }
 
-// Opened without blocking, so that a named pipe can't stall the loop; only regular files of at
-// most `limit` bytes are read.
+// Only regular files of at most `limit` bytes are read; a named pipe is refused at once.
 FileRead readProfileFile(const fs::path& file, std::size_t limit) {
-  const FileDescriptor in{::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
-  if (in.fd < 0) return failedRead(std::strerror(errno));
-  struct stat info {};
-  if (::fstat(in.fd, &info) != 0) return failedRead(std::strerror(errno));
-  if (S_ISDIR(info.st_mode)) return failedRead(std::strerror(EISDIR));
-  if (!S_ISREG(info.st_mode)) return failedRead("Not a regular file");
-  const std::string tooLarge =
-      "File too large; profiles hold at most " + std::to_string(limit) + " bytes";
-  if (static_cast<std::size_t>(info.st_size) > limit) return failedRead(tooLarge);
-  FileRead read;
-  char buffer[16384];
-  while (true) {
-    const ssize_t n = ::read(in.fd, buffer, sizeof buffer);
-    if (n == 0) return read;
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return failedRead(std::strerror(errno));
-    read.bytes.append(buffer, static_cast<std::size_t>(n));
-    if (read.bytes.size() > limit) return failedRead(tooLarge);  // it grew while being read
+  try {
+    return {runtime::readFile(file, limit), std::nullopt};
+  } catch (const runtime::FileError& e) {
+    if (e.kind() != runtime::FileError::Case::tooLarge) return failedRead(e.reason());
+    return failedRead("File too large; profiles hold at most " + std::to_string(limit) + " bytes");
   }
 }
 
@@ -85,6 +60,55 @@ StoredProfile::Verification verificationOf(const Profile& profile) {
 
 bool hasApp(const Profile& profile, std::string_view app) {
   return std::find(profile.apps.begin(), profile.apps.end(), app) != profile.apps.end();
+}
+
+void readFolder(const fs::path& folder, bool bundled, const std::optional<std::string>& ownKey,
+                std::vector<StoredProfile>& loaded, ProfileStore::Problems& failed) {
+  for (const auto& file : ProfileStore::jsonFiles(folder)) {
+    const FileRead read = readProfileFile(file, ProfileStore::maxFileSize);
+    if (read.problem) {
+      failed[file.string()] = *read.problem;
+      continue;
+    }
+    try {
+      StoredProfile stored{.profile = Profile::load(read.bytes), .url = file.string()};
+      stored.verification = verificationOf(stored.profile);
+      const bool ownSignature = stored.verification == StoredProfile::Verification::verified &&
+                                ownKey && stored.profile.author->key == *ownKey;
+      stored.origin = bundled        ? StoredProfile::Origin::bundled
+                      : ownSignature ? StoredProfile::Origin::mine
+                                     : StoredProfile::Origin::imported;
+      loaded.push_back(std::move(stored));
+    } catch (const ProfileError& e) {
+      failed[file.string()] = e.description();
+    }
+  }
+}
+
+// This computer's own key, by which the user's own profiles are told; none when the secret store
+// has none to give.
+std::optional<std::string> ownKeyOf(SigningKeyStore& keys) {
+  try {
+    return keys.signingKey().publicKeyBase64();
+  } catch (const runtime::BlockingOnLoop&) {
+    throw;
+  } catch (const std::exception&) {
+    return std::nullopt;  // every user profile counts as imported
+  }
+}
+
+// Both folders' profiles in the store's order, and the files that failed.
+ProfileStore::Loaded readAll(const fs::path& user, const std::optional<fs::path>& bundled,
+                             const std::optional<std::string>& ownKey) {
+  ProfileStore::Loaded loaded;
+  if (bundled) readFolder(*bundled, true, ownKey, loaded.profiles, loaded.problems);
+  readFolder(user, false, ownKey, loaded.profiles, loaded.problems);
+  std::stable_sort(loaded.profiles.begin(), loaded.profiles.end(),
+                   [](const auto& a, const auto& b) {
+                     if (a.origin != b.origin) return wordOf(a.origin) < wordOf(b.origin);
+                     return textBefore(a.profile.name, b.profile.name);
+                   });
+  return loaded;
 }
 
 }  // namespace
@@ -115,13 +139,17 @@ ProfileStore::~ProfileStore() {
   }
 }
 
-void ProfileStore::start() {
-  if (userFolder_ == defaultUserProfilesFolder())
-    migrateFormerFolder(formerUserProfilesFolder(), userFolder_);
-  std::error_code ignored;
-  fs::create_directories(userFolder_, ignored);
-  reload();
+boost::asio::awaitable<void> ProfileStore::start() {
+  const auto self = shared_from_this();
+  auto prepare = [user = userFolder_] {
+    if (user == defaultUserProfilesFolder()) migrateFormerFolder(formerUserProfilesFolder(), user);
+    std::error_code ignored;
+    fs::create_directories(user, ignored);
+  };
+  co_await runtime::offloadBlocking(std::move(prepare));
+  // Watched before the first read, so that no change made meanwhile goes unseen.
   watch();
+  co_await load();
 }
 
 void ProfileStore::watch() {
@@ -141,7 +169,7 @@ void ProfileStore::scheduleReload() {
                  std::shared_ptr<bool> cancelled) -> boost::asio::awaitable<void> {
     co_await clock->sleep(reloadDelay);
     if (*cancelled) co_return;
-    if (auto self = weak.lock()) self->reload();
+    if (auto self = weak.lock()) co_await self->load();
   };
   pending_->task = runtime::spawn(loop_.context().get_executor(),
                                   task(weak_from_this(), clock_, pending_->cancelled));
@@ -163,49 +191,29 @@ std::vector<fs::path> ProfileStore::jsonFiles(const fs::path& folder) {
   return files;
 }
 
-void ProfileStore::readFolder(const fs::path& folder, bool bundled,
-                              const std::optional<std::string>& ownKey,
-                              std::vector<StoredProfile>& loaded, Problems& failed) const {
-  for (const auto& file : jsonFiles(folder)) {
-    const FileRead read = readProfileFile(file, maxFileSize);
-    if (read.problem) {
-      failed[file.string()] = *read.problem;
-      continue;
-    }
-    try {
-      StoredProfile stored{.profile = Profile::load(read.bytes), .url = file.string()};
-      stored.verification = verificationOf(stored.profile);
-      const bool ownSignature = stored.verification == StoredProfile::Verification::verified &&
-                                ownKey && stored.profile.author->key == *ownKey;
-      stored.origin = bundled        ? StoredProfile::Origin::bundled
-                      : ownSignature ? StoredProfile::Origin::mine
-                                     : StoredProfile::Origin::imported;
-      loaded.push_back(std::move(stored));
-    } catch (const ProfileError& e) {
-      failed[file.string()] = e.description();
-    }
-  }
+void ProfileStore::reload() {
+  ++loads_;
+  apply(readAll(userFolder_, bundledFolder_, ownKeyOf(*keys_)));
 }
 
-void ProfileStore::reload() {
-  std::optional<std::string> ownKey;
-  try {
-    ownKey = keys_->signingKey().publicKeyBase64();
-  } catch (const std::exception&) {
-    // No own key for this reload: every user profile counts as imported.
-  }
-  std::vector<StoredProfile> loaded;
-  Problems failed;
-  if (bundledFolder_) readFolder(*bundledFolder_, true, ownKey, loaded, failed);
-  readFolder(userFolder_, false, ownKey, loaded, failed);
-  for (const auto& [file, message] : failed)
+boost::asio::awaitable<void> ProfileStore::load() {
+  const auto self = shared_from_this();
+  const auto turn = ++loads_;
+  auto findKey = [keys = keys_] { return ownKeyOf(*keys); };
+  auto ownKey = co_await runtime::offloadBlocking(std::move(findKey), runtime::secretsWorker());
+  auto read = [user = userFolder_, bundled = bundledFolder_, ownKey] {
+    return readAll(user, bundled, ownKey);
+  };
+  auto loaded = co_await runtime::offloadBlocking(std::move(read));
+  // A later load began meanwhile: what it reads is newer.
+  if (turn == loads_) apply(std::move(loaded));
+}
+
+void ProfileStore::apply(Loaded loaded) {
+  for (const auto& [file, message] : loaded.problems)
     deckLog().error("%s: %s", fs::path(file).filename().c_str(), message.c_str());
-  std::stable_sort(loaded.begin(), loaded.end(), [](const auto& a, const auto& b) {
-    if (a.origin != b.origin) return wordOf(a.origin) < wordOf(b.origin);
-    return textBefore(a.profile.name, b.profile.name);
-  });
-  profiles.set(std::move(loaded));
-  problems.set(std::move(failed));
+  profiles.set(std::move(loaded.profiles));
+  problems.set(std::move(loaded.problems));
 }
 
 std::optional<StoredProfile> ProfileStore::profile(std::string_view bundleID,

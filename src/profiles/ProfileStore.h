@@ -1,12 +1,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <boost/asio/awaitable.hpp>
 
 #include "profiles/SigningKeyStore.h"
 #include "profiles/StoredProfile.h"
@@ -24,11 +27,17 @@ namespace brindlet::profiles {
 // (bundled) and of the user's folder, loaded strictly, its signature checked, tagged with its
 // origin and kept sorted; files that fail are kept as problems beside them. It re-reads both
 // folders 0.3 s after the user's folder last changed. Lives on the main loop and is touched only
-// from it; made with std::make_shared, since a pending reload holds it weakly.
+// from it; the files and the signing key are read on the blocking workers. Made with
+// std::make_shared, since a pending reload holds it weakly.
 class ProfileStore final : public ProfileProviding,
                            public std::enable_shared_from_this<ProfileStore> {
  public:
   using Problems = std::map<std::string, std::string>;  // file path → message
+  // What one reading of both folders found.
+  struct Loaded {
+    std::vector<StoredProfile> profiles;
+    Problems problems;
+  };
 
   // How long the user's folder must stay quiet before it is read again.
   static constexpr runtime::Duration reloadDelay = std::chrono::milliseconds(300);
@@ -42,10 +51,14 @@ class ProfileStore final : public ProfileProviding,
                std::shared_ptr<SigningKeyStore> keys, std::shared_ptr<runtime::Clock> clock);
   ~ProfileStore() override;
 
-  // Once, at launch: moves the former folder (only for the default user folder), creates the
-  // user folder, reloads, and starts watching the user folder.
-  void start();
-  // Reads both folders again and replaces `profiles` and `problems` whole. Never fails.
+  // Once, at launch, on the loop: moves the former folder (only for the default user folder),
+  // creates the user folder, starts watching it and loads.
+  boost::asio::awaitable<void> start();
+  // Reads both folders again on the blocking worker and replaces `profiles` and `problems` whole
+  // on the loop. Never fails; a load begun later wins over one that ends later.
+  boost::asio::awaitable<void> load();
+  // The same, read on the calling thread, which must not run the loop (a blocking call): for
+  // tools and tests that have no loop running.
   void reload();
   // Restarts the quiet period; the reload runs when it ends.
   void scheduleReload();
@@ -67,9 +80,7 @@ class ProfileStore final : public ProfileProviding,
  private:
   struct Pending;
   void watch();
-  void readFolder(const std::filesystem::path& folder, bool bundled,
-                  const std::optional<std::string>& ownKey, std::vector<StoredProfile>& loaded,
-                  Problems& failed) const;
+  void apply(Loaded loaded);
 
   runtime::MainLoop& loop_;
   std::filesystem::path userFolder_;
@@ -78,6 +89,7 @@ class ProfileStore final : public ProfileProviding,
   std::shared_ptr<runtime::Clock> clock_;
   std::unique_ptr<runtime::FolderWatch> watcher_;
   std::unique_ptr<Pending> pending_;  // the debounced reload task
+  std::uint64_t loads_ = 0;           // loads begun, so that only the latest one is applied
 };
 
 // Moves `former` to `target` when the first exists and the second does not, then removes

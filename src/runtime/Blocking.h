@@ -44,6 +44,15 @@ boost::asio::awaitable<std::invoke_result_t<F>> offloadBlocking(
   return offload(worker.executor(), std::move(counted));
 }
 
+// Runs f() on the blocking worker (or the one given) without waiting for it: for work that must
+// be done even when nobody is left to hear of it, such as removing a file while stopping. It is
+// counted in flight like offloadBlocking's calls; f must not throw.
+template <class F>
+void postBlocking(F f, WorkerThread& worker = blockingWorker()) {
+  boost::asio::post(worker.executor(),
+                    [f = std::move(f), inFlight = detail::InFlight()]() mutable noexcept { f(); });
+}
+
 // What mayBlock throws when a blocking call is made on a thread that runs a main loop.
 class BlockingOnLoop : public std::logic_error {
  public:

@@ -1,11 +1,10 @@
 #include "runtime/FileDefaults.h"
 
-#include <fstream>
+#include <cerrno>
 #include <mutex>
 
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_awaitable.hpp>
-#include <iterator>
 #include <limits>
 #include <map>
 #include <vector>
@@ -29,12 +28,19 @@ const Logger& defaultsLog() {
   return logger;
 }
 
+// Far more than settings take; only what is not a defaults file at all is larger.
+constexpr std::size_t kFileLimit = std::size_t(16) << 20;
+
 // The file's object; anything else (missing, unreadable, not JSON, not an object) is empty.
 nlohmann::json readValues(const fs::path& file) {
   mayBlock("reading the defaults file");
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return nlohmann::json::object();
-  std::string bytes(std::istreambuf_iterator<char>(in), {});
+  std::string bytes;
+  try {
+    bytes = readFile(file, kFileLimit);
+  } catch (const FileError& e) {
+    if (e.error() != ENOENT) defaultsLog().error("Ignoring %s: %s", file.c_str(), e.what());
+    return nlohmann::json::object();
+  }
   nlohmann::json values;
   try {
     parseJson(bytes, values);

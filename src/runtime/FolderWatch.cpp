@@ -7,6 +7,8 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/posix/stream_descriptor.hpp>
 
+#include "runtime/FileDescriptor.h"
+
 namespace brindlet::runtime {
 
 struct FolderWatch::State : std::enable_shared_from_this<State> {
@@ -38,15 +40,12 @@ struct FolderWatch::State : std::enable_shared_from_this<State> {
 std::unique_ptr<FolderWatch> FolderWatch::open(boost::asio::io_context& loop,
                                                const std::filesystem::path& folder,
                                                std::function<void()> changed, bool contents) {
-  const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (fd < 0) return nullptr;
+  FileDescriptor watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  if (!watch.valid()) return nullptr;
   const std::uint32_t mask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
                              IN_MOVE_SELF | IN_ONLYDIR | (contents ? IN_CLOSE_WRITE : 0);
-  if (::inotify_add_watch(fd, folder.c_str(), mask) < 0) {
-    ::close(fd);
-    return nullptr;
-  }
-  auto state = std::make_shared<State>(loop, fd, std::move(changed));
+  if (::inotify_add_watch(watch.get(), folder.c_str(), mask) < 0) return nullptr;
+  auto state = std::make_shared<State>(loop, watch.release(), std::move(changed));
   state->await();
   return std::unique_ptr<FolderWatch>(new FolderWatch(std::move(state)));
 }

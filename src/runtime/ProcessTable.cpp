@@ -1,17 +1,18 @@
 #include "runtime/ProcessTable.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <memory>
 #include <sstream>
 #include <string_view>
 
 #include "runtime/Blocking.h"
+#include "runtime/Files.h"
 
 namespace brindlet::runtime {
 namespace {
@@ -21,13 +22,14 @@ std::string fileName(std::string_view path) {
   return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-// Up to the buffer's size of a small file; empty when it cannot be read.
-std::string readSmall(const std::string& file, std::array<char, 4096>& buffer) {
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
-  const auto got = ::read(fd, buffer.data(), buffer.size() - 1);
-  ::close(fd);
-  return got > 0 ? std::string(buffer.data(), static_cast<std::size_t>(got)) : std::string();
+// The start of a process's file, which is all the scans need; empty when it cannot be read,
+// which is how a process that ended meanwhile reads (ESRCH).
+std::string readStart(const std::string& file) {
+  try {
+    return readFile(file, 4095, BeyondLimit::keepStart);
+  } catch (const FileError&) {
+    return {};
+  }
 }
 
 // The executable's file name; nothing for a process that has none (a kernel thread, or one that
@@ -43,7 +45,7 @@ std::optional<std::string> executableName(const std::string& dir, std::array<cha
   }
   if (errno == ENOENT) return std::nullopt;
   // A process we may not look into is named by its argv[0], which ends at the first NUL.
-  const std::string arguments = readSmall(dir + "/cmdline", buffer);
+  const std::string arguments = readStart(dir + "/cmdline");
   return fileName(std::string_view(arguments.c_str()));
 }
 
@@ -54,14 +56,13 @@ std::optional<std::string> executableName(const std::string& dir, std::array<cha
 template <typename Visit>
 void forEachProcess(const std::string& root, Visit visit) {
   mayBlock("a /proc scan");
-  DIR* dir = ::opendir(root.c_str());
-  if (dir == nullptr) return;
-  while (const dirent* entry = ::readdir(dir)) {
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(root.c_str()), ::closedir);
+  if (!dir) return;
+  while (const dirent* entry = ::readdir(dir.get())) {
     const std::string_view name(entry->d_name);
     if (name.empty() || name.find_first_not_of("0123456789") != std::string_view::npos) continue;
     visit(root + "/" + entry->d_name, name, entry->d_ino);
   }
-  ::closedir(dir);
 }
 
 // The kernel's own spelling of a device number, as /proc/<pid>/stat writes it.
@@ -102,7 +103,7 @@ std::vector<ProcessEntry> ProcFsProcessTable::scan() {
     // A kernel thread, gone since the folder was listed, or a zombie: nothing runs there.
     if (!executable || executable->empty()) return;
     ProcessEntry process{std::stoi(std::string(name)), std::move(*executable)};
-    const auto stat = parseProcessStat(readSmall(path + "/stat", buffer));
+    const auto stat = parseProcessStat(readStart(path + "/stat"));
     if (!stat) return;
     process.parent = stat->parent;
     process.session = stat->session;
@@ -136,10 +137,9 @@ std::vector<std::string> ProcFsProcessTable::executables() {
 
 bool groupHasLivingMember(int group, const std::string& root) {
   bool found = false;
-  std::array<char, 4096> buffer{};
   forEachProcess(root, [&](const std::string& path, std::string_view, ino_t) {
     if (found) return;
-    const auto stat = parseProcessStat(readSmall(path + "/stat", buffer));
+    const auto stat = parseProcessStat(readStart(path + "/stat"));
     found = stat && stat->group == group && stat->state != 'Z' && stat->state != 'X';
   });
   return found;

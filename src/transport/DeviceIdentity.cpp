@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "runtime/Blocking.h"
 #include "runtime/Unicode.h"
 
 namespace brindlet::transport {
@@ -40,6 +41,8 @@ std::string DeviceIdentity::fallback(const std::string& service) {
 }
 
 std::string DeviceIdentity::current(const std::string& service) {
+  // Whatever store holds the identity, asking it may wait on a keyring.
+  runtime::mayBlock("reading this device's identity");
   bool absent = false;
   try {
     runtime::Bytes data = secrets_->read(service, account);

@@ -19,6 +19,7 @@ class DeviceIdentity {
   explicit DeviceIdentity(std::shared_ptr<secrets::SecretStore> secrets,
                           KeychainLog log = standardErrorLog());
 
+  // A blocking call: it reads and may write the secret store.
   std::string current(const std::string& service);
 
  private:

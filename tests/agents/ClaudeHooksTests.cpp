@@ -270,6 +270,23 @@ TEST(ClaudeHooks, AFailedWriteLeavesTheSettingsAlone) {
   }
 }
 
+// A settings file that is a named pipe with no writer is refused at once, and nothing is written.
+TEST(ClaudeHooks, ASettingsPipeIsRefusedWithoutWaiting) {
+  Home home;
+  fs::create_directories(home.hooks.settingsFile.parent_path());
+  ASSERT_EQ(::mkfifo(home.hooks.settingsFile.c_str(), 0600), 0);
+  try {
+    home.hooks.install();
+    ADD_FAILURE();
+  } catch (const AgentSetupError& e) {
+    EXPECT_EQ(e, AgentSetupError::unreadableSettings("Not a regular file: " +
+                                                     home.hooks.settingsFile.string()));
+  }
+  EXPECT_FALSE(home.hooks.isInstalled());
+  EXPECT_FALSE(fs::exists(home.hooks.backupFile()));
+  EXPECT_TRUE(fs::is_fifo(home.hooks.settingsFile));
+}
+
 // Claude Code reads its settings from $CLAUDE_CONFIG_DIR when that is set: the installer follows.
 TEST(ClaudeHooks, TheSettingsFollowClaudesConfigFolder) {
   testsupport::TempDir dir;

@@ -261,6 +261,7 @@ TEST(HookServer, PublishesPrivateDiscoveryFilesAndRemovesOnlyItsOwn) {
             std::vector<std::string>{"Hook server on 127.0.0.1:" + std::to_string(port)});
 
   h.server->stop();
+  h.pump();  // the files go on the blocking worker
   EXPECT_FALSE(std::filesystem::exists(file.jsonPath()));
   EXPECT_FALSE(std::filesystem::exists(file.headersPath()));
 
@@ -269,6 +270,7 @@ TEST(HookServer, PublishesPrivateDiscoveryFilesAndRemovesOnlyItsOwn) {
   const DiscoveryFile other{second.folder, 1, "OTHER"};
   other.write();
   second.server->stop();
+  second.pump();
   EXPECT_EQ(contentsOf(other.jsonPath()), other.jsonText());
   EXPECT_EQ(contentsOf(other.headersPath()), other.headersText());
 }
@@ -289,6 +291,7 @@ TEST(HookServer, ListenerFailuresAreLoggedAndTakeTheFilesAlong) {
   const DiscoveryFile file{h.folder, 4321, kToken};
   EXPECT_TRUE(std::filesystem::exists(file.jsonPath()));
   listener->state(transport::Listener::State::failed, "Address already in use");
+  h.pump();
   EXPECT_FALSE(std::filesystem::exists(file.jsonPath()));
   EXPECT_FALSE(std::filesystem::exists(file.headersPath()));
 

@@ -13,6 +13,7 @@
 #include "runtime/Log.h"
 #include "runtime/MainLoop.h"
 #include "secrets/MemorySecretStore.h"
+#include "support/Loop.h"
 #include "support/TempDir.h"
 
 namespace brindlet::profiles {
@@ -58,18 +59,19 @@ class ProfileStoreTest : public ::testing::Test {
   }
   void start() {
     store = makeStore(user);
-    store->start();
+    startStore();
   }
+  void startStore() { testing::runUntilDone(loop.context(), store->start()); }
   // Lets the loop take in what the folder watch has queued.
   void settle() {
     for (int i = 0; i < 5; ++i) {
       std::this_thread::sleep_for(2ms);
-      loop.drain();
+      testing::drain(loop.context());
     }
   }
   void advance(runtime::Duration by) {
     clock->advance(by);
-    loop.drain();
+    testing::drain(loop.context());
   }
   std::vector<std::string> deckErrors() const { return log.messages("deck", LogLevel::error); }
   // Every reload logs the one broken file of the app's folder once.
@@ -263,7 +265,7 @@ TEST_F(ProfileStoreTest, UnwatchableFolderStillServesTheAppsProfiles) {
   writeFile(fs::path(dir.path()) / "file", "");
   const fs::path impossible = fs::path(dir.path()) / "file/Profiles";
   store = makeStore(impossible);
-  store->start();
+  startStore();
   EXPECT_THAT(deckErrors(), ::testing::ElementsAre("Can't watch " + impossible.string()));
   EXPECT_THAT(summary(), ::testing::ElementsAre("bundled/unsigned/App"));
 }
@@ -299,7 +301,7 @@ TEST_F(MigrationTest, FormerParentWithOtherFilesIsKept) {
 TEST_F(MigrationTest, FormerFolderIsLeftAloneWhereItWouldOverwriteOrIsNotAsked) {
   writeFile(former / "old.json", "{}");
   store = makeStore(fs::path(dir.path()) / "elsewhere");
-  store->start();
+  startStore();
   EXPECT_TRUE(fs::exists(former / "old.json"));
   writeFile(user / "new.json", "{}");
   start();

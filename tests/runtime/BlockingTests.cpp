@@ -37,6 +37,8 @@ TEST(Blocking, HelpersFailOnTheLoopAndRunOnTheWorker) {
   };
   const Row rows[] = {
       {"write", [&] { writeFileAtomically(file, "x"); }},
+      {"read", [&] { readFile("/proc/self/stat", 4096); }},
+      {"folder", [&] { makeFolder(dir.file("folder")); }},
       {"scan", [] { ProcFsProcessTable().scan(); }},
       {"executables", [] { ProcFsProcessTable().executables(); }},
       {"group", [] { groupHasLivingMember(::getpid()); }},
@@ -83,6 +85,25 @@ TEST(Blocking, MainLoopMarksItsThreadWhileItRunsAndAllowBlockingLiftsTheMark) {
   EXPECT_TRUE(allowed);
   EXPECT_FALSE(runsMainLoop());
   EXPECT_NO_THROW(mayBlock("off the loop"));
+}
+
+// The check fires on a real main loop's thread, before the file is even opened.
+TEST(Blocking, ReadingAFileOnARunningMainLoopFails) {
+  testsupport::TempDir dir;
+  dir.write("file", "bytes");
+  MainLoop loop;
+  std::string failure;
+  asio::post(loop.context(), [&] {
+    try {
+      readFile(dir.file("file"), 100);
+    } catch (const BlockingOnLoop& e) {
+      failure = e.what();
+    }
+    loop.stop();
+  });
+  loop.run();
+  EXPECT_EQ(failure, "blocking call on the main loop: readFile");
+  EXPECT_EQ(readFile(dir.file("file"), 100), "bytes");
 }
 
 TEST(Blocking, DrainWaitsForTheWorkersAnswers) {

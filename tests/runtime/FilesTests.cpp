@@ -6,13 +6,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <thread>
+#include <variant>
 
+#include "runtime/FileDescriptor.h"
 #include "runtime/Files.h"
 #include "support/TempDir.h"
 
@@ -149,6 +155,115 @@ TEST(Files, FailedCrashedAndPlantedTemporariesNeverReachTheFile) {
   EXPECT_EQ(modeOf(key), 0600u);
   EXPECT_EQ(testsupport::readFile(key), "new");
   EXPECT_EQ(testsupport::readFile(dir.file("outside")), "untouched");
+}
+
+// What a read gave: the bytes, or the error's case and number.
+using Outcome = std::variant<std::string, std::pair<FileError::Case, int>>;
+
+Outcome outcomeOf(const fs::path& path, std::size_t limit, BeyondLimit beyond) {
+  try {
+    return readFile(path, limit, beyond);
+  } catch (const FileError& e) {
+    EXPECT_EQ(e.path(), path);
+    return std::pair(e.kind(), e.error());
+  }
+}
+
+TEST(Files, ReadFileReadsRegularFilesWithinTheLimitAndRefusesTheRest) {
+  testsupport::TempDir dir;
+  const fs::path root = dir.path();
+  dir.write("regular", "hello");
+  dir.write("empty", "");
+  fs::create_directory(root / "folder");
+  ASSERT_EQ(::mkfifo((root / "pipe").c_str(), 0600), 0);  // no writer: opening it may not wait
+  fs::create_symlink(root / "regular", root / "link");
+  fs::create_symlink(root / "pipe", root / "link-to-pipe");
+  const std::string large(100000, 'x');
+  dir.write("large", large + "end");
+  // /proc files report size 0 and are read to their end.
+  const std::string limits = testsupport::readFile("/proc/self/limits");
+  ASSERT_GT(limits.size(), 64u);
+
+  using C = FileError::Case;
+  using B = BeyondLimit;
+  const struct {
+    const char* name;
+    fs::path path;
+    std::size_t limit;
+    BeyondLimit beyond;
+    Outcome expected;
+  } rows[] = {
+      {"regular", root / "regular", 5, B::fail, "hello"},
+      {"empty", root / "empty", 0, B::fail, ""},
+      {"over the limit", root / "regular", 4, B::fail, std::pair(C::tooLarge, EFBIG)},
+      {"its start", root / "regular", 4, B::keepStart, "hell"},
+      {"its end", root / "regular", 3, B::keepEnd, "llo"},
+      {"a long file's end", root / "large", 3, B::keepEnd, "end"},
+      {"a link to a regular file", root / "link", 100, B::fail, "hello"},
+      {"/proc of size 0", "/proc/self/limits", 1 << 20, B::fail, limits},
+      {"/proc past the limit", "/proc/self/limits", 10, B::fail, std::pair(C::tooLarge, EFBIG)},
+      {"/proc's start", "/proc/self/limits", 10, B::keepStart, limits.substr(0, 10)},
+      {"/proc's end", "/proc/self/limits", 20, B::keepEnd, limits.substr(limits.size() - 20)},
+      {"a pipe", root / "pipe", 100, B::fail, std::pair(C::notRegular, 0)},
+      {"a link to a pipe", root / "link-to-pipe", 100, B::fail, std::pair(C::notRegular, 0)},
+      {"a folder", root / "folder", 100, B::fail, std::pair(C::notRegular, EISDIR)},
+      {"a device", "/dev/null", 100, B::fail, std::pair(C::notRegular, 0)},
+      {"missing", root / "missing", 100, B::fail, std::pair(C::cannotOpen, ENOENT)},
+  };
+  for (const auto& row : rows) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(outcomeOf(row.path, row.limit, row.beyond), row.expected) << row.name;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << row.name;
+  }
+}
+
+TEST(Files, FileErrorsSayWhatAndWhere) {
+  EXPECT_EQ(FileError::cannotOpen("/a \"b\"", ENOENT).text(),
+            R"(cannotOpen(path: "/a \"b\"", errno: 2))");
+  EXPECT_EQ(FileError::notRegular("/p", "pipe").text(), R"(notRegular(path: "/p", type: pipe))");
+  EXPECT_EQ(FileError::tooLarge("/l", 10).text(), R"(tooLarge(path: "/l", limit: 10))");
+  const std::pair<FileError, std::string> reasons[] = {
+      {FileError::cannotOpen("/m", ENOENT), "No such file or directory"},
+      {FileError::cannotRead("/r", EIO), "Input/output error"},
+      {FileError::notRegular("/f", "folder"), "Is a directory"},
+      {FileError::notRegular("/p", "pipe"), "Not a regular file"},
+      {FileError::tooLarge("/l", 10), "File too large"},
+  };
+  for (const auto& [error, reason] : reasons) EXPECT_EQ(error.reason(), reason) << error.text();
+}
+
+bool isOpen(int fd) {
+  return ::fcntl(fd, F_GETFD) != -1;
+}
+
+TEST(FileDescriptor, OwnsOneDescriptorThroughMovesAndClosesItOnce) {
+  const auto openNull = [] { return ::open("/dev/null", O_RDONLY | O_CLOEXEC); };
+  int first = -1;
+  {
+    FileDescriptor a(openNull());
+    first = a.get();
+    ASSERT_TRUE(a.valid());
+    FileDescriptor b(std::move(a));
+    EXPECT_FALSE(a.valid());
+    EXPECT_EQ(b.get(), first);
+    FileDescriptor c(openNull());
+    const int second = c.get();
+    c = std::move(b);  // the one c held goes
+    EXPECT_FALSE(isOpen(second));
+    EXPECT_EQ(c.get(), first);
+    EXPECT_TRUE(isOpen(first));
+  }
+  EXPECT_FALSE(isOpen(first));
+
+  FileDescriptor d(openNull());
+  const int released = d.release();
+  EXPECT_FALSE(d.valid());
+  EXPECT_TRUE(isOpen(released));
+  d.reset(released);
+  EXPECT_EQ(d.get(), released);
+  d.reset();
+  EXPECT_FALSE(isOpen(released));
+  EXPECT_FALSE(d.valid());
 }
 
 }  // namespace

@@ -2,19 +2,13 @@
 
 #include "agents/AgentSetupError.h"
 #include "agents/ClaudeHooks.h"
+#include "runtime/Blocking.h"
 
 namespace brindlet::app {
 
-AgentsMenu::AgentsMenu() : worker_("agents-menu") {}
-
-AgentsMenu::~AgentsMenu() {
-  worker_.stop();
-}
-
 boost::asio::awaitable<void> AgentsMenu::refresh() {
-  auto worker = worker_.executor();
   auto read = [] { return agents::ClaudeHooks{}.isInstalled(); };
-  const bool installed = co_await runtime::offload(std::move(worker), std::move(read));
+  const bool installed = co_await runtime::offloadBlocking(std::move(read));
   claudeConnected.set(installed);
 }
 
@@ -32,8 +26,7 @@ boost::asio::awaitable<void> AgentsMenu::apply(Change change) {
       return "Couldn't update Claude Code's settings: " + failure.text();
     }
   };
-  auto worker = worker_.executor();
-  auto failure = co_await runtime::offload(std::move(worker), std::move(run));
+  auto failure = co_await runtime::offloadBlocking(std::move(run));
   error.set(std::move(failure));
   co_await refresh();
 }

@@ -6,19 +6,17 @@
 #include <boost/asio/awaitable.hpp>
 
 #include "runtime/Observable.h"
-#include "runtime/WorkerThread.h"
 
 namespace brindlet::app {
 
 // The Agents submenu's state: whether Claude Code's settings hold the agent hooks, and the last
-// failure to change them. Lives on the main loop; the settings file is read and written on a
-// worker of its own.
+// failure to change them. Lives on the main loop; the settings file is read and written on the
+// blocking worker.
 class AgentsMenu {
  public:
   enum class Change { install, uninstall };
 
-  AgentsMenu();
-  ~AgentsMenu();
+  AgentsMenu() = default;
   AgentsMenu(const AgentsMenu&) = delete;
   AgentsMenu& operator=(const AgentsMenu&) = delete;
 
@@ -30,9 +28,6 @@ class AgentsMenu {
   boost::asio::awaitable<void> refresh();
   // Runs the change; then the mark follows what the file holds, not what was meant.
   boost::asio::awaitable<void> apply(Change change);
-
- private:
-  runtime::WorkerThread worker_;
 };
 
 }  // namespace brindlet::app

@@ -164,7 +164,7 @@ asio::awaitable<std::shared_ptr<HostModel>> HostModel::build(Platform& platform)
   }
 
   // 16. Profiles are read and watched.
-  m.profiles->start();
+  co_await m.profiles->start();
 
   // 17. The deck engine.
   m.workspace = std::make_shared<deck::SystemWorkspace>(loop, *m.windows, m.tree.get(), m.clock);

@@ -104,21 +104,13 @@ std::filesystem::path InstanceLock::defaultPath() {
 
 std::optional<InstanceLock> InstanceLock::acquire(const std::filesystem::path& path) {
   runtime::makeFolder(path.parent_path());
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), path.string());
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int error = errno;
-    close(fd);
-    if (error == EWOULDBLOCK) return std::nullopt;
-    throw std::system_error(error, std::generic_category(), path.string());
+  runtime::FileDescriptor file(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  if (!file.valid()) throw std::system_error(errno, std::generic_category(), path.string());
+  if (flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) return std::nullopt;
+    throw std::system_error(errno, std::generic_category(), path.string());
   }
-  return InstanceLock(fd);
-}
-
-InstanceLock::InstanceLock(InstanceLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-InstanceLock::~InstanceLock() {
-  if (fd_ >= 0) close(fd_);
+  return InstanceLock(std::move(file));
 }
 
 std::vector<int> descendantsOf(int root, const std::vector<runtime::ProcessEntry>& processes) {

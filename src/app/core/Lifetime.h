@@ -9,6 +9,7 @@
 #include <boost/asio/awaitable.hpp>
 
 #include "runtime/Clock.h"
+#include "runtime/FileDescriptor.h"
 #include "runtime/ProcessTable.h"
 
 namespace brindlet::app {
@@ -33,13 +34,10 @@ class InstanceLock {
   static std::filesystem::path defaultPath();
   // None when another process holds it. Throws std::system_error when the file cannot be made.
   static std::optional<InstanceLock> acquire(const std::filesystem::path& path);
-  InstanceLock(InstanceLock&& other) noexcept;
-  InstanceLock& operator=(InstanceLock&&) = delete;
-  ~InstanceLock();
 
  private:
-  explicit InstanceLock(int fd) : fd_(fd) {}
-  int fd_ = -1;
+  explicit InstanceLock(runtime::FileDescriptor file) : file_(std::move(file)) {}
+  runtime::FileDescriptor file_;  // the lock goes with the descriptor
 };
 
 // The processes descending from `root`, by their parent links, in no particular order.

@@ -1,6 +1,7 @@
 #include "app/core/LocalHello.h"
 
 #include "app/core/Platform.h"
+#include "runtime/Blocking.h"
 #include "runtime/Unicode.h"
 
 namespace brindlet::app {
@@ -74,8 +75,15 @@ boost::asio::awaitable<protocol::Hello> makeLocalHello(Platform& platform) {
   protocol::Hello hello;
   hello.proto = 1;
   hello.app = platform.version();
-  hello.device = deviceModel(platform.hardwareModel());
-  hello.name = computerName(platform.machineInfo(), platform.hostName());
+  // The model and the name come from files: read off the loop.
+  auto describe = [&platform] {
+    auto device = deviceModel(platform.hardwareModel());
+    auto name = computerName(platform.machineInfo(), platform.hostName());
+    return std::pair(std::move(device), std::move(name));
+  };
+  auto described = co_await runtime::offloadBlocking(std::move(describe));
+  hello.device = std::move(described.first);
+  hello.name = std::move(described.second);
   hello.uid = co_await platform.deviceId();
   co_return hello;
 }

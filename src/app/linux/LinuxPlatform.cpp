@@ -3,9 +3,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 
 #include "app/core/LocalHello.h"
 #include "platform/linux/atspi/AtspiTree.h"
@@ -48,14 +45,13 @@ struct NoActivation final : AppActivating {
   void activate() override {}
 };
 
-// The whole file; none when it cannot be read.
+// The whole of a small system file; none when it cannot be read.
 std::optional<std::string> readWhole(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  if (in.bad()) return std::nullopt;
-  return bytes.str();
+  try {
+    return runtime::readFile(path, 64 * 1024);
+  } catch (const runtime::FileError&) {
+    return std::nullopt;
+  }
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "platform/linux/xdg/XdgAutostartItem.h"
 
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
 #include <system_error>
@@ -9,12 +7,16 @@
 #include <vector>
 
 #include "design/DeckDesign.h"
+#include "runtime/Blocking.h"
 #include "runtime/Files.h"
 
 namespace brindlet::platform {
 namespace {
 
 namespace fs = std::filesystem;
+
+// An entry is a few hundred bytes; a larger file is not one this app wrote.
+constexpr std::size_t kEntryLimit = 1 << 20;
 
 std::string describe(const fs::filesystem_error& error) {
   std::string text = error.code().message();
@@ -156,40 +158,36 @@ XdgAutostartItem::XdgAutostartItem()
           fs::read_symlink("/proc/self/exe")) {}
 
 XdgAutostartItem::XdgAutostartItem(fs::path entry, fs::path executable)
-    : entry_(std::move(entry)), executable_(std::move(executable)), worker_("autostart") {}
-
-XdgAutostartItem::~XdgAutostartItem() {
-  worker_.stop();
-}
+    : entry_(std::move(entry)), executable_(std::move(executable)) {}
 
 boost::asio::awaitable<bool> XdgAutostartItem::isEnabled() {
-  auto read = [this] {
-    std::ifstream in(entry_, std::ios::binary);
-    if (!in) return false;
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    return startsAtLogin(text, executable_);
+  auto read = [entry = entry_, executable = executable_] {
+    try {
+      return startsAtLogin(runtime::readFile(entry, kEntryLimit), executable);
+    } catch (const runtime::FileError&) {
+      return false;
+    }
   };
-  auto worker = worker_.executor();
-  const bool enabled = co_await runtime::offload(std::move(worker), std::move(read));
+  const bool enabled = co_await runtime::offloadBlocking(std::move(read));
   co_return enabled;
 }
 
 boost::asio::awaitable<void> XdgAutostartItem::setEnabled(bool enabled) {
-  auto write = [this, enabled]() -> std::optional<std::string> {
+  auto write = [entry = entry_, executable = executable_, enabled]() -> std::optional<std::string> {
+    runtime::mayBlock("writing the autostart entry");
     try {
       if (enabled) {
-        fs::create_directories(entry_.parent_path());
-        runtime::writeFileAtomically(entry_, autostartEntry(executable_), 0644);
+        fs::create_directories(entry.parent_path());
+        runtime::writeFileAtomically(entry, autostartEntry(executable), 0644);
       } else {
-        fs::remove(entry_);
+        fs::remove(entry);
       }
       return std::nullopt;
     } catch (const fs::filesystem_error& error) {
       return describe(error);
     }
   };
-  auto worker = worker_.executor();
-  const auto failure = co_await runtime::offload(std::move(worker), std::move(write));
+  const auto failure = co_await runtime::offloadBlocking(std::move(write));
   if (failure) throw app::LoginItemError(*failure);
 }
 

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "app/core/ShellRoles.h"
-#include "runtime/WorkerThread.h"
 
 namespace brindlet::platform {
 
@@ -15,13 +14,12 @@ namespace brindlet::platform {
 // written atomically, that starts this binary. It counts as enabled only when the desktop will
 // really start this binary from it: an entry that is hidden, switched off, or left behind by a
 // build that has since moved reads as off, so that saving the choice writes a good one.
-// The file is read and written on a worker of its own.
+// The file is read and written on the blocking worker.
 class XdgAutostartItem : public app::LoginItem {
  public:
   // `$XDG_CONFIG_HOME/autostart/brindlet.desktop` starting the running binary.
   XdgAutostartItem();
   XdgAutostartItem(std::filesystem::path entry, std::filesystem::path executable);
-  ~XdgAutostartItem() override;
 
   boost::asio::awaitable<bool> isEnabled() override;
   boost::asio::awaitable<void> setEnabled(bool enabled) override;
@@ -31,7 +29,6 @@ class XdgAutostartItem : public app::LoginItem {
  private:
   std::filesystem::path entry_;
   std::filesystem::path executable_;
-  runtime::WorkerThread worker_;
 };
 
 // The entry's text for the executable.
