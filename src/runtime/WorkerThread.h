@@ -1,10 +1,12 @@
 #pragma once
 
+#include <atomic>
 #include <exception>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -56,6 +58,28 @@ using OffloadValue = std::conditional_t<std::is_void_v<R>, std::monostate, R>;
 template <class R>
 using OffloadOutcome = std::variant<OffloadValue<R>, std::exception_ptr>;
 
+// The answer on its way to the caller. Posting it may go on waking the caller's loop after the
+// answer is in its queue (a loop waiting on a condition variable is signalled after the queue's
+// lock is released). It is handed over only once the worker has left that post, so that a caller
+// may end its loop as soon as it has the answer; until then it yields its turn.
+template <class Handler, class Outcome, class Executor>
+struct OffloadAnswer {
+  Handler handler;
+  Outcome outcome;
+  Executor work;  // the caller's, tracked: ends on the caller's side, after the answer
+  std::shared_ptr<std::atomic<bool>> posted;
+
+  void operator()() {
+    if (!posted->load(std::memory_order_acquire)) {
+      std::this_thread::yield();
+      auto again = boost::asio::prefer(work, boost::asio::execution::outstanding_work.untracked);
+      boost::asio::post(again, std::move(*this));
+      return;
+    }
+    std::move(handler)(std::move(outcome));
+  }
+};
+
 // The call on its way to the worker. It always answers the caller, on the caller's executor:
 // with f's result, its exception, or WorkerStopped if it is destroyed without having run.
 template <class F, class Handler>
@@ -98,17 +122,19 @@ class OffloadJob {
  private:
   template <class V>
   void answer(V&& value) {
-    OffloadOutcome<R> outcome(std::forward<V>(value));
     // The caller's work is handed over with the answer and ends on the caller's side: were it to
     // end here, after the post, a caller that destroys its executor as soon as it has the answer
     // would race with this thread counting the work done.
     auto untracked =
         boost::asio::prefer(caller_, boost::asio::execution::outstanding_work.untracked);
-    boost::asio::post(untracked, [handler = std::move(*handler_), outcome = std::move(outcome),
-                                  work = std::move(caller_)]() mutable {
-      std::move(handler)(std::move(outcome));
-    });
+    auto posted = std::make_shared<std::atomic<bool>>(false);
+    OffloadAnswer<Handler, OffloadOutcome<R>, CallerExecutor> answer{
+        std::move(*handler_), OffloadOutcome<R>(std::forward<V>(value)), std::move(caller_),
+        posted};
     handler_.reset();
+    boost::asio::post(untracked, std::move(answer));
+    // Nothing of the caller's is touched after this.
+    posted->store(true, std::memory_order_release);
   }
 
   F f_;

@@ -75,6 +75,24 @@ TEST(WorkerThread, OffloadAnswersEveryCall) {
   done.get();
 }
 
+// A caller may end its loop as soon as an offloaded call has answered, even when the answer
+// woke the loop from a wait (a loop without timers or sockets waits on a condition variable,
+// which the worker signals after it has queued the answer).
+TEST(WorkerThread, ACallerMayEndItsLoopOnceAnswered) {
+  WorkerThread worker("brindlet-test-worker");
+  auto call = [](asio::any_io_executor on) -> asio::awaitable<int> {
+    co_return co_await offload(std::move(on), [] {
+      std::this_thread::sleep_for(std::chrono::microseconds(300));
+      return 7;
+    });
+  };
+  for (int round = 0; round < 300; ++round) {
+    auto io = std::make_unique<asio::io_context>();
+    ASSERT_EQ(testing::runUntilDone(*io, call(worker.executor())), 7);
+    io.reset();
+  }
+}
+
 TEST(LoopThread, OwnsTheLoopWhileItRunsAndSurvivesAFailingHandler) {
   MainLoop loop;
   LogCapture log;

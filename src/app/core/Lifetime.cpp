@@ -160,14 +160,18 @@ asio::awaitable<void> shutDown(HostModel& model, runtime::Duration limit) {
     }
     model.hookServer->stop();
   }
-  co_await bounded(clock, share, "stream and display", stopStreamAndDisplay(model));
-  co_await bounded(clock, share, "transport", stopTransport(model));
+  // Steps are named before they are awaited: g++ 12 may destroy a temporary inside a co_await
+  // expression twice.
+  auto streamAndDisplay = stopStreamAndDisplay(model);
+  co_await bounded(clock, share, "stream and display", std::move(streamAndDisplay));
+  auto transport = stopTransport(model);
+  co_await bounded(clock, share, "transport", std::move(transport));
   if (model.deck) model.deck->stop();
   // The groups get what is left of the limit, less a moment for the final kill.
   const auto spent = clock.now() - start;
   const auto grace = limit - spent > share ? limit - spent - share / 2 : share / 2;
-  co_await bounded(clock, grace + share / 4, "child processes",
-                   endChildGroups(*model.processes, clock, grace));
+  auto children = endChildGroups(*model.processes, clock, grace);
+  co_await bounded(clock, grace + share / 4, "child processes", std::move(children));
 }
 
 void removeDiscoveryFiles(const HostModel& model) {

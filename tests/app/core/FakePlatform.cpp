@@ -1,11 +1,19 @@
 #include "app/core/FakePlatform.h"
 
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "app/core/HostModel.h"
+#include "app/core/Lifetime.h"
 #include "deck/MemoryTree.h"
 #include "desktop/MonitorLayout.h"
 #include "runtime/ProcessTable.h"
 #include "runtime/ProgramRunner.h"
+#include "runtime/Task.h"
 #include "secrets/MemorySecretStore.h"
 #include "streaming/FakeCaptureBackend.h"
+#include "support/Loop.h"
 #include "transport/BonjourService.h"
 
 namespace brindlet::app::testing {
@@ -36,7 +44,38 @@ FakePlatform::FakePlatform()
   encoderScript_->outputs = loop_.context().get_executor();
 }
 
-FakePlatform::~FakePlatform() = default;
+FakePlatform::~FakePlatform() {
+  std::vector<std::weak_ptr<HostModel>> released;
+  for (auto& model : models_) {
+    EXPECT_TRUE(quit(*model));
+    released.push_back(model);
+  }
+  models_.clear();
+  // What the models' ends cancelled runs now, while the loop is still there.
+  brindlet::testing::drain(loop_.context());
+  for (const auto& model : released) EXPECT_TRUE(model.expired()) << "a task still holds the model";
+}
+
+std::shared_ptr<HostModel> FakePlatform::buildModel() {
+  auto model = brindlet::testing::runUntilDone(loop_.context(), HostModel::build(*this));
+  models_.push_back(model);
+  brindlet::testing::runFor(loop_, *manualClock, std::chrono::milliseconds(10));
+  return model;
+}
+
+bool FakePlatform::quit(HostModel& model) {
+  bool done = false;
+  auto quitting = [](HostModel& model, bool& done) -> asio::awaitable<void> {
+    co_await shutDown(model, std::chrono::seconds(2));
+    done = true;
+  };
+  runtime::spawn(loop_.context().get_executor(), quitting(model, done));
+  for (int step = 0; step < 1000 && !done; ++step) {
+    brindlet::testing::runFor(loop_, *manualClock, std::chrono::milliseconds(5));
+    if (!done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return done;
+}
 
 asio::any_io_executor FakePlatform::linkExecutor() {
   return loop_.context().get_executor();

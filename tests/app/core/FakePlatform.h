@@ -19,6 +19,10 @@
 #include "streaming/FakeVideoEncoder.h"
 #include "support/TempDir.h"
 
+namespace brindlet::app {
+class HostModel;
+}
+
 namespace brindlet::app::testing {
 
 struct RecordingPresenter : WindowPresenting {
@@ -29,7 +33,15 @@ struct RecordingPresenter : WindowPresenting {
 class FakePlatform : public Platform {
  public:
   FakePlatform();
+  // Quits every model built here, as the app does, before the loop goes.
   ~FakePlatform() override;
+
+  // The root model, built on the loop and settled for a moment. The platform keeps it until it
+  // is destroyed itself, and quits it then.
+  std::shared_ptr<HostModel> buildModel();
+  // The app's quit (shutDown with its limit) on the loop, with the manual clock moving in small
+  // steps, as the process scan runs on a thread of its own; whether it finished.
+  bool quit(HostModel& model);
 
   runtime::MainLoop& loop() override { return loop_; }
   boost::asio::any_io_executor linkExecutor() override;
@@ -88,6 +100,7 @@ class FakePlatform : public Platform {
 
  private:
   runtime::MainLoop loop_;
+  std::vector<std::shared_ptr<HostModel>> models_;
   std::shared_ptr<secrets::SecretStore> secrets_;
   std::shared_ptr<streaming::SleepWakeSource> sleepWake_;
   std::shared_ptr<streaming::FakeVideoEncoder::Script> encoderScript_;

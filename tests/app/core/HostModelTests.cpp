@@ -24,15 +24,9 @@ using namespace std::chrono_literals;
 using brindlet::testing::runFor;
 using brindlet::testing::runUntilDone;
 
-std::shared_ptr<HostModel> build(FakePlatform& platform) {
-  auto model = runUntilDone(platform.loop().context(), HostModel::build(platform));
-  runFor(platform.loop(), *platform.manualClock, 10ms);
-  return model;
-}
-
 TEST(HostModel, MakesTheSystemsObjectsInStartUpOrder) {
   FakePlatform platform;
-  auto model = build(platform);
+  auto model = platform.buildModel();
   const std::vector<std::string> expected{"display backend",
                                           "sleep source",  // the menu's manager
                                           "secret store",
@@ -74,7 +68,7 @@ TEST(HostModel, TestModeBuildsTheModelsAndStartsNothing) {
   for (const std::string value : {"", "/tmp/x.xctestconfiguration"}) {
     FakePlatform platform;
     platform.environmentValues[std::string(testModeVariable)] = value;
-    auto model = build(platform);
+    auto model = platform.buildModel();
     runFor(platform.loop(), *platform.manualClock, 5s);
     EXPECT_TRUE(model->testMode);
     EXPECT_TRUE(model->profiles && model->session && model->connector && model->onboarding &&
@@ -110,7 +104,7 @@ TEST(HostModel, OpensOnboardingUnlessSetUpWithBothGrants) {
     FakePlatform platform;
     if (c.complete) platform.memoryDefaults->setBoolean(Onboarding::completeKey, *c.complete);
     platform.checker->grants = c.grants;
-    auto model = build(platform);
+    auto model = platform.buildModel();
     EXPECT_EQ(platform.onboardingPresenter->shows, c.opens ? 1 : 0)
         << c.complete.value_or(false) << " " << c.grants.size();
     EXPECT_EQ(platform.pairingPresenter->shows, 0);
@@ -119,7 +113,7 @@ TEST(HostModel, OpensOnboardingUnlessSetUpWithBothGrants) {
 
 TEST(HostModel, WiresTheDeckTwiceThenTheAgents) {
   FakePlatform platform;
-  auto model = build(platform);
+  auto model = platform.buildModel();
   ASSERT_TRUE(model->deckLink);
   // Once when the deck is set, once more when the agents are.
   EXPECT_EQ(model->deckLink->wirings(), 2u);
@@ -132,7 +126,7 @@ TEST(HostModel, WiresTheDeckTwiceThenTheAgents) {
 
 TEST(HostModel, NearbyPhonesReachTheConnectorThroughTheSession) {
   FakePlatform platform;
-  auto model = build(platform);
+  auto model = platform.buildModel();
   EXPECT_TRUE(model->connector->nearby.get().empty());
   model->session->onNearby({pairedPhone("Test Phone", "U1")});
   ASSERT_EQ(model->connector->nearby.get().size(), 1u);
@@ -142,8 +136,8 @@ TEST(HostModel, NearbyPhonesReachTheConnectorThroughTheSession) {
 TEST(HostModel, EachBuildHasANewHookToken) {
   FakePlatform first;
   FakePlatform second;
-  const auto a = build(first)->hookServer->token();
-  const auto b = build(second)->hookServer->token();
+  const auto a = first.buildModel()->hookServer->token();
+  const auto b = second.buildModel()->hookServer->token();
   EXPECT_NE(a, b);
   for (const auto& token : {a, b}) {
     EXPECT_EQ(token.size(), 36u);

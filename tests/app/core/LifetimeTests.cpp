@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -84,20 +83,10 @@ TEST(Lifetime, ChildGroupsEndWithTheirChildren) {
 TEST(Lifetime, ShutDownStopsTheHookServerTransportAndDeck) {
   FakePlatform platform;
   auto& io = platform.loop().context();
-  auto model = runUntilDone(io, HostModel::build(platform));
+  auto model = platform.buildModel();
   const auto json = model->hookFolder / "server.json";
   ASSERT_TRUE(brindlet::testing::runUntil(io, [&] { return std::filesystem::exists(json); }));
-  bool done = false;
-  runtime::spawn(io.get_executor(), [](HostModel& m, bool& d) -> boost::asio::awaitable<void> {
-    co_await shutDown(m, 2s);
-    d = true;
-  }(*model, done));
-  // The process scan runs on a thread of its own, so the manual clock moves in small steps.
-  for (int step = 0; step < 1000 && !done; ++step) {
-    brindlet::testing::runFor(platform.loop(), *platform.manualClock, 5ms);
-    std::this_thread::sleep_for(1ms);
-  }
-  EXPECT_TRUE(done);
+  EXPECT_TRUE(platform.quit(*model));
   EXPECT_FALSE(std::filesystem::exists(json));
   EXPECT_FALSE(std::filesystem::exists(model->hookFolder / "server.headers"));
   EXPECT_FALSE(model->hookServer->port());

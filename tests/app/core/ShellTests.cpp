@@ -26,7 +26,7 @@ struct ShellHarness {
     if (!displayAvailable) {
       platform.availability = streaming::VirtualDisplayAvailability::unavailable("no output");
     }
-    model = brindlet::testing::runUntilDone(platform.loop().context(), HostModel::build(platform));
+    model = platform.buildModel();
     shell = std::make_unique<Shell>(platform.loop().context().get_executor(), model,
                                     [this] { ++quits; });
     settle();
