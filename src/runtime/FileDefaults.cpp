@@ -25,8 +25,7 @@ namespace asio = boost::asio;
 namespace fs = std::filesystem;
 
 const Logger& defaultsLog() {
-  static const Logger logger("defaults");
-  return logger;
+  return Logger::of("defaults");
 }
 
 // The file's object; anything else (missing, unreadable, not JSON, not an object) is empty.
@@ -251,7 +250,7 @@ void FileDefaults::remove(std::string_view key) {
   change(key, std::nullopt);
 }
 
-Defaults::Subscription FileDefaults::observe(std::string key, std::function<void()> changed) {
+Subscription FileDefaults::observe(std::string key, std::function<void()> changed) {
   return state_->observers.add(std::move(key), std::move(changed));
 }
 

@@ -17,7 +17,7 @@ namespace brindlet::transport {
 class DeviceIdentity {
  public:
   explicit DeviceIdentity(std::shared_ptr<secrets::SecretStore> secrets,
-                          KeychainLog log = standardErrorLog());
+                          KeychainLog log = transportErrorLog());
 
   std::string current(const std::string& service);
 
