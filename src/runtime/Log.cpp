@@ -161,7 +161,8 @@ const Logger& Logger::of(std::string_view category) {
   std::lock_guard lock(r.mutex);
   const LoggerList* current = r.currentLoggers.load(std::memory_order_relaxed);
   if (auto* found = find(current, category)) return *found;
-  r.loggers.emplace_back(new Logger(std::string(category), &r.of(category).level));
+  r.loggers.push_back(
+      std::unique_ptr<const Logger>(new Logger(std::string(category), &r.of(category).level)));
   auto longer = std::make_unique<LoggerList>(current ? *current : LoggerList{});
   longer->push_back(r.loggers.back().get());
   r.currentLoggers.store(longer.get(), std::memory_order_release);
