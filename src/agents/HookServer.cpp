@@ -149,8 +149,7 @@ std::shared_ptr<transport::Listener> loopbackListener(const asio::any_io_executo
 }  // namespace
 
 const runtime::Logger& agentsLog() {
-  static const runtime::Logger logger("agents");
-  return logger;
+  return runtime::Logger::of("agents");
 }
 
 std::string makeHookToken() {

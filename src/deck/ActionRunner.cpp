@@ -29,8 +29,7 @@ constexpr std::string_view kNoShortcuts = "Shortcuts aren't available on Linux";
 constexpr std::string_view kNoAppleScript = "AppleScript isn't available on Linux";
 
 const runtime::Logger& deckLog() {
-  static const runtime::Logger logger("deck");
-  return logger;
+  return runtime::Logger::of("deck");
 }
 
 std::optional<Shortcut> parsed(const std::optional<std::string>& keys) {

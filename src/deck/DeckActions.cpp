@@ -14,8 +14,7 @@ using protocol::DeckActionPhase;
 namespace {
 
 const runtime::Logger& deckLog() {
-  static const runtime::Logger logger("deck");
-  return logger;
+  return runtime::Logger::of("deck");
 }
 
 bool isWildcard(const profiles::Profile& profile) {

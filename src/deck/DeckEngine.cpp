@@ -17,8 +17,7 @@ using protocol::KeyState;
 namespace {
 
 const runtime::Logger& deckLog() {
-  static const runtime::Logger logger("deck");
-  return logger;
+  return runtime::Logger::of("deck");
 }
 
 }  // namespace

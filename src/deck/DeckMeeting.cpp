@@ -23,8 +23,7 @@ using protocol::RingState;
 namespace {
 
 const runtime::Logger& deckLog() {
-  static const runtime::Logger logger("deck");
-  return logger;
+  return runtime::Logger::of("deck");
 }
 
 constexpr runtime::Duration buttonRetryPause = 100ms;

@@ -71,7 +71,7 @@ class WindowSystem {
  public:
   virtual ~WindowSystem() = default;
 
-  using Subscription = runtime::Observable<WindowSnapshot>::Subscription;
+  using Subscription = runtime::Subscription;
 
   virtual WindowSnapshot snapshot() const = 0;
   // Called on the main loop with every changed snapshot, until the subscription ends.

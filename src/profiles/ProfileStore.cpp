@@ -19,8 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const runtime::Logger& deckLog() {
-  static const runtime::Logger logger("deck");
-  return logger;
+  return runtime::Logger::of("deck");
 }
 
 // Plain string order: code points after canonical normalisation, case-sensitive.

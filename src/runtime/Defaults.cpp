@@ -17,12 +17,12 @@ struct DefaultsObservers::Shared {
 DefaultsObservers::DefaultsObservers() : shared_(std::make_shared<Shared>()) {}
 DefaultsObservers::~DefaultsObservers() = default;
 
-Defaults::Subscription DefaultsObservers::add(std::string key, std::function<void()> changed) {
+Subscription DefaultsObservers::add(std::string key, std::function<void()> changed) {
   auto id = ++shared_->lastId;
   auto observer = std::make_shared<Shared::Observer>(
       Shared::Observer{std::move(key), std::move(changed), true});
   shared_->observers.emplace(id, observer);
-  return Defaults::Subscription([weak = std::weak_ptr(shared_), observer, id] {
+  return Subscription([weak = std::weak_ptr(shared_), observer, id] {
     observer->subscribed = false;
     if (auto shared = weak.lock()) shared->observers.erase(id);
   });
@@ -64,7 +64,7 @@ void MemoryDefaults::remove(std::string_view key) {
   observers_.tell(key);
 }
 
-Defaults::Subscription MemoryDefaults::observe(std::string key, std::function<void()> changed) {
+Subscription MemoryDefaults::observe(std::string key, std::function<void()> changed) {
   return observers_.add(std::move(key), std::move(changed));
 }
 

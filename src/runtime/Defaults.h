@@ -10,34 +10,14 @@
 #include <utility>
 #include <variant>
 
+#include "runtime/Subscription.h"
+
 namespace brindlet::runtime {
 
 // The user's stored settings: booleans, integers and texts by key. A value stored under another
 // type than the one asked for reads as absent.
 class Defaults {
  public:
-  // Ends an observation when destroyed or reset.
-  class Subscription {
-   public:
-    Subscription() = default;
-    explicit Subscription(std::function<void()> end) : end_(std::move(end)) {}
-    Subscription(Subscription&& other) noexcept : end_(std::exchange(other.end_, {})) {}
-    Subscription& operator=(Subscription&& other) noexcept {
-      if (this != &other) {
-        reset();
-        end_ = std::exchange(other.end_, {});
-      }
-      return *this;
-    }
-    ~Subscription() { reset(); }
-    void reset() {
-      if (auto end = std::exchange(end_, {})) end();
-    }
-
-   private:
-    std::function<void()> end_;
-  };
-
   virtual ~Defaults() = default;
   virtual std::optional<bool> boolean(std::string_view key) const = 0;
   virtual std::optional<std::int64_t> integer(std::string_view key) const = 0;
@@ -65,7 +45,7 @@ class DefaultsObservers {
   DefaultsObservers(const DefaultsObservers&) = delete;
   DefaultsObservers& operator=(const DefaultsObservers&) = delete;
 
-  Defaults::Subscription add(std::string key, std::function<void()> changed);
+  Subscription add(std::string key, std::function<void()> changed);
   void tell(std::string_view key) const;
 
  private:

@@ -4,6 +4,19 @@
 
 namespace brindlet::runtime {
 
+std::string describe(const std::exception_ptr& error) {
+  if (!error) return "no error";
+  try {
+    std::rethrow_exception(error);
+  } catch (const Error& e) {
+    return e.text();
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown error";
+  }
+}
+
 std::string quoted(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 2);

@@ -22,6 +22,10 @@ class Error : public std::exception {
   std::string text_;
 };
 
+// A text for any exception, for logs and wrapping errors: a typed error's form, any other
+// standard exception's what(), "unknown error" for anything else and "no error" for none.
+std::string describe(const std::exception_ptr& error);
+
 // Writes a text in double quotes, escaping quotes, backslashes and control characters, so that
 // a payload text in an error's form can't be mistaken for the form's own punctuation.
 std::string quoted(std::string_view text);

@@ -24,8 +24,7 @@ namespace asio = boost::asio;
 namespace fs = std::filesystem;
 
 const Logger& defaultsLog() {
-  static const Logger logger("defaults");
-  return logger;
+  return Logger::of("defaults");
 }
 
 // Far more than settings take; only what is not a defaults file at all is larger.
@@ -257,7 +256,7 @@ void FileDefaults::remove(std::string_view key) {
   change(key, std::nullopt);
 }
 
-Defaults::Subscription FileDefaults::observe(std::string key, std::function<void()> changed) {
+Subscription FileDefaults::observe(std::string key, std::function<void()> changed) {
   return state_->observers.add(std::move(key), std::move(changed));
 }
 

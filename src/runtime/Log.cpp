@@ -13,12 +13,19 @@ struct Threshold {
   bool own = false;  // set for this category, not by the one for all
 };
 
+// The loggers made so far. Readers search the current list without a lock; a new category
+// publishes a longer copy, and the lists before it stay for readers that may still look at them.
+using LoggerList = std::vector<const Logger*>;
+
 struct Registry {
   std::mutex mutex;
   std::vector<std::shared_ptr<LogSink>> sinks{std::make_shared<StandardErrorSink>()};
   LogLevel threshold = LogLevel::debug;
   // Entries are never removed: loggers keep pointers to them.
   std::map<std::string, std::unique_ptr<Threshold>, std::less<>> thresholds;
+  std::vector<std::unique_ptr<const Logger>> loggers;
+  std::vector<std::unique_ptr<const LoggerList>> loggerLists;
+  std::atomic<const LoggerList*> currentLoggers{nullptr};
 
   Threshold& of(std::string_view category) {
     auto found = thresholds.find(category);
@@ -29,6 +36,14 @@ struct Registry {
     return *found->second;
   }
 };
+
+const Logger* find(const LoggerList* list, std::string_view category) {
+  if (!list) return nullptr;
+  for (const Logger* logger : *list) {
+    if (logger->category() == category) return logger;
+  }
+  return nullptr;
+}
 
 Registry& registry() {
   static Registry instance;
@@ -131,11 +146,6 @@ void setThreshold(std::string_view category, LogLevel level) {
   threshold.level = level;
 }
 
-const std::atomic<LogLevel>& thresholdOf(std::string_view category) {
-  std::lock_guard lock(registry().mutex);
-  return registry().of(category).level;
-}
-
 }  // namespace Log
 
 LogCapture::LogCapture() : sink_(std::make_shared<CaptureSink>()) {
@@ -143,6 +153,21 @@ LogCapture::LogCapture() : sink_(std::make_shared<CaptureSink>()) {
 }
 LogCapture::~LogCapture() {
   Log::detach(sink_);
+}
+
+const Logger& Logger::of(std::string_view category) {
+  auto& r = registry();
+  if (auto* found = find(r.currentLoggers.load(std::memory_order_acquire), category)) return *found;
+  std::lock_guard lock(r.mutex);
+  const LoggerList* current = r.currentLoggers.load(std::memory_order_relaxed);
+  if (auto* found = find(current, category)) return *found;
+  r.loggers.push_back(
+      std::unique_ptr<const Logger>(new Logger(std::string(category), &r.of(category).level)));
+  auto longer = std::make_unique<LoggerList>(current ? *current : LoggerList{});
+  longer->push_back(r.loggers.back().get());
+  r.currentLoggers.store(longer.get(), std::memory_order_release);
+  r.loggerLists.push_back(std::move(longer));
+  return *r.loggers.back();
 }
 
 void Logger::debug(const char* fmt, ...) const {

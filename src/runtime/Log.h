@@ -58,8 +58,6 @@ void write(const LogEntry& entry);
 // wins over the one for all categories; both start at debug (everything).
 void setThreshold(LogLevel level);
 void setThreshold(std::string_view category, LogLevel level);
-// The threshold of a category, to be read without a lock for as long as the process runs.
-const std::atomic<LogLevel>& thresholdOf(std::string_view category);
 }  // namespace Log
 
 // Attaches a capture sink for its lifetime; tests make one per case.
@@ -79,11 +77,16 @@ class LogCapture {
   std::shared_ptr<CaptureSink> sink_;
 };
 
-// The logger of one area: a category of the system's subsystem, printf-style texts.
+// The logger of one area: a category of the system's subsystem, printf-style texts. There is one
+// per category, shared by every file that logs in it.
 class Logger {
  public:
-  explicit Logger(std::string category)
-      : category_(std::move(category)), threshold_(&Log::thresholdOf(category_)) {}
+  // The category's logger, made on first use. Safe from any thread; after the first call for a
+  // category it takes no lock.
+  static const Logger& of(std::string_view category);
+
+  Logger(const Logger&) = delete;
+  Logger& operator=(const Logger&) = delete;
 
   const std::string& category() const { return category_; }
   // Whether entries of the level pass the threshold: a disabled line costs this branch only.
@@ -96,6 +99,9 @@ class Logger {
   void error(const char* format, ...) const __attribute__((format(printf, 2, 3)));
 
  private:
+  Logger(std::string category, const std::atomic<LogLevel>* threshold)
+      : category_(std::move(category)), threshold_(threshold) {}
+
   std::string category_;
   const std::atomic<LogLevel>* threshold_;
 };

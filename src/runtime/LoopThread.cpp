@@ -8,6 +8,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 
+#include "runtime/Error.h"
 #include "runtime/Log.h"
 #include "runtime/MainLoop.h"
 
@@ -21,15 +22,13 @@ void nameThisThread(const std::string& name) {
 
 void runLoggingFailures(const std::string& name, const std::function<void()>& run,
                         const std::atomic<bool>* stopping) {
-  static const Logger logger("runtime");
   for (;;) {
     try {
       run();
       return;
-    } catch (const std::exception& e) {
-      logger.error("Thread %s: a handler failed: %s", name.c_str(), e.what());
     } catch (...) {
-      logger.error("Thread %s: a handler failed", name.c_str());
+      const auto text = describe(std::current_exception());
+      Logger::of("runtime").error("Thread %s: a handler failed: %s", name.c_str(), text.c_str());
     }
     if (stopping && *stopping) return;
   }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/CallGate.h"
+#include "runtime/Subscription.h"
 
 namespace brindlet::runtime {
 
@@ -35,38 +36,6 @@ class Observable {
   };
 
  public:
-  // Ends the subscription when destroyed or reset.
-  class Subscription {
-   public:
-    Subscription() = default;
-    Subscription(std::weak_ptr<Shared> shared, std::uint64_t id, std::shared_ptr<Entry> entry)
-        : shared_(std::move(shared)), id_(id), entry_(std::move(entry)) {}
-    Subscription(Subscription&&) noexcept = default;
-    Subscription& operator=(Subscription&& other) noexcept {
-      if (this == &other) return *this;
-      reset();
-      shared_ = std::move(other.shared_);
-      id_ = other.id_;
-      entry_ = std::move(other.entry_);
-      return *this;
-    }
-    ~Subscription() { reset(); }
-
-    void reset() {
-      if (auto shared = shared_.lock()) {
-        std::lock_guard lock(shared->mutex);
-        shared->entries.erase(id_);
-      }
-      shared_.reset();
-      if (auto entry = std::move(entry_)) entry->gate.close();
-    }
-
-   private:
-    std::weak_ptr<Shared> shared_;
-    std::uint64_t id_ = 0;
-    std::shared_ptr<Entry> entry_;
-  };
-
   explicit Observable(T initial = T{}) : shared_(std::make_shared<Shared>(std::move(initial))) {}
 
   T get() const {
@@ -94,7 +63,13 @@ class Observable {
     std::lock_guard lock(shared_->mutex);
     auto id = ++shared_->lastId;
     shared_->entries.emplace(id, entry);
-    return Subscription(shared_, id, std::move(entry));
+    return Subscription([weak = std::weak_ptr<Shared>(shared_), id, entry] {
+      if (auto shared = weak.lock()) {
+        std::lock_guard lock(shared->mutex);
+        shared->entries.erase(id);
+      }
+      entry->gate.close();
+    });
   }
 
  private:

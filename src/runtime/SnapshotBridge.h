@@ -104,7 +104,7 @@ class Bridge {
   };
 
   std::shared_ptr<State> state_;
-  typename Observable<T>::Subscription subscription_;
+  Subscription subscription_;
 };
 
 }  // namespace detail

@@ -2,28 +2,14 @@
 
 #include <boost/asio/post.hpp>
 
+#include "runtime/Error.h"
 #include "runtime/Log.h"
 #include "runtime/OneShot.h"
 
 namespace brindlet::runtime {
-namespace {
-
-const Logger& runtimeLog() {
-  static const Logger logger("runtime");
-  return logger;
-}
-
-}  // namespace
-
 void logTaskFailure(const std::exception_ptr& error) {
   if (!error || isCancellation(error)) return;
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    runtimeLog().error("Task failed: %s", e.what());
-  } catch (...) {
-    runtimeLog().error("Task failed");
-  }
+  Logger::of("runtime").error("Task failed: %s", describe(error).c_str());
 }
 
 void TaskHandle::cancel() const {

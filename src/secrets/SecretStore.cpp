@@ -13,7 +13,7 @@ std::string describe(const SecretError::Payload& payload) {
         if constexpr (std::is_same_v<T, E::ItemNotFound>) {
           return ErrorText("itemNotFound");
         } else if constexpr (std::is_same_v<T, E::Locked>) {
-          return ErrorText("locked");
+          return p.text.empty() ? ErrorText("locked") : ErrorText("locked").text("text", p.text);
         } else if constexpr (std::is_same_v<T, E::Unavailable>) {
           return ErrorText("unavailable").number("code", p.code).text("text", p.text);
         } else {
@@ -31,8 +31,8 @@ SecretError::SecretError(Payload payload)
 SecretError SecretError::itemNotFound() {
   return SecretError(ItemNotFound{});
 }
-SecretError SecretError::locked() {
-  return SecretError(Locked{});
+SecretError SecretError::locked(std::string text) {
+  return SecretError(Locked{std::move(text)});
 }
 SecretError SecretError::unavailable(std::int32_t code, std::string text) {
   return SecretError(Unavailable{code, std::move(text)});
@@ -41,10 +41,12 @@ SecretError SecretError::failed(std::int32_t code, std::string text) {
   return SecretError(Failed{code, std::move(text)});
 }
 
-std::int32_t SecretError::status() const {
-  if (auto* p = std::get_if<Unavailable>(&payload_)) return p->code;
-  if (auto* p = std::get_if<Failed>(&payload_)) return p->code;
-  return is<Locked>() ? 2 : 3;
+std::string SecretError::message() const {
+  const std::string* own = nullptr;
+  if (auto* p = std::get_if<Locked>(&payload_)) own = &p->text;
+  if (auto* p = std::get_if<Unavailable>(&payload_)) own = &p->text;
+  if (auto* p = std::get_if<Failed>(&payload_)) own = &p->text;
+  return own && !own->empty() ? *own : text();
 }
 
 }  // namespace brindlet::secrets

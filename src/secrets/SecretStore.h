@@ -19,6 +19,7 @@ class SecretError : public runtime::Error {
     friend bool operator==(const ItemNotFound&, const ItemNotFound&) = default;
   };
   struct Locked {
+    std::string text;
     friend bool operator==(const Locked&, const Locked&) = default;
   };
   struct Unavailable {
@@ -34,7 +35,7 @@ class SecretError : public runtime::Error {
   using Payload = std::variant<ItemNotFound, Locked, Unavailable, Failed>;
 
   static SecretError itemNotFound();
-  static SecretError locked();  // store locked, unlock refused
+  static SecretError locked(std::string text = {});  // store locked, unlock refused
   static SecretError unavailable(std::int32_t code, std::string text);  // no secret service
   static SecretError failed(std::int32_t code, std::string text);
 
@@ -43,9 +44,9 @@ class SecretError : public runtime::Error {
   bool is() const {
     return std::holds_alternative<T>(payload_);
   }
-  // A signed number for log lines: the platform's code where it gave one, else the secret
-  // service's own number for the case (no such object 3, locked 2).
-  std::int32_t status() const;
+  // The secret service's own words for the failure, for log lines: its error message where it
+  // gave one, else the error's form.
+  std::string message() const;
 
   friend bool operator==(const SecretError& a, const SecretError& b) {
     return a.payload_ == b.payload_;

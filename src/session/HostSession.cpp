@@ -32,7 +32,7 @@ HostSession::HostSession(asio::any_io_executor loop, Roles roles)
     : loop_(std::move(loop)), roles_(std::move(roles)) {
   if (!roles_.clock) roles_.clock = runtime::Clock::system();
   // X has no permission prompt: input is allowed whenever the display offers XTest.
-  requestAccessibility = [log = log_] {
+  requestAccessibility = [&log = log_] {
     log.info("Input needs the display's XTest extension; there is no permission to ask for");
   };
 }
@@ -127,13 +127,13 @@ asio::awaitable<void> HostSession::begin(ClientLink link) {
 
 asio::awaitable<void> HostSession::readLoop(
     std::weak_ptr<HostSession> weak, std::shared_ptr<transport::FrameConnection> connection) {
-  runtime::Logger log("session");
+  const auto& log = runtime::Logger::of("session");
   for (;;) {
     std::optional<protocol::Frame> frame;
     try {
       frame = co_await connection->receive();
     } catch (...) {
-      const auto text = transport::describe(std::current_exception());
+      const auto text = runtime::describe(std::current_exception());
       log.debug("Read loop ended: %s", text.c_str());
       co_return;
     }

@@ -89,7 +89,7 @@ class HostSession : public std::enable_shared_from_this<HostSession> {
   runtime::Observable<bool> hasStream{false};
 
   streaming::VideoQuality quality() const { return quality_.get(); }
-  [[nodiscard]] runtime::Observable<streaming::VideoQuality>::Subscription subscribeQuality(
+  [[nodiscard]] runtime::Subscription subscribeQuality(
       runtime::Observable<streaming::VideoQuality>::Callback callback) {
     return quality_.subscribe(std::move(callback));
   }
@@ -207,8 +207,8 @@ class HostSession : public std::enable_shared_from_this<HostSession> {
   // own: it is, once.
   bool streamRestarted_ = false;
 
-  runtime::Logger log_{"session"};
-  runtime::Logger inputLog_{"input"};
+  const runtime::Logger& log_ = runtime::Logger::of("session");
+  const runtime::Logger& inputLog_ = runtime::Logger::of("input");
 };
 
 }  // namespace brindlet::session

@@ -68,7 +68,7 @@ class InputInjector final : public InputInjecting {
   const runtime::Defaults& defaults_;
   InputRules rules_;
   InputMapping mapping_;
-  runtime::Logger log_{"input"};
+  const runtime::Logger& log_ = runtime::Logger::of("input");
   bool reportedUntrusted_ = false;
   bool pushingDock_ = false;
 };

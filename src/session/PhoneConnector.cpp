@@ -13,8 +13,7 @@ using transport::NearbyPhone;
 using transport::TransportError;
 
 const runtime::Logger& sessionLog() {
-  static const runtime::Logger log("session");
-  return log;
+  return runtime::Logger::of("session");
 }
 
 // The failure of an awaited transport call, or none when it succeeded.

@@ -87,7 +87,7 @@ class WindowFollower final : public WindowFollowing {
   runtime::TaskHandle watch_;
   // Expires with the follower: a watch that outlives it ends without touching it.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
-  runtime::Logger log_{"windows"};
+  const runtime::Logger& log_ = runtime::Logger::of("windows");
 };
 
 }  // namespace brindlet::session

@@ -8,8 +8,7 @@ namespace {
 using boost::asio::awaitable;
 
 const runtime::Logger& logger() {
-  static const runtime::Logger log("session");
-  return log;
+  return runtime::Logger::of("session");
 }
 
 }  // namespace

@@ -11,8 +11,7 @@ namespace {
 using boost::asio::awaitable;
 
 const runtime::Logger& logger() {
-  static const runtime::Logger log("capture");
-  return log;
+  return runtime::Logger::of("capture");
 }
 
 bool contains(const std::vector<std::uint32_t>& ids, std::uint32_t id) {

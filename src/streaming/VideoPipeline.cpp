@@ -10,8 +10,7 @@ namespace brindlet::streaming {
 namespace {
 
 const runtime::Logger& logger() {
-  static const runtime::Logger log("capture");
-  return log;
+  return runtime::Logger::of("capture");
 }
 
 double seconds(protocol::MediaTime time) {

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "runtime/AsyncQueue.h"
+#include "runtime/Error.h"
 #include "runtime/Log.h"
 #include "runtime/OneShot.h"
 #include "runtime/Task.h"
@@ -23,8 +24,7 @@ constexpr runtime::Duration kLeaveBound = 1s;
 constexpr std::uint64_t kMaxPixels = 32767;
 
 const runtime::Logger& logger() {
-  static const runtime::Logger log("display");
-  return log;
+  return runtime::Logger::of("display");
 }
 
 bool contains(const std::vector<std::uint32_t>& ids, std::uint32_t id) {
@@ -207,11 +207,8 @@ awaitable<void> VirtualDisplayManager::State::perform(Operation operation) {
     if (operation.done) {
       operation.done->fail(error);
     } else {
-      try {
-        throw;
-      } catch (const std::exception& e) {
-        logger().error("Recreating display after wake failed: %s", e.what());
-      }
+      const auto text = runtime::describe(error);
+      logger().error("Recreating display after wake failed: %s", text.c_str());
     }
   }
 }

@@ -207,7 +207,7 @@ asio::awaitable<void> ClientTransport::forgetAllNow() {
   };
   co_await runtime::offloadBlocking(std::move(forgetAll), runtime::secretsWorker());
   co_await restartSecureNow();
-  transportLog().info("Forgot every paired Mac");
+  transportLog().info("Forgot every paired computer");
 }
 
 asio::awaitable<void> ClientTransport::restartSecureNow() {
@@ -218,7 +218,8 @@ asio::awaitable<void> ClientTransport::restartSecureNow() {
   } catch (...) {
     failure = std::current_exception();
   }
-  if (failure) transportLog().error("TLS listener restart failed: %s", describe(failure).c_str());
+  if (failure)
+    transportLog().error("TLS listener restart failed: %s", runtime::describe(failure).c_str());
 }
 
 // One rebuild at a time: a rebuild that overlapped another could otherwise finish first and

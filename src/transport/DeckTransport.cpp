@@ -3,8 +3,7 @@
 namespace brindlet::transport {
 
 const runtime::Logger& transportLog() {
-  static const runtime::Logger logger("transport");
-  return logger;
+  return runtime::Logger::of("transport");
 }
 
 }  // namespace brindlet::transport

@@ -55,7 +55,7 @@ std::string DeviceIdentity::current(const std::string& service) {
     absent = true;  // unreadable bytes are replaced
   } catch (const secrets::SecretError& e) {
     absent = e.is<secrets::SecretError::ItemNotFound>();
-    if (!absent) log_(keychain::readFailedLine(e.status()));
+    if (!absent) log_(keychain::readFailedLine(e));
   }
   std::string identity = fallback(service);
   // Only an item that is missing or unreadable is written; a store that could not be asked

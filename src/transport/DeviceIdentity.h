@@ -17,7 +17,7 @@ namespace brindlet::transport {
 class DeviceIdentity {
  public:
   explicit DeviceIdentity(std::shared_ptr<secrets::SecretStore> secrets,
-                          KeychainLog log = standardErrorLog());
+                          KeychainLog log = transportErrorLog());
 
   // A blocking call: it reads and may write the secret store.
   std::string current(const std::string& service);

@@ -540,7 +540,7 @@ void FrameConnection::sendControl(ControlMessage message) {
     return;
   }
   asyncSend(std::move(*frame), [](std::exception_ptr error) {
-    if (error) transportLog().debug("Send failed: %s", describe(error).c_str());
+    if (error) transportLog().debug("Send failed: %s", runtime::describe(error).c_str());
   });
 }
 
@@ -561,7 +561,7 @@ boost::asio::awaitable<void> FrameConnection::sendBye(std::string reason) {
     co_await runtime::within(clock(), options_.byeTimeout, std::move(sending));
   } catch (...) {
     // The link ends all the same; the peer learns of it from the closed stream.
-    transportLog().debug("Send failed: %s", describe(std::current_exception()).c_str());
+    transportLog().debug("Send failed: %s", runtime::describe(std::current_exception()).c_str());
   }
 }
 

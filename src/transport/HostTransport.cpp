@@ -279,7 +279,8 @@ asio::awaitable<void> HostTransport::autoDial(std::weak_ptr<HostTransport> weak,
     auto self = weak.lock();
     // A dial that stop() ended is no failure of the phone's.
     if (self && self->generation_ == generation) {
-      transportLog().info("Wi-Fi to %s failed: %s", phone.name.c_str(), describe(failure).c_str());
+      transportLog().info("Wi-Fi to %s failed: %s", phone.name.c_str(),
+                          runtime::describe(failure).c_str());
       self->recordFailure(phone.uid);
       self.reset();
       try {
@@ -305,7 +306,7 @@ asio::awaitable<ClientLink> HostTransport::dialPaired(NearbyPhone phone,
   }
   const auto& macUid = settings_.localHello.uid;
   if (!phone.secure || !phone.uid || !key || !macUid)
-    throw TransportError::connectionFailed(phone.name + " isn't paired with this Mac");
+    throw TransportError::connectionFailed(phone.name + " isn't paired with this computer");
   auto endpoint = dialEndpoint(phone.secure->endpoint);
   auto tls = secureTls(SecureChannel::parameters({SecureChannel::Key{*macUid, *key}}));
   auto options = linkOptions();

@@ -51,7 +51,7 @@ asio::awaitable<void> HostTransport::watchUsbmuxd(std::weak_ptr<HostTransport> w
     }
     auto cancellation = co_await asio::this_coro::cancellation_state;
     if (cancellation.cancelled() != asio::cancellation_type::none) co_return;
-    if (failure) transportLog().error("usbmuxd: %s", describe(failure).c_str());
+    if (failure) transportLog().error("usbmuxd: %s", runtime::describe(failure).c_str());
     // Whether the Listen failed or just ended, the next one opens after a pause; stop() cuts
     // the pause short and ends the loop.
     co_await clock->sleep(usbmuxRestartPause);
@@ -186,7 +186,7 @@ asio::awaitable<std::shared_ptr<FrameConnection>> HostTransport::dialUSBOnce(
   } catch (...) {
     failure = std::current_exception();
   }
-  transportLog().debug("%s: %s", route.description().c_str(), describe(failure).c_str());
+  transportLog().debug("%s: %s", route.description().c_str(), runtime::describe(failure).c_str());
   co_return nullptr;
 }
 

@@ -1,13 +1,12 @@
 #include "transport/Keychain.h"
 
-#include <iostream>
+#include "runtime/Log.h"
 
 namespace brindlet::transport {
 
-KeychainLog standardErrorLog() {
-  return [](const std::string& line) {
-    std::cerr << "com.velvane.mac[transport] error: " << line << '\n';
-  };
+KeychainLog transportErrorLog() {
+  return
+      [](const std::string& line) { runtime::Logger::of("transport").error("%s", line.c_str()); };
 }
 
 namespace keychain {
@@ -35,17 +34,17 @@ bool writeData(secrets::SecretStore& store, runtime::ByteView data, std::string_
     store.store(service, account, data);
     return true;
   } catch (const secrets::SecretError& e) {
-    log(writeFailedLine(e.status()));
+    log(writeFailedLine(e));
     return false;
   }
 }
 
-std::string writeFailedLine(std::int32_t status) {
-  return "Keychain write failed: " + std::to_string(status);
+std::string writeFailedLine(const secrets::SecretError& error) {
+  return "Secret Service write failed: " + error.message();
 }
 
-std::string readFailedLine(std::int32_t status) {
-  return "Keychain read failed: " + std::to_string(status);
+std::string readFailedLine(const secrets::SecretError& error) {
+  return "Secret Service read failed: " + error.message();
 }
 
 }  // namespace keychain

@@ -13,10 +13,10 @@ namespace brindlet::transport {
 
 // Where the keychain routines report a failed write; the transport's error log.
 using KeychainLog = std::function<void(const std::string& line)>;
-KeychainLog standardErrorLog();
+KeychainLog transportErrorLog();
 
 // The routines that pairing records and the device identity share. None throws: a read that
-// fails gives nothing, a failed write is logged ("Keychain write failed: %d").
+// fails gives nothing, a failed write is logged with the secret service's own message.
 namespace keychain {
 
 // The stored bytes, or nothing when the item is absent or cannot be read.
@@ -28,8 +28,8 @@ std::vector<std::string> allAccounts(secrets::SecretStore& store, std::string_vi
 bool writeData(secrets::SecretStore& store, runtime::ByteView data, std::string_view service,
                std::string_view account, const KeychainLog& log);
 
-std::string writeFailedLine(std::int32_t status);
-std::string readFailedLine(std::int32_t status);
+std::string writeFailedLine(const secrets::SecretError& error);
+std::string readFailedLine(const secrets::SecretError& error);
 
 }  // namespace keychain
 }  // namespace brindlet::transport

@@ -46,7 +46,7 @@ class MemoryPairingStore final : public PairingStore {
 class KeychainPairingStore final : public PairingStore {
  public:
   KeychainPairingStore(std::shared_ptr<secrets::SecretStore> secrets, std::string service,
-                       KeychainLog log = standardErrorLog());
+                       KeychainLog log = transportErrorLog());
 
   const std::string& service() const { return service_; }
 

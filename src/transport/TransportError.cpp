@@ -48,20 +48,8 @@ TransportError TransportError::from(const std::exception_ptr& error) {
     std::rethrow_exception(error);
   } catch (const TransportError& e) {
     return e;
-  } catch (const std::exception& e) {
-    return connectionFailed(e.what());
   } catch (...) {
-    return connectionFailed("unknown error");
-  }
-}
-
-std::string describe(const std::exception_ptr& error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown error";
+    return connectionFailed(runtime::describe(error));
   }
 }
 

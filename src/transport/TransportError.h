@@ -58,7 +58,4 @@ class TransportError : public runtime::Error {
 
 std::string_view wordOf(TransportError::Case kind);
 
-// The readable text of any error, for logs: the value's form for the system's own errors.
-std::string describe(const std::exception_ptr& error);
-
 }  // namespace brindlet::transport

@@ -43,7 +43,7 @@ TYPED_TEST(DefaultsContract, ReadsEachTypeAsStoredAndTellsObserversOfTheirKeysCh
   auto defaults = this->maker.make();
   std::vector<std::string> heard;
   auto edge = defaults->observe("dockEdge", [&] { heard.push_back("edge"); });
-  Defaults::Subscription windows;
+  Subscription windows;
   windows = defaults->observe("openWindowsOnPhone", [&] {
     heard.push_back("windows");
     windows.reset();  // a callback may end its own subscription

@@ -7,8 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <fstream>
+#include <set>
+#include <thread>
 
 #include "runtime/JournalSink.h"
 #include "runtime/Log.h"
@@ -18,7 +21,7 @@ namespace brindlet::runtime {
 namespace {
 
 TEST(Log, CaptureSeesFormattedEntriesOfItsLifetimeOnly) {
-  Logger log("transport");
+  const auto& log = Logger::of("transport");
   log.info("before");
   std::vector<LogEntry> captured;
   {
@@ -38,11 +41,12 @@ TEST(Log, CaptureSeesFormattedEntriesOfItsLifetimeOnly) {
 
 TEST(Log, ThresholdsDropEntriesBelowThemPerCategory) {
   LogCapture capture;
-  Logger frames("threshold.frames"), deck("threshold.deck"), later("threshold.later");
+  const auto &frames = Logger::of("threshold.frames"), &deck = Logger::of("threshold.deck"),
+             &later = Logger::of("threshold.later");
   Log::setThreshold("threshold.frames", LogLevel::error);
   Log::setThreshold("threshold.deck", LogLevel::debug);
   Log::setThreshold(LogLevel::info);  // all others, also those made later
-  Logger last("threshold.last");
+  const auto& last = Logger::of("threshold.last");
   for (auto* logger : {&frames, &deck, &later, &last}) {
     logger->debug("d");
     logger->info("i");
@@ -57,6 +61,33 @@ TEST(Log, ThresholdsDropEntriesBelowThemPerCategory) {
   EXPECT_EQ(seen, (std::vector<std::string>{"frames:e", "deck:d", "deck:i", "deck:e", "later:i",
                                             "later:e", "last:i", "last:e"}));
   EXPECT_TRUE(frames.enables(LogLevel::debug));
+}
+
+TEST(Log, OneLoggerPerCategoryForEveryThread) {
+  constexpr int threads = 8, categories = 50;
+  std::vector<std::vector<const Logger*>> seen(threads, std::vector<const Logger*>(categories));
+  {
+    std::vector<std::jthread> running;
+    std::atomic<bool> go{false};
+    for (int t = 0; t < threads; ++t) {
+      running.emplace_back([&, t] {
+        while (!go) std::this_thread::yield();
+        // Each thread asks in its own order, so that first uses race from every side.
+        for (int i = 0; i < categories; ++i) {
+          const int c = (i * 7 + t * 13) % categories;
+          seen[t][c] = &Logger::of("of.race." + std::to_string(c));
+        }
+      });
+    }
+    go = true;
+  }
+  std::set<const Logger*> distinct(seen[0].begin(), seen[0].end());
+  EXPECT_EQ(distinct.size(), std::size_t(categories));
+  for (int t = 1; t < threads; ++t) EXPECT_EQ(seen[t], seen[0]) << "thread " << t;
+  for (int c = 0; c < categories; ++c) {
+    EXPECT_EQ(seen[0][c]->category(), "of.race." + std::to_string(c));
+    EXPECT_EQ(seen[0][c], &Logger::of("of.race." + std::to_string(c)));
+  }
 }
 
 // In a child with its own user and mount namespaces and an empty /run: listens where the journal

@@ -177,8 +177,7 @@ TEST(SnapshotBridge, NeverCallsBackAfterItsEnd) {
   const Case cases[] = {
       {"observable",
        [](Observable<int>& source, WorkerThread&, Round& round) {
-         auto s = std::make_shared<Observable<int>::Subscription>(
-             source.subscribe([&round](int) { round.call(); }));
+         auto s = std::make_shared<Subscription>(source.subscribe([&round](int) { round.call(); }));
          return [s] { s->reset(); };
        }},
       {"bridge",

@@ -107,7 +107,7 @@ class PhoneConnectorTest : public ::testing::Test {
   std::shared_ptr<ScriptedTransport> transport = std::make_shared<ScriptedTransport>();
   PhoneConnector connector{transport};
   std::vector<std::optional<Pairing>> states;
-  runtime::Observable<std::optional<Pairing>>::Subscription watching =
+  runtime::Subscription watching =
       connector.pairing.subscribe([this](const auto& state) { states.push_back(state); });
   std::vector<runtime::TaskHandle> tasks;
   NearbyPhone a = phone("A"), b = phone("B");

@@ -345,12 +345,12 @@ TEST(ClientTransportListeners, ForgetAllAndOverlappingRebuildsEndWithTheNewestKe
     EXPECT_EQ(phone.run(phone.transport->secureListenerPort()).has_value(), !c.thenStop);
     EXPECT_TRUE(phone.dialFails(SecureChannel::Key{kMacA, keyFilled(1)}));
     EXPECT_EQ(phone.store->identities().empty(), !c.thenStop);
-    EXPECT_TRUE(c.thenStop || phone.logged("Forgot every paired Mac"));
+    EXPECT_TRUE(c.thenStop || phone.logged("Forgot every paired computer"));
   }
   PhoneHarness stopped;  // not started: nothing to restart, still logged
   stopped.make(false);
   stopped.run(stopped.transport->forgetAll());
-  EXPECT_TRUE(stopped.logged("Forgot every paired Mac"));
+  EXPECT_TRUE(stopped.logged("Forgot every paired computer"));
 }
 
 TEST(ClientTransportListeners, TlsPortInUseIsRetriedEvery50msThenFails) {

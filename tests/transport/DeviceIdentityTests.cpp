@@ -41,13 +41,14 @@ TEST(DeviceIdentity, CreatedOnceKeptAndNeverOverwrittenWhileTheStoreFails) {
        [](auto& s) { s.failWrites(SecretError::failed(-61, "write refused")); },
        kNew,
        kNew,
-       {"Keychain write failed: -61", "Keychain write failed: -61"}},
+       {"Secret Service write failed: write refused",
+        "Secret Service write failed: write refused"}},
       {"store unreadable",
        text("KEPT"),
        [](auto& s) { s.failReads(SecretError::unavailable(2, "no bus")); },
        kNew,
        "KEPT",
-       {"Keychain read failed: 2", "Keychain read failed: 2"}},
+       {"Secret Service read failed: no bus", "Secret Service read failed: no bus"}},
   };
   static const std::regex uuid(
       "[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");

@@ -68,9 +68,9 @@ TEST(HostPairing, RefusesPhonesItCannotReachWithoutDialling) {
       {&h, complete(noUid), "Alpha isn't reachable"},
       {&h, complete(noService), "Alpha isn't reachable"},
       {&anonymous, complete(listed), "Alpha isn't reachable"},
-      {&h, connect(noUid), "Alpha isn't paired with this Mac"},
-      {&h, connect(noService), "Alpha isn't paired with this Mac"},
-      {&anonymous, connect(listed), "Alpha isn't paired with this Mac"},
+      {&h, connect(noUid), "Alpha isn't paired with this computer"},
+      {&h, connect(noService), "Alpha isn't paired with this computer"},
+      {&anonymous, connect(listed), "Alpha isn't paired with this computer"},
   };
   for (const auto& c : cases) {
     auto error = failureOf(*c.harness, c.operation(*c.harness->host));

@@ -300,7 +300,7 @@ TEST(LinkLimits, AStreamFailingAtAnyPointEndsInTheDocumentedError) {
       EXPECT_TRUE(run.computer || !run.keyArrived);
       for (const auto& error : {run.computer, run.phone}) {
         if (error) {
-          EXPECT_TRUE(documented(error)) << describe(error);
+          EXPECT_TRUE(documented(error)) << runtime::describe(error);
         }
       }
     }

@@ -82,9 +82,12 @@ TEST(KeychainPairingStore, FailuresAreQuiet) {
     const char* line;
   };
   const Case cases[] = {
-      {"locked", SecretError::locked(), "Keychain write failed: 2"},
-      {"unavailable", SecretError::unavailable(16, "no bus"), "Keychain write failed: 16"},
-      {"failed", SecretError::failed(-7, "refused"), "Keychain write failed: -7"},
+      {"locked", SecretError::locked("Collection is locked"),
+       "Secret Service write failed: Collection is locked"},
+      {"locked, no words", SecretError::locked(), "Secret Service write failed: locked"},
+      {"unavailable", SecretError::unavailable(16, "no bus"),
+       "Secret Service write failed: no bus"},
+      {"failed", SecretError::failed(-7, "refused"), "Secret Service write failed: refused"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -29,8 +29,7 @@ namespace asio = boost::asio;
 namespace {
 
 const runtime::Logger& appLog() {
-  static const runtime::Logger log("app");
-  return log;
+  return runtime::Logger::of("app");
 }
 
 // The groups of the processes, and those that share the app's own group.

@@ -14,8 +14,7 @@ namespace brindlet::app {
 namespace {
 
 const runtime::Logger& logger() {
-  static const runtime::Logger log("onboarding");
-  return log;
+  return runtime::Logger::of("onboarding");
 }
 
 // Asks the checker and hands its answer over; a failure reads as not granted.

@@ -37,9 +37,7 @@ asio::awaitable<void> forgetPhone(std::shared_ptr<transport::HostTransport> tran
 
 template <class T>
 void Shell::watch(runtime::Observable<T>& source) {
-  auto subscription = std::make_shared<typename runtime::Observable<T>::Subscription>(
-      source.subscribe([this](const T&) { compose(); }));
-  subscriptions_.push_back(std::move(subscription));
+  subscriptions_.push_back(source.subscribe([this](const T&) { compose(); }));
 }
 
 Shell::Shell(asio::any_io_executor loop, std::shared_ptr<HostModel> model,
@@ -48,17 +46,15 @@ Shell::Shell(asio::any_io_executor loop, std::shared_ptr<HostModel> model,
   auto& m = *model_;
   // A connect's failure no longer stands once a phone is connected; left in place it would
   // show again after the phone leaves, as though the last attempt had failed.
-  subscriptions_.push_back(
-      std::make_shared<decltype(m.session->client)::Subscription>(m.session->client.subscribe(
-          [connector = m.connector](const std::optional<session::HostSession::Client>& client) {
-            if (client) connector->error.set(std::nullopt);
-          })));
+  subscriptions_.push_back(m.session->client.subscribe(
+      [connector = m.connector](const std::optional<session::HostSession::Client>& client) {
+        if (client) connector->error.set(std::nullopt);
+      }));
   watch(m.session->client);
   watch(m.session->lastError);
   watch(m.session->needsAccessibility);
   subscriptions_.push_back(
-      std::make_shared<runtime::Observable<streaming::VideoQuality>::Subscription>(
-          m.session->subscribeQuality([this](const streaming::VideoQuality&) { compose(); })));
+      m.session->subscribeQuality([this](const streaming::VideoQuality&) { compose(); }));
   watch(m.connector->nearby);
   watch(m.connector->error);
   watch(m.connector->pairing);

@@ -65,8 +65,8 @@ class Shell final : public ShellActions {
   Updater updater_;
   AgentsMenu agentsMenu_;
   runtime::TaskGroup tasks_;
-  std::vector<std::shared_ptr<void>> subscriptions_;
-  runtime::Defaults::Subscription followWatch_;
+  std::vector<runtime::Subscription> subscriptions_;
+  runtime::Subscription followWatch_;
 };
 
 }  // namespace brindlet::app

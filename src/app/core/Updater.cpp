@@ -5,8 +5,7 @@
 namespace brindlet::app {
 
 void Updater::checkForUpdates() {
-  static const runtime::Logger log("updates");
-  log.info("Updates are off in debug builds");
+  runtime::Logger::of("updates").info("Updates are off in debug builds");
 }
 
 }  // namespace brindlet::app

@@ -35,8 +35,7 @@ namespace asio = boost::asio;
 constexpr runtime::Duration quitLimit = std::chrono::seconds(2);
 
 const runtime::Logger& appLog() {
-  static const runtime::Logger log("app");
-  return log;
+  return runtime::Logger::of("app");
 }
 
 // What the exit step reads when Qt ends the process itself (a lost X connection).

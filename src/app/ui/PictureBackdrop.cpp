@@ -27,8 +27,7 @@ constexpr double kLightRadius = 420;
 constexpr design::Spring kTintSpring{0.6, 1.0};
 
 const runtime::Logger& log() {
-  static const runtime::Logger logger("app");
-  return logger;
+  return runtime::Logger::of("app");
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "app/ui/QtBridge.h"
 #include "platform/linux/x11/X11SelectionWatch.h"
+#include "runtime/Error.h"
 #include "runtime/Log.h"
 #include "runtime/MainLoop.h"
 
@@ -23,8 +24,7 @@ namespace brindlet::app::ui {
 namespace {
 
 const runtime::Logger& log() {
-  static const runtime::Logger logger("app");
-  return logger;
+  return runtime::Logger::of("app");
 }
 
 const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
@@ -157,11 +157,7 @@ void SystemTrayHosts::watch(Changed changed) {
       [selection = selection_, unwatched](std::exception_ptr error,
                                           std::unique_ptr<platform::X11SelectionWatch> watch) {
         if (error) {
-          try {
-            std::rethrow_exception(error);
-          } catch (const std::exception& e) {
-            log().error("Can't watch for an XEmbed tray: %s", e.what());
-          }
+          log().error("Can't watch for an XEmbed tray: %s", runtime::describe(error).c_str());
           unwatched();
           return;
         }

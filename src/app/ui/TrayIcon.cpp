@@ -17,8 +17,7 @@ namespace brindlet::app::ui {
 namespace {
 
 const runtime::Logger& log() {
-  static const runtime::Logger logger("app");
-  return logger;
+  return runtime::Logger::of("app");
 }
 
 }  // namespace

@@ -12,8 +12,7 @@ namespace brindlet::platform {
 namespace {
 
 const runtime::Logger& logger() {
-  static const runtime::Logger log("display");
-  return log;
+  return runtime::Logger::of("display");
 }
 
 }  // namespace

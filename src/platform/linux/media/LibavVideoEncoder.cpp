@@ -40,8 +40,7 @@ namespace {
 constexpr int kTimescale = 90000;
 
 const runtime::Logger& logger() {
-  static const runtime::Logger log("capture");
-  return log;
+  return runtime::Logger::of("capture");
 }
 
 struct ContextDeleter {

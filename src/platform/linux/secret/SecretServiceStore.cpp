@@ -29,7 +29,7 @@ SecretError errorFrom(GError* raw) {
   std::unique_ptr<GError, GErrorFree> error(raw);
   std::string text = error->message ? error->message : "";
   if (error->domain == SECRET_ERROR && error->code == SECRET_ERROR_IS_LOCKED)
-    return SecretError::locked();
+    return SecretError::locked(std::move(text));
   if (error->domain == G_DBUS_ERROR || error->domain == G_IO_ERROR ||
       error->domain == G_SPAWN_ERROR)
     return SecretError::unavailable(error->code, std::move(text));

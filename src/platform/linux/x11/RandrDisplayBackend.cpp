@@ -64,8 +64,7 @@ ModeTimings cvtTimings(std::uint32_t width, std::uint32_t height, double refresh
 namespace {
 
 const runtime::Logger& logger() {
-  static const runtime::Logger log("display");
-  return log;
+  return runtime::Logger::of("display");
 }
 
 // What the backend changed for one display, to be undone when it goes.

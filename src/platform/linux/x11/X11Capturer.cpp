@@ -31,8 +31,7 @@ constexpr std::size_t kQueueDepth = 3;
 constexpr std::int32_t kNanoseconds = 1'000'000'000;
 
 const runtime::Logger& logger() {
-  static const runtime::Logger log("capture");
-  return log;
+  return runtime::Logger::of("capture");
 }
 
 // Where the output shows on the screen; none unless it is lit and shows a monitor.

@@ -20,8 +20,7 @@ constexpr std::size_t kKeptErrors = 256;
 constexpr int kBadWindow = 3;
 
 const runtime::Logger& log() {
-  static const runtime::Logger logger("x11");
-  return logger;
+  return runtime::Logger::of("x11");
 }
 
 // Each connection's Xlib calls run on its own worker, so Xlib's process-wide handlers find the
