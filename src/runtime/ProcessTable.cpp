@@ -134,15 +134,16 @@ std::vector<std::string> ProcFsProcessTable::executables() {
   return names;
 }
 
-bool groupHasLivingMember(int group, const std::string& root) {
-  bool found = false;
+std::vector<int> livingGroupMembers(int group, const std::string& root) {
+  std::vector<int> members;
   std::array<char, 4096> buffer{};
-  forEachProcess(root, [&](const std::string& path, std::string_view, ino_t) {
-    if (found) return;
+  forEachProcess(root, [&](const std::string& path, std::string_view name, ino_t) {
     const auto stat = parseProcessStat(readSmall(path + "/stat", buffer));
-    found = stat && stat->group == group && stat->state != 'Z' && stat->state != 'X';
+    if (stat && stat->group == group && stat->state != 'Z' && stat->state != 'X') {
+      members.push_back(std::stoi(std::string(name)));
+    }
   });
-  return found;
+  return members;
 }
 
 std::optional<std::uint64_t> ProcFsProcessTable::terminalDevice(const std::string& path) {

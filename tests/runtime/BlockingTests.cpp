@@ -39,7 +39,7 @@ TEST(Blocking, HelpersFailOnTheLoopAndRunOnTheWorker) {
       {"write", [&] { writeFileAtomically(file, "x"); }},
       {"scan", [] { ProcFsProcessTable().scan(); }},
       {"executables", [] { ProcFsProcessTable().executables(); }},
-      {"group", [] { groupHasLivingMember(::getpid()); }},
+      {"group", [] { livingGroupMembers(::getpid()); }},
   };
   asio::io_context io;
   for (const auto& row : rows) {
