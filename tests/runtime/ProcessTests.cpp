@@ -209,63 +209,27 @@ TEST(ProgramRunner, RunsToTheEndOrEndsTheGroupAtTheLimit) {
     Printed printed;
   };
   using Ending = ProgramRun::Ending;
+  using P = Printed;
   const Case cases[] = {
-      {"output and status",
-       {"sh", "-c", "echo out; echo error >&2; exit 3"},
-       limited(300ms, 1000, {}),
-       Ending::exited,
-       {3, 0},
-       "out\nerror\n",
-       "",
-       Printed::nothing},
-      {"output cut at the limit",
-       {"sh", "-c", "yes | head -c 5000"},
-       limited(std::nullopt, 1000, {}),
-       Ending::exited,
-       {},
-       repeated("y\n", 500),
-       "",
-       Printed::nothing},
-      {"start error",
-       {"brindlet-no-such-program"},
-       limited(300ms, 1000, {}),
-       Ending::notStarted,
-       {},
-       "",
-       R"(programNotFound("brindlet-no-such-program"))",
-       Printed::nothing},
-      {"grandchild outlives its parent",
-       {"sh", "-c", "sleep 60 & echo $!"},
-       limited(300ms, 1000, 300ms),
-       Ending::exited,
-       {},
-       "",
-       "",
-       Printed::lives},
-      {"killed at the limit",
-       {"sh", "-c", "sleep 60 & echo $!; wait"},
-       limited(300ms, 1000, {}),
-       Ending::timedOut,
-       {},
-       "",
-       "",
-       Printed::endsAtOnce},
+      // clang-format off
+      {"output and status", {"sh", "-c", "echo out; echo error >&2; exit 3"},
+       limited(300ms, 1000, {}), Ending::exited, {3, 0}, "out\nerror\n", "", P::nothing},
+      {"output cut at the limit", {"sh", "-c", "yes | head -c 5000"},
+       limited(std::nullopt, 1000, {}), Ending::exited, {}, repeated("y\n", 500), "", P::nothing},
+      {"start error", {"brindlet-no-such-program"},
+       limited(300ms, 1000, {}), Ending::notStarted, {}, "",
+       R"(programNotFound("brindlet-no-such-program"))", P::nothing},
+      {"grandchild outlives its parent", {"sh", "-c", "sleep 60 & echo $!"},
+       limited(300ms, 1000, 300ms), Ending::exited, {}, "", "", P::lives},
+      {"killed at the limit", {"sh", "-c", "sleep 60 & echo $!; wait"},
+       limited(300ms, 1000, {}), Ending::timedOut, {}, "", "", P::endsAtOnce},
       {"ignores SIGTERM: killed after the grace",
        {"sh", "-c", "trap '' TERM; sleep 60 & echo $!; wait"},
-       limited(300ms, 1000, 300ms),
-       Ending::timedOut,
-       {},
-       "",
-       "",
-       Printed::endsAfterTheGrace},
+       limited(300ms, 1000, 300ms), Ending::timedOut, {}, "", "", P::endsAfterTheGrace},
       {"grandchild ignores SIGTERM after its parent has gone",
        {"sh", "-c", "sh -c \"trap '' TERM; sleep 60\" & echo $!; wait"},
-       limited(300ms, 1000, 300ms),
-       Ending::timedOut,
-       {},
-       "",
-       "",
-       Printed::endsAfterTheGrace},
+       limited(300ms, 1000, 300ms), Ending::timedOut, {}, "", "", P::endsAfterTheGrace},
+      // clang-format on
   };
   for (const auto& c : cases) {
     asio::io_context loop;
@@ -281,7 +245,7 @@ TEST(ProgramRunner, RunsToTheEndOrEndsTheGroupAtTheLimit) {
       EXPECT_EQ(run.error, c.error) << c.name;
       if (c.printed == Printed::nothing) {
         EXPECT_EQ(run.output, c.output) << c.name;
-        continue;
+        continue;  // nothing left running
       }
       printed = std::stoi(run.output);
       const auto gone = [&] { return testsupport::processGone(*printed); };
