@@ -103,7 +103,8 @@ asio::awaitable<void> endGroups(const bool& over, int& ended, double& longestSta
     runtime::Process::Options options;
     options.argv = {"sh", "-c", "sleep 30 & sleep 30 & trap '' TERM; sleep 30"};
     const auto starting = Steady::now();
-    auto child = runtime::Process::start(executor, std::move(options));
+    auto launching = runtime::Process::launch(executor, std::move(options));
+    auto child = co_await std::move(launching);
     longestStart = std::max(
         longestStart, std::chrono::duration<double, std::milli>(Steady::now() - starting).count());
     co_await pause(500ms);
@@ -185,8 +186,8 @@ int main() {
   print("loaded", loaded);
   std::printf("load: %d reader reads, %d defaults changes, %d groups ended, %d pairing lookups\n",
               reads, changes, ended, lookups);
-  // Starting a child (posix_spawn) still happens on the loop: its longest start, for comparison.
-  std::printf("longest child start on the loop: %.3f ms\n", longestStart);
+  // Children start (posix_spawn) on the blocking worker; the loop only awaits the start.
+  std::printf("longest child start, awaited on the loop: %.3f ms\n", longestStart);
   const double p999 = loaded.at(0.999) - bare.at(0.999);
   const double worst = loaded.at(1.0);
   const bool met = p999 <= 2.0 && worst <= 20.0;

@@ -144,10 +144,12 @@ boost::asio::awaitable<std::optional<std::string>> TerminalJumper::selectTmuxPan
       {*tmux, "select-window", "-t", pane},
       {*tmux, "select-pane", "-t", pane},
       {*tmux, "list-clients", "-t", pane, "-F", "#{client_activity} #{client_tty}"}};
+  runtime::ProgramLimits limits;
+  limits.time = tmuxLimit;
   runtime::ProgramRun run;
   for (const auto& argv : steps) {
     auto arguments = argv;
-    run = co_await programs_.run(std::move(arguments), tmuxLimit);
+    run = co_await programs_.run(std::move(arguments), limits);
     // A tmux that hangs once hangs again: the jump goes on without it.
     if (run.ending == runtime::ProgramRun::Ending::timedOut) {
       agentsLog().error("Jump: %s", ("tmux " + argv[1] + " timed out").c_str());

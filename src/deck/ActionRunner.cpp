@@ -8,9 +8,6 @@
 #include "profiles/ProfileError.h"
 #include "profiles/UrlSyntax.h"
 #include "runtime/Log.h"
-#include "runtime/Process.h"
-#include "runtime/Task.h"
-#include "runtime/Timeout.h"
 #include "runtime/Unicode.h"
 
 namespace brindlet::deck {
@@ -109,15 +106,6 @@ std::string resultOf(const runtime::ExitStatus& status, const std::string& outpu
   throw ActionError::failed(std::move(message));
 }
 
-asio::awaitable<void> waitFor(runtime::Process process) {
-  co_await process.exited();
-}
-
-// Ends a timed-out program's group without keeping its caller waiting for the grace.
-asio::awaitable<void> endGroup(runtime::Process process) {
-  co_await process.terminateGroup(kTerminationGrace);
-}
-
 }  // namespace
 
 ActionRunner::ActionRunner(asio::any_io_executor executor, WorkspaceWatching& workspace,
@@ -126,8 +114,9 @@ ActionRunner::ActionRunner(asio::any_io_executor executor, WorkspaceWatching& wo
     : executor_(std::move(executor)),
       workspace_(workspace),
       keys_(keys),
-      clock_(std::move(clock)),
-      programs_(std::move(programs)) {}
+      clock_(clock),
+      programs_(std::move(programs)),
+      runner_(executor_, std::move(clock)) {}
 
 asio::awaitable<void> ActionRunner::run(Action action, std::string, std::optional<double> value,
                                         std::optional<FrontApp> app) {
@@ -208,29 +197,25 @@ asio::awaitable<std::string> ActionRunner::runShell(std::string command,
 
 asio::awaitable<std::optional<std::string>> ActionRunner::runProgram(std::vector<std::string> argv,
                                                                      runtime::Duration timeout) {
-  runtime::Process::Options options;
-  options.argv = std::move(argv);
-  options.outputLimit = outputLimit;
-  std::optional<runtime::Process> process;
-  try {
-    process.emplace(runtime::Process::start(executor_, std::move(options), clock_));
-  } catch (const runtime::ProcessError& error) {
-    throw ActionError::failed(error.text());
+  runtime::ProgramLimits limits;
+  limits.time = timeout;
+  limits.output = outputLimit;
+  // A timed-out group is ended without keeping the caller waiting for the grace.
+  limits.grace = kTerminationGrace;
+  const auto run = co_await runner_.run(std::move(argv), limits);
+  switch (run.ending) {
+    case runtime::ProgramRun::Ending::notStarted:
+      throw ActionError::failed(run.error);
+    case runtime::ProgramRun::Ending::timedOut:
+      co_return std::nullopt;
+    case runtime::ProgramRun::Ending::exited:
+      break;
   }
-  auto ended = process->exited();
-  auto status = co_await runtime::within(*clock_, timeout, std::move(ended));
-  if (status) co_return resultOf(*status, process->output());
-  runtime::spawn(executor_, endGroup(std::move(*process)));
-  co_return std::nullopt;
+  co_return resultOf(run.status, run.output);
 }
 
 void ActionRunner::startDetached(std::vector<std::string> argv) {
-  runtime::Process::Options options;
-  options.argv = std::move(argv);
-  try {
-    runtime::spawn(executor_, waitFor(runtime::Process::start(executor_, std::move(options))));
-  } catch (const runtime::ProcessError&) {
-  }
+  runner_.detach(std::move(argv));
 }
 
 asio::awaitable<void> ActionRunner::runSystem(Action::SystemOp operation) {

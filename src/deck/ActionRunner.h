@@ -12,6 +12,7 @@
 #include "desktop/EventPosting.h"
 #include "profiles/Shortcut.h"
 #include "runtime/Clock.h"
+#include "runtime/ProgramRunner.h"
 
 namespace brindlet::deck {
 
@@ -61,7 +62,8 @@ class ActionRunner : public ActionRunning {
   // (its group is then ended in the background). Throws ActionError when it fails.
   boost::asio::awaitable<std::optional<std::string>> runProgram(std::vector<std::string> argv,
                                                                 runtime::Duration timeout);
-  // Starts a program whose result nobody waits for; failing to start it is ignored.
+  // Starts a program whose result nobody waits for; failing to start it is ignored. It ends
+  // with the runner at the latest.
   void startDetached(std::vector<std::string> argv);
   void post(const profiles::Shortcut& shortcut);
 
@@ -70,6 +72,7 @@ class ActionRunner : public ActionRunning {
   desktop::EventPosting& keys_;
   std::shared_ptr<runtime::Clock> clock_;
   ActionPrograms programs_;
+  runtime::ProgramRunner runner_;
 };
 
 }  // namespace brindlet::deck

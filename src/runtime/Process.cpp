@@ -15,15 +15,13 @@
 #include <boost/asio/bind_executor.hpp>
 #include <boost/asio/posix/stream_descriptor.hpp>
 #include <boost/asio/redirect_error.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
 
 #include "runtime/Blocking.h"
 #include "runtime/OneShot.h"
-#include "runtime/ProcessTable.h"
-#include "runtime/Timeout.h"
+#include "runtime/ProcessGroup.h"
 
 extern char** environ;
 
@@ -108,6 +106,58 @@ class SpawnSetup {
   posix_spawn_file_actions_t actions_;
   posix_spawnattr_t attributes_;
 };
+
+// Kills a child that still runs and reaps it on the blocking worker: a killed child takes a
+// moment to go, which the caller's loop must not spend waiting.
+void killAndReap(pid_t child) {
+  ::kill(-child, SIGKILL);
+  boost::asio::post(blockingWorker().executor(), [child] {
+    siginfo_t info{};
+    ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED);
+  });
+}
+
+// A child just started, with our ends of its pipes and its pidfd, before a loop watches it. A
+// child dropped here is killed, so that none runs without an owner.
+struct Spawned {
+  pid_t pid = -1;
+  Owned pidfd, output, input;
+
+  Spawned() = default;
+  Spawned(Spawned&& other) noexcept
+      : pid(std::exchange(other.pid, -1)),
+        pidfd(std::move(other.pidfd)),
+        output(std::move(other.output)),
+        input(std::move(other.input)) {}
+  Spawned& operator=(Spawned&&) = delete;
+  ~Spawned() {
+    if (pid > 0) killAndReap(pid);
+  }
+};
+
+// Starts the program: exec can wait on the disk, so this runs on the blocking worker unless the
+// caller is no loop.
+Spawned spawnChild(const Process::Options& options) {
+  mayBlock("starting a program");
+  if (options.argv.empty()) throw ProcessError::programNotFound("");
+  auto [outputRead, outputWrite] = makePipe();
+  Owned inputRead, inputWrite;
+  if (options.input == Process::Input::pipe) {
+    std::tie(inputRead, inputWrite) = makePipe();
+    // A child that stops reading makes our writes fail instead of ending this process.
+    ::signal(SIGPIPE, SIG_IGN);
+  } else {
+    inputRead = aboveStandard(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  }
+  SpawnSetup setup(inputRead.fd, outputWrite.fd, options.captureErrors);
+  Spawned child;
+  child.pid = setup.spawn(options.argv);
+  child.pidfd = Owned(static_cast<int>(::syscall(SYS_pidfd_open, child.pid, 0)));
+  if (child.pidfd.fd < 0) throw ProcessError::cannotStart(options.argv[0], errorText(errno));
+  child.output = std::move(outputRead);
+  child.input = std::move(inputWrite);
+  return child;
+}
 
 ExitStatus statusOf(const siginfo_t& info) {
   if (info.si_code == CLD_EXITED) return {info.si_status, 0};
@@ -208,12 +258,6 @@ struct Process::State : std::enable_shared_from_this<State> {
     waiters.clear();
   }
 
-  // Whether any of the group still runs, asked of /proc on the blocking worker.
-  asio::awaitable<bool> groupAlive() const {
-    const auto group = pid;
-    return offloadBlocking([group] { return groupHasLivingMember(group); });
-  }
-
   asio::awaitable<ExitStatus> wait() {
     auto self = shared_from_this();
     if (status) co_return *status;
@@ -222,19 +266,17 @@ struct Process::State : std::enable_shared_from_this<State> {
     co_return co_await waiter->wait();
   }
 
-  // Ends the child now, when it still runs, so that nothing waits for it any more. Its end is
-  // reaped on the blocking worker: a killed child takes a moment to go, which the caller's loop
-  // must not spend waiting.
+  // Ends the child now, when it still runs, so that nothing waits for it any more.
   void kill() {
     if (childEnded) return;
-    ::kill(-pid, SIGKILL);
+    killAndReap(pid);
     ended = ExitStatus{-1, SIGKILL};
     childEnded = true;
-    boost::asio::post(blockingWorker().executor(), [child = pid] {
-      siginfo_t info{};
-      ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED);
-    });
   }
+
+  // Watches a started child on the loop: its end, and its output until then.
+  static Process adopt(const asio::any_io_executor& executor, Spawned child,
+                       std::size_t outputLimit, std::shared_ptr<Clock> clock);
 
   std::shared_ptr<Clock> clock;
   pid_t pid = -1;
@@ -252,32 +294,28 @@ struct Process::State : std::enable_shared_from_this<State> {
   std::vector<std::shared_ptr<OneShot<ExitStatus>>> waiters;
 };
 
-Process Process::start(const asio::any_io_executor& executor, Options options,
-                       std::shared_ptr<Clock> clock) {
-  if (options.argv.empty()) throw ProcessError::programNotFound("");
-  auto [outputRead, outputWrite] = makePipe();
-  Owned inputRead, inputWrite;
-  if (options.input == Input::pipe) {
-    std::tie(inputRead, inputWrite) = makePipe();
-    // A child that stops reading makes our writes fail instead of ending this process.
-    ::signal(SIGPIPE, SIG_IGN);
-  } else {
-    inputRead = aboveStandard(::open("/dev/null", O_RDONLY | O_CLOEXEC));
-  }
-  auto state = std::make_shared<State>(executor, std::move(clock), options.outputLimit);
-  SpawnSetup setup(inputRead.fd, outputWrite.fd, options.captureErrors);
-  state->pid = setup.spawn(options.argv);
-  int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, state->pid, 0));
-  if (pidfd < 0) {
-    auto reason = errorText(errno);
-    state->kill();
-    throw ProcessError::cannotStart(options.argv[0], reason);
-  }
-  state->exit.assign(pidfd);
-  state->output.assign(outputRead.release());
-  if (inputWrite.fd >= 0) state->input.assign(inputWrite.release());
+Process Process::State::adopt(const asio::any_io_executor& executor, Spawned child,
+                              std::size_t outputLimit, std::shared_ptr<Clock> clock) {
+  auto state = std::make_shared<State>(executor, std::move(clock), outputLimit);
+  state->pid = std::exchange(child.pid, -1);
+  state->exit.assign(child.pidfd.release());
+  state->output.assign(child.output.release());
+  if (child.input.fd >= 0) state->input.assign(child.input.release());
   state->watch();
   return Process(std::move(state));
+}
+
+Process Process::start(const asio::any_io_executor& executor, Options options,
+                       std::shared_ptr<Clock> clock) {
+  return State::adopt(executor, spawnChild(options), options.outputLimit, std::move(clock));
+}
+
+asio::awaitable<Process> Process::launch(asio::any_io_executor executor, Options options,
+                                         std::shared_ptr<Clock> clock) {
+  const auto outputLimit = options.outputLimit;
+  auto spawn = [options = std::move(options)] { return spawnChild(options); };
+  Spawned child = co_await offloadBlocking(std::move(spawn));
+  co_return State::adopt(executor, std::move(child), outputLimit, std::move(clock));
 }
 
 Process::Process(std::shared_ptr<State> state) : state_(std::move(state)) {}
@@ -327,29 +365,7 @@ asio::awaitable<ExitStatus> Process::exited() {
 
 asio::awaitable<ExitStatus> Process::terminateGroup(Duration grace) {
   auto state = state_;
-  // Once the child has ended and nothing of its group lives, its id may belong to others.
-  bool alive = !state->childEnded;
-  if (!alive) alive = co_await state->groupAlive();
-  if (alive) ::kill(-state->pid, SIGTERM);
-  auto& clock = *state->clock;
-  const auto deadline = clock.now() + grace;
-  auto leader = state->wait();
-  co_await within(clock, grace, std::move(leader));
-  alive = co_await state->groupAlive();
-  while (alive && clock.now() < deadline) {
-    co_await clock.sleep(std::min<Duration>(std::chrono::milliseconds(10), deadline - clock.now()));
-    alive = co_await state->groupAlive();
-  }
-  if (alive) {
-    ::kill(-state->pid, SIGKILL);
-    // Killed processes take a moment to go; that is the system's time, not the clock's.
-    asio::steady_timer pause(co_await asio::this_coro::executor);
-    for (int turn = 0; turn < 1000 && alive; ++turn) {
-      pause.expires_after(std::chrono::milliseconds(1));
-      co_await pause.async_wait(asio::use_awaitable);
-      alive = co_await state->groupAlive();
-    }
-  }
+  co_await endProcessGroup(state->pid, grace, *state->clock);
   co_return co_await state->wait();
 }
 

@@ -61,9 +61,14 @@ class Process {
                                                      // and dropped
   };
 
-  // Throws ProcessError when the program cannot be run.
+  // Throws ProcessError when the program cannot be run. Starting waits for exec, which can wait
+  // on the disk: a blocking call, for threads that run no loop.
   static Process start(const boost::asio::any_io_executor& executor, Options options,
                        std::shared_ptr<Clock> clock = Clock::system());
+  // The same from a loop: the program is started on the blocking worker.
+  static boost::asio::awaitable<Process> launch(boost::asio::any_io_executor executor,
+                                                Options options,
+                                                std::shared_ptr<Clock> clock = Clock::system());
   Process(Process&&) noexcept;
   Process& operator=(Process&&) noexcept;
   ~Process();
@@ -83,7 +88,8 @@ class Process {
   // Waits until the child has ended and its output is read.
   boost::asio::awaitable<ExitStatus> exited();
   // SIGTERM to the group; once the child and the rest of its group are gone, or `grace` has
-  // passed on the clock, SIGKILL to whatever is left; then waits for the child.
+  // passed on the clock, SIGKILL to whatever is left; then waits for the child. The group's end
+  // is seen as it happens (endProcessGroup).
   boost::asio::awaitable<ExitStatus> terminateGroup(Duration grace);
 
  private:

@@ -135,14 +135,15 @@ std::vector<std::string> ProcFsProcessTable::executables() {
   return names;
 }
 
-bool groupHasLivingMember(int group, const std::string& root) {
-  bool found = false;
-  forEachProcess(root, [&](const std::string& path, std::string_view, ino_t) {
-    if (found) return;
+std::vector<int> livingGroupMembers(int group, const std::string& root) {
+  std::vector<int> members;
+  forEachProcess(root, [&](const std::string& path, std::string_view name, ino_t) {
     const auto stat = parseProcessStat(readStart(path + "/stat"));
-    found = stat && stat->group == group && stat->state != 'Z' && stat->state != 'X';
+    if (stat && stat->group == group && stat->state != 'Z' && stat->state != 'X') {
+      members.push_back(std::stoi(std::string(name)));
+    }
   });
-  return found;
+  return members;
 }
 
 std::optional<std::uint64_t> ProcFsProcessTable::terminalDevice(const std::string& path) {

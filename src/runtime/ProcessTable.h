@@ -60,9 +60,9 @@ struct ProcessStat {
 };
 std::optional<ProcessStat> parseProcessStat(const std::string& text);
 
-// Whether a process of the group still runs. Ended members that nobody has reaped yet (a
+// The processes of the group that still run. Ended members that nobody has reaped yet (a
 // container's first process may never reap) do not count; they cannot be signalled any more.
 // A member that ends while the folder is read counts as gone, never as an error.
-bool groupHasLivingMember(int group, const std::string& root = "/proc");
+std::vector<int> livingGroupMembers(int group, const std::string& root = "/proc");
 
 }  // namespace brindlet::runtime

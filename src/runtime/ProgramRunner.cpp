@@ -5,28 +5,61 @@
 #include "runtime/Timeout.h"
 
 namespace brindlet::runtime {
+namespace {
 
-ProgramRunner::ProgramRunner(boost::asio::any_io_executor executor, std::shared_ptr<Clock> clock)
-    : executor_(std::move(executor)), clock_(std::move(clock)) {}
+namespace asio = boost::asio;
 
-boost::asio::awaitable<ProgramRun> ProgramRunner::run(std::vector<std::string> argv,
-                                                      Duration limit) {
+asio::awaitable<void> endGroup(Process process, Duration grace) {
+  co_await process.terminateGroup(grace);
+}
+
+asio::awaitable<void> runDetached(asio::any_io_executor executor, Process::Options options,
+                                  std::shared_ptr<Clock> clock) {
+  try {
+    auto launching = Process::launch(std::move(executor), std::move(options), std::move(clock));
+    auto process = co_await std::move(launching);
+    co_await process.exited();
+  } catch (const ProcessError&) {
+  }
+}
+
+}  // namespace
+
+ProgramRunner::ProgramRunner(asio::any_io_executor executor, std::shared_ptr<Clock> clock)
+    : executor_(executor), clock_(std::move(clock)), tasks_(std::move(executor)) {}
+
+asio::awaitable<ProgramRun> ProgramRunner::run(std::vector<std::string> argv,
+                                               ProgramLimits limits) {
+  Process::Options options;
+  options.argv = std::move(argv);
+  options.outputLimit = limits.output;
   std::optional<Process> process;
   try {
-    Process::Options options;
-    options.argv = std::move(argv);
-    process.emplace(Process::start(executor_, std::move(options), clock_));
-  } catch (const ProcessError&) {
-    co_return ProgramRun{ProgramRun::Ending::notStarted, {}, {}};
+    auto launching = Process::launch(executor_, std::move(options), clock_);
+    process.emplace(co_await std::move(launching));
+  } catch (const ProcessError& error) {
+    co_return ProgramRun{ProgramRun::Ending::notStarted, {}, {}, error.text()};
   }
   auto ended = process->exited();
-  const auto status = co_await within(*clock_, limit, std::move(ended));
-  if (!status) {
-    std::string output = process->output();
-    process.reset();  // kills the group and reaps the child
-    co_return ProgramRun{ProgramRun::Ending::timedOut, {}, std::move(output)};
+  if (!limits.time) {
+    const auto status = co_await std::move(ended);
+    co_return ProgramRun{ProgramRun::Ending::exited, status, process->output(), {}};
   }
-  co_return ProgramRun{ProgramRun::Ending::exited, *status, process->output()};
+  const auto status = co_await within(*clock_, *limits.time, std::move(ended));
+  if (status) co_return ProgramRun{ProgramRun::Ending::exited, *status, process->output(), {}};
+  ProgramRun run{ProgramRun::Ending::timedOut, {}, process->output(), {}};
+  if (limits.grace > Duration::zero()) {
+    tasks_.spawn(endGroup(std::move(*process), limits.grace));
+  } else {
+    process.reset();  // kills the group and reaps the child
+  }
+  co_return run;
+}
+
+void ProgramRunner::detach(std::vector<std::string> argv) {
+  Process::Options options;
+  options.argv = std::move(argv);
+  tasks_.spawn(runDetached(executor_, std::move(options), clock_));
 }
 
 }  // namespace brindlet::runtime

@@ -31,9 +31,9 @@ class ScriptedPrograms : public runtime::ProgramRunning {
   std::vector<Argv> calls;
   std::vector<runtime::Duration> limits;
 
-  asio::awaitable<ProgramRun> run(Argv argv, runtime::Duration limit) override {
+  asio::awaitable<ProgramRun> run(Argv argv, runtime::ProgramLimits limit) override {
     calls.push_back(argv);
-    limits.push_back(limit);
+    limits.push_back(limit.time.value_or(runtime::Duration::max()));
     const auto reply = replies.find(argv.size() > 1 ? argv[1] : "");
     co_return reply != replies.end() ? reply->second : ProgramRun{};
   }
@@ -114,7 +114,7 @@ struct World {
 };
 
 ProgramRun exited(std::string output, int code = 0) {
-  return {ProgramRun::Ending::exited, {code, 0}, std::move(output)};
+  return {ProgramRun::Ending::exited, {code, 0}, std::move(output), {}};
 }
 
 TEST(TerminalJumper, EachLocationLeadsToItsWindow) {
@@ -155,7 +155,7 @@ TEST(TerminalJumper, EachLocationLeadsToItsWindow) {
        allSteps},
       {"a hung tmux is left after one step",
        {"kitty", "pts/3", "%3", ""},
-       {{"select-window", {ProgramRun::Ending::timedOut, {}, {}}}},
+       {{"select-window", {ProgramRun::Ending::timedOut, {}, {}, {}}}},
        kKittyTop,
        {"select-window"}},
       {"by program, the topmost of its class", {"kitty", "", "", ""}, {}, kKittyTop, {}},

@@ -19,6 +19,7 @@
 #include "deck/ActionRunner.h"
 #include "runtime/Log.h"
 #include "runtime/Task.h"
+#include "support/Eventually.h"
 #include "support/Loop.h"
 #include "support/TempDir.h"
 
@@ -70,6 +71,10 @@ class ActionRunnerTest : public ::testing::Test {
   std::string shellOutput(std::string command, runtime::Duration timeout = 5s) {
     return brindlet::testing::runUntilDone(io, runner.runShell(std::move(command), timeout));
   }
+
+  // Group ends still under way look at /proc on the blocking worker: their answers come back
+  // before the loop goes.
+  void TearDown() override { brindlet::testing::drain(io); }
 
   asio::io_context io;
   testing::ScriptedWorkspace workspace;
@@ -178,6 +183,44 @@ TEST_F(ActionRunnerTest, TimeOutEndsTheWholeGroupAtTheDeadline) {
   EXPECT_TRUE(brindlet::testing::runUntil(
       io, [&] { return ::kill(-group, 0) != 0; }, 3s))
       << "the group outlived its grace";
+}
+
+// A shell that cannot start fails the action with the start error; a screenshot program that
+// cannot start fails nothing, and one that runs ends with the runner at the latest.
+TEST_F(ActionRunnerTest, ProgramsThatCannotStartAndProgramsLeftRunning) {
+  testsupport::TempDir dir;
+  const std::string started = dir.file("started");
+  ActionPrograms programs;
+  programs.shell = "/no/such/shell";
+  programs.screenshot = {"/no/such/screenshot"};
+  auto lost = std::make_unique<ActionRunner>(io.get_executor(), workspace, poster,
+                                             runtime::Clock::system(), programs);
+  const auto screenshot = Action::system(Action::SystemOp::screenshot);
+  const auto outcomeOf = [&](ActionRunner& runner, const Action& action) {
+    try {
+      brindlet::testing::runUntilDone(io, runner.run(action, "p/k", {}, {}));
+      return std::string();
+    } catch (const ActionError& error) {
+      return error.description();
+    }
+  };
+  EXPECT_EQ(outcomeOf(*lost, shell("true")), R"(programNotFound("/no/such/shell"))");
+  EXPECT_EQ(outcomeOf(*lost, screenshot), "");
+
+  programs.screenshot = {
+      "sh", "-c",
+      "echo $$ > " + started + ".part; mv " + started + ".part " + started + "; exec sleep 60"};
+  auto taking = std::make_unique<ActionRunner>(io.get_executor(), workspace, poster,
+                                               runtime::Clock::system(), programs);
+  EXPECT_EQ(outcomeOf(*taking, screenshot), "");
+  ASSERT_TRUE(brindlet::testing::runUntil(
+      io, [&] { return std::filesystem::exists(started); }, 5s));
+  const pid_t program = std::atoi(readFile(started).c_str());
+  ASSERT_GT(program, 0);
+  EXPECT_EQ(::kill(program, 0), 0);
+  taking.reset();
+  brindlet::testing::drain(io);
+  EXPECT_TRUE(testsupport::processesGone({program}));
 }
 
 TEST_F(ActionRunnerTest, TimeOutsAreClamped) {

@@ -40,7 +40,7 @@ TEST(Blocking, HelpersFailOnTheLoopAndRunOnTheWorker) {
       {"folder", [&] { makeFolder(dir.file("folder")); }},
       {"scan", [] { ProcFsProcessTable().scan(); }},
       {"executables", [] { ProcFsProcessTable().executables(); }},
-      {"group", [] { groupHasLivingMember(::getpid()); }},
+      {"group", [] { livingGroupMembers(::getpid()); }},
   };
   asio::io_context io;
   for (const auto& row : rows) {

@@ -1,7 +1,10 @@
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +19,7 @@
 #include <fstream>
 #include <thread>
 
+#include "runtime/Blocking.h"
 #include "runtime/Process.h"
 #include "runtime/ProcessTable.h"
 #include "runtime/ProgramRunner.h"
@@ -129,36 +133,173 @@ TEST(Process, TerminatingTheGroupEndsTheChildAndWhatItStartedAfterTheGrace) {
   }
 }
 
-// Programs run to their end, or their group killed at the limit.
-TEST(ProgramRunner, RunsToTheEndOrKillsTheGroupAtTheLimit) {
+// A group ends as its last member does: the end is seen through the members' pidfds, not by
+// looking again later. The clock never moves, so a wait on it would never end. The grandchild
+// ignores SIGTERM and forks its second sleep after the signal; it exits when that sleep has.
+TEST(Process, TheEndOfAGroupIsSeenAsItsLastMemberExits) {
+  asio::io_context loop;
+  auto clock = std::make_shared<ManualClock>();
+  const char* script = "sh -c 'trap \"\" TERM; echo $$; sleep 0.1; sleep 0.2' & wait";
+  auto process = Process::start(loop.get_executor(), Options{{"sh", "-c", script}}, clock);
+  while (process.output().find('\n') == std::string::npos) loop.run_one_for(5s);
+  const pid_t grandchild = std::stoi(process.output());
+  const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, grandchild, 0));
+  ASSERT_GE(pidfd, 0);
+  std::chrono::steady_clock::time_point exited;
+  std::thread watch([&] {
+    pollfd ready{pidfd, POLLIN, 0};
+    ::poll(&ready, 1, 10000);
+    exited = std::chrono::steady_clock::now();
+  });
+
+  std::optional<ExitStatus> status;
+  std::chrono::steady_clock::time_point seen;
+  const auto signalled = std::chrono::steady_clock::now();
+  asio::co_spawn(loop, process.terminateGroup(5s), [&](std::exception_ptr, ExitStatus s) {
+    status = s;
+    seen = std::chrono::steady_clock::now();
+  });
+  const auto deadline = signalled + 5s;
+  while (!status && std::chrono::steady_clock::now() < deadline) loop.run_one_for(10ms);
+  watch.join();
+  ::close(pidfd);
+  ASSERT_TRUE(status);
+  EXPECT_EQ(*status, (ExitStatus{0, SIGTERM}));
+  EXPECT_GE(exited - signalled, 100ms);
+  const auto late = std::chrono::duration<double, std::milli>(seen - exited).count();
+  std::printf("group end seen %.3f ms after its last member's exit\n", late);
+  EXPECT_LT(late, 25.0);
+}
+
+TEST(Process, StartingIsABlockingCallThatLaunchMakesOnTheWorker) {
+  asio::io_context loop;
+  auto onLoop = [&]() -> asio::awaitable<void> {
+    Process::start(loop.get_executor(), Options{{"true"}});
+    co_return;
+  };
+  EXPECT_THROW(runUntilDone(loop, onLoop()), BlockingOnLoop);
+  auto launched = [&]() -> asio::awaitable<ExitStatus> {
+    auto launching = Process::launch(loop.get_executor(), Options{{"sh", "-c", "exit 4"}});
+    auto process = co_await std::move(launching);
+    co_return co_await process.exited();
+  };
+  EXPECT_EQ(runUntilDone(loop, launched()), (ExitStatus{4, 0}));
+}
+
+// Programs run to their end, or their group ended at the limit: killed at once, or after a
+// grace that the run does not wait for.
+TEST(ProgramRunner, RunsToTheEndOrEndsTheGroupAtTheLimit) {
+  const auto limited = [](std::optional<Duration> time, std::size_t output, Duration grace) {
+    ProgramLimits limits;
+    limits.time = time;
+    limits.output = output;
+    limits.grace = grace;
+    return limits;
+  };
+  // What becomes of the process whose pid the program printed.
+  enum class Printed { nothing, lives, endsAtOnce, endsAfterTheGrace };
   struct Case {
+    const char* name;
     std::vector<std::string> argv;
+    ProgramLimits limits;
     ProgramRun::Ending ending;
     ExitStatus status;
-    std::string output;
+    std::string output;  // unless it printed a pid
+    std::string error;
+    Printed printed;
   };
+  using Ending = ProgramRun::Ending;
+  using P = Printed;
   const Case cases[] = {
-      {{"sh", "-c", "echo out; echo error >&2; exit 3"},
-       ProgramRun::Ending::exited,
-       {3, 0},
-       "out\nerror\n"},
-      {{"brindlet-no-such-program"}, ProgramRun::Ending::notStarted, {}, ""},
-      {{"sh", "-c", "sleep 60 & echo $!; wait"}, ProgramRun::Ending::timedOut, {}, ""},
+      // clang-format off
+      {"output and status", {"sh", "-c", "echo out; echo error >&2; exit 3"},
+       limited(300ms, 1000, {}), Ending::exited, {3, 0}, "out\nerror\n", "", P::nothing},
+      {"output cut at the limit", {"sh", "-c", "yes | head -c 5000"},
+       limited(std::nullopt, 1000, {}), Ending::exited, {}, repeated("y\n", 500), "", P::nothing},
+      {"start error", {"brindlet-no-such-program"},
+       limited(300ms, 1000, {}), Ending::notStarted, {}, "",
+       R"(programNotFound("brindlet-no-such-program"))", P::nothing},
+      {"grandchild outlives its parent", {"sh", "-c", "sleep 60 & echo $!"},
+       limited(300ms, 1000, 300ms), Ending::exited, {}, "", "", P::lives},
+      {"killed at the limit", {"sh", "-c", "sleep 60 & echo $!; wait"},
+       limited(300ms, 1000, {}), Ending::timedOut, {}, "", "", P::endsAtOnce},
+      {"ignores SIGTERM: killed after the grace",
+       {"sh", "-c", "trap '' TERM; sleep 60 & echo $!; wait"},
+       limited(300ms, 1000, 300ms), Ending::timedOut, {}, "", "", P::endsAfterTheGrace},
+      {"grandchild ignores SIGTERM after its parent has gone",
+       {"sh", "-c", "sh -c \"trap '' TERM; sleep 60\" & echo $!; wait"},
+       limited(300ms, 1000, 300ms), Ending::timedOut, {}, "", "", P::endsAfterTheGrace},
+      // clang-format on
   };
   for (const auto& c : cases) {
     asio::io_context loop;
-    ProgramRunner runner(loop.get_executor(), Clock::system());
-    const auto started = std::chrono::steady_clock::now();
-    const auto run = runUntilDone(loop, runner.run(c.argv, 300ms));
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 2s) << c.argv.back();
-    EXPECT_EQ(run.ending, c.ending) << c.argv.back();
-    EXPECT_EQ(run.status, c.status) << c.argv.back();
-    if (c.ending != ProgramRun::Ending::timedOut) {
-      EXPECT_EQ(run.output, c.output) << c.argv.back();
-    } else {
-      EXPECT_TRUE(testsupport::processesGone({std::stoi(run.output)})) << c.argv.back();
+    std::optional<pid_t> printed;
+    {
+      ProgramRunner runner(loop.get_executor(), Clock::system());
+      const auto started = std::chrono::steady_clock::now();
+      const auto run = runUntilDone(loop, runner.run(c.argv, c.limits));
+      const auto took = std::chrono::steady_clock::now() - started;
+      EXPECT_LT(took, 1s) << c.name;
+      EXPECT_EQ(run.ending, c.ending) << c.name;
+      EXPECT_EQ(run.status, c.status) << c.name;
+      EXPECT_EQ(run.error, c.error) << c.name;
+      if (c.printed == Printed::nothing) {
+        EXPECT_EQ(run.output, c.output) << c.name;
+        continue;  // nothing left running
+      }
+      printed = std::stoi(run.output);
+      const auto gone = [&] { return testsupport::processGone(*printed); };
+      switch (c.printed) {
+        case Printed::lives:
+          EXPECT_FALSE(gone()) << c.name;
+          break;
+        case Printed::endsAtOnce:
+          EXPECT_TRUE(testsupport::processesGone({*printed})) << c.name;
+          break;
+        case Printed::endsAfterTheGrace: {
+          EXPECT_FALSE(gone()) << c.name;
+          EXPECT_TRUE(brindlet::testing::runUntil(loop, gone, 3s)) << c.name;
+          EXPECT_GE(std::chrono::steady_clock::now() - started, 600ms) << c.name;
+          break;
+        }
+        case Printed::nothing:
+          break;
+      }
     }
+    // Destroying the runner ended nothing that was not its own.
+    if (c.printed == Printed::lives) {
+      EXPECT_FALSE(testsupport::processGone(*printed)) << c.name;
+    }
+    if (printed) ::kill(*printed, SIGKILL);
+    brindlet::testing::drain(loop);
   }
+}
+
+// What a runner leaves running is its own: destroying it ends a detached program and a group
+// still in its grace.
+TEST(ProgramRunner, EndsWhatItLeftRunningWhenDestroyed) {
+  testsupport::TempDir dir;
+  asio::io_context loop;
+  std::string detached = dir.file("detached");
+  std::optional<ProgramRunner> runner;
+  runner.emplace(loop.get_executor(), Clock::system());
+  runner->detach({"sh", "-c",
+                  "echo $$ > " + detached + ".part; mv " + detached + ".part " + detached +
+                      "; exec sleep 60"});
+  ProgramLimits limits;
+  limits.time = 100ms;
+  limits.grace = 60s;
+  const auto run = runUntilDone(
+      loop, runner->run({"sh", "-c", "trap '' TERM; sleep 60 & echo $!; wait"}, limits));
+  ASSERT_EQ(run.ending, ProgramRun::Ending::timedOut);
+  ASSERT_TRUE(brindlet::testing::runUntil(
+      loop, [&] { return std::filesystem::exists(detached); }, 5s));
+  const pid_t ignoring = std::stoi(run.output);
+  const pid_t sleeping = std::stoi(testsupport::readFile(detached));
+  EXPECT_FALSE(testsupport::processGone(ignoring));
+  runner.reset();
+  brindlet::testing::drain(loop);
+  EXPECT_TRUE(testsupport::processesGone({ignoring, sleeping}));
 }
 
 // A process in a session of its own on a new pseudo-terminal, as a terminal window starts its
@@ -217,10 +358,10 @@ TEST(ProcFsProcessTable, TakesAProcessWhoseFilesCannotBeReadAsGone) {
   std::filesystem::create_directories(root.file("self"));
   const struct {
     int group;
-    bool living;
-  } cases[] = {{7, true}, {8, false}, {100, false}, {9, false}};
+    std::vector<int> living;
+  } cases[] = {{7, {101}}, {8, {}}, {100, {}}, {9, {}}};
   for (const auto& c : cases) {
-    EXPECT_EQ(groupHasLivingMember(c.group, root.path()), c.living) << c.group;
+    EXPECT_EQ(livingGroupMembers(c.group, root.path()), c.living) << c.group;
   }
   ProcFsProcessTable table(root.path());
   std::vector<int> pids;
@@ -249,11 +390,11 @@ TEST(ProcFsProcessTable, TakesAProcessWhoseFilesCannotBeReadAsGone) {
   const auto until = std::chrono::steady_clock::now() + 1s;
   while (std::chrono::steady_clock::now() < until) {
     EXPECT_NO_THROW(live.scan());
-    EXPECT_NO_THROW(EXPECT_FALSE(groupHasLivingMember(-2)));
+    EXPECT_NO_THROW(EXPECT_TRUE(livingGroupMembers(-2).empty()));
   }
   done = true;
   churn.join();
-  EXPECT_TRUE(groupHasLivingMember(::getpgrp()));
+  EXPECT_THAT(livingGroupMembers(::getpgrp()), ::testing::Contains(::getpid()));
 }
 
 }  // namespace
