@@ -1,7 +1,8 @@
 // The video path's last step over loopback TCP: a balanced 60 fps stream's frames (a 300 KB
 // keyframe, then 20 KB deltas, each in a pooled buffer as the encoder leaves it) through
 // LinkVideoSink, beside a bare FrameConnection send and a raw asio socket writing the same
-// buffers with their 6-byte headers, each to a reader that discards what it reads.
+// buffers with their 6-byte headers, each to a reader that discards what it reads; and the same
+// frames received through a link.
 
 #include <benchmark/benchmark.h>
 
@@ -13,6 +14,8 @@
 #include <stdexcept>
 #include <variant>
 #include <vector>
+
+#include <sys/resource.h>
 
 #include <boost/asio/experimental/awaitable_operators.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -81,6 +84,8 @@ struct Figures {
   double rawBytesPerSecond = 0, sendBytesPerSecond = 0, sinkBytesPerSecond = 0;
   double sinkAllocationsPerFrame = 0, sinkAllocatedBytesPerFrame = 0;
   std::size_t sinkHarnessAllocations = 0;
+  double receiveAllocationsPerFrame = 0, receiveAllocatedBytesPerFrame = 0;
+  std::size_t receiveHarnessAllocations = 0;
 } figures;
 
 using Done = runtime::OneShot<std::monostate>;
@@ -92,13 +97,22 @@ struct Measured {
   std::size_t harnessAllocations = 0;
 };
 
-// Times `rounds` rounds of `send` against a discarding reader on a fresh loopback pair, after
-// one round to warm up; `make` turns the sending socket into whatever sends.
-template <class Make, class Send>
-Measured measure(int rounds, Make make, Send send) {
+// The far end of a round: drops the bytes.
+struct Discarding {
+  tcp::socket socket;
+  asio::awaitable<void> operator()(std::size_t bytes, std::size_t) {
+    return discard(socket, bytes);
+  }
+};
+
+// Times `rounds` rounds of `send` on a fresh loopback pair, after one round to warm up; `make`
+// turns the sending socket into whatever sends, `makeReader` the receiving one into what reads.
+template <class Make, class Send, class MakeReader>
+Measured measure(int rounds, Make make, Send send, MakeReader makeReader) {
   Loop loop;
   auto [client, server] = loop.run(socketPair());
   auto sender = make(std::move(client));
+  auto reader = makeReader(std::move(server));
   double seconds = 0, sent = 0;
   std::size_t counted = 0, countedBytes = 0, frames = 0;
   bench::Allocations harness;
@@ -106,14 +120,14 @@ Measured measure(int rounds, Make make, Send send) {
     auto round = encoderOutput();
     const auto before = brindlet::bench::allocationsSoFar();
     const auto start = Clock::now();
-    loop.run(send(sender, round) && discard(server, roundBytes()));
+    loop.run(send(sender, round) && reader(roundBytes(), round.size()));
     const double took = std::chrono::duration<double>(Clock::now() - start).count();
     const auto after = brindlet::bench::allocationsSoFar();
     round.clear();
     if (r < 0) {
       std::vector<streaming::EncodedFrame> none;
       const auto empty = brindlet::bench::allocationsSoFar();
-      loop.run(send(sender, none) && discard(server, 0));
+      loop.run(send(sender, none) && reader(0, 0));
       const auto emptied = brindlet::bench::allocationsSoFar();
       harness = {emptied.count - empty.count, emptied.bytes - empty.bytes};
       continue;
@@ -132,7 +146,9 @@ Measured measure(int rounds, Make make, Send send) {
 template <class Make, class Send>
 double throughput(benchmark::State& state, Make make, Send send, Figures* allocations = nullptr) {
   Measured m;
-  for (auto _ : state) m = measure(20, make, send);
+  for (auto _ : state) {
+    m = measure(20, make, send, [](tcp::socket socket) { return Discarding{std::move(socket)}; });
+  }
   state.SetBytesProcessed(std::int64_t(m.bytesPerSecond));
   if (allocations) {
     allocations->sinkAllocationsPerFrame = m.allocationsPerFrame;
@@ -158,6 +174,25 @@ asio::awaitable<void> rawSend(tcp::socket& socket, std::vector<streaming::Encode
         asio::buffer(header), asio::buffer(frame.data.data(), frame.data.size())};
     co_await asio::async_write(socket, parts, asio::use_awaitable);
   }
+}
+
+// The same buffers handed to the socket all at once, as the sink is handed them: one write of
+// the round, which Asio gathers into system calls of up to 64 buffers each.
+asio::awaitable<void> rawGatheredSend(tcp::socket& socket,
+                                      std::vector<streaming::EncodedFrame>& round) {
+  static std::vector<std::array<std::uint8_t, protocol::FrameHeader::size>> headers(
+      kFramesPerRound);
+  static std::vector<asio::const_buffer> parts(2 * kFramesPerRound);
+  parts.clear();
+  for (std::size_t i = 0; i < round.size(); ++i) {
+    auto& frame = round[i];
+    const auto flags = frame.isKeyframe ? protocol::FrameFlags::keyframe : protocol::FrameFlags{};
+    protocol::Frame::encodeHeader(protocol::Channel::video, flags, frame.data.size(),
+                                  headers[i].data());
+    parts.push_back(asio::buffer(headers[i]));
+    parts.push_back(asio::buffer(frame.data.data(), frame.data.size()));
+  }
+  co_await asio::async_write(socket, parts, asio::use_awaitable);
 }
 
 void BM_RawSocket(benchmark::State& state) {
@@ -186,6 +221,36 @@ void BM_FrameConnectionSend(benchmark::State& state) {
 }
 BENCHMARK(BM_FrameConnectionSend)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
+// The far end of a round: takes its frames from a link, one receive() at a time.
+struct Receiving {
+  std::shared_ptr<transport::FrameConnection> link;
+  asio::awaitable<void> operator()(std::size_t, std::size_t frames) {
+    for (std::size_t i = 0; i < frames; ++i) {
+      auto frame = co_await link->receive();
+      if (!frame) throw std::runtime_error("the link ended");
+    }
+  }
+};
+
+// The raw socket's frames received through a link: what a warm read loop allocates per frame.
+void BM_LinkReceive(benchmark::State& state) {
+  Measured m;
+  for (auto _ : state) {
+    m = measure(
+        20, [](tcp::socket socket) { return socket; }, rawSend,
+        [](tcp::socket socket) {
+          auto link = linkOn(std::move(socket));
+          link->helloDone();
+          return Receiving{std::move(link)};
+        });
+  }
+  state.SetBytesProcessed(std::int64_t(m.bytesPerSecond));
+  figures.receiveAllocationsPerFrame = m.allocationsPerFrame;
+  figures.receiveAllocatedBytesPerFrame = m.allocatedBytesPerFrame;
+  figures.receiveHarnessAllocations = m.harnessAllocations;
+}
+BENCHMARK(BM_LinkReceive)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
 // The round ends at the drained callback that follows the last frame's hand-over.
 asio::awaitable<void> sinkSend(std::shared_ptr<streaming::LinkVideoSink>& sink,
                                std::vector<streaming::EncodedFrame>& round) {
@@ -209,29 +274,54 @@ void BM_LinkVideoSink(benchmark::State& state) {
 }
 BENCHMARK(BM_LinkVideoSink)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
-// Bytes per second of the raw socket and of the sink, each the median of `rounds` rounds taken
-// in turns on two loopback pairs of one loop.
-std::pair<double, double> pairedRun(int rounds) {
+// Voluntary context switches of the whole process so far: each is a thread that went to sleep
+// waiting for another.
+long contextSwitches() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_nvcsw;
+}
+
+// Medians of the rounds of one paired run: bytes per second and voluntary context switches.
+struct Paired {
+  struct Side {
+    double bytesPerSecond = 0, switches = 0;
+  };
+  Side raw, rawGathered, sink;
+};
+
+// The raw socket frame by frame, the raw socket with the round in one write, and the sink, each
+// the median of `rounds` rounds taken in turns on three loopback pairs of one loop.
+Paired pairedRun(int rounds) {
   Loop loop;
   auto [rawClient, rawServer] = loop.run(socketPair());
+  auto [gatheredClient, gatheredServer] = loop.run(socketPair());
   auto [sinkClient, sinkServer] = loop.run(socketPair());
   auto sink = sinkOn(std::move(sinkClient));
-  std::vector<double> rawSeconds, sinkSeconds;
-  const auto timed = [&](auto&& send, auto& sender, tcp::socket& server) {
+  struct Samples {
+    std::vector<double> seconds, switches;
+    Paired::Side median() const {
+      return {double(roundBytes()) / bench::percentile(seconds, 0.5),
+              bench::percentile(switches, 0.5)};
+    }
+  } raw, gathered, viaSink;
+  const auto timed = [&](auto&& send, auto& sender, tcp::socket& server, Samples& samples) {
     auto round = encoderOutput();
+    const long before = contextSwitches();
     const auto start = Clock::now();
     loop.run(send(sender, round) && discard(server, roundBytes()));
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    samples.seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+    samples.switches.push_back(double(contextSwitches() - before));
   };
   for (int r = -1; r < rounds; ++r) {
-    const double raw = timed(rawSend, rawClient, rawServer);
-    const double viaSink = timed(sinkSend, sink, sinkServer);
-    if (r < 0) continue;  // warming up
-    rawSeconds.push_back(raw);
-    sinkSeconds.push_back(viaSink);
+    timed(rawSend, rawClient, rawServer, raw);
+    timed(rawGatheredSend, gatheredClient, gatheredServer, gathered);
+    timed(sinkSend, sink, sinkServer, viaSink);
+    if (r >= 0) continue;
+    // The first round warms up.
+    raw = gathered = viaSink = {};
   }
-  const double bytes = double(roundBytes());
-  return {bytes / bench::percentile(rawSeconds, 0.5), bytes / bench::percentile(sinkSeconds, 0.5)};
+  return {raw.median(), gathered.median(), viaSink.median()};
 }
 
 }  // namespace
@@ -251,17 +341,27 @@ int main(int argc, char** argv) {
   std::printf(
       "allocations per frame through the sink once warm: %.2f, %.0f bytes (goal: 0; the %zu "
       "of a round without frames, its own coroutines and signals, taken off)\n"
+      "allocations per frame received through a link once warm: %.2f, %.0f bytes (the frame's "
+      "own payload and the reader's receive(); the %zu of a round without frames taken off)\n"
       "payload copies from the encoder's packet to the socket: 1 (the packet into its pooled "
       "buffer; the header goes into the buffer's headroom and the socket writes from it)\n",
-      f.sinkAllocationsPerFrame, f.sinkAllocatedBytesPerFrame, f.sinkHarnessAllocations);
-  // Five runs; in each, rounds of the sink and of the raw socket take turns, so that both see
-  // the same load from the rest of the machine, and the medians are compared.
+      f.sinkAllocationsPerFrame, f.sinkAllocatedBytesPerFrame, f.sinkHarnessAllocations,
+      f.receiveAllocationsPerFrame, f.receiveAllocatedBytesPerFrame, f.receiveHarnessAllocations);
+  // Five runs; in each, rounds of the sink and of the raw socket take turns, so that all see the
+  // same load from the rest of the machine, and the medians are compared. The raw socket writes
+  // frame by frame, awaiting each, and, as the sink is handed the round at once and writes what
+  // has queued up together, also the whole round in one gathered write.
   for (int run = 1; run <= 5; ++run) {
-    const auto [raw, sink] = pairedRun(20);
+    const auto p = pairedRun(20);
     std::printf(
-        "run %d: LinkVideoSink %.0f MiB/s, raw socket %.0f MiB/s (medians of 20 rounds each, in "
-        "turns), sink/raw %.2f (goal >= 0.91)\n",
-        run, sink / mib, raw / mib, ratio(sink, raw));
+        "run %d: LinkVideoSink %.0f MiB/s, raw socket %.0f MiB/s frame by frame, %.0f MiB/s in "
+        "one gathered write (medians of 20 rounds each, in turns); sink/raw %.2f (goal >= 0.91), "
+        "sink/gathered raw %.2f; voluntary context switches per round: sink %.0f, raw %.0f, "
+        "gathered raw %.0f\n",
+        run, p.sink.bytesPerSecond / mib, p.raw.bytesPerSecond / mib,
+        p.rawGathered.bytesPerSecond / mib, ratio(p.sink.bytesPerSecond, p.raw.bytesPerSecond),
+        ratio(p.sink.bytesPerSecond, p.rawGathered.bytesPerSecond), p.sink.switches, p.raw.switches,
+        p.rawGathered.switches);
   }
   return 0;
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <numeric>
 #include <thread>
@@ -167,6 +168,51 @@ TEST(ByteStream, CancellingOneEndEndsThePeersStream) {
     a->write(Bytes{1}, [&](std::optional<std::string> e) { late = e; });
     drain(io);
     EXPECT_TRUE(late);
+  }
+}
+
+// A reader that keeps one record for all its reads: each read lands in the caller's buffer and
+// is told to the record, the peer's end comes as end of stream, a read after cancel() fails, and
+// the stream lets go of the record once a read is told.
+TEST(ByteStream, ReadsToldToOneListenerFillTheCallersBuffer) {
+  struct Reads final : ReadListener {
+    std::array<std::uint8_t, 4> buffer{};
+    Bytes got;
+    int told = 0;
+    bool endOfStream = false;
+    std::optional<std::string> error;
+    void readDone(ByteView bytes, bool end, std::optional<std::string> e) override {
+      if (!bytes.empty()) {
+        EXPECT_EQ(bytes.data(), buffer.data());
+      }
+      got.insert(got.end(), bytes.begin(), bytes.end());
+      endOfStream = end;
+      error = std::move(e);
+      ++told;
+    }
+  };
+  for (auto kind : kKinds) {
+    SCOPED_TRACE(nameOf(kind));
+    asio::io_context io;
+    testsupport::TempDir folder;
+    auto [a, b] = runUntilDone(io, connectedPair(kind, folder));
+    const std::string words = "ten bytes!";
+    a->write(Bytes(words.begin(), words.end()), [](auto) {});
+    a->cancel();
+    auto reads = std::make_shared<Reads>();
+    while (!reads->endOfStream && !reads->error) {
+      const int before = reads->told;
+      b->readInto(reads->buffer, reads);
+      runUntil(io, [&] { return reads->told > before; });
+      EXPECT_EQ(reads.use_count(), 1) << "the stream still holds the record";
+    }
+    EXPECT_EQ(asText(reads->got), words);
+    EXPECT_FALSE(reads->error);
+    b->cancel();
+    b->readInto(reads->buffer, reads);
+    drain(io);
+    EXPECT_TRUE(reads->error);
+    EXPECT_EQ(reads.use_count(), 1);
   }
 }
 
