@@ -274,18 +274,18 @@ void BM_LinkVideoSink(benchmark::State& state) {
 }
 BENCHMARK(BM_LinkVideoSink)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
-// Voluntary context switches of the whole process so far: each is a thread that went to sleep
-// waiting for another.
-long contextSwitches() {
+// Context switches of the whole process so far: voluntary ones are a thread that went to sleep
+// waiting for another, involuntary ones a thread that the rest of the machine pushed off its core.
+std::pair<long, long> contextSwitches() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_nvcsw;
+  return {usage.ru_nvcsw, usage.ru_nivcsw};
 }
 
-// Medians of the rounds of one paired run: bytes per second and voluntary context switches.
+// Medians of the rounds of one paired run: bytes per second and context switches.
 struct Paired {
   struct Side {
-    double bytesPerSecond = 0, switches = 0;
+    double bytesPerSecond = 0, switches = 0, preempted = 0;
   };
   Side raw, rawGathered, sink;
 };
@@ -299,19 +299,21 @@ Paired pairedRun(int rounds) {
   auto [sinkClient, sinkServer] = loop.run(socketPair());
   auto sink = sinkOn(std::move(sinkClient));
   struct Samples {
-    std::vector<double> seconds, switches;
+    std::vector<double> seconds, switches, preempted;
     Paired::Side median() const {
       return {double(roundBytes()) / bench::percentile(seconds, 0.5),
-              bench::percentile(switches, 0.5)};
+              bench::percentile(switches, 0.5), bench::percentile(preempted, 0.5)};
     }
   } raw, gathered, viaSink;
   const auto timed = [&](auto&& send, auto& sender, tcp::socket& server, Samples& samples) {
     auto round = encoderOutput();
-    const long before = contextSwitches();
+    const auto before = contextSwitches();
     const auto start = Clock::now();
     loop.run(send(sender, round) && discard(server, roundBytes()));
     samples.seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
-    samples.switches.push_back(double(contextSwitches() - before));
+    const auto after = contextSwitches();
+    samples.switches.push_back(double(after.first - before.first));
+    samples.preempted.push_back(double(after.second - before.second));
   };
   for (int r = -1; r < rounds; ++r) {
     timed(rawSend, rawClient, rawServer, raw);
@@ -356,12 +358,13 @@ int main(int argc, char** argv) {
     std::printf(
         "run %d: LinkVideoSink %.0f MiB/s, raw socket %.0f MiB/s frame by frame, %.0f MiB/s in "
         "one gathered write (medians of 20 rounds each, in turns); sink/raw %.2f (goal >= 0.91), "
-        "sink/gathered raw %.2f; voluntary context switches per round: sink %.0f, raw %.0f, "
-        "gathered raw %.0f\n",
+        "sink/gathered raw %.2f; context switches per round, voluntary/involuntary: sink "
+        "%.0f/%.0f, raw %.0f/%.0f, gathered raw %.0f/%.0f\n",
         run, p.sink.bytesPerSecond / mib, p.raw.bytesPerSecond / mib,
         p.rawGathered.bytesPerSecond / mib, ratio(p.sink.bytesPerSecond, p.raw.bytesPerSecond),
-        ratio(p.sink.bytesPerSecond, p.rawGathered.bytesPerSecond), p.sink.switches, p.raw.switches,
-        p.rawGathered.switches);
+        ratio(p.sink.bytesPerSecond, p.rawGathered.bytesPerSecond), p.sink.switches,
+        p.sink.preempted, p.raw.switches, p.raw.preempted, p.rawGathered.switches,
+        p.rawGathered.preempted);
   }
   return 0;
 }
