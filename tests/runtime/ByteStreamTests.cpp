@@ -59,7 +59,8 @@ TEST(ByteStream, ConcurrentWritersNeverInterleave) {
 
 // Writes that queue up while one is under way go out together; each completes once, in order,
 // and a write that a completion starts goes out behind the rest. Head and body, plain and
-// pooled writes keep their order.
+// pooled writes keep their order; a pooled write's buffer is back in its pool by the time its
+// completion runs, for whatever the completion starts.
 TEST(ByteStream, QueuedWritesGoOutInOrderAndCompleteInOrder) {
   constexpr int count = 40;  // more than one gathered write takes
   for (auto kind : kKinds) {
@@ -70,11 +71,16 @@ TEST(ByteStream, QueuedWritesGoOutInOrderAndCompleteInOrder) {
     auto pool = BufferPool::make(8, 2, 16);
     std::vector<int> completions;
     Bytes expected;
+    const std::size_t pooled = (count + 2) / 3;
+    std::size_t pooledDone = 0;
     auto writeOne = [&](int i, auto& self) -> void {
       const auto value = std::uint8_t(i);
       auto done = [&, i](std::optional<std::string> e) {
         EXPECT_FALSE(e);
         completions.push_back(i);
+        if (i % 3 == 0) {
+          EXPECT_GE(pool->freeCount(), 16 - pooled + ++pooledDone);
+        }
         if (i == 0) self(count, self);  // started by the completion that ends a write
       };
       if (i % 3 == 0) {
