@@ -2,7 +2,8 @@
 // keyframe, then 20 KB deltas, each in a pooled buffer as the encoder leaves it) through
 // LinkVideoSink, beside a bare FrameConnection send and a raw asio socket writing the same
 // buffers with their 6-byte headers, each to a reader that discards what it reads; and the same
-// frames received through a link.
+// frames received through a link. The five paired runs at the end use the app's threads: the
+// link on a loop thread of its own, the frames handed over on the encoder's thread.
 
 #include <benchmark/benchmark.h>
 
@@ -11,15 +12,20 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <future>
 #include <stdexcept>
 #include <variant>
 #include <vector>
 
 #include <sys/resource.h>
 
+#include <boost/asio/co_spawn.hpp>
 #include <boost/asio/experimental/awaitable_operators.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/use_awaitable.hpp>
+#include <boost/asio/use_future.hpp>
 #include <boost/asio/write.hpp>
 
 #include "AllocationCount.h"
@@ -27,8 +33,11 @@
 #include "BenchSockets.h"
 #include "BenchSupport.h"
 #include "protocol/Frame.h"
+#include "runtime/LoopThread.h"
+#include "runtime/MainLoop.h"
 #include "runtime/OneShot.h"
 #include "runtime/SocketByteStream.h"
+#include "runtime/WorkerThread.h"
 #include "streaming/LinkVideoSink.h"
 #include "transport/FrameConnection.h"
 
@@ -164,35 +173,21 @@ std::shared_ptr<transport::FrameConnection> linkOn(tcp::socket socket) {
   return transport::FrameConnection::make(stream);
 }
 
-asio::awaitable<void> rawSend(tcp::socket& socket, std::vector<streaming::EncodedFrame>& round) {
-  for (auto& frame : round) {
-    std::array<std::uint8_t, protocol::FrameHeader::size> header;
-    const auto flags = frame.isKeyframe ? protocol::FrameFlags::keyframe : protocol::FrameFlags{};
-    protocol::Frame::encodeHeader(protocol::Channel::video, flags, frame.data.size(),
-                                  header.data());
-    const std::array<asio::const_buffer, 2> parts{
-        asio::buffer(header), asio::buffer(frame.data.data(), frame.data.size())};
-    co_await asio::async_write(socket, parts, asio::use_awaitable);
-  }
+using Header = std::array<std::uint8_t, protocol::FrameHeader::size>;
+
+// A frame as a raw socket writes it: its header, written into `header`, then its payload.
+std::array<asio::const_buffer, 2> framed(const streaming::EncodedFrame& frame, Header& header) {
+  const auto flags = frame.isKeyframe ? protocol::FrameFlags::keyframe : protocol::FrameFlags{};
+  protocol::Frame::encodeHeader(protocol::Channel::video, flags, frame.data.size(), header.data());
+  return {asio::buffer(header), asio::buffer(frame.data.data(), frame.data.size())};
 }
 
-// The same buffers handed to the socket all at once, as the sink is handed them: one write of
-// the round, which Asio gathers into system calls of up to 64 buffers each.
-asio::awaitable<void> rawGatheredSend(tcp::socket& socket,
-                                      std::vector<streaming::EncodedFrame>& round) {
-  static std::vector<std::array<std::uint8_t, protocol::FrameHeader::size>> headers(
-      kFramesPerRound);
-  static std::vector<asio::const_buffer> parts(2 * kFramesPerRound);
-  parts.clear();
-  for (std::size_t i = 0; i < round.size(); ++i) {
-    auto& frame = round[i];
-    const auto flags = frame.isKeyframe ? protocol::FrameFlags::keyframe : protocol::FrameFlags{};
-    protocol::Frame::encodeHeader(protocol::Channel::video, flags, frame.data.size(),
-                                  headers[i].data());
-    parts.push_back(asio::buffer(headers[i]));
-    parts.push_back(asio::buffer(frame.data.data(), frame.data.size()));
+asio::awaitable<void> rawSend(tcp::socket& socket, std::vector<streaming::EncodedFrame>& round) {
+  for (auto& frame : round) {
+    Header header;
+    const auto parts = framed(frame, header);
+    co_await asio::async_write(socket, parts, asio::use_awaitable);
   }
-  co_await asio::async_write(socket, parts, asio::use_awaitable);
 }
 
 void BM_RawSocket(benchmark::State& state) {
@@ -290,14 +285,85 @@ struct Paired {
   Side raw, rawGathered, sink;
 };
 
+// The threads as the app has them: the link on a loop of its own run by one thread, the frames
+// handed to the sink on the encoder's thread, and the far ends read on a loop of their own, as a
+// phone reads in a process of its own. The raw references write from a thread of their own,
+// frame by frame or the round at once, blocking until the socket has taken the bytes.
+struct Threads {
+  static runtime::MainLoop& busyPolling(runtime::MainLoop& loop) {
+    loop.setBusyPoll(transport::linkBusyPoll);
+    return loop;
+  }
+  runtime::MainLoop links;
+  runtime::LoopThread linkThread{busyPolling(links), "brindlet-link"};
+  runtime::MainLoop readers;
+  runtime::LoopThread readerThread{readers, "bench-reader"};
+  runtime::WorkerThread encoder{"encoder"};
+  runtime::WorkerThread rawWriter{"raw-writer"};
+
+  // Runs `work` on `worker` and waits for it.
+  static void on(runtime::WorkerThread& worker, std::function<void()> work) {
+    std::promise<void> done;
+    asio::post(worker.executor(), [&] {
+      work();
+      done.set_value();
+    });
+    done.get_future().get();
+  }
+};
+
+// Each frame with its header, one blocking write at a time, as the raw socket takes them.
+void rawWrite(tcp::socket& socket, std::vector<streaming::EncodedFrame>& round) {
+  for (auto& frame : round) {
+    Header header;
+    asio::write(socket, framed(frame, header));
+  }
+}
+
+// The same buffers handed to the socket all at once, as the sink is handed them: one blocking
+// write of the round, which Asio gathers into system calls of up to 64 buffers each.
+void rawGatheredWrite(tcp::socket& socket, std::vector<streaming::EncodedFrame>& round) {
+  std::vector<Header> headers(round.size());
+  std::vector<asio::const_buffer> parts;
+  parts.reserve(2 * round.size());
+  for (std::size_t i = 0; i < round.size(); ++i) {
+    for (const auto part : framed(round[i], headers[i])) parts.push_back(part);
+  }
+  asio::write(socket, parts);
+}
+
+// The encoder's side of a round through the sink: each frame handed over as the pipeline does,
+// on the encoder's thread; it ends at the drained callback that follows the last hand-over.
+void sinkWrite(Threads& threads, streaming::LinkVideoSink& sink,
+               std::vector<streaming::EncodedFrame>& round) {
+  std::atomic<bool> handedOver{false}, drained{false};
+  const auto finish = [&drained] {
+    if (drained.exchange(true)) return;
+    drained.notify_one();
+  };
+  sink.setDrained([&handedOver, finish] {
+    if (handedOver) finish();
+  });
+  Threads::on(threads.encoder, [&] {
+    for (auto& frame : round) sink.send(std::move(frame));
+    handedOver = true;
+    if (sink.outstanding() == 0) finish();
+  });
+  drained.wait(false);
+  sink.setDrained({});
+}
+
 // The raw socket frame by frame, the raw socket with the round in one write, and the sink, each
-// the median of `rounds` rounds taken in turns on three loopback pairs of one loop.
-Paired pairedRun(int rounds) {
-  Loop loop;
-  auto [rawClient, rawServer] = loop.run(socketPair());
-  auto [gatheredClient, gatheredServer] = loop.run(socketPair());
-  auto [sinkClient, sinkServer] = loop.run(socketPair());
-  auto sink = sinkOn(std::move(sinkClient));
+// the median of `rounds` rounds taken in turns on three loopback pairs.
+Paired pairedRun(Threads& threads, int rounds) {
+  auto [rawClient, rawServer] = bench::blockingSocketPair(threads.rawWriter.executor(),
+                                                          threads.readers.context().get_executor());
+  auto [gatheredClient, gatheredServer] = bench::blockingSocketPair(
+      threads.rawWriter.executor(), threads.readers.context().get_executor());
+  auto [sinkClient, sinkServer] = bench::blockingSocketPair(
+      threads.links.context().get_executor(), threads.readers.context().get_executor());
+  auto link = linkOn(std::move(sinkClient));
+  auto sink = std::make_shared<streaming::LinkVideoSink>(link);
   struct Samples {
     std::vector<double> seconds, switches, preempted;
     Paired::Side median() const {
@@ -305,24 +371,39 @@ Paired pairedRun(int rounds) {
               bench::percentile(switches, 0.5), bench::percentile(preempted, 0.5)};
     }
   } raw, gathered, viaSink;
-  const auto timed = [&](auto&& send, auto& sender, tcp::socket& server, Samples& samples) {
+  // A round from the first hand-over until the reader has the last byte.
+  const auto timed = [&](auto&& write, tcp::socket& server, Samples& samples) {
     auto round = encoderOutput();
     const auto before = contextSwitches();
     const auto start = Clock::now();
-    loop.run(send(sender, round) && discard(server, roundBytes()));
+    auto reading =
+        asio::co_spawn(threads.readers.context(), discard(server, roundBytes()), asio::use_future);
+    write(round);
+    reading.get();
     samples.seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
     const auto after = contextSwitches();
     samples.switches.push_back(double(after.first - before.first));
     samples.preempted.push_back(double(after.second - before.second));
   };
   for (int r = -1; r < rounds; ++r) {
-    timed(rawSend, rawClient, rawServer, raw);
-    timed(rawGatheredSend, gatheredClient, gatheredServer, gathered);
-    timed(sinkSend, sink, sinkServer, viaSink);
+    timed([&](auto& round) { Threads::on(threads.rawWriter, [&] { rawWrite(rawClient, round); }); },
+          rawServer, raw);
+    timed(
+        [&](auto& round) {
+          Threads::on(threads.rawWriter, [&] { rawGatheredWrite(gatheredClient, round); });
+        },
+        gatheredServer, gathered);
+    timed([&](auto& round) { sinkWrite(threads, *sink, round); }, sinkServer, viaSink);
     if (r >= 0) continue;
     // The first round warms up.
     raw = gathered = viaSink = {};
   }
+  // The sockets close on the threads that use them.
+  Threads::on(threads.rawWriter, [&] {
+    rawClient.close();
+    gatheredClient.close();
+  });
+  link->connection()->cancel();
   return {raw.median(), gathered.median(), viaSink.median()};
 }
 
@@ -351,10 +432,12 @@ int main(int argc, char** argv) {
       f.receiveAllocationsPerFrame, f.receiveAllocatedBytesPerFrame, f.receiveHarnessAllocations);
   // Five runs; in each, rounds of the sink and of the raw socket take turns, so that all see the
   // same load from the rest of the machine, and the medians are compared. The raw socket writes
-  // frame by frame, awaiting each, and, as the sink is handed the round at once and writes what
-  // has queued up together, also the whole round in one gathered write.
+  // frame by frame from a thread of its own, blocking on each, and, as the sink is handed the
+  // round at once and writes what has queued up together, also the whole round in one gathered
+  // write.
+  Threads threads;
   for (int run = 1; run <= 5; ++run) {
-    const auto p = pairedRun(20);
+    const auto p = pairedRun(threads, 20);
     std::printf(
         "run %d: LinkVideoSink %.0f MiB/s, raw socket %.0f MiB/s frame by frame, %.0f MiB/s in "
         "one gathered write (medians of 20 rounds each, in turns); sink/raw %.2f (goal >= 0.91), "
