@@ -290,12 +290,8 @@ struct Paired {
 // phone reads in a process of its own. The raw references write from a thread of their own,
 // frame by frame or the round at once, blocking until the socket has taken the bytes.
 struct Threads {
-  static runtime::MainLoop& busyPolling(runtime::MainLoop& loop) {
-    loop.setBusyPoll(transport::linkBusyPoll);
-    return loop;
-  }
   runtime::MainLoop links;
-  runtime::LoopThread linkThread{busyPolling(links), "brindlet-link"};
+  runtime::LoopThread linkThread{links, "brindlet-link"};
   runtime::MainLoop readers;
   runtime::LoopThread readerThread{readers, "bench-reader"};
   runtime::WorkerThread encoder{"encoder"};

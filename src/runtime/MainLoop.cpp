@@ -66,28 +66,9 @@ void MainLoop::run() {
     RunningMainLoop mark;
     auto guard = boost::asio::make_work_guard(*context_);
     context_->restart();
-    if (busyPoll_.count() > 0) {
-      runBusyPolling();
-    } else {
-      context_->run();
-    }
+    context_->run();
   }
   boost::asio::use_service<StopCalls>(*context_).callAll();
-}
-
-// Looking costs a non-blocking poll of the sockets; between looks the core goes to whatever else
-// wants it, often the very thread about to hand over more work.
-void MainLoop::runBusyPolling() {
-  using Clock = std::chrono::steady_clock;
-  while (!context_->stopped()) {
-    if (context_->poll() > 0) continue;
-    bool found = false;
-    for (const auto until = Clock::now() + busyPoll_; !found && Clock::now() < until;) {
-      std::this_thread::yield();
-      found = context_->poll() > 0;
-    }
-    if (!found) context_->run_one();
-  }
 }
 
 void MainLoop::stop() {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -27,10 +26,6 @@ class MainLoop {
   // std::logic_error if it runs already.
   void run();
   void stop();
-  // How long run() keeps looking for work, giving up the core between looks, before it sleeps
-  // until work comes: a loop that another thread hands work in quick succession then takes it
-  // without being woken for each piece. None unless set; set it before the loop runs.
-  void setBusyPoll(std::chrono::microseconds window) { busyPoll_ = window; }
   // Runs ready handlers without waiting; returns how many ran (tests drive the loop with it).
   // Both refuse (std::logic_error) while another thread runs the loop.
   std::size_t poll();
@@ -42,11 +37,9 @@ class MainLoop {
 
  private:
   void refuseIfRunningElsewhere(const char* what) const;
-  void runBusyPolling();
 
   std::unique_ptr<boost::asio::io_context> context_;
   std::atomic<std::thread::id> runner_{};
-  std::chrono::microseconds busyPoll_{0};
 };
 
 // Calls `call` on the loop's thread each time MainLoop::run returns, for as long as the returned

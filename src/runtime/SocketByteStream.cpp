@@ -145,9 +145,8 @@ class SocketStream final : public SerialByteStream {
     socket_.close(ignored);
   }
 
-  // Writes gathered into one: each has at most a head and a body, so that they fill the 64
-  // buffers Asio hands one system call.
-  static constexpr std::size_t kGather = 32;
+  // Writes gathered into one: each has at most a head and a body.
+  static constexpr std::size_t kGather = 16;
   std::array<asio::const_buffer, 2 * kGather> gathered_;
 
   Socket socket_;

@@ -57,10 +57,6 @@ struct LinkOptions {
   std::size_t helloFrameLimit = 64 * 1024;
 };
 
-// How long the links' loop looks for more work before it sleeps (MainLoop::setBusyPoll): frames
-// that the encoder hands over in a burst then reach the socket without a wake-up each.
-inline constexpr std::chrono::microseconds linkBusyPoll{50};
-
 class FrameConnection;
 
 // The frames of a link as a sequence: next() until it gives nothing; an error of receive()

@@ -26,7 +26,6 @@
 #include "runtime/LoopThread.h"
 #include "runtime/MainLoop.h"
 #include "runtime/Task.h"
-#include "transport/FrameConnection.h"
 
 namespace {
 
@@ -137,9 +136,6 @@ int main(int argc, char** argv) {
 
   runtime::MainLoop loop;
   runtime::MainLoop links;
-  // The encoder's thread hands frames to the links' loop: it looks a moment longer before it
-  // sleeps, so that a burst of frames does not wake it once per frame.
-  links.setBusyPoll(transport::linkBusyPoll);
   runtime::LoopThread loopThread(loop);
   runtime::LoopThread linkThread(links, "brindlet-link");
 
