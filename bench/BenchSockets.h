@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/this_coro.hpp>
@@ -26,6 +27,22 @@ socketPair() {
   client.set_option(tcp::no_delay(true));
   server.set_option(tcp::no_delay(true));
   co_return std::pair{std::move(client), std::move(server)};
+}
+
+// Both ends of a loopback connection without Nagle's delay, each on its own executor, made
+// without running either: the dialling end first.
+inline std::pair<boost::asio::ip::tcp::socket, boost::asio::ip::tcp::socket> blockingSocketPair(
+    const boost::asio::any_io_executor& dialling, const boost::asio::any_io_executor& accepting) {
+  namespace asio = boost::asio;
+  using asio::ip::tcp;
+  tcp::acceptor acceptor(accepting, {asio::ip::address_v4::loopback(), 0});
+  tcp::socket client(dialling);
+  client.connect(acceptor.local_endpoint());
+  tcp::socket server(accepting);
+  acceptor.accept(server);
+  client.set_option(tcp::no_delay(true));
+  server.set_option(tcp::no_delay(true));
+  return {std::move(client), std::move(server)};
 }
 
 // Reads and drops `total` bytes. One reader at a time: its buffer is made once, so that it adds

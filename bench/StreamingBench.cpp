@@ -1,7 +1,9 @@
 // The video path's last step over loopback TCP: a balanced 60 fps stream's frames (a 300 KB
 // keyframe, then 20 KB deltas, each in a pooled buffer as the encoder leaves it) through
 // LinkVideoSink, beside a bare FrameConnection send and a raw asio socket writing the same
-// buffers with their 6-byte headers, each to a reader that discards what it reads.
+// buffers with their 6-byte headers, each to a reader that discards what it reads; and the same
+// frames received through a link. The five paired runs at the end use the app's threads: the
+// link on a loop thread of its own, the frames handed over on the encoder's thread.
 
 #include <benchmark/benchmark.h>
 
@@ -10,13 +12,20 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <future>
 #include <stdexcept>
 #include <variant>
 #include <vector>
 
+#include <sys/resource.h>
+
+#include <boost/asio/co_spawn.hpp>
 #include <boost/asio/experimental/awaitable_operators.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/use_awaitable.hpp>
+#include <boost/asio/use_future.hpp>
 #include <boost/asio/write.hpp>
 
 #include "AllocationCount.h"
@@ -24,8 +33,11 @@
 #include "BenchSockets.h"
 #include "BenchSupport.h"
 #include "protocol/Frame.h"
+#include "runtime/LoopThread.h"
+#include "runtime/MainLoop.h"
 #include "runtime/OneShot.h"
 #include "runtime/SocketByteStream.h"
+#include "runtime/WorkerThread.h"
 #include "streaming/LinkVideoSink.h"
 #include "transport/FrameConnection.h"
 
@@ -81,6 +93,8 @@ struct Figures {
   double rawBytesPerSecond = 0, sendBytesPerSecond = 0, sinkBytesPerSecond = 0;
   double sinkAllocationsPerFrame = 0, sinkAllocatedBytesPerFrame = 0;
   std::size_t sinkHarnessAllocations = 0;
+  double receiveAllocationsPerFrame = 0, receiveAllocatedBytesPerFrame = 0;
+  std::size_t receiveHarnessAllocations = 0;
 } figures;
 
 using Done = runtime::OneShot<std::monostate>;
@@ -92,13 +106,22 @@ struct Measured {
   std::size_t harnessAllocations = 0;
 };
 
-// Times `rounds` rounds of `send` against a discarding reader on a fresh loopback pair, after
-// one round to warm up; `make` turns the sending socket into whatever sends.
-template <class Make, class Send>
-Measured measure(int rounds, Make make, Send send) {
+// The far end of a round: drops the bytes.
+struct Discarding {
+  tcp::socket socket;
+  asio::awaitable<void> operator()(std::size_t bytes, std::size_t) {
+    return discard(socket, bytes);
+  }
+};
+
+// Times `rounds` rounds of `send` on a fresh loopback pair, after one round to warm up; `make`
+// turns the sending socket into whatever sends, `makeReader` the receiving one into what reads.
+template <class Make, class Send, class MakeReader>
+Measured measure(int rounds, Make make, Send send, MakeReader makeReader) {
   Loop loop;
   auto [client, server] = loop.run(socketPair());
   auto sender = make(std::move(client));
+  auto reader = makeReader(std::move(server));
   double seconds = 0, sent = 0;
   std::size_t counted = 0, countedBytes = 0, frames = 0;
   bench::Allocations harness;
@@ -106,14 +129,14 @@ Measured measure(int rounds, Make make, Send send) {
     auto round = encoderOutput();
     const auto before = brindlet::bench::allocationsSoFar();
     const auto start = Clock::now();
-    loop.run(send(sender, round) && discard(server, roundBytes()));
+    loop.run(send(sender, round) && reader(roundBytes(), round.size()));
     const double took = std::chrono::duration<double>(Clock::now() - start).count();
     const auto after = brindlet::bench::allocationsSoFar();
     round.clear();
     if (r < 0) {
       std::vector<streaming::EncodedFrame> none;
       const auto empty = brindlet::bench::allocationsSoFar();
-      loop.run(send(sender, none) && discard(server, 0));
+      loop.run(send(sender, none) && reader(0, 0));
       const auto emptied = brindlet::bench::allocationsSoFar();
       harness = {emptied.count - empty.count, emptied.bytes - empty.bytes};
       continue;
@@ -132,7 +155,9 @@ Measured measure(int rounds, Make make, Send send) {
 template <class Make, class Send>
 double throughput(benchmark::State& state, Make make, Send send, Figures* allocations = nullptr) {
   Measured m;
-  for (auto _ : state) m = measure(20, make, send);
+  for (auto _ : state) {
+    m = measure(20, make, send, [](tcp::socket socket) { return Discarding{std::move(socket)}; });
+  }
   state.SetBytesProcessed(std::int64_t(m.bytesPerSecond));
   if (allocations) {
     allocations->sinkAllocationsPerFrame = m.allocationsPerFrame;
@@ -148,14 +173,19 @@ std::shared_ptr<transport::FrameConnection> linkOn(tcp::socket socket) {
   return transport::FrameConnection::make(stream);
 }
 
+using Header = std::array<std::uint8_t, protocol::FrameHeader::size>;
+
+// A frame as a raw socket writes it: its header, written into `header`, then its payload.
+std::array<asio::const_buffer, 2> framed(const streaming::EncodedFrame& frame, Header& header) {
+  const auto flags = frame.isKeyframe ? protocol::FrameFlags::keyframe : protocol::FrameFlags{};
+  protocol::Frame::encodeHeader(protocol::Channel::video, flags, frame.data.size(), header.data());
+  return {asio::buffer(header), asio::buffer(frame.data.data(), frame.data.size())};
+}
+
 asio::awaitable<void> rawSend(tcp::socket& socket, std::vector<streaming::EncodedFrame>& round) {
   for (auto& frame : round) {
-    std::array<std::uint8_t, protocol::FrameHeader::size> header;
-    const auto flags = frame.isKeyframe ? protocol::FrameFlags::keyframe : protocol::FrameFlags{};
-    protocol::Frame::encodeHeader(protocol::Channel::video, flags, frame.data.size(),
-                                  header.data());
-    const std::array<asio::const_buffer, 2> parts{
-        asio::buffer(header), asio::buffer(frame.data.data(), frame.data.size())};
+    Header header;
+    const auto parts = framed(frame, header);
     co_await asio::async_write(socket, parts, asio::use_awaitable);
   }
 }
@@ -186,6 +216,36 @@ void BM_FrameConnectionSend(benchmark::State& state) {
 }
 BENCHMARK(BM_FrameConnectionSend)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
+// The far end of a round: takes its frames from a link, one receive() at a time.
+struct Receiving {
+  std::shared_ptr<transport::FrameConnection> link;
+  asio::awaitable<void> operator()(std::size_t, std::size_t frames) {
+    for (std::size_t i = 0; i < frames; ++i) {
+      auto frame = co_await link->receive();
+      if (!frame) throw std::runtime_error("the link ended");
+    }
+  }
+};
+
+// The raw socket's frames received through a link: what a warm read loop allocates per frame.
+void BM_LinkReceive(benchmark::State& state) {
+  Measured m;
+  for (auto _ : state) {
+    m = measure(
+        20, [](tcp::socket socket) { return socket; }, rawSend,
+        [](tcp::socket socket) {
+          auto link = linkOn(std::move(socket));
+          link->helloDone();
+          return Receiving{std::move(link)};
+        });
+  }
+  state.SetBytesProcessed(std::int64_t(m.bytesPerSecond));
+  figures.receiveAllocationsPerFrame = m.allocationsPerFrame;
+  figures.receiveAllocatedBytesPerFrame = m.allocatedBytesPerFrame;
+  figures.receiveHarnessAllocations = m.harnessAllocations;
+}
+BENCHMARK(BM_LinkReceive)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
 // The round ends at the drained callback that follows the last frame's hand-over.
 asio::awaitable<void> sinkSend(std::shared_ptr<streaming::LinkVideoSink>& sink,
                                std::vector<streaming::EncodedFrame>& round) {
@@ -209,29 +269,138 @@ void BM_LinkVideoSink(benchmark::State& state) {
 }
 BENCHMARK(BM_LinkVideoSink)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
-// Bytes per second of the raw socket and of the sink, each the median of `rounds` rounds taken
-// in turns on two loopback pairs of one loop.
-std::pair<double, double> pairedRun(int rounds) {
-  Loop loop;
-  auto [rawClient, rawServer] = loop.run(socketPair());
-  auto [sinkClient, sinkServer] = loop.run(socketPair());
-  auto sink = sinkOn(std::move(sinkClient));
-  std::vector<double> rawSeconds, sinkSeconds;
-  const auto timed = [&](auto&& send, auto& sender, tcp::socket& server) {
+// Context switches of the whole process so far: voluntary ones are a thread that went to sleep
+// waiting for another, involuntary ones a thread that the rest of the machine pushed off its core.
+std::pair<long, long> contextSwitches() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return {usage.ru_nvcsw, usage.ru_nivcsw};
+}
+
+// Medians of the rounds of one paired run: bytes per second and context switches.
+struct Paired {
+  struct Side {
+    double bytesPerSecond = 0, switches = 0, preempted = 0;
+  };
+  Side raw, rawGathered, sink;
+};
+
+// The threads as the app has them: the link on a loop of its own run by one thread, the frames
+// handed to the sink on the encoder's thread, and the far ends read on a loop of their own, as a
+// phone reads in a process of its own. The raw references write from a thread of their own,
+// frame by frame or the round at once, blocking until the socket has taken the bytes.
+struct Threads {
+  runtime::MainLoop links;
+  runtime::LoopThread linkThread{links, "brindlet-link"};
+  runtime::MainLoop readers;
+  runtime::LoopThread readerThread{readers, "bench-reader"};
+  runtime::WorkerThread encoder{"encoder"};
+  runtime::WorkerThread rawWriter{"raw-writer"};
+
+  // Runs `work` on `worker` and waits for it.
+  static void on(runtime::WorkerThread& worker, std::function<void()> work) {
+    std::promise<void> done;
+    asio::post(worker.executor(), [&] {
+      work();
+      done.set_value();
+    });
+    done.get_future().get();
+  }
+};
+
+// Each frame with its header, one blocking write at a time, as the raw socket takes them.
+void rawWrite(tcp::socket& socket, std::vector<streaming::EncodedFrame>& round) {
+  for (auto& frame : round) {
+    Header header;
+    asio::write(socket, framed(frame, header));
+  }
+}
+
+// The same buffers handed to the socket all at once, as the sink is handed them: one blocking
+// write of the round, which Asio gathers into system calls of up to 64 buffers each.
+void rawGatheredWrite(tcp::socket& socket, std::vector<streaming::EncodedFrame>& round) {
+  std::vector<Header> headers(round.size());
+  std::vector<asio::const_buffer> parts;
+  parts.reserve(2 * round.size());
+  for (std::size_t i = 0; i < round.size(); ++i) {
+    for (const auto part : framed(round[i], headers[i])) parts.push_back(part);
+  }
+  asio::write(socket, parts);
+}
+
+// The encoder's side of a round through the sink: each frame handed over as the pipeline does,
+// on the encoder's thread; it ends at the drained callback that follows the last hand-over.
+void sinkWrite(Threads& threads, streaming::LinkVideoSink& sink,
+               std::vector<streaming::EncodedFrame>& round) {
+  std::atomic<bool> handedOver{false}, drained{false};
+  const auto finish = [&drained] {
+    if (drained.exchange(true)) return;
+    drained.notify_one();
+  };
+  sink.setDrained([&handedOver, finish] {
+    if (handedOver) finish();
+  });
+  Threads::on(threads.encoder, [&] {
+    for (auto& frame : round) sink.send(std::move(frame));
+    handedOver = true;
+    if (sink.outstanding() == 0) finish();
+  });
+  drained.wait(false);
+  sink.setDrained({});
+}
+
+// The raw socket frame by frame, the raw socket with the round in one write, and the sink, each
+// the median of `rounds` rounds taken in turns on three loopback pairs.
+Paired pairedRun(Threads& threads, int rounds) {
+  auto [rawClient, rawServer] = bench::blockingSocketPair(threads.rawWriter.executor(),
+                                                          threads.readers.context().get_executor());
+  auto [gatheredClient, gatheredServer] = bench::blockingSocketPair(
+      threads.rawWriter.executor(), threads.readers.context().get_executor());
+  auto [sinkClient, sinkServer] = bench::blockingSocketPair(
+      threads.links.context().get_executor(), threads.readers.context().get_executor());
+  auto link = linkOn(std::move(sinkClient));
+  auto sink = std::make_shared<streaming::LinkVideoSink>(link);
+  struct Samples {
+    std::vector<double> seconds, switches, preempted;
+    Paired::Side median() const {
+      return {double(roundBytes()) / bench::percentile(seconds, 0.5),
+              bench::percentile(switches, 0.5), bench::percentile(preempted, 0.5)};
+    }
+  } raw, gathered, viaSink;
+  // A round from the first hand-over until the reader has the last byte.
+  const auto timed = [&](auto&& write, tcp::socket& server, Samples& samples) {
     auto round = encoderOutput();
+    const auto before = contextSwitches();
     const auto start = Clock::now();
-    loop.run(send(sender, round) && discard(server, roundBytes()));
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    auto reading =
+        asio::co_spawn(threads.readers.context(), discard(server, roundBytes()), asio::use_future);
+    write(round);
+    reading.get();
+    samples.seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+    const auto after = contextSwitches();
+    samples.switches.push_back(double(after.first - before.first));
+    samples.preempted.push_back(double(after.second - before.second));
   };
   for (int r = -1; r < rounds; ++r) {
-    const double raw = timed(rawSend, rawClient, rawServer);
-    const double viaSink = timed(sinkSend, sink, sinkServer);
-    if (r < 0) continue;  // warming up
-    rawSeconds.push_back(raw);
-    sinkSeconds.push_back(viaSink);
+    timed([&](auto& round) { Threads::on(threads.rawWriter, [&] { rawWrite(rawClient, round); }); },
+          rawServer, raw);
+    timed(
+        [&](auto& round) {
+          Threads::on(threads.rawWriter, [&] { rawGatheredWrite(gatheredClient, round); });
+        },
+        gatheredServer, gathered);
+    timed([&](auto& round) { sinkWrite(threads, *sink, round); }, sinkServer, viaSink);
+    if (r >= 0) continue;
+    // The first round warms up.
+    raw = gathered = viaSink = {};
   }
-  const double bytes = double(roundBytes());
-  return {bytes / bench::percentile(rawSeconds, 0.5), bytes / bench::percentile(sinkSeconds, 0.5)};
+  // The sockets close on the threads that use them.
+  Threads::on(threads.rawWriter, [&] {
+    rawClient.close();
+    gatheredClient.close();
+  });
+  link->connection()->cancel();
+  return {raw.median(), gathered.median(), viaSink.median()};
 }
 
 }  // namespace
@@ -251,17 +420,30 @@ int main(int argc, char** argv) {
   std::printf(
       "allocations per frame through the sink once warm: %.2f, %.0f bytes (goal: 0; the %zu "
       "of a round without frames, its own coroutines and signals, taken off)\n"
+      "allocations per frame received through a link once warm: %.2f, %.0f bytes (the frame's "
+      "own payload and the reader's receive(); the %zu of a round without frames taken off)\n"
       "payload copies from the encoder's packet to the socket: 1 (the packet into its pooled "
       "buffer; the header goes into the buffer's headroom and the socket writes from it)\n",
-      f.sinkAllocationsPerFrame, f.sinkAllocatedBytesPerFrame, f.sinkHarnessAllocations);
-  // Five runs; in each, rounds of the sink and of the raw socket take turns, so that both see
-  // the same load from the rest of the machine, and the medians are compared.
+      f.sinkAllocationsPerFrame, f.sinkAllocatedBytesPerFrame, f.sinkHarnessAllocations,
+      f.receiveAllocationsPerFrame, f.receiveAllocatedBytesPerFrame, f.receiveHarnessAllocations);
+  // Five runs; in each, rounds of the sink and of the raw socket take turns, so that all see the
+  // same load from the rest of the machine, and the medians are compared. The raw socket writes
+  // frame by frame from a thread of its own, blocking on each, and, as the sink is handed the
+  // round at once and writes what has queued up together, also the whole round in one gathered
+  // write.
+  Threads threads;
   for (int run = 1; run <= 5; ++run) {
-    const auto [raw, sink] = pairedRun(20);
+    const auto p = pairedRun(threads, 20);
     std::printf(
-        "run %d: LinkVideoSink %.0f MiB/s, raw socket %.0f MiB/s (medians of 20 rounds each, in "
-        "turns), sink/raw %.2f (goal >= 0.91)\n",
-        run, sink / mib, raw / mib, ratio(sink, raw));
+        "run %d: LinkVideoSink %.0f MiB/s, raw socket %.0f MiB/s frame by frame, %.0f MiB/s in "
+        "one gathered write (medians of 20 rounds each, in turns); sink/raw %.2f (goal >= 0.91), "
+        "sink/gathered raw %.2f; context switches per round, voluntary/involuntary: sink "
+        "%.0f/%.0f, raw %.0f/%.0f, gathered raw %.0f/%.0f\n",
+        run, p.sink.bytesPerSecond / mib, p.raw.bytesPerSecond / mib,
+        p.rawGathered.bytesPerSecond / mib, ratio(p.sink.bytesPerSecond, p.raw.bytesPerSecond),
+        ratio(p.sink.bytesPerSecond, p.rawGathered.bytesPerSecond), p.sink.switches,
+        p.sink.preempted, p.raw.switches, p.raw.preempted, p.rawGathered.switches,
+        p.rawGathered.preempted);
   }
   return 0;
 }

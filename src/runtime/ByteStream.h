@@ -45,6 +45,15 @@ class WriteListener {
   virtual void written(std::optional<std::string> error) = 0;
 };
 
+// Told what each read brought, on the stream's executor: for a reader that keeps one record for
+// all its reads, which then travels with each read as it is, with no completion to allocate.
+class ReadListener {
+ public:
+  virtual ~ReadListener() = default;
+  // As a ReadCompletion: the bytes are valid only during the call.
+  virtual void readDone(ByteView bytes, bool endOfStream, std::optional<std::string> error) = 0;
+};
+
 // One established or establishing byte stream to a peer. Every callback (state changes, read
 // and write completions) runs on the stream's own serial executor. Writes are queued: each
 // buffer is written whole and in order, so concurrent senders never interleave their bytes.
@@ -77,6 +86,14 @@ class ByteStream {
                             ByteView bytes, bool endOfStream, std::optional<std::string> error) {
       std::copy(bytes.begin(), bytes.end(), buffer.begin());
       completion(buffer.first(bytes.size()), endOfStream, std::move(error));
+    });
+  }
+  // The same, telling a listener instead. Streams whose reads can carry it as it is override
+  // this; the fallback wraps it in a completion.
+  virtual void readInto(std::span<std::uint8_t> buffer, std::shared_ptr<ReadListener> listener) {
+    readInto(buffer, [listener = std::move(listener)](ByteView bytes, bool endOfStream,
+                                                      std::optional<std::string> error) {
+      listener->readDone(bytes, endOfStream, std::move(error));
     });
   }
   virtual void write(Bytes bytes, WriteCompletion completion) = 0;

@@ -122,6 +122,9 @@ void SerialByteStream::finishWrites(std::optional<std::string> error) {
   for (std::size_t n = inFlight_; n > 0; --n) {
     auto done = writes_.takeFront();
     --inFlight_;
+    // The bytes are out: the buffer goes back to its pool before anyone hears of it, so that
+    // whatever the completion starts finds it there.
+    done.pooled = {};
     done.done(error);
   }
   writeNext();

@@ -57,6 +57,13 @@ class SocketStream final : public SerialByteStream {
         });
   }
 
+  // The listener rides in the stream's recycled memory: a warm read allocates nothing.
+  void readInto(std::span<std::uint8_t> buffer, std::shared_ptr<ReadListener> listener) override {
+    onStrandNow<SocketStream>([buffer, listener = std::move(listener)](SocketStream& self) mutable {
+      self.readOnStrand(buffer, Tell{std::move(listener)});
+    });
+  }
+
   // Used by the dialers, on the strand.
   Socket& socket() { return socket_; }
   using SerialByteStream::cancelled;
@@ -80,7 +87,16 @@ class SocketStream final : public SerialByteStream {
   }
 
  private:
-  void readOnStrand(std::span<std::uint8_t> buffer, ReadCompletion completion) {
+  // A listener called as a completion.
+  struct Tell {
+    std::shared_ptr<ReadListener> listener;
+    void operator()(ByteView bytes, bool endOfStream, std::optional<std::string> error) const {
+      listener->readDone(bytes, endOfStream, std::move(error));
+    }
+  };
+
+  template <class Completion>
+  void readOnStrand(std::span<std::uint8_t> buffer, Completion completion) {
     if (cancelled())
       return completeLater(std::move(completion), ByteView{}, false, std::optional(abortedText()));
     socket_.async_read_some(asio::buffer(buffer.data(), buffer.size()),

@@ -1,5 +1,6 @@
 #include "streaming/LinkVideoSink.h"
 
+#include <atomic>
 #include <exception>
 #include <mutex>
 #include <optional>
@@ -10,24 +11,18 @@
 
 namespace brindlet::streaming {
 
-// Two locks, never held together nor while calling out: the counts, and the callback.
+// The counts change with every send and every completion, often on two threads at once: they
+// take no lock. The callback has one, held only to copy it, never while calling out.
 struct LinkVideoSink::Shared {
-  mutable std::mutex countsMutex;
-  std::int64_t outstanding = 0;
-  std::int64_t sent = 0;
+  std::atomic<std::int64_t> outstanding{0};
+  std::atomic<std::int64_t> sent{0};
   std::mutex drainedMutex;
   // Shared rather than copied: a completion takes it without allocating.
   std::shared_ptr<const Drained> drained;
 
   void completed(std::int64_t size) {
-    bool empty;
-    {
-      std::lock_guard lock(countsMutex);
-      outstanding -= size;
-      sent += size;
-      empty = outstanding == 0;
-    }
-    if (!empty) return;
+    sent.fetch_add(size, std::memory_order_relaxed);
+    if (outstanding.fetch_sub(size, std::memory_order_acq_rel) != size) return;
     std::shared_ptr<const Drained> callback;
     {
       std::lock_guard lock(drainedMutex);
@@ -43,8 +38,7 @@ LinkVideoSink::LinkVideoSink(std::shared_ptr<transport::FrameConnection> connect
 LinkVideoSink::~LinkVideoSink() = default;
 
 std::int64_t LinkVideoSink::outstanding() const {
-  std::lock_guard lock(shared_->countsMutex);
-  return shared_->outstanding;
+  return shared_->outstanding.load(std::memory_order_acquire);
 }
 
 namespace {
@@ -56,10 +50,7 @@ thread_local bool refusedNow = false;
 
 bool LinkVideoSink::send(EncodedFrame frame) {
   const auto size = std::int64_t(frame.data.size());
-  {
-    std::lock_guard lock(shared_->countsMutex);
-    shared_->outstanding += size;
-  }
+  shared_->outstanding.fetch_add(size, std::memory_order_acq_rel);
   const auto flags = frame.isKeyframe ? protocol::FrameFlags::keyframe : protocol::FrameFlags{};
   protocol::PooledFrame out{protocol::Channel::video, flags, std::move(frame.data)};
   // The completion may send again before it returns (the drained callback): each send keeps
@@ -91,8 +82,7 @@ void LinkVideoSink::sendCompleted(std::int64_t size) {
 }
 
 std::int64_t LinkVideoSink::takeSent() {
-  std::lock_guard lock(shared_->countsMutex);
-  return std::exchange(shared_->sent, 0);
+  return shared_->sent.exchange(0, std::memory_order_relaxed);
 }
 
 }  // namespace brindlet::streaming

@@ -57,12 +57,22 @@ bool isClosedError(const std::optional<TransportError>& failure) {
 }  // namespace
 
 // What the one outstanding read fills: the arriving frame's own payload once its header is
-// known, else a staging buffer from which the parser cuts whole frames. The read's completion
-// holds it, so a link dropped while a read is under way never leaves the stream writing into
-// freed memory.
-struct FrameConnection::Inbox {
+// known, else a staging buffer from which the parser cuts whole frames. The read holds it, so a
+// link dropped while a read is under way never leaves the stream writing into freed memory. It
+// is also what the stream tells of each read: one record for all reads, so that reading
+// allocates nothing.
+struct FrameConnection::Inbox final : runtime::ReadListener {
   protocol::FrameParser parser;
   std::array<std::uint8_t, kStagingSize> staging;
+  std::weak_ptr<FrameConnection> link;
+  bool direct = false;  // the read under way fills the frame's own payload
+  // The frames one read completed, reused from read to read.
+  std::vector<Frame> frames;
+
+  void readDone(runtime::ByteView bytes, bool endOfStream,
+                std::optional<std::string> error) override {
+    if (auto self = link.lock()) self->receiveNext(bytes, direct, endOfStream, std::move(error));
+  }
 };
 
 // A send's handler until it completes, once: when the stream has taken the bytes, or earlier
@@ -101,10 +111,7 @@ class FrameConnection::PendingSend : public runtime::WriteListener,
 
   // The stream took the bytes, or failed to; called once, on the stream's executor.
   void written(std::optional<std::string> error) override {
-    {
-      std::lock_guard lock(link_->mutex_);
-      link_->state_.bytesOutstanding -= size_;
-    }
+    link_->bytesOutstanding_.fetch_sub(size_, std::memory_order_relaxed);
     std::exception_ptr failure;
     if (error) failure = std::make_exception_ptr(TransportError::connectionFailed(*error));
     link_.reset();
@@ -222,6 +229,7 @@ std::shared_ptr<FrameConnection> FrameConnection::make(std::shared_ptr<ByteStrea
 }
 
 void FrameConnection::begin(Bytes leftover) {
+  inbox_->link = weak_from_this();
   if (!leftover.empty()) handleIncoming(leftover, false);
   std::weak_ptr<FrameConnection> weak = shared_from_this();
   connection_->setStateHandler([weak](ByteStream::State state, const std::string& error) {
@@ -246,15 +254,9 @@ void FrameConnection::helloDone() {
 // Only one read is outstanding, so nothing else touches the inbox meanwhile.
 void FrameConnection::requestRead() {
   auto into = inbox_->parser.payloadSpace();
-  const bool direct = !into.empty();
-  into = direct ? into.first(std::min(into.size(), kReadSize)) : inbox_->staging;
-  std::weak_ptr<FrameConnection> weak = shared_from_this();
-  connection_->readInto(into,
-                        [weak, inbox = inbox_, direct](runtime::ByteView bytes, bool endOfStream,
-                                                       std::optional<std::string> e) {
-                          if (auto self = weak.lock())
-                            self->receiveNext(bytes, direct, endOfStream, std::move(e));
-                        });
+  inbox_->direct = !into.empty();
+  into = inbox_->direct ? into.first(std::min(into.size(), kReadSize)) : inbox_->staging;
+  connection_->readInto(into, std::shared_ptr<runtime::ReadListener>(inbox_));
 }
 
 void FrameConnection::receiveNext(runtime::ByteView bytes, bool direct, bool endOfStream,
@@ -293,7 +295,8 @@ void FrameConnection::handleIncoming(runtime::ByteView bytes, bool direct) {
     limited = !state_.helloDone;
   }
   if (!limited) parser.maxPayload = protocol::DeckProtocol::maxFramePayload;
-  std::vector<Frame> frames;
+  auto& frames = inbox_->frames;
+  frames.clear();
   std::optional<ProtocolError> violation;
   try {
     if (direct) {
@@ -312,7 +315,7 @@ void FrameConnection::handleIncoming(runtime::ByteView bytes, bool direct) {
   } catch (const ProtocolError& e) {
     violation = e;
   }
-  deliver(std::move(frames));
+  deliver(frames);
   if (!violation) return;
   transportLog().error("Protocol violation: %s", violation->text().c_str());
   std::string reason(protocol::ByeReason::protocolViolation);
@@ -326,7 +329,7 @@ void FrameConnection::handleIncoming(runtime::ByteView bytes, bool direct) {
 }
 
 // The first frame can go to a waiting reader; the rest wait in order.
-void FrameConnection::deliver(std::vector<Frame> frames) {
+void FrameConnection::deliver(std::vector<Frame>& frames) {
   if (frames.empty()) return;
   std::shared_ptr<Waiter> waiter;
   std::optional<Frame> first;
@@ -447,8 +450,7 @@ bool FrameConnection::isClosed() const {
 }
 
 std::size_t FrameConnection::bytesOutstanding() const {
-  std::lock_guard lock(mutex_);
-  return state_.bytesOutstanding;
+  return bytesOutstanding_.load(std::memory_order_relaxed);
 }
 
 // The payload moves into the stream's write queue behind its six header bytes; the stream's
@@ -462,11 +464,11 @@ bool FrameConnection::admit(std::size_t length, SendHandler& handler) {
   }
   const std::size_t size = protocol::FrameHeader::size + length;
   bool refused;
-  {
-    std::lock_guard lock(mutex_);
-    refused = state_.bytesOutstanding + size > options_.sendHighWater;
-    if (!refused) state_.bytesOutstanding += size;
-  }
+  std::size_t outstanding = bytesOutstanding_.load(std::memory_order_relaxed);
+  do {
+    refused = outstanding + size > options_.sendHighWater;
+  } while (!refused && !bytesOutstanding_.compare_exchange_weak(outstanding, outstanding + size,
+                                                                std::memory_order_relaxed));
   if (refused) {
     auto error = TransportError::connectionFailed("send queue full");
     std::move(handler)(std::make_exception_ptr(std::move(error)));

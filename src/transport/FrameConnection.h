@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <deque>
@@ -158,7 +159,6 @@ class FrameConnection : public std::enable_shared_from_this<FrameConnection> {
     protocol::MessageCounter counter;
     bool readPaused = false;
     bool helloDone = false;
-    std::size_t bytesOutstanding = 0;
   };
   struct Inbox;
   class PendingSend;
@@ -203,7 +203,8 @@ class FrameConnection : public std::enable_shared_from_this<FrameConnection> {
   void receiveNext(runtime::ByteView bytes, bool direct, bool endOfStream,
                    std::optional<std::string> error);
   void handleIncoming(runtime::ByteView bytes, bool direct);
-  void deliver(std::vector<protocol::Frame> frames);
+  // Moves the frames on, leaving the vector's room for the next read.
+  void deliver(std::vector<protocol::Frame>& frames);
   void handleState(runtime::ByteStream::State state, const std::string& error);
   void settle(Ending ending, std::string reason);
   // Lets go of the stream of a link that the peer or the platform ended.
@@ -219,6 +220,9 @@ class FrameConnection : public std::enable_shared_from_this<FrameConnection> {
   const std::shared_ptr<Inbox> inbox_;
   mutable std::mutex mutex_;
   State state_;
+  // Bytes admitted and not yet taken by the stream: counted apart from the state, without a lock,
+  // since every send and every write's completion changes it, often on two threads at once.
+  std::atomic<std::size_t> bytesOutstanding_{0};
 };
 
 }  // namespace brindlet::transport

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <numeric>
 #include <thread>
@@ -58,7 +59,8 @@ TEST(ByteStream, ConcurrentWritersNeverInterleave) {
 
 // Writes that queue up while one is under way go out together; each completes once, in order,
 // and a write that a completion starts goes out behind the rest. Head and body, plain and
-// pooled writes keep their order.
+// pooled writes keep their order; a pooled write's buffer is back in its pool by the time its
+// completion runs, for whatever the completion starts.
 TEST(ByteStream, QueuedWritesGoOutInOrderAndCompleteInOrder) {
   constexpr int count = 40;  // more than one gathered write takes
   for (auto kind : kKinds) {
@@ -69,11 +71,16 @@ TEST(ByteStream, QueuedWritesGoOutInOrderAndCompleteInOrder) {
     auto pool = BufferPool::make(8, 2, 16);
     std::vector<int> completions;
     Bytes expected;
+    const std::size_t pooled = (count + 2) / 3;
+    std::size_t pooledDone = 0;
     auto writeOne = [&](int i, auto& self) -> void {
       const auto value = std::uint8_t(i);
       auto done = [&, i](std::optional<std::string> e) {
         EXPECT_FALSE(e);
         completions.push_back(i);
+        if (i % 3 == 0) {
+          EXPECT_GE(pool->freeCount(), 16 - pooled + ++pooledDone);
+        }
         if (i == 0) self(count, self);  // started by the completion that ends a write
       };
       if (i % 3 == 0) {
@@ -167,6 +174,51 @@ TEST(ByteStream, CancellingOneEndEndsThePeersStream) {
     a->write(Bytes{1}, [&](std::optional<std::string> e) { late = e; });
     drain(io);
     EXPECT_TRUE(late);
+  }
+}
+
+// A reader that keeps one record for all its reads: each read lands in the caller's buffer and
+// is told to the record, the peer's end comes as end of stream, a read after cancel() fails, and
+// the stream lets go of the record once a read is told.
+TEST(ByteStream, ReadsToldToOneListenerFillTheCallersBuffer) {
+  struct Reads final : ReadListener {
+    std::array<std::uint8_t, 4> buffer{};
+    Bytes got;
+    int told = 0;
+    bool endOfStream = false;
+    std::optional<std::string> error;
+    void readDone(ByteView bytes, bool end, std::optional<std::string> e) override {
+      if (!bytes.empty()) {
+        EXPECT_EQ(bytes.data(), buffer.data());
+      }
+      got.insert(got.end(), bytes.begin(), bytes.end());
+      endOfStream = end;
+      error = std::move(e);
+      ++told;
+    }
+  };
+  for (auto kind : kKinds) {
+    SCOPED_TRACE(nameOf(kind));
+    asio::io_context io;
+    testsupport::TempDir folder;
+    auto [a, b] = runUntilDone(io, connectedPair(kind, folder));
+    const std::string words = "ten bytes!";
+    a->write(Bytes(words.begin(), words.end()), [](auto) {});
+    a->cancel();
+    auto reads = std::make_shared<Reads>();
+    while (!reads->endOfStream && !reads->error) {
+      const int before = reads->told;
+      b->readInto(reads->buffer, reads);
+      runUntil(io, [&] { return reads->told > before; });
+      EXPECT_EQ(reads.use_count(), 1) << "the stream still holds the record";
+    }
+    EXPECT_EQ(asText(reads->got), words);
+    EXPECT_FALSE(reads->error);
+    b->cancel();
+    b->readInto(reads->buffer, reads);
+    drain(io);
+    EXPECT_TRUE(reads->error);
+    EXPECT_EQ(reads.use_count(), 1);
   }
 }
 
