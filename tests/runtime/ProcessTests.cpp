@@ -16,6 +16,7 @@
 #include <fstream>
 #include <thread>
 
+#include "runtime/ManualClock.h"
 #include "runtime/Process.h"
 #include "runtime/ProcessTable.h"
 #include "runtime/ProgramRunner.h"

@@ -1,6 +1,7 @@
 #include "app/core/FakePlatform.h"
 
 #include "deck/MemoryTree.h"
+#include "desktop/FakeMonitorLayout.h"
 #include "desktop/MonitorLayout.h"
 #include "runtime/ProcessTable.h"
 #include "runtime/ProgramRunner.h"
