@@ -21,6 +21,7 @@
 #include "BenchSupport.h"
 #include "transport/ClientTransport.h"
 #include "transport/FrameConnection.h"
+#include "transport/MemoryPairingStore.h"
 #include "transport/TlsByteStream.h"
 
 namespace {

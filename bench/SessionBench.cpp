@@ -18,6 +18,8 @@
 #include <boost/asio/use_awaitable.hpp>
 
 #include "BenchSupport.h"
+#include "desktop/FakeMonitorLayout.h"
+#include "desktop/RecordingPoster.h"
 #include "protocol/DisplayMessages.h"
 #include "runtime/SocketByteStream.h"
 #include "runtime/Task.h"
@@ -28,6 +30,7 @@
 #include "support/Loop.h"
 #include "support/Streams.h"
 #include "transport/FrameConnection.h"
+#include "transport/MemoryPairingStore.h"
 
 namespace {
 

@@ -29,6 +29,24 @@ function(brindlet_module name)
   target_link_libraries(brindlet_${name} PUBLIC brindlet_options ${M_PUBLIC_DEPS} PRIVATE ${M_DEPS})
 endfunction()
 
+# brindlet_fakes(<module> SOURCES ... [DEPS ...] [PUBLIC_DEPS ...])
+# The test doubles of a module's roles, beside the roles in the module's folder: the library
+# brindlet_<module>_fakes, which only tests, tools and benchmarks link (.ci/run checks that the
+# app holds none of it). Header-only doubles make an interface library.
+function(brindlet_fakes module)
+  cmake_parse_arguments(F "" "" "SOURCES;DEPS;PUBLIC_DEPS" ${ARGN})
+  set(target brindlet_${module}_fakes)
+  set(compiled ${F_SOURCES})
+  list(FILTER compiled INCLUDE REGEX "\\.cpp$")
+  if(compiled)
+    add_library(${target} STATIC ${F_SOURCES})
+    target_link_libraries(${target} PUBLIC brindlet_${module} ${F_PUBLIC_DEPS} PRIVATE ${F_DEPS})
+  else()
+    add_library(${target} INTERFACE ${F_SOURCES})
+    target_link_libraries(${target} INTERFACE brindlet_${module} ${F_PUBLIC_DEPS})
+  endif()
+endfunction()
+
 # brindlet_test(<module> SOURCES ... [DEPS ...] [LABELS ...])
 # One GoogleTest binary per module, registered with ctest under the module's label.
 function(brindlet_test module)

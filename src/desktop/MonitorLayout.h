@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 
 #include <boost/asio/awaitable.hpp>
@@ -20,23 +19,6 @@ class MonitorLayout {
   // Reads the monitors again: afterwards monitorOf answers at least what the server had when
   // this was called.
   virtual boost::asio::awaitable<void> refresh() = 0;
-};
-
-// Monitors the test sets by hand; counts the refreshes it was asked for.
-class FakeMonitorLayout final : public MonitorLayout {
- public:
-  std::map<std::uint32_t, Rect> monitors;
-  int refreshes = 0;
-
-  std::optional<Rect> monitorOf(std::uint32_t output) const override {
-    auto found = monitors.find(output);
-    if (found == monitors.end()) return std::nullopt;
-    return found->second;
-  }
-  boost::asio::awaitable<void> refresh() override {
-    ++refreshes;
-    co_return;
-  }
 };
 
 }  // namespace brindlet::desktop

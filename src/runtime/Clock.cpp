@@ -1,15 +1,11 @@
 #include "runtime/Clock.h"
 
-#include <algorithm>
 #include <charconv>
 #include <stdexcept>
-#include <variant>
 
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
-
-#include "runtime/OneShot.h"
 
 namespace brindlet::runtime {
 
@@ -39,84 +35,6 @@ boost::asio::awaitable<void> SystemClock::sleep(Duration duration) {
 boost::asio::awaitable<void> SystemClock::sleepUntil(TimePoint deadline) {
   boost::asio::steady_timer timer(co_await boost::asio::this_coro::executor, deadline);
   co_await timer.async_wait(boost::asio::use_awaitable);
-}
-
-struct ManualClock::Sleeper {
-  TimePoint deadline;
-  std::uint64_t sequence;
-  std::shared_ptr<OneShot<std::monostate>> shot = OneShot<std::monostate>::make();
-};
-
-Clock::TimePoint ManualClock::now() const {
-  std::lock_guard lock(mutex_);
-  return now_;
-}
-
-std::size_t ManualClock::sleeperCount() const {
-  std::lock_guard lock(mutex_);
-  return sleepers_.size();
-}
-
-boost::asio::awaitable<void> ManualClock::sleep(Duration duration) {
-  TimePoint deadline;
-  {
-    std::lock_guard lock(mutex_);
-    deadline = now_ + duration;
-  }
-  co_await sleepUntil(deadline);
-}
-
-boost::asio::awaitable<void> ManualClock::sleepUntil(TimePoint deadline) {
-  auto sleeper = std::make_shared<Sleeper>();
-  bool due = false;
-  {
-    std::lock_guard lock(mutex_);
-    sleeper->deadline = deadline;
-    sleeper->sequence = ++lastSequence_;
-    due = deadline <= now_;
-    if (!due) sleepers_.push_back(sleeper);
-  }
-  if (due) sleeper->shot->resume({});
-  std::weak_ptr<Sleeper> weak = sleeper;
-  sleeper->shot->onCancel([this, weak] {
-    auto sleeper = weak.lock();
-    if (!sleeper) return;
-    {
-      std::lock_guard lock(mutex_);
-      std::erase(sleepers_, sleeper);
-    }
-    sleeper->shot->fail(cancellationError());
-  });
-  co_await sleeper->shot->wait();
-}
-
-std::optional<Clock::TimePoint> ManualClock::nextDeadline() const {
-  std::lock_guard lock(mutex_);
-  std::optional<TimePoint> earliest;
-  for (const auto& sleeper : sleepers_) {
-    if (!earliest || sleeper->deadline < *earliest) earliest = sleeper->deadline;
-  }
-  return earliest;
-}
-
-void ManualClock::advance(Duration duration) {
-  std::vector<std::shared_ptr<Sleeper>> due;
-  {
-    std::lock_guard lock(mutex_);
-    now_ += duration;
-    auto firstLater = std::stable_partition(sleepers_.begin(), sleepers_.end(),
-                                            [&](const auto& s) { return s->deadline <= now_; });
-    due.assign(sleepers_.begin(), firstLater);
-    sleepers_.erase(sleepers_.begin(), firstLater);
-  }
-  wake(std::move(due));
-}
-
-void ManualClock::wake(std::vector<std::shared_ptr<Sleeper>> due) {
-  std::sort(due.begin(), due.end(), [](const auto& a, const auto& b) {
-    return a->deadline != b->deadline ? a->deadline < b->deadline : a->sequence < b->sequence;
-  });
-  for (auto& sleeper : due) sleeper->shot->resume({});
 }
 
 Ticker::Ticker(std::shared_ptr<Clock> clock, Duration period)

@@ -53,29 +53,6 @@ class DefaultsObservers {
   std::shared_ptr<Shared> shared_;
 };
 
-// Settings kept in memory: the test double.
-class MemoryDefaults final : public Defaults {
- public:
-  explicit MemoryDefaults(DefaultsValues values = {}) : values_(std::move(values)) {}
-
-  std::optional<bool> boolean(std::string_view key) const override;
-  std::optional<std::int64_t> integer(std::string_view key) const override;
-  std::optional<std::string> text(std::string_view key) const override;
-  void setBoolean(std::string_view key, bool value) override;
-  void setInteger(std::string_view key, std::int64_t value) override;
-  void setText(std::string_view key, std::string value) override;
-  void remove(std::string_view key) override;
-  Subscription observe(std::string key, std::function<void()> changed) override;
-
-  const DefaultsValues& values() const { return values_; }
-
- private:
-  void store(std::string_view key, DefaultsValue value);
-
-  DefaultsValues values_;
-  DefaultsObservers observers_;
-};
-
 // The value under `key` if it holds a T.
 template <class T>
 std::optional<T> storedAs(const DefaultsValues& values, std::string_view key) {

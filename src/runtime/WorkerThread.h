@@ -107,6 +107,7 @@ class OffloadJob {
   }
 
   void operator()() {
+    std::exception_ptr error;
     try {
       if constexpr (std::is_void_v<R>) {
         f_();
@@ -114,9 +115,13 @@ class OffloadJob {
       } else {
         answer(f_());
       }
+      return;
     } catch (...) {
-      answer(std::current_exception());
+      error = std::current_exception();
     }
+    // Answered once the catch has ended: the caller then holds the last reference, and the
+    // exception is destroyed on the caller's side, after the caller has read it, never here.
+    answer(std::move(error));
   }
 
  private:

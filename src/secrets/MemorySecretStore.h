@@ -9,8 +9,8 @@
 
 namespace brindlet::secrets {
 
-// In-memory secrets for tests and for runs without a secret service. Failures of the real
-// store can be imitated: a set failure is thrown by every write (or read) until cleared.
+// In-memory secrets, the test double of the secret store. Failures of the real store can be
+// imitated: a set failure is thrown by every write (or read) until cleared.
 class MemorySecretStore final : public SecretStore {
  public:
   void store(std::string_view service, std::string_view account, runtime::ByteView secret) override;

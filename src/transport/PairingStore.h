@@ -1,8 +1,6 @@
 #pragma once
 
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,19 +24,6 @@ class PairingStore {
   virtual void save(const SymmetricKey& key, const std::string& identity) = 0;
   virtual void remove(const std::string& identity) = 0;
   virtual std::vector<std::string> identities() = 0;
-};
-
-// Keys held in memory only, lost with the object.
-class MemoryPairingStore final : public PairingStore {
- public:
-  std::optional<SymmetricKey> key(const std::string& identity) override;
-  void save(const SymmetricKey& key, const std::string& identity) override;
-  void remove(const std::string& identity) override;
-  std::vector<std::string> identities() override;
-
- private:
-  std::mutex mutex_;
-  std::map<std::string, SymmetricKey> keys_;
 };
 
 // One secret item per paired peer: the store's service, the peer's identity as account, the

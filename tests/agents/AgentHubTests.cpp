@@ -11,6 +11,7 @@
 
 #include "agents/AgentHub.h"
 #include "protocol/Enums.h"
+#include "runtime/ManualClock.h"
 #include "runtime/Task.h"
 #include "support/Loop.h"
 #include "support/TempDir.h"

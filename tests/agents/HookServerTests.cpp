@@ -12,6 +12,7 @@
 #include "agents/HookRequest.h"
 #include "agents/HookServer.h"
 #include "runtime/Log.h"
+#include "runtime/ManualClock.h"
 #include "runtime/OneShot.h"
 #include "support/Loop.h"
 #include "support/LoopbackClient.h"

@@ -11,6 +11,7 @@
 
 #include "desktop/FakeWindowSystem.h"
 #include "runtime/Log.h"
+#include "runtime/ManualClock.h"
 #include "runtime/Task.h"
 #include "support/Loop.h"
 #include "support/TempDir.h"

@@ -17,6 +17,7 @@
 #include "ScriptedWorkspace.h"
 #include "deck/ActionError.h"
 #include "deck/ActionRunner.h"
+#include "desktop/RecordingPoster.h"
 #include "runtime/Log.h"
 #include "runtime/Task.h"
 #include "support/Eventually.h"

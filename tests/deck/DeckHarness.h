@@ -19,6 +19,7 @@
 #include "profiles/ProfileStore.h"
 #include "runtime/Log.h"
 #include "runtime/MainLoop.h"
+#include "runtime/ManualClock.h"
 #include "runtime/Task.h"
 #include "secrets/MemorySecretStore.h"
 #include "support/TempDir.h"

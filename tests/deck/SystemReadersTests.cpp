@@ -11,6 +11,7 @@
 
 #include "deck/MemoryTree.h"
 #include "runtime/Blocking.h"
+#include "runtime/ManualClock.h"
 #include "runtime/Task.h"
 #include "support/ChildProcess.h"
 #include "support/Loop.h"

@@ -6,6 +6,7 @@
 
 #include "design/DeckDesign.h"
 #include "runtime/Defaults.h"
+#include "runtime/MemoryDefaults.h"
 
 namespace brindlet::design {
 namespace {

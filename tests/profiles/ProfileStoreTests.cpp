@@ -12,6 +12,7 @@
 #include "profiles/ProfileTestSupport.h"
 #include "runtime/Log.h"
 #include "runtime/MainLoop.h"
+#include "runtime/ManualClock.h"
 #include "secrets/MemorySecretStore.h"
 #include "support/Loop.h"
 #include "support/TempDir.h"

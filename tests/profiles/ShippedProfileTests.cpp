@@ -6,6 +6,7 @@
 
 #include "profiles/ProfileStore.h"
 #include "runtime/MainLoop.h"
+#include "runtime/ManualClock.h"
 #include "secrets/MemorySecretStore.h"
 #include "support/TempDir.h"
 

@@ -6,6 +6,7 @@
 
 #include "runtime/AsyncQueue.h"
 #include "runtime/Clock.h"
+#include "runtime/ManualClock.h"
 #include "runtime/OneShot.h"
 #include "runtime/Task.h"
 #include "runtime/TaskGroup.h"

@@ -12,6 +12,7 @@
 #include "runtime/Defaults.h"
 #include "runtime/FileDefaults.h"
 #include "runtime/MainLoop.h"
+#include "runtime/MemoryDefaults.h"
 #include "support/Loop.h"
 #include "support/TempDir.h"
 

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "runtime/Blocking.h"
+#include "runtime/ManualClock.h"
 #include "runtime/Process.h"
 #include "runtime/ProcessTable.h"
 #include "runtime/ProgramRunner.h"

@@ -23,8 +23,10 @@ namespace {
 namespace asio = boost::asio;
 
 TEST(WorkerThread, OffloadRunsOnTheWorkerAndResumesOnTheCallersStrand) {
-  WorkerThread worker("brindlet-test-worker");
+  // The pool outlives the worker: the worker may still be inside its last post to the pool
+  // (waking a pool thread) when that post's answer has already reached the test.
   asio::thread_pool pool(4);
+  WorkerThread worker("brindlet-test-worker");
   constexpr int callers = 8;
   std::vector<std::future<int>> results;
   // The coroutine takes what it needs as parameters: a lambda's captures would die with it.

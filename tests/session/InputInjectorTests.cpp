@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "desktop/RecordingPoster.h"
 #include "runtime/MainLoop.h"
+#include "runtime/ManualClock.h"
+#include "runtime/MemoryDefaults.h"
 #include "runtime/Task.h"
 #include "session/DockPush.h"
 #include "session/InputError.h"

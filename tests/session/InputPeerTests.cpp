@@ -6,6 +6,7 @@
 #include "platform/linux/x11/X11EventPoster.h"
 #include "protocol/Frame.h"
 #include "runtime/MainLoop.h"
+#include "runtime/MemoryDefaults.h"
 #include "runtime/Task.h"
 #include "session/InputInjector.h"
 #include "support/Loop.h"

@@ -4,6 +4,8 @@
 
 #include <limits>
 
+#include "runtime/ManualClock.h"
+
 namespace brindlet::session {
 namespace {
 

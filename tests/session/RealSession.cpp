@@ -16,6 +16,7 @@
 #include "streaming/VirtualDisplayManager.h"
 #include "support/LoopbackHost.h"
 #include "transport/HostTransport.h"
+#include "transport/MemoryPairingStore.h"
 
 namespace brindlet::session::testing {
 

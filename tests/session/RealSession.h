@@ -19,6 +19,7 @@
 #include "runtime/Defaults.h"
 #include "runtime/LoopThread.h"
 #include "runtime/MainLoop.h"
+#include "runtime/MemoryDefaults.h"
 #include "session/HostSession.h"
 #include "support/ChildProcess.h"
 #include "support/Loop.h"

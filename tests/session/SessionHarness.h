@@ -12,7 +12,10 @@
 #include <boost/asio/io_context.hpp>
 
 #include "desktop/EventPosting.h"
+#include "desktop/FakeMonitorLayout.h"
+#include "desktop/RecordingPoster.h"
 #include "runtime/Log.h"
+#include "runtime/ManualClock.h"
 #include "runtime/MemoryByteStream.h"
 #include "runtime/Task.h"
 #include "session/HostSession.h"
@@ -20,6 +23,7 @@
 #include "support/Loop.h"
 #include "support/Streams.h"
 #include "transport/FrameConnection.h"
+#include "transport/MemoryPairingStore.h"
 #include "transport/PairingStore.h"
 
 namespace brindlet::session::testing {

@@ -2,6 +2,7 @@
 
 #include "platform/linux/x11/X11WindowSystem.h"
 #include "runtime/MainLoop.h"
+#include "runtime/MemoryDefaults.h"
 #include "session/WindowFollower.h"
 #include "support/Loop.h"
 #include "support/OwnWindows.h"

@@ -4,6 +4,8 @@
 
 #include "desktop/FakeWindowSystem.h"
 #include "runtime/MainLoop.h"
+#include "runtime/ManualClock.h"
+#include "runtime/MemoryDefaults.h"
 #include "support/Loop.h"
 
 namespace brindlet::session {

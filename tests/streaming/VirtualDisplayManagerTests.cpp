@@ -5,6 +5,7 @@
 #include <boost/asio/io_context.hpp>
 
 #include "runtime/Log.h"
+#include "runtime/ManualClock.h"
 #include "runtime/Task.h"
 #include "streaming/DisplayError.h"
 #include "streaming/FakeDisplayBackend.h"

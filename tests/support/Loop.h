@@ -17,6 +17,7 @@
 #include "runtime/Blocking.h"
 #include "runtime/Clock.h"
 #include "runtime/MainLoop.h"
+#include "runtime/ManualClock.h"
 
 namespace brindlet::testing {
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "transport/HostTransport.h"
+#include "transport/MemoryPairingStore.h"
 
 namespace brindlet::testsupport {
 

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "protocol/Enums.h"
+#include "runtime/ManualClock.h"
 #include "runtime/Timeout.h"
 #include "support/Loop.h"
 #include "transport/LinkHarness.h"

@@ -15,6 +15,7 @@
 #include "ScriptedDiscovery.h"
 #include "ScriptedPhone.h"
 #include "runtime/Log.h"
+#include "runtime/ManualClock.h"
 #include "runtime/Task.h"
 #include "support/Loop.h"
 #include "support/Streams.h"
@@ -22,6 +23,7 @@
 #include "transport/FakeUsbmuxd.h"
 #include "transport/HostTransport.h"
 #include "transport/LinkHarness.h"
+#include "transport/MemoryPairingStore.h"
 #include "transport/PairingStore.h"
 
 namespace brindlet::transport::testing {

@@ -13,6 +13,7 @@
 #include "protocol/ControlEnvelope.h"
 #include "protocol/Frame.h"
 #include "runtime/Log.h"
+#include "runtime/ManualClock.h"
 #include "runtime/MemoryByteStream.h"
 #include "runtime/Task.h"
 #include "support/Loop.h"

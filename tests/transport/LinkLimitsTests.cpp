@@ -13,6 +13,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/write.hpp>
 
+#include "runtime/ManualClock.h"
 #include "support/Loop.h"
 #include "transport/Handshake.h"
 #include "transport/LinkHarness.h"

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "secrets/MemorySecretStore.h"
+#include "transport/MemoryPairingStore.h"
 #include "transport/PairingStore.h"
 
 namespace brindlet::transport {

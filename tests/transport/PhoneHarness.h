@@ -19,11 +19,13 @@
 #include "LinkHarness.h"
 #include "protocol/ControlEnvelope.h"
 #include "runtime/Log.h"
+#include "runtime/ManualClock.h"
 #include "runtime/Task.h"
 #include "transport/ClientTransport.h"
 #include "transport/FrameConnection.h"
 #include "transport/Handshake.h"
 #include "transport/HostTransport.h"
+#include "transport/MemoryPairingStore.h"
 #include "transport/PairingCode.h"
 #include "transport/TlsByteStream.h"
 

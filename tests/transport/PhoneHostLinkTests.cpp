@@ -7,6 +7,7 @@
 #include "PhoneHarness.h"
 #include "support/Streams.h"
 #include "transport/FakeUsbmuxd.h"
+#include "transport/MemoryPairingStore.h"
 
 namespace brindlet::transport::testing {
 namespace {

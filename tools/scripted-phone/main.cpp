@@ -28,6 +28,7 @@
 #include "ScriptedPhone.h"
 #include "platform/linux/avahi/AvahiServiceDiscovery.h"
 #include "runtime/Log.h"
+#include "transport/MemoryPairingStore.h"
 
 namespace {
 

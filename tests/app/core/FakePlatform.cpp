@@ -7,6 +7,7 @@
 #include "app/core/HostModel.h"
 #include "app/core/Lifetime.h"
 #include "deck/MemoryTree.h"
+#include "desktop/FakeMonitorLayout.h"
 #include "desktop/MonitorLayout.h"
 #include "runtime/ProcessTable.h"
 #include "runtime/ProgramRunner.h"

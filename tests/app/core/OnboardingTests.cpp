@@ -10,6 +10,8 @@
 #include "app/core/OnboardingPages.h"
 #include "app/core/ShellDoubles.h"
 #include "runtime/Log.h"
+#include "runtime/ManualClock.h"
+#include "runtime/MemoryDefaults.h"
 #include "support/Loop.h"
 
 namespace brindlet::app {

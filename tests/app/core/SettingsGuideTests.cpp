@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "desktop/FakeWindowSystem.h"
+#include "runtime/ManualClock.h"
 #include "support/Loop.h"
 
 namespace brindlet::app {

@@ -11,6 +11,8 @@
 #include "app/core/Onboarding.h"
 #include "app/core/ShellDoubles.h"
 #include "runtime/Log.h"
+#include "runtime/ManualClock.h"
+#include "runtime/MemoryDefaults.h"
 #include "support/Loop.h"
 #include "support/TempDir.h"
 

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+
+#include <boost/asio/awaitable.hpp>
+
+#include "desktop/MonitorLayout.h"
+
+namespace brindlet::desktop {
+
+// Monitors the test sets by hand; counts the refreshes it was asked for.
+class FakeMonitorLayout final : public MonitorLayout {
+ public:
+  std::map<std::uint32_t, Rect> monitors;
+  int refreshes = 0;
+
+  std::optional<Rect> monitorOf(std::uint32_t output) const override {
+    auto found = monitors.find(output);
+    if (found == monitors.end()) return std::nullopt;
+    return found->second;
+  }
+  boost::asio::awaitable<void> refresh() override {
+    ++refreshes;
+    co_return;
+  }
+};
+
+}  // namespace brindlet::desktop
