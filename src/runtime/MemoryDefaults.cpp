@@ -28,7 +28,7 @@ void MemoryDefaults::remove(std::string_view key) {
   observers_.tell(key);
 }
 
-Defaults::Subscription MemoryDefaults::observe(std::string key, std::function<void()> changed) {
+Subscription MemoryDefaults::observe(std::string key, std::function<void()> changed) {
   return observers_.add(std::move(key), std::move(changed));
 }
 

@@ -8,6 +8,7 @@
 
 #include "runtime/Defaults.h"
 #include "runtime/FileDefaults.h"
+#include "runtime/MemoryDefaults.h"
 #include "runtime/Observable.h"
 #include "runtime/Subscription.h"
 #include "support/TempDir.h"
