@@ -20,6 +20,7 @@
 #include <boost/asio/write.hpp>
 
 #include "runtime/Blocking.h"
+#include "runtime/FileDescriptor.h"
 #include "runtime/OneShot.h"
 #include "runtime/ProcessGroup.h"
 
@@ -31,36 +32,20 @@ namespace {
 namespace asio = boost::asio;
 using Descriptor = asio::posix::stream_descriptor;
 
-// A descriptor that closes itself unless handed on.
-struct Owned {
-  int fd = -1;
-  Owned() = default;
-  explicit Owned(int fd) : fd(fd) {}
-  Owned(Owned&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
-  Owned& operator=(Owned&& other) noexcept {
-    std::swap(fd, other.fd);
-    return *this;
-  }
-  ~Owned() {
-    if (fd >= 0) ::close(fd);
-  }
-  int release() { return std::exchange(fd, -1); }
-};
-
 std::string errorText(int error) {
   return std::strerror(error);
 }
 
 // Our ends and the child's ends stay above 0-2, so that setting up the child's 0-2 never
 // overwrites a descriptor that a later step still reads.
-Owned aboveStandard(int fd) {
-  if (fd < 0 || fd > 2) return Owned(fd);
+FileDescriptor aboveStandard(int fd) {
+  if (fd < 0 || fd > 2) return FileDescriptor(fd);
   int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
   ::close(fd);
-  return Owned(moved);
+  return FileDescriptor(moved);
 }
 
-std::pair<Owned, Owned> makePipe() {
+std::pair<FileDescriptor, FileDescriptor> makePipe() {
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) throw ProcessError::cannotStart("pipe", errorText(errno));
   return {aboveStandard(ends[0]), aboveStandard(ends[1])};
@@ -121,7 +106,7 @@ void killAndReap(pid_t child) {
 // child dropped here is killed, so that none runs without an owner.
 struct Spawned {
   pid_t pid = -1;
-  Owned pidfd, output, input;
+  FileDescriptor pidfd, output, input;
 
   Spawned() = default;
   Spawned(Spawned&& other) noexcept
@@ -141,7 +126,7 @@ Spawned spawnChild(const Process::Options& options) {
   mayBlock("starting a program");
   if (options.argv.empty()) throw ProcessError::programNotFound("");
   auto [outputRead, outputWrite] = makePipe();
-  Owned inputRead, inputWrite;
+  FileDescriptor inputRead, inputWrite;
   if (options.input == Process::Input::pipe) {
     std::tie(inputRead, inputWrite) = makePipe();
     // A child that stops reading makes our writes fail instead of ending this process.
@@ -149,11 +134,11 @@ Spawned spawnChild(const Process::Options& options) {
   } else {
     inputRead = aboveStandard(::open("/dev/null", O_RDONLY | O_CLOEXEC));
   }
-  SpawnSetup setup(inputRead.fd, outputWrite.fd, options.captureErrors);
+  SpawnSetup setup(inputRead.get(), outputWrite.get(), options.captureErrors);
   Spawned child;
   child.pid = setup.spawn(options.argv);
-  child.pidfd = Owned(static_cast<int>(::syscall(SYS_pidfd_open, child.pid, 0)));
-  if (child.pidfd.fd < 0) throw ProcessError::cannotStart(options.argv[0], errorText(errno));
+  child.pidfd = FileDescriptor(static_cast<int>(::syscall(SYS_pidfd_open, child.pid, 0)));
+  if (child.pidfd.get() < 0) throw ProcessError::cannotStart(options.argv[0], errorText(errno));
   child.output = std::move(outputRead);
   child.input = std::move(inputWrite);
   return child;
@@ -300,7 +285,7 @@ Process Process::State::adopt(const asio::any_io_executor& executor, Spawned chi
   state->pid = std::exchange(child.pid, -1);
   state->exit.assign(child.pidfd.release());
   state->output.assign(child.output.release());
-  if (child.input.fd >= 0) state->input.assign(child.input.release());
+  if (child.input.get() >= 0) state->input.assign(child.input.release());
   state->watch();
   return Process(std::move(state));
 }

@@ -1,10 +1,10 @@
 #pragma once
 
+#include <fcntl.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,9 +25,16 @@ bool eventually(Condition condition, std::chrono::milliseconds timeout,
 }
 
 // Whether the process has ended: no entry, or dead and waiting to be reaped by someone else.
+// Read with open/read: an iostream read of a process that ends meanwhile throws.
 inline bool processGone(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  const std::string stat((std::istreambuf_iterator<char>(in)), {});
+  const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+  std::string stat;
+  if (const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+    char buffer[1024];
+    const auto n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) stat.assign(buffer, static_cast<std::size_t>(n));
+    ::close(fd);
+  }
   const auto end = stat.rfind(')');
   return end == std::string::npos || end + 2 >= stat.size() || stat[end + 2] == 'Z' ||
          stat[end + 2] == 'X';

@@ -22,6 +22,7 @@
 #include "app/core/Shell.h"
 #include "app/linux/LinuxPlatform.h"
 #include "app/qt/AppInterface.h"
+#include "runtime/Blocking.h"
 #include "runtime/Log.h"
 #include "runtime/LoopThread.h"
 #include "runtime/MainLoop.h"
@@ -71,6 +72,9 @@ class Quitter {
     std::thread([] {
       std::this_thread::sleep_for(quitLimit + std::chrono::milliseconds(500));
       appLog().error("Quitting took too long");
+      // Whatever else is left running, no discovery file may lead a later holder of the port
+      // to the hooks' token and prompts.
+      if (runningModel && !cleanedUp.exchange(true)) app::removeDiscoveryFiles(*runningModel);
       cleanedUp = true;
       std::fflush(nullptr);
       _exit(0);
@@ -185,6 +189,10 @@ int main(int argc, char** argv) {
   interface.attach(shell);
   const int status = QApplication::exec();
   cleanedUp = true;
+  // Work quitting handed to the blocking worker (the discovery files' removal) gets its moment.
+  for (int i = 0; i < 100 && runtime::blockingCallsInFlight() > 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   std::fflush(nullptr);
   _exit(status);
 }

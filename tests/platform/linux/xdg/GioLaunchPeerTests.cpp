@@ -2,6 +2,7 @@
 // even from a folder whose name holds a blank, a quote, a "$" and a "%".
 
 #include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
