@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/linux/xdg/XdgAutostartItem.h"
+#include "app/linux/xdg/XdgAutostartItem.h"
 #include "support/ChildProcess.h"
 #include "support/Eventually.h"
 #include "support/Loop.h"

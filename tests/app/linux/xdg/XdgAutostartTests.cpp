@@ -1,7 +1,7 @@
 // The autostart entry in a temporary config folder: what register, status and unregister do,
 // which entries read as on, and a folder that cannot be written.
 
-#include "platform/linux/xdg/XdgAutostartItem.h"
+#include "app/linux/xdg/XdgAutostartItem.h"
 
 #include <cstdlib>
 #include <filesystem>

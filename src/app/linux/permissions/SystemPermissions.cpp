@@ -1,4 +1,4 @@
-#include "platform/linux/permissions/SystemPermissions.h"
+#include "app/linux/permissions/SystemPermissions.h"
 
 #include <X11/Xlib.h>
 

@@ -1,7 +1,7 @@
 // The permissions against real X servers, with extensions switched off, and against a private
 // accessibility bus whose switch is read back with gdbus.
 
-#include "platform/linux/permissions/SystemPermissions.h"
+#include "app/linux/permissions/SystemPermissions.h"
 
 #include <cstdlib>
 

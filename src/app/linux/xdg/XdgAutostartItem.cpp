@@ -1,4 +1,4 @@
-#include "platform/linux/xdg/XdgAutostartItem.h"
+#include "app/linux/xdg/XdgAutostartItem.h"
 
 #include <map>
 #include <sstream>
