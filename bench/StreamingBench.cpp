@@ -289,24 +289,30 @@ struct Paired {
 
 // The threads as the app has them: the link on a loop of its own run by one thread, the frames
 // handed to the sink on the encoder's thread, and the far ends read on a loop of their own, as a
-// phone reads in a process of its own. The raw references write from a thread of their own,
-// frame by frame or the round at once, blocking until the socket has taken the bytes.
+// phone reads in a process of its own. The raw references write on the link's thread, frame by
+// frame or the round at once, blocking until the socket has taken the bytes: from a thread of
+// their own they measured where the scheduler had put that thread beside the reader, which moved
+// the same writes by half between runs.
 struct Threads {
   runtime::MainLoop links;
   runtime::LoopThread linkThread{links, "brindlet-link"};
   runtime::MainLoop readers;
   runtime::LoopThread readerThread{readers, "bench-reader"};
   runtime::WorkerThread encoder{"encoder"};
-  runtime::WorkerThread rawWriter{"raw-writer"};
 
-  // Runs `work` on `worker` and waits for it.
-  static void on(runtime::WorkerThread& worker, std::function<void()> work) {
+  // Runs `work` on `executor`'s thread and waits for it.
+  template <class Executor>
+  static void on(Executor executor, std::function<void()> work) {
     std::promise<void> done;
-    asio::post(worker.executor(), [&] {
+    asio::post(executor, [&] {
       work();
       done.set_value();
     });
     done.get_future().get();
+  }
+
+  void onLinkThread(std::function<void()> work) {
+    on(links.context().get_executor(), std::move(work));
   }
 };
 
@@ -342,7 +348,7 @@ void sinkWrite(Threads& threads, streaming::LinkVideoSink& sink,
   sink.setDrained([&handedOver, finish] {
     if (handedOver) finish();
   });
-  Threads::on(threads.encoder, [&] {
+  Threads::on(threads.encoder.executor(), [&] {
     for (auto& frame : round) sink.send(std::move(frame));
     handedOver = true;
     if (sink.outstanding() == 0) finish();
@@ -359,7 +365,8 @@ Paired pairedRun(Threads& threads, int rounds) {
   // across connections measured that instead of the writers.
   auto [sinkClient, server] = bench::blockingSocketPair(threads.links.context().get_executor(),
                                                         threads.readers.context().get_executor());
-  tcp::socket rawClient(threads.rawWriter.executor(), tcp::v4(), ::dup(sinkClient.native_handle()));
+  tcp::socket rawClient(threads.links.context().get_executor(), tcp::v4(),
+                        ::dup(sinkClient.native_handle()));
   auto link = linkOn(std::move(sinkClient));
   auto sink = std::make_shared<streaming::LinkVideoSink>(link);
   struct Samples {
@@ -384,20 +391,17 @@ Paired pairedRun(Threads& threads, int rounds) {
     samples.preempted.push_back(double(after.second - before.second));
   };
   for (int r = -1; r < rounds; ++r) {
-    timed([&](auto& round) { Threads::on(threads.rawWriter, [&] { rawWrite(rawClient, round); }); },
-          server, raw);
-    timed(
-        [&](auto& round) {
-          Threads::on(threads.rawWriter, [&] { rawGatheredWrite(rawClient, round); });
-        },
-        server, gathered);
+    timed([&](auto& round) { threads.onLinkThread([&] { rawWrite(rawClient, round); }); }, server,
+          raw);
+    timed([&](auto& round) { threads.onLinkThread([&] { rawGatheredWrite(rawClient, round); }); },
+          server, gathered);
     timed([&](auto& round) { sinkWrite(threads, *sink, round); }, server, viaSink);
     if (r >= 0) continue;
     // The first round warms up.
     raw = gathered = viaSink = {};
   }
   // The sockets close on the threads that use them.
-  Threads::on(threads.rawWriter, [&] { rawClient.close(); });
+  threads.onLinkThread([&] { rawClient.close(); });
   link->connection()->cancel();
   return {raw.median(), gathered.median(), viaSink.median()};
 }
@@ -427,7 +431,7 @@ int main(int argc, char** argv) {
       f.receiveAllocationsPerFrame, f.receiveAllocatedBytesPerFrame, f.receiveHarnessAllocations);
   // Five runs; in each, rounds of the sink and of the raw socket take turns, so that all see the
   // same load from the rest of the machine, and the medians are compared. The raw socket writes
-  // frame by frame from a thread of its own, blocking on each, and, as the sink is handed the
+  // frame by frame on the link's thread, blocking on each, and, as the sink is handed the
   // round at once and writes what has queued up together, also the whole round in one gathered
   // write.
   Threads threads;
