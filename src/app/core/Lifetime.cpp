@@ -145,6 +145,10 @@ asio::awaitable<void> endChildGroups(runtime::ProcessTable& table, runtime::Cloc
   signal(targets, SIGKILL);
 }
 
+void killChildGroups(runtime::ProcessTable& table) {
+  signal(targetsOf(descendantsOf(getpid(), table.scan())), SIGKILL);
+}
+
 asio::awaitable<void> shutDown(HostModel& model, runtime::Duration limit) {
   auto& clock = *model.clock;
   const auto start = clock.now();

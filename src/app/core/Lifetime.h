@@ -48,6 +48,10 @@ std::vector<int> descendantsOf(int root, const std::vector<runtime::ProcessEntry
 boost::asio::awaitable<void> endChildGroups(runtime::ProcessTable& table, runtime::Clock& clock,
                                             runtime::Duration grace);
 
+// The same at once, with SIGKILL, on the calling thread: for an exit that cannot wait for the
+// loop. `table` is the caller's own (a scan keeps state).
+void killChildGroups(runtime::ProcessTable& table);
+
 // What X11 keeps after the app is gone, stopped in order: the hook server (its waiting
 // requests answered "{}") and its discovery files, the session's stream and extra display, the
 // transport's links, the deck engine, then the child process groups. Bounded by `limit` as a whole;

@@ -26,6 +26,7 @@
 #include "runtime/Log.h"
 #include "runtime/LoopThread.h"
 #include "runtime/MainLoop.h"
+#include "runtime/ProcessTable.h"
 #include "runtime/Task.h"
 
 namespace {
@@ -43,11 +44,18 @@ const runtime::Logger& appLog() {
 std::shared_ptr<app::HostModel> runningModel;
 std::atomic<bool> cleanedUp{false};
 
+// The app's child process groups, ended at once: for exits that cannot wait for the loop.
+void endChildrenNow() {
+  runtime::ProcFsProcessTable table;
+  app::killChildGroups(table);
+}
+
 void exitWithoutCleanUp() {
   if (cleanedUp.exchange(true)) return;
   // The loop thread still runs: end the process before static destructors race it, leaving no
   // discovery file behind for whatever takes the port next.
   if (runningModel) app::removeDiscoveryFiles(*runningModel);
+  endChildrenNow();
   std::fflush(nullptr);
   _exit(1);
 }
@@ -76,6 +84,8 @@ class Quitter {
       // to the hooks' token and prompts.
       if (runningModel && !cleanedUp.exchange(true)) app::removeDiscoveryFiles(*runningModel);
       cleanedUp = true;
+      // Nor may the deck's commands outlive the app because a step before theirs overran.
+      endChildrenNow();
       std::fflush(nullptr);
       _exit(0);
     }).detach();

@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -61,23 +63,38 @@ TEST(Lifetime, DescendantsFollowParentLinks) {
 }
 
 TEST(Lifetime, ChildGroupsEndWithTheirChildren) {
-  runtime::MainLoop loop;
-  auto& io = loop.context();
-  runtime::Process::Options options;
-  // A shell in its own group whose background child ignores SIGTERM.
-  options.argv = {"/bin/sh", "-c", "trap '' TERM; sleep 600 & echo $!; wait"};
-  auto shell = runtime::Process::start(io.get_executor(), options);
-  ASSERT_TRUE(brindlet::testing::runUntil(io, [&] { return !shell.output().empty(); }));
-  const int grandchild = std::stoi(shell.output());
-  runtime::ProcFsProcessTable table;
-  auto clock = runtime::Clock::system();
-  const auto start = std::chrono::steady_clock::now();
-  runUntilDone(io, endChildGroups(table, *clock, 300ms));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
-  brindlet::testing::runUntilDone(io, shell.exited());
-  EXPECT_TRUE(brindlet::testing::runUntil(
-      io, [&] { return kill(grandchild, 0) != 0; }, 2000ms))
-      << "sleep " << grandchild << " is still there";
+  // The quit's own way, with a grace, and the one for exits that cannot wait for the loop.
+  const std::vector<std::pair<const char*, std::function<void(boost::asio::io_context&)>>> enders{
+      {"awaited",
+       [](boost::asio::io_context& io) {
+         runtime::ProcFsProcessTable table;
+         auto clock = runtime::Clock::system();
+         runUntilDone(io, endChildGroups(table, *clock, 300ms));
+       }},
+      {"at once",
+       [](boost::asio::io_context&) {
+         runtime::ProcFsProcessTable table;
+         killChildGroups(table);
+       }},
+  };
+  for (const auto& [name, end] : enders) {
+    SCOPED_TRACE(name);
+    runtime::MainLoop loop;
+    auto& io = loop.context();
+    runtime::Process::Options options;
+    // A shell in its own group whose background child ignores SIGTERM.
+    options.argv = {"/bin/sh", "-c", "trap '' TERM; sleep 600 & echo $!; wait"};
+    auto shell = runtime::Process::start(io.get_executor(), options);
+    ASSERT_TRUE(brindlet::testing::runUntil(io, [&] { return !shell.output().empty(); }));
+    const int grandchild = std::stoi(shell.output());
+    const auto start = std::chrono::steady_clock::now();
+    end(io);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    brindlet::testing::runUntilDone(io, shell.exited());
+    EXPECT_TRUE(brindlet::testing::runUntil(
+        io, [&] { return kill(grandchild, 0) != 0; }, 2000ms))
+        << "sleep " << grandchild << " is still there";
+  }
 }
 
 TEST(Lifetime, ShutDownStopsTheHookServerTransportAndDeck) {
