@@ -139,6 +139,12 @@ void X11Connection::drainEvents() {
 
 void X11Connection::connectionLost() {
   lost_ = true;
+  // Xlib reports on whichever thread's call found the connection gone, the event poster's
+  // sender too; the rest touches the worker's own state.
+  if (!worker_.isCurrent()) {
+    boost::asio::post(worker(), [this] { connectionLost(); });
+    return;
+  }
   if (lostReported_) return;
   lostReported_ = true;
   log().error("Lost the connection to X display %s", name_.c_str());

@@ -78,6 +78,7 @@ class X11Connection {
   std::string requestName(int request) const;
   // Xlib's handlers report here.
   void record(const XErrorRecord& error);
+  // Marks the connection lost, from any thread; reported once, on the owner's executor.
   void connectionLost();
 
  private:
