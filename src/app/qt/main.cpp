@@ -156,6 +156,9 @@ int main(int argc, char** argv) {
   app::LinuxPlatform platform(loop, links.context().get_executor(), "",
                               std::filesystem::read_symlink("/proc/self/exe"),
                               interface.presenters());
+  // The user defaults are read, and their folder made, here rather than on the loop, which the
+  // model's build runs on.
+  platform.defaults();
   Quitter quit(loop);
 
   std::shared_ptr<app::Shell> shell;
