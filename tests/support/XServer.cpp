@@ -94,6 +94,10 @@ std::vector<std::string> XServer::onDisplay(const std::vector<std::string>& argv
 }
 
 void XServer::startWindowManager() {
+  // A second openbox would find the first one running and leave, and replacing the first one's
+  // process would end it: the display would have no window manager, while the root window's
+  // stale announcement said otherwise.
+  if (windowManager_) return;
   windowManager_ = start({"openbox", "--sm-disable"});
   const bool managed = eventually(
       [&] {

@@ -30,7 +30,7 @@ class XServer {
   const std::string& display() const { return display_; }  // ":N"
   pid_t pid() const { return server_->pid(); }
 
-  // Starts openbox and waits until it has announced itself (_NET_SUPPORTING_WM_CHECK).
+  // Starts openbox and waits until it has announced itself (_NET_SUPPORTING_WM_CHECK); once.
   void startWindowManager();
   pid_t windowManagerPid() const { return windowManager_ ? windowManager_->pid() : -1; }
 
