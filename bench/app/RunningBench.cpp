@@ -65,6 +65,9 @@ struct Busy {
   const char* animations;
   std::vector<std::string> environment;  // the app's
   std::vector<double> trips;             // milliseconds
+  // The bare app's window, pinged right after under the same load: what the X server and the
+  // machine add to any window's round trip.
+  std::vector<double> bareTrips;
   int frames = 0, posts = 0, failedPosts = 0;
   bool menuStayedOpen = false;
 };
@@ -72,7 +75,7 @@ struct Busy {
 // The welcome window's backdrop moves on every frame unless the desktop turns animations off.
 struct {
   std::vector<double> bareAtRest;  // milliseconds
-  Busy busy[2] = {{"on", {}, {}}, {"off", {"GSETTINGS_BACKEND=keyfile"}, {}}};
+  Busy busy[2] = {{"on", {}, {}, {}}, {"off", {"GSETTINGS_BACKEND=keyfile"}, {}, {}}};
 } pings;
 
 // Opens the menu at `icon`; the milliseconds from the click until it was mapped.
@@ -188,6 +191,7 @@ void BM_PingWhileBusy(benchmark::State& state) {
       auto terminal = s.deckTerminal();
       bench::ScrollingPicture picture(s.x().display(), app.showDisplay());
       bench::AgentSessions agents(s, kAgentCards);
+      const auto bareUnderLoad = setUp(s, desk, s.bareIcon(), "the bare app", "Bare window");
       const auto welcome = setUp(s, desk, app.icon(), "the app", "Welcome to Brindlet");
       app.idle(500ms);
       openMenu(desk, app.icon(), "the app");
@@ -195,9 +199,11 @@ void BM_PingWhileBusy(benchmark::State& state) {
       busy.trips = pingFor(s.x().display(), welcome, [&] { app.idle(50ms); });
       busy.frames = app.phoneSaid("frame video") - frames;
       busy.menuStayedOpen = desk.menuShown();
+      busy.bareTrips = pingFor(s.x().display(), bareUnderLoad, [&] { app.idle(50ms); });
       busy.posts = agents.answered();
       busy.failedPosts = agents.failed();
       closeMenu(desk);
+      s.x().run({"wmctrl", "-c", "Bare window"});
     }
   }
 }
@@ -267,10 +273,12 @@ void printPings() {
         "while the phone streams a moving picture (%d frames), the deck ticks over four readers, "
         "%d agent cards change every second (%d posts, %d failed) and the menu is %s: p50 %.2f "
         "ms, p99 %.2f ms, max %.2f ms over %zu pings; the bare Qt app's window at rest: p50 %.2f "
-        "ms, p99 %.2f ms, max %.2f ms (goal p99 <= 5 ms and max <= 16.7 ms: %s)\n",
+        "ms, p99 %.2f ms, max %.2f ms; the same window under the same load, pinged next: p50 "
+        "%.2f ms, p99 %.2f ms, max %.2f ms (goal p99 <= 5 ms and max <= 16.7 ms: %s)\n",
         p.animations, p.frames, kAgentCards, p.posts, p.failedPosts,
         p.menuStayedOpen ? "open" : "NOT open", percentile(p.trips, 0.5), p99, most, p.trips.size(),
         percentile(bare, 0.5), percentile(bare, 0.99), percentile(bare, 1.0),
+        percentile(p.bareTrips, 0.5), percentile(p.bareTrips, 0.99), percentile(p.bareTrips, 1.0),
         verdict(p99 <= 5 && most <= 16.7 && p.menuStayedOpen));
   }
 }
