@@ -1,5 +1,6 @@
 #include "streaming/DisplayStreamer.h"
 
+#include "runtime/Blocking.h"
 #include "runtime/Log.h"
 
 namespace brindlet::streaming {
@@ -50,9 +51,14 @@ awaitable<void> DisplayStreamer::start(EncoderSettings settings, std::shared_ptr
   co_await stop();
   const std::uint64_t stops = state->stops;
 
+  // Opening an encoder allocates its pictures and starts its threads: several milliseconds for
+  // libx264 at a phone's size, more for libx265, which the loop does not wait through.
+  auto make = [makePipeline = state->makePipeline, settings, sink = std::move(sink)]() mutable {
+    return makePipeline(settings, std::move(sink));
+  };
   std::shared_ptr<VideoPipeline> pipeline;
   try {
-    pipeline = state->makePipeline(settings, std::move(sink));
+    pipeline = co_await runtime::offloadBlocking(std::move(make));
   } catch (const EncoderError& error) {
     throw StreamError::encoder(error);
   }
