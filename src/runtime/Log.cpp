@@ -146,6 +146,14 @@ void setThreshold(std::string_view category, LogLevel level) {
   threshold.level = level;
 }
 
+void detachStandardError() {
+  std::lock_guard lock(registry().mutex);
+  auto& sinks = registry().sinks;
+  std::erase_if(sinks, [](const std::shared_ptr<LogSink>& sink) {
+    return dynamic_cast<const StandardErrorSink*>(sink.get()) != nullptr;
+  });
+}
+
 }  // namespace Log
 
 LogCapture::LogCapture() : sink_(std::make_shared<CaptureSink>()) {

@@ -58,6 +58,8 @@ void write(const LogEntry& entry);
 // wins over the one for all categories; both start at debug (everything).
 void setThreshold(LogLevel level);
 void setThreshold(std::string_view category, LogLevel level);
+// Takes standard error out of the list, for a process whose log goes elsewhere (the journal).
+void detachStandardError();
 }  // namespace Log
 
 // Attaches a capture sink for its lifetime; tests make one per case.

@@ -50,8 +50,9 @@ ControlMessage messageOf(const std::string& verb, std::istringstream& words) {
 }  // namespace
 
 ScriptedPhone::ScriptedPhone(std::shared_ptr<transport::ClientTransport> transport, Print print,
-                             std::string videoFile)
+                             std::string videoFile, bool terse)
     : transport_(std::move(transport)), print_(std::move(print)) {
+  tally_->terse = terse;
   if (videoFile.empty()) return;
   video_ = std::make_shared<std::ofstream>(videoFile, std::ios::binary | std::ios::trunc);
   if (!*video_) throw std::runtime_error("cannot write " + videoFile);
@@ -63,7 +64,7 @@ asio::awaitable<void> ScriptedPhone::watchEvents() {
     print_(transport::textOf(*event));
     if (auto* connected = std::get_if<transport::ClientTransportEvents::Connected>(&*event)) {
       live_ = connected->link.connection;
-      runtime::spawn(co_await asio::this_coro::executor, readHost(live_, print_, video_));
+      runtime::spawn(co_await asio::this_coro::executor, readHost(live_, print_, video_, tally_));
     } else if (std::holds_alternative<transport::ClientTransportEvents::Disconnected>(*event)) {
       live_.reset();
     }
@@ -71,11 +72,15 @@ asio::awaitable<void> ScriptedPhone::watchEvents() {
 }
 
 asio::awaitable<void> ScriptedPhone::readHost(std::shared_ptr<transport::FrameConnection> link,
-                                              Print print, std::shared_ptr<std::ofstream> video) {
+                                              Print print, std::shared_ptr<std::ofstream> video,
+                                              std::shared_ptr<Tally> tally) {
   try {
     while (auto frame = co_await link->receive()) {
       if (frame->channel == protocol::Channel::control) {
-        print("received " + protocol::ControlEnvelope::of(*frame).encodedJSON());
+        const auto envelope = protocol::ControlEnvelope::of(*frame);
+        const bool stats = envelope.message.type() == protocol::Stats::type;
+        if (stats) tally->lastStats = envelope.encodedJSON();
+        if (!stats || !tally->terse) print("received " + envelope.encodedJSON());
       } else {
         const bool isVideo = frame->channel == protocol::Channel::video;
         if (isVideo && video) {
@@ -85,12 +90,21 @@ asio::awaitable<void> ScriptedPhone::readHost(std::shared_ptr<transport::FrameCo
           video->flush();
         }
         const bool key = (frame->flags & protocol::FrameFlags::keyframe) != protocol::FrameFlags{};
+        const std::string channel(protocol::wordOf(frame->channel));
+        if (++tally->frames[channel] > 1 && tally->terse) continue;
         print("frame " + std::string(protocol::wordOf(frame->channel)) + " " +
               std::to_string(frame->payload.size()) + (key ? " key" : ""));
       }
     }
   } catch (const std::exception& e) {
     print(std::string("error ") + e.what());
+  }
+}
+
+void ScriptedPhone::printStats() const {
+  print_("stats " + (tally_->lastStats.empty() ? std::string("none yet") : tally_->lastStats));
+  for (const auto& [channel, count] : tally_->frames) {
+    print_("frames " + channel + " " + std::to_string(count));
   }
 }
 
@@ -125,6 +139,8 @@ asio::awaitable<bool> ScriptedPhone::command(std::string line) {
     } else if (verb == "pane" || verb == "touch" || verb == "send") {
       ControlMessage message = messageOf(verb, words);
       co_await send(std::move(message));
+    } else if (verb == "stats") {
+      printStats();
     } else if (verb == "close") {
       if (!live_) throw std::runtime_error("no host");
       std::optional<std::string> reason(reasonIn(words, protocol::ByeReason::userDisconnected));

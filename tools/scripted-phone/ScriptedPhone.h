@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -20,14 +22,17 @@ namespace brindlet::tools {
 // "frame <channel> <bytes>" per video or audio frame (" key" after a keyframe's), "ok <command>",
 // "error <text>".
 // Commands: "start", "stop [reason]", "forget", "pane <w> <h> <scale>",
-// "touch <phase> <x> <y>", "send <envelope JSON>", "close [reason]", "quit".
+// "touch <phase> <x> <y>", "send <envelope JSON>", "close [reason]", "stats", "quit".
+// Terse, for a person at a terminal: the host's once-a-second statistics are kept for the
+// "stats" command instead of printed, and of each channel's frames only the first is printed.
+// "stats" prints "stats <the last statistics' JSON>" and "frames <channel> <count>" per channel.
 class ScriptedPhone {
  public:
   using Print = std::function<void(const std::string& line)>;
 
   // With `videoFile`, each video frame's payload is appended to that file as it arrives.
   ScriptedPhone(std::shared_ptr<transport::ClientTransport> transport, Print print,
-                std::string videoFile = {});
+                std::string videoFile = {}, bool terse = false);
 
   // Prints the transport's events until it is gone; follows the live host's link.
   boost::asio::awaitable<void> watchEvents();
@@ -37,13 +42,22 @@ class ScriptedPhone {
  private:
   boost::asio::awaitable<void> startListening();
   boost::asio::awaitable<void> send(protocol::ControlMessage message);
+  // What came from the host so far, for "stats".
+  struct Tally {
+    bool terse = false;
+    std::string lastStats;
+    std::map<std::string, std::uint64_t> frames;  // by channel
+  };
   static boost::asio::awaitable<void> readHost(std::shared_ptr<transport::FrameConnection> link,
-                                               Print print, std::shared_ptr<std::ofstream> video);
+                                               Print print, std::shared_ptr<std::ofstream> video,
+                                               std::shared_ptr<Tally> tally);
+  void printStats() const;
 
   std::shared_ptr<transport::ClientTransport> transport_;
   Print print_;
   std::shared_ptr<transport::FrameConnection> live_;
   std::shared_ptr<std::ofstream> video_;
+  std::shared_ptr<Tally> tally_ = std::make_shared<Tally>();
 };
 
 }  // namespace brindlet::tools

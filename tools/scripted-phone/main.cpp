@@ -1,13 +1,6 @@
-// scripted-phone: a phone on the phone transport for tests and demonstrations.
-//
-//   scripted-phone --name NAME [--uid UID] [--port N] [--secure-port N] [--store DIR]
-//                  [--usb] [--advertise] [--no-start] [--video-out FILE]
-//
-// --usb takes plain connections from loopback addresses as USB hosts; --store keeps pairing
-// keys in a folder across runs (in memory otherwise); --advertise publishes the TLS listener
-// through the Avahi daemon; --video-out appends each video frame's payload (Annex-B) to FILE.
-// Starts listening at once unless --no-start. Lines on standard input
-// are commands (see ScriptedPhone.h); end of input stops the transport and exits.
+// scripted-phone: a phone on the phone transport for tests and demonstrations. Its flags are
+// in `usage` below; lines on standard input are commands (see ScriptedPhone.h); end of input
+// stops the transport and exits.
 
 #include <unistd.h>
 
@@ -35,11 +28,33 @@ namespace {
 namespace asio = boost::asio;
 using namespace brindlet;
 
+constexpr const char* usage =
+    "usage: scripted-phone --name NAME [--uid UID] [--port N] [--secure-port N] [--store DIR]\n"
+    "                      [--usb] [--advertise] [--no-start] [--video-out FILE] [--terse]\n"
+    "\n"
+    "  --name NAME        the phone's name, as the computer shows it (required)\n"
+    "  --uid UID          the phone's device identity (a new one by default)\n"
+    "  --port N           the plain listener's port (0: any)\n"
+    "  --secure-port N    the TLS listener's port (0: any)\n"
+    "  --store DIR        keep pairing keys in DIR across runs (in memory otherwise)\n"
+    "  --usb              take plain connections from loopback addresses as USB hosts\n"
+    "  --advertise        publish the TLS listener through the Avahi daemon\n"
+    "  --no-start         do not listen until the \"start\" command\n"
+    "  --video-out FILE   append each video frame's payload (Annex-B) to FILE\n"
+    "  --terse            keep statistics for the \"stats\" command, print a channel's first\n"
+    "                     frame only\n"
+    "  --help             print this and exit\n"
+    "\n"
+    "Commands, one per line: start, stop [reason], forget, pane <w> <h> <scale>,\n"
+    "touch <phase> <x> <y>, send <envelope JSON>, close [reason], stats, quit.\n";
+
 struct Arguments {
   transport::ClientTransport::Settings settings;
   std::optional<std::string> store;
   std::string videoFile;
   bool start = true;
+  bool terse = false;
+  bool help = false;
 };
 
 std::uint16_t portOf(const std::string& text) {
@@ -78,6 +93,11 @@ Arguments parse(int argc, char** argv) {
       a.videoFile = value();
     } else if (flag == "--no-start") {
       a.start = false;
+    } else if (flag == "--terse") {
+      a.terse = true;
+    } else if (flag == "--help" || flag == "-h") {
+      a.help = true;
+      return a;
     } else {
       throw std::invalid_argument("unknown argument " + flag);
     }
@@ -122,8 +142,12 @@ int main(int argc, char** argv) {
   try {
     arguments = parse(argc, argv);
   } catch (const std::exception& e) {
-    std::cerr << "scripted-phone: " << e.what() << '\n';
+    std::cerr << "scripted-phone: " << e.what() << '\n' << usage;
     return 2;
+  }
+  if (arguments.help) {
+    std::cout << usage;
+    return 0;
   }
   if (arguments.store) {
     arguments.settings.store = std::make_shared<tools::FolderPairingStore>(*arguments.store);
@@ -138,7 +162,8 @@ int main(int argc, char** argv) {
   auto transport = transport::ClientTransport::make(io.get_executor(), arguments.settings);
   std::shared_ptr<tools::ScriptedPhone> phone;
   try {
-    phone = std::make_shared<tools::ScriptedPhone>(transport, printLine, arguments.videoFile);
+    phone = std::make_shared<tools::ScriptedPhone>(transport, printLine, arguments.videoFile,
+                                                   arguments.terse);
   } catch (const std::exception& e) {
     std::cerr << "scripted-phone: " << e.what() << '\n';
     return 2;

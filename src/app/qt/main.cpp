@@ -21,6 +21,7 @@
 #include "app/core/Lifetime.h"
 #include "app/core/Shell.h"
 #include "app/linux/LinuxPlatform.h"
+#include "app/linux/LogSinks.h"
 #include "app/qt/AppInterface.h"
 #include "runtime/Blocking.h"
 #include "runtime/Log.h"
@@ -117,6 +118,7 @@ void holdLoopOnSignal(asio::signal_set& hook) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  app::attachLogSinks(argc, argv);
   const char* sessionType = std::getenv("XDG_SESSION_TYPE");
   if (auto refusal = app::sessionRefusal(sessionType ? std::optional<std::string>(sessionType)
                                                      : std::nullopt)) {

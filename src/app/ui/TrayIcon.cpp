@@ -42,7 +42,7 @@ QImage TrayIcon::picture(int side) {
 
 QIcon TrayIcon::icon() {
   QIcon icon;
-  for (int side : {16, 22, 24, 32, 48, 64}) icon.addPixmap(QPixmap::fromImage(picture(side)));
+  for (int side : sides) icon.addPixmap(QPixmap::fromImage(picture(side)));
   return icon;
 }
 

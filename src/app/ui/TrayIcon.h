@@ -21,6 +21,8 @@ class TrayMenu;
 class TrayIcon {
  public:
   static constexpr const char* kSymbol = "rectangle.on.rectangle";
+  // The sizes panels ask for; the installed icon theme holds the same.
+  static constexpr int sides[] = {16, 22, 24, 32, 48, 64};
 
   // The kit's symbol drawn light with a dark edge, so that it reads on dark and light panels.
   static QImage picture(int side);

@@ -109,6 +109,8 @@ class AppPeer : public ::testing::Test {
                                   "XDG_CACHE_HOME=" + home + "/cache"};
     line.insert(line.end(), environment.begin(), environment.end());
     line.insert(line.end(), argv.begin(), argv.end());
+    // The app's log is read from its standard error here, even where a journal listens.
+    if (argv.size() == 1 && argv.front() == app) line.push_back("--log-both");
     children_.push_back(x_->start(line));
     return *children_.back();
   }
