@@ -106,7 +106,7 @@ TEST_F(ProfileStoreTest, OriginsVerificationAndOrder) {
   put(bundled / "c.json", {"com.app.c", "Zed"});
   put(bundled / "a.json", {"com.app.a", "Alpha"});
   put(bundled / "b.json", {"com.app.b", "Alpha"});
-  const SigningKey own = testing::runAlone(keys->signingKey());
+  const SigningKey own = test::signingKeyOf(*keys);
   const SigningKey other = SigningKey::generate();
   const Profile mine = profileOf({"com.user.mine", "Mine"}).sign(own);
   Profile edited = mine;
