@@ -84,7 +84,7 @@ asio::awaitable<void> pairedLinks(std::shared_ptr<ClientTransport> phone, std::u
 void BM_PairedTlsLinkToConnected(benchmark::State& state) {
   Loop loop;
   auto store = std::make_shared<MemoryPairingStore>();
-  store->save(macKey().secret, kMac);
+  loop.run(store->save(macKey().secret, kMac));
   ClientTransport::Settings settings;
   settings.localHello = helloOf("Phone", "PHONE");
   settings.store = store;

@@ -146,7 +146,7 @@ struct Fixture {
         std::make_shared<profiles::KeychainSigningKeyStore>(
             std::make_shared<secrets::MemorySecretStore>()),
         runtime::Clock::system());
-    store->reload();
+    brindlet::testing::runUntilDone(loop.context(), store->load());
     engine = std::make_shared<deck::DeckEngine>(
         loop,
         deck::DeckEngine::Roles{store, workspace, runner, std::make_shared<NoReaders>(),

@@ -86,14 +86,15 @@ void readFolder(const fs::path& folder, bool bundled, const std::optional<std::s
 
 // This computer's own key, by which the user's own profiles are told; none when the secret store
 // has none to give.
-std::optional<std::string> ownKeyOf(SigningKeyStore& keys) {
+boost::asio::awaitable<std::optional<std::string>> ownKeyOf(std::shared_ptr<SigningKeyStore> keys) {
+  std::optional<std::string> own;
   try {
-    return keys.signingKey().publicKeyBase64();
-  } catch (const runtime::BlockingOnLoop&) {
-    throw;
+    const SigningKey key = co_await keys->signingKey();
+    own = key.publicKeyBase64();
   } catch (const std::exception&) {
-    return std::nullopt;  // every user profile counts as imported
+    // Every user profile counts as imported.
   }
+  co_return own;
 }
 
 // Both folders' profiles in the store's order, and the files that failed.
@@ -190,16 +191,10 @@ std::vector<fs::path> ProfileStore::jsonFiles(const fs::path& folder) {
   return files;
 }
 
-void ProfileStore::reload() {
-  ++loads_;
-  apply(readAll(userFolder_, bundledFolder_, ownKeyOf(*keys_)));
-}
-
 boost::asio::awaitable<void> ProfileStore::load() {
   const auto self = shared_from_this();
   const auto turn = ++loads_;
-  auto findKey = [keys = keys_] { return ownKeyOf(*keys); };
-  auto ownKey = co_await runtime::offloadBlocking(std::move(findKey), runtime::secretsWorker());
+  auto ownKey = co_await ownKeyOf(keys_);
   auto read = [user = userFolder_, bundled = bundledFolder_, ownKey] {
     return readAll(user, bundled, ownKey);
   };

@@ -57,9 +57,6 @@ class ProfileStore final : public ProfileProviding,
   // Reads both folders again on the blocking worker and replaces `profiles` and `problems` whole
   // on the loop. Never fails; a load begun later wins over one that ends later.
   boost::asio::awaitable<void> load();
-  // The same, read on the calling thread, which must not run the loop (a blocking call): for
-  // tools and tests that have no loop running.
-  void reload();
   // Restarts the quiet period; the reload runs when it ends.
   void scheduleReload();
 

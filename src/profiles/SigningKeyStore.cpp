@@ -2,23 +2,36 @@
 
 #include <optional>
 
+#include "runtime/Blocking.h"
+
 namespace brindlet::profiles {
+namespace {
 
-KeychainSigningKeyStore::KeychainSigningKeyStore(std::shared_ptr<secrets::SecretStore> secrets)
-    : secrets_(std::move(secrets)) {}
-
-SigningKey KeychainSigningKeyStore::signingKey() {
+// A blocking call: it reads and may write the secret store.
+SigningKey readOrMake(secrets::SecretStore& secrets) {
   std::optional<runtime::Bytes> stored;
   try {
-    const auto accounts = secrets_->accounts(service);
-    if (!accounts.empty()) stored = secrets_->read(service, accounts.front());
+    const auto accounts = secrets.accounts(KeychainSigningKeyStore::service);
+    if (!accounts.empty())
+      stored = secrets.read(KeychainSigningKeyStore::service, accounts.front());
   } catch (const secrets::SecretError& e) {
     if (!e.is<secrets::SecretError::ItemNotFound>()) throw;
   }
   if (stored) return SigningKey::fromRaw(*stored);
   SigningKey key = SigningKey::generate();
-  secrets_->store(service, account, key.rawRepresentation());
+  secrets.store(KeychainSigningKeyStore::service, KeychainSigningKeyStore::account,
+                key.rawRepresentation());
   return key;
+}
+
+}  // namespace
+
+KeychainSigningKeyStore::KeychainSigningKeyStore(std::shared_ptr<secrets::SecretStore> secrets)
+    : secrets_(std::move(secrets)) {}
+
+boost::asio::awaitable<SigningKey> KeychainSigningKeyStore::signingKey() {
+  auto find = [store = secrets_] { return readOrMake(*store); };
+  co_return co_await runtime::offloadBlocking(std::move(find), runtime::secretsWorker());
 }
 
 }  // namespace brindlet::profiles

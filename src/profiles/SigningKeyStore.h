@@ -3,6 +3,8 @@
 #include <memory>
 #include <string_view>
 
+#include <boost/asio/awaitable.hpp>
+
 #include "profiles/SigningKey.h"
 #include "secrets/SecretStore.h"
 
@@ -10,15 +12,17 @@ namespace brindlet::profiles {
 
 // Yields this computer's own profile-signing key, creating it on first use. The profile store
 // compares its public key with the author key of each user profile to tell the user's own
-// profiles from imported ones.
+// profiles from imported ones. The key is awaited and resumes the caller on its own executor: a
+// store that can wait on a keyring does so off the caller's loop.
 class SigningKeyStore {
  public:
   virtual ~SigningKeyStore() = default;
   // Throws when the key can be neither read nor made.
-  virtual SigningKey signingKey() = 0;
+  virtual boost::asio::awaitable<SigningKey> signingKey() = 0;
 };
 
-// The key in the user's secret store: one item of a fixed service holding the raw 32-byte key.
+// The key in the user's secret store, asked on the secrets worker: one item of a fixed service
+// holding the raw 32-byte key.
 class KeychainSigningKeyStore final : public SigningKeyStore {
  public:
   static constexpr std::string_view service = "com.velvane.mac.profile-signing";
@@ -30,7 +34,7 @@ class KeychainSigningKeyStore final : public SigningKeyStore {
   // not one; the item is left as it is). Only when the store answers that there is no item is
   // a new key made and added; any other failure of the store is thrown as its SecretError, so
   // that a store that can't be reached for a moment never gets a second key.
-  SigningKey signingKey() override;
+  boost::asio::awaitable<SigningKey> signingKey() override;
 
  private:
   std::shared_ptr<secrets::SecretStore> secrets_;

@@ -1,9 +1,24 @@
 #include "secrets/MemorySecretStore.h"
 
+#include <thread>
+
+#include "runtime/Blocking.h"
+
 namespace brindlet::secrets {
+
+void MemorySecretStore::answer(const char* what) {
+  runtime::mayBlock(what);
+  std::chrono::milliseconds delay;
+  {
+    std::lock_guard lock(mutex_);
+    delay = delay_;
+  }
+  if (delay.count() > 0) std::this_thread::sleep_for(delay);
+}
 
 void MemorySecretStore::store(std::string_view service, std::string_view account,
                               runtime::ByteView secret) {
+  answer("storing a secret");
   std::lock_guard lock(mutex_);
   if (writeFailure_) throw *writeFailure_;
   items_[{std::string(service), std::string(account)}] =
@@ -11,6 +26,7 @@ void MemorySecretStore::store(std::string_view service, std::string_view account
 }
 
 runtime::Bytes MemorySecretStore::read(std::string_view service, std::string_view account) {
+  answer("reading a secret");
   std::lock_guard lock(mutex_);
   if (readFailure_) throw *readFailure_;
   auto it = items_.find({std::string(service), std::string(account)});
@@ -19,6 +35,7 @@ runtime::Bytes MemorySecretStore::read(std::string_view service, std::string_vie
 }
 
 void MemorySecretStore::remove(std::string_view service, std::string_view account) {
+  answer("removing a secret");
   std::lock_guard lock(mutex_);
   if (writeFailure_) throw *writeFailure_;
   if (items_.erase({std::string(service), std::string(account)}) == 0)
@@ -26,6 +43,7 @@ void MemorySecretStore::remove(std::string_view service, std::string_view accoun
 }
 
 std::vector<std::string> MemorySecretStore::accounts(std::string_view service) {
+  answer("listing secrets");
   std::lock_guard lock(mutex_);
   if (readFailure_) throw *readFailure_;
   std::vector<std::string> out;
@@ -42,6 +60,11 @@ void MemorySecretStore::failWrites(std::optional<SecretError> error) {
 void MemorySecretStore::failReads(std::optional<SecretError> error) {
   std::lock_guard lock(mutex_);
   readFailure_ = std::move(error);
+}
+
+void MemorySecretStore::delayAnswers(std::chrono::milliseconds delay) {
+  std::lock_guard lock(mutex_);
+  delay_ = delay;
 }
 
 }  // namespace brindlet::secrets

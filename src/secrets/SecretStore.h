@@ -58,7 +58,9 @@ class SecretError : public runtime::Error {
 };
 
 // Secrets kept by the system on the user's behalf, one item per (service, account). Every
-// operation is synchronous, may block briefly, and may be called from any thread.
+// operation is synchronous and may block for as long as the keyring takes (a locked one waits for
+// the user): it is called on the secrets worker, never on a main loop. The roles over it (pairing
+// keys, this device's identity, the signing key) are awaited and go to that worker themselves.
 class SecretStore {
  public:
   virtual ~SecretStore() = default;

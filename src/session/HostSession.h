@@ -142,6 +142,8 @@ class HostSession : public std::enable_shared_from_this<HostSession> {
   void forwardInput(const protocol::ControlMessage& message);
   void deckAction(const protocol::DeckAction& action);
   void storePairingKey(const protocol::PairOK& pairOK);
+  static boost::asio::awaitable<void> savePairingKey(std::shared_ptr<transport::PairingStore> store,
+                                                     transport::SymmetricKey key, std::string uid);
   static boost::asio::awaitable<void> showDock(std::shared_ptr<HostSession> self, DisplayRect r);
 
   // Display and stream (SessionDisplay.cpp).

@@ -138,7 +138,14 @@ void HostSession::storePairingKey(const protocol::PairOK& pairOK) {
                current->hello.name.c_str());
     return;
   }
-  roles_.pairing->save(transport::SymmetricKey(pairOK.psk), uid);
+  // The keyring may keep the save waiting for as long as the user takes to unlock it: the
+  // session goes on meanwhile, and the save ends even when the session does not last.
+  runtime::spawn(loop_, savePairingKey(roles_.pairing, transport::SymmetricKey(pairOK.psk), uid));
+}
+
+asio::awaitable<void> HostSession::savePairingKey(std::shared_ptr<transport::PairingStore> store,
+                                                  transport::SymmetricKey key, std::string uid) {
+  co_await store->save(std::move(key), std::move(uid));
 }
 
 }  // namespace brindlet::session

@@ -6,7 +6,6 @@
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/system/system_error.hpp>
 
-#include "runtime/Blocking.h"
 #include "runtime/Task.h"
 #include "transport/FrameConnection.h"
 #include "transport/Listener.h"
@@ -202,10 +201,8 @@ asio::awaitable<void> ClientTransport::stopNow(std::string reason) {
 }
 
 asio::awaitable<void> ClientTransport::forgetAllNow() {
-  auto forgetAll = [store = store_] {
-    for (const auto& identity : store->identities()) store->remove(identity);
-  };
-  co_await runtime::offloadBlocking(std::move(forgetAll), runtime::secretsWorker());
+  const auto identities = co_await store_->identities();
+  for (const auto& identity : identities) co_await store_->remove(identity);
   co_await restartSecureNow();
   transportLog().info("Forgot every paired computer");
 }
@@ -316,17 +313,17 @@ void ClientTransport::advertise(SecureListener& secure, std::uint16_t port,
 }
 
 asio::awaitable<std::vector<SecureChannel::Key>> ClientTransport::storedKeys() {
-  auto read = [store = store_] {
-    std::vector<SecureChannel::Key> keys;
-    const std::string pairingPrefix = PairingCode::pairingIdentity("");
-    for (const auto& identity : store->identities()) {
-      // The pairing identities belong to codes on show; a stored key must not stand for one.
-      if (identity.starts_with(pairingPrefix)) continue;
-      if (auto key = store->key(identity)) keys.push_back({identity, *key});
-    }
-    return keys;
-  };
-  return runtime::offloadBlocking(std::move(read), runtime::secretsWorker());
+  const auto store = store_;
+  std::vector<SecureChannel::Key> keys;
+  const std::string pairingPrefix = PairingCode::pairingIdentity("");
+  const auto identities = co_await store->identities();
+  for (const auto& identity : identities) {
+    // The pairing identities belong to codes on show; a stored key must not stand for one.
+    if (identity.starts_with(pairingPrefix)) continue;
+    const auto key = co_await store->key(identity);
+    if (key) keys.push_back({identity, *key});
+  }
+  co_return keys;
 }
 
 std::vector<SecureChannel::Key> ClientTransport::keyList(std::vector<SecureChannel::Key> keys) {

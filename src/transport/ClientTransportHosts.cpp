@@ -2,7 +2,6 @@
 // the pairing keys it hands out.
 
 #include "protocol/ControlEnvelope.h"
-#include "runtime/Blocking.h"
 #include "transport/ClientTransport.h"
 #include "transport/FrameConnection.h"
 #include "transport/Listener.h"
@@ -201,13 +200,10 @@ asio::awaitable<std::optional<ClientTransport::Watch>> ClientTransport::acceptHo
 
 asio::awaitable<void> ClientTransport::issueKey(std::string identity,
                                                 std::shared_ptr<FrameConnection> link) {
-  auto look = [store = store_, identity] { return store->key(identity); };
-  const auto existing =
-      co_await runtime::offloadBlocking(std::move(look), runtime::secretsWorker());
+  const auto existing = co_await store_->key(identity);
   const SymmetricKey key = existing ? *existing : PairingCode::newKey();
   if (!existing) {
-    auto save = [store = store_, key, identity] { store->save(key, identity); };
-    co_await runtime::offloadBlocking(std::move(save), runtime::secretsWorker());
+    co_await store_->save(key, identity);
     transportLog().info("Paired with a new host");
   }
   try {

@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstdio>
+#include <map>
+#include <mutex>
 #include <stdexcept>
 
 #include "runtime/Blocking.h"
@@ -14,12 +16,8 @@ namespace {
 
 constexpr std::string_view account = "uid";
 
-}  // namespace
-
-DeviceIdentity::DeviceIdentity(std::shared_ptr<secrets::SecretStore> secrets, KeychainLog log)
-    : secrets_(std::move(secrets)), log_(std::move(log)) {}
-
-std::string DeviceIdentity::newUUIDString() {
+// A new random identity: 36 upper-case hexadecimal characters in groups of 8-4-4-4-12.
+std::string newUUIDString() {
   std::array<std::uint8_t, 16> b{};
   if (RAND_bytes(b.data(), static_cast<int>(b.size())) != 1)
     throw std::runtime_error("secure random source failed");
@@ -33,35 +31,56 @@ std::string DeviceIdentity::newUUIDString() {
   return text;
 }
 
-std::string DeviceIdentity::fallback(const std::string& service) {
-  std::lock_guard lock(mutex_);
-  auto [it, inserted] = handedOut_.try_emplace(service);
-  if (inserted) it->second = newUUIDString();
-  return it->second;
+}  // namespace
+
+// What a call's step on the secrets worker holds, so that it outlives a caller that stops
+// waiting.
+struct DeviceIdentity::Shared {
+  std::shared_ptr<secrets::SecretStore> secrets;
+  KeychainLog log;
+  std::mutex mutex;
+  std::map<std::string, std::string> handedOut;  // by service
+
+  std::string fallback(const std::string& service) {
+    std::lock_guard lock(mutex);
+    auto [it, inserted] = handedOut.try_emplace(service);
+    if (inserted) it->second = newUUIDString();
+    return it->second;
+  }
+
+  // A blocking call: it reads and may write the secret store.
+  std::string current(const std::string& service) {
+    bool absent = false;
+    try {
+      runtime::Bytes data = secrets->read(service, account);
+      std::string text(runtime::asText(data));
+      if (runtime::isValidUTF8(text)) {
+        std::lock_guard lock(mutex);
+        handedOut[service] = text;
+        return text;
+      }
+      absent = true;  // unreadable bytes are replaced
+    } catch (const secrets::SecretError& e) {
+      absent = e.is<secrets::SecretError::ItemNotFound>();
+      if (!absent) log(keychain::readFailedLine(e));
+    }
+    std::string identity = fallback(service);
+    // Only an item that is missing or unreadable is written; a store that could not be asked
+    // may still hold this device's real identity, which must not be overwritten.
+    if (absent) keychain::writeData(*secrets, runtime::asBytes(identity), service, account, log);
+    return identity;
+  }
+};
+
+DeviceIdentity::DeviceIdentity(std::shared_ptr<secrets::SecretStore> secrets, KeychainLog log)
+    : shared_(std::make_shared<Shared>()) {
+  shared_->secrets = std::move(secrets);
+  shared_->log = std::move(log);
 }
 
-std::string DeviceIdentity::current(const std::string& service) {
-  // Whatever store holds the identity, asking it may wait on a keyring.
-  runtime::mayBlock("reading this device's identity");
-  bool absent = false;
-  try {
-    runtime::Bytes data = secrets_->read(service, account);
-    std::string text(runtime::asText(data));
-    if (runtime::isValidUTF8(text)) {
-      std::lock_guard lock(mutex_);
-      handedOut_[service] = text;
-      return text;
-    }
-    absent = true;  // unreadable bytes are replaced
-  } catch (const secrets::SecretError& e) {
-    absent = e.is<secrets::SecretError::ItemNotFound>();
-    if (!absent) log_(keychain::readFailedLine(e));
-  }
-  std::string identity = fallback(service);
-  // Only an item that is missing or unreadable is written; a store that could not be asked
-  // may still hold this device's real identity, which must not be overwritten.
-  if (absent) keychain::writeData(*secrets_, runtime::asBytes(identity), service, account, log_);
-  return identity;
+boost::asio::awaitable<std::string> DeviceIdentity::current(std::string service) {
+  auto read = [shared = shared_, service = std::move(service)] { return shared->current(service); };
+  co_return co_await runtime::offloadBlocking(std::move(read), runtime::secretsWorker());
 }
 
 }  // namespace brindlet::transport

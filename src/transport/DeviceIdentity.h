@@ -1,9 +1,9 @@
 #pragma once
 
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
+
+#include <boost/asio/awaitable.hpp>
 
 #include "secrets/SecretStore.h"
 #include "transport/Keychain.h"
@@ -19,18 +19,13 @@ class DeviceIdentity {
   explicit DeviceIdentity(std::shared_ptr<secrets::SecretStore> secrets,
                           KeychainLog log = transportErrorLog());
 
-  // A blocking call: it reads and may write the secret store.
-  std::string current(const std::string& service);
+  // Reads, and may write, the secret store on the secrets worker; resumes the caller on its own
+  // executor.
+  boost::asio::awaitable<std::string> current(std::string service);
 
  private:
-  // A new random identity: 36 upper-case hexadecimal characters in groups of 8-4-4-4-12.
-  static std::string newUUIDString();
-  std::string fallback(const std::string& service);
-
-  std::shared_ptr<secrets::SecretStore> secrets_;
-  KeychainLog log_;
-  std::mutex mutex_;
-  std::map<std::string, std::string> handedOut_;  // by service
+  struct Shared;
+  std::shared_ptr<Shared> shared_;
 };
 
 }  // namespace brindlet::transport

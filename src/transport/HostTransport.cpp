@@ -6,7 +6,6 @@
 #include <boost/asio/use_awaitable.hpp>
 
 #include "protocol/Enums.h"
-#include "runtime/Blocking.h"
 #include "runtime/OneShot.h"
 #include "transport/BonjourBrowser.h"
 #include "transport/SecureChannel.h"
@@ -140,9 +139,8 @@ asio::awaitable<void> HostTransport::stopNow() {
 }
 
 asio::awaitable<void> HostTransport::forgetNow(std::string uid) {
-  auto store = settings_.store;
-  auto remove = [store, uid] { store->remove(uid); };
-  co_await runtime::offloadBlocking(std::move(remove), runtime::secretsWorker());
+  const auto store = settings_.store;
+  co_await store->remove(uid);
   paired_.erase(uid);
   failures_.erase(uid);
   events_->push(HostTransportEvent::nearby(nearby()));
@@ -176,18 +174,15 @@ std::vector<std::string> uidsOf(const std::vector<BonjourService>& services) {
   return uids;
 }
 
-// Which of the uids have a key, asked of the store on the blocking worker: a locked keyring may
-// keep it for as long as the user takes to unlock it.
+// Which of the uids have a key: a locked keyring may keep the answer for as long as the user
+// takes to unlock it, while the loop goes on.
 asio::awaitable<std::set<std::string>> pairedAmong(std::shared_ptr<PairingStore> store,
                                                    std::vector<std::string> uids) {
-  auto look = [store, uids] {
-    std::set<std::string> paired;
-    for (const auto& uid : uids) {
-      if (store->key(uid)) paired.insert(uid);
-    }
-    return paired;
-  };
-  return runtime::offloadBlocking(std::move(look), runtime::secretsWorker());
+  std::set<std::string> paired;
+  for (const auto& uid : uids) {
+    if (co_await store->key(uid)) paired.insert(uid);
+  }
+  co_return paired;
 }
 
 }  // namespace
@@ -300,9 +295,9 @@ asio::awaitable<ClientLink> HostTransport::dialPaired(NearbyPhone phone,
                                                       std::optional<std::uint64_t> generation) {
   std::optional<SymmetricKey> key;
   if (phone.uid) {
-    auto store = settings_.store;
-    auto look = [store, uid = *phone.uid] { return store->key(uid); };
-    key = co_await runtime::offloadBlocking(std::move(look), runtime::secretsWorker());
+    const auto store = settings_.store;
+    const std::string uid = *phone.uid;
+    key = co_await store->key(uid);
   }
   const auto& macUid = settings_.localHello.uid;
   if (!phone.secure || !phone.uid || !key || !macUid)

@@ -1,30 +1,30 @@
 #include "transport/MemoryPairingStore.h"
 
+#include <memory>
+
+#include "secrets/MemorySecretStore.h"
+
 namespace brindlet::transport {
 
-std::optional<SymmetricKey> MemoryPairingStore::key(const std::string& identity) {
-  std::lock_guard lock(mutex_);
-  auto it = keys_.find(identity);
-  if (it == keys_.end() || it->second.size() == 0) return std::nullopt;
-  return it->second;
+namespace asio = boost::asio;
+
+MemoryPairingStore::MemoryPairingStore()
+    : keychain_(std::make_shared<secrets::MemorySecretStore>(), "pairing") {}
+
+asio::awaitable<std::optional<SymmetricKey>> MemoryPairingStore::key(std::string identity) {
+  return keychain_.key(std::move(identity));
 }
 
-void MemoryPairingStore::save(const SymmetricKey& key, const std::string& identity) {
-  std::lock_guard lock(mutex_);
-  keys_.insert_or_assign(identity, key);
+asio::awaitable<void> MemoryPairingStore::save(SymmetricKey key, std::string identity) {
+  return keychain_.save(std::move(key), std::move(identity));
 }
 
-void MemoryPairingStore::remove(const std::string& identity) {
-  std::lock_guard lock(mutex_);
-  keys_.erase(identity);
+asio::awaitable<void> MemoryPairingStore::remove(std::string identity) {
+  return keychain_.remove(std::move(identity));
 }
 
-std::vector<std::string> MemoryPairingStore::identities() {
-  std::lock_guard lock(mutex_);
-  std::vector<std::string> out;
-  out.reserve(keys_.size());
-  for (const auto& entry : keys_) out.push_back(entry.first);
-  return out;
+asio::awaitable<std::vector<std::string>> MemoryPairingStore::identities() {
+  return keychain_.identities();
 }
 
 }  // namespace brindlet::transport

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,17 +9,19 @@
 
 namespace brindlet::transport {
 
-// Keys held in memory only, lost with the object.
+// Keys held in memory only, lost with the object: the keychain's store over secrets in memory,
+// so that it goes to the secrets worker and is checked as a blocking call just as the real one.
 class MemoryPairingStore final : public PairingStore {
  public:
-  std::optional<SymmetricKey> key(const std::string& identity) override;
-  void save(const SymmetricKey& key, const std::string& identity) override;
-  void remove(const std::string& identity) override;
-  std::vector<std::string> identities() override;
+  MemoryPairingStore();
+
+  boost::asio::awaitable<std::optional<SymmetricKey>> key(std::string identity) override;
+  boost::asio::awaitable<void> save(SymmetricKey key, std::string identity) override;
+  boost::asio::awaitable<void> remove(std::string identity) override;
+  boost::asio::awaitable<std::vector<std::string>> identities() override;
 
  private:
-  std::mutex mutex_;
-  std::map<std::string, SymmetricKey> keys_;
+  KeychainPairingStore keychain_;
 };
 
 }  // namespace brindlet::transport

@@ -22,6 +22,7 @@
 #include "runtime/ManualClock.h"
 #include "runtime/Task.h"
 #include "secrets/MemorySecretStore.h"
+#include "support/Loop.h"
 #include "support/TempDir.h"
 
 namespace brindlet::deck::testing {
@@ -171,7 +172,7 @@ class DeckHarness {
         std::make_shared<profiles::KeychainSigningKeyStore>(
             std::make_shared<secrets::MemorySecretStore>()),
         clock);
-    store->reload();
+    brindlet::testing::runUntilDone(loop.context(), store->load());
     runtime::Log::attach(sink);
     workspace->transcript = &transcript;
     workspace->clock = clock;

@@ -108,7 +108,7 @@ TEST_F(MeetingDesktop, DeckFollowsMeetingsAndCarriesOutIntents) {
                                                std::make_shared<profiles::KeychainSigningKeyStore>(
                                                    std::make_shared<secrets::MemorySecretStore>()),
                                                clock);
-  store->reload();
+  brindlet::testing::runUntilDone(io(), store->load());
   runtime::ProcFsProcessTable processes;
   auto readers = std::make_shared<SystemReaders>(d.tree, processes, *clock);
   auto runner = std::make_shared<ActionRunner>(io().get_executor(), *d.workspace, *d.poster);

@@ -106,7 +106,7 @@ TEST_F(ProfileStoreTest, OriginsVerificationAndOrder) {
   put(bundled / "c.json", {"com.app.c", "Zed"});
   put(bundled / "a.json", {"com.app.a", "Alpha"});
   put(bundled / "b.json", {"com.app.b", "Alpha"});
-  const SigningKey own = keys->signingKey();
+  const SigningKey own = test::signingKeyOf(*keys);
   const SigningKey other = SigningKey::generate();
   const Profile mine = profileOf({"com.user.mine", "Mine"}).sign(own);
   Profile edited = mine;
@@ -132,7 +132,7 @@ TEST_F(ProfileStoreTest, OriginsVerificationAndOrder) {
 
   // Without the own key, nothing is the user's own.
   secrets->failReads(secrets::SecretError::locked());
-  store->reload();
+  testing::runUntilDone(loop.context(), store->load());
   EXPECT_THAT(summary(), ::testing::Contains("imported/verified/Mine"));
   EXPECT_EQ(summary().back(), "imported/verified/Other");
 }
@@ -182,7 +182,7 @@ TEST_F(ProfileStoreTest, LookupForAFrontApp) {
     EXPECT_EQ(found ? found->id() : "", c.expected) << c.app;
   }
   fs::remove(bundled / "default.json");
-  store->reload();
+  testing::runUntilDone(loop.context(), store->load());
   EXPECT_FALSE(store->profile("com.other", std::nullopt));
 }
 

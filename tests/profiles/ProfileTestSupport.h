@@ -6,10 +6,25 @@
 
 #include "profiles/Profile.h"
 #include "profiles/ProfileError.h"
+#include "profiles/SigningKeyStore.h"
 #include "runtime/Json.h"
+#include "support/Loop.h"
 #include "support/TempDir.h"
 
 namespace brindlet::profiles::test {
+
+// The store's key, awaited on a loop of its own (a key is made only from bytes, so the bytes
+// are what the loop hands back).
+inline SigningKey signingKeyOf(SigningKeyStore& store) {
+  auto raw = [](SigningKeyStore& keys) -> boost::asio::awaitable<runtime::Bytes> {
+    const SigningKey key = co_await keys.signingKey();
+    co_return key.rawRepresentation();
+  };
+  return SigningKey::fromRaw(brindlet::testing::runAlone(raw(store)));
+}
+inline SigningKey signingKeyOf(SigningKeyStore&& store) {
+  return signingKeyOf(store);
+}
 
 inline std::filesystem::path sourceDir() {
   const char* dir = std::getenv("BRINDLET_SOURCE_DIR");

@@ -8,6 +8,7 @@
 #include "runtime/MainLoop.h"
 #include "runtime/ManualClock.h"
 #include "secrets/MemorySecretStore.h"
+#include "support/Loop.h"
 #include "support/TempDir.h"
 
 namespace brindlet::profiles {
@@ -20,7 +21,7 @@ TEST(ShippedProfiles, LoadAndCarryTheMeetingKeys) {
       loop, std::filesystem::path(dir.path()) / "user", std::filesystem::path(SHIPPED_PROFILES),
       std::make_shared<KeychainSigningKeyStore>(std::make_shared<secrets::MemorySecretStore>()),
       std::make_shared<runtime::ManualClock>());
-  store->reload();
+  brindlet::testing::runUntilDone(loop.context(), store->load());
   EXPECT_THAT(store->problems.get(), ::testing::IsEmpty());
   EXPECT_EQ(store->profiles.get().size(), ProfileStore::jsonFiles(SHIPPED_PROFILES).size());
 

@@ -124,8 +124,8 @@ TEST(KeychainSigningKeyStore, FailuresAreNotReplacedByANewKey) {
     if (c.stored) secrets->store(KeychainSigningKeyStore::service, "default", *c.stored);
     secrets->failReads(c.readFailure);
     KeychainSigningKeyStore store(secrets);
-    EXPECT_ANY_THROW(store.signingKey()) << c.what;
-    EXPECT_ANY_THROW(store.signingKey()) << c.what;
+    EXPECT_ANY_THROW(test::signingKeyOf(store)) << c.what;
+    EXPECT_ANY_THROW(test::signingKeyOf(store)) << c.what;
     secrets->failReads(std::nullopt);
     EXPECT_EQ(secrets->accounts(KeychainSigningKeyStore::service).size(), c.stored ? 1u : 0u)
         << c.what;
@@ -136,7 +136,7 @@ TEST(KeychainSigningKeyStore, FailuresAreNotReplacedByANewKey) {
   // A store that refuses the new key: its error, and no key handed out.
   auto refusing = std::make_shared<secrets::MemorySecretStore>();
   refusing->failWrites(SecretError::failed(5, "refused"));
-  EXPECT_THROW(KeychainSigningKeyStore(refusing).signingKey(), SecretError);
+  EXPECT_THROW(test::signingKeyOf(KeychainSigningKeyStore(refusing)), SecretError);
 }
 
 }  // namespace

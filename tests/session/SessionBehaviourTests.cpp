@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
+
+#include "secrets/MemorySecretStore.h"
 #include "session/HostSession.h"
 #include "session/SessionHarness.h"
 #include "streaming/VideoTypes.h"
@@ -7,6 +12,7 @@
 namespace brindlet::session::testing {
 namespace {
 
+namespace asio = boost::asio;
 using runtime::LogLevel;
 
 class SessionTest : public ::testing::Test {
@@ -54,13 +60,46 @@ TEST(SessionPairing, StoresAKeyOnlyForThePhoneTheLinkWasMadeFor) {
     auto phone = h.link(c.setup);
     h.send(*phone, protocol::PairOK{psk});
     if (c.stored) {
-      EXPECT_EQ(h.pairing->identities(), std::vector<std::string>{"U-A"});
-      EXPECT_EQ(h.pairing->key("U-A"), transport::SymmetricKey(psk));
+      EXPECT_EQ(h.run(h.pairing->identities()), std::vector<std::string>{"U-A"});
+      EXPECT_EQ(h.run(h.pairing->key("U-A")), transport::SymmetricKey(psk));
     } else {
-      EXPECT_TRUE(h.pairing->identities().empty());
+      EXPECT_TRUE(h.run(h.pairing->identities()).empty());
     }
     EXPECT_EQ(h.log.messages("session", LogLevel::error), c.errors);
   }
+}
+
+// A keyring that answers only after 2 s holds up the key's save and nothing else: the loop goes
+// on meanwhile, the key is kept, and the phone is still heard.
+TEST(SessionPairing, ASlowKeyringHoldsUpOnlyTheSave) {
+  auto secrets = std::make_shared<secrets::MemorySecretStore>();
+  secrets->delayAnswers(2s);
+  SessionHarness h(std::make_shared<transport::KeychainPairingStore>(secrets, "pairing"));
+  int ticks = 0;
+  auto ticking = [&]() -> asio::awaitable<void> {
+    asio::steady_timer timer(co_await asio::this_coro::executor);
+    for (;;) {
+      timer.expires_after(20ms);
+      co_await timer.async_wait(asio::use_awaitable);
+      ++ticks;
+    }
+  };
+  auto ticker = runtime::spawn(h.io.get_executor(), ticking());
+  auto usb = alpha();
+  usb.route = transport::Route::usb(3, "SERIAL");
+  auto phone = h.link(usb);
+  const runtime::Bytes psk(32, 7);
+
+  const int before = ticks;
+  h.send(*phone, protocol::PairOK{psk});  // settles once the save has answered
+  EXPECT_GE(ticks - before, 10);          // some 100 ticks pass while the keyring waits
+  h.play("ping A 12.5");
+  EXPECT_EQ(h.phones.back(), "A: pong 12.5");
+  ticker.cancel();
+  h.settle();
+
+  secrets->delayAnswers(0ms);
+  EXPECT_EQ(secrets->read("pairing", "U-A"), psk);
 }
 
 TEST_F(SessionTest, OnlyTextKeyDownAndTouchEndedArmTheFollower) {

@@ -50,8 +50,10 @@ std::string summary(const ControlMessage& message) {
   return text;
 }
 
-SessionHarness::SessionHarness()
-    : streamer(std::make_shared<RecordingStreamer>(io.get_executor())) {
+SessionHarness::SessionHarness(std::shared_ptr<transport::PairingStore> pairingStore)
+    : pairing(pairingStore ? std::move(pairingStore)
+                           : std::make_shared<transport::MemoryPairingStore>()),
+      streamer(std::make_shared<RecordingStreamer>(io.get_executor())) {
   displays->trace = &calls;
   streamer->trace = &calls;
   for (std::uint32_t id = 1; id <= 16; ++id) monitors->monitors[id] = kBounds;

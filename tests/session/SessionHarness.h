@@ -80,8 +80,7 @@ class SessionHarness {
   Trace phones;  // "A: displayReady 589x1278@2 h264 #1", stats left out
   Trace calls;   // the display manager's and the streamer's
   std::shared_ptr<FakeTransport> transport = std::make_shared<FakeTransport>();
-  std::shared_ptr<transport::MemoryPairingStore> pairing =
-      std::make_shared<transport::MemoryPairingStore>();
+  std::shared_ptr<transport::PairingStore> pairing;
   std::shared_ptr<RecordingDisplays> displays = std::make_shared<RecordingDisplays>();
   std::shared_ptr<RecordingStreamer> streamer;
   std::shared_ptr<RecordingInput> input = std::make_shared<RecordingInput>();
@@ -97,10 +96,15 @@ class SessionHarness {
   // The phone's display: 1178×2556 pixels to the right of a 1920-pixel screen.
   static constexpr desktop::Rect kBounds{1920, 0, 1178, 2556};
 
-  SessionHarness();
+  // Keys in memory unless a pairing store is given.
+  explicit SessionHarness(std::shared_ptr<transport::PairingStore> pairingStore = nullptr);
   ~SessionHarness();
 
   void settle() { brindlet::testing::drain(io); }
+  template <class T>
+  T run(boost::asio::awaitable<T> operation) {
+    return brindlet::testing::runUntilDone(io, std::move(operation));
+  }
   void pass(runtime::Duration d) { brindlet::testing::runFor(io, *clock, d); }
 
   // A new link of the phone, reported connected.

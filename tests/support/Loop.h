@@ -102,6 +102,14 @@ inline void runUntilDone(boost::asio::io_context& io, boost::asio::awaitable<voi
   runUntilDone<bool>(io, wrapped(std::move(operation)));
 }
 
+// Runs the operation on a loop of its own until it finishes: for a test of an awaited role that
+// has no loop of its own.
+template <class T>
+T runAlone(boost::asio::awaitable<T> operation) {
+  boost::asio::io_context io;
+  return runUntilDone(io, std::move(operation));
+}
+
 // Runs the function on a loop that another thread runs and returns its result, so that a test
 // touches the loop's objects only from the loop.
 template <class F>

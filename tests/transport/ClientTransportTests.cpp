@@ -32,7 +32,7 @@ TEST(ClientTransportUsb, LoopbackHostIsTakenAsUsbAndReceivesItsKey) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     PhoneHarness phone;
-    if (c.keyStored) phone.store->save(keyFilled(5), kMacA);
+    if (c.keyStored) phone.run(phone.store->save(keyFilled(5), kMacA));
     phone.makeAndStart(/*loopbackIsUSB=*/true);
 
     auto mac = phone.dial("Mac A", c.uid, std::nullopt);
@@ -46,7 +46,7 @@ TEST(ClientTransportUsb, LoopbackHostIsTakenAsUsbAndReceivesItsKey) {
     if (c.uid) {
       ASSERT_TRUE(mac->psk);
       EXPECT_EQ(mac->psk->size(), 32u);
-      EXPECT_EQ(phone.store->key(kMacA), SymmetricKey(*mac->psk));
+      EXPECT_EQ(phone.run(phone.store->key(kMacA)), SymmetricKey(*mac->psk));
       if (c.keyStored) {
         EXPECT_EQ(SymmetricKey(*mac->psk), keyFilled(5));
       }
@@ -85,8 +85,8 @@ TEST(ClientTransportWifi, StoredKeyLinksOnlyForTheKeysOwner) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     PhoneHarness phone;
-    phone.store->save(keyFilled(1), kMacA);
-    phone.store->save(keyFilled(2), kMacB);
+    phone.run(phone.store->save(keyFilled(1), kMacA));
+    phone.run(phone.store->save(keyFilled(2), kMacB));
     phone.makeAndStart(/*loopbackIsUSB=*/false);
 
     auto mac = phone.dial("Mac A", c.helloUid, SecureChannel::Key{kMacA, keyFilled(1)});
@@ -103,12 +103,12 @@ TEST(ClientTransportWifi, StoredKeyLinksOnlyForTheKeysOwner) {
 
 TEST(ClientTransportWifi, UnknownKeyFailsTheHandshakeWithoutEvents) {
   PhoneHarness phone;
-  phone.store->save(keyFilled(1), kMacA);
+  phone.run(phone.store->save(keyFilled(1), kMacA));
   phone.makeAndStart(false);
   EXPECT_TRUE(phone.dialFails(SecureChannel::Key{kMacA, keyFilled(9)}));
   EXPECT_TRUE(phone.dialFails(SecureChannel::Key{"MAC-UNKNOWN", keyFilled(1)}));
   // A stored key never stands for a pairing identity.
-  phone.store->save(keyFilled(3), PairingCode::pairingIdentity(kMacA));
+  phone.run(phone.store->save(keyFilled(3), PairingCode::pairingIdentity(kMacA)));
   phone.run(phone.transport->restartSecure());
   EXPECT_TRUE(
       phone.dialFails(SecureChannel::Key{PairingCode::pairingIdentity(kMacA), keyFilled(3)}));
@@ -133,7 +133,7 @@ TEST(ClientTransportPairing, CodeKeyPairOKThenTheCodesKeyIsGone) {
   EXPECT_EQ(paired->seen, (Strings{"hello(Phone)", "pairOK"}));
   ASSERT_TRUE(phone.endOf(*request));
   EXPECT_EQ(request->seen, (Strings{"hello(Phone)", "bye(pairingEnded)", "end"}));
-  EXPECT_EQ(phone.store->key(kMacA), SymmetricKey(*paired->psk));
+  EXPECT_EQ(phone.run(phone.store->key(kMacA)), SymmetricKey(*paired->psk));
   EXPECT_EQ(phone.run(phone.transport->currentCode()), std::nullopt);
   EXPECT_EQ(phone.countLogged("Paired with a new host"), 1u);
   // The code's key is gone from the listener (the issued key links: PhoneHostLinkTests).
@@ -330,7 +330,7 @@ TEST(ClientTransportListeners, ForgetAllAndOverlappingRebuildsEndWithTheNewestKe
        {Case{"forget during a rebuild", false}, Case{"stop during a rebuild", true}}) {
     SCOPED_TRACE(c.name);
     PhoneHarness phone;
-    phone.store->save(keyFilled(1), kMacA);
+    phone.run(phone.store->save(keyFilled(1), kMacA));
     phone.makeAndStart(false);
     int done = 0;
     auto count = [&](std::exception_ptr) { ++done; };
@@ -344,7 +344,7 @@ TEST(ClientTransportListeners, ForgetAllAndOverlappingRebuildsEndWithTheNewestKe
     EXPECT_EQ(phone.clock->sleeperCount(), 0u);  // no rebuild had to wait for a busy port
     EXPECT_EQ(phone.run(phone.transport->secureListenerPort()).has_value(), !c.thenStop);
     EXPECT_TRUE(phone.dialFails(SecureChannel::Key{kMacA, keyFilled(1)}));
-    EXPECT_EQ(phone.store->identities().empty(), !c.thenStop);
+    EXPECT_EQ(phone.run(phone.store->identities()).empty(), !c.thenStop);
     EXPECT_TRUE(c.thenStop || phone.logged("Forgot every paired computer"));
   }
   PhoneHarness stopped;  // not started: nothing to restart, still logged

@@ -6,11 +6,13 @@
 #include <regex>
 
 #include "secrets/MemorySecretStore.h"
+#include "support/Loop.h"
 #include "transport/DeviceIdentity.h"
 
 namespace brindlet::transport {
 namespace {
 
+using brindlet::testing::runAlone;
 using secrets::MemorySecretStore;
 using secrets::SecretError;
 
@@ -59,21 +61,21 @@ TEST(DeviceIdentity, CreatedOnceKeptAndNeverOverwrittenWhileTheStoreFails) {
     DeviceIdentity identity(secrets, [&](const std::string& line) { logged.push_back(line); });
     if (c.stored) secrets->store(service, "uid", *c.stored);
     if (c.breakStore) c.breakStore(*secrets);
-    const std::string first = identity.current(service);
+    const std::string first = runAlone(identity.current(service));
     if (c.first == kNew) {
       EXPECT_TRUE(std::regex_match(first, uuid)) << first;
     } else {
       EXPECT_EQ(first, c.first);
     }
-    EXPECT_EQ(identity.current(service), first);
+    EXPECT_EQ(runAlone(identity.current(service)), first);
     EXPECT_EQ(logged, c.logged);
     secrets->failWrites(std::nullopt);
     secrets->failReads(std::nullopt);
     const std::string expected = c.storedAfter == kNew ? first : c.storedAfter;
-    EXPECT_EQ(identity.current(service), expected);
+    EXPECT_EQ(runAlone(identity.current(service)), expected);
     EXPECT_EQ(runtime::asText(secrets->read(service, "uid")), expected);
     // A later run of the app over the same store finds the same identity.
-    EXPECT_EQ(DeviceIdentity(secrets).current(service), expected);
+    EXPECT_EQ(runAlone(DeviceIdentity(secrets).current(service)), expected);
   }
 }
 

@@ -100,7 +100,7 @@ struct HostHarness {
   const HostTransportEvent& last() const { return events->back(); }
 
   void pair(ScriptedPhone& phone, std::uint8_t fill) {
-    store->save(keyFilled(fill), phone.uid());
+    run(store->save(keyFilled(fill), phone.uid()));
     phone.trust(kMacUid, keyFilled(fill));
   }
 

@@ -40,8 +40,8 @@ TEST(HostPairing, RefusesPhonesItCannotReachWithoutDialling) {
   const NearbyPhone noPort = without([](NearbyPhone& p) { p.pairPort.reset(); });
   const NearbyPhone noService = without([](NearbyPhone& p) { p.secure.reset(); });
   const NearbyPhone noUid = without([](NearbyPhone& p) { p.uid.reset(); });
-  h.store->save(keyFilled(1), "U-A");
-  anonymous.store->save(keyFilled(1), "U-A");
+  h.run(h.store->save(keyFilled(1), "U-A"));
+  anonymous.run(anonymous.store->save(keyFilled(1), "U-A"));
 
   struct Case {
     HostHarness* harness;
@@ -130,7 +130,7 @@ TEST(HostPairing, CompletingPairingMakesAPhoneThatFailedEligibleAgain) {
   HostHarness h;
   ScriptedPhone alpha(h.io, "Alpha", "U-A");
   // A stale key: three automatic dials fail and the phone is skipped.
-  h.store->save(keyFilled(1), "U-A");
+  h.run(h.store->save(keyFilled(1), "U-A"));
   alpha.trust(kMacUid, keyFilled(9));
   h.run(h.host->start());
   h.discovery->show({alpha.service()});
@@ -148,7 +148,7 @@ TEST(HostPairing, CompletingPairingMakesAPhoneThatFailedEligibleAgain) {
   alpha.showCode("123456", kMacUid);
   h.run(h.host->completePairing(attempt, "123456"));
   // The host session stores the key the phone sends; then the link drops.
-  h.store->save(keyFilled(5), "U-A");
+  h.run(h.store->save(keyFilled(5), "U-A"));
   alpha.trust(kMacUid, keyFilled(5));
   h.run(alpha.dropHost(0, std::nullopt));
   ASSERT_TRUE(h.runUntil([&] { return alpha.hosts().size() == 2; }));

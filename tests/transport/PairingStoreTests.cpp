@@ -4,7 +4,9 @@
 #include <functional>
 #include <memory>
 
+#include "runtime/Blocking.h"
 #include "secrets/MemorySecretStore.h"
+#include "support/Loop.h"
 #include "transport/MemoryPairingStore.h"
 #include "transport/PairingStore.h"
 
@@ -16,6 +18,8 @@ using secrets::SecretError;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
+
+using brindlet::testing::runAlone;
 
 SymmetricKey keyOf(std::size_t size, std::uint8_t fill) {
   return SymmetricKey(runtime::Bytes(size, fill));
@@ -50,29 +54,29 @@ TEST(PairingStore, KeysByIdentity) {
     Fixture f;
     setUp(f);
     auto store = f.make("com.velvane.pairing");
-    EXPECT_EQ(store->key("phone-1"), std::nullopt);
-    EXPECT_THAT(store->identities(), IsEmpty());
+    EXPECT_EQ(runAlone(store->key("phone-1")), std::nullopt);
+    EXPECT_THAT(runAlone(store->identities()), IsEmpty());
 
-    store->save(keyOf(32, 1), "phone-1");
-    EXPECT_EQ(store->key("phone-1"), keyOf(32, 1));
-    store->save(keyOf(32, 2), "phone-1");  // replaces, never a second entry
-    EXPECT_EQ(store->key("phone-1"), keyOf(32, 2));
-    store->save(keyOf(16, 3), "phone-2");  // stored length is kept as it is
-    EXPECT_EQ(store->key("phone-2"), keyOf(16, 3));
-    EXPECT_THAT(store->identities(), UnorderedElementsAre("phone-1", "phone-2"));
+    runAlone(store->save(keyOf(32, 1), "phone-1"));
+    EXPECT_EQ(runAlone(store->key("phone-1")), keyOf(32, 1));
+    runAlone(store->save(keyOf(32, 2), "phone-1"));  // replaces, never a second entry
+    EXPECT_EQ(runAlone(store->key("phone-1")), keyOf(32, 2));
+    runAlone(store->save(keyOf(16, 3), "phone-2"));  // stored length is kept as it is
+    EXPECT_EQ(runAlone(store->key("phone-2")), keyOf(16, 3));
+    EXPECT_THAT(runAlone(store->identities()), UnorderedElementsAre("phone-1", "phone-2"));
 
-    store->remove("phone-1");
-    EXPECT_EQ(store->key("phone-1"), std::nullopt);
-    store->remove("never-saved");  // nothing to do, nothing reported
-    EXPECT_THAT(store->identities(), ElementsAre("phone-2"));
-    store->save(keyOf(0, 0), "phone-3");  // an empty key is no key
-    EXPECT_EQ(store->key("phone-3"), std::nullopt);
+    runAlone(store->remove("phone-1"));
+    EXPECT_EQ(runAlone(store->key("phone-1")), std::nullopt);
+    runAlone(store->remove("never-saved"));  // nothing to do, nothing reported
+    EXPECT_THAT(runAlone(store->identities()), ElementsAre("phone-2"));
+    runAlone(store->save(keyOf(0, 0), "phone-3"));  // an empty key is no key
+    EXPECT_EQ(runAlone(store->key("phone-3")), std::nullopt);
     EXPECT_THAT(f.logged, IsEmpty());
   }
   // The keychain item: the service given, the identity as its account, the key's bytes.
   Fixture f;
   kinds()[1].second(f);
-  f.make("com.velvane.pairing")->save(keyOf(32, 9), "Phone ü|1");
+  runAlone(f.make("com.velvane.pairing")->save(keyOf(32, 9), "Phone ü|1"));
   EXPECT_EQ(f.secrets->read("com.velvane.pairing", "Phone ü|1"), runtime::Bytes(32, 9));
 }
 
@@ -95,17 +99,38 @@ TEST(KeychainPairingStore, FailuresAreQuiet) {
     Fixture f;
     kinds()[1].second(f);
     auto store = f.make("svc");
-    store->save(keyOf(32, 1), "phone");
+    runAlone(store->save(keyOf(32, 1), "phone"));
     f.secrets->failWrites(c.error);
-    store->save(keyOf(32, 2), "phone");  // the previous key stays
+    runAlone(store->save(keyOf(32, 2), "phone"));  // the previous key stays
     EXPECT_THAT(f.logged, ElementsAre(c.line));
-    store->remove("phone");
-    EXPECT_EQ(store->key("phone"), keyOf(32, 1));
+    runAlone(store->remove("phone"));
+    EXPECT_EQ(runAlone(store->key("phone")), keyOf(32, 1));
 
     f.secrets->failReads(c.error);
-    EXPECT_EQ(store->key("phone"), std::nullopt);
-    EXPECT_THAT(store->identities(), IsEmpty());
+    EXPECT_EQ(runAlone(store->key("phone")), std::nullopt);
+    EXPECT_THAT(runAlone(store->identities()), IsEmpty());
     EXPECT_EQ(f.logged.size(), 1u);
+  }
+}
+
+// The memory double is checked as the real store's blocking calls are, so that a test which
+// asks it on a main loop fails just as the app would block there.
+TEST(MemorySecretStoreDeathTest, EveryCallOnAMainLoopIsCaught) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::pair<const char*, std::function<void(MemorySecretStore&)>> calls[] = {
+      {"storing a secret", [](auto& s) { s.store("svc", "a", runtime::Bytes(32, 1)); }},
+      {"reading a secret", [](auto& s) { s.read("svc", "a"); }},
+      {"removing a secret", [](auto& s) { s.remove("svc", "a"); }},
+      {"listing secrets", [](auto& s) { s.accounts("svc"); }},
+  };
+  for (const auto& [what, call] : calls) {
+    MemorySecretStore store;
+    // Whether the check throws or aborts, the call never comes back to the loop.
+    auto onLoop = [&]() noexcept {
+      runtime::RunningMainLoop loop;
+      call(store);
+    };
+    EXPECT_DEATH(onLoop(), what);
   }
 }
 

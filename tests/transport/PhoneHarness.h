@@ -237,7 +237,7 @@ struct HostAndPhone {
   ~HostAndPhone() { host->events()->cancel(); }
 
   // The phone as the computer's browse would list it.
-  NearbyPhone nearby() const {
+  NearbyPhone nearby() {
     BonjourService service;
     service.name = "Phone";
     service.endpoint = {"Phone", "_velvane._tcp", "local", 1, "127.0.0.1", phone.securePort};
@@ -246,7 +246,7 @@ struct HostAndPhone {
     p.uid = kPhoneUid;
     p.secure = service;
     p.pairPort = phone.plainPort;
-    p.isPaired = hostStore->key(kPhoneUid).has_value();
+    p.isPaired = phone.run(hostStore->key(kPhoneUid)).has_value();
     return p;
   }
 
@@ -257,7 +257,7 @@ struct HostAndPhone {
     const auto envelope = protocol::ControlEnvelope::of(*frame);
     auto* ok = envelope.message.as<protocol::PairOK>();
     ASSERT_TRUE(ok);
-    hostStore->save(SymmetricKey(ok->psk), kPhoneUid);
+    phone.run(hostStore->save(SymmetricKey(ok->psk), kPhoneUid));
   }
 };
 

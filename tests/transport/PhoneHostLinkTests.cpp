@@ -25,7 +25,7 @@ TEST(PhoneHostLink, PairingWithTheCodeThenThePairedWifiLink) {
   ASSERT_TRUE(l.phone.hasEvents(4));
   EXPECT_EQ(l.phone.events, (Strings{"pairing(" + code + ", Mac A)", "connecting",
                                      "pairingEnded(lockedOut: false)", "connected(Mac A, Wi-Fi)"}));
-  EXPECT_EQ(l.hostStore->key(kPhoneUid), l.phone.store->key(kMacA));
+  EXPECT_EQ(l.phone.run(l.hostStore->key(kPhoneUid)), l.phone.run(l.phone.store->key(kMacA)));
 
   l.phone.run(link.connection->close(std::string("userDisconnected")));
   ASSERT_TRUE(l.phone.hasEvents(5));

@@ -5,12 +5,14 @@
 #include <fstream>
 #include <iterator>
 
+#include "runtime/Blocking.h"
 #include "runtime/Bytes.h"
 #include "runtime/Files.h"
 
 namespace brindlet::tools {
 namespace {
 
+namespace asio = boost::asio;
 namespace fs = std::filesystem;
 constexpr const char* kSuffix = ".key";
 
@@ -35,53 +37,64 @@ std::optional<std::string> unhex(const std::string& text) {
   return out;
 }
 
+fs::path fileOf(const fs::path& folder, const std::string& identity) {
+  return folder / (hex(identity) + kSuffix);
+}
+
 }  // namespace
+
+// Every call is one step on the blocking worker, which runs them one at a time.
 
 FolderPairingStore::FolderPairingStore(fs::path folder) : folder_(std::move(folder)) {
   runtime::makeFolder(folder_);
 }
 
-fs::path FolderPairingStore::fileOf(const std::string& identity) const {
-  return folder_ / (hex(identity) + kSuffix);
+asio::awaitable<std::optional<transport::SymmetricKey>> FolderPairingStore::key(
+    std::string identity) {
+  auto read = [file = fileOf(folder_, identity)]() -> std::optional<transport::SymmetricKey> {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return std::nullopt;
+    runtime::Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.empty()) return std::nullopt;
+    return transport::SymmetricKey(bytes);
+  };
+  co_return co_await runtime::offloadBlocking(std::move(read));
 }
 
-std::optional<transport::SymmetricKey> FolderPairingStore::key(const std::string& identity) {
-  std::lock_guard lock(mutex_);
-  std::ifstream in(fileOf(identity), std::ios::binary);
-  if (!in) return std::nullopt;
-  runtime::Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (bytes.empty()) return std::nullopt;
-  return transport::SymmetricKey(bytes);
-}
-
-void FolderPairingStore::save(const transport::SymmetricKey& key, const std::string& identity) {
-  std::lock_guard lock(mutex_);
-  try {
-    runtime::writeFileAtomically(fileOf(identity), runtime::asText(key.bytes()));
-  } catch (const fs::filesystem_error& e) {
-    std::fprintf(stderr, "Couldn't save the pairing key: %s\n", e.what());
-  }
-}
-
-void FolderPairingStore::remove(const std::string& identity) {
-  std::lock_guard lock(mutex_);
-  std::error_code ignored;
-  fs::remove(fileOf(identity), ignored);
-}
-
-std::vector<std::string> FolderPairingStore::identities() {
-  std::lock_guard lock(mutex_);
-  std::vector<std::string> out;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(folder_, ec)) {
-    const auto name = entry.path().filename().string();
-    if (!name.ends_with(kSuffix)) continue;
-    if (auto identity = unhex(name.substr(0, name.size() - std::string(kSuffix).size()))) {
-      out.push_back(*identity);
+asio::awaitable<void> FolderPairingStore::save(transport::SymmetricKey key, std::string identity) {
+  auto write = [file = fileOf(folder_, identity), key = std::move(key)] {
+    try {
+      runtime::writeFileAtomically(file, runtime::asText(key.bytes()));
+    } catch (const fs::filesystem_error& e) {
+      std::fprintf(stderr, "Couldn't save the pairing key: %s\n", e.what());
     }
-  }
-  std::sort(out.begin(), out.end());
-  return out;
+  };
+  co_await runtime::offloadBlocking(std::move(write));
+}
+
+asio::awaitable<void> FolderPairingStore::remove(std::string identity) {
+  auto forget = [file = fileOf(folder_, identity)] {
+    std::error_code ignored;
+    fs::remove(file, ignored);
+  };
+  co_await runtime::offloadBlocking(std::move(forget));
+}
+
+asio::awaitable<std::vector<std::string>> FolderPairingStore::identities() {
+  auto list = [folder = folder_] {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+      const auto name = entry.path().filename().string();
+      if (!name.ends_with(kSuffix)) continue;
+      if (auto identity = unhex(name.substr(0, name.size() - std::string(kSuffix).size()))) {
+        out.push_back(*identity);
+      }
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  co_return co_await runtime::offloadBlocking(std::move(list));
 }
 
 }  // namespace brindlet::tools

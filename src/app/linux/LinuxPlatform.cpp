@@ -5,18 +5,18 @@
 #include <cstdlib>
 
 #include "app/core/LocalHello.h"
+#include "app/linux/permissions/SystemPermissions.h"
+#include "app/linux/xdg/XdgAutostartItem.h"
 #include "platform/linux/atspi/AtspiTree.h"
 #include "platform/linux/avahi/AvahiServiceDiscovery.h"
 #include "platform/linux/logind/LogindSleepWakeSource.h"
 #include "platform/linux/media/LibavVideoEncoder.h"
-#include "app/linux/permissions/SystemPermissions.h"
 #include "platform/linux/secret/SecretServiceStore.h"
 #include "platform/linux/x11/RandrDisplayBackend.h"
 #include "platform/linux/x11/RandrMonitorLayout.h"
 #include "platform/linux/x11/X11CaptureBackend.h"
 #include "platform/linux/x11/X11EventPoster.h"
 #include "platform/linux/x11/X11WindowSystem.h"
-#include "app/linux/xdg/XdgAutostartItem.h"
 #include "runtime/FileDefaults.h"
 #include "runtime/Files.h"
 #include "runtime/MainLoop.h"
@@ -223,13 +223,10 @@ std::optional<std::string> LinuxPlatform::hostName() {
 }
 
 asio::awaitable<std::string> LinuxPlatform::deviceId() {
-  auto secrets = secretStore();
-  // The keyring may prompt or wait for its daemon: never on the loop.
-  auto read = [secrets] {
-    transport::DeviceIdentity identity(secrets);
-    return identity.current(std::string(identityService));
-  };
-  co_return co_await runtime::offload(secretsWorker_.executor(), std::move(read));
+  // The keyring may prompt or wait for its daemon: the identity asks it off the loop.
+  transport::DeviceIdentity identity(secretStore());
+  const std::string service(identityService);
+  co_return co_await identity.current(service);
 }
 
 std::filesystem::path LinuxPlatform::dataFolder() {

@@ -7,7 +7,6 @@
 
 #include "app/core/Platform.h"
 #include "app/core/SettingsGuide.h"
-#include "runtime/WorkerThread.h"
 
 namespace brindlet::platform {
 class AtspiTree;
@@ -75,7 +74,6 @@ class LinuxPlatform final : public Platform {
   std::string display_;
   std::filesystem::path executable_;
   Presenters presenters_;
-  runtime::WorkerThread secretsWorker_{"brindlet-secret"};
   std::shared_ptr<secrets::SecretStore> secrets_;
   std::shared_ptr<streaming::SleepWakeSource> sleepWake_;
   std::shared_ptr<desktop::WindowSystem> windows_;

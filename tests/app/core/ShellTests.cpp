@@ -36,6 +36,10 @@ struct ShellHarness {
     settle();
   }
   void settle() { runFor(platform.loop(), *platform.manualClock, 10ms); }
+  template <class T>
+  T run(boost::asio::awaitable<T> operation) {
+    return brindlet::testing::runUntilDone(platform.loop().context(), std::move(operation));
+  }
   const ShellState& state() {
     current = shell->state.get();
     return current;
@@ -112,14 +116,14 @@ TEST(Shell, MenuActionsReachTheModels) {
 TEST(Shell, ForgetRemovesTheKeyOfAPhoneWithAUid) {
   ShellHarness h;
   const std::vector<std::uint8_t> bytes(32, 7);
-  h.model->pairing->save(transport::SymmetricKey(bytes), "U1");
+  h.run(h.model->pairing->save(transport::SymmetricKey(bytes), "U1"));
   auto noUid = unpairablePhone("Nameless");
   h.shell->perform(MenuAction(Kind::forget, noUid));
   h.settle();
-  EXPECT_TRUE(h.model->pairing->key("U1"));
+  EXPECT_TRUE(h.run(h.model->pairing->key("U1")));
   h.shell->perform(MenuAction(Kind::forget, pairedPhone("Test Phone", "U1")));
   h.settle();
-  EXPECT_FALSE(h.model->pairing->key("U1"));
+  EXPECT_FALSE(h.run(h.model->pairing->key("U1")));
 }
 
 TEST(Shell, PairShowsTheWindowThenRequests) {

@@ -5,12 +5,14 @@
 
 #include "KeyringSession.h"
 #include "platform/linux/secret/SecretServiceStore.h"
+#include "support/Loop.h"
 #include "transport/DeviceIdentity.h"
 #include "transport/PairingStore.h"
 
 namespace brindlet::platform {
 namespace {
 
+using brindlet::testing::runAlone;
 using secrets::SecretError;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -106,16 +108,18 @@ TEST(SecretServiceStore, PairingStoreAndIdentityOnTheKeyring) {
   transport::KeychainPairingStore pairing(secrets, "brindlet.test.pairing");
   transport::KeychainPairingStore other(secrets, "brindlet.test.pairing2");
   const transport::SymmetricKey key(allByteValues(32));
-  pairing.save(key, "A1B2-phone");
-  EXPECT_EQ(pairing.key("A1B2-phone"), key);
-  EXPECT_EQ(other.key("A1B2-phone"), std::nullopt);
-  EXPECT_THAT(pairing.identities(), ElementsAre("A1B2-phone"));
-  pairing.remove("A1B2-phone");
-  EXPECT_EQ(pairing.key("A1B2-phone"), std::nullopt);
+  runAlone(pairing.save(key, "A1B2-phone"));
+  EXPECT_EQ(runAlone(pairing.key("A1B2-phone")), key);
+  EXPECT_EQ(runAlone(other.key("A1B2-phone")), std::nullopt);
+  EXPECT_THAT(runAlone(pairing.identities()), ElementsAre("A1B2-phone"));
+  runAlone(pairing.remove("A1B2-phone"));
+  EXPECT_EQ(runAlone(pairing.key("A1B2-phone")), std::nullopt);
 
-  std::string identity = transport::DeviceIdentity(secrets).current("brindlet.test.identity");
+  std::string identity =
+      runAlone(transport::DeviceIdentity(secrets).current("brindlet.test.identity"));
   EXPECT_EQ(identity.size(), 36u);
-  EXPECT_EQ(transport::DeviceIdentity(secrets).current("brindlet.test.identity"), identity);
+  EXPECT_EQ(runAlone(transport::DeviceIdentity(secrets).current("brindlet.test.identity")),
+            identity);
   EXPECT_EQ(
       runProgram({"secret-tool", "lookup", "service", "brindlet.test.identity", "account", "uid"})
           .output,
