@@ -2,8 +2,10 @@
 
 #include <openssl/rand.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <list>
 #include <stdexcept>
 
 #include <boost/asio/co_spawn.hpp>
@@ -26,10 +28,19 @@ using runtime::Bytes;
 using runtime::ByteStream;
 
 struct HookServer::Core {
+  // A connection as it was accepted.
+  struct Accepted {
+    std::shared_ptr<ByteStream> stream;
+    transport::Listener::Unfinished unfinished;
+    runtime::Clock::TimePoint accepted;
+  };
+
   std::string token;
   Handler handle;
   std::shared_ptr<runtime::Clock> clock;
   std::size_t reading = 0;
+  // The connections reading their request, the longest reading first.
+  std::list<std::shared_ptr<ByteStream>> readers{};
 };
 
 namespace {
@@ -104,8 +115,12 @@ asio::awaitable<std::optional<Bytes>> answer(std::shared_ptr<HookServer::Core> c
 // timed out or cancelled.
 struct ReadingPlace {
   HookServer::Core& core;
+  std::shared_ptr<ByteStream> stream;
   transport::Listener::Unfinished unfinished;
-  ~ReadingPlace() { --core.reading; }
+  ~ReadingPlace() {
+    --core.reading;
+    core.readers.remove(stream);
+  }
 };
 
 struct Hangup {
@@ -113,16 +128,18 @@ struct Hangup {
   ~Hangup() { stream->cancel(); }
 };
 
+// The head and body must have come within the read limit of the accept, however slowly the
+// client sends them; once read, the request may be held as long as its answer takes.
 asio::awaitable<void> serve(std::shared_ptr<HookServer::Core> core,
-                            std::shared_ptr<ByteStream> stream,
-                            transport::Listener::Unfinished unfinished) {
+                            HookServer::Core::Accepted connection) {
+  auto stream = connection.stream;
   Hangup hangup{stream};
   std::optional<HookRequest> request;
   {
-    ReadingPlace place{*core, std::move(unfinished)};
+    ReadingPlace place{*core, stream, std::move(connection.unfinished)};
+    const auto left = HookServer::readLimit - (core->clock->now() - connection.accepted);
     auto reading = readRequest(stream);
-    auto outcome =
-        co_await runtime::within(*core->clock, HookServer::readLimit, std::move(reading));
+    auto outcome = co_await runtime::within(*core->clock, left, std::move(reading));
     if (outcome) request = std::move(*outcome);
   }
   if (!request) co_return;
@@ -138,11 +155,12 @@ asio::awaitable<void> serve(std::shared_ptr<HookServer::Core> core,
   if (reply) co_await sendReply(*stream, "200 OK", std::move(*reply));
 }
 
-// This machine only, any free port; the listener closes connections past the reading limit.
+// This machine only, any free port; the listener closes connections past its limit, which leaves
+// room for those being ended after they lost their reading places.
 std::shared_ptr<transport::Listener> loopbackListener(const asio::any_io_executor& executor) {
   transport::ListenerOptions options;
   options.address = "127.0.0.1";
-  options.maxUnfinished = HookServer::maxReading;
+  options.maxUnfinished = HookServer::maxUnfinished;
   return transport::Listener::plain(executor, 0, options);
 }
 
@@ -275,11 +293,18 @@ void HookServer::removeFiles() {
 
 void HookServer::accept(const std::shared_ptr<ByteStream>& stream,
                         transport::Listener::Unfinished unfinished) {
-  // The listener's own count keeps this in bounds; a listener without one is bounded here.
-  if (core_->reading >= maxReading) return stream->cancel();
+  // A new connection takes the place of the one that has been reading longest: a hook sends its
+  // request at once, so clients that hold their places by sending slowly lose them first.
+  auto& readers = core_->readers;
+  if (readers.size() >= maxReading) {
+    readers.front()->cancel();
+    readers.pop_front();
+  }
+  readers.push_back(stream);
   ++core_->reading;
   stream->start();
-  connections_.spawn(serve(core_, stream, std::move(unfinished)));
+  const Core::Accepted connection{stream, std::move(unfinished), core_->clock->now()};
+  connections_.spawn(serve(core_, connection));
 }
 
 }  // namespace brindlet::agents

@@ -49,10 +49,15 @@ class HookServer : public std::enable_shared_from_this<HookServer> {
     ListenerMaker listen;                   // 127.0.0.1, any free port, when empty
   };
 
-  // At most this many connections may be reading their request; more are closed at once.
+  // At most this many connections may be reading their request; a new one takes the place of
+  // the one that has been reading longest. The listener closes connections past maxUnfinished
+  // (reading, or ending after they lost their places) at once.
   static constexpr std::size_t maxReading = 64;
-  // A request not complete this long after its connection came is closed unanswered.
-  static constexpr runtime::Duration readLimit = std::chrono::seconds(30);
+  static constexpr std::size_t maxUnfinished = 1024;
+  // A request not complete this long after its connection came is closed unanswered, so that
+  // slow clients cannot keep the places from the agents' hooks. A request read in time may then
+  // wait for its answer as long as that takes.
+  static constexpr runtime::Duration readLimit = std::chrono::seconds(2);
 
   // Stores the token and the handler; no I/O.
   static std::shared_ptr<HookServer> make(boost::asio::any_io_executor executor, std::string token,

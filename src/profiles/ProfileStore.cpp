@@ -153,9 +153,12 @@ boost::asio::awaitable<void> ProfileStore::start() {
 }
 
 void ProfileStore::watch() {
-  watcher_ = runtime::FolderWatch::open(loop_.context(), userFolder_, [weak = weak_from_this()] {
-    if (auto self = weak.lock()) self->scheduleReload();
-  });
+  watcher_ = runtime::FolderWatch::open(
+      loop_.context(), userFolder_,
+      [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->scheduleReload();
+      },
+      true);  // editors that save in place only write and close the file
   if (!watcher_) deckLog().error("Can't watch %s", userFolder_.c_str());
 }
 

@@ -1,6 +1,11 @@
 #include "runtime/FileDefaults.h"
 
+#include <fcntl.h>
+#include <stdio.h>
+
 #include <cerrno>
+#include <chrono>
+#include <ctime>
 #include <mutex>
 
 #include <boost/asio/steady_timer.hpp>
@@ -30,25 +35,62 @@ const Logger& defaultsLog() {
 // Far more than settings take; only what is not a defaults file at all is larger.
 constexpr std::size_t kFileLimit = std::size_t(16) << 20;
 
-// The file's object; anything else (missing, unreadable, not JSON, not an object) is empty.
-nlohmann::json readValues(const fs::path& file) {
+// What the file holds: its object, or empty with why it could not be read (nothing when it is
+// missing).
+struct Stored {
+  nlohmann::json values = nlohmann::json::object();
+  std::string unreadable;
+};
+
+Stored readStored(const fs::path& file) {
   mayBlock("reading the defaults file");
   std::string bytes;
   try {
     bytes = readFile(file, kFileLimit);
   } catch (const FileError& e) {
-    if (e.error() != ENOENT) defaultsLog().error("Ignoring %s: %s", file.c_str(), e.what());
-    return nlohmann::json::object();
+    if (e.error() == ENOENT) return {};
+    return {nlohmann::json::object(), e.what()};
   }
-  nlohmann::json values;
+  Stored stored;
   try {
-    parseJson(bytes, values);
+    parseJson(bytes, stored.values);
   } catch (const JsonReadError& e) {
-    defaultsLog().error("Ignoring %s: %s", file.c_str(), e.what());
-    return nlohmann::json::object();
+    return {nlohmann::json::object(), e.what()};
   }
-  if (!values.is_object()) return nlohmann::json::object();
-  return values;
+  if (!stored.values.is_object()) return {nlohmann::json::object(), "not a JSON object"};
+  return stored;
+}
+
+nlohmann::json readValues(const fs::path& file) {
+  return readStored(file).values;
+}
+
+// "<file>.unreadable-20261207T201500Z", with "-2", "-3"... when that name is taken.
+fs::path keptName(const fs::path& file, int attempt) {
+  const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm utc{};
+  ::gmtime_r(&now, &utc);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+  auto name = file.filename().string() + ".unreadable-" + stamp;
+  if (attempt > 1) name += "-" + std::to_string(attempt);
+  return file.parent_path() / name;
+}
+
+// Moves a file that could not be read out of the way of the next write, so that the user's
+// settings in it are not lost; an earlier kept copy is never replaced.
+void keepAside(const fs::path& file, const std::string& why) {
+  for (int attempt = 1; attempt < 100; ++attempt) {
+    const auto kept = keptName(file, attempt);
+    if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, kept.c_str(), RENAME_NOREPLACE) == 0) {
+      defaultsLog().error("Kept unreadable %s as %s: %s", file.c_str(), kept.c_str(), why.c_str());
+      return;
+    }
+    if (errno != EEXIST) break;
+  }
+  const int error = errno;
+  throw fs::filesystem_error("Can't keep the unreadable file aside", file,
+                             std::error_code(error, std::generic_category()));
 }
 
 // Keys set (a value) or removed (nothing), in key order.
@@ -78,10 +120,12 @@ struct Disk {
       std::lock_guard lock(mutex);
       if (turn <= written) return;
       // Starts from what is stored now, so that another process's recent change is not undone.
-      auto values = readValues(file);
+      auto stored = readStored(file);
+      auto& values = stored.values;
       applyChanges(changes, values);
       try {
         makeFolder(file.parent_path());
+        if (!stored.unreadable.empty()) keepAside(file, stored.unreadable);
         writeFileAtomically(file, writeJson(values));
       } catch (const std::exception& e) {
         failure = e.what();

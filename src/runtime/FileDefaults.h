@@ -20,9 +20,11 @@ class FolderWatch;
 // whole and atomically (mode 0600). A change is seen by readers and told to observers at once;
 // the file is written on the blocking worker, the changes of 100 ms together, and whatever is
 // still unwritten is written when the loop stops and when the store goes. Another process's
-// changes are read when the folder reports them, and their keys' observers told. A file that is
-// not a JSON object reads as empty and stays as it is until the next change; values of kinds this
-// store does not write are kept. Lives on the loop and is touched only from it.
+// changes are read when the folder reports them, and their keys' observers told. A file that
+// cannot be read as a JSON object reads as empty and stays as it is until the next change, which
+// first moves it aside ("defaults.json.unreadable-<UTC time>", never over an earlier one) and logs
+// where; values of kinds this store does not write are kept. Lives on the loop and is touched
+// only from it.
 class FileDefaults final : public Defaults {
  public:
   // How long changes gather before they are written together.

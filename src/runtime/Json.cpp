@@ -275,7 +275,10 @@ class Parser {
     if (word.find_first_of(".eE") == std::string_view::npos) {
       std::int64_t negative = 0;
       std::uint64_t positive = 0;
-      if (word.starts_with('-') && std::from_chars(first, last, negative).ec == std::errc()) {
+      // "-0" is the double -0.0, which an integer cannot hold: read as one, it would write back
+      // as "0".
+      if (word.starts_with('-') && std::from_chars(first, last, negative).ec == std::errc() &&
+          negative != 0) {
         out = negative;
         return {};
       }

@@ -11,6 +11,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <variant>
 
 #include <boost/asio/bind_executor.hpp>
 #include <boost/asio/posix/stream_descriptor.hpp>
@@ -183,24 +184,23 @@ struct Process::State : std::enable_shared_from_this<State> {
         asio::buffer(buffer),
         [self = shared_from_this()](boost::system::error_code error, std::size_t n) {
           self->keep(n);
-          if (error && error != asio::error::operation_aborted) {
-            self->outputEnded();
-          } else if (self->childEnded) {
-            self->readWhatIsLeft();
-          } else {
-            self->read();
-          }
+          if (error && error != asio::error::operation_aborted) return self->outputEnded();
+          if (!self->output.is_open()) return;
+          if (self->childEnded && !self->status) self->readWhatIsLeft();
+          self->read();
         });
   }
 
+  // Output that comes after the result is read and dropped.
   void keep(std::size_t n) {
+    if (status) return;
     std::size_t room = limit - std::min(limit, text.size());
     text.append(buffer.data(), std::min(n, room));
     truncated = truncated || n > room;
   }
 
-  // After the child's end: what is in the pipe now, then no more, even while something the
-  // child started goes on writing.
+  // After the child's end: what is in the pipe now makes the result. Something the child
+  // started may go on writing; the pipe is still read, so that it does not die of a broken pipe.
   void readWhatIsLeft() {
     int left = 0;
     boost::system::error_code error;
@@ -212,7 +212,7 @@ struct Process::State : std::enable_shared_from_this<State> {
       keep(n);
       left -= static_cast<int>(n);
     }
-    outputEnded();
+    finish();
   }
 
   void reap() {
@@ -234,13 +234,23 @@ struct Process::State : std::enable_shared_from_this<State> {
     readerDone = true;
     boost::system::error_code ignored;
     output.close(ignored);
-    if (childEnded) finish();
+    if (childEnded && !status) finish();
+    for (auto& waiter : releaseWaiters) waiter->resume({});
+    releaseWaiters.clear();
   }
 
   void finish() {
     status = ended;
     for (auto& waiter : waiters) waiter->resume(*status);
     waiters.clear();
+  }
+
+  asio::awaitable<void> released() {
+    auto self = shared_from_this();
+    if (readerDone) co_return;
+    auto waiter = OneShot<std::monostate>::make();
+    releaseWaiters.push_back(waiter);
+    co_await waiter->wait();
   }
 
   asio::awaitable<ExitStatus> wait() {
@@ -251,9 +261,13 @@ struct Process::State : std::enable_shared_from_this<State> {
     co_return co_await waiter->wait();
   }
 
-  // Ends the child now, when it still runs, so that nothing waits for it any more.
+  // Ends the child now, when it still runs, so that nothing waits for it any more; and what it
+  // started that still holds its output, with its group.
   void kill() {
-    if (childEnded) return;
+    if (childEnded) {
+      if (!readerDone) ::kill(-pid, SIGKILL);
+      return;
+    }
     killAndReap(pid);
     ended = ExitStatus{-1, SIGKILL};
     childEnded = true;
@@ -277,6 +291,7 @@ struct Process::State : std::enable_shared_from_this<State> {
   ExitStatus ended;
   std::optional<ExitStatus> status;
   std::vector<std::shared_ptr<OneShot<ExitStatus>>> waiters;
+  std::vector<std::shared_ptr<OneShot<std::monostate>>> releaseWaiters;
 };
 
 Process Process::State::adopt(const asio::any_io_executor& executor, Spawned child,
@@ -346,6 +361,14 @@ void Process::closeInput() {
 
 asio::awaitable<ExitStatus> Process::exited() {
   return state_->wait();
+}
+
+bool Process::outputHeld() const {
+  return !state_->readerDone;
+}
+
+asio::awaitable<void> Process::released() {
+  return state_->released();
 }
 
 asio::awaitable<ExitStatus> Process::terminateGroup(Duration grace) {

@@ -46,10 +46,12 @@ struct ExitStatus {
 
 // A child program in a process group of its own. It inherits standard input (/dev/null or a pipe
 // from us), standard output and error (a pipe read on the loop while it runs) and no other
-// descriptor, and signal dispositions reset to their defaults. Reading stops when the child has
-// ended and what it left in the pipe is read, even when something it started still holds the
-// pipe. Destroying a Process whose child still runs kills its group and reaps the child. Touched
-// only from its executor's thread.
+// descriptor, and signal dispositions reset to their defaults. The result comes when the child
+// has ended and what it left in the pipe is read, even when something it started still holds the
+// pipe; the pipe is then still read, and what comes is dropped, until nothing holds it, so that a
+// program started in the background does not die of a broken pipe at its first write.
+// Destroying a Process whose child still runs, or whose output something still holds, kills the
+// child's group (and reaps the child). Touched only from its executor's thread.
 class Process {
  public:
   enum class Input { none, pipe };
@@ -85,8 +87,12 @@ class Process {
   boost::asio::awaitable<void> writeInput(std::string bytes);
   void closeInput();
 
-  // Waits until the child has ended and its output is read.
+  // Waits until the child has ended and what it left in the pipe is read.
   boost::asio::awaitable<ExitStatus> exited();
+  // Whether something (the child, or what it started) still holds its output open.
+  bool outputHeld() const;
+  // Waits until nothing holds the output any more.
+  boost::asio::awaitable<void> released();
   // SIGTERM to the group; once the child and the rest of its group are gone, or `grace` has
   // passed on the clock, SIGKILL to whatever is left; then waits for the child. The group's end
   // is seen as it happens (endProcessGroup).

@@ -13,12 +13,20 @@ asio::awaitable<void> endGroup(Process process, Duration grace) {
   co_await process.terminateGroup(grace);
 }
 
+// A program's result is in while something it started in the background still writes to its
+// output: the process is kept, so that the pipe is read until nothing holds it, and its group
+// ends with the runner.
+asio::awaitable<void> keepUntilReleased(Process process) {
+  co_await process.released();
+}
+
 asio::awaitable<void> runDetached(asio::any_io_executor executor, Process::Options options,
                                   std::shared_ptr<Clock> clock) {
   try {
     auto launching = Process::launch(std::move(executor), std::move(options), std::move(clock));
     auto process = co_await std::move(launching);
     co_await process.exited();
+    co_await process.released();
   } catch (const ProcessError&) {
   }
 }
@@ -41,12 +49,17 @@ asio::awaitable<ProgramRun> ProgramRunner::run(std::vector<std::string> argv,
     co_return ProgramRun{ProgramRun::Ending::notStarted, {}, {}, error.text()};
   }
   auto ended = process->exited();
-  if (!limits.time) {
-    const auto status = co_await std::move(ended);
-    co_return ProgramRun{ProgramRun::Ending::exited, status, process->output(), {}};
+  std::optional<ExitStatus> status;
+  if (limits.time) {
+    status = co_await within(*clock_, *limits.time, std::move(ended));
+  } else {
+    status = co_await std::move(ended);
   }
-  const auto status = co_await within(*clock_, *limits.time, std::move(ended));
-  if (status) co_return ProgramRun{ProgramRun::Ending::exited, *status, process->output(), {}};
+  if (status) {
+    ProgramRun run{ProgramRun::Ending::exited, *status, process->output(), {}};
+    if (process->outputHeld()) tasks_.spawn(keepUntilReleased(std::move(*process)));
+    co_return run;
+  }
   ProgramRun run{ProgramRun::Ending::timedOut, {}, process->output(), {}};
   if (limits.grace > Duration::zero()) {
     tasks_.spawn(endGroup(std::move(*process), limits.grace));

@@ -47,7 +47,8 @@ class ProgramRunning {
 
 // Each program as a Process: started on the blocking worker, in a process group of its own,
 // awaited on the executor's loop. What the runner leaves running (programs it was told to
-// detach, groups being ended after a time-out) belongs to it: destroying the runner kills them.
+// detach, groups being ended after a time-out, what a program started in the background and
+// that still holds its output) belongs to it: destroying the runner kills them.
 class ProgramRunner : public ProgramRunning {
  public:
   ProgramRunner(boost::asio::any_io_executor executor, std::shared_ptr<Clock> clock);

@@ -3,11 +3,16 @@
 // wires them. The phone prints the board and answers on its standard input. Also the command the
 // installer writes, run from a home whose name holds a quote and a blank.
 
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -19,6 +24,7 @@
 
 #include "LinkHarness.h"
 #include "agents/ClaudeHooks.h"
+#include "agents/HookScript.h"
 #include "runtime/Files.h"
 
 namespace brindlet::agents::testing {
@@ -179,12 +185,59 @@ TEST(AgentLink, TheScriptReportsVendorAndTerminal) {
   EXPECT_EQ(LinkHarness::finish(*h.runScript(start("wrong"))), "{}");
   EXPECT_EQ(seen("wrong"), std::nullopt);
 
-  // The app gone, its files left behind or not: the script stays quiet.
+  // The app gone: without its files the script answers no decision; with files left behind
+  // nobody answers and the script stays quiet.
   const auto stale = DiscoveryFile{h.folder, 1, "stale"};
   h.onLoop([&h] { h.server->stop(); });
-  EXPECT_EQ(LinkHarness::finish(*h.runScript(kRequest)), "");
+  EXPECT_EQ(LinkHarness::finish(*h.runScript(kRequest)), "{}");
   stale.write();
   EXPECT_EQ(LinkHarness::finish(*h.runScript(kRequest)), "");
+}
+
+// The discovery files can go while the script reads them (the app quits). Without a port curl
+// would post the event and the token to port 80, and print whatever answers there as the
+// decision: a listener on port 80 of another loopback address stands in for whatever holds it.
+TEST(AgentLink, WithoutAPortOrATokenTheScriptSendsNothing) {
+  const std::string host = "127.83.0.1";
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(80);
+  ::inet_pton(AF_INET, host.c_str(), &address.sin_addr);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
+      << std::strerror(errno);
+  ASSERT_EQ(::listen(listener, 16), 0);
+
+  testsupport::TempDir dir;
+  const auto folder = std::filesystem::path(dir.path());
+  const auto script = folder / "agent-hook";
+  runtime::writeFileAtomically(script, hookScriptFor(host), 0755);
+  const DiscoveryFile files{folder, 80, "0F8C2A5E-7B1D-4E3A-9C6F-2D8B1A0E5F47"};
+  const struct {
+    const char* name;
+    std::optional<std::string> json;  // server.json, none: removed
+    bool headers;                     // server.headers, with the token
+  } cases[] = {
+      {"no server.json", std::nullopt, true},
+      {"server.json without a port", R"({"pid":1})", true},
+      {"server.json cut short", R"({"port":)", true},
+      {"no token", files.jsonText(), false},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(files.jsonPath());
+    std::filesystem::remove(files.headersPath());
+    if (c.json) runtime::writeFileAtomically(files.jsonPath(), *c.json);
+    if (c.headers) runtime::writeFileAtomically(files.headersPath(), files.headersText());
+    testsupport::ChildProcess child(
+        {"env", "-i", "PATH=/usr/bin:/bin", "dash", "-c", "'" + script.string() + "' claude"});
+    child.write(kRequest);
+    child.closeInput();
+    EXPECT_EQ(LinkHarness::finish(child), "{}") << c.name;
+    const int reached = ::accept(listener, nullptr, nullptr);
+    EXPECT_LT(reached, 0) << c.name << ": the event went to port 80";
+    if (reached >= 0) ::close(reached);
+  }
+  ::close(listener);
 }
 
 TEST(AgentLink, TheInstalledCommandReachesTheHubFromAHomeWithAQuoteAndABlank) {

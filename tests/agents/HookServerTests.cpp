@@ -1,13 +1,22 @@
 // The hook server over real loopback sockets: what a request gets (the handler's reply, 403, or
 // a close without a reply), the limits on reading, the discovery files.
 
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 #include <fstream>
 #include <iterator>
 
 #include <gtest/gtest.h>
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
 
 #include "agents/HookRequest.h"
 #include "agents/HookServer.h"
@@ -24,6 +33,7 @@ namespace {
 
 namespace asio = boost::asio;
 using runtime::Bytes;
+using namespace std::chrono_literals;
 
 const std::string kToken = "0F8C2A5E-7B1D-4E3A-9C6F-2D8B1A0E5F47";
 
@@ -206,6 +216,7 @@ TEST(HookServer, AnswersOrRefusesEachRequest) {
 }
 
 TEST(HookServer, ReadingLimitsCountOnlyConnectionsStillReading) {
+  using std::chrono::milliseconds;
   HookHarness h;
   h.hold = true;
   // A held request no longer counts against the reading limit.
@@ -216,15 +227,18 @@ TEST(HookServer, ReadingLimitsCountOnlyConnectionsStillReading) {
   for (std::size_t i = 0; i < HookServer::maxReading; ++i) silent.push_back(h.connect());
   h.pump();
   EXPECT_EQ(h.server->readingCount(), HookServer::maxReading);
+  // A new connection takes the place of the one reading longest.
   auto extra = h.connect();
-  EXPECT_TRUE(extra->isClosed());
-  EXPECT_FALSE(silent.back()->isClosed());
+  EXPECT_EQ(silent.front()->readToEnd(), "");
+  EXPECT_FALSE(extra->isClosed());
+  EXPECT_EQ(h.server->readingCount(), HookServer::maxReading);
 
-  // 30 s of the clock close the silent ones unanswered; the held one stays.
-  brindlet::testing::runFor(h.io, *h.clock, HookServer::readLimit - std::chrono::milliseconds(1));
-  EXPECT_FALSE(silent.front()->isClosed());
-  brindlet::testing::runFor(h.io, *h.clock, std::chrono::milliseconds(1));
+  // The read limit closes the silent ones unanswered; the held one stays.
+  brindlet::testing::runFor(h.io, *h.clock, HookServer::readLimit - milliseconds(1));
+  EXPECT_FALSE(silent.back()->isClosed());
+  brindlet::testing::runFor(h.io, *h.clock, milliseconds(1));
   for (auto& client : silent) EXPECT_EQ(client->readToEnd(), "");
+  EXPECT_EQ(extra->readToEnd(), "");
   EXPECT_EQ(h.server->readingCount(), 0u);
   EXPECT_FALSE(heldClient->isClosed());
 
@@ -232,6 +246,88 @@ TEST(HookServer, ReadingLimitsCountOnlyConnectionsStillReading) {
   EXPECT_EQ(heldClient->readToEnd(), okReply("{\"late\":1}"));
   h.hold = false;
   EXPECT_EQ(h.exchange({hookPost("{}")}), okReply(h.reply));
+}
+
+// Clients that keep their connections open and send a byte a second, coming back as soon as
+// they are closed.
+class SlowClients {
+ public:
+  SlowClients(std::uint16_t port, std::size_t count) : port_(port), fds_(count, -1) {
+    thread_ = std::thread([this] {
+      while (!stop_) {
+        for (auto& fd : fds_) {
+          if (fd >= 0 && ::send(fd, "P", 1, MSG_NOSIGNAL) == 1) continue;
+          if (fd >= 0) ::close(fd);
+          fd = connectTo(port_);
+        }
+        for (int i = 0; i < 10 && !stop_; ++i) std::this_thread::sleep_for(100ms);
+      }
+      for (int fd : fds_)
+        if (fd >= 0) ::close(fd);
+    });
+  }
+  ~SlowClients() {
+    stop_ = true;
+    thread_.join();
+  }
+
+  static int connectTo(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+    ::close(fd);
+    return -1;
+  }
+
+ private:
+  std::uint16_t port_;
+  std::vector<int> fds_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+TEST(HookServer, SlowClientsCannotKeepTheHooksOut) {
+  // Both ends of every connection are in this process.
+  rlimit files{};
+  ::getrlimit(RLIMIT_NOFILE, &files);
+  const rlimit saved = files;
+  files.rlim_cur = std::max<rlim_t>(files.rlim_cur, 4096);
+  files.rlim_max = std::max(files.rlim_max, files.rlim_cur);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &files), 0);
+
+  HookHarness h;
+  h.server->stop();
+  h.server = HookServer::make(
+      h.io.get_executor(), kToken, [&h](HookEvent event) { return h.handle(std::move(event)); },
+      HookServer::Options{runtime::Clock::system(), h.folder, {}});
+  h.server->start();
+  h.pump();
+  const auto port = h.server->port().value();
+  auto work = asio::make_work_guard(h.io);
+  std::thread loop([&h] { h.io.run(); });
+  {
+    SlowClients slow(port, 500);
+    std::this_thread::sleep_for(1500ms);
+    std::atomic<int> answered{0};
+    std::vector<std::thread> hooks;
+    for (int i = 0; i < 35; ++i) {
+      hooks.emplace_back([&, i] {
+        std::this_thread::sleep_for(100ms * i);
+        testsupport::LoopbackClient client(port, [] { std::this_thread::sleep_for(1ms); });
+        client.send(hookPost("{}"));
+        if (client.readToEnd(std::chrono::seconds(8)) == okReply(h.reply)) ++answered;
+      });
+    }
+    for (auto& hook : hooks) hook.join();
+    EXPECT_EQ(answered, 35);
+  }
+  work.reset();
+  asio::post(h.io, [&h] { h.server->stop(); });
+  loop.join();
+  ::setrlimit(RLIMIT_NOFILE, &saved);
 }
 
 std::string contentsOf(const std::filesystem::path& file) {

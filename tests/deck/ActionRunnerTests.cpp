@@ -168,6 +168,28 @@ TEST_F(ActionRunnerTest, BackgroundChildrenDoNotHoldTheAction) {
   ::kill(sleeper, SIGKILL);
 }
 
+// A key that starts a program in the background (`firefox &`): the program writes after the
+// key's result and must not die of a broken pipe; it ends with the runner's groups.
+TEST_F(ActionRunnerTest, AProgramStartedInTheBackgroundLivesOnUntilTheRunnerGoes) {
+  testsupport::TempDir dir;
+  std::optional<ActionRunner> own(std::in_place, io.get_executor(), workspace, poster);
+  const auto pidFile = dir.file("pid");
+  const auto start = SteadyClock::now();
+  brindlet::testing::runUntilDone(
+      io, own->run(shell("sh -c 'echo $$ > " + pidFile + "; sleep 0.2; echo late >&2; sleep 5' &"),
+                   "p/k", std::nullopt, std::nullopt));
+  EXPECT_LT(SteadyClock::now() - start, 2s);
+  ASSERT_TRUE(brindlet::testing::runUntil(
+      io, [&] { return !readFile(pidFile).empty(); }, 3s));
+  const pid_t program = std::atoi(readFile(pidFile).c_str());
+  brindlet::testing::runUntil(
+      io, [] { return false; }, 1000ms);
+  EXPECT_FALSE(testsupport::processGone(program)) << "the program died after the key's result";
+  own.reset();
+  brindlet::testing::drain(io);
+  EXPECT_TRUE(testsupport::processesGone({program}));
+}
+
 TEST_F(ActionRunnerTest, TimeOutEndsTheWholeGroupAtTheDeadline) {
   testsupport::TempDir dir;
   runtime::LogCapture log;

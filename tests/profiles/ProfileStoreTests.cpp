@@ -240,12 +240,22 @@ TEST_F(ProfileStoreTest, QuietPeriodRestartsWithEachChange) {
     advance(1ms);
     EXPECT_EQ(reloads() - before, c.reloads) << c.gap.count();
   }
-  // Rewriting a file in place changes no entry of the folder.
+}
+
+// Editors that save in place (nano, `cat >`) change no entry of the folder, only the file.
+TEST_F(ProfileStoreTest, AProfileRewrittenInPlaceIsSeen) {
+  writeFile(bundled / "broken.json", "");
+  put(user / "deck.json", {"com.user.deck", "Before"});
+  start();
   const std::size_t before = reloads();
-  writeFile(user / "0.json", "[]");
+  const auto edited = profileOf({"com.user.deck", "After"}).canonicalData();
+  const auto shell = "printf '%s' '" + edited + "' > '" + (user / "deck.json").string() + "'";
+  ASSERT_EQ(std::system(shell.c_str()), 0);
+  writeFile(user / "deck.json", edited);  // written twice: a burst
   settle();
-  advance(1s);
-  EXPECT_EQ(reloads(), before);
+  advance(ProfileStore::reloadDelay);
+  EXPECT_EQ(reloads() - before, 1u);
+  EXPECT_EQ(store->profile("com.user.deck")->profile.name, "After");
 }
 
 TEST_F(ProfileStoreTest, DeletedUserFolder) {

@@ -93,6 +93,18 @@ TEST(Signing, FileFormDoesNotMatter) {
   for (const auto& text : texts) EXPECT_EQ(verification(Profile::load(text)), "verified") << text;
 }
 
+// -0.0 is written "-0" and must read back as -0.0, not as the integer 0, for the signature to
+// hold after a reload.
+TEST(Signing, NegativeZeroKeepsItsSignatureThroughAReload) {
+  Profile profile = Profile::load(contents(fixture("complete.json")));
+  profile.controls->at("vol").min = -0.0;
+  const Profile signed_ = profile.sign(SigningKey::generate());
+  const Profile reloaded = Profile::load(signed_.canonicalData());
+  EXPECT_EQ(verification(reloaded), "verified");
+  EXPECT_EQ(reloaded.canonicalData(), signed_.canonicalData());
+  EXPECT_TRUE(std::signbit(*reloaded.controls->at("vol").min));
+}
+
 TEST(Signing, AuthorNameAndKey) {
   const SigningKey first = SigningKey::generate();
   const SigningKey second = SigningKey::generate();

@@ -6,11 +6,14 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "runtime/Defaults.h"
 #include "runtime/FileDefaults.h"
+#include "runtime/Log.h"
 #include "runtime/MainLoop.h"
 #include "runtime/MemoryDefaults.h"
 #include "support/Loop.h"
@@ -97,12 +100,8 @@ TEST(FileDefaults, AnotherWritersChangesReachReadersAndObserversOfChangedKeysOnl
   EXPECT_EQ(fs::status(maker.file()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 }
 
-TEST(FileDefaults, StrangeFilesReadAsEmptyAndStrangeValuesAsAbsentUntilTheNextChange) {
+TEST(FileDefaults, StrangeValuesReadAsAbsentAndAreKeptByTheNextChange) {
   const std::pair<std::string, std::string> cases[] = {
-      {R"({"dockEdge": 1)", R"({"x":1})"},
-      {"[1]", R"({"x":1})"},
-      {"\xff", R"({"x":1})"},
-      {"", R"({"x":1})"},
       // Kinds this store does not write are kept; none reads as an integer.
       {R"({"dockEdge": 1.5, "n": null, "a": [1]})", R"({"a":[1],"dockEdge":1.5,"n":null,"x":1})"},
       {R"({"dockEdge": 9223372036854775808})", R"({"dockEdge":9223372036854775808,"x":1})"},
@@ -120,6 +119,66 @@ TEST(FileDefaults, StrangeFilesReadAsEmptyAndStrangeValuesAsAbsentUntilTheNextCh
     defaults->setInteger("x", 1);
     defaults.reset();
     EXPECT_EQ(maker.stored(), changed);
+  }
+}
+
+// A file that cannot be read is read as empty and left alone until the next change, which moves
+// it aside, never over an earlier kept copy, and says where. Tests run as root, who reads a file of
+// mode 000: a folder in the file's place is what cannot be read here.
+TEST(FileDefaults, UnreadableFilesAreKeptAsideBeforeTheNextChange) {
+  namespace fs = std::filesystem;
+  const std::string random("\x8b\x00\xff\x13\x7f\xc3\x28 {", 10);
+  const struct {
+    const char* name;
+    std::string stored;  // a folder when empty and `folder`
+    bool folder = false;
+  } rows[] = {
+      {"truncated", R"({"onboardingComplete":true,"dockEdge":"left",)"},
+      {"array", R"([{"dockEdge":"left"}])"},
+      {"random bytes", random},
+      {"empty", ""},
+      {"unreadable", "", true},
+  };
+  FileMaker maker;
+  const fs::path folder = maker.dir.file("brindlet");
+  fs::create_directory(folder);
+  std::set<fs::path> kept;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    for (int round = 0; round < 2; ++round) {  // the second one's copy beside the first's
+      if (row.folder) {
+        fs::remove(maker.file());
+        fs::create_directory(maker.file());
+      } else {
+        maker.dir.write("brindlet/defaults.json", row.stored);
+      }
+      LogCapture log;
+      auto defaults = maker.make();
+      EXPECT_EQ(defaults->text("dockEdge"), std::nullopt);
+      defaults->setInteger("x", 1);
+      defaults.reset();
+      EXPECT_EQ(maker.stored(), R"({"x":1})");
+      std::set<fs::path> now;
+      for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().filename().string().starts_with("defaults.json.unreadable-"))
+          now.insert(entry.path());
+      ASSERT_EQ(now.size(), kept.size() + 1);
+      fs::path copy;
+      for (const auto& path : now)
+        if (!kept.contains(path)) copy = path;
+      kept = now;
+      EXPECT_TRUE(
+          std::regex_match(copy.filename().string(),
+                           std::regex(R"(defaults\.json\.unreadable-\d{8}T\d{6}Z(-\d+)?)")));
+      if (row.folder) {
+        EXPECT_TRUE(fs::is_directory(copy));
+      } else {
+        EXPECT_EQ(testsupport::readFile(copy), row.stored);
+      }
+      const auto lines = log.messages("defaults", LogLevel::error);
+      ASSERT_EQ(lines.size(), 1u);
+      EXPECT_NE(lines[0].find(copy.string()), std::string::npos) << lines[0];
+    }
   }
 }
 

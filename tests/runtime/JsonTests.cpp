@@ -73,6 +73,14 @@ TEST(JsonWriter, DoublesRoundTrip) {
   for (double v : {0.1, 1.0 / 3, 5e-324, 1.7976931348623157e308, -2.5e-7, 123456789.125}) {
     EXPECT_EQ(parsed(jsonNumberText(v)).get<double>(), v) << v;
   }
+  // -0.0 keeps its sign through its text, "-0", and back.
+  for (const std::string text : {"-0", "-0.0", "-0e3"}) {
+    const json value = parsed(text);
+    ASSERT_TRUE(value.is_number_float()) << text;
+    EXPECT_TRUE(std::signbit(value.get<double>())) << text;
+    EXPECT_EQ(writeJson(value), "-0") << text;
+  }
+  EXPECT_EQ(writeJson(parsed("[0, -0]")), "[0,-0]");
 }
 
 // Every fault names its line and column once, quotes at most a short, whole-character excerpt of
@@ -133,7 +141,7 @@ TEST(JsonParse, AcceptedDocuments) {
       {R"(["\ud83d\ude00\u0000\/"])", json::array({std::string("\xF0\x9F\x98\x80\0/", 6)})},
       {R"({"a":1,"a":2})", json{{"a", 2}}},  // the last of a repeated key, as the library keeps it
       {"[-0, 18446744073709551615, -9223372036854775808]",
-       json::array({std::int64_t{0}, std::uint64_t{18446744073709551615ULL},
+       json::array({-0.0, std::uint64_t{18446744073709551615ULL},
                     std::numeric_limits<std::int64_t>::min()})},
       // Numbers past a double's range are kept for the field that reads them to report.
       {"[1e400, -1e400, 1e-400, 18446744073709551616]",
@@ -226,7 +234,7 @@ TEST(JsonReader, FailureTexts) {
 
 TEST(JsonReader, AcceptedValues) {
   const JsonDocument doc(
-      R"({"i":1e2,"u":4294967295,"z":0,"n":null,"d":3,"w":2.0,"m":-0.0,"x":4294967295.000,)"
+      R"({"i":1e2,"u":4294967295,"z":0,"n":null,"d":3,"w":2.0,"m":-0.0,"mz":-0,"x":4294967295.000,)"
       R"("min":-9223372036854775808.0,"max":922337203685477580.7e1,"tiny":1e-400})");
   JsonObjectReader o = doc.reader().asObject();
   EXPECT_EQ(o.required("i").asInt64(), 100);
@@ -235,6 +243,7 @@ TEST(JsonReader, AcceptedValues) {
   EXPECT_EQ(o.required("d").asDouble(), 3.0);
   EXPECT_EQ(o.required("w").asUInt16(), 2u);
   EXPECT_EQ(o.required("m").asUInt16(), 0u);
+  EXPECT_EQ(o.required("mz").asInt64(), 0);
   EXPECT_EQ(o.required("x").asUInt32(), 4294967295u);
   EXPECT_EQ(o.required("min").asInt64(), std::numeric_limits<std::int64_t>::min());
   EXPECT_EQ(o.required("max").asInt64(), std::numeric_limits<std::int64_t>::max());

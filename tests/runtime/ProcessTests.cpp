@@ -83,6 +83,24 @@ TEST(Process, ReadsOutputWhileTheChildRunsAndStopsAtItsEnd) {
   ::close(plain);
 }
 
+// A program started in the background writes after its shell's result: it must not die of a
+// broken pipe, and it ends with its group when the process goes.
+TEST(Process, ABackgroundProgramWritesOnAfterTheResult) {
+  asio::io_context loop;
+  std::optional<Process> process =
+      Process::start(loop.get_executor(),
+                     Options{{"sh", "-c", "sh -c 'sleep 0.2; echo late >&2; sleep 5' & echo $!"}});
+  EXPECT_EQ(runUntilDone(loop, process->exited()), ExitStatus{});
+  const pid_t background = std::stoi(process->output());
+  brindlet::testing::runUntil(
+      loop, [] { return false; }, 1000ms);
+  EXPECT_FALSE(testsupport::processGone(background));
+  EXPECT_TRUE(process->outputHeld());
+  EXPECT_EQ(process->output(), std::to_string(background) + "\n");  // what came later is dropped
+  process.reset();
+  EXPECT_TRUE(testsupport::processesGone({background}));
+}
+
 TEST(Process, ProgramsThatCannotRunAreTypedErrors) {
   asio::io_context loop;
   testsupport::TempDir dir;
@@ -276,8 +294,8 @@ TEST(ProgramRunner, RunsToTheEndOrEndsTheGroupAtTheLimit) {
   }
 }
 
-// What a runner leaves running is its own: destroying it ends a detached program and a group
-// still in its grace.
+// What a runner leaves running is its own: destroying it ends a detached program, a group still
+// in its grace, and what a finished program started in the background.
 TEST(ProgramRunner, EndsWhatItLeftRunningWhenDestroyed) {
   testsupport::TempDir dir;
   asio::io_context loop;
@@ -297,10 +315,16 @@ TEST(ProgramRunner, EndsWhatItLeftRunningWhenDestroyed) {
       loop, [&] { return std::filesystem::exists(detached); }, 5s));
   const pid_t ignoring = std::stoi(run.output);
   const pid_t sleeping = std::stoi(testsupport::readFile(detached));
+  const auto finished =
+      runUntilDone(loop, runner->run({"sh", "-c", "sh -c 'echo; sleep 60' & echo $!"}, {}));
+  ASSERT_EQ(finished.ending, ProgramRun::Ending::exited);
+  const pid_t background = std::stoi(finished.output);
+  brindlet::testing::drain(loop);
   EXPECT_FALSE(testsupport::processGone(ignoring));
+  EXPECT_FALSE(testsupport::processGone(background));
   runner.reset();
   brindlet::testing::drain(loop);
-  EXPECT_TRUE(testsupport::processesGone({ignoring, sleeping}));
+  EXPECT_TRUE(testsupport::processesGone({ignoring, sleeping, background}));
 }
 
 // A process in a session of its own on a new pseudo-terminal, as a terminal window starts its
