@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <vector>
 
 #include <boost/asio/awaitable.hpp>
 
@@ -14,6 +15,9 @@ namespace brindlet::desktop {
 class FakeMonitorLayout final : public MonitorLayout {
  public:
   std::map<std::uint32_t, Rect> monitors;
+  // The output of the primary monitor, if any.
+  std::optional<std::uint32_t> primary;
+  std::optional<RootPoint> pointerAt;
   int refreshes = 0;
 
   std::optional<Rect> monitorOf(std::uint32_t output) const override {
@@ -25,6 +29,14 @@ class FakeMonitorLayout final : public MonitorLayout {
     ++refreshes;
     co_return;
   }
+  // One monitor for each output, in the outputs' order.
+  std::vector<Monitor> all() const override {
+    std::vector<Monitor> found;
+    for (const auto& [output, area] : monitors)
+      found.push_back({area, output == primary, {output}});
+    return found;
+  }
+  boost::asio::awaitable<std::optional<RootPoint>> pointer() override { co_return pointerAt; }
 };
 
 }  // namespace brindlet::desktop
