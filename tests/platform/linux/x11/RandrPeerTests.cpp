@@ -121,7 +121,9 @@ TEST(RandrDisplayBackend, ReclaimsWhatAnEarlierRunLeftAndNothingElse) {
     SCOPED_TRACE(l.output);
     EXPECT_EQ(litOn(l.output), !l.ours);
     EXPECT_EQ(listing.find(l.mode + " ") == std::string::npos, l.ours) << listing;
-    if (!l.monitor.empty()) EXPECT_EQ(monitorNamed(h.x, l.monitor).has_value(), !l.ours);
+    if (!l.monitor.empty()) {
+      EXPECT_EQ(monitorNamed(h.x, l.monitor).has_value(), !l.ours);
+    }
     if (!l.ours) continue;
     if (!l.monitor.empty())
       expected.push_back("Removed leftover RandR monitor \"" + l.monitor + "\"");
