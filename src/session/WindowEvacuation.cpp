@@ -68,16 +68,16 @@ boost::asio::awaitable<void> WindowEvacuator::evacuate(std::uint32_t output) {
   const auto pointer = co_await monitors_->pointer();
   const auto target = refuge(remaining, pointer);
   if (!target) co_return;
-  const auto moves = evacuationMoves(windows_->snapshot(), *gone, *target);
-  for (const auto& [window, frame] : moves) {
+  std::size_t moved = 0;
+  for (const auto& [window, frame] : evacuationMoves(windows_->snapshot(), *gone, *target)) {
     try {
       co_await windows_->moveResize(window, frame);
+      ++moved;
     } catch (const desktop::DesktopError&) {
-      continue;  // the window went meanwhile
+      // The window went meanwhile.
     }
   }
-  if (!moves.empty())
-    log_.info("Moved %zu windows off the phone's display before it went", moves.size());
+  if (moved) log_.info("Moved %zu of the windows off the phone's display before it went", moved);
 }
 
 }  // namespace brindlet::session
