@@ -77,7 +77,7 @@ boost::asio::awaitable<void> WindowEvacuator::evacuate(std::uint32_t output) {
       // The window went meanwhile.
     }
   }
-  if (moved) log_.info("Moved %zu of the windows off the phone's display before it went", moved);
+  if (moved) log_.info("Windows moved off the phone's display before it went: %zu", moved);
 }
 
 }  // namespace brindlet::session
