@@ -15,9 +15,6 @@ namespace brindlet::desktop {
 class FakeMonitorLayout final : public MonitorLayout {
  public:
   std::map<std::uint32_t, Rect> monitors;
-  // The output of the primary monitor, if any.
-  std::optional<std::uint32_t> primary;
-  std::optional<RootPoint> pointerAt;
   int refreshes = 0;
 
   std::optional<Rect> monitorOf(std::uint32_t output) const override {
@@ -32,11 +29,10 @@ class FakeMonitorLayout final : public MonitorLayout {
   // One monitor for each output, in the outputs' order.
   std::vector<Monitor> all() const override {
     std::vector<Monitor> found;
-    for (const auto& [output, area] : monitors)
-      found.push_back({area, output == primary, {output}});
+    for (const auto& [output, area] : monitors) found.push_back({area, false, {output}});
     return found;
   }
-  boost::asio::awaitable<std::optional<RootPoint>> pointer() override { co_return pointerAt; }
+  boost::asio::awaitable<std::optional<RootPoint>> pointer() override { co_return std::nullopt; }
 };
 
 }  // namespace brindlet::desktop
