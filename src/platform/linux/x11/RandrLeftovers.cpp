@@ -23,7 +23,7 @@ bool isNumber(std::string_view text) {
          std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
-// The text after the last space, and what comes before that space.
+// What comes before the last space, and the text after it.
 std::pair<std::string_view, std::string_view> splitLast(std::string_view text) {
   const auto space = text.rfind(' ');
   if (space == std::string_view::npos) return {{}, text};
