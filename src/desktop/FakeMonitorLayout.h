@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <vector>
 
 #include <boost/asio/awaitable.hpp>
 
@@ -25,6 +26,13 @@ class FakeMonitorLayout final : public MonitorLayout {
     ++refreshes;
     co_return;
   }
+  // One monitor for each output, in the outputs' order.
+  std::vector<Monitor> all() const override {
+    std::vector<Monitor> found;
+    for (const auto& [output, area] : monitors) found.push_back({area, false, {output}});
+    return found;
+  }
+  boost::asio::awaitable<std::optional<RootPoint>> pointer() override { co_return std::nullopt; }
 };
 
 }  // namespace brindlet::desktop

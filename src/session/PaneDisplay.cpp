@@ -37,7 +37,7 @@ streaming::VirtualDisplayConfig displayConfig(const protocol::Hello& hello,
   if (width > kMaxPanePixels || height > kMaxPanePixels)
     throw streaming::DisplayError::invalidSize(saturated(width), saturated(height));
   streaming::VirtualDisplayConfig config;
-  config.name = hello.name + " (Brindlet)";
+  config.name = streaming::displayName(hello.name);
   config.serial = streaming::displaySerial(clientID(hello));
   config.pointWidth = std::uint32_t(width) / 2;
   config.pointHeight = std::uint32_t(height) / 2;

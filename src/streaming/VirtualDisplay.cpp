@@ -2,6 +2,14 @@
 
 namespace brindlet::streaming {
 
+std::string displayName(std::string_view phoneName) {
+  return std::string(phoneName) + std::string(kDisplayNameMark);
+}
+
+bool isOurDisplayName(std::string_view name) {
+  return name.size() > kDisplayNameMark.size() && name.ends_with(kDisplayNameMark);
+}
+
 std::uint32_t displaySerial(std::string_view text) {
   std::uint32_t hash = 0x811C9DC5u;
   for (unsigned char byte : text) {

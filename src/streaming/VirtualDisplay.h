@@ -43,6 +43,15 @@ class VirtualDisplayAvailability {
   std::optional<std::string> reason_;
 };
 
+// Every display of ours is named "<phone> (Brindlet)": the mark tells what an earlier run left
+// on the desktop from what the desktop's own.
+inline constexpr std::string_view kDisplayNameMark = " (Brindlet)";
+// The display name for a phone's name.
+std::string displayName(std::string_view phoneName);
+// Whether the name (a monitor's) is one of ours: something before the mark, and the mark at the
+// end.
+bool isOurDisplayName(std::string_view name);
+
 // The 32-bit FNV-1a hash of the text's bytes, never 0 (0 becomes 1): a display's serial.
 std::uint32_t displaySerial(std::string_view text);
 

@@ -58,6 +58,7 @@ struct VirtualDisplayManager::State {
   std::shared_ptr<runtime::Clock> clock;
   std::optional<Attached> attached;
   ReplacedHandler replaced;
+  RemovingHandler removing;
   std::shared_ptr<runtime::AsyncQueue<Operation>> operations =
       runtime::AsyncQueue<Operation>::make();
   runtime::TaskHandle task;
@@ -154,6 +155,10 @@ awaitable<void> VirtualDisplayManager::State::applyHiDPI(std::uint32_t id,
 awaitable<void> VirtualDisplayManager::State::detach() {
   if (!attached) co_return;
   const std::uint32_t id = attached->id;
+  if (removing) {
+    auto moving = removing(id);
+    co_await std::move(moving);
+  }
   attached.reset();
   const auto start = clock->now();
   while (contains(co_await backend->activeDisplayIds(), id)) {
@@ -278,6 +283,10 @@ awaitable<std::uint32_t> VirtualDisplayManager::attach(VirtualDisplayConfig conf
 awaitable<void> VirtualDisplayManager::detach() {
   auto done = state_->enqueue(Operation::Kind::detach, {});
   co_await done->wait();
+}
+
+void VirtualDisplayManager::onRemoving(RemovingHandler handler) {
+  state_->removing = std::move(handler);
 }
 
 void VirtualDisplayManager::onReplaced(ReplacedHandler handler) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -35,6 +36,11 @@ class VirtualDisplayManager : public DisplayManaging {
 
   const VirtualDisplayAvailability& availability() const;
   std::optional<std::uint32_t> attachedId() const;
+
+  // Runs before a display of the manager's is removed, while it still shows: what lies on it
+  // can move off. Not for a display the system switched off itself.
+  using RemovingHandler = std::function<boost::asio::awaitable<void>(std::uint32_t id)>;
+  void onRemoving(RemovingHandler handler);
 
   boost::asio::awaitable<std::uint32_t> attach(VirtualDisplayConfig config) override;
   boost::asio::awaitable<void> detach() override;

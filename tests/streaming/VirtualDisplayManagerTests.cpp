@@ -312,6 +312,24 @@ TEST(VirtualDisplayManager, BackendSeesEachDisplayMadeAndRemovedOnce) {
                    "setMode 2 1178×2556", "remove 2", "create Pixel (Brindlet)", "remove 3"}));
 }
 
+// What lies on a display moves off while it still shows: before each removal of the manager's,
+// a replacing attach's too.
+TEST(VirtualDisplayManager, RemovingRunsWhileTheDisplayStillShows) {
+  Harness h;
+  h.start();
+  Lines seen;
+  h.manager->onRemoving([&](std::uint32_t id) -> awaitable<void> {
+    seen.push_back(std::to_string(id) + " after " + h.backend->calls().back());
+    co_return;
+  });
+  h.attach(phone());
+  h.attach(renamed("Other"));
+  h.detach();
+  h.settle();
+  EXPECT_EQ(seen, (Lines{"1 after setMode 1 1178×2556", "2 after setMode 2 1178×2556"}));
+  EXPECT_EQ(h.backend->calls().back(), "remove 2");
+}
+
 TEST(VirtualDisplayManager, CallersWaitingWhenItGoesAreReleased) {
   Harness h;
   h.backend->pollsUntilReady = -1;

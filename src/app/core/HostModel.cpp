@@ -16,6 +16,7 @@
 #include "session/HostSession.h"
 #include "session/InputInjector.h"
 #include "session/PhoneConnector.h"
+#include "session/WindowEvacuation.h"
 #include "session/WindowFollower.h"
 #include "streaming/DisplayStreamer.h"
 #include "streaming/VirtualDisplayManager.h"
@@ -139,6 +140,9 @@ asio::awaitable<std::shared_ptr<HostModel>> HostModel::build(Platform& platform)
   session::HostSession::Roles sessionRoles{m.transport, m.pairing, m.sessionDisplays,
                                            m.streamer,  m.input,   m.poster,
                                            m.follower,  monitors,  m.clock};
+  // Windows on the phone's display move to a monitor that stays before the display goes.
+  auto evacuator = std::make_shared<session::WindowEvacuator>(m.windows, monitors);
+  m.sessionDisplays->onRemoving([evacuator](std::uint32_t id) { return evacuator->evacuate(id); });
   m.session = session::HostSession::make(loop, std::move(sessionRoles));
   m.session->reconnectGrace = std::chrono::seconds(10);
   *sessionHolder = m.session;

@@ -7,11 +7,14 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <set>
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/this_coro.hpp>
 
 #include "desktop/DesktopError.h"
+#include "platform/linux/x11/RandrLeftovers.h"
+#include "platform/linux/x11/RandrResources.h"
 #include "platform/linux/x11/X11Connection.h"
 #include "runtime/Log.h"
 #include "streaming/DisplayError.h"
@@ -61,6 +64,8 @@ ModeTimings cvtTimings(std::uint32_t width, std::uint32_t height, double refresh
   return t;
 }
 
+using namespace randr;
+
 namespace {
 
 const runtime::Logger& logger() {
@@ -75,37 +80,6 @@ struct Lit {
   unsigned long litSince = 0;  // events of earlier requests show the output before it was lit
   bool terminated = false;
 };
-
-template <class T, void (*Free)(T*)>
-struct XPtr {
-  T* p;
-  explicit XPtr(T* value) : p(value) {}
-  ~XPtr() {
-    if (p) Free(p);
-  }
-  XPtr(const XPtr&) = delete;
-  XPtr& operator=(const XPtr&) = delete;
-  T* operator->() const { return p; }
-  explicit operator bool() const { return p != nullptr; }
-};
-using Resources = XPtr<XRRScreenResources, XRRFreeScreenResources>;
-using OutputInfo = XPtr<XRROutputInfo, XRRFreeOutputInfo>;
-using CrtcInfo = XPtr<XRRCrtcInfo, XRRFreeCrtcInfo>;
-
-Window rootOf(Display* d) {
-  return DefaultRootWindow(d);
-}
-Resources resources(Display* d) {
-  return Resources(XRRGetScreenResourcesCurrent(d, rootOf(d)));
-}
-
-// The CRTC driving the output with a mode, if any.
-RRCrtc litCrtc(Display* d, XRRScreenResources* res, RROutput output) {
-  OutputInfo info(XRRGetOutputInfo(d, res, output));
-  if (!info || info->crtc == 0) return 0;
-  CrtcInfo crtc(XRRGetCrtcInfo(d, res, info->crtc));
-  return crtc && crtc->mode != 0 ? info->crtc : 0;
-}
 
 const XRRModeInfo* findMode(XRRScreenResources* res, RRMode mode) {
   for (int i = 0; i < res->nmode; ++i)
@@ -166,7 +140,20 @@ struct RandrDisplayBackend::Inner {
   VirtualDisplayAvailability probe(Display* d) const;
   std::uint32_t create(Display* d, const VirtualDisplayConfig& config);
   void remove(Display* d, RROutput output);
+  // Clears what an earlier run left, keeping this run's displays; waits for the server.
+  void reclaim(Display* d) const;
 };
+
+void RandrDisplayBackend::Inner::reclaim(Display* d) const {
+  std::set<RRMode> modes;
+  std::set<Atom> monitors;
+  for (const auto& [output, l] : lit) {
+    modes.insert(l.mode);
+    monitors.insert(l.monitor);
+  }
+  reclaimLeftovers(d, modes, monitors);
+  XSync(d, False);
+}
 
 VirtualDisplayAvailability RandrDisplayBackend::Inner::probe(Display* d) const {
   int major = 0, minor = 0;
@@ -188,8 +175,7 @@ std::uint32_t RandrDisplayBackend::Inner::create(Display* d, const VirtualDispla
 
   const ModeTimings t = cvtTimings(config.pointWidth * config.scale,
                                    config.pointHeight * config.scale, config.refreshRate);
-  const std::string name = config.name + " " + std::to_string(t.width) + "x" +
-                           std::to_string(t.height) + " " + std::to_string(spare.output);
+  const std::string name = randrModeName(config.name, t.width, t.height, spare.output);
   XRRModeInfo info{};
   info.width = t.width;
   info.height = t.height;
@@ -270,16 +256,8 @@ void RandrDisplayBackend::Inner::remove(Display* d, RROutput output) {
   XRRDeleteOutputMode(d, output, l.mode);
   XRRDestroyMode(d, l.mode);
   // Back to the size before, unless what is still lit needs more.
-  Resources after = resources(d);
-  int width = l.screenWidth, height = l.screenHeight;
-  for (int i = 0; after && i < after->ncrtc; ++i) {
-    CrtcInfo crtc(XRRGetCrtcInfo(d, after.p, after->crtcs[i]));
-    if (!crtc || crtc->mode == 0) continue;
-    width = std::max(width, crtc->x + static_cast<int>(crtc->width));
-    height = std::max(height, crtc->y + static_cast<int>(crtc->height));
-  }
-  XRRSetScreenSize(d, root, width, height, l.screenMmWidth * width / std::max(1, l.screenWidth),
-                   l.screenMmHeight * height / std::max(1, l.screenHeight));
+  fitScreen(d, l.screenWidth, l.screenHeight,
+            {l.screenWidth, l.screenHeight, l.screenMmWidth, l.screenMmHeight});
 }
 
 void RandrDisplayBackend::Inner::onEvent(XEvent& event, const std::weak_ptr<Inner>& self) {
@@ -344,7 +322,10 @@ awaitable<std::shared_ptr<RandrDisplayBackend>> RandrDisplayBackend::open(std::s
     inner->connection = co_await X11Connection::open(display, "randr");
     std::weak_ptr<Inner> weak = inner;
     Inner* raw = inner.get();
-    auto watch = [raw, weak](Display*) { raw->watch(weak); };
+    auto watch = [raw, weak](Display* d) {
+      raw->watch(weak);
+      raw->reclaim(d);
+    };
     co_await inner->connection->call(std::move(watch));
   } catch (const desktop::DesktopError&) {
     inner->connection.reset();
@@ -372,6 +353,7 @@ awaitable<std::unique_ptr<streaming::DisplayHandle>> RandrDisplayBackend::create
   if (!inner_->connection) throw DisplayError::creationFailed();
   Inner* inner = inner_.get();
   auto make = [inner, config](Display* d) -> std::uint32_t {
+    inner->reclaim(d);
     const unsigned long serial = inner->connection->nextSerial();
     const std::uint32_t id = inner->create(d, config);
     XSync(d, False);

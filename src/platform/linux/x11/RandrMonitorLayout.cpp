@@ -3,6 +3,8 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 
+#include <algorithm>
+
 #include "desktop/DesktopError.h"
 #include "platform/linux/x11/X11Connection.h"
 
@@ -12,23 +14,25 @@ using boost::asio::awaitable;
 
 namespace {
 
-std::map<std::uint32_t, desktop::Rect> readMonitors(Display* d) {
-  std::map<std::uint32_t, desktop::Rect> byOutput;
+std::vector<desktop::Monitor> readMonitors(Display* d) {
+  std::vector<desktop::Monitor> found;
   int count = 0;
   XRRMonitorInfo* monitors = XRRGetMonitors(d, DefaultRootWindow(d), True, &count);
   for (int m = 0; m < count; ++m) {
     const XRRMonitorInfo& monitor = monitors[m];
-    const desktop::Rect rect{monitor.x, monitor.y, monitor.width, monitor.height};
+    desktop::Monitor& shown = found.emplace_back();
+    shown.area = {monitor.x, monitor.y, monitor.width, monitor.height};
+    shown.primary = monitor.primary;
     for (int o = 0; o < monitor.noutput; ++o)
-      byOutput[static_cast<std::uint32_t>(monitor.outputs[o])] = rect;
+      shown.outputs.push_back(static_cast<std::uint32_t>(monitor.outputs[o]));
   }
   if (monitors) XRRFreeMonitors(monitors);
-  return byOutput;
+  return found;
 }
 
-void store(RandrMonitorLayout::Shared& shared, std::map<std::uint32_t, desktop::Rect> byOutput) {
+void store(RandrMonitorLayout::Shared& shared, std::vector<desktop::Monitor> monitors) {
   std::lock_guard lock(shared.mutex);
-  shared.byOutput = std::move(byOutput);
+  shared.monitors = std::move(monitors);
 }
 
 }  // namespace
@@ -78,17 +82,42 @@ RandrMonitorLayout::~RandrMonitorLayout() = default;
 
 std::optional<desktop::Rect> RandrMonitorLayout::monitorOf(std::uint32_t output) const {
   std::lock_guard lock(shared_->mutex);
-  auto found = shared_->byOutput.find(output);
-  if (found == shared_->byOutput.end()) return std::nullopt;
-  return found->second;
+  for (const auto& monitor : shared_->monitors) {
+    const auto& outputs = monitor.outputs;
+    if (std::find(outputs.begin(), outputs.end(), output) != outputs.end()) return monitor.area;
+  }
+  return std::nullopt;
+}
+
+std::vector<desktop::Monitor> RandrMonitorLayout::all() const {
+  std::lock_guard lock(shared_->mutex);
+  return shared_->monitors;
+}
+
+awaitable<std::optional<desktop::RootPoint>> RandrMonitorLayout::pointer() {
+  if (!connection_) co_return std::nullopt;
+  auto query = [](Display* d) -> std::optional<desktop::RootPoint> {
+    Window root = 0, child = 0;
+    int x = 0, y = 0, windowX = 0, windowY = 0;
+    unsigned int buttons = 0;
+    if (!XQueryPointer(d, DefaultRootWindow(d), &root, &child, &x, &y, &windowX, &windowY,
+                       &buttons))
+      return std::nullopt;
+    return desktop::RootPoint{x, y};
+  };
+  try {
+    co_return co_await connection_->call(std::move(query));
+  } catch (const desktop::DesktopError&) {
+    co_return std::nullopt;
+  }
 }
 
 awaitable<void> RandrMonitorLayout::refresh() {
   if (!connection_) co_return;
   auto read = [](Display* d) { return readMonitors(d); };
   try {
-    auto byOutput = co_await connection_->call(std::move(read));
-    store(*shared_, std::move(byOutput));
+    auto monitors = co_await connection_->call(std::move(read));
+    store(*shared_, std::move(monitors));
   } catch (const desktop::DesktopError&) {
     // A lost server shows no monitors.
     store(*shared_, {});

@@ -23,10 +23,12 @@ class RandrMonitorLayout final : public desktop::MonitorLayout {
 
   std::optional<desktop::Rect> monitorOf(std::uint32_t output) const override;
   boost::asio::awaitable<void> refresh() override;
+  std::vector<desktop::Monitor> all() const override;
+  boost::asio::awaitable<std::optional<desktop::RootPoint>> pointer() override;
 
   struct Shared {
     mutable std::mutex mutex;
-    std::map<std::uint32_t, desktop::Rect> byOutput;  // under the mutex
+    std::vector<desktop::Monitor> monitors;  // under the mutex
   };
 
  private:

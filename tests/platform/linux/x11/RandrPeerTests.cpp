@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <boost/asio/io_context.hpp>
+#include <functional>
 #include <sstream>
 
 #include "platform/linux/x11/RandrDisplayBackend.h"
@@ -34,13 +36,15 @@ struct Harness {
   XServer x{XServer::Kind::xorgDummy};
   boost::asio::io_context loop;
   runtime::LogCapture log;
-  std::shared_ptr<RandrDisplayBackend> backend =
-      brindlet::testing::runUntilDone(loop, RandrDisplayBackend::open(x.display()));
+  std::shared_ptr<RandrDisplayBackend> backend;
   std::shared_ptr<streaming::FakeSleepWakeSource> sleepWake =
       std::make_shared<streaming::FakeSleepWakeSource>();
   std::optional<streaming::VirtualDisplayManager> manager;
 
-  Harness() {
+  // `before` runs on the server before the backend opens.
+  explicit Harness(const std::function<void(const XServer&)>& before = {}) {
+    if (before) before(x);
+    backend = brindlet::testing::runUntilDone(loop, RandrDisplayBackend::open(x.display()));
     auto availability =
         brindlet::testing::runUntilDone(loop, streaming::VirtualDisplayManager::probe(*backend));
     manager.emplace(loop.get_executor(), availability, backend, sleepWake);
@@ -55,6 +59,7 @@ struct Harness {
     info.insert(info.end(), errors.begin(), errors.end());
     return info;
   }
+  std::vector<std::string> infoLines() { return log.messages("display", runtime::LogLevel::info); }
   std::size_t attachedLines() {
     std::size_t n = 0;
     for (const auto& line : log.messages("display", runtime::LogLevel::info))
@@ -62,6 +67,93 @@ struct Harness {
     return n;
   }
 };
+
+// A display as a run that was killed leaves it: `output` lit right of what is lit, with a mode
+// of that name, and a monitor of that name over it unless the name is empty.
+void leaveDisplay(const XServer& x, const std::string& output, const std::string& mode,
+                  const std::string& monitor, int left) {
+  const ModeTimings t = cvtTimings(1178, 2556, 60);
+  auto n = [](auto value) { return std::to_string(value); };
+  const std::vector<std::vector<std::string>> steps{
+      {"xrandr", "--newmode", mode, n(t.dotClock / 1e6), n(t.width), n(t.hSyncStart), n(t.hSyncEnd),
+       n(t.hTotal), n(t.height), n(t.vSyncStart), n(t.vSyncEnd), n(t.vTotal), "-hsync", "+vsync"},
+      {"xrandr", "--addmode", output, mode},
+      {"xrandr", "--output", output, "--mode", mode, "--pos", n(left) + "x0"},
+  };
+  for (const auto& step : steps) ASSERT_EQ(x.run(step).status, 0) << x.run(step).output;
+  if (monitor.empty()) return;
+  ASSERT_EQ(x.run({"xrandr", "--setmonitor", monitor, "1178/94x2556/203+" + n(left) + "+0", output})
+                .status,
+            0);
+}
+
+struct Leftover {
+  std::string output, mode, monitor;
+  bool ours;
+};
+
+// What an earlier run left lit goes when the backend opens, a line for each part; outputs whose
+// mode or monitor someone else named stay as they are.
+TEST(RandrDisplayBackend, ReclaimsWhatAnEarlierRunLeftAndNothingElse) {
+  const std::vector<Leftover> leftovers{
+      {"DUMMY1", "Pixel (Brindlet) 1178x2556 77", "Pixel (Brindlet)", true},
+      {"DUMMY2", "Projector 1178x2556 78", "Projector", false},
+      {"DUMMY3", "Tablet (Brindlet) 1178x2556 79", "Wall", false},
+      {"DUMMY4", "Pixel (Brindlet) spare 1178x2556 80", "Pixel (Brindlet) spare", false},
+      {"DUMMY5", "Pad (Brindlet) 1178x2556 81", "", true},
+      {"DUMMY6", "Pad (Brindlet) 1178x2556", "", false},
+  };
+  Harness h([&](const XServer& x) {
+    int left = monitors(x).at(0).width;
+    for (const auto& l : leftovers) {
+      leaveDisplay(x, l.output, l.mode, l.monitor, left);
+      left += 1178;
+    }
+  });
+  const std::string listing = h.x.run({"xrandr"}).output;
+  auto litOn = [&](const std::string& output) {
+    for (const auto& m : monitors(h.x))
+      if (m.output == output) return true;
+    return false;
+  };
+  std::vector<std::string> expected;
+  for (const auto& l : leftovers) {
+    SCOPED_TRACE(l.output);
+    EXPECT_EQ(litOn(l.output), !l.ours);
+    EXPECT_EQ(listing.find(l.mode + " ") == std::string::npos, l.ours) << listing;
+    if (!l.monitor.empty()) {
+      EXPECT_EQ(monitorNamed(h.x, l.monitor).has_value(), !l.ours);
+    }
+    if (!l.ours) continue;
+    if (!l.monitor.empty())
+      expected.push_back("Removed leftover RandR monitor \"" + l.monitor + "\"");
+    expected.push_back("Switched off leftover output " + l.output);
+    expected.push_back("Removed leftover RandR mode \"" + l.mode + "\"");
+  }
+  auto lines = h.infoLines();
+  std::sort(lines.begin(), lines.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(lines, expected);
+}
+
+// A display left after the backend opened goes before the next is made: one monitor of ours,
+// lit on one output.
+TEST(RandrDisplayBackend, AnAttachReclaimsWhatWasLeftMeanwhile) {
+  Harness h;
+  const std::string screenBefore = screenSize(h.x);
+  const int left = monitors(h.x).at(0).width;
+  leaveDisplay(h.x, "DUMMY1", "Pixel (Brindlet) 1178x2556 77", "Pixel (Brindlet)", left);
+  leaveDisplay(h.x, "DUMMY2", "Tablet (Brindlet) 1178x2556 78", "Tablet (Brindlet)", left + 1178);
+  const std::uint32_t id = h.attach(phone());
+  const auto shown = monitors(h.x);
+  ASSERT_EQ(shown.size(), 2u) << h.x.run({"xrandr", "--listmonitors"}).output;
+  EXPECT_EQ(shown[1].name, "Pixel (Brindlet)");
+  EXPECT_EQ(shown[1].x, shown[0].width);
+  EXPECT_TRUE(h.manager->attachedId() == id);
+  h.detach();
+  EXPECT_EQ(monitors(h.x).size(), 1u);
+  EXPECT_EQ(screenSize(h.x), screenBefore);
+}
 
 // The monitor of a display is known once refreshed, and gone as soon as the server says so,
 // without being asked again.
