@@ -1,9 +1,10 @@
 // Glass to wire on Xorg with the dummy driver at phone size: an X client changes a region of the
 // phone's display at a known instant, and the time runs until the last byte of the frame that
-// carries the change has been written to the link's socket (capture, libx264 on 2 threads, the
-// pipeline, LinkVideoSink, a loopback TCP link to a discarding reader). Beside it, in the same
-// run, the same changes captured and encoded by hand: XShmGetImage, BGRA to NV12 and libx264
-// called straight through libavcodec. Then both again with the process pinned to 2 cores.
+// carries the change has been written to the link's socket (capture, libx264, the pipeline,
+// LinkVideoSink, a loopback TCP link to a discarding reader). Beside it, in turns with it, the
+// same changes captured and encoded by hand: XShmGetImage, BGRA to NV12 and libx264 called
+// straight through libavcodec. libx264 runs on as many threads as the app lets it choose, and
+// on 2; then all again with the process pinned to 2 of the CPUs it was given.
 #include <libyuv/convert_from_argb.h>
 #include <sched.h>
 
@@ -51,8 +52,12 @@ using Clock = std::chrono::steady_clock;
 using streaming::EncodedFrame;
 using streaming::PixelBuffer;
 
-constexpr int kWidth = 1178, kHeight = 2556, kRate = 60, kThreads = 2;
-constexpr int kChanges = 300;
+constexpr int kWidth = 1178, kHeight = 2556, kRate = 60;
+// libx264's threads: 0 lets it choose, as the app does.
+constexpr int kAppThreads = 0, kTwoThreads = 2;
+// Changes per path, taken in turns of kChangesPerTurn: the stream runs only during its own turns,
+// so that the bare path never shares the machine with it.
+constexpr int kChanges = 300, kChangesPerTurn = 30;
 constexpr double kFrameIntervalMs = 1000.0 / kRate;
 // The changed region, inside the phone's display.
 constexpr int kRegionX = 200, kRegionY = 900, kRegionSize = 400;
@@ -141,12 +146,13 @@ class Changer {
 // to NV12, one frame through libavcodec.
 class BarePath {
  public:
-  BarePath(const std::string& display, int x, int y)
+  BarePath(const std::string& display, int x, int y, int threads)
       : d_(XOpenDisplay(display.c_str())),
         x_(x),
         y_(y),
         pool_(runtime::BufferPool::make(PixelBuffer::byteSize(kWidth, kHeight, kWidth), 0, 1)),
-        picture_(pool_->acquire(), kWidth, kHeight, kWidth) {
+        picture_(pool_->acquire(), kWidth, kHeight, kWidth),
+        x264_(kWidth, kHeight, kRate, threads) {
     image_ = XShmCreateImage(d_, DefaultVisual(d_, 0), DefaultDepth(d_, 0), ZPixmap, nullptr, &shm_,
                              kWidth, kHeight);
     shm_.shmid =
@@ -182,7 +188,7 @@ class BarePath {
   XImage* image_ = nullptr;
   std::shared_ptr<runtime::BufferPool> pool_;
   PixelBuffer picture_;
-  bench::BareX264 x264_{kWidth, kHeight, kRate, kThreads};
+  bench::BareX264 x264_;
   std::int64_t index_ = 0;
 };
 
@@ -196,41 +202,69 @@ std::chrono::milliseconds pause(std::mt19937& random) {
   return std::chrono::milliseconds(40 + random() % 21);
 }
 
-Figures measure(const testsupport::XServer& x, const testsupport::Monitor& shown,
-                std::uint32_t id) {
+// The stream side: the link on a loop of its own, as the app's link thread has it, a reader that
+// discards, and the streamer, started for each of its turns.
+class Wire {
+ public:
+  Wire(const testsupport::XServer& x, std::uint32_t id, int threads)
+      : id_(id),
+        streamer_(streaming::DisplayStreamer::make(
+            platform::media::LibavVideoEncoder::factory({threads}),
+            std::make_shared<platform::X11CaptureBackend>(x.display()))) {
+    auto [client, server] = link_.run(bench::socketPair());
+    stream_ = runtime::TcpByteStream::adopt(std::move(client));
+    stream_->start();
+    connection_ = transport::FrameConnection::make(stream_);
+    reader_ = std::thread([this, socket = std::move(server)]() mutable {
+      std::vector<std::uint8_t> buffer(1 << 20);
+      boost::system::error_code error;
+      while (reading_ && !error) socket.read_some(boost::asio::buffer(buffer), error);
+    });
+  }
+  ~Wire() {
+    reading_ = false;
+    stream_->cancel();
+    reader_.join();
+  }
+
+  // Starts the stream and waits until its first keyframe is out.
+  std::shared_ptr<WireTimingSink> start(boost::asio::io_context& loop) {
+    auto sink =
+        std::make_shared<WireTimingSink>(std::make_shared<streaming::LinkVideoSink>(connection_));
+    const streaming::EncoderSettings settings{protocol::Codec::h264, kWidth, kHeight};
+    testing::runUntilDone(loop, streamer_->start(settings, sink, id_));
+    testing::runUntil(
+        loop, [] { return false; }, 500ms);
+    return sink;
+  }
+  void stop(boost::asio::io_context& loop) { testing::runUntilDone(loop, streamer_->stop()); }
+
+ private:
+  std::uint32_t id_;
+  bench::Loop link_;
+  std::unique_ptr<streaming::DisplayStreamer> streamer_;
+  std::shared_ptr<runtime::ByteStream> stream_;
+  std::shared_ptr<transport::FrameConnection> connection_;
+  std::atomic<bool> reading_{true};
+  std::thread reader_;
+};
+
+// Turns of the stream and of the bare path, kChangesPerTurn changes each, the one that goes
+// first switching each turn.
+Figures measure(const testsupport::XServer& x, const testsupport::Monitor& shown, std::uint32_t id,
+                int threads) {
   Figures figures;
   std::mt19937 random(7);
   boost::asio::io_context loop;
-  const auto idle = [&](std::chrono::milliseconds span) {
-    testing::runUntil(
-        loop, [] { return false; }, span);
-  };
-  {
-    // The link runs on a loop of its own, as the app's link thread does.
-    bench::Loop link;
-    auto [client, server] = link.run(bench::socketPair());
-    auto stream = runtime::TcpByteStream::adopt(std::move(client));
-    stream->start();
-    auto linkSink =
-        std::make_shared<streaming::LinkVideoSink>(transport::FrameConnection::make(stream));
-    auto sink = std::make_shared<WireTimingSink>(linkSink);
-    std::atomic<bool> reading{true};
-    std::thread reader([&, socket = std::move(server)]() mutable {
-      std::vector<std::uint8_t> buffer(1 << 20);
-      boost::system::error_code error;
-      while (reading && !error) socket.read_some(boost::asio::buffer(buffer), error);
-    });
-
-    auto streamer = streaming::DisplayStreamer::make(
-        platform::media::LibavVideoEncoder::factory({kThreads}),
-        std::make_shared<platform::X11CaptureBackend>(x.display()));
-    const streaming::EncoderSettings settings{protocol::Codec::h264, kWidth, kHeight};
-    testing::runUntilDone(loop, streamer->start(settings, sink, id));
-    Changer changer(x.display(), shown.x, shown.y);
-    idle(500ms);  // the first keyframe is out
-    for (int i = 0; i < kChanges; ++i) {
+  Changer changer(x.display(), shown.x, shown.y);
+  Wire wire(x, id, threads);
+  BarePath bare(x.display(), shown.x, shown.y, threads);
+  const auto wireTurn = [&] {
+    auto sink = wire.start(loop);
+    for (int i = 0; i < kChangesPerTurn; ++i) {
       const double at = changer.change();
-      idle(pause(random));
+      testing::runUntil(
+          loop, [] { return false; }, pause(random));
       const double written = sink->writtenAfter(at);
       if (written == 0) {
         ++figures.missed;
@@ -238,43 +272,61 @@ Figures measure(const testsupport::XServer& x, const testsupport::Monitor& shown
         figures.wire.push_back((written - at) * 1000);
       }
     }
-    testing::runUntilDone(loop, streamer->stop());
-    reading = false;
-    stream->cancel();
-    reader.join();
-  }
-  {
-    Changer changer(x.display(), shown.x, shown.y);
-    BarePath bare(x.display(), shown.x, shown.y);
-    for (int i = 0; i < kChanges; ++i) {
+    wire.stop(loop);
+  };
+  const auto bareTurn = [&] {
+    for (int i = 0; i < kChangesPerTurn; ++i) {
       const double at = changer.change();
       figures.bare.push_back((bare.captureAndEncode() - at) * 1000);
       std::this_thread::sleep_for(pause(random));
+    }
+  };
+  for (int turn = 0; turn < kChanges / kChangesPerTurn; ++turn) {
+    if (turn % 2 == 0) {
+      wireTurn();
+      bareTurn();
+    } else {
+      bareTurn();
+      wireTurn();
     }
   }
   return figures;
 }
 
-// Every thread of the process, and every thread made from now on, on the first two cores.
-void pinToTwoCores() {
+// Every thread of the process, and every thread made from now on, on the first two CPUs of the
+// set the process was given; the CPUs chosen, as text.
+std::string pinToTwoCpus() {
+  cpu_set_t given;
+  CPU_ZERO(&given);
+  sched_getaffinity(0, sizeof given, &given);
   cpu_set_t set;
   CPU_ZERO(&set);
-  CPU_SET(0, &set);
-  CPU_SET(1, &set);
+  std::string chosen;
+  for (int cpu = 0; cpu < CPU_SETSIZE && CPU_COUNT(&set) < 2; ++cpu) {
+    if (!CPU_ISSET(cpu, &given)) continue;
+    CPU_SET(cpu, &set);
+    chosen += (chosen.empty() ? "" : " and ") + std::to_string(cpu);
+  }
   for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
     sched_setaffinity(std::stoi(task.path().filename().string()), sizeof set, &set);
   }
+  return chosen;
 }
 
-void print(const char* how, const Figures& f) {
+std::string threadsText(int threads) {
+  return threads == 0 ? "libx264 threads as the app has them (its own choice)"
+                      : "libx264 on " + std::to_string(threads) + " threads";
+}
+
+void print(const std::string& how, int threads, const Figures& f) {
   using bench::percentile;
   const double p50 = percentile(f.wire, 0.5);
   std::printf(
-      "%s: change -> last byte on the link's socket: p50 %.2f ms, p99 %.2f ms over %zu changes "
-      "(%d not seen) (goal: p50 <= 11 ms); frame interval %.1f ms; bare capture + libx264 of the "
-      "same changes: p50 %.2f ms, p99 %.2f ms\n",
-      how, p50, percentile(f.wire, 0.99), f.wire.size(), f.missed, kFrameIntervalMs,
-      percentile(f.bare, 0.5), percentile(f.bare, 0.99));
+      "%s, %s: change -> last byte on the link's socket: p50 %.2f ms, p99 %.2f ms over %zu changes "
+      "(%d not seen) (goal: p50 <= 11 ms); frame interval %.1f ms; bare capture + libx264 of "
+      "the same changes, in turns with it: p50 %.2f ms, p99 %.2f ms over %zu\n",
+      how.c_str(), threadsText(threads).c_str(), p50, percentile(f.wire, 0.99), f.wire.size(),
+      f.missed, kFrameIntervalMs, percentile(f.bare, 0.5), percentile(f.bare, 0.99), f.bare.size());
 }
 
 }  // namespace
@@ -284,10 +336,15 @@ int main() {
   runtime::Log::setThreshold(runtime::LogLevel::error);
   bench::PhoneDisplay phone(kWidth, kHeight);
 
-  std::printf("Glass to wire, Xorg-dummy %dx%d, libx264 balanced on %d threads, %d changes:\n",
-              kWidth, kHeight, kThreads, kChanges);
-  print("  all cores", measure(phone.x, phone.shown, phone.id));
-  pinToTwoCores();
-  print("  pinned to 2 cores", measure(phone.x, phone.shown, phone.id));
+  std::printf(
+      "Glass to wire, Xorg-dummy %dx%d, libx264 balanced, %d changes per path in turns of %d:\n",
+      kWidth, kHeight, kChanges, kChangesPerTurn);
+  for (const int threads : {kAppThreads, kTwoThreads}) {
+    print("  all CPUs given", threads, measure(phone.x, phone.shown, phone.id, threads));
+  }
+  const std::string pinned = "  pinned to CPUs " + pinToTwoCpus();
+  for (const int threads : {kAppThreads, kTwoThreads}) {
+    print(pinned, threads, measure(phone.x, phone.shown, phone.id, threads));
+  }
   return 0;
 }

@@ -3,7 +3,8 @@
 // LinkVideoSink, beside a bare FrameConnection send and a raw asio socket writing the same
 // buffers with their 6-byte headers, each to a reader that discards what it reads; and the same
 // frames received through a link. The five paired runs at the end use the app's threads: the
-// link on a loop thread of its own, the frames handed over on the encoder's thread.
+// link on a loop thread of its own, the frames handed over on the encoder's thread; then the
+// stream at its real rate, a frame every 16.7 ms: each frame's latency and the link thread's CPU.
 
 #include <unistd.h>
 
@@ -16,11 +17,15 @@
 #include <cstring>
 #include <functional>
 #include <future>
+#include <optional>
 #include <stdexcept>
+#include <thread>
 #include <variant>
 #include <vector>
 
+#include <pthread.h>
 #include <sys/resource.h>
+#include <time.h>
 
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/experimental/awaitable_operators.hpp>
@@ -88,6 +93,12 @@ std::vector<streaming::EncodedFrame> encoderOutput() {
   frames.reserve(kFramesPerRound);
   for (int i = 0; i < kFramesPerRound; ++i) {
     auto buffer = outputPool()->acquire();
+    // The last round's buffers go back on the link's thread once their writes have completed,
+    // which may be just after the reader has had their bytes.
+    for (int wait = 0; !buffer && wait < 2000; ++wait) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      buffer = outputPool()->acquire();
+    }
     if (!buffer) throw std::runtime_error("the output pool ran dry");
     std::memset(buffer.payload().data(), 7, frameBytes(i));
     frames.emplace_back(runtime::PooledBytes(std::move(buffer), frameBytes(i)), i == 0, i / 60.0);
@@ -318,6 +329,19 @@ struct Threads {
   void onLinkThread(std::function<void()> work) {
     on(links.context().get_executor(), std::move(work));
   }
+
+  // The CPU time the link's thread has used so far.
+  std::chrono::nanoseconds linkCpu() {
+    if (!linkClock) {
+      clockid_t clock{};
+      onLinkThread([&] { pthread_getcpuclockid(pthread_self(), &clock); });
+      linkClock = clock;
+    }
+    timespec used{};
+    clock_gettime(*linkClock, &used);
+    return std::chrono::seconds(used.tv_sec) + std::chrono::nanoseconds(used.tv_nsec);
+  }
+  std::optional<clockid_t> linkClock;
 };
 
 // Each frame with its header, one blocking write at a time, as the raw socket takes them.
@@ -361,18 +385,41 @@ void sinkWrite(Threads& threads, streaming::LinkVideoSink& sink,
   sink.setDrained({});
 }
 
+// One loopback connection written by the sink and, through a second descriptor of the same
+// socket, by the raw references; read on the readers' thread.
+struct SharedConnection {
+  explicit SharedConnection(Threads& threads) : threads(threads) {
+    auto [sinkClient, reading] = bench::blockingSocketPair(
+        threads.links.context().get_executor(), threads.readers.context().get_executor());
+    server = std::move(reading);
+    rawClient = tcp::socket(threads.links.context().get_executor(), tcp::v4(),
+                            ::dup(sinkClient.native_handle()));
+    link = linkOn(std::move(sinkClient));
+    sink = std::make_shared<streaming::LinkVideoSink>(link);
+  }
+  // The sockets close on the threads that use them.
+  ~SharedConnection() {
+    threads.onLinkThread([&] { rawClient.close(); });
+    link->connection()->cancel();
+  }
+
+  Threads& threads;
+  tcp::socket server{threads.readers.context()};
+  tcp::socket rawClient{threads.links.context()};
+  std::shared_ptr<transport::FrameConnection> link;
+  std::shared_ptr<streaming::LinkVideoSink> sink;
+};
+
 // The raw socket frame by frame, the raw socket with the round in one write, and the sink, each
 // the median of `rounds` rounds taken in turns on three loopback pairs.
 Paired pairedRun(Threads& threads, int rounds) {
   // All three write on one connection, in turns: a connection's buffers settle at sizes of their
   // own (2 to 16 MB here), which alone moves a writer's throughput by half, and a comparison
   // across connections measured that instead of the writers.
-  auto [sinkClient, server] = bench::blockingSocketPair(threads.links.context().get_executor(),
-                                                        threads.readers.context().get_executor());
-  tcp::socket rawClient(threads.links.context().get_executor(), tcp::v4(),
-                        ::dup(sinkClient.native_handle()));
-  auto link = linkOn(std::move(sinkClient));
-  auto sink = std::make_shared<streaming::LinkVideoSink>(link);
+  SharedConnection connection(threads);
+  auto& server = connection.server;
+  auto& rawClient = connection.rawClient;
+  auto& sink = connection.sink;
   struct Samples {
     std::vector<double> seconds, switches, preempted;
     Paired::Side median() const {
@@ -404,10 +451,78 @@ Paired pairedRun(Threads& threads, int rounds) {
     // The first round warms up.
     raw = gathered = viaSink = {};
   }
-  // The sockets close on the threads that use them.
-  threads.onLinkThread([&] { rawClient.close(); });
-  link->connection()->cancel();
   return {raw.median(), gathered.median(), viaSink.median()};
+}
+
+// The stream at its real rate: a frame handed over every 16.7 ms.
+constexpr auto kFrameInterval = std::chrono::microseconds(16'667);
+constexpr int kPacedRounds = 4;
+
+struct Paced {
+  struct Side {
+    std::vector<double> latencies;  // microseconds, hand-over until the reader has the frame
+    double linkCpuSeconds = 0, seconds = 0;
+    double cpuShare() const { return linkCpuSeconds / seconds; }
+    double cpuPerFrameMicros() const { return linkCpuSeconds * 1e6 / double(latencies.size()); }
+  };
+  Side sink, raw;
+};
+
+// Reads a round and notes when each frame's last byte came.
+asio::awaitable<void> stampArrivals(tcp::socket& socket, std::vector<Clock::time_point>& arrived) {
+  std::size_t got = 0, end = 0;
+  for (int i = 0; i < kFramesPerRound; ++i) {
+    end += frameBytes(i) + protocol::FrameHeader::size;
+    while (got < end) {
+      static std::vector<std::uint8_t> buffer(1 << 20);
+      got += co_await socket.async_read_some(asio::buffer(buffer), asio::use_awaitable);
+    }
+    arrived.push_back(Clock::now());
+  }
+}
+
+// Rounds of the sink and of the raw socket frame by frame in turns, each frame handed over on
+// its due time: the sink's on the encoder's thread, the raw socket's written on the link's.
+Paced pacedRun(Threads& threads) {
+  SharedConnection connection(threads);
+  Paced paced;
+  const auto round = [&](Paced::Side& side,
+                         const std::function<void(streaming::EncodedFrame&)>& hand) {
+    auto frames = encoderOutput();
+    std::vector<Clock::time_point> handed(frames.size()), arrived;
+    arrived.reserve(frames.size());
+    auto reading = asio::co_spawn(threads.readers.context(),
+                                  stampArrivals(connection.server, arrived), asio::use_future);
+    const auto cpuBefore = threads.linkCpu();
+    const auto start = Clock::now();
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+      std::this_thread::sleep_until(start + kFrameInterval * int(i));
+      handed[i] = Clock::now();
+      hand(frames[i]);
+    }
+    reading.get();
+    side.seconds += std::chrono::duration<double>(Clock::now() - start).count();
+    side.linkCpuSeconds += std::chrono::duration<double>(threads.linkCpu() - cpuBefore).count();
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+      side.latencies.push_back(
+          std::chrono::duration<double, std::micro>(arrived[i] - handed[i]).count());
+    }
+  };
+  const auto viaSink = [&](streaming::EncodedFrame& frame) {
+    asio::post(threads.encoder.executor(),
+               [&connection, &frame] { connection.sink->send(std::move(frame)); });
+  };
+  const auto raw = [&](streaming::EncodedFrame& frame) {
+    asio::post(threads.links.context().get_executor(), [&connection, &frame] {
+      Header header;
+      asio::write(connection.rawClient, framed(frame, header));
+    });
+  };
+  for (int r = 0; r < kPacedRounds; ++r) {
+    round(paced.sink, viaSink);
+    round(paced.raw, raw);
+  }
+  return paced;
 }
 
 }  // namespace
@@ -445,8 +560,9 @@ int main(int argc, char** argv) {
     const auto p = pairedRun(threads, kPairedRounds);
     std::printf(
         "run %d: LinkVideoSink %.0f MiB/s, raw socket %.0f MiB/s frame by frame, %.0f MiB/s in "
-        "one gathered write (medians of %d rounds each, in turns); sink/raw %.2f (goal >= 0.91), "
-        "sink/gathered raw %.2f; context switches per round, voluntary/involuntary: sink "
+        "one gathered write (medians of %d rounds each, in turns); goal: sink / raw frame by "
+        "frame >= 0.91, here %.2f; like for like, sink / raw in one gathered write (both handed "
+        "the round at once) %.2f; context switches per round, voluntary/involuntary: sink "
         "%.0f/%.0f, raw %.0f/%.0f, gathered raw %.0f/%.0f\n",
         run, p.sink.bytesPerSecond / mib, p.raw.bytesPerSecond / mib,
         p.rawGathered.bytesPerSecond / mib, kPairedRounds,
@@ -455,5 +571,19 @@ int main(int argc, char** argv) {
         p.sink.preempted, p.raw.switches, p.raw.preempted, p.rawGathered.switches,
         p.rawGathered.preempted);
   }
+  const auto paced = pacedRun(threads);
+  const auto side = [](const char* name, const Paced::Side& s) {
+    std::printf(
+        "  %s: hand-over -> reader has the frame: p50 %.0f us, p99 %.0f us over %zu frames; link "
+        "thread's CPU %.1f%% of a core, %.0f us per frame\n",
+        name, bench::percentile(s.latencies, 0.5), bench::percentile(s.latencies, 0.99),
+        s.latencies.size(), 100 * s.cpuShare(), s.cpuPerFrameMicros());
+  };
+  std::printf(
+      "at the stream's real rate, a frame every 16.7 ms (the 300 KB keyframe, then 20 KB deltas), "
+      "%d rounds of %d frames each, in turns:\n",
+      kPacedRounds, kFramesPerRound);
+  side("LinkVideoSink, handed over on the encoder's thread", paced.sink);
+  side("raw socket frame by frame, written on the link's thread", paced.raw);
   return 0;
 }

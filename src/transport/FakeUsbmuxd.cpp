@@ -9,9 +9,9 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
+#include "runtime/ByteStreamReads.h"
 #include "runtime/SocketByteStream.h"
 #include "runtime/Task.h"
-#include "support/Streams.h"
 #include "transport/Handshake.h"
 
 namespace brindlet::transport::testing {
@@ -257,13 +257,13 @@ struct FakeUsbmuxd::State : std::enable_shared_from_this<State> {
 
   static asio::awaitable<void> serve(std::shared_ptr<State> self,
                                      std::shared_ptr<ByteStream> stream) {
-    co_await brindlet::testing::startReady(*stream);
+    co_await runtime::startReady(*stream);
     for (;;) {
-      auto header = co_await brindlet::testing::readExactly(*stream, 16);
+      auto header = co_await runtime::readExactly(*stream, 16);
       if (header.bytes.size() < 16) break;
       const auto length = littleEndianAt(header.bytes, 0);
       if (length < 16 || length > USBMuxWire::maxLength) break;
-      auto body = co_await brindlet::testing::readExactly(*stream, length - 16);
+      auto body = co_await runtime::readExactly(*stream, length - 16);
       if (body.bytes.size() < length - 16) break;
       Bytes whole = std::move(header.bytes);
       whole.insert(whole.end(), body.bytes.begin(), body.bytes.end());
@@ -459,7 +459,7 @@ namespace {
 // Copies one direction until the source ends or fails, then ends both streams.
 asio::awaitable<void> pump(std::shared_ptr<ByteStream> from, std::shared_ptr<ByteStream> to) {
   for (;;) {
-    auto chunk = co_await brindlet::testing::readSome(*from, 65536);
+    auto chunk = co_await runtime::readSome(*from, 65536);
     if (!chunk.bytes.empty()) to->write(std::move(chunk.bytes), [](auto) {});
     if (chunk.endOfStream || chunk.error) break;
   }
@@ -472,7 +472,7 @@ asio::awaitable<void> relay(std::shared_ptr<ByteStream> tunnel, std::uint16_t po
   std::shared_ptr<ByteStream> phone = runtime::TcpByteStream::dial(executor, "127.0.0.1", port);
   bool ready = true;
   try {
-    co_await brindlet::testing::startReady(*phone);
+    co_await runtime::startReady(*phone);
   } catch (const std::exception&) {
     ready = false;
   }

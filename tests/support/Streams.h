@@ -1,9 +1,8 @@
 #pragma once
 
-// Test helpers around byte streams: connected pairs of every kind and awaitable reads.
+// Test helpers around byte streams: connected pairs of every kind, and the awaitable reads.
 
 #include <memory>
-#include <optional>
 #include <string>
 #include <utility>
 
@@ -13,8 +12,8 @@
 #include <boost/asio/use_awaitable.hpp>
 
 #include "runtime/ByteStream.h"
+#include "runtime/ByteStreamReads.h"
 #include "runtime/MemoryByteStream.h"
-#include "runtime/OneShot.h"
 #include "runtime/SocketByteStream.h"
 #include "support/TempDir.h"
 
@@ -38,54 +37,12 @@ inline std::string nameOf(StreamKind kind) {
   return "?";
 }
 
-struct ReadResult {
-  Bytes bytes;
-  bool endOfStream = false;
-  std::optional<std::string> error;
-};
-
-inline asio::awaitable<ReadResult> readSome(ByteStream& stream, std::size_t maxBytes) {
-  auto shot = runtime::OneShot<ReadResult>::make();
-  stream.read(maxBytes, [shot](runtime::ByteView bytes, bool end, std::optional<std::string> e) {
-    shot->resume({Bytes(bytes.begin(), bytes.end()), end, std::move(e)});
-  });
-  co_return co_await shot->wait();
-}
-
-// Reads until `count` bytes came or the stream ended or failed.
-inline asio::awaitable<ReadResult> readExactly(ByteStream& stream, std::size_t count) {
-  ReadResult all;
-  while (all.bytes.size() < count && !all.endOfStream && !all.error) {
-    auto part = co_await readSome(stream, count - all.bytes.size());
-    all.bytes.insert(all.bytes.end(), part.bytes.begin(), part.bytes.end());
-    all.endOfStream = part.endOfStream;
-    all.error = part.error;
-  }
-  co_return all;
-}
-
-// Starts the stream; the first state other than setup/preparing is returned with its error.
-struct StartResult {
-  ByteStream::State state;
-  std::string error;
-};
-
-inline std::shared_ptr<runtime::OneShot<StartResult>> startWatching(ByteStream& stream) {
-  auto shot = runtime::OneShot<StartResult>::make();
-  stream.setStateHandler([shot](ByteStream::State state, const std::string& error) {
-    if (state != ByteStream::State::setup && state != ByteStream::State::preparing)
-      shot->resume({state, error});
-  });
-  stream.start();
-  return shot;
-}
-
-inline asio::awaitable<void> startReady(ByteStream& stream) {
-  auto result = co_await startWatching(stream)->wait();
-  stream.setStateHandler(nullptr);
-  if (result.state != ByteStream::State::ready)
-    throw std::runtime_error("not ready: " + result.error);
-}
+using runtime::readExactly;
+using runtime::ReadResult;
+using runtime::readSome;
+using runtime::startReady;
+using runtime::StartResult;
+using runtime::startWatching;
 
 using StreamPair = std::pair<std::shared_ptr<ByteStream>, std::shared_ptr<ByteStream>>;
 

@@ -29,6 +29,7 @@
 #include <memory>
 #include <string>
 
+#include "app/core/ScriptedShell.h"
 #include "app/core/SettingsGuide.h"
 #include "app/ui/Look.h"
 #include "app/ui/OnboardingWindow.h"
@@ -36,7 +37,6 @@
 #include "app/ui/TrayHosts.h"
 #include "platform/linux/x11/X11WindowSystem.h"
 #include "runtime/Clock.h"
-#include "support/ScriptedShell.h"
 
 namespace {
 
@@ -55,11 +55,11 @@ std::string option(int argc, char** argv, const std::string& name, std::string o
 }
 
 // A computer with `nearby` phones around, the odd ones paired, and none connected.
-void scriptNearby(testsupport::ScriptedShell& scripted, int nearby) {
+void scriptNearby(app::ScriptedShell& scripted, int nearby) {
   scripted.change([nearby](app::ShellState& state) {
     for (int i = 1; i <= nearby; ++i)
-      state.menu.nearby.push_back(testsupport::nearbyPhone("Phone " + std::to_string(i),
-                                                           "uid-" + std::to_string(i), i % 2 == 1));
+      state.menu.nearby.push_back(
+          app::nearbyPhone("Phone " + std::to_string(i), "uid-" + std::to_string(i), i % 2 == 1));
   });
 }
 
@@ -68,7 +68,7 @@ void quitOnQtThread() {
 }
 
 // The settings guide on the loop over the display's window system, its panel the shell's.
-void startGuide(testsupport::ScriptedShell& scripted, Shell& shell, app::Permission permission,
+void startGuide(app::ScriptedShell& scripted, Shell& shell, app::Permission permission,
                 std::shared_ptr<app::SettingsGuide>& guide,
                 std::unique_ptr<platform::X11WindowSystem>& windows) {
   auto panel = shell.guidePanel();
@@ -88,7 +88,7 @@ void startGuide(testsupport::ScriptedShell& scripted, Shell& shell, app::Permiss
 }
 
 int runShell(const std::string& mode, int argc, char** argv) {
-  testsupport::ScriptedShell scripted;
+  app::ScriptedShell scripted;
   const std::string hooks = option(argc, argv, "--hooks");
   scripted.actions.setOnCall([&scripted, hooks](const std::string& line) {
     say(line);
@@ -113,8 +113,8 @@ int runShell(const std::string& mode, int argc, char** argv) {
         [step](app::ShellState& state) { state.step = step.value_or(app::Step::welcome); });
     shell.showOnboarding();
   } else if (mode == "pairing") {
-    scripted.setPairing(app::Pairing::entering(
-        testsupport::nearbyPhone("Ada's iPhone", "uid-ada", false), 3, false));
+    scripted.setPairing(
+        app::Pairing::entering(app::nearbyPhone("Ada's iPhone", "uid-ada", false), 3, false));
     shell.showPairing();
     QObject::connect(shell.pairingWindow(), &QObject::destroyed, [] { quitOnQtThread(); });
   } else if (mode == "guide") {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/core/ScriptedShell.h"
 #include "app/ui/GuidePanel.h"
 #include "app/ui/Look.h"
 #include "app/ui/ManualTrayHosts.h"
@@ -15,7 +16,6 @@
 #include "app/ui/PairingWindow.h"
 #include "app/ui/Shell.h"
 #include "app/ui/ShellLooks.h"
-#include "support/ScriptedShell.h"
 
 namespace brindlet::app::ui {
 
@@ -48,8 +48,7 @@ const char* stepName(Step step) {
   return names[rawValue(step)];
 }
 
-bool writePages(testsupport::ScriptedShell& scripted, Shell& shell,
-                const std::filesystem::path& folder) {
+bool writePages(app::ScriptedShell& scripted, Shell& shell, const std::filesystem::path& folder) {
   for (int raw = 0; raw < stepCount; ++raw)
     for (bool granted : {false, true})
       for (bool phone : {false, true}) {
@@ -64,8 +63,8 @@ bool writePages(testsupport::ScriptedShell& scripted, Shell& shell,
           if (phone) {
             s.client = ConnectedPhone{"Ada's iPhone", transport::Route::Kind::usb};
           } else {
-            s.menu.nearby = {testsupport::nearbyPhone("Ada's iPhone", "uid-ada", true),
-                             testsupport::nearbyPhone("Bo's iPhone", "uid-bo", false)};
+            s.menu.nearby = {app::nearbyPhone("Ada's iPhone", "uid-ada", true),
+                             app::nearbyPhone("Bo's iPhone", "uid-bo", false)};
           }
         });
         shell.showOnboarding();
@@ -80,9 +79,8 @@ bool writePages(testsupport::ScriptedShell& scripted, Shell& shell,
   return true;
 }
 
-bool writePairing(testsupport::ScriptedShell& scripted, Shell& shell,
-                  const std::filesystem::path& folder) {
-  const auto phone = testsupport::nearbyPhone("Ada's iPhone", "uid-ada", false);
+bool writePairing(app::ScriptedShell& scripted, Shell& shell, const std::filesystem::path& folder) {
+  const auto phone = app::nearbyPhone("Ada's iPhone", "uid-ada", false);
   const std::pair<const char*, PairingState> states[] = {
       {"none", std::nullopt},
       {"asking", Pairing::asking(phone)},
@@ -116,8 +114,8 @@ bool writeMenus(const std::filesystem::path& folder) {
   MenuState nearby;
   nearby.displayUnavailable = true;
   nearby.connectorError = "Couldn't connect to Bo's iPhone";
-  nearby.nearby = {testsupport::nearbyPhone("Ada's iPhone", "uid-ada", true),
-                   testsupport::nearbyPhone("Bo's iPhone", "uid-bo", false)};
+  nearby.nearby = {app::nearbyPhone("Ada's iPhone", "uid-ada", true),
+                   app::nearbyPhone("Bo's iPhone", "uid-bo", false)};
   MenuState connected;
   connected.client = MenuState::Client{"Ada's iPhone", transport::Route::Kind::wifi};
   connected.needsAccessibility = true;
@@ -139,7 +137,7 @@ bool writeMenus(const std::filesystem::path& folder) {
 
 bool writeAppGallery(const std::filesystem::path& folder) {
   applyApplicationLook();
-  testsupport::ScriptedShell scripted;
+  app::ScriptedShell scripted;
   ManualTrayHosts hosts;
   Shell shell(scripted.loop, scripted.actions, {scripted.state, scripted.pairing}, hosts);
   return writePages(scripted, shell, folder) && writePairing(scripted, shell, folder) &&

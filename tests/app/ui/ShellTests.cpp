@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "app/core/ScriptedShell.h"
 #include "app/ui/GuidePanel.h"
 #include "app/ui/ManualTrayHosts.h"
 #include "app/ui/OnboardingCards.h"
@@ -22,13 +23,10 @@
 #include "app/ui/PairingWindow.h"
 #include "app/ui/Shell.h"
 #include "support/QtHarness.h"
-#include "support/ScriptedShell.h"
 
 namespace brindlet::app::ui {
 namespace {
 
-using testsupport::describe;
-using testsupport::nearbyPhone;
 using testsupport::processEventsUntil;
 
 // The widget of type T under `parent`: the cards declare no meta-object, so findChild cannot
@@ -41,7 +39,7 @@ T* childOf(QObject* parent) {
 }
 
 struct ShellTest : ::testing::Test {
-  testsupport::ScriptedShell scripted;
+  ScriptedShell scripted;
   ManualTrayHosts hosts;
   std::unique_ptr<Shell> shell;
 

@@ -15,7 +15,7 @@
 #include "runtime/MainLoop.h"
 #include "runtime/Observable.h"
 
-namespace brindlet::testsupport {
+namespace brindlet::app {
 
 // One line per action: "setup", "quit", "update", "accessibility", "follow on", "quality fast",
 // "connect <id>", "pair <id>", "forget <id>", "install", "uninstall".
@@ -75,4 +75,4 @@ class ScriptedShell {
   runtime::LoopThread thread_;
 };
 
-}  // namespace brindlet::testsupport
+}  // namespace brindlet::app

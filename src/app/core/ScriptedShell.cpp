@@ -1,11 +1,11 @@
-#include "support/ScriptedShell.h"
+#include "app/core/ScriptedShell.h"
 
 #include <algorithm>
 #include <future>
 
 #include <boost/asio/post.hpp>
 
-namespace brindlet::testsupport {
+namespace brindlet::app {
 
 namespace {
 
@@ -140,4 +140,4 @@ void ScriptedShell::setPairing(const app::PairingState& value) {
   onLoop([&] { pairing.set(value); });
 }
 
-}  // namespace brindlet::testsupport
+}  // namespace brindlet::app
