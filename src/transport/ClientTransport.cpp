@@ -201,8 +201,9 @@ asio::awaitable<void> ClientTransport::stopNow(std::string reason) {
 }
 
 asio::awaitable<void> ClientTransport::forgetAllNow() {
-  const auto identities = co_await store_->identities();
-  for (const auto& identity : identities) co_await store_->remove(identity);
+  const auto store = store_;
+  const auto identities = co_await store->identities();
+  for (const auto& identity : identities) co_await store->remove(identity);
   co_await restartSecureNow();
   transportLog().info("Forgot every paired computer");
 }
