@@ -179,8 +179,8 @@ void Shell::request(Permission permission) {
   run(model_->onboarding->request(permission));
 }
 
-void Shell::finish() {
-  run(model_->onboarding->finish());
+void Shell::finish(std::function<void()> written) {
+  run(model_->onboarding->finish(std::move(written)));
 }
 
 void Shell::setPolling(bool on) {
