@@ -5,6 +5,7 @@
 
 #include <QAccessible>
 #include <QBasicTimer>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -12,6 +13,8 @@
 #include <string_view>
 
 #include "design/Color.h"
+
+class QWindow;
 
 namespace brindlet::design {
 
@@ -38,16 +41,30 @@ class KitWidget : public QWidget {
   virtual double accessibleMinimum() const { return 0; }
   virtual double accessibleMaximum() const { return 0; }
 
+  // Whether frames are being drawn now.
+  bool framesRunning() const { return frames_.isActive(); }
+
  protected:
   // Seconds on a steady clock shared by every widget of the kit.
   static double now();
-  // Repaints every `interval` milliseconds while `animating(now())` holds.
+  // Repaints every `interval` milliseconds while `animating(now())` holds and the window is on
+  // screen; frames paused while nobody can see the window go on when it shows again.
   void startFrames(int interval = 16);
   virtual bool animating(double /*at*/) const { return false; }
   void timerEvent(QTimerEvent* event) override;
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Visible, in a window that is mapped, exposed and not minimised.
+  bool onScreen() const;
+  void pauseFrames();
+  void resumeFrames();
+
   QBasicTimer frames_;
+  int interval_ = 16;
+  bool paused_ = false;
+  QPointer<QWindow> watched_;  // whose showing resumes paused frames
 };
 
 }  // namespace brindlet::design
