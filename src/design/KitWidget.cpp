@@ -11,6 +11,8 @@ namespace brindlet::design {
 
 namespace {
 
+constexpr const char* kCoveredProperty = "kitWindowCovered";
+
 // QAccessibleWidget is its own action interface already.
 class KitAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
  public:
@@ -106,8 +108,15 @@ void KitWidget::timerEvent(QTimerEvent* event) {
   update();
 }
 
+void setWindowCovered(QWidget& window, bool covered) {
+  window.setProperty(kCoveredProperty, covered);
+  if (covered) return;  // each widget pauses at its next frame
+  for (QWidget* child : window.findChildren<QWidget*>())
+    if (auto* kit = dynamic_cast<KitWidget*>(child)) kit->resumeFrames();
+}
+
 bool KitWidget::onScreen() const {
-  if (!isVisible()) return false;
+  if (!isVisible() || window()->property(kCoveredProperty).toBool()) return false;
   const QWindow* handle = window()->windowHandle();
   if (!handle || !handle->isExposed()) return false;
   const QWindow::Visibility visibility = handle->visibility();

@@ -24,6 +24,10 @@ QString elementText(QAccessible::Text text, const std::string& label, std::strin
 // Dark when the widget's palette has a dark window colour.
 Appearance appearanceOf(const QWidget& widget);
 
+// Marks the top-level `window` as fully covered by other windows, as the window system reports
+// it, or as seen again: kit widgets in a covered window draw no frames.
+void setWindowCovered(QWidget& window, bool covered);
+
 class KitWidget : public QWidget {
  public:
   explicit KitWidget(QWidget* parent = nullptr);
@@ -60,6 +64,8 @@ class KitWidget : public QWidget {
   bool onScreen() const;
   void pauseFrames();
   void resumeFrames();
+
+  friend void setWindowCovered(QWidget& window, bool covered);
 
   QBasicTimer frames_;
   int interval_ = 16;

@@ -164,6 +164,8 @@ TEST(KitFrames, PauseWhileTheWindowCannotBeSeenAndGoOnWhenItShows) {
       {"shown", [&] { window.show(); }, true},
       {"backdrop hidden", [&] { backdrop->hide(); }, false},
       {"backdrop shown", [&] { backdrop->show(); }, true},
+      {"covered", [&] { setWindowCovered(window, true); }, false},
+      {"seen again", [&] { setWindowCovered(window, false); }, true},
   };
   for (const auto& step : steps) {
     step.act();

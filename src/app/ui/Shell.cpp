@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QShortcut>
 
+#include "app/ui/CoveredWindows.h"
 #include "app/ui/GuidePanel.h"
 #include "app/ui/Look.h"
 #include "app/ui/OnboardingCards.h"
@@ -153,11 +154,11 @@ void Shell::choose(const MenuAction& action) {
 }
 
 void Shell::showOnboarding() {
-  onboarding_.show();
+  if (QWidget* window = onboarding_.show()) followCovering(*window);
 }
 
 void Shell::showPairing() {
-  pairing_.show();
+  if (QWidget* window = pairing_.show()) followCovering(*window);
 }
 
 void Shell::draw(const ShellState& state) {
