@@ -101,7 +101,8 @@ void KitWidget::timerEvent(QTimerEvent* event) {
   if (!animating(now())) {
     frames_.stop();
   } else if (!onScreen()) {
-    // A minimised window, one on another desktop or not mapped: nobody sees the frames.
+    // A minimised or covered window, one on another desktop or not mapped: nobody sees the
+    // frames.
     pauseFrames();
     return;
   }
