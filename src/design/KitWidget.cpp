@@ -3,12 +3,15 @@
 #include <QAccessibleWidget>
 #include <QElapsedTimer>
 #include <QTimerEvent>
+#include <QWindow>
 
 #include <mutex>
 
 namespace brindlet::design {
 
 namespace {
+
+constexpr const char* kCoveredProperty = "kitWindowCovered";
 
 // QAccessibleWidget is its own action interface already.
 class KitAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
@@ -87,14 +90,79 @@ double KitWidget::now() {
 }
 
 void KitWidget::startFrames(int interval) {
+  interval_ = interval;
+  paused_ = false;
   if (!frames_.isActive()) frames_.start(interval, Qt::PreciseTimer, this);
   update();
 }
 
 void KitWidget::timerEvent(QTimerEvent* event) {
   if (event->timerId() != frames_.timerId()) return QWidget::timerEvent(event);
-  if (!animating(now())) frames_.stop();
+  if (!animating(now())) {
+    frames_.stop();
+  } else if (!onScreen()) {
+    // A minimised or covered window, one on another desktop or not mapped: nobody sees the
+    // frames.
+    pauseFrames();
+    return;
+  }
   update();
+}
+
+void setWindowCovered(QWidget& window, bool covered) {
+  window.setProperty(kCoveredProperty, covered);
+  if (covered) return;  // each widget pauses at its next frame
+  for (QWidget* child : window.findChildren<QWidget*>())
+    if (auto* kit = dynamic_cast<KitWidget*>(child)) kit->resumeFrames();
+}
+
+bool KitWidget::onScreen() const {
+  if (!isVisible() || window()->property(kCoveredProperty).toBool()) return false;
+  const QWindow* handle = window()->windowHandle();
+  if (!handle || !handle->isExposed()) return false;
+  const QWindow::Visibility visibility = handle->visibility();
+  return visibility != QWindow::Minimized && visibility != QWindow::Hidden;
+}
+
+void KitWidget::pauseFrames() {
+  frames_.stop();
+  paused_ = true;
+  // The window may have been made since the last pause (a widget paused before its first show).
+  QWindow* handle = window()->windowHandle();
+  if (handle == watched_) return;
+  if (watched_) watched_->removeEventFilter(this);
+  watched_ = handle;
+  if (watched_) watched_->installEventFilter(this);
+}
+
+void KitWidget::resumeFrames() {
+  if (!paused_) return;
+  if (!onScreen()) return pauseFrames();
+  paused_ = false;
+  if (animating(now())) frames_.start(interval_, Qt::PreciseTimer, this);
+  update();
+}
+
+bool KitWidget::event(QEvent* event) {
+  // Shown again, or placed in another window: the frames go on if they can be seen.
+  if (paused_ && (event->type() == QEvent::Show || event->type() == QEvent::ParentChange))
+    resumeFrames();
+  return QWidget::event(event);
+}
+
+bool KitWidget::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == watched_ && paused_) {
+    switch (event->type()) {
+      case QEvent::Expose:
+      case QEvent::WindowStateChange:
+      case QEvent::Show:
+        resumeFrames();
+        break;
+      default:
+        break;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 }  // namespace brindlet::design

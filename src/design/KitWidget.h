@@ -5,6 +5,7 @@
 
 #include <QAccessible>
 #include <QBasicTimer>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -13,6 +14,8 @@
 
 #include "design/Color.h"
 
+class QWindow;
+
 namespace brindlet::design {
 
 // What an element with a label and a value text reads out for `text`.
@@ -20,6 +23,10 @@ QString elementText(QAccessible::Text text, const std::string& label, std::strin
 
 // Dark when the widget's palette has a dark window colour.
 Appearance appearanceOf(const QWidget& widget);
+
+// Marks the top-level `window` as fully covered by other windows, as the window system reports
+// it, or as seen again: kit widgets in a covered window draw no frames.
+void setWindowCovered(QWidget& window, bool covered);
 
 class KitWidget : public QWidget {
  public:
@@ -38,16 +45,32 @@ class KitWidget : public QWidget {
   virtual double accessibleMinimum() const { return 0; }
   virtual double accessibleMaximum() const { return 0; }
 
+  // Whether frames are being drawn now.
+  bool framesRunning() const { return frames_.isActive(); }
+
  protected:
   // Seconds on a steady clock shared by every widget of the kit.
   static double now();
-  // Repaints every `interval` milliseconds while `animating(now())` holds.
+  // Repaints every `interval` milliseconds while `animating(now())` holds and the window is on
+  // screen; frames paused while nobody can see the window go on when it shows again.
   void startFrames(int interval = 16);
   virtual bool animating(double /*at*/) const { return false; }
   void timerEvent(QTimerEvent* event) override;
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Visible, in a window that is mapped, exposed and not minimised.
+  bool onScreen() const;
+  void pauseFrames();
+  void resumeFrames();
+
+  friend void setWindowCovered(QWidget& window, bool covered);
+
   QBasicTimer frames_;
+  int interval_ = 16;
+  bool paused_ = false;
+  QPointer<QWindow> watched_;  // whose showing resumes paused frames
 };
 
 }  // namespace brindlet::design

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QThread>
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -143,6 +144,35 @@ TEST(ScenicBackdropStill, IsInheritedThroughParents) {
   setScenicBackdropStill(page, false);
   EXPECT_FALSE(scenicBackdropStill(backdrop));
   EXPECT_TRUE(scenicBackdropStill(&window));
+}
+
+TEST(KitFrames, PauseWhileTheWindowCannotBeSeenAndGoOnWhenItShows) {
+  QWidget window;
+  window.resize(200, 100);
+  auto* backdrop = new ScenicBackdrop({0, 0, 1, 1}, &window);
+  backdrop->resize(200, 100);
+  window.show();
+  ASSERT_TRUE(testsupport::processEventsUntil([&] { return backdrop->framesRunning(); }));
+  const struct {
+    const char* name;
+    std::function<void()> act;
+    bool running;
+  } steps[] = {
+      {"minimised", [&] { window.showMinimized(); }, false},
+      {"restored", [&] { window.showNormal(); }, true},
+      {"hidden", [&] { window.hide(); }, false},
+      {"shown", [&] { window.show(); }, true},
+      {"backdrop hidden", [&] { backdrop->hide(); }, false},
+      {"backdrop shown", [&] { backdrop->show(); }, true},
+      {"covered", [&] { setWindowCovered(window, true); }, false},
+      {"seen again", [&] { setWindowCovered(window, false); }, true},
+  };
+  for (const auto& step : steps) {
+    step.act();
+    EXPECT_TRUE(testsupport::processEventsUntil([&] {
+      return backdrop->framesRunning() == step.running;
+    })) << step.name;
+  }
 }
 
 }  // namespace

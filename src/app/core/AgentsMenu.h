@@ -23,8 +23,8 @@ class AgentsMenu {
   runtime::Observable<bool> claudeConnected{false};
   runtime::Observable<std::optional<std::string>> error;
 
-  // Reads the settings file again, each time the menu opens, so that changes made outside the
-  // app show.
+  // Reads the settings file: once when the shell is made, then each time the menu opens, so
+  // that changes made outside the app show.
   boost::asio::awaitable<void> refresh();
   // Runs the change; then the mark follows what the file holds, not what was meant.
   boost::asio::awaitable<void> apply(Change change);

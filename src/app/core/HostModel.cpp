@@ -122,8 +122,9 @@ asio::awaitable<std::shared_ptr<HostModel>> HostModel::build(Platform& platform)
 
   // 10. Input.
   m.poster = co_await platform.eventPoster();
-  m.input = std::make_shared<session::InputInjector>(
-      session::InputInjector::Options{*m.poster, m.clock, *m.defaults});
+  session::InputInjector::Options input{*m.poster, m.clock, *m.defaults};
+  input.doubleClickInterval = co_await platform.doubleClickInterval();
+  m.input = std::make_shared<session::InputInjector>(input);
 
   // 11. The window follower; its scale is the phone display's, once the session has one.
   auto sessionHolder = std::make_shared<std::weak_ptr<session::HostSession>>();

@@ -179,13 +179,14 @@ boost::asio::awaitable<void> Onboarding::next() {
   }
 }
 
-boost::asio::awaitable<void> Onboarding::finish() {
+boost::asio::awaitable<void> Onboarding::finish(std::function<void()> written) {
   auto self = shared_from_this();
   const bool wanted = wantsLaunchAtLogin.get();
   co_await setLaunchAtLogin(wanted);
   roles_.defaults->setBoolean(completeKey, true);
   roles_.defaults->remove(stepKey);
   roles_.guide->dismiss();
+  if (written) written();
 }
 
 boost::asio::awaitable<void> Onboarding::setLaunchAtLogin(bool enabled) {

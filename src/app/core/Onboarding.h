@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -78,8 +79,8 @@ class Onboarding : public std::enable_shared_from_this<Onboarding> {
   void go(Step to, bool forward);
   // The main button's "next": the following step, or finish() after the last.
   boost::asio::awaitable<void> next();
-  // Applies the launch-at-login choice and marks setup complete.
-  boost::asio::awaitable<void> finish();
+  // Applies the launch-at-login choice and marks setup complete; then `written` runs.
+  boost::asio::awaitable<void> finish(std::function<void()> written = nullptr);
   // Registers or unregisters the login item; a failure is logged, not thrown.
   boost::asio::awaitable<void> setLaunchAtLogin(bool enabled);
 

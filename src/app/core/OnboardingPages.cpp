@@ -80,7 +80,7 @@ PermissionCard permissionCard(Permission permission, const Permissions& granted,
   if (card.statusGreen) {
     card.status = "On";
   } else if (requested.count(permission)) {
-    card.status = "Waiting for you to switch it on…";
+    card.status = "Switching it on…";
   } else {
     card.status = "Off";
   }
@@ -118,8 +118,7 @@ std::string guideHeadline() {
 }
 
 std::string guideMessage(Permission permission) {
-  return "In " + std::string(cardName(permission)) + ", switch on " + product +
-         ". Not in the list? Drag this icon in.";
+  return "In " + std::string(cardName(permission)) + ", switch on " + product + ".";
 }
 
 }  // namespace brindlet::app

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -79,6 +80,9 @@ class Platform {
   // The desktop.
   virtual boost::asio::awaitable<std::shared_ptr<desktop::WindowSystem>> windowSystem() = 0;
   virtual boost::asio::awaitable<std::shared_ptr<desktop::EventPosting>> eventPoster() = 0;
+  // The desktop's double-click interval, read again as the user changes it; 0.4 s where the
+  // desktop publishes none.
+  virtual boost::asio::awaitable<std::function<runtime::Duration()>> doubleClickInterval() = 0;
   virtual std::shared_ptr<deck::AccessibilityTree> accessibilityTree() = 0;
   virtual std::shared_ptr<runtime::ProcessTable> processTable() = 0;
   virtual std::shared_ptr<runtime::ProgramRunning> programRunner() = 0;

@@ -90,6 +90,15 @@ void RecordingShellActions::setLaunchAtLogin(bool on) {
   record(on ? "launch at login on" : "launch at login off");
 }
 
+void RecordingShellActions::finish(std::function<void()> written) {
+  if (holdFinish) {
+    heldFinish = std::move(written);
+  } else if (written) {
+    written();
+  }
+  record("finish");
+}
+
 void RecordingShellActions::record(const std::string& line) {
   std::function<void(const std::string&)> onCall;
   {

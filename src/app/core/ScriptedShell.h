@@ -31,13 +31,17 @@ class RecordingShellActions : public app::ShellActions {
   std::vector<std::string> lines() const;
   // How many lines are exactly `line`.
   int count(const std::string& line) const;
+  // Set before a finish, read after it: on the loop only.
+  bool holdFinish = false;
+  std::function<void()> heldFinish;
 
   void perform(app::MenuAction action) override;
   void refreshHooks() override { record("refresh hooks"); }
   void go(app::Step to, bool forward) override;
   void next() override { record("next"); }
   void request(app::Permission permission) override;
-  void finish() override { record("finish"); }
+  // Runs `written` at once unless finishes are held; a held one waits in `heldFinish`.
+  void finish(std::function<void()> written) override;
   void setPolling(bool on) override { record(on ? "poll on" : "poll off"); }
   void setLaunchAtLogin(bool on) override;
   void submit(std::string code) override { record("submit " + code); }

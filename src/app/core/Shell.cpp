@@ -68,6 +68,8 @@ Shell::Shell(asio::any_io_executor loop, std::shared_ptr<HostModel> model,
   watch(agentsMenu_.error);
   followWatch_ = m.defaults->observe(followKey, [this] { compose(); });
   compose();
+  // The menu's first opening shows the hooks as they are, not the unread default.
+  refreshHooks();
 }
 
 Shell::~Shell() {
@@ -177,8 +179,8 @@ void Shell::request(Permission permission) {
   run(model_->onboarding->request(permission));
 }
 
-void Shell::finish() {
-  run(model_->onboarding->finish());
+void Shell::finish(std::function<void()> written) {
+  run(model_->onboarding->finish(std::move(written)));
 }
 
 void Shell::setPolling(bool on) {

@@ -43,7 +43,7 @@ class Shell final : public ShellActions {
   void go(Step to, bool forward) override;
   void next() override;
   void request(Permission permission) override;
-  void finish() override;
+  void finish(std::function<void()> written) override;
   void setPolling(bool on) override;
   void setLaunchAtLogin(bool on) override;
   void submit(std::string code) override;

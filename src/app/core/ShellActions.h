@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "app/core/Menu.h"
@@ -24,7 +25,8 @@ class ShellActions {
   virtual void go(Step to, bool forward) = 0;
   virtual void next() = 0;  // the main button
   virtual void request(Permission permission) = 0;
-  virtual void finish() = 0;
+  // `written` runs on the loop once setup is stored as complete.
+  virtual void finish(std::function<void()> written) = 0;
   virtual void setPolling(bool on) = 0;  // while the window is on screen
   virtual void setLaunchAtLogin(bool on) = 0;
 

@@ -5,7 +5,7 @@
 namespace brindlet::app {
 
 void Updater::checkForUpdates() {
-  runtime::Logger::of("updates").info("Updates are off in debug builds");
+  runtime::Logger::of("updates").info("Updates come with the source tree or the package manager");
 }
 
 }  // namespace brindlet::app

@@ -7,6 +7,7 @@
 #include "app/core/LocalHello.h"
 #include "app/linux/permissions/SystemPermissions.h"
 #include "app/linux/xdg/XdgAutostartItem.h"
+#include "desktop/DesktopError.h"
 #include "platform/linux/atspi/AtspiTree.h"
 #include "platform/linux/avahi/AvahiServiceDiscovery.h"
 #include "platform/linux/logind/LogindSleepWakeSource.h"
@@ -17,6 +18,8 @@
 #include "platform/linux/x11/X11CaptureBackend.h"
 #include "platform/linux/x11/X11EventPoster.h"
 #include "platform/linux/x11/X11WindowSystem.h"
+
+#include "platform/linux/x11/XSettings.h"
 #include "runtime/FileDefaults.h"
 #include "runtime/Files.h"
 #include "runtime/MainLoop.h"
@@ -126,6 +129,24 @@ asio::awaitable<std::shared_ptr<desktop::WindowSystem>> LinuxPlatform::windowSys
 asio::awaitable<std::shared_ptr<desktop::EventPosting>> LinuxPlatform::eventPoster() {
   if (!poster_) poster_ = co_await platform::X11EventPoster::open(display_);
   co_return poster_;
+}
+
+asio::awaitable<std::function<runtime::Duration()>> LinuxPlatform::doubleClickInterval() {
+  std::shared_ptr<platform::X11DoubleClickInterval> interval;
+  try {
+    std::string display = display_;
+    auto opening = platform::X11DoubleClickInterval::open(std::move(display));
+    interval = co_await std::move(opening);
+  } catch (const desktop::DesktopError&) {
+    // No display of its own for the settings: presses count with the usual interval.
+  }
+  if (!interval) {
+    co_return [] {
+      return runtime::Duration(
+          std::chrono::milliseconds(platform::X11DoubleClickInterval::kFallbackMilliseconds));
+    };
+  }
+  co_return [interval] { return (*interval)(); };
 }
 
 std::shared_ptr<platform::AtspiTree> LinuxPlatform::atspi() {

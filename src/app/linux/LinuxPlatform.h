@@ -45,6 +45,7 @@ class LinuxPlatform final : public Platform {
   boost::asio::awaitable<std::shared_ptr<desktop::MonitorLayout>> monitorLayout() override;
   boost::asio::awaitable<std::shared_ptr<desktop::WindowSystem>> windowSystem() override;
   boost::asio::awaitable<std::shared_ptr<desktop::EventPosting>> eventPoster() override;
+  boost::asio::awaitable<std::function<runtime::Duration()>> doubleClickInterval() override;
   std::shared_ptr<deck::AccessibilityTree> accessibilityTree() override;
   std::shared_ptr<runtime::ProcessTable> processTable() override;
   std::shared_ptr<runtime::ProgramRunning> programRunner() override;

@@ -220,6 +220,11 @@ OnboardingWindow::OnboardingWindow(Actions actions, PictureOnce& picture)
   for (int key : {Qt::Key_Return, Qt::Key_Enter})
     QObject::connect(new QShortcut(QKeySequence(key), this), &QShortcut::activated, main_,
                      &QPushButton::click);
+  // Escape does what the close control does.
+  QObject::connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
+                   [this] {
+                     if (closeControl()) closeControl()->click();
+                   });
   setBar({});
 }
 

@@ -4,7 +4,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScreen>
+#include <QShortcut>
 
+#include "app/ui/CoveredWindows.h"
 #include "app/ui/GuidePanel.h"
 #include "app/ui/Look.h"
 #include "app/ui/OnboardingCards.h"
@@ -127,6 +129,13 @@ PairingWindow* Shell::pairingWindow() const {
   return static_cast<PairingWindow*>(pairing_.window());
 }
 
+void Shell::addQuitKey(QWidget& window) {
+  // The menu's own Ctrl+Q only works while the menu is open; in a window of ours it quits too.
+  auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), &window);
+  QObject::connect(quit, &QShortcut::activated, &window,
+                   [this] { choose(MenuAction(MenuAction::Kind::quit)); });
+}
+
 void Shell::post(std::function<void(ShellActions&)> call) {
   loop_([&actions = actions_, call = std::move(call)] { call(actions); });
 }
@@ -145,11 +154,11 @@ void Shell::choose(const MenuAction& action) {
 }
 
 void Shell::showOnboarding() {
-  onboarding_.show();
+  if (QWidget* window = onboarding_.show()) followCovering(*window);
 }
 
 void Shell::showPairing() {
-  pairing_.show();
+  if (QWidget* window = pairing_.show()) followCovering(*window);
 }
 
 void Shell::draw(const ShellState& state) {
@@ -169,6 +178,7 @@ QWidget* Shell::buildOnboarding() {
        [this] { post([](ShellActions& a) { a.setPolling(false); }); }});
   pageStep_.reset();
   drawOnboarding(*window);
+  addQuitKey(*window);
   return window;
 }
 
@@ -182,10 +192,17 @@ void Shell::mainButton() {
       if (auto permission = permissionOf(step))
         post([permission = *permission](ShellActions& a) { a.request(permission); });
       return;
-    case MainButton::Does::finish:
-      post([](ShellActions& a) { a.finish(); });
-      if (QWidget* window = onboarding_.window()) window->close();
+    case MainButton::Does::finish: {
+      // The window closes once setup is stored as complete: a quit right after the close
+      // must not leave it to be shown again at the next start.
+      auto close = [this] {
+        if (QWidget* window = onboarding_.window()) window->close();
+      };
+      post([toQt = poster_.post(), close](ShellActions& a) {
+        a.finish([toQt, close] { toQt(close); });
+      });
       return;
+    }
   }
 }
 
@@ -249,12 +266,14 @@ QWidget* Shell::buildPairing() {
       [this] { post([](ShellActions& a) { a.cancelPairing(); }); });
   window->setLook(pairingLook(state_.pairing, state_.menu.connectorError));
   pairingPresenter_.dress(*window);
+  addQuitKey(*window);
   return window;
 }
 
 void Shell::createGuide(Permission permission) {
   if (guide_) guide_->dismiss();
   guide_ = new ui::GuidePanel(guideTexts(permission));
+  addQuitKey(*guide_);
   guideOrigin_.reset();
 }
 

@@ -73,6 +73,8 @@ class Shell {
   class Panel;
 
   void post(std::function<void(ShellActions&)> call);
+  // Ctrl+Q in the window quits as the menu's Quit does.
+  void addQuitKey(QWidget& window);
   void draw(const ShellState& state);
   QWidget* buildOnboarding();
   QWidget* buildPairing();

@@ -134,6 +134,14 @@ asio::awaitable<std::shared_ptr<desktop::EventPosting>> FakePlatform::eventPoste
   co_return poster;
 }
 
+asio::awaitable<std::function<runtime::Duration()>> FakePlatform::doubleClickInterval() {
+  made.push_back("double-click interval");
+  co_return [this] {
+    ++doubleClickReads;
+    return doubleClick;
+  };
+}
+
 std::shared_ptr<deck::AccessibilityTree> FakePlatform::accessibilityTree() {
   made.push_back("accessibility tree");
   return std::make_shared<deck::testing::MemoryTree>();

@@ -58,6 +58,7 @@ class FakePlatform : public Platform {
   boost::asio::awaitable<std::shared_ptr<desktop::MonitorLayout>> monitorLayout() override;
   boost::asio::awaitable<std::shared_ptr<desktop::WindowSystem>> windowSystem() override;
   boost::asio::awaitable<std::shared_ptr<desktop::EventPosting>> eventPoster() override;
+  boost::asio::awaitable<std::function<runtime::Duration()>> doubleClickInterval() override;
   std::shared_ptr<deck::AccessibilityTree> accessibilityTree() override;
   std::shared_ptr<runtime::ProcessTable> processTable() override;
   std::shared_ptr<runtime::ProgramRunning> programRunner() override;
@@ -86,6 +87,10 @@ class FakePlatform : public Platform {
   std::optional<std::string> host = std::string("desk");
   streaming::VirtualDisplayAvailability availability =
       streaming::VirtualDisplayAvailability::available();
+
+  // The desktop's double-click interval, as the test sets it; how often it was read.
+  runtime::Duration doubleClick = std::chrono::milliseconds(400);
+  int doubleClickReads = 0;
 
   // What the test reads.
   std::vector<std::string> made;

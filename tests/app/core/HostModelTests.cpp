@@ -14,6 +14,7 @@
 #include "app/core/Phones.h"
 #include "runtime/Task.h"
 #include "session/HostSession.h"
+#include "session/InputInjector.h"
 #include "session/PhoneConnector.h"
 #include "support/Loop.h"
 
@@ -45,9 +46,10 @@ TEST(HostModel, MakesTheSystemsObjectsInStartUpOrder) {
                                           "display backend",
                                           "sleep source",  // 8. session's manager
                                           "encoder",
-                                          "capture",         // 9. streamer
-                                          "event poster",    // 10. injector
-                                          "monitor layout",  // 12. session
+                                          "capture",  // 9. streamer
+                                          "event poster",
+                                          "double-click interval",  // 10. injector
+                                          "monitor layout",         // 12. session
                                           "accessibility tree",
                                           "permissions",
                                           "guide",
@@ -122,6 +124,21 @@ TEST(HostModel, WiresTheDeckTwiceThenTheAgents) {
   EXPECT_FALSE(model->agents->isPhoneConnected());
   EXPECT_TRUE(model->agents->typeText);
   EXPECT_TRUE(model->agents->pressKey);
+}
+
+TEST(HostModel, APressAsksTheDesktopsDoubleClickInterval) {
+  FakePlatform platform;
+  auto model = platform.buildModel();
+  const session::DisplayRect display{{100, 50, 1000, 500}};
+  auto tap = [&] {
+    for (const auto phase : {protocol::TouchPhase::began, protocol::TouchPhase::ended}) {
+      const protocol::Touch touch{phase, 0.5, 0.5, protocol::MouseButton::left, {}, {}};
+      model->input->handle(touch, display);
+    }
+  };
+  tap();
+  tap();
+  EXPECT_GE(platform.doubleClickReads, 1);
 }
 
 TEST(HostModel, NearbyPhonesReachTheConnectorThroughTheSession) {

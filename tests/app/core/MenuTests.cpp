@@ -11,6 +11,7 @@
 
 #include "app/core/AgentsMenu.h"
 #include "app/core/Phones.h"
+#include "app/core/TemporaryHome.h"
 #include "app/core/Updater.h"
 #include "runtime/Log.h"
 #include "support/Loop.h"
@@ -184,25 +185,8 @@ TEST(Menu, UpdaterCannotCheckAndSaysSo) {
   updater.checkForUpdates();
   EXPECT_FALSE(updater.canCheck.get());
   EXPECT_EQ(log.messages("updates", runtime::LogLevel::info),
-            Lines{"Updates are off in debug builds"});
+            Lines{"Updates come with the source tree or the package manager"});
 }
-
-// HOME and XDG_DATA_HOME point into a temporary folder for the test's life.
-struct TemporaryHome {
-  testsupport::TempDir dir;
-  std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
-  TemporaryHome() {
-    setenv("HOME", dir.path().c_str(), 1);
-    setenv("XDG_DATA_HOME", (dir.path() + "/data").c_str(), 1);
-  }
-  ~TemporaryHome() {
-    setenv("HOME", oldHome.c_str(), 1);
-    unsetenv("XDG_DATA_HOME");
-  }
-  std::filesystem::path settings() const {
-    return std::filesystem::path(dir.path()) / ".claude/settings.json";
-  }
-};
 
 TEST(AgentsMenu, InstallThenABrokenSettingsFile) {
   TemporaryHome home;

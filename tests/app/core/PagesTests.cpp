@@ -77,8 +77,8 @@ TEST(Cards, Permission) {
             (PermissionCard{"rectangle.dashed.badge.record", "Screen Recording", "Off",
                             "circle.dashed", false}));
   EXPECT_EQ(permissionCard(access, {screen}, {access}),
-            (PermissionCard{"accessibility", "Accessibility", "Waiting for you to switch it on…",
-                            "circle.dashed", false}));
+            (PermissionCard{"accessibility", "Accessibility", "Switching it on…", "circle.dashed",
+                            false}));
   EXPECT_EQ(
       permissionCard(access, both, {access}),
       (PermissionCard{"accessibility", "Accessibility", "On", "checkmark.circle.fill", true}));
@@ -108,8 +108,7 @@ TEST(Cards, ReadyAndGuideTexts) {
   EXPECT_EQ(readyTips[3].symbol, "hand.raised.fingers.spread");
   EXPECT_EQ(launchAtLoginSwitchTitle(), "Open Brindlet when you log in");
   EXPECT_EQ(guideHeadline(), "Turn on Brindlet");
-  EXPECT_EQ(guideMessage(Permission::screenRecording),
-            "In Screen Recording, switch on Brindlet. Not in the list? Drag this icon in.");
+  EXPECT_EQ(guideMessage(Permission::screenRecording), "In Screen Recording, switch on Brindlet.");
 }
 
 TEST(Permissions, RawValuesAndAddresses) {

@@ -1,13 +1,16 @@
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "agents/ClaudeHooks.h"
 #include "app/core/FakePlatform.h"
 #include "app/core/HostModel.h"
 #include "app/core/Onboarding.h"
 #include "app/core/Phones.h"
 #include "app/core/Shell.h"
+#include "app/core/TemporaryHome.h"
 #include "session/HostSession.h"
 #include "session/PhoneConnector.h"
 #include "support/Loop.h"
@@ -148,9 +151,19 @@ TEST(Shell, OnboardingActions) {
   EXPECT_TRUE(h.model->onboarding->isPolling());
   h.shell->setPolling(false);
   EXPECT_FALSE(h.model->onboarding->isPolling());
-  h.shell->finish();
+  // What waits for the finish (the window's close) runs once completion is stored.
+  std::optional<bool> storedBefore;
+  h.shell->finish(
+      [&] { storedBefore = h.platform.memoryDefaults->boolean(Onboarding::completeKey); });
   h.settle();
-  EXPECT_EQ(h.platform.memoryDefaults->boolean(Onboarding::completeKey), true);
+  EXPECT_EQ(storedBefore, true);
+}
+
+TEST(Shell, TheAgentsMenuShowsTheHooksBeforeTheMenuFirstOpens) {
+  TemporaryHome home;
+  agents::ClaudeHooks{}.install();
+  ShellHarness h;
+  EXPECT_TRUE(h.state().menu.claudeConnected);
 }
 
 }  // namespace

@@ -131,11 +131,14 @@ class AppPeer : public ::testing::Test {
     return x_->run({"xdotool", "search", "--onlyvisible", "--name", "Welcome to Brindlet"})
                .status == 0;
   }
-  // Return in the welcome window, once it is the active window.
-  static bool pressReturn() {
-    const auto ids =
-        x_->run({"xdotool", "search", "--onlyvisible", "--name", "Welcome to Brindlet"});
-    const std::string id = ids.output.substr(0, ids.output.find('\n'));
+  // The welcome window, shown or minimised; empty when there is none.
+  static std::string welcomeWindow() {
+    const auto ids = x_->run({"xdotool", "search", "--name", "Welcome to Brindlet"});
+    return ids.output.substr(0, ids.output.find('\n'));
+  }
+  // `key` (as xdotool names it) in the welcome window, once it is the active window.
+  static bool keyInWelcome(const std::string& key) {
+    const std::string id = welcomeWindow();
     if (id.empty()) return false;
     const bool active = testsupport::eventually(
         [&] {
@@ -143,9 +146,10 @@ class AppPeer : public ::testing::Test {
           return x_->run({"xdotool", "getactivewindow"}).output.find(id) == 0;
         },
         3s, 100ms);
-    x_->run({"xdotool", "key", "Return"});
+    x_->run({"xdotool", "key", key});
     return active;
   }
+  static bool pressReturn() { return keyInWelcome("Return"); }
   // The phone's extra monitor, 1178×2556, while it is there.
   static std::optional<testsupport::Monitor> ourMonitor() {
     for (const auto& m : testsupport::monitors(*x_))

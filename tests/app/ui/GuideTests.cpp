@@ -16,9 +16,7 @@ namespace {
 using testsupport::processEventsUntil;
 
 GuidePanel* newPanel() {
-  return new GuidePanel(
-      {"Turn on Brindlet",
-       "In Accessibility, switch on Brindlet. Not in the list? Drag this icon in."});
+  return new GuidePanel({"Turn on Brindlet", "In Accessibility, switch on Brindlet."});
 }
 
 TEST(GuidePanel, NeverTakesFocusAndShowsOnlyOnceItHasAPlace) {

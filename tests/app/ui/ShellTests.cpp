@@ -247,6 +247,15 @@ TEST_F(PairingShellTest, ACheckEndingWithinOneTurnStillClosesTheWindow) {
   EXPECT_TRUE(processEventsUntil([&] { return open.isNull(); }));
 }
 
+TEST_F(PairingShellTest, CtrlQQuitsAndEscapeCancels) {
+  QTest::keyClick(field().field(), Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_TRUE(posted("chose quit"));
+  QPointer<PairingWindow> open = window;
+  QTest::keyClick(field().field(), Qt::Key_Escape);
+  EXPECT_TRUE(posted("cancel pairing"));
+  EXPECT_TRUE(processEventsUntil([&] { return open.isNull(); }));
+}
+
 TEST_F(PairingShellTest, AClosePostsOneCancel) {
   window->closeControl()->click();
   EXPECT_TRUE(posted("cancel pairing"));
@@ -280,6 +289,16 @@ TEST_F(OnboardingShellTest, OnWelcomeBackIsNeverReachedAndReturnGoesOn) {
   EXPECT_TRUE(posted("next"));
   EXPECT_TRUE(posted("poll on"));
   window->close();
+  EXPECT_TRUE(posted("poll off"));
+}
+
+TEST_F(OnboardingShellTest, CtrlQQuitsAndEscapeClosesAsTheCloseControlDoes) {
+  open(Step::welcome);
+  QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_TRUE(posted("chose quit"));
+  QPointer<OnboardingWindow> open = window;
+  QTest::keyClick(window, Qt::Key_Escape);
+  EXPECT_TRUE(processEventsUntil([&] { return open.isNull(); }));
   EXPECT_TRUE(posted("poll off"));
 }
 
@@ -318,15 +337,19 @@ TEST_F(OnboardingShellTest, TheConnectCardFollowsPhonesAsTheyComeAndGo) {
   EXPECT_EQ(window->mainButton()->text().toStdString(), mainButton(Step::connect, {}, true).title);
 }
 
-TEST_F(OnboardingShellTest, DoneFinishesAndCloses) {
+TEST_F(OnboardingShellTest, DoneFinishesAndClosesOnceSetupIsStored) {
   open(Step::ready);
   QPointer<OnboardingWindow> open = window;
   auto* card = childOf<ReadyCard>(window);
   ASSERT_NE(card, nullptr);
   card->launchSwitch()->click();
   EXPECT_TRUE(posted("launch at login off"));
+  scripted.onLoop([&] { scripted.actions.holdFinish = true; });
   window->mainButton()->click();
   EXPECT_TRUE(posted("finish"));
+  QTest::qWait(50);
+  EXPECT_FALSE(open.isNull());
+  scripted.onLoop([&] { scripted.actions.heldFinish(); });
   EXPECT_TRUE(processEventsUntil([&] { return open.isNull(); }));
 }
 

@@ -115,8 +115,12 @@ std::optional<std::vector<std::string>> execArguments(std::string_view exec) {
       word += exec[++i];
     } else {
       word += c;
-      // A field code's "%%" stands for one "%".
-      if (c == '%' && i + 1 < exec.size() && exec[i + 1] == '%') ++i;
+      // "%%" stands for one "%". Any other "%" is a field code the desktop expands or drops
+      // (or a stray one it refuses), so the words here are not what it would run.
+      if (c == '%') {
+        if (i + 1 == exec.size() || exec[i + 1] != '%') return std::nullopt;
+        ++i;
+      }
     }
   }
   if (quoted) return std::nullopt;

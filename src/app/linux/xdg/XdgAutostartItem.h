@@ -36,7 +36,8 @@ std::string autostartEntry(const std::filesystem::path& executable);
 // The path as one argument of an Exec value, quoted so that blanks, quotes, "\", "$", "`" and
 // "%" reach the program as they are; escaped for the entry file as well.
 std::string execArgument(std::string_view path);
-// The words of an Exec value whose string escapes are undone; none when it is malformed.
+// The words of an Exec value whose string escapes are undone; none when it is malformed or
+// holds a field code other than "%%".
 std::optional<std::vector<std::string>> execArguments(std::string_view exec);
 // Whether an entry's text makes the desktop start the executable at login.
 bool startsAtLogin(std::string_view entry, const std::filesystem::path& executable);

@@ -80,6 +80,11 @@ TEST(XdgAutostart, OnlyAnEntryThatStartsThisBinaryCounts) {
       {"Exec in another group", "[Desktop Action x]\nExec=/opt/brindlet/bin/brindlet\n", false},
       {"an unterminated quote", "[Desktop Entry]\nExec=\"/opt/brindlet/bin/brindlet\n", false},
       {"no Exec", "[Desktop Entry]\nType=Application\n", false},
+      {"a doubled %", "[Desktop Entry]\nExec=env /opt/brindlet/bin/brindlet --at=50%%\n", true},
+      {"a bare % in the path", "[Desktop Entry]\nExec=/opt/brindlet/bin/brind%let\n", false},
+      {"a bare % at the end", "[Desktop Entry]\nExec=/opt/brindlet/bin/brindlet %\n", false},
+      {"a field code", "[Desktop Entry]\nExec=/opt/brindlet/bin/brindlet %U\n", false},
+      {"a field code in quotes", "[Desktop Entry]\nExec=\"/opt/brindlet/bin/brindlet%f\"\n", false},
   };
   for (const auto& c : cases) EXPECT_EQ(startsAtLogin(c.text, binary), c.on) << c.name;
 }
