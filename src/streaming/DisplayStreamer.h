@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "streaming/ScreenCapture.h"
 #include "streaming/VideoEncoding.h"
@@ -13,7 +14,9 @@ namespace brindlet::streaming {
 // The front of the video path: for each stream a pipeline into the link's sink and a capture of
 // the phone's display feeding it; one stream at a time, everything on the main loop. It never
 // stops a stream by itself: when capture ends on its own it tells its owner and keeps what it
-// holds until the owner's stop() or start().
+// holds until the owner's stop() or start(). A quality change makes a new pipeline at the new
+// quality beside the running one, and swaps it in only once its encoder is open: an encoder that
+// cannot open at the new quality leaves the stream running as it was.
 class DisplayStreamer final : public VideoStreaming {
  public:
   // Makes a stream's pipeline; throws EncoderError.
@@ -37,6 +40,8 @@ class DisplayStreamer final : public VideoStreaming {
   void onStopped(StoppedHandler handler) override;
 
   std::shared_ptr<ScreenCapture> capture() const;
+  // The running stream's quality: the one it started with, or the last change its encoder took.
+  std::optional<VideoQuality> quality() const;
 
  private:
   struct State;

@@ -9,6 +9,8 @@
 namespace brindlet::transport {
 namespace {
 
+constexpr const char* worksAgain = "Bonjour browse works again";
+
 // Owns the running browse. The handle may not be destroyed inside its own callback (which is
 // where a failure ends the stream), so it is always let go of on the consumer's executor.
 class BrowseOwner {
@@ -56,25 +58,31 @@ class BrowseOwner {
 namespace BonjourBrowser {
 
 std::shared_ptr<BonjourSnapshots> browse(ServiceDiscovery& discovery, const std::string& type,
-                                         const boost::asio::any_io_executor& executor) {
+                                         const boost::asio::any_io_executor& executor,
+                                         std::shared_ptr<runtime::FailureStreak> failures) {
+  if (!failures) failures = std::make_shared<runtime::FailureStreak>(transportLog());
   auto snapshots = BonjourSnapshots::make();
   auto owner = std::make_shared<BrowseOwner>(executor);
   snapshots->onTermination([owner] { owner->end(); });
   // The callback holds the stream weakly: a dropped stream ends the browse with the owner.
   std::weak_ptr<BonjourSnapshots> weak = snapshots;
-  auto handle = discovery.browse(type, [weak](BrowseEvent event) {
+  auto handle = discovery.browse(type, [weak, failures](BrowseEvent event) {
     auto stream = weak.lock();
     if (!stream) return;
     switch (event.kind) {
       case BrowseEvent::Kind::snapshot:
+        failures->worked(worksAgain);
         sortByName(event.services);
         stream->push(std::move(event.services));
         break;
+      case BrowseEvent::Kind::running:
+        failures->worked(worksAgain);
+        break;
       case BrowseEvent::Kind::waiting:
-        transportLog().error("Bonjour browse waiting: %s", event.error.c_str());
+        failures->failed("Bonjour browse waiting: " + event.error);
         break;
       case BrowseEvent::Kind::failed:
-        transportLog().error("Bonjour browse failed: %s", event.error.c_str());
+        failures->failed("Bonjour browse failed: " + event.error);
         stream->finish();
         break;
     }

@@ -40,9 +40,10 @@ std::map<std::string, std::string> txtStrings(const std::vector<std::string>& en
 // (case-sensitive, no locale).
 void sortByName(std::vector<BonjourService>& services);
 
-// What a browse reports: a complete snapshot of the visible services, or a change of state.
+// What a browse reports: a complete snapshot of the visible services, or a change of state
+// (`running`: the browse reached the daemon and looks for services).
 struct BrowseEvent {
-  enum class Kind { snapshot, waiting, failed };
+  enum class Kind { snapshot, running, waiting, failed };
   Kind kind = Kind::snapshot;
   std::vector<BonjourService> services;  // for snapshot, sorted by name
   std::string error;                     // for waiting and failed

@@ -151,8 +151,10 @@ asio::awaitable<void> HostTransport::browseLoop(std::weak_ptr<HostTransport> wea
                                                 std::shared_ptr<runtime::Clock> clock,
                                                 asio::any_io_executor strand) {
   const std::string type(DeckTransport::serviceType);
+  // One streak for every browse of the loop: a missing daemon is an error once, not once a browse.
+  auto failures = std::make_shared<runtime::FailureStreak>(transportLog());
   for (;;) {
-    StopBrowsingOnExit browse{BonjourBrowser::browse(*discovery, type, strand)};
+    StopBrowsingOnExit browse{BonjourBrowser::browse(*discovery, type, strand, failures)};
     while (auto services = co_await browse.snapshots->next()) {
       if (auto self = weak.lock()) co_await self->browsed(std::move(*services));
     }

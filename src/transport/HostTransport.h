@@ -26,6 +26,10 @@
 #include "transport/PairingStore.h"
 #include "transport/USBMuxClient.h"
 
+namespace brindlet::runtime {
+class FailureStreak;
+}
+
 namespace brindlet::transport {
 
 struct HostTransportSettings {
@@ -150,10 +154,12 @@ class HostTransport final : public HostTransporting,
                                                    std::shared_ptr<runtime::Clock> clock,
                                                    boost::asio::any_io_executor strand,
                                                    std::uint64_t generation);
+  // One Listen, to its end; tells `failures` once the daemon accepted it.
   static boost::asio::awaitable<void> listenOnce(std::weak_ptr<HostTransport> weak,
                                                  USBMuxClient usbmux,
                                                  boost::asio::any_io_executor strand,
-                                                 std::uint64_t generation);
+                                                 std::uint64_t generation,
+                                                 std::shared_ptr<runtime::FailureStreak> failures);
   // A device's task: dials it, waits for the link's end, and dials again after a pause, until
   // cancelled. `task` is its own handle.
   static boost::asio::awaitable<void> dialUSB(std::weak_ptr<HostTransport> weak, Route route,

@@ -11,6 +11,7 @@
 #include <boost/asio/use_awaitable.hpp>
 
 #include "protocol/Enums.h"
+#include "runtime/FailureStreak.h"
 #include "transport/HostTransport.h"
 
 namespace brindlet::transport {
@@ -42,16 +43,18 @@ asio::awaitable<void> HostTransport::watchUsbmuxd(std::weak_ptr<HostTransport> w
                                                   std::shared_ptr<runtime::Clock> clock,
                                                   asio::any_io_executor strand,
                                                   std::uint64_t generation) {
+  // A daemon that is not running fails every Listen: that is logged as an error once.
+  auto failures = std::make_shared<runtime::FailureStreak>(transportLog());
   for (;;) {
     std::exception_ptr failure;
     try {
-      co_await listenOnce(weak, usbmux, strand, generation);
+      co_await listenOnce(weak, usbmux, strand, generation, failures);
     } catch (...) {
       failure = std::current_exception();
     }
     auto cancellation = co_await asio::this_coro::cancellation_state;
     if (cancellation.cancelled() != asio::cancellation_type::none) co_return;
-    if (failure) transportLog().error("usbmuxd: %s", runtime::describe(failure).c_str());
+    if (failure) failures->failed("usbmuxd: " + runtime::describe(failure));
     // Whether the Listen failed or just ended, the next one opens after a pause; stop() cuts
     // the pause short and ends the loop.
     co_await clock->sleep(usbmuxRestartPause);
@@ -60,10 +63,12 @@ asio::awaitable<void> HostTransport::watchUsbmuxd(std::weak_ptr<HostTransport> w
 
 asio::awaitable<void> HostTransport::listenOnce(std::weak_ptr<HostTransport> weak,
                                                 USBMuxClient usbmux, asio::any_io_executor strand,
-                                                std::uint64_t generation) {
+                                                std::uint64_t generation,
+                                                std::shared_ptr<runtime::FailureStreak> failures) {
   auto executor = co_await asio::this_coro::executor;
   auto events = usbmux.events(executor);
   if (co_await events.listening()) {
+    failures->worked("usbmuxd: works again");
     // A phone unplugged while no Listen was open is never reported detached: the daemon's list,
     // asked for once this Listen reports every change, tells which devices are gone.
     std::optional<std::vector<USBMuxDevice>> listed;

@@ -29,9 +29,20 @@ struct StreamerHarness {
   std::unique_ptr<DisplayStreamer> streamer;
   std::vector<StreamError> stops;
 
+  // The quality of every encoder opened, in order.
+  std::shared_ptr<std::vector<VideoQuality>> opened = std::make_shared<std::vector<VideoQuality>>();
+
   StreamerHarness() {
     script->outputs = loop.get_executor();
-    streamer = DisplayStreamer::make(FakeVideoEncoder::factory(script), backend);
+    // Encoders open on the blocking worker, one at a time, and the test reads the list only once
+    // the loop has drained.
+    auto fake = FakeVideoEncoder::factory(script);
+    auto recorded = [fake, opened = opened](const EncoderSettings& settings,
+                                            VideoEncoding::Output output) {
+      opened->push_back(settings.quality);
+      return fake(settings, std::move(output));
+    };
+    streamer = DisplayStreamer::make(std::move(recorded), backend);
     streamer->onStopped([this](const StreamError& error) { stops.push_back(error); });
   }
   std::optional<StreamError> start(std::uint32_t display = 1, std::int32_t width = 1178) {
@@ -121,21 +132,81 @@ TEST(DisplayStreamer, FailedStartsLeaveItIdle) {
   }
 }
 
-TEST(DisplayStreamer, QualityChanges) {
+TEST(DisplayStreamer, AQualityChangeSwapsInANewEncoderOnlyOnceItIsOpen) {
   StreamerHarness h;
   // No stream: nothing happens, nothing is logged.
   h.streamer->setQuality(VideoQuality::fast);
-  h.stop();
+  testing::drain(h.loop);
   EXPECT_TRUE(h.log.sink().entries().empty());
   EXPECT_TRUE(h.backend->calls().empty());
+  EXPECT_FALSE(h.streamer->quality());
 
   ASSERT_FALSE(h.start());
+  const auto first = h.streamer->pipeline();
+  h.frame(1);
   h.streamer->setQuality(VideoQuality::best);
-  h.script->qualityError = EncoderError::property("AverageBitRate", -12900);
+  testing::drain(h.loop);
+  const auto second = h.streamer->pipeline();
+  EXPECT_NE(second, first);
+  EXPECT_EQ(h.streamer->quality(), VideoQuality::best);
+  EXPECT_EQ(h.log.messages("capture", runtime::LogLevel::info).back(), "Encoder quality now best");
+  // Capture is asked for a picture, which the new encoder makes a keyframe.
+  EXPECT_EQ(h.backend->calls().back(), "frame 1");
+  h.frame(2);
+  EXPECT_EQ(h.script->requests(),
+            (std::vector<FakeVideoEncoder::Request>{{{1, 60}, true}, {{2, 60}, true}}));
+  EXPECT_EQ(first->stats().encoded, 1);
+
+  // The encoder cannot open at the next quality: the stream goes on as it was.
+  h.script->creationError = EncoderError::sessionCreation(-12902);
   h.streamer->setQuality(VideoQuality::fast);
-  EXPECT_EQ(h.script->qualities(), (std::vector{VideoQuality::best}));
-  EXPECT_EQ(h.errors("session"),
-            (Lines{"Quality change failed: property(\"AverageBitRate\", -12900)"}));
+  testing::drain(h.loop);
+  h.frame(3);
+  EXPECT_EQ(h.errors("session"), Lines{"Quality change failed: sessionCreation(-12902)"});
+  EXPECT_EQ(h.streamer->pipeline(), second);
+  EXPECT_EQ(h.streamer->quality(), VideoQuality::best);
+  EXPECT_EQ(second->stats().encoded, 2);
+  EXPECT_EQ(h.sink->frames().size(), 3u);
+  EXPECT_EQ(*h.opened,
+            (std::vector{VideoQuality::balanced, VideoQuality::best, VideoQuality::fast}));
+  EXPECT_TRUE(h.script->qualities().empty());
+}
+
+TEST(DisplayStreamer, QualityChangesInFlightYieldToTheLastAndToAStop) {
+  struct Row {
+    const char* name;
+    bool stop;
+    std::vector<VideoQuality> opened;
+    std::optional<VideoQuality> quality;
+  };
+  const Row rows[] = {
+      {"two changes",
+       false,
+       {VideoQuality::balanced, VideoQuality::fast, VideoQuality::best},
+       VideoQuality::best},
+      {"a stop", true, {VideoQuality::balanced, VideoQuality::fast}, std::nullopt},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    StreamerHarness h;
+    ASSERT_FALSE(h.start());
+    h.streamer->setQuality(VideoQuality::fast);
+    // The change's encoder is opening.
+    h.loop.restart();
+    h.loop.poll();
+    if (row.stop) {
+      h.stop();
+    } else {
+      h.streamer->setQuality(VideoQuality::balanced);
+      h.streamer->setQuality(VideoQuality::best);
+    }
+    testing::drain(h.loop);
+    EXPECT_EQ(*h.opened, row.opened);
+    EXPECT_EQ(h.streamer->quality(), row.quality);
+    EXPECT_EQ(bool(h.streamer->pipeline()), !row.stop);
+    EXPECT_EQ(h.backend->isRunning(1), !row.stop);
+    EXPECT_TRUE(h.errors("session").empty());
+  }
 }
 
 TEST(DisplayStreamer, ACaptureTheSystemStopsIsReportedAndKeptUntilStop) {

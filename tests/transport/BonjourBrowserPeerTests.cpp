@@ -97,6 +97,8 @@ TEST_F(BrowserPeerTest, WaitsForTheDaemonThenSnapshotsTheTxtAndLosesServicesThat
 
   auto all = waitFor(*seen, 0, named({"Empty", "Phone A", "bare"}));
   ASSERT_TRUE(all);
+  EXPECT_EQ(log.messages("transport", runtime::LogLevel::info),
+            std::vector<std::string>{"Bonjour browse works again"});
   const Snapshot listed = seen->at(*all);
   const std::map<std::string, std::string> expected[] = {
       {{"uid", "U-4"}},

@@ -201,6 +201,117 @@ TEST(HostTransport, AFailedBrowseStartsAgainAfterAPauseUnlessStopped) {
   EXPECT_EQ(h.discovery->runningCount(), 0u);
 }
 
+// A daemon that is not there fails every retry, for as long as the app runs: a minute of that is
+// one error, the retries go on at debug, and the daemon's return is one info line.
+TEST(HostTransport, ADaemonThatKeepsFailingIsOneErrorAndItsReturnOneInfoLine) {
+  using Lines = std::vector<std::string>;
+  struct Row {
+    const char* name;
+    std::function<void(HostHarness&)> breakIt, failAgain, repair, relapse;
+    runtime::Duration pause;
+    std::function<std::string(const HostHarness&)> line;
+    std::string worksAgain;
+  };
+  auto newBrowse = [](HostHarness& h) {
+    ASSERT_TRUE(h.runUntil([&] { return h.discovery->runningCount() == 1; }));
+  };
+  // Fails the running browse, and lets the transport take it down and wait for the next.
+  auto failBrowse = [newBrowse](HostHarness& h) {
+    newBrowse(h);
+    h.discovery->fail("Daemon not running");
+    h.settle();
+  };
+  auto noUsbmuxd = [](HostHarness& h) {
+    h.usbmuxd.reset();
+    h.settle();
+  };
+  auto refuseListen = [](int result) {
+    return [result](HostHarness& h) {
+      h.usbmuxd->configure([=](auto& s) { s.listenResult = result; });
+    };
+  };
+  auto answerListen = [refuseListen](HostHarness& h) {
+    refuseListen(0)(h);
+    h.clock->advance(HostTransport::usbmuxRestartPause);
+  };
+  const Row rows[] = {
+      {"avahi-daemon not running", [](HostHarness&) {}, failBrowse,
+       [newBrowse](HostHarness& h) {
+         h.clock->advance(HostTransport::browseRestartPause);
+         newBrowse(h);
+         h.discovery->emit({BrowseEvent::Kind::running, {}, {}});
+       },
+       failBrowse, HostTransport::browseRestartPause,
+       [](const HostHarness&) { return std::string("Bonjour browse failed: Daemon not running"); },
+       "Bonjour browse works again"},
+      {"usbmuxd not running", noUsbmuxd, [](HostHarness&) {},
+       [](HostHarness& h) {
+         h.usbmuxd = std::make_unique<FakeUsbmuxd>(h.io.get_executor(), h.usbmuxdPath);
+         h.clock->advance(HostTransport::usbmuxRestartPause);
+       },
+       [noUsbmuxd](HostHarness& h) {
+         noUsbmuxd(h);
+         h.clock->advance(HostTransport::usbmuxRestartPause);
+       },
+       HostTransport::usbmuxRestartPause,
+       [](const HostHarness& h) {
+         return "usbmuxd: " +
+                TransportError::usbmux("cannot reach usbmuxd at " + h.usbmuxdPath +
+                                       ": connectionFailed(\"No such file or directory\")")
+                    .text();
+       },
+       "usbmuxd: works again"},
+      {"Listen refused", refuseListen(3), [](HostHarness&) {}, answerListen,
+       [refuseListen](HostHarness& h) {
+         refuseListen(3)(h);
+         h.usbmuxd->dropListeners();
+       },
+       HostTransport::usbmuxRestartPause,
+       [](const HostHarness&) {
+         return "usbmuxd: " + TransportError::usbmux("Listen refused").text();
+       },
+       "usbmuxd: works again"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    HostHarness h;
+    auto at = [&](runtime::LogLevel level) { return h.log.messages("transport", level); };
+    row.breakIt(h);
+    h.run(h.host->start());
+    const std::string line = row.line(h);
+    const auto attempts = std::size_t(60s / row.pause) + 1;
+    for (std::size_t attempt = 1; attempt <= attempts; ++attempt) {
+      row.failAgain(h);
+      ASSERT_TRUE(h.runUntil([&] {
+        return countOf(at(runtime::LogLevel::debug), line) == attempt - 1 &&
+               countOf(at(runtime::LogLevel::error), line) == 1;
+      })) << attempt;
+      if (attempt < attempts) h.clock->advance(row.pause);
+    }
+    EXPECT_EQ(at(runtime::LogLevel::error), Lines{line});
+    EXPECT_TRUE(h.infos().empty());
+    // Each failed browse was a browse of its own.
+    if (row.pause == HostTransport::browseRestartPause) {
+      EXPECT_EQ(h.discovery->browseCount(), attempts);
+    }
+
+    row.repair(h);
+    ASSERT_TRUE(h.runUntil([&] { return !h.infos().empty(); }));
+    EXPECT_EQ(h.infos(), Lines{row.worksAgain});
+    h.settle();
+
+    // Failing again after it worked is news again.
+    row.relapse(h);
+    ASSERT_TRUE(h.runUntil([&] { return at(runtime::LogLevel::error).size() == 2; }));
+    for (int i = 0; i < 3; ++i) {
+      h.clock->advance(row.pause);
+      row.failAgain(h);
+      h.settle();
+    }
+    EXPECT_EQ(at(runtime::LogLevel::error).size(), 2u);
+  }
+}
+
 TEST(HostTransport, ForgetDropsTheKeyAndLeavesTheLinkOpen) {
   HostHarness h;
   ScriptedPhone alpha(h.io, "Alpha", "U-A");

@@ -188,53 +188,6 @@ TEST(HostTransportUsb, ADeviceGoneWhileNoListenWasOpenLosesItsTask) {
   EXPECT_EQ(countOf(errors(h), "usbmuxd: closed"), 1u);
 }
 
-TEST(HostTransportUsb, WatcherFailuresAreLoggedEveryThreeSecondsUntilUsbmuxdAnswers) {
-  struct Case {
-    const char* name;
-    std::function<void(HostHarness&)> breakIt, repair;
-    std::function<std::string(const HostHarness&)> line;
-  };
-  const Case cases[] = {
-      {"no daemon",
-       [](auto& h) {
-         h.usbmuxd.reset();
-         h.settle();
-       },
-       [](auto& h) {
-         h.usbmuxd = std::make_unique<FakeUsbmuxd>(h.io.get_executor(), h.usbmuxdPath);
-       },
-       [](const auto& h) {
-         return "usbmuxd: " +
-                TransportError::usbmux("cannot reach usbmuxd at " + h.usbmuxdPath +
-                                       ": connectionFailed(\"No such file or directory\")")
-                    .text();
-       }},
-      {"Listen refused", [](auto& h) { h.usbmuxd->configure([](auto& s) { s.listenResult = 3; }); },
-       [](auto& h) { h.usbmuxd->configure([](auto& s) { s.listenResult = 0; }); },
-       [](const auto&) { return "usbmuxd: " + TransportError::usbmux("Listen refused").text(); }},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    HostHarness h;
-    c.breakIt(h);
-    h.run(h.host->start());
-    const std::string line = c.line(h);
-    for (std::size_t attempt = 1; attempt <= 3; ++attempt) {
-      ASSERT_TRUE(h.runUntil([&] { return countOf(errors(h), line) == attempt; })) << attempt;
-      h.clock->advance(2900ms);
-      h.settle();
-      EXPECT_EQ(countOf(errors(h), line), attempt);
-      h.clock->advance(100ms);
-    }
-    ASSERT_TRUE(h.runUntil([&] { return countOf(errors(h), line) == 4; }));
-    c.repair(h);
-    h.clock->advance(HostTransport::usbmuxRestartPause);
-    ASSERT_TRUE(h.runUntil([&] { return h.usbmuxd->openListeners() == 1; }));
-    h.settle();
-    EXPECT_EQ(errors(h).size(), 4u);
-  }
-}
-
 TEST(HostTransportUsb, StopEndsTheUsbLinkTheWatcherAndTheDeviceTasks) {
   Plugged p;
   auto& h = p.h;

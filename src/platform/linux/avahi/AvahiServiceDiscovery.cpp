@@ -112,8 +112,11 @@ class AvahiBrowse final : public AvahiSession {
     browser_ =
         avahi_service_browser_new(client(), AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, type_.c_str(),
                                   nullptr, AvahiLookupFlags(0), &AvahiBrowse::browsed, this);
-    if (browser_ == nullptr)
+    if (browser_ == nullptr) {
       report({BrowseEvent::Kind::failed, {}, errorText(avahi_client_errno(client()))});
+      return;
+    }
+    report({BrowseEvent::Kind::running, {}, {}});
   }
 
   void clientConnecting() override {
