@@ -18,7 +18,6 @@
 #include "platform/linux/x11/X11CaptureBackend.h"
 #include "platform/linux/x11/X11EventPoster.h"
 #include "platform/linux/x11/X11WindowSystem.h"
-
 #include "platform/linux/x11/XSettings.h"
 #include "runtime/FileDefaults.h"
 #include "runtime/Files.h"
