@@ -57,7 +57,9 @@ inline std::shared_ptr<OneShot<StartResult>> startWatching(ByteStream& stream) {
 }
 
 inline boost::asio::awaitable<void> startReady(ByteStream& stream) {
-  auto result = co_await startWatching(stream)->wait();
+  // Named first: g++ 12 may destroy a temporary inside a co_await expression twice.
+  auto watching = startWatching(stream);
+  auto result = co_await watching->wait();
   stream.setStateHandler(nullptr);
   if (result.state != ByteStream::State::ready)
     throw std::runtime_error("not ready: " + result.error);
