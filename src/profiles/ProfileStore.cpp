@@ -89,8 +89,6 @@ void readFolder(const fs::path& folder, bool bundled, const std::optional<std::s
 std::optional<std::string> ownKeyOf(SigningKeyStore& keys) {
   try {
     return keys.signingKey().publicKeyBase64();
-  } catch (const runtime::BlockingOnLoop&) {
-    throw;
   } catch (const std::exception&) {
     return std::nullopt;  // every user profile counts as imported
   }

@@ -173,12 +173,13 @@ TEST(Process, TheEndOfAGroupIsSeenAsItsLastMemberExits) {
 }
 
 TEST(Process, StartingIsABlockingCallThatLaunchMakesOnTheWorker) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   asio::io_context loop;
   auto onLoop = [&]() -> asio::awaitable<void> {
     Process::start(loop.get_executor(), Options{{"true"}});
     co_return;
   };
-  EXPECT_THROW(runUntilDone(loop, onLoop()), BlockingOnLoop);
+  EXPECT_DEATH(runUntilDone(loop, onLoop()), "blocking call on the main loop");
   auto launched = [&]() -> asio::awaitable<ExitStatus> {
     auto launching = Process::launch(loop.get_executor(), Options{{"sh", "-c", "exit 4"}});
     auto process = co_await std::move(launching);
