@@ -369,38 +369,33 @@ TEST_F(AppPeer, FramesKeepLeavingWhileTheMainLoopIsBusy) {
          "160x160+" + std::to_string(shown->x) + "+" + std::to_string(shown->y), "-e", "sh", "-c",
          "while :; do date +%s%N; done"});
 
-  // The main loop held for about 2 s without a break: ten 200 ms holds asked for 100 ms apart,
-  // so that each starts as the one before ends. Frames that waited for the loop would all stop
-  // in that time; frames that do not keep leaving in any second of it, however loaded the
-  // machine. (How smooth they stay is bench_app_running's figure.)
+  // The main loop held without a break from the first hold on: a 200 ms hold asked for every
+  // 100 ms, so that whenever one ends the next is waiting (signals that arrive together and count
+  // as one leave one waiting all the same). Frames that waited for the loop would stop for that
+  // whole time, but for the one or two already on their way; frames that do not keep leaving in
+  // any second of it, however loaded the machine. (How smooth they stay is bench_app_running's
+  // figure.)
   ASSERT_TRUE(phone.waitFor("frame video", 10s));
   using Clock = std::chrono::steady_clock;
   std::vector<Clock::time_point> arrivals;
   int seen = videoFrames(phone);
   const auto asked = Clock::now();
-  int holds = 0;
-  while (Clock::now() - asked < 1600ms) {
-    if (holds < 10 && Clock::now() - asked >= holds * 100ms) {
+  // The second from 500 ms on lies inside the holds even when the first began that late.
+  const auto from = asked + 500ms, to = from + 1s;
+  for (auto next = asked; Clock::now() < to + 100ms;) {
+    if (Clock::now() >= next && Clock::now() < to) {
       kill(brindlet.pid(), SIGUSR1);
-      ++holds;
+      next += 100ms;
     }
     phone.waitFor("\x01", 2ms);
     for (const int now = videoFrames(phone); seen < now; ++seen) arrivals.push_back(Clock::now());
   }
-  ASSERT_TRUE(testsupport::eventually(
-      [&] {
-        brindlet.waitFor("\x01", 20ms);
-        return count(brindlet.output(), "main loop was held") >= holds;
-      },
-      10s, 20ms))
-      << brindlet.output();
-  // The second from 500 ms on lies inside the holds even when the first began that late.
-  const auto from = asked + 500ms, to = from + 1s;
+  EXPECT_TRUE(brindlet.waitFor("main loop was held", 10s)) << brindlet.output();
   const auto inside = std::count_if(arrivals.begin(), arrivals.end(),
                                     [&](auto at) { return at >= from && at < to; });
   std::printf("frames in a second of the loop held: %td (of %zu in all)\n", inside,
               arrivals.size());
-  EXPECT_GE(inside, 5) << "the frames waited for the main loop";
+  EXPECT_GE(inside, 3) << "the frames waited for the main loop";
   // The session is whole afterwards: statistics still come, the display stays.
   const int stats = count(phone.output(), "\"t\":\"stats\"");
   EXPECT_TRUE(testsupport::eventually(
