@@ -4,9 +4,13 @@
 //   - its memory (smaps_rollup) 30 s after the phone linked with a deck-only pane and 120 s
 //     later, then over 60 s of streaming the phone's display;
 //   - _NET_WM_PING round trips to the welcome window while the app is as busy as it gets (the
-//     Qt thread must never wait for the main loop), beside the bare app's window at rest.
+//     Qt thread must never wait for the main loop), beside the bare app's window at rest;
+//   - the gaps between the phone's video frames around a 200 ms hold of the main loop, beside
+//     those at rest and the frame interval.
 
 #include <benchmark/benchmark.h>
+
+#include <signal.h>
 
 #include <X11/X.h>
 #include <X11/keysym.h>
@@ -209,6 +213,60 @@ void BM_PingWhileBusy(benchmark::State& state) {
 }
 BENCHMARK(BM_PingWhileBusy)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
+constexpr int kHolds = 5;
+
+// The longest gap between frames, in milliseconds, one per round: at rest and around a hold.
+struct {
+  std::vector<double> atRest, aroundHold;
+  int restFrames = 0, holdFrames = 0;
+} holds;
+
+// The arrival times of the phone's video frames over `span`, read every 2 ms; `midway` runs a
+// quarter of the way in.
+template <class Midway>
+std::vector<Clock::time_point> frameArrivals(RunningApp& app, std::chrono::milliseconds span,
+                                             Midway midway) {
+  std::vector<Clock::time_point> at;
+  const auto begin = Clock::now();
+  int seen = app.phoneSaid("frame video");
+  bool done = false;
+  while (Clock::now() - begin < span) {
+    app.phone().waitFor("\x01", 2ms);
+    for (const int now = app.phoneSaid("frame video"); seen < now; ++seen)
+      at.push_back(Clock::now());
+    if (!done && Clock::now() - begin > span / 4) {
+      midway();
+      done = true;
+    }
+  }
+  return at;
+}
+
+double longestGap(const std::vector<Clock::time_point>& at) {
+  Clock::duration longest{};
+  for (std::size_t i = 1; i < at.size(); ++i) longest = std::max(longest, at[i] - at[i - 1]);
+  return std::chrono::duration<double, std::milli>(longest).count();
+}
+
+// The app's test hook holds its main loop for 200 ms on each SIGUSR1.
+void BM_FramesWhileTheLoopIsHeld(benchmark::State& state) {
+  auto& s = session();
+  for (auto _ : state) {
+    RunningApp app(s, {"BRINDLET_TEST_HOOKS=1"});
+    bench::ScrollingPicture picture(s.x().display(), app.showDisplay());
+    app.idle(2s);
+    for (int round = 0; round < kHolds; ++round) {
+      const auto rest = frameArrivals(app, 1s, [] {});
+      const auto held = frameArrivals(app, 1s, [&] { ::kill(app.pid(), SIGUSR1); });
+      holds.atRest.push_back(longestGap(rest));
+      holds.aroundHold.push_back(longestGap(held));
+      holds.restFrames += static_cast<int>(rest.size());
+      holds.holdFrames += static_cast<int>(held.size());
+    }
+  }
+}
+BENCHMARK(BM_FramesWhileTheLoopIsHeld)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
 const char* verdict(bool met) {
   return met ? "met" : "missed";
 }
@@ -283,6 +341,20 @@ void printPings() {
   }
 }
 
+void printHolds() {
+  if (holds.atRest.empty()) return;
+  constexpr double interval = 1000.0 / 60;
+  const double rest = percentile(holds.atRest, 0.5), held = percentile(holds.aroundHold, 0.5);
+  const double worst = percentile(holds.aroundHold, 1.0);
+  std::printf(
+      "longest gap between the phone's video frames in a second around a 200 ms hold of the "
+      "main loop, median of %d rounds: %.1f ms (worst %.1f ms, %d frames); in a second at rest: "
+      "%.1f ms (%d frames); the frame interval: %.1f ms (goal around the hold <= at rest + 2 "
+      "frame intervals: %s)\n",
+      kHolds, held, worst, holds.holdFrames, rest, holds.restFrames, interval,
+      verdict(held <= std::max(2 * interval, rest) + 2 * interval));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -291,5 +363,6 @@ int main(int argc, char** argv) {
   printMenu();
   printMemory();
   printPings();
+  printHolds();
   return 0;
 }

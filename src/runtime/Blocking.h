@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -10,7 +9,8 @@
 namespace brindlet::runtime {
 
 // The process's one worker for calls that can wait on a disk, a D-Bus service, a keyring prompt
-// or a child: file reads and writes, fsync, /proc scans, libsecret, waitid. Started on first use.
+// or a child: file reads and writes, fsync, /proc scans, libsecret, waitid. Started on first use
+// and never destroyed; a forked child's first use starts the child's own.
 WorkerThread& blockingWorker();
 // The worker for Secret Service calls, which can wait for as long as the user takes to unlock
 // the keyring: on a worker of their own they hold up no file or /proc work meanwhile.
@@ -53,15 +53,9 @@ void postBlocking(F f, WorkerThread& worker = blockingWorker()) {
                     [f = std::move(f), inFlight = detail::InFlight()]() mutable noexcept { f(); });
 }
 
-// What mayBlock throws when a blocking call is made on a thread that runs a main loop.
-class BlockingOnLoop : public std::logic_error {
- public:
-  explicit BlockingOnLoop(const std::string& what)
-      : std::logic_error("blocking call on the main loop: " + what) {}
-};
-
 // Called first by every helper that can block. When the check is on and the calling thread runs a
-// main loop, throws BlockingOnLoop naming the call; otherwise does nothing.
+// main loop, ends the process at once: one log line naming the call, the stack on standard error,
+// then abort. It is not an exception, so that no catch-all on the way can swallow it.
 void mayBlock(const char* what);
 
 // The check is on in debug builds and in every test binary, off in release builds.

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -21,13 +24,22 @@ namespace {
 
 namespace asio = boost::asio;
 
+constexpr const char* kOnLoop = "blocking call on the main loop: ";
+
+// Death tests run the binary again rather than fork it: the binary runs worker threads.
+void deathTestsRerun() {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+}
+
 TEST(Blocking, CheckIsOnInTests) {
   EXPECT_TRUE(checkingBlocking());
   EXPECT_FALSE(runsMainLoop());
 }
 
-// Each blocking helper fails on a loop and works on the blocking worker, which answers on the loop.
-TEST(Blocking, HelpersFailOnTheLoopAndRunOnTheWorker) {
+// Each blocking helper ends the process on a loop and works on the blocking worker, which answers
+// on the loop.
+TEST(Blocking, HelpersEndTheProcessOnTheLoopAndRunOnTheWorker) {
+  deathTestsRerun();
   testsupport::TempDir dir;
   const std::string file = dir.file("written");
   struct Row {
@@ -48,7 +60,7 @@ TEST(Blocking, HelpersFailOnTheLoopAndRunOnTheWorker) {
       row.call();
       co_return;
     };
-    EXPECT_THROW(testing::runUntilDone(io, onLoop()), BlockingOnLoop) << row.name;
+    EXPECT_DEATH(testing::runUntilDone(io, onLoop()), kOnLoop) << row.name;
     auto offloaded = [&]() -> asio::awaitable<std::thread::id> {
       auto call = row.call;
       co_await offloadBlocking(std::move(call));
@@ -60,44 +72,67 @@ TEST(Blocking, HelpersFailOnTheLoopAndRunOnTheWorker) {
 }
 
 TEST(Blocking, MainLoopMarksItsThreadWhileItRunsAndAllowBlockingLiftsTheMark) {
-  MainLoop loop;
-  std::string failure;
+  deathTestsRerun();
+  const auto onMainLoop = [](auto step) {
+    MainLoop loop;
+    asio::post(loop.context(), [&] {
+      step();
+      loop.stop();
+    });
+    loop.run();
+  };
+  EXPECT_DEATH(onMainLoop([] { mayBlock("a test's call"); }),
+               "blocking call on the main loop: a test's call");
   bool allowed = false;
-  asio::post(loop.context(), [&] {
-    try {
-      mayBlock("a test's call");
-    } catch (const BlockingOnLoop& e) {
-      failure = e.what();
-    }
+  onMainLoop([&] {
     AllowBlocking allow;
     mayBlock("a test's call");
     allowed = true;
-    loop.stop();
   });
-  loop.run();
-  EXPECT_EQ(failure, "blocking call on the main loop: a test's call");
   EXPECT_TRUE(allowed);
   EXPECT_FALSE(runsMainLoop());
-  EXPECT_NO_THROW(mayBlock("off the loop"));
+  mayBlock("off the loop");
 }
 
-// The check fires on a real main loop's thread, before the file is even opened.
-TEST(Blocking, ReadingAFileOnARunningMainLoopFails) {
+// The check ends the process with the call's name and the stack, before the file is even
+// opened, and no catch-all on the way can swallow it.
+TEST(Blocking, ReadingAFileOnARunningMainLoopEndsTheProcessEvenInsideACatchAll) {
+  deathTestsRerun();
   testsupport::TempDir dir;
   dir.write("file", "bytes");
-  MainLoop loop;
-  std::string failure;
-  asio::post(loop.context(), [&] {
-    try {
-      readFile(dir.file("file"), 100);
-    } catch (const BlockingOnLoop& e) {
-      failure = e.what();
-    }
-    loop.stop();
-  });
-  loop.run();
-  EXPECT_EQ(failure, "blocking call on the main loop: readFile");
+  const auto readOnLoop = [&] {
+    MainLoop loop;
+    asio::post(loop.context(), [&] {
+      try {
+        readFile(dir.file("file"), 100);
+      } catch (...) {
+      }
+      loop.stop();
+    });
+    loop.run();
+  };
+  EXPECT_DEATH(readOnLoop(), "blocking call on the main loop: readFile.*\\[0x");
   EXPECT_EQ(readFile(dir.file("file"), 100), "bytes");
+}
+
+// A forked child has none of its parent's threads: its offloaded calls go to a worker of its own.
+TEST(Blocking, AForkedChildOffloadsToAWorkerOfItsOwn) {
+  asio::io_context parent;
+  auto pid = [] { return ::getpid(); };
+  EXPECT_EQ(testing::runUntilDone(parent, offloadBlocking(pid)), ::getpid());
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    asio::io_context io;
+    std::optional<pid_t> answer;
+    auto ask = [&]() -> asio::awaitable<void> { answer = co_await offloadBlocking(pid); };
+    spawn(io.get_executor(), ask());
+    io.run_for(std::chrono::seconds(20));
+    ::_exit(answer == ::getpid() ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(Blocking, DrainWaitsForTheWorkersAnswers) {

@@ -1,6 +1,7 @@
 #include "support/PrivateNetwork.h"
 
 #include <sched.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -11,6 +12,7 @@
 namespace brindlet::testsupport {
 
 std::optional<std::string> enterPrivateNetwork() {
+  if (::geteuid() != 0) return std::string(kNeedsRoot);
   std::error_code error;
   const auto threads = std::distance(std::filesystem::directory_iterator("/proc/self/task", error),
                                      std::filesystem::directory_iterator());

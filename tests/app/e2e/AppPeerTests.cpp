@@ -8,6 +8,7 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -368,41 +369,33 @@ TEST_F(AppPeer, FramesKeepLeavingWhileTheMainLoopIsBusy) {
          "160x160+" + std::to_string(shown->x) + "+" + std::to_string(shown->y), "-e", "sh", "-c",
          "while :; do date +%s%N; done"});
 
-  // Arrival times of the frames, read every 2 ms, for a second at rest and a second around a
-  // 200 ms hold of the main loop.
-  using Moment = std::chrono::steady_clock::time_point;
-  auto arrivals = [&](std::chrono::milliseconds span, std::function<void()> midway) {
-    std::vector<Moment> at;
-    const auto begin = std::chrono::steady_clock::now();
-    int seen = videoFrames(phone);
-    bool done = false;
-    while (std::chrono::steady_clock::now() - begin < span) {
-      phone.waitFor("\x01", 2ms);
-      const int now = videoFrames(phone);
-      for (; seen < now; ++seen) at.push_back(std::chrono::steady_clock::now());
-      if (!done && std::chrono::steady_clock::now() - begin > span / 4) {
-        midway();
-        done = true;
-      }
-    }
-    return at;
-  };
-  auto longestGap = [](const std::vector<Moment>& at) {
-    std::chrono::steady_clock::duration longest{};
-    for (std::size_t i = 1; i < at.size(); ++i) longest = std::max(longest, at[i] - at[i - 1]);
-    return std::chrono::duration<double, std::milli>(longest).count();
-  };
+  // The main loop held without a break from the first hold on: a 200 ms hold asked for every
+  // 100 ms, so that whenever one ends the next is waiting (signals that arrive together and count
+  // as one leave one waiting all the same). Frames that waited for the loop would stop for that
+  // whole time, but for the one or two already on their way; frames that do not keep leaving in
+  // any second of it, however loaded the machine. (How smooth they stay is bench_app_running's
+  // figure.)
   ASSERT_TRUE(phone.waitFor("frame video", 10s));
-  const auto rest = arrivals(1s, [] {});
-  const auto busy = arrivals(1s, [&] { kill(brindlet.pid(), SIGUSR1); });
-  ASSERT_TRUE(brindlet.waitFor("main loop was held", 2s)) << brindlet.output();
-  const double atRest = longestGap(rest), whileBusy = longestGap(busy);
-  std::printf(
-      "frames at rest: %zu, longest gap %.1f ms; around the hold: %zu, longest gap %.1f ms\n",
-      rest.size(), atRest, busy.size(), whileBusy);
-  EXPECT_GT(rest.size(), 10u);
-  // No gap longer than two frame intervals beyond what the stream shows at rest.
-  EXPECT_LE(whileBusy, std::max(2 * 1000.0 / 60, atRest) + 2 * 1000.0 / 60);
+  using Clock = std::chrono::steady_clock;
+  std::vector<Clock::time_point> arrivals;
+  int seen = videoFrames(phone);
+  const auto asked = Clock::now();
+  // The second from 500 ms on lies inside the holds even when the first began that late.
+  const auto from = asked + 500ms, to = from + 1s;
+  for (auto next = asked; Clock::now() < to + 100ms;) {
+    if (Clock::now() >= next && Clock::now() < to) {
+      kill(brindlet.pid(), SIGUSR1);
+      next += 100ms;
+    }
+    phone.waitFor("\x01", 2ms);
+    for (const int now = videoFrames(phone); seen < now; ++seen) arrivals.push_back(Clock::now());
+  }
+  EXPECT_TRUE(brindlet.waitFor("main loop was held", 10s)) << brindlet.output();
+  const auto inside = std::count_if(arrivals.begin(), arrivals.end(),
+                                    [&](auto at) { return at >= from && at < to; });
+  std::printf("frames in a second of the loop held: %td (of %zu in all)\n", inside,
+              arrivals.size());
+  EXPECT_GE(inside, 3) << "the frames waited for the main loop";
   // The session is whole afterwards: statistics still come, the display stays.
   const int stats = count(phone.output(), "\"t\":\"stats\"");
   EXPECT_TRUE(testsupport::eventually(

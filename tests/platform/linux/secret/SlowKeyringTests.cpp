@@ -74,8 +74,9 @@ TEST(SlowKeyring, APairingLookupWaitsWhileTheLoopKeepsTicking) {
   // No key: the keyring's answer came, and only after its delay.
   EXPECT_NE(failure.find("isn't paired"), std::string::npos) << failure;
   EXPECT_GE(took, 2s);
-  EXPECT_GT(ticks, 1000);
-  EXPECT_LT(longestGap, 50ms);
+  // The loop went on ticking all along: never held for anything near the keyring's delay.
+  EXPECT_GT(ticks, 100);
+  EXPECT_LT(longestGap, 1s);
 }
 
 }  // namespace
