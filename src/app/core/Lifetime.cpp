@@ -14,11 +14,13 @@
 #include <mutex>
 #include <set>
 #include <system_error>
+#include <thread>
 
 #include "agents/AgentHub.h"
 #include "agents/HookServer.h"
 #include "app/core/HostModel.h"
 #include "deck/DeckEngine.h"
+#include "runtime/Blocking.h"
 #include "runtime/Files.h"
 #include "runtime/Log.h"
 #include "runtime/Timeout.h"
@@ -239,11 +241,17 @@ void cleanUpForExit(ExitState& state) {
     token = state.token;
   }
   try {
-    // Whatever takes the port next must not be led to the hooks' token and prompts.
+    // Whatever takes the port next must not be led to the hooks' token and prompts. Their
+    // writing may be on its way to the blocking worker, or on it: each pass waits for that.
     if (!token.empty()) {
       const agents::DiscoveryFile files{folder, 0, token};
-      removeIfNaming(files.jsonPath(), token);
-      removeIfNaming(files.headersPath(), token);
+      for (int pass = 0; pass < 2; ++pass) {
+        for (int i = 0; i < 60 && runtime::blockingCallsInFlight() > 0; ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        removeIfNaming(files.jsonPath(), token);
+        removeIfNaming(files.headersPath(), token);
+      }
     }
     // Nor may the deck's commands outlive the app.
     runtime::ProcFsProcessTable table;

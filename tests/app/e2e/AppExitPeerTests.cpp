@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <random>
@@ -12,24 +13,25 @@
 namespace brindlet::app::testing {
 namespace {
 
-// The processes whose parent is this test binary: what the app leaves behind is re-parented here.
-std::set<int> ourChildren() {
-  std::set<int> found;
+// The command lines of the live processes whose environment holds `marker`: the app's run and
+// whatever it started, which inherits its environment.
+std::string processesMarked(const std::string& marker) {
+  std::string found;
   DIR* proc = opendir("/proc");
   if (!proc) return found;
-  const std::string parent = std::to_string(getpid());
   while (dirent* entry = readdir(proc)) {
-    std::ifstream file(std::string("/proc/") + entry->d_name + "/stat");
-    std::string stat;
-    std::getline(file, stat);
-    // "pid (name) state ppid ...", where the name may hold anything.
-    const auto nameEnd = stat.rfind(')');
-    if (nameEnd == std::string::npos) continue;
-    std::istringstream rest(stat.substr(nameEnd + 1));
-    std::string state, ppid;
-    if (rest >> state >> ppid && ppid == parent && state != "Z") {
-      found.insert(std::atoi(entry->d_name));
-    }
+    const std::string folder = std::string("/proc/") + entry->d_name;
+    const std::string environment = testsupport::readFile(folder + "/environ");
+    if (environment.find(marker + '\0') == std::string::npos) continue;
+    std::ifstream stat(folder + "/stat");
+    std::string text;
+    std::getline(stat, text);
+    // "pid (name) state ...": a zombie is gone but for its parent's wait.
+    const auto nameEnd = text.rfind(')');
+    if (nameEnd == std::string::npos || text.substr(nameEnd + 2, 1) == "Z") continue;
+    auto line = testsupport::readFile(folder + "/cmdline");
+    std::replace(line.begin(), line.end(), '\0', ' ');
+    found += "[" + line + "]";
   }
   closedir(proc);
   return found;
@@ -37,17 +39,13 @@ std::set<int> ourChildren() {
 
 class AppExit : public AppPeer {
  protected:
-  static void SetUpTestSuite() {
-    AppPeer::SetUpTestSuite();
-    // Whatever the app starts and leaves when it ends is re-parented to this process.
-    prctl(PR_SET_CHILD_SUBREAPER, 1);
-  }
-
   // The app on `server`, with the private home.
   std::unique_ptr<ChildProcess> startOn(const XServer& server,
                                         std::vector<std::string> environment = {}) {
     const std::string home = home_->path();
-    std::vector<std::string> line{"env", "HOME=" + home, "XDG_CONFIG_HOME=" + home + "/config",
+    marker_ = "BRINDLET_EXIT_RUN=" + std::to_string(++runs_);
+    std::vector<std::string> line{"env", marker_, "HOME=" + home,
+                                  "XDG_CONFIG_HOME=" + home + "/config",
                                   "XDG_CACHE_HOME=" + home + "/cache"};
     line.insert(line.end(), environment.begin(), environment.end());
     line.push_back(app);
@@ -56,8 +54,7 @@ class AppExit : public AppPeer {
 
   // Kills `server` under `brindlet` and checks the ending: an exit status, no signal, no
   // discovery file, nothing of the app's left.
-  void killAndCheck(XServer& server, ChildProcess& brindlet, const std::set<int>& before) {
-    const pid_t serverGroup = server.pid();  // what the server itself started (xkbcomp)
+  void killAndCheck(XServer& server, ChildProcess& brindlet) {
     server.kill();
     const auto status = brindlet.waitExit(10s);
     ASSERT_TRUE(status) << brindlet.output();
@@ -66,13 +63,7 @@ class AppExit : public AppPeer {
     EXPECT_LT(*status, 128) << "ended by a signal\n" << brindlet.output();
     EXPECT_FALSE(fs::exists(serverJson())) << brindlet.output();
     EXPECT_FALSE(fs::exists(serverJson().parent_path() / "server.headers"));
-    std::set<int> left;
-    for (int pid : ourChildren()) {
-      if (!before.count(pid) && pid != brindlet.pid() && getpgid(pid) != serverGroup) {
-        left.insert(pid);
-      }
-    }
-    EXPECT_TRUE(left.empty()) << left.size() << " processes of the app's left";
+    EXPECT_EQ(processesMarked(marker_), "") << "processes of the app's left";
   }
 
   void SetUp() override { std::cout << "seed " << seed_ << "\n"; }
@@ -91,6 +82,8 @@ class AppExit : public AppPeer {
   const unsigned seed_ = std::random_device{}();
   std::mt19937 random_{seed_};
   std::map<int, int> statuses_;
+  int runs_ = 0;
+  std::string marker_;
 };
 
 // Kills per case: 20, or fewer where a slow build (ThreadSanitizer in CI) runs a sample.
@@ -103,10 +96,9 @@ TEST_F(AppExit, EndsCleanlyWhenXGoesDuringStartUp) {
   for (int run = 0; run < kills() && !HasFatalFailure(); ++run) {
     SCOPED_TRACE("run " + std::to_string(run));
     XServer own;
-    const auto before = ourChildren();
     auto brindlet = startOn(own);
     std::this_thread::sleep_for(randomUpTo(3000ms));
-    killAndCheck(own, *brindlet, before);
+    killAndCheck(own, *brindlet);
   }
 }
 
@@ -124,7 +116,6 @@ TEST_F(AppExit, EndsCleanlyWhenXGoesLaterWithOrWithoutAPhone) {
       phone = started;
       environment.push_back("USBMUXD_SOCKET_ADDRESS=UNIX:" + socket);
     }
-    const auto before = ourChildren();
     auto brindlet = startOn(own, environment);
     ASSERT_TRUE(testsupport::eventually([] { return fs::exists(serverJson()); }, 15s, 50ms))
         << brindlet->output();
@@ -134,7 +125,7 @@ TEST_F(AppExit, EndsCleanlyWhenXGoesLaterWithOrWithoutAPhone) {
       ASSERT_TRUE(phone->waitFor("frame video", 15s)) << phone->output() << brindlet->output();
     }
     std::this_thread::sleep_for(randomUpTo(1000ms));
-    killAndCheck(own, *brindlet, before);
+    killAndCheck(own, *brindlet);
     // The phone and its usbmuxd go with this run.
     for (auto& child : children_) child->stop();
     children_.clear();
