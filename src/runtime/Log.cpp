@@ -45,9 +45,11 @@ const Logger* find(const LoggerList* list, std::string_view category) {
   return nullptr;
 }
 
+// Never destroyed: threads that outlive the statics (an X connection's worker reporting a lost
+// server while the process exits) may still log.
 Registry& registry() {
-  static Registry instance;
-  return instance;
+  static Registry* instance = new Registry;
+  return *instance;
 }
 
 std::string format(const char* format, va_list args) {

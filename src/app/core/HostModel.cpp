@@ -3,6 +3,7 @@
 #include "agents/AgentHub.h"
 #include "agents/TerminalJumper.h"
 #include "app/core/EngineLinks.h"
+#include "app/core/Lifetime.h"
 #include "app/core/LocalHello.h"
 #include "app/core/Onboarding.h"
 #include "app/core/Platform.h"
@@ -195,6 +196,7 @@ asio::awaitable<std::shared_ptr<HostModel>> HostModel::build(Platform& platform)
   hookOptions.folder = m.hookFolder;
   m.hookServer =
       agents::HookServer::make(loop, agents::makeHookToken(), hookHandler(m.agents), hookOptions);
+  exitRemoves(m.hookFolder, m.hookServer->token());
   m.hookServer->start();
 
   // 19 and 22 run only now, so that every object is built and wired before either.

@@ -5,15 +5,22 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <mutex>
 #include <set>
 #include <system_error>
+#include <thread>
 
 #include "agents/AgentHub.h"
 #include "agents/HookServer.h"
 #include "app/core/HostModel.h"
 #include "deck/DeckEngine.h"
+#include "runtime/Blocking.h"
 #include "runtime/Files.h"
 #include "runtime/Log.h"
 #include "runtime/Timeout.h"
@@ -92,9 +99,23 @@ asio::awaitable<void> stopTransport(HostModel& model) {
 
 }  // namespace
 
-std::optional<std::string> sessionRefusal(const std::optional<std::string>& sessionType) {
-  if (sessionType && *sessionType == "wayland") return std::string(waylandText);
+std::optional<std::string> sessionRefusal(const std::optional<std::string>& sessionType,
+                                          const std::optional<std::string>& waylandDisplay) {
+  const bool unsaid = !sessionType || sessionType->empty();
+  if (sessionType == "wayland" || (unsaid && waylandDisplay && !waylandDisplay->empty())) {
+    return std::string(waylandText);
+  }
   return std::nullopt;
+}
+
+std::string displayRefusal(const std::optional<std::string>& display) {
+  std::string text(needsDisplayText);
+  if (!display || display->empty()) {
+    text.append("DISPLAY is not set");
+  } else {
+    text.append("cannot open display ").append(*display);
+  }
+  return text;
 }
 
 std::filesystem::path InstanceLock::defaultPath() {
@@ -177,12 +198,79 @@ asio::awaitable<void> shutDown(HostModel& model, runtime::Duration limit) {
   co_await bounded(clock, grace + share / 4, "child processes", std::move(children));
 }
 
-void removeDiscoveryFiles(const HostModel& model) {
-  if (!model.hookServer) return;
-  const auto port = model.hookServer->port();
-  if (!port) return;
-  agents::DiscoveryFile file{model.hookFolder, *port, model.hookServer->token()};
-  file.removeIfCurrent();
+namespace {
+
+// What exitNow cleans up: set on whichever thread starts the run, read on whichever ends it.
+struct ExitState {
+  std::mutex mutex;
+  std::filesystem::path hookFolder;
+  std::string token;
+  std::atomic<bool> ending{false};
+};
+
+ExitState& exitState() {
+  static ExitState* state = new ExitState;  // never destroyed: any thread may end the process
+  return *state;
+}
+
+// Removes the discovery file when it names the token; a later run's file stays.
+void removeIfNaming(const std::filesystem::path& path, const std::string& token) {
+  std::ifstream in(path);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::error_code ignored;
+  if (text.find(token) != std::string::npos) std::filesystem::remove(path, ignored);
+}
+
+}  // namespace
+
+void exitRemoves(const std::filesystem::path& hookFolder, const std::string& token) {
+  std::lock_guard lock(exitState().mutex);
+  exitState().hookFolder = hookFolder;
+  exitState().token = token;
+}
+
+namespace {
+
+// This run's discovery files and child process groups, from whichever thread ends the process.
+void cleanUpForExit(ExitState& state) {
+  std::filesystem::path folder;
+  std::string token;
+  {
+    std::lock_guard lock(state.mutex);
+    folder = state.hookFolder;
+    token = state.token;
+  }
+  try {
+    // Whatever takes the port next must not be led to the hooks' token and prompts. Their
+    // writing may be on its way to the blocking worker, or on it: each pass waits for that.
+    if (!token.empty()) {
+      const agents::DiscoveryFile files{folder, 0, token};
+      for (int pass = 0; pass < 2; ++pass) {
+        for (int i = 0; i < 60 && runtime::blockingCallsInFlight() > 0; ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        removeIfNaming(files.jsonPath(), token);
+        removeIfNaming(files.headersPath(), token);
+      }
+    }
+    // Nor may the deck's commands outlive the app.
+    runtime::ProcFsProcessTable table;
+    killChildGroups(table);
+  } catch (const std::exception& error) {
+    appLog().error("Exit clean-up: %s", error.what());
+  }
+}
+
+}  // namespace
+
+void exitNow(int status) {
+  auto& state = exitState();
+  if (state.ending.exchange(true)) {
+    for (;;) pause();  // the first caller ends the process
+  }
+  cleanUpForExit(state);
+  std::fflush(nullptr);
+  _exit(status);
 }
 
 }  // namespace brindlet::app

@@ -21,9 +21,21 @@ inline constexpr std::string_view alreadyRunningText = "Brindlet is already runn
 inline constexpr std::string_view waylandText =
     "Brindlet needs an X11 session; this is a Wayland session";
 
-// Why the app cannot run in this session, from its environment's XDG_SESSION_TYPE: on Wayland X
-// offers only XWayland's share (no output to add, capture and input of X clients only).
-std::optional<std::string> sessionRefusal(const std::optional<std::string>& sessionType);
+inline constexpr std::string_view needsDisplayText = "Brindlet needs an X11 display: ";
+
+// How the process ends: 0 after a quit, 1 when it cannot start, 3 when the X display went away
+// under it.
+inline constexpr int startFailedStatus = 1;
+inline constexpr int lostDisplayStatus = 3;
+
+// Why the app cannot run in this session, from its environment's XDG_SESSION_TYPE and
+// WAYLAND_DISPLAY (set without a session type where the login did not say): on Wayland X offers
+// only XWayland's share (no output to add, capture and input of X clients only).
+std::optional<std::string> sessionRefusal(const std::optional<std::string>& sessionType,
+                                          const std::optional<std::string>& waylandDisplay = {});
+
+// The line the app ends with when `display` (DISPLAY as given; none when unset) cannot be opened.
+std::string displayRefusal(const std::optional<std::string>& display);
 
 // One running copy of the app per user: an exclusive lock on a file, held for the process's
 // life. A second copy would overwrite the hook server's discovery file, compete for the phone
@@ -58,8 +70,12 @@ void killChildGroups(runtime::ProcessTable& table);
 // each piece that has not finished in its share is left.
 boost::asio::awaitable<void> shutDown(HostModel& model, runtime::Duration limit);
 
-// The hook server's discovery files, when they still name this run: for an exit that cannot
-// wait for the loop (Qt ending the process on a lost X connection).
-void removeDiscoveryFiles(const HostModel& model);
+// The exit that cannot wait for the loop (the X server gone, a quit that overran), from any thread.
+// This run's discovery files go and its child process groups are killed first; then the process
+// ends by _exit, so that no static destructor runs while a thread of ours may still log or post.
+// The first call ends the process; a call from another thread meanwhile waits for that.
+[[noreturn]] void exitNow(int status);
+// The hook server's folder and token: exitNow removes the discovery files there that name it.
+void exitRemoves(const std::filesystem::path& hookFolder, const std::string& token);
 
 }  // namespace brindlet::app

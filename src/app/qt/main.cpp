@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <future>
 #include <memory>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include <boost/asio/post.hpp>
@@ -23,11 +25,11 @@
 #include "app/linux/LinuxPlatform.h"
 #include "app/linux/LogSinks.h"
 #include "app/qt/AppInterface.h"
+#include "platform/linux/x11/X11Connection.h"
 #include "runtime/Blocking.h"
 #include "runtime/Log.h"
 #include "runtime/LoopThread.h"
 #include "runtime/MainLoop.h"
-#include "runtime/ProcessTable.h"
 #include "runtime/Task.h"
 
 namespace {
@@ -41,24 +43,48 @@ const runtime::Logger& appLog() {
   return runtime::Logger::of("app");
 }
 
-// What the exit step reads when Qt ends the process itself (a lost X connection).
-std::shared_ptr<app::HostModel> runningModel;
-std::atomic<bool> cleanedUp{false};
+// Qt's own message output, which ours passes everything on to.
+QtMessageHandler qtOutput = nullptr;
 
-// The app's child process groups, ended at once: for exits that cannot wait for the loop.
-void endChildrenNow() {
-  runtime::ProcFsProcessTable table;
-  app::killChildGroups(table);
+// Qt's xcb plugin ends the process with exit() on a broken connection, and with abort() when its
+// display is gone before its windows are made: either way under our running threads. The app ends
+// through its own clean-up instead.
+void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  qtOutput(type, context, text);
+  if (text.startsWith(QLatin1String("The X11 connection broke"))) {
+    app::exitNow(app::lostDisplayStatus);
+  }
+  if (type == QtFatalMsg && !platform::X11Connection::canOpen("")) {
+    app::exitNow(app::lostDisplayStatus);
+  }
 }
 
-void exitWithoutCleanUp() {
-  if (cleanedUp.exchange(true)) return;
-  // The loop thread still runs: end the process before static destructors race it, leaving no
-  // discovery file behind for whatever takes the port next.
-  if (runningModel) app::removeDiscoveryFiles(*runningModel);
-  endChildrenNow();
-  std::fflush(nullptr);
-  _exit(1);
+void exitOnLostDisplay() {
+  app::exitNow(app::lostDisplayStatus);
+}
+
+// Whatever else calls exit() meets the same exit before any static is destroyed under a thread.
+void exitFromLibrary() {
+  app::exitNow(app::startFailedStatus);
+}
+
+std::optional<std::string> environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
+// Why the app cannot run here: a Wayland session, or no X display that answers. Checked before
+// anything is made.
+std::optional<std::string> refusal() {
+  if (auto wayland =
+          app::sessionRefusal(environment("XDG_SESSION_TYPE"), environment("WAYLAND_DISPLAY"))) {
+    return wayland;
+  }
+  const auto display = environment("DISPLAY");
+  if (!display || display->empty() || !platform::X11Connection::canOpen(*display)) {
+    return app::displayRefusal(display);
+  }
+  return std::nullopt;
 }
 
 // Runs on the main loop until it returns.
@@ -81,26 +107,24 @@ class Quitter {
     std::thread([] {
       std::this_thread::sleep_for(quitLimit + std::chrono::milliseconds(500));
       appLog().error("Quitting took too long");
-      // Whatever else is left running, no discovery file may lead a later holder of the port
-      // to the hooks' token and prompts.
-      if (runningModel && !cleanedUp.exchange(true)) app::removeDiscoveryFiles(*runningModel);
-      cleanedUp = true;
-      // Nor may the deck's commands outlive the app because a step before theirs overran.
-      endChildrenNow();
-      std::fflush(nullptr);
-      _exit(0);
+      // Whatever else is left running, no discovery file may lead a later holder of the port to
+      // the hooks' token and prompts, nor may the deck's commands outlive the app.
+      app::exitNow(0);
     }).detach();
-    runtime::spawn(loop_.context().get_executor(), run());
+    runtime::spawn(loop_.context().get_executor(), run(model_));
   }
 
+  void setModel(std::shared_ptr<app::HostModel> model) { model_ = std::move(model); }
+
  private:
-  static asio::awaitable<void> run() {
-    if (runningModel) co_await app::shutDown(*runningModel, quitLimit);
+  static asio::awaitable<void> run(std::shared_ptr<app::HostModel> model) {
+    if (model) co_await app::shutDown(*model, quitLimit);
     QMetaObject::invokeMethod(
         qApp, [] { QApplication::quit(); }, Qt::QueuedConnection);
   }
 
   runtime::MainLoop& loop_;
+  std::shared_ptr<app::HostModel> model_;
   std::atomic<bool> quitting_{false};
 };
 
@@ -119,11 +143,11 @@ void holdLoopOnSignal(asio::signal_set& hook) {
 
 int main(int argc, char** argv) {
   app::attachLogSinks(argc, argv);
-  const char* sessionType = std::getenv("XDG_SESSION_TYPE");
-  if (auto refusal = app::sessionRefusal(sessionType ? std::optional<std::string>(sessionType)
-                                                     : std::nullopt)) {
-    appLog().error("%s", refusal->c_str());
-    return 1;
+  // From the first X connection on, Xlib's exit() on a lost server ends through our clean-up.
+  platform::X11Connection::setExitForOtherDisplays(exitOnLostDisplay);
+  if (auto refused = refusal()) {
+    appLog().error("%s", refused->c_str());
+    return app::startFailedStatus;
   }
   std::optional<app::InstanceLock> lock;
   try {
@@ -132,22 +156,25 @@ int main(int argc, char** argv) {
     }
   } catch (const std::exception& error) {
     appLog().error("Instance lock: %s", error.what());
-    return 1;
+    return app::startFailedStatus;
   }
   if (!lock) {
     appLog().error("%s", std::string(app::alreadyRunningText).c_str());
-    return 1;
+    return app::startFailedStatus;
   }
 
   // The windows must be X windows on the server the X11 roles use.
   qputenv("QT_QPA_PLATFORM", "xcb");
+  qtOutput = qInstallMessageHandler(onQtMessage);
   QApplication application(argc, argv);
+  // Qt's xcb plugin puts its own Xlib handlers in place.
+  platform::X11Connection::installHandlers();
   // Our windows' WM_CLASS class, which is the deck engine's own id.
   QApplication::setApplicationName(
       QString::fromUtf8(app::ownAppID.data(), static_cast<int>(app::ownAppID.size())));
   QApplication::setQuitOnLastWindowClosed(false);
   std::setlocale(LC_NUMERIC, "C");
-  std::atexit(exitWithoutCleanUp);
+  std::atexit(exitFromLibrary);
 
   runtime::MainLoop loop;
   runtime::MainLoop links;
@@ -179,10 +206,11 @@ int main(int argc, char** argv) {
             built.set_exception(std::current_exception());
           }
         }(platform, built));
-    runningModel = model.get();
+    auto running = model.get();
+    quit.setModel(running);
     shell = onLoop(loop, [&] {
-      auto made = std::make_shared<app::Shell>(loop.context().get_executor(), runningModel,
-                                               [&quit] { quit(); });
+      auto made =
+          std::make_shared<app::Shell>(loop.context().get_executor(), running, [&quit] { quit(); });
       quitSignals = std::make_unique<asio::signal_set>(loop.context(), SIGTERM, SIGINT, SIGHUP);
       quitSignals->async_wait([&quit](const boost::system::error_code& error, int) {
         if (!error) quit();
@@ -195,19 +223,15 @@ int main(int argc, char** argv) {
     });
   } catch (const std::exception& error) {
     appLog().error("Start-up failed: %s", error.what());
-    cleanedUp = true;
-    std::fflush(nullptr);
-    _exit(1);
+    app::exitNow(app::startFailedStatus);
   }
 
   // Only now the tray icon: the menu never shows half a model.
   interface.attach(shell);
   const int status = QApplication::exec();
-  cleanedUp = true;
   // Work quitting handed to the blocking worker (the discovery files' removal) gets its moment.
   for (int i = 0; i < 100 && runtime::blockingCallsInFlight() > 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  std::fflush(nullptr);
-  _exit(status);
+  app::exitNow(status);
 }

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "agents/DiscoveryFile.h"
 #include "agents/HookServer.h"
 #include "app/core/FakePlatform.h"
 #include "app/core/HostModel.h"
@@ -25,11 +26,44 @@ using namespace std::chrono_literals;
 using brindlet::testing::runUntilDone;
 
 TEST(Lifetime, RefusesAWaylandSession) {
-  EXPECT_EQ(sessionRefusal(std::string("wayland")),
-            "Brindlet needs an X11 session; this is a Wayland session");
-  for (auto type : {std::optional<std::string>("x11"), std::optional<std::string>("tty"),
-                    std::optional<std::string>(""), std::optional<std::string>()}) {
-    EXPECT_EQ(sessionRefusal(type), std::nullopt);
+  using Text = std::optional<std::string>;
+  const std::string wayland = "Brindlet needs an X11 session; this is a Wayland session";
+  struct Row {
+    Text sessionType, waylandDisplay, refusal;
+  };
+  const std::vector<Row> table{
+      {"wayland", std::nullopt, wayland},
+      {"wayland", "wayland-0", wayland},
+      {std::nullopt, "wayland-0", wayland},  // a login that did not say
+      {"", "wayland-0", wayland},
+      {"x11", "wayland-0", std::nullopt},  // an X session with a nested compositor
+      {"x11", std::nullopt, std::nullopt},
+      {"tty", std::nullopt, std::nullopt},
+      {std::nullopt, "", std::nullopt},
+      {std::nullopt, std::nullopt, std::nullopt},
+  };
+  for (const auto& row : table) {
+    EXPECT_EQ(sessionRefusal(row.sessionType, row.waylandDisplay), row.refusal)
+        << row.sessionType.value_or("(unset)") << " / " << row.waylandDisplay.value_or("(unset)");
+  }
+}
+
+TEST(Lifetime, ExitNowRemovesOnlyThisRunsDiscoveryFiles) {
+  for (const bool ours : {true, false}) {
+    testsupport::TempDir dir;
+    const agents::DiscoveryFile written{dir.path(), 4711, ours ? "this-run" : "a-later-run"};
+    written.write();
+    const pid_t child = fork();
+    if (child == 0) {
+      exitRemoves(dir.path(), "this-run");
+      exitNow(lostDisplayStatus);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), lostDisplayStatus);
+    EXPECT_EQ(std::filesystem::exists(written.jsonPath()), !ours);
+    EXPECT_EQ(std::filesystem::exists(written.headersPath()), !ours);
   }
 }
 

@@ -2,6 +2,10 @@
 
 #include <X11/Xlib.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <future>
 #include <mutex>
 
@@ -33,25 +37,65 @@ int onXError(Display*, XErrorEvent* e) {
   return 0;
 }
 
+// The displays whose exit handler is ours; Xlib picks a display's exit handler before it calls
+// the process-wide I/O error handler, which must not return for the others.
+struct Owned {
+  std::mutex mutex;
+  std::vector<Display*> displays;
+  std::atomic<void (*)()> exitForOthers{nullptr};
+};
+
+Owned& owned() {
+  static Owned* instance = new Owned;  // never destroyed: Xlib may report on any thread, at exit
+  return *instance;
+}
+
+bool isOwned(Display* display) {
+  std::lock_guard lock(owned().mutex);
+  const auto& displays = owned().displays;
+  return std::find(displays.begin(), displays.end(), display) != displays.end();
+}
+
+void setOwned(Display* display, bool own) {
+  std::lock_guard lock(owned().mutex);
+  auto& displays = owned().displays;
+  displays.erase(std::remove(displays.begin(), displays.end(), display), displays.end());
+  if (own) displays.push_back(display);
+}
+
 // Xlib calls this before the exit handler; the message it would print is ours to give.
-int onIOError(Display*) {
-  return 0;
+int onIOError(Display* display) {
+  if (isOwned(display)) return 0;
+  if (auto exit = owned().exitForOthers.load()) exit();
+  log().error("Lost the connection to X display %s", DisplayString(display));
+  std::fflush(nullptr);
+  _exit(1);
 }
 
 void onConnectionLost(Display*, void* connection) {
   static_cast<X11Connection*>(connection)->connectionLost();
 }
 
-void installHandlers() {
+}  // namespace
+
+void X11Connection::installHandlers() {
   static std::once_flag once;
-  std::call_once(once, [] {
-    XInitThreads();
-    XSetErrorHandler(onXError);
-    XSetIOErrorHandler(onIOError);
-  });
+  std::call_once(once, [] { XInitThreads(); });
+  XSetErrorHandler(onXError);
+  XSetIOErrorHandler(onIOError);
 }
 
-}  // namespace
+void X11Connection::setExitForOtherDisplays(void (*exit)()) {
+  owned().exitForOthers = exit;
+}
+
+bool X11Connection::canOpen(const std::string& display) {
+  installHandlers();
+  Display* probe = XOpenDisplay(display.empty() ? nullptr : display.c_str());
+  if (!probe) return false;
+  XCloseDisplay(probe);
+  return true;
+}
 
 struct X11Connection::Watch {
   explicit Watch(boost::asio::any_io_executor executor, int fd) : descriptor(executor, fd) {}
@@ -78,6 +122,7 @@ void X11Connection::openOnWorker() {
   name_ = DisplayString(display_);
   tConnection = this;
   XSetIOErrorExitHandler(display_, onConnectionLost, this);
+  setOwned(display_, true);
   watch_ = std::make_unique<Watch>(worker(), ConnectionNumber(display_));
   watchEvents();
 }
@@ -98,7 +143,10 @@ void X11Connection::closeOnWorker() {
     watch_->descriptor.release();  // the descriptor is Xlib's to close
     watch_.reset();
   }
-  if (display_) XCloseDisplay(display_);
+  if (display_) {
+    XCloseDisplay(display_);
+    setOwned(display_, false);
+  }
   display_ = nullptr;
   tConnection = nullptr;
 }

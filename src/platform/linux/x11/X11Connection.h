@@ -40,6 +40,16 @@ class X11Connection {
                                                                      std::string threadName);
   ~X11Connection();
   X11Connection(const X11Connection&) = delete;
+
+  // Xlib's process-wide handlers; open() installs them before its XOpenDisplay. Installed again
+  // after a toolkit has put its own in place.
+  static void installHandlers();
+  // Xlib calls exit() when a display without an exit handler of ours loses its server (one still
+  // being opened, or a toolkit's own), under threads that still run. This runs instead and must
+  // not return; without one the process ends by _exit(1).
+  static void setExitForOtherDisplays(void (*exit)());
+  // Whether the display (empty: $DISPLAY) can be opened; the probe is closed at once.
+  static bool canOpen(const std::string& display);
   X11Connection& operator=(const X11Connection&) = delete;
 
   const std::string& name() const { return name_; }
