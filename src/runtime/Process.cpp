@@ -11,6 +11,8 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <variant>
 
 #include <boost/asio/bind_executor.hpp>
@@ -145,6 +147,29 @@ Spawned spawnChild(const Process::Options& options) {
   return child;
 }
 
+// The groups of children that ended while what they started still holds their output. Once the
+// shell is gone its background programs have another parent, so no walk down from this process
+// finds them: quitting ends them by these.
+struct LeftBehind {
+  std::mutex mutex;
+  std::set<pid_t> groups;
+};
+
+LeftBehind& leftBehind() {
+  static auto* groups = new LeftBehind;  // read by an exit that cannot wait for statics
+  return *groups;
+}
+
+void markLeftBehind(pid_t group, bool left) {
+  auto& registry = leftBehind();
+  std::lock_guard lock(registry.mutex);
+  if (left) {
+    registry.groups.insert(group);
+  } else {
+    registry.groups.erase(group);
+  }
+}
+
 ExitStatus statusOf(const siginfo_t& info) {
   if (info.si_code == CLD_EXITED) return {info.si_status, 0};
   return {0, info.si_status};
@@ -231,6 +256,7 @@ struct Process::State : std::enable_shared_from_this<State> {
   }
 
   void outputEnded() {
+    if (status) markLeftBehind(pid, false);
     readerDone = true;
     boost::system::error_code ignored;
     output.close(ignored);
@@ -240,6 +266,7 @@ struct Process::State : std::enable_shared_from_this<State> {
   }
 
   void finish() {
+    if (!readerDone) markLeftBehind(pid, true);
     status = ended;
     for (auto& waiter : waiters) waiter->resume(*status);
     waiters.clear();
@@ -361,6 +388,12 @@ void Process::closeInput() {
 
 asio::awaitable<ExitStatus> Process::exited() {
   return state_->wait();
+}
+
+std::vector<pid_t> groupsLeftBehind() {
+  auto& registry = leftBehind();
+  std::lock_guard lock(registry.mutex);
+  return {registry.groups.begin(), registry.groups.end()};
 }
 
 bool Process::outputHeld() const {

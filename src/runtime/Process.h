@@ -104,4 +104,9 @@ class Process {
   std::shared_ptr<State> state_;
 };
 
+// The process groups of children that have ended while something they started (a program a
+// shell put in the background) still holds their output: what quitting must end besides the
+// processes below this one. Safe from any thread.
+std::vector<pid_t> groupsLeftBehind();
+
 }  // namespace brindlet::runtime

@@ -23,6 +23,7 @@
 #include "runtime/Blocking.h"
 #include "runtime/Files.h"
 #include "runtime/Log.h"
+#include "runtime/Process.h"
 #include "runtime/Timeout.h"
 #include "runtime/WorkerThread.h"
 #include "streaming/DisplayStreamer.h"
@@ -39,7 +40,9 @@ const runtime::Logger& appLog() {
   return runtime::Logger::of("app");
 }
 
-// The groups of the processes, and those that share the app's own group.
+// The groups of the processes, and those that share the app's own group; and the groups whose
+// leader has ended while a program it put in the background lives on (no walk down from the app
+// finds that program any more), while any of them is left.
 struct Targets {
   std::set<int> groups;
   std::vector<int> loners;
@@ -56,6 +59,9 @@ Targets targetsOf(const std::vector<int>& pids) {
     } else {
       targets.groups.insert(group);
     }
+  }
+  for (pid_t group : runtime::groupsLeftBehind()) {
+    if (group != own && kill(-group, 0) == 0) targets.groups.insert(group);
   }
   return targets;
 }

@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -96,9 +98,10 @@ TEST(Lifetime, DescendantsFollowParentLinks) {
   EXPECT_TRUE(descendantsOf(14, table).empty());
 }
 
-TEST(Lifetime, ChildGroupsEndWithTheirChildren) {
-  // The quit's own way, with a grace, and the one for exits that cannot wait for the loop.
-  const std::vector<std::pair<const char*, std::function<void(boost::asio::io_context&)>>> enders{
+// The quit's own way, with a grace, and the one for exits that cannot wait for the loop.
+using Ender = std::pair<const char*, std::function<void(boost::asio::io_context&)>>;
+std::vector<Ender> enders() {
+  return {
       {"awaited",
        [](boost::asio::io_context& io) {
          runtime::ProcFsProcessTable table;
@@ -111,7 +114,10 @@ TEST(Lifetime, ChildGroupsEndWithTheirChildren) {
          killChildGroups(table);
        }},
   };
-  for (const auto& [name, end] : enders) {
+}
+
+TEST(Lifetime, ChildGroupsEndWithTheirChildren) {
+  for (const auto& [name, end] : enders()) {
     SCOPED_TRACE(name);
     runtime::MainLoop loop;
     auto& io = loop.context();
@@ -128,6 +134,35 @@ TEST(Lifetime, ChildGroupsEndWithTheirChildren) {
     EXPECT_TRUE(brindlet::testing::runUntil(
         io, [&] { return kill(grandchild, 0) != 0; }, 2000ms))
         << "sleep " << grandchild << " is still there";
+  }
+}
+
+// Gone, or a zombie waiting for whoever adopted it.
+bool ended(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return true;
+  const auto end = line.rfind(')');
+  return end != std::string::npos && line.compare(end, 3, ") Z") == 0;
+}
+
+TEST(Lifetime, ProgramsADeckKeyPutInTheBackgroundLiveOnAndEndAtQuit) {
+  for (const auto& [name, end] : enders()) {
+    SCOPED_TRACE(name);
+    runtime::MainLoop loop;
+    auto& io = loop.context();
+    runtime::Process::Options options;
+    // As a shell action runs `program &`: the shell ends at once, the program writes later.
+    options.argv = {"/bin/sh", "-c", "sh -c 'sleep 0.2; echo late >&2; sleep 5' & echo $!"};
+    auto shell = runtime::Process::start(io.get_executor(), options);
+    runUntilDone(io, shell.exited());
+    const int program = std::stoi(shell.output());
+    std::this_thread::sleep_for(1s);
+    ASSERT_FALSE(ended(program)) << "the program died with its shell";
+    end(io);
+    EXPECT_TRUE(brindlet::testing::runUntil(
+        io, [&] { return ended(program); }, 2000ms))
+        << "sh " << program << " is still there";
   }
 }
 
