@@ -25,6 +25,10 @@ std::shared_ptr<HostSession> HostSession::make(asio::any_io_executor loop, Roles
   session->roles_.streamer->onStopped([weak](const streaming::StreamError& error) {
     if (auto self = weak.lock()) runtime::spawn(self->loop_, streamStopped(weak, error));
   });
+  // The menu shows the quality the stream runs at, not one its encoder could not take.
+  session->roles_.streamer->onQualityRefused([weak](streaming::VideoQuality kept) {
+    if (auto self = weak.lock()) self->quality_.set(kept);
+  });
   return session;
 }
 

@@ -50,6 +50,7 @@ struct DisplayStreamer::State {
   std::shared_ptr<ScreenCapture> capture;
   std::shared_ptr<VideoPipeline> pipeline;
   StoppedHandler stopped;
+  QualityRefusedHandler qualityRefused;
   // Counts stops, so that a start that a stop overtook while it waited can tell.
   std::uint64_t stops = 0;
   // The running stream's: what its pipeline was made with, at its current quality; its sink;
@@ -93,6 +94,7 @@ awaitable<void> DisplayStreamer::State::changeQuality(std::shared_ptr<State> sta
       made = co_await runtime::offloadBlocking(std::move(make));
     } catch (const EncoderError& error) {
       logger().error("Quality change failed: %s", error.text().c_str());
+      if (state->qualityRefused) state->qualityRefused(state->settings.quality);
     }
     // A stream stopped or started meanwhile is not this change's.
     if (made && state->stops == stops) {
@@ -235,6 +237,10 @@ std::optional<VideoQuality> DisplayStreamer::quality() const {
 
 void DisplayStreamer::onStopped(StoppedHandler handler) {
   state_->stopped = std::move(handler);
+}
+
+void DisplayStreamer::onQualityRefused(QualityRefusedHandler handler) {
+  state_->qualityRefused = std::move(handler);
 }
 
 }  // namespace brindlet::streaming

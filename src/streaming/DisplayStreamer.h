@@ -38,6 +38,7 @@ class DisplayStreamer final : public VideoStreaming {
   void setQuality(VideoQuality quality) override;
   std::shared_ptr<VideoPipeline> pipeline() const override;
   void onStopped(StoppedHandler handler) override;
+  void onQualityRefused(QualityRefusedHandler handler) override;
 
   std::shared_ptr<ScreenCapture> capture() const;
   // The running stream's quality: the one it started with, or the last change its encoder took.

@@ -30,8 +30,13 @@ class VideoStreaming {
                                              std::uint32_t display) = 0;
   // Never throws; returns at once when nothing runs.
   virtual boost::asio::awaitable<void> stop() = 0;
+  // Told on the main loop when the running stream could not take a quality: it goes on at
+  // `kept`.
+  using QualityRefusedHandler = std::function<void(VideoQuality kept)>;
+
   // Applies to the running stream, if any; a refusal is logged and the old quality stays.
   virtual void setQuality(VideoQuality quality) = 0;
+  virtual void onQualityRefused(QualityRefusedHandler handler) = 0;
   // The running stream's pipeline, for keyframe requests and statistics; none while idle.
   virtual std::shared_ptr<VideoPipeline> pipeline() const = 0;
   virtual void onStopped(StoppedHandler handler) = 0;

@@ -259,6 +259,14 @@ TEST_F(SessionTest, QualityIsAppliedOnEverySetAndUsedByTheNextStream) {
                             "start 1178x2556 h264 best on 1"}));
 }
 
+TEST_F(SessionTest, AQualityTheEncoderRefusesIsNotShownAsCurrent) {
+  h.play("link A; pane A 393 852 3 monitor");
+  h.session->setQuality(streaming::VideoQuality::best);
+  ASSERT_TRUE(h.streamer->refused);
+  h.streamer->refused(streaming::VideoQuality::balanced);
+  EXPECT_EQ(h.session->quality(), streaming::VideoQuality::balanced);
+}
+
 TEST_F(SessionTest, HEVCIsChosenWhenASessionBegins) {
   auto setup = alpha();
   setup.hello.caps = {protocol::Capability::hevc};

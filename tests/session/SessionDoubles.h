@@ -155,6 +155,8 @@ class RecordingStreamer final : public streaming::VideoStreaming {
   }
   std::shared_ptr<streaming::VideoPipeline> pipeline() const override { return pipeline_; }
   void onStopped(StoppedHandler handler) override { stopped = std::move(handler); }
+  void onQualityRefused(QualityRefusedHandler handler) override { refused = std::move(handler); }
+  QualityRefusedHandler refused;
   // As the streamer reports capture ending on its own: what runs stays until stop or start.
   void stopOnItsOwn(const streaming::StreamError& error) { stopped(error); }
   StoppedHandler stopped;

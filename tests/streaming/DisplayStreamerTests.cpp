@@ -157,10 +157,14 @@ TEST(DisplayStreamer, AQualityChangeSwapsInANewEncoderOnlyOnceItIsOpen) {
             (std::vector<FakeVideoEncoder::Request>{{{1, 60}, true}, {{2, 60}, true}}));
   EXPECT_EQ(first->stats().encoded, 1);
 
-  // The encoder cannot open at the next quality: the stream goes on as it was.
+  // The encoder cannot open at the next quality: the stream goes on as it was, and its owner
+  // hears which quality it kept.
+  std::vector<VideoQuality> kept;
+  h.streamer->onQualityRefused([&](VideoQuality quality) { kept.push_back(quality); });
   h.script->creationError = EncoderError::sessionCreation(-12902);
   h.streamer->setQuality(VideoQuality::fast);
   testing::drain(h.loop);
+  EXPECT_EQ(kept, std::vector{VideoQuality::best});
   h.frame(3);
   EXPECT_EQ(h.errors("session"), Lines{"Quality change failed: sessionCreation(-12902)"});
   EXPECT_EQ(h.streamer->pipeline(), second);
