@@ -5,12 +5,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
-#include <thread>
 
 #include "support/Eventually.h"
 #include "support/TempDir.h"
@@ -40,25 +37,11 @@ TEST(XServerHarness, ServersStartOnTheirOwnDisplaysAndStopByProcessId) {
   EXPECT_TRUE(processesGone(pids, 5s));
 }
 
-// Run as a child by the test below: holds a server, a window manager and a client until killed.
-TEST(XServerHarness, HoldsServersUntilKilled) {
-  const char* pidFile = std::getenv("BRINDLET_HOLD_PIDS");
-  if (!pidFile) GTEST_SKIP() << "runs only as the child of KilledTestLeavesNothingBehind";
-  XServer server;
-  server.startWindowManager();
-  auto client = server.start({"xterm", "-e", "sleep", "600"});
-  std::ofstream(std::string(pidFile) + ".new")
-      << server.pid() << " " << server.windowManagerPid() << " " << client->pid() << "\n";
-  std::rename((std::string(pidFile) + ".new").c_str(), pidFile);
-  std::this_thread::sleep_for(600s);
-}
-
 TEST(XServerHarness, KilledTestLeavesNothingBehind) {
   TempDir dir;
   const std::string pidFile = dir.file("pids");
-  const std::string self = std::filesystem::read_symlink("/proc/self/exe");
-  ChildProcess holder({"env", "BRINDLET_HOLD_PIDS=" + pidFile, self,
-                       "--gtest_filter=XServerHarness.HoldsServersUntilKilled"});
+  // A test holding a server, a window manager and a client, killed as a crashed test dies.
+  ChildProcess holder({BRINDLET_XSERVER_HOLDER, pidFile});
   std::vector<pid_t> pids;
   eventually(
       [&] {
