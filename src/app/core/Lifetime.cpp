@@ -239,6 +239,8 @@ namespace {
 
 // This run's discovery files and child process groups, from whichever thread ends the process.
 void cleanUpForExit(ExitState& state) {
+  // The exit may come on the main loop's own thread (an exit() there); its waits are the point.
+  runtime::AllowBlocking exiting;
   std::filesystem::path folder;
   std::string token;
   {
