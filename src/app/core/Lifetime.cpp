@@ -114,10 +114,12 @@ std::optional<std::string> sessionRefusal(const std::optional<std::string>& sess
   return std::nullopt;
 }
 
-std::string displayRefusal(const std::optional<std::string>& display) {
+std::string displayRefusal(const std::optional<std::string>& display, bool silent) {
   std::string text(needsDisplayText);
   if (!display || display->empty()) {
     text.append("DISPLAY is not set");
+  } else if (silent) {
+    text.append("display ").append(*display).append(" does not answer");
   } else {
     text.append("cannot open display ").append(*display);
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -34,8 +35,12 @@ inline constexpr int lostDisplayStatus = 3;
 std::optional<std::string> sessionRefusal(const std::optional<std::string>& sessionType,
                                           const std::optional<std::string>& waylandDisplay = {});
 
-// The line the app ends with when `display` (DISPLAY as given; none when unset) cannot be opened.
-std::string displayRefusal(const std::optional<std::string>& display);
+// How long a display may take to answer the first connection before the app gives up on it.
+inline constexpr std::chrono::seconds displayAnswerLimit{5};
+
+// The line the app ends with when `display` (DISPLAY as given; none when unset) cannot be opened,
+// or (`silent`) accepted the connection and never answered.
+std::string displayRefusal(const std::optional<std::string>& display, bool silent = false);
 
 // One running copy of the app per user: an exclusive lock on a file, held for the process's
 // life. A second copy would overwrite the hook server's discovery file, compete for the phone

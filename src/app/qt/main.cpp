@@ -54,7 +54,8 @@ void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
   if (text.startsWith(QLatin1String("The X11 connection broke"))) {
     app::exitNow(app::lostDisplayStatus);
   }
-  if (type == QtFatalMsg && !platform::X11Connection::canOpen("")) {
+  if (type == QtFatalMsg && platform::X11Connection::probe("", app::displayAnswerLimit) !=
+                                platform::X11Connection::Answer::opens) {
     app::exitNow(app::lostDisplayStatus);
   }
 }
@@ -73,18 +74,27 @@ std::optional<std::string> environment(const char* name) {
   return value ? std::optional<std::string>(value) : std::nullopt;
 }
 
+struct Refusal {
+  std::string line;
+  // A probe of the display is still waiting on a server that never answered: the process ends
+  // without returning from main, so that no static goes away under that thread.
+  bool leftWaiting = false;
+};
+
 // Why the app cannot run here: a Wayland session, or no X display that answers. Checked before
 // anything is made.
-std::optional<std::string> refusal() {
+std::optional<Refusal> refusal() {
   if (auto wayland =
           app::sessionRefusal(environment("XDG_SESSION_TYPE"), environment("WAYLAND_DISPLAY"))) {
-    return wayland;
+    return Refusal{*wayland};
   }
   const auto display = environment("DISPLAY");
-  if (!display || display->empty() || !platform::X11Connection::canOpen(*display)) {
-    return app::displayRefusal(display);
-  }
-  return std::nullopt;
+  if (!display || display->empty()) return Refusal{app::displayRefusal(display)};
+  using Answer = platform::X11Connection::Answer;
+  const auto answer = platform::X11Connection::probe(*display, app::displayAnswerLimit);
+  if (answer == Answer::opens) return std::nullopt;
+  const bool silent = answer == Answer::silent;
+  return Refusal{app::displayRefusal(display, silent), silent};
 }
 
 // Runs on the main loop until it returns.
@@ -146,7 +156,8 @@ int main(int argc, char** argv) {
   // From the first X connection on, Xlib's exit() on a lost server ends through our clean-up.
   platform::X11Connection::setExitForOtherDisplays(exitOnLostDisplay);
   if (auto refused = refusal()) {
-    appLog().error("%s", refused->c_str());
+    appLog().error("%s", refused->line.c_str());
+    if (refused->leftWaiting) app::exitNow(app::startFailedStatus);
     return app::startFailedStatus;
   }
   std::optional<app::InstanceLock> lock;

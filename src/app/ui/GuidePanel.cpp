@@ -39,14 +39,14 @@ QString productName() {
                            qsizetype(design::DeckDesign::productName.size()));
 }
 
-// The app's icon, which the user drags into the settings' list of apps.
+// The app's icon, which carries the program's file wherever the user drops it.
 class AppIcon : public QWidget {
  public:
   explicit AppIcon(QWidget* parent) : QWidget(parent) {
     setFixedSize(kIconSide + 8, kIconSide + 8);
     setCursor(Qt::OpenHandCursor);
     setAccessibleName(productName() + QStringLiteral(" app icon"));
-    setAccessibleDescription(QStringLiteral("Drag into the list in Settings"));
+    setAccessibleDescription(QStringLiteral("Drag to hand the program's file to another window"));
   }
 
  protected:

@@ -2,6 +2,9 @@
 // it refuses to start without one.
 
 #include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -148,13 +151,44 @@ std::string unusedDisplay() {
   }
 }
 
+// A TCP display on loopback whose socket accepts connections (the kernel's backlog) and never
+// says a word, as a wedged server or a dead forwarding does.
+class SilentDisplay {
+ public:
+  SilentDisplay() : socket_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    // Above the numbers unusedDisplay() picks, whose TCP fallback would otherwise reach this one.
+    for (int n = 450; n < 700; ++n) {
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      address.sin_port = htons(static_cast<uint16_t>(6000 + n));
+      if (::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+          ::listen(socket_, 8) == 0) {
+        name_ = "127.0.0.1:" + std::to_string(n);
+        return;
+      }
+    }
+  }
+  ~SilentDisplay() { ::close(socket_); }
+  const std::string& name() const { return name_; }
+
+ private:
+  int socket_;
+  std::string name_;
+};
+
 TEST_F(AppExit, RefusesWithoutADisplayInOneLineAndMakesNothing) {
   const std::string unused = unusedDisplay();
+  const SilentDisplay silent;
+  ASSERT_FALSE(silent.name().empty());
   const std::vector<Refusal> table{
       {"no DISPLAY", {"-u", "DISPLAY"}, "Brindlet needs an X11 display: DISPLAY is not set"},
       {"a display nobody serves",
        {"DISPLAY=" + unused},
        "Brindlet needs an X11 display: cannot open display " + unused},
+      {"a display that never answers",
+       {"DISPLAY=" + silent.name()},
+       "Brindlet needs an X11 display: display " + silent.name() + " does not answer"},
       {"Wayland without a session type",
        {"-u", "XDG_SESSION_TYPE", "WAYLAND_DISPLAY=wayland-0"},
        "Brindlet needs an X11 session; this is a Wayland session"},
@@ -162,7 +196,8 @@ TEST_F(AppExit, RefusesWithoutADisplayInOneLineAndMakesNothing) {
   for (const auto& row : table) {
     SCOPED_TRACE(row.name);
     testsupport::TempDir home;
-    std::vector<std::string> line{"env"};
+    // A start-up that hangs ends here, as status 124, rather than at the test's own limit.
+    std::vector<std::string> line{"timeout", "30", "env"};
     line.insert(line.end(), row.environment.begin(), row.environment.end());
     for (const char* folder : {"HOME", "XDG_RUNTIME_DIR", "XDG_DATA_HOME", "XDG_CONFIG_HOME",
                                "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <future>
 #include <mutex>
+#include <thread>
 
 #include <boost/asio/posix/stream_descriptor.hpp>
 #include <boost/asio/post.hpp>
@@ -89,12 +90,18 @@ void X11Connection::setExitForOtherDisplays(void (*exit)()) {
   owned().exitForOthers = exit;
 }
 
-bool X11Connection::canOpen(const std::string& display) {
+X11Connection::Answer X11Connection::probe(const std::string& display,
+                                           std::chrono::milliseconds limit) {
   installHandlers();
-  Display* probe = XOpenDisplay(display.empty() ? nullptr : display.c_str());
-  if (!probe) return false;
-  XCloseDisplay(probe);
-  return true;
+  auto opening = std::make_shared<std::promise<bool>>();
+  auto opened = opening->get_future();
+  std::thread([opening, display] {
+    Display* probe = XOpenDisplay(display.empty() ? nullptr : display.c_str());
+    if (probe) XCloseDisplay(probe);
+    opening->set_value(probe != nullptr);
+  }).detach();
+  if (opened.wait_for(limit) != std::future_status::ready) return Answer::silent;
+  return opened.get() ? Answer::opens : Answer::refused;
 }
 
 struct X11Connection::Watch {

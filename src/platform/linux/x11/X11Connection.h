@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -48,8 +49,11 @@ class X11Connection {
   // being opened, or a toolkit's own), under threads that still run. This runs instead and must
   // not return; without one the process ends by _exit(1).
   static void setExitForOtherDisplays(void (*exit)());
-  // Whether the display (empty: $DISPLAY) can be opened; the probe is closed at once.
-  static bool canOpen(const std::string& display);
+  enum class Answer { opens, refused, silent };
+  // Whether the display (empty: $DISPLAY) can be opened; the probe is closed at once. A socket
+  // that accepts and never answers would hold XOpenDisplay for ever, so the probe runs on a
+  // thread of its own and is left behind, reported silent, when it has not answered in time.
+  static Answer probe(const std::string& display, std::chrono::milliseconds limit);
   X11Connection& operator=(const X11Connection&) = delete;
 
   const std::string& name() const { return name_; }
