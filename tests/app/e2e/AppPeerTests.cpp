@@ -6,6 +6,7 @@
 
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -263,6 +265,66 @@ TEST_F(AppPeer, DeckAndAgentsReachThePhoneAndEndWithTheApp) {
       EXPECT_EQ(line.find('+'), std::string::npos) << line;
     }
   }
+}
+
+// Editors that save in place (nano, `cat >`) keep the file and rewrite it: the store reads it
+// again, and the profile the phone gets when its app next comes to the front is the new one.
+TEST_F(AppPeer, AProfileRewrittenInPlaceReachesThePhone) {
+  testsupport::TempDir run;
+  const auto folder = data() / "Brindlet/Profiles";
+  fs::create_directories(folder);
+  for (const std::string name : {"DeckC", "DeckD"}) {
+    std::ofstream(folder / (name + ".json")) << deckProfile(name);
+  }
+  auto [phone, socket] = usbPhone(39627, run);
+  auto& brindlet = start({app}, {"USBMUXD_SOCKET_ADDRESS=UNIX:" + socket});
+  ASSERT_TRUE(phone->waitFor("connected(", 15s)) << brindlet.output();
+  for (const std::string name : {"DeckC", "DeckD"}) {
+    start({"xterm", "-class", name, "-e", "sleep", "300"});
+  }
+  // Each turn brings D and then C to the front, so that C's profile is sent afresh; it tells
+  // whether that profile carries `label`.
+  auto lastProfile = [&] {
+    phone->waitFor("\x01", 20ms);  // reads what the phone printed meanwhile
+    const std::string& output = phone->output();
+    const auto at = output.rfind("\"t\":\"deckProfile\"");
+    if (at == std::string::npos) return std::string();
+    const auto begin = output.rfind('\n', at);
+    return output.substr(begin == std::string::npos ? 0 : begin, at - begin);
+  };
+  auto shows = [&](const std::string& name) {
+    x_->run({"wmctrl", "-x", "-a", name});
+    return testsupport::eventually(
+        [&] { return lastProfile().find("\"com.test." + name + "\"") != std::string::npos; }, 2s,
+        20ms);
+  };
+  auto turn = [&](const std::string& label) {
+    return shows("DeckD") && shows("DeckC") && lastProfile().find(label) != std::string::npos;
+  };
+  ASSERT_TRUE(testsupport::eventually([&] { return turn("\"label\":\"Sleep\""); }, 15s, 100ms))
+      << phone->output();
+
+  const auto file = folder / "DeckC.json";
+  std::string edited = deckProfile("DeckC");
+  edited.replace(edited.find("Sleep"), 5, "Dozes");
+  struct stat before {};
+  ::stat(file.c_str(), &before);
+  const auto written = std::chrono::steady_clock::now();
+  ASSERT_EQ(
+      testsupport::runProgram({"sh", "-c", "printf '%s' \"$0\" > \"$1\"", edited, file}).status, 0);
+  const bool reached =
+      testsupport::eventually([&] { return turn("\"label\":\"Dozes\""); }, 10s, 0ms);
+  EXPECT_TRUE(reached) << phone->output();
+  if (reached) {
+    std::cout << "the phone had the new looks "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now() - written)
+                     .count()
+              << " ms after the write\n";
+  }
+  struct stat after {};
+  ::stat(file.c_str(), &after);
+  EXPECT_EQ(after.st_ino, before.st_ino);
 }
 
 // The six digits after "pairing(" in what the phone printed.
