@@ -74,27 +74,19 @@ std::optional<std::string> environment(const char* name) {
   return value ? std::optional<std::string>(value) : std::nullopt;
 }
 
-struct Refusal {
-  std::string line;
-  // A probe of the display is still waiting on a server that never answered: the process ends
-  // without returning from main, so that no static goes away under that thread.
-  bool leftWaiting = false;
-};
-
 // Why the app cannot run here: a Wayland session, or no X display that answers. Checked before
 // anything is made.
-std::optional<Refusal> refusal() {
+std::optional<std::string> refusal() {
   if (auto wayland =
           app::sessionRefusal(environment("XDG_SESSION_TYPE"), environment("WAYLAND_DISPLAY"))) {
-    return Refusal{*wayland};
+    return wayland;
   }
   const auto display = environment("DISPLAY");
-  if (!display || display->empty()) return Refusal{app::displayRefusal(display)};
+  if (!display || display->empty()) return app::displayRefusal(display);
   using Answer = platform::X11Connection::Answer;
   const auto answer = platform::X11Connection::probe(*display, app::displayAnswerLimit);
   if (answer == Answer::opens) return std::nullopt;
-  const bool silent = answer == Answer::silent;
-  return Refusal{app::displayRefusal(display, silent), silent};
+  return app::displayRefusal(display, answer == Answer::silent);
 }
 
 // Runs on the main loop until it returns.
@@ -156,9 +148,9 @@ int main(int argc, char** argv) {
   // From the first X connection on, Xlib's exit() on a lost server ends through our clean-up.
   platform::X11Connection::setExitForOtherDisplays(exitOnLostDisplay);
   if (auto refused = refusal()) {
-    appLog().error("%s", refused->line.c_str());
-    if (refused->leftWaiting) app::exitNow(app::startFailedStatus);
-    return app::startFailedStatus;
+    appLog().error("%s", refused->c_str());
+    // A probe may still wait on a display that never answered: no static may go away under it.
+    app::exitNow(app::startFailedStatus);
   }
   std::optional<app::InstanceLock> lock;
   try {
