@@ -21,6 +21,7 @@
 #include "ScriptedPhone.h"
 #include "platform/linux/avahi/AvahiServiceDiscovery.h"
 #include "runtime/Log.h"
+#include "transport/DeckTransport.h"
 #include "transport/MemoryPairingStore.h"
 
 namespace {
@@ -28,14 +29,19 @@ namespace {
 namespace asio = boost::asio;
 using namespace brindlet;
 
-constexpr const char* usage =
+const std::string usage =
     "usage: scripted-phone --name NAME [--uid UID] [--port N] [--secure-port N] [--store DIR]\n"
     "                      [--usb] [--advertise] [--no-start] [--video-out FILE] [--terse]\n"
     "\n"
     "  --name NAME        the phone's name, as the computer shows it (required)\n"
     "  --uid UID          the phone's device identity (a new one by default)\n"
-    "  --port N           the plain listener's port (0: any)\n"
-    "  --secure-port N    the TLS listener's port (0: any)\n"
+    "  --port N           the plain listener's port (" +
+    std::to_string(transport::DeckTransport::port) +
+    " by default; 0: any free one)\n"
+    "  --secure-port N    the TLS listener's port (" +
+    std::to_string(transport::DeckTransport::tlsPort) +
+    " by default, any free one\n"
+    "                     when --port is 0; 0: any free one)\n"
     "  --store DIR        keep pairing keys in DIR across runs (in memory otherwise)\n"
     "  --usb              take plain connections from loopback addresses as USB hosts\n"
     "  --advertise        publish the TLS listener through the Avahi daemon\n"
@@ -57,10 +63,15 @@ struct Arguments {
   bool help = false;
 };
 
-std::uint16_t portOf(const std::string& text) {
-  const unsigned long value = std::stoul(text);
-  if (value > 65535) throw std::out_of_range("port " + text);
-  return static_cast<std::uint16_t>(value);
+// A port given after `flag`: digits only, 0 to 65535.
+std::uint16_t portOf(const std::string& flag, const std::string& text) {
+  const bool digits = !text.empty() && text.size() <= 5 &&
+                      text.find_first_not_of("0123456789") == std::string::npos;
+  if (!digits || std::stoul(text) > 65535) {
+    throw std::invalid_argument(flag + " takes a port number from 0 to 65535, not \"" + text +
+                                "\"");
+  }
+  return static_cast<std::uint16_t>(std::stoul(text));
 }
 
 Arguments parse(int argc, char** argv) {
@@ -80,9 +91,9 @@ Arguments parse(int argc, char** argv) {
     } else if (flag == "--uid") {
       a.settings.localHello.uid = value();
     } else if (flag == "--port") {
-      a.settings.port = portOf(value());
+      a.settings.port = portOf(flag, value());
     } else if (flag == "--secure-port") {
-      a.settings.securePort = portOf(value());
+      a.settings.securePort = portOf(flag, value());
     } else if (flag == "--store") {
       a.store = value();
     } else if (flag == "--usb") {

@@ -46,7 +46,7 @@ class AppExit : public AppPeer {
   std::unique_ptr<ChildProcess> startOn(const XServer& server,
                                         std::vector<std::string> environment = {}) {
     const std::string home = home_->path();
-    marker_ = "BRINDLET_EXIT_RUN=" + std::to_string(++runs_);
+    marker_ = "BRINDLET_EXIT_RUN=" + runMark() + "-" + std::to_string(++runs_);
     std::vector<std::string> line{"env", marker_, "HOME=" + home,
                                   "XDG_CONFIG_HOME=" + home + "/config",
                                   "XDG_CACHE_HOME=" + home + "/cache"};

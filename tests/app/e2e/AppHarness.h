@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -50,6 +51,14 @@ inline const std::string scriptedPhone = build + "/tools/scripted-phone/scripted
 inline const std::string atspi = std::string(BRINDLET_SOURCE_DIR) + "/tests/support/atspi-app";
 // The tray icon's window class, as xwininfo shows it.
 inline const std::string iconClass = "(\"brindlet\" \"Brindlet\")";
+
+// Digits unique to this run of a suite among the runs on the machine: a copy of the suite running
+// beside it carries others, so a mark made of them tells this run's processes from that copy's.
+inline const std::string& runMark() {
+  static const std::string mark =
+      std::to_string(std::random_device{}()) + std::to_string(::getpid());
+  return mark;
+}
 
 inline int count(const std::string& text, const std::string& part) {
   int found = 0;

@@ -128,13 +128,14 @@ TEST_F(AppPeer, RunsAPhoneSessionAndCleansUpOnSigterm) {
 std::string deckProfile(const std::string& name) {
   return R"({"schema":1,"id":"com.test.)" + name + R"(","name":")" + name + R"(","apps":[")" +
          name +
-         R"("],"layouts":{"compact":["sleep"],"regular":["sleep"]},"keys":{"sleep":{"label":"Sleep","symbol":"moon","action":{"kind":"shell","command":"sleep 3517"}}}})";
+         R"("],"layouts":{"compact":["sleep"],"regular":["sleep"]},"keys":{"sleep":{"label":"Sleep","symbol":"moon","action":{"kind":"shell","command":"sleep 3517.)" +
+         runMark() + R"("}}}})";
 }
 
-// The key's command. Other tests run their own sleeps at the same time, and pgrep sees the whole
-// machine: the length is one no other test uses.
+// The key's command. Other tests, and other runs of this one, run their own sleeps at the same
+// time, and pgrep sees the whole machine: the length's fraction is this run's mark.
 bool sleeping() {
-  return testsupport::runProgram({"pgrep", "-f", "^sleep 3517$"}).status == 0;
+  return testsupport::runProgram({"pgrep", "-f", "^sleep 3517\\." + runMark() + "$"}).status == 0;
 }
 
 // The live processes whose parent is this one: with this process a child subreaper, what the
