@@ -390,6 +390,8 @@ struct TunnelPhone::Shared {
   std::vector<std::shared_ptr<FrameConnection>> links;
   std::vector<std::string> byes;
   std::size_t ended = 0;
+  std::optional<runtime::Bytes> garbage;
+  std::vector<std::shared_ptr<ByteStream>> garbled;  // the tunnels that got it
 
   static asio::awaitable<void> greet(std::shared_ptr<Shared> self,
                                      std::shared_ptr<FrameConnection> link) {
@@ -419,10 +421,21 @@ TunnelPhone::TunnelPhone(FakeUsbmuxd& daemon, protocol::Hello hello)
     : shared_(std::make_shared<Shared>()) {
   shared_->hello = std::move(hello);
   daemon.onTunnel([shared = shared_](std::shared_ptr<ByteStream> tunnel, std::uint16_t port) {
-    auto link = FrameConnection::make(tunnel);
+    std::optional<runtime::Bytes> garbage;
     {
       std::lock_guard lock(shared->mutex);
       shared->ports.push_back(port);
+      garbage = shared->garbage;
+      if (garbage) shared->garbled.push_back(tunnel);
+    }
+    if (garbage) {
+      if (!garbage->empty())
+        tunnel->write(std::move(*garbage), [](const std::optional<std::string>&) {});
+      return;
+    }
+    auto link = FrameConnection::make(tunnel);
+    {
+      std::lock_guard lock(shared->mutex);
       shared->links.push_back(link);
     }
     runtime::spawn(tunnel->executor(), Shared::greet(shared, link), [](std::exception_ptr) {});
@@ -452,6 +465,11 @@ std::vector<std::string> TunnelPhone::byes() const {
 std::size_t TunnelPhone::ended() const {
   std::lock_guard lock(shared_->mutex);
   return shared_->ended;
+}
+
+void TunnelPhone::answerWith(std::optional<runtime::Bytes> garbage) {
+  std::lock_guard lock(shared_->mutex);
+  shared_->garbage = std::move(garbage);
 }
 
 namespace {

@@ -90,6 +90,8 @@ class TunnelPhone {
   std::vector<std::shared_ptr<FrameConnection>> links() const;
   std::vector<std::string> byes() const;  // bye reasons the computer sent, on any link
   std::size_t ended() const;              // greeted links that have ended
+  // Until cleared, every new tunnel gets these bytes instead of the phone's side of a link.
+  void answerWith(std::optional<runtime::Bytes> garbage);
 
  private:
   struct Shared;

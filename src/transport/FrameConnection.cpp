@@ -11,6 +11,7 @@
 #include <boost/asio/use_awaitable.hpp>
 
 #include "protocol/Enums.h"
+#include "runtime/FailureStreak.h"
 #include "runtime/OneShot.h"
 #include "runtime/Task.h"
 #include "runtime/Timeout.h"
@@ -251,6 +252,14 @@ void FrameConnection::helloDone() {
   state_.helloDone = true;
 }
 
+void FrameConnection::reportFault(const std::string& line) const {
+  if (options_.faults) {
+    options_.faults->failed(line);
+  } else {
+    transportLog().error("%s", line.c_str());
+  }
+}
+
 // Only one read is outstanding, so nothing else touches the inbox meanwhile.
 void FrameConnection::requestRead() {
   auto into = inbox_->parser.payloadSpace();
@@ -317,7 +326,7 @@ void FrameConnection::handleIncoming(runtime::ByteView bytes, bool direct) {
   }
   deliver(frames);
   if (!violation) return;
-  transportLog().error("Protocol violation: %s", violation->text().c_str());
+  reportFault("Protocol violation: " + violation->text());
   std::string reason(protocol::ByeReason::protocolViolation);
   settle({TransportError::protocolViolation(*violation)}, reason);
   runtime::spawn(connection_->executor(),

@@ -31,7 +31,8 @@
 namespace brindlet::runtime {
 template <class T>
 class OneShot;
-}
+class FailureStreak;
+}  // namespace brindlet::runtime
 
 namespace brindlet::transport {
 
@@ -55,6 +56,10 @@ struct LinkOptions {
   // Until its hello handshake is done a link takes no larger frame: a peer that has not said
   // hello cannot make it hold what its headers declare.
   std::size_t helloFrameLimit = 64 * 1024;
+  // Where the peer's faults (a broken frame, a first frame that is no hello, no hello at all)
+  // are logged when a run of dials shares them: a peer that answers every dial with garbage is
+  // then one error, not one a dial. Each is an error of its own without one.
+  std::shared_ptr<runtime::FailureStreak> faults{};
 };
 
 class FrameConnection;
@@ -136,6 +141,9 @@ class FrameConnection : public std::enable_shared_from_this<FrameConnection> {
 
   // Ends the link, first telling the peer why when a reason is given. Does nothing once closed.
   boost::asio::awaitable<void> close(std::optional<std::string> reason = std::nullopt);
+
+  // Logs a fault of the peer's as an error, or through the options' streak.
+  void reportFault(const std::string& line) const;
 
   // The hello exchange succeeded: frames of any size are taken from now on.
   void helloDone();

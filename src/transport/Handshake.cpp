@@ -47,13 +47,14 @@ boost::asio::awaitable<Hello> exchange(FrameConnection& connection, Hello local,
 
 // The bye that tells the peer why the exchange failed, logged; nothing where the link is
 // ending already or the fault is not the peer's.
-std::optional<std::string> byeFor(const TransportError& error, runtime::Duration timeout) {
+std::optional<std::string> byeFor(const FrameConnection& connection, const TransportError& error,
+                                  runtime::Duration timeout) {
   switch (error.kind()) {
     case TransportError::Case::helloTimeout:
-      transportLog().error("No hello within %s; closing", runtime::durationText(timeout).c_str());
+      connection.reportFault("No hello within " + runtime::durationText(timeout) + "; closing");
       return std::string(protocol::ByeReason::helloTimeout);
     case TransportError::Case::expectedHello:
-      transportLog().error("First frame was %s, not hello; closing", error.detail().c_str());
+      connection.reportFault("First frame was " + error.detail() + ", not hello; closing");
       return std::string(protocol::ByeReason::protocolViolation);
     default:
       return std::nullopt;
@@ -78,7 +79,7 @@ boost::asio::awaitable<Hello> run(std::shared_ptr<FrameConnection> connection, H
   if (runtime::isCancellation(failure)) co_await boost::asio::this_coro::reset_cancellation_state();
   const TransportError error = TransportError::from(failure);
   // Without a bye the link is only cut; close() does nothing to a link that is closed already.
-  auto bye = byeFor(error, timeout);
+  auto bye = byeFor(*connection, error, timeout);
   co_await connection->close(std::move(bye));
   throw error;
 }

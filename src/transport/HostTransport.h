@@ -128,8 +128,10 @@ class HostTransport final : public HostTransporting,
   boost::asio::awaitable<void> dropUnlisted(std::vector<USBMuxDevice> listed,
                                             std::uint64_t generation);
   // One tunnel and hello exchange to the device; the registered link, or null when it failed.
+  // The device's faults go through `faults`, and a hello clears them.
   boost::asio::awaitable<std::shared_ptr<FrameConnection>> dialUSBOnce(
-      Route route, std::shared_ptr<runtime::TaskHandle> task);
+      Route route, std::shared_ptr<runtime::TaskHandle> task,
+      std::shared_ptr<runtime::FailureStreak> faults);
 
   boost::asio::awaitable<PairingAttempt> requestPairingNow(NearbyPhone phone);
   boost::asio::awaitable<ClientLink> completePairingNow(PairingAttempt attempt, std::string code);
@@ -161,7 +163,8 @@ class HostTransport final : public HostTransporting,
                                                  std::uint64_t generation,
                                                  std::shared_ptr<runtime::FailureStreak> failures);
   // A device's task: dials it, waits for the link's end, and dials again after a pause, until
-  // cancelled. `task` is its own handle.
+  // cancelled. `task` is its own handle. A device that answers every dial with garbage is one
+  // error while it goes on.
   static boost::asio::awaitable<void> dialUSB(std::weak_ptr<HostTransport> weak, Route route,
                                               std::shared_ptr<runtime::TaskHandle> task,
                                               std::shared_ptr<runtime::Clock> clock,

@@ -157,12 +157,13 @@ asio::awaitable<void> HostTransport::dialUSB(std::weak_ptr<HostTransport> weak, 
                                              std::shared_ptr<runtime::TaskHandle> task,
                                              std::shared_ptr<runtime::Clock> clock,
                                              runtime::Duration retryInterval) {
+  auto faults = std::make_shared<runtime::FailureStreak>(transportLog());
   while (!task->isCancelled()) {
     auto self = weak.lock();
     if (!self) co_return;
     // A detach during the dial lets it finish: the hello exchange then closes the new link
     // with "usbDetached" instead of registering it.
-    auto dialling = self->dialUSBOnce(route, task);
+    auto dialling = self->dialUSBOnce(route, task, faults);
     auto link = co_await uninterrupted(self->strand_, std::move(dialling));
     self.reset();
     if (link) {
@@ -177,16 +178,20 @@ asio::awaitable<void> HostTransport::dialUSB(std::weak_ptr<HostTransport> weak, 
 }
 
 asio::awaitable<std::shared_ptr<FrameConnection>> HostTransport::dialUSBOnce(
-    Route route, std::shared_ptr<runtime::TaskHandle> task) {
+    Route route, std::shared_ptr<runtime::TaskHandle> task,
+    std::shared_ptr<runtime::FailureStreak> faults) {
   std::exception_ptr failure;
   try {
+    auto options = linkOptions();
+    options.faults = faults;
     // The tunnel's stream runs on the transport's executor, off the actor, like every link's.
-    auto tunnelling = settings_.usbmux.connect(route.deviceID, settings_.port, linkOptions());
+    auto tunnelling = settings_.usbmux.connect(route.deviceID, settings_.port, std::move(options));
     auto connection =
         co_await asio::co_spawn(executor_, std::move(tunnelling), asio::use_awaitable);
     std::function<bool()> abandoned = [task] { return task->isCancelled(); };
     auto linkRoute = route;
     auto link = co_await attach(std::move(connection), std::move(linkRoute), std::move(abandoned));
+    faults->worked(route.description() + ": answers again");
     co_return link.connection;
   } catch (...) {
     failure = std::current_exception();

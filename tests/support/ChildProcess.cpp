@@ -1,8 +1,11 @@
 #include "support/ChildProcess.h"
 
+#include <unistd.h>
+
 #include <boost/asio/io_context.hpp>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -108,6 +111,28 @@ ProgramResult runProgram(const std::vector<std::string>& argv) {
   result.status = exitCode(brindlet::testing::runUntilDone(loop, process.exited()));
   result.output = process.output();
   return result;
+}
+
+double cpuSecondsOf(pid_t pid) {
+  std::string stat;
+  std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
+  const auto end = stat.rfind(')');
+  if (end == std::string::npos) return 0;
+  std::istringstream fields(stat.substr(end + 2));
+  std::string field;
+  unsigned long long user = 0, system = 0;
+  // After the name: state is field 3; user and system time are fields 14 and 15.
+  for (int at = 3; at <= 15 && fields >> field; ++at) {
+    if (at == 14) user = std::stoull(field);
+    if (at == 15) system = std::stoull(field);
+  }
+  return double(user + system) / double(::sysconf(_SC_CLK_TCK));
+}
+
+double coresOver(pid_t pid, std::chrono::milliseconds span) {
+  const double before = cpuSecondsOf(pid);
+  std::this_thread::sleep_for(span);
+  return (cpuSecondsOf(pid) - before) / std::chrono::duration<double>(span).count();
 }
 
 }  // namespace brindlet::testsupport

@@ -45,4 +45,9 @@ struct ProgramResult {
 };
 ProgramResult runProgram(const std::vector<std::string>& argv);
 
+// The CPU time a process has used so far (all its threads), in seconds; 0 when it cannot be read.
+double cpuSecondsOf(pid_t pid);
+// The cores a process used over `span`, waited for here.
+double coresOver(pid_t pid, std::chrono::milliseconds span);
+
 }  // namespace brindlet::testsupport

@@ -130,6 +130,61 @@ TEST(HostTransportUsb, ARefusedTunnelIsLoggedAndTriedAgainEveryInterval) {
   EXPECT_EQ(h.events->at(0).link->route, kRoute);
 }
 
+// A device that answers every dial with garbage is one error while it does, its repeats at
+// debug; a hello ends the streak, and garbage after it is an error again.
+TEST(HostTransportUsb, ADeviceAnsweringWithGarbageIsOneErrorPerStreak) {
+  const protocol::Frame video{protocol::Channel::video, {}, runtime::Bytes{1, 2, 3}};
+  const struct {
+    const char* name;
+    runtime::Bytes garbage;
+    runtime::Duration untilFault;  // after the tunnel opens
+    std::string line;
+  } rows[] = {
+      {"unknown channel", runtime::Bytes{9, 0, 0, 0, 0, 0}, 0s,
+       "Protocol violation: " + protocol::ProtocolError::unknownChannel(9).text()},
+      {"first frame not a hello", video.encoded(), 0s,
+       "First frame was video frame, not hello; closing"},
+      {"silence", runtime::Bytes{}, 3s, "No hello within 3.0 seconds; closing"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    HostHarness h;
+    TunnelPhone phone(*h.usbmuxd, helloOf("Phone"));
+    phone.answerWith(row.garbage);
+    h.run(h.host->start());
+    h.usbmuxd->attach(kPhone);
+    auto at = [&](runtime::LogLevel level) { return h.log.messages("transport", level); };
+    // Lets the transport's one sleep of `span` (the hello's wait, the pause) run out.
+    auto pass = [&](runtime::Duration span) {
+      if (span == 0s) return;
+      ASSERT_TRUE(h.runUntil([&] { return h.clock->nextDeadline() == h.clock->now() + span; }));
+      h.clock->advance(span);
+    };
+    constexpr std::size_t kDials = 5;
+    for (std::size_t dial = 1; dial <= kDials; ++dial) {
+      pass(row.untilFault);
+      ASSERT_TRUE(h.runUntil([&] {
+        return countOf(at(runtime::LogLevel::debug), row.line) == dial - 1 &&
+               countOf(at(runtime::LogLevel::error), row.line) == 1;
+      })) << dial;
+      pass(1s);
+    }
+    EXPECT_EQ(errors(h), Strings{row.line});
+    EXPECT_EQ(connectsTo(*h.usbmuxd, kPhone.id), kDials);
+
+    phone.answerWith(std::nullopt);
+    ASSERT_TRUE(h.waitForEvents(1));
+    EXPECT_EQ(countOf(h.infos(), "USB device 3 (SERIAL-3): answers again"), 1u);
+
+    phone.answerWith(row.garbage);
+    h.run(phone.links()[0]->close(std::string("backgrounded")));
+    pass(1s);
+    pass(row.untilFault);
+    ASSERT_TRUE(h.runUntil([&] { return errors(h).size() == 2; }));
+    EXPECT_EQ(errors(h), (Strings{row.line, row.line}));
+  }
+}
+
 TEST(HostTransportUsb, UnpluggingDuringTheHelloRegistersNothingAndSaysUsbDetached) {
   HostHarness h;
   std::vector<std::shared_ptr<runtime::ByteStream>> tunnels;

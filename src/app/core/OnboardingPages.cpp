@@ -80,7 +80,11 @@ PermissionCard permissionCard(Permission permission, const Permissions& granted,
   if (card.statusGreen) {
     card.status = "On";
   } else if (requested.count(permission)) {
-    card.status = "Switching it on…";
+    // Only the accessibility switch is the app's to work; screen capture is there or not, by
+    // what the X server offers, and the card says what it lacks.
+    card.status = permission == Permission::accessibility
+                      ? "Switching it on…"
+                      : "Needs an X display with MIT-SHM, XFIXES and DAMAGE";
   } else {
     card.status = "Off";
   }

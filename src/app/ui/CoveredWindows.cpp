@@ -1,16 +1,21 @@
 #include "app/ui/CoveredWindows.h"
 
 #include <QAbstractNativeEventFilter>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QHash>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <xcb/xcb.h>
 
 #include <cstdlib>
+#include <optional>
 
 #include "design/KitWidget.h"
+#include "design/ScenicBackdrop.h"
 
 namespace brindlet::app::ui {
 
@@ -54,7 +59,71 @@ class CoveringFilter final : public QAbstractNativeEventFilter {
   QHash<xcb_window_t, QPointer<QWidget>> windows_;
 };
 
+// Watches the window's activation and the input that reaches it, from the application's event
+// filter: keys go to the focused child and mouse moves to the window's handle, neither to the
+// top-level widget itself.
+class Attention final : public QObject {
+ public:
+  Attention(QWidget& window, std::chrono::milliseconds idle) : QObject(&window), window_(window) {
+    idle_.setSingleShot(true);
+    idle_.setInterval(idle);
+    QObject::connect(&idle_, &QTimer::timeout, this, [this] { setStill(true); });
+    qApp->installEventFilter(this);
+    attend();
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::ActivationChange:
+        if (watched == &window_) attend();
+        break;
+      case QEvent::MouseMove:
+      case QEvent::MouseButtonPress:
+      case QEvent::Wheel:
+      case QEvent::KeyPress:
+      case QEvent::TouchBegin:
+      case QEvent::TabletPress:
+        if (window_.isActiveWindow() && reaches(watched)) attend();
+        break;
+      default:
+        break;
+    }
+    return false;
+  }
+
+ private:
+  bool reaches(QObject* watched) const {
+    if (auto* widget = qobject_cast<QWidget*>(watched)) return widget->window() == &window_;
+    return watched && watched == window_.windowHandle();
+  }
+
+  // Moving while active, for `idle` from now.
+  void attend() {
+    const bool active = window_.isActiveWindow();
+    if (active) {
+      idle_.start();
+    } else {
+      idle_.stop();
+    }
+    setStill(!active);
+  }
+
+  void setStill(bool still) {
+    if (still_ == still) return;
+    still_ = still;
+    design::setScenicBackdropStill(&window_, still);
+  }
+
+  QWidget& window_;
+  QTimer idle_;
+  std::optional<bool> still_;
+};
+
 }  // namespace
+
+void stillWhenUnattended(QWidget& window, std::chrono::milliseconds idle) {
+  new Attention(window, idle);
+}
 
 void followCovering(QWidget& window) {
   xcb_connection_t* connection = qtConnection();

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <functional>
 
+#include "app/ui/CoveredWindows.h"
 #include "app/ui/Look.h"
 #include "app/ui/OnboardingParts.h"
 #include "app/ui/PictureBackdrop.h"
@@ -210,6 +211,7 @@ OnboardingWindow::OnboardingWindow(Actions actions, PictureOnce& picture)
   column->addLayout(bar);
   backdrop_->lower();
   if (closeControl()) closeControl()->raise();
+  stillWhenUnattended(*this);
 
   QObject::connect(back_, &QPushButton::clicked, this, [this] {
     if (actions_.back) actions_.back();

@@ -5,7 +5,11 @@
 namespace brindlet::app {
 namespace {
 
+using runtime::LogLevel;
+
 TEST(LogDestination, FollowsWhereTheLogIsRead) {
+  const FileIdentity pipe{27, 41865};
+  const FileIdentity tty{5, 3};
   struct Row {
     const char* what;
     LogSurroundings surroundings;
@@ -15,19 +19,87 @@ TEST(LogDestination, FollowsWhereTheLogIsRead) {
       {"terminal", {.standardErrorIsTerminal = true, .journalListening = true}, {true, false}},
       {"started at login", {.journalListening = true}, {false, true}},
       {"under systemd",
-       {.standardErrorIsTerminal = true, .journalStream = true, .journalListening = true},
+       {.journalStream = "27:41865", .standardError = pipe, .journalListening = true},
        {false, true}},
+      // A terminal that systemd started hands the variable down to every shell in it.
+      {"terminal with systemd's variable",
+       {.standardErrorIsTerminal = true,
+        .journalStream = "27:41865",
+        .standardError = tty,
+        .journalListening = true},
+       {true, false}},
+      {"terminal, the variable unset",
+       {.standardErrorIsTerminal = true, .standardError = tty, .journalListening = true},
+       {true, false}},
+      {"terminal, the variable's inode only",
+       {.standardErrorIsTerminal = true,
+        .journalStream = "5:41865",
+        .standardError = tty,
+        .journalListening = true},
+       {true, false}},
       {"both asked", {.journalListening = true, .bothAsked = true}, {true, true}},
       {"both asked in a terminal",
        {.standardErrorIsTerminal = true, .journalListening = true, .bothAsked = true},
        {true, true}},
       // Nothing is lost where no journal listens.
       {"no journal", {}, {true, false}},
-      {"no journal, systemd's variable", {.journalStream = true}, {true, false}},
+      {"no journal, systemd's stream",
+       {.journalStream = "27:41865", .standardError = pipe},
+       {true, false}},
       {"no journal, both asked", {.bothAsked = true}, {true, false}},
   };
+}
+
+TEST(LogDestination, StandardErrorIsTheJournalOnlyWhereTheVariableNamesIt) {
+  const FileIdentity stream{27, 41865};
+  const struct {
+    std::optional<std::string> variable;
+    std::optional<FileIdentity> standardError;
+    bool journal;
+  } rows[] = {
+      {"27:41865", stream, true},
+      {"27:41866", stream, false},
+      {"28:41865", stream, false},
+      {std::nullopt, stream, false},
+      {"27:41865", std::nullopt, false},
+      // Malformed: not two decimal numbers around one colon.
+      {"", stream, false},
+      {"27", stream, false},
+      {"27:", stream, false},
+      {":41865", stream, false},
+      {"27:41865:1", stream, false},
+      {"27:41865 ", stream, false},
+      {"0x1b:41865", stream, false},
+      {"-27:41865", stream, false},
+      {"27:99999999999999999999999", stream, false},
+  };
   for (const auto& row : rows) {
-    EXPECT_EQ(logDestinations(row.surroundings), row.expected) << row.what;
+    LogSurroundings surroundings{.journalStream = row.variable, .standardError = row.standardError};
+    EXPECT_EQ(standardErrorIsJournal(surroundings), row.journal)
+        << row.variable.value_or("(unset)");
+  }
+}
+
+TEST(LogThresholds, InfoUnlessTheVariableAsksForMore) {
+  using Categories = std::vector<std::pair<std::string, LogLevel>>;
+  using Words = std::vector<std::string>;
+  const struct {
+    std::optional<std::string_view> variable;
+    LogThresholds expected;
+  } rows[] = {
+      {std::nullopt, {LogLevel::info, {}, {}}},
+      {"", {LogLevel::info, {}, {}}},
+      {"debug", {LogLevel::debug, {}, {}}},
+      {"error", {LogLevel::error, {}, {}}},
+      {"transport:debug", {LogLevel::info, Categories{{"transport", LogLevel::debug}}, {}}},
+      {"error,deck:debug,transport:info",
+       {LogLevel::error, Categories{{"deck", LogLevel::debug}, {"transport", LogLevel::info}}, {}}},
+      {"debug,,", {LogLevel::debug, {}, {}}},
+      {"verbose,deck:loud,:debug,deck:,DEBUG",
+       {LogLevel::info, {}, Words{"verbose", "deck:loud", ":debug", "deck:", "DEBUG"}}},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(logThresholds(row.variable), row.expected) << row.variable.value_or("(unset)");
   }
 }
 

@@ -73,15 +73,39 @@ TEST(Pages, BackAndSlide) {
 TEST(Cards, Permission) {
   const auto screen = Permission::screenRecording;
   const auto access = Permission::accessibility;
-  EXPECT_EQ(permissionCard(screen, none, none),
-            (PermissionCard{"rectangle.dashed.badge.record", "Screen Recording", "Off",
-                            "circle.dashed", false}));
-  EXPECT_EQ(permissionCard(access, {screen}, {access}),
-            (PermissionCard{"accessibility", "Accessibility", "Switching it on…", "circle.dashed",
-                            false}));
-  EXPECT_EQ(
-      permissionCard(access, both, {access}),
-      (PermissionCard{"accessibility", "Accessibility", "On", "checkmark.circle.fill", true}));
+  const std::string lacking = "Needs an X display with MIT-SHM, XFIXES and DAMAGE";
+  const struct {
+    Permission permission;
+    Permissions granted, requested;
+    PermissionCard card;
+  } rows[] = {
+      {screen,
+       none,
+       none,
+       {"rectangle.dashed.badge.record", "Screen Recording", "Off", "circle.dashed", false}},
+      // "Turn On" can do nothing for screen capture: the card names what is missing.
+      {screen,
+       none,
+       {screen},
+       {"rectangle.dashed.badge.record", "Screen Recording", lacking, "circle.dashed", false}},
+      {screen,
+       {screen},
+       {screen},
+       {"rectangle.dashed.badge.record", "Screen Recording", "On", "checkmark.circle.fill", true}},
+      {access, none, none, {"accessibility", "Accessibility", "Off", "circle.dashed", false}},
+      {access,
+       {screen},
+       {access},
+       {"accessibility", "Accessibility", "Switching it on…", "circle.dashed", false}},
+      {access,
+       both,
+       {access},
+       {"accessibility", "Accessibility", "On", "checkmark.circle.fill", true}},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(permissionCard(row.permission, row.granted, row.requested), row.card)
+        << row.card.name << ": " << row.card.status;
+  }
 }
 
 TEST(Cards, Connect) {

@@ -22,29 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-// The process's CPU time so far (all its threads), in seconds; 0 when it cannot be read.
-double cpuSeconds(pid_t pid) {
-  std::string stat;
-  std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
-  const auto end = stat.rfind(')');
-  if (end == std::string::npos) return 0;
-  std::istringstream fields(stat.substr(end + 2));
-  std::string field;
-  unsigned long long user = 0, system = 0;
-  // After the name: state is field 3; user and system time are fields 14 and 15.
-  for (int at = 3; at <= 15 && fields >> field; ++at) {
-    if (at == 14) user = std::stoull(field);
-    if (at == 15) system = std::stoull(field);
-  }
-  return double(user + system) / double(::sysconf(_SC_CLK_TCK));
-}
-
-// Cores the process used over `span`.
-double coresOver(pid_t pid, std::chrono::seconds span) {
-  const double before = cpuSeconds(pid);
-  std::this_thread::sleep_for(span);
-  return (cpuSeconds(pid) - before) / double(span.count());
-}
+using testsupport::coresOver;
 
 class AppKeysPeer : public AppPeer {
  protected:

@@ -6,15 +6,26 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <chrono>
+#include <functional>
+
+#include "app/ui/CoveredWindows.h"
 #include "app/ui/OnboardingParts.h"
 #include "app/ui/OnboardingWindow.h"
 #include "app/ui/PictureBackdrop.h"
+#include "design/ScenicBackdrop.h"
 #include "support/QtHarness.h"
 
 namespace brindlet::app::ui {
 namespace {
 
+using namespace std::chrono_literals;
 using testsupport::processEventsUntil;
+
+void activate(QWidget& window) {
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+}
 
 OnboardingPage pageOf(int step) {
   const char* titles[] = {"Welcome to Brindlet", "Show your computer on your iPhone",
@@ -85,6 +96,49 @@ TEST_F(OnboardingTest, StepsSlideInFromTheSideTheyComeFrom) {
   // The same step takes new content at once, without a slide.
   window->showPage(pageOf(1), nullptr, true);
   EXPECT_EQ(window->pagesShown(), 1);
+}
+
+// Under a compositing manager a covered window never hears so: its backdrop moves only while
+// its window is the active one and in use.
+TEST(StillWhenUnattended, TheBackdropMovesWhileTheWindowIsActiveAndInUse) {
+  QWidget window, other;
+  window.resize(200, 100);
+  auto* backdrop = new design::ScenicBackdrop({0, 0, 1, 1}, &window);
+  backdrop->resize(200, 100);
+  stillWhenUnattended(window, 300ms);
+  window.show();
+  other.show();
+  const struct {
+    const char* name;
+    std::function<void()> act;
+    bool moving;
+  } steps[] = {
+      {"active", [&] { activate(window); }, true},
+      {"another window active", [&] { activate(other); }, false},
+      {"a key sent while another is active", [&] { QTest::keyClick(&window, Qt::Key_Shift); },
+       false},
+      {"active again", [&] { activate(window); }, true},
+      {"no input for a while", [] { testsupport::processEventsFor(400ms); }, false},
+      {"a key", [&] { QTest::keyClick(&window, Qt::Key_Shift); }, true},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    step.act();
+    EXPECT_TRUE(processEventsUntil([&] { return backdrop->framesRunning() == step.moving; }));
+  }
+}
+
+TEST_F(OnboardingTest, TheBackdropStandsStillWhileAnotherWindowIsActive) {
+  // The kit's widgets carry no meta-object of their own: qobject_cast takes any widget.
+  design::ScenicBackdrop* backdrop = nullptr;
+  for (QWidget* child : window->findChildren<QWidget*>())
+    if (!backdrop) backdrop = dynamic_cast<design::ScenicBackdrop*>(child);
+  ASSERT_TRUE(backdrop);
+  EXPECT_TRUE(processEventsUntil([&] { return backdrop->framesRunning(); }));
+  QWidget other;
+  other.show();
+  activate(other);
+  EXPECT_TRUE(processEventsUntil([&] { return !backdrop->framesRunning(); }));
 }
 
 TEST(Switch, FlipsOnAClickAnywhereOnIt) {
