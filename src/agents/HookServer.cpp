@@ -35,8 +35,8 @@ struct HookServer::Core {
     transport::Listener::Unfinished unfinished;
     runtime::Clock::TimePoint accepted;
   };
-  // A connection still reading its request.
-  struct Reader {
+  // The reading place of a connection still reading its request.
+  struct Place {
     std::shared_ptr<ByteStream> stream;
     runtime::Clock::TimePoint accepted;
     bool headRead = false;
@@ -47,7 +47,7 @@ struct HookServer::Core {
   std::shared_ptr<runtime::Clock> clock;
   std::size_t reading = 0;
   // The connections reading their request, the longest reading first.
-  std::list<std::shared_ptr<Reader>> readers{};
+  std::list<std::shared_ptr<Place>> readers{};
 };
 
 namespace {
@@ -76,7 +76,7 @@ asio::awaitable<Chunk> readChunk(ByteStream& stream, std::size_t maxBytes) {
 // hold the start of it already; the place learns when the whole head has come.
 asio::awaitable<std::optional<HookRequest>> readRequest(
     std::shared_ptr<ByteStream> stream, std::shared_ptr<HookRequestReader> reader,
-    std::shared_ptr<HookServer::Core::Reader> place) {
+    std::shared_ptr<HookServer::Core::Place> place) {
   for (;;) {
     auto chunk = co_await readChunk(*stream, kReadSize);
     if (!chunk.bytes.empty()) {
@@ -127,11 +127,11 @@ asio::awaitable<std::optional<Bytes>> answer(std::shared_ptr<HookServer::Core> c
 // timed out or cancelled.
 struct ReadingPlace {
   HookServer::Core& core;
-  std::shared_ptr<HookServer::Core::Reader> reader;
+  std::shared_ptr<HookServer::Core::Place> place;
   transport::Listener::Unfinished unfinished;
   ~ReadingPlace() {
     --core.reading;
-    core.readers.remove(reader);
+    core.readers.remove(place);
   }
 };
 
@@ -146,7 +146,7 @@ struct Hangup {
 asio::awaitable<void> serve(std::shared_ptr<HookServer::Core> core,
                             HookServer::Core::Accepted connection,
                             std::shared_ptr<HookRequestReader> reader,
-                            std::shared_ptr<HookServer::Core::Reader> place) {
+                            std::shared_ptr<HookServer::Core::Place> place) {
   auto stream = connection.stream;
   Hangup hangup{stream};
   std::optional<HookRequest> request;
@@ -317,7 +317,7 @@ void HookServer::accept(const std::shared_ptr<ByteStream>& stream,
   const auto status = arrived.empty() ? HookRequestReader::Status::needMore : reader->feed(arrived);
   if (status == HookRequestReader::Status::refused) return stream->cancel();
   const auto now = core_->clock->now();
-  std::shared_ptr<Core::Reader> place;
+  std::shared_ptr<Core::Place> place;
   if (status == HookRequestReader::Status::needMore) {
     // A newcomer takes the place of the one that has been reading longest, once that one has had
     // its moment and still has not sent a whole head: clients that hold places by sending slowly
@@ -325,13 +325,13 @@ void HookServer::accept(const std::shared_ptr<ByteStream>& stream,
     auto& readers = core_->readers;
     if (readers.size() >= maxReading) {
       const auto slow = std::find_if(readers.begin(), readers.end(),
-                                     [](const auto& reader) { return !reader->headRead; });
+                                     [](const auto& other) { return !other->headRead; });
       if (slow != readers.end() && now - (*slow)->accepted >= headMoment) {
         (*slow)->stream->cancel();
         readers.erase(slow);
       }
     }
-    place = std::make_shared<Core::Reader>(Core::Reader{stream, now, reader->headRead()});
+    place = std::make_shared<Core::Place>(Core::Place{stream, now, reader->headRead()});
     readers.push_back(place);
     ++core_->reading;
   } else {

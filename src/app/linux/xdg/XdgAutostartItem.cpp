@@ -113,26 +113,28 @@ std::optional<std::vector<std::string>> execArguments(std::string_view exec) {
     if (exec[i] == '%' && (i + 1 == exec.size() || exec[++i] != '%')) return std::nullopt;
     text += exec[i];
   }
-  enum class Quote { none, plain, single };
+  enum class Quote { none, doubleQuotes, singleQuotes };
   std::vector<std::string> arguments;
   std::string word;
   bool inWord = false;
   Quote quote = Quote::none;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
-    if (quote == Quote::single) {
-      if (c == '\'')
+    if (quote == Quote::singleQuotes) {
+      if (c == '\'') {
         quote = Quote::none;
-      else
+      } else {
         word += c;
-    } else if (quote == Quote::plain) {
+      }
+    } else if (quote == Quote::doubleQuotes) {
       // Within double quotes a backslash escapes only these; before anything else it stays.
       const bool escape = c == '\\' && i + 1 < text.size() &&
                           std::string_view("\"`$\\").find(text[i + 1]) != std::string_view::npos;
-      if (c == '"')
+      if (c == '"') {
         quote = Quote::none;
-      else
+      } else {
         word += escape ? text[++i] : c;
+      }
     } else if (c == ' ' || c == '\t' || c == '\n') {
       if (inWord) arguments.push_back(std::exchange(word, {}));
       inWord = false;
@@ -141,9 +143,9 @@ std::optional<std::vector<std::string>> execArguments(std::string_view exec) {
     } else {
       inWord = true;
       if (c == '"') {
-        quote = Quote::plain;
+        quote = Quote::doubleQuotes;
       } else if (c == '\'') {
-        quote = Quote::single;
+        quote = Quote::singleQuotes;
       } else if (c == '\\') {
         if (++i == text.size()) return std::nullopt;
         word += text[i];
