@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <chrono>
 
+#include "support/LoopbackClient.h"
+
 namespace brindlet::testsupport {
 
 SlowClients::SlowClients(std::uint16_t port, std::size_t count) : port_(port), slots_(count) {
@@ -68,6 +70,25 @@ void SlowClients::run() {
       }
     }
   }
+}
+
+int spacedRequests(std::uint16_t port, const std::string& request, int count,
+                   std::chrono::milliseconds lag,
+                   const std::function<bool(const std::string& reply)>& answered) {
+  std::atomic<int> taken{0};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < count; ++i) {
+    clients.emplace_back([&, i] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100) * i);
+      LoopbackClient client(port,
+                            [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); });
+      std::this_thread::sleep_for(lag);
+      client.send(request);
+      if (answered(client.readToEnd(std::chrono::seconds(10)))) ++taken;
+    });
+  }
+  for (auto& client : clients) client.join();
+  return taken;
 }
 
 }  // namespace brindlet::testsupport

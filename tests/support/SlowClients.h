@@ -1,8 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -35,5 +38,13 @@ class SlowClients {
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
+
+// Sends `request` whole `count` times, one every 100 ms, each on a connection of its own, from a
+// thread of its own that waits `lag` between connecting and sending, as a client on a busy
+// computer may; how many of the replies `answered` takes, once every connection has ended (or
+// waited 10 s for its reply).
+int spacedRequests(std::uint16_t port, const std::string& request, int count,
+                   std::chrono::milliseconds lag,
+                   const std::function<bool(const std::string& reply)>& answered);
 
 }  // namespace brindlet::testsupport

@@ -4,7 +4,6 @@
 
 #include <signal.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -16,7 +15,6 @@
 
 #include "app/e2e/AppHarness.h"
 #include "support/Eventually.h"
-#include "support/LoopbackClient.h"
 #include "support/SlowClients.h"
 #include "support/TempDir.h"
 
@@ -81,23 +79,14 @@ TEST_F(AppPeer, SlowClientsThatComeBackAtOnceDoNotKeepTheHooksOut) {
     std::this_thread::sleep_for(1500ms);
     const auto sent =
         testsupport::runProgram({"sh", "-c", curl, std::to_string(port), headers.string(), event});
-    std::atomic<int> late{0};
-    std::vector<std::thread> hooks;
-    for (int i = 0; i < 35; ++i) {
-      hooks.emplace_back([&, i] {
-        std::this_thread::sleep_for(100ms * i);
-        testsupport::LoopbackClient client(port, [] { std::this_thread::sleep_for(1ms); });
-        std::this_thread::sleep_for(150ms);
-        client.send(request);
-        if (client.readToEnd(10s).starts_with("HTTP/1.1 200 OK")) ++late;
-      });
-    }
-    for (auto& hook : hooks) hook.join();
+    const int late = testsupport::spacedRequests(port, request, 35, 150ms, [](const auto& reply) {
+      return reply.starts_with("HTTP/1.1 200 OK");
+    });
     const int answered = count(sent.output, "200\n");
     std::printf(
         "beside 500 slow clients that come back at once (%zu connections): answered %d/35 "
         "sent by curl, %d/35 sent 150 ms after their connection\n",
-        slow.connections(), answered, late.load());
+        slow.connections(), answered, late);
     EXPECT_EQ(answered, 35) << sent.output;
     EXPECT_EQ(late, 35);
   }
