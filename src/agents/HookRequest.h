@@ -34,6 +34,8 @@ class HookRequestReader {
   HookRequestReader& operator=(const HookRequestReader&) = delete;
 
   Status feed(runtime::ByteView bytes);
+  // Whether the request's whole head has come (and passed its checks, unless refused).
+  bool headRead() const { return headChecked_; }
   // The request, once feed said complete.
   HookRequest take();
 

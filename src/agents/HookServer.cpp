@@ -18,6 +18,7 @@
 #include "agents/HookRequest.h"
 #include "runtime/Blocking.h"
 #include "runtime/OneShot.h"
+#include "runtime/SocketByteStream.h"
 #include "runtime/Timeout.h"
 #include "transport/Listener.h"
 
@@ -34,19 +35,27 @@ struct HookServer::Core {
     transport::Listener::Unfinished unfinished;
     runtime::Clock::TimePoint accepted;
   };
+  // The reading place of a connection still reading its request.
+  struct Place {
+    std::shared_ptr<ByteStream> stream;
+    runtime::Clock::TimePoint accepted;
+    bool headRead = false;
+  };
 
   std::string token;
   Handler handle;
   std::shared_ptr<runtime::Clock> clock;
   std::size_t reading = 0;
   // The connections reading their request, the longest reading first.
-  std::list<std::shared_ptr<ByteStream>> readers{};
+  std::list<std::shared_ptr<Place>> readers{};
 };
 
 namespace {
 
 // Small reads: a held request keeps its stream's read buffer, and hook events are a few KiB.
 constexpr std::size_t kReadSize = 4096;
+// A hook event with its head is a few KiB; what a connection brings beyond this is read later.
+constexpr std::size_t kArrivedLimit = 64 * 1024;
 const std::string_view kNoDecision = "{}";
 
 struct Chunk {
@@ -63,15 +72,18 @@ asio::awaitable<Chunk> readChunk(ByteStream& stream, std::size_t maxBytes) {
   co_return co_await shot->wait();
 }
 
-// The request, or nothing when the peer ended first or the request was refused.
-asio::awaitable<std::optional<HookRequest>> readRequest(std::shared_ptr<ByteStream> stream) {
-  HookRequestReader reader;
+// The request, or nothing when the peer ended first or the request was refused. The reader may
+// hold the start of it already; the place learns when the whole head has come.
+asio::awaitable<std::optional<HookRequest>> readRequest(
+    std::shared_ptr<ByteStream> stream, std::shared_ptr<HookRequestReader> reader,
+    std::shared_ptr<HookServer::Core::Place> place) {
   for (;;) {
     auto chunk = co_await readChunk(*stream, kReadSize);
     if (!chunk.bytes.empty()) {
-      const auto status = reader.feed(chunk.bytes);
-      if (status == HookRequestReader::Status::complete) co_return reader.take();
+      const auto status = reader->feed(chunk.bytes);
+      if (status == HookRequestReader::Status::complete) co_return reader->take();
       if (status == HookRequestReader::Status::refused) co_return std::nullopt;
+      place->headRead = reader->headRead();
     }
     if (chunk.ended) co_return std::nullopt;
   }
@@ -115,11 +127,11 @@ asio::awaitable<std::optional<Bytes>> answer(std::shared_ptr<HookServer::Core> c
 // timed out or cancelled.
 struct ReadingPlace {
   HookServer::Core& core;
-  std::shared_ptr<ByteStream> stream;
+  std::shared_ptr<HookServer::Core::Place> place;
   transport::Listener::Unfinished unfinished;
   ~ReadingPlace() {
     --core.reading;
-    core.readers.remove(stream);
+    core.readers.remove(place);
   }
 };
 
@@ -129,16 +141,21 @@ struct Hangup {
 };
 
 // The head and body must have come within the read limit of the accept, however slowly the
-// client sends them; once read, the request may be held as long as its answer takes.
+// client sends them; once read, the request may be held as long as its answer takes. A request
+// that came whole with its connection is there already and holds no reading place.
 asio::awaitable<void> serve(std::shared_ptr<HookServer::Core> core,
-                            HookServer::Core::Accepted connection) {
+                            HookServer::Core::Accepted connection,
+                            std::shared_ptr<HookRequestReader> reader,
+                            std::shared_ptr<HookServer::Core::Place> place) {
   auto stream = connection.stream;
   Hangup hangup{stream};
   std::optional<HookRequest> request;
-  {
-    ReadingPlace place{*core, stream, std::move(connection.unfinished)};
+  if (!place) {
+    request = reader->take();
+  } else {
+    ReadingPlace held{*core, place, std::move(connection.unfinished)};
     const auto left = HookServer::readLimit - (core->clock->now() - connection.accepted);
-    auto reading = readRequest(stream);
+    auto reading = readRequest(stream, std::move(reader), place);
     auto outcome = co_await runtime::within(*core->clock, left, std::move(reading));
     if (outcome) request = std::move(*outcome);
   }
@@ -293,18 +310,36 @@ void HookServer::removeFiles() {
 
 void HookServer::accept(const std::shared_ptr<ByteStream>& stream,
                         transport::Listener::Unfinished unfinished) {
-  // A new connection takes the place of the one that has been reading longest: a hook sends its
-  // request at once, so clients that hold their places by sending slowly lose them first.
-  auto& readers = core_->readers;
-  if (readers.size() >= maxReading) {
-    readers.front()->cancel();
-    readers.pop_front();
+  // What the client sent with its connection is read before anything else: a request that came
+  // whole needs no reading place, so however many slow clients come and go it is answered.
+  auto reader = std::make_shared<HookRequestReader>();
+  const auto arrived = runtime::TcpByteStream::takeArrived(*stream, kArrivedLimit);
+  const auto status = arrived.empty() ? HookRequestReader::Status::needMore : reader->feed(arrived);
+  if (status == HookRequestReader::Status::refused) return stream->cancel();
+  const auto now = core_->clock->now();
+  std::shared_ptr<Core::Place> place;
+  if (status == HookRequestReader::Status::needMore) {
+    // A newcomer takes the place of the one that has been reading longest, once that one has had
+    // its moment and still has not sent a whole head: clients that hold places by sending slowly
+    // lose them first, and a hook whose bytes are a moment behind its connection keeps its own.
+    auto& readers = core_->readers;
+    if (readers.size() >= maxReading) {
+      const auto slow = std::find_if(readers.begin(), readers.end(),
+                                     [](const auto& other) { return !other->headRead; });
+      if (slow != readers.end() && now - (*slow)->accepted >= headMoment) {
+        (*slow)->stream->cancel();
+        readers.erase(slow);
+      }
+    }
+    place = std::make_shared<Core::Place>(Core::Place{stream, now, reader->headRead()});
+    readers.push_back(place);
+    ++core_->reading;
+  } else {
+    unfinished.reset();
   }
-  readers.push_back(stream);
-  ++core_->reading;
   stream->start();
-  const Core::Accepted connection{stream, std::move(unfinished), core_->clock->now()};
-  connections_.spawn(serve(core_, connection));
+  const Core::Accepted connection{stream, std::move(unfinished), now};
+  connections_.spawn(serve(core_, connection, std::move(reader), std::move(place)));
 }
 
 }  // namespace brindlet::agents

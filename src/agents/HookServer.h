@@ -49,11 +49,17 @@ class HookServer : public std::enable_shared_from_this<HookServer> {
     ListenerMaker listen;                   // 127.0.0.1, any free port, when empty
   };
 
-  // At most this many connections may be reading their request; a new one takes the place of
-  // the one that has been reading longest. The listener closes connections past maxUnfinished
-  // (reading, or ending after they lost their places) at once.
+  // Connections reading their request: past maxReading, a newcomer takes the place of the one
+  // that has been reading longest without sending a whole head, once that one has been reading
+  // for headMoment; before then, or when every place holds a request whose head has come, the
+  // newcomer reads beside them. A request that comes whole with its connection needs no place.
+  // The listener closes connections past maxUnfinished (reading, or ending after they lost their
+  // places) at once.
   static constexpr std::size_t maxReading = 64;
   static constexpr std::size_t maxUnfinished = 1024;
+  // A hook sends its whole head at once; a connection whose head has not come this long after
+  // it did is a slow one.
+  static constexpr runtime::Duration headMoment = std::chrono::milliseconds(500);
   // A request not complete this long after its connection came is closed unanswered, so that
   // slow clients cannot keep the places from the agents' hooks. A request read in time may then
   // wait for its answer as long as that takes.

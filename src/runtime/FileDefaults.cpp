@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <ctime>
 #include <mutex>
 
@@ -35,12 +36,40 @@ const Logger& defaultsLog() {
 // Far more than settings take; only what is not a defaults file at all is larger.
 constexpr std::size_t kFileLimit = std::size_t(16) << 20;
 
-// What the file holds: its object, or empty with why it could not be read (nothing when it is
-// missing).
+// What the file holds: its object, or empty with why it could not be read, in words (nothing
+// when it is missing).
 struct Stored {
   nlohmann::json values = nlohmann::json::object();
   std::string unreadable;
 };
+
+std::string whyUnreadable(const FileError& e) {
+  switch (e.kind()) {
+    case FileError::Case::notRegular:
+      return e.error() == EISDIR ? "it is a folder, not a file" : "it is not a regular file";
+    case FileError::Case::tooLarge:
+      return "it is larger than " + std::to_string(kFileLimit >> 20) + " MiB";
+    case FileError::Case::cannotOpen:
+      return "it can't be opened: " + e.reason();
+    case FileError::Case::cannotRead:
+      break;
+  }
+  return "it can't be read: " + e.reason();
+}
+
+// Throws the field's failure for the first number that became an infinity: such a value could
+// never be written back, so no change could be saved over it.
+void refuseInfinities(const JsonValueReader& value) {
+  const auto& json = value.json();
+  if (json.is_number_float() && !std::isfinite(json.get<double>())) value.asDouble();
+  if (json.is_object()) {
+    const auto object = value.asObject();
+    for (const auto key : object.keys()) refuseInfinities(object.requiredAllowingNull(key));
+  } else if (json.is_array()) {
+    const auto array = value.asArray();
+    for (std::size_t i = 0; i < array.size(); ++i) refuseInfinities(array.element(i));
+  }
+}
 
 Stored readStored(const fs::path& file) {
   mayBlock("reading the defaults file");
@@ -49,15 +78,17 @@ Stored readStored(const fs::path& file) {
     bytes = readFile(file, kFileLimit);
   } catch (const FileError& e) {
     if (e.error() == ENOENT) return {};
-    return {nlohmann::json::object(), e.what()};
+    return {nlohmann::json::object(), whyUnreadable(e)};
   }
   Stored stored;
   try {
-    parseJson(bytes, stored.values);
+    const JsonDocument document(bytes);
+    refuseInfinities(document.reader());
+    stored.values = document.value();
   } catch (const JsonReadError& e) {
-    return {nlohmann::json::object(), e.what()};
+    return {nlohmann::json::object(), "it is not JSON this app can keep (" + e.text() + ")"};
   }
-  if (!stored.values.is_object()) return {nlohmann::json::object(), "not a JSON object"};
+  if (!stored.values.is_object()) return {nlohmann::json::object(), "it holds no JSON object"};
   return stored;
 }
 
@@ -242,7 +273,14 @@ FileDefaults::FileDefaults(boost::asio::io_context& loop, fs::path file)
       [weak, path, executor = loop.get_executor()] { spawn(executor, State::reload(weak, path)); },
       true);
   if (!watch_) defaultsLog().error("Can't watch %s", folder.c_str());
-  state_->values = readValues(path);
+  auto stored = readStored(path);
+  if (!stored.unreadable.empty()) {
+    defaultsLog().error(
+        "Can't read %s: %s; settings start empty, and the file is kept aside at "
+        "the next change",
+        path.c_str(), stored.unreadable.c_str());
+  }
+  state_->values = std::move(stored.values);
   stopHook_ = whenLoopStops(loop, [weak] {
     if (auto state = weak.lock()) state->flushHere();
   });

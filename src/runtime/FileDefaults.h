@@ -21,10 +21,11 @@ class FolderWatch;
 // the file is written on the blocking worker, the changes of 100 ms together, and whatever is
 // still unwritten is written when the loop stops and when the store goes. Another process's
 // changes are read when the folder reports them, and their keys' observers told. A file that
-// cannot be read as a JSON object reads as empty and stays as it is until the next change, which
-// first moves it aside ("defaults.json.unreadable-<UTC time>", never over an earlier one) and logs
-// where; values of kinds this store does not write are kept. Lives on the loop and is touched
-// only from it.
+// cannot be read as a JSON object, or holds a number too large for a double (which could never be
+// written back), reads as empty, is logged when the store opens it, and stays as it is until the
+// next change, which first moves it aside ("defaults.json.unreadable-<UTC time>", never over an
+// earlier one) and logs where; values of kinds this store does not write are kept. Lives on the
+// loop and is touched only from it.
 class FileDefaults final : public Defaults {
  public:
   // How long changes gather before they are written together.

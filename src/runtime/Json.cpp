@@ -661,7 +661,12 @@ std::string JsonValueReader::numberText() const {
 double JsonValueReader::asDouble() const {
   if (!value_->is_number()) failType("a number");
   const double value = value_->get<double>();
-  if (!std::isfinite(value))
+  // A number past the range reads as an infinity, or as a zero that only its text tells from one
+  // written as zero.
+  const std::string* written = value == 0 ? writtenNumber() : nullptr;
+  const bool underflow =
+      written != nullptr && decimalOrder(*written) != std::numeric_limits<std::int64_t>::min();
+  if (!std::isfinite(value) || underflow)
     fail(JsonFailure::dataCorrupted, "number " + numberText() + " does not fit in Double");
   return value;
 }

@@ -57,9 +57,10 @@ struct JsonNumberTexts;
 // A parsed document. The reader is strict (one value with nothing but white space around it,
 // valid UTF-8, nesting up to kMaxJsonDepth; a leading UTF-8 byte-order mark is passed over) and
 // refuses anything else with a dataCorrupted JsonReadError whose text names the line and column
-// of the fault. Numbers too large for a double are kept, as infinities, so that the field that
-// reads one reports it. The document keeps the text of every number that is not a 64-bit
-// integer, so that readers judge such numbers by what was written, not by a rounded double.
+// of the fault. Numbers too large for a double are kept, as infinities, and numbers too small
+// for one as zeros, so that the field that reads one reports it. The document keeps the text of
+// every number that is not a 64-bit integer, so that readers judge such numbers by what was
+// written, not by a rounded double.
 class JsonDocument {
  public:
   explicit JsonDocument(std::string_view bytes);
@@ -120,7 +121,9 @@ class JsonValueReader {
 
   std::string asString() const;
   bool asBool() const;
-  double asDouble() const;  // any JSON number within the range of a double
+  // Any JSON number within the range of a double: one that only rounds to an infinity, or a
+  // non-zero one that only rounds to zero, is refused.
+  double asDouble() const;
   // Integers: a number whose exact value, as written, is a whole number within the type's range.
   std::int64_t asInt64() const;
   std::uint16_t asUInt16() const;

@@ -64,7 +64,7 @@ class SocketStream final : public SerialByteStream {
     });
   }
 
-  // Used by the dialers, on the strand.
+  // Used by the dialers, on the strand, and before the stream starts.
   Socket& socket() { return socket_; }
   using SerialByteStream::cancelled;
   std::unique_ptr<tcp::resolver>& resolver() { return resolver_; }
@@ -188,6 +188,19 @@ std::shared_ptr<ByteStream> dial(const asio::any_io_executor& executor, std::str
 std::shared_ptr<ByteStream> adopt(tcp::socket socket) {
   auto executor = socket.get_executor();
   return std::make_shared<TcpStream>(executor, std::move(socket), nullptr);
+}
+
+Bytes takeArrived(ByteStream& stream, std::size_t limit) {
+  auto* tcpStream = dynamic_cast<TcpStream*>(&stream);
+  if (tcpStream == nullptr) return {};
+  auto& socket = tcpStream->socket();
+  boost::system::error_code ec;
+  const std::size_t waiting = std::min(socket.available(ec), limit);
+  if (ec || waiting == 0) return {};
+  // As much as is waiting: the read cannot block.
+  Bytes bytes(waiting);
+  bytes.resize(socket.read_some(asio::buffer(bytes.data(), bytes.size()), ec));
+  return bytes;
 }
 
 }  // namespace TcpByteStream

@@ -17,6 +17,10 @@ namespace TcpByteStream {
 std::shared_ptr<ByteStream> dial(const boost::asio::any_io_executor& executor, std::string host,
                                  std::uint16_t port);
 std::shared_ptr<ByteStream> adopt(boost::asio::ip::tcp::socket socket);
+// What the peer of an adopted stream has sent so far, at most `limit` bytes, read at once without
+// waiting. Only for a stream not yet started, which nothing else reads; empty for a stream that
+// is no TCP stream.
+Bytes takeArrived(ByteStream& stream, std::size_t limit);
 }  // namespace TcpByteStream
 
 // Byte streams over Unix-domain stream sockets.

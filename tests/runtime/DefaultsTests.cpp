@@ -122,22 +122,28 @@ TEST(FileDefaults, StrangeValuesReadAsAbsentAndAreKeptByTheNextChange) {
   }
 }
 
-// A file that cannot be read is read as empty and left alone until the next change, which moves
-// it aside, never over an earlier kept copy, and says where. Tests run as root, who reads a file of
-// mode 000: a folder in the file's place is what cannot be read here.
+// A file that cannot be read is read as empty, said so when it is opened, and left alone until
+// the next change, which moves it aside, never over an earlier kept copy, and says where. A number
+// too large for a double could never be written back: such a file is one that cannot be read.
+// Tests run as root, who reads a file of mode 000: a folder in the file's place is what cannot be
+// read here.
 TEST(FileDefaults, UnreadableFilesAreKeptAsideBeforeTheNextChange) {
   namespace fs = std::filesystem;
   const std::string random("\x8b\x00\xff\x13\x7f\xc3\x28 {", 10);
+  const std::string notJson = "it is not JSON this app can keep (";
   const struct {
     const char* name;
     std::string stored;  // a folder when empty and `folder`
+    std::string why;     // how the log lines start saying why
     bool folder = false;
   } rows[] = {
-      {"truncated", R"({"onboardingComplete":true,"dockEdge":"left",)"},
-      {"array", R"([{"dockEdge":"left"}])"},
-      {"random bytes", random},
-      {"empty", ""},
-      {"unreadable", "", true},
+      {"truncated", R"({"onboardingComplete":true,"dockEdge":"left",)", notJson + "line 1"},
+      {"array", R"([{"dockEdge":"left"}])", "it holds no JSON object"},
+      {"random bytes", random, notJson + "line 1"},
+      {"empty", "", notJson},
+      {"too large a number", R"({"dockEdge":"left","n":[1,{"weird":-1e400}]})",
+       notJson + "n.1.weird: number -1e400 does not fit in Double)"},
+      {"unreadable", "", "it is a folder, not a file", true},
   };
   FileMaker maker;
   const fs::path folder = maker.dir.file("brindlet");
@@ -176,8 +182,12 @@ TEST(FileDefaults, UnreadableFilesAreKeptAsideBeforeTheNextChange) {
         EXPECT_EQ(testsupport::readFile(copy), row.stored);
       }
       const auto lines = log.messages("defaults", LogLevel::error);
-      ASSERT_EQ(lines.size(), 1u);
-      EXPECT_NE(lines[0].find(copy.string()), std::string::npos) << lines[0];
+      ASSERT_EQ(lines.size(), 2u);
+      EXPECT_EQ(lines[0].rfind("Can't read " + maker.file() + ": " + row.why, 0), 0u) << lines[0];
+      EXPECT_EQ(lines[1].rfind(
+                    "Kept unreadable " + maker.file() + " as " + copy.string() + ": " + row.why, 0),
+                0u)
+          << lines[1];
     }
   }
 }

@@ -1,5 +1,6 @@
 // The app as a newcomer sets it up: installed with `cmake --install`, started by scripts/run in a
-// home that cannot be written, and logging to the journal when no terminal reads it.
+// home that cannot be written, logging to the journal when no terminal reads it, and keeping a
+// settings file it cannot use aside.
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -171,6 +172,47 @@ TEST_F(AppPeer, WithoutATerminalTheLogGoesToTheJournalByCategory) {
       << brindlet.output();
   kill(brindlet.pid(), SIGTERM);
   EXPECT_EQ(brindlet.waitExit(5s), 0);
+}
+
+// A settings file with a number too large for a double: the start says in one line that it can't
+// be read; the next change, the welcome's first step, keeps it aside and is saved.
+TEST_F(AppPeer, SettingsWithANumberTooLargeAreKeptAsideAndTheNextChangeSaved) {
+  const auto folder = fs::path(home_->path()) / "config/brindlet";
+  const auto defaults = folder / "defaults.json";
+  fs::create_directories(folder);
+  const std::string stored = R"({"dockEdge":"left","weird":1e400})";
+  std::ofstream(defaults) << stored;
+  auto kept = [&] {
+    std::vector<fs::path> copies;
+    for (const auto& entry : fs::directory_iterator(folder))
+      if (entry.path().filename().string().starts_with("defaults.json.unreadable-"))
+        copies.push_back(entry.path());
+    return copies;
+  };
+  auto& brindlet = start({app});
+  ASSERT_TRUE(testsupport::eventually([] { return welcomeShown(); }, 10s, 50ms))
+      << brindlet.output();
+  EXPECT_TRUE(brindlet.waitFor("error: Can't read " + defaults.string(), 5s)) << brindlet.output();
+  EXPECT_TRUE(kept().empty());
+
+  EXPECT_TRUE(pressReturn());
+  EXPECT_TRUE(testsupport::eventually(
+      [&] {
+        return testsupport::readFile(defaults.string()).find("\"onboardingStep\"") !=
+               std::string::npos;
+      },
+      5s, 50ms))
+      << testsupport::readFile(defaults.string()) << brindlet.output();
+  const auto copies = kept();
+  ASSERT_EQ(copies.size(), 1u) << brindlet.output();
+  EXPECT_EQ(testsupport::readFile(copies[0].string()), stored);
+  EXPECT_EQ(count(brindlet.output(), "Couldn't save"), 0) << brindlet.output();
+  kill(brindlet.pid(), SIGTERM);
+  EXPECT_EQ(brindlet.waitExit(5s), 0);
+  EXPECT_EQ(count(brindlet.output(), "error: Can't read " + defaults.string()), 1)
+      << brindlet.output();
+  for (const auto& copy : copies) fs::remove(copy);
+  fs::remove(defaults);
 }
 
 }  // namespace

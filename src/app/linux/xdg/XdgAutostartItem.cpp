@@ -25,7 +25,7 @@ std::string describe(const fs::filesystem_error& error) {
 }
 
 // The keys of the [Desktop Entry] group, with string escapes ("\s", "\n", "\t", "\r", "\\")
-// undone.
+// undone as GLib undoes them: another escape is kept as it is, a final backslash dropped.
 std::map<std::string, std::string> entryKeys(std::string_view text) {
   std::map<std::string, std::string> keys;
   std::istringstream lines{std::string(text)};
@@ -47,16 +47,24 @@ std::map<std::string, std::string> entryKeys(std::string_view text) {
     std::string value;
     const std::string raw = trim(line.substr(equals + 1));
     for (std::size_t i = 0; i < raw.size(); ++i) {
-      if (raw[i] != '\\' || i + 1 == raw.size()) {
+      if (raw[i] != '\\') {
         value += raw[i];
         continue;
       }
+      if (i + 1 == raw.size()) break;
       const char next = raw[++i];
-      value += next == 's'   ? ' '
-               : next == 'n' ? '\n'
-               : next == 't' ? '\t'
-               : next == 'r' ? '\r'
-                             : next;
+      if (next == 's') {
+        value += ' ';
+      } else if (next == 'n') {
+        value += '\n';
+      } else if (next == 't') {
+        value += '\t';
+      } else if (next == 'r') {
+        value += '\r';
+      } else {
+        if (next != '\\') value += '\\';
+        value += next;
+      }
     }
     keys.emplace(trim(line.substr(0, equals)), std::move(value));
   }
@@ -97,33 +105,56 @@ std::string execArgument(std::string_view path) {
 }
 
 std::optional<std::vector<std::string>> execArguments(std::string_view exec) {
+  // Field codes are expanded before the words are split: "%%" stands for one "%", and any other
+  // "%" is a code the desktop expands or drops (or a stray one it refuses), so the words here
+  // would not be what it runs.
+  std::string text;
+  for (std::size_t i = 0; i < exec.size(); ++i) {
+    if (exec[i] == '%' && (i + 1 == exec.size() || exec[++i] != '%')) return std::nullopt;
+    text += exec[i];
+  }
+  enum class Quote { none, doubleQuotes, singleQuotes };
   std::vector<std::string> arguments;
   std::string word;
   bool inWord = false;
-  bool quoted = false;
-  for (std::size_t i = 0; i < exec.size(); ++i) {
-    const char c = exec[i];
-    if (!quoted && (c == ' ' || c == '\t')) {
+  Quote quote = Quote::none;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quote == Quote::singleQuotes) {
+      if (c == '\'') {
+        quote = Quote::none;
+      } else {
+        word += c;
+      }
+    } else if (quote == Quote::doubleQuotes) {
+      // Within double quotes a backslash escapes only these; before anything else it stays.
+      const bool escape = c == '\\' && i + 1 < text.size() &&
+                          std::string_view("\"`$\\").find(text[i + 1]) != std::string_view::npos;
+      if (c == '"') {
+        quote = Quote::none;
+      } else {
+        word += escape ? text[++i] : c;
+      }
+    } else if (c == ' ' || c == '\t' || c == '\n') {
       if (inWord) arguments.push_back(std::exchange(word, {}));
       inWord = false;
-      continue;
-    }
-    inWord = true;
-    if (c == '"') {
-      quoted = !quoted;
-    } else if (quoted && c == '\\' && i + 1 < exec.size()) {
-      word += exec[++i];
+    } else if (c == '#' && !inWord) {
+      break;  // a comment to the end
     } else {
-      word += c;
-      // "%%" stands for one "%". Any other "%" is a field code the desktop expands or drops
-      // (or a stray one it refuses), so the words here are not what it would run.
-      if (c == '%') {
-        if (i + 1 == exec.size() || exec[i + 1] != '%') return std::nullopt;
-        ++i;
+      inWord = true;
+      if (c == '"') {
+        quote = Quote::doubleQuotes;
+      } else if (c == '\'') {
+        quote = Quote::singleQuotes;
+      } else if (c == '\\') {
+        if (++i == text.size()) return std::nullopt;
+        word += text[i];
+      } else {
+        word += c;
       }
     }
   }
-  if (quoted) return std::nullopt;
+  if (quote != Quote::none) return std::nullopt;
   if (inWord) arguments.push_back(std::move(word));
   return arguments;
 }

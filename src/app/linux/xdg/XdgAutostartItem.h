@@ -36,8 +36,11 @@ std::string autostartEntry(const std::filesystem::path& executable);
 // The path as one argument of an Exec value, quoted so that blanks, quotes, "\", "$", "`" and
 // "%" reach the program as they are; escaped for the entry file as well.
 std::string execArgument(std::string_view path);
-// The words of an Exec value whose string escapes are undone; none when it is malformed or
-// holds a field code other than "%%".
+// The words of an Exec value whose string escapes are undone, split as the desktop splits them:
+// blanks part words; outside quotes a backslash keeps the next character as it is; within
+// double quotes only '"', '`', '$' and '\' are escaped, and a backslash before anything else
+// stays; single quotes keep everything; a '#' that begins a word begins a comment. None when it
+// is malformed (an open quote, a final backslash) or holds a field code other than "%%".
 std::optional<std::vector<std::string>> execArguments(std::string_view exec);
 // Whether an entry's text makes the desktop start the executable at login.
 bool startsAtLogin(std::string_view entry, const std::filesystem::path& executable);

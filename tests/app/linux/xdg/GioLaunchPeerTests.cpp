@@ -1,11 +1,16 @@
 // The written entry launched by GLib's own desktop-entry launcher: the program it names starts,
-// even from a folder whose name holds a blank, a quote, a "$" and a "%".
+// even from a folder whose name holds a blank, a quote, a "$" and a "%". GLib's reading of the
+// Exec rows that the unit tests read.
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "app/linux/xdg/ExecRows.h"
 #include "app/linux/xdg/XdgAutostartItem.h"
 #include "support/ChildProcess.h"
 #include "support/Eventually.h"
@@ -42,6 +47,40 @@ TEST(GioLaunch, StartsTheProgramTheEntryNames) {
   EXPECT_TRUE(testsupport::eventually(
       [&] { return testsupport::readFile(marker) == program.string() + "\n"; }, 2s));
   EXPECT_TRUE(testing::runUntilDone(io, item.isEnabled()));
+}
+
+// Whether GLib takes each row's entry as one it can start: it splits the Exec value and finds the
+// program it names.
+TEST(GioLaunch, GLibSplitsEachExecRowAsTheRowSays) {
+  testsupport::TempDir dir;
+  const fs::path program = fs::path(dir.path()) / "My Apps" / "brindlet";
+  fs::create_directories(program.parent_path());
+  std::ofstream(program) << "#!/bin/sh\n";
+  fs::permissions(program, fs::perms::owner_all);
+  std::vector<std::string> line{
+      "/usr/bin/python3", "-c",
+      "import sys, gi\n"
+      "gi.require_version('Gio', '2.0')\n"
+      "from gi.repository import Gio\n"
+      "for f in sys.argv[1:]:\n"
+      "    try:\n"
+      "        print(int(Gio.DesktopAppInfo.new_from_filename(f) is not None))\n"
+      "    except TypeError:\n"  // PyGObject's word for an app GLib does not make
+      "        print(0)"};
+  int i = 0;
+  for (const auto& row : execRows) {
+    const std::string entry = "row" + std::to_string(++i) + ".desktop";
+    dir.write(entry, entryWith(row, dir.path()));
+    line.push_back(dir.file(entry));
+  }
+  const auto glib = testsupport::runProgram(line);
+  ASSERT_EQ(glib.status, 0) << glib.output;
+  std::istringstream answers(glib.output);
+  for (const auto& row : execRows) {
+    std::string answer;
+    std::getline(answers, answer);
+    EXPECT_EQ(answer, row.starts ? "1" : "0") << row.name;
+  }
 }
 
 }  // namespace

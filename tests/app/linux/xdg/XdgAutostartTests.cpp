@@ -10,6 +10,7 @@
 
 #include "app/core/Onboarding.h"
 #include "app/core/ShellDoubles.h"
+#include "app/linux/xdg/ExecRows.h"
 #include "runtime/Log.h"
 #include "runtime/ManualClock.h"
 #include "runtime/MemoryDefaults.h"
@@ -87,6 +88,14 @@ TEST(XdgAutostart, OnlyAnEntryThatStartsThisBinaryCounts) {
       {"a field code in quotes", "[Desktop Entry]\nExec=\"/opt/brindlet/bin/brindlet%f\"\n", false},
   };
   for (const auto& c : cases) EXPECT_EQ(startsAtLogin(c.text, binary), c.on) << c.name;
+}
+
+// The rows' expectations are GLib's, which the peer test checks on the same rows.
+TEST(XdgAutostart, ExecIsSplitAsTheDesktopSplitsIt) {
+  for (const auto& row : execRows) {
+    EXPECT_EQ(startsAtLogin(entryWith(row, "/opt"), "/opt/My Apps/brindlet"), row.starts)
+        << row.name;
+  }
 }
 
 TEST(XdgAutostart, OddPathsSurviveTheQuoting) {
