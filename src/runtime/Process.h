@@ -104,6 +104,15 @@ class Process {
   std::shared_ptr<State> state_;
 };
 
+// Starts a program that is none of this process's to end, such as an opener that hands a URL to
+// the desktop: what it opens belongs to the desktop and must outlive us. It runs in a session of
+// its own, with standard input, output and error on /dev/null, under a waiter whose own parent
+// leaves at once, so that neither it nor what it starts is a descendant of this process or among
+// the groups left behind. Returns how it ended, once it has (the waiter reaps it); the waiter's
+// silence (it was killed) reads as code -1. Giving up the wait (cancelling) leaves the program
+// running. Throws ProcessError::programNotFound when there is no such program.
+boost::asio::awaitable<ExitStatus> handOff(std::vector<std::string> argv);
+
 // The process groups of children that have ended while something they started (a program a
 // shell put in the background) still holds their output: what quitting must end besides the
 // processes below this one. Safe from any thread.
