@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <mutex>
 #include <set>
 #include <variant>
@@ -57,10 +56,10 @@ std::pair<FileDescriptor, FileDescriptor> makePipe() {
   return {aboveStandard(ends[0]), aboveStandard(ends[1])};
 }
 
-// The child's standard descriptors and nothing else: closefrom after the dup2s also closes
-// what others opened without close-on-exec (Asio's sockets, libraries' descriptors).
-// A child in a session of its own (`ownSession`) also leads a group of its own; `third`, when
-// given, is its descriptor 3.
+// The child's standard descriptors (and `third` as its descriptor 3, when given) and nothing
+// else: closefrom after the dup2s also closes what others opened without close-on-exec (Asio's
+// sockets, libraries' descriptors). A child in a session of its own (`ownSession`) also leads a
+// group of its own.
 class SpawnSetup {
  public:
   SpawnSetup(int input, int output, bool captureErrors, bool ownSession = false, int third = -1) {

@@ -48,8 +48,9 @@ struct ExitStatus {
 // from us), standard output and error (a pipe read on the loop while it runs) and no other
 // descriptor, and signal dispositions reset to their defaults. The result comes when the child
 // has ended and what it left in the pipe is read, even when something it started still holds the
-// pipe; the pipe is then still read, and what comes is dropped, until nothing holds it, so that a
-// program started in the background does not die of a broken pipe at its first write.
+// pipe; what comes after is then dropped until nothing holds the pipe, so that a program started
+// in the background does not die of a broken pipe at its first write. That drain runs off the
+// loop and rests between passes: a program that writes without pause costs next to nothing.
 // Destroying a Process whose child still runs, or whose output something still holds, kills the
 // child's group (and reaps the child). Touched only from its executor's thread.
 class Process {
