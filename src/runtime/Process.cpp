@@ -221,6 +221,7 @@ class Discard : public std::enable_shared_from_this<Discard> {
   }
 
   void pass() {
+    if (!pipe_.is_open()) return;  // stopped meanwhile
     const int from = pipe_.native_handle();
     auto moved = ::splice(from, nullptr, null_.get(), nullptr, std::size_t(1) << 20,
                           SPLICE_F_MOVE | SPLICE_F_NONBLOCK);

@@ -193,9 +193,6 @@ void standIns(const testsupport::TempDir& run, const std::string& starting) {
   for (const char* name : {"browser", "xdg-open"}) ::chmod(run.file(name).c_str(), 0755);
 }
 
-// What a URL key opens is the desktop's: it outlives the app, whether the opener runs the browser
-// in the foreground (as xdg-open does without a desktop) or starts it double-forked with the
-// output it inherited (as a desktop's opener does).
 // Presses the URL key, its opener starting the stand-in browser with `starting`, and quits: the
 // browser is still there, and the app's status is 0.
 void expectTheBrowserToOutliveTheApp(AppKeysPeer& test, int port, const std::string& starting) {
@@ -204,13 +201,19 @@ void expectTheBrowserToOutliveTheApp(AppKeysPeer& test, int port, const std::str
   auto& brindlet = test.deckInFront(run, port, keysProfile(run));
   test.press("web");
   const pid_t browser = AppKeysPeer::pidIn(run.file("browser.pid"));
-  ASSERT_TRUE(AppKeysPeer::runs(browser, run.file("browser-sleep"))) << brindlet.output();
+  // The script notes its pid before it becomes the browser.
+  ASSERT_TRUE(testsupport::eventually(
+      [&] { return AppKeysPeer::runs(browser, run.file("browser-sleep")); }, 5s, 10ms))
+      << brindlet.output();
   EXPECT_EQ(AppKeysPeer::quit(brindlet), 0) << brindlet.output();
   std::this_thread::sleep_for(500ms);
   EXPECT_TRUE(AppKeysPeer::runs(browser, run.file("browser-sleep")));
   ::kill(browser, SIGKILL);
 }
 
+// What a URL key opens is the desktop's: it outlives the app, whether the opener runs the browser
+// in the foreground (as xdg-open does without a desktop) or starts it double-forked with the
+// output it inherited (as a desktop's opener does).
 TEST_F(AppKeysPeer, WhatAUrlKeyOpenedInTheForegroundOutlivesTheApp) {
   expectTheBrowserToOutliveTheApp(*this, 39711, "\"$browser\" \"$1\"\nexit $?");
 }
@@ -254,33 +257,44 @@ TEST_F(AppKeysPeer, AnEditedProfileReachesThePhoneAndItsKeysDoWhatItSays) {
            " > " + run.file("said") + R"("}}}})";
   };
   auto& brindlet = deckInFront(run, 39721, profile("Late", "old"));
-  const int shown = profilesShown();
+  // Whether the phone got a new deck profile carrying `label` (by `sentAt`), and the key then
+  // says `word`.
+  auto sentAt = std::chrono::steady_clock::now();
+  const auto reaches = [&](int shown, const std::string& label, const std::string& word) {
+    const bool sent = testsupport::eventually(
+        [&] {
+          return profilesShown() > shown &&
+                 phone_->output().rfind("\"label\":\"" + label + "\"") != std::string::npos;
+        },
+        5s, 10ms);
+    sentAt = std::chrono::steady_clock::now();
+    press("date");
+    return sent &&
+           testsupport::eventually(
+               [&] { return testsupport::readFile(run.file("said")) == word + "\n"; }, 5s, 20ms);
+  };
   const auto file = data() / "Brindlet/Profiles/Keys.json";
   struct stat before {};
   ::stat(file.c_str(), &before);
   const auto written = std::chrono::steady_clock::now();
+  int shown = profilesShown();
   ASSERT_EQ(testsupport::runProgram(
                 {"sh", "-c", "printf '%s' \"$0\" > \"$1\"", profile("Later", "new"), file})
                 .status,
             0);
-  const bool reached = testsupport::eventually(
-      [&] {
-        return profilesShown() > shown &&
-               phone_->output().rfind("\"label\":\"Later\"") != std::string::npos;
-      },
-      5s, 10ms);
-  ASSERT_TRUE(reached) << phone_->output() << brindlet.output();
+  EXPECT_TRUE(reaches(shown, "Later", "new")) << phone_->output() << brindlet.output();
   std::printf("the phone had the edited profile %lld ms after the write\n",
-              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         std::chrono::steady_clock::now() - written)
-                                         .count()));
+              static_cast<long long>(
+                  std::chrono::duration_cast<std::chrono::milliseconds>(sentAt - written).count()));
   struct stat after {};
   ::stat(file.c_str(), &after);
   EXPECT_EQ(after.st_ino, before.st_ino);
-  press("date");
-  EXPECT_TRUE(testsupport::eventually(
-      [&] { return testsupport::readFile(run.file("said")) == "new\n"; }, 5s, 20ms))
-      << testsupport::readFile(run.file("said"));
+
+  // A new version moved over the file, as editors that save by renaming do.
+  shown = profilesShown();
+  run.write("Keys.json", profile("Latest", "newer"));
+  ASSERT_EQ(testsupport::runProgram({"mv", run.file("Keys.json"), file}).status, 0);
+  EXPECT_TRUE(reaches(shown, "Latest", "newer")) << phone_->output();
   EXPECT_EQ(quit(brindlet), 0);
 }
 
