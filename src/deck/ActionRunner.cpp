@@ -8,6 +8,7 @@
 #include "profiles/ProfileError.h"
 #include "profiles/UrlSyntax.h"
 #include "runtime/Log.h"
+#include "runtime/Timeout.h"
 #include "runtime/Unicode.h"
 
 namespace brindlet::deck {
@@ -21,6 +22,9 @@ using profiles::Shortcut;
 constexpr auto kActivationTimeout = 1s;
 constexpr auto kTerminationGrace = 1s;
 constexpr auto kLockTimeout = 5s;
+// An opener hands the URL over and ends within this; one still running then runs the browser
+// itself (as it does without a desktop) and has opened the URL.
+constexpr auto kOpenerVerdict = 5s;
 constexpr double kLongestTimeout = 24.0 * 60 * 60;
 constexpr std::string_view kNoShortcuts = "Shortcuts aren't available on Linux";
 constexpr std::string_view kNoAppleScript = "AppleScript isn't available on Linux";
@@ -136,7 +140,7 @@ asio::awaitable<void> ActionRunner::run(Action action, std::string, std::optiona
       if (!isOpenableURL(url)) throw ActionError::failed("Bad URL");
       auto argv = programs_.opener;
       argv.push_back(std::move(url));
-      startDetached(std::move(argv));
+      co_await open(std::move(argv));
       co_return;
     }
     case Action::Kind::shell: {
@@ -212,6 +216,17 @@ asio::awaitable<std::optional<std::string>> ActionRunner::runProgram(std::vector
       break;
   }
   co_return resultOf(run.status, run.output);
+}
+
+asio::awaitable<void> ActionRunner::open(std::vector<std::string> argv) {
+  std::optional<runtime::ExitStatus> status;
+  try {
+    auto opening = runtime::handOff(std::move(argv));
+    status = co_await runtime::within(*clock_, kOpenerVerdict, std::move(opening));
+  } catch (const runtime::ProcessError& error) {
+    throw ActionError::failed(error.text());
+  }
+  if (status) resultOf(*status, {});
 }
 
 void ActionRunner::startDetached(std::vector<std::string> argv) {

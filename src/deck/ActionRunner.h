@@ -26,7 +26,8 @@ struct ActionPrograms {
 
 // Performs deck actions on this computer: key combinations and media keys through the event
 // poster, shell commands through the Z shell in a process group of their own, URLs through the
-// desktop's opener, locking through logind. Lives on the main loop.
+// desktop's opener (handed to the system: what it opens outlives the app), locking through
+// logind. Lives on the main loop.
 class ActionRunner : public ActionRunning {
  public:
   static constexpr std::size_t outputLimit = std::size_t(1) << 20;
@@ -62,6 +63,9 @@ class ActionRunner : public ActionRunning {
   // (its group is then ended in the background). Throws ActionError when it fails.
   boost::asio::awaitable<std::optional<std::string>> runProgram(std::vector<std::string> argv,
                                                                 runtime::Duration timeout);
+  // Hands the URL's opener to the system; its failure to start, or an exit other than 0 while
+  // it is awaited, fails the action.
+  boost::asio::awaitable<void> open(std::vector<std::string> argv);
   // Starts a program whose result nobody waits for; failing to start it is ignored. It ends
   // with the runner at the latest.
   void startDetached(std::vector<std::string> argv);

@@ -120,8 +120,9 @@ bool DeckEngine::takeFrontApp(const FrontApp& app) {
   const auto title = roles_.workspace->focusedWindowTitle(app.pid);
   auto match = roles_.store->profile(app.bundleID, title);
   if (!match) return false;
-  const bool changed = !current_ || current_->stored.profile.id != match->profile.id ||
-                       current_->app.bundleID != app.bundleID;
+  // New contents of the same profile are a change too: the phone shows what the keys do.
+  const bool changed =
+      !current_ || current_->stored != *match || current_->app.bundleID != app.bundleID;
   setCurrent(Current{std::move(*match), app});
   if (!changed) return false;
   sentLooks_.clear();
@@ -146,6 +147,17 @@ asio::awaitable<void> DeckEngine::refresh() {
     setCurrent(std::nullopt);
     co_await frontAppChanged(std::move(app));
     co_return;
+  }
+  if (match && *match != current_->stored) {
+    // The profile read anew with other contents (saved in place, or replaced by a new file): the
+    // phone gets it afresh, so that what it shows is what the keys do.
+    setCurrent(Current{*match, current_->app});
+    sentLooks_.clear();
+    deckLog().info("Deck profile %s for %s", current_->stored.profile.id.c_str(),
+                   current_->app.bundleID.c_str());
+    sendProfile();
+    co_await updateMeeting();
+    if (!current_) co_return;
   }
   co_await refreshLooks();
 }

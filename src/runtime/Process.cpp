@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -18,6 +19,7 @@
 #include <boost/asio/bind_executor.hpp>
 #include <boost/asio/posix/stream_descriptor.hpp>
 #include <boost/asio/redirect_error.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
@@ -54,16 +56,19 @@ std::pair<FileDescriptor, FileDescriptor> makePipe() {
   return {aboveStandard(ends[0]), aboveStandard(ends[1])};
 }
 
-// The child's standard descriptors and nothing else: closefrom after the dup2s also closes
-// what others opened without close-on-exec (Asio's sockets, libraries' descriptors).
+// The child's standard descriptors (and `third` as its descriptor 3, when given) and nothing
+// else: closefrom after the dup2s also closes what others opened without close-on-exec (Asio's
+// sockets, libraries' descriptors). A child in a session of its own (`ownSession`) also leads a
+// group of its own.
 class SpawnSetup {
  public:
-  SpawnSetup(int input, int output, bool captureErrors) {
+  SpawnSetup(int input, int output, bool captureErrors, bool ownSession = false, int third = -1) {
     ::posix_spawn_file_actions_init(&actions_);
     ::posix_spawn_file_actions_adddup2(&actions_, input, STDIN_FILENO);
     ::posix_spawn_file_actions_adddup2(&actions_, output, STDOUT_FILENO);
     if (captureErrors) ::posix_spawn_file_actions_adddup2(&actions_, output, STDERR_FILENO);
-    ::posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
+    if (third >= 0) ::posix_spawn_file_actions_adddup2(&actions_, third, 3);
+    ::posix_spawn_file_actions_addclosefrom_np(&actions_, third >= 0 ? 4 : 3);
     ::posix_spawnattr_init(&attributes_);
     sigset_t none, all;
     sigemptyset(&none);
@@ -71,8 +76,9 @@ class SpawnSetup {
     ::posix_spawnattr_setsigmask(&attributes_, &none);
     ::posix_spawnattr_setsigdefault(&attributes_, &all);
     ::posix_spawnattr_setpgroup(&attributes_, 0);
-    ::posix_spawnattr_setflags(
-        &attributes_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    const short grouping = ownSession ? POSIX_SPAWN_SETSID : POSIX_SPAWN_SETPGROUP;
+    ::posix_spawnattr_setflags(&attributes_,
+                               grouping | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   }
   ~SpawnSetup() {
     ::posix_spawn_file_actions_destroy(&actions_);
@@ -175,7 +181,128 @@ ExitStatus statusOf(const siginfo_t& info) {
   return {0, info.si_status};
 }
 
+// How long the drain of a left-behind pipe rests after each pass: a program that writes without
+// pause then waits on its full pipe most of the time instead of costing a core to follow, and one
+// that writes now and then never waits at all.
+constexpr auto kDiscardRest = std::chrono::milliseconds(20);
+
+// Discards what a left-behind program writes, off the loop, on the blocking worker: whenever the
+// pipe holds something, one splice hands it to /dev/null (the kernel drops the pages, nothing is
+// copied), then the drain rests. Once no writer holds the pipe, the drain closes `ended` (the
+// write end of a pipe that the owner's loop waits on): a loop hears of it without the worker ever
+// touching the loop, which may be gone by then.
+class Discard : public std::enable_shared_from_this<Discard> {
+ public:
+  static std::shared_ptr<Discard> start(FileDescriptor pipe, FileDescriptor ended) {
+    auto executor = blockingWorker().executor();
+    std::shared_ptr<Discard> discard(new Discard(executor, std::move(ended)));
+    discard->pipe_.assign(pipe.release());
+    asio::post(executor, [discard] {
+      discard->null_ = FileDescriptor(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+      discard->await();
+    });
+    return discard;
+  }
+
+  // Ends the drain (what holds the pipe then gets a broken pipe at its next write).
+  void stop() {
+    asio::post(pipe_.get_executor(), [self = shared_from_this()] { self->end(); });
+  }
+
+ private:
+  Discard(const asio::any_io_executor& executor, FileDescriptor ended)
+      : pipe_(executor), rest_(executor), ended_(std::move(ended)) {}
+
+  void await() {
+    pipe_.async_wait(Descriptor::wait_read,
+                     [self = shared_from_this()](const boost::system::error_code& error) {
+                       if (!error) self->pass();
+                     });
+  }
+
+  void pass() {
+    if (!pipe_.is_open()) return;  // stopped meanwhile
+    const int from = pipe_.native_handle();
+    auto moved = ::splice(from, nullptr, null_.get(), nullptr, std::size_t(1) << 20,
+                          SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+    if (moved < 0 && errno != EAGAIN && errno != EINTR) {
+      static std::array<char, 65536> dropped;  // never read: a place for bytes to go
+      moved = ::read(from, dropped.data(), dropped.size());
+    }
+    if (moved == 0) return end();
+    rest_.expires_after(kDiscardRest);
+    rest_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
+      if (!error) self->await();
+    });
+  }
+
+  void end() {
+    boost::system::error_code ignored;
+    pipe_.close(ignored);
+    rest_.cancel();
+    ended_.reset();
+  }
+
+  Descriptor pipe_;
+  asio::steady_timer rest_;
+  FileDescriptor null_;
+  FileDescriptor ended_;
+};
+
+// The waiter of a handed-off program: a job of a shell that leaves as soon as it has started it,
+// so that the waiter's parent is no process of ours. It runs the program with the signals that a
+// shell's background job ignores back at their defaults, then tells descriptor 3 how it ended.
+constexpr const char* kHandOffWaiter = "(env --default-signal=INT,QUIT \"$@\" 3>&-; echo $? >&3) &";
+
+// Starts the waiter and reaps its shell, which leaves at once; our end of the waiter's report.
+FileDescriptor startHandedOff(const std::vector<std::string>& argv) {
+  mayBlock("starting a program");
+  if (argv.empty()) throw ProcessError::programNotFound("");
+  auto [reportRead, reportWrite] = makePipe();
+  auto null = aboveStandard(::open("/dev/null", O_RDWR | O_CLOEXEC));
+  SpawnSetup setup(null.get(), null.get(), true, true, reportWrite.get());
+  std::vector<std::string> line{"/bin/sh", "-c", kHandOffWaiter, "sh"};
+  line.insert(line.end(), argv.begin(), argv.end());
+  const pid_t shell = setup.spawn(line);
+  siginfo_t info{};
+  while (::waitid(P_PID, static_cast<id_t>(shell), &info, WEXITED) != 0 && errno == EINTR) {
+  }
+  if (!statusOf(info).succeeded()) throw ProcessError::cannotStart(argv[0], "no waiter");
+  return std::move(reportRead);
+}
+
+// What the waiter wrote: the shell's word for how the program ended.
+ExitStatus reportedStatus(const std::string& report) {
+  int code = -1;
+  if (std::sscanf(report.c_str(), "%d", &code) != 1) return {-1, 0};
+  if (code > 128) return {0, code - 128};
+  return {code, 0};
+}
+
 }  // namespace
+
+asio::awaitable<ExitStatus> handOff(std::vector<std::string> argv) {
+  auto executor = co_await asio::this_coro::executor;
+  const std::string program = argv.empty() ? std::string() : argv.front();
+  auto start = [argv = std::move(argv)] { return startHandedOff(argv); };
+  FileDescriptor reportEnd = co_await offloadBlocking(std::move(start));
+  Descriptor report(executor, reportEnd.release());
+  std::string text;
+  std::array<char, 32> buffer{};
+  for (;;) {
+    boost::system::error_code error;
+    auto token = asio::redirect_error(asio::use_awaitable, error);
+    auto reading = report.async_read_some(asio::buffer(buffer), token);
+    const auto n = co_await std::move(reading);
+    text.append(buffer.data(), n);
+    if (error == asio::error::eof) break;
+    if (error) throw boost::system::system_error(error);
+  }
+  const auto status = reportedStatus(text);
+  // The shell's word for a command it could not find.
+  if (status == ExitStatus{127, 0}) throw ProcessError::programNotFound(program);
+  co_return status;
+}
 
 ProcessError ProcessError::programNotFound(std::string program) {
   return {Case::programNotFound, ErrorText("programNotFound").text("", program)};
@@ -190,7 +317,12 @@ ProcessError ProcessError::inputClosed() {
 
 struct Process::State : std::enable_shared_from_this<State> {
   State(const asio::any_io_executor& executor, std::shared_ptr<Clock> clock, std::size_t limit)
-      : clock(std::move(clock)), exit(executor), output(executor), input(executor), limit(limit) {}
+      : clock(std::move(clock)),
+        exit(executor),
+        output(executor),
+        input(executor),
+        discarded(executor),
+        limit(limit) {}
 
   void watch() {
     awaitEnd();
@@ -211,7 +343,7 @@ struct Process::State : std::enable_shared_from_this<State> {
           self->keep(n);
           if (error && error != asio::error::operation_aborted) return self->outputEnded();
           if (!self->output.is_open()) return;
-          if (self->childEnded && !self->status) self->readWhatIsLeft();
+          if (self->childEnded && !self->status) return self->readWhatIsLeft();
           self->read();
         });
   }
@@ -225,7 +357,8 @@ struct Process::State : std::enable_shared_from_this<State> {
   }
 
   // After the child's end: what is in the pipe now makes the result. Something the child
-  // started may go on writing; the pipe is still read, so that it does not die of a broken pipe.
+  // started may go on writing; the rest is discarded off the loop, so that it neither dies of a
+  // broken pipe nor costs the loop anything.
   void readWhatIsLeft() {
     int left = 0;
     boost::system::error_code error;
@@ -238,6 +371,19 @@ struct Process::State : std::enable_shared_from_this<State> {
       left -= static_cast<int>(n);
     }
     finish();
+    if (error == asio::error::eof) return outputEnded();
+    discardTheRest();
+  }
+
+  void discardTheRest() {
+    FileDescriptor pipe(output.release());
+    auto [endedRead, endedWrite] = makePipe();
+    discarded.assign(endedRead.release());
+    discarded.async_wait(Descriptor::wait_read,
+                         [self = shared_from_this()](const boost::system::error_code& error) {
+                           if (!error) self->outputEnded();
+                         });
+    discard = Discard::start(std::move(pipe), std::move(endedWrite));
   }
 
   void reap() {
@@ -309,7 +455,9 @@ struct Process::State : std::enable_shared_from_this<State> {
   Descriptor exit;  // the child's pidfd: readable once it has ended
   Descriptor output;
   Descriptor input;
+  Descriptor discarded;  // readable once the discard has seen the output's end
   std::size_t limit;
+  std::shared_ptr<Discard> discard;  // what is left behind, once the result is in
   std::array<char, 65536> buffer{};
   std::string text;
   bool truncated = false;
@@ -352,11 +500,13 @@ Process& Process::operator=(Process&&) noexcept = default;
 Process::~Process() {
   if (!state_) return;
   state_->kill();
+  if (state_->discard) state_->discard->stop();
   // The pending waits hold the state; closing ends them so that it goes.
   boost::system::error_code ignored;
   state_->exit.close(ignored);
   state_->output.close(ignored);
   state_->input.close(ignored);
+  state_->discarded.close(ignored);
 }
 
 pid_t Process::pid() const {

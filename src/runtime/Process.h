@@ -48,8 +48,9 @@ struct ExitStatus {
 // from us), standard output and error (a pipe read on the loop while it runs) and no other
 // descriptor, and signal dispositions reset to their defaults. The result comes when the child
 // has ended and what it left in the pipe is read, even when something it started still holds the
-// pipe; the pipe is then still read, and what comes is dropped, until nothing holds it, so that a
-// program started in the background does not die of a broken pipe at its first write.
+// pipe; what comes after is then dropped until nothing holds the pipe, so that a program started
+// in the background does not die of a broken pipe at its first write. That drain runs off the
+// loop and rests between passes: a program that writes without pause costs next to nothing.
 // Destroying a Process whose child still runs, or whose output something still holds, kills the
 // child's group (and reaps the child). Touched only from its executor's thread.
 class Process {
@@ -103,6 +104,15 @@ class Process {
   explicit Process(std::shared_ptr<State> state);
   std::shared_ptr<State> state_;
 };
+
+// Starts a program that is none of this process's to end, such as an opener that hands a URL to
+// the desktop: what it opens belongs to the desktop and must outlive us. It runs in a session of
+// its own, with standard input, output and error on /dev/null, under a waiter whose own parent
+// leaves at once, so that neither it nor what it starts is a descendant of this process or among
+// the groups left behind. Returns how it ended, once it has (the waiter reaps it); the waiter's
+// silence (it was killed) reads as code -1. Giving up the wait (cancelling) leaves the program
+// running. Throws ProcessError::programNotFound when there is no such program.
+boost::asio::awaitable<ExitStatus> handOff(std::vector<std::string> argv);
 
 // The process groups of children that have ended while something they started (a program a
 // shell put in the background) still holds their output: what quitting must end besides the

@@ -246,6 +246,27 @@ TEST_F(ActionRunnerTest, ProgramsThatCannotStartAndProgramsLeftRunning) {
   EXPECT_TRUE(testsupport::processesGone({program}));
 }
 
+// The opener's verdict is the key's: one that is missing or fails fails the action.
+TEST_F(ActionRunnerTest, AnOpenerThatFailsFailsTheUrlKey) {
+  const std::pair<std::vector<std::string>, std::string> rows[] = {
+      {{"true"}, ""},
+      {{"sh", "-c", "exit 4", "sh"}, "Exit 4"},
+      {{"/no/such/opener"}, R"(programNotFound("/no/such/opener"))"},
+  };
+  for (const auto& [opener, description] : rows) {
+    ActionPrograms programs;
+    programs.opener = opener;
+    ActionRunner runner(io.get_executor(), workspace, poster, runtime::Clock::system(), programs);
+    try {
+      brindlet::testing::runUntilDone(
+          io, runner.run(ofKind(Action::Kind::url, "https://example.com/"), "p/k", {}, {}));
+      EXPECT_EQ(description, "") << opener.front();
+    } catch (const ActionError& error) {
+      EXPECT_EQ(error.description(), description);
+    }
+  }
+}
+
 TEST_F(ActionRunnerTest, TimeOutsAreClamped) {
   const std::pair<std::optional<double>, runtime::Duration> table[] = {
       {std::nullopt, 5s}, {-3.0, 0s}, {0.25, 250ms}, {1e9, 24h}};

@@ -33,7 +33,39 @@ const std::string looksShown =
 const std::string browserShown =
     R"({"app":"com.browser","appName":"browser","profile":"com.test.browser","t":"deckProfile"})";
 
+const std::string saveStored =
+    R"({"profile":"com.test.editor","states":{"save":{"label":"Stored","ring":"none","symbol":"doc"}},"t":"deckState"})";
+
 const Script scripts[] = {
+    {"a profile read anew with other contents is shown again, and its keys do what it now says",
+     {"editor.json", "other.json"},
+     {
+         "link up",
+         "start",
+         "front com.editor 11",
+         editorChosen,
+         editorShown,
+         savePlain,
+         R"(edit editor.json "label":"Save" | "label":"Stored")",
+         "edit editor.json cmd+s | cmd+shift+s",
+         "tick",
+         editorChosen,
+         editorShown,
+         saveStored,
+         "press com.test.editor save",
+         "run com.test.editor/save cmd+shift+s - com.editor",
+         "edit editor.json cmd+shift+s | cmd+shift+s",
+         R"(edit other.json "Keep" | "Held")",
+         "tick",
+         "front com.unknown 13",
+         "edit editor.json cmd+shift+s | cmd+e",
+         "front com.editor 11",
+         editorChosen,
+         editorShown,
+         saveStored,
+         "press com.test.editor save",
+         "run com.test.editor/save cmd+e - com.editor",
+     }},
     {"own app ignored, an app without profile keeps the deck",
      {"editor.json", "other.json"},
      {

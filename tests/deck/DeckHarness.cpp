@@ -101,6 +101,14 @@ void DeckHarness::play(const std::string& line) {
     workspace->windows[pid].assign(parts.begin() + 1, parts.end());
   } else if (verb == "buttons") {
     workspace->buttons[parts.at(0)].assign(parts.begin() + 1, parts.end());
+  } else if (verb == "edit") {
+    // The file rewritten with the first text replaced by the second, then the store reads again.
+    std::string text = testsupport::readFile(folder.file(a));
+    const auto from = parts.at(0).substr(a.size() + 1);
+    if (const auto at = text.find(from); at != std::string::npos)
+      text.replace(at, from.size(), parts.at(1));
+    folder.write(a, text);
+    brindlet::testing::runUntilDone(loop.context(), store->load());
   } else if (verb == "opens") {
     workspace->opens[parts.at(0)] = {parts.at(1), numberOf(parts.at(2))};
   } else {

@@ -228,7 +228,7 @@ class DeckHarness {
   // value <profile> <key> <number>; meet <key> (a press on the meeting deck); fail <script key>
   // <message>; ok <script key>; slow <script key> <s>; recency; tasks;
   // app <id> <pid> | <title> | ... (a running app and its windows);
-  // buttons <title> | <label> | ...; opens <label> | <label> | <s>.
+  // buttons <title> | <label> | ...; opens <label> | <label> | <s>; edit <file> <text> | <text>.
   void play(const std::string& line);
   // Plays the script's commands and expects exactly its lines in the transcript.
   void expectScript(const std::vector<std::string>& lines);

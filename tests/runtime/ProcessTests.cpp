@@ -101,6 +101,111 @@ TEST(Process, ABackgroundProgramWritesOnAfterTheResult) {
   EXPECT_TRUE(testsupport::processesGone({background}));
 }
 
+// What a program left behind writes is discarded off the loop: one that writes without pause
+// costs the loop next to nothing and lives on until the process goes; one that writes a lot and
+// then ends is never stuck on a full pipe, and its release comes.
+TEST(Process, WhatIsLeftBehindIsDiscardedOffTheLoop) {
+  testsupport::TempDir dir;
+  asio::io_context loop;
+  const auto pidFile = dir.file("pid");
+  std::optional<Process> chatty =
+      Process::start(loop.get_executor(), Options{{"sh", "-c", "yes & echo $! > " + pidFile}});
+  runUntilDone(loop, chatty->exited());
+  const pid_t yes = std::stoi(testsupport::readFile(pidFile));
+  loop.restart();
+  EXPECT_LT(loop.run_for(500ms), 20u) << "handlers the loop ran for the output";
+  EXPECT_FALSE(testsupport::processGone(yes));
+  EXPECT_TRUE(chatty->outputHeld());
+  EXPECT_THAT(groupsLeftBehind(), ::testing::Contains(chatty->pid()));
+
+  const auto done = dir.file("done");
+  Process writer =
+      Process::start(loop.get_executor(),
+                     Options{{"sh", "-c", "(head -c 3000000 /dev/zero; echo > " + done + ") &"}});
+  runUntilDone(loop, writer.exited());
+  runUntilDone(loop, writer.released());
+  EXPECT_TRUE(std::filesystem::exists(done));
+  EXPECT_THAT(groupsLeftBehind(), ::testing::Not(::testing::Contains(writer.pid())));
+
+  chatty.reset();
+  EXPECT_TRUE(testsupport::processesGone({yes}));
+}
+
+// The pid's parent, from its stat line; 0 when it cannot be read.
+pid_t parentOf(pid_t pid) {
+  const auto stat =
+      parseProcessStat(testsupport::readFile("/proc/" + std::to_string(pid) + "/stat"));
+  return stat ? stat->parent : 0;
+}
+
+asio::awaitable<void> awaitHandedOff(std::vector<std::string> argv) {
+  co_await handOff(std::move(argv));
+}
+
+// A handed-off program is none of ours: in another session, no descendant of ours, with none of
+// our descriptors and no signal ignored, not among the groups left behind, and it outlives the
+// wait. How it ended is the wait's result.
+TEST(Process, AHandedOffProgramIsNoneOfOurs) {
+  testsupport::TempDir dir;
+  asio::io_context loop;
+  const auto pidFile = dir.file("pid");
+  auto waiting =
+      spawn(loop.get_executor(), awaitHandedOff({"sh", "-c",
+                                                 "echo $$ > " + pidFile + ".part; mv " + pidFile +
+                                                     ".part " + pidFile + "; exec sleep 60"}));
+  ASSERT_TRUE(brindlet::testing::runUntil(
+      loop, [&] { return std::filesystem::exists(pidFile); }, 5s));
+  const pid_t program = std::stoi(testsupport::readFile(pidFile));
+  const auto descendant = [&] {
+    for (pid_t at = program; at > 1; at = parentOf(at))
+      if (at == ::getpid()) return true;
+    return false;
+  };
+  EXPECT_TRUE(brindlet::testing::runUntil(
+      loop, [&] { return !descendant(); }, 5s));
+  const auto stat =
+      parseProcessStat(testsupport::readFile("/proc/" + std::to_string(program) + "/stat"));
+  ASSERT_TRUE(stat);
+  EXPECT_NE(stat->session, ::getsid(0));
+  EXPECT_THAT(groupsLeftBehind(), ::testing::Not(::testing::Contains(stat->group)));
+  std::vector<std::string> descriptors;
+  for (const auto& fd :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(program) + "/fd"))
+    descriptors.push_back(fd.path().filename().string() + " " +
+                          std::filesystem::read_symlink(fd.path()).string());
+  std::sort(descriptors.begin(), descriptors.end());
+  EXPECT_EQ(descriptors, (std::vector<std::string>{"0 /dev/null", "1 /dev/null", "2 /dev/null"}));
+  // A shell's background job ignores SIGINT and SIGQUIT; what it opens must not.
+  const auto status = testsupport::readFile("/proc/" + std::to_string(program) + "/status");
+  const auto ignored = status.find("SigIgn:\t");
+  ASSERT_NE(ignored, std::string::npos);
+  const auto mask = std::stoull(status.substr(ignored + 8, 16), nullptr, 16);
+  EXPECT_EQ(mask & ((1ull << (SIGINT - 1)) | (1ull << (SIGQUIT - 1))), 0u) << status;
+  waiting.cancel();
+  brindlet::testing::drain(loop);
+  EXPECT_FALSE(testsupport::processGone(program));
+  ::kill(program, SIGKILL);
+
+  const struct {
+    std::vector<std::string> argv;
+    ExitStatus status;
+    std::string error;
+  } rows[] = {
+      {{"true"}, {}, ""},
+      {{"sh", "-c", "exit 4"}, {4, 0}, ""},
+      {{"sh", "-c", "kill -TERM $$"}, {0, SIGTERM}, ""},
+      {{"brindlet-no-such-program"}, {}, R"(programNotFound("brindlet-no-such-program"))"},
+  };
+  for (const auto& row : rows) {
+    try {
+      EXPECT_EQ(runUntilDone(loop, handOff(row.argv)), row.status) << row.argv.back();
+      EXPECT_EQ(row.error, "");
+    } catch (const ProcessError& error) {
+      EXPECT_EQ(error.text(), row.error);
+    }
+  }
+}
+
 TEST(Process, ProgramsThatCannotRunAreTypedErrors) {
   asio::io_context loop;
   testsupport::TempDir dir;

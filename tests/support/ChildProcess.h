@@ -49,5 +49,14 @@ ProgramResult runProgram(const std::vector<std::string>& argv);
 double cpuSecondsOf(pid_t pid);
 // The cores a process used over `span`, waited for here.
 double coresOver(pid_t pid, std::chrono::milliseconds span);
+// The cores a process used over `span`, while `meanwhile` runs on this thread (it is called until
+// the span is over).
+template <class Meanwhile>
+double coresOver(pid_t pid, std::chrono::milliseconds span, Meanwhile meanwhile) {
+  const double before = cpuSecondsOf(pid);
+  const auto end = std::chrono::steady_clock::now() + span;
+  while (std::chrono::steady_clock::now() < end) meanwhile();
+  return (cpuSecondsOf(pid) - before) / std::chrono::duration<double>(span).count();
+}
 
 }  // namespace brindlet::testsupport

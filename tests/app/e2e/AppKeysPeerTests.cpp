@@ -1,10 +1,17 @@
 // The app's windows as the keyboard and the window manager reach them: Ctrl+Q quits from the
-// welcome window, and a covered or minimised welcome window costs no more than a closed one.
+// welcome window, and a covered or minimised welcome window costs no more than a closed one. The
+// deck's keys as the phone presses them: what a URL key opens outlives the app, what a shell key
+// leaves in the background ends with it and costs it nothing, and an edited profile reaches the
+// phone.
 
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -14,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "app/e2e/AppHarness.h"
+#include "support/ChildProcess.h"
 #include "support/Eventually.h"
 
 namespace brindlet::app::testing {
@@ -25,13 +33,84 @@ namespace fs = std::filesystem;
 using testsupport::coresOver;
 
 class AppKeysPeer : public AppPeer {
- protected:
+ public:
   static void SetUpTestSuite() {
     AppPeer::SetUpTestSuite();
     // Animations on, as most users have them: the welcome window's backdrop moves.
     std::ofstream(fs::path(home_->path()) / "config/glib-2.0/settings/keyfile")
         << "[org/gnome/desktop/interface]\nenable-animations=true\n";
   }
+
+  // The app with the phone on USB, the stand-in programs of `run` first on its PATH, and the
+  // deck of `profile` (for terminals of the class "Keys") shown: a terminal of that class in
+  // front.
+  ChildProcess& deckInFront(const testsupport::TempDir& run, int port, const std::string& profile) {
+    const auto folder = data() / "Brindlet/Profiles";
+    fs::create_directories(folder);
+    std::ofstream(folder / "Keys.json") << profile;
+    auto [phone, socket] = usbPhone(port, run);
+    phone_ = phone;
+    auto& brindlet = start({app}, {"USBMUXD_SOCKET_ADDRESS=UNIX:" + socket,
+                                   "PATH=" + run.path() + ":" + std::getenv("PATH")});
+    EXPECT_TRUE(phone->waitFor("connected(", 15s)) << brindlet.output();
+    start({"xterm", "-class", "Keys", "-e", "sleep", "300"});
+    EXPECT_TRUE(testsupport::eventually(
+        [&] {
+          return x_->run({"wmctrl", "-x", "-a", "Keys"}).status == 0;
+        },
+        10s, 100ms));
+    EXPECT_TRUE(testsupport::eventually([&] { return profilesShown() > 0; }, 10s, 20ms))
+        << phone->output() << brindlet.output();
+    return brindlet;
+  }
+  // The deck profiles for "Keys" the phone has been sent so far.
+  int profilesShown() {
+    phone_->waitFor("\x01", 20ms);  // reads what the phone printed meanwhile
+    return count(phone_->output(), "{\"app\":\"Keys\",\"appName\"");
+  }
+  void press(const std::string& key) {
+    phone_->write(R"(send {"t":"deckAction","id":100,"profile":"com.test.Keys","key":")" + key +
+                  R"(","phase":"press"})"
+                  "\n");
+  }
+  // The number a program wrote into the file, once it is there (0 when it never came).
+  static pid_t pidIn(const std::string& file) {
+    pid_t pid = 0;
+    testsupport::eventually(
+        [&] {
+          const auto text = testsupport::readFile(file);
+          if (text.find('\n') != std::string::npos) pid = std::atoi(text.c_str());
+          return pid > 0;
+        },
+        10s, 20ms);
+    return pid;
+  }
+  // Presses a shell key of keysProfile; the pid of the program it put in the background.
+  pid_t pressForProgram(const testsupport::TempDir& run, const std::string& key) {
+    press(key);
+    return pidIn(run.file(key + ".pid"));
+  }
+  // Whether the process runs the executable `path` (as this run's stand-ins do): a pid another
+  // process took meanwhile is not it.
+  static bool runs(pid_t pid, const std::string& path) {
+    std::error_code error;
+    return !testsupport::processGone(pid) &&
+           fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", error) == path;
+  }
+  // The process's arguments, each after a blank but the first.
+  static std::string commandOf(pid_t pid) {
+    std::string line = testsupport::readFile("/proc/" + std::to_string(pid) + "/cmdline");
+    if (!line.empty()) line.pop_back();
+    std::replace(line.begin(), line.end(), '\0', ' ');
+    return line;
+  }
+  // Quits as the session's end does; the app's status.
+  static std::optional<int> quit(ChildProcess& brindlet) {
+    ::kill(brindlet.pid(), SIGTERM);
+    return brindlet.waitExit(5s);
+  }
+
+  ChildProcess* phone_ = nullptr;
 
   // The app on a first run: the welcome window open.
   ChildProcess& startWelcomed() {
@@ -88,6 +167,135 @@ TEST_F(AppKeysPeer, ACoveredOrMinimisedWelcomeWindowDrawsNothing) {
       shown, covered, minimised, closed);
   EXPECT_LE(covered, closed + 0.01);
   EXPECT_LE(minimised, closed + 0.01);
+}
+
+// A deck for terminals of the class "Keys": a URL key, a shell key that puts a long sleep in the
+// background and one that puts `yes` there, each noting its program's pid in `run`.
+std::string keysProfile(const testsupport::TempDir& run) {
+  const auto shellKey = [&](const std::string& id, const std::string& command) {
+    return R"(")" + id + R"(":{"label":")" + id + R"(","symbol":"s","action":{"kind":"shell",)" +
+           R"("command":")" + command + " & echo $! > " + run.file(id + ".pid") + R"("}})";
+  };
+  return R"({"schema":1,"id":"com.test.Keys","name":"Keys","apps":["Keys"],)"
+         R"("layouts":{"compact":["web"],"regular":["web","sleeper","chatty"]},"keys":{)"
+         R"("web":{"label":"Web","symbol":"globe","action":{"kind":"url","url":"https://example.com/"}},)" +
+         shellKey("sleeper", "sleep 300") + "," + shellKey("chatty", "yes") + "}}";
+}
+
+// A stand-in browser in `run`: a copy of sleep (so that its executable names this run) started
+// by a script that notes its pid; and a stand-in xdg-open that starts it with `starting` (a
+// line of the shell in which "$browser" and "$1" are set).
+void standIns(const testsupport::TempDir& run, const std::string& starting) {
+  fs::copy_file("/bin/sleep", run.file("browser-sleep"));
+  run.write("browser", "#!/bin/sh\necho $$ > " + run.file("browser.pid") + "\nexec " +
+                           run.file("browser-sleep") + " 300\n");
+  run.write("xdg-open", "#!/bin/sh\nbrowser=" + run.file("browser") + "\n" + starting + "\n");
+  for (const char* name : {"browser", "xdg-open"}) ::chmod(run.file(name).c_str(), 0755);
+}
+
+// Presses the URL key, its opener starting the stand-in browser with `starting`, and quits: the
+// browser is still there, and the app's status is 0.
+void expectTheBrowserToOutliveTheApp(AppKeysPeer& test, int port, const std::string& starting) {
+  testsupport::TempDir run;
+  standIns(run, starting);
+  auto& brindlet = test.deckInFront(run, port, keysProfile(run));
+  test.press("web");
+  const pid_t browser = AppKeysPeer::pidIn(run.file("browser.pid"));
+  // The script notes its pid before it becomes the browser.
+  ASSERT_TRUE(testsupport::eventually(
+      [&] { return AppKeysPeer::runs(browser, run.file("browser-sleep")); }, 5s, 10ms))
+      << brindlet.output();
+  EXPECT_EQ(AppKeysPeer::quit(brindlet), 0) << brindlet.output();
+  std::this_thread::sleep_for(500ms);
+  EXPECT_TRUE(AppKeysPeer::runs(browser, run.file("browser-sleep")));
+  ::kill(browser, SIGKILL);
+}
+
+// What a URL key opens is the desktop's: it outlives the app, whether the opener runs the browser
+// in the foreground (as xdg-open does without a desktop) or starts it double-forked with the
+// output it inherited (as a desktop's opener does).
+TEST_F(AppKeysPeer, WhatAUrlKeyOpenedInTheForegroundOutlivesTheApp) {
+  expectTheBrowserToOutliveTheApp(*this, 39711, "\"$browser\" \"$1\"\nexit $?");
+}
+
+TEST_F(AppKeysPeer, WhatAUrlKeyOpenedDoubleForkedOutlivesTheApp) {
+  expectTheBrowserToOutliveTheApp(*this, 39713, "(\"$browser\" \"$1\" &)\nexit 0");
+}
+
+// What a shell key put in the background ends with the app.
+TEST_F(AppKeysPeer, WhatAShellKeyPutInTheBackgroundEndsAtQuit) {
+  testsupport::TempDir run;
+  auto& brindlet = deckInFront(run, 39717, keysProfile(run));
+  const pid_t sleeper = pressForProgram(run, "sleeper");
+  ASSERT_EQ(commandOf(sleeper), "sleep 300") << brindlet.output();
+  EXPECT_EQ(quit(brindlet), 0) << brindlet.output();
+  EXPECT_TRUE(testsupport::processesGone({sleeper}));
+}
+
+// A key that leaves `yes` writing in the background: the program lives on (the figure of what it
+// costs the app is the keys benchmark's), and it ends with the app.
+TEST_F(AppKeysPeer, AChattyBackgroundProgramLivesOnAndEndsAtQuit) {
+  testsupport::TempDir run;
+  auto& brindlet = deckInFront(run, 39719, keysProfile(run));
+  const pid_t yes = pressForProgram(run, "chatty");
+  ASSERT_EQ(commandOf(yes), "yes") << brindlet.output();
+  const auto end = std::chrono::steady_clock::now() + 10s;
+  while (std::chrono::steady_clock::now() < end) profilesShown();  // the phone read meanwhile
+  EXPECT_FALSE(testsupport::processGone(yes));
+  EXPECT_EQ(quit(brindlet), 0) << brindlet.output();
+  EXPECT_TRUE(testsupport::processesGone({yes}));
+}
+
+// A profile rewritten in place while its app is in front reaches the phone, and its key does what
+// it now says.
+TEST_F(AppKeysPeer, AnEditedProfileReachesThePhoneAndItsKeysDoWhatItSays) {
+  testsupport::TempDir run;
+  const auto profile = [&](const std::string& label, const std::string& word) {
+    return R"({"schema":1,"id":"com.test.Keys","name":"Keys","apps":["Keys"],)"
+           R"("layouts":{"compact":["date"],"regular":["date"]},"keys":{"date":{"label":")" +
+           label + R"(","symbol":"clock","action":{"kind":"shell","command":"echo )" + word +
+           " > " + run.file("said") + R"("}}}})";
+  };
+  auto& brindlet = deckInFront(run, 39721, profile("Late", "old"));
+  // Whether the phone got a new deck profile carrying `label` (by `sentAt`), and the key then
+  // says `word`.
+  auto sentAt = std::chrono::steady_clock::now();
+  const auto reaches = [&](int shown, const std::string& label, const std::string& word) {
+    const bool sent = testsupport::eventually(
+        [&] {
+          return profilesShown() > shown &&
+                 phone_->output().rfind("\"label\":\"" + label + "\"") != std::string::npos;
+        },
+        5s, 10ms);
+    sentAt = std::chrono::steady_clock::now();
+    press("date");
+    return sent &&
+           testsupport::eventually(
+               [&] { return testsupport::readFile(run.file("said")) == word + "\n"; }, 5s, 20ms);
+  };
+  const auto file = data() / "Brindlet/Profiles/Keys.json";
+  struct stat before {};
+  ::stat(file.c_str(), &before);
+  const auto written = std::chrono::steady_clock::now();
+  int shown = profilesShown();
+  ASSERT_EQ(testsupport::runProgram(
+                {"sh", "-c", "printf '%s' \"$0\" > \"$1\"", profile("Later", "new"), file})
+                .status,
+            0);
+  EXPECT_TRUE(reaches(shown, "Later", "new")) << phone_->output() << brindlet.output();
+  std::printf("the phone had the edited profile %lld ms after the write\n",
+              static_cast<long long>(
+                  std::chrono::duration_cast<std::chrono::milliseconds>(sentAt - written).count()));
+  struct stat after {};
+  ::stat(file.c_str(), &after);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+
+  // A new version moved over the file, as editors that save by renaming do.
+  shown = profilesShown();
+  run.write("Keys.json", profile("Latest", "newer"));
+  ASSERT_EQ(testsupport::runProgram({"mv", run.file("Keys.json"), file}).status, 0);
+  EXPECT_TRUE(reaches(shown, "Latest", "newer")) << phone_->output();
+  EXPECT_EQ(quit(brindlet), 0);
 }
 
 }  // namespace
