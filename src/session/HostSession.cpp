@@ -73,8 +73,7 @@ asio::awaitable<void> HostSession::handleEvent(HostTransportEvent event) {
       break;
     case HostTransportEvent::Kind::disconnected:
       if (link_ && event.route && link_->route == *event.route) {
-        log_.info("Client dropped: %s", event.reason.c_str());
-        co_await endSession(true);
+        co_await linkEnded(std::move(event.reason));
       }
       break;
     case HostTransportEvent::Kind::nearby:
@@ -158,6 +157,44 @@ asio::awaitable<void> HostSession::readLoop(
     if (!self) co_return;
     co_await self->handle(std::move(envelope->message), connection);
   }
+}
+
+asio::awaitable<void> HostSession::linkEnded(std::string reason) {
+  // The read loop may still be busy with a pane while the phone's last messages, its bye among
+  // them, wait unread behind it: they are handled first, in order, and the link ends as they say.
+  const auto connection = link_->connection;
+  auto reading = unreadMessages(connection);
+  auto unread = co_await std::move(reading);
+  for (auto& message : unread) {
+    co_await handle(std::move(message), connection);
+    if (!link_ || link_->connection != connection) co_return;
+  }
+  log_.info("Client dropped: %s", reason.c_str());
+  co_await endSession(true);
+}
+
+asio::awaitable<std::vector<protocol::ControlMessage>> HostSession::unreadMessages(
+    std::shared_ptr<transport::FrameConnection> connection) {
+  std::vector<protocol::ControlMessage> messages;
+  // Only an ended link's frames are all there: taking them never waits, and leaves the read
+  // loop nothing but the end.
+  if (!connection->isClosed()) co_return messages;
+  for (;;) {
+    std::optional<protocol::Frame> frame;
+    try {
+      frame = co_await connection->receive();
+    } catch (...) {
+      break;
+    }
+    if (!frame) break;
+    if (frame->channel != protocol::Channel::control) continue;
+    try {
+      messages.push_back(protocol::ControlEnvelope::of(*frame).message);
+    } catch (const protocol::ProtocolError&) {
+      // The link is over: nothing is left to refuse.
+    }
+  }
+  co_return messages;
 }
 
 asio::awaitable<void> HostSession::endSession(bool keepDisplay) {

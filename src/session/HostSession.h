@@ -130,6 +130,10 @@ class HostSession : public std::enable_shared_from_this<HostSession> {
   boost::asio::awaitable<void> begin(transport::ClientLink link);
   static boost::asio::awaitable<void> readLoop(
       std::weak_ptr<HostSession> weak, std::shared_ptr<transport::FrameConnection> connection);
+  // The transport reports the current link's end.
+  boost::asio::awaitable<void> linkEnded(std::string reason);
+  static boost::asio::awaitable<std::vector<protocol::ControlMessage>> unreadMessages(
+      std::shared_ptr<transport::FrameConnection> connection);
   boost::asio::awaitable<void> endSession(bool keepDisplay);
   void startGrace();
   static boost::asio::awaitable<void> grace(std::weak_ptr<HostSession> weak,

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
@@ -235,6 +237,47 @@ TEST(SessionOrphans, AStreamStartedForAGoneLinkIsStopped) {
   EXPECT_FALSE(h.streamer->pipeline());
   EXPECT_FALSE(h.session->hasStream.get());
   EXPECT_TRUE(h.session->inGrace());
+}
+
+// The phone's last messages wait unread behind a pane whose display or stream is slow to come,
+// and then its link ends: a bye among them ends the session as that bye says, not as a drop.
+TEST(SessionOrphans, AByeUnreadWhenTheLinkEndsIsHonoured) {
+  struct Case {
+    bool holdAttach;  // else the stream's start
+    std::string bye;  // none: the link just ends
+    std::string line;
+    bool graced;
+  };
+  const std::vector<Case> cases{
+      {true, "userDisconnected", "Client said bye: userDisconnected", false},
+      {false, "userDisconnected", "Client said bye: userDisconnected", false},
+      {true, "backgrounded", "Client said bye: backgrounded", true},
+      {false, "backgrounded", "Client said bye: backgrounded", true},
+      {false, "", "Client dropped: closed", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE((c.holdAttach ? "attach held, " : "start held, ") + c.bye);
+    SessionHarness h;
+    h.play("link A");
+    bool& hold = c.holdAttach ? h.displays->holdNext : h.streamer->holdNext;
+    hold = true;
+    h.play("pane A 393 852 3 monitor; touch A ended");
+    if (!c.bye.empty()) h.play("bye A " + c.bye);
+    h.play("drop A");
+    auto& held = c.holdAttach ? h.displays->held : h.streamer->held;
+    ASSERT_TRUE(held);
+    held->resume({});
+    h.settle();
+    const auto said = h.log.messages("session", LogLevel::info);
+    EXPECT_EQ(std::count(said.begin(), said.end(), c.line), 1) << ::testing::PrintToString(said);
+    EXPECT_EQ(std::count_if(said.begin(), said.end(),
+                            [](const std::string& l) { return l.starts_with("Client "); }),
+              1);
+    EXPECT_FALSE(h.session->link());
+    EXPECT_FALSE(h.session->hasStream.get());
+    EXPECT_EQ(h.session->inGrace(), c.graced);
+    EXPECT_EQ(h.session->displayID.get().has_value(), c.graced);
+  }
 }
 
 TEST_F(SessionTest, ThePhonesStatisticsGoWithItsLink) {

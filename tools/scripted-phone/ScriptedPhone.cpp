@@ -64,7 +64,8 @@ asio::awaitable<void> ScriptedPhone::watchEvents() {
     print_(transport::textOf(*event));
     if (auto* connected = std::get_if<transport::ClientTransportEvents::Connected>(&*event)) {
       live_ = connected->link.connection;
-      runtime::spawn(co_await asio::this_coro::executor, readHost(live_, print_, video_, tally_));
+      runtime::spawn(co_await asio::this_coro::executor,
+                     readHost(live_, transport_, print_, video_, tally_));
     } else if (std::holds_alternative<transport::ClientTransportEvents::Disconnected>(*event)) {
       live_.reset();
     }
@@ -72,6 +73,7 @@ asio::awaitable<void> ScriptedPhone::watchEvents() {
 }
 
 asio::awaitable<void> ScriptedPhone::readHost(std::shared_ptr<transport::FrameConnection> link,
+                                              std::shared_ptr<transport::ClientTransport> transport,
                                               Print print, std::shared_ptr<std::ofstream> video,
                                               std::shared_ptr<Tally> tally) {
   try {
@@ -81,6 +83,11 @@ asio::awaitable<void> ScriptedPhone::readHost(std::shared_ptr<transport::FrameCo
         const bool stats = envelope.message.type() == protocol::Stats::type;
         if (stats) tally->lastStats = envelope.encodedJSON();
         if (!stats || !tally->terse) print("received " + envelope.encodedJSON());
+        if (tally->stopOnReady && envelope.message.as<protocol::DisplayReady>()) {
+          std::string reason = *std::exchange(tally->stopOnReady, std::nullopt);
+          co_await transport->stop(std::move(reason));
+          print("stopped on displayReady");
+        }
       } else {
         const bool isVideo = frame->channel == protocol::Channel::video;
         if (isVideo && video) {
@@ -139,6 +146,8 @@ asio::awaitable<bool> ScriptedPhone::command(std::string line) {
     } else if (verb == "pane" || verb == "touch" || verb == "send") {
       ControlMessage message = messageOf(verb, words);
       co_await send(std::move(message));
+    } else if (verb == "stop-on-ready") {
+      tally_->stopOnReady = reasonIn(words, protocol::ByeReason::userDisconnected);
     } else if (verb == "stats") {
       printStats();
     } else if (verb == "close") {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <boost/asio/awaitable.hpp>
@@ -22,7 +23,9 @@ namespace brindlet::tools {
 // "frame <channel> <bytes>" per video or audio frame (" key" after a keyframe's), "ok <command>",
 // "error <text>".
 // Commands: "start", "stop [reason]", "forget", "pane <w> <h> <scale>",
-// "touch <phase> <x> <y>", "send <envelope JSON>", "close [reason]", "stats", "quit".
+// "touch <phase> <x> <y>", "send <envelope JSON>", "close [reason]", "stats", "quit", and
+// "stop-on-ready [reason]": the host's next displayReady is answered at once with a "stop" (the
+// reason userDisconnected unless given), its end printed as "stopped on displayReady".
 // Terse, for a person at a terminal: the host's once-a-second statistics are kept for the
 // "stats" command instead of printed, and of each channel's frames only the first is printed.
 // "stats" prints "stats <the last statistics' JSON>" and "frames <channel> <count>" per channel.
@@ -42,15 +45,17 @@ class ScriptedPhone {
  private:
   boost::asio::awaitable<void> startListening();
   boost::asio::awaitable<void> send(protocol::ControlMessage message);
-  // What came from the host so far, for "stats".
+  // What came from the host so far, for "stats", and the stop armed for its displayReady.
   struct Tally {
     bool terse = false;
     std::string lastStats;
     std::map<std::string, std::uint64_t> frames;  // by channel
+    std::optional<std::string> stopOnReady;       // its reason
   };
-  static boost::asio::awaitable<void> readHost(std::shared_ptr<transport::FrameConnection> link,
-                                               Print print, std::shared_ptr<std::ofstream> video,
-                                               std::shared_ptr<Tally> tally);
+  static boost::asio::awaitable<void> readHost(
+      std::shared_ptr<transport::FrameConnection> link,
+      std::shared_ptr<transport::ClientTransport> transport, Print print,
+      std::shared_ptr<std::ofstream> video, std::shared_ptr<Tally> tally);
   void printStats() const;
 
   std::shared_ptr<transport::ClientTransport> transport_;

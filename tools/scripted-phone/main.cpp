@@ -52,7 +52,8 @@ const std::string usage =
     "  --help             print this and exit\n"
     "\n"
     "Commands, one per line: start, stop [reason], forget, pane <w> <h> <scale>,\n"
-    "touch <phase> <x> <y>, send <envelope JSON>, close [reason], stats, quit.\n";
+    "touch <phase> <x> <y>, send <envelope JSON>, close [reason], stats, quit,\n"
+    "stop-on-ready [reason] (the host's next displayReady is answered with a stop).\n";
 
 struct Arguments {
   transport::ClientTransport::Settings settings;

@@ -1,9 +1,12 @@
 // The phone's extra display on the desktop the app shares with others: what a killed run left,
-// the windows on a display that goes, and an attach that fails.
+// the windows on a display that goes, an attach that fails, the X server gone and the phone's bye
+// as the display comes up.
 
 #include <signal.h>
 
 #include <chrono>
+#include <iostream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -76,6 +79,22 @@ class AppDisplayPeer : public AppPeer {
     for (const auto& m : testsupport::monitors(*x_))
       if (!m.name.ends_with(" (Brindlet)") && within(g, m)) return true;
     return false;
+  }
+
+  // The app on a server of its own, `marker` in its environment and so in that of whatever it
+  // starts.
+  ChildProcess& startOn(const XServer& server, const std::string& marker,
+                        const std::string& socket) {
+    const std::string home = home_->path();
+    children_.push_back(
+        server.start({"env", marker, "HOME=" + home, "XDG_CONFIG_HOME=" + home + "/config",
+                      "XDG_CACHE_HOME=" + home + "/cache", "USBMUXD_SOCKET_ADDRESS=UNIX:" + socket,
+                      app, "--log-both"}));
+    return *children_.back();
+  }
+  void stopAll() {
+    for (auto& child : children_) child->stop();
+    children_.clear();
   }
 
   // The app with the phone connected; the phone's pane lights the display when `pane`.
@@ -192,6 +211,62 @@ TEST_F(AppDisplayPeer, AFailedAttachShowsInTheMenu) {
     x_->run({"xrandr", "--delmode", name, wall});
   }
   x_->run({"xrandr", "--rmmode", wall});
+}
+
+// The X server killed at 20 moments spread over the first 15 ms after the phone's pane, while
+// the display is being lit: the app ends with a status of its own, and leaves no discovery file
+// and nothing it started.
+TEST_F(AppDisplayPeer, EndsCleanlyWhenXGoesAsTheDisplayIsLit) {
+  std::map<int, int> statuses;
+  for (int run = 0; run < 20 && !HasFatalFailure(); ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    XServer own(XServer::Kind::xorgDummy);
+    testsupport::TempDir folder;
+    auto [phone, socket] = usbPhone(39700 + 2 * run, folder);
+    const std::string marker =
+        "BRINDLET_LIT_RUN=" + std::to_string(getpid()) + "." + std::to_string(run);
+    auto& brindlet = startOn(own, marker, socket);
+    ASSERT_TRUE(testsupport::eventually([] { return fs::exists(serverJson()); }, 15s, 50ms))
+        << brindlet.output();
+    ASSERT_TRUE(phone->waitFor("connected(", 15s)) << phone->output() << brindlet.output();
+    phone->write("pane 393 852 3\n");
+    std::this_thread::sleep_for(std::chrono::microseconds(run * 15000 / 19));
+    own.kill();
+    const auto status = brindlet.waitExit(10s);
+    ASSERT_TRUE(status) << brindlet.output();
+    ++statuses[*status];
+    EXPECT_LT(*status, 128) << "ended by a signal\n" << brindlet.output();
+    EXPECT_FALSE(fs::exists(serverJson())) << brindlet.output();
+    EXPECT_FALSE(fs::exists(serverJson().parent_path() / "server.headers"));
+    EXPECT_TRUE(testsupport::eventually([&] { return processesMarked(marker).empty(); }, 2s, 50ms))
+        << processesMarked(marker);
+    stopAll();
+  }
+  std::cout << "exit statuses:";
+  for (const auto& [status, times] : statuses) std::cout << " " << status << "×" << times;
+  std::cout << "\n";
+}
+
+// The phone says bye the moment its display is ready, while the app is still starting the
+// stream, and stops listening, so that no new link brings the display back: the bye is honoured
+// and the display goes at once.
+TEST_F(AppDisplayPeer, AByeAsTheDisplayComesUpReleasesItAtOnce) {
+  for (int run = 0; run < 10 && !HasFatalFailure(); ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    testsupport::TempDir folder;
+    auto [phone, socket] = usbPhone(39760 + 2 * run, folder);
+    auto& brindlet = startWithPhone(*phone, socket, false);
+    phone->write("stop-on-ready\npane 393 852 3\n");
+    ASSERT_TRUE(phone->waitFor("stopped on displayReady", 15s))
+        << phone->output() << brindlet.output();
+    EXPECT_TRUE(testsupport::eventually([] { return ours().empty(); }, 1s, 20ms))
+        << brindlet.output();
+    EXPECT_TRUE(brindlet.waitFor("Client said bye: userDisconnected", 2s)) << brindlet.output();
+    EXPECT_EQ(count(brindlet.output(), "Client dropped"), 0) << brindlet.output();
+    kill(brindlet.pid(), SIGTERM);
+    EXPECT_EQ(brindlet.waitExit(5s), 0) << brindlet.output();
+    stopAll();
+  }
 }
 
 }  // namespace

@@ -16,30 +16,6 @@
 namespace brindlet::app::testing {
 namespace {
 
-// The command lines of the live processes whose environment holds `marker`: the app's run and
-// whatever it started, which inherits its environment.
-std::string processesMarked(const std::string& marker) {
-  std::string found;
-  DIR* proc = opendir("/proc");
-  if (!proc) return found;
-  while (dirent* entry = readdir(proc)) {
-    const std::string folder = std::string("/proc/") + entry->d_name;
-    const std::string environment = testsupport::readFile(folder + "/environ");
-    if (environment.find(marker + '\0') == std::string::npos) continue;
-    std::ifstream stat(folder + "/stat");
-    std::string text;
-    std::getline(stat, text);
-    // "pid (name) state ...": a zombie is gone but for its parent's wait.
-    const auto nameEnd = text.rfind(')');
-    if (nameEnd == std::string::npos || text.substr(nameEnd + 2, 1) == "Z") continue;
-    auto line = testsupport::readFile(folder + "/cmdline");
-    std::replace(line.begin(), line.end(), '\0', ' ');
-    found += "[" + line + "]";
-  }
-  closedir(proc);
-  return found;
-}
-
 class AppExit : public AppPeer {
  protected:
   // The app on `server`, with the private home.

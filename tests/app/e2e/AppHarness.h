@@ -5,10 +5,12 @@
 
 #pragma once
 
+#include <dirent.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -63,6 +65,30 @@ inline const std::string& runMark() {
 inline int count(const std::string& text, const std::string& part) {
   int found = 0;
   for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++found;
+  return found;
+}
+
+// The command lines of the live processes whose environment holds `marker`: the app's run and
+// whatever it started, which inherits its environment.
+inline std::string processesMarked(const std::string& marker) {
+  std::string found;
+  DIR* proc = opendir("/proc");
+  if (!proc) return found;
+  while (dirent* entry = readdir(proc)) {
+    const std::string folder = std::string("/proc/") + entry->d_name;
+    const std::string environment = testsupport::readFile(folder + "/environ");
+    if (environment.find(marker + '\0') == std::string::npos) continue;
+    std::ifstream stat(folder + "/stat");
+    std::string text;
+    std::getline(stat, text);
+    // "pid (name) state ...": a zombie is gone but for its parent's wait.
+    const auto nameEnd = text.rfind(')');
+    if (nameEnd == std::string::npos || text.substr(nameEnd + 2, 1) == "Z") continue;
+    auto line = testsupport::readFile(folder + "/cmdline");
+    std::replace(line.begin(), line.end(), '\0', ' ');
+    found += "[" + line + "]";
+  }
+  closedir(proc);
   return found;
 }
 

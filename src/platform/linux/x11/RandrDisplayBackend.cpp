@@ -200,7 +200,8 @@ std::uint32_t RandrDisplayBackend::Inner::create(Display* d, const VirtualDispla
   const int width = std::max(lit.screenWidth, x + static_cast<int>(t.width));
   const int height = std::max(lit.screenHeight, static_cast<int>(t.height));
   int minWidth = 0, minHeight = 0, maxWidth = 0, maxHeight = 0;
-  XRRGetScreenSizeRange(d, root, &minWidth, &minHeight, &maxWidth, &maxHeight);
+  if (!XRRGetScreenSizeRange(d, root, &minWidth, &minHeight, &maxWidth, &maxHeight))
+    throw DisplayError::creationFailed();
   if (width > maxWidth || height > maxHeight) throw DisplayError::settingsRejected();
 
   lit.mode = XRRCreateMode(d, root, &info);
@@ -214,6 +215,11 @@ std::uint32_t RandrDisplayBackend::Inner::create(Display* d, const VirtualDispla
                    lit.screenHeight ? lit.screenMmHeight * height / lit.screenHeight : 0);
   RROutput output = spare.output;
   Resources fresh = resources(d);
+  if (!fresh) {
+    // No answer: the connection went while the screen grew.
+    remove(d, spare.output);
+    throw DisplayError::creationFailed();
+  }
   if (XRRSetCrtcConfig(d, fresh.p, spare.crtc, CurrentTime, x, 0, lit.mode, RR_Rotate_0, &output,
                        1) != RRSetConfigSuccess) {
     remove(d, spare.output);
@@ -366,6 +372,10 @@ awaitable<std::unique_ptr<streaming::DisplayHandle>> RandrDisplayBackend::create
     id = co_await inner_->connection->call(std::move(make));
   } catch (const desktop::DesktopError&) {
     throw DisplayError::creationFailed();
+  } catch (const DisplayError&) {
+    // A step refused only because the server had gone is no verdict on the settings.
+    if (inner_->connection->isLost()) throw DisplayError::creationFailed();
+    throw;
   }
   co_return std::make_unique<RandrHandle>(inner_, id);
 }
@@ -415,6 +425,7 @@ awaitable<std::optional<DisplayMode>> RandrDisplayBackend::currentMode(std::uint
     const RRCrtc crtc = res ? litCrtc(d, res.p, id) : 0;
     if (crtc == 0) return std::nullopt;
     CrtcInfo info(XRRGetCrtcInfo(d, res.p, crtc));
+    if (!info) return std::nullopt;
     return DisplayMode{info->mode, info->width, info->height};
   };
   try {
@@ -449,6 +460,7 @@ awaitable<int> RandrDisplayBackend::setMode(std::uint32_t id, DisplayMode mode) 
     const RRCrtc crtc = res ? litCrtc(d, res.p, id) : 0;
     if (crtc == 0) return RRSetConfigFailed;
     CrtcInfo info(XRRGetCrtcInfo(d, res.p, crtc));
+    if (!info) return RRSetConfigFailed;
     RROutput output = id;
     return XRRSetCrtcConfig(d, res.p, crtc, CurrentTime, info->x, info->y, mode.id, info->rotation,
                             &output, 1);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <future>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -62,6 +63,34 @@ void setOwned(Display* display, bool own) {
   auto& displays = owned().displays;
   displays.erase(std::remove(displays.begin(), displays.end(), display), displays.end());
   if (own) displays.push_back(display);
+}
+
+// One server's end is told once, however many of our connections find it: a connection tells
+// it unless a loss of its display was told after it opened. A later server of the same name is
+// a new display, whose connections all opened after that.
+struct Losses {
+  std::mutex mutex;
+  std::uint64_t opened = 0;
+  std::map<std::string, std::uint64_t> toldAt;  // display → connections opened when told
+};
+
+Losses& losses() {
+  static Losses* instance = new Losses;  // never destroyed, as the displays' list
+  return *instance;
+}
+
+std::uint64_t countOpened() {
+  std::lock_guard lock(losses().mutex);
+  return ++losses().opened;
+}
+
+bool firstToTell(const std::string& display, std::uint64_t openedAs) {
+  std::lock_guard lock(losses().mutex);
+  auto& told = losses().toldAt;
+  auto found = told.find(display);
+  if (found != told.end() && openedAs <= found->second) return false;
+  told[display] = losses().opened;
+  return true;
 }
 
 // Xlib calls this before the exit handler; the message it would print is ours to give.
@@ -127,6 +156,7 @@ void X11Connection::openOnWorker() {
   display_ = XOpenDisplay(requested_.empty() ? nullptr : requested_.c_str());
   if (!display_) throw desktop::DesktopError::disconnected(XDisplayName(requested_.c_str()));
   name_ = DisplayString(display_);
+  openedAs_ = countOpened();
   tConnection = this;
   XSetIOErrorExitHandler(display_, onConnectionLost, this);
   setOwned(display_, true);
@@ -202,7 +232,8 @@ void X11Connection::connectionLost() {
   }
   if (lostReported_) return;
   lostReported_ = true;
-  log().error("Lost the connection to X display %s", name_.c_str());
+  if (firstToTell(name_, openedAs_))
+    log().error("Lost the connection to X display %s", name_.c_str());
   if (watch_) watch_->descriptor.cancel();
   if (onLost_) boost::asio::post(owner_, onLost_);
 }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -113,6 +114,7 @@ class X11Connection {
   std::unique_ptr<Watch> watch_;
   std::atomic<bool> lost_{false};
   bool lostReported_ = false;
+  std::uint64_t openedAs_ = 0;  // the connections of the process opened up to this one
   std::function<void(XEvent&)> onEvent_;
   std::function<void()> onIdle_;
   std::function<void()> onLost_;
