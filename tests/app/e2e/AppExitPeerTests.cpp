@@ -82,7 +82,7 @@ class AppExit : public AppPeer {
 
   // The app on `server` (Xorg with a window manager) with the phone streaming over USB, a
   // terminal in front, and the deck's key pressed that puts a `sleep` in the background, which
-  // runs once this returns; the app.
+  // runs once this returns; the app, or nothing where a step failed.
   std::unique_ptr<ChildProcess> startWithAKeysProgram(XServer& server, int port,
                                                       const testsupport::TempDir& folder,
                                                       std::vector<std::string> environment) {
@@ -97,25 +97,29 @@ class AppExit : public AppPeer {
     auto [phone, socket] = usbPhone(port, folder);
     environment.push_back("USBMUXD_SOCKET_ADDRESS=UNIX:" + socket);
     auto brindlet = startOn(server, environment);
-    EXPECT_TRUE(phone->waitFor("connected(", 15s)) << phone->output() << brindlet->output();
+    const auto step = [&](bool done, const char* what) {
+      EXPECT_TRUE(done) << what << "\n" << phone->output() << brindlet->output();
+      return done;
+    };
+    if (!step(phone->waitFor("connected(", 15s), "connected")) return nullptr;
     phone->write("pane 393 852 3\n");
-    EXPECT_TRUE(phone->waitFor("frame video", 15s)) << phone->output() << brindlet->output();
+    if (!step(phone->waitFor("frame video", 15s), "streaming")) return nullptr;
     children_.push_back(server.start({"xterm", "-class", "ExitKeys", "-e", "sleep", "300"}));
-    EXPECT_TRUE(testsupport::eventually(
+    const bool deckShown = testsupport::eventually(
         [&] {
           server.run({"wmctrl", "-x", "-a", "ExitKeys"});
           phone->waitFor("\x01", 20ms);  // reads what the phone printed meanwhile
           return count(phone->output(), id) > 0;
         },
-        15s, 100ms))
-        << phone->output() << brindlet->output();
+        15s, 100ms);
+    if (!step(deckShown, "the deck")) return nullptr;
     phone->write(R"(send {"t":"deckAction","id":7,"profile":")" + id +
                  R"(","key":"bg","phase":"press"})"
                  "\n");
-    EXPECT_TRUE(testsupport::eventually(
+    const bool running = testsupport::eventually(
         [&] { return processesMarked(marker_).find("[sleep 300.") != std::string::npos; }, 10s,
-        20ms))
-        << brindlet->output();
+        20ms);
+    if (!step(running, "the key's program")) return nullptr;
     return brindlet;
   }
 
@@ -187,7 +191,8 @@ TEST_F(AppExit, EndsCleanlyWhenXGoesLaterWithOrWithoutAPhone) {
 
 // A quit asked for just before the X server goes, as at a logout: the keys' programs and the
 // discovery files go first, and the display's removal meets no window code on a breaking
-// connection.
+// connection. The server's end comes 0 to 20 ms after the signal, so that it meets the display's
+// removal on a slow machine as on a fast one.
 TEST_F(AppExit, EndsCleanlyWhenXGoesJustAfterAQuit) {
   const int signals[] = {SIGTERM, SIGHUP, SIGINT};
   for (int run = 0; run < kills() && !HasFatalFailure(); ++run) {
@@ -196,9 +201,9 @@ TEST_F(AppExit, EndsCleanlyWhenXGoesJustAfterAQuit) {
     own.startWindowManager();
     testsupport::TempDir folder;
     auto brindlet = startWithAKeysProgram(own, 39610 + run, folder, {});
-    ASSERT_FALSE(HasFailure());
+    ASSERT_TRUE(brindlet);
     ::kill(brindlet->pid(), signals[run % 3]);
-    std::this_thread::sleep_for(5ms);
+    std::this_thread::sleep_for(std::chrono::milliseconds(run * 20 / kills()));
     ::kill(own.pid(), SIGTERM);  // the server ends as at a logout: it takes its moment
     const auto status = ended(*brindlet);
     ASSERT_TRUE(status);
@@ -215,7 +220,7 @@ TEST_F(AppExit, ACrashLeavesNoFileAndNoProgram) {
   own.startWindowManager();
   testsupport::TempDir folder;
   auto brindlet = startWithAKeysProgram(own, 39600, folder, {"BRINDLET_TEST_HOOKS=1"});
-  ASSERT_FALSE(HasFailure());
+  ASSERT_TRUE(brindlet);
   ::kill(brindlet->pid(), SIGUSR2);
   EXPECT_EQ(ended(*brindlet), 128 + SIGSEGV) << brindlet->output();
 }
