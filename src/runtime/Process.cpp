@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -161,6 +162,10 @@ struct LeftBehind {
   std::set<pid_t> groups;
 };
 
+// A copy of the groups a crash can read: written under the registry's mutex, read without it;
+// 0 marks a free place. Constant-initialised, so that reading it never runs an initialiser.
+constinit std::array<std::atomic<pid_t>, 64> leftBehindCopy{};
+
 LeftBehind& leftBehind() {
   static auto* groups = new LeftBehind;  // read by an exit that cannot wait for statics
   return *groups;
@@ -170,9 +175,17 @@ void markLeftBehind(pid_t group, bool left) {
   auto& registry = leftBehind();
   std::lock_guard lock(registry.mutex);
   if (left) {
-    registry.groups.insert(group);
+    if (!registry.groups.insert(group).second) return;
+    for (auto& place : leftBehindCopy) {
+      pid_t free = 0;
+      if (place.compare_exchange_strong(free, group)) break;
+    }
   } else {
     registry.groups.erase(group);
+    for (auto& place : leftBehindCopy) {
+      pid_t held = group;
+      if (place.compare_exchange_strong(held, 0)) break;
+    }
   }
 }
 
@@ -544,6 +557,15 @@ std::vector<pid_t> groupsLeftBehind() {
   auto& registry = leftBehind();
   std::lock_guard lock(registry.mutex);
   return {registry.groups.begin(), registry.groups.end()};
+}
+
+std::size_t groupsLeftBehind(pid_t* groups, std::size_t capacity) noexcept {
+  std::size_t found = 0;
+  for (const auto& place : leftBehindCopy) {
+    const pid_t group = place.load();
+    if (group != 0 && found < capacity) groups[found++] = group;
+  }
+  return found;
 }
 
 bool Process::outputHeld() const {

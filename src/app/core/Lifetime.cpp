@@ -1,13 +1,17 @@
 #include "app/core/Lifetime.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -71,14 +75,17 @@ void signal(const Targets& targets, int number) {
   for (int pid : targets.loners) kill(pid, number);
 }
 
-bool anyLeft(const Targets& targets) {
+// Whether any of the targets still runs, from /proc. A member that has ended and waits for its
+// parent's (or adopter's) wait does not: it cannot be signalled any more, and an adopter may reap
+// it late or never.
+bool anyRunning(const Targets& targets) {
   for (int group : targets.groups) {
-    if (kill(-group, 0) == 0) return true;
+    if (!runtime::livingGroupMembers(group).empty()) return true;
   }
-  for (int pid : targets.loners) {
-    if (kill(pid, 0) == 0) return true;
-  }
-  return false;
+  if (targets.loners.empty()) return false;
+  const auto own = runtime::livingGroupMembers(getpgrp());
+  return std::ranges::any_of(targets.loners,
+                             [&](int pid) { return std::ranges::find(own, pid) != own.end(); });
 }
 
 // A step of the shut-down that may not finish; what it throws is logged.
@@ -126,6 +133,19 @@ std::string displayRefusal(const std::optional<std::string>& display, bool silen
   return text;
 }
 
+Invocation invocationOf(int argc, const char* const* argv) {
+  auto invocation = Invocation::run;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view word(argv[i]);
+    if (word == "--help" || word == "-h") {
+      invocation = Invocation::help;
+    } else if (word != "--log-both") {
+      return Invocation::mistaken;
+    }
+  }
+  return invocation;
+}
+
 std::filesystem::path InstanceLock::defaultPath() {
   return runtime::userFolder(runtime::UserFolder::runtime) / "brindlet" / "instance.lock";
 }
@@ -168,7 +188,10 @@ asio::awaitable<void> endChildGroups(runtime::ProcessTable& table, runtime::Cloc
   const auto targets = targetsOf(pids);
   signal(targets, SIGTERM);
   const auto end = clock.now() + grace;
-  while (anyLeft(targets) && clock.now() < end) {
+  for (;;) {
+    auto look = [&targets] { return anyRunning(targets); };
+    if (!co_await runtime::offload(worker.executor(), std::move(look))) co_return;
+    if (clock.now() >= end) break;
     co_await clock.sleep(std::chrono::milliseconds(20));
   }
   signal(targets, SIGKILL);
@@ -178,7 +201,7 @@ void killChildGroups(runtime::ProcessTable& table) {
   signal(targetsOf(descendantsOf(getpid(), table.scan())), SIGKILL);
 }
 
-asio::awaitable<void> shutDown(HostModel& model, runtime::Duration limit) {
+asio::awaitable<void> stopWhatOutlivesTheApp(HostModel& model, runtime::Duration limit) {
   auto& clock = *model.clock;
   const auto start = clock.now();
   const auto share = limit / 5;
@@ -192,18 +215,30 @@ asio::awaitable<void> shutDown(HostModel& model, runtime::Duration limit) {
     }
     model.hookServer->stop();
   }
+  if (model.deck) model.deck->stop();
+  // The groups get this half's part of the limit (all but the stream's, the display's and the
+  // links' shares), less a moment for the final kill.
+  const auto own = limit - 2 * share;
+  const auto spent = clock.now() - start;
+  const auto grace = own - spent > share ? own - spent - share / 2 : share / 2;
   // Steps are named before they are awaited: g++ 12 may destroy a temporary inside a co_await
   // expression twice.
+  auto children = endChildGroups(*model.processes, clock, grace);
+  co_await bounded(clock, grace + share / 4, "child processes", std::move(children));
+}
+
+asio::awaitable<void> stopStreamDisplayAndLinks(HostModel& model, runtime::Duration limit) {
+  auto& clock = *model.clock;
+  const auto share = limit / 5;
   auto streamAndDisplay = stopStreamAndDisplay(model);
   co_await bounded(clock, share, "stream and display", std::move(streamAndDisplay));
   auto transport = stopTransport(model);
   co_await bounded(clock, share, "transport", std::move(transport));
-  if (model.deck) model.deck->stop();
-  // The groups get what is left of the limit, less a moment for the final kill.
-  const auto spent = clock.now() - start;
-  const auto grace = limit - spent > share ? limit - spent - share / 2 : share / 2;
-  auto children = endChildGroups(*model.processes, clock, grace);
-  co_await bounded(clock, grace + share / 4, "child processes", std::move(children));
+}
+
+asio::awaitable<void> shutDown(HostModel& model, runtime::Duration limit) {
+  co_await stopWhatOutlivesTheApp(model, limit);
+  co_await stopStreamDisplayAndLinks(model, limit);
 }
 
 namespace {
@@ -229,12 +264,33 @@ void removeIfNaming(const std::filesystem::path& path, const std::string& token)
   if (text.find(token) != std::string::npos) std::filesystem::remove(path, ignored);
 }
 
+// What a crash removes, prepared while nothing is wrong: the discovery files' paths, as the
+// system calls take them. While the instance lock is held no other run writes there.
+struct CrashPaths {
+  std::atomic<bool> ready{false};
+  char json[PATH_MAX] = {};
+  char headers[PATH_MAX] = {};
+};
+constinit CrashPaths crashPaths;
+
+void prepare(char (&place)[PATH_MAX], const std::filesystem::path& path) {
+  const std::string text = path.string();
+  if (text.size() < sizeof place) std::memcpy(place, text.c_str(), text.size() + 1);
+}
+
 }  // namespace
 
 void exitRemoves(const std::filesystem::path& hookFolder, const std::string& token) {
-  std::lock_guard lock(exitState().mutex);
-  exitState().hookFolder = hookFolder;
-  exitState().token = token;
+  {
+    std::lock_guard lock(exitState().mutex);
+    exitState().hookFolder = hookFolder;
+    exitState().token = token;
+  }
+  const agents::DiscoveryFile files{hookFolder, 0, token};
+  crashPaths.ready = false;
+  prepare(crashPaths.json, files.jsonPath());
+  prepare(crashPaths.headers, files.headersPath());
+  crashPaths.ready = true;
 }
 
 namespace {
@@ -272,6 +328,126 @@ void cleanUpForExit(ExitState& state) {
 }
 
 }  // namespace
+
+namespace {
+
+// Signal-safe pieces: system calls, no allocation, no lock.
+
+// The number at `text`, skipping spaces before it; where it ends.
+const char* readNumber(const char* text, const char* end, int& number) {
+  while (text < end && *text == ' ') ++text;
+  const bool negative = text < end && *text == '-';
+  if (negative) ++text;
+  number = 0;
+  for (; text < end && *text >= '0' && *text <= '9'; ++text) number = number * 10 + (*text - '0');
+  if (negative) number = -number;
+  return text;
+}
+
+// The parent and the group of a process from its /proc/<pid>/stat: "pid (name) state parent
+// group ...", the fields counted from the last ')'.
+bool parentAndGroup(const char* pid, int& parent, int& group) {
+  char path[64] = "/proc/";
+  std::size_t at = std::strlen(path);
+  for (const char* c = pid; *c && at + 6 < sizeof path; ++c) path[at++] = *c;
+  std::memcpy(path + at, "/stat", 6);
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[512];
+  const ssize_t n = ::read(fd, text, sizeof text);
+  ::close(fd);
+  if (n <= 0) return false;
+  const char* end = text + n;
+  const char* close = nullptr;
+  for (const char* c = text; c < end; ++c) {
+    if (*c == ')') close = c;
+  }
+  if (!close || end - close < 4) return false;
+  readNumber(readNumber(close + 4, end, parent), end, group);
+  return true;
+}
+
+// SIGKILL to the groups of the app's children (to the child itself when it shares the app's
+// group), found in /proc.
+void killChildrenOnCrash() {
+  const int proc = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (proc < 0) return;
+  const int self = ::getpid();
+  const int own = ::getpgrp();
+  alignas(dirent64) char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::getdents64(proc, buffer, sizeof buffer);
+    if (n <= 0) break;
+    for (ssize_t at = 0; at < n;) {
+      const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+      at += entry->d_reclen;
+      if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+      int parent = 0, group = 0, pid = 0;
+      readNumber(entry->d_name, entry->d_name + std::strlen(entry->d_name), pid);
+      if (!parentAndGroup(entry->d_name, parent, group) || parent != self) continue;
+      if (group == own) {
+        ::kill(pid, SIGKILL);
+      } else if (group > 0) {
+        ::kill(-group, SIGKILL);
+      }
+    }
+  }
+  ::close(proc);
+}
+
+constexpr int fatalSignals[] = {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL};
+std::atomic<bool> crashed{false};
+
+void onFatalSignal(int number) {
+  // SA_RESETHAND has put the default action back: the same signal ends the process once this
+  // returns, whether a fault comes again or the raise below is delivered.
+  if (!crashed.exchange(true)) {
+    if (crashPaths.ready) {
+      ::unlink(crashPaths.json);
+      ::unlink(crashPaths.headers);
+    }
+    pid_t groups[64];
+    const auto count = runtime::groupsLeftBehind(groups, std::size(groups));
+    for (std::size_t i = 0; i < count; ++i) ::kill(-groups[i], SIGKILL);
+    killChildrenOnCrash();
+  }
+  ::raise(number);
+}
+
+// The stack a crash's handler runs on, so that a stack overflow reaches it too.
+alignas(16) char crashStack[64 * 1024];
+
+std::atomic<int> earlyQuitSignal{0};
+
+void onEarlyQuitSignal(int number) {
+  earlyQuitSignal = number;
+}
+
+}  // namespace
+
+void coverFatalSignals() {
+  stack_t stack{};
+  stack.ss_sp = crashStack;
+  stack.ss_size = sizeof crashStack;
+  ::sigaltstack(&stack, nullptr);
+  struct sigaction action {};
+  action.sa_handler = onFatalSignal;
+  action.sa_flags = SA_ONSTACK | SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  for (int number : fatalSignals) ::sigaction(number, &action, nullptr);
+}
+
+void catchEarlyQuitSignals() {
+  struct sigaction action {};
+  action.sa_handler = onEarlyQuitSignal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  for (int number : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(number, &action, nullptr);
+}
+
+bool quitSignalCame() {
+  return earlyQuitSignal != 0;
+}
 
 void exitNow(int status) {
   auto& state = exitState();

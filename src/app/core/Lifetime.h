@@ -24,6 +24,19 @@ inline constexpr std::string_view waylandText =
 
 inline constexpr std::string_view needsDisplayText = "Brindlet needs an X11 display: ";
 
+// What the command line asks for. The app takes one flag of its own; anything else is a mistake
+// that starts nothing, so that a typo never runs the app with a setting it did not get.
+enum class Invocation { run, help, mistaken };
+Invocation invocationOf(int argc, const char* const* argv);
+inline constexpr std::string_view usageText =
+    "Usage: brindlet [--log-both]\n"
+    "Turns a nearby phone into an extra display and a touch deck for this computer.\n"
+    "\n"
+    "  --log-both  write the log to standard error as well as to the journal\n"
+    "  --help      show this help and exit\n";
+// How the process ends when its command line is mistaken.
+inline constexpr int usageStatus = 2;
+
 // How the process ends: 0 after a quit, 1 when it cannot start, 3 when the X display went away
 // under it.
 inline constexpr int startFailedStatus = 1;
@@ -70,10 +83,16 @@ boost::asio::awaitable<void> endChildGroups(runtime::ProcessTable& table, runtim
 void killChildGroups(runtime::ProcessTable& table);
 
 // What X11 keeps after the app is gone, stopped in order: the hook server (its waiting
-// requests answered "{}") and its discovery files, the session's stream and extra display, the
-// transport's links, the deck engine, then the child process groups. Bounded by `limit` as a whole;
-// each piece that has not finished in its share is left.
+// requests answered "{}") and its discovery files, the deck engine and the child process groups,
+// then the session's stream and extra display and the transport's links. Bounded by `limit` as a
+// whole; each piece that has not finished in its share is left.
 boost::asio::awaitable<void> shutDown(HostModel& model, runtime::Duration limit);
+// Its two halves, for the app, which stops its windows' event handling between them: what must
+// not outlive the app, which talks to no X server, first; the display's removal is then seen by
+// nothing that could stumble on a connection going at the same moment. Each takes the whole
+// quit's `limit` and keeps to its own shares of it.
+boost::asio::awaitable<void> stopWhatOutlivesTheApp(HostModel& model, runtime::Duration limit);
+boost::asio::awaitable<void> stopStreamDisplayAndLinks(HostModel& model, runtime::Duration limit);
 
 // The exit that cannot wait for the loop (the X server gone, a quit that overran), from any thread.
 // This run's discovery files go and its child process groups are killed first; then the process
@@ -82,5 +101,16 @@ boost::asio::awaitable<void> shutDown(HostModel& model, runtime::Duration limit)
 [[noreturn]] void exitNow(int status);
 // The hook server's folder and token: exitNow removes the discovery files there that name it.
 void exitRemoves(const std::filesystem::path& hookFolder, const std::string& token);
+
+// A crash (SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL), in our code or a library's, still removes
+// the discovery files and kills the child process groups, with what was prepared for it and
+// system calls only, then ends the process by the same signal. Installed at the top of main, on
+// the thread that will not overflow its stack unnoticed.
+void coverFatalSignals();
+
+// SIGTERM, SIGINT and SIGHUP are caught from the top of main on, so that a quit asked for while
+// the app starts ends it as a quit once its loop can act: whether one came so far.
+void catchEarlyQuitSignals();
+bool quitSignalCame();
 
 }  // namespace brindlet::app

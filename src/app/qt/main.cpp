@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QWidget>
 
 #include <atomic>
 #include <clocale>
@@ -98,8 +99,11 @@ auto onLoop(runtime::MainLoop& loop, F work) {
   return result.get();
 }
 
-// Quitting, once: everything that outlives the process on X11 is stopped on the loop, then Qt
-// ends; a watchdog ends the process if that takes longer than it may.
+// Quitting, once: what would outlive the process (the discovery files, the keys' programs) is
+// stopped on the loop first, then Qt's event handling ends and its windows go, and only then the
+// stream, the extra display and the links: the display's removal, seen by an X server that is
+// going away too (a logout), never reaches Qt's screen handling. A watchdog ends the process if
+// that takes longer than it may.
 class Quitter {
  public:
   explicit Quitter(runtime::MainLoop& loop) : loop_(loop) {}
@@ -118,11 +122,26 @@ class Quitter {
 
   void setModel(std::shared_ptr<app::HostModel> model) { model_ = std::move(model); }
 
+  // On the Qt thread once its event loop has returned: the windows go, and the rest of the quit
+  // runs on the loop while nothing handles Qt's events any more.
+  void finish() {
+    for (QWidget* window : QApplication::topLevelWidgets()) window->hide();
+    if (!model_) return;
+    std::promise<void> done;
+    runtime::spawn(loop_.context().get_executor(), stopTheRest(*model_, done));
+    done.get_future().wait();
+  }
+
  private:
   static asio::awaitable<void> run(std::shared_ptr<app::HostModel> model) {
-    if (model) co_await app::shutDown(*model, quitLimit);
+    if (model) co_await app::stopWhatOutlivesTheApp(*model, quitLimit);
     QMetaObject::invokeMethod(
         qApp, [] { QApplication::quit(); }, Qt::QueuedConnection);
+  }
+
+  static asio::awaitable<void> stopTheRest(app::HostModel& model, std::promise<void>& done) {
+    co_await app::stopStreamDisplayAndLinks(model, quitLimit);
+    done.set_value();
   }
 
   runtime::MainLoop& loop_;
@@ -141,14 +160,38 @@ void holdLoopOnSignal(asio::signal_set& hook) {
   });
 }
 
+// A test hook (BRINDLET_TEST_HOOKS set): SIGUSR2 makes the main loop crash, as a fault in a
+// library would.
+void crashOnSignal(asio::signal_set& hook) {
+  hook.async_wait([](const boost::system::error_code& error, int) {
+    if (!error) raise(SIGSEGV);
+  });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything else, and before any thread: threads start with these handlers in place.
+  app::coverFatalSignals();
+  app::catchEarlyQuitSignals();
+  switch (app::invocationOf(argc, argv)) {
+    case app::Invocation::help:
+      std::fputs(app::usageText.data(), stdout);
+      return 0;
+    case app::Invocation::mistaken:
+      std::fputs(app::usageText.data(), stderr);
+      return app::usageStatus;
+    case app::Invocation::run:
+      break;
+  }
   app::attachLogSinks(argc, argv);
   // From the first X connection on, Xlib's exit() on a lost server ends through our clean-up.
   platform::X11Connection::setExitForOtherDisplays(exitOnLostDisplay);
   if (auto refused = refusal()) {
+    // The user reads the sentence alone where the log would prefix it; a journal gets the entry.
+    runtime::Log::detachStandardError();
     appLog().error("%s", refused->c_str());
+    std::fprintf(stderr, "%s\n", refused->c_str());
     // A probe may still wait on a display that never answered: no static may go away under it.
     app::exitNow(app::startFailedStatus);
   }
@@ -196,6 +239,7 @@ int main(int argc, char** argv) {
   std::shared_ptr<app::Shell> shell;
   std::unique_ptr<asio::signal_set> quitSignals;
   std::unique_ptr<asio::signal_set> busySignal;
+  std::unique_ptr<asio::signal_set> crashSignal;
   try {
     std::promise<std::shared_ptr<app::HostModel>> built;
     auto model = built.get_future();
@@ -218,9 +262,13 @@ int main(int argc, char** argv) {
       quitSignals->async_wait([&quit](const boost::system::error_code& error, int) {
         if (!error) quit();
       });
+      // One that came while the app started is acted on now.
+      if (app::quitSignalCame()) quit();
       if (std::getenv("BRINDLET_TEST_HOOKS")) {
         busySignal = std::make_unique<asio::signal_set>(loop.context(), SIGUSR1);
         holdLoopOnSignal(*busySignal);
+        crashSignal = std::make_unique<asio::signal_set>(loop.context(), SIGUSR2);
+        crashOnSignal(*crashSignal);
       }
       return made;
     });
@@ -232,6 +280,7 @@ int main(int argc, char** argv) {
   // Only now the tray icon: the menu never shows half a model.
   interface.attach(shell);
   const int status = QApplication::exec();
+  quit.finish();
   // Work quitting handed to the blocking worker (the discovery files' removal) gets its moment.
   for (int i = 0; i < 100 && runtime::blockingCallsInFlight() > 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));

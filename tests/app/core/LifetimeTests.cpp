@@ -18,7 +18,9 @@
 #include "app/core/HostModel.h"
 #include "app/core/Lifetime.h"
 #include "deck/DeckEngine.h"
+#include "runtime/ManualClock.h"
 #include "runtime/Process.h"
+#include "runtime/Task.h"
 #include "support/Loop.h"
 
 namespace brindlet::app::testing {
@@ -163,6 +165,76 @@ TEST(Lifetime, ProgramsADeckKeyPutInTheBackgroundLiveOnAndEndAtQuit) {
     EXPECT_TRUE(brindlet::testing::runUntil(
         io, [&] { return ended(program); }, 2000ms))
         << "sh " << program << " is still there";
+  }
+}
+
+// The app's children as the table lists them.
+class ListedChildren : public runtime::ProcessTable {
+ public:
+  explicit ListedChildren(const std::vector<pid_t>& pids) {
+    for (pid_t pid : pids) entries_.push_back({pid, "sh", getpid()});
+  }
+  std::vector<runtime::ProcessEntry> scan() override { return entries_; }
+  std::optional<std::uint64_t> terminalDevice(const std::string&) override { return {}; }
+
+ private:
+  std::vector<runtime::ProcessEntry> entries_;
+};
+
+// A group whose ended members wait for a reaper that takes its time (this test): the quit takes
+// the group as ended once none of its members runs, without waiting out the grace.
+TEST(Lifetime, AGroupOfZombiesHasEnded) {
+  const struct {
+    const char* name;
+    std::vector<bool> running;  // per member, the first leading the group
+    bool ended;
+  } table[] = {
+      {"every member a zombie", {false, false}, true},
+      {"one member still running", {false, true}, false},
+      {"no member", {}, true},
+  };
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.name);
+    std::vector<pid_t> members;
+    for (std::size_t i = 0; i < row.running.size(); ++i) {
+      const pid_t group = members.empty() ? 0 : members.front();
+      const pid_t pid = fork();
+      if (pid == 0) {
+        setpgid(0, group);
+        signal(SIGTERM, SIG_IGN);  // only the grace's SIGKILL ends it
+        for (;;) pause();
+      }
+      setpgid(pid, group);  // from both sides: set before either goes on
+      members.push_back(pid);
+    }
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      if (row.running[i]) continue;
+      kill(members[i], SIGKILL);
+      siginfo_t info{};
+      waitid(P_PID, members[i], &info, WEXITED | WNOWAIT);  // ended, and left unreaped
+    }
+    runtime::MainLoop loop;
+    auto& io = loop.context();
+    runtime::ManualClock clock;
+    ListedChildren children(members);
+    bool done = false;
+    runtime::spawn(io.get_executor(),
+                   [](runtime::ProcessTable& table, runtime::Clock& clock,
+                      bool& done) -> boost::asio::awaitable<void> {
+                     co_await endChildGroups(table, clock, 10s);
+                     done = true;
+                   }(children, clock, done));
+    // Without the clock moving, only an ended group lets the quit go on.
+    EXPECT_EQ(brindlet::testing::runUntil(
+                  io, [&] { return done; }, 1500ms),
+              row.ended);
+    clock.advance(11s);
+    EXPECT_TRUE(brindlet::testing::runUntil(io, [&] { return done; }));
+    for (pid_t pid : members) {
+      int status = 0;
+      EXPECT_EQ(waitpid(pid, &status, 0), pid);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << pid;
+    }
   }
 }
 

@@ -35,14 +35,67 @@ class AppExit : public AppPeer {
   // discovery file, nothing of the app's left.
   void killAndCheck(XServer& server, ChildProcess& brindlet) {
     server.kill();
-    const auto status = brindlet.waitExit(10s);
-    ASSERT_TRUE(status) << brindlet.output();
-    ++statuses_[*status];
+    const auto status = ended(brindlet);
+    ASSERT_TRUE(status);
     EXPECT_GT(*status, 0) << brindlet.output();
     EXPECT_LT(*status, 128) << "ended by a signal\n" << brindlet.output();
+  }
+
+  // How `brindlet` ended (counted), once it has, with no discovery file and nothing of the app's
+  // left (a killed process takes a moment to go).
+  std::optional<int> ended(ChildProcess& brindlet) {
+    const auto status = brindlet.waitExit(10s);
+    EXPECT_TRUE(status) << "still running\n" << brindlet.output();
+    if (!status) return status;
+    ++statuses_[*status];
     EXPECT_FALSE(fs::exists(serverJson())) << brindlet.output();
     EXPECT_FALSE(fs::exists(serverJson().parent_path() / "server.headers"));
-    EXPECT_EQ(processesMarked(marker_), "") << "processes of the app's left";
+    EXPECT_TRUE(testsupport::eventually([&] { return processesMarked(marker_).empty(); }, 2s, 20ms))
+        << "processes of the app's left: " << processesMarked(marker_);
+    return status;
+  }
+
+  // The app on `server` (Xorg with a window manager) with the phone streaming over USB, a
+  // terminal in front, and the deck's key pressed that puts a `sleep` in the background, which
+  // runs once this returns; the app, or nothing where a step failed.
+  std::unique_ptr<ChildProcess> startWithAKeysProgram(XServer& server, int port,
+                                                      const testsupport::TempDir& folder,
+                                                      std::vector<std::string> environment) {
+    const std::string id = "com.test.ExitKeys";
+    const auto profiles = data() / "Brindlet/Profiles";
+    fs::create_directories(profiles);
+    std::ofstream(profiles / "ExitKeys.json")
+        << R"({"schema":1,"id":")" << id
+        << R"(","name":"Exit keys","apps":["*"],"layouts":{"compact":["bg"],"regular":["bg"]},)"
+        << R"("keys":{"bg":{"label":"Background","symbol":"moon","action":{"kind":"shell",)"
+        << R"("command":"sleep 300.)" << seed_ % 1000 << R"( &"}}}})";
+    auto [phone, socket] = usbPhone(port, folder);
+    environment.push_back("USBMUXD_SOCKET_ADDRESS=UNIX:" + socket);
+    auto brindlet = startOn(server, environment);
+    const auto step = [&](bool done, const char* what) {
+      EXPECT_TRUE(done) << what << "\n" << phone->output() << brindlet->output();
+      return done;
+    };
+    if (!step(phone->waitFor("connected(", 15s), "connected")) return nullptr;
+    phone->write("pane 393 852 3\n");
+    if (!step(phone->waitFor("frame video", 15s), "streaming")) return nullptr;
+    children_.push_back(server.start({"xterm", "-class", "ExitKeys", "-e", "sleep", "300"}));
+    const bool deckShown = testsupport::eventually(
+        [&] {
+          server.run({"wmctrl", "-x", "-a", "ExitKeys"});
+          phone->waitFor("\x01", 20ms);  // reads what the phone printed meanwhile
+          return count(phone->output(), id) > 0;
+        },
+        15s, 100ms);
+    if (!step(deckShown, "the deck")) return nullptr;
+    phone->write(R"(send {"t":"deckAction","id":7,"profile":")" + id +
+                 R"(","key":"bg","phase":"press"})"
+                 "\n");
+    const bool running = testsupport::eventually(
+        [&] { return processesMarked(marker_).find("[sleep 300.") != std::string::npos; }, 10s,
+        20ms);
+    if (!step(running, "the key's program")) return nullptr;
+    return brindlet;
   }
 
   void SetUp() override { std::cout << "seed " << seed_ << "\n"; }
@@ -111,6 +164,117 @@ TEST_F(AppExit, EndsCleanlyWhenXGoesLaterWithOrWithoutAPhone) {
   }
 }
 
+// A quit asked for just before the X server goes, as at a logout: the keys' programs and the
+// discovery files go first, and the display's removal meets no window code on a breaking
+// connection. The server's end comes 0 to 20 ms after the signal, so that it meets the display's
+// removal on a slow machine as on a fast one.
+TEST_F(AppExit, EndsCleanlyWhenXGoesJustAfterAQuit) {
+  const int signals[] = {SIGTERM, SIGHUP, SIGINT};
+  for (int run = 0; run < kills() && !HasFatalFailure(); ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    XServer own(XServer::Kind::xorgDummy);
+    own.startWindowManager();
+    testsupport::TempDir folder;
+    auto brindlet = startWithAKeysProgram(own, 39610 + 2 * run, folder, {});
+    ASSERT_TRUE(brindlet);
+    ::kill(brindlet->pid(), signals[run % 3]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(run * 20 / kills()));
+    ::kill(own.pid(), SIGTERM);  // the server ends as at a logout: it takes its moment
+    const auto status = ended(*brindlet);
+    ASSERT_TRUE(status);
+    EXPECT_LT(*status, 128) << "ended by a signal\n" << brindlet->output();
+    for (auto& child : children_) child->stop();
+    children_.clear();
+  }
+}
+
+// A crash, here one the test asks for, still takes the discovery files and the keys' programs
+// with it, and the process ends by the signal.
+TEST_F(AppExit, ACrashLeavesNoFileAndNoProgram) {
+  XServer own(XServer::Kind::xorgDummy);
+  own.startWindowManager();
+  testsupport::TempDir folder;
+  auto brindlet = startWithAKeysProgram(own, 39600, folder, {"BRINDLET_TEST_HOOKS=1"});
+  ASSERT_TRUE(brindlet);
+  ::kill(brindlet->pid(), SIGUSR2);
+  EXPECT_EQ(ended(*brindlet), 128 + SIGSEGV) << brindlet->output();
+}
+
+// Whether the process runs more than one thread: its main() has begun.
+bool threaded(pid_t pid) {
+  const auto status = testsupport::readFile("/proc/" + std::to_string(pid) + "/status");
+  const auto at = status.find("Threads:");
+  return at != std::string::npos && std::stoi(status.substr(at + 8)) > 1;
+}
+
+// A quit asked for while the app starts ends it as a quit (or as a start that failed), never by
+// the signal.
+TEST_F(AppExit, AQuitDuringStartUpEndsAsAQuit) {
+  const int signals[] = {SIGTERM, SIGINT, SIGHUP};
+  XServer own;
+  for (int run = 0; run < 20 && !HasFatalFailure(); ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    auto brindlet = startOn(own);
+    // Timed from the moment its main() has started a thread: before main() runs, while the
+    // loader maps the libraries, no program can take a signal.
+    ASSERT_TRUE(testsupport::eventually([&] { return threaded(brindlet->pid()); }, 5s, 1ms));
+    std::this_thread::sleep_for(run * 15ms);
+    ::kill(brindlet->pid(), signals[run % 3]);
+    const auto status = ended(*brindlet);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(*status == 0 || *status == 1) << *status << brindlet->output();
+  }
+}
+
+// The app on its own without a display to stay on: its exit status, standard output and error,
+// and whether its home, XDG folders and all, stayed empty.
+struct Alone {
+  int status = -1;
+  std::string output, errors;
+  bool madeNothing = false;
+};
+Alone runAlone(const std::vector<std::string>& environment,
+               const std::vector<std::string>& arguments = {}) {
+  testsupport::TempDir home, streams;
+  // A start-up that hangs ends here, as status 124, rather than at the test's own limit.
+  std::vector<std::string> line{"timeout", "30", "env"};
+  line.insert(line.end(), environment.begin(), environment.end());
+  for (const char* folder : {"HOME", "XDG_RUNTIME_DIR", "XDG_DATA_HOME", "XDG_CONFIG_HOME",
+                             "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
+    line.push_back(std::string(folder) + "=" + home.path());
+  }
+  line.insert(line.end(), {"sh", "-c", "exec \"$0\" \"$@\" 2>" + streams.file("errors"), app});
+  line.insert(line.end(), arguments.begin(), arguments.end());
+  const auto result = testsupport::runProgram(line);
+  return {result.status, result.output, testsupport::readFile(streams.file("errors")),
+          fs::is_empty(home.path())};
+}
+
+TEST_F(AppExit, HelpAndMistakenFlagsStartNothing) {
+  const struct {
+    std::vector<std::string> arguments;
+    int status;
+    bool asked;  // the usage on standard output, else on standard error
+  } table[] = {
+      {{"--help"}, 0, true},     {{"--log-both", "-h"}, 0, true},
+      {{"--log-bot"}, 2, false}, {{"--log-both", "--verbose"}, 2, false},
+      {{"extra"}, 2, false},
+  };
+  std::string usage;
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.arguments.back());
+    // On a display that works: a flag taken for nothing would start the app.
+    const auto alone = runAlone({"DISPLAY=" + x_->display()}, row.arguments);
+    EXPECT_EQ(alone.status, row.status) << alone.output << alone.errors;
+    const auto& shown = row.asked ? alone.output : alone.errors;
+    EXPECT_EQ(shown.rfind("Usage: brindlet", 0), 0u) << shown;
+    EXPECT_EQ((row.asked ? alone.errors : alone.output), "");
+    if (usage.empty()) usage = shown;
+    EXPECT_EQ(shown, usage);  // the same text either way
+    EXPECT_TRUE(alone.madeNothing);
+  }
+}
+
 struct Refusal {
   const char* name;
   std::vector<std::string> environment;
@@ -171,20 +335,11 @@ TEST_F(AppExit, RefusesWithoutADisplayInOneLineAndMakesNothing) {
   };
   for (const auto& row : table) {
     SCOPED_TRACE(row.name);
-    testsupport::TempDir home;
-    // A start-up that hangs ends here, as status 124, rather than at the test's own limit.
-    std::vector<std::string> line{"timeout", "30", "env"};
-    line.insert(line.end(), row.environment.begin(), row.environment.end());
-    for (const char* folder : {"HOME", "XDG_RUNTIME_DIR", "XDG_DATA_HOME", "XDG_CONFIG_HOME",
-                               "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
-      line.push_back(std::string(folder) + "=" + home.path());
-    }
-    line.insert(line.end(), {"sh", "-c", "exec \"$0\" 2>&1", app});
-    const auto result = testsupport::runProgram(line);
-    EXPECT_EQ(result.status, 1) << result.output;
-    EXPECT_EQ(count(result.output, "\n"), 1) << result.output;
-    EXPECT_NE(result.output.find(row.line), std::string::npos) << result.output;
-    EXPECT_TRUE(fs::is_empty(home.path()));
+    const auto alone = runAlone(row.environment);
+    EXPECT_EQ(alone.status, 1) << alone.errors;
+    // The sentence alone, as the user reads it.
+    EXPECT_EQ(alone.output + alone.errors, row.line + "\n");
+    EXPECT_TRUE(alone.madeNothing);
   }
 }
 
