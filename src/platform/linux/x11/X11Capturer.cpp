@@ -210,7 +210,13 @@ void Capturer::begin() {
     attachImage();
     pool_ = runtime::BufferPool::make(streaming::PixelBuffer::byteSize(width_, height_, width_), 0,
                                       kQueueDepth);
-    damage_ = XDamageCreate(d_, isDisplay() ? root_ : window_, XDamageReportRawRectangles);
+    // One report when the damage stops being empty, none after it until a look takes the
+    // damage away: drawing anywhere on the screen costs at most one report per look, however
+    // much of it there is, and a capture thread that cannot read leaves one report waiting,
+    // not a queue that grows with the drawing.
+    damage_ = XDamageCreate(d_, isDisplay() ? root_ : window_, XDamageReportNonEmpty);
+    damaged_ = XFixesCreateRegion(d_, nullptr, 0);
+    watchedRegion_ = XFixesCreateRegion(d_, nullptr, 0);
     XFixesSelectCursorInput(d_, root_, XFixesDisplayCursorNotifyMask);
     XRRSelectInput(d_, root_,
                    RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
@@ -234,6 +240,8 @@ void Capturer::end() {
   timer_.cancel();
   if (!connection_.isLost()) {
     if (damage_) XDamageDestroy(d_, damage_);
+    if (damaged_) XFixesDestroyRegion(d_, damaged_);
+    if (watchedRegion_) XFixesDestroyRegion(d_, watchedRegion_);
     if (selected_) {
       XFixesSelectCursorInput(d_, root_, 0);
       XRRSelectInput(d_, root_, 0);
@@ -243,6 +251,8 @@ void Capturer::end() {
     if (redirected_) XCompositeUnredirectWindow(d_, window_, CompositeRedirectAutomatic);
   }
   damage_ = 0;
+  damaged_ = watchedRegion_ = 0;
+  reported_ = false;
   selected_ = false;
   pixmap_ = 0;
   redirected_ = false;
@@ -279,6 +289,8 @@ void Capturer::tick() {
   // Xlib reads events while it waits for a reply: those of the ticks' round trips sit in its
   // queue, where the connection's watch on the socket does not see them.
   connection_.drainEvents();
+  // Ticks are a frame interval apart: each may look at the damage reported since the last.
+  if (reported_ && running_ && !connection_.isLost()) look();
   // Measured from the tick's due time, so that ticks a frame interval apart always may grab.
   pump(due_);
   schedule();
@@ -301,8 +313,7 @@ void Capturer::watchPointer() {
 void Capturer::onEvent(XEvent& event) {
   if (!running_) return;
   if (event.type == extensions_.damageEvent + XDamageNotify) {
-    const auto& damage = reinterpret_cast<const XDamageNotifyEvent&>(event);
-    if (damage.damage == damage_ && watched_.meets(damage.area)) changed_ = true;
+    if (reinterpret_cast<const XDamageNotifyEvent&>(event).damage == damage_) reported_ = true;
   } else if (event.type == extensions_.fixesEvent + XFixesCursorNotify) {
     if (pointerInside_) changed_ = true;
   } else if (event.type == extensions_.randrEvent + RRScreenChangeNotify ||
@@ -330,8 +341,30 @@ void Capturer::onEvent(XEvent& event) {
   }
 }
 
+// Takes the damage so far from the server and notes a change when any of it falls on the
+// picture: the damage's next report comes with the first drawing after this.
+void Capturer::look() {
+  reported_ = false;
+  lastLook_ = SteadyClock::now();
+  XRectangle watched{short(watched_.x), short(watched_.y), (unsigned short)(watched_.width),
+                     (unsigned short)(watched_.height)};
+  XFixesSetRegion(d_, watchedRegion_, &watched, 1);
+  XDamageSubtract(d_, damage_, 0, damaged_);
+  XFixesIntersectRegion(d_, damaged_, damaged_, watchedRegion_);
+  int count = 0;
+  // Null when the connection is lost, which the connection reports itself.
+  if (XRectangle* parts = XFixesFetchRegion(d_, damaged_, &count)) {
+    if (count > 0) changed_ = true;
+    XFree(parts);
+  }
+}
+
 void Capturer::pump(SteadyClock::time_point at) {
-  if (!running_ || !(changed_ || requested_) || connection_.isLost()) return;
+  if (!running_ || connection_.isLost()) return;
+  // A report that comes at least a frame interval after the last look is looked at at once: a
+  // change after a quiet spell costs no wait. Sooner ones wait for the next tick.
+  if (reported_ && SteadyClock::now() - lastLook_ >= kFrameInterval) look();
+  if (!(changed_ || requested_)) return;
   if (at - lastGrab_ < kFrameInterval) return;  // a later tick takes it
   if (!grab()) return;
   changed_ = requested_ = false;
