@@ -11,8 +11,8 @@ namespace brindlet::platform {
 // virtual display manager's ids); windows are the mapped top-level windows, read from the pixmap
 // the server composites them from (so a covered window shows itself). Everything runs on
 // one connection of the backend's own, whose worker is the capture thread ("capture"): XDamage
-// reports once that something was drawn, and the damage so far is taken at most twice per 1/60 s
-// and tested against the target's rectangle, so drawing elsewhere costs next to nothing; a
+// reports when the bounds of what was drawn grow, and once they meet the target's rectangle the
+// damage so far is taken and tested against it, so drawing elsewhere costs next to nothing; a
 // change, a pointer move over it, the start or a frame request gives one XShmGetImage of the
 // rectangle with the XFixes cursor drawn in, converted to NV12 (BT.601, limited range) into one
 // of three pool buffers, at most one frame per 1/60 s. A still screen gives no frames.

@@ -210,11 +210,12 @@ void Capturer::begin() {
     attachImage();
     pool_ = runtime::BufferPool::make(streaming::PixelBuffer::byteSize(width_, height_, width_), 0,
                                       kQueueDepth);
-    // One report when the damage stops being empty, none after it until a look takes the
-    // damage away: drawing anywhere on the screen costs at most one report per look, however
-    // much of it there is, and a capture thread that cannot read leaves one report waiting,
-    // not a queue that grows with the drawing.
-    damage_ = XDamageCreate(d_, isDisplay() ? root_ : window_, XDamageReportNonEmpty);
+    // A report only when the bounds of the damage so far grow: drawing that keeps to one part
+    // of the screen stops costing reports once its bounds are reached, however much of it
+    // there is, and a capture thread that cannot read leaves a few reports waiting, not a
+    // queue that grows with the drawing. Damage away from the picture is never taken: its
+    // bounds grow, and report, when the picture is drawn on.
+    damage_ = XDamageCreate(d_, isDisplay() ? root_ : window_, XDamageReportBoundingBox);
     damaged_ = XFixesCreateRegion(d_, nullptr, 0);
     watchedRegion_ = XFixesCreateRegion(d_, nullptr, 0);
     XFixesSelectCursorInput(d_, root_, XFixesDisplayCursorNotifyMask);
@@ -289,8 +290,8 @@ void Capturer::tick() {
   // Xlib reads events while it waits for a reply: those of the ticks' round trips sit in its
   // queue, where the connection's watch on the socket does not see them.
   connection_.drainEvents();
-  // Ticks are a frame interval apart: each may look at the damage reported since the last.
-  if (reported_ && running_ && !connection_.isLost()) look();
+  // Ticks are a frame interval apart: each may look at bounds that met the picture since.
+  if (reported_ && !changed_ && running_ && !connection_.isLost()) look();
   // Measured from the tick's due time, so that ticks a frame interval apart always may grab.
   pump(due_);
   schedule();
@@ -313,7 +314,8 @@ void Capturer::watchPointer() {
 void Capturer::onEvent(XEvent& event) {
   if (!running_) return;
   if (event.type == extensions_.damageEvent + XDamageNotify) {
-    if (reinterpret_cast<const XDamageNotifyEvent&>(event).damage == damage_) reported_ = true;
+    const auto& damage = reinterpret_cast<const XDamageNotifyEvent&>(event);
+    if (damage.damage == damage_ && watched_.meets(damage.area)) reported_ = true;
   } else if (event.type == extensions_.fixesEvent + XFixesCursorNotify) {
     if (pointerInside_) changed_ = true;
   } else if (event.type == extensions_.randrEvent + RRScreenChangeNotify ||
@@ -342,10 +344,9 @@ void Capturer::onEvent(XEvent& event) {
 }
 
 // Takes the damage so far from the server and notes a change when any of it falls on the
-// picture: the damage's next report comes with the first drawing after this.
+// picture; the bounds start again from nothing.
 void Capturer::look() {
   reported_ = false;
-  lastLook_ = SteadyClock::now();
   XRectangle watched{short(watched_.x), short(watched_.y), (unsigned short)(watched_.width),
                      (unsigned short)(watched_.height)};
   XFixesSetRegion(d_, watchedRegion_, &watched, 1);
@@ -357,17 +358,21 @@ void Capturer::look() {
     if (count > 0) changed_ = true;
     XFree(parts);
   }
+  if (!changed_) lastEmptyLook_ = SteadyClock::now();
 }
 
 void Capturer::pump(SteadyClock::time_point at) {
   if (!running_ || connection_.isLost()) return;
-  // A report that comes at least a frame interval after the last look is looked at at once: a
-  // change after a quiet spell costs no wait. Sooner ones wait for the next tick.
-  if (reported_ && SteadyClock::now() - lastLook_ >= kFrameInterval) look();
+  // Bounds that come to meet the picture are looked at at once, unless a look found nothing
+  // less than a frame interval ago (drawing all around the picture): then the next tick does.
+  // A look that finds a change is paid for by its frame.
+  if (reported_ && !changed_ && SteadyClock::now() - lastEmptyLook_ >= kFrameInterval) look();
   if (!(changed_ || requested_)) return;
   if (at - lastGrab_ < kFrameInterval) return;  // a later tick takes it
   if (!grab()) return;
   changed_ = requested_ = false;
+  // The picture shows all damage so far, which the grab took away.
+  reported_ = false;
   lastGrab_ = at;
 }
 

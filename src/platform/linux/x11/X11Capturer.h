@@ -33,6 +33,9 @@ struct Rect {
   bool contains(int px, int py) const {
     return px >= x && py >= y && px < x + width && py < y + height;
   }
+  bool meets(const XRectangle& r) const {
+    return r.x < x + width && x < r.x + r.width && r.y < y + height && y < r.y + r.height;
+  }
   friend bool operator==(const Rect&, const Rect&) = default;
 };
 
@@ -144,13 +147,13 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   bool running_ = false;
   bool changed_ = true;  // the start gives a frame
   bool requested_ = false;
-  bool reported_ = false;  // damage was reported since the last look
+  bool reported_ = false;  // the damage's bounds came to meet the picture since the last look
   bool starved_ = false;   // no free buffer at the last grab
   bool pointerInside_ = false;
   int pointerX_ = -1, pointerY_ = -1;
   SteadyClock::time_point lastGrab_{};
-  SteadyClock::time_point lastLook_{};
-  SteadyClock::time_point due_{};  // of the next tick
+  SteadyClock::time_point lastEmptyLook_{};  // the last look that found no change
+  SteadyClock::time_point due_{};            // of the next tick
 };
 
 }  // namespace brindlet::platform::x11capture
