@@ -4,9 +4,11 @@
 // ratio of a hot path to its reference measured in the same run.
 
 #include <benchmark/benchmark.h>
+#include <sched.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -55,6 +57,26 @@ inline double percentile(std::vector<double> samples, double p) {
   if (samples.empty()) return 0;
   std::sort(samples.begin(), samples.end());
   return samples[std::min(samples.size() - 1, std::size_t(p * double(samples.size())))];
+}
+
+// Every thread of the process, and every thread made from now on, on the first two CPUs of the
+// set the process was given; the CPUs chosen, as text.
+inline std::string pinToTwoCpus() {
+  cpu_set_t given;
+  CPU_ZERO(&given);
+  sched_getaffinity(0, sizeof given, &given);
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  std::string chosen;
+  for (int cpu = 0; cpu < CPU_SETSIZE && CPU_COUNT(&set) < 2; ++cpu) {
+    if (!CPU_ISSET(cpu, &given)) continue;
+    CPU_SET(cpu, &set);
+    chosen += (chosen.empty() ? "" : " and ") + std::to_string(cpu);
+  }
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    sched_setaffinity(std::stoi(task.path().filename().string()), sizeof set, &set);
+  }
+  return chosen;
 }
 
 }  // namespace brindlet::bench

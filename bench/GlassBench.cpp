@@ -6,7 +6,6 @@
 // straight through libavcodec. libx264 runs on as many threads as the app lets it choose, and
 // on 2; then all again with the process pinned to 2 of the CPUs it was given.
 #include <libyuv/convert_from_argb.h>
-#include <sched.h>
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -17,7 +16,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
 #include <random>
 #include <string>
@@ -293,26 +291,6 @@ Figures measure(const testsupport::XServer& x, const testsupport::Monitor& shown
   return figures;
 }
 
-// Every thread of the process, and every thread made from now on, on the first two CPUs of the
-// set the process was given; the CPUs chosen, as text.
-std::string pinToTwoCpus() {
-  cpu_set_t given;
-  CPU_ZERO(&given);
-  sched_getaffinity(0, sizeof given, &given);
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  std::string chosen;
-  for (int cpu = 0; cpu < CPU_SETSIZE && CPU_COUNT(&set) < 2; ++cpu) {
-    if (!CPU_ISSET(cpu, &given)) continue;
-    CPU_SET(cpu, &set);
-    chosen += (chosen.empty() ? "" : " and ") + std::to_string(cpu);
-  }
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    sched_setaffinity(std::stoi(task.path().filename().string()), sizeof set, &set);
-  }
-  return chosen;
-}
-
 std::string threadsText(int threads) {
   return threads == 0 ? "libx264 threads as the app has them (its own choice)"
                       : "libx264 on " + std::to_string(threads) + " threads";
@@ -342,7 +320,7 @@ int main() {
   for (const int threads : {kAppThreads, kTwoThreads}) {
     print("  all CPUs given", threads, measure(phone.x, phone.shown, phone.id, threads));
   }
-  const std::string pinned = "  pinned to CPUs " + pinToTwoCpus();
+  const std::string pinned = "  pinned to CPUs " + bench::pinToTwoCpus();
   for (const int threads : {kAppThreads, kTwoThreads}) {
     print(pinned, threads, measure(phone.x, phone.shown, phone.id, threads));
   }

@@ -82,6 +82,18 @@ Memory memoryOf(pid_t pid) {
   return Memory{kilobytesIn(text, "Rss"), kilobytesIn(text, "Pss"), kilobytesIn(text, "Pss_Anon")};
 }
 
+double cpuSecondsOf(pid_t pid) {
+  // The fields after the command's closing parenthesis, from the state on: utime and stime are
+  // the 12th and 13th of them.
+  const std::string text = testsupport::readFile("/proc/" + std::to_string(pid) + "/stat");
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  for (int i = 0; i < 11; ++i) fields >> field;
+  double user = 0, system = 0;
+  fields >> user >> system;
+  return (user + system) / double(::sysconf(_SC_CLK_TCK));
+}
+
 AppSession::AppSession() {
   testsupport::usePrivateHome(home_.path());
   x_ = std::make_unique<testsupport::XServer>(testsupport::XServer::Kind::xorgDummy);

@@ -6,7 +6,13 @@
 //   - _NET_WM_PING round trips to the welcome window while the app is as busy as it gets (the
 //     Qt thread must never wait for the main loop), beside the bare app's window at rest;
 //   - the gaps between the phone's video frames around a 200 ms hold of the main loop, beside
-//     those at rest and the frame interval.
+//     those at rest and the frame interval;
+//   - with the phone's display shown and still, the app's CPU and the frames it sends while the
+//     main monitor is busy (a terminal printing without end, a full-monitor repaint at 60 Hz),
+//     beside a turn with nothing moving; a change on the phone's display until its frame
+//     reaches the phone, while the terminal prints and with nothing moving; the frame rate of the
+//     phone's display scrolling at 60 Hz; and its memory and Xorg's after the app was stopped for
+//     20 s while the terminal prints, beside theirs in the turn before.
 
 #include <benchmark/benchmark.h>
 
@@ -28,12 +34,14 @@
 #include "BenchSupport.h"
 #include "app/AppSession.h"
 #include "app/Desk.h"
+#include "support/RootPainter.h"
 
 namespace {
 
 using namespace brindlet;
 using namespace std::chrono_literals;
 using bench::AppSession;
+using bench::cpuSecondsOf;
 using bench::Desk;
 using bench::kMiB;
 using bench::Memory;
@@ -267,6 +275,106 @@ void BM_FramesWhileTheLoopIsHeld(benchmark::State& state) {
 }
 BENCHMARK(BM_FramesWhileTheLoopIsHeld)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
+constexpr auto kTurn = 10s;
+constexpr auto kStopped = 20s;
+constexpr auto kCatchUp = 5s;
+constexpr int kChanges = 30;
+
+// The app's CPU over a turn, in cores, and the video frames the phone got in it.
+struct Turn {
+  std::string what;
+  double cores = 0, seconds = 0;
+  int frames = 0;
+};
+
+struct {
+  std::vector<Turn> turns;  // the first with nothing moving
+  Turn scrolling;
+  int drawn = 0;  // pictures the scrolling client drew in its turn
+  // Milliseconds from a change of the whole phone's display until the phone had its frame.
+  std::vector<double> stillChanges, busyChanges;
+  Memory app, appAfter, x, xAfter;
+  bool measured = false;
+} busyMain;
+
+Turn turnOf(RunningApp& app, std::string what) {
+  const double cpu = cpuSecondsOf(app.pid());
+  const int frames = app.phoneSaid("frame video");
+  const auto begin = Clock::now();
+  app.idle(kTurn);
+  const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+  return {std::move(what), (cpuSecondsOf(app.pid()) - cpu) / seconds, seconds,
+          app.phoneSaid("frame video") - frames};
+}
+
+// Fills the phone's display with a new colour kChanges times, 40 to 60 ms apart so that the
+// changes fall anywhere in the capture's frame interval; the milliseconds until each reached the
+// phone as a frame.
+std::vector<double> changesToPhone(RunningApp& app, testsupport::RootPainter& painter,
+                                   const testsupport::Monitor& phone) {
+  std::vector<double> took;
+  for (int i = 0; i < kChanges; ++i) {
+    app.idle(std::chrono::milliseconds(40 + (i * 7) % 21));
+    const int frames = app.phoneSaid("frame video");
+    const auto at = Clock::now();
+    painter.fill(phone, (i % 2 ? 0x2050a0u : 0xa05020u) + unsigned(i));
+    while (app.phoneSaid("frame video") == frames && Clock::now() - at < 2s)
+      app.phone().waitFor("\x01", 1ms);
+    took.push_back(std::chrono::duration<double, std::milli>(Clock::now() - at).count());
+  }
+  return took;
+}
+
+// The phone's display shown and still, in turns within one run: nothing moving, then the main
+// monitor busy; the phone's display scrolling; the app stopped while the main monitor is busy.
+void BM_BusyMainMonitor(benchmark::State& state) {
+  auto& s = session();
+  for (auto _ : state) {
+    // Animations off: the app's own windows then cost nothing while they show, whether the busy
+    // monitor covers them or not.
+    RunningApp app(s, {"GSETTINGS_BACKEND=keyfile"});
+    const auto phone = app.showDisplay();
+    testsupport::Monitor main;
+    for (const auto& m : testsupport::monitors(s.x()))
+      if (m.name != phone.name) main = m;
+    s.x().run({"xdotool", "mousemove", std::to_string(main.x + 5), std::to_string(main.y + 5)});
+    // The stream's first seconds cost more than what follows.
+    app.idle(10s);
+    auto& turns = busyMain.turns;
+    turns.push_back(turnOf(app, "nothing moving"));
+    testsupport::RootPainter painter(s.x().display());
+    busyMain.stillChanges = changesToPhone(app, painter, phone);
+    {
+      bench::ScrollingPicture repaint(s.x().display(), main);
+      app.idle(1s);
+      turns.push_back(turnOf(app, "a full-monitor repaint at 60 Hz on the main monitor"));
+    }
+    {
+      bench::ScrollingPicture scrolling(s.x().display(), phone);
+      app.idle(1s);
+      const int drawn = scrolling.drawn();
+      busyMain.scrolling = turnOf(app, "the phone's display scrolling at 60 Hz");
+      busyMain.drawn = scrolling.drawn() - drawn;
+    }
+    app.idle(1s);
+    auto yes = s.x().start({"xterm", "-geometry", "160x50+0+0", "-e", "yes"});
+    app.idle(2s);
+    turns.push_back(turnOf(app, "yes in a 160x50 xterm on the main monitor"));
+    busyMain.busyChanges = changesToPhone(app, painter, phone);
+    app.idle(1s);
+    busyMain.app = memoryOf(app.pid());
+    busyMain.x = memoryOf(s.x().pid());
+    ::kill(app.pid(), SIGSTOP);
+    app.idle(kStopped);
+    ::kill(app.pid(), SIGCONT);
+    app.idle(kCatchUp);
+    busyMain.appAfter = memoryOf(app.pid());
+    busyMain.xAfter = memoryOf(s.x().pid());
+    busyMain.measured = true;
+  }
+}
+BENCHMARK(BM_BusyMainMonitor)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
 const char* verdict(bool met) {
   return met ? "met" : "missed";
 }
@@ -355,6 +463,42 @@ void printHolds() {
       verdict(held <= std::max(2 * interval, rest) + 2 * interval));
 }
 
+void printBusyMain() {
+  if (!busyMain.measured) return;
+  const Turn& still = busyMain.turns.front();
+  std::printf(
+      "the app with the phone's display shown and still, %.0f s turns in one run: nothing moving "
+      "%.4f cores, %d frames (the reference)\n",
+      still.seconds, still.cores, still.frames);
+  for (std::size_t i = 1; i < busyMain.turns.size(); ++i) {
+    const Turn& t = busyMain.turns[i];
+    std::printf("  %s: %.4f cores (%+.4f over still), %d frames (goal <= +0.02 and 0 frames: %s)\n",
+                t.what.c_str(), t.cores, t.cores - still.cores, t.frames,
+                verdict(t.cores - still.cores <= 0.02 && t.frames == 0));
+  }
+  const double still50 = percentile(busyMain.stillChanges, 0.5);
+  const double busy50 = percentile(busyMain.busyChanges, 0.5);
+  std::printf(
+      "  a change of the phone's display -> its frame at the phone, over %d changes: while yes "
+      "runs p50 %.1f ms, p95 %.1f ms; with nothing moving p50 %.1f ms, p95 %.1f ms (goal p50 "
+      "<= still + one frame interval: %s)\n",
+      kChanges, busy50, percentile(busyMain.busyChanges, 0.95), still50,
+      percentile(busyMain.stillChanges, 0.95), verdict(busy50 <= still50 + 1000.0 / 60));
+  const Turn& scrolling = busyMain.scrolling;
+  const double fps = scrolling.frames / scrolling.seconds;
+  std::printf("  %s: %.1f fps on the wire (%d drawn), %.4f cores (goal >= 59 fps: %s)\n",
+              scrolling.what.c_str(), fps, busyMain.drawn, scrolling.cores, verdict(fps >= 59));
+  const double app = (busyMain.appAfter.rss - busyMain.app.rss) / kMiB;
+  const double x = (busyMain.xAfter.rss - busyMain.x.rss) / kMiB;
+  std::printf(
+      "  stopped by SIGSTOP for %lld s while yes runs, then %lld s after SIGCONT: the app's RSS "
+      "%.1f -> %.1f MiB (%+.1f), Xorg's %.1f -> %.1f MiB (%+.1f), against the turn before (goal "
+      "each <= +10 MiB: %s)\n",
+      static_cast<long long>(kStopped.count()), static_cast<long long>(kCatchUp.count()),
+      busyMain.app.rss / kMiB, busyMain.appAfter.rss / kMiB, app, busyMain.x.rss / kMiB,
+      busyMain.xAfter.rss / kMiB, x, verdict(app <= 10 && x <= 10));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -364,5 +508,6 @@ int main(int argc, char** argv) {
   printMemory();
   printPings();
   printHolds();
+  printBusyMain();
   return 0;
 }

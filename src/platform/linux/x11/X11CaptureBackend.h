@@ -11,10 +11,11 @@ namespace brindlet::platform {
 // virtual display manager's ids); windows are the mapped top-level windows, read from the pixmap
 // the server composites them from (so a covered window shows itself). Everything runs on
 // one connection of the backend's own, whose worker is the capture thread ("capture"): XDamage
-// over the target's rectangle tells when the picture changed; a change, a pointer move over it,
-// the start or a frame request gives one XShmGetImage of the rectangle with the XFixes cursor
-// drawn in, converted to NV12 (BT.601, limited range) into one of three pool buffers, at most
-// one frame per 1/60 s. A still screen gives no frames.
+// reports when the bounds of what was drawn grow, and once they meet the target's rectangle the
+// damage so far is taken and tested against it, so drawing elsewhere costs next to nothing; a
+// change, a pointer move over it, the start or a frame request gives one XShmGetImage of the
+// rectangle with the XFixes cursor drawn in, converted to NV12 (BT.601, limited range) into one
+// of three pool buffers, at most one frame per 1/60 s. A still screen gives no frames.
 //
 // No X display or a missing extension: notPermitted. Shared memory failing: streamFailed. A lost
 // connection or the output switched off ends the stream as the system's stop.

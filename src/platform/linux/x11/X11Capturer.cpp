@@ -210,7 +210,14 @@ void Capturer::begin() {
     attachImage();
     pool_ = runtime::BufferPool::make(streaming::PixelBuffer::byteSize(width_, height_, width_), 0,
                                       kQueueDepth);
-    damage_ = XDamageCreate(d_, isDisplay() ? root_ : window_, XDamageReportRawRectangles);
+    // A report only when the bounds of the damage so far grow: drawing that keeps to one part
+    // of the screen stops costing reports once its bounds are reached, however much of it
+    // there is, and a capture thread that cannot read leaves a few reports waiting, not a
+    // queue that grows with the drawing. Damage away from the picture is never taken: its
+    // bounds grow, and report, when the picture is drawn on.
+    damage_ = XDamageCreate(d_, isDisplay() ? root_ : window_, XDamageReportBoundingBox);
+    damaged_ = XFixesCreateRegion(d_, nullptr, 0);
+    watchedRegion_ = XFixesCreateRegion(d_, nullptr, 0);
     XFixesSelectCursorInput(d_, root_, XFixesDisplayCursorNotifyMask);
     XRRSelectInput(d_, root_,
                    RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
@@ -234,6 +241,8 @@ void Capturer::end() {
   timer_.cancel();
   if (!connection_.isLost()) {
     if (damage_) XDamageDestroy(d_, damage_);
+    if (damaged_) XFixesDestroyRegion(d_, damaged_);
+    if (watchedRegion_) XFixesDestroyRegion(d_, watchedRegion_);
     if (selected_) {
       XFixesSelectCursorInput(d_, root_, 0);
       XRRSelectInput(d_, root_, 0);
@@ -243,6 +252,8 @@ void Capturer::end() {
     if (redirected_) XCompositeUnredirectWindow(d_, window_, CompositeRedirectAutomatic);
   }
   damage_ = 0;
+  damaged_ = watchedRegion_ = 0;
+  reported_ = false;
   selected_ = false;
   pixmap_ = 0;
   redirected_ = false;
@@ -279,6 +290,8 @@ void Capturer::tick() {
   // Xlib reads events while it waits for a reply: those of the ticks' round trips sit in its
   // queue, where the connection's watch on the socket does not see them.
   connection_.drainEvents();
+  // Ticks are a frame interval apart: each may look at bounds that met the picture since.
+  if (reported_ && !changed_ && running_ && !connection_.isLost()) look();
   // Measured from the tick's due time, so that ticks a frame interval apart always may grab.
   pump(due_);
   schedule();
@@ -302,7 +315,7 @@ void Capturer::onEvent(XEvent& event) {
   if (!running_) return;
   if (event.type == extensions_.damageEvent + XDamageNotify) {
     const auto& damage = reinterpret_cast<const XDamageNotifyEvent&>(event);
-    if (damage.damage == damage_ && watched_.meets(damage.area)) changed_ = true;
+    if (damage.damage == damage_ && watched_.meets(damage.area)) reported_ = true;
   } else if (event.type == extensions_.fixesEvent + XFixesCursorNotify) {
     if (pointerInside_) changed_ = true;
   } else if (event.type == extensions_.randrEvent + RRScreenChangeNotify ||
@@ -330,11 +343,36 @@ void Capturer::onEvent(XEvent& event) {
   }
 }
 
+// Takes the damage so far from the server and notes a change when any of it falls on the
+// picture; the bounds start again from nothing.
+void Capturer::look() {
+  reported_ = false;
+  XRectangle watched{short(watched_.x), short(watched_.y), (unsigned short)(watched_.width),
+                     (unsigned short)(watched_.height)};
+  XFixesSetRegion(d_, watchedRegion_, &watched, 1);
+  XDamageSubtract(d_, damage_, 0, damaged_);
+  XFixesIntersectRegion(d_, damaged_, damaged_, watchedRegion_);
+  int count = 0;
+  // Null when the connection is lost, which the connection reports itself.
+  if (XRectangle* parts = XFixesFetchRegion(d_, damaged_, &count)) {
+    if (count > 0) changed_ = true;
+    XFree(parts);
+  }
+  if (!changed_) lastEmptyLook_ = SteadyClock::now();
+}
+
 void Capturer::pump(SteadyClock::time_point at) {
-  if (!running_ || !(changed_ || requested_) || connection_.isLost()) return;
+  if (!running_ || connection_.isLost()) return;
+  // Bounds that come to meet the picture are looked at at once, unless a look found nothing
+  // less than a frame interval ago (drawing all around the picture): then the next tick does.
+  // A look that finds a change is paid for by its frame.
+  if (reported_ && !changed_ && SteadyClock::now() - lastEmptyLook_ >= kFrameInterval) look();
+  if (!(changed_ || requested_)) return;
   if (at - lastGrab_ < kFrameInterval) return;  // a later tick takes it
   if (!grab()) return;
   changed_ = requested_ = false;
+  // The picture shows all damage so far, which the grab took away.
+  reported_ = false;
   lastGrab_ = at;
 }
 

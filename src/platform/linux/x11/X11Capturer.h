@@ -5,6 +5,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xdamage.h>
+#include <X11/extensions/Xfixes.h>
 
 #include <chrono>
 #include <cstdint>
@@ -108,6 +109,7 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   void tick();
   void schedule();
   void watchPointer();
+  void look();
   bool grab();
   void drawCursor();
   void systemStop(std::string description);
@@ -136,6 +138,8 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   XImage* image_ = nullptr;
   bool attached_ = false;
   Damage damage_ = 0;
+  XserverRegion damaged_ = 0;  // what the damage held at the last look
+  XserverRegion watchedRegion_ = 0;
   bool selected_ = false;
   std::vector<std::uint8_t> scaled_;
   std::shared_ptr<runtime::BufferPool> pool_;
@@ -143,11 +147,13 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   bool running_ = false;
   bool changed_ = true;  // the start gives a frame
   bool requested_ = false;
-  bool starved_ = false;  // no free buffer at the last grab
+  bool reported_ = false;  // the damage's bounds came to meet the picture since the last look
+  bool starved_ = false;   // no free buffer at the last grab
   bool pointerInside_ = false;
   int pointerX_ = -1, pointerY_ = -1;
   SteadyClock::time_point lastGrab_{};
-  SteadyClock::time_point due_{};  // of the next tick
+  SteadyClock::time_point lastEmptyLook_{};  // the last look that found no change
+  SteadyClock::time_point due_{};            // of the next tick
 };
 
 }  // namespace brindlet::platform::x11capture
