@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "support/Eventually.h"
@@ -80,18 +79,6 @@ Memory memoryOf(pid_t pid) {
   const std::string text =
       "\n" + testsupport::readFile("/proc/" + std::to_string(pid) + "/smaps_rollup");
   return Memory{kilobytesIn(text, "Rss"), kilobytesIn(text, "Pss"), kilobytesIn(text, "Pss_Anon")};
-}
-
-double cpuSecondsOf(pid_t pid) {
-  // The fields after the command's closing parenthesis, from the state on: utime and stime are
-  // the 12th and 13th of them.
-  const std::string text = testsupport::readFile("/proc/" + std::to_string(pid) + "/stat");
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string field;
-  for (int i = 0; i < 11; ++i) fields >> field;
-  double user = 0, system = 0;
-  fields >> user >> system;
-  return (user + system) / double(::sysconf(_SC_CLK_TCK));
 }
 
 AppSession::AppSession() {

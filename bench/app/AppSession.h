@@ -38,8 +38,6 @@ struct Memory {
   double pssAnon = 0;
 };
 Memory memoryOf(pid_t pid);
-// The CPU time a process has had so far (user and system, all its threads), in seconds.
-double cpuSecondsOf(pid_t pid);
 
 // A session of its own: Xorg with the dummy driver (whose outputs the phone's display takes),
 // openbox and trayer; a session bus with an unlocked keyring and the accessibility bus switched on;

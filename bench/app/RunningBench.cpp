@@ -34,6 +34,7 @@
 #include "BenchSupport.h"
 #include "app/AppSession.h"
 #include "app/Desk.h"
+#include "support/ChildProcess.h"
 #include "support/RootPainter.h"
 
 namespace {
@@ -41,13 +42,13 @@ namespace {
 using namespace brindlet;
 using namespace std::chrono_literals;
 using bench::AppSession;
-using bench::cpuSecondsOf;
 using bench::Desk;
 using bench::kMiB;
 using bench::Memory;
 using bench::memoryOf;
 using bench::percentile;
 using bench::RunningApp;
+using testsupport::cpuSecondsOf;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kMenuSamples = 30;
