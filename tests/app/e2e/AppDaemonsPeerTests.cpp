@@ -1,6 +1,7 @@
 // The app on a computer where neither avahi-daemon nor usbmuxd can be reached: it keeps looking
 // for both, and its log says so once for each, not once per attempt; the attempts show when the
-// log is asked for debug lines. Its hook server beside local clients that try to keep the hooks out.
+// log is asked for debug lines. Its hook server beside local clients that try to keep the hooks
+// out.
 
 #include <signal.h>
 

@@ -118,7 +118,7 @@ class AppDisplayPeer : public AppPeer {
 
 TEST_F(AppDisplayPeer, ANewStartReclaimsTheDisplayAKilledRunLeft) {
   testsupport::TempDir run;
-  auto [phone, socket] = usbPhone(39611, run);
+  auto [phone, socket] = usbPhone(run);
   auto& killed = startWithPhone(*phone, socket);
   kill(killed.pid(), SIGKILL);
   killed.waitExit(5s);
@@ -141,7 +141,7 @@ TEST_F(AppDisplayPeer, ANewStartReclaimsTheDisplayAKilledRunLeft) {
 
 TEST_F(AppDisplayPeer, WindowsLeaveTheDisplayBeforeItGoes) {
   testsupport::TempDir run;
-  auto [phone, socket] = usbPhone(39613, run);
+  auto [phone, socket] = usbPhone(run);
   auto& term = start({"xterm", "-class", "Evacuee", "-e", "sleep", "300"});
   const auto found =
       x_->run({"xdotool", "search", "--sync", "--onlyvisible", "--class", "Evacuee"});
@@ -181,7 +181,7 @@ TEST_F(AppDisplayPeer, WindowsLeaveTheDisplayBeforeItGoes) {
 // the menu says why the phone got none, and the other outputs stay lit.
 TEST_F(AppDisplayPeer, AFailedAttachShowsInTheMenu) {
   testsupport::TempDir run;
-  auto [phone, socket] = usbPhone(39617, run);
+  auto [phone, socket] = usbPhone(run);
   auto& brindlet = startWithPhone(*phone, socket, false);
   const std::string wall = "Wall 64x64";
   ASSERT_EQ(
@@ -222,7 +222,7 @@ TEST_F(AppDisplayPeer, EndsCleanlyWhenXGoesAsTheDisplayIsLit) {
     SCOPED_TRACE("run " + std::to_string(run));
     XServer own(XServer::Kind::xorgDummy);
     testsupport::TempDir folder;
-    auto [phone, socket] = usbPhone(39700 + 2 * run, folder);
+    auto [phone, socket] = usbPhone(folder);
     const std::string marker =
         "BRINDLET_LIT_RUN=" + std::to_string(getpid()) + "." + std::to_string(run);
     auto& brindlet = startOn(own, marker, socket);
@@ -254,7 +254,7 @@ TEST_F(AppDisplayPeer, AByeAsTheDisplayComesUpReleasesItAtOnce) {
   for (int run = 0; run < 10 && !HasFatalFailure(); ++run) {
     SCOPED_TRACE("run " + std::to_string(run));
     testsupport::TempDir folder;
-    auto [phone, socket] = usbPhone(39760 + 2 * run, folder);
+    auto [phone, socket] = usbPhone(folder);
     auto& brindlet = startWithPhone(*phone, socket, false);
     phone->write("stop-on-ready\npane 393 852 3\n");
     ASSERT_TRUE(phone->waitFor("stopped on displayReady", 15s))

@@ -58,7 +58,7 @@ class AppExit : public AppPeer {
   // The app on `server` (Xorg with a window manager) with the phone streaming over USB, a
   // terminal in front, and the deck's key pressed that puts a `sleep` in the background, which
   // runs once this returns; the app, or nothing where a step failed.
-  std::unique_ptr<ChildProcess> startWithAKeysProgram(XServer& server, int port,
+  std::unique_ptr<ChildProcess> startWithAKeysProgram(XServer& server,
                                                       const testsupport::TempDir& folder,
                                                       std::vector<std::string> environment) {
     const std::string id = "com.test.ExitKeys";
@@ -69,7 +69,7 @@ class AppExit : public AppPeer {
         << R"(","name":"Exit keys","apps":["*"],"layouts":{"compact":["bg"],"regular":["bg"]},)"
         << R"("keys":{"bg":{"label":"Background","symbol":"moon","action":{"kind":"shell",)"
         << R"("command":"sleep 300.)" << seed_ % 1000 << R"( &"}}}})";
-    auto [phone, socket] = usbPhone(port, folder);
+    auto [phone, socket] = usbPhone(folder);
     environment.push_back("USBMUXD_SOCKET_ADDRESS=UNIX:" + socket);
     auto brindlet = startOn(server, environment);
     const auto step = [&](bool done, const char* what) {
@@ -144,7 +144,7 @@ TEST_F(AppExit, EndsCleanlyWhenXGoesLaterWithOrWithoutAPhone) {
     ChildProcess* phone = nullptr;
     std::vector<std::string> environment;
     if (withPhone) {
-      auto [started, socket] = usbPhone(39557 + run, folder);
+      auto [started, socket] = usbPhone(folder);
       phone = started;
       environment.push_back("USBMUXD_SOCKET_ADDRESS=UNIX:" + socket);
     }
@@ -175,7 +175,7 @@ TEST_F(AppExit, EndsCleanlyWhenXGoesJustAfterAQuit) {
     XServer own(XServer::Kind::xorgDummy);
     own.startWindowManager();
     testsupport::TempDir folder;
-    auto brindlet = startWithAKeysProgram(own, 39610 + 2 * run, folder, {});
+    auto brindlet = startWithAKeysProgram(own, folder, {});
     ASSERT_TRUE(brindlet);
     ::kill(brindlet->pid(), signals[run % 3]);
     std::this_thread::sleep_for(std::chrono::milliseconds(run * 20 / kills()));
@@ -194,7 +194,7 @@ TEST_F(AppExit, ACrashLeavesNoFileAndNoProgram) {
   XServer own(XServer::Kind::xorgDummy);
   own.startWindowManager();
   testsupport::TempDir folder;
-  auto brindlet = startWithAKeysProgram(own, 39600, folder, {"BRINDLET_TEST_HOOKS=1"});
+  auto brindlet = startWithAKeysProgram(own, folder, {"BRINDLET_TEST_HOOKS=1"});
   ASSERT_TRUE(brindlet);
   ::kill(brindlet->pid(), SIGUSR2);
   EXPECT_EQ(ended(*brindlet), 128 + SIGSEGV) << brindlet->output();

@@ -151,8 +151,8 @@ class AppPeer : public ::testing::Test {
   }
   // The scripted phone on the port, behind a stand-in usbmuxd on a socket in `folder`; the
   // socket's path. The phone writes its video to `folder`'s "video.h264".
-  std::pair<ChildProcess*, std::string> usbPhone(int port, const testsupport::TempDir& folder) {
-    auto usb = testsupport::startUsbPhone(build, folder.path(), port, "Test Phone",
+  std::pair<ChildProcess*, std::string> usbPhone(const testsupport::TempDir& folder) {
+    auto usb = testsupport::startUsbPhone(build, folder.path(), 0, "Test Phone",
                                           folder.file("video.h264"));
     children_.push_back(std::move(usb.phone));
     ChildProcess* phone = children_.back().get();

@@ -44,11 +44,11 @@ class AppKeysPeer : public AppPeer {
   // The app with the phone on USB, the stand-in programs of `run` first on its PATH, and the
   // deck of `profile` (for terminals of the class "Keys") shown: a terminal of that class in
   // front.
-  ChildProcess& deckInFront(const testsupport::TempDir& run, int port, const std::string& profile) {
+  ChildProcess& deckInFront(const testsupport::TempDir& run, const std::string& profile) {
     const auto folder = data() / "Brindlet/Profiles";
     fs::create_directories(folder);
     std::ofstream(folder / "Keys.json") << profile;
-    auto [phone, socket] = usbPhone(port, run);
+    auto [phone, socket] = usbPhone(run);
     phone_ = phone;
     auto& brindlet = start({app}, {"USBMUXD_SOCKET_ADDRESS=UNIX:" + socket,
                                    "PATH=" + run.path() + ":" + std::getenv("PATH")});
@@ -195,10 +195,10 @@ void standIns(const testsupport::TempDir& run, const std::string& starting) {
 
 // Presses the URL key, its opener starting the stand-in browser with `starting`, and quits: the
 // browser is still there, and the app's status is 0.
-void expectTheBrowserToOutliveTheApp(AppKeysPeer& test, int port, const std::string& starting) {
+void expectTheBrowserToOutliveTheApp(AppKeysPeer& test, const std::string& starting) {
   testsupport::TempDir run;
   standIns(run, starting);
-  auto& brindlet = test.deckInFront(run, port, keysProfile(run));
+  auto& brindlet = test.deckInFront(run, keysProfile(run));
   test.press("web");
   const pid_t browser = AppKeysPeer::pidIn(run.file("browser.pid"));
   // The script notes its pid before it becomes the browser.
@@ -215,17 +215,17 @@ void expectTheBrowserToOutliveTheApp(AppKeysPeer& test, int port, const std::str
 // in the foreground (as xdg-open does without a desktop) or starts it double-forked with the
 // output it inherited (as a desktop's opener does).
 TEST_F(AppKeysPeer, WhatAUrlKeyOpenedInTheForegroundOutlivesTheApp) {
-  expectTheBrowserToOutliveTheApp(*this, 39711, "\"$browser\" \"$1\"\nexit $?");
+  expectTheBrowserToOutliveTheApp(*this, "\"$browser\" \"$1\"\nexit $?");
 }
 
 TEST_F(AppKeysPeer, WhatAUrlKeyOpenedDoubleForkedOutlivesTheApp) {
-  expectTheBrowserToOutliveTheApp(*this, 39713, "(\"$browser\" \"$1\" &)\nexit 0");
+  expectTheBrowserToOutliveTheApp(*this, "(\"$browser\" \"$1\" &)\nexit 0");
 }
 
 // What a shell key put in the background ends with the app.
 TEST_F(AppKeysPeer, WhatAShellKeyPutInTheBackgroundEndsAtQuit) {
   testsupport::TempDir run;
-  auto& brindlet = deckInFront(run, 39717, keysProfile(run));
+  auto& brindlet = deckInFront(run, keysProfile(run));
   const pid_t sleeper = pressForProgram(run, "sleeper");
   ASSERT_EQ(commandOf(sleeper), "sleep 300") << brindlet.output();
   EXPECT_EQ(quit(brindlet), 0) << brindlet.output();
@@ -236,7 +236,7 @@ TEST_F(AppKeysPeer, WhatAShellKeyPutInTheBackgroundEndsAtQuit) {
 // costs the app is the keys benchmark's), and it ends with the app.
 TEST_F(AppKeysPeer, AChattyBackgroundProgramLivesOnAndEndsAtQuit) {
   testsupport::TempDir run;
-  auto& brindlet = deckInFront(run, 39719, keysProfile(run));
+  auto& brindlet = deckInFront(run, keysProfile(run));
   const pid_t yes = pressForProgram(run, "chatty");
   ASSERT_EQ(commandOf(yes), "yes") << brindlet.output();
   const auto end = std::chrono::steady_clock::now() + 10s;
@@ -256,7 +256,7 @@ TEST_F(AppKeysPeer, AnEditedProfileReachesThePhoneAndItsKeysDoWhatItSays) {
            label + R"(","symbol":"clock","action":{"kind":"shell","command":"echo )" + word +
            " > " + run.file("said") + R"("}}}})";
   };
-  auto& brindlet = deckInFront(run, 39721, profile("Late", "old"));
+  auto& brindlet = deckInFront(run, profile("Late", "old"));
   // Whether the phone got a new deck profile carrying `label` (by `sentAt`), and the key then
   // says `word`.
   auto sentAt = std::chrono::steady_clock::now();

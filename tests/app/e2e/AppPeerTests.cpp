@@ -78,7 +78,7 @@ TEST_F(AppPeer, OnboardingWalksWithReturnAndIsNotShownAgain) {
 TEST_F(AppPeer, RunsAPhoneSessionAndCleansUpOnSigterm) {
   fs::remove(fs::path(home_->path()) / "config/brindlet/defaults.json");  // a first run
   testsupport::TempDir run;
-  auto [phonePointer, socket] = usbPhone(39517, run);
+  auto [phonePointer, socket] = usbPhone(run);
   auto& phone = *phonePointer;
   auto& brindlet = start({app}, {"USBMUXD_SOCKET_ADDRESS=UNIX:" + socket});
 
@@ -170,7 +170,7 @@ TEST_F(AppPeer, DeckAndAgentsReachThePhoneAndEndWithTheApp) {
   accessibles();
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
   const auto before = ownChildren();
-  auto [phonePointer, socket] = usbPhone(39537, run);
+  auto [phonePointer, socket] = usbPhone(run);
   auto& phone = *phonePointer;
   auto& brindlet = start({app}, {"USBMUXD_SOCKET_ADDRESS=UNIX:" + socket});
   ASSERT_TRUE(phone.waitFor("connected(", 15s)) << brindlet.output();
@@ -277,7 +277,7 @@ TEST_F(AppPeer, AProfileRewrittenInPlaceReachesThePhone) {
   for (const std::string name : {"DeckC", "DeckD"}) {
     std::ofstream(folder / (name + ".json")) << deckProfile(name);
   }
-  auto [phone, socket] = usbPhone(39627, run);
+  auto [phone, socket] = usbPhone(run);
   auto& brindlet = start({app}, {"USBMUXD_SOCKET_ADDRESS=UNIX:" + socket});
   ASSERT_TRUE(phone->waitFor("connected(", 15s)) << brindlet.output();
   for (const std::string name : {"DeckC", "DeckD"}) {
@@ -419,7 +419,7 @@ TEST_F(AppPeer, PairsOverWifiAndTheDisplayTakesTaps) {
 
 TEST_F(AppPeer, FramesKeepLeavingWhileTheMainLoopIsBusy) {
   testsupport::TempDir run;
-  auto [phonePointer, socket] = usbPhone(39547, run);
+  auto [phonePointer, socket] = usbPhone(run);
   auto& phone = *phonePointer;
   auto& brindlet = start({app}, {"USBMUXD_SOCKET_ADDRESS=UNIX:" + socket, "BRINDLET_TEST_HOOKS=1"});
   ASSERT_TRUE(phone.waitFor("connected(", 15s)) << brindlet.output();
@@ -474,7 +474,7 @@ TEST_F(AppPeer, FramesKeepLeavingWhileTheMainLoopIsBusy) {
 
 TEST_F(AppPeer, UnderATestHarnessNothingStarts) {
   testsupport::TempDir run;
-  auto [phonePointer, socket] = usbPhone(39527, run);
+  auto [phonePointer, socket] = usbPhone(run);
   auto& phone = *phonePointer;
   fs::remove_all(data() / "Brindlet");
   auto& brindlet =

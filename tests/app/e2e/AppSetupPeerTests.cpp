@@ -63,7 +63,7 @@ TEST_F(AppPeer, TheInstalledAppFindsItsProfilesAndTheDesktopFindsIt) {
   // when its terminal is in front.
   std::ofstream(shared / "brindlet/Profiles/installed.json") << installedProfile;
   testsupport::TempDir run;
-  auto [phone, socket] = usbPhone(39577, run);
+  auto [phone, socket] = usbPhone(run);
   auto& brindlet = start({(prefix / "bin/brindlet").string()},
                          {"USBMUXD_SOCKET_ADDRESS=UNIX:" + socket,
                           "XDG_DATA_DIRS=" + shared.string() + ":/usr/share"});
