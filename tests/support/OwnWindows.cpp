@@ -70,7 +70,9 @@ void startWindowManager(XServer& server) {
 bool keysReach(platform::X11EventPoster& poster, const std::function<bool()>& reached) {
   using namespace std::chrono_literals;
   constexpr std::uint16_t kF13 = 0x69;
-  boost::asio::io_context io;
+  // The poster's thread may still be leaving its post to this loop when the wait has resumed:
+  // the loop outlives every call.
+  static boost::asio::io_context io;
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   while (!reached() && std::chrono::steady_clock::now() < deadline) {
     poster.post({desktop::KeyEvent{kF13, true, {}}, desktop::KeyEvent{kF13, false, {}}});
