@@ -49,14 +49,15 @@ class BuildCopy {
     }
     fs::create_directory_symlink(build, folder_.file("top/build"));
   }
-  // `line` run by sh in the copy, from its top folder.
+  // `line` run by sh in the copy, from its top folder, as a user's shell runs it: without the
+  // caller's own compiler cache settings (CI may switch the cache off).
   std::vector<std::string> command(const std::string& line) const {
     return {"unshare",
             "--mount",
             "sh",
             "-c",
             "mount -t overlay overlay -o \"lowerdir=$0,upperdir=$1/upper,workdir=$1/work\" \"$0\" "
-            "&& cd \"$1/top\" && exec sh -c \"$2\"",
+            "&& cd \"$1/top\" && exec env -u CCACHE_DISABLE -u CCACHE_DIR sh -c \"$2\"",
             build,
             folder_.path(),
             line};
