@@ -145,15 +145,10 @@ class OneShot : public std::enable_shared_from_this<OneShot<T>> {
     std::unique_ptr<Parked> handler = std::move(handler_);
     Result result = std::move(*result_);
     result_.reset();
-    auto work = std::move(executor_);
+    auto executor = std::move(executor_);
     executor_ = {};
     lock.unlock();
-    // The waiter's loop may end, and its owner destroy it, as soon as the waiter has resumed:
-    // the work it held goes with the handler, on that loop, and this thread hands the handler
-    // over through a copy that counts no work, so nothing here touches the loop after the post.
-    auto executor = boost::asio::prefer(work, boost::asio::execution::outstanding_work.untracked);
-    auto run = [handler = std::move(handler), result = std::move(result),
-                work = std::move(work)]() mutable {
+    auto run = [handler = std::move(handler), result = std::move(result)]() mutable {
       if (result.index() == 0) {
         handler->complete(nullptr, std::move(std::get<0>(result)));
       } else {
