@@ -142,22 +142,13 @@ asio::awaitable<void> DeckEngine::refresh() {
   if (!current_) co_return;
   const auto title = roles_.workspace->focusedWindowTitle(current_->app.pid);
   const auto match = roles_.store->profile(current_->app.bundleID, title);
-  if (match && match->profile.id != current_->stored.profile.id) {
+  // Another profile, or this one read anew with other contents (saved in place, or replaced by a
+  // new file): the phone gets it afresh, so that what it shows is what the keys do.
+  if (match && *match != current_->stored) {
     FrontApp app = current_->app;
     setCurrent(std::nullopt);
     co_await frontAppChanged(std::move(app));
     co_return;
-  }
-  if (match && *match != current_->stored) {
-    // The profile read anew with other contents (saved in place, or replaced by a new file): the
-    // phone gets it afresh, so that what it shows is what the keys do.
-    setCurrent(Current{*match, current_->app});
-    sentLooks_.clear();
-    deckLog().info("Deck profile %s for %s", current_->stored.profile.id.c_str(),
-                   current_->app.bundleID.c_str());
-    sendProfile();
-    co_await updateMeeting();
-    if (!current_) co_return;
   }
   co_await refreshLooks();
 }
