@@ -24,18 +24,22 @@ using brindlet::testing::runUntilDone;
 using Backend = std::shared_ptr<RandrDisplayBackend>;
 using testsupport::XServer;
 
-awaitable<std::string> attach(Backend backend, std::uint32_t) {
+using Made = std::unique_ptr<streaming::DisplayHandle>;
+
+// A display made is handed out: dropping it here would start its removal on the worker, whose
+// requests would race the check of where the cut fell.
+awaitable<std::string> attach(Backend backend, std::uint32_t, Made& made) {
   streaming::VirtualDisplayConfig config{
       "Pixel (Brindlet)", streaming::displaySerial("Pixel 8/Pixel"), 589, 1278, 2, 60};
   try {
-    auto handle = co_await backend->create(std::move(config));
+    made = co_await backend->create(std::move(config));
     co_return "made";
   } catch (const streaming::DisplayError& e) {
     co_return e.text();
   }
 }
 // The display's mode set again: its mode read first, then set.
-awaitable<std::string> setMode(Backend backend, std::uint32_t id) {
+awaitable<std::string> setMode(Backend backend, std::uint32_t id, Made&) {
   const auto mode = co_await backend->currentMode(id);
   if (!mode) co_return "no mode to set";
   const int status = co_await backend->setMode(id, *mode);
@@ -44,7 +48,7 @@ awaitable<std::string> setMode(Backend backend, std::uint32_t id) {
 
 struct Call {
   const char* name;
-  awaitable<std::string> (*run)(Backend, std::uint32_t);
+  awaitable<std::string> (*run)(Backend, std::uint32_t, Made&);
   bool needsDisplay;
   std::string answered, lost;
 };
@@ -65,14 +69,15 @@ TEST(RandrDisplayBackend, AConnectionLostAtAnyStepGivesTheCallsOwnFailure) {
       SCOPED_TRACE(std::string(call.name) + " cut at step " + std::to_string(step));
       // A backend of its own per cut: it clears what the last one left lit.
       Backend backend = runUntilDone(loop, RandrDisplayBackend::open(x.display()));
-      std::unique_ptr<streaming::DisplayHandle> display;
+      Made display;
       if (call.needsDisplay) {
         streaming::VirtualDisplayConfig config{"Pixel (Brindlet)", 1, 589, 1278, 2, 60};
         display = runUntilDone(loop, backend->create(config));
       }
       const std::uint32_t id = display ? display->id() : 0;
       testing::cutAtReply("randr", step);
-      const std::string answer = runUntilDone(loop, call.run(backend, id));
+      Made made;
+      const std::string answer = runUntilDone(loop, call.run(backend, id, made));
       if (!testing::cutHappened()) {
         EXPECT_EQ(answer, call.answered);
         steps = step - 1;
