@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -64,7 +65,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: usbmux-loopback --socket PATH --port N [--serial SERIAL]\n");
     return 2;
   }
-  boost::asio::io_context io;
+  // Shared with the input thread, which may read its end of input after main has returned: the
+  // loop it posts to must still be there then.
+  auto loop = std::make_shared<boost::asio::io_context>();
+  boost::asio::io_context& io = *loop;
   std::filesystem::remove(arguments.socket);
   transport::testing::FakeUsbmuxd daemon(io.get_executor(), arguments.socket);
   transport::testing::TunnelToPort tunnels(daemon, arguments.port);
@@ -73,11 +77,11 @@ int main(int argc, char** argv) {
   boost::asio::signal_set signals(io, SIGINT, SIGTERM);
   signals.async_wait([&io](const boost::system::error_code&, int) { io.stop(); });
   // End of input stops it too: the demo's supervisor closes the pipe.
-  std::thread input([&io] {
+  std::thread input([loop] {
     std::string line;
     while (std::getline(std::cin, line)) {
     }
-    boost::asio::post(io, [&io] { io.stop(); });
+    boost::asio::post(*loop, [&io = *loop] { io.stop(); });
   });
   input.detach();
 
