@@ -29,6 +29,7 @@
 #include "runtime/FileDescriptor.h"
 #include "runtime/OneShot.h"
 #include "runtime/ProcessGroup.h"
+#include "runtime/Readable.h"
 
 extern char** environ;
 
@@ -392,11 +393,16 @@ struct Process::State : std::enable_shared_from_this<State> {
     FileDescriptor pipe(output.release());
     auto [endedRead, endedWrite] = makePipe();
     discarded.assign(endedRead.release());
-    discarded.async_wait(Descriptor::wait_read,
-                         [self = shared_from_this()](const boost::system::error_code& error) {
-                           if (!error) self->outputEnded();
-                         });
+    awaitDiscarded();
     discard = Discard::start(std::move(pipe), std::move(endedWrite));
+  }
+
+  // The output's own descriptor, released just before with its readiness perhaps still queued,
+  // can leave a false wake-up for this wait: only the system's word counts.
+  void awaitDiscarded() {
+    awaitReadable(discarded, [self = shared_from_this()](const boost::system::error_code& error) {
+      if (!error) self->outputEnded();
+    });
   }
 
   void reap() {
@@ -513,6 +519,8 @@ Process& Process::operator=(Process&&) noexcept = default;
 Process::~Process() {
   if (!state_) return;
   state_->kill();
+  // Its group, killed just now, is no longer ours to end: its id may soon be another's.
+  if (state_->status && !state_->readerDone) markLeftBehind(state_->pid, false);
   if (state_->discard) state_->discard->stop();
   // The pending waits hold the state; closing ends them so that it goes.
   boost::system::error_code ignored;

@@ -1,6 +1,5 @@
 #include "runtime/ProcessGroup.h"
 
-#include <poll.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -16,6 +15,7 @@
 #include "runtime/Blocking.h"
 #include "runtime/OneShot.h"
 #include "runtime/ProcessTable.h"
+#include "runtime/Readable.h"
 #include "runtime/Timeout.h"
 
 namespace brindlet::runtime {
@@ -30,8 +30,7 @@ constexpr auto kKilledLimit = std::chrono::seconds(1);
 
 // Whether the process of a pidfd still runs: its pidfd turns readable when it ends.
 bool stillRuns(int pidfd) {
-  pollfd ready{pidfd, POLLIN, 0};
-  return ::poll(&ready, 1, 0) == 0;
+  return !isReadable(pidfd);
 }
 
 // The members of a group seen so far, each watched through a pidfd on the loop.
@@ -93,14 +92,18 @@ class GroupWatch : public std::enable_shared_from_this<GroupWatch> {
       ::close(pidfd);
       return false;
     }
-    auto& member = members_[pid];
-    member = std::make_unique<Descriptor>(executor_, pidfd);
-    std::weak_ptr<GroupWatch> weak = shared_from_this();
-    member->async_wait(Descriptor::wait_read, [weak, pid](const boost::system::error_code& error) {
-      if (error) return;
-      if (auto self = weak.lock()) self->ended(pid);
-    });
+    members_[pid] = std::make_unique<Descriptor>(executor_, pidfd);
+    await(pid);
     return true;
+  }
+
+  // A member taken for ended while it runs would let the group's end come early.
+  void await(pid_t pid) {
+    std::weak_ptr<GroupWatch> weak = shared_from_this();
+    awaitReadable(*members_.at(pid), [weak, pid](const boost::system::error_code& error) {
+      auto self = weak.lock();
+      if (!error && self) self->ended(pid);
+    });
   }
 
   void ended(pid_t pid) {
