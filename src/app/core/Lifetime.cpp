@@ -397,6 +397,7 @@ void killChildrenOnCrash() {
 
 constexpr int fatalSignals[] = {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL};
 std::atomic<bool> crashed{false};
+std::atomic<DisplayBroken> displayBroken{nullptr};
 
 void onFatalSignal(int number) {
   // SA_RESETHAND has put the default action back: the same signal ends the process once this
@@ -410,6 +411,11 @@ void onFatalSignal(int number) {
     const auto count = runtime::groupsLeftBehind(groups, std::size(groups));
     for (std::size_t i = 0; i < count; ++i) ::kill(-groups[i], SIGKILL);
     killChildrenOnCrash();
+    if (const auto broken = displayBroken.load(); broken && broken()) {
+      static constexpr char line[] = "A library crashed on the lost X connection\n";
+      [[maybe_unused]] const auto written = ::write(STDERR_FILENO, line, sizeof line - 1);
+      ::_exit(lostDisplayStatus);
+    }
   }
   ::raise(number);
 }
@@ -435,6 +441,10 @@ void coverFatalSignals() {
   action.sa_flags = SA_ONSTACK | SA_RESETHAND;
   sigemptyset(&action.sa_mask);
   for (int number : fatalSignals) ::sigaction(number, &action, nullptr);
+}
+
+void crashesAfterDisplayLoss(DisplayBroken broken) {
+  displayBroken = broken;
 }
 
 void catchEarlyQuitSignals() {

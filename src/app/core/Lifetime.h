@@ -107,6 +107,12 @@ void exitRemoves(const std::filesystem::path& hookFolder, const std::string& tok
 // system calls only, then ends the process by the same signal. Installed at the top of main, on
 // the thread that will not overflow its stack unnoticed.
 void coverFatalSignals();
+// Whether the X connection is known broken, asked by a crash's handler with system calls only.
+// A crash that comes once it is (a library stumbling on replies that never came, Qt's screen
+// handling among them) is the display's loss: after the same clean-up, the process ends with
+// lostDisplayStatus instead of the signal.
+using DisplayBroken = bool (*)() noexcept;
+void crashesAfterDisplayLoss(DisplayBroken broken);
 
 // SIGTERM, SIGINT and SIGHUP are caught from the top of main on, so that a quit asked for while
 // the app starts ends it as a quit once its loop can act: whether one came so far.

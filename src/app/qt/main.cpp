@@ -4,8 +4,11 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <QtGui/qguiapplication_platform.h>
 #include <QApplication>
 #include <QWidget>
+
+#include <xcb/xcb.h>
 
 #include <atomic>
 #include <clocale>
@@ -59,6 +62,15 @@ void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
                                 platform::X11Connection::Answer::opens) {
     app::exitNow(app::lostDisplayStatus);
   }
+}
+
+// Qt's own X connection, for a crash's handler: xcb marks it broken once a request's reply can
+// never come, and reading that mark is a plain load.
+std::atomic<xcb_connection_t*> qtConnection{nullptr};
+
+bool qtConnectionBroken() noexcept {
+  xcb_connection_t* connection = qtConnection.load();
+  return connection && xcb_connection_has_error(connection) != 0;
 }
 
 void exitOnLostDisplay() {
@@ -215,6 +227,12 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   // Qt's xcb plugin puts its own Xlib handlers in place.
   platform::X11Connection::installHandlers();
+  // Qt's screen handling crashes on replies that its broken connection will never give (a RandR
+  // change read just before the X server went): that crash is the display's loss.
+  if (auto* x11 = application.nativeInterface<QNativeInterface::QX11Application>()) {
+    qtConnection = x11->connection();
+    app::crashesAfterDisplayLoss(qtConnectionBroken);
+  }
   // Our windows' WM_CLASS class, which is the deck engine's own id.
   QApplication::setApplicationName(
       QString::fromUtf8(app::ownAppID.data(), static_cast<int>(app::ownAppID.size())));

@@ -71,6 +71,45 @@ TEST(Lifetime, ExitNowRemovesOnlyThisRunsDiscoveryFiles) {
   }
 }
 
+// A crash takes this run's discovery files in any case; it ends as the display's loss only once
+// the X connection is known broken, and otherwise by its own signal.
+TEST(Lifetime, ACrashOnABrokenConnectionEndsAsTheDisplaysLoss) {
+  const struct {
+    const char* name;
+    DisplayBroken broken;
+    bool signalled;
+  } rows[] = {
+      {"nobody asked", nullptr, true},
+      {"connection whole", []() noexcept { return false; }, true},
+      {"connection broken", []() noexcept { return true; }, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    testsupport::TempDir dir;
+    const agents::DiscoveryFile written{dir.path(), 4711, "this-run"};
+    written.write();
+    const pid_t child = fork();
+    if (child == 0) {
+      coverFatalSignals();
+      exitRemoves(dir.path(), "this-run");
+      if (row.broken) crashesAfterDisplayLoss(row.broken);
+      ::raise(SIGSEGV);
+      _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (row.signalled) {
+      ASSERT_TRUE(WIFSIGNALED(status)) << status;
+      EXPECT_EQ(WTERMSIG(status), SIGSEGV);
+    } else {
+      ASSERT_TRUE(WIFEXITED(status)) << status;
+      EXPECT_EQ(WEXITSTATUS(status), lostDisplayStatus);
+    }
+    EXPECT_FALSE(std::filesystem::exists(written.jsonPath()));
+    EXPECT_FALSE(std::filesystem::exists(written.headersPath()));
+  }
+}
+
 TEST(Lifetime, OneInstanceHoldsTheLock) {
   testsupport::TempDir dir;
   const auto path = std::filesystem::path(dir.path()) / "brindlet" / "instance.lock";
