@@ -237,12 +237,15 @@ TEST(Lifetime, AGroupOfZombiesHasEnded) {
     std::vector<pid_t> members;
     for (std::size_t i = 0; i < row.running.size(); ++i) {
       const pid_t group = members.empty() ? 0 : members.front();
+      // Only the grace's SIGKILL ends a member: it ignores SIGTERM from its first moment on,
+      // before the quit's SIGTERM can come.
+      const auto before = signal(SIGTERM, SIG_IGN);
       const pid_t pid = fork();
       if (pid == 0) {
         setpgid(0, group);
-        signal(SIGTERM, SIG_IGN);  // only the grace's SIGKILL ends it
         for (;;) pause();
       }
+      signal(SIGTERM, before);
       setpgid(pid, group);  // from both sides: set before either goes on
       members.push_back(pid);
     }
