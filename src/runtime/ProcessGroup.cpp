@@ -97,13 +97,20 @@ class GroupWatch : public std::enable_shared_from_this<GroupWatch> {
     return true;
   }
 
-  // A member taken for ended while it runs would let the group's end come early.
+  // A wake-up is checked (see Readable.h): a member taken for ended while it runs would let the
+  // group's end come early. The check waits for the watch to be known alive, as the wait does
+  // not keep it, nor its descriptors, alive.
   void await(pid_t pid) {
     std::weak_ptr<GroupWatch> weak = shared_from_this();
-    awaitReadable(*members_.at(pid), [weak, pid](const boost::system::error_code& error) {
-      auto self = weak.lock();
-      if (!error && self) self->ended(pid);
-    });
+    members_.at(pid)->async_wait(Descriptor::wait_read,
+                                 [weak, pid](const boost::system::error_code& error) {
+                                   auto self = weak.lock();
+                                   if (error || !self) return;
+                                   if (stillRuns(self->members_.at(pid)->native_handle())) {
+                                     return self->await(pid);
+                                   }
+                                   self->ended(pid);
+                                 });
   }
 
   void ended(pid_t pid) {

@@ -15,8 +15,9 @@ namespace brindlet::runtime {
 bool isReadable(int fd);
 
 // Calls `handler(error)` once `descriptor` is readable for the system, or with the error that
-// ended the wait (operation_aborted when the descriptor is closed). The descriptor must live
-// until the handler is called or the wait is cancelled.
+// ended the wait (operation_aborted when the descriptor is closed). The descriptor is read when
+// the wait wakes, even when its wake-up was already queued as it went: the handler must keep
+// its owner alive (a weak owner checks for itself, with isReadable).
 template <class Handler>
 void awaitReadable(boost::asio::posix::stream_descriptor& descriptor, Handler handler) {
   using Descriptor = boost::asio::posix::stream_descriptor;
