@@ -149,8 +149,8 @@ class AppPeer : public ::testing::Test {
     children_.push_back(x_->start(line));
     return *children_.back();
   }
-  // The scripted phone on the port, behind a stand-in usbmuxd on a socket in `folder`; the
-  // socket's path. The phone writes its video to `folder`'s "video.h264".
+  // The scripted phone on ports of the system's choosing, behind a stand-in usbmuxd on a socket
+  // in `folder`; the socket's path. The phone writes its video to `folder`'s "video.h264".
   std::pair<ChildProcess*, std::string> usbPhone(const testsupport::TempDir& folder) {
     auto usb = testsupport::startUsbPhone(build, folder.path(), 0, "Test Phone",
                                           folder.file("video.h264"));
