@@ -17,6 +17,7 @@
 
 #include "agents/HookRequest.h"
 #include "runtime/Blocking.h"
+#include "runtime/ExitCleanup.h"
 #include "runtime/OneShot.h"
 #include "runtime/SocketByteStream.h"
 #include "runtime/Timeout.h"
@@ -275,7 +276,22 @@ void HookServer::listenerReady() {
   runtime::spawn(executor_, publish(weak_from_this(), std::move(file)));
 }
 
+namespace {
+
+// Removed by the server itself: the exit's clean-up leaves them alone from now on.
+void removeAndForget(const DiscoveryFile& file) {
+  file.removeIfCurrent();
+  runtime::keepFileOnExit(file.jsonPath());
+  runtime::keepFileOnExit(file.headersPath());
+}
+
+}  // namespace
+
 asio::awaitable<void> HookServer::publish(std::weak_ptr<HookServer> weak, DiscoveryFile file) {
+  // Registered before they exist: an exit that cannot wait, or a crash, takes them along, so that
+  // whatever takes the port next is not led to the hooks' token and prompts.
+  runtime::removeFileOnExit(file.jsonPath());
+  runtime::removeFileOnExit(file.headersPath());
   try {
     auto write = [file] { file.write(); };
     co_await runtime::offloadBlocking(std::move(write));
@@ -286,7 +302,7 @@ asio::awaitable<void> HookServer::publish(std::weak_ptr<HookServer> weak, Discov
   auto self = weak.lock();
   if (!self || self->port() != file.port) {
     // Stopped while the files were written: they must not outlive this run's server.
-    auto remove = [file] { file.removeIfCurrent(); };
+    auto remove = [file] { removeAndForget(file); };
     co_await runtime::offloadBlocking(std::move(remove));
     co_return;
   }
@@ -303,7 +319,7 @@ void HookServer::listenerFailed(const std::string& error) {
 void HookServer::removeFiles() {
   if (!published_) return;
   // Off the loop, and done even when the loop stops right after (a stop on the way out).
-  auto remove = [file = std::move(*published_)] { file.removeIfCurrent(); };
+  auto remove = [file = std::move(*published_)] { removeAndForget(file); };
   published_.reset();
   runtime::postBlocking(std::move(remove));
 }

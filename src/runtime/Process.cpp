@@ -13,8 +13,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
-#include <set>
 #include <variant>
 
 #include <boost/asio/bind_executor.hpp>
@@ -26,6 +24,7 @@
 #include <boost/asio/write.hpp>
 
 #include "runtime/Blocking.h"
+#include "runtime/ExitCleanup.h"
 #include "runtime/FileDescriptor.h"
 #include "runtime/OneShot.h"
 #include "runtime/ProcessGroup.h"
@@ -157,36 +156,12 @@ Spawned spawnChild(const Process::Options& options) {
 
 // The groups of children that ended while what they started still holds their output. Once the
 // shell is gone its background programs have another parent, so no walk down from this process
-// finds them: quitting ends them by these.
-struct LeftBehind {
-  std::mutex mutex;
-  std::set<pid_t> groups;
-};
-
-// A copy of the groups a crash can read: written under the registry's mutex, read without it;
-// 0 marks a free place. Constant-initialised, so that reading it never runs an initialiser.
-constinit std::array<std::atomic<pid_t>, 64> leftBehindCopy{};
-
-LeftBehind& leftBehind() {
-  static auto* groups = new LeftBehind;  // read by an exit that cannot wait for statics
-  return *groups;
-}
-
+// finds them: quitting, and an exit that cannot wait, end them by the exit clean-up's list.
 void markLeftBehind(pid_t group, bool left) {
-  auto& registry = leftBehind();
-  std::lock_guard lock(registry.mutex);
   if (left) {
-    if (!registry.groups.insert(group).second) return;
-    for (auto& place : leftBehindCopy) {
-      pid_t free = 0;
-      if (place.compare_exchange_strong(free, group)) break;
-    }
+    endGroupOnExit(group);
   } else {
-    registry.groups.erase(group);
-    for (auto& place : leftBehindCopy) {
-      pid_t held = group;
-      if (place.compare_exchange_strong(held, 0)) break;
-    }
+    keepGroupOnExit(group);
   }
 }
 
@@ -559,21 +534,6 @@ void Process::closeInput() {
 
 asio::awaitable<ExitStatus> Process::exited() {
   return state_->wait();
-}
-
-std::vector<pid_t> groupsLeftBehind() {
-  auto& registry = leftBehind();
-  std::lock_guard lock(registry.mutex);
-  return {registry.groups.begin(), registry.groups.end()};
-}
-
-std::size_t groupsLeftBehind(pid_t* groups, std::size_t capacity) noexcept {
-  std::size_t found = 0;
-  for (const auto& place : leftBehindCopy) {
-    const pid_t group = place.load();
-    if (group != 0 && found < capacity) groups[found++] = group;
-  }
-  return found;
 }
 
 bool Process::outputHeld() const {

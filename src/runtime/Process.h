@@ -114,12 +114,4 @@ class Process {
 // running. Throws ProcessError::programNotFound when there is no such program.
 boost::asio::awaitable<ExitStatus> handOff(std::vector<std::string> argv);
 
-// The process groups of children that have ended while something they started (a program a
-// shell put in the background) still holds their output: what quitting must end besides the
-// processes below this one. Safe from any thread.
-std::vector<pid_t> groupsLeftBehind();
-// The same for a signal handler, without a lock or an allocation: at most `capacity` of them into
-// `groups`; how many.
-std::size_t groupsLeftBehind(pid_t* groups, std::size_t capacity) noexcept;
-
 }  // namespace brindlet::runtime

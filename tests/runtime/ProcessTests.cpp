@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "runtime/Blocking.h"
+#include "runtime/ExitCleanup.h"
 #include "runtime/ManualClock.h"
 #include "runtime/Process.h"
 #include "runtime/ProcessTable.h"
@@ -116,7 +117,7 @@ TEST(Process, WhatIsLeftBehindIsDiscardedOffTheLoop) {
   EXPECT_LT(loop.run_for(500ms), 20u) << "handlers the loop ran for the output";
   EXPECT_FALSE(testsupport::processGone(yes));
   EXPECT_TRUE(chatty->outputHeld());
-  EXPECT_THAT(groupsLeftBehind(), ::testing::Contains(chatty->pid()));
+  EXPECT_THAT(groupsEndedOnExit(), ::testing::Contains(chatty->pid()));
 
   const auto done = dir.file("done");
   Process writer =
@@ -125,7 +126,7 @@ TEST(Process, WhatIsLeftBehindIsDiscardedOffTheLoop) {
   runUntilDone(loop, writer.exited());
   runUntilDone(loop, writer.released());
   EXPECT_TRUE(std::filesystem::exists(done));
-  EXPECT_THAT(groupsLeftBehind(), ::testing::Not(::testing::Contains(writer.pid())));
+  EXPECT_THAT(groupsEndedOnExit(), ::testing::Not(::testing::Contains(writer.pid())));
 
   chatty.reset();
   EXPECT_TRUE(testsupport::processesGone({yes}));
@@ -167,7 +168,7 @@ TEST(Process, AHandedOffProgramIsNoneOfOurs) {
       parseProcessStat(testsupport::readFile("/proc/" + std::to_string(program) + "/stat"));
   ASSERT_TRUE(stat);
   EXPECT_NE(stat->session, ::getsid(0));
-  EXPECT_THAT(groupsLeftBehind(), ::testing::Not(::testing::Contains(stat->group)));
+  EXPECT_THAT(groupsEndedOnExit(), ::testing::Not(::testing::Contains(stat->group)));
   // The program may still be starting, with files of its own open for a moment (sleep reads
   // its locale's); one of ours would stay.
   const std::vector<std::string> standardOnly{"0 /dev/null", "1 /dev/null", "2 /dev/null"};

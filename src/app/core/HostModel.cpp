@@ -196,7 +196,6 @@ asio::awaitable<std::shared_ptr<HostModel>> HostModel::build(Platform& platform)
   hookOptions.folder = m.hookFolder;
   m.hookServer =
       agents::HookServer::make(loop, agents::makeHookToken(), hookHandler(m.agents), hookOptions);
-  exitRemoves(m.hookFolder, m.hookServer->token());
   m.hookServer->start();
 
   // 19 and 22 run only now, so that every object is built and wired before either.

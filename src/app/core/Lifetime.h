@@ -9,6 +9,7 @@
 
 #include <boost/asio/awaitable.hpp>
 
+#include "app/core/App.h"
 #include "runtime/Clock.h"
 #include "runtime/FileDescriptor.h"
 #include "runtime/ProcessTable.h"
@@ -24,8 +25,11 @@ inline constexpr std::string_view waylandText =
 
 inline constexpr std::string_view needsDisplayText = "Brindlet needs an X11 display: ";
 
-// What the command line asks for. The app takes one flag of its own; anything else is a mistake
-// that starts nothing, so that a typo never runs the app with a setting it did not get.
+// What the command line asks for. The app takes one flag of its own, and the session flags that
+// the toolkit gives a session manager to restart it with ("-session <id>"), which the toolkit
+// reads itself;
+// anything else is a mistake that starts nothing, so that a typo never runs the app with a
+// setting it did not get.
 enum class Invocation { run, help, mistaken };
 Invocation invocationOf(int argc, const char* const* argv);
 inline constexpr std::string_view usageText =
@@ -36,11 +40,6 @@ inline constexpr std::string_view usageText =
     "  --help      show this help and exit\n";
 // How the process ends when its command line is mistaken.
 inline constexpr int usageStatus = 2;
-
-// How the process ends: 0 after a quit, 1 when it cannot start, 3 when the X display went away
-// under it.
-inline constexpr int startFailedStatus = 1;
-inline constexpr int lostDisplayStatus = 3;
 
 // Why the app cannot run in this session, from its environment's XDG_SESSION_TYPE and
 // WAYLAND_DISPLAY (set without a session type where the login did not say): on Wayland X offers
@@ -82,41 +81,20 @@ boost::asio::awaitable<void> endChildGroups(runtime::ProcessTable& table, runtim
 // loop. `table` is the caller's own (a scan keeps state).
 void killChildGroups(runtime::ProcessTable& table);
 
-// What X11 keeps after the app is gone, stopped in order: the hook server (its waiting
-// requests answered "{}") and its discovery files, the deck engine and the child process groups,
-// then the session's stream and extra display and the transport's links. Bounded by `limit` as a
-// whole; each piece that has not finished in its share is left.
-boost::asio::awaitable<void> shutDown(HostModel& model, runtime::Duration limit);
-// Its two halves, for the app, which stops its windows' event handling between them: what must
-// not outlive the app, which talks to no X server, first; the display's removal is then seen by
-// nothing that could stumble on a connection going at the same moment. Each takes the whole
-// quit's `limit` and keeps to its own shares of it.
-boost::asio::awaitable<void> stopWhatOutlivesTheApp(HostModel& model, runtime::Duration limit);
-boost::asio::awaitable<void> stopStreamDisplayAndLinks(HostModel& model, runtime::Duration limit);
+// The quit's two halves over the model, each bounded by its shares of `limit` (the whole quit's):
+// first the hook server (its waiting requests answered "{}") and its discovery files, the deck
+// engine and the child process groups, which would outlive the app and talk to no X server; then
+// the session's stream and extra display and the transport's links. A piece that has not
+// finished in its share is left.
+class ModelQuit final : public QuitSteps {
+ public:
+  ModelQuit(std::shared_ptr<HostModel> model, runtime::Duration limit);
+  boost::asio::awaitable<void> stopWhatOutlivesTheApp() override;
+  boost::asio::awaitable<void> stopStreamDisplayAndLinks() override;
 
-// The exit that cannot wait for the loop (the X server gone, a quit that overran), from any thread.
-// This run's discovery files go and its child process groups are killed first; then the process
-// ends by _exit, so that no static destructor runs while a thread of ours may still log or post.
-// The first call ends the process; a call from another thread meanwhile waits for that.
-[[noreturn]] void exitNow(int status);
-// The hook server's folder and token: exitNow removes the discovery files there that name it.
-void exitRemoves(const std::filesystem::path& hookFolder, const std::string& token);
-
-// A crash (SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL), in our code or a library's, still removes
-// the discovery files and kills the child process groups, with what was prepared for it and
-// system calls only, then ends the process by the same signal. Installed at the top of main, on
-// the thread that will not overflow its stack unnoticed.
-void coverFatalSignals();
-// Whether the X connection is known broken, asked by a crash's handler with system calls only.
-// A crash that comes once it is (a library stumbling on replies that never came, Qt's screen
-// handling among them) is the display's loss: after the same clean-up, the process ends with
-// lostDisplayStatus instead of the signal.
-using DisplayBroken = bool (*)() noexcept;
-void crashesAfterDisplayLoss(DisplayBroken broken);
-
-// SIGTERM, SIGINT and SIGHUP are caught from the top of main on, so that a quit asked for while
-// the app starts ends it as a quit once its loop can act: whether one came so far.
-void catchEarlyQuitSignals();
-bool quitSignalCame();
+ private:
+  std::shared_ptr<HostModel> model_;
+  runtime::Duration limit_;
+};
 
 }  // namespace brindlet::app

@@ -1,40 +1,35 @@
 // The app: the tray icon and its windows on Qt's thread, the models on the main loop beside it,
-// the phone links on a loop of their own.
+// the phone links on a loop of their own. Its life from start to exit is the App's; this file
+// only puts the pieces together.
 
 #include <signal.h>
 #include <unistd.h>
 
-#include <QtGui/qguiapplication_platform.h>
 #include <QApplication>
-#include <QWidget>
 
-#include <xcb/xcb.h>
-
-#include <atomic>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
-#include <future>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 
-#include <boost/asio/post.hpp>
 #include <boost/asio/signal_set.hpp>
 
+#include "app/core/App.h"
 #include "app/core/HostModel.h"
 #include "app/core/Lifetime.h"
 #include "app/core/Shell.h"
 #include "app/linux/LinuxPlatform.h"
+#include "app/linux/LinuxProcessEnding.h"
 #include "app/linux/LogSinks.h"
-#include "app/qt/AppInterface.h"
+#include "app/qt/QtToolkit.h"
 #include "platform/linux/x11/X11Connection.h"
-#include "runtime/Blocking.h"
+#include "runtime/ExitCleanup.h"
 #include "runtime/Log.h"
 #include "runtime/LoopThread.h"
 #include "runtime/MainLoop.h"
-#include "runtime/Task.h"
 
 namespace {
 
@@ -47,39 +42,79 @@ const runtime::Logger& appLog() {
   return runtime::Logger::of("app");
 }
 
+// The test hooks, with BRINDLET_TEST_HOOKS set: SIGUSR1 holds the main loop busy for 200 ms, as a
+// slow deck tick or keyring prompt would ("stuck": for good, as a hang would); SIGUSR2 crashes
+// the main loop, as a fault in a library would; "crash-on-display-loss" crashes our own code
+// when the X connection breaks, before the display's loss is handled.
+struct TestHooks {
+  bool stuck = false;
+  bool crashOnDisplayLoss = false;
+  std::unique_ptr<asio::signal_set> busy, crash;
+};
+TestHooks testHooks;
+
+[[gnu::noinline]] void crashInOurCode() {
+  volatile int* volatile nowhere = nullptr;
+  *nowhere = 1;
+}
+
+void holdLoopOnSignal(asio::signal_set& hook) {
+  hook.async_wait([&hook](const boost::system::error_code& error, int) {
+    if (error) return;
+    if (testHooks.stuck) {
+      appLog().info("Test hook: the main loop is held for good");
+      std::this_thread::sleep_for(std::chrono::hours(24));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    appLog().info("Test hook: the main loop was held for 200 ms");
+    holdLoopOnSignal(hook);
+  });
+}
+
+void installTestHooks(runtime::MainLoop& loop) {
+  const char* asked = std::getenv("BRINDLET_TEST_HOOKS");
+  if (!asked) return;
+  const std::string mode(asked);
+  testHooks.stuck = mode == "stuck";
+  testHooks.crashOnDisplayLoss = mode == "crash-on-display-loss";
+  asio::post(loop.context(), [&loop] {
+    testHooks.busy = std::make_unique<asio::signal_set>(loop.context(), SIGUSR1);
+    holdLoopOnSignal(*testHooks.busy);
+    testHooks.crash = std::make_unique<asio::signal_set>(loop.context(), SIGUSR2);
+    testHooks.crash->async_wait([](const boost::system::error_code& error, int) {
+      if (!error) raise(SIGSEGV);
+    });
+  });
+}
+
+// The X server's loss, however it is found: the App's road, or before there is one, the
+// registry's clean-up alone.
+void onDisplayLost() {
+  if (testHooks.crashOnDisplayLoss) crashInOurCode();
+  if (app::App* app = app::App::current()) app->displayLost();
+  runtime::cleanUpForExit();
+  std::fflush(nullptr);
+  ::_exit(app::App::lostDisplayStatus);
+}
+
+// Whatever else calls exit() meets the App's exit before any static is destroyed under a thread.
+void onLibraryExit() {
+  if (app::App* app = app::App::current()) app->exitNow(app::App::startFailedStatus);
+}
+
 // Qt's own message output, which ours passes everything on to.
 QtMessageHandler qtOutput = nullptr;
 
 // Qt's xcb plugin ends the process with exit() on a broken connection, and with abort() when its
 // display is gone before its windows are made: either way under our running threads. The app ends
-// through its own clean-up instead.
+// through its own road instead.
 void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
   qtOutput(type, context, text);
-  if (text.startsWith(QLatin1String("The X11 connection broke"))) {
-    app::exitNow(app::lostDisplayStatus);
-  }
+  if (text.startsWith(QLatin1String("The X11 connection broke"))) onDisplayLost();
   if (type == QtFatalMsg && platform::X11Connection::probe("", app::displayAnswerLimit) !=
                                 platform::X11Connection::Answer::opens) {
-    app::exitNow(app::lostDisplayStatus);
+    onDisplayLost();
   }
-}
-
-// Qt's own X connection, for a crash's handler: xcb marks it broken once a request's reply can
-// never come, and reading that mark is a plain load.
-std::atomic<xcb_connection_t*> qtConnection{nullptr};
-
-bool qtConnectionBroken() noexcept {
-  xcb_connection_t* connection = qtConnection.load();
-  return connection && xcb_connection_has_error(connection) != 0;
-}
-
-void exitOnLostDisplay() {
-  app::exitNow(app::lostDisplayStatus);
-}
-
-// Whatever else calls exit() meets the same exit before any static is destroyed under a thread.
-void exitFromLibrary() {
-  app::exitNow(app::startFailedStatus);
 }
 
 std::optional<std::string> environment(const char* name) {
@@ -102,90 +137,23 @@ std::optional<std::string> refusal() {
   return app::displayRefusal(display, answer == Answer::silent);
 }
 
-// Runs on the main loop until it returns.
-template <class F>
-auto onLoop(runtime::MainLoop& loop, F work) {
-  std::packaged_task<decltype(work())()> task(std::move(work));
-  auto result = task.get_future();
-  asio::post(loop.context(), [&task] { task(); });
-  return result.get();
-}
-
-// Quitting, once: what would outlive the process (the discovery files, the keys' programs) is
-// stopped on the loop first, then Qt's event handling ends and its windows go, and only then the
-// stream, the extra display and the links: the display's removal, seen by an X server that is
-// going away too (a logout), never reaches Qt's screen handling. A watchdog ends the process if
-// that takes longer than it may.
-class Quitter {
- public:
-  explicit Quitter(runtime::MainLoop& loop) : loop_(loop) {}
-
-  void operator()() {
-    if (quitting_.exchange(true)) return;
-    std::thread([] {
-      std::this_thread::sleep_for(quitLimit + std::chrono::milliseconds(500));
-      appLog().error("Quitting took too long");
-      // Whatever else is left running, no discovery file may lead a later holder of the port to
-      // the hooks' token and prompts, nor may the deck's commands outlive the app.
-      app::exitNow(0);
-    }).detach();
-    runtime::spawn(loop_.context().get_executor(), run(model_));
-  }
-
-  void setModel(std::shared_ptr<app::HostModel> model) { model_ = std::move(model); }
-
-  // On the Qt thread once its event loop has returned: the windows go, and the rest of the quit
-  // runs on the loop while nothing handles Qt's events any more.
-  void finish() {
-    for (QWidget* window : QApplication::topLevelWidgets()) window->hide();
-    if (!model_) return;
-    std::promise<void> done;
-    runtime::spawn(loop_.context().get_executor(), stopTheRest(*model_, done));
-    done.get_future().wait();
-  }
-
- private:
-  static asio::awaitable<void> run(std::shared_ptr<app::HostModel> model) {
-    if (model) co_await app::stopWhatOutlivesTheApp(*model, quitLimit);
-    QMetaObject::invokeMethod(
-        qApp, [] { QApplication::quit(); }, Qt::QueuedConnection);
-  }
-
-  static asio::awaitable<void> stopTheRest(app::HostModel& model, std::promise<void>& done) {
-    co_await app::stopStreamDisplayAndLinks(model, quitLimit);
-    done.set_value();
-  }
-
-  runtime::MainLoop& loop_;
-  std::shared_ptr<app::HostModel> model_;
-  std::atomic<bool> quitting_{false};
-};
-
-// A test hook (BRINDLET_TEST_HOOKS set): each SIGUSR1 holds the main loop busy for 200 ms, as a
-// slow deck tick or keyring prompt would, to show that the phone's picture does not wait for it.
-void holdLoopOnSignal(asio::signal_set& hook) {
-  hook.async_wait([&hook](const boost::system::error_code& error, int) {
-    if (error) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    appLog().info("Test hook: the main loop was held for 200 ms");
-    holdLoopOnSignal(hook);
-  });
-}
-
-// A test hook (BRINDLET_TEST_HOOKS set): SIGUSR2 makes the main loop crash, as a fault in a
-// library would.
-void crashOnSignal(asio::signal_set& hook) {
-  hook.async_wait([](const boost::system::error_code& error, int) {
-    if (!error) raise(SIGSEGV);
-  });
+// The start-up on the main loop: the model, then the shell over it with the App's quit.
+app::App::Build buildWith(app::Platform& platform, runtime::MainLoop& loop) {
+  return [&platform, &loop](std::function<void()> quit) -> asio::awaitable<app::Started> {
+    auto model = co_await app::HostModel::build(platform);
+    app::Started started;
+    started.shell = std::make_shared<app::Shell>(loop.context().get_executor(), model, quit);
+    started.steps = std::make_shared<app::ModelQuit>(model, quitLimit);
+    co_return started;
+  };
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   // Before anything else, and before any thread: threads start with these handlers in place.
-  app::coverFatalSignals();
-  app::catchEarlyQuitSignals();
+  runtime::coverFatalSignals();
+  app::App::catchQuitSignals();
   switch (app::invocationOf(argc, argv)) {
     case app::Invocation::help:
       std::fputs(app::usageText.data(), stdout);
@@ -197,15 +165,16 @@ int main(int argc, char** argv) {
       break;
   }
   app::attachLogSinks(argc, argv);
-  // From the first X connection on, Xlib's exit() on a lost server ends through our clean-up.
-  platform::X11Connection::setExitForOtherDisplays(exitOnLostDisplay);
+  // From the first X connection on, Xlib's exit() on a lost server ends through our road.
+  platform::X11Connection::setExitForOtherDisplays(onDisplayLost);
   if (auto refused = refusal()) {
     // The user reads the sentence alone where the log would prefix it; a journal gets the entry.
     runtime::Log::detachStandardError();
     appLog().error("%s", refused->c_str());
     std::fprintf(stderr, "%s\n", refused->c_str());
     // A probe may still wait on a display that never answered: no static may go away under it.
-    app::exitNow(app::startFailedStatus);
+    std::fflush(nullptr);
+    ::_exit(app::App::startFailedStatus);
   }
   std::optional<app::InstanceLock> lock;
   try {
@@ -214,11 +183,11 @@ int main(int argc, char** argv) {
     }
   } catch (const std::exception& error) {
     appLog().error("Instance lock: %s", error.what());
-    return app::startFailedStatus;
+    return app::App::startFailedStatus;
   }
   if (!lock) {
     appLog().error("%s", std::string(app::alreadyRunningText).c_str());
-    return app::startFailedStatus;
+    return app::App::startFailedStatus;
   }
 
   // The windows must be X windows on the server the X11 roles use.
@@ -227,81 +196,33 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   // Qt's xcb plugin puts its own Xlib handlers in place.
   platform::X11Connection::installHandlers();
-  // Qt's screen handling crashes on replies that its broken connection will never give (a RandR
-  // change read just before the X server went): that crash is the display's loss.
-  if (auto* x11 = application.nativeInterface<QNativeInterface::QX11Application>()) {
-    qtConnection = x11->connection();
-    app::crashesAfterDisplayLoss(qtConnectionBroken);
-  }
   // Our windows' WM_CLASS class, which is the deck engine's own id.
   QApplication::setApplicationName(
       QString::fromUtf8(app::ownAppID.data(), static_cast<int>(app::ownAppID.size())));
   QApplication::setQuitOnLastWindowClosed(false);
   std::setlocale(LC_NUMERIC, "C");
-  std::atexit(exitFromLibrary);
+  std::atexit(onLibraryExit);
 
   runtime::MainLoop loop;
   runtime::MainLoop links;
   runtime::LoopThread loopThread(loop);
   runtime::LoopThread linkThread(links, "brindlet-link");
 
-  app::AppInterface interface(loop, "");
+  app::QtToolkit toolkit(loop);
+  // Qt's screen handling crashes on replies that its broken connection will never give (a RandR
+  // change read just before the X server went): that crash is the display's loss.
+  runtime::setCrashEnding(&app::QtToolkit::crashEnding);
+  app::LinuxProcessEnding ending;
+  app::App life({loop, toolkit, ending, quitLimit});
   app::LinuxPlatform platform(loop, links.context().get_executor(), "",
                               std::filesystem::read_symlink("/proc/self/exe"),
-                              interface.presenters());
+                              toolkit.presenters());
   // The user defaults are read, and their folder made, here rather than on the loop, which the
   // model's build runs on.
   platform.defaults();
-  Quitter quit(loop);
+  installTestHooks(loop);
 
-  std::shared_ptr<app::Shell> shell;
-  std::unique_ptr<asio::signal_set> quitSignals;
-  std::unique_ptr<asio::signal_set> busySignal;
-  std::unique_ptr<asio::signal_set> crashSignal;
-  try {
-    std::promise<std::shared_ptr<app::HostModel>> built;
-    auto model = built.get_future();
-    runtime::spawn(
-        loop.context().get_executor(),
-        [](app::Platform& platform,
-           std::promise<std::shared_ptr<app::HostModel>>& built) -> asio::awaitable<void> {
-          try {
-            built.set_value(co_await app::HostModel::build(platform));
-          } catch (...) {
-            built.set_exception(std::current_exception());
-          }
-        }(platform, built));
-    auto running = model.get();
-    quit.setModel(running);
-    shell = onLoop(loop, [&] {
-      auto made =
-          std::make_shared<app::Shell>(loop.context().get_executor(), running, [&quit] { quit(); });
-      quitSignals = std::make_unique<asio::signal_set>(loop.context(), SIGTERM, SIGINT, SIGHUP);
-      quitSignals->async_wait([&quit](const boost::system::error_code& error, int) {
-        if (!error) quit();
-      });
-      // One that came while the app started is acted on now.
-      if (app::quitSignalCame()) quit();
-      if (std::getenv("BRINDLET_TEST_HOOKS")) {
-        busySignal = std::make_unique<asio::signal_set>(loop.context(), SIGUSR1);
-        holdLoopOnSignal(*busySignal);
-        crashSignal = std::make_unique<asio::signal_set>(loop.context(), SIGUSR2);
-        crashOnSignal(*crashSignal);
-      }
-      return made;
-    });
-  } catch (const std::exception& error) {
-    appLog().error("Start-up failed: %s", error.what());
-    app::exitNow(app::startFailedStatus);
-  }
-
-  // Only now the tray icon: the menu never shows half a model.
-  interface.attach(shell);
-  const int status = QApplication::exec();
-  quit.finish();
-  // Work quitting handed to the blocking worker (the discovery files' removal) gets its moment.
-  for (int i = 0; i < 100 && runtime::blockingCallsInFlight() > 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  app::exitNow(status);
+  if (life.start(buildWith(platform, loop))) life.run();
+  // The App has ended the process by now; this is never reached.
+  return app::App::startFailedStatus;
 }

@@ -66,11 +66,13 @@ std::shared_ptr<HostModel> FakePlatform::buildModel() {
 
 bool FakePlatform::quit(HostModel& model) {
   bool done = false;
-  auto quitting = [](HostModel& model, bool& done) -> asio::awaitable<void> {
-    co_await shutDown(model, std::chrono::seconds(2));
+  auto quitting = [](std::shared_ptr<HostModel> model, bool& done) -> asio::awaitable<void> {
+    ModelQuit steps(std::move(model), std::chrono::seconds(2));
+    co_await steps.stopWhatOutlivesTheApp();
+    co_await steps.stopStreamDisplayAndLinks();
     done = true;
   };
-  runtime::spawn(loop_.context().get_executor(), quitting(model, done));
+  runtime::spawn(loop_.context().get_executor(), quitting(model.shared_from_this(), done));
   for (int step = 0; step < 1000 && !done; ++step) {
     brindlet::testing::runFor(loop_, *manualClock, std::chrono::milliseconds(5));
     if (!done) std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -42,7 +42,7 @@ class FakePlatform : public Platform {
   // The root model, built on the loop and settled for a moment. The platform keeps it until it
   // is destroyed itself, and quits it then.
   std::shared_ptr<HostModel> buildModel();
-  // The app's quit (shutDown with its limit) on the loop, with the manual clock moving in small
+  // The app's quit (both halves, with its limit) on the loop, with the manual clock moving in small
   // steps, as the process scan runs on a thread of its own; whether it finished.
   bool quit(HostModel& model);
 

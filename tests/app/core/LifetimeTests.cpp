@@ -52,61 +52,26 @@ TEST(Lifetime, RefusesAWaylandSession) {
   }
 }
 
-TEST(Lifetime, ExitNowRemovesOnlyThisRunsDiscoveryFiles) {
-  for (const bool ours : {true, false}) {
-    testsupport::TempDir dir;
-    const agents::DiscoveryFile written{dir.path(), 4711, ours ? "this-run" : "a-later-run"};
-    written.write();
-    const pid_t child = fork();
-    if (child == 0) {
-      exitRemoves(dir.path(), "this-run");
-      exitNow(lostDisplayStatus);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), lostDisplayStatus);
-    EXPECT_EQ(std::filesystem::exists(written.jsonPath()), !ours);
-    EXPECT_EQ(std::filesystem::exists(written.headersPath()), !ours);
-  }
-}
-
-// A crash takes this run's discovery files in any case; it ends as the display's loss only once
-// the X connection is known broken, and otherwise by its own signal.
-TEST(Lifetime, ACrashOnABrokenConnectionEndsAsTheDisplaysLoss) {
+// The toolkit hands a session manager "-session <id>" to restart the app with.
+TEST(Lifetime, TheCommandLine) {
   const struct {
-    const char* name;
-    DisplayBroken broken;
-    bool signalled;
+    std::vector<const char*> words;
+    Invocation invocation;
   } rows[] = {
-      {"nobody asked", nullptr, true},
-      {"connection whole", []() noexcept { return false; }, true},
-      {"connection broken", []() noexcept { return true; }, false},
+      {{}, Invocation::run},
+      {{"--log-both"}, Invocation::run},
+      {{"-session", "10d4f2a_1700000000"}, Invocation::run},
+      {{"--session", "10d4f2a", "--log-both"}, Invocation::run},
+      {{"-session"}, Invocation::mistaken},
+      {{"--help"}, Invocation::help},
+      {{"-session", "x", "extra"}, Invocation::mistaken},
+      {{"--log-bot"}, Invocation::mistaken},
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    testsupport::TempDir dir;
-    const agents::DiscoveryFile written{dir.path(), 4711, "this-run"};
-    written.write();
-    const pid_t child = fork();
-    if (child == 0) {
-      coverFatalSignals();
-      exitRemoves(dir.path(), "this-run");
-      if (row.broken) crashesAfterDisplayLoss(row.broken);
-      ::raise(SIGSEGV);
-      _exit(0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (row.signalled) {
-      ASSERT_TRUE(WIFSIGNALED(status)) << status;
-      EXPECT_EQ(WTERMSIG(status), SIGSEGV);
-    } else {
-      ASSERT_TRUE(WIFEXITED(status)) << status;
-      EXPECT_EQ(WEXITSTATUS(status), lostDisplayStatus);
-    }
-    EXPECT_FALSE(std::filesystem::exists(written.jsonPath()));
-    EXPECT_FALSE(std::filesystem::exists(written.headersPath()));
+    std::vector<const char*> argv{"brindlet"};
+    argv.insert(argv.end(), row.words.begin(), row.words.end());
+    EXPECT_EQ(invocationOf(static_cast<int>(argv.size()), argv.data()), row.invocation)
+        << argv.size();
   }
 }
 

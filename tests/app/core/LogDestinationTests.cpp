@@ -48,6 +48,9 @@ TEST(LogDestination, FollowsWhereTheLogIsRead) {
        {true, false}},
       {"no journal, both asked", {.bothAsked = true}, {true, false}},
   };
+  for (const auto& row : rows) {
+    EXPECT_EQ(logDestinations(row.surroundings), row.expected) << row.what;
+  }
 }
 
 TEST(LogDestination, StandardErrorIsTheJournalOnlyWhereTheVariableNamesIt) {

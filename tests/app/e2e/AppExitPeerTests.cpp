@@ -4,17 +4,47 @@
 #include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <random>
+#include <sstream>
 
 #include "AppHarness.h"
 
 namespace brindlet::app::testing {
 namespace {
+
+// Whether the app's output holds a crash whose top frames are the app's own code: the crash
+// handler's stack, read past its own frame and the signal's return into it. A library's crash
+// on a broken X connection ends as the display's loss; one of ours is a fault to fix, whatever
+// the exit status says.
+bool crashOfOurs(const std::string& output) {
+  const auto at = output.find("Brindlet crashed (signal ");
+  if (at == std::string::npos) return false;
+  std::istringstream lines(output.substr(at));
+  std::string line;
+  std::getline(lines, line);
+  std::vector<std::string> frames;
+  while (std::getline(lines, line) && line.find("[0x") != std::string::npos) frames.push_back(line);
+  // The handler's own frames end with the signal's return, in the C library.
+  auto first = std::find_if(frames.begin(), frames.end(), [](const std::string& frame) {
+    return frame.find("libc.so") != std::string::npos;
+  });
+  if (first == frames.end()) return false;
+  ++first;
+  for (int n = 0; n < 3 && first != frames.end(); ++n, ++first) {
+    if (first->rfind(app + "(", 0) == 0) return true;
+  }
+  return false;
+}
+
+// How the app ends when its X display goes.
+constexpr int lostDisplayStatus = 3;
 
 class AppExit : public AppPeer {
  protected:
@@ -39,6 +69,7 @@ class AppExit : public AppPeer {
     ASSERT_TRUE(status);
     EXPECT_GT(*status, 0) << brindlet.output();
     EXPECT_LT(*status, 128) << "ended by a signal\n" << brindlet.output();
+    EXPECT_FALSE(crashOfOurs(brindlet.output())) << brindlet.output();
   }
 
   // How `brindlet` ended (counted), once it has, with no discovery file and nothing of the app's
@@ -183,21 +214,81 @@ TEST_F(AppExit, EndsCleanlyWhenXGoesJustAfterAQuit) {
     const auto status = ended(*brindlet);
     ASSERT_TRUE(status);
     EXPECT_LT(*status, 128) << "ended by a signal\n" << brindlet->output();
+    EXPECT_FALSE(crashOfOurs(brindlet->output())) << brindlet->output();
     for (auto& child : children_) child->stop();
     children_.clear();
   }
 }
 
-// A crash, here one the test asks for, still takes the discovery files and the keys' programs
-// with it, and the process ends by the signal.
+// A crash of our own code as the X server goes, put in by the test hook, ends as the display's
+// loss too, but its stack says whose it was: the kill cases above would fail on it.
+TEST_F(AppExit, ACrashOfOursAfterXGoesIsNamed) {
+  XServer own;
+  auto brindlet = startOn(own, {"BRINDLET_TEST_HOOKS=crash-on-display-loss"});
+  ASSERT_TRUE(testsupport::eventually([] { return fs::exists(serverJson()); }, 15s, 50ms))
+      << brindlet->output();
+  own.kill();
+  const auto status = ended(*brindlet);
+  ASSERT_TRUE(status);
+  // As the display's loss once Qt's connection is known broken, else by the signal.
+  EXPECT_TRUE(*status == lostDisplayStatus || *status == 128 + SIGSEGV) << brindlet->output();
+  EXPECT_TRUE(crashOfOurs(brindlet->output())) << brindlet->output();
+}
+
+// A crash, here one the test asks for (a fault on the main loop, or GLib's g_error, which raises
+// SIGTRAP), still takes the discovery files and the keys' programs with it, and the process ends
+// by the signal.
 TEST_F(AppExit, ACrashLeavesNoFileAndNoProgram) {
+  const struct { int sent, ending; } rows[] = {{SIGUSR2, SIGSEGV}, {SIGTRAP, SIGTRAP}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.ending);
+    XServer own(XServer::Kind::xorgDummy);
+    own.startWindowManager();
+    testsupport::TempDir folder;
+    auto brindlet = startWithAKeysProgram(own, folder, {"BRINDLET_TEST_HOOKS=1"});
+    ASSERT_TRUE(brindlet);
+    ::kill(brindlet->pid(), row.sent);
+    EXPECT_EQ(ended(*brindlet), 128 + row.ending) << brindlet->output();
+    for (auto& child : children_) child->stop();
+    children_.clear();
+  }
+}
+
+// The main loop stuck for good (the test hook holds it): the first quit signal cannot be taken
+// there, the second ends the process as a quit, and nothing of the app's is left.
+TEST_F(AppExit, AStuckLoopEndsOnASecondSignal) {
   XServer own(XServer::Kind::xorgDummy);
   own.startWindowManager();
   testsupport::TempDir folder;
-  auto brindlet = startWithAKeysProgram(own, folder, {"BRINDLET_TEST_HOOKS=1"});
+  auto brindlet = startWithAKeysProgram(own, folder, {"BRINDLET_TEST_HOOKS=stuck"});
   ASSERT_TRUE(brindlet);
-  ::kill(brindlet->pid(), SIGUSR2);
-  EXPECT_EQ(ended(*brindlet), 128 + SIGSEGV) << brindlet->output();
+  ::kill(brindlet->pid(), SIGUSR1);
+  std::this_thread::sleep_for(500ms);  // the loop takes the hook's signal, and is held
+  ::kill(brindlet->pid(), SIGTERM);
+  std::this_thread::sleep_for(200ms);
+  ::kill(brindlet->pid(), SIGTERM);
+  EXPECT_EQ(ended(*brindlet), 0) << brindlet->output();
+}
+
+// A session bus that accepts and never answers, as a stopped one does: the start-up waits on it
+// (the toolkit's and the keyring's calls), and a quit signal still ends the app at once.
+TEST_F(AppExit, AQuitEndsAStartUpThatWaitsOnTheBus) {
+  testsupport::TempDir folder;
+  const std::string socketPath = folder.file("bus");
+  const int bus = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(bus, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(bus, 64), 0);
+  XServer own;
+  auto brindlet = startOn(own, {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + socketPath});
+  std::this_thread::sleep_for(1s);
+  ::kill(brindlet->pid(), SIGTERM);
+  // Well within the waits of the bus's callers, which last 25 s.
+  EXPECT_TRUE(brindlet->waitExit(5s)) << brindlet->output();
+  EXPECT_EQ(ended(*brindlet), 0) << brindlet->output();
+  ::close(bus);
 }
 
 // Whether the process runs more than one thread: its main() has begun.

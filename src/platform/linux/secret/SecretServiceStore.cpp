@@ -80,13 +80,21 @@ void SecretServiceStore::store(std::string_view service, std::string_view accoun
       secret_value_new(reinterpret_cast<const gchar*>(secret.data()),
                        static_cast<gssize>(secret.size()), "application/octet-stream"));
   std::lock_guard lock(mutex_);
-  auto connection = connect();
-  GError* error = nullptr;
-  // The default collection; an item with the same attributes is replaced, not duplicated.
-  if (!secret_service_store_sync(connection.get(), nullptr, attributes.get(),
-                                 SECRET_COLLECTION_DEFAULT, label.c_str(), value.get(), nullptr,
-                                 &error))
-    throw errorFrom(error);
+  if (refusedWrite_) throw *refusedWrite_;
+  try {
+    auto connection = connect();
+    GError* error = nullptr;
+    // The default collection; an item with the same attributes is replaced, not duplicated.
+    if (!secret_service_store_sync(connection.get(), nullptr, attributes.get(),
+                                   SECRET_COLLECTION_DEFAULT, label.c_str(), value.get(), nullptr,
+                                   &error))
+      throw errorFrom(error);
+  } catch (const SecretError& refused) {
+    // Where there is no keyring yet, a write asks the user to make one; whoever cancelled that
+    // is not asked again by the next write of this run.
+    refusedWrite_ = refused;
+    throw;
+  }
 }
 
 runtime::Bytes SecretServiceStore::read(std::string_view service, std::string_view account) {

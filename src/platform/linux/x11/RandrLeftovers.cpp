@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <future>
+#include <memory>
+#include <thread>
 #include <vector>
 
 #include "platform/linux/x11/RandrResources.h"
+#include "platform/linux/x11/X11Connection.h"
 #include "runtime/Log.h"
 #include "streaming/VirtualDisplay.h"
 
@@ -149,6 +153,21 @@ void reclaimLeftovers(Display* d, const std::set<RRMode>& keepModes,
   }
   // The screen had grown to hold what was switched off.
   if (switchedOff) fitScreen(d, 0, 0, density);
+}
+
+bool switchOffOurOutputs(const std::string& display, std::chrono::milliseconds limit) {
+  X11Connection::installHandlers();
+  auto finishing = std::make_shared<std::promise<void>>();
+  auto finished = finishing->get_future();
+  std::thread([finishing, display] {
+    if (Display* d = XOpenDisplay(display.empty() ? nullptr : display.c_str())) {
+      reclaimLeftovers(d, {}, {});
+      XSync(d, False);
+      XCloseDisplay(d);
+    }
+    finishing->set_value();
+  }).detach();
+  return finished.wait_for(limit) == std::future_status::ready;
 }
 
 }  // namespace brindlet::platform

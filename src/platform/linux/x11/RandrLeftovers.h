@@ -3,6 +3,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 
+#include <chrono>
 #include <set>
 #include <string>
 #include <string_view>
@@ -25,5 +26,10 @@ bool isOurModeName(std::string_view name);
 // worker.
 void reclaimLeftovers(Display* d, const std::set<RRMode>& keepModes,
                       const std::set<Atom>& keepMonitors);
+
+// The same for an exit that cannot wait for the display manager, from any thread: on `display`
+// (empty: $DISPLAY), through a connection of its own on a thread that is left behind when the
+// server has not finished within `limit`. Whether it finished in time.
+bool switchOffOurOutputs(const std::string& display, std::chrono::milliseconds limit);
 
 }  // namespace brindlet::platform

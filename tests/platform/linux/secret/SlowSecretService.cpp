@@ -1,8 +1,11 @@
 // A Secret Service that holds no items and answers each search only after a delay, as a keyring
-// waiting for its user's password does. Usage: slow-secret-service <delay in ms>. Owns
+// waiting for its user's password does, and that refuses every write: it has no default
+// collection to write to, as where the user cancelled the prompt to make one. Usage:
+// slow-secret-service <delay in ms> [<file that gets each call's method name>]. Owns
 // org.freedesktop.secrets on the session bus until it is ended.
 #include <gio/gio.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -16,6 +19,10 @@ constexpr const char* kInterface = R"(
       <arg name="output" type="v" direction="out"/>
       <arg name="result" type="o" direction="out"/>
     </method>
+    <method name="ReadAlias">
+      <arg name="name" type="s" direction="in"/>
+      <arg name="collection" type="o" direction="out"/>
+    </method>
     <method name="SearchItems">
       <arg name="attributes" type="a{ss}" direction="in"/>
       <arg name="unlocked" type="ao" direction="out"/>
@@ -25,6 +32,7 @@ constexpr const char* kInterface = R"(
 </node>)";
 
 guint delayMs = 0;
+const char* callLog = nullptr;
 
 gboolean answerSearch(gpointer data) {
   auto* invocation = static_cast<GDBusMethodInvocation*>(data);
@@ -34,6 +42,17 @@ gboolean answerSearch(gpointer data) {
 
 void call(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
           GVariant* parameters, GDBusMethodInvocation* invocation, gpointer) {
+  if (callLog) {
+    if (FILE* log = std::fopen(callLog, "a")) {
+      std::fprintf(log, "%s\n", method);
+      std::fclose(log);
+    }
+  }
+  if (g_strcmp0(method, "ReadAlias") == 0) {
+    g_dbus_method_invocation_return_dbus_error(
+        invocation, "org.freedesktop.Secret.Error.NoSuchObject", "no default collection");
+    return;
+  }
   if (g_strcmp0(method, "OpenSession") == 0) {
     const gchar* algorithm = nullptr;
     GVariant* input = nullptr;
@@ -64,6 +83,7 @@ void acquired(GDBusConnection* connection, const gchar*, gpointer) {
 
 int main(int argc, char** argv) {
   delayMs = argc > 1 ? static_cast<guint>(std::atoi(argv[1])) : 2000;
+  callLog = argc > 2 ? argv[2] : nullptr;
   g_bus_own_name(G_BUS_TYPE_SESSION, "org.freedesktop.secrets", G_BUS_NAME_OWNER_FLAGS_NONE,
                  acquired, nullptr, nullptr, nullptr, nullptr);
   g_main_loop_run(g_main_loop_new(nullptr, FALSE));
