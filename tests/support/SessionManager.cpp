@@ -8,7 +8,19 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr std::string_view kListening = "SESSION_MANAGER=";
-constexpr std::string_view kRegistered = "registered ";
+// Each event is a line of its own, after the first line's network ids.
+constexpr std::string_view kRegistered = "\nregistered ";
+
+// Reads what the program prints until `done` holds; false when the time runs out or the program
+// has ended first.
+template <class Done>
+bool readUntil(ChildProcess& process, Done done, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline || process.waitExit(20ms)) return done();
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -38,21 +50,26 @@ void SessionManager::command(std::string_view line) {
 }
 
 bool SessionManager::waitFor(std::string_view text, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (output().find(text, mark_) == std::string::npos) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    // Reads what the program prints meanwhile; it returns early only when the program ends.
-    if (process_->waitExit(20ms)) return output().find(text, mark_) != std::string::npos;
-  }
-  return true;
+  return readUntil(
+      *process_, [&] { return output().find(text, mark_) != std::string::npos; }, timeout);
 }
 
-std::string SessionManager::firstClient(std::chrono::milliseconds timeout) {
-  if (output().find(kRegistered) == std::string::npos && !waitFor(kRegistered, timeout)) return {};
-  const auto at = output().find(kRegistered) + kRegistered.size();
-  const auto end = output().find('\n', at);
-  if (end == std::string::npos) return {};
-  return output().substr(at, end - at);
+std::vector<std::string> SessionManager::registered(std::size_t count,
+                                                    std::chrono::milliseconds timeout) {
+  const auto ids = [&] {
+    std::vector<std::string> found;
+    for (auto at = output().find(kRegistered); at != std::string::npos && found.size() < count;
+         at = output().find(kRegistered, at + 1)) {
+      const auto start = at + kRegistered.size();
+      const auto end = output().find('\n', start);
+      if (end == std::string::npos) break;
+      found.push_back(output().substr(start, end - start));
+    }
+    return found;
+  };
+  readUntil(
+      *process_, [&] { return ids().size() >= count; }, timeout);
+  return ids();
 }
 
 }  // namespace brindlet::testsupport

@@ -30,12 +30,12 @@ class SessionManager {
   // "saved <id>" follows each one's answer.
   void save();
 
-  // Waits until a line containing `text` is printed after the last die() or save() (from the
-  // start before either); false when the time runs out or the program has ended. Events are
+  // Waits until a line containing `text` is printed after the last die() or save() (before
+  // either, since it listens); false when the time runs out or the program has ended. Events are
   // "registered <id>", "property <id> <name> <value>", "saved <id>", "closed <id>".
   bool waitFor(std::string_view text, std::chrono::milliseconds timeout);
-  // The id of the first client that registers, once it has; empty when none does in time.
-  std::string firstClient(std::chrono::milliseconds timeout);
+  // The ids of the first `count` clients to register, in order; fewer when the time runs out.
+  std::vector<std::string> registered(std::size_t count, std::chrono::milliseconds timeout);
 
   const std::string& output() const { return process_->output(); }
 

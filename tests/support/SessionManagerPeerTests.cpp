@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,15 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kTimeout = 20s;
+
+std::unique_ptr<ChildProcess> startClient(const XServer& x, const SessionManager& manager,
+                                          const std::vector<std::string>& arguments) {
+  std::vector<std::string> command{"env", "QT_QPA_PLATFORM=xcb"};
+  for (const auto& variable : manager.environment()) command.push_back(variable);
+  command.push_back(QT_SESSION_CLIENT);
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  return x.start(command);
+}
 
 struct Logout {
   const char* name;
@@ -35,14 +45,11 @@ TEST(SessionManager, AQtAppRegistersAndQuitsOnDie) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     SessionManager manager(SESSION_MANAGER_PROGRAM);
-    std::vector<std::string> command{"env", "QT_QPA_PLATFORM=xcb"};
-    for (const auto& variable : manager.environment()) command.push_back(variable);
-    command.push_back(QT_SESSION_CLIENT);
-    command.insert(command.end(), row.arguments.begin(), row.arguments.end());
-    const auto app = x.start(command);
+    const auto app = startClient(x, manager, row.arguments);
 
-    const std::string id = manager.firstClient(kTimeout);
-    ASSERT_FALSE(id.empty()) << manager.output() << app->output();
+    const auto ids = manager.registered(1, kTimeout);
+    ASSERT_EQ(ids.size(), 1u) << manager.output() << app->output();
+    const std::string& id = ids[0];
     ASSERT_TRUE(manager.waitFor("saved " + id, kTimeout)) << manager.output();
     EXPECT_TRUE(app->waitFor("save state", kTimeout)) << app->output();
     if (row.saveFirst) {
@@ -59,6 +66,24 @@ TEST(SessionManager, AQtAppRegistersAndQuitsOnDie) {
         << app->output();
     EXPECT_TRUE(manager.waitFor("closed " + id, kTimeout)) << manager.output();
   }
+}
+
+// An app restored into a session this manager does not know is given a new id; one Die reaches
+// every client.
+TEST(SessionManager, AnUnknownSessionGetsANewIdAndDieEndsEveryClient) {
+  XServer x;
+  SessionManager manager(SESSION_MANAGER_PROGRAM);
+  const auto fresh = startClient(x, manager, {});
+  const auto restored = startClient(x, manager, {"-session", "1unknown_1"});
+
+  const auto ids = manager.registered(2, kTimeout);
+  ASSERT_EQ(ids.size(), 2u) << manager.output();
+  EXPECT_NE(ids[0], ids[1]);
+  EXPECT_EQ(manager.output().find("1unknown"), std::string::npos) << manager.output();
+  manager.die();
+  EXPECT_EQ(fresh->waitExit(kTimeout), 0) << fresh->output();
+  EXPECT_EQ(restored->waitExit(kTimeout), 0) << restored->output();
+  for (const auto& id : ids) EXPECT_TRUE(manager.waitFor("closed " + id, kTimeout)) << id;
 }
 
 }  // namespace
