@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "AppHarness.h"
+#include "support/SessionManager.h"
 
 namespace brindlet::app::testing {
 namespace {
@@ -91,7 +92,10 @@ class AppExit : public AppPeer {
   // runs once this returns; the app, or nothing where a step failed.
   std::unique_ptr<ChildProcess> startWithAKeysProgram(XServer& server,
                                                       const testsupport::TempDir& folder,
-                                                      std::vector<std::string> environment) {
+                                                      std::vector<std::string> environment,
+                                                      const std::string& before = "",
+                                                      const std::string& after = "",
+                                                      ChildProcess** phoneOut = nullptr) {
     const std::string id = "com.test.ExitKeys";
     const auto profiles = data() / "Brindlet/Profiles";
     fs::create_directories(profiles);
@@ -99,8 +103,10 @@ class AppExit : public AppPeer {
         << R"({"schema":1,"id":")" << id
         << R"(","name":"Exit keys","apps":["*"],"layouts":{"compact":["bg"],"regular":["bg"]},)"
         << R"("keys":{"bg":{"label":"Background","symbol":"moon","action":{"kind":"shell",)"
-        << R"("command":"sleep 300.)" << seed_ % 1000 << R"( &"}}}})";
+        << R"("command":")" << before << "sleep 300." << seed_ % 1000 << " &" << after
+        << R"("}}}})";
     auto [phone, socket] = usbPhone(folder);
+    if (phoneOut) *phoneOut = phone;
     environment.push_back("USBMUXD_SOCKET_ADDRESS=UNIX:" + socket);
     auto brindlet = startOn(server, environment);
     const auto step = [&](bool done, const char* what) {
@@ -233,6 +239,45 @@ TEST_F(AppExit, ACrashOfOursAfterXGoesIsNamed) {
   // As the display's loss once Qt's connection is known broken, else by the signal.
   EXPECT_TRUE(*status == lostDisplayStatus || *status == 128 + SIGSEGV) << brindlet->output();
   EXPECT_TRUE(crashOfOurs(brindlet->output())) << brindlet->output();
+}
+
+// A session manager's Die, as at a logout, takes the same quit as SIGTERM: the hook waiting for
+// the phone gets its answer, the key's program its SIGTERM and grace, and the app ends with 0;
+// and the manager is told never to restart the app, which starts at login on its own.
+TEST_F(AppExit, ASessionManagersDieQuitsInOrder) {
+  testsupport::SessionManager manager(SESSION_MANAGER_PROGRAM);
+  XServer own(XServer::Kind::xorgDummy);
+  own.startWindowManager();
+  testsupport::TempDir folder;
+  const std::string termed = folder.file("termed");
+  ChildProcess* phone = nullptr;
+  // The key's shell waits for its program and notes its SIGTERM before it ends.
+  const std::string trap = "trap 'echo term > " + termed + "; exit 0' TERM; ";
+  auto brindlet = startWithAKeysProgram(own, folder, manager.environment(), trap, " wait", &phone);
+  ASSERT_TRUE(brindlet);
+  const auto clients = manager.registered(1, 10s);
+  ASSERT_EQ(clients.size(), 1u) << manager.output();
+  EXPECT_TRUE(manager.waitFor("property " + clients[0] + " RestartStyleHint 3", 10s))
+      << manager.output();
+
+  const std::string published = testsupport::readFile(serverJson().string());
+  const auto port = published.substr(published.find("\"port\":") + 7);
+  const std::string event =
+      R"({"session_id":"s1","hook_event_name":"PermissionRequest","cwd":"/tmp",)"
+      R"("tool_name":"Bash","tool_input":{"command":"make"}})";
+  auto& hook = start({"curl", "-s", "--max-time", "20", "-X", "POST",
+                      "http://127.0.0.1:" + port.substr(0, port.find_first_not_of("0123456789")) +
+                          "/hook?vendor=claude",
+                      "-H", "Content-Type: application/json", "-H",
+                      "@" + (serverJson().parent_path() / "server.headers").string(),
+                      "--data-binary", event});
+  ASSERT_TRUE(phone->waitFor("\"needsYou\"", 10s)) << phone->output() << hook.output();
+
+  manager.die();
+  EXPECT_EQ(ended(*brindlet), 0) << brindlet->output();
+  EXPECT_EQ(hook.waitExit(5s), 0);
+  EXPECT_EQ(hook.output(), "{}");
+  EXPECT_EQ(testsupport::readFile(termed), "term\n") << "the key's shell got no SIGTERM";
 }
 
 // A crash, here one the test asks for (a fault on the main loop, or GLib's g_error, which raises
