@@ -288,13 +288,19 @@ void removeAndForget(const DiscoveryFile& file) {
 }  // namespace
 
 asio::awaitable<void> HookServer::publish(std::weak_ptr<HookServer> weak, DiscoveryFile file) {
-  // Registered before they exist: an exit that cannot wait, or a crash, takes them along, so that
-  // whatever takes the port next is not led to the hooks' token and prompts.
-  runtime::removeFileOnExit(file.jsonPath());
-  runtime::removeFileOnExit(file.headersPath());
   try {
-    auto write = [file] { file.write(); };
-    co_await runtime::offloadBlocking(std::move(write));
+    // Registered before they exist, in the call that writes them: an exit that cannot wait, or a
+    // crash, takes them along, so that whatever takes the port next is not led to the hooks'
+    // token and prompts; once the process is ending they are not written at all.
+    auto write = [file] {
+      if (!runtime::removeFileOnExit(file.jsonPath()) ||
+          !runtime::removeFileOnExit(file.headersPath())) {
+        return false;
+      }
+      file.write();
+      return true;
+    };
+    if (!co_await runtime::offloadBlocking(std::move(write))) co_return;
   } catch (const std::exception& e) {
     agentsLog().error("Hook server file: %s", e.what());
     co_return;

@@ -29,6 +29,7 @@ struct FileSlot {
 
 constinit FileSlot files[16];
 constinit std::atomic<pid_t> groups[256];
+constinit std::atomic<bool> ending{false};
 
 std::uint64_t hashOf(std::string_view text) {
   std::uint64_t hash = 1469598103934665603ull;  // FNV-1a
@@ -52,7 +53,7 @@ FileSlot* takeHeld(const std::string& text, std::uint64_t hash) {
 
 bool removeFileOnExit(const std::filesystem::path& path) {
   const std::string text = path.string();
-  if (text.empty() || text.size() >= PATH_MAX) return false;
+  if (text.empty() || text.size() >= PATH_MAX || ending.load()) return false;
   const auto hash = hashOf(text);
   if (FileSlot* slot = takeHeld(text, hash)) {
     slot->state.store(held);
@@ -179,6 +180,7 @@ void writeText(const char* text) {
 }  // namespace
 
 void cleanUpForExit() noexcept {
+  ending.store(true);
   for (auto& slot : files) {
     int expected = held;
     slot.state.compare_exchange_strong(expected, claimed);

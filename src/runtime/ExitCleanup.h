@@ -17,6 +17,10 @@
 //   process's own children (found in /proc), which die with it in any case.
 // - The clean-up claims each value it acts on: once it has begun, a value is never reused for
 //   another, and a second clean-up (the exit's second pass) acts on the same values again.
+// - Once a clean-up has begun, a file is refused: the process is ending, and its owner must not
+//   make it. An owner that registers a file in the same blocking call that writes it (see
+//   Blocking.h) is covered either way: an exit waits for the blocking calls in flight between
+//   its two passes.
 
 #include <sys/types.h>
 
@@ -25,7 +29,8 @@
 
 namespace brindlet::runtime {
 
-// Files. A path longer than the system's limit is refused.
+// Files. A path longer than the system's limit is refused, and so is any once the clean-up has
+// begun.
 bool removeFileOnExit(const std::filesystem::path& path);
 void keepFileOnExit(const std::filesystem::path& path);
 

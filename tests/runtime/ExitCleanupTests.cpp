@@ -122,5 +122,22 @@ TEST(ExitCleanup, TheListsRefuseWhenFullAndFreeWhatIsTakenBack) {
   EXPECT_EQ(std::find(left.begin(), left.end(), 424242), left.end());
 }
 
+// Once the process is ending, a file registered now is refused, so that its owner does not make
+// a file no clean-up would take.
+TEST(ExitCleanup, AFileIsRefusedOnceTheCleanUpHasBegun) {
+  testsupport::TempDir dir;
+  const pid_t child = fork();
+  if (child == 0) {
+    for (const pid_t group : groupsEndedOnExit()) keepGroupOnExit(group);  // the parent's
+    const bool before = removeFileOnExit(dir.file("before"));
+    cleanUpForExit();
+    const bool after = removeFileOnExit(dir.file("after"));
+    _exit(before && !after ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 }  // namespace
 }  // namespace brindlet::runtime

@@ -18,14 +18,14 @@ namespace brindlet::app {
 void LinuxProcessEnding::cleanUp() {
   // The exit may come on the main loop's own thread (an exit() there); its waits are the point.
   runtime::AllowBlocking exiting;
-  // A discovery file's writing may be on its way to the blocking worker, or on it: each pass
-  // waits for that, so that the file it renames into place goes too.
-  for (int pass = 0; pass < 2; ++pass) {
-    for (int i = 0; i < 60 && runtime::blockingCallsInFlight() > 0; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    runtime::cleanUpForExit();
+  // The first pass refuses new files from now on; a discovery file's writing may be on the
+  // blocking worker meanwhile, and the second pass, once it is done, takes the file it renamed
+  // into place too.
+  runtime::cleanUpForExit();
+  for (int i = 0; i < 60 && runtime::blockingCallsInFlight() > 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  runtime::cleanUpForExit();
   // The children's children in groups of their own, which the registry's walk does not reach.
   try {
     runtime::ProcFsProcessTable table;

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "platform/linux/x11/RandrDisplayBackend.h"
+#include "platform/linux/x11/RandrLeftovers.h"
 #include "platform/linux/x11/RandrMonitorLayout.h"
 #include "runtime/Log.h"
 #include "runtime/Task.h"
@@ -153,6 +154,19 @@ TEST(RandrDisplayBackend, AnAttachReclaimsWhatWasLeftMeanwhile) {
   h.detach();
   EXPECT_EQ(monitors(h.x).size(), 1u);
   EXPECT_EQ(screenSize(h.x), screenBefore);
+}
+
+// An exit that cannot wait for the backend switches off what is ours on a connection of its own,
+// and leaves the rest lit.
+TEST(RandrLeftovers, AnExitSwitchesOffOurOutputsOnItsOwnConnection) {
+  Harness h;
+  const int left = monitors(h.x).at(0).width;
+  leaveDisplay(h.x, "DUMMY1", "Pixel (Brindlet) 1178x2556 77", "Pixel (Brindlet)", left);
+  leaveDisplay(h.x, "DUMMY2", "Projector 1178x2556 78", "Projector", left + 1178);
+  EXPECT_TRUE(switchOffOurOutputs(h.x.display(), std::chrono::seconds(5)));
+  const auto shown = monitors(h.x);
+  ASSERT_EQ(shown.size(), 2u) << h.x.run({"xrandr", "--listmonitors"}).output;
+  EXPECT_EQ(shown[1].name, "Projector");
 }
 
 // The monitor of a display is known once refreshed, and gone as soon as the server says so,
