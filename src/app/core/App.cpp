@@ -107,17 +107,20 @@ App* App::current() {
 }
 
 bool App::start(Build build) {
-  std::shared_ptr<Shell> shell;
-  bool built = false;
-  auto building = [](App& app, Build build, std::shared_ptr<Shell>& shell,
-                     bool& built) -> asio::awaitable<void> {
+  // What the build hands over; shared with it, as a start-up that ended meanwhile returns first.
+  struct Built {
+    std::shared_ptr<Shell> shell;
+    bool done = false;
+  };
+  auto built = std::make_shared<Built>();
+  auto building = [](App& app, Build build, std::shared_ptr<Built> built) -> asio::awaitable<void> {
     try {
       auto started = co_await build([&app] { app.quit(); });
       {
         std::lock_guard lock(app.mutex_);
-        shell = std::move(started.shell);
+        built->shell = std::move(started.shell);
         app.steps_ = std::move(started.steps);
-        built = true;
+        built->done = true;
       }
       app.changed_.notify_all();
     } catch (const std::exception& error) {
@@ -125,13 +128,14 @@ bool App::start(Build build) {
       app.exitNow(startFailedStatus);
     }
   };
-  runtime::spawn(parts_.loop.context().get_executor(),
-                 building(*this, std::move(build), shell, built));
+  runtime::spawn(parts_.loop.context().get_executor(), building(*this, std::move(build), built));
+  std::shared_ptr<Shell> shell;
   {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return built || phase_ == Phase::ended; });
+    changed_.wait(lock, [&] { return built->done || phase_ == Phase::ended; });
     if (phase_ == Phase::ended) return false;
     phase_ = Phase::running;
+    shell = built->shell;
   }
   // Only now the tray icon: the menu never shows half a model.
   parts_.toolkit.show(std::move(shell), [this] { quit(); });
