@@ -187,13 +187,15 @@ void App::exitNow(int status) {
   parts_.ending.cleanUp();
   // Where X is still there a lit output of ours would be an area no one sees.
   if (status == quitStatus) parts_.ending.switchOffOutputs(parts_.outputsLimit);
+  parts_.ending.end(status);
+  // Only in tests does the process go on: what waits for its end is let go (in the app nothing
+  // returns from here, so no thread goes on meanwhile to destroy what the exit uses), and the
+  // toolkit's loop ends as the process would.
   {
     std::lock_guard lock(mutex_);
     phase_ = Phase::ended;
   }
   changed_.notify_all();
-  parts_.ending.end(status);
-  // Only in tests does the process go on: its toolkit's loop ends as the process would.
   parts_.toolkit.endEventLoop();
 }
 
