@@ -61,9 +61,27 @@ bool hasApp(const Profile& profile, std::string_view app) {
   return std::find(profile.apps.begin(), profile.apps.end(), app) != profile.apps.end();
 }
 
+// The folder holding the file that a link leads to, when `file` is a link; an edit there changes
+// the profile as much as one in the user's folder does.
+std::optional<fs::path> linkedFolderOf(const fs::path& file) {
+  std::error_code error;
+  if (!fs::is_symlink(file, error)) return std::nullopt;
+  const fs::path target = fs::canonical(file, error);
+  if (error) return std::nullopt;
+  return target.parent_path();
+}
+
 void readFolder(const fs::path& folder, bool bundled, const std::optional<std::string>& ownKey,
-                std::vector<StoredProfile>& loaded, ProfileStore::Problems& failed) {
+                ProfileStore::Loaded& into) {
+  auto& loaded = into.profiles;
+  auto& failed = into.problems;
+  std::error_code error;
+  const fs::path own = fs::weakly_canonical(folder, error);
   for (const auto& file : ProfileStore::jsonFiles(folder)) {
+    if (!bundled) {
+      if (auto linked = linkedFolderOf(file); linked && *linked != own)
+        into.linkedFolders.insert(*linked);
+    }
     const FileRead read = readProfileFile(file, ProfileStore::maxFileSize);
     if (read.problem) {
       failed[file.string()] = *read.problem;
@@ -101,8 +119,8 @@ boost::asio::awaitable<std::optional<std::string>> ownKeyOf(std::shared_ptr<Sign
 ProfileStore::Loaded readAll(const fs::path& user, const std::optional<fs::path>& bundled,
                              const std::optional<std::string>& ownKey) {
   ProfileStore::Loaded loaded;
-  if (bundled) readFolder(*bundled, true, ownKey, loaded.profiles, loaded.problems);
-  readFolder(user, false, ownKey, loaded.profiles, loaded.problems);
+  if (bundled) readFolder(*bundled, true, ownKey, loaded);
+  readFolder(user, false, ownKey, loaded);
   std::stable_sort(loaded.profiles.begin(), loaded.profiles.end(),
                    [](const auto& a, const auto& b) {
                      if (a.origin != b.origin) return wordOf(a.origin) < wordOf(b.origin);
@@ -153,13 +171,26 @@ boost::asio::awaitable<void> ProfileStore::start() {
 }
 
 void ProfileStore::watch() {
-  watcher_ = runtime::FolderWatch::open(
-      loop_.context(), userFolder_,
+  watcher_ = watchFolder(userFolder_);
+  if (!watcher_) deckLog().error("Can't watch %s", userFolder_.c_str());
+}
+
+std::unique_ptr<runtime::FolderWatch> ProfileStore::watchFolder(const fs::path& folder) {
+  return runtime::FolderWatch::open(
+      loop_.context(), folder,
       [weak = weak_from_this()] {
         if (auto self = weak.lock()) self->scheduleReload();
       },
       true);  // editors that save in place only write and close the file
-  if (!watcher_) deckLog().error("Can't watch %s", userFolder_.c_str());
+}
+
+// Kept to the folders the latest reading found, so that a link removed or pointed elsewhere
+// leaves no watch behind; a folder that cannot be watched is tried again at the next reading.
+void ProfileStore::watchLinkedFolders(const std::set<fs::path>& folders) {
+  std::erase_if(linkedWatchers_,
+                [&](const auto& entry) { return !entry.second || !folders.contains(entry.first); });
+  for (const auto& folder : folders)
+    if (!linkedWatchers_.contains(folder)) linkedWatchers_[folder] = watchFolder(folder);
 }
 
 void ProfileStore::scheduleReload() {
@@ -207,6 +238,7 @@ boost::asio::awaitable<void> ProfileStore::load() {
 }
 
 void ProfileStore::apply(Loaded loaded) {
+  if (watcher_) watchLinkedFolders(loaded.linkedFolders);
   for (const auto& [file, message] : loaded.problems)
     deckLog().error("%s: %s", fs::path(file).filename().c_str(), message.c_str());
   profiles.set(std::move(loaded.profiles));

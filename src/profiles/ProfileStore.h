@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,9 +27,10 @@ namespace brindlet::profiles {
 // The app's live collection of deck profiles: every profile file of the app's own folder
 // (bundled) and of the user's folder, loaded strictly, its signature checked, tagged with its
 // origin and kept sorted; files that fail are kept as problems beside them. It re-reads both
-// folders 0.3 s after the user's folder last changed. Lives on the main loop and is touched only
-// from it; the files and the signing key are read on the blocking workers. Made with
-// std::make_shared, since a pending reload holds it weakly.
+// folders 0.3 s after the user's folder last changed, or a folder holding a file that a link in
+// it leads to (profiles kept elsewhere, in a dotfiles folder, and linked in). Lives on the main
+// loop and is touched only from it; the files and the signing key are read on the blocking workers.
+// Made with std::make_shared, since a pending reload holds it weakly.
 class ProfileStore final : public ProfileProviding,
                            public std::enable_shared_from_this<ProfileStore> {
  public:
@@ -37,6 +39,7 @@ class ProfileStore final : public ProfileProviding,
   struct Loaded {
     std::vector<StoredProfile> profiles;
     Problems problems;
+    std::set<std::filesystem::path> linkedFolders;  // where the user folder's links lead
   };
 
   // How long the user's folder must stay quiet before it is read again.
@@ -77,6 +80,8 @@ class ProfileStore final : public ProfileProviding,
  private:
   struct Pending;
   void watch();
+  std::unique_ptr<runtime::FolderWatch> watchFolder(const std::filesystem::path& folder);
+  void watchLinkedFolders(const std::set<std::filesystem::path>& folders);
   void apply(Loaded loaded);
 
   runtime::MainLoop& loop_;
@@ -85,6 +90,7 @@ class ProfileStore final : public ProfileProviding,
   std::shared_ptr<SigningKeyStore> keys_;
   std::shared_ptr<runtime::Clock> clock_;
   std::unique_ptr<runtime::FolderWatch> watcher_;
+  std::map<std::filesystem::path, std::unique_ptr<runtime::FolderWatch>> linkedWatchers_;
   std::unique_ptr<Pending> pending_;  // the debounced reload task
   std::uint64_t loads_ = 0;           // loads begun, so that only the latest one is applied
 };

@@ -242,20 +242,44 @@ TEST_F(ProfileStoreTest, QuietPeriodRestartsWithEachChange) {
   }
 }
 
-// Editors that save in place (nano, `cat >`) change no entry of the folder, only the file.
+// Editors that save in place (nano, `cat >`) change no entry of the folder, only the file; a
+// profile kept in another folder (dotfiles) and linked in changes nothing in the user's folder
+// at all, however it is saved.
 TEST_F(ProfileStoreTest, AProfileRewrittenInPlaceIsSeen) {
+  const fs::path dotfiles = fs::path(dir.path()) / "dotfiles/deck";
+  const struct {
+    const char* name;
+    bool linked;
+    bool renamed;  // saved as a new file renamed over the old one
+  } cases[] = {{"in the folder", false, false},
+               {"linked in from elsewhere", true, false},
+               {"linked in, saved by renaming", true, true}};
   writeFile(bundled / "broken.json", "");
-  put(user / "deck.json", {"com.user.deck", "Before"});
-  start();
-  const std::size_t before = reloads();
-  const auto edited = profileOf({"com.user.deck", "After"}).canonicalData();
-  const auto shell = "printf '%s' '" + edited + "' > '" + (user / "deck.json").string() + "'";
-  ASSERT_EQ(std::system(shell.c_str()), 0);
-  writeFile(user / "deck.json", edited);  // written twice: a burst
-  settle();
-  advance(ProfileStore::reloadDelay);
-  EXPECT_EQ(reloads() - before, 1u);
-  EXPECT_EQ(store->profile("com.user.deck")->profile.name, "After");
+  int turn = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string name = "deck" + std::to_string(turn++) + ".json";
+    const fs::path file = c.linked ? dotfiles / name : user / name;
+    put(file, {"com.user." + name, "Before"});
+    if (c.linked) fs::create_symlink(file, user / name);
+    if (!store) start();
+    settle();
+    advance(ProfileStore::reloadDelay);
+    const std::size_t before = reloads();
+    const auto edited = profileOf({"com.user." + name, "After"}).canonicalData();
+    if (c.renamed) {
+      writeFile(dotfiles / ".swap", edited);
+      fs::rename(dotfiles / ".swap", file);
+    } else {
+      const auto shell = "printf '%s' '" + edited + "' > '" + file.string() + "'";
+      ASSERT_EQ(std::system(shell.c_str()), 0);
+      writeFile(file, edited);  // written twice: a burst
+    }
+    settle();
+    advance(ProfileStore::reloadDelay);
+    EXPECT_EQ(reloads() - before, 1u);
+    EXPECT_EQ(store->profile("com.user." + name)->profile.name, "After");
+  }
 }
 
 TEST_F(ProfileStoreTest, DeletedUserFolder) {

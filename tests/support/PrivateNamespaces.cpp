@@ -1,5 +1,6 @@
 #include "support/PrivateNamespaces.h"
 
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <vector>
 
 #include "support/ChildProcess.h"
@@ -22,12 +24,36 @@ std::optional<std::string>& whyOutside() {
   return why;
 }
 
+// An X server in a network namespace of its own finds every abstract socket name free, so it may
+// take a number the machine's own display uses: in the shared folders it would replace that
+// display's socket file (and remove it when it ends) and share its compiled keymap file. Each
+// private mount namespace gets empty folders of its own there.
+constexpr const char* kXFolders[] = {"/tmp/.X11-unix", "/var/lib/xkb"};
+
+std::optional<std::string> mountPrivateXFolders() {
+  for (const char* folder : kXFolders) {
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+    if (::mount("tmpfs", folder, "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") != 0)
+      return std::string("no private ") + folder + ": " + std::strerror(errno);
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+std::vector<std::string> privateXFolders() {
+  return {std::begin(kXFolders), std::end(kXFolders)};
+}
 
 void reexecInPrivateNamespaces(int argc, char** argv) {
   if (std::getenv(kInside)) {
     if (runProgram({"ip", "link", "set", "lo", "up"}).status != 0) {
       whyOutside() = "the private loopback interface did not come up";
+      return;
+    }
+    if (auto failed = mountPrivateXFolders()) {
+      whyOutside() = std::move(failed);
       return;
     }
     whyOutside().reset();

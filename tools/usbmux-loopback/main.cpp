@@ -2,6 +2,7 @@
 // it to a port on 127.0.0.1, where a phone stand-in listens.
 //
 //   usbmux-loopback --socket PATH --port N [--serial SERIAL]
+//   usbmux-loopback --help
 //
 // Prints "listening PATH" once the socket takes connections; end of input, SIGINT or SIGTERM
 // stop it and remove the socket. Point the app at it with USBMUXD_SOCKET_ADDRESS=UNIX:PATH.
@@ -30,12 +31,26 @@ struct Arguments {
   std::string socket;
   std::uint16_t port = 0;
   std::string serial = "00008110-000A1B2C3D4E5F60";
+  bool help = false;
 };
+
+constexpr const char* kUsage = "usage: usbmux-loopback --socket PATH --port N [--serial SERIAL]\n";
+constexpr const char* kHelp =
+    "A usbmuxd of its own that lists one device and tunnels every connection to it to a port on\n"
+    "127.0.0.1. End of input, SIGINT or SIGTERM stop it.\n"
+    "  --socket PATH      the socket it listens on (USBMUXD_SOCKET_ADDRESS=UNIX:PATH)\n"
+    "  --port N           the loopback port the device's connections go to (1 to 65535)\n"
+    "  --serial SERIAL    the listed device's serial number\n"
+    "  --help             this text\n";
 
 Arguments parse(int argc, char** argv) {
   Arguments a;
   for (int i = 1; i < argc; ++i) {
     const std::string flag = argv[i];
+    if (flag == "--help" || flag == "-h") {
+      a.help = true;
+      return a;
+    }
     if (i + 1 >= argc) throw std::invalid_argument(flag + " needs a value");
     const std::string value = argv[++i];
     if (flag == "--socket") {
@@ -61,9 +76,12 @@ int main(int argc, char** argv) {
   try {
     arguments = parse(argc, argv);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "usbmux-loopback: %s\n", error.what());
-    std::fprintf(stderr, "usage: usbmux-loopback --socket PATH --port N [--serial SERIAL]\n");
+    std::fprintf(stderr, "usbmux-loopback: %s\n%s", error.what(), kUsage);
     return 2;
+  }
+  if (arguments.help) {
+    std::printf("%s%s", kUsage, kHelp);
+    return 0;
   }
   // Shared with the input thread, which may read its end of input after main has returned: the
   // loop it posts to must still be there then.

@@ -13,6 +13,13 @@ std::optional<std::uint64_t> decimal(std::string_view text) {
   return value;
 }
 
+// Blanks around the words and levels are allowed ("error, deck:debug").
+std::string_view trimmed(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 std::optional<runtime::LogLevel> levelNamed(std::string_view word) {
   for (auto level : {runtime::LogLevel::debug, runtime::LogLevel::info, runtime::LogLevel::error})
     if (runtime::wordOf(level) == word) return level;
@@ -33,9 +40,11 @@ bool standardErrorIsJournal(const LogSurroundings& surroundings) {
 
 LogDestinations logDestinations(const LogSurroundings& surroundings) {
   if (!surroundings.journalListening) return {.standardError = true, .journal = false};
-  if (surroundings.bothAsked) return {.standardError = true, .journal = true};
-  const bool journal =
-      standardErrorIsJournal(surroundings) || !surroundings.standardErrorIsTerminal;
+  // Where standard error already is the journal, a second sink there would write each line
+  // twice: the journal's own sink, which keeps the category, is the one kept.
+  const bool standardErrorJournal = standardErrorIsJournal(surroundings);
+  if (surroundings.bothAsked) return {.standardError = !standardErrorJournal, .journal = true};
+  const bool journal = standardErrorJournal || !surroundings.standardErrorIsTerminal;
   return {.standardError = !journal, .journal = journal};
 }
 
@@ -44,7 +53,7 @@ LogThresholds logThresholds(std::optional<std::string_view> variable) {
   std::string_view rest = variable.value_or("");
   while (!rest.empty()) {
     const auto comma = rest.find(',');
-    const std::string_view word = rest.substr(0, comma);
+    const std::string_view word = trimmed(rest.substr(0, comma));
     rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
     if (word.empty()) continue;
     const auto colon = word.find(':');
@@ -53,8 +62,8 @@ LogThresholds logThresholds(std::optional<std::string_view> variable) {
         thresholds.all = *level;
         continue;
       }
-    } else if (auto level = levelNamed(word.substr(colon + 1)); level && colon > 0) {
-      thresholds.categories.emplace_back(std::string(word.substr(0, colon)), *level);
+    } else if (auto level = levelNamed(trimmed(word.substr(colon + 1))); level && colon > 0) {
+      thresholds.categories.emplace_back(std::string(trimmed(word.substr(0, colon))), *level);
       continue;
     }
     thresholds.ignored.emplace_back(word);

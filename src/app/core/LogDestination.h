@@ -44,11 +44,13 @@ bool standardErrorIsJournal(const LogSurroundings& surroundings);
 
 // An app started at login writes standard error to a file nobody reads, so its log goes to the
 // journal, with the category as a field; in a terminal it stays there. A log never goes nowhere:
-// without a listening journal it stays on standard error.
+// without a listening journal it stays on standard error. Both, when asked for, never write a
+// line twice to the journal.
 LogDestinations logDestinations(const LogSurroundings& surroundings);
 
 // The variable that asks for more (or less) of the log than the info lines: a level for every
-// area ("debug"), levels for some ("transport:debug,deck:debug"), or both ("error,deck:debug").
+// area ("debug"), levels for some ("transport:debug,deck:debug"), or both ("error,deck:debug");
+// blanks around the words are allowed ("error, deck:debug").
 inline constexpr const char* kLogLevelVariable = "BRINDLET_LOG";
 
 struct LogThresholds {

@@ -39,15 +39,18 @@ Page pageOf(Step step) {
           PageContent::readyCard};
 }
 
-MainButton mainButton(Step step, const Permissions& granted, bool phoneConnected) {
+MainButton mainButton(Step step, const Permissions& granted, const Permissions& requested,
+                      bool phoneConnected) {
   using Does = MainButton::Does;
   switch (step) {
     case Step::welcome:
       return {"Get Started", Does::next};
     case Step::screenRecording:
     case Step::accessibility:
-      // On this desktop the button switches the permission on itself.
-      if (granted.count(*permissionOf(step))) return {"Continue", Does::next};
+      // On this desktop the button switches the permission on itself, where it can; once asked
+      // for, a permission still off lets the user go on without it.
+      if (granted.count(*permissionOf(step)) || requested.count(*permissionOf(step)))
+        return {"Continue", Does::next};
       return {"Turn On", Does::request};
     case Step::connect:
       return {phoneConnected ? "Continue" : "Skip for Now", Does::next};

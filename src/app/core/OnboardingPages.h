@@ -46,7 +46,10 @@ struct MainButton {
   Does does = Does::next;
   friend bool operator==(const MainButton&, const MainButton&) = default;
 };
-MainButton mainButton(Step step, const Permissions& granted, bool phoneConnected);
+// On a permission step asked for in vain (a display without the extensions that capture needs
+// cannot be switched on from here), the button goes on without it.
+MainButton mainButton(Step step, const Permissions& granted, const Permissions& requested,
+                      bool phoneConnected);
 
 // "Back": invisible and disabled on the first page.
 struct BackButton {

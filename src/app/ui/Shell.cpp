@@ -184,7 +184,7 @@ QWidget* Shell::buildOnboarding() {
 
 void Shell::mainButton() {
   const Step step = state_.step;
-  switch (app::mainButton(step, state_.granted, state_.client.has_value()).does) {
+  switch (app::mainButton(step, state_.granted, state_.requested, state_.client.has_value()).does) {
     case MainButton::Does::next:
       post([](ShellActions& a) { a.next(); });
       return;
@@ -208,7 +208,7 @@ void Shell::mainButton() {
 
 void Shell::drawOnboarding(OnboardingWindow& window) {
   const Step step = state_.step;
-  window.setBar(onboardingBar(step, state_.granted, state_.client.has_value()));
+  window.setBar(onboardingBar(step, state_.granted, state_.requested, state_.client.has_value()));
   if (pageStep_ != step) {
     pageStep_ = step;
     window.showPage(onboardingPage(step), pageContent(step), state_.forward);

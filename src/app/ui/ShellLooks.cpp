@@ -40,8 +40,9 @@ OnboardingPage onboardingPage(Step step) {
   return {rawValue(step), page.symbol, tintColour(page.tint), page.title, page.message};
 }
 
-OnboardingBar onboardingBar(Step step, const Permissions& granted, bool phoneConnected) {
-  return {backButton(step).visible, mainButton(step, granted, phoneConnected).title};
+OnboardingBar onboardingBar(Step step, const Permissions& granted, const Permissions& requested,
+                            bool phoneConnected) {
+  return {backButton(step).visible, mainButton(step, granted, requested, phoneConnected).title};
 }
 
 PermissionCardLook permissionCardLook(Permission permission, const Permissions& granted,

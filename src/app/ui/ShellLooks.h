@@ -22,7 +22,8 @@ PairingLook pairingLook(const PairingState& pairing, const std::optional<std::st
 
 design::Rgba tintColour(Tint tint);
 OnboardingPage onboardingPage(Step step);
-OnboardingBar onboardingBar(Step step, const Permissions& granted, bool phoneConnected);
+OnboardingBar onboardingBar(Step step, const Permissions& granted, const Permissions& requested,
+                            bool phoneConnected);
 
 PermissionCardLook permissionCardLook(Permission permission, const Permissions& granted,
                                       const Permissions& requested);

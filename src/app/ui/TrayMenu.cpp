@@ -1,6 +1,7 @@
 #include "app/ui/TrayMenu.h"
 
 #include <QActionGroup>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPixmap>
 
@@ -117,6 +118,19 @@ void TrayMenu::setItems(std::vector<MenuItem> items) {
   items_ = std::move(items);
   // Open as its host sees it: a menu exported over D-Bus is never a visible widget.
   if (open_ || isVisible()) rebuild();
+}
+
+void TrayMenu::keyPressEvent(QKeyEvent* event) {
+  const QKeySequence pressed(event->keyCombination());
+  for (QAction* action : actions()) {
+    if (action->shortcut().isEmpty() || action->shortcut() != pressed || !action->isEnabled())
+      continue;
+    setActiveAction(action);
+    QKeyEvent choose(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QMenu::keyPressEvent(&choose);
+    return;
+  }
+  QMenu::keyPressEvent(event);
 }
 
 void TrayMenu::rebuild() {

@@ -32,6 +32,11 @@ class TrayMenu : public QMenu {
   void setItems(std::vector<MenuItem> items);
   const std::vector<MenuItem>& items() const { return items_; }
 
+ protected:
+  // A menu that pops up on its own, in no menu bar, gets no shortcut of its items from Qt: the
+  // key an item shows chooses it here while the menu is open, as Return on it would.
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   void rebuild();
 

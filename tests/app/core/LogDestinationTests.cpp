@@ -53,6 +53,21 @@ TEST(LogDestination, FollowsWhereTheLogIsRead) {
   }
 }
 
+// --log-both where standard error already is the journal: each line reaches it once.
+TEST(LogDestination, BothAskedWriteEachLineOnce) {
+  const struct {
+    const char* journalStream;  // standard error is 27:41865
+    LogDestinations expected;
+  } rows[] = {{"27:41865", {false, true}}, {"27:41866", {true, true}}};
+  for (const auto& row : rows) {
+    const LogSurroundings surroundings{.journalStream = row.journalStream,
+                                       .standardError = FileIdentity{27, 41865},
+                                       .journalListening = true,
+                                       .bothAsked = true};
+    EXPECT_EQ(logDestinations(surroundings), row.expected) << row.journalStream;
+  }
+}
+
 TEST(LogDestination, StandardErrorIsTheJournalOnlyWhereTheVariableNamesIt) {
   const FileIdentity stream{27, 41865};
   const struct {
@@ -98,6 +113,10 @@ TEST(LogThresholds, InfoUnlessTheVariableAsksForMore) {
       {"error,deck:debug,transport:info",
        {LogLevel::error, Categories{{"deck", LogLevel::debug}, {"transport", LogLevel::info}}, {}}},
       {"debug,,", {LogLevel::debug, {}, {}}},
+      {"error, deck:debug", {LogLevel::error, Categories{{"deck", LogLevel::debug}}, {}}},
+      {" debug , transport : info ",
+       {LogLevel::debug, Categories{{"transport", LogLevel::info}}, {}}},
+      {"error, deck:loud", {LogLevel::error, {}, Words{"deck:loud"}}},
       {"verbose,deck:loud,:debug,deck:,DEBUG",
        {LogLevel::info, {}, Words{"verbose", "deck:loud", ":debug", "deck:", "DEBUG"}}},
   };

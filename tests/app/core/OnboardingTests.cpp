@@ -115,7 +115,8 @@ const Case cases[] = {
        h.wait(3s);
        EXPECT_EQ(h.model->step.get(), Step::screenRecording);
        EXPECT_EQ(h.activator->activations, 0);
-       EXPECT_EQ(mainButton(h.model->step.get(), h.model->granted.get(), false).title, "Continue");
+       EXPECT_EQ(mainButton(h.model->step.get(), h.model->granted.get(), {}, false).title,
+                 "Continue");
      }},
     {"relaunched on step 1 with the grant: activation at creation, then the advance",
      {{"onboardingStep", std::int64_t{1}}},

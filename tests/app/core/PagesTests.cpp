@@ -43,23 +43,30 @@ TEST(Pages, EveryStep) {
 }
 
 TEST(Pages, MainButton) {
+  const auto screen = Permission::screenRecording;
+  const auto access = Permission::accessibility;
   const struct {
     Step step;
     Permissions granted;
+    Permissions requested;
     bool phone;
     MainButton button;
   } cases[] = {
-      {Step::welcome, none, false, {"Get Started", Does::next}},
-      {Step::screenRecording, none, false, {"Turn On", Does::request}},
-      {Step::screenRecording, {Permission::accessibility}, false, {"Turn On", Does::request}},
-      {Step::screenRecording, {Permission::screenRecording}, false, {"Continue", Does::next}},
-      {Step::accessibility, {Permission::screenRecording}, false, {"Turn On", Does::request}},
-      {Step::accessibility, both, false, {"Continue", Does::next}},
-      {Step::connect, both, false, {"Skip for Now", Does::next}},
-      {Step::connect, none, true, {"Continue", Does::next}},
-      {Step::ready, none, false, {"Done", Does::finish}},
+      {Step::welcome, none, none, false, {"Get Started", Does::next}},
+      {Step::screenRecording, none, none, false, {"Turn On", Does::request}},
+      {Step::screenRecording, {access}, {access}, false, {"Turn On", Does::request}},
+      {Step::screenRecording, {screen}, none, false, {"Continue", Does::next}},
+      // Asked for on a display without MIT-SHM, XFIXES or DAMAGE: still off, and a way on.
+      {Step::screenRecording, none, {screen}, false, {"Continue", Does::next}},
+      {Step::accessibility, {screen}, none, false, {"Turn On", Does::request}},
+      {Step::accessibility, {screen}, {access}, false, {"Continue", Does::next}},
+      {Step::accessibility, both, none, false, {"Continue", Does::next}},
+      {Step::connect, both, none, false, {"Skip for Now", Does::next}},
+      {Step::connect, none, none, true, {"Continue", Does::next}},
+      {Step::ready, none, none, false, {"Done", Does::finish}},
   };
-  for (const auto& c : cases) EXPECT_EQ(mainButton(c.step, c.granted, c.phone), c.button);
+  for (const auto& c : cases)
+    EXPECT_EQ(mainButton(c.step, c.granted, c.requested, c.phone), c.button);
 }
 
 TEST(Pages, BackAndSlide) {

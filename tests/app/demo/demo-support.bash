@@ -21,12 +21,20 @@ named_processes() {
   sed -n 's/^demo: processes //p' "$err" | head -n 1
 }
 
-# left_running <session> <ticks> [<pid>...]: the processes of the session, and the given ones,
-# that are alive and started by <ticks> (a process id taken again since is someone else's).
+# processes_naming <folder>: the processes whose environment names the demo's folder, as every
+# process the demo started does, those its session bus started (which leave its session) too.
+processes_naming() {
+  [[ -n $1 ]] || return 0
+  grep -lzxF "BRINDLET_DEMO_WORK=$1" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3
+}
+
+# left_running <session> <ticks> [<pid>...]: the processes of the session, those naming the
+# demo's folder ($folder, once known), and the given ones, that are alive and started by <ticks>
+# (a process id taken again since is someone else's).
 left_running() {
   local session=$1 ended=$2 pid stat fields
   shift 2
-  for pid in $(pgrep -s "$session") "$@"; do
+  for pid in $(pgrep -s "$session") $(processes_naming "${folder:-}") "$@"; do
     stat=$(cat "/proc/$pid/stat" 2>/dev/null) || continue
     read -ra fields <<<"${stat##*) }"
     ((fields[19] <= ended)) || continue

@@ -269,22 +269,32 @@ TEST_F(AppPeer, DeckAndAgentsReachThePhoneAndEndWithTheApp) {
 }
 
 // Editors that save in place (nano, `cat >`) keep the file and rewrite it: the store reads it
-// again, and the profile the phone gets when its app next comes to the front is the new one.
+// again, and the profile the phone gets when its app next comes to the front is the new one; as
+// it does for a profile kept in another folder (dotfiles) and linked into the profiles folder.
 TEST_F(AppPeer, AProfileRewrittenInPlaceReachesThePhone) {
   testsupport::TempDir run;
   const auto folder = data() / "Brindlet/Profiles";
+  const fs::path dotfiles = fs::path(run.path()) / "dotfiles";
   fs::create_directories(folder);
-  for (const std::string name : {"DeckC", "DeckD"}) {
-    std::ofstream(folder / (name + ".json")) << deckProfile(name);
+  fs::create_directories(dotfiles);
+  const struct {
+    std::string name, other;
+    fs::path file;  // where the profile is written
+  } rows[] = {{"DeckC", "DeckD", folder / "DeckC.json"},
+              {"DeckD", "DeckC", dotfiles / "DeckD.json"}};
+  for (const auto& row : rows) {
+    std::ofstream(row.file) << deckProfile(row.name);
+    if (row.file.parent_path() != folder)
+      fs::create_symlink(row.file, folder / (row.name + ".json"));
   }
   auto [phone, socket] = usbPhone(run);
   auto& brindlet = start({app}, {"USBMUXD_SOCKET_ADDRESS=UNIX:" + socket});
   ASSERT_TRUE(phone->waitFor("connected(", 15s)) << brindlet.output();
-  for (const std::string name : {"DeckC", "DeckD"}) {
-    start({"xterm", "-class", name, "-e", "sleep", "300"});
+  for (const auto& row : rows) {
+    start({"xterm", "-class", row.name, "-e", "sleep", "300"});
   }
-  // Each turn brings D and then C to the front, so that C's profile is sent afresh; it tells
-  // whether that profile carries `label`.
+  // Each turn brings the other deck and then the row's to the front, so that the row's profile
+  // is sent afresh; it tells whether that profile carries `label`.
   auto lastProfile = [&] {
     phone->waitFor("\x01", 20ms);  // reads what the phone printed meanwhile
     const std::string& output = phone->output();
@@ -299,33 +309,37 @@ TEST_F(AppPeer, AProfileRewrittenInPlaceReachesThePhone) {
         [&] { return lastProfile().find("\"com.test." + name + "\"") != std::string::npos; }, 2s,
         20ms);
   };
-  auto turn = [&](const std::string& label) {
-    return shows("DeckD") && shows("DeckC") && lastProfile().find(label) != std::string::npos;
-  };
-  ASSERT_TRUE(testsupport::eventually([&] { return turn("\"label\":\"Sleep\""); }, 15s, 100ms))
-      << phone->output();
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto turn = [&](const std::string& label) {
+      return shows(row.other) && shows(row.name) && lastProfile().find(label) != std::string::npos;
+    };
+    ASSERT_TRUE(testsupport::eventually([&] { return turn("\"label\":\"Sleep\""); }, 15s, 100ms))
+        << phone->output();
 
-  const auto file = folder / "DeckC.json";
-  std::string edited = deckProfile("DeckC");
-  edited.replace(edited.find("Sleep"), 5, "Dozes");
-  struct stat before {};
-  ::stat(file.c_str(), &before);
-  const auto written = std::chrono::steady_clock::now();
-  ASSERT_EQ(
-      testsupport::runProgram({"sh", "-c", "printf '%s' \"$0\" > \"$1\"", edited, file}).status, 0);
-  const bool reached =
-      testsupport::eventually([&] { return turn("\"label\":\"Dozes\""); }, 10s, 0ms);
-  EXPECT_TRUE(reached) << phone->output();
-  if (reached) {
-    std::cout << "the phone had the new looks "
-              << std::chrono::duration_cast<std::chrono::milliseconds>(
-                     std::chrono::steady_clock::now() - written)
-                     .count()
-              << " ms after the write\n";
+    std::string edited = deckProfile(row.name);
+    edited.replace(edited.find("Sleep"), 5, "Dozes");
+    struct stat before {};
+    ::stat(row.file.c_str(), &before);
+    const auto written = std::chrono::steady_clock::now();
+    ASSERT_EQ(testsupport::runProgram(
+                  {"sh", "-c", "printf '%s' \"$0\" > \"$1\"", edited, row.file.string()})
+                  .status,
+              0);
+    const bool reached =
+        testsupport::eventually([&] { return turn("\"label\":\"Dozes\""); }, 10s, 0ms);
+    EXPECT_TRUE(reached) << phone->output();
+    if (reached) {
+      std::cout << row.name << ": the phone had the new looks "
+                << std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now() - written)
+                       .count()
+                << " ms after the write\n";
+    }
+    struct stat after {};
+    ::stat(row.file.c_str(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino);
   }
-  struct stat after {};
-  ::stat(file.c_str(), &after);
-  EXPECT_EQ(after.st_ino, before.st_ino);
 }
 
 // The six digits after "pairing(" in what the phone printed.

@@ -334,7 +334,8 @@ TEST_F(OnboardingShellTest, TheConnectCardFollowsPhonesAsTheyComeAndGo) {
   EXPECT_EQ(connectCard()->rowButtons().size(), 1u);
   change([](ShellState& s) { s.client = ConnectedPhone{"Ada's iPhone"}; });
   EXPECT_TRUE(connectCard()->rowButtons().empty());
-  EXPECT_EQ(window->mainButton()->text().toStdString(), mainButton(Step::connect, {}, true).title);
+  EXPECT_EQ(window->mainButton()->text().toStdString(),
+            mainButton(Step::connect, {}, {}, true).title);
 }
 
 TEST_F(OnboardingShellTest, DoneFinishesAndClosesOnceSetupIsStored) {

@@ -83,6 +83,24 @@ TEST(TrayPeer, DocksInATrayThatComesLaterAndAgainAfterItRestarts) {
               shot.c_str());
 }
 
+// The menu shows "Quit Brindlet Ctrl+Q": with the menu open, that key quits as the item does.
+TEST(TrayPeer, CtrlQWithTheMenuOpenQuits) {
+  XServer server;
+  server.startWindowManager();
+  auto trayer = testsupport::startTrayer(server);
+  auto app = server.start({"env", "QT_QPA_PLATFORM=xcb",
+                           "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent", APP_UI_HARNESS});
+  ASSERT_TRUE(eventually([&] { return dockedIcon(server).has_value(); }, 10s, 20ms))
+      << app->output();
+  const auto [x, y] = *dockedIcon(server);
+  server.run({"xdotool", "mousemove", std::to_string(x), std::to_string(y), "click", "3"});
+  ASSERT_TRUE(app->waitFor("refresh hooks", 2s)) << app->output();
+  std::this_thread::sleep_for(500ms);  // "menu shown" comes before the menu is drawn
+  server.run({"xdotool", "key", "ctrl+q"});
+  EXPECT_TRUE(app->waitFor("chose quit", 2s)) << app->output();
+  EXPECT_EQ(app->waitExit(5s), 0) << app->output();
+}
+
 // A StatusNotifierItem host: owns its name on the session bus and registers it with the watcher.
 class NotifierHost {
  public:

@@ -2,6 +2,7 @@
 
 #include <QActionGroup>
 #include <QSystemTrayIcon>
+#include <QTest>
 
 #include "app/ui/ManualTrayHosts.h"
 #include "app/ui/TrayIcon.h"
@@ -34,6 +35,44 @@ TEST(TrayMenu, IsBuiltOnEachOpeningAndKeptCurrentWhileOpen) {
   ASSERT_EQ(menu.actions().size(), 2);
   EXPECT_EQ(menu.actions()[0]->text(), QStringLiteral("Connected to Ada's iPhone · USB"));
   menu.hide();
+}
+
+// The shortcut an item shows works while the menu is open, as choosing the item does.
+TEST(TrayMenu, TheShortcutAnItemShowsChoosesItWhileTheMenuIsOpen) {
+  const struct {
+    const char* name;
+    QKeyCombination key;
+    std::vector<MenuAction::Kind> chosen;
+    bool open;
+  } rows[] = {
+      {"the item's key", Qt::CTRL | Qt::Key_Q, {MenuAction::Kind::quit}, false},
+      {"a disabled item's key", Qt::CTRL | Qt::Key_U, {}, true},
+      {"a key no item shows", Qt::CTRL | Qt::Key_W, {}, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<MenuAction::Kind> chosen;
+    TrayMenu menu([&](const MenuAction& action) { chosen.push_back(action.kind); });
+    MenuItem updates = item(Kind::button, "Check for Updates…");
+    updates.action = MenuAction(MenuAction::Kind::checkForUpdates);
+    updates.enabled = false;
+    updates.shortcut = "Ctrl+U";
+    MenuItem quit = item(Kind::button, "Quit Brindlet");
+    quit.action = MenuAction(MenuAction::Kind::quit);
+    quit.shortcut = "Ctrl+Q";
+    menu.setItems({item(Kind::text, "No iPhone or iPad connected"), updates, quit});
+    menu.popup({10, 10});
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return menu.isVisible(); }));
+    QTest::keyClick(&menu, row.key.key(), row.key.keyboardModifiers());
+    if (row.chosen.empty()) {
+      testsupport::processEventsFor(std::chrono::milliseconds(100));
+    } else {
+      testsupport::processEventsUntil([&] { return !chosen.empty(); });
+    }
+    EXPECT_EQ(chosen, row.chosen);
+    EXPECT_EQ(menu.isVisible(), row.open);
+    menu.hide();
+  }
 }
 
 TEST(TrayIcon, IsMadeOnlyWithAHostAndAnewAtEveryChange) {

@@ -11,6 +11,7 @@
 
 #include "support/ChildProcess.h"
 #include "support/Eventually.h"
+#include "support/TempDir.h"
 #include "support/XServer.h"
 
 namespace brindlet::app::ui {
@@ -48,9 +49,11 @@ Geometry geometryOf(const XServer& server, const std::string& id) {
   return g;
 }
 
-// A picture of the whole screen, for a person to look at; where it went.
-std::string screenshot(const XServer& server, const std::string& name) {
-  const std::string file = "/tmp/brindlet-" + name + ".png";
+// A picture of the whole screen, for a person to look at while the test runs, in the test's own
+// folder: runs side by side never overwrite each other's, and none is left behind.
+std::string screenshot(const XServer& server, const testsupport::TempDir& folder,
+                       const std::string& name) {
+  const std::string file = folder.file(name + ".png");
   server.run({"import", "-window", "root", file});
   std::printf("screenshot: %s\n", file.c_str());
   return file;
@@ -73,6 +76,7 @@ bool viewable(const XServer& server, const std::string& id) {
 
 struct WindowPeer : ::testing::Test {
   XServer server;
+  testsupport::TempDir pictures;
   std::unique_ptr<testsupport::ChildProcess> app;
 
   std::string open(const std::string& mode, const std::string& title,
@@ -105,7 +109,7 @@ TEST_F(WindowPeer, TheWelcomeWindowStandsInTheMiddleAndMovesWhenItsBackgroundIsD
   EXPECT_EQ(at.y, (screen.height - 580) / 2);
   EXPECT_TRUE(app->waitFor("poll on", 2s));
   std::this_thread::sleep_for(1s);  // the page's springs settle
-  screenshot(server, "welcome");
+  screenshot(server, pictures, "welcome");
 
   // Pressed on the backdrop below the page's text, dragged by (100, 50).
   const int fromX = at.x + 320, fromY = at.y + 420;
@@ -150,7 +154,7 @@ TEST_F(WindowPeer, ThePairingWindowStaysOnTopAndTakesTheCodeTypedIntoIt) {
       2s, 50ms));
   server.run({"xdotool", "type", "--delay", "20", "123456"});
   EXPECT_TRUE(app->waitFor("submit 123456", 2s)) << app->output();
-  screenshot(server, "pairing");
+  screenshot(server, pictures, "pairing");
   server.run({"xdotool", "key", "Escape"});
   EXPECT_TRUE(app->waitFor("cancel pairing", 2s));
   EXPECT_EQ(app->output().find("submit 123456"), app->output().rfind("submit 123456"));
@@ -205,7 +209,7 @@ TEST_F(WindowPeer, TheGuideStandsUnderTheSettingsWindowAndFollowsIt) {
       << where(settings.id) << "\n"
       << app->output();
   std::this_thread::sleep_for(500ms);  // faded in
-  screenshot(server, "guide");
+  screenshot(server, pictures, "guide");
 
   // Moved: the panel follows within a tick.
   server.run({"xdotool", "windowmove", settings.id, "300", "200"});

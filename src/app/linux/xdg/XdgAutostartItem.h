@@ -42,7 +42,10 @@ std::string execArgument(std::string_view path);
 // stays; single quotes keep everything; a '#' that begins a word begins a comment. None when it
 // is malformed (an open quote, a final backslash) or holds a field code other than "%%".
 std::optional<std::vector<std::string>> execArguments(std::string_view exec);
-// Whether an entry's text makes the desktop start the executable at login.
+// Whether an entry's text makes the desktop start the executable at login: GLib loads it (an
+// Application whose TryExec and Exec programs it finds, the last of a key given twice counting)
+// and the autostart rules do not skip it (Hidden, X-GNOME-Autostart-enabled). Exec may start the
+// executable through env, with the variables env sets or unsets before it.
 bool startsAtLogin(std::string_view entry, const std::filesystem::path& executable);
 
 }  // namespace brindlet::platform

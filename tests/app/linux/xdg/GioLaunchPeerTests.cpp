@@ -2,6 +2,7 @@
 // even from a folder whose name holds a blank, a quote, a "$" and a "%". GLib's reading of the
 // Exec rows that the unit tests read.
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -23,48 +24,98 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-TEST(GioLaunch, StartsTheProgramTheEntryNames) {
-  testsupport::TempDir dir;
-  const fs::path folder = fs::path(dir.path()) / "odd \"name\" $HOME %u";
-  fs::create_directories(folder);
-  const fs::path program = folder / "brindlet";
-  const fs::path marker = fs::path(dir.path()) / "started";
+// A program at `program` that writes the name it was started by to `marker`.
+void placeProgram(const fs::path& program, const fs::path& marker) {
+  fs::create_directories(program.parent_path());
   {
     std::ofstream script(program);
     script << "#!/bin/sh\necho \"$0\" > '" << marker.string() << "'\n";
   }
   fs::permissions(program, fs::perms::owner_all);
+}
+
+// What GLib's launcher starts from the entry, from the root folder and with a PATH that lacks the
+// program's folder, as a menu would: the name the program was started by, once it writes it.
+std::string launch(const fs::path& entry, const fs::path& marker) {
+  // The launched program must not hold the run's output: a run whose output is still held when
+  // it ends has its group ended with it.
+  const auto launched = testsupport::runProgram(
+      {"sh", "-c", "cd / && exec env PATH=/usr/bin:/bin gio launch \"$0\" >/dev/null 2>&1",
+       entry.string()});
+  EXPECT_EQ(launched.status, 0) << entry;
+  if (!testsupport::eventually([&] { return fs::exists(marker); }, 10s)) return "";
+  testsupport::eventually([&] { return !testsupport::readFile(marker).empty(); }, 2s);
+  return testsupport::readFile(marker);
+}
+
+TEST(GioLaunch, StartsTheProgramTheEntryNames) {
+  testsupport::TempDir dir;
+  const fs::path folder = fs::path(dir.path()) / "odd \"name\" $HOME %u";
+  const fs::path program = folder / "brindlet";
+  const fs::path marker = fs::path(dir.path()) / "started";
+  placeProgram(program, marker);
 
   boost::asio::io_context io;
   XdgAutostartItem item(fs::path(dir.path()) / "autostart" / "brindlet.desktop", program);
   testing::runUntilDone(io, item.setEnabled(true));
-  // The launched program must not hold the run's output: a run whose output is still held when
-  // it ends has its group ended with it.
-  const auto launched = testsupport::runProgram(
-      {"sh", "-c", "exec gio launch \"$0\" >/dev/null 2>&1", item.entry().string()});
-  EXPECT_EQ(launched.status, 0);
-  ASSERT_TRUE(testsupport::eventually([&] { return fs::exists(marker); }, 10s));
-  EXPECT_TRUE(testsupport::eventually(
-      [&] { return testsupport::readFile(marker) == program.string() + "\n"; }, 2s));
+  EXPECT_EQ(launch(item.entry(), marker), program.string() + "\n");
   EXPECT_TRUE(testing::runUntilDone(io, item.isEnabled()));
 }
 
+// The menu entry that `cmake --install` writes names the installed program by its whole path,
+// however the prefix was given.
+TEST(GioLaunch, TheInstalledMenuEntryStartsTheInstalledProgram) {
+  const char* source = std::getenv("BRINDLET_SOURCE_DIR");
+  ASSERT_NE(source, nullptr);
+  testsupport::TempDir dir;
+  const struct {
+    const char* name;
+    std::string prefix;  // as given to the install, which runs in `dir`
+    fs::path installed;
+  } rows[] = {
+      {"a relative prefix", "relinst", fs::path(dir.path()) / "relinst"},
+      {"a prefix with a blank, quotes, $ and %", dir.path() + "/odd \"name\" $HOME 50%",
+       dir.path() + "/odd \"name\" $HOME 50%"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const fs::path marker = fs::path(dir.path()) / "started";
+    fs::remove(marker);
+    placeProgram(row.installed / "bin/brindlet", marker);
+    const auto installed = testsupport::runProgram(
+        {"sh", "-c", "cd \"$0\" && exec cmake \"$@\" 2>&1", dir.path(),
+         "-DCMAKE_INSTALL_PREFIX=" + row.prefix,
+         std::string("-DBRINDLET_DESKTOP_TEMPLATE=") + source + "/data/brindlet.desktop.in", "-P",
+         std::string(source) + "/src/app/qt/InstallDesktopEntry.cmake"});
+    ASSERT_EQ(installed.status, 0) << installed.output;
+    const fs::path entry = row.installed / "share/applications/brindlet.desktop";
+    EXPECT_EQ(launch(entry, marker), (row.installed / "bin/brindlet").string() + "\n")
+        << testsupport::readFile(entry);
+  }
+}
+
 // Whether GLib takes each row's entry as one it can start: it splits the Exec value and finds the
-// program it names.
+// program it names; and whether the autostart rules, read through GLib as GNOME's session reads
+// them, keep it.
 TEST(GioLaunch, GLibSplitsEachExecRowAsTheRowSays) {
   testsupport::TempDir dir;
-  const fs::path program = fs::path(dir.path()) / "My Apps" / "brindlet";
-  fs::create_directories(program.parent_path());
-  std::ofstream(program) << "#!/bin/sh\n";
-  fs::permissions(program, fs::perms::owner_all);
+  for (const auto& row : execRows) {
+    const fs::path program = fs::path(dir.path() + row.program);
+    fs::create_directories(program.parent_path());
+    std::ofstream(program) << "#!/bin/sh\n";
+    fs::permissions(program, fs::perms::owner_all);
+  }
   std::vector<std::string> line{
       "/usr/bin/python3", "-c",
       "import sys, gi\n"
       "gi.require_version('Gio', '2.0')\n"
       "from gi.repository import Gio\n"
+      "def starts(info):\n"
+      "    key = 'X-GNOME-Autostart-enabled'\n"
+      "    return not info.get_is_hidden() and (not info.has_key(key) or info.get_boolean(key))\n"
       "for f in sys.argv[1:]:\n"
       "    try:\n"
-      "        print(int(Gio.DesktopAppInfo.new_from_filename(f) is not None))\n"
+      "        print(int(starts(Gio.DesktopAppInfo.new_from_filename(f))))\n"
       "    except TypeError:\n"  // PyGObject's word for an app GLib does not make
       "        print(0)"};
   int i = 0;

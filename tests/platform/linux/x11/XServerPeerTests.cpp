@@ -2,20 +2,67 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
 
 #include "support/Eventually.h"
+#include "support/PrivateNamespaces.h"
 #include "support/TempDir.h"
 
 namespace brindlet::testsupport {
 namespace {
 
 using namespace std::chrono_literals;
+
+sockaddr_un unixAddress(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  return address;
+}
+
+bool acceptsConnections(const std::string& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  const sockaddr_un address = unixAddress(path);
+  const bool connected =
+      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return connected;
+}
+
+// A socket file at `path`, as a display's server makes it.
+void placeSocketFile(const std::string& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  const sockaddr_un address = unixAddress(path);
+  ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  ::close(fd);
+}
+
+// The file systems mounted in a process's mount namespace, by mount point.
+std::string fileSystemAt(pid_t pid, const std::string& mountPoint) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/mountinfo");
+  std::string found;
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    std::string id, parent, device, root, point, word;
+    fields >> id >> parent >> device >> root >> point;
+    if (point != mountPoint) continue;
+    while (fields >> word && word != "-") {
+    }
+    fields >> found;
+  }
+  return found;
+}
 
 TEST(XServerHarness, ServersStartOnTheirOwnDisplaysAndStopByProcessId) {
   std::vector<pid_t> pids;
@@ -54,6 +101,39 @@ TEST(XServerHarness, KilledTestLeavesNothingBehind) {
   kill(holder.pid(), SIGKILL);
   holder.waitExit(5s);
   EXPECT_TRUE(processesGone(pids, 10s));
+}
+
+TEST(XServerHarness, ServerInPrivateNamespacesLeavesTheMachinesDisplayFilesAlone) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root for network and mount namespaces";
+  TempDir dir;
+  const std::string serverFile = dir.file("server");
+  ChildProcess holder({BRINDLET_XSERVER_HOLDER, "--private", serverFile});
+  pid_t server = 0;
+  std::string number;
+  ASSERT_TRUE(eventually([&] { return std::ifstream(serverFile) >> server >> number; }, 30s, 50ms))
+      << holder.output();
+
+  // In the server's own namespace, its socket and keymap folders are empty ones of its own.
+  for (const auto& folder : privateXFolders())
+    EXPECT_EQ(fileSystemAt(server, folder), "tmpfs") << folder;
+  // The machine's socket file of that number is not the server's, and one placed there while
+  // the server runs is still there, the same file, after the server ends.
+  const std::string machines = "/tmp/.X11-unix/X" + number;
+  EXPECT_FALSE(acceptsConnections(machines)) << machines;
+  std::filesystem::create_directories("/tmp/.X11-unix");
+  std::filesystem::permissions("/tmp/.X11-unix",
+                               std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
+  const bool placed = !std::filesystem::exists(machines);
+  struct stat before {};
+  if (placed) placeSocketFile(machines);
+  ASSERT_EQ(::stat(machines.c_str(), &before), 0) << machines;
+  holder.closeInput();
+  EXPECT_TRUE(holder.waitExit(10s).has_value());
+  EXPECT_TRUE(processesGone({server}, 5s));
+  struct stat after {};
+  EXPECT_EQ(::stat(machines.c_str(), &after), 0) << machines << " was removed";
+  EXPECT_EQ(after.st_ino, before.st_ino) << machines << " was replaced";
+  if (placed) std::filesystem::remove(machines);
 }
 
 }  // namespace
