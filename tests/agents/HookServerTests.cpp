@@ -69,8 +69,8 @@ struct HookHarness {
     co_return co_await shot->wait();
   }
 
-  explicit HookHarness(HookServer::ListenerMaker listen = {}) {
-    HookServer::Options options{clock, folder, std::move(listen)};
+  explicit HookHarness(HookServer::ListenerMaker listen = {}, std::size_t readingCap = 0) {
+    HookServer::Options options{clock, folder, std::move(listen), readingCap};
     server = HookServer::make(
         io.get_executor(), kToken, [this](HookEvent event) { return handle(std::move(event)); },
         options);
@@ -272,6 +272,110 @@ TEST(HookServer, ReadingLimitsCountOnlyConnectionsStillReading) {
   // The places still reading end with the server, before the loop goes.
   h.server->stop();
   h.pump();
+}
+
+// What a connection has sent when the server takes it: nothing, a whole head (of a two-byte
+// body), the head and a byte of the body, or the whole request.
+enum class Sent { nothing, head, slowBody, whole };
+
+std::string bytesFor(Sent sent) {
+  const std::string head = kHead + "Content-Length: 2\r\n\r\n";
+  switch (sent) {
+    case Sent::nothing:
+      return "";
+    case Sent::head:
+      return head;
+    case Sent::slowBody:
+      return head + "{";
+    case Sent::whole:
+      return head + "{}";
+  }
+  return "";
+}
+
+// Which newcomer is read, served or closed, and which reader makes room for it, with the
+// connections reading below the soft limit, between it and the cap, and at the cap.
+TEST(HookServer, AdmitsANewcomerByWhatItSentAndWhereTheCountStands) {
+  using testsupport::LoopbackClient;
+  enum class Gets { read, served, closed };
+  constexpr std::size_t cap = HookServer::maxReading + 8;
+  constexpr std::size_t below = 10, between = HookServer::maxReading + 2;
+  constexpr std::size_t none = SIZE_MAX;
+  const struct {
+    const char* name;
+    std::size_t readers;
+    Sent oldest, others;  // what the one reading longest sent, and what the others did
+    bool hadMoment;
+    Sent newcomer;
+    Gets gets;
+    std::size_t evicted;  // the reader closed to make room, by age
+  } rows[] = {
+      {"below: idle newcomer", below, Sent::nothing, Sent::nothing, true, Sent::nothing, Gets::read,
+       none},
+      {"below: whole newcomer", below, Sent::nothing, Sent::nothing, false, Sent::whole,
+       Gets::served, none},
+      {"between: idle readers had their moment", between, Sent::nothing, Sent::nothing, true,
+       Sent::nothing, Gets::read, 0},
+      {"between: idle readers still new", between, Sent::nothing, Sent::nothing, false,
+       Sent::nothing, Gets::read, none},
+      {"between: heads keep their places", between, Sent::head, Sent::head, true, Sent::nothing,
+       Gets::read, none},
+      {"between: slow bodies keep their places", between, Sent::slowBody, Sent::slowBody, true,
+       Sent::head, Gets::read, none},
+      {"between: an idle one goes before an older head", between, Sent::head, Sent::nothing, true,
+       Sent::nothing, Gets::read, 1},
+      {"cap: idle readers had their moment", cap, Sent::nothing, Sent::nothing, true, Sent::nothing,
+       Gets::read, 0},
+      {"cap: an idle one goes before an older head", cap, Sent::head, Sent::nothing, true,
+       Sent::slowBody, Gets::read, 1},
+      {"cap: heads had their moment", cap, Sent::head, Sent::head, true, Sent::nothing, Gets::read,
+       0},
+      {"cap: slow bodies had their moment", cap, Sent::slowBody, Sent::slowBody, true,
+       Sent::slowBody, Gets::read, 0},
+      {"cap: idle newcomer, readers still new", cap, Sent::nothing, Sent::nothing, false,
+       Sent::nothing, Gets::closed, none},
+      {"cap: head newcomer, readers still new", cap, Sent::head, Sent::head, false, Sent::head,
+       Gets::closed, none},
+      {"cap: slow body newcomer, readers still new", cap, Sent::nothing, Sent::nothing, false,
+       Sent::slowBody, Gets::closed, none},
+      {"cap: whole newcomer, readers still new", cap, Sent::head, Sent::head, false, Sent::whole,
+       Gets::served, none},
+      {"cap: whole newcomer, readers had their moment", cap, Sent::slowBody, Sent::slowBody, true,
+       Sent::whole, Gets::served, none},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    HookHarness h({}, cap);
+    std::vector<std::unique_ptr<LoopbackClient>> readers;
+    for (std::size_t i = 0; i < row.readers; ++i) {
+      readers.push_back(h.connect());
+      readers.back()->send(bytesFor(i == 0 ? row.oldest : row.others));
+    }
+    ASSERT_EQ(h.server->readingCount(), row.readers);
+    if (row.hadMoment) brindlet::testing::runFor(h.io, *h.clock, HookServer::headMoment);
+    // Its bytes are there before the server takes the connection.
+    LoopbackClient newcomer(h.server->port().value(), [&h] { h.pump(); });
+    newcomer.send(bytesFor(row.newcomer));
+    switch (row.gets) {
+      case Gets::read:
+        EXPECT_FALSE(newcomer.isClosed());
+        break;
+      case Gets::served:
+        EXPECT_EQ(newcomer.readToEnd(std::chrono::seconds(3)), okReply(h.reply));
+        break;
+      case Gets::closed:
+        EXPECT_TRUE(newcomer.isClosed());
+        EXPECT_EQ(newcomer.readToEnd(std::chrono::seconds(3)), "");
+        break;
+    }
+    // The two reading longest, and the newest.
+    for (const std::size_t i : {std::size_t(0), std::size_t(1), readers.size() - 1}) {
+      EXPECT_EQ(readers[i]->isClosed(), i == row.evicted) << "reader " << i;
+    }
+    EXPECT_LE(h.server->readingCount(), cap);
+    h.server->stop();
+    h.pump();
+  }
 }
 
 TEST(HookServer, SlowClientsCannotKeepTheHooksOut) {
