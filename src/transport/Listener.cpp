@@ -8,6 +8,7 @@
 #include <boost/asio/ip/v6_only.hpp>
 #include <boost/asio/post.hpp>
 
+#include "runtime/FailureStreak.h"
 #include "runtime/OneShot.h"
 #include "runtime/SocketByteStream.h"
 #include "runtime/Task.h"
@@ -128,15 +129,18 @@ class TcpListener final : public Listener, public std::enable_shared_from_this<T
     if (cancelled_ || ec == asio::error::operation_aborted) return;
     // A peer that gave up before it was taken is no reason to stop listening.
     if (ec == asio::error::connection_aborted) return acceptNext();
-    // Out of descriptors: the peer waits in the backlog until some are free again.
+    const auto number = std::to_string(port().value_or(requested_));
+    // Out of descriptors: the peer waits in the backlog until some are free again. A flood
+    // keeps them short for as long as it lasts: its pauses are one error, not one a pause.
     if (ec == asio::error::no_descriptors ||
         ec == boost::system::errc::too_many_files_open_in_system) {
-      transportLog().error("Listener on %hu: %s; accepting again in 100 ms",
-                           port().value_or(requested_), ec.message().c_str());
+      descriptors_.failed("Listener on " + number + ": " + ec.message() +
+                          "; accepting again in 100 ms");
       runtime::spawn(queue_, pauseThenAccept(weak_from_this(), clock_));
       return;
     }
     if (ec) return report(State::failed, ec.message());
+    descriptors_.worked("Listener on " + number + " accepts again");
     if (*unfinished_ >= maxUnfinished_) {
       // Too many connections that have not proved themselves: this one goes at once.
       boost::system::error_code ignored;
@@ -180,6 +184,7 @@ class TcpListener final : public Listener, public std::enable_shared_from_this<T
   StreamMaker maker_;
   const std::size_t maxUnfinished_;
   const std::shared_ptr<runtime::Clock> clock_;
+  runtime::FailureStreak descriptors_{transportLog()};
   const std::shared_ptr<std::atomic<std::size_t>> unfinished_ =
       std::make_shared<std::atomic<std::size_t>>(0);
   std::optional<asio::ip::address> address_;

@@ -28,7 +28,8 @@ struct ListenerOptions {
 
 // A TCP listener that hands each accepted connection over as a byte stream, not yet started.
 // All its work and callbacks run on the serial executor it was made with. When the process
-// runs out of file descriptors it logs it, pauses briefly and accepts again.
+// runs out of file descriptors it pauses briefly and accepts again; the log says so once for as
+// long as that lasts (each pause after the first at debug), and once when it accepts again.
 class Listener {
  public:
   enum class State { setup, waiting, ready, failed, cancelled };
