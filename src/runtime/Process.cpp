@@ -199,6 +199,8 @@ ExitStatus statusOf(const siginfo_t& info) {
 // pause then waits on its full pipe most of the time instead of costing a core to follow, and one
 // that writes now and then never waits at all.
 constexpr auto kDiscardRest = std::chrono::milliseconds(20);
+// What the pipe holds while the drain rests (the system's largest unless it allows less).
+constexpr int kDiscardPipeSize = 1 << 20;
 
 // Discards what a left-behind program writes, off the loop, on the blocking worker: whenever the
 // pipe holds something, one splice hands it to /dev/null (the kernel drops the pages, nothing is
@@ -208,6 +210,9 @@ constexpr auto kDiscardRest = std::chrono::milliseconds(20);
 class Discard : public std::enable_shared_from_this<Discard> {
  public:
   static std::shared_ptr<Discard> start(FileDescriptor pipe, FileDescriptor ended) {
+    // A bigger pipe lets a writer that ends get its output out at a fair pace despite the rests:
+    // a foreground program past the limit may still have a lot to write.
+    ::fcntl(pipe.get(), F_SETPIPE_SZ, kDiscardPipeSize);
     auto executor = blockingWorker().executor();
     std::shared_ptr<Discard> discard(new Discard(executor, std::move(ended)));
     discard->pipe_.assign(pipe.release());
@@ -358,11 +363,12 @@ struct Process::State : std::enable_shared_from_this<State> {
           if (error && error != asio::error::operation_aborted) return self->outputEnded();
           if (!self->output.is_open()) return;
           if (self->childEnded && !self->status) return self->readWhatIsLeft();
+          if (self->truncated) return self->discardTheRest();
           self->read();
         });
   }
 
-  // Output that comes after the result is read and dropped.
+  // Output that comes after the result, or past the limit, is dropped.
   void keep(std::size_t n) {
     if (status) return;
     std::size_t room = limit - std::min(limit, text.size());
@@ -389,6 +395,8 @@ struct Process::State : std::enable_shared_from_this<State> {
     discardTheRest();
   }
 
+  // Also while the child runs, once its output is past the limit: nothing more of it is kept,
+  // so a program that writes without pause costs the loop nothing until it ends.
   void discardTheRest() {
     FileDescriptor pipe(output.release());
     auto [endedRead, endedWrite] = makePipe();
@@ -416,7 +424,8 @@ struct Process::State : std::enable_shared_from_this<State> {
     childEnded = true;
     boost::system::error_code ignored;
     exit.close(ignored);
-    if (readerDone) return finish();
+    // With its output read in full, or discarded past the limit, its result is in.
+    if (readerDone || discard) return finish();
     output.cancel(ignored);
   }
 
