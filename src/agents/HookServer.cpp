@@ -52,9 +52,14 @@ struct HookServer::Core {
   // The connections reading their request, the longest reading first.
   std::list<std::shared_ptr<Place>> readers{};
 
+  // Told when a reader leaves.
+  std::function<void()> readerLeft{};
+
   // Whether a newcomer that still has to read its request may: past the soft limit, a reader
   // that has had its moment makes room (at the cap, one whose head has come too).
   bool makeRoom(runtime::Clock::TimePoint now);
+  // When there is room for a newcomer: now, or once the one reading longest has had its moment.
+  runtime::Clock::TimePoint roomFrom(runtime::Clock::TimePoint now) const;
 };
 
 namespace {
@@ -139,6 +144,7 @@ struct ReadingPlace {
   ~ReadingPlace() {
     --core.reading;
     core.readers.remove(place);
+    if (core.readerLeft) core.readerLeft();
   }
 };
 
@@ -236,6 +242,11 @@ bool HookServer::Core::makeRoom(runtime::Clock::TimePoint now) {
   return true;
 }
 
+runtime::Clock::TimePoint HookServer::Core::roomFrom(runtime::Clock::TimePoint now) const {
+  if (readers.size() < readingCap) return now;
+  return readers.front()->accepted + headMoment;
+}
+
 std::shared_ptr<HookServer> HookServer::make(asio::any_io_executor executor, std::string token,
                                              Handler handle) {
   return make(std::move(executor), std::move(token), std::move(handle), Options{});
@@ -303,6 +314,9 @@ void HookServer::start() {
         if (auto self = weak.lock()) return self->accept(stream, std::move(unfinished));
         stream->cancel();
       });
+  core_->readerLeft = [weak] {
+    if (auto self = weak.lock()) self->admitWhenRoom();
+  };
   // Kept before it starts: a listener may report ready from within start().
   listener_ = listener;
   listener->start();
@@ -311,6 +325,8 @@ void HookServer::start() {
 void HookServer::stop() {
   if (listener_) listener_->cancel();
   listener_.reset();
+  core_->readerLeft = nullptr;
+  std::exchange(roomTimer_, {}).cancel();
   connections_.cancelAll();
   removeFiles();
 }
@@ -376,6 +392,26 @@ void HookServer::accept(const std::shared_ptr<ByteStream>& stream,
   stream->start();
   const Core::Accepted connection{stream, std::move(unfinished), now};
   connections_.spawn(serve(core_, connection, std::move(reader), std::move(place)));
+  admitWhenRoom();
+}
+
+void HookServer::admitWhenRoom() {
+  if (!listener_) return;
+  std::exchange(roomTimer_, {}).cancel();
+  const auto now = core_->clock->now();
+  const auto room = core_->roomFrom(now);
+  if (room <= now) return listener_->resume();
+  // Newcomers wait in the backlog, where whole requests arrive whole, rather than being taken
+  // only to be closed: a flood that comes back the moment it is closed would keep every place.
+  listener_->pause();
+  roomTimer_ = runtime::spawn(executor_, admitAt(weak_from_this(), core_->clock, room - now));
+}
+
+asio::awaitable<void> HookServer::admitAt(std::weak_ptr<HookServer> weak,
+                                          std::shared_ptr<runtime::Clock> clock,
+                                          runtime::Duration wait) {
+  co_await clock->sleep(wait);
+  if (auto self = weak.lock()) self->admitWhenRoom();
 }
 
 }  // namespace brindlet::agents

@@ -17,6 +17,7 @@
 #include "runtime/ByteStream.h"
 #include "runtime/Clock.h"
 #include "runtime/Log.h"
+#include "runtime/Task.h"
 #include "runtime/TaskGroup.h"
 
 namespace brindlet::transport {
@@ -104,6 +105,11 @@ class HookServer : public std::enable_shared_from_this<HookServer> {
   void listenerReady();
   void listenerFailed(const std::string& error);
   void accept(const std::shared_ptr<runtime::ByteStream>& stream, std::shared_ptr<void> unfinished);
+  // Takes newcomers while there is room for one, and from when there will be.
+  void admitWhenRoom();
+  static boost::asio::awaitable<void> admitAt(std::weak_ptr<HookServer> weak,
+                                              std::shared_ptr<runtime::Clock> clock,
+                                              runtime::Duration wait);
   void removeFiles();
   // Writes the discovery files on the blocking worker, then records them as this run's.
   static boost::asio::awaitable<void> publish(std::weak_ptr<HookServer> weak, DiscoveryFile file);
@@ -115,6 +121,7 @@ class HookServer : public std::enable_shared_from_this<HookServer> {
   std::shared_ptr<transport::Listener> listener_;
   std::optional<DiscoveryFile> published_;
   runtime::TaskGroup connections_;
+  runtime::TaskHandle roomTimer_;
 };
 
 }  // namespace brindlet::agents

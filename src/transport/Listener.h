@@ -57,6 +57,11 @@ class Listener {
   virtual void start() = 0;
   // Stops accepting and reports cancelled; connections already handed over live on.
   virtual void cancel() = 0;
+  // Leaves newcomers in the system's backlog, where what they send arrives, until resume(): for
+  // a server that has no room for another connection now. Called on the queue, either holds from
+  // the next connection on.
+  virtual void pause() = 0;
+  virtual void resume() = 0;
   // The requested port, or for port 0 the port bound once there is one.
   virtual std::optional<std::uint16_t> port() const = 0;
 };
