@@ -31,6 +31,7 @@
 #include "app/qt/AppInterface.h"
 #include "platform/linux/x11/X11Connection.h"
 #include "runtime/Blocking.h"
+#include "runtime/DescriptorLimit.h"
 #include "runtime/Log.h"
 #include "runtime/LoopThread.h"
 #include "runtime/MainLoop.h"
@@ -197,6 +198,7 @@ int main(int argc, char** argv) {
       break;
   }
   app::attachLogSinks(argc, argv);
+  runtime::raiseDescriptorLimit();
   // From the first X connection on, Xlib's exit() on a lost server ends through our clean-up.
   platform::X11Connection::setExitForOtherDisplays(exitOnLostDisplay);
   if (auto refused = refusal()) {
