@@ -199,20 +199,18 @@ ExitStatus statusOf(const siginfo_t& info) {
 // pause then waits on its full pipe most of the time instead of costing a core to follow, and one
 // that writes now and then never waits at all.
 constexpr auto kDiscardRest = std::chrono::milliseconds(20);
-// What the pipe holds while the drain rests (the system's largest unless it allows less).
-constexpr int kDiscardPipeSize = 1 << 20;
+// What the drain takes before it starts to rest: a program past its output's limit that has a lot
+// more to write, and then ends, is not held up by the rests.
+constexpr std::size_t kDiscardUnrested = std::size_t(16) << 20;
 
 // Discards what a left-behind program writes, off the loop, on the blocking worker: whenever the
 // pipe holds something, one splice hands it to /dev/null (the kernel drops the pages, nothing is
-// copied), then the drain rests. Once no writer holds the pipe, the drain closes `ended` (the
-// write end of a pipe that the owner's loop waits on): a loop hears of it without the worker ever
-// touching the loop, which may be gone by then.
+// copied), then the drain rests (once it has taken its first few MiB). Once no writer holds the
+// pipe, the drain closes `ended` (the write end of a pipe that the owner's loop waits on): a loop
+// hears of it without the worker ever touching the loop, which may be gone by then.
 class Discard : public std::enable_shared_from_this<Discard> {
  public:
   static std::shared_ptr<Discard> start(FileDescriptor pipe, FileDescriptor ended) {
-    // A bigger pipe lets a writer that ends get its output out at a fair pace despite the rests:
-    // a foreground program past the limit may still have a lot to write.
-    ::fcntl(pipe.get(), F_SETPIPE_SZ, kDiscardPipeSize);
     auto executor = blockingWorker().executor();
     std::shared_ptr<Discard> discard(new Discard(executor, std::move(ended)));
     discard->pipe_.assign(pipe.release());
@@ -249,6 +247,10 @@ class Discard : public std::enable_shared_from_this<Discard> {
       moved = ::read(from, dropped.data(), dropped.size());
     }
     if (moved == 0) return end();
+    if (moved > 0 && unrested_ > 0) {
+      unrested_ -= std::min(unrested_, std::size_t(moved));
+      return await();
+    }
     rest_.expires_after(kDiscardRest);
     rest_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
       if (!error) self->await();
@@ -266,6 +268,7 @@ class Discard : public std::enable_shared_from_this<Discard> {
   asio::steady_timer rest_;
   FileDescriptor null_;
   FileDescriptor ended_;
+  std::size_t unrested_ = kDiscardUnrested;
 };
 
 // The waiter of a handed-off program: a job of a shell that leaves as soon as it has started it,
