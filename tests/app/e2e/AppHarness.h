@@ -37,6 +37,7 @@
 #include "support/Ffmpeg.h"
 #include "support/PrivateNamespaces.h"
 #include "support/SessionBus.h"
+#include "support/SlowClients.h"
 #include "support/TempDir.h"
 #include "support/Trayer.h"
 #include "support/UsbPhone.h"
@@ -216,6 +217,13 @@ class AppPeer : public ::testing::Test {
     const std::string event = hookEvent();
     return "POST /hook?vendor=claude HTTP/1.1\r\nHost: 127.0.0.1\r\n" + token +
            "\r\nContent-Length: " + std::to_string(event.size()) + "\r\n\r\n" + event;
+  }
+  // Sends `count` hook events whole, each 150 ms after its connection as a hook on a busy
+  // computer may, 100 ms apart: how many the app answered with 200.
+  static int laggingHooks(std::uint16_t port, int count) {
+    return testsupport::spacedRequests(port, hookRequest(), count, 150ms, [](const auto& reply) {
+      return reply.starts_with("HTTP/1.1 200 OK");
+    });
   }
   // Sends `count` hook events with curl as the agent hook does, each whole at once, 100 ms
   // apart: how many the app answered with 200, and curl's lines.
