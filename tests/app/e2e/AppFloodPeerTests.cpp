@@ -1,7 +1,7 @@
 // The app at the descriptor limit a desktop session gives, under a flood of local connections to
-// its hook server that come back the moment they are closed: its own work keeps its descriptors
-// (a deck key runs, a saved profile reaches the phone, discovery goes on) and the agents' hooks,
-// sent whole as curl sends them, are all answered.
+// its hook server that come back the moment they are closed, idle or with a head and a slow body:
+// its own work keeps its descriptors (a deck key runs, a saved profile reaches the phone,
+// discovery goes on) and the agents' hooks, sent whole, are all answered.
 
 #include <signal.h>
 
@@ -33,6 +33,8 @@ std::string noteProfile(const testsupport::TempDir& run, const std::string& labe
          run.file("ran") + R"("}}}})";
 }
 
+const std::string kHeadOnly = "POST /hook HTTP/1.1\r\nContent-Length: 100000\r\n\r\n";
+
 // The soft limit on open files of a process, as /proc shows it.
 std::string softFileLimit(pid_t pid) {
   std::istringstream limits(testsupport::readFile("/proc/" + std::to_string(pid) + "/limits"));
@@ -51,11 +53,15 @@ TEST_F(AppPeer, AFloodOfIdleConnectionsLeavesTheAppItsDescriptorsAndTheHooksAnsw
     const char* name;
     std::size_t connections;
     std::string soft, hard;
-    bool deck;  // whether a key is pressed and a profile saved during the flood
+    bool deck;                  // whether a key is pressed and a profile saved during the flood
+    std::string opening = "P";  // what each connection sends first, then a byte a second
   } rows[] = {
       {"1000 at a limit of 1024", 1000, "1024", "1024", true},
       {"1100 at a limit of 1024", 1100, "1024", "1024", false},
       {"1100 at a soft limit of 1024 below a hard one", 1100, "1024", "4096", true},
+      // A whole head without the token, then a slow body: a head once come kept its place.
+      {"1100 heads at a limit of 1024", 1100, "1024", "1024", false, kHeadOnly},
+      {"1100 heads at a limit of 20000", 1100, "20000", "20000", false, kHeadOnly},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -67,12 +73,12 @@ TEST_F(AppPeer, AFloodOfIdleConnectionsLeavesTheAppItsDescriptorsAndTheHooksAnsw
     const auto port = hookPort();
     ASSERT_NE(port, 0) << brindlet.output();
     {
-      testsupport::SlowClients flood(port, row.connections);
+      testsupport::SlowClients flood(port, row.connections, row.opening);
       std::this_thread::sleep_for(1500ms);
       const auto [answered, sent] = curlHooks(port, 35);
       const int late = laggingHooks(port, 35);
       std::printf(
-          "%s, beside %zu idle connections that come back at once (%zu made): answered %d/35 "
+          "%s, beside %zu connections that come back at once (%zu made): answered %d/35 "
           "sent by curl, %d/35 sent 150 ms after their connection\n",
           row.name, row.connections, flood.connections(), answered, late);
       EXPECT_EQ(answered, 35) << sent;
