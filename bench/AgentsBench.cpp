@@ -5,18 +5,26 @@
 // A hook event to the phone: from writing the POST curl sends until the phone has read the
 // agentBoard frame the hub published, over a real loopback link; beside a ping -> pong on the same
 // link and a POST to a handler that answers at once.
+//
+// A hook POST sent whole, as curl sends it, until its whole reply, beside 1100 idle connections
+// that come back the moment they are closed: with the reading cap of a descriptor limit of 1024,
+// with that of the bench's own limit, and with no other connection.
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
@@ -34,6 +42,7 @@
 #include "runtime/Task.h"
 #include "support/Loop.h"
 #include "support/LoopbackClient.h"
+#include "support/SlowClients.h"
 #include "support/TempDir.h"
 #include "transport/FrameConnection.h"
 
@@ -50,6 +59,12 @@ struct Figures {
   double perRequestOverBytes = 0;
   double secondOverFirst = 0;
   std::vector<double> toPhone, pingPong, answered;  // milliseconds
+  struct Flood {
+    std::size_t cap = 0, made = 0;
+    int replied = 0;
+    std::vector<double> millis;
+  };
+  std::vector<Flood> floods;
 } figures;
 
 std::size_t heapInUse() {
@@ -258,6 +273,83 @@ void BM_HookEventToPhone(benchmark::State& state) {
 }
 BENCHMARK(BM_HookEventToPhone)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+constexpr int kFloodRequests = 35;
+constexpr std::size_t kFlood = 1100;
+
+// One POST sent whole on a connection of its own, read to its end: whether it was answered, and
+// after how long.
+std::pair<bool, double> postOnce(asio::io_context& client, std::uint16_t port,
+                                 const std::string& request) {
+  const auto start = Steady::now();
+  tcp::socket socket(client);
+  boost::system::error_code error;
+  socket.connect({asio::ip::address_v4::loopback(), port}, error);
+  if (error) return {false, millisSince(start)};
+  socket.set_option(tcp::no_delay(true), error);
+  asio::write(socket, asio::buffer(request), error);
+  std::string reply;
+  asio::read(socket, asio::dynamic_buffer(reply), error);
+  return {reply.starts_with("HTTP/1.1 200 OK"), millisSince(start)};
+}
+
+// The server on a loop thread of its own; `connections` flood clients beside it (none for the
+// reference), `cap` its reading cap (0: that of the process's limit).
+void BM_HookAnswerBesideAFlood(benchmark::State& state) {
+  runtime::LogCapture quiet;
+  const auto connections = std::size_t(state.range(0));
+  const auto cap = std::size_t(state.range(1));
+  for (auto _ : state) {
+    asio::io_context io;
+    testsupport::TempDir dir;
+    const auto token = agents::makeHookToken();
+    auto server = agents::HookServer::make(io.get_executor(), token,
+                                           [](agents::HookEvent) -> asio::awaitable<Bytes> {
+                                             co_return Bytes{'{', '}'};
+                                           },
+                                           {nullptr, dir.path() + "/agents", nullptr, cap});
+    server->start();
+    auto work = asio::make_work_guard(io);
+    std::thread loop([&io] { io.run(); });
+    while (!server->port()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const auto port = *server->port();
+    Figures::Flood flood;
+    flood.cap = server->readingCap();
+    {
+      std::optional<testsupport::SlowClients> slow;
+      if (connections > 0) slow.emplace(port, connections);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+      // Each from a thread of its own, 100 ms apart, as agents' hooks come.
+      const auto request = hookPost(token, "{\"session_id\":\"s\"}");
+      std::vector<std::pair<bool, double>> answers(kFloodRequests);
+      std::vector<std::thread> posts;
+      for (int i = 0; i < kFloodRequests; ++i) {
+        posts.emplace_back([&answers, &request, port, i] {
+          asio::io_context client;
+          answers[i] = postOnce(client, port, request);
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+      for (auto& post : posts) post.join();
+      for (const auto& [answered, millis] : answers) {
+        flood.replied += answered ? 1 : 0;
+        flood.millis.push_back(millis);
+      }
+      if (slow) flood.made = slow->connections();
+    }
+    work.reset();
+    asio::post(io, [server] { server->stop(); });
+    loop.join();
+    figures.floods.push_back(std::move(flood));
+  }
+}
+BENCHMARK(BM_HookAnswerBesideAFlood)
+    ->Args({kFlood, 256})
+    ->Args({kFlood, 0})
+    ->Args({0, 0})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -275,6 +367,17 @@ int main(int argc, char** argv) {
     std::printf("%s: p50 %.3f ms, p95 %.3f ms over %zu%s\n", name, percentile(*samples, 0.5),
                 percentile(*samples, 0.95), samples->size(),
                 samples == &figures.toPhone ? " (goal p95 <= 10 ms)" : "");
+  }
+  for (const auto& flood : figures.floods) {
+    std::printf(
+        "hook POST sent whole -> its reply, %s (reading cap %zu%s): answered %d/%d, p50 %.3f ms, "
+        "p95 %.3f ms, max %.3f ms\n",
+        flood.made > 0 ? "beside 1100 idle connections that come back at once"
+                       : "reference: no "
+                         "other connection",
+        flood.cap, flood.cap == 256 ? ", as at a limit of 1024" : "", flood.replied, kFloodRequests,
+        percentile(flood.millis, 0.5), percentile(flood.millis, 0.95),
+        percentile(flood.millis, 1.0));
   }
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <limits>
 #include <list>
 #include <stdexcept>
 
@@ -17,6 +18,7 @@
 
 #include "agents/HookRequest.h"
 #include "runtime/Blocking.h"
+#include "runtime/DescriptorLimit.h"
 #include "runtime/ExitCleanup.h"
 #include "runtime/OneShot.h"
 #include "runtime/SocketByteStream.h"
@@ -46,9 +48,19 @@ struct HookServer::Core {
   std::string token;
   Handler handle;
   std::shared_ptr<runtime::Clock> clock;
+  std::size_t readingCap;
   std::size_t reading = 0;
   // The connections reading their request, the longest reading first.
   std::list<std::shared_ptr<Place>> readers{};
+
+  // Told when a reader leaves.
+  std::function<void()> readerLeft{};
+
+  // Whether a newcomer that still has to read its request may: past the soft limit, a reader
+  // that has had its moment makes room (at the cap, one whose head has come too).
+  bool makeRoom(runtime::Clock::TimePoint now);
+  // When there is room for a newcomer: now, or once the one reading longest has had its moment.
+  runtime::Clock::TimePoint roomFrom(runtime::Clock::TimePoint now) const;
 };
 
 namespace {
@@ -133,6 +145,7 @@ struct ReadingPlace {
   ~ReadingPlace() {
     --core.reading;
     core.readers.remove(place);
+    if (core.readerLeft) core.readerLeft();
   }
 };
 
@@ -173,13 +186,20 @@ asio::awaitable<void> serve(std::shared_ptr<HookServer::Core> core,
   if (reply) co_await sendReply(*stream, "200 OK", std::move(*reply));
 }
 
-// This machine only, any free port; the listener closes connections past its limit, which leaves
-// room for those being ended after they lost their reading places.
+// This machine only, any free port. The server admits connections itself, once it has read what
+// they brought: a listener that closed them at a limit of its own would close whole requests.
 std::shared_ptr<transport::Listener> loopbackListener(const asio::any_io_executor& executor) {
   transport::ListenerOptions options;
   options.address = "127.0.0.1";
-  options.maxUnfinished = HookServer::maxUnfinished;
+  options.maxUnfinished = std::numeric_limits<std::size_t>::max();
   return transport::Listener::plain(executor, 0, options);
+}
+
+// What a reader loses when it makes room: it is closed unanswered.
+void evict(std::list<std::shared_ptr<HookServer::Core::Place>>& readers,
+           std::list<std::shared_ptr<HookServer::Core::Place>>::iterator reader) {
+  (*reader)->stream->cancel();
+  readers.erase(reader);
 }
 
 }  // namespace
@@ -205,10 +225,44 @@ std::string makeHookToken() {
   return text;
 }
 
+bool HookServer::Core::makeRoom(runtime::Clock::TimePoint now) {
+  if (readers.size() < maxReading) return true;
+  const auto hadMoment = [now](const auto& reader) { return now - reader->accepted >= headMoment; };
+  // Clients that hold places by sending slowly lose them first, and a hook whose bytes are a
+  // moment behind its connection keeps its own.
+  const auto slow = std::find_if(readers.begin(), readers.end(),
+                                 [](const auto& reader) { return !reader->headRead; });
+  if (slow != readers.end() && hadMoment(*slow)) {
+    evict(readers, slow);
+    return true;
+  }
+  if (readers.size() < readingCap) return true;
+  // At the cap a head that has come keeps no place past its moment; the longest reading is first.
+  if (!hadMoment(readers.front())) return false;
+  evict(readers, readers.begin());
+  return true;
+}
+
+runtime::Clock::TimePoint HookServer::Core::roomFrom(runtime::Clock::TimePoint now) const {
+  if (readers.size() < readingCap) return now;
+  return readers.front()->accepted + headMoment;
+}
+
+std::shared_ptr<HookServer> HookServer::make(asio::any_io_executor executor, std::string token,
+                                             Handler handle) {
+  return make(std::move(executor), std::move(token), std::move(handle), Options{});
+}
+
+std::size_t HookServer::defaultReadingCap() {
+  return std::max(maxReading, runtime::descriptorLimit() / 4);
+}
+
 HookServer::HookServer(asio::any_io_executor executor, std::string token, Handler handle,
                        Options options)
-    : core_(std::make_shared<Core>(Core{std::move(token), std::move(handle),
-                                        options.clock ? options.clock : runtime::Clock::system()})),
+    : core_(std::make_shared<Core>(
+          Core{std::move(token), std::move(handle),
+               options.clock ? options.clock : runtime::Clock::system(),
+               options.readingCap != 0 ? options.readingCap : defaultReadingCap()})),
       folder_(options.folder.empty() ? agentsFolder() : options.folder),
       listen_(options.listen ? options.listen : loopbackListener),
       executor_(executor),
@@ -236,6 +290,10 @@ std::size_t HookServer::readingCount() const {
   return core_->reading;
 }
 
+std::size_t HookServer::readingCap() const {
+  return core_->readingCap;
+}
+
 void HookServer::start() {
   if (listener_) return;
   std::shared_ptr<transport::Listener> listener;
@@ -257,6 +315,9 @@ void HookServer::start() {
         if (auto self = weak.lock()) return self->accept(stream, std::move(unfinished));
         stream->cancel();
       });
+  core_->readerLeft = [weak] {
+    if (auto self = weak.lock()) self->admitWhenRoom();
+  };
   // Kept before it starts: a listener may report ready from within start().
   listener_ = listener;
   listener->start();
@@ -265,6 +326,8 @@ void HookServer::start() {
 void HookServer::stop() {
   if (listener_) listener_->cancel();
   listener_.reset();
+  core_->readerLeft = nullptr;
+  std::exchange(roomTimer_, {}).cancel();
   connections_.cancelAll();
   removeFiles();
 }
@@ -341,20 +404,9 @@ void HookServer::accept(const std::shared_ptr<ByteStream>& stream,
   const auto now = core_->clock->now();
   std::shared_ptr<Core::Place> place;
   if (status == HookRequestReader::Status::needMore) {
-    // A newcomer takes the place of the one that has been reading longest, once that one has had
-    // its moment and still has not sent a whole head: clients that hold places by sending slowly
-    // lose them first, and a hook whose bytes are a moment behind its connection keeps its own.
-    auto& readers = core_->readers;
-    if (readers.size() >= maxReading) {
-      const auto slow = std::find_if(readers.begin(), readers.end(),
-                                     [](const auto& other) { return !other->headRead; });
-      if (slow != readers.end() && now - (*slow)->accepted >= headMoment) {
-        (*slow)->stream->cancel();
-        readers.erase(slow);
-      }
-    }
+    if (!core_->makeRoom(now)) return stream->cancel();
     place = std::make_shared<Core::Place>(Core::Place{stream, now, reader->headRead()});
-    readers.push_back(place);
+    core_->readers.push_back(place);
     ++core_->reading;
   } else {
     unfinished.reset();
@@ -362,6 +414,26 @@ void HookServer::accept(const std::shared_ptr<ByteStream>& stream,
   stream->start();
   const Core::Accepted connection{stream, std::move(unfinished), now};
   connections_.spawn(serve(core_, connection, std::move(reader), std::move(place)));
+  admitWhenRoom();
+}
+
+void HookServer::admitWhenRoom() {
+  if (!listener_) return;
+  std::exchange(roomTimer_, {}).cancel();
+  const auto now = core_->clock->now();
+  const auto room = core_->roomFrom(now);
+  if (room <= now) return listener_->resume();
+  // Newcomers wait in the backlog, where whole requests arrive whole, rather than being taken
+  // only to be closed: a flood that comes back the moment it is closed would keep every place.
+  listener_->pause();
+  roomTimer_ = runtime::spawn(executor_, admitAt(weak_from_this(), core_->clock, room - now));
+}
+
+asio::awaitable<void> HookServer::admitAt(std::weak_ptr<HookServer> weak,
+                                          std::shared_ptr<runtime::Clock> clock,
+                                          runtime::Duration wait) {
+  co_await clock->sleep(wait);
+  if (auto self = weak.lock()) self->admitWhenRoom();
 }
 
 }  // namespace brindlet::agents

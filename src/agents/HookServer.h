@@ -17,6 +17,7 @@
 #include "runtime/ByteStream.h"
 #include "runtime/Clock.h"
 #include "runtime/Log.h"
+#include "runtime/Task.h"
 #include "runtime/TaskGroup.h"
 
 namespace brindlet::transport {
@@ -47,16 +48,22 @@ class HookServer : public std::enable_shared_from_this<HookServer> {
     std::shared_ptr<runtime::Clock> clock;  // the system clock when null
     std::filesystem::path folder;           // agentsFolder() when empty
     ListenerMaker listen;                   // 127.0.0.1, any free port, when empty
+    std::size_t readingCap = 0;             // defaultReadingCap() when 0
   };
 
   // Connections reading their request: past maxReading, a newcomer takes the place of the one
   // that has been reading longest without sending a whole head, once that one has been reading
   // for headMoment; before then, or when every place holds a request whose head has come, the
-  // newcomer reads beside them. A request that comes whole with its connection needs no place.
-  // The listener closes connections past maxUnfinished (reading, or ending after they lost their
-  // places) at once.
+  // newcomer reads beside them, up to the reading cap. At the cap, the newcomer takes the place
+  // of the one reading longest that has had its moment, idle ones first and then those whose
+  // head has come; when none has had it, the newcomer is closed. What a newcomer sent with its
+  // connection is read before any of this: a request that came whole needs no place, so it is
+  // answered at any number of connections.
   static constexpr std::size_t maxReading = 64;
-  static constexpr std::size_t maxUnfinished = 1024;
+  // A quarter of the process's descriptor limit (never below maxReading), so that however many
+  // local processes hold connections, the app's own work (keys, the keyring, discovery, the
+  // links, X) always has descriptors.
+  static std::size_t defaultReadingCap();
   // A hook sends its whole head at once; a connection whose head has not come this long after
   // it did is a slow one.
   static constexpr runtime::Duration headMoment = std::chrono::milliseconds(500);
@@ -67,7 +74,11 @@ class HookServer : public std::enable_shared_from_this<HookServer> {
 
   // Stores the token and the handler; no I/O.
   static std::shared_ptr<HookServer> make(boost::asio::any_io_executor executor, std::string token,
-                                          Handler handle, Options options = {});
+                                          Handler handle, Options options);
+  // The same with the default options (a default argument could not use the options' own
+  // defaults inside the class).
+  static std::shared_ptr<HookServer> make(boost::asio::any_io_executor executor, std::string token,
+                                          Handler handle);
   ~HookServer();
   HookServer(const HookServer&) = delete;
   HookServer& operator=(const HookServer&) = delete;
@@ -83,6 +94,7 @@ class HookServer : public std::enable_shared_from_this<HookServer> {
   std::optional<std::uint16_t> port() const;
   // Connections reading their request, and all connections (reading or held).
   std::size_t readingCount() const;
+  std::size_t readingCap() const;
   std::size_t connectionCount() const { return connections_.size(); }
 
   struct Core;
@@ -93,6 +105,11 @@ class HookServer : public std::enable_shared_from_this<HookServer> {
   void listenerReady();
   void listenerFailed(const std::string& error);
   void accept(const std::shared_ptr<runtime::ByteStream>& stream, std::shared_ptr<void> unfinished);
+  // Takes newcomers while there is room for one, and from when there will be.
+  void admitWhenRoom();
+  static boost::asio::awaitable<void> admitAt(std::weak_ptr<HookServer> weak,
+                                              std::shared_ptr<runtime::Clock> clock,
+                                              runtime::Duration wait);
   void removeFiles();
   // Writes the discovery files on the blocking worker, then records them as this run's.
   static boost::asio::awaitable<void> publish(std::weak_ptr<HookServer> weak, DiscoveryFile file);
@@ -104,6 +121,7 @@ class HookServer : public std::enable_shared_from_this<HookServer> {
   std::shared_ptr<transport::Listener> listener_;
   std::optional<DiscoveryFile> published_;
   runtime::TaskGroup connections_;
+  runtime::TaskHandle roomTimer_;
 };
 
 }  // namespace brindlet::agents

@@ -30,8 +30,21 @@ KeychainSigningKeyStore::KeychainSigningKeyStore(std::shared_ptr<secrets::Secret
     : secrets_(std::move(secrets)) {}
 
 boost::asio::awaitable<SigningKey> KeychainSigningKeyStore::signingKey() {
+  if (auto key = kept()) co_return std::move(*key);
   auto find = [store = secrets_] { return readOrMake(*store); };
-  co_return co_await runtime::offloadBlocking(std::move(find), runtime::secretsWorker());
+  SigningKey key = co_await runtime::offloadBlocking(std::move(find), runtime::secretsWorker());
+  co_return keep(std::move(key));
+}
+
+std::optional<SigningKey> KeychainSigningKeyStore::kept() {
+  std::lock_guard lock(mutex_);
+  return kept_;
+}
+
+SigningKey KeychainSigningKeyStore::keep(SigningKey key) {
+  std::lock_guard lock(mutex_);
+  if (!kept_) kept_ = std::move(key);
+  return *kept_;
 }
 
 }  // namespace brindlet::profiles

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string_view>
 
 #include <boost/asio/awaitable.hpp>
@@ -33,11 +35,18 @@ class KeychainSigningKeyStore final : public SigningKeyStore {
   // The first item of the service, as a raw key (SigningKeyError::invalidKeyData when it is
   // not one; the item is left as it is). Only when the store answers that there is no item is
   // a new key made and added; any other failure of the store is thrown as its SecretError, so
-  // that a store that can't be reached for a moment never gets a second key.
+  // that a store that can't be reached for a moment never gets a second key. The key once had
+  // is kept: every profile reload needs it, and the keyring is asked only until it has answered.
   boost::asio::awaitable<SigningKey> signingKey() override;
 
  private:
+  std::optional<SigningKey> kept();
+  // The key kept from now on: the first one had, should two callers have asked at once.
+  SigningKey keep(SigningKey key);
+
   std::shared_ptr<secrets::SecretStore> secrets_;
+  std::mutex mutex_;  // callers may await from different loops
+  std::optional<SigningKey> kept_;
 };
 
 }  // namespace brindlet::profiles

@@ -174,12 +174,15 @@ ExitStatus statusOf(const siginfo_t& info) {
 // pause then waits on its full pipe most of the time instead of costing a core to follow, and one
 // that writes now and then never waits at all.
 constexpr auto kDiscardRest = std::chrono::milliseconds(20);
+// What the drain takes before it starts to rest: a program past its output's limit that has a lot
+// more to write, and then ends, is not held up by the rests.
+constexpr std::size_t kDiscardUnrested = std::size_t(16) << 20;
 
 // Discards what a left-behind program writes, off the loop, on the blocking worker: whenever the
 // pipe holds something, one splice hands it to /dev/null (the kernel drops the pages, nothing is
-// copied), then the drain rests. Once no writer holds the pipe, the drain closes `ended` (the
-// write end of a pipe that the owner's loop waits on): a loop hears of it without the worker ever
-// touching the loop, which may be gone by then.
+// copied), then the drain rests (once it has taken its first few MiB). Once no writer holds the
+// pipe, the drain closes `ended` (the write end of a pipe that the owner's loop waits on): a loop
+// hears of it without the worker ever touching the loop, which may be gone by then.
 class Discard : public std::enable_shared_from_this<Discard> {
  public:
   static std::shared_ptr<Discard> start(FileDescriptor pipe, FileDescriptor ended) {
@@ -219,6 +222,10 @@ class Discard : public std::enable_shared_from_this<Discard> {
       moved = ::read(from, dropped.data(), dropped.size());
     }
     if (moved == 0) return end();
+    if (moved > 0 && unrested_ > 0) {
+      unrested_ -= std::min(unrested_, std::size_t(moved));
+      return await();
+    }
     rest_.expires_after(kDiscardRest);
     rest_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
       if (!error) self->await();
@@ -236,6 +243,7 @@ class Discard : public std::enable_shared_from_this<Discard> {
   asio::steady_timer rest_;
   FileDescriptor null_;
   FileDescriptor ended_;
+  std::size_t unrested_ = kDiscardUnrested;
 };
 
 // The waiter of a handed-off program: a job of a shell that leaves as soon as it has started it,
@@ -333,11 +341,12 @@ struct Process::State : std::enable_shared_from_this<State> {
           if (error && error != asio::error::operation_aborted) return self->outputEnded();
           if (!self->output.is_open()) return;
           if (self->childEnded && !self->status) return self->readWhatIsLeft();
+          if (self->truncated) return self->discardTheRest();
           self->read();
         });
   }
 
-  // Output that comes after the result is read and dropped.
+  // Output that comes after the result, or past the limit, is dropped.
   void keep(std::size_t n) {
     if (status) return;
     std::size_t room = limit - std::min(limit, text.size());
@@ -364,6 +373,8 @@ struct Process::State : std::enable_shared_from_this<State> {
     discardTheRest();
   }
 
+  // Also while the child runs, once its output is past the limit: nothing more of it is kept,
+  // so a program that writes without pause costs the loop nothing until it ends.
   void discardTheRest() {
     FileDescriptor pipe(output.release());
     auto [endedRead, endedWrite] = makePipe();
@@ -391,7 +402,8 @@ struct Process::State : std::enable_shared_from_this<State> {
     childEnded = true;
     boost::system::error_code ignored;
     exit.close(ignored);
-    if (readerDone) return finish();
+    // With its output read in full, or discarded past the limit, its result is in.
+    if (readerDone || discard) return finish();
     output.cancel(ignored);
   }
 

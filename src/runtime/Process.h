@@ -49,8 +49,9 @@ struct ExitStatus {
 // descriptor, and signal dispositions reset to their defaults. The result comes when the child
 // has ended and what it left in the pipe is read, even when something it started still holds the
 // pipe; what comes after is then dropped until nothing holds the pipe, so that a program started
-// in the background does not die of a broken pipe at its first write. That drain runs off the
-// loop and rests between passes: a program that writes without pause costs next to nothing.
+// in the background does not die of a broken pipe at its first write. Output past the limit is
+// dropped the same way while the child still runs. That drain runs off the loop and rests
+// between passes: a program that writes without pause costs next to nothing.
 // Destroying a Process whose child still runs, or whose output something still holds, kills the
 // child's group (and reaps the child). Touched only from its executor's thread.
 class Process {

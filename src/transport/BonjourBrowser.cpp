@@ -66,7 +66,7 @@ std::shared_ptr<BonjourSnapshots> browse(ServiceDiscovery& discovery, const std:
   snapshots->onTermination([owner] { owner->end(); });
   // The callback holds the stream weakly: a dropped stream ends the browse with the owner.
   std::weak_ptr<BonjourSnapshots> weak = snapshots;
-  auto handle = discovery.browse(type, [weak, failures](BrowseEvent event) {
+  auto onEvent = [weak, failures](BrowseEvent event) {
     auto stream = weak.lock();
     if (!stream) return;
     switch (event.kind) {
@@ -86,8 +86,15 @@ std::shared_ptr<BonjourSnapshots> browse(ServiceDiscovery& discovery, const std:
         stream->finish();
         break;
     }
-  });
-  owner->adopt(std::move(handle));
+  };
+  try {
+    owner->adopt(discovery.browse(type, std::move(onEvent)));
+  } catch (const std::exception& e) {
+    // A browse that cannot even start (no descriptors for its poll thread) fails as one that
+    // stopped does: whoever browses again after a failure does so after this one too.
+    failures->failed(std::string("Bonjour browse failed: ") + e.what());
+    snapshots->finish();
+  }
   return snapshots;
 }
 

@@ -4,10 +4,12 @@
 #include <mutex>
 #include <variant>
 
+#include <boost/asio/dispatch.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ip/v6_only.hpp>
 #include <boost/asio/post.hpp>
 
+#include "runtime/FailureStreak.h"
 #include "runtime/OneShot.h"
 #include "runtime/SocketByteStream.h"
 #include "runtime/Task.h"
@@ -73,6 +75,17 @@ class TcpListener final : public Listener, public std::enable_shared_from_this<T
     });
   }
 
+  void pause() override {
+    onQueueNow([](TcpListener& self) { self.paused_ = true; });
+  }
+
+  void resume() override {
+    onQueueNow([](TcpListener& self) {
+      self.paused_ = false;
+      if (std::exchange(self.held_, false)) self.next();
+    });
+  }
+
   std::optional<std::uint16_t> port() const override {
     if (requested_ != 0) return requested_;
     std::lock_guard lock(mutex_);
@@ -114,6 +127,16 @@ class TcpListener final : public Listener, public std::enable_shared_from_this<T
       bound_ = local.port();
     }
     report(State::ready, {});
+    next();
+  }
+
+  // The next accept, unless paused: then resume() starts it.
+  void next() {
+    if (cancelled_) return;
+    if (paused_) {
+      held_ = true;
+      return;
+    }
     acceptNext();
   }
 
@@ -127,21 +150,24 @@ class TcpListener final : public Listener, public std::enable_shared_from_this<T
   void accepted(const boost::system::error_code& ec, tcp::socket socket) {
     if (cancelled_ || ec == asio::error::operation_aborted) return;
     // A peer that gave up before it was taken is no reason to stop listening.
-    if (ec == asio::error::connection_aborted) return acceptNext();
-    // Out of descriptors: the peer waits in the backlog until some are free again.
+    if (ec == asio::error::connection_aborted) return next();
+    const auto number = std::to_string(port().value_or(requested_));
+    // Out of descriptors: the peer waits in the backlog until some are free again. A flood
+    // keeps them short for as long as it lasts: its pauses are one error, not one a pause.
     if (ec == asio::error::no_descriptors ||
         ec == boost::system::errc::too_many_files_open_in_system) {
-      transportLog().error("Listener on %hu: %s; accepting again in 100 ms",
-                           port().value_or(requested_), ec.message().c_str());
+      descriptors_.failed("Listener on " + number + ": " + ec.message() +
+                          "; accepting again in 100 ms");
       runtime::spawn(queue_, pauseThenAccept(weak_from_this(), clock_));
       return;
     }
     if (ec) return report(State::failed, ec.message());
+    descriptors_.worked("Listener on " + number + " accepts again");
     if (*unfinished_ >= maxUnfinished_) {
       // Too many connections that have not proved themselves: this one goes at once.
       boost::system::error_code ignored;
       socket.close(ignored);
-      return acceptNext();
+      return next();
     }
     auto connection = maker_(std::move(socket));
     if (connectionHandler_) {
@@ -149,14 +175,14 @@ class TcpListener final : public Listener, public std::enable_shared_from_this<T
     } else {
       connection->cancel();
     }
-    acceptNext();
+    next();
   }
 
   static asio::awaitable<void> pauseThenAccept(std::weak_ptr<TcpListener> weak,
                                                std::shared_ptr<runtime::Clock> clock) {
     co_await clock->sleep(kDescriptorPause);
     auto self = weak.lock();
-    if (self && !self->cancelled_) self->acceptNext();
+    if (self) self->next();
   }
 
   Unfinished unfinished() {
@@ -167,6 +193,11 @@ class TcpListener final : public Listener, public std::enable_shared_from_this<T
   template <class F>
   void onQueue(F f) {
     asio::post(queue_, [self = shared_from_this(), f = std::move(f)]() mutable { f(*self); });
+  }
+  // At once when called on the queue.
+  template <class F>
+  void onQueueNow(F f) {
+    asio::dispatch(queue_, [self = shared_from_this(), f = std::move(f)]() mutable { f(*self); });
   }
 
   void report(State state, const std::string& error) {
@@ -180,12 +211,15 @@ class TcpListener final : public Listener, public std::enable_shared_from_this<T
   StreamMaker maker_;
   const std::size_t maxUnfinished_;
   const std::shared_ptr<runtime::Clock> clock_;
+  runtime::FailureStreak descriptors_{transportLog()};
   const std::shared_ptr<std::atomic<std::size_t>> unfinished_ =
       std::make_shared<std::atomic<std::size_t>>(0);
   std::optional<asio::ip::address> address_;
   bool dualStack_ = false;
   bool started_ = false;
   bool cancelled_ = false;
+  bool paused_ = false;
+  bool held_ = false;  // an accept is due once resumed
   StateHandler stateHandler_;
   ConnectionHandler connectionHandler_;
   mutable std::mutex mutex_;

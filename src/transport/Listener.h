@@ -28,7 +28,8 @@ struct ListenerOptions {
 
 // A TCP listener that hands each accepted connection over as a byte stream, not yet started.
 // All its work and callbacks run on the serial executor it was made with. When the process
-// runs out of file descriptors it logs it, pauses briefly and accepts again.
+// runs out of file descriptors it pauses briefly and accepts again; the log says so once for as
+// long as that lasts (each pause after the first at debug), and once when it accepts again.
 class Listener {
  public:
   enum class State { setup, waiting, ready, failed, cancelled };
@@ -56,6 +57,11 @@ class Listener {
   virtual void start() = 0;
   // Stops accepting and reports cancelled; connections already handed over live on.
   virtual void cancel() = 0;
+  // Leaves newcomers in the system's backlog, where what they send arrives, until resume(): for
+  // a server that has no room for another connection now. Called on the queue, either holds from
+  // the next connection on.
+  virtual void pause() = 0;
+  virtual void resume() = 0;
   // The requested port, or for port 0 the port bound once there is one.
   virtual std::optional<std::uint16_t> port() const = 0;
 };

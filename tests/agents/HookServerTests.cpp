@@ -69,8 +69,8 @@ struct HookHarness {
     co_return co_await shot->wait();
   }
 
-  explicit HookHarness(HookServer::ListenerMaker listen = {}) {
-    HookServer::Options options{clock, folder, std::move(listen)};
+  explicit HookHarness(HookServer::ListenerMaker listen = {}, std::size_t readingCap = 0) {
+    HookServer::Options options{clock, folder, std::move(listen), readingCap};
     server = HookServer::make(
         io.get_executor(), kToken, [this](HookEvent event) { return handle(std::move(event)); },
         options);
@@ -274,6 +274,110 @@ TEST(HookServer, ReadingLimitsCountOnlyConnectionsStillReading) {
   h.pump();
 }
 
+// What a connection has sent when the server takes it: nothing, a whole head (of a two-byte
+// body), the head and a byte of the body, or the whole request.
+enum class Sent { nothing, head, slowBody, whole };
+
+std::string bytesFor(Sent sent) {
+  const std::string head = kHead + "Content-Length: 2\r\n\r\n";
+  switch (sent) {
+    case Sent::nothing:
+      return "";
+    case Sent::head:
+      return head;
+    case Sent::slowBody:
+      return head + "{";
+    case Sent::whole:
+      return head + "{}";
+  }
+  return "";
+}
+
+// Which newcomer is read, served or left waiting in the backlog, and which reader makes room
+// for it, with the connections reading below the soft limit, between it and the cap, and at the
+// cap. One that waits is taken once the one reading longest has had its moment.
+TEST(HookServer, AdmitsANewcomerByWhatItSentAndWhereTheCountStands) {
+  using testsupport::LoopbackClient;
+  enum class Gets { read, served, waits };
+  constexpr std::size_t cap = HookServer::maxReading + 8;
+  constexpr std::size_t below = 10, between = HookServer::maxReading + 2;
+  constexpr std::size_t none = SIZE_MAX;
+  const struct {
+    const char* name;
+    std::size_t readers;
+    Sent oldest, others;  // what the one reading longest sent, and what the others did
+    bool hadMoment;
+    Sent newcomer;
+    Gets gets;
+    std::size_t evicted;  // the reader closed to make room, by age (once taken, for one waiting)
+  } rows[] = {
+      {"below: idle newcomer", below, Sent::nothing, Sent::nothing, true, Sent::nothing, Gets::read,
+       none},
+      {"below: whole newcomer", below, Sent::nothing, Sent::nothing, false, Sent::whole,
+       Gets::served, none},
+      {"between: idle readers had their moment", between, Sent::nothing, Sent::nothing, true,
+       Sent::nothing, Gets::read, 0},
+      {"between: idle readers still new", between, Sent::nothing, Sent::nothing, false,
+       Sent::nothing, Gets::read, none},
+      {"between: heads keep their places", between, Sent::head, Sent::head, true, Sent::nothing,
+       Gets::read, none},
+      {"between: slow bodies keep their places", between, Sent::slowBody, Sent::slowBody, true,
+       Sent::head, Gets::read, none},
+      {"between: an idle one goes before an older head", between, Sent::head, Sent::nothing, true,
+       Sent::nothing, Gets::read, 1},
+      {"cap: idle readers had their moment", cap, Sent::nothing, Sent::nothing, true, Sent::nothing,
+       Gets::read, 0},
+      {"cap: an idle one goes before an older head", cap, Sent::head, Sent::nothing, true,
+       Sent::slowBody, Gets::read, 1},
+      {"cap: heads had their moment", cap, Sent::head, Sent::head, true, Sent::nothing, Gets::read,
+       0},
+      {"cap: slow bodies had their moment", cap, Sent::slowBody, Sent::slowBody, true,
+       Sent::slowBody, Gets::read, 0},
+      {"cap: whole newcomer, readers had their moment", cap, Sent::slowBody, Sent::slowBody, true,
+       Sent::whole, Gets::served, none},
+      {"cap: idle newcomer, readers still new", cap, Sent::nothing, Sent::nothing, false,
+       Sent::nothing, Gets::waits, 0},
+      {"cap: head newcomer, readers still new", cap, Sent::head, Sent::head, false, Sent::head,
+       Gets::waits, 0},
+      {"cap: slow body newcomer, readers still new", cap, Sent::nothing, Sent::nothing, false,
+       Sent::slowBody, Gets::waits, 0},
+      {"cap: whole newcomer, readers still new", cap, Sent::head, Sent::head, false, Sent::whole,
+       Gets::waits, none},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    HookHarness h({}, cap);
+    std::vector<std::unique_ptr<LoopbackClient>> readers;
+    for (std::size_t i = 0; i < row.readers; ++i) {
+      readers.push_back(h.connect());
+      readers.back()->send(bytesFor(i == 0 ? row.oldest : row.others));
+    }
+    ASSERT_EQ(h.server->readingCount(), row.readers);
+    if (row.hadMoment) brindlet::testing::runFor(h.io, *h.clock, HookServer::headMoment);
+    // Its bytes are there before the server takes the connection.
+    LoopbackClient newcomer(h.server->port().value(), [&h] { h.pump(); });
+    newcomer.send(bytesFor(row.newcomer));
+    if (row.gets == Gets::waits) {
+      EXPECT_FALSE(newcomer.isClosed());
+      EXPECT_EQ(h.server->readingCount(), cap);
+      EXPECT_FALSE(readers.front()->isClosed());
+      brindlet::testing::runFor(h.io, *h.clock, HookServer::headMoment);
+    }
+    if (row.newcomer == Sent::whole) {
+      EXPECT_EQ(newcomer.readToEnd(std::chrono::seconds(3)), okReply(h.reply));
+    } else {
+      EXPECT_FALSE(newcomer.isClosed());
+    }
+    // The two reading longest, and the newest.
+    for (const std::size_t i : {std::size_t(0), std::size_t(1), readers.size() - 1}) {
+      EXPECT_EQ(readers[i]->isClosed(), i == row.evicted) << "reader " << i;
+    }
+    EXPECT_LE(h.server->readingCount(), cap);
+    h.server->stop();
+    h.pump();
+  }
+}
+
 TEST(HookServer, SlowClientsCannotKeepTheHooksOut) {
   // Both ends of every connection are in this process.
   rlimit files{};
@@ -359,6 +463,8 @@ struct ScriptedListener : transport::Listener {
   void setNewConnectionHandler(ConnectionHandler) override {}
   void start() override { state(State::ready, ""); }
   void cancel() override {}
+  void pause() override {}
+  void resume() override {}
   std::optional<std::uint16_t> port() const override { return 4321; }
 };
 

@@ -130,8 +130,13 @@ TEST_F(ProfileStoreTest, OriginsVerificationAndOrder) {
   EXPECT_EQ(store->profiles.get()[0].url, (bundled / "a.json").string());
   EXPECT_TRUE(store->problems.get().empty());
 
-  // Without the own key, nothing is the user's own.
+  // The own key once had is kept: a keyring locked since changes nothing at a reload.
   secrets->failReads(secrets::SecretError::locked());
+  testing::runUntilDone(loop.context(), store->load());
+  EXPECT_EQ(summary().back(), "mine/verified/Mine");
+  // Without the own key, nothing is the user's own.
+  keys = std::make_shared<KeychainSigningKeyStore>(secrets);
+  store = makeStore(user);
   testing::runUntilDone(loop.context(), store->load());
   EXPECT_THAT(summary(), ::testing::Contains("imported/verified/Mine"));
   EXPECT_EQ(summary().back(), "imported/verified/Other");

@@ -151,5 +151,26 @@ TEST(KeychainSigningKeyStore, FailuresAreNotReplacedByANewKey) {
   EXPECT_THROW(test::signingKeyOf(KeychainSigningKeyStore(refusing)), SecretError);
 }
 
+// Every profile reload asks for the key: the keyring answers once, and a keyring that later
+// cannot be reached (or a process short of descriptors) changes nothing.
+TEST(KeychainSigningKeyStore, KeepsTheKeyItHad) {
+  using secrets::SecretError;
+  for (const bool stored : {true, false}) {
+    auto secrets = std::make_shared<secrets::MemorySecretStore>();
+    const SigningKey existing = SigningKey::generate();
+    if (stored) {
+      secrets->store(KeychainSigningKeyStore::service, "default", existing.rawRepresentation());
+    }
+    KeychainSigningKeyStore store(secrets);
+    const SigningKey first = test::signingKeyOf(store);
+    if (stored) {
+      EXPECT_EQ(first.rawRepresentation(), existing.rawRepresentation());
+    }
+    secrets->failReads(SecretError::unavailable(1, "no bus"));
+    secrets->failWrites(SecretError::unavailable(1, "no bus"));
+    EXPECT_EQ(test::signingKeyOf(store).rawRepresentation(), first.rawRepresentation()) << stored;
+  }
+}
+
 }  // namespace
 }  // namespace brindlet::profiles

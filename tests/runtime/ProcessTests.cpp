@@ -132,6 +132,34 @@ TEST(Process, WhatIsLeftBehindIsDiscardedOffTheLoop) {
   EXPECT_TRUE(testsupport::processesGone({yes}));
 }
 
+asio::awaitable<void> runInto(ProgramRunning& runner, std::vector<std::string> argv,
+                              ProgramLimits limits, std::optional<ProgramRun>& run) {
+  auto running = runner.run(std::move(argv), limits);
+  run = co_await std::move(running);
+}
+
+// A program that itself writes without pause, up to its time-out: past the limit its output is
+// discarded off the loop, which then has next to nothing to do, and the result keeps its start.
+TEST(ProgramRunner, AProgramsOutputPastTheLimitIsDiscardedOffTheLoop) {
+  asio::io_context loop;
+  auto clock = std::make_shared<ManualClock>();
+  ProgramRunner runner(loop.get_executor(), clock);
+  ProgramLimits limits;
+  limits.time = 10s;
+  limits.output = 1000;
+  std::optional<ProgramRun> run;
+  spawn(loop.get_executor(), runInto(runner, {"yes"}, limits, run));
+  loop.run_for(200ms);  // started, and past the limit
+  loop.restart();
+  EXPECT_LT(loop.run_for(500ms), 20u) << "handlers the loop ran for the output";
+  clock->advance(10s);
+  brindlet::testing::runUntil(
+      loop, [&] { return run.has_value(); }, 5000ms);
+  ASSERT_TRUE(run);
+  EXPECT_EQ(run->ending, ProgramRun::Ending::timedOut);
+  EXPECT_EQ(run->output, repeated("y\n", 500));
+}
+
 // The pid's parent, from its stat line; 0 when it cannot be read.
 pid_t parentOf(pid_t pid) {
   const auto stat =

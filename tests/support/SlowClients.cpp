@@ -13,7 +13,8 @@
 
 namespace brindlet::testsupport {
 
-SlowClients::SlowClients(std::uint16_t port, std::size_t count) : port_(port), slots_(count) {
+SlowClients::SlowClients(std::uint16_t port, std::size_t count, std::string opening)
+    : port_(port), opening_(std::move(opening)), slots_(count) {
   thread_ = std::thread([this] { run(); });
 }
 
@@ -66,7 +67,8 @@ void SlowClients::run() {
         connect(slot);
       } else if (events & POLLOUT) {
         slot.connected = true;
-        if (::send(slot.fd, "P", 1, MSG_NOSIGNAL) != 1) connect(slot);
+        const auto sent = ::send(slot.fd, opening_.data(), opening_.size(), MSG_NOSIGNAL);
+        if (sent != ssize_t(opening_.size())) connect(slot);
       }
     }
   }

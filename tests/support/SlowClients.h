@@ -11,12 +11,13 @@
 
 namespace brindlet::testsupport {
 
-// Clients of a server on 127.0.0.1 that hold their connections by sending a byte a second and
-// connect again the moment the server closes one: any local process can keep a server's places
-// so. They run on a thread of their own until destroyed, which closes them all.
+// Clients of a server on 127.0.0.1 that hold their connections by sending a byte a second (after
+// `opening`, sent as each connects) and connect again the moment the server closes one: any local
+// process can keep a server's places so. They run on a thread of their own until destroyed, which
+// closes them all.
 class SlowClients {
  public:
-  SlowClients(std::uint16_t port, std::size_t count);
+  SlowClients(std::uint16_t port, std::size_t count, std::string opening = "P");
   ~SlowClients();
   SlowClients(const SlowClients&) = delete;
   SlowClients& operator=(const SlowClients&) = delete;
@@ -33,6 +34,7 @@ class SlowClients {
   void connect(Slot& slot);
 
   std::uint16_t port_;
+  std::string opening_;
   std::vector<Slot> slots_;
   std::atomic<std::size_t> connections_{0};
   std::atomic<bool> stop_{false};

@@ -244,6 +244,24 @@ TEST(HostTransport, ADaemonThatKeepsFailingIsOneErrorAndItsReturnOneInfoLine) {
        failBrowse, HostTransport::browseRestartPause,
        [](const HostHarness&) { return std::string("Bonjour browse failed: Daemon not running"); },
        "Bonjour browse works again"},
+      {"no Avahi poll thread",
+       [](HostHarness& h) { h.discovery->refuse("cannot create the Avahi poll thread"); },
+       [](HostHarness&) {},
+       [newBrowse](HostHarness& h) {
+         h.discovery->refuse(std::nullopt);
+         h.clock->advance(HostTransport::browseRestartPause);
+         newBrowse(h);
+         h.discovery->emit({BrowseEvent::Kind::running, {}, {}});
+       },
+       [](HostHarness& h) {
+         h.discovery->refuse("cannot create the Avahi poll thread");
+         h.discovery->fail("Daemon not running");
+       },
+       HostTransport::browseRestartPause,
+       [](const HostHarness&) {
+         return std::string("Bonjour browse failed: cannot create the Avahi poll thread");
+       },
+       "Bonjour browse works again"},
       {"usbmuxd not running", noUsbmuxd, [](HostHarness&) {},
        [](HostHarness& h) {
          h.usbmuxd = std::make_unique<FakeUsbmuxd>(h.io.get_executor(), h.usbmuxdPath);

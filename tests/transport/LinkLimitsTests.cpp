@@ -214,6 +214,15 @@ TEST(LinkLimits, AListenerOutOfDescriptorsPausesAndServesOnceTheyAreFree) {
   const std::string paused =
       "Listener on " + std::to_string(port) + ": Too many open files; accepting again in 100 ms";
   EXPECT_EQ(log.messages("transport", runtime::LogLevel::error), std::vector<std::string>{paused});
+  // A shortage that lasts is one error; its further pauses show at debug.
+  for (int pause = 0; pause < 3; ++pause) {
+    clock->advance(100ms);
+    io.restart();
+    io.run_for(50ms);
+  }
+  EXPECT_EQ(log.messages("transport", runtime::LogLevel::error), std::vector<std::string>{paused});
+  EXPECT_EQ(log.messages("transport", runtime::LogLevel::debug),
+            std::vector<std::string>(3, paused));
 
   exhausted.release();
   clock->advance(100ms);
@@ -221,6 +230,8 @@ TEST(LinkLimits, AListenerOutOfDescriptorsPausesAndServesOnceTheyAreFree) {
   while (accepted.empty() && io.run_one_for(5s)) {
   }
   ASSERT_EQ(accepted.size(), 1u);
+  EXPECT_EQ(log.messages("transport", runtime::LogLevel::info),
+            std::vector<std::string>{"Listener on " + std::to_string(port) + " accepts again"});
   brindlet::testing::runUntilDone(io, startAndWait(accepted[0], 5s));
   const std::uint8_t hello[] = {1, 2, 3};
   asio::write(client, asio::buffer(hello));

@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,10 @@ class ScriptedDiscovery : public ServiceDiscovery {
     {
       std::lock_guard lock(mutex_);
       browses_.push_back(record);
+      if (refusal_) {
+        record->running = false;
+        throw std::runtime_error(*refusal_);
+      }
     }
     return std::make_unique<Handle>(this, record);
   }
@@ -55,6 +61,12 @@ class ScriptedDiscovery : public ServiceDiscovery {
     emit({BrowseEvent::Kind::snapshot, std::move(services), {}});
   }
   void fail(std::string error) { emit({BrowseEvent::Kind::failed, {}, std::move(error)}); }
+  // From now on a browse cannot start (as with no descriptors for a poll thread): it throws
+  // `error`, and is recorded all the same; none: browses start again.
+  void refuse(std::optional<std::string> error) {
+    std::lock_guard lock(mutex_);
+    refusal_ = std::move(error);
+  }
 
   std::size_t browseCount() const {
     std::lock_guard lock(mutex_);
@@ -87,6 +99,7 @@ class ScriptedDiscovery : public ServiceDiscovery {
 
   mutable std::mutex mutex_;
   std::vector<std::shared_ptr<Browse>> browses_;
+  std::optional<std::string> refusal_;
   std::atomic<bool> inCallback_{false};
   std::atomic<bool> tornDownInCallback_{false};
 };

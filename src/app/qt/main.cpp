@@ -26,6 +26,7 @@
 #include "app/linux/LogSinks.h"
 #include "app/qt/QtToolkit.h"
 #include "platform/linux/x11/X11Connection.h"
+#include "runtime/DescriptorLimit.h"
 #include "runtime/ExitCleanup.h"
 #include "runtime/Log.h"
 #include "runtime/LoopThread.h"
@@ -165,6 +166,7 @@ int main(int argc, char** argv) {
       break;
   }
   app::attachLogSinks(argc, argv);
+  runtime::raiseDescriptorLimit();
   // From the first X connection on, Xlib's exit() on a lost server ends through our road.
   platform::X11Connection::setExitForOtherDisplays(onDisplayLost);
   if (auto refused = refusal()) {

@@ -75,36 +75,18 @@ TEST_F(AppPeer, WithoutAvahiAndUsbmuxdEachIsOneErrorInTheLog) {
 // a moment after their connection, as a client on a busy computer may send them.
 TEST_F(AppPeer, SlowClientsThatComeBackAtOnceDoNotKeepTheHooksOut) {
   auto& brindlet = start({app});
-  ASSERT_TRUE(testsupport::eventually([] { return fs::exists(serverJson()); }, 10s, 50ms))
-      << brindlet.output();
-  const std::string published = testsupport::readFile(serverJson().string());
-  const auto port = std::uint16_t(std::stoi(published.substr(published.find("\"port\":") + 7)));
-  const auto headers = serverJson().parent_path() / "server.headers";
-  const std::string event =
-      R"({"session_id":"s","hook_event_name":"SessionStart","cwd":"/tmp","source":"startup"})";
-  std::string token = testsupport::readFile(headers.string());  // the header's line
-  token.erase(token.find('\n'));
-  const std::string request = "POST /hook?vendor=claude HTTP/1.1\r\nHost: 127.0.0.1\r\n" + token +
-                              "\r\nContent-Length: " + std::to_string(event.size()) + "\r\n\r\n" +
-                              event;
-  const std::string curl =
-      "for i in $(seq 35); do curl -s -o /dev/null -w '%{http_code}\\n' --max-time 10 -X POST "
-      "\"http://127.0.0.1:$0/hook?vendor=claude\" -H 'Content-Type: application/json' "
-      "-H @\"$1\" --data-binary \"$2\" & sleep 0.1; done; wait";
+  const auto port = hookPort();
+  ASSERT_NE(port, 0) << brindlet.output();
   {
     testsupport::SlowClients slow(port, 500);
     std::this_thread::sleep_for(1500ms);
-    const auto sent =
-        testsupport::runProgram({"sh", "-c", curl, std::to_string(port), headers.string(), event});
-    const int late = testsupport::spacedRequests(port, request, 35, 150ms, [](const auto& reply) {
-      return reply.starts_with("HTTP/1.1 200 OK");
-    });
-    const int answered = count(sent.output, "200\n");
+    const auto [answered, sent] = curlHooks(port, 35);
+    const int late = laggingHooks(port, 35);
     std::printf(
         "beside 500 slow clients that come back at once (%zu connections): answered %d/35 "
         "sent by curl, %d/35 sent 150 ms after their connection\n",
         slow.connections(), answered, late);
-    EXPECT_EQ(answered, 35) << sent.output;
+    EXPECT_EQ(answered, 35) << sent;
     EXPECT_EQ(late, 35);
   }
   kill(brindlet.pid(), SIGTERM);

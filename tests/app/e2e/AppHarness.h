@@ -12,7 +12,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -35,6 +37,7 @@
 #include "support/Ffmpeg.h"
 #include "support/PrivateNamespaces.h"
 #include "support/SessionBus.h"
+#include "support/SlowClients.h"
 #include "support/TempDir.h"
 #include "support/Trayer.h"
 #include "support/UsbPhone.h"
@@ -145,7 +148,7 @@ class AppPeer : public ::testing::Test {
     line.insert(line.end(), environment.begin(), environment.end());
     line.insert(line.end(), argv.begin(), argv.end());
     // The app's log is read from its standard error here, even where a journal listens.
-    if (argv.size() == 1 && argv.front() == app) line.push_back("--log-both");
+    if (!argv.empty() && argv.back() == app) line.push_back("--log-both");
     children_.push_back(x_->start(line));
     return *children_.back();
   }
@@ -159,8 +162,81 @@ class AppPeer : public ::testing::Test {
     children_.push_back(std::move(usb.usbmuxd));
     return {phone, usb.socket};
   }
+  // The app with the phone on USB, the stand-in programs of `run` first on its PATH, and the
+  // deck of `profile` (for terminals of the class "Keys") shown: a terminal of that class in
+  // front. The app is started through `launcher` (a program and its arguments) when given.
+  ChildProcess& deckInFront(const testsupport::TempDir& run, const std::string& profile,
+                            std::vector<std::string> launcher = {}) {
+    const auto folder = data() / "Brindlet/Profiles";
+    fs::create_directories(folder);
+    std::ofstream(folder / "Keys.json") << profile;
+    auto [phone, socket] = usbPhone(run);
+    phone_ = phone;
+    launcher.push_back(app);
+    auto& brindlet = start(launcher, {"USBMUXD_SOCKET_ADDRESS=UNIX:" + socket,
+                                      "PATH=" + run.path() + ":" + std::getenv("PATH")});
+    EXPECT_TRUE(phone->waitFor("connected(", 15s)) << brindlet.output();
+    start({"xterm", "-class", "Keys", "-e", "sleep", "300"});
+    EXPECT_TRUE(testsupport::eventually(
+        [&] {
+          return x_->run({"wmctrl", "-x", "-a", "Keys"}).status == 0;
+        },
+        10s, 100ms));
+    EXPECT_TRUE(testsupport::eventually([&] { return profilesShown() > 0; }, 10s, 20ms))
+        << phone->output() << brindlet.output();
+    return brindlet;
+  }
+  // The deck profiles for "Keys" the phone has been sent so far.
+  int profilesShown() {
+    phone_->waitFor("\x01", 20ms);  // reads what the phone printed meanwhile
+    return count(phone_->output(), "{\"app\":\"Keys\",\"appName\"");
+  }
+  void press(const std::string& key) {
+    phone_->write(R"(send {"t":"deckAction","id":100,"profile":"com.test.Keys","key":")" + key +
+                  R"(","phase":"press"})"
+                  "\n");
+  }
+
   static fs::path data() { return fs::path(home_->path()) / "data"; }
   static fs::path serverJson() { return data() / "com.velvane.mac/agents/server.json"; }
+  static fs::path serverHeaders() { return serverJson().parent_path() / "server.headers"; }
+  // The hook server's port, once its discovery file is there; 0 when it never came.
+  static std::uint16_t hookPort() {
+    if (!testsupport::eventually([] { return fs::exists(serverJson()); }, 10s, 50ms)) return 0;
+    const std::string published = testsupport::readFile(serverJson().string());
+    return std::uint16_t(std::stoi(published.substr(published.find("\"port\":") + 7)));
+  }
+  // A session's start as a coding agent's hook reports it.
+  static std::string hookEvent() {
+    return R"({"session_id":"s","hook_event_name":"SessionStart","cwd":"/tmp","source":"startup"})";
+  }
+  // The event as one raw request with this run's token, as the hook sends it.
+  static std::string hookRequest() {
+    std::string token = testsupport::readFile(serverHeaders().string());  // the header's line
+    token.erase(token.find('\n'));
+    const std::string event = hookEvent();
+    return "POST /hook?vendor=claude HTTP/1.1\r\nHost: 127.0.0.1\r\n" + token +
+           "\r\nContent-Length: " + std::to_string(event.size()) + "\r\n\r\n" + event;
+  }
+  // Sends `count` hook events whole, each 150 ms after its connection as a hook on a busy
+  // computer may, 100 ms apart: how many the app answered with 200.
+  static int laggingHooks(std::uint16_t port, int count) {
+    return testsupport::spacedRequests(port, hookRequest(), count, 150ms, [](const auto& reply) {
+      return reply.starts_with("HTTP/1.1 200 OK");
+    });
+  }
+  // Sends `count` hook events with curl as the agent hook does, each whole at once, 100 ms
+  // apart: how many the app answered with 200, and curl's lines.
+  static std::pair<int, std::string> curlHooks(std::uint16_t port, int count) {
+    const std::string curl =
+        "for i in $(seq $3); do curl -s -o /dev/null -w '%{http_code}\\n' --max-time 10 -X POST "
+        "\"http://127.0.0.1:$0/hook?vendor=claude\" -H 'Content-Type: application/json' "
+        "-H @\"$1\" --data-binary \"$2\" & sleep 0.1; done; wait";
+    const auto sent =
+        testsupport::runProgram({"sh", "-c", curl, std::to_string(port), serverHeaders().string(),
+                                 hookEvent(), std::to_string(count)});
+    return {brindlet::app::testing::count(sent.output, "200\n"), sent.output};
+  }
   static bool docked() { return testsupport::dockedIcon(*x_, iconClass).has_value(); }
   static bool welcomeShown() {
     return x_->run({"xdotool", "search", "--onlyvisible", "--name", "Welcome to Brindlet"})
@@ -259,6 +335,7 @@ class AppPeer : public ::testing::Test {
   inline static XServer* x_ = nullptr;
   inline static ChildProcess* trayer_ = nullptr;
   std::vector<std::unique_ptr<ChildProcess>> children_;
+  ChildProcess* phone_ = nullptr;  // the phone of deckInFront
 };
 
 }  // namespace brindlet::app::testing

@@ -34,6 +34,8 @@ using testsupport::coresOver;
 
 class AppKeysPeer : public AppPeer {
  public:
+  using AppPeer::deckInFront;
+  using AppPeer::press;
   static void SetUpTestSuite() {
     AppPeer::SetUpTestSuite();
     // Animations on, as most users have them: the welcome window's backdrop moves.
@@ -41,38 +43,6 @@ class AppKeysPeer : public AppPeer {
         << "[org/gnome/desktop/interface]\nenable-animations=true\n";
   }
 
-  // The app with the phone on USB, the stand-in programs of `run` first on its PATH, and the
-  // deck of `profile` (for terminals of the class "Keys") shown: a terminal of that class in
-  // front.
-  ChildProcess& deckInFront(const testsupport::TempDir& run, const std::string& profile) {
-    const auto folder = data() / "Brindlet/Profiles";
-    fs::create_directories(folder);
-    std::ofstream(folder / "Keys.json") << profile;
-    auto [phone, socket] = usbPhone(run);
-    phone_ = phone;
-    auto& brindlet = start({app}, {"USBMUXD_SOCKET_ADDRESS=UNIX:" + socket,
-                                   "PATH=" + run.path() + ":" + std::getenv("PATH")});
-    EXPECT_TRUE(phone->waitFor("connected(", 15s)) << brindlet.output();
-    start({"xterm", "-class", "Keys", "-e", "sleep", "300"});
-    EXPECT_TRUE(testsupport::eventually(
-        [&] {
-          return x_->run({"wmctrl", "-x", "-a", "Keys"}).status == 0;
-        },
-        10s, 100ms));
-    EXPECT_TRUE(testsupport::eventually([&] { return profilesShown() > 0; }, 10s, 20ms))
-        << phone->output() << brindlet.output();
-    return brindlet;
-  }
-  // The deck profiles for "Keys" the phone has been sent so far.
-  int profilesShown() {
-    phone_->waitFor("\x01", 20ms);  // reads what the phone printed meanwhile
-    return count(phone_->output(), "{\"app\":\"Keys\",\"appName\"");
-  }
-  void press(const std::string& key) {
-    phone_->write(R"(send {"t":"deckAction","id":100,"profile":"com.test.Keys","key":")" + key +
-                  R"(","phase":"press"})"
-                  "\n");
-  }
   // The number a program wrote into the file, once it is there (0 when it never came).
   static pid_t pidIn(const std::string& file) {
     pid_t pid = 0;
@@ -109,8 +79,6 @@ class AppKeysPeer : public AppPeer {
     ::kill(brindlet.pid(), SIGTERM);
     return brindlet.waitExit(5s);
   }
-
-  ChildProcess* phone_ = nullptr;
 
   // The app on a first run: the welcome window open.
   ChildProcess& startWelcomed() {
