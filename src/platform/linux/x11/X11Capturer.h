@@ -93,6 +93,8 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   void begin();
   // Idempotent.
   void end();
+  bool isRunning() const { return running_; }
+  const CaptureTarget& target() const { return target_; }
   void onEvent(XEvent& event);
   void request() {
     requested_ = true;

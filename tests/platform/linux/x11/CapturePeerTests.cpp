@@ -3,8 +3,10 @@
 // a reader keeps the video payloads, which ffprobe and ffmpeg read back.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <random>
@@ -419,6 +421,99 @@ TEST(CapturePeer, DrawingElsewhereMakesNoFrameAndDoesNotHoldUpAChangeOnTheDispla
     EXPECT_LT(frames.back().first - at, 300ms);
   }
   runUntilDone(h.loop, capture.stop());
+}
+
+// The capture connections this process holds: one thread each, named after the capture queue.
+int captureConnections() {
+  int count = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    std::getline(comm, name);
+    if (name == "capture") ++count;
+  }
+  return count;
+}
+
+struct Started {
+  bool done = false;
+  std::optional<CaptureError> error;
+};
+
+asio::awaitable<void> startInto(streaming::ScreenCapture& capture, std::uint32_t display,
+                                Started& started) {
+  try {
+    co_await capture.start(streaming::CaptureTarget::display(display), kWidth, kHeight);
+  } catch (const CaptureError& error) {
+    started.error = error;
+  }
+  started.done = true;
+}
+
+// Two streams' captures starting at once, as two starts of the streamer make them, share one
+// connection and never both run on it; a stop that comes while a start waits for the connection
+// leaves no capture running. Either way the next start captures.
+TEST(CapturePeer, StartsThatMeetShareOneConnectionAndLeaveNoCaptureBehind) {
+  struct Case {
+    std::string name;
+    int starts;
+    bool stopAtOnce;
+    std::vector<std::optional<std::string>> errors;  // of each start
+  };
+  const std::vector<Case> cases = {
+      {"two starts at once", 2, false, {std::nullopt, "a capture of display(%) is running"}},
+      {"a stop during a start", 1, true, {"capture superseded while starting"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Harness h;
+    h.attach();
+    testsupport::RootPainter painter(h.x.display());
+    std::atomic<int> frames{0};
+    std::vector<std::unique_ptr<streaming::ScreenCapture>> captures;
+    std::vector<Started> started(std::size_t(c.starts));
+    for (auto& s : started) {
+      captures.push_back(std::make_unique<streaming::ScreenCapture>(
+          h.capture, [&](streaming::SharedPixelBuffer, protocol::MediaTime) { ++frames; }));
+      runtime::spawn(h.loop.get_executor(), startInto(*captures.back(), h.display, s));
+    }
+    if (c.stopAtOnce) runtime::spawn(h.loop.get_executor(), captures.front()->stop());
+    ASSERT_TRUE(runUntil(
+        h.loop,
+        [&] { return std::all_of(started.begin(), started.end(), [](auto& s) { return s.done; }); },
+        5s));
+    EXPECT_EQ(captureConnections(), 1);
+    for (std::size_t i = 0; i < started.size(); ++i) {
+      auto expected = c.errors[i];
+      if (expected) {
+        const auto at = expected->find('%');
+        if (at != std::string::npos) expected->replace(at, 1, std::to_string(h.display));
+      }
+      const auto error = started[i].error;
+      EXPECT_EQ(error ? std::optional(error->description()) : std::nullopt, expected) << i;
+    }
+    // What runs is the one capture that started: the display's changes reach only it.
+    const int before = frames;
+    for (unsigned long colour : {0x802020ul, 0x208020ul, 0x202080ul}) {
+      painter.fill(h.shown, colour);
+      runUntil(
+          h.loop, [] { return false; }, 100ms);
+    }
+    if (c.stopAtOnce) {
+      EXPECT_EQ(frames, before);
+    } else {
+      EXPECT_GT(frames, before);
+    }
+    for (auto& capture : captures) runUntilDone(h.loop, capture->stop());
+
+    Started again;
+    streaming::ScreenCapture next(
+        h.capture, [&](streaming::SharedPixelBuffer, protocol::MediaTime) { ++frames; });
+    runUntilDone(h.loop, startInto(next, h.display, again));
+    EXPECT_FALSE(again.error) << again.error->description();
+    EXPECT_EQ(captureConnections(), 1);
+    runUntilDone(h.loop, next.stop());
+  }
 }
 
 TEST(CapturePeer, ALostServerStopsTheStream) {
