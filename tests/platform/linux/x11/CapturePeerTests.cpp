@@ -435,6 +435,52 @@ int captureConnections() {
   return count;
 }
 
+// How often the capture threads of this process have been woken so far.
+long captureWakeUps() {
+  long count = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    std::getline(comm, name);
+    if (name != "capture") continue;
+    std::ifstream status(task.path() / "status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) count += std::stol(line.substr(24));
+    }
+  }
+  return count;
+}
+
+// A still picture under a still pointer leaves the capture asleep; drawing on the other monitor
+// wakes it only while it lasts, and the pointer's motion over the display still shows.
+TEST(CapturePeer, AStillDisplayLeavesTheCaptureAsleep) {
+  Harness h;
+  h.attach();
+  std::optional<testsupport::Monitor> main;
+  for (const auto& m : testsupport::monitors(h.x))
+    if (m.name != kName) main = m;
+  ASSERT_TRUE(main);
+  h.run({"xdotool", "mousemove", std::to_string(main->x + 5), std::to_string(main->y + 5)});
+  ASSERT_FALSE(h.start(h.display));
+  ASSERT_TRUE(h.framesPass(0));
+  const auto asleep = [&] {
+    h.framesDuring(300ms);
+    const long before = captureWakeUps();
+    h.framesDuring(1s);
+    // Ticks would wake it 60 times.
+    return captureWakeUps() - before;
+  };
+  EXPECT_LT(asleep(), 10);
+  testsupport::RootPainter painter(h.x.display());
+  painter.burst(*main, 100'000);
+  EXPECT_EQ(h.framesDuring(200ms), 0u);
+  EXPECT_LT(asleep(), 10);
+  const std::size_t before = h.link.frames.size();
+  h.run({"xdotool", "mousemove", std::to_string(h.shown.x + 50), std::to_string(h.shown.y + 50)});
+  EXPECT_TRUE(h.framesPass(before));
+  runUntilDone(h.loop, h.streamer->stop());
+}
+
 struct Started {
   bool done = false;
   std::optional<CaptureError> error;
