@@ -423,27 +423,24 @@ TEST(CapturePeer, DrawingElsewhereMakesNoFrameAndDoesNotHoldUpAChangeOnTheDispla
   runUntilDone(h.loop, capture.stop());
 }
 
-// The capture connections this process holds: one thread each, named after the capture queue.
-int captureConnections() {
-  int count = 0;
+// The capture threads of this process (/proc/self/task/<id>): one per connection the backends
+// hold, named after the capture queue.
+std::vector<std::filesystem::path> captureThreads() {
+  std::vector<std::filesystem::path> threads;
   for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
     std::ifstream comm(task.path() / "comm");
     std::string name;
     std::getline(comm, name);
-    if (name == "capture") ++count;
+    if (name == "capture") threads.push_back(task.path());
   }
-  return count;
+  return threads;
 }
 
 // How often the capture threads of this process have been woken so far.
 long captureWakeUps() {
   long count = 0;
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    std::ifstream comm(task.path() / "comm");
-    std::string name;
-    std::getline(comm, name);
-    if (name != "capture") continue;
-    std::ifstream status(task.path() / "status");
+  for (const auto& thread : captureThreads()) {
+    std::ifstream status(thread / "status");
     for (std::string line; std::getline(status, line);) {
       if (line.rfind("voluntary_ctxt_switches:", 0) == 0) count += std::stol(line.substr(24));
     }
@@ -528,7 +525,7 @@ TEST(CapturePeer, StartsThatMeetShareOneConnectionAndLeaveNoCaptureBehind) {
         h.loop,
         [&] { return std::all_of(started.begin(), started.end(), [](auto& s) { return s.done; }); },
         5s));
-    EXPECT_EQ(captureConnections(), 1);
+    EXPECT_EQ(int(captureThreads().size()), 1);
     for (std::size_t i = 0; i < started.size(); ++i) {
       auto expected = c.errors[i];
       if (expected) {
@@ -557,7 +554,7 @@ TEST(CapturePeer, StartsThatMeetShareOneConnectionAndLeaveNoCaptureBehind) {
         h.capture, [&](streaming::SharedPixelBuffer, protocol::MediaTime) { ++frames; });
     runUntilDone(h.loop, startInto(next, h.display, again));
     EXPECT_FALSE(again.error) << again.error->description();
-    EXPECT_EQ(captureConnections(), 1);
+    EXPECT_EQ(int(captureThreads().size()), 1);
     runUntilDone(h.loop, next.stop());
   }
 }
