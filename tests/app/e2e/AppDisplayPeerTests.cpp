@@ -273,7 +273,7 @@ TEST_F(AppDisplayPeer, AByeAsTheDisplayComesUpReleasesItAtOnce) {
 // A phone sends its pane the moment it is linked, and the app's main loop may be busy just then
 // (the app starting with the phone plugged in, a slow deck tick, a loaded machine): held by the
 // test hook as the link comes, the loop finds the pane waiting once it goes on, and the display
-// is announced once and streams.
+// is announced and captured once.
 TEST_F(AppDisplayPeer, APaneThatWaitsForTheHeldLoopIsAppliedOnce) {
   for (int run = 0; run < 20 && !HasFatalFailure(); ++run) {
     SCOPED_TRACE("run " + std::to_string(run));
