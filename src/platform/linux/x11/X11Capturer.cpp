@@ -319,6 +319,8 @@ void Capturer::tick() {
     running_ = false;
     return;
   }
+  // The events handled below may schedule the next tick, which moves due_ on.
+  const auto at = due_;
   if (std::exchange(pointerMoved_, false) || !extensions_.rawMotion) watchPointer();
   // Xlib reads events while it waits for a reply: those of the ticks' round trips sit in its
   // queue, where the connection's watch on the socket does not see them.
@@ -335,7 +337,7 @@ void Capturer::tick() {
     }
   }
   // Measured from the tick's due time, so that ticks a frame interval apart always may grab.
-  pump(due_);
+  pump(at);
   connection_.drainEvents();
 }
 
