@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace brindlet::bench {
@@ -59,23 +60,35 @@ inline double percentile(std::vector<double> samples, double p) {
   return samples[std::min(samples.size() - 1, std::size_t(p * double(samples.size())))];
 }
 
-// Every thread of the process, and every thread made from now on, on the first two CPUs of the
-// set the process was given; the CPUs chosen, as text.
-inline std::string pinToTwoCpus() {
+// The first `count` CPUs of the set the process was given, and their numbers as text.
+inline std::pair<cpu_set_t, std::string> firstCpus(int count) {
   cpu_set_t given;
   CPU_ZERO(&given);
   sched_getaffinity(0, sizeof given, &given);
   cpu_set_t set;
   CPU_ZERO(&set);
   std::string chosen;
-  for (int cpu = 0; cpu < CPU_SETSIZE && CPU_COUNT(&set) < 2; ++cpu) {
+  for (int cpu = 0; cpu < CPU_SETSIZE && CPU_COUNT(&set) < count; ++cpu) {
     if (!CPU_ISSET(cpu, &given)) continue;
     CPU_SET(cpu, &set);
     chosen += (chosen.empty() ? "" : " and ") + std::to_string(cpu);
   }
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+  return {set, chosen};
+}
+
+// Every thread of a process ("self" or a process id), and every thread it makes from now on, on
+// the set.
+inline void pinProcess(const std::string& process, const cpu_set_t& set) {
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + process + "/task")) {
     sched_setaffinity(std::stoi(task.path().filename().string()), sizeof set, &set);
   }
+}
+
+// Every thread of the process, and every thread made from now on, on the first two CPUs of the
+// set the process was given; the CPUs chosen, as text.
+inline std::string pinToTwoCpus() {
+  const auto [set, chosen] = firstCpus(2);
+  pinProcess("self", set);
   return chosen;
 }
 

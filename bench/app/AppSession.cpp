@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -273,6 +274,42 @@ void ScrollingPicture::run(const std::string& name, testsupport::Monitor m) {
   }
   XFreeGC(d, gc);
   XDestroyWindow(d, w);
+  XCloseDisplay(d);
+}
+
+ScatteredFills::ScatteredFills(const std::string& display, const testsupport::Monitor& monitor,
+                               int rate)
+    : thread_([this, display, monitor, rate] { run(display, monitor, rate); }) {}
+
+ScatteredFills::~ScatteredFills() {
+  running_ = false;
+  thread_.join();
+}
+
+void ScatteredFills::run(const std::string& name, testsupport::Monitor m, int rate) {
+  constexpr int kSide = 2;
+  constexpr auto kStep = std::chrono::milliseconds(1);
+  Display* d = XOpenDisplay(name.c_str());
+  if (!d) return;
+  GC gc = XCreateGC(d, DefaultRootWindow(d), 0, nullptr);
+  std::uint32_t random = 12345;
+  const auto next = [&random] { return random = random * 1664525u + 1013904223u; };
+  auto due = Clock::now();
+  // Each millisecond its share of the rate, then a round trip: a server that falls behind slows
+  // the drawing, as it would the program that draws.
+  for (std::int64_t step = 1; running_; ++step) {
+    const int count = int(step * rate / 1000 - (step - 1) * rate / 1000);
+    for (int i = 0; i < count; ++i) {
+      XSetForeground(d, gc, next() & 0xFFFFFF);
+      XFillRectangle(d, DefaultRootWindow(d), gc, m.x + int(next() % unsigned(m.width - kSide)),
+                     m.y + int(next() % unsigned(m.height - kSide)), kSide, kSide);
+    }
+    XSync(d, False);
+    drawn_ += count;
+    due += kStep;
+    std::this_thread::sleep_until(due);
+  }
+  XFreeGC(d, gc);
   XCloseDisplay(d);
 }
 

@@ -125,6 +125,25 @@ class ScrollingPicture {
   std::thread thread_;
 };
 
+// Small fills scattered at random over a monitor's part of the root window, `rate` a second,
+// from a connection and thread of their own, as a chart, a game or a terminal with scattered
+// updates draws.
+class ScatteredFills {
+ public:
+  ScatteredFills(const std::string& display, const testsupport::Monitor& monitor, int rate);
+  ~ScatteredFills();
+  ScatteredFills(const ScatteredFills&) = delete;
+  ScatteredFills& operator=(const ScatteredFills&) = delete;
+  int drawn() const { return drawn_; }
+
+ private:
+  void run(const std::string& display, testsupport::Monitor monitor, int rate);
+
+  std::atomic<bool> running_{true};
+  std::atomic<int> drawn_{0};
+  std::thread thread_;
+};
+
 // Coding-agent sessions posting hook events to the app's hook server, as the agent hook does
 // (port from server.json, token from server.headers): each of `sessions` cards changes once a
 // second, the posts spread evenly over the second. Runs on a thread of its own.

@@ -12,7 +12,9 @@
 //     beside a turn with nothing moving; a change on the phone's display until its frame
 //     reaches the phone, while the terminal prints and with nothing moving; the frame rate of the
 //     phone's display scrolling at 60 Hz; and its memory and Xorg's after the app was stopped for
-//     20 s while the terminal prints, beside theirs in the turn before.
+//     20 s while the terminal prints, beside theirs in the turn before; and Xorg's CPU and the
+//     app's while small fills scattered over the main monitor, at two rates, beside the same
+//     turn before the phone's display was shown.
 
 #include <benchmark/benchmark.h>
 
@@ -26,6 +28,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -288,6 +291,35 @@ struct Turn {
   int frames = 0;
 };
 
+// Scattered fills on the main monitor, each rate in a turn without the phone's display and in one
+// with it shown and still; the first turn draws nothing.
+constexpr int kFillRates[] = {0, 2000, 20000};
+
+// Xorg's CPU and the app's over a turn of scattered fills, in cores, and the fills a second drawn.
+struct FillTurn {
+  double x = 0, app = 0, drawn = 0;
+  int frames = 0;
+};
+
+struct {
+  std::vector<FillTurn> withoutDisplay, withDisplay;  // one per rate
+} fills;
+
+FillTurn fillTurn(AppSession& s, RunningApp& app, const testsupport::Monitor& main, int rate) {
+  std::optional<bench::ScatteredFills> drawing;
+  if (rate > 0) drawing.emplace(s.x().display(), main, rate);
+  const auto drawnSoFar = [&] { return drawing ? drawing->drawn() : 0; };
+  app.idle(1s);
+  const double x = cpuSecondsOf(s.x().pid()), ours = cpuSecondsOf(app.pid());
+  const int drawn = drawnSoFar();
+  const int frames = app.phoneSaid("frame video");
+  const auto begin = Clock::now();
+  app.idle(kTurn);
+  const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+  return {(cpuSecondsOf(s.x().pid()) - x) / seconds, (cpuSecondsOf(app.pid()) - ours) / seconds,
+          (drawnSoFar() - drawn) / seconds, app.phoneSaid("frame video") - frames};
+}
+
 struct {
   std::vector<Turn> turns;  // the first with nothing moving
   Turn scrolling;
@@ -334,15 +366,15 @@ void BM_BusyMainMonitor(benchmark::State& state) {
     // Animations off: the app's own windows then cost nothing while they show, whether the busy
     // monitor covers them or not.
     RunningApp app(s, {"GSETTINGS_BACKEND=keyfile"});
-    const auto phone = app.showDisplay();
-    testsupport::Monitor main;
-    for (const auto& m : testsupport::monitors(s.x()))
-      if (m.name != phone.name) main = m;
+    const auto main = testsupport::monitors(s.x()).at(0);
     s.x().run({"xdotool", "mousemove", std::to_string(main.x + 5), std::to_string(main.y + 5)});
+    for (const int rate : kFillRates) fills.withoutDisplay.push_back(fillTurn(s, app, main, rate));
+    const auto phone = app.showDisplay();
     // The stream's first seconds cost more than what follows.
     app.idle(10s);
     auto& turns = busyMain.turns;
     turns.push_back(turnOf(app, "nothing moving"));
+    for (const int rate : kFillRates) fills.withDisplay.push_back(fillTurn(s, app, main, rate));
     testsupport::RootPainter painter(s.x().display());
     busyMain.stillChanges = changesToPhone(app, painter, phone);
     {
@@ -476,6 +508,21 @@ void printBusyMain() {
     std::printf("  %s: %.4f cores (%+.4f over still), %d frames (goal <= +0.02 and 0 frames: %s)\n",
                 t.what.c_str(), t.cores, t.cores - still.cores, t.frames,
                 verdict(t.cores - still.cores <= 0.02 && t.frames == 0));
+  }
+  for (std::size_t i = 0; i < fills.withDisplay.size(); ++i) {
+    const FillTurn& with = fills.withDisplay[i];
+    const FillTurn& without = fills.withoutDisplay[i];
+    const std::string what = kFillRates[i] == 0
+                                 ? std::string("nothing drawn, a turn of its own")
+                                 : "2x2 fills scattered over the main monitor, " +
+                                       std::to_string(kFillRates[i]) + " a second asked";
+    std::printf(
+        "  %s: Xorg %.4f cores (%+.4f over the same turn without the phone's display, %.4f), "
+        "%.0f fills/s drawn (%.0f without); the app %.4f cores (%+.4f over still, %.4f without "
+        "the display), %d frames (goal Xorg <= +0.02 and 0 frames: %s)\n",
+        what.c_str(), with.x, with.x - without.x, without.x, with.drawn, without.drawn, with.app,
+        with.app - still.cores, without.app, with.frames,
+        verdict(with.x - without.x <= 0.02 && with.frames == 0));
   }
   const double still50 = percentile(busyMain.stillChanges, 0.5);
   const double busy50 = percentile(busyMain.busyChanges, 0.5);

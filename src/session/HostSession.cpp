@@ -111,21 +111,27 @@ asio::awaitable<void> HostSession::begin(ClientLink link) {
   const auto route = link.route.description();
   log_.info("Session with %s over %s", link.hello.name.c_str(), route.c_str());
   startStats();
+  // The deck's first messages go out before anything a pane brings: a pane the phone sends
+  // meanwhile waits.
+  panesHeld_ = true;
+  linkBroughtPane_ = false;
+  waitingPane_.reset();
   runtime::spawn(loop_, readLoop(weak_from_this(), link.connection));
   wireDeck();
-  // The deck's first messages go out before anything the pane brings.
   co_await deckTask_.ended();
+  panesHeld_ = false;
   if (hasStream.get()) {
     // A stream still running here sends on the replaced link's sink: the pane below starts it
     // again on this link's.
     co_await stopStream();
   }
   if (lastPane_ && lastPane_->clientID == clientID(link.hello)) {
-    auto pane = lastPane_->pane;
-    co_await applyPane(std::move(pane));
+    // The phone's own pane, read while the deck's messages went out, is newer than the one kept.
+    if (!linkBroughtPane_) waitingPane_ = lastPane_->pane;
   } else if (config_) {
     co_await releaseDisplay(false);
   }
+  co_await applyWaitingPanes();
 }
 
 asio::awaitable<void> HostSession::readLoop(

@@ -151,6 +151,11 @@ class HostSession : public std::enable_shared_from_this<HostSession> {
   static boost::asio::awaitable<void> showDock(std::shared_ptr<HostSession> self, DisplayRect r);
 
   // Display and stream (SessionDisplay.cpp).
+  // A pane of the current link: it waits its turn, and a newer one waiting replaces it.
+  boost::asio::awaitable<void> takePane(protocol::Pane pane);
+  // Applies the waiting panes one at a time, unless a call already does or the session is
+  // beginning.
+  boost::asio::awaitable<void> applyWaitingPanes();
   boost::asio::awaitable<void> applyPane(protocol::Pane pane);
   boost::asio::awaitable<void> attachDisplay(streaming::VirtualDisplayConfig config);
   boost::asio::awaitable<void> startStream(streaming::VirtualDisplayConfig config,
@@ -198,6 +203,14 @@ class HostSession : public std::enable_shared_from_this<HostSession> {
   std::optional<streaming::VirtualDisplayConfig> config_;
   protocol::Codec codec_ = protocol::Codec::h264;
   std::optional<StoredPane> lastPane_;
+  // Panes are applied one at a time: two at once would both find no stream and each attach
+  // and start one. The newest pane not yet applied waits here.
+  std::optional<protocol::Pane> waitingPane_;
+  bool applyingPanes_ = false;
+  // While a link begins, its panes wait for the deck's first messages.
+  bool panesHeld_ = false;
+  // Whether the current link has sent a pane: then the stored one is not applied for it.
+  bool linkBroughtPane_ = false;
   runtime::TaskHandle eventTask_;
   runtime::TaskHandle statsTask_;
   runtime::TaskHandle graceTask_;

@@ -47,7 +47,7 @@ asio::awaitable<void> HostSession::handle(ControlMessage message,
     forwardInput(message);
   } else if (const auto* pane = std::get_if<protocol::Pane>(&value)) {
     auto copy = *pane;
-    co_await applyPane(std::move(copy));
+    co_await takePane(std::move(copy));
   } else if (const auto* action = std::get_if<protocol::DeckAction>(&value)) {
     deckAction(*action);
   } else if (const auto* action = std::get_if<protocol::AgentAction>(&value)) {

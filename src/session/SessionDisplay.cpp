@@ -1,3 +1,5 @@
+#include <utility>
+
 #include "session/HostSession.h"
 #include "session/PaneDisplay.h"
 #include "streaming/DisplayError.h"
@@ -24,6 +26,25 @@ std::optional<DisplayRect> HostSession::displayBounds(std::uint32_t id) const {
   auto monitor = roles_.monitors->monitorOf(id);
   if (!monitor) return std::nullopt;
   return DisplayRect{*monitor, displayScale()};
+}
+
+asio::awaitable<void> HostSession::takePane(protocol::Pane pane) {
+  linkBroughtPane_ = true;
+  waitingPane_ = std::move(pane);
+  co_await applyWaitingPanes();
+}
+
+asio::awaitable<void> HostSession::applyWaitingPanes() {
+  if (applyingPanes_ || panesHeld_) co_return;
+  applyingPanes_ = true;
+  struct Done {
+    bool& applying;
+    ~Done() { applying = false; }
+  } done{applyingPanes_};
+  while (waitingPane_ && !panesHeld_) {
+    auto pane = *std::exchange(waitingPane_, std::nullopt);
+    co_await applyPane(std::move(pane));
+  }
 }
 
 asio::awaitable<void> HostSession::applyPane(protocol::Pane pane) {

@@ -63,6 +63,9 @@ bool ScreenCapture::isComplete(const CapturedFrame& frame) {
 awaitable<void> ScreenCapture::start(CaptureTarget target, double width, double height) {
   auto state = state_;
   co_await stop();
+  // Taken before the first wait: a stop that comes while the content is listed supersedes this
+  // start too.
+  const std::uint64_t generation = ++state->generation;
 
   ShareableContent content;
   try {
@@ -84,7 +87,6 @@ awaitable<void> ScreenCapture::start(CaptureTarget target, double width, double 
   const int w = static_cast<int>(width);
   const int h = static_cast<int>(height);
 
-  const std::uint64_t generation = ++state->generation;
   std::weak_ptr<State> weak = state;
   CaptureCallbacks callbacks;
   callbacks.frame = [onFrame = state->onFrame](CapturedFrame frame) {

@@ -136,5 +136,100 @@ TEST(HostSession, Scenarios) {
   }
 }
 
+protocol::Pane pane(double w, double h) {
+  protocol::Pane p;
+  p.w = w;
+  p.h = h;
+  p.scale = 3;
+  p.mode = protocol::Mode::monitor;
+  return p;
+}
+
+// A phone sends its pane the moment it is linked: the pane may wait in the link before the
+// session begins, come while the deck's first messages are held back, or come after them. The
+// display is attached, announced and streamed once, after the deck's first messages; of two
+// panes the second wins.
+TEST(HostSession, APaneIsAppliedOnceHoweverItMeetsTheStartOfTheSession) {
+  enum class When { waiting, duringDeck, afterDeck };
+  struct Case {
+    std::string name;
+    std::string before;  // an earlier session's steps
+    When when;
+    std::vector<protocol::Pane> panes;
+    Trace phones;  // after the deck's first messages
+    Trace calls;
+  };
+  const auto small = pane(393, 852), large = pane(402.5, 874);
+  const std::string kReadyLarge = "A: displayReady 604x1311@2 h264 #1 60fps";
+  const Trace kLarge = {"attach Alpha (Brindlet) 604x1311", "start 1208x2622 h264 balanced on 1"};
+  const std::vector<Case> cases = {
+      {"waiting in the link", "", When::waiting, {small}, {kReadyA}, {kAttachA, kStartA}},
+      {"during the deck's first messages",
+       "",
+       When::duringDeck,
+       {small},
+       {kReadyA},
+       {kAttachA, kStartA}},
+      {"after the deck's first messages",
+       "",
+       When::afterDeck,
+       {small},
+       {kReadyA},
+       {kAttachA, kStartA}},
+      {"two waiting: the second", "", When::waiting, {small, large}, {kReadyLarge}, kLarge},
+      {"two during the deck's messages: the second",
+       "",
+       When::duringDeck,
+       {small, large},
+       {kReadyLarge},
+       kLarge},
+      {"two after the deck's messages: each in turn",
+       "",
+       When::afterDeck,
+       {small, large},
+       {kReadyA, "A: displayReady 604x1311@2 h264 #2 60fps"},
+       {kAttachA, kStartA, "stop", "attach Alpha (Brindlet) 604x1311",
+        "start 1208x2622 h264 balanced on 2"}},
+      {"back within the grace period, the same pane waiting",
+       kPaneA + "; drop A",
+       When::waiting,
+       {small},
+       {kReadyA},
+       {kAttachA, kStartA}},
+      {"back after bye, another pane waiting: not the kept one",
+       kPaneA + "; bye A userDisconnected",
+       When::waiting,
+       {large},
+       {"A: displayReady 604x1311@2 h264 #2 60fps"},
+       {"attach Alpha (Brindlet) 604x1311", "start 1208x2622 h264 balanced on 2"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SessionHarness h;
+    auto deck = std::make_shared<RecordingDeck>();
+    h.session->setDeck(deck);
+    if (!c.before.empty()) h.play(c.before);
+    h.phones.clear();
+    h.calls.clear();
+    std::vector<ControlMessage> first;
+    if (c.when == When::waiting) first.assign(c.panes.begin(), c.panes.end());
+    deck->holdRefresh = true;
+    auto phone = h.link(alpha(), first);
+    if (c.when == When::duringDeck)
+      for (const auto& p : c.panes) h.send(*phone, p);
+    ASSERT_TRUE(deck->held);
+    deck->held->resume({});
+    h.settle();
+    if (c.when == When::afterDeck)
+      for (const auto& p : c.panes) h.send(*phone, p);
+    Trace phones = {"A: deckProfile", "A: deckState k1 k2"};
+    phones.insert(phones.end(), c.phones.begin(), c.phones.end());
+    EXPECT_EQ(h.phones, phones);
+    EXPECT_EQ(h.calls, c.calls);
+    EXPECT_TRUE(h.session->hasStream.get());
+    EXPECT_EQ(h.session->lastPane()->pane, c.panes.back());
+  }
+}
+
 }  // namespace
 }  // namespace brindlet::session::testing

@@ -223,6 +223,8 @@ class RecordingDeck final : public DeckEngineLink {
   std::map<std::string, protocol::KeyState> sentLooks;
   std::optional<std::string> meetingShown;
   std::vector<protocol::DeckAction> performed;
+  bool holdRefresh = false;  // the next refresh waits until the test resumes `held`
+  std::shared_ptr<runtime::OneShot<std::monostate>> held;
 
   RecordingDeck() {
     looks["k1"].label = "One";
@@ -245,6 +247,10 @@ class RecordingDeck final : public DeckEngineLink {
     co_return;
   }
   asio::awaitable<void> refresh() override {
+    if (std::exchange(holdRefresh, false)) {
+      held = runtime::OneShot<std::monostate>::make();
+      co_await held->wait();
+    }
     protocol::DeckState changed;
     changed.profile = "p";
     for (const auto& [key, look] : looks) {

@@ -78,7 +78,8 @@ SessionHarness::~SessionHarness() {
   settle();
 }
 
-std::shared_ptr<Phone> SessionHarness::link(PhoneSetup setup) {
+std::shared_ptr<Phone> SessionHarness::link(PhoneSetup setup,
+                                            const std::vector<ControlMessage>& first) {
   auto phone = std::make_shared<Phone>();
   phone->setup = std::move(setup);
   std::tie(phone->hostStream, phone->phoneStream) =
@@ -93,6 +94,8 @@ std::shared_ptr<Phone> SessionHarness::link(PhoneSetup setup) {
   phone->end->helloDone();
   runtime::spawn(io.get_executor(), pumpPhone(phone, &phones));
   links.push_back(phone);
+  for (const auto& message : first) phone->end->sendControl(message);
+  settle();
   transport->queue->push(transport::HostTransportEvent::connected(phone->link()));
   settle();
   return phone;

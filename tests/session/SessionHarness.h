@@ -107,8 +107,9 @@ class SessionHarness {
   }
   void pass(runtime::Duration d) { brindlet::testing::runFor(io, *clock, d); }
 
-  // A new link of the phone, reported connected.
-  std::shared_ptr<Phone> link(PhoneSetup setup);
+  // A new link of the phone, reported connected once the messages the phone sent first wait
+  // in it.
+  std::shared_ptr<Phone> link(PhoneSetup setup, const std::vector<ControlMessage>& first = {});
   // The latest link of the phone with this tag ("A"), or its nth ("A1").
   Phone& phone(const std::string& name);
   void send(Phone& phone, ControlMessage message);

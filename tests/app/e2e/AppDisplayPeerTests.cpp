@@ -1,6 +1,6 @@
 // The phone's extra display on the desktop the app shares with others: what a killed run left,
 // the windows on a display that goes, an attach that fails, the X server gone and the phone's bye
-// as the display comes up.
+// as the display comes up, a pane that meets a busy main loop.
 
 #include <signal.h>
 
@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -263,6 +264,35 @@ TEST_F(AppDisplayPeer, AByeAsTheDisplayComesUpReleasesItAtOnce) {
         << brindlet.output();
     EXPECT_TRUE(brindlet.waitFor("Client said bye: userDisconnected", 2s)) << brindlet.output();
     EXPECT_EQ(count(brindlet.output(), "Client dropped"), 0) << brindlet.output();
+    kill(brindlet.pid(), SIGTERM);
+    EXPECT_EQ(brindlet.waitExit(5s), 0) << brindlet.output();
+    stopAll();
+  }
+}
+
+// A phone sends its pane the moment it is linked, and the app's main loop may be busy just then
+// (the app starting with the phone plugged in, a slow deck tick, a loaded machine): held by the
+// test hook as the link comes, the loop finds the pane waiting once it goes on, and the display
+// is announced and captured once.
+TEST_F(AppDisplayPeer, APaneThatWaitsForTheHeldLoopIsAppliedOnce) {
+  for (int run = 0; run < 20 && !HasFatalFailure(); ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    testsupport::TempDir folder;
+    auto [phone, socket] = usbPhone(folder);
+    auto& brindlet =
+        start({app}, {"BRINDLET_TEST_HOOKS=1", "USBMUXD_SOCKET_ADDRESS=UNIX:" + socket});
+    ASSERT_TRUE(phone->waitFor("connecting", 15s)) << phone->output() << brindlet.output();
+    kill(brindlet.pid(), SIGUSR1);
+    ASSERT_TRUE(phone->waitFor("connected(", 15s)) << phone->output() << brindlet.output();
+    phone->write("pane 393 852 3\n");
+    ASSERT_TRUE(more(*phone, kReady, 0)) << phone->output() << brindlet.output();
+    EXPECT_TRUE(brindlet.waitFor("Capturing display", 10s)) << brindlet.output();
+    // A second announcement and capture would come with the second attach, well within this.
+    std::this_thread::sleep_for(500ms);
+    brindlet.waitFor("\x01", 20ms);
+    EXPECT_EQ(seen(*phone, kReady), 1) << phone->output() << brindlet.output();
+    EXPECT_EQ(count(brindlet.output(), "Capturing display"), 1) << brindlet.output();
+    EXPECT_EQ(ours().size(), 1u);
     kill(brindlet.pid(), SIGTERM);
     EXPECT_EQ(brindlet.waitExit(5s), 0) << brindlet.output();
     stopAll();

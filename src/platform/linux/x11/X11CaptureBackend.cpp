@@ -1,10 +1,15 @@
 #include "platform/linux/x11/X11CaptureBackend.h"
 
+#include <exception>
+#include <variant>
+#include <vector>
+
 #include <boost/asio/post.hpp>
 #include <boost/asio/this_coro.hpp>
 
 #include "desktop/DesktopError.h"
 #include "platform/linux/x11/X11Capturer.h"
+#include "runtime/OneShot.h"
 #include "streaming/ScreenCapture.h"
 #include "streaming/VideoTypes.h"
 
@@ -62,18 +67,59 @@ struct Router {
 
 }  // namespace
 
-struct X11CaptureBackend::Inner {
-  std::string display;
-  boost::asio::any_io_executor owner;
+// The connection and its router as a start or a listing uses them: held for the whole call, so
+// that no later opening can take them away from under it.
+struct Opened {
   std::shared_ptr<X11Connection> connection;
   std::shared_ptr<Router> router;
-  std::weak_ptr<Ending> current;
-
-  static awaitable<void> connect(std::shared_ptr<Inner> self);
 };
 
-awaitable<void> X11CaptureBackend::Inner::connect(std::shared_ptr<Inner> self) {
-  if (self->connection && !self->connection->isLost()) co_return;
+struct X11CaptureBackend::Inner {
+  using Waiter = runtime::OneShot<std::monostate>;
+
+  std::string display;
+  boost::asio::any_io_executor owner;
+  Opened opened;
+  // Callers that came while the connection was being opened wait for that opening instead of
+  // making one of their own.
+  bool opening = false;
+  std::vector<std::shared_ptr<Waiter>> waiters;
+  std::weak_ptr<Ending> current;
+
+  // Each stream holds its connection: one replaced after its loss closes when its last stream
+  // has ended.
+  static awaitable<Opened> connect(std::shared_ptr<Inner> self);
+  static awaitable<Opened> open(std::shared_ptr<Inner> self);
+};
+
+awaitable<Opened> X11CaptureBackend::Inner::connect(std::shared_ptr<Inner> self) {
+  if (self->opened.connection && !self->opened.connection->isLost()) co_return self->opened;
+  if (self->opening) {
+    auto waiter = Waiter::make();
+    self->waiters.push_back(waiter);
+    co_await waiter->wait();
+    co_return self->opened;
+  }
+  self->opening = true;
+  std::exception_ptr failure;
+  try {
+    self->opened = co_await open(self);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  self->opening = false;
+  for (auto& waiter : std::exchange(self->waiters, {})) {
+    if (failure) {
+      waiter->fail(failure);
+    } else {
+      waiter->resume({});
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
+  co_return self->opened;
+}
+
+awaitable<Opened> X11CaptureBackend::Inner::open(std::shared_ptr<Inner> self) {
   self->owner = co_await boost::asio::this_coro::executor;
   std::shared_ptr<X11Connection> connection;
   try {
@@ -107,8 +153,7 @@ awaitable<void> X11CaptureBackend::Inner::connect(std::shared_ptr<Inner> self) {
   } catch (const desktop::DesktopError& error) {
     throw CaptureError::notPermitted(error.text());
   }
-  self->connection = std::move(connection);
-  self->router = std::move(router);
+  co_return Opened{std::move(connection), std::move(router)};
 }
 
 X11CaptureBackend::X11CaptureBackend(std::string display) : inner_(std::make_shared<Inner>()) {
@@ -119,13 +164,13 @@ X11CaptureBackend::~X11CaptureBackend() = default;
 
 awaitable<streaming::ShareableContent> X11CaptureBackend::shareableContent() {
   auto inner = inner_;
-  co_await Inner::connect(inner);
+  const auto opened = co_await Inner::connect(inner);
   auto list = [](Display* d) {
     return streaming::ShareableContent{x11capture::monitorOutputs(d),
                                        x11capture::viewableTopLevels(d)};
   };
   try {
-    co_return co_await inner->connection->call(std::move(list));
+    co_return co_await opened.connection->call(std::move(list));
   } catch (const desktop::DesktopError& error) {
     throw CaptureError::notPermitted(error.text());
   }
@@ -136,25 +181,29 @@ awaitable<std::unique_ptr<streaming::CaptureStream>> X11CaptureBackend::start(
   auto inner = inner_;
   if (width % 2 != 0 || height % 2 != 0)
     throw CaptureError::streamFailed("NV12 needs an even width and height");
-  co_await Inner::connect(inner);
+  const auto opened = co_await Inner::connect(inner);
   auto ending = std::make_shared<Ending>();
   ending->owner = inner->owner;
   ending->stopped = std::move(callbacks.stopped);
-  auto capturer = std::make_shared<Capturer>(*inner->connection, inner->router->extensions, target,
+  auto capturer = std::make_shared<Capturer>(*opened.connection, opened.router->extensions, target,
                                              width, height, std::move(callbacks.frame), ending);
-  auto router = inner->router;
+  auto router = opened.router;
+  // The connection's events go to one capture: a start while another runs is refused there, on
+  // the worker, where the running one cannot end half way through the check.
   auto begin = [capturer, router](Display*) {
+    if (auto running = router->active.lock(); running && running->isRunning())
+      throw CaptureError::streamFailed("a capture of " + running->target().text() + " is running");
     capturer->begin();
     router->active = capturer;
   };
   try {
-    co_await inner->connection->call(std::move(begin));
+    co_await opened.connection->call(std::move(begin));
   } catch (const desktop::DesktopError& error) {
-    boost::asio::post(inner->connection->worker(), [capturer] { capturer->end(); });
+    boost::asio::post(opened.connection->worker(), [capturer] { capturer->end(); });
     throw CaptureError::streamFailed(error.text());
   }
   inner->current = ending;
-  co_return std::make_unique<X11CaptureStream>(inner->connection, capturer, ending);
+  co_return std::make_unique<X11CaptureStream>(opened.connection, capturer, ending);
 }
 
 }  // namespace brindlet::platform

@@ -12,10 +12,14 @@ namespace brindlet::platform {
 // the server composites them from (so a covered window shows itself). Everything runs on
 // one connection of the backend's own, whose worker is the capture thread ("capture"): XDamage
 // reports when the bounds of what was drawn grow, and once they meet the target's rectangle the
-// damage so far is taken and tested against it, so drawing elsewhere costs next to nothing; a
+// damage so far is taken and tested against it; after any report the next tick takes it, so the
+// server keeps no more than a frame interval's drawing for us and drawing elsewhere costs it and
+// us next to nothing; a
 // change, a pointer move over it, the start or a frame request gives one XShmGetImage of the
 // rectangle with the XFixes cursor drawn in, converted to NV12 (BT.601, limited range) into one
-// of three pool buffers, at most one frame per 1/60 s. A still screen gives no frames.
+// of three pool buffers, at most one frame per 1/60 s. A still screen gives no frames. One
+// capture runs at a time: starts that meet share one opening of the connection, and a start
+// while a capture runs is refused (streamFailed).
 //
 // No X display or a missing extension: notPermitted. Shared memory failing: streamFailed. A lost
 // connection or the output switched off ends the stream as the system's stop.

@@ -1,6 +1,7 @@
 #include "platform/linux/x11/X11Capturer.h"
 
 #include <X11/Xutil.h>
+#include <X11/extensions/XInput2.h>
 #include <X11/extensions/Xcomposite.h>
 #include <X11/extensions/Xfixes.h>
 #include <X11/extensions/Xrandr.h>
@@ -24,7 +25,7 @@ namespace {
 
 using streaming::CaptureError;
 
-// At most one frame per 1/60 s; the pointer is looked at as often.
+// At most one frame per 1/60 s; the damage is taken and the moved pointer looked at as often.
 constexpr auto kFrameInterval = std::chrono::nanoseconds(1'000'000'000 / 60);
 // Frames in flight between capture and the encoder; with none free a change waits for a tick.
 constexpr std::size_t kQueueDepth = 3;
@@ -86,6 +87,9 @@ Extensions queryExtensions(Display* d) {
   major = 0, minor = 2;
   e.composite = XCompositeQueryExtension(d, &event, &error) &&
                 XCompositeQueryVersion(d, &major, &minor) && (major > 0 || minor >= 2);
+  major = 2, minor = 2;
+  e.rawMotion = XQueryExtension(d, "XInputExtension", &e.inputOpcode, &event, &error) &&
+                XIQueryVersion(d, &major, &minor) == Success;
   return e;
 }
 
@@ -210,18 +214,19 @@ void Capturer::begin() {
     attachImage();
     pool_ = runtime::BufferPool::make(streaming::PixelBuffer::byteSize(width_, height_, width_), 0,
                                       kQueueDepth);
-    // A report only when the bounds of the damage so far grow: drawing that keeps to one part
-    // of the screen stops costing reports once its bounds are reached, however much of it
-    // there is, and a capture thread that cannot read leaves a few reports waiting, not a
-    // queue that grows with the drawing. Damage away from the picture is never taken: its
-    // bounds grow, and report, when the picture is drawn on.
-    damage_ = XDamageCreate(d_, isDisplay() ? root_ : window_, XDamageReportBoundingBox);
+    // One report when the damage stops being empty: however much is drawn, a capture thread
+    // that cannot read leaves one report waiting, not a queue that grows with the drawing. The
+    // next tick takes the damage, tests it against the picture and drops it, so that the
+    // region the server keeps for us, which every later drawing request adds to, holds no more
+    // than a frame interval's drawing; then the next drawing reports again.
+    damage_ = XDamageCreate(d_, isDisplay() ? root_ : window_, XDamageReportNonEmpty);
     damaged_ = XFixesCreateRegion(d_, nullptr, 0);
     watchedRegion_ = XFixesCreateRegion(d_, nullptr, 0);
     XFixesSelectCursorInput(d_, root_, XFixesDisplayCursorNotifyMask);
     XRRSelectInput(d_, root_,
                    RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
     if (!isDisplay()) XSelectInput(d_, window_, StructureNotifyMask);
+    selectMotion(true);
     selected_ = true;
     XSync(d_, False);
     if (!connection_.errorsSince(serial).empty()) throw xFailure(connection_, serial, "set-up");
@@ -247,13 +252,14 @@ void Capturer::end() {
       XFixesSelectCursorInput(d_, root_, 0);
       XRRSelectInput(d_, root_, 0);
       if (!isDisplay()) XSelectInput(d_, window_, NoEventMask);
+      selectMotion(false);
     }
     if (pixmap_) XFreePixmap(d_, pixmap_);
     if (redirected_) XCompositeUnredirectWindow(d_, window_, CompositeRedirectAutomatic);
   }
   damage_ = 0;
   damaged_ = watchedRegion_ = 0;
-  reported_ = false;
+  reported_ = drawnSince_ = pointerMoved_ = false;
   selected_ = false;
   pixmap_ = 0;
   redirected_ = false;
@@ -266,16 +272,43 @@ void Capturer::systemStop(std::string description) {
   ending_->fromWorker(std::move(description));
 }
 
+// The pointer's motion wakes the capture, which then asks where the pointer is: a still pointer
+// costs no round trip. A device's own motion is reported wherever the pointer is; synthetic
+// motion (XTest) has no raw events and is reported where no window below takes motion events.
+// Without XInput 2 every tick asks.
+void Capturer::selectMotion(bool on) {
+  if (!extensions_.rawMotion) return;
+  unsigned char raw[XIMaskLen(XI_LASTEVENT)] = {}, motion[XIMaskLen(XI_LASTEVENT)] = {};
+  if (on) {
+    XISetMask(raw, XI_RawMotion);
+    XISetMask(motion, XI_Motion);
+  }
+  const int length = on ? int(sizeof raw) : 0;
+  XIEventMask masks[] = {{XIAllDevices, length, raw}, {XIAllMasterDevices, length, motion}};
+  XISelectEvents(d_, root_, masks, 2);
+}
+
+bool Capturer::needsTick() const {
+  return changed_ || requested_ || reported_ || drawnSince_ || pointerMoved_ ||
+         !extensions_.rawMotion;
+}
+
 void Capturer::schedule() {
-  if (!running_) return;
-  // Ticks keep their cadence; one that came late does not push the next ones back.
+  if (!running_ || ticking_) return;
+  // Ticks keep their cadence; one that came late does not push the next ones back. A still
+  // picture with nothing drawn and a still pointer has none.
   const auto now = SteadyClock::now();
-  due_ = std::max(due_ + kFrameInterval, now);
+  // A frame held back by the frame interval is taken as soon as the interval allows.
+  const auto after = changed_ || requested_ ? lastGrab_ : due_;
+  due_ = std::max(after + kFrameInterval, now);
+  ticking_ = true;
   timer_.expires_at(due_);
   std::weak_ptr<Capturer> weak = weak_from_this();
   timer_.async_wait([weak](boost::system::error_code error) {
     auto self = weak.lock();
-    if (!error && self) self->tick();
+    if (!self) return;
+    self->ticking_ = false;
+    if (!error) self->tick();
   });
 }
 
@@ -286,15 +319,26 @@ void Capturer::tick() {
     running_ = false;
     return;
   }
-  watchPointer();
+  // The events handled below may schedule the next tick, which moves due_ on.
+  const auto at = due_;
+  if (std::exchange(pointerMoved_, false) || !extensions_.rawMotion) watchPointer();
   // Xlib reads events while it waits for a reply: those of the ticks' round trips sit in its
   // queue, where the connection's watch on the socket does not see them.
   connection_.drainEvents();
-  // Ticks are a frame interval apart: each may look at bounds that met the picture since.
-  if (reported_ && !changed_ && running_ && !connection_.isLost()) look();
+  if (!running_ || connection_.isLost()) return;
+  // Each tick takes what was drawn since the last one.
+  if (reported_ || drawnSince_) {
+    if (changed_) {
+      // A grab is due and shows everything: what was drawn can go unseen.
+      XDamageSubtract(d_, damage_, 0, 0);
+      reported_ = drawnSince_ = false;
+    } else {
+      look();
+    }
+  }
   // Measured from the tick's due time, so that ticks a frame interval apart always may grab.
-  pump(due_);
-  schedule();
+  pump(at);
+  connection_.drainEvents();
 }
 
 // A pointer that moves over the picture, or leaves it, changes what the frame shows.
@@ -315,7 +359,12 @@ void Capturer::onEvent(XEvent& event) {
   if (!running_) return;
   if (event.type == extensions_.damageEvent + XDamageNotify) {
     const auto& damage = reinterpret_cast<const XDamageNotifyEvent&>(event);
-    if (damage.damage == damage_ && watched_.meets(damage.area)) reported_ = true;
+    if (damage.damage != damage_) return;
+    drawnSince_ = true;
+    if (watched_.meets(damage.area)) reported_ = true;
+  } else if (event.type == GenericEvent && event.xcookie.extension == extensions_.inputOpcode &&
+             (event.xcookie.evtype == XI_RawMotion || event.xcookie.evtype == XI_Motion)) {
+    pointerMoved_ = true;
   } else if (event.type == extensions_.fixesEvent + XFixesCursorNotify) {
     if (pointerInside_) changed_ = true;
   } else if (event.type == extensions_.randrEvent + RRScreenChangeNotify ||
@@ -344,9 +393,9 @@ void Capturer::onEvent(XEvent& event) {
 }
 
 // Takes the damage so far from the server and notes a change when any of it falls on the
-// picture; the bounds start again from nothing.
+// picture; the damage starts again from nothing.
 void Capturer::look() {
-  reported_ = false;
+  reported_ = drawnSince_ = false;
   XRectangle watched{short(watched_.x), short(watched_.y), (unsigned short)(watched_.width),
                      (unsigned short)(watched_.height)};
   XFixesSetRegion(d_, watchedRegion_, &watched, 1);
@@ -363,7 +412,12 @@ void Capturer::look() {
 
 void Capturer::pump(SteadyClock::time_point at) {
   if (!running_ || connection_.isLost()) return;
-  // Bounds that come to meet the picture are looked at at once, unless a look found nothing
+  frame(at);
+  if (needsTick()) schedule();
+}
+
+void Capturer::frame(SteadyClock::time_point at) {
+  // Damage that comes to meet the picture is looked at at once, unless a look found nothing
   // less than a frame interval ago (drawing all around the picture): then the next tick does.
   // A look that finds a change is paid for by its frame.
   if (reported_ && !changed_ && SteadyClock::now() - lastEmptyLook_ >= kFrameInterval) look();
@@ -372,7 +426,7 @@ void Capturer::pump(SteadyClock::time_point at) {
   if (!grab()) return;
   changed_ = requested_ = false;
   // The picture shows all damage so far, which the grab took away.
-  reported_ = false;
+  reported_ = drawnSince_ = false;
   lastGrab_ = at;
 }
 

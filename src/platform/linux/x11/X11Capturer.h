@@ -43,6 +43,8 @@ struct Rect {
 struct Extensions {
   int damageEvent = 0, fixesEvent = 0, randrEvent = 0;
   bool composite = false;  // windows are read from their own pixmaps, covered or not
+  int inputOpcode = 0;
+  bool rawMotion = false;  // XInput 2: the pointer's motion is reported
 };
 
 // Throws CaptureError (notPermitted) when one is missing.
@@ -93,10 +95,13 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   void begin();
   // Idempotent.
   void end();
+  bool isRunning() const { return running_; }
+  const CaptureTarget& target() const { return target_; }
   void onEvent(XEvent& event);
   void request() {
     requested_ = true;
     pump();
+    connection_.drainEvents();
   }
   // Grabs a frame if one is due and the last was at least a frame interval before `at` (a
   // tick's due time, else now).
@@ -108,6 +113,9 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   void release();
   void tick();
   void schedule();
+  bool needsTick() const;
+  void frame(SteadyClock::time_point at);
+  void selectMotion(bool on);
   void watchPointer();
   void look();
   bool grab();
@@ -147,8 +155,11 @@ class Capturer : public std::enable_shared_from_this<Capturer> {
   bool running_ = false;
   bool changed_ = true;  // the start gives a frame
   bool requested_ = false;
-  bool reported_ = false;  // the damage's bounds came to meet the picture since the last look
-  bool starved_ = false;   // no free buffer at the last grab
+  bool reported_ = false;      // the damage's bounds came to meet the picture since the last look
+  bool drawnSince_ = false;    // anything was reported since the damage was last taken
+  bool pointerMoved_ = false;  // since the last tick
+  bool ticking_ = false;       // a tick is due
+  bool starved_ = false;       // no free buffer at the last grab
   bool pointerInside_ = false;
   int pointerX_ = -1, pointerY_ = -1;
   SteadyClock::time_point lastGrab_{};

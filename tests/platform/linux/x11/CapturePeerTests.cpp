@@ -3,8 +3,10 @@
 // a reader keeps the video payloads, which ffprobe and ffmpeg read back.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <random>
@@ -419,6 +421,142 @@ TEST(CapturePeer, DrawingElsewhereMakesNoFrameAndDoesNotHoldUpAChangeOnTheDispla
     EXPECT_LT(frames.back().first - at, 300ms);
   }
   runUntilDone(h.loop, capture.stop());
+}
+
+// The capture threads of this process (/proc/self/task/<id>): one per connection the backends
+// hold, named after the capture queue.
+std::vector<std::filesystem::path> captureThreads() {
+  std::vector<std::filesystem::path> threads;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    std::getline(comm, name);
+    if (name == "capture") threads.push_back(task.path());
+  }
+  return threads;
+}
+
+// How often the capture threads of this process have been woken so far.
+long captureWakeUps() {
+  long count = 0;
+  for (const auto& thread : captureThreads()) {
+    std::ifstream status(thread / "status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) count += std::stol(line.substr(24));
+    }
+  }
+  return count;
+}
+
+// A still picture under a still pointer leaves the capture asleep; drawing on the other monitor
+// wakes it only while it lasts, and the pointer's motion over the display still shows.
+TEST(CapturePeer, AStillDisplayLeavesTheCaptureAsleep) {
+  Harness h;
+  h.attach();
+  std::optional<testsupport::Monitor> main;
+  for (const auto& m : testsupport::monitors(h.x))
+    if (m.name != kName) main = m;
+  ASSERT_TRUE(main);
+  h.run({"xdotool", "mousemove", std::to_string(main->x + 5), std::to_string(main->y + 5)});
+  ASSERT_FALSE(h.start(h.display));
+  ASSERT_TRUE(h.framesPass(0));
+  const auto asleep = [&] {
+    h.framesDuring(300ms);
+    const long before = captureWakeUps();
+    h.framesDuring(1s);
+    // Ticks would wake it 60 times.
+    return captureWakeUps() - before;
+  };
+  EXPECT_LT(asleep(), 10);
+  testsupport::RootPainter painter(h.x.display());
+  painter.burst(*main, 100'000);
+  EXPECT_EQ(h.framesDuring(200ms), 0u);
+  EXPECT_LT(asleep(), 10);
+  const std::size_t before = h.link.frames.size();
+  h.run({"xdotool", "mousemove", std::to_string(h.shown.x + 50), std::to_string(h.shown.y + 50)});
+  EXPECT_TRUE(h.framesPass(before));
+  runUntilDone(h.loop, h.streamer->stop());
+}
+
+struct Started {
+  bool done = false;
+  std::optional<CaptureError> error;
+};
+
+asio::awaitable<void> startInto(streaming::ScreenCapture& capture, std::uint32_t display,
+                                Started& started) {
+  try {
+    co_await capture.start(streaming::CaptureTarget::display(display), kWidth, kHeight);
+  } catch (const CaptureError& error) {
+    started.error = error;
+  }
+  started.done = true;
+}
+
+// Two streams' captures starting at once, as two starts of the streamer make them, share one
+// connection and never both run on it; a stop that comes while a start waits for the connection
+// leaves no capture running. Either way the next start captures.
+TEST(CapturePeer, StartsThatMeetShareOneConnectionAndLeaveNoCaptureBehind) {
+  struct Case {
+    std::string name;
+    int starts;
+    bool stopAtOnce;
+    std::vector<std::optional<std::string>> errors;  // of each start
+  };
+  const std::vector<Case> cases = {
+      {"two starts at once", 2, false, {std::nullopt, "a capture of display(%) is running"}},
+      {"a stop during a start", 1, true, {"capture superseded while starting"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Harness h;
+    h.attach();
+    testsupport::RootPainter painter(h.x.display());
+    std::atomic<int> frames{0};
+    std::vector<std::unique_ptr<streaming::ScreenCapture>> captures;
+    std::vector<Started> started(std::size_t(c.starts));
+    for (auto& s : started) {
+      captures.push_back(std::make_unique<streaming::ScreenCapture>(
+          h.capture, [&](streaming::SharedPixelBuffer, protocol::MediaTime) { ++frames; }));
+      runtime::spawn(h.loop.get_executor(), startInto(*captures.back(), h.display, s));
+    }
+    if (c.stopAtOnce) runtime::spawn(h.loop.get_executor(), captures.front()->stop());
+    ASSERT_TRUE(runUntil(
+        h.loop,
+        [&] { return std::all_of(started.begin(), started.end(), [](auto& s) { return s.done; }); },
+        5s));
+    EXPECT_EQ(int(captureThreads().size()), 1);
+    for (std::size_t i = 0; i < started.size(); ++i) {
+      auto expected = c.errors[i];
+      if (expected) {
+        const auto at = expected->find('%');
+        if (at != std::string::npos) expected->replace(at, 1, std::to_string(h.display));
+      }
+      const auto error = started[i].error;
+      EXPECT_EQ(error ? std::optional(error->description()) : std::nullopt, expected) << i;
+    }
+    // What runs is the one capture that started: the display's changes reach only it.
+    const int before = frames;
+    for (unsigned long colour : {0x802020ul, 0x208020ul, 0x202080ul}) {
+      painter.fill(h.shown, colour);
+      runUntil(
+          h.loop, [] { return false; }, 100ms);
+    }
+    if (c.stopAtOnce) {
+      EXPECT_EQ(frames, before);
+    } else {
+      EXPECT_GT(frames, before);
+    }
+    for (auto& capture : captures) runUntilDone(h.loop, capture->stop());
+
+    Started again;
+    streaming::ScreenCapture next(
+        h.capture, [&](streaming::SharedPixelBuffer, protocol::MediaTime) { ++frames; });
+    runUntilDone(h.loop, startInto(next, h.display, again));
+    EXPECT_FALSE(again.error) << again.error->description();
+    EXPECT_EQ(int(captureThreads().size()), 1);
+    runUntilDone(h.loop, next.stop());
+  }
 }
 
 TEST(CapturePeer, ALostServerStopsTheStream) {
