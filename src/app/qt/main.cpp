@@ -3,6 +3,8 @@
 // only puts the pieces together.
 
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -10,6 +12,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -118,6 +121,29 @@ void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
   }
 }
 
+// Until Qt's connection can be asked, a crash (Qt's screen handling, while its connection is
+// made, stumbles on a server that went meanwhile) asks the display's socket instead: a server
+// that no longer takes a connection is the display's loss. System calls only.
+char displaySocket[sizeof(sockaddr_un::sun_path)] = {};
+
+void prepareDisplaySocket(const std::string& display) {
+  if (display.empty() || display[0] != ':') return;  // a display over TCP is not asked
+  const std::string number = display.substr(1, display.find('.') - 1);
+  const std::string path = "/tmp/.X11-unix/X" + number;
+  if (path.size() < sizeof displaySocket) std::memcpy(displaySocket, path.c_str(), path.size() + 1);
+}
+
+int crashEndingBeforeQt() noexcept {
+  if (!displaySocket[0]) return -1;
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, displaySocket, sizeof displaySocket);
+  const bool answers = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return answers ? -1 : app::App::lostDisplayStatus;
+}
+
 std::optional<std::string> environment(const char* name) {
   const char* value = std::getenv(name);
   return value ? std::optional<std::string>(value) : std::nullopt;
@@ -178,6 +204,8 @@ int main(int argc, char** argv) {
     std::fflush(nullptr);
     ::_exit(app::App::startFailedStatus);
   }
+  prepareDisplaySocket(environment("DISPLAY").value_or(""));
+  runtime::setCrashEnding(&crashEndingBeforeQt);
   std::optional<app::InstanceLock> lock;
   try {
     if (auto acquired = app::InstanceLock::acquire(app::InstanceLock::defaultPath())) {
