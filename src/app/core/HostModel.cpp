@@ -3,7 +3,6 @@
 #include "agents/AgentHub.h"
 #include "agents/TerminalJumper.h"
 #include "app/core/EngineLinks.h"
-#include "app/core/Lifetime.h"
 #include "app/core/LocalHello.h"
 #include "app/core/Onboarding.h"
 #include "app/core/Platform.h"

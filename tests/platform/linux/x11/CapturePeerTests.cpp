@@ -118,6 +118,13 @@ struct Harness {
     runUntil(
         loop, [&] { return reading.isFinished(); }, 2s);
   }
+  // The monitor that is not the phone's display.
+  std::optional<testsupport::Monitor> mainMonitor() const {
+    for (const auto& m : testsupport::monitors(x))
+      if (m.name != kName) return m;
+    return std::nullopt;
+  }
+
   void attach() {
     const streaming::VirtualDisplayConfig config{kName, 1, kWidth / 2, kHeight / 2, 2, 60};
     display = runUntilDone(loop, manager->attach(config));
@@ -362,9 +369,7 @@ TEST(CapturePeer, DrawingElsewhereMakesNoFrameAndDoesNotHoldUpAChangeOnTheDispla
   constexpr int kBurst = 1'000'000;
   Harness h;
   h.attach();
-  std::optional<testsupport::Monitor> main;
-  for (const auto& m : testsupport::monitors(h.x))
-    if (m.name != kName) main = m;
+  const auto main = h.mainMonitor();
   ASSERT_TRUE(main);
   testsupport::RootPainter painter(h.x.display());
   painter.fill(h.shown, 0x000000);
@@ -453,9 +458,7 @@ long captureWakeUps() {
 TEST(CapturePeer, AStillDisplayLeavesTheCaptureAsleep) {
   Harness h;
   h.attach();
-  std::optional<testsupport::Monitor> main;
-  for (const auto& m : testsupport::monitors(h.x))
-    if (m.name != kName) main = m;
+  const auto main = h.mainMonitor();
   ASSERT_TRUE(main);
   h.run({"xdotool", "mousemove", std::to_string(main->x + 5), std::to_string(main->y + 5)});
   ASSERT_FALSE(h.start(h.display));
