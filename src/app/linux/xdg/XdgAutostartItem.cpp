@@ -2,10 +2,14 @@
 
 #include <unistd.h>
 
+#include <gio/gdesktopappinfo.h>
+#include <glib.h>
+
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
-#include <iterator>
-#include <map>
+#include <memory>
+#include <optional>
 #include <sstream>
 #include <system_error>
 #include <utility>
@@ -29,155 +33,209 @@ std::string describe(const fs::filesystem_error& error) {
   return text;
 }
 
-// The keys of the [Desktop Entry] group, with string escapes ("\s", "\n", "\t", "\r", "\\")
-// undone as GLib undoes them: another escape is kept as it is, a final backslash dropped. As in
-// GLib, a line may end in CR LF, and of a key given twice the last one counts.
-std::map<std::string, std::string> entryKeys(std::string_view text) {
-  std::map<std::string, std::string> keys;
-  std::istringstream lines{std::string(text)};
-  std::string line;
-  bool inGroup = false;
-  while (std::getline(lines, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty() || line[0] == '#') continue;
-    if (line[0] == '[') {
-      inGroup = line.rfind("[Desktop Entry]", 0) == 0;
+struct GFreeDeleter {
+  void operator()(void* value) const { g_free(value); }
+};
+struct WordsDeleter {
+  void operator()(char** words) const { g_strfreev(words); }
+};
+struct ObjectDeleter {
+  void operator()(void* object) const { g_object_unref(object); }
+};
+struct KeyFileDeleter {
+  void operator()(GKeyFile* keys) const { g_key_file_unref(keys); }
+};
+using GText = std::unique_ptr<char, GFreeDeleter>;
+using GWords = std::unique_ptr<char*, WordsDeleter>;
+using Words = std::vector<std::string>;
+
+// Where a program is looked for when PATH is unset, as execvp looks.
+constexpr const char* kDefaultPath = "/bin:/usr/bin";
+// How deep env and shells may nest in one another before the reading gives up.
+constexpr int kNestingLimit = 8;
+
+// The entry as GLib loads it: none when GLib would not start anything from it (text that is not a
+// key file, no [Desktop Entry] first, a Type other than Application, a TryExec or Exec program
+// it does not find).
+std::unique_ptr<GDesktopAppInfo, ObjectDeleter> loadEntry(std::string_view text) {
+  std::unique_ptr<GKeyFile, KeyFileDeleter> keys(g_key_file_new());
+  if (!g_key_file_load_from_data(keys.get(), text.data(), text.size(), G_KEY_FILE_NONE, nullptr))
+    return nullptr;
+  return std::unique_ptr<GDesktopAppInfo, ObjectDeleter>(
+      g_desktop_app_info_new_from_keyfile(keys.get()));
+}
+
+bool names(const GWords& list, const std::string& desktop) {
+  for (char** name = list.get(); name && *name; ++name)
+    if (desktop == *name) return true;
+  return false;
+}
+
+// Whether the entry is shown on the current desktops, walked as GLib walks them: the first of them
+// that OnlyShowIn or NotShowIn names decides, and where none is named an OnlyShowIn hides it.
+// GLib reads XDG_CURRENT_DESKTOP once for its process; this reads it as it is now.
+bool shownOnCurrentDesktops(GDesktopAppInfo* info) {
+  const GWords only(g_desktop_app_info_get_string_list(info, "OnlyShowIn", nullptr));
+  const GWords not_(g_desktop_app_info_get_string_list(info, "NotShowIn", nullptr));
+  const char* current = std::getenv("XDG_CURRENT_DESKTOP");
+  std::istringstream desktops(current ? current : "");
+  for (std::string desktop; std::getline(desktops, desktop, ':');) {
+    if (names(only, desktop)) return true;
+    if (names(not_, desktop)) return false;
+  }
+  return !only;
+}
+
+// Whether the autostart rules keep a loaded entry: not hidden, not switched off for GNOME, shown on
+// this desktop.
+bool autostartKeeps(GDesktopAppInfo* info) {
+  static constexpr const char* enabled = "X-GNOME-Autostart-enabled";
+  if (g_desktop_app_info_get_is_hidden(info)) return false;
+  if (g_desktop_app_info_has_key(info, enabled) && !g_desktop_app_info_get_boolean(info, enabled))
+    return false;
+  return shownOnCurrentDesktops(info);
+}
+
+std::string shellQuoted(const char* text) {
+  const GText quoted(g_shell_quote(text));
+  return quoted.get();
+}
+
+// The Exec value with its field codes expanded as GLib expands them when it launches an entry with
+// no files: "%%" is one "%", %c the name, %i the icon option, a "%" that ends the value stays,
+// and every other code goes (%k as well: the text here has no file).
+std::string expandFieldCodes(GDesktopAppInfo* info, std::string_view exec) {
+  std::string expanded;
+  for (std::size_t i = 0; i < exec.size(); ++i) {
+    if (exec[i] != '%' || i + 1 == exec.size()) {
+      expanded += exec[i];
       continue;
     }
-    const auto equals = line.find('=');
-    if (!inGroup || equals == std::string::npos) continue;
-    auto trim = [](std::string s) {
-      const auto first = s.find_first_not_of(" \t");
-      const auto last = s.find_last_not_of(" \t");
-      return first == std::string::npos ? std::string() : s.substr(first, last - first + 1);
-    };
-    std::string value;
-    const std::string raw = trim(line.substr(equals + 1));
-    for (std::size_t i = 0; i < raw.size(); ++i) {
-      if (raw[i] != '\\') {
-        value += raw[i];
-        continue;
-      }
-      if (i + 1 == raw.size()) break;
-      const char next = raw[++i];
-      if (next == 's') {
-        value += ' ';
-      } else if (next == 'n') {
-        value += '\n';
-      } else if (next == 't') {
-        value += '\t';
-      } else if (next == 'r') {
-        value += '\r';
-      } else {
-        if (next != '\\') value += '\\';
-        value += next;
-      }
+    const char code = exec[++i];
+    if (code == '%') {
+      expanded += '%';
+    } else if (code == 'c') {
+      expanded += shellQuoted(g_app_info_get_name(G_APP_INFO(info)));
+    } else if (code == 'i') {
+      const GText icon(g_desktop_app_info_get_locale_string(info, "Icon"));
+      if (icon) expanded += "--icon " + shellQuoted(icon.get());
     }
-    keys.insert_or_assign(trim(line.substr(0, equals)), std::move(value));
   }
-  return keys;
+  return expanded;
 }
 
-// A boolean value as GLib reads one: only "true" and "1" are true.
-bool isTrue(const std::map<std::string, std::string>& keys, const char* key) {
-  const auto found = keys.find(key);
-  return found != keys.end() && (found->second == "true" || found->second == "1");
+// The words of a command line split by the shell's quoting, as GLib splits an Exec value.
+std::optional<Words> shellWords(const std::string& line) {
+  char** raw = nullptr;
+  if (!g_shell_parse_argv(line.c_str(), nullptr, &raw, nullptr)) return std::nullopt;
+  const GWords words(raw);
+  Words split;
+  for (char** word = raw; *word; ++word) split.emplace_back(*word);
+  return split;
 }
 
-// Whether GLib finds `program` as it finds a TryExec or Exec program: a name with a "/" as an
-// executable file, other names on $PATH.
-bool programFound(const std::string& program) {
+// The program execvp runs for `name` with the search path `path`: a name with a "/" as it is,
+// another the first executable file of that name in the path's folders.
+std::optional<fs::path> findProgram(const std::string& name, const std::string& path) {
   auto executable = [](const fs::path& file) {
     std::error_code error;
     return fs::is_regular_file(file, error) && ::access(file.c_str(), X_OK) == 0;
   };
-  if (program.empty()) return false;
-  if (program.find('/') != std::string::npos) return executable(program);
-  const char* path = std::getenv("PATH");
-  std::istringstream folders(path ? path : "/usr/bin:/bin");
-  for (std::string folder; std::getline(folders, folder, ':');)
-    if (!folder.empty() && executable(fs::path(folder) / program)) return true;
-  return false;
-}
-
-bool isEnv(const std::string& word) {
-  return word == "env" || word == "/usr/bin/env" || word == "/bin/env";
-}
-
-// Where the program begins in words that start with env: after its options and the variables it
-// sets or unsets. None where env would not run one program named there (an option this reading
-// does not know, such as -S, which splits the words anew).
-std::optional<std::size_t> programAfterEnv(const std::vector<std::string>& words) {
-  bool options = true;
-  for (std::size_t i = 1; i < words.size(); ++i) {
-    const std::string& word = words[i];
-    if (options && word == "--") {
-      options = false;
-    } else if (options &&
-               (word == "-u" || word == "--unset" || word == "-C" || word == "--chdir")) {
-      ++i;
-    } else if (options && word.size() > 1 && word[0] == '-') {
-      static constexpr std::string_view plain[] = {
-          "-i", "--ignore-environment", "-0", "--null", "-v", "--debug"};
-      const bool known = std::find(std::begin(plain), std::end(plain), word) != std::end(plain) ||
-                         word.starts_with("--unset=") || word.starts_with("--chdir=") ||
-                         (word.starts_with("-u") || word.starts_with("-C"));
-      if (!known) return std::nullopt;
-    } else if (word == "-") {
-      continue;  // as -i
-    } else if (word.find('=') == std::string::npos) {
-      return i;
-    }
+  if (name.empty()) return std::nullopt;
+  if (name.find('/') != std::string::npos)
+    return executable(name) ? std::optional<fs::path>(name) : std::nullopt;
+  std::istringstream folders(path);
+  for (std::string folder; std::getline(folders, folder, ':');) {
+    if (!folder.empty() && executable(fs::path(folder) / name)) return fs::path(folder) / name;
   }
   return std::nullopt;
 }
 
-// The Exec value's words as the quoting splits them, with "%" an ordinary character.
-std::optional<std::vector<std::string>> splitExec(std::string_view text) {
-  enum class Quote { none, doubleQuotes, singleQuotes };
-  std::vector<std::string> arguments;
-  std::string word;
-  bool inWord = false;
-  Quote quote = Quote::none;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (quote == Quote::singleQuotes) {
-      if (c == '\'') {
-        quote = Quote::none;
-      } else {
-        word += c;
-      }
-    } else if (quote == Quote::doubleQuotes) {
-      // Within double quotes a backslash escapes only these; before anything else it stays.
-      const bool escape = c == '\\' && i + 1 < text.size() &&
-                          std::string_view("\"`$\\").find(text[i + 1]) != std::string_view::npos;
-      if (c == '"') {
-        quote = Quote::none;
-      } else {
-        word += escape ? text[++i] : c;
-      }
-    } else if (c == ' ' || c == '\t' || c == '\n') {
-      if (inWord) arguments.push_back(std::exchange(word, {}));
-      inWord = false;
-    } else if (c == '#' && !inWord) {
-      break;  // a comment to the end
-    } else {
-      inWord = true;
-      if (c == '"') {
-        quote = Quote::doubleQuotes;
-      } else if (c == '\'') {
-        quote = Quote::singleQuotes;
-      } else if (c == '\\') {
-        if (++i == text.size()) return std::nullopt;
-        word += text[i];
-      } else {
-        word += c;
-      }
+// A shell's NAME=value word.
+bool isAssignment(const std::string& word) {
+  const auto equals = word.find('=');
+  if (equals == 0 || equals == std::string::npos ||
+      std::isdigit(static_cast<unsigned char>(word[0])))
+    return false;
+  return std::all_of(word.begin(), word.begin() + static_cast<std::ptrdiff_t>(equals), [](char c) {
+    return c == '_' || std::isalnum(static_cast<unsigned char>(c));
+  });
+}
+
+bool runs(const Words& words, std::size_t first, std::string path, const fs::path& executable,
+          int depth);
+
+// Whether GNU env, run with `words` (env first), runs the executable: its options end at the
+// first word that is not one, a "-" may follow them, then every word with a "=" is a variable it
+// sets, and the next word is the program, looked for on the PATH env leaves it. An option this
+// reading does not know (such as -S, which splits the words anew) reads as not.
+bool envRuns(const Words& words, std::string path, const fs::path& executable, int depth) {
+  std::size_t i = 1;
+  for (; i < words.size() && words[i].size() > 1 && words[i][0] == '-'; ++i) {
+    const std::string& word = words[i];
+    std::optional<std::string> unset;
+    if (word == "--") {
+      ++i;
+      break;
+    } else if (word == "-u" || word == "--unset") {
+      if (++i == words.size()) return false;
+      unset = words[i];
+    } else if (word.starts_with("--unset=") || word.starts_with("-u")) {
+      unset = word.substr(word[1] == 'u' ? 2 : 8);
+    } else if (word == "-i" || word == "--ignore-environment") {
+      unset = "PATH";
+    } else if (word == "-C" || word == "--chdir") {
+      ++i;
+    } else if (word != "-0" && word != "--null" && word != "-v" && word != "--debug" &&
+               !word.starts_with("--chdir=") && !word.starts_with("-C")) {
+      return false;
     }
+    if (unset == "PATH") path = kDefaultPath;
   }
-  if (quote != Quote::none) return std::nullopt;
-  if (inWord) arguments.push_back(std::move(word));
-  return arguments;
+  if (i < words.size() && words[i] == "-") {  // as -i
+    path = kDefaultPath;
+    ++i;
+  }
+  for (; i < words.size() && words[i].find('=') != std::string::npos; ++i)
+    if (words[i].starts_with("PATH=")) path = words[i].substr(5);
+  return runs(words, i, path, executable, depth + 1);
+}
+
+// Whether a shell's -c script runs the executable first: its words as the shell quotes them,
+// after any NAME=value words and an "exec", name it. A program word the shell would still expand
+// (a "$", a backquote, a pattern, a "~") or that holds an operator reads as not.
+bool scriptRuns(const std::string& script, std::string path, const fs::path& executable,
+                int depth) {
+  const auto words = shellWords(script);
+  if (!words) return false;
+  std::size_t i = 0;
+  for (; i < words->size() && isAssignment((*words)[i]); ++i)
+    if ((*words)[i].starts_with("PATH=")) path = (*words)[i].substr(5);
+  if (i < words->size() && (*words)[i] == "exec") ++i;
+  if (i == words->size() || (*words)[i].find_first_of("$`*?[~;&|<>()") != std::string::npos)
+    return false;
+  return runs(*words, i, path, executable, depth + 1);
+}
+
+bool isShell(const std::string& name) {
+  return name == "sh" || name == "bash" || name == "dash";
+}
+
+// Whether running words[first..] starts the executable: the program itself, or env or a shell's
+// -c script running it, as they run theirs.
+bool runs(const Words& words, std::size_t first, std::string path, const fs::path& executable,
+          int depth) {
+  if (first >= words.size() || depth > kNestingLimit) return false;
+  const auto program = findProgram(words[first], path);
+  if (!program) return false;
+  std::error_code error;
+  if (*program == executable || fs::equivalent(*program, executable, error)) return true;
+  const Words rest(words.begin() + static_cast<std::ptrdiff_t>(first), words.end());
+  const std::string name = program->filename().string();
+  if (name == "env") return envRuns(rest, path, executable, depth);
+  if (isShell(name) && rest.size() > 2 && rest[1] == "-c")
+    return scriptRuns(rest[2], path, executable, depth);
+  return false;
 }
 
 }  // namespace
@@ -213,18 +271,6 @@ std::string execArgument(std::string_view path) {
   return escaped;
 }
 
-std::optional<std::vector<std::string>> execArguments(std::string_view exec) {
-  // Field codes are expanded before the words are split: "%%" stands for one "%", and any other
-  // "%" is a code the desktop expands or drops (or a stray one it refuses), so the words here
-  // would not be what it runs.
-  std::string text;
-  for (std::size_t i = 0; i < exec.size(); ++i) {
-    if (exec[i] == '%' && (i + 1 == exec.size() || exec[++i] != '%')) return std::nullopt;
-    text += exec[i];
-  }
-  return splitExec(text);
-}
-
 std::string autostartEntry(const fs::path& executable) {
   // GLib looks for the program before it undoes "%%", so a path with a "%" would never be
   // found there: such a path goes to env as its argument instead.
@@ -235,31 +281,13 @@ std::string autostartEntry(const fs::path& executable) {
 }
 
 bool startsAtLogin(std::string_view entry, const fs::path& executable) {
-  const auto keys = entryKeys(entry);
-  auto value = [&](const char* key) {
-    const auto found = keys.find(key);
-    return found == keys.end() ? std::optional<std::string>() : found->second;
-  };
-  // What GLib refuses to load, and what the autostart rules skip.
-  if (value("Type") != "Application" || isTrue(keys, "Hidden")) return false;
-  if (value("X-GNOME-Autostart-enabled") && !isTrue(keys, "X-GNOME-Autostart-enabled"))
-    return false;
-  auto isExecutable = [&](const std::string& program) {
-    std::error_code error;
-    return program == executable.string() || fs::equivalent(program, executable, error);
-  };
-  if (const auto tryExec = value("TryExec");
-      tryExec && !tryExec->empty() && !isExecutable(*tryExec) && !programFound(*tryExec))
-    return false;
-  const auto exec = value("Exec");
+  const auto info = loadEntry(entry);
+  if (!info || !autostartKeeps(info.get())) return false;
+  const char* exec = g_app_info_get_commandline(G_APP_INFO(info.get()));
   if (!exec) return false;
-  // GLib looks for the first word's program before it undoes "%%".
-  const auto raw = splitExec(*exec);
-  const auto arguments = execArguments(*exec);
-  if (!raw || raw->empty() || !arguments || arguments->empty()) return false;
-  if (!isEnv(raw->front())) return isExecutable(arguments->front()) && isExecutable(raw->front());
-  const auto program = programAfterEnv(*arguments);
-  return program && isExecutable((*arguments)[*program]);
+  const auto words = shellWords(expandFieldCodes(info.get(), exec));
+  const char* path = std::getenv("PATH");
+  return words && runs(*words, 0, path ? path : kDefaultPath, executable, 0);
 }
 
 XdgAutostartItem::XdgAutostartItem()

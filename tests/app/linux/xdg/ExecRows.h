@@ -1,10 +1,14 @@
 // Autostart entries for the program "<folder>/My Apps/brindlet" (or another under the folder), "@"
-// standing for the folder: their Exec values and the rest of their group, and whether the desktop
-// starts that program from them.
+// standing for the folder: their Exec values and the rest of their text, the PATH and the desktop
+// they are read with, and whether the desktop starts that program from them.
 
 #pragma once
 
+#include <filesystem>
+#include <fstream>
 #include <string>
+
+#include "support/Environment.h"
 
 namespace brindlet::platform {
 
@@ -16,7 +20,13 @@ struct ExecRow {
   const char* type = "Application";  // the Type key's value; no key when null
   const char* lineEnd = "\n";
   const char* program = "/My Apps/brindlet";  // under the folder
+  const char* path = "/usr/bin:/bin";         // PATH
+  const char* desktop = nullptr;              // XDG_CURRENT_DESKTOP; unset when null
+  const char* before = "";                    // lines before the group
+  const char* header = "[Desktop Entry]";
 };
+
+inline constexpr const char* onPath = "@/My Apps:/usr/bin:/bin";
 
 inline constexpr ExecRow execRows[] = {
     {"quoted", R"("@/My Apps/brindlet")", true},
@@ -58,18 +68,85 @@ inline constexpr ExecRow execRows[] = {
     {"env unsetting a variable", R"(env -u FOO "@/My Apps/brindlet")", true},
     {"env with -- and a variable", R"(/usr/bin/env -i -- A=b "@/My Apps/brindlet")", true},
     {"CR LF line ends", R"("@/My Apps/brindlet")", true, "", "Application", "\r\n"},
+    {.name = "the program found on the path", .exec = "brindlet", .starts = true, .path = onPath},
+    {.name = "a field code", .exec = "brindlet %U", .starts = true, .path = onPath},
+    {.name = "a % that ends the value", .exec = R"("@/My Apps/brindlet" %)", .starts = true},
+    {.name = "a shell's script running the program found on the path",
+     .exec = R"(sh -c "exec brindlet --x")",
+     .starts = true,
+     .path = onPath},
+    {.name = "a shell's script setting a variable",
+     .exec = R"(sh -c "A=1 '@/My Apps/brindlet'")",
+     .starts = true},
+    {.name = "blanks before the group header",
+     .exec = R"("@/My Apps/brindlet")",
+     .starts = true,
+     .header = "  [Desktop Entry]"},
+    {.name = "shown only on another desktop",
+     .exec = R"("@/My Apps/brindlet")",
+     .starts = false,
+     .more = "OnlyShowIn=KDE;\n",
+     .desktop = "GNOME"},
+    {.name = "not shown on this desktop",
+     .exec = R"("@/My Apps/brindlet")",
+     .starts = false,
+     .more = "NotShowIn=GNOME;\n",
+     .desktop = "GNOME"},
+    {.name = "the first current desktop named decides",
+     .exec = R"("@/My Apps/brindlet")",
+     .starts = false,
+     .more = "OnlyShowIn=GNOME;\nNotShowIn=ubuntu;\n",
+     .desktop = "ubuntu:GNOME"},
+    {.name = "a blank after the type",
+     .exec = R"("@/My Apps/brindlet")",
+     .starts = false,
+     .type = "Application "},
+    {.name = "a key before the first group",
+     .exec = R"("@/My Apps/brindlet")",
+     .starts = false,
+     .before = "Name=x\n"},
+    {.name = "a stray line", .exec = R"("@/My Apps/brindlet")", .starts = false, .more = "stray\n"},
+    {.name = "text after the group header",
+     .exec = R"("@/My Apps/brindlet")",
+     .starts = false,
+     .header = "[Desktop Entry]x"},
+    {.name = "env taking an option after a variable",
+     .exec = R"(env FOO=1 -u X "@/My Apps/brindlet")",
+     .starts = false},
 };
+
+// "@" in the text replaced by the folder.
+inline std::string placed(const std::string& text, const std::string& folder) {
+  std::string out;
+  for (const char c : text) out += c == '@' ? folder : std::string(1, c);
+  return out;
+}
+
+// The environment a row is read with.
+inline testsupport::Variables environmentOf(const ExecRow& row, const std::string& folder) {
+  return {{"PATH", placed(row.path, folder)},
+          {"XDG_CURRENT_DESKTOP",
+           row.desktop ? std::optional<std::string>(row.desktop) : std::nullopt}};
+}
+
+// Each row's program under the folder, a shell script with the body.
+inline void placePrograms(const std::string& folder, const std::string& body) {
+  for (const auto& row : execRows) {
+    const std::filesystem::path program = folder + row.program;
+    std::filesystem::create_directories(program.parent_path());
+    std::ofstream(program) << "#!/bin/sh\n" << body;
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+  }
+}
 
 // The entry's text with the folder in place of "@".
 inline std::string entryWith(const ExecRow& row, const std::string& folder) {
-  std::string text = "[Desktop Entry]\n";
+  std::string text = std::string(row.before) + row.header + "\n";
   if (row.type) text += std::string("Type=") + row.type + "\n";
   text += "Name=Brindlet\nExec=" + std::string(row.exec) + "\n" + row.more;
   std::string entry;
-  for (const char c : text) {
-    if (c == '@') {
-      entry += folder;
-    } else if (c == '\n') {
+  for (const char c : placed(text, folder)) {
+    if (c == '\n') {
       entry += row.lineEnd;
     } else {
       entry += c;

@@ -1,6 +1,6 @@
 // The written entry launched by GLib's own desktop-entry launcher: the program it names starts,
 // even from a folder whose name holds a blank, a quote, a "$" and a "%". GLib's reading of the
-// Exec rows that the unit tests read.
+// rows that the unit tests read.
 
 #include <cstdlib>
 #include <filesystem>
@@ -94,35 +94,62 @@ TEST(GioLaunch, TheInstalledMenuEntryStartsTheInstalledProgram) {
   }
 }
 
-// Whether GLib takes each row's entry as one it can start: it splits the Exec value and finds the
-// program it names; and whether the autostart rules, read through GLib as GNOME's session reads
-// them, keep it.
-TEST(GioLaunch, GLibSplitsEachExecRowAsTheRowSays) {
+// Whether GLib starts each row's program from its entry at login, each row read in a process of
+// its own with the row's PATH and desktop (GLib reads the desktop once a process): GLib loads it,
+// the autostart rules, read through GLib as GNOME's session reads them, keep it, and the command
+// GLib launches from it, as the session launches it, runs the program.
+TEST(GioLaunch, GLibStartsEachRowAsTheRowSays) {
   testsupport::TempDir dir;
-  for (const auto& row : execRows) {
-    const fs::path program = fs::path(dir.path() + row.program);
-    fs::create_directories(program.parent_path());
-    std::ofstream(program) << "#!/bin/sh\n";
-    fs::permissions(program, fs::perms::owner_all);
-  }
+  const std::string marker = dir.file("started");
+  placePrograms(dir.path(), "echo \"$0\" > '" + marker + "'\n");
   std::vector<std::string> line{
       "/usr/bin/python3", "-c",
-      "import sys, gi\n"
+      "import os, sys, gi\n"
       "gi.require_version('Gio', '2.0')\n"
-      "from gi.repository import Gio\n"
-      "def starts(info):\n"
-      "    key = 'X-GNOME-Autostart-enabled'\n"
-      "    return not info.get_is_hidden() and (not info.has_key(key) or info.get_boolean(key))\n"
-      "for f in sys.argv[1:]:\n"
+      "from gi.repository import Gio, GLib\n"
+      "marker = sys.argv[1]\n"
+      "def starts(f, program):\n"
       "    try:\n"
-      "        print(int(starts(Gio.DesktopAppInfo.new_from_filename(f))))\n"
+      "        info = Gio.DesktopAppInfo.new_from_filename(f)\n"
       "    except TypeError:\n"  // PyGObject's word for an app GLib does not make
-      "        print(0)"};
+      "        return False\n"
+      "    key = 'X-GNOME-Autostart-enabled'\n"
+      "    if info.get_is_hidden() or (info.has_key(key) and not info.get_boolean(key)):\n"
+      "        return False\n"
+      "    if not info.get_show_in(None):\n"
+      "        return False\n"
+      "    pids = []\n"
+      "    flags = GLib.SpawnFlags.SEARCH_PATH | GLib.SpawnFlags.DO_NOT_REAP_CHILD\n"
+      "    info.launch_uris_as_manager([], None, flags, None, None,\n"
+      "                                lambda i, pid, d: pids.append(pid), None)\n"
+      "    for pid in pids:\n"
+      "        os.waitpid(pid, 0)\n"
+      "    return os.path.exists(marker) and open(marker).read() == program + '\\n'\n"
+      "rows = sys.argv[2:]\n"
+      "for i in range(0, len(rows), 4):\n"
+      "    f, path, desktop, program = rows[i:i + 4]\n"
+      "    if os.path.exists(marker):\n"
+      "        os.remove(marker)\n"
+      "    child = os.fork()\n"
+      "    if child == 0:\n"
+      "        os.dup2(os.open(os.devnull, os.O_WRONLY), 2)\n"  // what the programs complain
+      "        os.environ['PATH'] = path\n"
+      "        os.environ.pop('XDG_CURRENT_DESKTOP', None)\n"
+      "        if desktop:\n"
+      "            os.environ['XDG_CURRENT_DESKTOP'] = desktop\n"
+      "        try:\n"
+      "            print(int(starts(f, program)), flush=True)\n"
+      "        finally:\n"
+      "            os._exit(0)\n"
+      "    os.waitpid(child, 0)",
+      marker};
   int i = 0;
   for (const auto& row : execRows) {
     const std::string entry = "row" + std::to_string(++i) + ".desktop";
     dir.write(entry, entryWith(row, dir.path()));
-    line.push_back(dir.file(entry));
+    const auto environment = environmentOf(row, dir.path());
+    line.insert(line.end(), {dir.file(entry), *environment[0].second,
+                             environment[1].second.value_or(""), dir.path() + row.program});
   }
   const auto glib = testsupport::runProgram(line);
   ASSERT_EQ(glib.status, 0) << glib.output;

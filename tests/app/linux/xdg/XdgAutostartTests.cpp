@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include "runtime/Log.h"
 #include "runtime/ManualClock.h"
 #include "runtime/MemoryDefaults.h"
+#include "support/Environment.h"
 #include "support/Loop.h"
 #include "support/TempDir.h"
 
@@ -23,12 +25,21 @@ namespace {
 namespace fs = std::filesystem;
 using testsupport::readFile;
 
+// An executable file at `path`.
+void placeProgram(const fs::path& path) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path) << "#!/bin/sh\n";
+  fs::permissions(path, fs::perms::owner_all);
+}
+
 struct Autostart {
   testsupport::TempDir config;
   boost::asio::io_context io;
   fs::path entry = fs::path(config.path()) / "autostart" / "brindlet.desktop";
-  std::string binary = "/opt/brindlet/bin/brindlet";
+  std::string binary = config.path() + "/opt/brindlet/bin/brindlet";
   XdgAutostartItem item{entry, binary};
+
+  Autostart() { placeProgram(binary); }
 
   bool enabled() { return testing::runUntilDone(io, item.isEnabled()); }
   void set(bool on) { testing::runUntilDone(io, item.setEnabled(on)); }
@@ -53,55 +64,74 @@ TEST(XdgAutostart, RegisterStatusUnregister) {
     EXPECT_EQ(fs::exists(a.entry), s.present);
   }
   a.set(true);
-  EXPECT_EQ(readFile(a.entry),
-            "[Desktop Entry]\nType=Application\nName=Brindlet\n"
-            "Exec=\"/opt/brindlet/bin/brindlet\"\nX-GNOME-Autostart-enabled=true\n");
+  EXPECT_EQ(readFile(a.entry), "[Desktop Entry]\nType=Application\nName=Brindlet\nExec=\"" +
+                                   a.binary + "\"\nX-GNOME-Autostart-enabled=true\n");
   EXPECT_EQ(fs::status(a.entry).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                 fs::perms::others_read);
 }
 
 TEST(XdgAutostart, OnlyAnEntryThatStartsThisBinaryCounts) {
-  const std::string binary = "/opt/brindlet/bin/brindlet";
+  testsupport::TempDir dir;
+  const std::string binary = dir.path() + "/opt/brindlet/bin/brindlet";
+  placeProgram(binary);
   const std::string good = autostartEntry(binary);
   const struct {
     const char* name;
-    std::string text;
+    std::string text;  // "@" standing for the folder
     bool on;
   } cases[] = {
       {"as written", good, true},
       {"hidden", good + "Hidden=true\n", false},
       {"switched off",
-       "[Desktop Entry]\nExec=/opt/brindlet/bin/brindlet\n"
+       "[Desktop Entry]\nExec=@/opt/brindlet/bin/brindlet\n"
        "X-GNOME-Autostart-enabled=false\n",
        false},
       {"another binary", autostartEntry("/home/u/old-build/brindlet"), false},
       {"plain Exec with arguments",
-       "[Desktop Entry]\nType=Application\nExec=/opt/brindlet/bin/brindlet --quiet\n", true},
-      {"Exec in another group", "[Desktop Action x]\nExec=/opt/brindlet/bin/brindlet\n", false},
-      {"an unterminated quote", "[Desktop Entry]\nExec=\"/opt/brindlet/bin/brindlet\n", false},
+       "[Desktop Entry]\nType=Application\nExec=@/opt/brindlet/bin/brindlet --quiet\n", true},
+      {"Exec in another group", "[Desktop Action x]\nExec=@/opt/brindlet/bin/brindlet\n", false},
+      {"an unterminated quote", "[Desktop Entry]\nExec=\"@/opt/brindlet/bin/brindlet\n", false},
       {"no Exec", "[Desktop Entry]\nType=Application\n", false},
       {"a doubled %",
-       "[Desktop Entry]\nType=Application\nExec=env /opt/brindlet/bin/brindlet --at=50%%\n", true},
-      {"a bare % in the path", "[Desktop Entry]\nExec=/opt/brindlet/bin/brind%let\n", false},
-      {"a bare % at the end", "[Desktop Entry]\nExec=/opt/brindlet/bin/brindlet %\n", false},
-      {"a field code", "[Desktop Entry]\nExec=/opt/brindlet/bin/brindlet %U\n", false},
-      {"a field code in quotes", "[Desktop Entry]\nExec=\"/opt/brindlet/bin/brindlet%f\"\n", false},
+       "[Desktop Entry]\nType=Application\nExec=env @/opt/brindlet/bin/brindlet --at=50%%\n", true},
+      {"a bare % in the path", "[Desktop Entry]\nExec=@/opt/brindlet/bin/brind%let\n", false},
+      // GLib keeps a "%" that ends the value, and launches with no files for a field code.
+      {"a bare % at the end",
+       "[Desktop Entry]\nType=Application\nExec=@/opt/brindlet/bin/brindlet %\n", true},
+      {"a field code", "[Desktop Entry]\nType=Application\nExec=@/opt/brindlet/bin/brindlet %U\n",
+       true},
+      {"a field code in quotes", "[Desktop Entry]\nExec=\"@/opt/brindlet/bin/brindlet%f\"\n",
+       false},
   };
-  for (const auto& c : cases) EXPECT_EQ(startsAtLogin(c.text, binary), c.on) << c.name;
+  const testsupport::Variables environment{{"PATH", "/usr/bin:/bin"},
+                                           {"XDG_CURRENT_DESKTOP", std::nullopt}};
+  for (const auto& c : cases) {
+    const bool on = testsupport::withEnvironment(
+        environment, [&] { return startsAtLogin(placed(c.text, dir.path()), binary); });
+    EXPECT_EQ(on, c.on) << c.name;
+  }
 }
 
-// The rows' expectations are GLib's, which the peer test checks on the same rows.
+// The rows' expectations are GLib's, which the peer test checks on the same rows, each read with
+// its own PATH and desktop.
 TEST(XdgAutostart, ExecIsSplitAsTheDesktopSplitsIt) {
+  testsupport::TempDir dir;
+  placePrograms(dir.path(), "");
   for (const auto& row : execRows) {
-    EXPECT_EQ(startsAtLogin(entryWith(row, "/opt"), std::string("/opt") + row.program), row.starts)
-        << row.name;
+    const bool starts = testsupport::withEnvironment(environmentOf(row, dir.path()), [&] {
+      return startsAtLogin(entryWith(row, dir.path()), dir.path() + row.program);
+    });
+    EXPECT_EQ(starts, row.starts) << row.name;
   }
 }
 
 TEST(XdgAutostart, OddPathsSurviveTheQuoting) {
-  for (const std::string path :
+  testsupport::TempDir dir;
+  for (const std::string name :
        {"/a b/c", "/q\"uote/x", "/d$HOME/x", "/p%u/x", "/b\\s/x", "/t`ick/x", "/n\nl/x"}) {
+    const std::string path = dir.path() + name;
+    placeProgram(path);
     EXPECT_TRUE(startsAtLogin(autostartEntry(path), path)) << path;
   }
   EXPECT_EQ(execArgument("/a b/$x%u\\"), "\"/a b/\\\\$x%%u\\\\\\\\\"");
@@ -121,21 +151,28 @@ TEST(XdgAutostart, DefaultEntryLivesInTheConfigFolder) {
   }
 }
 
+// The first-run model over the item, its other roles doubles.
+std::shared_ptr<app::Onboarding> onboarding(boost::asio::io_context& io,
+                                            std::shared_ptr<runtime::MemoryDefaults> defaults,
+                                            std::shared_ptr<XdgAutostartItem> item) {
+  auto clock = std::make_shared<runtime::ManualClock>();
+  return testing::runUntilDone(
+      io, app::Onboarding::create({std::make_shared<app::FakeChecker>(clock), std::move(defaults),
+                                   std::make_shared<app::RecordingGuide>(),
+                                   std::make_shared<app::RecordingActivator>(),
+                                   std::make_shared<app::RecordingOpener>(), item, clock}));
+}
+
 TEST(XdgAutostart, AnUnwritableFolderIsLoggedAndSetupStillCompletes) {
   // The folder's place is taken by a file, which no user can write into.
   testsupport::TempDir config;
   config.write("autostart", "");
   boost::asio::io_context io;
-  auto clock = std::make_shared<runtime::ManualClock>();
   auto defaults = std::make_shared<runtime::MemoryDefaults>();
   auto item = std::make_shared<XdgAutostartItem>(
       fs::path(config.path()) / "autostart" / "brindlet.desktop", "/opt/brindlet/bin/brindlet");
   runtime::LogCapture log;
-  auto model = testing::runUntilDone(
-      io, app::Onboarding::create({std::make_shared<app::FakeChecker>(clock), defaults,
-                                   std::make_shared<app::RecordingGuide>(),
-                                   std::make_shared<app::RecordingActivator>(),
-                                   std::make_shared<app::RecordingOpener>(), item, clock}));
+  auto model = onboarding(io, defaults, item);
   testing::runUntilDone(io, model->finish());
   EXPECT_EQ(log.messages("onboarding", runtime::LogLevel::error),
             std::vector<std::string>{"Launch at login: Not a directory: " + config.path() +
