@@ -74,6 +74,7 @@ boost::asio::awaitable<std::shared_ptr<Onboarding>> Onboarding::create(Roles rol
   model->step.set(stepFrom(stored).value_or(Step::welcome));
   if (model->roles_.defaults->boolean(completeKey).value_or(false)) {
     const bool enabled = co_await model->roles_.loginItem->isEnabled();
+    model->loginItemReads_ = enabled;
     model->wantsLaunchAtLogin.set(enabled);
   }
   co_await model->refresh();
@@ -182,7 +183,7 @@ boost::asio::awaitable<void> Onboarding::next() {
 boost::asio::awaitable<void> Onboarding::finish(std::function<void()> written) {
   auto self = shared_from_this();
   const bool wanted = wantsLaunchAtLogin.get();
-  co_await setLaunchAtLogin(wanted);
+  if (loginItemReads_ != wanted) co_await setLaunchAtLogin(wanted);
   roles_.defaults->setBoolean(completeKey, true);
   roles_.defaults->remove(stepKey);
   roles_.guide->dismiss();
@@ -193,6 +194,7 @@ boost::asio::awaitable<void> Onboarding::setLaunchAtLogin(bool enabled) {
   std::string failure;
   try {
     co_await roles_.loginItem->setEnabled(enabled);
+    loginItemReads_ = enabled;
   } catch (const LoginItemError& error) {
     failure = error.description();
   }

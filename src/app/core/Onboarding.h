@@ -79,7 +79,9 @@ class Onboarding : public std::enable_shared_from_this<Onboarding> {
   void go(Step to, bool forward);
   // The main button's "next": the following step, or finish() after the last.
   boost::asio::awaitable<void> next();
-  // Applies the launch-at-login choice and marks setup complete; then `written` runs.
+  // Applies the launch-at-login choice and marks setup complete; then `written` runs. A switch
+  // that stands as the login item was read leaves the item alone: an entry read as off may still
+  // be one the user keeps, and only the user turning the switch off removes one.
   boost::asio::awaitable<void> finish(std::function<void()> written = nullptr);
   // Registers or unregisters the login item; a failure is logged, not thrown.
   boost::asio::awaitable<void> setLaunchAtLogin(bool enabled);
@@ -99,6 +101,8 @@ class Onboarding : public std::enable_shared_from_this<Onboarding> {
   runtime::TaskHandle poll_;
   runtime::TaskHandle advancing_;
   bool checking_ = false;  // a poll's refresh is still out
+  // What the login item was last read as or set to; none before a setup was completed.
+  std::optional<bool> loginItemReads_;
 };
 
 }  // namespace brindlet::app

@@ -219,6 +219,29 @@ TEST_P(OnboardingTable, Plays) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, OnboardingTable, ::testing::ValuesIn(cases));
 
+// Done after a completed setup: the item is set only where the switch no longer reads as it.
+TEST(Onboarding, DoneSetsTheLoginItemOnlyWhenTheSwitchMoved) {
+  const struct {
+    bool reads;
+    std::optional<bool> turned;
+    std::vector<bool> calls;
+  } cases[] = {
+      {true, std::nullopt, {}},
+      {false, std::nullopt, {}},
+      {true, false, {false}},
+      {false, true, {true}},
+  };
+  for (const auto& c : cases) {
+    Harness h({{"onboardingComplete", true}});
+    h.loginItem->enabled = c.reads;
+    h.create();
+    h.model->restart();
+    if (c.turned) h.model->wantsLaunchAtLogin.set(*c.turned);
+    h.run(h.model->finish());
+    EXPECT_EQ(h.loginItem->calls, c.calls) << c.reads << " turned " << c.turned.has_value();
+  }
+}
+
 TEST(Onboarding, CompletedSetupReadsTheLoginItem) {
   for (const bool enabled : {true, false}) {
     Harness h({{"onboardingComplete", true}});

@@ -163,6 +163,58 @@ std::shared_ptr<app::Onboarding> onboarding(boost::asio::io_context& io,
                                    std::make_shared<app::RecordingOpener>(), item, clock}));
 }
 
+// Setup run again after it was completed ("Set Up Brindlet..." then "Done"): an entry stays as the
+// user wrote it unless the user moves the switch.
+TEST(XdgAutostart, DoneChangesTheEntryOnlyWhenTheSwitchMoved) {
+  const struct {
+    const char* name;
+    const char* exec;
+    const char* path;  // PATH, "@" standing for the folder
+    const char* more;  // further lines
+    std::optional<bool> turned;
+    bool reads;    // what the switch reads before
+    bool present;  // after Done
+    bool ours;     // after Done, the entry this app writes
+  } cases[] = {
+      {"the program on the path", "brindlet", onPath, "", std::nullopt, true, true, false},
+      {"the program not on the path", "brindlet", "/usr/bin:/bin", "", std::nullopt, false, true,
+       false},
+      {"shown on another desktop only", "\"@/My Apps/brindlet\"", "/usr/bin", "OnlyShowIn=KDE;\n",
+       std::nullopt, false, true, false},
+      {"turned off", "brindlet", onPath, "", false, true, false, false},
+      {"turned on", "brindlet", "/usr/bin:/bin", "", true, false, true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::TempDir dir;
+    const std::string program = dir.path() + "/My Apps/brindlet";
+    placeProgram(program);
+    const fs::path entry = fs::path(dir.path()) / "autostart" / "brindlet.desktop";
+    fs::create_directories(entry.parent_path());
+    const std::string text =
+        placed("[Desktop Entry]\nType=Application\nExec=" + std::string(c.exec) + "\n" + c.more,
+               dir.path());
+    dir.write("autostart/brindlet.desktop", text);
+    const testsupport::Variables environment{{"PATH", placed(c.path, dir.path())},
+                                             {"XDG_CURRENT_DESKTOP", "GNOME"}};
+    testsupport::withEnvironment(environment, [&] {
+      boost::asio::io_context io;
+      auto defaults = std::make_shared<runtime::MemoryDefaults>(
+          runtime::DefaultsValues{{app::Onboarding::completeKey, true}});
+      auto model = onboarding(io, defaults, std::make_shared<XdgAutostartItem>(entry, program));
+      EXPECT_EQ(model->wantsLaunchAtLogin.get(), c.reads);
+      model->restart();
+      if (c.turned) model->wantsLaunchAtLogin.set(*c.turned);
+      testing::runUntilDone(io, model->finish());
+      EXPECT_EQ(fs::exists(entry), c.present);
+      if (c.present) {
+        EXPECT_EQ(readFile(entry), c.ours ? autostartEntry(program) : text);
+      }
+      return 0;
+    });
+  }
+}
+
 TEST(XdgAutostart, AnUnwritableFolderIsLoggedAndSetupStillCompletes) {
   // The folder's place is taken by a file, which no user can write into.
   testsupport::TempDir config;
