@@ -370,17 +370,21 @@ TEST_F(AppExit, AQuitDuringStartUpEndsAsAQuit) {
 }
 
 // The first start's keyring prompt open (the keyring has none yet and asks for the new one's
-// password) while the X server and the session bus go together, as at a logout: the start-up
-// waits on the prompt, and the app still ends as the display's loss.
-TEST_F(AppExit, XAndTheBusGoingWhileTheKeyringPromptsEndAsTheDisplaysLoss) {
-  XServer own;
-  testsupport::PromptingKeyring keyring(own.display());
-  auto brindlet = startOn(own, {keyring.environment()});
-  ASSERT_TRUE(keyring.prompting(15s)) << brindlet->output();
-  own.kill();
-  keyring.kill();
-  EXPECT_TRUE(brindlet->waitExit(5s)) << brindlet->output();
-  EXPECT_EQ(ended(*brindlet), lostDisplayStatus) << brindlet->output();
+// password) while the X server goes, with the session bus as at a logout or alone: the start-up
+// waits on the prompt, or goes on once the prompter has gone with the server, and the app ends as
+// the display's loss either way.
+TEST_F(AppExit, XGoingWhileTheKeyringPromptsEndsAsTheDisplaysLoss) {
+  for (const bool withTheBus : {true, false}) {
+    SCOPED_TRACE(withTheBus ? "the X server and the bus" : "the X server alone");
+    XServer own;
+    testsupport::PromptingKeyring keyring(own.display());
+    auto brindlet = startOn(own, {keyring.environment()});
+    ASSERT_TRUE(keyring.prompting(15s)) << brindlet->output();
+    own.kill();
+    if (withTheBus) keyring.kill();
+    EXPECT_TRUE(brindlet->waitExit(5s)) << brindlet->output();
+    EXPECT_EQ(ended(*brindlet), lostDisplayStatus) << brindlet->output();
+  }
 }
 
 // A session manager's logout with the first start's keyring prompt open: the SaveYourself is
