@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 #include <boost/asio/post.hpp>
 
@@ -58,8 +59,7 @@ void watchQuitSignals() {
       std::fflush(nullptr);
       ::_exit(App::quitStatus);
     }
-    appLog().info("Quit signal %d", static_cast<int>(number));
-    theApp->quitSignal();
+    theApp->quitSignal(number);
   }
 }
 
@@ -106,40 +106,41 @@ App* App::current() {
   return theApp;
 }
 
-bool App::start(Build build) {
-  // What the build hands over; shared with it, as a start-up that ended meanwhile returns first.
-  struct Built {
-    std::shared_ptr<Shell> shell;
-    bool done = false;
-  };
-  auto built = std::make_shared<Built>();
-  auto building = [](App& app, Build build, std::shared_ptr<Built> built) -> asio::awaitable<void> {
-    try {
-      auto started = co_await build([&app] { app.quit(); });
-      {
-        std::lock_guard lock(app.mutex_);
-        built->shell = std::move(started.shell);
-        app.steps_ = std::move(started.steps);
-        built->done = true;
-      }
-      app.changed_.notify_all();
-    } catch (const std::exception& error) {
-      appLog().error("Start-up failed: %s", error.what());
-      app.exitNow(startFailedStatus);
+runtime::Duration App::stepsLimit() const {
+  return parts_.limit - parts_.outputsLimit - cleanUpLimit - hopsMargin;
+}
+
+void App::start(Build build) {
+  // From the start: a session manager's Die while the build waits (a keyring prompt) is a quit.
+  parts_.toolkit.takeQuit([this] { quit("logout"); });
+  runtime::spawn(parts_.loop.context().get_executor(), building(*this, std::move(build)));
+}
+
+asio::awaitable<void> App::building(App& app, Build build) {
+  try {
+    auto menu = [&app] { app.quit("menu"); };
+    auto built = build(std::move(menu));
+    auto started = co_await std::move(built);
+    {
+      std::lock_guard lock(app.mutex_);
+      app.steps_ = std::move(started.steps);
     }
-  };
-  runtime::spawn(parts_.loop.context().get_executor(), building(*this, std::move(build), built));
-  std::shared_ptr<Shell> shell;
+    auto shell = std::move(started.shell);
+    app.parts_.toolkit.post([&app, shell] { app.show(shell); });
+  } catch (const std::exception& error) {
+    appLog().error("Start-up failed: %s", error.what());
+    app.exitNow(startFailedStatus);
+  }
+}
+
+void App::show(std::shared_ptr<Shell> shell) {
   {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return built->done || phase_ == Phase::ended; });
-    if (phase_ == Phase::ended) return false;
+    std::lock_guard lock(mutex_);
+    if (phase_ != Phase::starting) return;
     phase_ = Phase::running;
-    shell = built->shell;
   }
   // Only now the tray icon: the menu never shows half a model.
-  parts_.toolkit.show(std::move(shell), [this] { quit(); });
-  return true;
+  parts_.toolkit.show(std::move(shell));
 }
 
 void App::run() {
@@ -147,33 +148,36 @@ void App::run() {
   finish();
 }
 
-void App::quit() {
+void App::quit(std::string_view road) {
   {
     std::unique_lock lock(mutex_);
     if (phase_ == Phase::starting) {
       lock.unlock();
       // Nothing is built to stop in order; what was published goes with the exit's clean-up.
-      appLog().info("Quitting during start-up");
+      appLog().info("Quitting during start-up: %.*s", static_cast<int>(road.size()), road.data());
       exitNow(quitStatus);
       return;
     }
     if (phase_ != Phase::running) return;
     phase_ = Phase::quitting;
   }
+  appLog().info("Quitting: %.*s", static_cast<int>(road.size()), road.data());
   beginQuit();
 }
 
-void App::quitSignal() {
+void App::quitSignal(int number) {
   if (quitSignals_.fetch_add(1) > 0) {
     // The one graceful chance is spent: whatever holds the quit up, the process ends now.
-    appLog().error("A second quit signal: ending now");
+    appLog().info("Quitting: second signal %d", number);
     exitNow(quitStatus);
     return;
   }
-  quit();
+  const std::string road = "signal " + std::to_string(number);
+  quit(road);
 }
 
 void App::displayLost() {
+  appLog().info("Quitting: display lost");
   exitNow(lostDisplayStatus);
 }
 
@@ -208,11 +212,11 @@ void App::startWatchdog() {
   watchdog_ = std::thread([this] {
     runtime::detail::nameThisThread("brindlet-watch");
     std::unique_lock lock(mutex_);
-    const auto deadline =
-        std::chrono::steady_clock::now() + parts_.limit + std::chrono::milliseconds(500);
+    // The exit that cannot wait still fits in the quit's limit after it.
+    const auto deadline = std::chrono::steady_clock::now() + stepsLimit();
     if (changed_.wait_until(lock, deadline, [&] { return phase_ == Phase::ended; })) return;
     lock.unlock();
-    appLog().error("Quitting took too long");
+    appLog().info("Quitting: watchdog (the quit overran)");
     exitNow(quitStatus);
   });
 }
@@ -249,11 +253,10 @@ void App::finish() {
   std::unique_lock lock(mutex_);
   if (ended()) return;
   if (phase_ != Phase::quitting) {
-    // The event loop ended by a road that did not come here first: the quit runs in full all
-    // the same, its first half now.
-    phase_ = Phase::quitting;
+    // The event loop ended by a road that did not come here first: the quit runs all the same,
+    // in full once there is a model, its first half now.
     lock.unlock();
-    beginQuit();
+    quit("event loop ended");
     lock.lock();
   }
   changed_.wait(lock, [&] { return firstHalfDone_ || ended(); });

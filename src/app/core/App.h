@@ -4,7 +4,7 @@
 // the quit, the watchdog, the quit signals and the exit that cannot wait. Every road into the quit
 // comes here: the menu and its shortcut, SIGTERM, SIGINT and SIGHUP, the toolkit's own quit (a
 // session manager's Die), the X server's loss, a second quit signal, a signal during start-up and
-// the watchdog.
+// the watchdog. Each road names itself in the log, in one line ("Quitting: menu").
 //
 // The order of a quit: first what would outlive the app (the hook server and its discovery files,
 // the deck and its keys' programs, with their grace), which talks to no X server; then the
@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 #include <boost/asio/awaitable.hpp>
@@ -37,9 +38,13 @@ class Shell;
 class Toolkit {
  public:
   virtual ~Toolkit() = default;
-  // On the toolkit's thread: the tray icon and windows over `shell`, from now on; the toolkit's
-  // own quit (a session manager's Die) calls `quit` instead of ending its event loop.
-  virtual void show(std::shared_ptr<Shell> shell, std::function<void()> quit) = 0;
+  // On the toolkit's thread, before its event loop: the toolkit's own quit (a session manager's
+  // Die) calls `quit` instead of ending its event loop, from now on.
+  virtual void takeQuit(std::function<void()> quit) = 0;
+  // On the toolkit's thread: the tray icon and windows over `shell`, from now on.
+  virtual void show(std::shared_ptr<Shell> shell) = 0;
+  // From any thread: `call` on the toolkit's thread, from its event loop.
+  virtual void post(std::function<void()> call) = 0;
   // On the toolkit's thread: its event loop, until endEventLoop.
   virtual void runEventLoop() = 0;
   // From any thread.
@@ -86,11 +91,16 @@ class App {
     runtime::MainLoop& loop;
     Toolkit& toolkit;
     ProcessEnding& ending;
-    // The quit as a whole; the watchdog ends the process half a second after it.
+    // The quit as a whole, the exit that cannot wait included: its steps get what the exit
+    // leaves of it (stepsLimit), and the watchdog ends the process when they overrun.
     runtime::Duration limit = std::chrono::seconds(2);
     // What the exit that cannot wait gives switching the outputs off.
     runtime::Duration outputsLimit = std::chrono::milliseconds(500);
   };
+  // What the exit's clean-up may take (it lets a file's write in flight finish), and a margin for
+  // the hops between the steps.
+  static constexpr runtime::Duration cleanUpLimit = std::chrono::milliseconds(300);
+  static constexpr runtime::Duration hopsMargin = std::chrono::milliseconds(200);
   using Build = std::function<boost::asio::awaitable<Started>(std::function<void()> quit)>;
 
   // Catches SIGTERM, SIGINT and SIGHUP for the process's life, on a thread of its own that hands
@@ -105,16 +115,20 @@ class App {
   App& operator=(const App&) = delete;
   static App* current();
 
-  // On the toolkit's thread: builds on the main loop while it waits, then shows the interface.
-  // False when the process ended meanwhile (in tests; the app has ended by then).
-  bool start(Build build);
-  // On the toolkit's thread: the toolkit's event loop, then the rest of the quit; the process
-  // ends with the quit's status.
+  // The quit's steps' limit, and the watchdog's: the quit's, less the exit that cannot wait.
+  runtime::Duration stepsLimit() const;
+
+  // On the toolkit's thread, before run: the toolkit's quit from now on, and the build on the
+  // main loop; once it is done, the interface is shown from the toolkit's event loop. A build
+  // that fails ends the process (status 1).
+  void start(Build build);
+  // On the toolkit's thread: the toolkit's event loop, from the start on, then the rest of the
+  // quit; the process ends with the quit's status.
   void run();
 
-  // The roads in, from any thread.
-  void quit();
-  void quitSignal();
+  // The roads in, from any thread; `road` names it in the log ("menu", "logout").
+  void quit(std::string_view road);
+  void quitSignal(int number);
   void displayLost();
   // The exit that cannot wait, from any thread; the first call ends the process, a later one
   // waits for that.
@@ -123,6 +137,8 @@ class App {
  private:
   enum class Phase { starting, running, quitting, ended };
 
+  static boost::asio::awaitable<void> building(App& app, Build build);
+  void show(std::shared_ptr<Shell> shell);
   void beginQuit();
   void startWatchdog();
   void finish();

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+#include <utility>
+
 #include "app/core/SettingsGuide.h"
 #include "app/core/Shell.h"
 #include "app/ui/Shell.h"
@@ -61,7 +63,12 @@ AppInterface::~AppInterface() = default;
 
 void AppInterface::onInterface(std::function<void(ui::Shell&)> call) {
   poster_.post()([this, call = std::move(call)] {
-    if (interface_) call(*interface_);
+    // Qt's event loop runs while the models are built.
+    if (interface_) {
+      call(*interface_);
+    } else {
+      waiting_.push_back(call);
+    }
   });
 }
 
@@ -81,6 +88,7 @@ void AppInterface::attach(std::shared_ptr<Shell> shell) {
   hosts_ = std::make_unique<ui::SystemTrayHosts>(loop_, display_);
   interface_ = std::make_unique<ui::Shell>(
       loop_, *shell_, ui::Shell::Sources{shell_->state, shell_->pairing()}, *hosts_);
+  for (auto& call : std::exchange(waiting_, {})) call(*interface_);
 }
 
 }  // namespace brindlet::app

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/linux/LinuxPlatform.h"
 #include "app/ui/QtBridge.h"
@@ -21,8 +23,7 @@ class SystemTrayHosts;
 
 // The app's user interface for the models: made on the Qt thread before the models, whose
 // presenters it hands out; the interface itself (and so the tray icon) comes with attach, once
-// the models are whole. What a model asks of a window before then waits on the Qt thread's
-// queue, behind attach.
+// the models are whole. What a model asks of a window before then waits for attach.
 class AppInterface {
  public:
   AppInterface(runtime::MainLoop& loop, std::string display);
@@ -45,6 +46,7 @@ class AppInterface {
   std::shared_ptr<Shell> shell_;
   std::unique_ptr<ui::SystemTrayHosts> hosts_;
   std::unique_ptr<ui::Shell> interface_;
+  std::vector<std::function<void(ui::Shell&)>> waiting_;  // asked before attach
   ui::QtThreadPoster poster_;  // last: nothing posted through it runs once the rest is gone
 };
 

@@ -52,10 +52,17 @@ QtToolkit::~QtToolkit() {
   if (filter_) qApp->removeEventFilter(filter_.get());
 }
 
-void QtToolkit::show(std::shared_ptr<Shell> shell, std::function<void()> quit) {
+void QtToolkit::takeQuit(std::function<void()> quit) {
   filter_ = std::make_unique<QuitFilter>(std::move(quit));
   qApp->installEventFilter(filter_.get());
+}
+
+void QtToolkit::show(std::shared_ptr<Shell> shell) {
   interface_.attach(std::move(shell));
+}
+
+void QtToolkit::post(std::function<void()> call) {
+  QMetaObject::invokeMethod(qApp, std::move(call), Qt::QueuedConnection);
 }
 
 void QtToolkit::runEventLoop() {

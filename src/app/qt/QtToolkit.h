@@ -19,7 +19,9 @@ class QtToolkit final : public Toolkit {
   // The windows' presenters, for the platform, before the models are built.
   LinuxPlatform::Presenters presenters() { return interface_.presenters(); }
 
-  void show(std::shared_ptr<Shell> shell, std::function<void()> quit) override;
+  void takeQuit(std::function<void()> quit) override;
+  void show(std::shared_ptr<Shell> shell) override;
+  void post(std::function<void()> call) override;
   void runEventLoop() override;
   void endEventLoop() override;
   void hideWindows() override;

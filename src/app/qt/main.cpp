@@ -40,6 +40,7 @@ namespace {
 using namespace brindlet;
 namespace asio = boost::asio;
 
+// The whole quit, the exit included: a service manager's stop timeout may be as short.
 constexpr runtime::Duration quitLimit = std::chrono::seconds(2);
 
 const runtime::Logger& appLog() {
@@ -165,14 +166,16 @@ std::optional<std::string> refusal() {
 }
 
 // The start-up on the main loop: the model, then the shell over it with the App's quit.
-app::App::Build buildWith(app::Platform& platform, runtime::MainLoop& loop) {
-  return [&platform, &loop](std::function<void()> quit) -> asio::awaitable<app::Started> {
-    auto model = co_await app::HostModel::build(platform);
-    app::Started started;
-    started.shell = std::make_shared<app::Shell>(loop.context().get_executor(), model, quit);
-    started.steps = std::make_shared<app::ModelQuit>(model, quitLimit);
-    co_return started;
-  };
+app::App::Build buildWith(app::Platform& platform, runtime::MainLoop& loop,
+                          runtime::Duration stepsLimit) {
+  return
+      [&platform, &loop, stepsLimit](std::function<void()> quit) -> asio::awaitable<app::Started> {
+        auto model = co_await app::HostModel::build(platform);
+        app::Started started;
+        started.shell = std::make_shared<app::Shell>(loop.context().get_executor(), model, quit);
+        started.steps = std::make_shared<app::ModelQuit>(model, stepsLimit);
+        co_return started;
+      };
 }
 
 }  // namespace
@@ -252,7 +255,10 @@ int main(int argc, char** argv) {
   platform.defaults();
   installTestHooks(loop);
 
-  if (life.start(buildWith(platform, loop))) life.run();
+  // Qt's event loop runs while the model is built: a session manager or the X server's loss is
+  // heard however long the build waits (a keyring's prompt).
+  life.start(buildWith(platform, loop, life.stepsLimit()));
+  life.run();
   // The App has ended the process by now; this is never reached.
   return app::App::startFailedStatus;
 }

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +15,7 @@
 #include <boost/asio/use_awaitable.hpp>
 
 #include "app/core/App.h"
+#include "runtime/Log.h"
 #include "runtime/LoopThread.h"
 #include "runtime/MainLoop.h"
 
@@ -56,16 +58,43 @@ class Recorder {
   bool ended_ = false;
 };
 
+// The app's log lines of its own area, as steps: the quit's road.
+class RecordedLog final : public runtime::LogSink {
+ public:
+  explicit RecordedLog(Recorder& recorder) : recorder_(recorder) {}
+  void write(const runtime::LogEntry& entry) override {
+    if (entry.category == "app" && entry.level == runtime::LogLevel::info)
+      recorder_.add(entry.message);
+  }
+
+ private:
+  Recorder& recorder_;
+};
+
+// The toolkit's event loop runs what is posted to it until it ends.
 class FakeToolkit final : public Toolkit {
  public:
   explicit FakeToolkit(Recorder& recorder) : recorder_(recorder) {}
-  void show(std::shared_ptr<Shell>, std::function<void()> quit) override {
-    toolkitQuit = std::move(quit);
-    recorder_.add("shown");
+  void takeQuit(std::function<void()> quit) override { toolkitQuit = std::move(quit); }
+  void show(std::shared_ptr<Shell>) override { recorder_.add("shown"); }
+  void post(std::function<void()> call) override {
+    {
+      std::lock_guard lock(mutex_);
+      posted_.push_back(std::move(call));
+    }
+    changed_.notify_all();
   }
   void runEventLoop() override {
     std::unique_lock lock(mutex_);
-    ended_.wait(lock, [&] { return loopEnded_; });
+    for (;;) {
+      changed_.wait(lock, [&] { return loopEnded_ || !posted_.empty(); });
+      if (loopEnded_) return;
+      auto call = std::move(posted_.front());
+      posted_.erase(posted_.begin());
+      lock.unlock();
+      call();
+      lock.lock();
+    }
   }
   void endEventLoop() override {
     {
@@ -74,7 +103,7 @@ class FakeToolkit final : public Toolkit {
       loopEnded_ = true;
     }
     recorder_.add("event loop ended");
-    ended_.notify_all();
+    changed_.notify_all();
   }
   void hideWindows() override { recorder_.add("windows hidden"); }
 
@@ -83,7 +112,8 @@ class FakeToolkit final : public Toolkit {
  private:
   Recorder& recorder_;
   std::mutex mutex_;
-  std::condition_variable ended_;
+  std::condition_variable changed_;
+  std::vector<std::function<void()>> posted_;
   bool loopEnded_ = false;
 };
 
@@ -121,47 +151,89 @@ class FakeEnding final : public ProcessEnding {
   Recorder& recorder_;
 };
 
-enum class Road { menu, signal, toolkit, displayLoss, secondSignal, startUp, watchdog, loopEnds };
+enum class Road {
+  menu,
+  signal,
+  toolkit,
+  displayLoss,
+  secondSignal,
+  watchdog,
+  loopEnds,
+  buildFails
+};
 
 struct Row {
   const char* name;
   Road road;
-  int signal;
+  bool duringStartUp;  // the build waits for good meanwhile
   Steps expected;
+  int signal = SIGTERM;
 };
 
-const Steps inOrder{"shown",       "first half", "event loop ended", "windows hidden",
-                    "second half", "clean-up",   "outputs off",      "end 0"};
-const Steps cannotWait{"shown", "first half", "clean-up", "outputs off", "end 0"};
+// The quit in order, named by its log line.
+Steps inOrder(const std::string& line) {
+  return {"shown",          line,          "first half", "event loop ended",
+          "windows hidden", "second half", "clean-up",   "outputs off",
+          "end 0"};
+}
+Steps duringStartUp(const std::string& road) {
+  return {"Quitting during start-up: " + road, "clean-up", "outputs off", "end 0"};
+}
 
 TEST(App, EveryRoadIntoTheQuitKeepsItsOrder) {
   App::catchQuitSignals();
   const Row rows[] = {
-      {"the menu or Ctrl+Q", Road::menu, 0, inOrder},
-      {"SIGTERM", Road::signal, SIGTERM, inOrder},
-      {"SIGINT", Road::signal, SIGINT, inOrder},
-      {"SIGHUP", Road::signal, SIGHUP, inOrder},
-      {"the toolkit's own quit", Road::toolkit, 0, inOrder},
-      {"the X server's loss", Road::displayLoss, 0, {"shown", "clean-up", "end 3"}},
-      {"a second signal while the loop is stuck", Road::secondSignal, SIGTERM, cannotWait},
-      {"a signal during start-up", Road::startUp, SIGTERM, {"clean-up", "outputs off", "end 0"}},
-      {"the watchdog", Road::watchdog, 0, cannotWait},
+      {"the menu or Ctrl+Q", Road::menu, false, inOrder("Quitting: menu")},
+      {"the toolkit's own quit", Road::toolkit, false, inOrder("Quitting: logout")},
+      {"the X server's loss",
+       Road::displayLoss,
+       false,
+       {"shown", "Quitting: display lost", "clean-up", "end 3"}},
+      {"a second signal while the loop is stuck",
+       Road::secondSignal,
+       false,
+       {"shown", "Quitting: signal 15", "first half", "Quitting: second signal 15", "clean-up",
+        "outputs off", "end 0"}},
+      {"the watchdog",
+       Road::watchdog,
+       false,
+       {"shown", "Quitting: menu", "first half", "Quitting: watchdog (the quit overran)",
+        "clean-up", "outputs off", "end 0"}},
       {"the event loop ended by a road of its own",
        Road::loopEnds,
-       0,
-       {"shown", "event loop ended", "first half", "windows hidden", "second half", "clean-up",
-        "outputs off", "end 0"}},
+       false,
+       {"shown", "event loop ended", "Quitting: event loop ended", "first half", "windows hidden",
+        "second half", "clean-up", "outputs off", "end 0"}},
+      {"a signal during start-up", Road::signal, true, duringStartUp("signal 15")},
+      {"a logout during start-up", Road::toolkit, true, duringStartUp("logout")},
+      {"the X server's loss during start-up",
+       Road::displayLoss,
+       true,
+       {"Quitting: display lost", "clean-up", "end 3"}},
+      {"the event loop ended during start-up",
+       Road::loopEnds,
+       true,
+       {"event loop ended", "Quitting during start-up: event loop ended", "clean-up", "outputs off",
+        "end 0"}},
+      {"a start-up that fails", Road::buildFails, false, {"clean-up", "end 1"}},
   };
-  for (const auto& row : rows) {
+  std::vector<Row> table(std::begin(rows), std::end(rows));
+  for (int number : {SIGTERM, SIGINT, SIGHUP}) {
+    const std::string line = "Quitting: signal " + std::to_string(number);
+    table.push_back({"a signal", Road::signal, false, inOrder(line), number});
+  }
+  for (const auto& row : table) {
     SCOPED_TRACE(row.name);
     Recorder recorder;
+    auto log = std::make_shared<RecordedLog>(recorder);
+    runtime::Log::attach(log);
     runtime::MainLoop loop;
     runtime::LoopThread loopThread(loop);
     FakeToolkit toolkit(recorder);
     FakeEnding ending(recorder);
     const bool stuck = row.road == Road::secondSignal || row.road == Road::watchdog;
-    const auto limit =
-        row.road == Road::watchdog ? runtime::Duration(100ms) : runtime::Duration(2s);
+    // Only the watchdog's row may end by the watchdog.
+    const auto limit = row.road == Road::watchdog ? runtime::Duration(1s) : runtime::Duration(30s);
     App app({loop, toolkit, ending, limit, 50ms});
     std::function<void()> menuQuit;
     bool building = false;
@@ -174,25 +246,27 @@ TEST(App, EveryRoadIntoTheQuitKeepsItsOrder) {
         building = true;
       }
       buildBegun.notify_all();
-      if (row.road == Road::startUp) co_await hang();
+      if (row.duringStartUp) co_await hang();
+      if (row.road == Road::buildFails) throw std::runtime_error("no model");
       co_return Started{nullptr, std::make_shared<FakeSteps>(recorder, stuck)};
     };
     std::thread main([&] {
-      if (app.start(build)) app.run();
+      app.start(build);
+      app.run();
     });
-    if (row.road == Road::startUp) {
+    if (row.duringStartUp) {
       std::unique_lock lock(buildMutex);
       ASSERT_TRUE(buildBegun.wait_for(lock, 5s, [&] { return building; }));
-    } else {
+    } else if (row.road != Road::buildFails) {
       ASSERT_TRUE(recorder.waitFor("shown"));
     }
+    const auto asked = std::chrono::steady_clock::now();
     switch (row.road) {
       case Road::menu:
       case Road::watchdog:
         menuQuit();
         break;
       case Road::signal:
-      case Road::startUp:
         ::raise(row.signal);
         break;
       case Road::toolkit:
@@ -202,20 +276,26 @@ TEST(App, EveryRoadIntoTheQuitKeepsItsOrder) {
         app.displayLost();
         break;
       case Road::secondSignal:
-        ::raise(row.signal);
+        ::raise(SIGTERM);
         ASSERT_TRUE(recorder.waitFor("first half"));
-        ::raise(row.signal);
+        ::raise(SIGTERM);
         break;
       case Road::loopEnds:
         toolkit.endEventLoop();
         break;
+      case Road::buildFails:
+        break;
     }
     EXPECT_TRUE(recorder.waitForEnd());
+    // The watchdog leaves the exit that cannot wait its time within the quit's limit.
+    if (row.road == Road::watchdog) {
+      EXPECT_LE(std::chrono::steady_clock::now() - asked, limit - 50ms - App::cleanUpLimit);
+    }
     main.join();
+    runtime::Log::detach(log);
     EXPECT_EQ(recorder.steps(), row.expected);
   }
   for (int number : {SIGTERM, SIGINT, SIGHUP}) ::signal(number, SIG_DFL);
 }
-
 }  // namespace
 }  // namespace brindlet::app

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "AppHarness.h"
+#include "support/PromptingKeyring.h"
 #include "support/SessionManager.h"
 
 namespace brindlet::app::testing {
@@ -58,7 +59,8 @@ class AppExit : public AppPeer {
                                   "XDG_CONFIG_HOME=" + home + "/config",
                                   "XDG_CACHE_HOME=" + home + "/cache"};
     line.insert(line.end(), environment.begin(), environment.end());
-    line.push_back(app);
+    // The app's log, which names the quit's road, is read from its standard error.
+    line.insert(line.end(), {app, "--log-both"});
     return server.start(line);
   }
 
@@ -278,6 +280,8 @@ TEST_F(AppExit, ASessionManagersDieQuitsInOrder) {
   EXPECT_EQ(hook.waitExit(5s), 0);
   EXPECT_EQ(hook.output(), "{}");
   EXPECT_EQ(testsupport::readFile(termed), "term\n") << "the key's shell got no SIGTERM";
+  // Qt's quit event taken as the app's own, not Qt's loop ending by itself.
+  EXPECT_EQ(count(brindlet->output(), "Quitting: logout\n"), 1) << brindlet->output();
 }
 
 // A crash, here one the test asks for (a fault on the main loop, or GLib's g_error, which raises
@@ -313,6 +317,9 @@ TEST_F(AppExit, AStuckLoopEndsOnASecondSignal) {
   std::this_thread::sleep_for(200ms);
   ::kill(brindlet->pid(), SIGTERM);
   EXPECT_EQ(ended(*brindlet), 0) << brindlet->output();
+  // Ended by the second signal itself, not by the watchdog after it.
+  EXPECT_EQ(count(brindlet->output(), "Quitting: second signal 15\n"), 1) << brindlet->output();
+  EXPECT_EQ(count(brindlet->output(), "Quitting: watchdog"), 0) << brindlet->output();
 }
 
 // A session bus that accepts and never answers, as a stopped one does: the start-up waits on it
@@ -360,6 +367,45 @@ TEST_F(AppExit, AQuitDuringStartUpEndsAsAQuit) {
     ASSERT_TRUE(status);
     EXPECT_TRUE(*status == 0 || *status == 1) << *status << brindlet->output();
   }
+}
+
+// The first start's keyring prompt open (the keyring has none yet and asks for the new one's
+// password) while the X server goes, with the session bus as at a logout or alone: the start-up
+// waits on the prompt, or goes on once the prompter has gone with the server, and the app ends as
+// the display's loss either way.
+TEST_F(AppExit, XGoingWhileTheKeyringPromptsEndsAsTheDisplaysLoss) {
+  for (const bool withTheBus : {true, false}) {
+    SCOPED_TRACE(withTheBus ? "the X server and the bus" : "the X server alone");
+    XServer own;
+    testsupport::PromptingKeyring keyring(own.display());
+    auto brindlet = startOn(own, {keyring.environment()});
+    ASSERT_TRUE(keyring.prompting(15s)) << brindlet->output();
+    own.kill();
+    if (withTheBus) keyring.kill();
+    EXPECT_TRUE(brindlet->waitExit(5s)) << brindlet->output();
+    EXPECT_EQ(ended(*brindlet), lostDisplayStatus) << brindlet->output();
+  }
+}
+
+// A session manager's logout with the first start's keyring prompt open: the SaveYourself is
+// answered at once, and the Die ends the app as a quit during start-up.
+TEST_F(AppExit, ALogoutWhileTheKeyringPromptsIsAnsweredAndQuits) {
+  testsupport::SessionManager manager(SESSION_MANAGER_PROGRAM);
+  XServer own;
+  testsupport::PromptingKeyring keyring(own.display());
+  auto environment = manager.environment();
+  environment.push_back(keyring.environment());
+  auto brindlet = startOn(own, environment);
+  const auto clients = manager.registered(1, 10s);
+  ASSERT_EQ(clients.size(), 1u) << manager.output();
+  ASSERT_TRUE(keyring.prompting(15s)) << brindlet->output();
+  manager.save();
+  EXPECT_TRUE(manager.waitFor("saved " + clients[0], 5s)) << manager.output() << brindlet->output();
+  manager.die();
+  EXPECT_TRUE(brindlet->waitExit(2s)) << brindlet->output();
+  EXPECT_EQ(ended(*brindlet), 0) << brindlet->output();
+  EXPECT_EQ(count(brindlet->output(), "Quitting during start-up: logout\n"), 1)
+      << brindlet->output();
 }
 
 // The app on its own without a display to stay on: its exit status, standard output and error,
