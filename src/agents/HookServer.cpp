@@ -329,14 +329,15 @@ void HookServer::stop() {
   core_->readerLeft = nullptr;
   std::exchange(roomTimer_, {}).cancel();
   connections_.cancelAll();
-  removeFiles();
+  withdrawFiles();
 }
 
 void HookServer::listenerReady() {
   const auto port = listener_ ? listener_->port() : std::nullopt;
   if (!port) return;
-  DiscoveryFile file{folder_, *port, core_->token};
-  runtime::spawn(executor_, publish(weak_from_this(), std::move(file)));
+  publication_ = Publication{DiscoveryFile{folder_, *port, core_->token},
+                             std::make_shared<std::atomic<bool>>(false)};
+  runtime::spawn(executor_, publish(publication_->file, publication_->withdrawn));
 }
 
 namespace {
@@ -350,13 +351,15 @@ void removeAndForget(const DiscoveryFile& file) {
 
 }  // namespace
 
-asio::awaitable<void> HookServer::publish(std::weak_ptr<HookServer> weak, DiscoveryFile file) {
+asio::awaitable<void> HookServer::publish(DiscoveryFile file,
+                                          std::shared_ptr<std::atomic<bool>> withdrawn) {
   try {
     // Registered before they exist, in the call that writes them: an exit that cannot wait, or a
     // crash, takes them along, so that whatever takes the port next is not led to the hooks'
-    // token and prompts; once the process is ending they are not written at all.
-    auto write = [file] {
-      if (!runtime::removeFileOnExit(file.jsonPath()) ||
+    // token and prompts; once the process is ending, or the server has withdrawn them, they are
+    // not written at all.
+    auto write = [file, withdrawn] {
+      if (withdrawn->load() || !runtime::removeFileOnExit(file.jsonPath()) ||
           !runtime::removeFileOnExit(file.headersPath())) {
         return false;
       }
@@ -368,28 +371,24 @@ asio::awaitable<void> HookServer::publish(std::weak_ptr<HookServer> weak, Discov
     agentsLog().error("Hook server file: %s", e.what());
     co_return;
   }
-  auto self = weak.lock();
-  if (!self || self->port() != file.port) {
-    // Stopped while the files were written: they must not outlive this run's server.
-    auto remove = [file] { removeAndForget(file); };
-    co_await runtime::offloadBlocking(std::move(remove));
-    co_return;
-  }
-  self->published_ = std::move(file);
-  agentsLog().info("Hook server on 127.0.0.1:%hu", self->published_->port);
+  // Withdrawn while they were written: their removal follows the writing.
+  if (withdrawn->load()) co_return;
+  agentsLog().info("Hook server on 127.0.0.1:%hu", file.port);
 }
 
 void HookServer::listenerFailed(const std::string& error) {
   agentsLog().error("Hook server failed: %s", error.c_str());
   // Whatever holds this port next must not receive the agents' prompts.
-  removeFiles();
+  withdrawFiles();
 }
 
-void HookServer::removeFiles() {
-  if (!published_) return;
-  // Off the loop, and done even when the loop stops right after (a stop on the way out).
-  auto remove = [file = std::move(*published_)] { removeAndForget(file); };
-  published_.reset();
+void HookServer::withdrawFiles() {
+  if (!publication_) return;
+  publication_->withdrawn->store(true);
+  // Off the loop, and done even when the loop stops right after (a stop on the way out). The
+  // blocking worker is one thread taking its calls in turn: a writing it has begun ends first.
+  auto remove = [file = std::move(publication_->file)] { removeAndForget(file); };
+  publication_.reset();
   runtime::postBlocking(std::move(remove));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -87,7 +88,8 @@ class HookServer : public std::enable_shared_from_this<HookServer> {
   // runs without a hook server.
   void start();
   // Stops listening, ends every connection and removes the discovery files that still hold this
-  // run's port and token.
+  // run's port and token. Files whose writing is still queued are not written; a writing already
+  // under way ends before their removal, which follows it on the blocking worker.
   void stop();
 
   const std::string& token() const;
@@ -110,16 +112,25 @@ class HookServer : public std::enable_shared_from_this<HookServer> {
   static boost::asio::awaitable<void> admitAt(std::weak_ptr<HookServer> weak,
                                               std::shared_ptr<runtime::Clock> clock,
                                               runtime::Duration wait);
-  void removeFiles();
-  // Writes the discovery files on the blocking worker, then records them as this run's.
-  static boost::asio::awaitable<void> publish(std::weak_ptr<HookServer> weak, DiscoveryFile file);
+  // The discovery files from when their writing is queued until they are withdrawn; the flag,
+  // shared with the writing, keeps it from writing them once they are.
+  struct Publication {
+    DiscoveryFile file;
+    std::shared_ptr<std::atomic<bool>> withdrawn;
+  };
+  // Withdraws this run's discovery files: a writing still queued leaves them unwritten, and
+  // their removal is queued behind any writing under way.
+  void withdrawFiles();
+  // Writes the discovery files on the blocking worker unless they were withdrawn first.
+  static boost::asio::awaitable<void> publish(DiscoveryFile file,
+                                              std::shared_ptr<std::atomic<bool>> withdrawn);
 
   std::shared_ptr<Core> core_;
   std::filesystem::path folder_;
   ListenerMaker listen_;
   boost::asio::any_io_executor executor_;
   std::shared_ptr<transport::Listener> listener_;
-  std::optional<DiscoveryFile> published_;
+  std::optional<Publication> publication_;
   runtime::TaskGroup connections_;
   runtime::TaskHandle roomTimer_;
 };

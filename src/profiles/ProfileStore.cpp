@@ -61,14 +61,43 @@ bool hasApp(const Profile& profile, std::string_view app) {
   return std::find(profile.apps.begin(), profile.apps.end(), app) != profile.apps.end();
 }
 
-// The folder holding the file that a link leads to, when `file` is a link; an edit there changes
-// the profile as much as one in the user's folder does.
-std::optional<fs::path> linkedFolderOf(const fs::path& file) {
+// Where a link in the user's folder ends, followed link by link as the system does, and also
+// when what it leads to is missing (a dotfiles checkout in progress).
+struct LinkEnd {
+  fs::path target;
+  bool missing = false;
+};
+
+std::optional<LinkEnd> linkEndOf(const fs::path& file) {
+  constexpr int maxHops = 40;  // the system's own limit
   std::error_code error;
   if (!fs::is_symlink(file, error)) return std::nullopt;
-  const fs::path target = fs::canonical(file, error);
-  if (error) return std::nullopt;
-  return target.parent_path();
+  fs::path target = file;
+  for (int hop = 0; hop < maxHops && fs::is_symlink(target, error); ++hop) {
+    const fs::path next = fs::read_symlink(target, error);
+    if (error) break;
+    // Resolves what exists of the path; a missing rest is kept as it is written.
+    target = fs::weakly_canonical(target.parent_path() / next, error);
+    if (error) break;
+  }
+  // A loop of links is a problem of its own, told by the reading.
+  const bool missing = !fs::exists(target, error) && !error;
+  return LinkEnd{target, missing};
+}
+
+// The folder to watch for a link: its target's, where an edit changes the profile as much as
+// one in the user's folder does; while that folder is missing, the nearest one above it that
+// exists, where it will come back.
+void watchLinkEnd(const LinkEnd& end, const fs::path& own, ProfileStore::Loaded& into) {
+  std::error_code error;
+  fs::path folder = end.target.parent_path();
+  bool contents = true;
+  while (!fs::is_directory(folder, error) && folder.has_relative_path()) {
+    folder = folder.parent_path();
+    contents = false;
+  }
+  if (folder.empty() || folder == own) return;
+  into.linkedFolders[folder] |= contents;
 }
 
 void readFolder(const fs::path& folder, bool bundled, const std::optional<std::string>& ownKey,
@@ -78,9 +107,11 @@ void readFolder(const fs::path& folder, bool bundled, const std::optional<std::s
   std::error_code error;
   const fs::path own = fs::weakly_canonical(folder, error);
   for (const auto& file : ProfileStore::jsonFiles(folder)) {
-    if (!bundled) {
-      if (auto linked = linkedFolderOf(file); linked && *linked != own)
-        into.linkedFolders.insert(*linked);
+    const auto end = bundled ? std::nullopt : linkEndOf(file);
+    if (end) watchLinkEnd(*end, own, into);
+    if (end && end->missing) {
+      failed[file.string()] = "Links to " + end->target.string() + ", which is missing";
+      continue;
     }
     const FileRead read = readProfileFile(file, ProfileStore::maxFileSize);
     if (read.problem) {
@@ -171,26 +202,41 @@ boost::asio::awaitable<void> ProfileStore::start() {
 }
 
 void ProfileStore::watch() {
-  watcher_ = watchFolder(userFolder_);
+  watcher_ = watchFolder(userFolder_, true);
   if (!watcher_) deckLog().error("Can't watch %s", userFolder_.c_str());
 }
 
-std::unique_ptr<runtime::FolderWatch> ProfileStore::watchFolder(const fs::path& folder) {
+// With `contents`, also a file written in place: editors that save in place only write and
+// close the file.
+std::unique_ptr<runtime::FolderWatch> ProfileStore::watchFolder(const fs::path& folder,
+                                                                bool contents) {
   return runtime::FolderWatch::open(
       loop_.context(), folder,
       [weak = weak_from_this()] {
         if (auto self = weak.lock()) self->scheduleReload();
       },
-      true);  // editors that save in place only write and close the file
+      contents);
 }
 
 // Kept to the folders the latest reading found, so that a link removed or pointed elsewhere
-// leaves no watch behind; a folder that cannot be watched is tried again at the next reading.
-void ProfileStore::watchLinkedFolders(const std::set<fs::path>& folders) {
-  std::erase_if(linkedWatchers_,
-                [&](const auto& entry) { return !entry.second || !folders.contains(entry.first); });
-  for (const auto& folder : folders)
-    if (!linkedWatchers_.contains(folder)) linkedWatchers_[folder] = watchFolder(folder);
+// leaves no watch behind. A watch whose folder was removed or replaced sees nothing at its path
+// any more, and one that could not be made is worth another try: both are made again. What
+// changed between the reading and a new watch is read once more.
+void ProfileStore::watchLinkedFolders(const std::map<fs::path, bool>& folders) {
+  std::erase_if(linkedWatchers_, [&](const auto& entry) {
+    const auto& [folder, watched] = entry;
+    const auto wanted = folders.find(folder);
+    return !watched.watch || watched.watch->gone() || wanted == folders.end() ||
+           wanted->second != watched.contents;
+  });
+  bool added = false;
+  for (const auto& [folder, contents] : folders) {
+    if (linkedWatchers_.contains(folder)) continue;
+    auto watch = watchFolder(folder, contents);
+    added = added || watch != nullptr;
+    linkedWatchers_[folder] = LinkedWatch{std::move(watch), contents};
+  }
+  if (added) scheduleReload();
 }
 
 void ProfileStore::scheduleReload() {

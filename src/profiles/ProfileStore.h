@@ -6,7 +6,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -28,8 +27,10 @@ namespace brindlet::profiles {
 // (bundled) and of the user's folder, loaded strictly, its signature checked, tagged with its
 // origin and kept sorted; files that fail are kept as problems beside them. It re-reads both
 // folders 0.3 s after the user's folder last changed, or a folder holding a file that a link in
-// it leads to (profiles kept elsewhere, in a dotfiles folder, and linked in). Lives on the main
-// loop and is touched only from it; the files and the signing key are read on the blocking workers.
+// it leads to (profiles kept elsewhere, in a dotfiles folder, and linked in). A link whose target
+// is away for a while (a checkout, a sync tool replacing the file or its folder) is a problem
+// until the target comes back, and is watched again from then. Lives on the main loop and is
+// touched only from it; the files and the signing key are read on the blocking workers.
 // Made with std::make_shared, since a pending reload holds it weakly.
 class ProfileStore final : public ProfileProviding,
                            public std::enable_shared_from_this<ProfileStore> {
@@ -39,7 +40,10 @@ class ProfileStore final : public ProfileProviding,
   struct Loaded {
     std::vector<StoredProfile> profiles;
     Problems problems;
-    std::set<std::filesystem::path> linkedFolders;  // where the user folder's links lead
+    // Where the user folder's links lead: each folder holding (or to hold) a link's target, with
+    // its files' writes watched (true); for a target whose folder is missing, the nearest folder
+    // above it that exists, with its entries only (false), until the missing part comes back.
+    std::map<std::filesystem::path, bool> linkedFolders;
   };
 
   // How long the user's folder must stay quiet before it is read again.
@@ -80,8 +84,9 @@ class ProfileStore final : public ProfileProviding,
  private:
   struct Pending;
   void watch();
-  std::unique_ptr<runtime::FolderWatch> watchFolder(const std::filesystem::path& folder);
-  void watchLinkedFolders(const std::set<std::filesystem::path>& folders);
+  std::unique_ptr<runtime::FolderWatch> watchFolder(const std::filesystem::path& folder,
+                                                    bool contents);
+  void watchLinkedFolders(const std::map<std::filesystem::path, bool>& folders);
   void apply(Loaded loaded);
 
   runtime::MainLoop& loop_;
@@ -90,7 +95,11 @@ class ProfileStore final : public ProfileProviding,
   std::shared_ptr<SigningKeyStore> keys_;
   std::shared_ptr<runtime::Clock> clock_;
   std::unique_ptr<runtime::FolderWatch> watcher_;
-  std::map<std::filesystem::path, std::unique_ptr<runtime::FolderWatch>> linkedWatchers_;
+  struct LinkedWatch {
+    std::unique_ptr<runtime::FolderWatch> watch;
+    bool contents = false;
+  };
+  std::map<std::filesystem::path, LinkedWatch> linkedWatchers_;
   std::unique_ptr<Pending> pending_;  // the debounced reload task
   std::uint64_t loads_ = 0;           // loads begun, so that only the latest one is applied
 };

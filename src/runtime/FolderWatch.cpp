@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstring>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/posix/stream_descriptor.hpp>
 
@@ -26,15 +27,25 @@ struct FolderWatch::State : std::enable_shared_from_this<State> {
                           });
   }
 
-  // Reads every queued event; which one fired does not matter.
+  // Reads every queued event; which entry changed does not matter, only whether the folder
+  // itself went or events were lost (which may have been that).
   void drain() {
     alignas(inotify_event) std::array<char, 4096> buffer;
-    while (::read(descriptor.native_handle(), buffer.data(), buffer.size()) > 0) {
+    for (;;) {
+      const ssize_t size = ::read(descriptor.native_handle(), buffer.data(), buffer.size());
+      if (size <= 0) return;
+      for (ssize_t at = 0; at < size;) {
+        inotify_event event;
+        std::memcpy(&event, buffer.data() + at, sizeof event);
+        if (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_Q_OVERFLOW)) gone = true;
+        at += ssize_t(sizeof event + event.len);
+      }
     }
   }
 
   boost::asio::posix::stream_descriptor descriptor;  // closes the inotify descriptor
   std::function<void()> changed;
+  bool gone = false;
 };
 
 std::unique_ptr<FolderWatch> FolderWatch::open(boost::asio::io_context& loop,
@@ -51,6 +62,10 @@ std::unique_ptr<FolderWatch> FolderWatch::open(boost::asio::io_context& loop,
 }
 
 FolderWatch::FolderWatch(std::shared_ptr<State> state) : state_(std::move(state)) {}
+
+bool FolderWatch::gone() const {
+  return state_->gone;
+}
 
 FolderWatch::~FolderWatch() {
   boost::system::error_code ignored;

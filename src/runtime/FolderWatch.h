@@ -22,6 +22,10 @@ class FolderWatch {
                                            const std::filesystem::path& folder,
                                            std::function<void()> changed, bool contents = false);
   ~FolderWatch();
+  // Whether the folder was deleted or moved away (or events were lost, which may have hidden
+  // that) since the watch began: what happens at its path from then on goes unseen. Set before
+  // `changed` runs for that batch.
+  bool gone() const;
   FolderWatch(const FolderWatch&) = delete;
   FolderWatch& operator=(const FolderWatch&) = delete;
 

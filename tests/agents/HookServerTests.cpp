@@ -8,6 +8,7 @@
 #include <thread>
 
 #include <fstream>
+#include <future>
 #include <iterator>
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 
 #include "agents/HookRequest.h"
 #include "agents/HookServer.h"
+#include "runtime/Blocking.h"
 #include "runtime/Log.h"
 #include "runtime/ManualClock.h"
 #include "runtime/OneShot.h"
@@ -67,6 +69,12 @@ struct HookHarness {
     if (!hold) co_return bytesOf(reply);
     auto shot = held.emplace_back(runtime::OneShot<Bytes>::make());
     co_return co_await shot->wait();
+  }
+
+  // What the server leaves to the blocking worker as it goes is done before its folder goes.
+  ~HookHarness() {
+    server->stop();
+    pump();
   }
 
   explicit HookHarness(HookServer::ListenerMaker listen = {}, std::size_t readingCap = 0) {
@@ -500,6 +508,33 @@ TEST(HookServer, ListenerFailuresAreLoggedAndTakeTheFilesAlong) {
   ASSERT_EQ(log.messages("agents", runtime::LogLevel::error).size(), 1u);
   EXPECT_TRUE(
       log.messages("agents", runtime::LogLevel::error)[0].starts_with("Hook server file: "));
+}
+
+// A server that stops while the writing of its files waits on the blocking worker, or that goes
+// and leaves its loop to stand still, makes neither the files nor their folder afterwards.
+TEST(HookServer, AStoppedServerMakesNoFilesAfterwards) {
+  for (const bool loopRunsOn : {true, false}) {
+    SCOPED_TRACE(loopRunsOn ? "stopped" : "gone, its loop standing still");
+    testsupport::TempDir dir;
+    const auto data = std::filesystem::path(dir.path()) / "data";
+    asio::io_context io;
+    auto listener = std::make_shared<ScriptedListener>();
+    auto server = HookServer::make(
+        io.get_executor(), kToken, {},
+        {nullptr, data / "agents", [listener](const asio::any_io_executor&) { return listener; }});
+    std::promise<void> release;
+    asio::post(runtime::blockingWorker().executor(),
+               [held = release.get_future()] { held.wait(); });
+    server->start();
+    io.poll();  // the writing is queued behind the held worker
+    server->stop();
+    if (!loopRunsOn) server.reset();
+    release.set_value();
+    if (loopRunsOn) brindlet::testing::drain(io);
+    while (runtime::blockingCallsInFlight() > 0) std::this_thread::sleep_for(1ms);
+    EXPECT_FALSE(std::filesystem::exists(data));
+    brindlet::testing::drain(io);
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "profiles/ProfileFolders.h"
@@ -284,6 +285,55 @@ TEST_F(ProfileStoreTest, AProfileRewrittenInPlaceIsSeen) {
     advance(ProfileStore::reloadDelay);
     EXPECT_EQ(reloads() - before, 1u);
     EXPECT_EQ(store->profile("com.user." + name)->profile.name, "After");
+  }
+}
+
+// A dotfiles checkout or a sync tool takes a linked profile's file or folder away for a while, or
+// puts a new folder in place of its folder: the link is a problem meanwhile, and once the file is
+// back it is read, and so is every later edit.
+TEST_F(ProfileStoreTest, ALinkedProfileIsWatchedAgainWhenItsTargetComesBack) {
+  const auto renameAway = [](const fs::path& folder) {
+    fs::rename(folder, folder.string() + ".old");
+    fs::create_directories(folder);
+  };
+  const struct {
+    const char* name;
+    std::function<void(const fs::path& folder)> takeAway;  // the target's folder
+    bool away;  // missing for a second; else it comes back at once
+  } cases[] = {
+      {"file away", [](const fs::path& folder) { fs::remove(folder / "deck.json"); }, true},
+      {"folder away", [](const fs::path& folder) { fs::remove_all(folder); }, true},
+      {"folder renamed away, an empty one in its place", renameAway, true},
+      {"folder replaced", renameAway, false},
+  };
+  start();
+  int turn = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string id = "com.user.linked" + std::to_string(turn);
+    const fs::path folder = fs::path(dir.path()) / "dotfiles" / std::to_string(turn) / "deck";
+    const fs::path link = user / ("linked" + std::to_string(turn++) + ".json");
+    put(folder / "deck.json", {id, "Before"});
+    fs::create_symlink(folder / "deck.json", link);
+    settle();
+    advance(ProfileStore::reloadDelay);
+    ASSERT_EQ(store->profile(id)->profile.name, "Before");
+    c.takeAway(folder);
+    if (c.away) {
+      settle();
+      advance(1s);
+      EXPECT_FALSE(store->profile(id));
+      const auto target = fs::weakly_canonical(folder / "deck.json").string();
+      EXPECT_THAT(deckErrors(), ::testing::Contains(link.filename().string() + ": Links to " +
+                                                    target + ", which is missing"));
+    }
+    for (const char* name : {"Back", "Edited"}) {
+      put(folder / "deck.json", {id, name});
+      settle();
+      advance(ProfileStore::reloadDelay);
+      const auto found = store->profile(id);
+      EXPECT_EQ(found ? found->profile.name : "(none)", name);
+    }
   }
 }
 
