@@ -83,6 +83,7 @@ boost::asio::awaitable<std::shared_ptr<Onboarding>> Onboarding::create(Roles rol
 void Onboarding::restart() {
   roles_.defaults->setInteger(stepKey, 0);
   step.set(Step::welcome);
+  followStep();
 }
 
 // The first answer wins: the checker's, or "not granted" once the limit has passed. A check
@@ -123,18 +124,29 @@ boost::asio::awaitable<void> Onboarding::advanceAfterGrant(std::weak_ptr<Onboard
 }
 
 void Onboarding::startPolling() {
+  windowShown_ = true;
   poll_.cancel();
+  poll_ = {};
+  followStep();
+}
+
+void Onboarding::stopPolling() {
+  windowShown_ = false;
+  followStep();
+  roles_.guide->dismiss();
+}
+
+void Onboarding::followStep() {
+  const bool wanted = windowShown_ && permissionOf(step.get()).has_value();
+  if (wanted == isPolling()) return;
+  poll_.cancel();
+  poll_ = {};
+  if (!wanted) return;
   poll_ = everyTick(executor_, roles_.clock, pollPeriod, [weak = weak_from_this()] {
     auto self = weak.lock();
     if (self) self->pollTick();
     return self != nullptr;
   });
-}
-
-void Onboarding::stopPolling() {
-  poll_.cancel();
-  poll_ = {};
-  roles_.guide->dismiss();
 }
 
 void Onboarding::pollTick() {
@@ -169,6 +181,7 @@ void Onboarding::go(Step to, bool forwards) {
   forward.set(forwards);
   step.set(to);
   roles_.defaults->setInteger(stepKey, rawValue(to));
+  followStep();
 }
 
 boost::asio::awaitable<void> Onboarding::next() {

@@ -69,7 +69,9 @@ class Onboarding : public std::enable_shared_from_this<Onboarding> {
   void restart();
   // Reads both permissions; a grant of the shown step's permission advances 1.1 s later.
   boost::asio::awaitable<void> refresh();
-  // While the window is on screen: a refresh every 0.5 s, skipped while one is still out.
+  // While the window is on screen: a refresh every 0.5 s, skipped while one is still out, on the
+  // steps that show a permission. A grant or a revocation changes nothing on the other steps, so
+  // there the poll rests until the window shows such a step again.
   void startPolling();
   // When the window leaves the screen: the poll stops and the guide goes.
   void stopPolling();
@@ -88,6 +90,8 @@ class Onboarding : public std::enable_shared_from_this<Onboarding> {
   Onboarding(Roles roles, boost::asio::any_io_executor executor);
 
   boost::asio::awaitable<bool> checkBounded(Permission permission, bool request);
+  // Runs the poll while the window is on screen and the step shows a permission, and only then.
+  void followStep();
   // Starts a refresh unless the last one is still out.
   void pollTick();
   static boost::asio::awaitable<void> advanceAfterGrant(std::weak_ptr<Onboarding> weak,
@@ -98,7 +102,8 @@ class Onboarding : public std::enable_shared_from_this<Onboarding> {
   boost::asio::any_io_executor executor_;
   runtime::TaskHandle poll_;
   runtime::TaskHandle advancing_;
-  bool checking_ = false;  // a poll's refresh is still out
+  bool checking_ = false;     // a poll's refresh is still out
+  bool windowShown_ = false;  // between startPolling and stopPolling
 };
 
 }  // namespace brindlet::app

@@ -180,6 +180,32 @@ const Case cases[] = {
      {},
      {},
      [](Harness& h) { EXPECT_TRUE(h.model->wantsLaunchAtLogin.get()); }},
+    {"the poll checks only while the shown window is on a permission's step",
+     {},
+     {},
+     [](Harness& h) {
+       h.checker->checks = 0;
+       h.model->startPolling();
+       h.wait(3s);
+       EXPECT_EQ(h.checker->checks, 0);
+       EXPECT_FALSE(h.model->isPolling());
+       h.model->go(Step::screenRecording, true);
+       h.wait(500ms);
+       EXPECT_EQ(h.checker->checks, 2);  // both permissions, once
+       h.model->go(Step::connect, true);
+       h.wait(3s);
+       EXPECT_EQ(h.checker->checks, 2);
+       h.model->stopPolling();
+       h.model->go(Step::accessibility, false);
+       h.wait(3s);
+       EXPECT_EQ(h.checker->checks, 2);
+       h.model->startPolling();
+       h.wait(500ms);
+       EXPECT_EQ(h.checker->checks, 4);
+       h.model->restart();
+       h.wait(3s);
+       EXPECT_EQ(h.checker->checks, 4);
+     }},
     {"a check that never answers: the tick skips and the check is dropped after 1 s",
      {{"onboardingStep", std::int64_t{1}}},
      {},
