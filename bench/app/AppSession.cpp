@@ -82,6 +82,28 @@ Memory memoryOf(pid_t pid) {
   return Memory{kilobytesIn(text, "Rss"), kilobytesIn(text, "Pss"), kilobytesIn(text, "Pss_Anon")};
 }
 
+WakeUps wakeUpsOf(pid_t pid) {
+  WakeUps wakes;
+  std::error_code error;
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  for (const auto& task : fs::directory_iterator(tasks, error)) {
+    const std::string text = "\n" + testsupport::readFile((task.path() / "status").string());
+    const auto at = text.find("\nvoluntary_ctxt_switches:");
+    if (at != std::string::npos)
+      wakes[std::atoi(task.path().filename().c_str())] = std::atol(text.c_str() + at + 26);
+  }
+  return wakes;
+}
+
+long wakeUpsSince(const WakeUps& before, pid_t pid) {
+  long wakes = 0;
+  for (const auto& [thread, count] : wakeUpsOf(pid)) {
+    const auto earlier = before.find(thread);
+    wakes += count - (earlier == before.end() ? 0 : earlier->second);
+  }
+  return wakes;
+}
+
 AppSession::AppSession() {
   testsupport::usePrivateHome(home_.path());
   x_ = std::make_unique<testsupport::XServer>(testsupport::XServer::Kind::xorgDummy);
@@ -278,20 +300,32 @@ void ScrollingPicture::run(const std::string& name, testsupport::Monitor m) {
 }
 
 ScatteredFills::ScatteredFills(const std::string& display, const testsupport::Monitor& monitor,
-                               int rate)
-    : thread_([this, display, monitor, rate] { run(display, monitor, rate); }) {}
+                               int rate, bool onTop)
+    : thread_([this, display, monitor, rate, onTop] { run(display, monitor, rate, onTop); }) {}
 
 ScatteredFills::~ScatteredFills() {
   running_ = false;
   thread_.join();
 }
 
-void ScatteredFills::run(const std::string& name, testsupport::Monitor m, int rate) {
+void ScatteredFills::run(const std::string& name, testsupport::Monitor m, int rate, bool onTop) {
   constexpr int kSide = 2;
   constexpr auto kStep = std::chrono::milliseconds(1);
   Display* d = XOpenDisplay(name.c_str());
   if (!d) return;
-  GC gc = XCreateGC(d, DefaultRootWindow(d), 0, nullptr);
+  Window target = DefaultRootWindow(d);
+  if (onTop) {
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.background_pixel = BlackPixel(d, 0);
+    target =
+        XCreateWindow(d, target, m.x, m.y, unsigned(m.width), unsigned(m.height), 0, CopyFromParent,
+                      InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);
+    XMapRaised(d, target);
+    // Its own coordinates start at the monitor's corner.
+    m.x = m.y = 0;
+  }
+  GC gc = XCreateGC(d, target, 0, nullptr);
   std::uint32_t random = 12345;
   const auto next = [&random] { return random = random * 1664525u + 1013904223u; };
   auto due = Clock::now();
@@ -301,7 +335,7 @@ void ScatteredFills::run(const std::string& name, testsupport::Monitor m, int ra
     const int count = int(step * rate / 1000 - (step - 1) * rate / 1000);
     for (int i = 0; i < count; ++i) {
       XSetForeground(d, gc, next() & 0xFFFFFF);
-      XFillRectangle(d, DefaultRootWindow(d), gc, m.x + int(next() % unsigned(m.width - kSide)),
+      XFillRectangle(d, target, gc, m.x + int(next() % unsigned(m.width - kSide)),
                      m.y + int(next() % unsigned(m.height - kSide)), kSide, kSide);
     }
     XSync(d, False);
@@ -310,6 +344,7 @@ void ScatteredFills::run(const std::string& name, testsupport::Monitor m, int ra
     std::this_thread::sleep_until(due);
   }
   XFreeGC(d, gc);
+  if (onTop) XDestroyWindow(d, target);
   XCloseDisplay(d);
 }
 

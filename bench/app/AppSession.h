@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,6 +39,14 @@ struct Memory {
   double pssAnon = 0;
 };
 Memory memoryOf(pid_t pid);
+
+// How often each of the process's threads went to sleep and woke again so far (its voluntary
+// context switches), by thread id.
+using WakeUps = std::map<pid_t, long>;
+WakeUps wakeUpsOf(pid_t pid);
+// The wake-ups since `before` of the threads alive now: a thread that ended meanwhile takes its
+// count along, and one started meanwhile counts from nothing.
+long wakeUpsSince(const WakeUps& before, pid_t pid);
 
 // A session of its own: Xorg with the dummy driver (whose outputs the phone's display takes),
 // openbox and trayer; a session bus with an unlocked keyring and the accessibility bus switched on;
@@ -127,17 +136,19 @@ class ScrollingPicture {
 
 // Small fills scattered at random over a monitor's part of the root window, `rate` a second,
 // from a connection and thread of their own, as a chart, a game or a terminal with scattered
-// updates draws.
+// updates draws. `onTop`: into an override-redirect window of their own over the whole monitor,
+// above every other window, instead.
 class ScatteredFills {
  public:
-  ScatteredFills(const std::string& display, const testsupport::Monitor& monitor, int rate);
+  ScatteredFills(const std::string& display, const testsupport::Monitor& monitor, int rate,
+                 bool onTop = false);
   ~ScatteredFills();
   ScatteredFills(const ScatteredFills&) = delete;
   ScatteredFills& operator=(const ScatteredFills&) = delete;
   int drawn() const { return drawn_; }
 
  private:
-  void run(const std::string& display, testsupport::Monitor monitor, int rate);
+  void run(const std::string& display, testsupport::Monitor monitor, int rate, bool onTop);
 
   std::atomic<bool> running_{true};
   std::atomic<int> drawn_{0};

@@ -14,7 +14,9 @@
 //     phone's display scrolling at 60 Hz; and its memory and Xorg's after the app was stopped for
 //     20 s while the terminal prints, beside theirs in the turn before; and Xorg's CPU and the
 //     app's while small fills scattered over the main monitor, at two rates, beside the same
-//     turn before the phone's display was shown.
+//     turn before the phone's display was shown; and the same fills at 20,000 a second in a
+//     window of their own over the main monitor, with the first start's welcome window open and
+//     then closed: the fills drawn, Xorg's CPU and the app's wake-ups.
 
 #include <benchmark/benchmark.h>
 
@@ -38,7 +40,9 @@
 #include "app/AppSession.h"
 #include "app/Desk.h"
 #include "support/ChildProcess.h"
+#include "support/Eventually.h"
 #include "support/RootPainter.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -295,9 +299,10 @@ struct Turn {
 // with it shown and still; the first turn draws nothing.
 constexpr int kFillRates[] = {0, 2000, 20000};
 
-// Xorg's CPU and the app's over a turn of scattered fills, in cores, and the fills a second drawn.
+// Xorg's CPU and the app's over a turn of scattered fills, in cores, the fills a second drawn and
+// the app's wake-ups a second.
 struct FillTurn {
-  double x = 0, app = 0, drawn = 0;
+  double x = 0, app = 0, drawn = 0, wakes = 0;
   int frames = 0;
 };
 
@@ -305,20 +310,61 @@ struct {
   std::vector<FillTurn> withoutDisplay, withDisplay;  // one per rate
 } fills;
 
-FillTurn fillTurn(AppSession& s, RunningApp& app, const testsupport::Monitor& main, int rate) {
+// `onTop`: the fills in a window of their own above every other, the app's windows too.
+FillTurn fillTurn(AppSession& s, RunningApp& app, const testsupport::Monitor& main, int rate,
+                  bool onTop = false) {
   std::optional<bench::ScatteredFills> drawing;
-  if (rate > 0) drawing.emplace(s.x().display(), main, rate);
+  if (rate > 0) drawing.emplace(s.x().display(), main, rate, onTop);
   const auto drawnSoFar = [&] { return drawing ? drawing->drawn() : 0; };
   app.idle(1s);
   const double x = cpuSecondsOf(s.x().pid()), ours = cpuSecondsOf(app.pid());
+  const auto wakes = bench::wakeUpsOf(app.pid());
   const int drawn = drawnSoFar();
   const int frames = app.phoneSaid("frame video");
   const auto begin = Clock::now();
   app.idle(kTurn);
   const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
   return {(cpuSecondsOf(s.x().pid()) - x) / seconds, (cpuSecondsOf(app.pid()) - ours) / seconds,
-          (drawnSoFar() - drawn) / seconds, app.phoneSaid("frame video") - frames};
+          (drawnSoFar() - drawn) / seconds, double(bench::wakeUpsSince(wakes, app.pid())) / seconds,
+          app.phoneSaid("frame video") - frames};
 }
+
+// The first start's welcome window open, then closed by Escape, under 2x2 fills at 20,000 a
+// second in another client's override-redirect window over the whole main monitor.
+constexpr int kWelcomeFillRate = 20000;
+
+struct {
+  FillTurn open, closed;
+  bool measured = false;
+} welcomeFills;
+
+void BM_WelcomeWindowUnderFills(benchmark::State& state) {
+  auto& s = session();
+  for (auto _ : state) {
+    // A settings folder of its own: the setup is not complete, and the window shows at start.
+    testsupport::TempDir fresh;
+    RunningApp app(s, {"XDG_CONFIG_HOME=" + fresh.path()});
+    Desk desk(s.x().display());
+    const auto main = testsupport::monitors(s.x()).at(0);
+    s.windowNamed("Welcome to Brindlet");
+    // The page's arrival and the backdrop's first seconds in the active window move, by design,
+    // until 5 s pass without input; the turn measures the window left open.
+    app.idle(6s);
+    welcomeFills.open = fillTurn(s, app, main, kWelcomeFillRate, true);
+    desk.key(XK_Escape);
+    if (!testsupport::eventually(
+            [&] {
+              return s.x()
+                  .run({"xdotool", "search", "--onlyvisible", "--name", "^Welcome to Brindlet$"})
+                  .output.empty();
+            },
+            5s, 50ms))
+      throw std::runtime_error("Escape left the welcome window open");
+    welcomeFills.closed = fillTurn(s, app, main, kWelcomeFillRate, true);
+    welcomeFills.measured = true;
+  }
+}
+BENCHMARK(BM_WelcomeWindowUnderFills)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 struct {
   std::vector<Turn> turns;  // the first with nothing moving
@@ -496,6 +542,22 @@ void printHolds() {
       verdict(held <= std::max(2 * interval, rest) + 2 * interval));
 }
 
+void printWelcomeFills() {
+  if (!welcomeFills.measured) return;
+  const FillTurn& open = welcomeFills.open;
+  const FillTurn& closed = welcomeFills.closed;
+  std::printf(
+      "2x2 fills, %d a second asked, in another client's override-redirect window over the main "
+      "monitor, %lld s turns in one run: with the first start's welcome window open %.0f fills/s "
+      "drawn, Xorg %.4f cores, the app %.4f cores and %.1f wake-ups/s; with it closed by Escape "
+      "%.0f fills/s, Xorg %.4f cores, the app %.4f cores and %.1f wake-ups/s (goal open: fills >= "
+      "99%% of closed, Xorg <= closed + 0.02 and wake-ups <= closed + 5: %s)\n",
+      kWelcomeFillRate, static_cast<long long>(kTurn.count()), open.drawn, open.x, open.app,
+      open.wakes, closed.drawn, closed.x, closed.app, closed.wakes,
+      verdict(open.drawn >= 0.99 * closed.drawn && open.x <= closed.x + 0.02 &&
+              open.wakes <= closed.wakes + 5));
+}
+
 void printBusyMain() {
   if (!busyMain.measured) return;
   const Turn& still = busyMain.turns.front();
@@ -557,5 +619,6 @@ int main(int argc, char** argv) {
   printPings();
   printHolds();
   printBusyMain();
+  printWelcomeFills();
   return 0;
 }
