@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <variant>
 
 #include <boost/asio/bind_executor.hpp>
@@ -26,6 +28,7 @@
 #include "runtime/Blocking.h"
 #include "runtime/ExitCleanup.h"
 #include "runtime/FileDescriptor.h"
+#include "runtime/Log.h"
 #include "runtime/OneShot.h"
 #include "runtime/ProcessGroup.h"
 #include "runtime/Readable.h"
@@ -156,12 +159,52 @@ Spawned spawnChild(const Process::Options& options) {
 
 // The groups of children that ended while what they started still holds their output. Once the
 // shell is gone its background programs have another parent, so no walk down from this process
-// finds them: quitting, and an exit that cannot wait, end them by the exit clean-up's list.
+// finds them: quitting, and an exit that cannot wait, end them by the exit clean-up's list. A
+// group that list refuses (it is full) is kept here, and only the quit ends it.
+class LeftBehind {
+ public:
+  void add(pid_t group) {
+    if (endGroupOnExit(group)) return;
+    std::lock_guard lock(mutex_);
+    // Said once while refused groups remain, not for each of them.
+    if (refused_.empty()) {
+      Logger::of("runtime").info(
+          "The exit's list of groups to end is full: group %d, and any after it while the list "
+          "stays full, will be ended at the quit only, not at a crash",
+          static_cast<int>(group));
+    }
+    refused_.insert(group);
+  }
+
+  void remove(pid_t group) {
+    keepGroupOnExit(group);
+    std::lock_guard lock(mutex_);
+    refused_.erase(group);
+  }
+
+  std::vector<pid_t> all() {
+    auto groups = groupsEndedOnExit();
+    std::lock_guard lock(mutex_);
+    groups.insert(groups.end(), refused_.begin(), refused_.end());
+    return groups;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::set<pid_t> refused_;
+};
+
+// Never destroyed: an exit that cannot wait may ask for the groups after static destructors ran.
+LeftBehind& leftBehind() {
+  static auto* const groups = new LeftBehind;
+  return *groups;
+}
+
 void markLeftBehind(pid_t group, bool left) {
   if (left) {
-    endGroupOnExit(group);
+    leftBehind().add(group);
   } else {
-    keepGroupOnExit(group);
+    leftBehind().remove(group);
   }
 }
 
@@ -312,6 +355,10 @@ ExitStatus reportedStatus(const std::string& report) {
 }
 
 }  // namespace
+
+std::vector<pid_t> groupsLeftBehind() {
+  return leftBehind().all();
+}
 
 asio::awaitable<ExitStatus> handOff(std::vector<std::string> argv) {
   auto executor = co_await asio::this_coro::executor;

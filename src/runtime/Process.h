@@ -108,6 +108,11 @@ class Process {
   std::shared_ptr<State> state_;
 };
 
+// The groups of children that ended while a program they started still holds their output: those
+// on the exit clean-up's list (ExitCleanup.h), and those its full list refused, which nothing but
+// the quit ends. For the quit, which ends them with a grace.
+std::vector<pid_t> groupsLeftBehind();
+
 // Starts a program that is none of this process's to end, such as an opener that hands a URL to
 // the desktop: what it opens belongs to the desktop and must outlive us. It runs in a session of
 // its own, with standard input, output and error on /dev/null, under a waiter whose own parent
