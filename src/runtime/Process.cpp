@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <variant>
 
 #include <boost/asio/bind_executor.hpp>
@@ -26,6 +28,7 @@
 #include "runtime/Blocking.h"
 #include "runtime/ExitCleanup.h"
 #include "runtime/FileDescriptor.h"
+#include "runtime/Log.h"
 #include "runtime/OneShot.h"
 #include "runtime/ProcessGroup.h"
 #include "runtime/Readable.h"
@@ -156,12 +159,52 @@ Spawned spawnChild(const Process::Options& options) {
 
 // The groups of children that ended while what they started still holds their output. Once the
 // shell is gone its background programs have another parent, so no walk down from this process
-// finds them: quitting, and an exit that cannot wait, end them by the exit clean-up's list.
+// finds them: quitting, and an exit that cannot wait, end them by the exit clean-up's list. A
+// group that list refuses (it is full) is kept here, and only the quit ends it.
+class LeftBehind {
+ public:
+  void add(pid_t group) {
+    if (endGroupOnExit(group)) return;
+    std::lock_guard lock(mutex_);
+    // Said once while refused groups remain, not for each of them.
+    if (refused_.empty()) {
+      Logger::of("runtime").info(
+          "The exit's list of groups to end is full: group %d, and any after it while the list "
+          "stays full, will be ended at the quit only, not at a crash",
+          static_cast<int>(group));
+    }
+    refused_.insert(group);
+  }
+
+  void remove(pid_t group) {
+    keepGroupOnExit(group);
+    std::lock_guard lock(mutex_);
+    refused_.erase(group);
+  }
+
+  std::vector<pid_t> all() {
+    auto groups = groupsEndedOnExit();
+    std::lock_guard lock(mutex_);
+    groups.insert(groups.end(), refused_.begin(), refused_.end());
+    return groups;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::set<pid_t> refused_;
+};
+
+// Never destroyed: an exit that cannot wait may ask for the groups after static destructors ran.
+LeftBehind& leftBehind() {
+  static auto* const groups = new LeftBehind;
+  return *groups;
+}
+
 void markLeftBehind(pid_t group, bool left) {
   if (left) {
-    endGroupOnExit(group);
+    leftBehind().add(group);
   } else {
-    keepGroupOnExit(group);
+    leftBehind().remove(group);
   }
 }
 
@@ -170,30 +213,48 @@ ExitStatus statusOf(const siginfo_t& info) {
   return {0, info.si_status};
 }
 
-// How long the drain of a left-behind pipe rests after each pass: a program that writes without
-// pause then waits on its full pipe most of the time instead of costing a core to follow, and one
-// that writes now and then never waits at all.
+// How long the drain rests after a pass: a program that writes without pause then waits on its
+// full pipe most of the time instead of costing a core to follow, and one that writes now and then
+// never waits at all.
 constexpr auto kDiscardRest = std::chrono::milliseconds(20);
-// What the drain takes before it starts to rest: a program past its output's limit that has a lot
-// more to write, and then ends, is not held up by the rests.
+// While the program itself still runs, its run waits for it and its time-out counts: the drain
+// keeps pace, in a pipe of kPacedPipe, and rests this little after a pass that found the pipe half
+// full or more. That is some 170 MB/s, so a program that writes a lot and then ends is barely held
+// up; one that writes without pause up to its time-out costs a few hundredths of a core, as the
+// cost is the kernel's freeing of each page the drain drops.
+constexpr auto kPacedRest = std::chrono::milliseconds(6);
+constexpr int kPacedPipe = 1 << 20;
+// Once the result is in, what is left behind is nobody's wait: a pass takes at most what a pipe
+// holds by default, so that a program left writing without pause costs next to nothing.
+constexpr std::size_t kLeftBehindPass = std::size_t(64) << 10;
+// What the drain takes before it starts to rest: a program that has a few MiB more to write, and
+// then ends, is not held up by the rests at all.
 constexpr std::size_t kDiscardUnrested = std::size_t(16) << 20;
 
-// Discards what a left-behind program writes, off the loop, on the blocking worker: whenever the
-// pipe holds something, one splice hands it to /dev/null (the kernel drops the pages, nothing is
-// copied), then the drain rests (once it has taken its first few MiB). Once no writer holds the
-// pipe, the drain closes `ended` (the write end of a pipe that the owner's loop waits on): a loop
-// hears of it without the worker ever touching the loop, which may be gone by then.
+// Discards what a program writes past its limit, or what it left behind, off the loop, on the
+// blocking worker: whenever the pipe holds something, one splice hands it to /dev/null (the kernel
+// drops the pages, nothing is copied), then the drain rests (once it has taken its first few MiB),
+// briefly while it keeps pace with a running program. Once no writer holds the pipe, the drain
+// closes `ended` (the write end of a pipe that the owner's loop waits on): a loop hears of it
+// without the worker ever touching the loop, which may be gone by then.
 class Discard : public std::enable_shared_from_this<Discard> {
  public:
-  static std::shared_ptr<Discard> start(FileDescriptor pipe, FileDescriptor ended) {
+  // `paced`: the program still runs (see kPacedRest) until settle().
+  static std::shared_ptr<Discard> start(FileDescriptor pipe, FileDescriptor ended, bool paced) {
     auto executor = blockingWorker().executor();
-    std::shared_ptr<Discard> discard(new Discard(executor, std::move(ended)));
+    std::shared_ptr<Discard> discard(new Discard(executor, std::move(ended), paced));
     discard->pipe_.assign(pipe.release());
     asio::post(executor, [discard] {
       discard->null_ = FileDescriptor(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+      if (discard->paced_) discard->widen();
       discard->await();
     });
     return discard;
+  }
+
+  // The program has ended: from now on the drain takes what is left behind.
+  void settle() {
+    asio::post(pipe_.get_executor(), [self = shared_from_this()] { self->paced_ = false; });
   }
 
   // Ends the drain (what holds the pipe then gets a broken pipe at its next write).
@@ -202,8 +263,17 @@ class Discard : public std::enable_shared_from_this<Discard> {
   }
 
  private:
-  Discard(const asio::any_io_executor& executor, FileDescriptor ended)
-      : pipe_(executor), rest_(executor), ended_(std::move(ended)) {}
+  Discard(const asio::any_io_executor& executor, FileDescriptor ended, bool paced)
+      : pipe_(executor), rest_(executor), ended_(std::move(ended)), paced_(paced) {}
+
+  // A user's pipes past the system's allowance are refused a larger size; the pipe then keeps
+  // its own, and the drain's pace is what that size allows.
+  void widen() {
+    const int fd = pipe_.native_handle();
+    ::fcntl(fd, F_SETPIPE_SZ, kPacedPipe);
+    const int size = ::fcntl(fd, F_GETPIPE_SZ);
+    if (size > 0) capacity_ = static_cast<std::size_t>(size);
+  }
 
   void await() {
     pipe_.async_wait(Descriptor::wait_read,
@@ -215,20 +285,26 @@ class Discard : public std::enable_shared_from_this<Discard> {
   void pass() {
     if (!pipe_.is_open()) return;  // stopped meanwhile
     const int from = pipe_.native_handle();
-    auto moved = ::splice(from, nullptr, null_.get(), nullptr, std::size_t(1) << 20,
-                          SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+    const std::size_t most = paced_ ? capacity_ : kLeftBehindPass;
+    auto moved =
+        ::splice(from, nullptr, null_.get(), nullptr, most, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
     if (moved < 0 && errno != EAGAIN && errno != EINTR) {
       static std::array<char, 65536> dropped;  // never read: a place for bytes to go
-      moved = ::read(from, dropped.data(), dropped.size());
+      moved = ::read(from, dropped.data(), std::min(most, dropped.size()));
     }
     if (moved == 0) return end();
+    // Empty: the next write wakes the drain.
+    if (moved < 0 && (errno == EAGAIN || errno == EINTR)) return await();
     if (moved > 0 && unrested_ > 0) {
       unrested_ -= std::min(unrested_, std::size_t(moved));
       return await();
     }
-    rest_.expires_after(kDiscardRest);
+    // After the rest the pipe most likely holds something: the next pass takes it at once, without
+    // a round through the loop's readiness.
+    const bool keepingPace = paced_ && moved >= static_cast<ssize_t>(capacity_ / 2);
+    rest_.expires_after(keepingPace ? kPacedRest : kDiscardRest);
     rest_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
-      if (!error) self->await();
+      if (!error) self->pass();
     });
   }
 
@@ -243,6 +319,8 @@ class Discard : public std::enable_shared_from_this<Discard> {
   asio::steady_timer rest_;
   FileDescriptor null_;
   FileDescriptor ended_;
+  bool paced_;
+  std::size_t capacity_ = kLeftBehindPass;  // the pipe's size
   std::size_t unrested_ = kDiscardUnrested;
 };
 
@@ -277,6 +355,10 @@ ExitStatus reportedStatus(const std::string& report) {
 }
 
 }  // namespace
+
+std::vector<pid_t> groupsLeftBehind() {
+  return leftBehind().all();
+}
 
 asio::awaitable<ExitStatus> handOff(std::vector<std::string> argv) {
   auto executor = co_await asio::this_coro::executor;
@@ -380,7 +462,7 @@ struct Process::State : std::enable_shared_from_this<State> {
     auto [endedRead, endedWrite] = makePipe();
     discarded.assign(endedRead.release());
     awaitDiscarded();
-    discard = Discard::start(std::move(pipe), std::move(endedWrite));
+    discard = Discard::start(std::move(pipe), std::move(endedWrite), !childEnded);
   }
 
   // The output's own descriptor, released just before with its readiness perhaps still queued,
@@ -403,6 +485,7 @@ struct Process::State : std::enable_shared_from_this<State> {
     boost::system::error_code ignored;
     exit.close(ignored);
     // With its output read in full, or discarded past the limit, its result is in.
+    if (discard) discard->settle();
     if (readerDone || discard) return finish();
     output.cancel(ignored);
   }

@@ -50,8 +50,10 @@ struct ExitStatus {
 // has ended and what it left in the pipe is read, even when something it started still holds the
 // pipe; what comes after is then dropped until nothing holds the pipe, so that a program started
 // in the background does not die of a broken pipe at its first write. Output past the limit is
-// dropped the same way while the child still runs. That drain runs off the loop and rests
-// between passes: a program that writes without pause costs next to nothing.
+// dropped the same way while the child still runs. That drain runs off the loop: while the child
+// runs it keeps pace with it, so that a program that writes a lot and then ends is not held up;
+// once the result is in it rests between passes, so that what the child left writing without
+// pause costs next to nothing.
 // Destroying a Process whose child still runs, or whose output something still holds, kills the
 // child's group (and reaps the child). Touched only from its executor's thread.
 class Process {
@@ -105,6 +107,11 @@ class Process {
   explicit Process(std::shared_ptr<State> state);
   std::shared_ptr<State> state_;
 };
+
+// The groups of children that ended while a program they started still holds their output: those
+// on the exit clean-up's list (ExitCleanup.h), and those its full list refused, which nothing but
+// the quit ends. For the quit, which ends them with a grace.
+std::vector<pid_t> groupsLeftBehind();
 
 // Starts a program that is none of this process's to end, such as an opener that hands a URL to
 // the desktop: what it opens belongs to the desktop and must outlive us. It runs in a session of

@@ -15,9 +15,9 @@
 #include "agents/HookServer.h"
 #include "app/core/HostModel.h"
 #include "deck/DeckEngine.h"
-#include "runtime/ExitCleanup.h"
 #include "runtime/Files.h"
 #include "runtime/Log.h"
+#include "runtime/Process.h"
 #include "runtime/Timeout.h"
 #include "runtime/WorkerThread.h"
 #include "streaming/DisplayStreamer.h"
@@ -54,7 +54,7 @@ Targets targetsOf(const std::vector<int>& pids) {
       targets.groups.insert(group);
     }
   }
-  for (pid_t group : runtime::groupsEndedOnExit()) {
+  for (pid_t group : runtime::groupsLeftBehind()) {
     if (group != own && kill(-group, 0) == 0) targets.groups.insert(group);
   }
   return targets;

@@ -2,14 +2,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "agents/DiscoveryFile.h"
@@ -18,6 +21,8 @@
 #include "app/core/HostModel.h"
 #include "app/core/Lifetime.h"
 #include "deck/DeckEngine.h"
+#include "runtime/ExitCleanup.h"
+#include "runtime/Log.h"
 #include "runtime/ManualClock.h"
 #include "runtime/Process.h"
 #include "runtime/Task.h"
@@ -152,23 +157,50 @@ bool ended(int pid) {
   return end != std::string::npos && line.compare(end, 3, ") Z") == 0;
 }
 
+// Fills the exit clean-up's free places with ids no process group can have (past any pid), for
+// its lifetime.
+class FullExitList {
+ public:
+  FullExitList() {
+    for (pid_t fake = 0x7fff0000; runtime::endGroupOnExit(fake); ++fake) fakes_.push_back(fake);
+  }
+  ~FullExitList() {
+    for (const pid_t fake : fakes_) runtime::keepGroupOnExit(fake);
+  }
+
+ private:
+  std::vector<pid_t> fakes_;
+};
+
+// Also when the exit clean-up's list is full: the group it refused is then the quit's alone, and
+// the log says so once.
 TEST(Lifetime, ProgramsADeckKeyPutInTheBackgroundLiveOnAndEndAtQuit) {
-  for (const auto& [name, end] : enders()) {
-    SCOPED_TRACE(name);
-    runtime::MainLoop loop;
-    auto& io = loop.context();
-    runtime::Process::Options options;
-    // As a shell action runs `program &`: the shell ends at once, the program writes later.
-    options.argv = {"/bin/sh", "-c", "sh -c 'sleep 0.2; echo late >&2; sleep 5' & echo $!"};
-    auto shell = runtime::Process::start(io.get_executor(), options);
-    runUntilDone(io, shell.exited());
-    const int program = std::stoi(shell.output());
-    std::this_thread::sleep_for(1s);
-    ASSERT_FALSE(ended(program)) << "the program died with its shell";
-    end(io);
-    EXPECT_TRUE(brindlet::testing::runUntil(
-        io, [&] { return ended(program); }, 2000ms))
-        << "sh " << program << " is still there";
+  for (const bool full : {false, true}) {
+    for (const auto& [name, end] : enders()) {
+      SCOPED_TRACE(std::string(name) + (full ? ", the exit's list full" : ""));
+      std::optional<FullExitList> fill;
+      if (full) fill.emplace();
+      runtime::LogCapture log;
+      runtime::MainLoop loop;
+      auto& io = loop.context();
+      runtime::Process::Options options;
+      // As a shell action runs `program &`: the shell ends at once, the program writes later.
+      options.argv = {"/bin/sh", "-c", "sh -c 'sleep 0.2; echo late >&2; sleep 5' & echo $!"};
+      auto shell = runtime::Process::start(io.get_executor(), options);
+      runUntilDone(io, shell.exited());
+      const int program = std::stoi(shell.output());
+      EXPECT_THAT(runtime::groupsLeftBehind(), ::testing::Contains(shell.pid()));
+      std::this_thread::sleep_for(1s);
+      ASSERT_FALSE(ended(program)) << "the program died with its shell";
+      end(io);
+      EXPECT_TRUE(brindlet::testing::runUntil(
+          io, [&] { return ended(program); }, 2000ms))
+          << "sh " << program << " is still there";
+      const auto said = log.messages("runtime", runtime::LogLevel::info);
+      const auto told = std::ranges::count_if(
+          said, [](const std::string& line) { return line.find("quit only") != line.npos; });
+      EXPECT_EQ(told, full ? 1 : 0) << ::testing::PrintToString(said);
+    }
   }
 }
 
