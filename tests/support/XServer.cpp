@@ -132,8 +132,8 @@ void XServer::kill() {
 }
 
 bool sameFileAs(pid_t process, const std::string& path) {
-  struct stat here {
-  }, theirs{};
+  struct stat here {};
+  struct stat theirs {};
   const std::string seen = "/proc/" + std::to_string(process) + "/root" + path;
   if (::stat(path.c_str(), &here) != 0 || ::stat(seen.c_str(), &theirs) != 0) return false;
   return here.st_dev == theirs.st_dev && here.st_ino == theirs.st_ino;

@@ -1,14 +1,13 @@
-// process-keeper <program> [<argument>...]: runs the program and ends everything it started,
-// whatever that left its session or was orphaned, once its starter has gone (its standard input
-// ends, or SIGTERM comes: the death signal the test harness gives its children) or the program
-// ends. A daemon started by a test (a tmux server and what runs in its panes) thus never outlives
-// the test, even one killed by its time-out.
+// process-keeper <program> [<argument>...]: runs the program and, once its starter has gone (its
+// standard input ends, or SIGTERM comes: the death signal the test harness gives its children),
+// ends everything the program started, whatever left its session or was orphaned. A daemon a
+// test starts (a tmux server and what runs in its panes) thus never outlives the test, even one
+// killed by its time-out. Until then the program and its own may end as they will.
 
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,16 +72,14 @@ int main(int argc, char** argv) {
   }
   if (program < 0) return 127;
 
-  pollfd watched[3] = {{STDIN_FILENO, POLLIN, 0},
-                       {int(::syscall(SYS_pidfd_open, program, 0)), POLLIN, 0},
-                       {::signalfd(-1, &terminate, 0), POLLIN, 0}};
+  pollfd watched[2] = {{STDIN_FILENO, POLLIN, 0}, {::signalfd(-1, &terminate, 0), POLLIN, 0}};
   for (bool going = true; going;) {
-    if (::poll(watched, 3, -1) < 0 && errno != EINTR) break;
+    if (::poll(watched, 2, -1) < 0 && errno != EINTR) break;
     if (watched[0].revents != 0) {
       char bytes[256];
       going = ::read(STDIN_FILENO, bytes, sizeof bytes) > 0;
     }
-    if (watched[1].revents != 0 || watched[2].revents != 0) going = false;
+    if (watched[1].revents != 0) going = false;
   }
 
   int status = 0, programStatus = 0;
