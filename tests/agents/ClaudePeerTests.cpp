@@ -4,7 +4,9 @@
 // the hook server, the hub and, over a real link, the scripted phone. Headless sessions
 // (claude -p) and interactive ones in a private tmux; and `claude doctor` on our settings.
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cstdlib>
@@ -164,6 +166,11 @@ struct ClaudeHarness : LinkHarness {
     for (const auto& e : environment()) command += " '" + e + "'";
     command += " '" + claudeProgram().string() + "'";
     for (const auto& a : arguments) command += " '" + a + "'";
+    // The server in the foreground, kept by a keeper that ends it and all it started once this
+    // test has gone: a test killed by its time-out runs no destructor.
+    tmuxServer = std::make_unique<testsupport::ChildProcess>(std::vector<std::string>{
+        PROCESS_KEEPER, "env", "-u", "TMUX", "tmux", "-D", "-f", "/dev/null", "-S", socket()});
+    ASSERT_TRUE(eventually([this] { return fs::exists(socket()); }, 10s)) << tmuxServer->output();
     tmuxRunning = true;
     EXPECT_EQ(tmux({"new-session", "-d", "-x", "120", "-y", "40", "-c", work.string(),
                     command + "; sleep 600"})
@@ -172,11 +179,12 @@ struct ClaudeHarness : LinkHarness {
     panePid = std::atoi(tmux({"display-message", "-p", "#{pane_pid}"}).output.c_str());
   }
   testsupport::ProgramResult tmux(std::vector<std::string> args) const {
-    args.insert(args.begin(),
-                {"env", "-u", "TMUX", "tmux", "-f", "/dev/null", "-S", dir.file("tmux.sock")});
+    args.insert(args.begin(), {"env", "-u", "TMUX", "tmux", "-f", "/dev/null", "-S", socket()});
     return testsupport::runProgram(args);
   }
+  std::string socket() const { return dir.file("tmux.sock"); }
   std::string screen() const { return tmux({"capture-pane", "-p", "-J"}).output; }
+  std::unique_ptr<testsupport::ChildProcess> tmuxServer;
   bool tmuxRunning = false;
   pid_t panePid = 0;
   // Claude Code still writes its session files as it goes: it has gone before the folders do.
@@ -402,6 +410,53 @@ TEST(Claude, DoctorFindsOurSettingsValid) {
     EXPECT_NE(screen.find("Diagnostics"), std::string::npos) << screen;
     EXPECT_EQ(screen.find("Invalid settings") != std::string::npos, c.broken) << screen;
   }
+}
+
+// A file of /proc, read with open/read: a stream's read of a process that ends meanwhile throws.
+std::string procFile(const fs::path& file) {
+  std::string text;
+  if (const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+    ::close(fd);
+  }
+  return text;
+}
+
+// The live processes whose command line or environment names `folder`, but this one.
+std::vector<pid_t> processesNaming(const std::string& folder) {
+  std::vector<pid_t> pids;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const auto name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const pid_t pid = std::atoi(name.c_str());
+    if (pid == ::getpid() || testsupport::processGone(pid)) continue;
+    if ((procFile(entry.path() / "cmdline") + procFile(entry.path() / "environ")).find(folder) !=
+        std::string::npos)
+      pids.push_back(pid);
+  }
+  return pids;
+}
+
+// A test killed half-way, as a time-out kills it, leaves neither its tmux nor its Claude Code.
+TEST(Claude, AKilledTestLeavesNothingRunning) {
+  SKIP_WITHOUT_CLAUDE();
+  testsupport::TempDir dir;
+  testsupport::ChildProcess test({"env", "TMPDIR=" + dir.path(), fs::read_symlink("/proc/self/exe"),
+                                  "--gtest_filter=Claude.DoctorFindsOurSettingsValid"});
+  const auto claudeRuns = [&] {
+    for (const pid_t pid : processesNaming(dir.path()))
+      if (procFile("/proc/" + std::to_string(pid) + "/cmdline").find("doctor") != std::string::npos)
+        return true;
+    return false;
+  };
+  ASSERT_TRUE(eventually(claudeRuns, 60s, 50ms)) << test.output();
+  ::kill(test.pid(), SIGKILL);
+  test.waitExit(5s);
+  std::this_thread::sleep_for(5s);
+  const auto left = processesNaming(dir.path());
+  EXPECT_TRUE(left.empty()) << ::testing::PrintToString(left);
+  for (const pid_t pid : left) ::kill(pid, SIGKILL);
 }
 
 }  // namespace

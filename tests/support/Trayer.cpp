@@ -26,6 +26,12 @@ std::optional<std::pair<int, int>> dockedIcon(const XServer& server,
     if (std::sscanf(line.c_str() + size, "%dx%d", &width, &height) != 2) return std::nullopt;
     if (std::sscanf(line.c_str() + line.rfind("  +") + 2, "+%d+%d", &x, &y) != 2)
       return std::nullopt;
+    // trayer lists the icon's window before it maps it, and a click on a window not yet
+    // mapped goes to the panel beneath.
+    const std::string id = line.substr(depth, line.find(' ', depth) - depth);
+    if (server.run({"xwininfo", "-id", id}).output.find("Map State: IsViewable") ==
+        std::string::npos)
+      return std::nullopt;
     return std::pair{x + width / 2, y + height / 2};
   }
   return std::nullopt;

@@ -79,6 +79,12 @@ XServer::XServer(Kind kind, const std::vector<std::string>& arguments) {
     throw std::runtime_error("X server did not start: " + server_->output() +
                              readFile(dir_.file("xorg.log")));
   display_ = ":" + number.substr(0, number.find('\n'));
+  // A server in namespaces of its own makes its socket where the machine's path shows another
+  // file, or none: only the very file it made is its to remove.
+  socketFile_ = "/tmp/.X11-unix/X" + display_.substr(1);
+  struct stat made {};
+  if (sameFileAs(server_->pid(), socketFile_) && ::stat(socketFile_.c_str(), &made) == 0)
+    socketInode_ = made.st_ino;
 }
 
 XServer::~XServer() {
@@ -119,6 +125,18 @@ ProgramResult XServer::run(const std::vector<std::string>& argv) const {
 void XServer::kill() {
   ::kill(server_->pid(), SIGKILL);
   server_->waitExit(5s);
+  struct stat now {};
+  if (socketInode_ != 0 && ::stat(socketFile_.c_str(), &now) == 0 && now.st_ino == socketInode_)
+    std::filesystem::remove(socketFile_);
+  socketInode_ = 0;
+}
+
+bool sameFileAs(pid_t process, const std::string& path) {
+  struct stat here {};
+  struct stat theirs {};
+  const std::string seen = "/proc/" + std::to_string(process) + "/root" + path;
+  if (::stat(path.c_str(), &here) != 0 || ::stat(seen.c_str(), &theirs) != 0) return false;
+  return here.st_dev == theirs.st_dev && here.st_ino == theirs.st_ino;
 }
 
 std::vector<Monitor> monitors(const XServer& x) {

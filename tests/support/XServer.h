@@ -39,7 +39,8 @@ class XServer {
   // Runs an X client on this display to its end.
   ProgramResult run(const std::vector<std::string>& argv) const;
 
-  // Ends the server at once, as a crash would; clients see their connection drop.
+  // Ends the server at once, as a crash would; clients see their connection drop. The socket
+  // file the server made goes with it (a killed server leaves it behind, with no one listening).
   void kill();
 
  private:
@@ -49,7 +50,12 @@ class XServer {
   std::string display_;
   std::unique_ptr<ChildProcess> server_;
   std::unique_ptr<ChildProcess> windowManager_;
+  std::string socketFile_;
+  ino_t socketInode_ = 0;  // of the socket file the server made; 0 when it made none seen here
 };
+
+// Whether `path` here is the very file that `process` sees at the same path in its own namespaces.
+bool sameFileAs(pid_t process, const std::string& path);
 
 // One monitor as `xrandr --listmonitors` shows it.
 struct Monitor {

@@ -105,6 +105,7 @@ boost::asio::awaitable<void> Onboarding::refresh() {
     if (co_await checkBounded(permission, false)) now.insert(permission);
   }
   const auto before = granted.get();
+  captureLacking.set(roles_.checker->lacking(Permission::screenRecording));
   granted.set(now);
   const auto shown = permissionOf(step.get());
   if (!shown || !now.count(*shown) || before.count(*shown)) co_return;

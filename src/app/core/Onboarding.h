@@ -4,6 +4,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
@@ -59,6 +61,8 @@ class Onboarding : public std::enable_shared_from_this<Onboarding> {
 
   runtime::Observable<Step> step{Step::welcome};
   runtime::Observable<Permissions> granted;
+  // What screen capture lacks, as the last refresh found it (the screen card names it).
+  runtime::Observable<std::vector<std::string>> captureLacking;
   // Asked for in this run; never shrinks.
   runtime::Observable<Permissions> requested;
   // The direction of the last step change.

@@ -7,6 +7,16 @@ namespace {
 
 const std::string product(design::DeckDesign::productName);
 
+// "A", "A and B", "A, B and C".
+std::string listed(const std::vector<std::string>& names) {
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? " and " : ", ";
+    text += names[i];
+  }
+  return text;
+}
+
 }  // namespace
 
 Page pageOf(Step step) {
@@ -74,7 +84,8 @@ Slide slideOffsets(bool forward) {
 }
 
 PermissionCard permissionCard(Permission permission, const Permissions& granted,
-                              const Permissions& requested) {
+                              const Permissions& requested,
+                              const std::vector<std::string>& captureLacking) {
   PermissionCard card;
   card.symbol =
       permission == Permission::screenRecording ? "rectangle.dashed.badge.record" : "accessibility";
@@ -85,9 +96,11 @@ PermissionCard permissionCard(Permission permission, const Permissions& granted,
   } else if (requested.count(permission)) {
     // Only the accessibility switch is the app's to work; screen capture is there or not, by
     // what the X server offers, and the card says what it lacks.
+    static const std::vector<std::string> captureNeeds{"MIT-SHM", "XFIXES", "DAMAGE"};
     card.status = permission == Permission::accessibility
                       ? "Switching it on…"
-                      : "Needs an X display with MIT-SHM, XFIXES and DAMAGE";
+                      : "Needs an X display with " +
+                            listed(captureLacking.empty() ? captureNeeds : captureLacking);
   } else {
     card.status = "Off";
   }

@@ -80,8 +80,10 @@ struct PermissionCard {
   bool statusGreen = false;  // else tertiary
   friend bool operator==(const PermissionCard&, const PermissionCard&) = default;
 };
+// `captureLacking`: what screen capture lacks, which its card names (all it needs when empty).
 PermissionCard permissionCard(Permission permission, const Permissions& granted,
-                              const Permissions& requested);
+                              const Permissions& requested,
+                              const std::vector<std::string>& captureLacking);
 
 // The connect card: the connected phone, or the search and a row per nearby phone.
 struct ConnectCard {

@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <boost/asio/awaitable.hpp>
 
@@ -38,6 +39,9 @@ class PermissionChecking {
   virtual boost::asio::awaitable<bool> isGranted(Permission permission) = 0;
   // Asks for the permission; the outcome shows at a later isGranted.
   virtual boost::asio::awaitable<void> request(Permission permission) = 0;
+  // What the last isGranted of the permission found the system lacking, by name (the X
+  // extensions screen capture needs); nothing when it found nothing missing or could not tell.
+  virtual std::vector<std::string> lacking(Permission) const { return {}; }
 };
 
 }  // namespace brindlet::app

@@ -62,6 +62,7 @@ Shell::Shell(asio::any_io_executor loop, std::shared_ptr<HostModel> model,
   watch(m.onboarding->forward);
   watch(m.onboarding->granted);
   watch(m.onboarding->requested);
+  watch(m.onboarding->captureLacking);
   watch(m.onboarding->wantsLaunchAtLogin);
   watch(updater_.canCheck);
   watch(agentsMenu_.claudeConnected);
@@ -108,6 +109,7 @@ void Shell::compose() {
   next.forward = m.onboarding->forward.get();
   next.granted = m.onboarding->granted.get();
   next.requested = m.onboarding->requested.get();
+  next.captureLacking = m.onboarding->captureLacking.get();
   next.wantsLaunchAtLogin = m.onboarding->wantsLaunchAtLogin.get();
   next.pairing = m.connector->pairing.get();
   state.set(std::move(next));

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/core/Menu.h"
 #include "app/core/Onboarding.h"
@@ -22,6 +23,7 @@ struct ShellState {
   bool forward = true;  // the direction of the last step change
   Permissions granted;
   Permissions requested;
+  std::vector<std::string> captureLacking;
   bool wantsLaunchAtLogin = true;
   std::optional<ConnectedPhone> client;  // the connect card's phone; nearby ones are menu.nearby
 

@@ -216,7 +216,8 @@ void Shell::drawOnboarding(OnboardingWindow& window) {
   }
   if (permissionCard_)
     if (auto permission = permissionOf(step))
-      permissionCard_->setLook(permissionCardLook(*permission, state_.granted, state_.requested));
+      permissionCard_->setLook(
+          permissionCardLook(*permission, state_.granted, state_.requested, state_.captureLacking));
   if (connectCard_) connectCard_->setLook(connectCardLook(state_.client, state_.menu.nearby));
   if (readyCard_) readyCard_->setSwitches(state_.wantsLaunchAtLogin, state_.menu.followWindows);
 }
@@ -228,8 +229,8 @@ QWidget* Shell::pageContent(Step step) {
     case PageContent::screenRecordingCard:
     case PageContent::accessibilityCard: {
       const Permission permission = permissionOf(step).value_or(Permission::screenRecording);
-      auto* card =
-          new PermissionCard(permissionCardLook(permission, state_.granted, state_.requested));
+      auto* card = new PermissionCard(
+          permissionCardLook(permission, state_.granted, state_.requested, state_.captureLacking));
       permissionCard_ = card;
       return card;
     }

@@ -46,8 +46,9 @@ OnboardingBar onboardingBar(Step step, const Permissions& granted, const Permiss
 }
 
 PermissionCardLook permissionCardLook(Permission permission, const Permissions& granted,
-                                      const Permissions& requested) {
-  const app::PermissionCard card = permissionCard(permission, granted, requested);
+                                      const Permissions& requested,
+                                      const std::vector<std::string>& captureLacking) {
+  const app::PermissionCard card = permissionCard(permission, granted, requested, captureLacking);
   return {card.symbol, card.name, card.status, card.statusGreen};
 }
 

@@ -26,7 +26,8 @@ OnboardingBar onboardingBar(Step step, const Permissions& granted, const Permiss
                             bool phoneConnected);
 
 PermissionCardLook permissionCardLook(Permission permission, const Permissions& granted,
-                                      const Permissions& requested);
+                                      const Permissions& requested,
+                                      const std::vector<std::string>& captureLacking);
 ConnectCardLook connectCardLook(const std::optional<ConnectedPhone>& client,
                                 const std::vector<transport::NearbyPhone>& nearby);
 ReadyCardLook readyCardLook();

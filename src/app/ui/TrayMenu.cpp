@@ -1,6 +1,7 @@
 #include "app/ui/TrayMenu.h"
 
 #include <QActionGroup>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPixmap>
@@ -121,16 +122,38 @@ void TrayMenu::setItems(std::vector<MenuItem> items) {
 }
 
 void TrayMenu::keyPressEvent(QKeyEvent* event) {
-  const QKeySequence pressed(event->keyCombination());
-  for (QAction* action : actions()) {
-    if (action->shortcut().isEmpty() || action->shortcut() != pressed || !action->isEnabled())
-      continue;
-    setActiveAction(action);
-    QKeyEvent choose(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-    QMenu::keyPressEvent(&choose);
-    return;
+  if (!chooseByShortcut(*event)) QMenu::keyPressEvent(event);
+}
+
+bool TrayMenu::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress && chooseByShortcut(*static_cast<QKeyEvent*>(event)))
+    return true;
+  return QMenu::eventFilter(watched, event);
+}
+
+bool TrayMenu::chooseByShortcut(const QKeyEvent& event) {
+  const QKeySequence pressed(event.keyCombination());
+  // The menu's levels as its items reach them (submenus of a former build wait for deletion).
+  std::vector<QMenu*> menus{this};
+  for (std::size_t at = 0; at < menus.size(); ++at)
+    for (QAction* action : menus[at]->actions())
+      if (action->menu()) menus.push_back(action->menu());
+  for (QMenu* menu : menus) {
+    for (QAction* action : menu->actions()) {
+      if (action->shortcut().isEmpty() || action->shortcut() != pressed || !action->isEnabled())
+        continue;
+      // Return on the item's own menu chooses it and closes every open level.
+      menu->setActiveAction(action);
+      QKeyEvent choose(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+      if (menu == this) {
+        QMenu::keyPressEvent(&choose);
+      } else {
+        QCoreApplication::sendEvent(menu, &choose);
+      }
+      return true;
+    }
   }
-  QMenu::keyPressEvent(event);
+  return false;
 }
 
 void TrayMenu::rebuild() {
@@ -139,6 +162,7 @@ void TrayMenu::rebuild() {
   fillMenu(*this, items_, [choose = choose_](const MenuAction& action) {
     if (choose) choose(action);
   });
+  for (QMenu* sub : findChildren<QMenu*>()) sub->installEventFilter(this);
 }
 
 }  // namespace brindlet::app::ui

@@ -34,11 +34,15 @@ class TrayMenu : public QMenu {
 
  protected:
   // A menu that pops up on its own, in no menu bar, gets no shortcut of its items from Qt: the
-  // key an item shows chooses it here while the menu is open, as Return on it would.
+  // key an item shows chooses it here while the menu is open, as Return on it would; from an
+  // open submenu too, which has the keyboard then.
   void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void rebuild();
+  // Chooses the item anywhere in the menu whose shortcut is the key; whether there was one.
+  bool chooseByShortcut(const QKeyEvent& event);
 
   Choose choose_;
   std::function<void()> aboutToShow_;

@@ -94,6 +94,15 @@ const Case cases[] = {
        EXPECT_TRUE(h.model->forward.get());
        EXPECT_EQ(h.storedStep(), 2);
      }},
+    {"the poll keeps what screen capture lacks, for its card",
+     {{"onboardingStep", std::int64_t{1}}},
+     {},
+     [](Harness& h) {
+       h.model->startPolling();
+       h.checker->captureLacking = {"XFIXES"};
+       h.wait(500ms);
+       EXPECT_EQ(h.model->captureLacking.get(), std::vector<std::string>{"XFIXES"});
+     }},
     {"Back before the advance keeps the user where Back took them",
      {{"onboardingStep", std::int64_t{1}}},
      {},

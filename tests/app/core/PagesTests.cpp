@@ -110,8 +110,25 @@ TEST(Cards, Permission) {
        {"accessibility", "Accessibility", "On", "checkmark.circle.fill", true}},
   };
   for (const auto& row : rows) {
-    EXPECT_EQ(permissionCard(row.permission, row.granted, row.requested), row.card)
+    EXPECT_EQ(permissionCard(row.permission, row.granted, row.requested, {}), row.card)
         << row.card.name << ": " << row.card.status;
+  }
+}
+
+// The screen card names only the extensions the display lacks.
+TEST(Cards, ScreenRecordingNamesWhatTheDisplayLacks) {
+  const struct {
+    std::vector<std::string> lacking;
+    std::string status;
+  } rows[] = {
+      {{"XFIXES"}, "Needs an X display with XFIXES"},
+      {{"MIT-SHM", "DAMAGE"}, "Needs an X display with MIT-SHM and DAMAGE"},
+      {{"MIT-SHM", "XFIXES", "DAMAGE"}, "Needs an X display with MIT-SHM, XFIXES and DAMAGE"},
+  };
+  const auto screen = Permission::screenRecording;
+  for (const auto& row : rows) {
+    EXPECT_EQ(permissionCard(screen, none, {screen}, row.lacking).status, row.status);
+    EXPECT_EQ(permissionCard(screen, {screen}, {screen}, row.lacking).status, "On");
   }
 }
 

@@ -35,9 +35,13 @@ struct FakeChecker : PermissionChecking {
     requests.push_back(permission);
     co_return;
   }
+  std::vector<std::string> lacking(Permission permission) const override {
+    return permission == Permission::screenRecording ? captureLacking : std::vector<std::string>();
+  }
 
   std::shared_ptr<runtime::Clock> clock;
   Permissions grants;
+  std::vector<std::string> captureLacking;
   bool hang = false;
   int checks = 0;
   int pending = 0;  // checks still waiting

@@ -44,10 +44,17 @@ TEST(TrayMenu, TheShortcutAnItemShowsChoosesItWhileTheMenuIsOpen) {
     QKeyCombination key;
     std::vector<MenuAction::Kind> chosen;
     bool open;
+    bool inSubmenu = false;  // the key is pressed with the submenu open
   } rows[] = {
       {"the item's key", Qt::CTRL | Qt::Key_Q, {MenuAction::Kind::quit}, false},
       {"a disabled item's key", Qt::CTRL | Qt::Key_U, {}, true},
       {"a key no item shows", Qt::CTRL | Qt::Key_W, {}, true},
+      {"the item's key in the submenu",
+       Qt::CTRL | Qt::Key_Q,
+       {MenuAction::Kind::quit},
+       false,
+       true},
+      {"a key no item shows in the submenu", Qt::CTRL | Qt::Key_W, {}, true, true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -60,10 +67,20 @@ TEST(TrayMenu, TheShortcutAnItemShowsChoosesItWhileTheMenuIsOpen) {
     MenuItem quit = item(Kind::button, "Quit Brindlet");
     quit.action = MenuAction(MenuAction::Kind::quit);
     quit.shortcut = "Ctrl+Q";
-    menu.setItems({item(Kind::text, "No iPhone or iPad connected"), updates, quit});
+    MenuItem agents = item(Kind::submenu, "Agents");
+    agents.children = {item(Kind::button, "Connect Claude Code")};
+    menu.setItems({item(Kind::text, "No iPhone or iPad connected"), agents, updates, quit});
     menu.popup({10, 10});
     ASSERT_TRUE(testsupport::processEventsUntil([&] { return menu.isVisible(); }));
-    QTest::keyClick(&menu, row.key.key(), row.key.keyboardModifiers());
+    QWidget* pressed = &menu;
+    if (row.inSubmenu) {
+      QMenu* sub = menu.actions()[1]->menu();
+      menu.setActiveAction(menu.actions()[1]);
+      QTest::keyClick(&menu, Qt::Key_Right);
+      ASSERT_TRUE(testsupport::processEventsUntil([&] { return sub->isVisible(); }));
+      pressed = sub;
+    }
+    QTest::keyClick(pressed, row.key.key(), row.key.keyboardModifiers());
     if (row.chosen.empty()) {
       testsupport::processEventsFor(std::chrono::milliseconds(100));
     } else {

@@ -3,6 +3,8 @@
 #include <X11/Xlib.h>
 
 #include <array>
+#include <string>
+#include <vector>
 
 #include "desktop/DesktopError.h"
 #include "platform/linux/atspi/AtspiTree.h"
@@ -14,13 +16,15 @@ namespace {
 constexpr std::array<const char*, 3> captureExtensions{"MIT-SHM", "XFIXES", "DAMAGE"};
 constexpr std::array<const char*, 1> inputExtensions{"XTEST"};
 
+// The extensions of `names` the display does not offer.
 template <std::size_t N>
-bool offersAll(Display* display, const std::array<const char*, N>& names) {
+std::vector<std::string> missing(Display* display, const std::array<const char*, N>& names) {
+  std::vector<std::string> absent;
   for (const char* name : names) {
     int opcode = 0, event = 0, error = 0;
-    if (!XQueryExtension(display, name, &opcode, &event, &error)) return false;
+    if (!XQueryExtension(display, name, &opcode, &event, &error)) absent.emplace_back(name);
   }
-  return true;
+  return absent;
 }
 
 }  // namespace
@@ -50,18 +54,24 @@ boost::asio::awaitable<bool> SystemPermissions::isGranted(app::Permission permis
   auto x = co_await connection();
   if (!x) co_return false;
   const bool capture = permission == app::Permission::screenRecording;
-  bool offered = false;
+  std::vector<std::string> absent;
   try {
     auto query = [capture](Display* display) {
-      return capture ? offersAll(display, captureExtensions) : offersAll(display, inputExtensions);
+      return capture ? missing(display, captureExtensions) : missing(display, inputExtensions);
     };
-    offered = co_await x->call(std::move(query));
+    absent = co_await x->call(std::move(query));
   } catch (const desktop::DesktopError&) {
     co_return false;
   }
-  if (!offered || capture) co_return offered;
+  if (capture) captureLacking_ = absent;
+  if (!absent.empty() || capture) co_return absent.empty();
   const bool enabled = co_await tree_->treesEnabled();
   co_return enabled;
+}
+
+std::vector<std::string> SystemPermissions::lacking(app::Permission permission) const {
+  return permission == app::Permission::screenRecording ? captureLacking_
+                                                        : std::vector<std::string>();
 }
 
 boost::asio::awaitable<void> SystemPermissions::request(app::Permission permission) {

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/core/Permission.h"
 
@@ -23,6 +24,7 @@ class SystemPermissions : public app::PermissionChecking {
 
   boost::asio::awaitable<bool> isGranted(app::Permission permission) override;
   boost::asio::awaitable<void> request(app::Permission permission) override;
+  std::vector<std::string> lacking(app::Permission permission) const override;
 
  private:
   // The open connection, opened again once lost; none when the display does not answer.
@@ -31,6 +33,7 @@ class SystemPermissions : public app::PermissionChecking {
   std::string display_;
   std::shared_ptr<AtspiTree> tree_;
   std::shared_ptr<X11Connection> connection_;
+  std::vector<std::string> captureLacking_;
 };
 
 }  // namespace brindlet::platform

@@ -41,6 +41,25 @@ TEST(SystemPermissions, ScreenRecordingNeedsTheCaptureExtensions) {
   EXPECT_FALSE(Checker(withoutShm).granted(Permission::screenRecording));
 }
 
+// The check names what the display lacks, for the screen card.
+TEST(SystemPermissions, TheCheckNamesTheCaptureExtensionsTheDisplayLacks) {
+  const struct {
+    std::vector<std::string> arguments;
+    std::vector<std::string> lacking;
+  } rows[] = {
+      {{}, {}},
+      {{"-extension", "MIT-SHM"}, {"MIT-SHM"}},
+      {{"-extension", "MIT-SHM", "-extension", "DAMAGE"}, {"MIT-SHM", "DAMAGE"}},
+  };
+  for (const auto& row : rows) {
+    const XServer server(XServer::Kind::xvfb, row.arguments);
+    Checker checker(server);
+    EXPECT_EQ(checker.granted(Permission::screenRecording), row.lacking.empty());
+    EXPECT_EQ(checker.permissions.lacking(Permission::screenRecording), row.lacking);
+    EXPECT_TRUE(checker.permissions.lacking(Permission::accessibility).empty());
+  }
+}
+
 TEST(SystemPermissions, AccessibilityNeedsXTestAndTheBusSwitchedOn) {
   const XServer server;
   const XServer withoutXTest(XServer::Kind::xvfb, {"-extension", "XTEST"});

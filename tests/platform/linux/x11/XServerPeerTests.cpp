@@ -31,15 +31,6 @@ sockaddr_un unixAddress(const std::string& path) {
   return address;
 }
 
-// Whether `path` on the machine is the very file that `server` sees at the same path in its own
-// namespaces. The machine may well serve a display of that number itself (a desktop's :0).
-bool sameFileAsTheServers(pid_t server, const std::string& path) {
-  struct stat machines {}, servers {};
-  const std::string seen = "/proc/" + std::to_string(server) + "/root" + path;
-  if (::stat(path.c_str(), &machines) != 0 || ::stat(seen.c_str(), &servers) != 0) return false;
-  return machines.st_dev == servers.st_dev && machines.st_ino == servers.st_ino;
-}
-
 // A socket file at `path`, as a display's server makes it.
 void placeSocketFile(const std::string& path) {
   const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -84,6 +75,37 @@ TEST(XServerHarness, ServersStartOnTheirOwnDisplaysAndStopByProcessId) {
   EXPECT_TRUE(processesGone(pids, 5s));
 }
 
+// A killed server cannot remove its socket file: the harness does, and only the file that server
+// made, never one that took its place.
+TEST(XServerHarness, AKilledServersSocketFileGoesWithIt) {
+  const struct {
+    XServer::Kind kind;
+    bool replaced;
+  } rows[] = {
+      {XServer::Kind::xvfb, false}, {XServer::Kind::xorgDummy, false}, {XServer::Kind::xvfb, true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << (row.kind == XServer::Kind::xvfb ? "Xvfb" : "Xorg")
+                                    << (row.replaced ? ", replaced" : ""));
+    XServer server(row.kind);
+    const std::string file = "/tmp/.X11-unix/X" + server.display().substr(1);
+    // The server's file moved aside keeps its inode number taken.
+    const std::string aside = file + ".aside";
+    struct stat placed {};
+    if (row.replaced) {
+      std::filesystem::rename(file, aside);
+      placeSocketFile(file);
+      ASSERT_EQ(::stat(file.c_str(), &placed), 0);
+    }
+    server.kill();
+    struct stat after {};
+    EXPECT_EQ(::stat(file.c_str(), &after) == 0, row.replaced) << file;
+    if (!row.replaced) continue;
+    EXPECT_EQ(after.st_ino, placed.st_ino) << file << " was replaced";
+    std::filesystem::remove(file);
+    std::filesystem::remove(aside);
+  }
+}
+
 TEST(XServerHarness, KilledTestLeavesNothingBehind) {
   TempDir dir;
   const std::string pidFile = dir.file("pids");
@@ -119,7 +141,7 @@ TEST(XServerHarness, ServerInPrivateNamespacesLeavesTheMachinesDisplayFilesAlone
   // The machine's socket file of that number is not the server's, and one placed there while
   // the server runs is still there, the same file, after the server ends.
   const std::string machines = "/tmp/.X11-unix/X" + number;
-  EXPECT_FALSE(sameFileAsTheServers(server, machines)) << machines;
+  EXPECT_FALSE(sameFileAs(server, machines)) << machines;
   std::filesystem::create_directories("/tmp/.X11-unix");
   std::filesystem::permissions("/tmp/.X11-unix",
                                std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
