@@ -53,24 +53,25 @@ boost::asio::awaitable<std::shared_ptr<X11Connection>> SystemPermissions::connec
 boost::asio::awaitable<bool> SystemPermissions::isGranted(app::Permission permission) {
   auto x = co_await connection();
   if (!x) co_return false;
-  const bool capture = permission == app::Permission::screenRecording;
-  std::vector<std::string> absent;
-  try {
-    auto query = [capture](Display* display) {
-      return capture ? missing(display, captureExtensions) : missing(display, inputExtensions);
-    };
-    absent = co_await x->call(std::move(query));
-  } catch (const desktop::DesktopError&) {
-    co_return false;
+  if (askedOn_ != x) {
+    try {
+      auto query = [](Display* display) {
+        return Lacking{missing(display, captureExtensions), missing(display, inputExtensions)};
+      };
+      lacking_ = co_await x->call(std::move(query));
+    } catch (const desktop::DesktopError&) {
+      co_return false;
+    }
+    askedOn_ = x;
   }
-  if (capture) captureLacking_ = absent;
-  if (!absent.empty() || capture) co_return absent.empty();
+  if (permission == app::Permission::screenRecording) co_return lacking_.capture.empty();
+  if (!lacking_.input.empty()) co_return false;
   const bool enabled = co_await tree_->treesEnabled();
   co_return enabled;
 }
 
 std::vector<std::string> SystemPermissions::lacking(app::Permission permission) const {
-  return permission == app::Permission::screenRecording ? captureLacking_
+  return permission == app::Permission::screenRecording ? lacking_.capture
                                                         : std::vector<std::string>();
 }
 

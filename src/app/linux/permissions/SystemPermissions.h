@@ -33,7 +33,13 @@ class SystemPermissions : public app::PermissionChecking {
   std::string display_;
   std::shared_ptr<AtspiTree> tree_;
   std::shared_ptr<X11Connection> connection_;
-  std::vector<std::string> captureLacking_;
+  // What the display lacks, asked once per connection (`askedOn`): a display's extensions do not
+  // change while a connection to it lasts, and the onboarding asks twice a second.
+  struct Lacking {
+    std::vector<std::string> capture, input;
+  };
+  std::shared_ptr<X11Connection> askedOn_;
+  Lacking lacking_;
 };
 
 }  // namespace brindlet::platform
