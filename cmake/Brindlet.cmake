@@ -31,9 +31,11 @@ endif()
 # the design module (its Qt headers' `signals` breaks GLib's headers), compile alone.
 option(BRINDLET_UNITY "Compile the modules' libraries as unity sources" OFF)
 set(BRINDLET_UNITY_ALONE
-    app/core/App.cpp app/core/LogDestination.cpp deck/DeckActions.cpp deck/DeckEngine.cpp
-    profiles/Profile.cpp protocol/DeckMessages.cpp streaming/ScreenCapture.cpp
-    streaming/VideoPipeline.cpp)
+    app/core/App.cpp app/core/LogDestination.cpp app/ui/PictureBackdrop.cpp app/ui/TrayHosts.cpp
+    deck/ActionRunner.cpp deck/DeckActions.cpp deck/DeckEngine.cpp
+    platform/linux/media/LibavVideoEncoder.cpp platform/linux/x11/RandrLeftovers.cpp
+    profiles/Profile.cpp protocol/DeckMessages.cpp streaming/DisplayStreamer.cpp
+    streaming/ScreenCapture.cpp streaming/VideoPipeline.cpp)
 function(brindlet_unity target)
   get_target_property(type ${target} TYPE)
   if(NOT BRINDLET_UNITY OR type STREQUAL "INTERFACE_LIBRARY" OR target STREQUAL "brindlet_design")
