@@ -28,7 +28,7 @@ endif()
 # BRINDLET_UNITY: the modules' libraries compile as unity sources, sixteen files to one, which
 # halves their compile time where each file instantiates the same coroutine and Asio templates
 # (the sanitizer trees). Files whose file-local helpers share a name with another file's, and
-# the design module (its Qt headers' `signals` breaks GLib's headers), compile alone.
+# the Qt libraries (Qt's `signals` breaks GLib's headers), compile alone.
 option(BRINDLET_UNITY "Compile the modules' libraries as unity sources" OFF)
 set(BRINDLET_UNITY_ALONE
     app/core/App.cpp app/core/LogDestination.cpp app/ui/PictureBackdrop.cpp app/ui/TrayHosts.cpp
@@ -38,7 +38,8 @@ set(BRINDLET_UNITY_ALONE
     streaming/ScreenCapture.cpp streaming/VideoPipeline.cpp)
 function(brindlet_unity target)
   get_target_property(type ${target} TYPE)
-  if(NOT BRINDLET_UNITY OR type STREQUAL "INTERFACE_LIBRARY" OR target STREQUAL "brindlet_design")
+  if(NOT BRINDLET_UNITY OR type STREQUAL "INTERFACE_LIBRARY" OR target MATCHES
+                                                                   "^brindlet_(design|app_ui)$")
     return()
   endif()
   set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 16)
