@@ -7,9 +7,16 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <thread>
+
+#include <boost/asio/post.hpp>
 
 #include "runtime/ExitCleanup.h"
+#include "runtime/LoopThread.h"
+#include "runtime/MainLoop.h"
+#include "runtime/WorkerThread.h"
 #include "support/TempDir.h"
 
 namespace brindlet::runtime {
@@ -27,7 +34,7 @@ pid_t sleeperGroup() {
   return pid;
 }
 
-// Whether `pid` (our child) ended by SIGKILL within a moment; it is reaped either way.
+// Whether `pid` (our child) ended by SIGKILL within a moment; it is killed and reaped either way.
 bool killed(pid_t pid) {
   int status = 0;
   for (int i = 0; i < 200; ++i) {
@@ -38,6 +45,44 @@ bool killed(pid_t pid) {
   kill(pid, SIGKILL);
   waitpid(pid, &status, 0);
   return false;
+}
+
+// How a child ended that covered the signals, registered `file` and `group`, ran `prepare`,
+// then `act`, and returned from it only to exit with 0; and the first two lines it wrote to
+// standard error.
+struct ChildEnd {
+  int status = 0;
+  std::string first, second;
+};
+template <class Prepare, class Act>
+ChildEnd runCovered(const std::filesystem::path& file, pid_t group, Prepare prepare, Act act) {
+  testsupport::TempDir dir;
+  const auto errors = dir.file("errors");
+  const pid_t child = fork();
+  if (child == 0) {
+    const int fd = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, STDERR_FILENO);
+    prepare();
+    coverFatalSignals();
+    removeFileOnExit(file);
+    endGroupOnExit(group);
+    act();
+    _exit(0);
+  }
+  ChildEnd end;
+  waitpid(child, &end.status, 0);
+  std::ifstream in(errors);
+  std::getline(in, end.first);
+  std::getline(in, end.second);
+  return end;
+}
+
+std::string crashLine(int signal) {
+  return "Brindlet crashed (signal " + std::to_string(signal) + "):";
+}
+
+bool endedBy(int status, int signal) {
+  return WIFSIGNALED(status) && WTERMSIG(status) == signal;
 }
 
 TEST(ExitCleanup, ACrashUndoesWhatIsStillRegistered) {
@@ -58,43 +103,154 @@ TEST(ExitCleanup, ACrashUndoesWhatIsStillRegistered) {
       {"a refused system call", SIGSYS, false, false, false, nullptr},
       {"abort", SIGABRT, false, false, false, bySignal},
       {"ending as the display's loss", SIGBUS, false, false, false, asDisplayLoss},
+      {"Ctrl-\\, which asks for a core dump", SIGQUIT, false, false, false, nullptr},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     testsupport::TempDir dir;
     const auto file = std::filesystem::path(dir.path()) / "server.json";
     std::ofstream(file) << "{}";
-    const auto errors = dir.file("errors");
     const pid_t group = sleeperGroup();
-    const pid_t child = fork();
-    if (child == 0) {
-      const int fd = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(fd, STDERR_FILENO);
-      coverFatalSignals();
-      setCrashEnding(row.ending);
-      removeFileOnExit(file);
-      if (row.fileTwice) removeFileOnExit(file);
-      if (row.keepFile) keepFileOnExit(file);
-      endGroupOnExit(group);
-      if (row.keepGroup) keepGroupOnExit(group);
-      ::raise(row.signal);
-      _exit(0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
+    const auto end = runCovered(
+        file, group, [] {},
+        [&] {
+          setCrashEnding(row.ending);
+          if (row.fileTwice) removeFileOnExit(file);
+          if (row.keepFile) keepFileOnExit(file);
+          if (row.keepGroup) keepGroupOnExit(group);
+          ::raise(row.signal);
+        });
     if (row.ending == asDisplayLoss) {
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
+      EXPECT_TRUE(WIFEXITED(end.status) && WEXITSTATUS(end.status) == 3) << end.status;
     } else {
-      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal) << status;
+      EXPECT_TRUE(endedBy(end.status, row.signal)) << end.status;
     }
     EXPECT_EQ(std::filesystem::exists(file), row.keepFile);
     EXPECT_EQ(killed(group), !row.keepGroup);
-    std::ifstream in(errors);
-    std::string first;
-    std::getline(in, first);
-    EXPECT_EQ(first, "Brindlet crashed (signal " + std::to_string(row.signal) + "):");
-    EXPECT_TRUE(std::getline(in, first)) << "no stack";
+    EXPECT_EQ(end.first, crashLine(row.signal));
+    EXPECT_FALSE(end.second.empty()) << "no stack";
   }
+}
+
+// The signals sent from outside that nothing of ours uses: each cleans up and ends as its
+// default would, or is ignored; one ignored by whoever started the process stays ignored.
+TEST(ExitCleanup, ASignalSentFromOutsideEndsCleanlyOrIsIgnored) {
+  enum Outcome { ends, ignored };
+  const struct {
+    const char* name;
+    int signal;
+    Outcome outcome;
+    bool foundIgnored = false;
+  } rows[] = {
+      {"a stray SIGUSR1", SIGUSR1, ends},
+      {"SIGUSR2", SIGUSR2, ends},
+      {"alarm() without a handler", SIGALRM, ends},
+      {"init's power failure", SIGPWR, ends},
+      {"the CPU limit", SIGXCPU, ends},
+      {"a real-time signal", SIGRTMIN + 3, ends},
+      {"the file size limit", SIGXFSZ, ignored},
+      {"a profiler's tick", SIGPROF, ignored},
+      {"SIGQUIT in a shell's background job", SIGQUIT, ignored, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    testsupport::TempDir dir;
+    const auto file = std::filesystem::path(dir.path()) / "server.json";
+    std::ofstream(file) << "{}";
+    const pid_t group = sleeperGroup();
+    const auto end = runCovered(
+        file, group,
+        [&] {
+          if (row.foundIgnored) signal(row.signal, SIG_IGN);
+        },
+        [&] { ::raise(row.signal); });
+    if (row.outcome == ends) {
+      EXPECT_TRUE(endedBy(end.status, row.signal)) << end.status;
+    } else {
+      EXPECT_TRUE(WIFEXITED(end.status) && WEXITSTATUS(end.status) == 0) << end.status;
+    }
+    EXPECT_EQ(std::filesystem::exists(file), row.outcome == ignored);
+    EXPECT_EQ(killed(group), row.outcome == ends);
+    EXPECT_EQ(end.first, "") << "a stack where nothing crashed";
+  }
+}
+
+// Deep enough to overflow any thread's stack; the depth it stops at is never reached.
+volatile int neverReached = -1;
+[[gnu::noinline]] int deeper(int depth) {
+  volatile char frame[4096];
+  frame[0] = static_cast<char>(depth);
+  if (depth == neverReached) return 0;
+  return deeper(depth + 1) + frame[0];
+}
+
+// A stack overflow on each kind of thread the app starts: the crash handler still runs there, on
+// the thread's own stack for it, and cleans up.
+TEST(ExitCleanup, AStackOverflowOnAThreadOfOursIsCovered) {
+  const auto overflow = [] { deeper(0); };
+  const struct {
+    const char* name;
+    std::function<void()> run;
+  } rows[] = {
+      {"a worker",
+       [&] {
+         WorkerThread worker("overflow");
+         boost::asio::post(worker.executor(), overflow);
+         pause();
+       }},
+      {"a loop thread",
+       [&] {
+         MainLoop loop;
+         LoopThread thread(loop, "overflow");
+         boost::asio::post(loop.context(), overflow);
+         pause();
+       }},
+      {"a thread that names itself, as the App's do",
+       [&] {
+         std::thread([&] {
+           detail::nameThisThread("overflow");
+           overflow();
+         }).join();
+       }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    testsupport::TempDir dir;
+    const auto file = std::filesystem::path(dir.path()) / "server.json";
+    std::ofstream(file) << "{}";
+    const pid_t group = sleeperGroup();
+    const auto end = runCovered(
+        file, group, [] {}, row.run);
+    EXPECT_TRUE(endedBy(end.status, SIGSEGV)) << end.status;
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_TRUE(killed(group));
+    EXPECT_EQ(end.first, crashLine(SIGSEGV));
+    EXPECT_FALSE(end.second.empty()) << "no stack";
+  }
+}
+
+// The clean-up ends the groups of the programs the process started, each of which leads one of
+// its own, and not a child that shares the process's own group, as a reader of its standard error
+// does that the shell made its child (`brindlet 2> >(tee log)`).
+TEST(ExitCleanup, TheCleanUpEndsOurProgramsGroupsAndSparesAChildInOurGroup) {
+  const pid_t app = fork();
+  if (app == 0) {
+    for (const pid_t group : groupsEndedOnExit()) keepGroupOnExit(group);  // the parent's
+    const pid_t program = sleeperGroup();
+    const pid_t reader = fork();
+    if (reader == 0) {
+      for (;;) pause();
+    }
+    cleanUpForExit();
+    const bool programKilled = killed(program);
+    const bool readerLives = !killed(reader);
+    _exit((programKilled ? 0 : 1) | (readerLives ? 0 : 2));
+  }
+  int status = 0;
+  waitpid(app, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status) & 1, 0) << "the program's group lives on";
+  EXPECT_EQ(WEXITSTATUS(status) & 2, 0) << "the child in our own group was killed";
 }
 
 TEST(ExitCleanup, TheListsRefuseWhenFullAndFreeWhatIsTakenBack) {
