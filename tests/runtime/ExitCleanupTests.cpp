@@ -7,16 +7,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
-#include <thread>
-
-#include <boost/asio/post.hpp>
+#include <vector>
 
 #include "runtime/ExitCleanup.h"
-#include "runtime/LoopThread.h"
-#include "runtime/MainLoop.h"
-#include "runtime/WorkerThread.h"
 #include "support/TempDir.h"
 
 namespace brindlet::runtime {
@@ -47,44 +41,6 @@ bool killed(pid_t pid) {
   return false;
 }
 
-// How a child ended that covered the signals, registered `file` and `group`, ran `prepare`,
-// then `act`, and returned from it only to exit with 0; and the first two lines it wrote to
-// standard error.
-struct ChildEnd {
-  int status = 0;
-  std::string first, second;
-};
-template <class Prepare, class Act>
-ChildEnd runCovered(const std::filesystem::path& file, pid_t group, Prepare prepare, Act act) {
-  testsupport::TempDir dir;
-  const auto errors = dir.file("errors");
-  const pid_t child = fork();
-  if (child == 0) {
-    const int fd = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(fd, STDERR_FILENO);
-    prepare();
-    coverFatalSignals();
-    removeFileOnExit(file);
-    endGroupOnExit(group);
-    act();
-    _exit(0);
-  }
-  ChildEnd end;
-  waitpid(child, &end.status, 0);
-  std::ifstream in(errors);
-  std::getline(in, end.first);
-  std::getline(in, end.second);
-  return end;
-}
-
-std::string crashLine(int signal) {
-  return "Brindlet crashed (signal " + std::to_string(signal) + "):";
-}
-
-bool endedBy(int status, int signal) {
-  return WIFSIGNALED(status) && WTERMSIG(status) == signal;
-}
-
 TEST(ExitCleanup, ACrashUndoesWhatIsStillRegistered) {
   using Ending = CrashEnding;
   const Ending asDisplayLoss = []() noexcept { return 3; };
@@ -103,45 +59,89 @@ TEST(ExitCleanup, ACrashUndoesWhatIsStillRegistered) {
       {"a refused system call", SIGSYS, false, false, false, nullptr},
       {"abort", SIGABRT, false, false, false, bySignal},
       {"ending as the display's loss", SIGBUS, false, false, false, asDisplayLoss},
-      {"Ctrl-\\, which asks for a core dump", SIGQUIT, false, false, false, nullptr},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     testsupport::TempDir dir;
     const auto file = std::filesystem::path(dir.path()) / "server.json";
     std::ofstream(file) << "{}";
+    const auto errors = dir.file("errors");
     const pid_t group = sleeperGroup();
-    const auto end = runCovered(
-        file, group, [] {},
-        [&] {
-          setCrashEnding(row.ending);
-          if (row.fileTwice) removeFileOnExit(file);
-          if (row.keepFile) keepFileOnExit(file);
-          if (row.keepGroup) keepGroupOnExit(group);
-          ::raise(row.signal);
-        });
+    const pid_t child = fork();
+    if (child == 0) {
+      const int fd = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(fd, STDERR_FILENO);
+      coverFatalSignals();
+      setCrashEnding(row.ending);
+      removeFileOnExit(file);
+      if (row.fileTwice) removeFileOnExit(file);
+      if (row.keepFile) keepFileOnExit(file);
+      endGroupOnExit(group);
+      if (row.keepGroup) keepGroupOnExit(group);
+      ::raise(row.signal);
+      _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
     if (row.ending == asDisplayLoss) {
-      EXPECT_TRUE(WIFEXITED(end.status) && WEXITSTATUS(end.status) == 3) << end.status;
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
     } else {
-      EXPECT_TRUE(endedBy(end.status, row.signal)) << end.status;
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal) << status;
     }
     EXPECT_EQ(std::filesystem::exists(file), row.keepFile);
     EXPECT_EQ(killed(group), !row.keepGroup);
-    EXPECT_EQ(end.first, crashLine(row.signal));
-    EXPECT_FALSE(end.second.empty()) << "no stack";
+    std::ifstream in(errors);
+    std::string first;
+    std::getline(in, first);
+    EXPECT_EQ(first, "Brindlet crashed (signal " + std::to_string(row.signal) + "):");
+    EXPECT_TRUE(std::getline(in, first)) << "no stack";
   }
 }
 
-// The signals sent from outside that nothing of ours uses: each cleans up and ends as its
-// default would, or is ignored; one ignored by whoever started the process stays ignored.
-TEST(ExitCleanup, ASignalSentFromOutsideEndsCleanlyOrIsIgnored) {
-  enum Outcome { ends, ignored };
+// How a fresh exit-cleanup-child ended that was given `file`, `group` and `args`, and the first
+// two lines it wrote to standard error.
+struct ChildEnd {
+  int status = 0;
+  std::string first, second;
+};
+ChildEnd runChild(const std::filesystem::path& file, pid_t group, std::vector<std::string> args) {
+  testsupport::TempDir dir;
+  const auto errors = dir.file("errors");
+  args.insert(args.begin(), {EXIT_CLEANUP_CHILD, file.string(), std::to_string(group)});
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    const int fd = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, STDERR_FILENO);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  ChildEnd end;
+  waitpid(child, &end.status, 0);
+  std::ifstream in(errors);
+  std::getline(in, end.first);
+  std::getline(in, end.second);
+  return end;
+}
+
+bool endedBy(int status, int signal) {
+  return WIFSIGNALED(status) && WTERMSIG(status) == signal;
+}
+
+// The signals sent from outside: SIGQUIT takes a crash's road, those nothing of ours uses clean
+// up and end as their default would, and a few are ignored; one that whoever started the process
+// left ignored stays ignored.
+TEST(ExitCleanup, ASignalFromOutsideCrashesEndsCleanlyOrIsIgnored) {
+  enum Outcome { crashes, ends, ignored };
   const struct {
     const char* name;
     int signal;
     Outcome outcome;
     bool foundIgnored = false;
   } rows[] = {
+      {"Ctrl-\\, which asks for a core dump", SIGQUIT, crashes},
       {"a stray SIGUSR1", SIGUSR1, ends},
       {"SIGUSR2", SIGUSR2, ends},
       {"alarm() without a handler", SIGALRM, ends},
@@ -158,73 +158,39 @@ TEST(ExitCleanup, ASignalSentFromOutsideEndsCleanlyOrIsIgnored) {
     const auto file = std::filesystem::path(dir.path()) / "server.json";
     std::ofstream(file) << "{}";
     const pid_t group = sleeperGroup();
-    const auto end = runCovered(
-        file, group,
-        [&] {
-          if (row.foundIgnored) signal(row.signal, SIG_IGN);
-        },
-        [&] { ::raise(row.signal); });
-    if (row.outcome == ends) {
-      EXPECT_TRUE(endedBy(end.status, row.signal)) << end.status;
-    } else {
+    std::vector<std::string> args{"raise", std::to_string(row.signal)};
+    if (row.foundIgnored) args.push_back("found-ignored");
+    const auto end = runChild(file, group, args);
+    if (row.outcome == ignored) {
       EXPECT_TRUE(WIFEXITED(end.status) && WEXITSTATUS(end.status) == 0) << end.status;
+    } else {
+      EXPECT_TRUE(endedBy(end.status, row.signal)) << end.status;
     }
     EXPECT_EQ(std::filesystem::exists(file), row.outcome == ignored);
-    EXPECT_EQ(killed(group), row.outcome == ends);
-    EXPECT_EQ(end.first, "") << "a stack where nothing crashed";
+    EXPECT_EQ(killed(group), row.outcome != ignored);
+    if (row.outcome == crashes) {
+      EXPECT_EQ(end.first, "Brindlet crashed (signal " + std::to_string(row.signal) + "):");
+      EXPECT_FALSE(end.second.empty()) << "no stack";
+    } else {
+      EXPECT_EQ(end.first, "") << "a stack where nothing crashed";
+    }
   }
-}
-
-// Deep enough to overflow any thread's stack; the depth it stops at is never reached.
-volatile int neverReached = -1;
-[[gnu::noinline]] int deeper(int depth) {
-  volatile char frame[4096];
-  frame[0] = static_cast<char>(depth);
-  if (depth == neverReached) return 0;
-  return deeper(depth + 1) + frame[0];
 }
 
 // A stack overflow on each kind of thread the app starts: the crash handler still runs there, on
 // the thread's own stack for it, and cleans up.
 TEST(ExitCleanup, AStackOverflowOnAThreadOfOursIsCovered) {
-  const auto overflow = [] { deeper(0); };
-  const struct {
-    const char* name;
-    std::function<void()> run;
-  } rows[] = {
-      {"a worker",
-       [&] {
-         WorkerThread worker("overflow");
-         boost::asio::post(worker.executor(), overflow);
-         pause();
-       }},
-      {"a loop thread",
-       [&] {
-         MainLoop loop;
-         LoopThread thread(loop, "overflow");
-         boost::asio::post(loop.context(), overflow);
-         pause();
-       }},
-      {"a thread that names itself, as the App's do",
-       [&] {
-         std::thread([&] {
-           detail::nameThisThread("overflow");
-           overflow();
-         }).join();
-       }},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
+  for (const char* thread : {"worker", "loop", "named"}) {
+    SCOPED_TRACE(thread);
     testsupport::TempDir dir;
     const auto file = std::filesystem::path(dir.path()) / "server.json";
     std::ofstream(file) << "{}";
     const pid_t group = sleeperGroup();
-    const auto end = runCovered(
-        file, group, [] {}, row.run);
+    const auto end = runChild(file, group, {"overflow", thread});
     EXPECT_TRUE(endedBy(end.status, SIGSEGV)) << end.status;
     EXPECT_FALSE(std::filesystem::exists(file));
     EXPECT_TRUE(killed(group));
-    EXPECT_EQ(end.first, crashLine(SIGSEGV));
+    EXPECT_EQ(end.first, "Brindlet crashed (signal 11):");
     EXPECT_FALSE(end.second.empty()) << "no stack";
   }
 }
