@@ -194,8 +194,8 @@ void cleanUpForExit() noexcept {
 
 namespace {
 
-// What a signal does to the process, for every signal whose default would end it, except the
-// app's own quit signals (SIGTERM, SIGINT, SIGHUP: the App's) and SIGPIPE (ignored by the
+// What a signal does to the process, for every signal whose default would end it, except SIGKILL,
+// the app's own quit signals (SIGTERM, SIGINT, SIGHUP: the App's) and SIGPIPE (ignored by the
 // process code: a write to a closed pipe fails instead). The test hooks put their own handlers
 // on SIGUSR1 and SIGUSR2 after these.
 enum class Response {

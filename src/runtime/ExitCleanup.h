@@ -43,25 +43,26 @@ void keepGroupOnExit(pid_t group);
 // The groups registered now, for the normal quit, which ends them with a grace.
 std::vector<pid_t> groupsEndedOnExit();
 
-// Unlinks the registered files and kills the registered groups and this process's children's
-// groups with SIGKILL. Async-signal-safe.
+// Unlinks the registered files and kills the registered groups and the groups this process's
+// children lead with SIGKILL. Async-signal-safe.
 void cleanUpForExit() noexcept;
 
 // How a crash ends once it has cleaned up: an exit status, or -1 to end by the signal itself.
 using CrashEnding = int (*)() noexcept;
 
-// Every signal whose default would end the process, but the quit signals (SIGTERM, SIGINT,
-// SIGHUP, the App's) and SIGPIPE (the process code's), is covered, as one table in the source
-// says with its reasons:
+// Every signal whose default would end the process, but SIGKILL, the quit signals (SIGTERM,
+// SIGINT, SIGHUP: the App's) and SIGPIPE (the process code's), is covered, as one table in the
+// source says with its reasons:
 // - A crash (SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL, SIGTRAP, SIGSYS), in our code or a
 //   library's, and SIGQUIT clean up as above, write "Brindlet crashed (signal N):" and the stack
 //   to standard error, then end as `ending` says, by default by the same signal.
-// - SIGUSR1, SIGUSR2, SIGALRM, SIGIO, SIGPWR, SIGSTKFLT, SIGXCPU and the real-time signals clean
-//   up, then end the process as the signal's default does.
+// - SIGUSR1, SIGUSR2, SIGALRM, SIGIO, SIGPWR, SIGSTKFLT, SIGXCPU and the real-time signals
+//   (SIGRTMIN to SIGRTMAX) clean up, then end the process as the signal's default does.
 // - SIGXFSZ, SIGPROF and SIGVTALRM are ignored.
-// A signal other than a crash's that is not at its default when it is covered (ignored by whoever
-// started us, handled by a profiler) is left as it was; one that code installs later (the test
-// hooks' SIGUSR1 and SIGUSR2) replaces ours.
+// The seven crash signals replace whatever handler was there before (a sanitizer's). Any other
+// that is not at its default when it is covered (ignored by whoever started us, handled by a
+// profiler) is left as it was; a handler that code installs later (the test hooks' SIGUSR1 and
+// SIGUSR2) replaces ours.
 //
 // Installed at the top of main, before any thread starts. The handler runs on a stack of its own
 // so that a stack overflow reaches it too: in the thread that installed it, and in every thread
@@ -70,9 +71,9 @@ using CrashEnding = int (*)() noexcept;
 // start (Qt's, GLib's, libx264's, Avahi's) have none: a stack overflow there ends the process by
 // SIGSEGV, with no clean-up.
 void coverFatalSignals();
+void setCrashEnding(CrashEnding ending);
 // Gives the calling thread the crash handler's stack, given back when the thread ends; a thread
 // that has one already keeps it. Not from a signal handler.
 void coverThisThread();
-void setCrashEnding(CrashEnding ending);
 
 }  // namespace brindlet::runtime
