@@ -1,10 +1,9 @@
-// What the exit clean-up's tests end, started afresh: a child that a test binary with threads of
-// its own forks is one ThreadSanitizer stops following, and it holds that child's signals back
-// for good. It covers the signals, registers the file and the process group it is given, does as
-// told, and exits with 0 if that leaves it running.
+// What the exit clean-up's tests end, started afresh: ThreadSanitizer holds back for good the
+// signals of a child forked from a test binary with threads of its own. It covers the signals,
+// registers the file and the process group it is given, does as told, and exits with 0 if that
+// leaves it running.
 //
-//   exit-cleanup-child <file> <group> raise <signal> [found-ignored]
-//   exit-cleanup-child <file> <group> overflow <worker|loop|named>
+//   exit-cleanup-child <file> <group> <what> <signal>
 
 #include <signal.h>
 #include <unistd.h>
@@ -39,36 +38,31 @@ void overflow() {
   deeper(0);
 }
 
-// A stack overflow on a thread of the kind `where` names.
-void overflowOn(const std::string& where) {
-  if (where == "worker") {
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 5) return 2;
+  const std::string what = argv[3];
+  const int signal = std::atoi(argv[4]);
+  if (what == "raise-found-ignored") ::signal(signal, SIG_IGN);
+  coverFatalSignals();
+  removeFileOnExit(argv[1]);
+  endGroupOnExit(std::atoi(argv[2]));
+  if (what.starts_with("raise")) ::raise(signal);
+  if (what == "overflow-on-worker") {
     WorkerThread worker("overflow");
     boost::asio::post(worker.executor(), overflow);
     pause();
-  } else if (where == "loop") {
+  } else if (what == "overflow-on-loop-thread") {
     MainLoop loop;
     LoopThread thread(loop, "overflow");
     boost::asio::post(loop.context(), overflow);
     pause();
-  } else if (where == "named") {  // as the App's threads start
+  } else if (what == "overflow-on-a-thread-that-names-itself") {
     std::thread([] {
       detail::nameThisThread("overflow");
       overflow();
     }).join();
   }
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc < 5) return 2;
-  const std::string what = argv[3];
-  const int signal = what == "raise" ? std::atoi(argv[4]) : 0;
-  if (argc > 5 && std::string(argv[5]) == "found-ignored") ::signal(signal, SIG_IGN);
-  coverFatalSignals();
-  removeFileOnExit(argv[1]);
-  endGroupOnExit(std::atoi(argv[2]));
-  if (what == "raise") ::raise(signal);
-  if (what == "overflow") overflowOn(argv[4]);
   return 0;
 }
