@@ -11,7 +11,6 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -288,6 +287,15 @@ void onEndingSignal(int number) {
   ::raise(number);
 }
 
+// The threads' stacks for the crash handler, taken as a thread starts and given back as it ends.
+// Reserved storage whose pages cost nothing until a crash writes to them: a thread's start makes
+// no system call for its stack but the one that sets it, and never waits on another thread's
+// mapping of memory (a quit signal's thread starts while the process is at its most delicate).
+// Past the last one, a thread takes its stack from the heap.
+constexpr int reservedStacks = 64;
+alignas(16) constinit char stackReserve[reservedStacks][crashStackSize] = {};
+constinit std::atomic<bool> stackTaken[reservedStacks] = {};
+
 // A thread's stack for the crash handler: made as the thread starts and given back as it ends,
 // never in a signal's path. A thread that has one already (the one that covered the signals, or
 // one a sanitizer gave it) keeps it.
@@ -296,23 +304,44 @@ class ThreadCrashStack {
   ThreadCrashStack() {
     stack_t current{};
     if (::sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE)) return;
-    memory_ = std::make_unique_for_overwrite<char[]>(crashStackSize);
+    char* memory = take();
     stack_t stack{};
-    stack.ss_sp = memory_.get();
+    stack.ss_sp = memory;
     stack.ss_size = crashStackSize;
-    if (::sigaltstack(&stack, nullptr) != 0) memory_.reset();
+    if (::sigaltstack(&stack, nullptr) == 0) {
+      memory_ = memory;
+    } else {
+      giveBack(memory);
+    }
   }
   ~ThreadCrashStack() {
     if (!memory_) return;
     stack_t off{};
     off.ss_flags = SS_DISABLE;
     ::sigaltstack(&off, nullptr);
+    giveBack(memory_);
   }
   ThreadCrashStack(const ThreadCrashStack&) = delete;
   ThreadCrashStack& operator=(const ThreadCrashStack&) = delete;
 
  private:
-  std::unique_ptr<char[]> memory_;
+  static char* take() {
+    for (int i = 0; i < reservedStacks; ++i) {
+      if (!stackTaken[i].exchange(true)) return stackReserve[i];
+    }
+    return new char[crashStackSize];
+  }
+  static void giveBack(char* memory) {
+    for (int i = 0; i < reservedStacks; ++i) {
+      if (memory == stackReserve[i]) {
+        stackTaken[i].store(false);
+        return;
+      }
+    }
+    delete[] memory;
+  }
+
+  char* memory_ = nullptr;
 };
 
 }  // namespace
