@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -145,13 +146,13 @@ bool parentAndGroup(const char* pid, int& parent, int& group) {
   return true;
 }
 
-// SIGKILL to the groups of this process's children (to the child itself when it shares our
-// group), found in /proc.
+// SIGKILL to the groups that this process's children lead, found in /proc: the programs it
+// starts each lead one of their own. A child in a group it does not lead is not ours to end: a
+// reader of our standard error that the shell started as our child, in our own group.
 void killChildren() {
   const int proc = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (proc < 0) return;
   const int self = ::getpid();
-  const int own = ::getpgrp();
   alignas(dirent64) char buffer[4096];
   for (;;) {
     const ssize_t n = ::getdents64(proc, buffer, sizeof buffer);
@@ -163,11 +164,7 @@ void killChildren() {
       int parent = 0, group = 0, pid = 0;
       readNumber(entry->d_name, entry->d_name + std::strlen(entry->d_name), pid);
       if (!parentAndGroup(entry->d_name, parent, group) || parent != self) continue;
-      if (group == own) {
-        ::kill(pid, SIGKILL);
-      } else if (group > 0) {
-        ::kill(-group, SIGKILL);
-      }
+      if (group == pid) ::kill(-group, SIGKILL);
     }
   }
   ::close(proc);
@@ -196,15 +193,74 @@ void cleanUpForExit() noexcept {
 
 namespace {
 
-constexpr int fatalSignals[] = {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL, SIGTRAP, SIGSYS};
+// What a signal does to the process, for every signal whose default would end it, except SIGKILL,
+// the app's own quit signals (SIGTERM, SIGINT, SIGHUP: the App's) and SIGPIPE (ignored by the
+// process code: a write to a closed pipe fails instead). The test hooks put their own handlers
+// on SIGUSR1 and SIGUSR2 after these.
+enum class Response {
+  crash,  // the clean-up and the stack, then the crash's ending (by the signal itself, default)
+  end,    // the clean-up, then the signal's own default end
+  ignore,
+};
+// Where a signal comes from: the process itself (a fault, abort(), a breakpoint), whose handler
+// replaces whatever a library put there before main; or sent, whose action is left as it was
+// found when that was not the default: ignored by whoever started us (a shell's background job
+// ignores SIGQUIT), or handled by a profiler that started before main.
+enum class Source { raised, sent };
+struct Rule {
+  int signal;
+  Response response;
+  Source source;
+  int last = 0;  // a range up to here
+};
+
+// Ignoring changes nothing for the programs we start: they start with every signal at its
+// default (Process.cpp).
+std::vector<Rule> signalRules() {
+  using enum Response;
+  using enum Source;
+  return {
+      {SIGSEGV, crash, raised},
+      {SIGBUS, crash, raised},
+      {SIGABRT, crash, raised},
+      {SIGFPE, crash, raised},
+      {SIGILL, crash, raised},
+      {SIGTRAP, crash, raised},  // GLib's g_error
+      {SIGSYS, crash, raised},   // a system call a filter refused
+      // Ctrl-\ asks for a core dump, as a stuck app's stack: it gets ours too.
+      {SIGQUIT, crash, sent},
+      // Nothing of ours uses these (SIGIO without O_ASYNC, the real-time ones): whoever sends one
+      // (a tool that tells every process to reopen its logs, alarm() with no handler, init's
+      // power failure, the soft CPU limit) gets the end its default makes, with nothing left.
+      {SIGUSR1, end, sent},
+      {SIGUSR2, end, sent},
+      {SIGALRM, end, sent},
+      {SIGIO, end, sent},
+      {SIGPWR, end, sent},
+      {SIGSTKFLT, end, sent},
+      {SIGXCPU, end, sent},
+      {SIGRTMIN, end, sent, SIGRTMAX},
+      // Past the file size limit a write fails with EFBIG, which the file code reports as it
+      // does any failed write: a log grown to the limit must not end the app.
+      {SIGXFSZ, ignore, sent},
+      // A profiler's ticks: never a request to end. A profiler that started before main (gprof's)
+      // keeps its handler, as any sent signal found handled; one that starts later puts its own
+      // in place; a tick that comes with no profiler means nothing.
+      {SIGPROF, ignore, sent},
+      {SIGVTALRM, ignore, sent},
+  };
+}
+
 constinit std::atomic<bool> crashed{false};
 constinit std::atomic<CrashEnding> crashEnding{nullptr};
-// The stack a crash's handler runs on, so that a stack overflow reaches it too.
-alignas(16) constinit char crashStack[64 * 1024] = {};
+// The stack a crash's handler runs on in the thread that covers the signals.
+constexpr std::size_t crashStackSize = 64 * 1024;
+alignas(16) constinit char crashStack[crashStackSize] = {};
 
-void onFatalSignal(int number) {
-  // SA_RESETHAND has put the default action back: the same signal ends the process once this
-  // returns, whether a fault comes again or the raise below is delivered.
+// SA_RESETHAND has put the default action back before either handler runs: the same signal ends
+// the process once it returns, whether a fault comes again or the raise at its end is delivered.
+
+void onCrash(int number) {
   if (!crashed.exchange(true)) {
     cleanUpForExit();
     // Whatever the ending, the stack says whose code crashed.
@@ -226,6 +282,68 @@ void onFatalSignal(int number) {
   ::raise(number);
 }
 
+void onEndingSignal(int number) {
+  if (!crashed.exchange(true)) cleanUpForExit();
+  ::raise(number);
+}
+
+// The threads' stacks for the crash handler, taken as a thread starts and given back as it ends.
+// Reserved storage whose pages cost nothing until a crash writes to them: a thread's start makes
+// no system call for its stack but the one that sets it, and never waits on another thread's
+// mapping of memory (the quit signals' thread starts just before their handlers are in place).
+// Past the last one, a thread takes its stack from the heap.
+constexpr int reservedStacks = 64;
+alignas(16) constinit char stackReserve[reservedStacks][crashStackSize] = {};
+constinit std::atomic<bool> stackTaken[reservedStacks] = {};
+
+// A thread's stack for the crash handler: made as the thread starts and given back as it ends,
+// never in a signal's path. A thread that has one already (the one that covered the signals, or
+// one a sanitizer gave it) keeps it.
+class ThreadCrashStack {
+ public:
+  ThreadCrashStack() {
+    stack_t current{};
+    if (::sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE)) return;
+    char* memory = take();
+    stack_t stack{};
+    stack.ss_sp = memory;
+    stack.ss_size = crashStackSize;
+    if (::sigaltstack(&stack, nullptr) == 0) {
+      memory_ = memory;
+    } else {
+      giveBack(memory);
+    }
+  }
+  ~ThreadCrashStack() {
+    if (!memory_) return;
+    stack_t off{};
+    off.ss_flags = SS_DISABLE;
+    ::sigaltstack(&off, nullptr);
+    giveBack(memory_);
+  }
+  ThreadCrashStack(const ThreadCrashStack&) = delete;
+  ThreadCrashStack& operator=(const ThreadCrashStack&) = delete;
+
+ private:
+  static char* take() {
+    for (int i = 0; i < reservedStacks; ++i) {
+      if (!stackTaken[i].exchange(true)) return stackReserve[i];
+    }
+    return new char[crashStackSize];
+  }
+  static void giveBack(char* memory) {
+    for (int i = 0; i < reservedStacks; ++i) {
+      if (memory == stackReserve[i]) {
+        stackTaken[i].store(false);
+        return;
+      }
+    }
+    delete[] memory;
+  }
+
+  char* memory_ = nullptr;
+};
+
 }  // namespace
 
 void coverFatalSignals() {
@@ -236,11 +354,32 @@ void coverFatalSignals() {
   stack.ss_sp = crashStack;
   stack.ss_size = sizeof crashStack;
   ::sigaltstack(&stack, nullptr);
-  struct sigaction action {};
-  action.sa_handler = onFatalSignal;
-  action.sa_flags = SA_ONSTACK | SA_RESETHAND;
-  sigemptyset(&action.sa_mask);
-  for (int number : fatalSignals) ::sigaction(number, &action, nullptr);
+  for (const Rule& rule : signalRules()) {
+    for (int number = rule.signal; number <= std::max(rule.signal, rule.last); ++number) {
+      struct sigaction found {};
+      ::sigaction(number, nullptr, &found);
+      if (rule.source == Source::sent && found.sa_handler != SIG_DFL) continue;
+      struct sigaction action {};
+      action.sa_flags = SA_ONSTACK | SA_RESETHAND;
+      sigemptyset(&action.sa_mask);
+      switch (rule.response) {
+        case Response::crash:
+          action.sa_handler = onCrash;
+          break;
+        case Response::end:
+          action.sa_handler = onEndingSignal;
+          break;
+        case Response::ignore:
+          action.sa_handler = SIG_IGN;
+          break;
+      }
+      ::sigaction(number, &action, nullptr);
+    }
+  }
+}
+
+void coverThisThread() {
+  thread_local ThreadCrashStack stack;
 }
 
 void setCrashEnding(CrashEnding ending) {

@@ -1,7 +1,5 @@
 #include "runtime/LoopThread.h"
 
-#include <pthread.h>
-
 #include <future>
 #include <stdexcept>
 
@@ -15,10 +13,6 @@
 namespace brindlet::runtime {
 
 namespace detail {
-
-void nameThisThread(const std::string& name) {
-  pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
-}
 
 void runLoggingFailures(const std::string& name, const std::function<void()>& run,
                         const std::atomic<bool>* stopping) {
@@ -42,12 +36,12 @@ LoopThread::LoopThread(MainLoop& loop, std::string name) : loop_(loop) {
   boost::asio::post(loop_.context(), [&running] { running.set_value(); });
   std::promise<void> finished;
   finished_ = finished.get_future();
-  thread_ = std::thread([this, name = std::move(name), finished = std::move(finished)]() mutable {
-    detail::nameThisThread(name);
+  auto run = [this, name, finished = std::move(finished)]() mutable {
     detail::runLoggingFailures(
         name, [this] { loop_.run(); }, &stopping_);
     finished.set_value();
-  });
+  };
+  thread_ = startThread(std::move(name), std::move(run));
   // Once the loop runs, other threads' poll and drain are refused and a stop cannot be lost.
   running.get_future().wait();
 }

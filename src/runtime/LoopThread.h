@@ -6,6 +6,8 @@
 #include <string>
 #include <thread>
 
+#include "runtime/Thread.h"
+
 namespace brindlet::runtime {
 
 class MainLoop;
@@ -32,8 +34,6 @@ class LoopThread {
 };
 
 namespace detail {
-// Names the calling thread (cut to the 15 bytes the system keeps).
-void nameThisThread(const std::string& name);
 // Calls `run` until it returns normally or `stopping` is set, logging what it throws.
 void runLoggingFailures(const std::string& name, const std::function<void()>& run,
                         const std::atomic<bool>* stopping);

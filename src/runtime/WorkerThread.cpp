@@ -6,6 +6,7 @@
 #include <boost/asio/io_context.hpp>
 
 #include "runtime/LoopThread.h"
+#include "runtime/Thread.h"
 
 namespace brindlet::runtime {
 
@@ -17,7 +18,6 @@ struct WorkerThread::Impl {
   std::thread thread;
 
   void run() {
-    detail::nameThisThread(name);
     detail::runLoggingFailures(
         name, [this] { context.run(); }, nullptr);
   }
@@ -25,7 +25,7 @@ struct WorkerThread::Impl {
 
 WorkerThread::WorkerThread(std::string name) : impl_(std::make_unique<Impl>()) {
   impl_->name = std::move(name);
-  impl_->thread = std::thread([impl = impl_.get()] { impl->run(); });
+  impl_->thread = startThread(impl_->name, [impl = impl_.get()] { impl->run(); });
 }
 
 WorkerThread::~WorkerThread() {

@@ -27,7 +27,7 @@ pid_t sleeperGroup() {
   return pid;
 }
 
-// Whether `pid` (our child) ended by SIGKILL within a moment; it is reaped either way.
+// Whether `pid` (our child) ended by SIGKILL within a moment; it is killed and reaped either way.
 bool killed(pid_t pid) {
   int status = 0;
   for (int i = 0; i < 200; ++i) {
@@ -95,6 +95,107 @@ TEST(ExitCleanup, ACrashUndoesWhatIsStillRegistered) {
     EXPECT_EQ(first, "Brindlet crashed (signal " + std::to_string(row.signal) + "):");
     EXPECT_TRUE(std::getline(in, first)) << "no stack";
   }
+}
+
+// How a fresh exit-cleanup-child ended that registered `file` and `group` and did `what` with
+// `signal`, and the first two lines it wrote to standard error.
+struct ChildEnd {
+  int status = 0;
+  std::string first, second;
+};
+ChildEnd runChild(const std::filesystem::path& file, pid_t group, std::string what, int signal) {
+  testsupport::TempDir dir;
+  const auto errors = dir.file("errors");
+  std::string args[] = {EXIT_CLEANUP_CHILD, file.string(), std::to_string(group), what,
+                        std::to_string(signal)};
+  char* argv[] = {args[0].data(), args[1].data(), args[2].data(),
+                  args[3].data(), args[4].data(), nullptr};
+  const pid_t child = fork();
+  if (child == 0) {
+    const int fd = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, STDERR_FILENO);
+    execv(argv[0], argv);
+    _exit(127);
+  }
+  ChildEnd end;
+  waitpid(child, &end.status, 0);
+  std::ifstream in(errors);
+  std::getline(in, end.first);
+  std::getline(in, end.second);
+  return end;
+}
+
+// The signals sent from outside and a stack overflow on each kind of thread the app starts.
+// SIGQUIT and the overflow take a crash's road: the clean-up, the stack, the end by the signal
+// (the overflow's handler on the thread's own stack for it); the signals nothing of ours uses clean
+// up and end as their default would, or are ignored; one left ignored by whoever started the
+// process stays ignored.
+TEST(ExitCleanup, ASignalOrAnOverflowOnAThreadOfOursEndsAsItsRowSays) {
+  enum Outcome { crashes, ends, ignored };
+  const struct {
+    const char* what;
+    int signal;
+    Outcome outcome;
+  } rows[] = {
+      {"raise", SIGQUIT, crashes},  // Ctrl-\, which asks for a core dump
+      {"overflow-on-worker", SIGSEGV, crashes},
+      {"overflow-on-loop-thread", SIGSEGV, crashes},
+      {"overflow-on-a-thread-that-names-itself", SIGSEGV, crashes},  // as the App's
+      {"raise", SIGUSR1, ends},
+      {"raise", SIGUSR2, ends},
+      {"raise", SIGALRM, ends},  // alarm() with no handler
+      {"raise", SIGPWR, ends},
+      {"raise", SIGXCPU, ends},
+      {"raise", SIGRTMIN + 3, ends},
+      {"raise", SIGXFSZ, ignored},
+      {"raise", SIGPROF, ignored},
+      {"raise-found-ignored", SIGQUIT, ignored},  // a shell's background job
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.what) + " " + std::to_string(row.signal));
+    testsupport::TempDir dir;
+    const auto file = std::filesystem::path(dir.path()) / "server.json";
+    std::ofstream(file) << "{}";
+    const pid_t group = sleeperGroup();
+    const auto end = runChild(file, group, row.what, row.signal);
+    if (row.outcome == ignored) {
+      EXPECT_TRUE(WIFEXITED(end.status) && WEXITSTATUS(end.status) == 0) << end.status;
+    } else {
+      EXPECT_TRUE(WIFSIGNALED(end.status) && WTERMSIG(end.status) == row.signal) << end.status;
+    }
+    EXPECT_EQ(std::filesystem::exists(file), row.outcome == ignored);
+    EXPECT_EQ(killed(group), row.outcome != ignored);
+    if (row.outcome == crashes) {
+      EXPECT_EQ(end.first, "Brindlet crashed (signal " + std::to_string(row.signal) + "):");
+      EXPECT_FALSE(end.second.empty()) << "no stack";
+    } else {
+      EXPECT_EQ(end.first, "") << "a stack where nothing crashed";
+    }
+  }
+}
+
+// The clean-up ends the groups of the programs the process started, each of which leads one of
+// its own, and not a child that shares the process's own group, as a reader of its standard error
+// does that the shell made its child (`brindlet 2> >(tee log)`).
+TEST(ExitCleanup, TheCleanUpEndsOurProgramsGroupsAndSparesAChildInOurGroup) {
+  const pid_t app = fork();
+  if (app == 0) {
+    for (const pid_t group : groupsEndedOnExit()) keepGroupOnExit(group);  // the parent's
+    const pid_t program = sleeperGroup();
+    const pid_t reader = fork();
+    if (reader == 0) {
+      for (;;) pause();
+    }
+    cleanUpForExit();
+    const bool programKilled = killed(program);
+    const bool readerLives = !killed(reader);
+    _exit((programKilled ? 0 : 1) | (readerLives ? 0 : 2));
+  }
+  int status = 0;
+  waitpid(app, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status) & 1, 0) << "the program's group lives on";
+  EXPECT_EQ(WEXITSTATUS(status) & 2, 0) << "the child in our own group was killed";
 }
 
 TEST(ExitCleanup, TheListsRefuseWhenFullAndFreeWhatIsTakenBack) {

@@ -34,12 +34,12 @@ const runtime::Logger& appLog() {
   return runtime::Logger::of("app");
 }
 
-// The groups of the processes, and those that share the app's own group; and the groups whose
-// leader has ended while a program it put in the background lives on (no walk down from the app
-// finds that program any more), while any of them is left.
+// The groups of the processes but the app's own (the app starts each program in a group of its
+// own: what shares its group, such as a reader of its standard error, is not its to end); and the
+// groups whose leader has ended while a program it put in the background lives on (no walk down
+// from the app finds that program any more), while any of them is left.
 struct Targets {
   std::set<int> groups;
-  std::vector<int> loners;
 };
 
 Targets targetsOf(const std::vector<int>& pids) {
@@ -48,11 +48,7 @@ Targets targetsOf(const std::vector<int>& pids) {
   for (int pid : pids) {
     const int group = getpgid(pid);
     if (group < 0) continue;  // gone already
-    if (group == own) {
-      targets.loners.push_back(pid);
-    } else {
-      targets.groups.insert(group);
-    }
+    if (group != own) targets.groups.insert(group);
   }
   for (pid_t group : runtime::groupsLeftBehind()) {
     if (group != own && kill(-group, 0) == 0) targets.groups.insert(group);
@@ -62,7 +58,6 @@ Targets targetsOf(const std::vector<int>& pids) {
 
 void signal(const Targets& targets, int number) {
   for (int group : targets.groups) kill(-group, number);
-  for (int pid : targets.loners) kill(pid, number);
 }
 
 // Whether any of the targets still runs, from /proc. A member that has ended and waits for its
@@ -72,10 +67,7 @@ bool anyRunning(const Targets& targets) {
   for (int group : targets.groups) {
     if (!runtime::livingGroupMembers(group).empty()) return true;
   }
-  if (targets.loners.empty()) return false;
-  const auto own = runtime::livingGroupMembers(getpgrp());
-  return std::ranges::any_of(targets.loners,
-                             [&](int pid) { return std::ranges::find(own, pid) != own.end(); });
+  return false;
 }
 
 // A step of the shut-down that may not finish; what it throws is logged.

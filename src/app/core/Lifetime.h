@@ -72,8 +72,9 @@ class InstanceLock {
 // The processes descending from `root`, by their parent links, in no particular order.
 std::vector<int> descendantsOf(int root, const std::vector<runtime::ProcessEntry>& processes);
 
-// Ends what the app started that would outlive it: SIGTERM to each child's process group (or to
-// the child, when it shares the app's group), and SIGKILL to what is left once `grace` is over.
+// Ends what the app started that would outlive it: SIGTERM to each child's process group, and
+// SIGKILL to what is left once `grace` is over. A child that shares the app's own group (a reader
+// of its standard error that the shell made its child) is not the app's program and is left.
 boost::asio::awaitable<void> endChildGroups(runtime::ProcessTable& table, runtime::Clock& clock,
                                             runtime::Duration grace);
 

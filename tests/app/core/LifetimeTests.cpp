@@ -204,6 +204,26 @@ TEST(Lifetime, ProgramsADeckKeyPutInTheBackgroundLiveOnAndEndAtQuit) {
   }
 }
 
+// A child that shares the app's own group is no program of the app's: a reader of its standard
+// error that the shell made its child (`brindlet 2> >(tee log)`) reads on through the quit.
+TEST(Lifetime, AChildInTheAppsOwnGroupOutlivesTheQuit) {
+  for (const auto& [name, end] : enders()) {
+    SCOPED_TRACE(name);
+    runtime::MainLoop loop;
+    const pid_t reader = fork();
+    if (reader == 0) {
+      for (;;) pause();
+    }
+    end(loop.context());
+    int status = 0;
+    EXPECT_FALSE(brindlet::testing::runUntil(
+        loop.context(), [&] { return waitpid(reader, &status, WNOHANG) == reader; }, 500ms))
+        << "the reader was ended";
+    kill(reader, SIGKILL);
+    waitpid(reader, &status, 0);
+  }
+}
+
 // The app's children as the table lists them.
 class ListedChildren : public runtime::ProcessTable {
  public:

@@ -284,20 +284,31 @@ TEST_F(AppExit, ASessionManagersDieQuitsInOrder) {
   EXPECT_EQ(count(brindlet->output(), "Quitting: logout\n"), 1) << brindlet->output();
 }
 
-// A crash, here one the test asks for (a fault on the main loop, or GLib's g_error, which raises
-// SIGTRAP), still takes the discovery files and the keys' programs with it, and the process ends
-// by the signal.
+// A crash, here one the test asks for (a fault on the main loop, GLib's g_error, which raises
+// SIGTRAP, or Ctrl-\'s SIGQUIT), still takes the discovery files and the keys' programs with
+// it, writes the stack, and the process ends by the signal; a stray SIGUSR1 with no test hooks to
+// take it ends the app as cleanly, with no stack.
 TEST_F(AppExit, ACrashLeavesNoFileAndNoProgram) {
-  const struct { int sent, ending; } rows[] = {{SIGUSR2, SIGSEGV}, {SIGTRAP, SIGTRAP}};
+  const struct {
+    int sent, ending;
+    bool hooks = true, stack = true;
+  } rows[] = {
+      {SIGUSR2, SIGSEGV}, {SIGTRAP, SIGTRAP}, {SIGQUIT, SIGQUIT}, {SIGUSR1, SIGUSR1, false, false}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.ending);
     XServer own(XServer::Kind::xorgDummy);
     own.startWindowManager();
     testsupport::TempDir folder;
-    auto brindlet = startWithAKeysProgram(own, folder, {"BRINDLET_TEST_HOOKS=1"});
+    std::vector<std::string> environment;
+    if (row.hooks) environment.push_back("BRINDLET_TEST_HOOKS=1");
+    auto brindlet = startWithAKeysProgram(own, folder, environment);
     ASSERT_TRUE(brindlet);
     ::kill(brindlet->pid(), row.sent);
     EXPECT_EQ(ended(*brindlet), 128 + row.ending) << brindlet->output();
+    const bool stack =
+        brindlet->output().find("Brindlet crashed (signal " + std::to_string(row.ending) +
+                                "):\n") != std::string::npos;
+    EXPECT_EQ(stack, row.stack) << brindlet->output();
     for (auto& child : children_) child->stop();
     children_.clear();
   }

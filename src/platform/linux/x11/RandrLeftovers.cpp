@@ -10,6 +10,7 @@
 #include "platform/linux/x11/RandrResources.h"
 #include "platform/linux/x11/X11Connection.h"
 #include "runtime/Log.h"
+#include "runtime/Thread.h"
 #include "streaming/VirtualDisplay.h"
 
 namespace brindlet::platform {
@@ -159,7 +160,7 @@ bool switchOffOurOutputs(const std::string& display, std::chrono::milliseconds l
   X11Connection::installHandlers();
   auto finishing = std::make_shared<std::promise<void>>();
   auto finished = finishing->get_future();
-  std::thread([finishing, display] {
+  runtime::startThread("randr off", [finishing, display] {
     if (Display* d = XOpenDisplay(display.empty() ? nullptr : display.c_str())) {
       reclaimLeftovers(d, {}, {});
       XSync(d, False);

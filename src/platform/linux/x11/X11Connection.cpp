@@ -17,6 +17,7 @@
 
 #include "desktop/DesktopError.h"
 #include "runtime/Log.h"
+#include "runtime/Thread.h"
 
 namespace brindlet::platform {
 namespace {
@@ -124,7 +125,7 @@ X11Connection::Answer X11Connection::probe(const std::string& display,
   installHandlers();
   auto opening = std::make_shared<std::promise<bool>>();
   auto opened = opening->get_future();
-  std::thread([opening, display] {
+  runtime::startThread("x11 probe", [opening, display] {
     Display* probe = XOpenDisplay(display.empty() ? nullptr : display.c_str());
     if (probe) XCloseDisplay(probe);
     opening->set_value(probe != nullptr);
