@@ -109,8 +109,9 @@ TEST(XServerHarness, AKilledServersSocketFileGoesWithIt) {
 TEST(XServerHarness, KilledTestLeavesNothingBehind) {
   TempDir dir;
   const std::string pidFile = dir.file("pids");
-  // A test holding a server, a window manager and a client, killed as a crashed test dies.
-  ChildProcess holder({BRINDLET_XSERVER_HOLDER, pidFile});
+  // A test holding a server, a window manager and a client, killed as a crashed test dies. Its
+  // own temporary folders, which nothing removes once it is killed, go with this test's.
+  ChildProcess holder({"env", "TMPDIR=" + dir.path(), BRINDLET_XSERVER_HOLDER, pidFile});
   std::vector<pid_t> pids;
   eventually(
       [&] {
