@@ -290,7 +290,7 @@ void onEndingSignal(int number) {
 // The threads' stacks for the crash handler, taken as a thread starts and given back as it ends.
 // Reserved storage whose pages cost nothing until a crash writes to them: a thread's start makes
 // no system call for its stack but the one that sets it, and never waits on another thread's
-// mapping of memory (the quit signals' thread starts just before their handlers are in place).
+// mapping of memory.
 // Past the last one, a thread takes its stack from the heap.
 constexpr int reservedStacks = 64;
 alignas(16) constinit char stackReserve[reservedStacks][crashStackSize] = {};

@@ -66,20 +66,23 @@ void watchQuitSignals() {
 }  // namespace
 
 void App::catchQuitSignals() {
-  if (signalsIn.load() < 0) {
+  const bool first = signalsIn.load() < 0;
+  if (first) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) return;
     // The handler never waits on a full pipe; the reader waits for a byte.
     ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
     signalsOut = ends[0];
     signalsIn = ends[1];
-    std::thread(watchQuitSignals).detach();
   }
+  // The handlers before their reader: a signal meanwhile waits in the pipe rather than ending the
+  // process by its default.
   struct sigaction action {};
   action.sa_handler = onQuitSignal;
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   for (int number : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(number, &action, nullptr);
+  if (first) std::thread(watchQuitSignals).detach();
 }
 
 App::App(Parts parts) : parts_(parts) {
