@@ -63,6 +63,14 @@ void watchQuitSignals() {
   }
 }
 
+// Whether whoever started us ignores `number`: nohup ignores SIGHUP so that the program outlives
+// its terminal, and a shell ignores SIGINT in a job it starts in the background. Both stay
+// ignored. SIGTERM, which service and session managers send, is a quit whatever was found.
+bool foundIgnored(int number) {
+  struct sigaction found {};
+  return ::sigaction(number, nullptr, &found) == 0 && found.sa_handler == SIG_IGN;
+}
+
 }  // namespace
 
 void App::catchQuitSignals() {
@@ -81,7 +89,10 @@ void App::catchQuitSignals() {
   action.sa_handler = onQuitSignal;
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
-  for (int number : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(number, &action, nullptr);
+  for (int number : {SIGTERM, SIGINT, SIGHUP}) {
+    if (number != SIGTERM && foundIgnored(number)) continue;
+    ::sigaction(number, &action, nullptr);
+  }
   if (first) std::thread(watchQuitSignals).detach();
 }
 

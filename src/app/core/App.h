@@ -105,7 +105,8 @@ class App {
 
   // Catches SIGTERM, SIGINT and SIGHUP for the process's life, on a thread of its own that hands
   // them to the App; one that comes before there is an App ends the process at once after the
-  // exit clean-up. Called at the top of main, before any other thread.
+  // exit clean-up. A SIGINT or SIGHUP found ignored (a background job's, nohup's) stays ignored.
+  // Called at the top of main, before any other thread.
   static void catchQuitSignals();
 
   // The one App of the process, which the quit signals and the exit handlers of libraries reach.
