@@ -13,9 +13,9 @@
 
 #include "runtime/ExitCleanup.h"
 #include "runtime/Log.h"
-#include "runtime/LoopThread.h"
 #include "runtime/MainLoop.h"
 #include "runtime/Task.h"
+#include "runtime/Thread.h"
 
 namespace brindlet::app {
 
@@ -47,7 +47,6 @@ void onQuitSignal(int number) {
 }
 
 void watchQuitSignals() {
-  runtime::detail::nameThisThread("brindlet-signal");
   for (;;) {
     char number = 0;
     const auto n = ::read(signalsOut.load(), &number, 1);
@@ -93,7 +92,7 @@ void App::catchQuitSignals() {
     if (number != SIGTERM && foundIgnored(number)) continue;
     ::sigaction(number, &action, nullptr);
   }
-  if (first) std::thread(watchQuitSignals).detach();
+  if (first) runtime::startThread("brindlet-signal", watchQuitSignals).detach();
 }
 
 App::App(Parts parts) : parts_(parts) {
@@ -223,14 +222,14 @@ void App::beginQuit() {
 }
 
 void App::startWatchdog() {
-  watchdog_ = std::thread([this] {
-    runtime::detail::nameThisThread("brindlet-watch");
+  watchdog_ = runtime::startThread("brindlet-watch", [this] {
     std::unique_lock lock(mutex_);
     // The exit that cannot wait still fits in the quit's limit after it.
     const auto deadline = std::chrono::steady_clock::now() + stepsLimit();
     if (changed_.wait_until(lock, deadline, [&] { return phase_ == Phase::ended; })) return;
     lock.unlock();
-    appLog().info("Quitting: watchdog (the quit overran)");
+    // Something held the quit up past its limit: worth the log's most severe level.
+    appLog().error("Quitting: watchdog (the quit overran)");
     exitNow(quitStatus);
   });
 }

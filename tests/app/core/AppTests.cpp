@@ -197,7 +197,7 @@ TEST(App, EveryRoadIntoTheQuitKeepsItsOrder) {
       {"the watchdog",
        Road::watchdog,
        false,
-       {"shown", "Quitting: menu", "first half", "Quitting: watchdog (the quit overran)",
+       {"shown", "Quitting: menu", "first half", "error: Quitting: watchdog (the quit overran)",
         "clean-up", "outputs off", "end 0"}},
       {"the event loop ended by a road of its own",
        Road::loopEnds,
