@@ -288,10 +288,10 @@ void onEndingSignal(int number) {
 }
 
 // The threads' stacks for the crash handler, taken as a thread starts and given back as it ends.
-// Reserved storage whose pages cost nothing until a crash writes to them: a thread's start makes
-// no system call for its stack but the one that sets it, and never waits on another thread's
-// mapping of memory.
-// Past the last one, a thread takes its stack from the heap.
+// Reserved in the program's zero-filled storage, whose pages take no memory until a crash writes
+// to them: a stack that only a crash uses then costs nothing, where one taken from the heap may
+// be memory already touched, held by each thread for its whole life. Past the last one, a thread
+// takes its stack from the heap.
 constexpr int reservedStacks = 64;
 alignas(16) constinit char stackReserve[reservedStacks][crashStackSize] = {};
 constinit std::atomic<bool> stackTaken[reservedStacks] = {};

@@ -40,7 +40,8 @@ void keepFileOnExit(const std::filesystem::path& path);
 // Process groups, by their leader's pid.
 bool endGroupOnExit(pid_t group);
 void keepGroupOnExit(pid_t group);
-// The groups registered now, for the normal quit, which ends them with a grace.
+// The groups registered now: the registry's share of runtime::groupsLeftBehind (Process.h), the
+// list that the quit ends with a grace and that adds the groups a full list refused.
 std::vector<pid_t> groupsEndedOnExit();
 
 // Unlinks the registered files and kills the registered groups and the groups this process's
