@@ -17,6 +17,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "runtime/Blocking.h"
@@ -539,6 +540,7 @@ TEST(ProcFsProcessTable, TakesAProcessWhoseFilesCannotBeReadAsGone) {
   for (const auto& c : cases) {
     EXPECT_EQ(livingGroupMembers(c.group, root.path()), c.living) << c.group;
   }
+  EXPECT_EQ(groupsStillRunning({7, 8, 100, 9}, root.path()), (std::set<int>{7}));
   ProcFsProcessTable table(root.path());
   std::vector<int> pids;
   for (const auto& entry : table.scan()) pids.push_back(entry.pid);
