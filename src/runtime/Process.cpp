@@ -224,8 +224,9 @@ constexpr auto kDiscardRest = std::chrono::milliseconds(20);
 // cost is the kernel's freeing of each page the drain drops.
 constexpr auto kPacedRest = std::chrono::milliseconds(6);
 constexpr int kPacedPipe = 1 << 20;
-// Once the result is in, what is left behind is nobody's wait: a pass takes at most what a pipe
-// holds by default, so that a program left writing without pause costs next to nothing.
+// Once the result is in, what is left behind is nobody's wait: the pipe goes back to what a pipe
+// holds by default, and a pass takes at most that, so that a program left writing without pause
+// costs next to nothing, in kernel memory (the user's pipe pages) as in time.
 constexpr std::size_t kLeftBehindPass = std::size_t(64) << 10;
 // What the drain takes before it starts to rest: a program that has a few MiB more to write, and
 // then ends, is not held up by the rests at all.
@@ -254,7 +255,10 @@ class Discard : public std::enable_shared_from_this<Discard> {
 
   // The program has ended: from now on the drain takes what is left behind.
   void settle() {
-    asio::post(pipe_.get_executor(), [self = shared_from_this()] { self->paced_ = false; });
+    asio::post(pipe_.get_executor(), [self = shared_from_this()] {
+      self->paced_ = false;
+      self->narrow();
+    });
   }
 
   // Ends the drain (what holds the pipe then gets a broken pipe at its next write).
@@ -275,6 +279,15 @@ class Discard : public std::enable_shared_from_this<Discard> {
     if (size > 0) capacity_ = static_cast<std::size_t>(size);
   }
 
+  // Back to a default pipe's size once the program has ended. The kernel refuses that while the
+  // pipe holds more: it is tried again after each pass, which takes all the pipe holds until then.
+  void narrow() {
+    if (paced_ || capacity_ <= kLeftBehindPass) return;
+    const int size =
+        ::fcntl(pipe_.native_handle(), F_SETPIPE_SZ, static_cast<int>(kLeftBehindPass));
+    if (size > 0) capacity_ = static_cast<std::size_t>(size);
+  }
+
   void await() {
     pipe_.async_wait(Descriptor::wait_read,
                      [self = shared_from_this()](const boost::system::error_code& error) {
@@ -285,7 +298,7 @@ class Discard : public std::enable_shared_from_this<Discard> {
   void pass() {
     if (!pipe_.is_open()) return;  // stopped meanwhile
     const int from = pipe_.native_handle();
-    const std::size_t most = paced_ ? capacity_ : kLeftBehindPass;
+    const std::size_t most = capacity_;
     auto moved =
         ::splice(from, nullptr, null_.get(), nullptr, most, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
     if (moved < 0 && errno != EAGAIN && errno != EINTR) {
@@ -293,8 +306,10 @@ class Discard : public std::enable_shared_from_this<Discard> {
       moved = ::read(from, dropped.data(), std::min(most, dropped.size()));
     }
     if (moved == 0) return end();
+    const bool empty = moved < 0 && (errno == EAGAIN || errno == EINTR);
+    narrow();
     // Empty: the next write wakes the drain.
-    if (moved < 0 && (errno == EAGAIN || errno == EINTR)) return await();
+    if (empty) return await();
     if (moved > 0 && unrested_ > 0) {
       unrested_ -= std::min(unrested_, std::size_t(moved));
       return await();
@@ -320,7 +335,7 @@ class Discard : public std::enable_shared_from_this<Discard> {
   FileDescriptor null_;
   FileDescriptor ended_;
   bool paced_;
-  std::size_t capacity_ = kLeftBehindPass;  // the pipe's size
+  std::size_t capacity_ = kLeftBehindPass;  // the pipe's size, what a pass takes at most
   std::size_t unrested_ = kDiscardUnrested;
 };
 

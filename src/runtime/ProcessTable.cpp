@@ -135,15 +135,36 @@ std::vector<std::string> ProcFsProcessTable::executables() {
   return names;
 }
 
-std::vector<int> livingGroupMembers(int group, const std::string& root) {
-  std::vector<int> members;
+namespace {
+
+// Calls `visit(pid, stat)` for each process under `root` that still runs: one that has ended and
+// waits for its reaper cannot be signalled any more.
+template <typename Visit>
+void forEachLivingProcess(const std::string& root, Visit visit) {
   forEachProcess(root, [&](const std::string& path, std::string_view name, ino_t) {
     const auto stat = parseProcessStat(readStart(path + "/stat"));
-    if (stat && stat->group == group && stat->state != 'Z' && stat->state != 'X') {
-      members.push_back(std::stoi(std::string(name)));
+    if (stat && stat->state != 'Z' && stat->state != 'X') {
+      visit(std::stoi(std::string(name)), *stat);
     }
   });
+}
+
+}  // namespace
+
+std::vector<int> livingGroupMembers(int group, const std::string& root) {
+  std::vector<int> members;
+  forEachLivingProcess(root, [&](int pid, const ProcessStat& stat) {
+    if (stat.group == group) members.push_back(pid);
+  });
   return members;
+}
+
+std::set<int> groupsStillRunning(const std::set<int>& groups, const std::string& root) {
+  std::set<int> running;
+  forEachLivingProcess(root, [&](int, const ProcessStat& stat) {
+    if (groups.contains(stat.group)) running.insert(stat.group);
+  });
+  return running;
 }
 
 std::optional<std::uint64_t> ProcFsProcessTable::terminalDevice(const std::string& path) {

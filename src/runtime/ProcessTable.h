@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -64,5 +65,9 @@ std::optional<ProcessStat> parseProcessStat(const std::string& text);
 // container's first process may never reap) do not count; they cannot be signalled any more.
 // A member that ends while the folder is read counts as gone, never as an error.
 std::vector<int> livingGroupMembers(int group, const std::string& root = "/proc");
+
+// The groups among `groups` that have a member that still runs, counted as livingGroupMembers
+// counts, from one reading of /proc however many groups are asked about.
+std::set<int> groupsStillRunning(const std::set<int>& groups, const std::string& root = "/proc");
 
 }  // namespace brindlet::runtime

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "runtime/Blocking.h"
@@ -349,6 +350,16 @@ TEST(Process, StartingIsABlockingCallThatLaunchMakesOnTheWorker) {
   EXPECT_EQ(runUntilDone(loop, launched()), (ExitStatus{4, 0}));
 }
 
+// The size of the pipe a process writes its standard output to; -1 when it cannot be told.
+int outputPipeSize(pid_t pid) {
+  const auto path = "/proc/" + std::to_string(pid) + "/fd/1";
+  const int pipe = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (pipe < 0) return -1;
+  const int size = ::fcntl(pipe, F_GETPIPE_SZ);
+  ::close(pipe);
+  return size;
+}
+
 // Programs run to their end, or their group ended at the limit: killed at once, or after a
 // grace that the run does not wait for.
 TEST(ProgramRunner, RunsToTheEndOrEndsTheGroupAtTheLimit) {
@@ -360,7 +371,7 @@ TEST(ProgramRunner, RunsToTheEndOrEndsTheGroupAtTheLimit) {
     return limits;
   };
   // What becomes of the process whose pid the program printed.
-  enum class Printed { nothing, lives, endsAtOnce, endsAfterTheGrace };
+  enum class Printed { nothing, lives, livesInADefaultPipe, endsAtOnce, endsAfterTheGrace };
   struct Case {
     const char* name;
     std::vector<std::string> argv;
@@ -383,6 +394,10 @@ TEST(ProgramRunner, RunsToTheEndOrEndsTheGroupAtTheLimit) {
       {"64 MiB past the limit, then the end",
        {"sh", "-c", "printf %1000s | tr ' ' y; head -c 67108864 /dev/zero; exit 5"},
        limited(2s, 1000, {}), Ending::exited, {5, 0}, repeated("y", 1000), "", P::nothing},
+      // Past its limit while the program runs, the drain widens the pipe to keep pace; what the
+      // program left writing gets it back at a default pipe's size.
+      {"left writing past the limit", {"sh", "-c", "sh -c 'echo $$; exec yes' & sleep 0.3"},
+       limited(2s, 1000, {}), Ending::exited, {}, "", "", P::livesInADefaultPipe},
       {"start error", {"brindlet-no-such-program"},
        limited(300ms, 1000, {}), Ending::notStarted, {}, "",
        R"(programNotFound("brindlet-no-such-program"))", P::nothing},
@@ -423,6 +438,13 @@ TEST(ProgramRunner, RunsToTheEndOrEndsTheGroupAtTheLimit) {
         case Printed::lives:
           EXPECT_FALSE(gone()) << c.name;
           break;
+        case Printed::livesInADefaultPipe: {
+          const auto narrowed = [&] { return outputPipeSize(*printed) == 64 << 10; };
+          EXPECT_TRUE(brindlet::testing::runUntil(loop, narrowed, 2s))
+              << c.name << ": " << outputPipeSize(*printed);
+          EXPECT_FALSE(gone()) << c.name;
+          break;
+        }
         case Printed::endsAtOnce:
           EXPECT_TRUE(testsupport::processesGone({*printed})) << c.name;
           break;
@@ -539,6 +561,7 @@ TEST(ProcFsProcessTable, TakesAProcessWhoseFilesCannotBeReadAsGone) {
   for (const auto& c : cases) {
     EXPECT_EQ(livingGroupMembers(c.group, root.path()), c.living) << c.group;
   }
+  EXPECT_EQ(groupsStillRunning({7, 8, 100, 9}, root.path()), (std::set<int>{7}));
   ProcFsProcessTable table(root.path());
   std::vector<int> pids;
   for (const auto& entry : table.scan()) pids.push_back(entry.pid);

@@ -60,14 +60,14 @@ void signal(const Targets& targets, int number) {
   for (int group : targets.groups) kill(-group, number);
 }
 
-// Whether any of the targets still runs, from /proc. A member that has ended and waits for its
-// parent's (or adopter's) wait does not: it cannot be signalled any more, and an adopter may reap
-// it late or never.
-bool anyRunning(const Targets& targets) {
-  for (int group : targets.groups) {
-    if (!runtime::livingGroupMembers(group).empty()) return true;
-  }
-  return false;
+// Whether any of the targets still runs, from one reading of /proc for all of them (hundreds of
+// groups a key left behind would otherwise cost a reading each, at every check); those that no
+// longer run are left out of the later checks and the kill. A member that has ended and waits for
+// its parent's (or adopter's) wait does not run: it cannot be signalled any more, and an adopter
+// may reap it late or never.
+bool anyRunning(Targets& targets) {
+  targets.groups = runtime::groupsStillRunning(targets.groups);
+  return !targets.groups.empty();
 }
 
 // A step of the shut-down that may not finish; what it throws is logged.
@@ -169,7 +169,7 @@ asio::awaitable<void> endChildGroups(runtime::ProcessTable& table, runtime::Cloc
   runtime::WorkerThread worker("brindlet-reap");
   auto scan = [&table] { return descendantsOf(getpid(), table.scan()); };
   const auto pids = co_await runtime::offload(worker.executor(), std::move(scan));
-  const auto targets = targetsOf(pids);
+  auto targets = targetsOf(pids);
   signal(targets, SIGTERM);
   const auto end = clock.now() + grace;
   for (;;) {

@@ -200,6 +200,25 @@ TEST_F(AppKeysPeer, WhatAShellKeyPutInTheBackgroundEndsAtQuit) {
   EXPECT_TRUE(testsupport::processesGone({sleeper}));
 }
 
+// Hundreds of presses that each left a program in a group of its own, on a machine that runs a
+// desktop's few hundred processes besides (each reading of /proc reads them all): the quit ends
+// every program within its steps, without the watchdog.
+TEST_F(AppKeysPeer, HundredsOfProgramsKeysPutInTheBackgroundEndWithinTheQuit) {
+  testsupport::TempDir run;
+  auto& brindlet = deckInFront(run, keysProfile(run));
+  std::vector<pid_t> sleepers;
+  for (int i = 0; i < 300; ++i) {
+    fs::remove(run.file("sleeper.pid"));
+    sleepers.push_back(pressForProgram(run, "sleeper"));
+    ASSERT_GT(sleepers.back(), 0) << brindlet.output();
+  }
+  auto& desktop = start({"sh", "-c", "for i in $(seq 400); do sleep 300 & done; echo up; wait"});
+  ASSERT_TRUE(desktop.waitFor("up", 10s));
+  EXPECT_EQ(quit(brindlet), 0) << brindlet.output();
+  EXPECT_EQ(count(brindlet.output(), "Quitting: watchdog"), 0) << brindlet.output();
+  EXPECT_TRUE(testsupport::processesGone(sleepers));
+}
+
 // A key that leaves `yes` writing in the background: the program lives on (the figure of what it
 // costs the app is the keys benchmark's), and it ends with the app.
 TEST_F(AppKeysPeer, AChattyBackgroundProgramLivesOnAndEndsAtQuit) {
