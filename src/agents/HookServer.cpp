@@ -20,6 +20,7 @@
 #include "runtime/Blocking.h"
 #include "runtime/DescriptorLimit.h"
 #include "runtime/ExitCleanup.h"
+#include "runtime/FailureStreak.h"
 #include "runtime/OneShot.h"
 #include "runtime/SocketByteStream.h"
 #include "runtime/Timeout.h"
@@ -337,7 +338,8 @@ void HookServer::listenerReady() {
   if (!port) return;
   publication_ = Publication{DiscoveryFile{folder_, *port, core_->token},
                              std::make_shared<std::atomic<bool>>(false)};
-  runtime::spawn(executor_, publish(publication_->file, publication_->withdrawn));
+  publication_->writing =
+      runtime::spawn(executor_, publish(publication_->file, publication_->withdrawn, core_->clock));
 }
 
 namespace {
@@ -349,30 +351,53 @@ void removeAndForget(const DiscoveryFile& file) {
   runtime::keepFileOnExit(file.headersPath());
 }
 
+// What one try at writing the discovery files came to: written, not tried (withdrawn, or the
+// process is ending), or failed for the reason given.
+struct Writing {
+  enum class Outcome { written, skipped, failed };
+  Outcome outcome;
+  std::string failure{};
+};
+
+// One try, on the blocking worker. The files are registered before they exist, in the call that
+// writes them: an exit that cannot wait, or a crash, takes them along, so that whatever takes the
+// port next is not led to the hooks' token and prompts; once the process is ending, or the server
+// has withdrawn them, they are not written at all. A try that fails takes back what it wrote and
+// registered, so that between tries no file of this run's is left or registered.
+Writing writeOnce(const DiscoveryFile& file, const std::atomic<bool>& withdrawn) {
+  if (withdrawn.load() || !runtime::removeFileOnExit(file.jsonPath()) ||
+      !runtime::removeFileOnExit(file.headersPath())) {
+    return {Writing::Outcome::skipped};
+  }
+  try {
+    file.write();
+    return {Writing::Outcome::written};
+  } catch (const std::exception& e) {
+    removeAndForget(file);
+    return {Writing::Outcome::failed, e.what()};
+  }
+}
+
 }  // namespace
 
 asio::awaitable<void> HookServer::publish(DiscoveryFile file,
-                                          std::shared_ptr<std::atomic<bool>> withdrawn) {
-  try {
-    // Registered before they exist, in the call that writes them: an exit that cannot wait, or a
-    // crash, takes them along, so that whatever takes the port next is not led to the hooks'
-    // token and prompts; once the process is ending, or the server has withdrawn them, they are
-    // not written at all.
-    auto write = [file, withdrawn] {
-      if (withdrawn->load() || !runtime::removeFileOnExit(file.jsonPath()) ||
-          !runtime::removeFileOnExit(file.headersPath())) {
-        return false;
-      }
-      file.write();
-      return true;
-    };
-    if (!co_await runtime::offloadBlocking(std::move(write))) co_return;
-  } catch (const std::exception& e) {
-    agentsLog().error("Hook server file: %s", e.what());
-    co_return;
+                                          std::shared_ptr<std::atomic<bool>> withdrawn,
+                                          std::shared_ptr<runtime::Clock> clock) {
+  // The first failure is an error, the tries after it are not.
+  runtime::FailureStreak failures(agentsLog());
+  int tries = 1;
+  for (;; ++tries) {
+    auto write = [file, withdrawn] { return writeOnce(file, *withdrawn); };
+    const auto writing = co_await runtime::offloadBlocking(std::move(write));
+    if (writing.outcome == Writing::Outcome::skipped) co_return;
+    if (writing.outcome == Writing::Outcome::written) break;
+    failures.failed("Hook server file: " + writing.failure +
+                    "; agents are off until the files can be written");
+    co_await clock->sleep(fileRetry);
   }
   // Withdrawn while they were written: their removal follows the writing.
   if (withdrawn->load()) co_return;
+  failures.worked("Hook server file written after " + std::to_string(tries) + " tries");
   agentsLog().info("Hook server on 127.0.0.1:%hu", file.port);
 }
 
@@ -385,6 +410,7 @@ void HookServer::listenerFailed(const std::string& error) {
 void HookServer::withdrawFiles() {
   if (!publication_) return;
   publication_->withdrawn->store(true);
+  publication_->writing.cancel();
   // Off the loop, and done even when the loop stops right after (a stop on the way out). The
   // blocking worker is one thread taking its calls in turn: a writing it has begun ends first.
   auto remove = [file = std::move(publication_->file)] { removeAndForget(file); };

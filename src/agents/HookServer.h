@@ -72,6 +72,9 @@ class HookServer : public std::enable_shared_from_this<HookServer> {
   // slow clients cannot keep the places from the agents' hooks. A request read in time may then
   // wait for its answer as long as that takes.
   static constexpr runtime::Duration readLimit = std::chrono::seconds(2);
+  // Discovery files that could not be written (the disk full, their place taken) are tried again
+  // this long after: until they are written, every hook falls back to its terminal.
+  static constexpr runtime::Duration fileRetry = std::chrono::seconds(2);
 
   // Stores the token and the handler; no I/O.
   static std::shared_ptr<HookServer> make(boost::asio::any_io_executor executor, std::string token,
@@ -84,12 +87,13 @@ class HookServer : public std::enable_shared_from_this<HookServer> {
   HookServer(const HookServer&) = delete;
   HookServer& operator=(const HookServer&) = delete;
 
-  // Opens the listener; the discovery files follow once it is ready. Without a listener the app
-  // runs without a hook server.
+  // Opens the listener; the discovery files follow once it is ready, tried again every fileRetry
+  // while they cannot be written. Without a listener the app runs without a hook server.
   void start();
   // Stops listening, ends every connection and removes the discovery files that still hold this
-  // run's port and token. Files whose writing is still queued are not written; a writing already
-  // under way ends before their removal, which follows it on the blocking worker.
+  // run's port and token. Files whose writing is still queued, or waits to be tried again, are not
+  // written; a writing already under way ends before their removal, which follows it on the
+  // blocking worker.
   void stop();
 
   const std::string& token() const;
@@ -113,17 +117,21 @@ class HookServer : public std::enable_shared_from_this<HookServer> {
                                               std::shared_ptr<runtime::Clock> clock,
                                               runtime::Duration wait);
   // The discovery files from when their writing is queued until they are withdrawn; the flag,
-  // shared with the writing, keeps it from writing them once they are.
+  // shared with the writing, keeps it from writing them once they are, and the task that writes
+  // them, trying again while it fails, ends with their withdrawal.
   struct Publication {
     DiscoveryFile file;
     std::shared_ptr<std::atomic<bool>> withdrawn;
+    runtime::TaskHandle writing{};
   };
   // Withdraws this run's discovery files: a writing still queued leaves them unwritten, and
   // their removal is queued behind any writing under way.
   void withdrawFiles();
-  // Writes the discovery files on the blocking worker unless they were withdrawn first.
+  // Writes the discovery files on the blocking worker unless they were withdrawn first, trying
+  // again every fileRetry until they are written.
   static boost::asio::awaitable<void> publish(DiscoveryFile file,
-                                              std::shared_ptr<std::atomic<bool>> withdrawn);
+                                              std::shared_ptr<std::atomic<bool>> withdrawn,
+                                              std::shared_ptr<runtime::Clock> clock);
 
   std::shared_ptr<Core> core_;
   std::filesystem::path folder_;

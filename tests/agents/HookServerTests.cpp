@@ -77,7 +77,10 @@ struct HookHarness {
     pump();
   }
 
-  explicit HookHarness(HookServer::ListenerMaker listen = {}, std::size_t readingCap = 0) {
+  // `prepare` sees the server's folder before the server starts.
+  explicit HookHarness(HookServer::ListenerMaker listen = {}, std::size_t readingCap = 0,
+                       const std::function<void(const std::filesystem::path&)>& prepare = {}) {
+    if (prepare) prepare(folder);
     HookServer::Options options{clock, folder, std::move(listen), readingCap};
     server = HookServer::make(
         io.get_executor(), kToken, [this](HookEvent event) { return handle(std::move(event)); },
@@ -494,20 +497,48 @@ TEST(HookServer, ListenerFailuresAreLoggedAndTakeTheFilesAlong) {
   EXPECT_EQ(h.log.messages("agents", runtime::LogLevel::error),
             (std::vector<std::string>{"Hook server failed: Address already in use",
                                       "Hook server: no listener"}));
+}
 
-  // A folder that cannot be made: the server runs on without files.
-  std::filesystem::create_directories(std::filesystem::path(h.dir.path()) / "blocked");
-  std::ofstream(std::filesystem::path(h.dir.path()) / "blocked" / "agents") << "a file";
-  HookServer::Options options{
-      h.clock, std::filesystem::path(h.dir.path()) / "blocked" / "agents", {}};
-  runtime::LogCapture log;
-  auto server = HookServer::make(h.io.get_executor(), kToken, {}, options);
-  server->start();
-  h.pump();
-  EXPECT_TRUE(server->port());
-  ASSERT_EQ(log.messages("agents", runtime::LogLevel::error).size(), 1u);
-  EXPECT_TRUE(
-      log.messages("agents", runtime::LogLevel::error)[0].starts_with("Hook server file: "));
+// Discovery files whose place something else takes: the server runs on and tries again every
+// fileRetry, leaving nothing between tries, until they are written or it stops.
+TEST(HookServer, WritesItsFilesOnceTheirPlaceIsFree) {
+  using runtime::LogLevel;
+  // A file where the folder goes; a folder where server.json goes (server.headers is written).
+  for (const std::string taken : {"", "server.json"}) {
+    for (const bool stops : {false, true}) {
+      SCOPED_TRACE("taken: '" + taken + (stops ? "', stopped" : "'"));
+      HookHarness h({}, 0, [&taken](const std::filesystem::path& folder) {
+        std::filesystem::create_directories(taken.empty() ? folder.parent_path() : folder / taken);
+        if (taken.empty()) std::ofstream(folder) << "a file";
+      });
+      const auto port = h.server->port().value();
+      const DiscoveryFile file{h.folder, port, kToken};
+      const auto tries = [&h] { return h.log.messages("agents", LogLevel::debug).size() + 1; };
+      brindlet::testing::runFor(h.io, *h.clock, HookServer::fileRetry - 1ms);
+      EXPECT_EQ(tries(), 1u);
+      brindlet::testing::runFor(h.io, *h.clock, 1ms + HookServer::fileRetry);
+      EXPECT_EQ(tries(), 3u);
+      EXPECT_FALSE(std::filesystem::exists(file.headersPath()));
+      std::filesystem::remove(taken.empty() ? h.folder : h.folder / taken);
+      if (stops) {
+        h.server->stop();
+        h.pump();
+        EXPECT_EQ(h.clock->sleeperCount(), 0u);  // no try waits
+      }
+      brindlet::testing::runFor(h.io, *h.clock, HookServer::fileRetry);
+      EXPECT_LE(HookServer::fileRetry, 5s);  // there within a few seconds of the place coming free
+      EXPECT_EQ(contentsOf(file.jsonPath()), stops ? "" : file.jsonText());
+      EXPECT_EQ(contentsOf(file.headersPath()), stops ? "" : file.headersText());
+      const auto errors = h.log.messages("agents", LogLevel::error);
+      ASSERT_EQ(errors.size(), 1u);
+      EXPECT_TRUE(errors[0].starts_with("Hook server file: ")) << errors[0];
+      EXPECT_TRUE(errors[0].ends_with("; agents are off until the files can be written"));
+      if (stops) continue;
+      EXPECT_EQ(h.log.messages("agents", LogLevel::info),
+                (std::vector<std::string>{"Hook server file written after 4 tries",
+                                          "Hook server on 127.0.0.1:" + std::to_string(port)}));
+    }
+  }
 }
 
 // A server that stops while the writing of its files waits on the blocking worker, or that goes
