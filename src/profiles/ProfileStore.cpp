@@ -76,11 +76,13 @@ std::optional<LinkEnd> linkEndOf(const fs::path& file) {
   for (int hop = 0; hop < maxHops && fs::is_symlink(target, error); ++hop) {
     const fs::path next = fs::read_symlink(target, error);
     if (error) break;
-    // Resolves what exists of the path; a missing rest is kept as it is written.
-    target = fs::weakly_canonical(target.parent_path() / next, error);
-    if (error) break;
+    // Resolves what exists of the path; a missing rest is kept as it is written. A path that
+    // can't be resolved at all (a loop of links, a folder that can't be searched) is not a
+    // missing one: the reading tells why, and the hop's own folder is where a mend would come.
+    const fs::path written = target.parent_path() / next;
+    target = fs::weakly_canonical(written, error);
+    if (error) return LinkEnd{written, false};
   }
-  // A loop of links is a problem of its own, told by the reading.
   const bool missing = !fs::exists(target, error) && !error;
   return LinkEnd{target, missing};
 }

@@ -152,14 +152,28 @@ TEST_F(ProfileStoreTest, WhichFilesAreReadAndWhatFails) {
   fs::create_directories(user / "folder.json");
   ASSERT_EQ(::mkfifo((user / "pipe.json").c_str(), 0600), 0);
   writeFile(user / "huge.json", std::string(ProfileStore::maxFileSize + 1, ' '));
+  fs::create_symlink("loopB.json", user / "loopA.json");
+  fs::create_symlink("loopA.json", user / "loopB.json");
+  fs::create_symlink(std::string(300, 'n') + "/deck.json", user / "long.json");
+  const fs::path away = fs::path(dir.path()) / "away/deck.json";
+  fs::create_symlink(away, user / "dangling.json");
+  fs::create_symlink("notes.txt/deck.json", user / "through.json");
   start();
   EXPECT_THAT(summary(),
               ::testing::ElementsAre("imported/unsigned/Hidden", "imported/unsigned/Upper"));
+  const auto missing = [](const fs::path& target) {
+    return "Links to " + fs::weakly_canonical(target).string() + ", which is missing";
+  };
   const ProfileStore::Problems expected = {
+      {(user / "dangling.json").string(), missing(away)},
       {(user / "dup.json").string(), "Duplicate key \"name\""},
       {(user / "folder.json").string(), "Is a directory"},
       {(user / "huge.json").string(), "File too large; profiles hold at most 1048576 bytes"},
+      {(user / "long.json").string(), "File name too long"},
+      {(user / "loopA.json").string(), "Too many levels of symbolic links"},
+      {(user / "loopB.json").string(), "Too many levels of symbolic links"},
       {(user / "pipe.json").string(), "Not a regular file"},
+      {(user / "through.json").string(), missing(user / "notes.txt/deck.json")},
   };
   EXPECT_EQ(store->problems.get(), expected);
   EXPECT_THAT(deckErrors(), ::testing::Contains("pipe.json: Not a regular file"));
