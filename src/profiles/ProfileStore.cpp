@@ -287,10 +287,20 @@ boost::asio::awaitable<void> ProfileStore::load() {
 
 void ProfileStore::apply(Loaded loaded) {
   if (watcher_) watchLinkedFolders(loaded.linkedFolders);
-  for (const auto& [file, message] : loaded.problems)
-    deckLog().error("%s: %s", fs::path(file).filename().c_str(), message.c_str());
+  logNew(loaded.problems);
   profiles.set(std::move(loaded.profiles));
   problems.set(std::move(loaded.problems));
+}
+
+// A problem is told when it comes or changes: a reload that finds it again (another file
+// changed, a watch made again) says nothing new.
+void ProfileStore::logNew(const Problems& found) const {
+  const Problems known = problems.get();
+  for (const auto& [file, message] : found) {
+    const auto was = known.find(file);
+    if (was == known.end() || was->second != message)
+      deckLog().error("%s: %s", fs::path(file).filename().c_str(), message.c_str());
+  }
 }
 
 std::optional<StoredProfile> ProfileStore::profile(std::string_view bundleID,

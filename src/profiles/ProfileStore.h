@@ -25,13 +25,13 @@ namespace brindlet::profiles {
 
 // The app's live collection of deck profiles: every profile file of the app's own folder
 // (bundled) and of the user's folder, loaded strictly, its signature checked, tagged with its
-// origin and kept sorted; files that fail are kept as problems beside them. It re-reads both
-// folders 0.3 s after the user's folder last changed, or a folder holding a file that a link in
-// it leads to (profiles kept elsewhere, in a dotfiles folder, and linked in). A link whose target
-// is away for a while (a checkout, a sync tool replacing the file or its folder) is a problem
-// until the target comes back, and is watched again from then. Lives on the main loop and is
-// touched only from it; the files and the signing key are read on the blocking workers.
-// Made with std::make_shared, since a pending reload holds it weakly.
+// origin and kept sorted; files that fail are kept as problems beside them, each logged when it
+// comes or changes. It re-reads both folders 0.3 s after the user's folder last changed, or a
+// folder holding a file that a link in it leads to (profiles kept elsewhere, in a dotfiles folder,
+// and linked in). A link whose target is away for a while (a checkout, a sync tool replacing the
+// file or its folder) is a problem until the target comes back, and is watched again from then.
+// Lives on the main loop and is touched only from it; the files and the signing key are read on the
+// blocking workers. Made with std::make_shared, since a pending reload holds it weakly.
 class ProfileStore final : public ProfileProviding,
                            public std::enable_shared_from_this<ProfileStore> {
  public:
@@ -88,6 +88,7 @@ class ProfileStore final : public ProfileProviding,
                                                     bool contents);
   void watchLinkedFolders(const std::map<std::filesystem::path, bool>& folders);
   void apply(Loaded loaded);
+  void logNew(const Problems& found) const;
 
   runtime::MainLoop& loop_;
   std::filesystem::path userFolder_;
