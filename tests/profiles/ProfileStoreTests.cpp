@@ -374,6 +374,33 @@ TEST_F(ProfileStoreTest, ALinkedProfileIsWatchedAgainWhenItsTargetComesBack) {
   }
 }
 
+// The profiles folder is a link into a dotfiles folder that a checkout brings only later.
+TEST_F(ProfileStoreTest, ALinkedProfilesFolderIsReadWhenItsTargetComes) {
+  const fs::path target = fs::path(dir.path()) / "dotfiles/Profiles";
+  fs::create_directories(user.parent_path());
+  fs::create_symlink(target, user);
+  start();
+  EXPECT_THAT(deckErrors(),
+              ::testing::ElementsAre("Can't watch " + user.string() + ": links to " +
+                                     fs::weakly_canonical(target).string() + ", which is missing"));
+  put(target / "deck.json", {"com.user.deck", "Checked out"});
+  const auto nameOf = [&] {
+    const auto found = store->profile("com.user.deck");
+    return found ? found->profile.name : "(none)";
+  };
+  for (auto waited = 0ms; nameOf() == "(none)" && waited < 1s; waited += 100ms) {
+    settle();
+    advance(100ms);
+  }
+  EXPECT_EQ(nameOf(), "Checked out");
+  // From then on the folder itself is watched.
+  testing::runFor(loop, *clock, 1s);
+  put(target / "deck.json", {"com.user.deck", "Edited"});
+  settle();
+  advance(ProfileStore::reloadDelay);
+  EXPECT_EQ(nameOf(), "Edited");
+}
+
 TEST_F(ProfileStoreTest, DeletedUserFolder) {
   put(bundled / "app.json", {"com.app.a", "App"});
   put(user / "user.json", {"com.user.u", "User"});
