@@ -99,6 +99,10 @@ class ProfileStoreTest : public ::testing::Test {
     const auto errors = deckErrors();
     return std::size_t(std::count(errors.begin(), errors.end(), line));
   }
+  std::string nameOf(std::string_view id) const {
+    const auto found = store->profile(id);
+    return found ? found->profile.name : "(none)";
+  }
   std::vector<std::string> summary() const {
     std::vector<std::string> out;
     for (const auto& p : store->profiles.get())
@@ -368,8 +372,7 @@ TEST_F(ProfileStoreTest, ALinkedProfileIsWatchedAgainWhenItsTargetComesBack) {
       put(folder / "deck.json", {id, name});
       settle();
       advance(ProfileStore::reloadDelay);
-      const auto found = store->profile(id);
-      EXPECT_EQ(found ? found->profile.name : "(none)", name);
+      EXPECT_EQ(nameOf(id), name);
     }
   }
 }
@@ -384,21 +387,17 @@ TEST_F(ProfileStoreTest, ALinkedProfilesFolderIsReadWhenItsTargetComes) {
               ::testing::ElementsAre("Can't watch " + user.string() + ": links to " +
                                      fs::weakly_canonical(target).string() + ", which is missing"));
   put(target / "deck.json", {"com.user.deck", "Checked out"});
-  const auto nameOf = [&] {
-    const auto found = store->profile("com.user.deck");
-    return found ? found->profile.name : "(none)";
-  };
-  for (auto waited = 0ms; nameOf() == "(none)" && waited < 1s; waited += 100ms) {
+  for (auto waited = 0ms; nameOf("com.user.deck") == "(none)" && waited < 1s; waited += 100ms) {
     settle();
     advance(100ms);
   }
-  EXPECT_EQ(nameOf(), "Checked out");
+  EXPECT_EQ(nameOf("com.user.deck"), "Checked out");
   // From then on the folder itself is watched.
   testing::runFor(loop, *clock, 1s);
   put(target / "deck.json", {"com.user.deck", "Edited"});
   settle();
   advance(ProfileStore::reloadDelay);
-  EXPECT_EQ(nameOf(), "Edited");
+  EXPECT_EQ(nameOf("com.user.deck"), "Edited");
 }
 
 TEST_F(ProfileStoreTest, DeletedUserFolder) {
