@@ -76,22 +76,32 @@ std::optional<LinkEnd> linkEndOf(const fs::path& file) {
   for (int hop = 0; hop < maxHops && fs::is_symlink(target, error); ++hop) {
     const fs::path next = fs::read_symlink(target, error);
     if (error) break;
-    // Resolves what exists of the path; a missing rest is kept as it is written.
-    target = fs::weakly_canonical(target.parent_path() / next, error);
-    if (error) break;
+    // Resolves what exists of the path; a missing rest is kept as it is written. A path that
+    // can't be resolved at all (a loop of links, a folder that can't be searched) is not a
+    // missing one: the reading tells why, and the hop's own folder is where a mend would come.
+    const fs::path written = target.parent_path() / next;
+    target = fs::weakly_canonical(written, error);
+    if (error) return LinkEnd{written, false};
   }
-  // A loop of links is a problem of its own, told by the reading.
   const bool missing = !fs::exists(target, error) && !error;
   return LinkEnd{target, missing};
 }
 
+// What follows "Can't watch <folder>" when the folder is a link whose end is missing (a dotfiles
+// checkout still to come); nothing when that is not why.
+std::string whyUnwatchable(const fs::path& folder) {
+  const auto end = linkEndOf(folder);
+  if (!end || !end->missing) return {};
+  return ": links to " + end->target.string() + ", which is missing";
+}
+
 // The folder to watch for a link: its target's, where an edit changes the profile as much as
-// one in the user's folder does; while that folder is missing, the nearest one above it that
-// exists, where it will come back.
-void watchLinkEnd(const LinkEnd& end, const fs::path& own, ProfileStore::Loaded& into) {
+// one in the user's folder does (with `contents`); while that folder is missing, the nearest one
+// above it that exists, where it will come back.
+void watchLinkEnd(const LinkEnd& end, const fs::path& own, ProfileStore::Loaded& into,
+                  bool contents = true) {
   std::error_code error;
   fs::path folder = end.target.parent_path();
-  bool contents = true;
   while (!fs::is_directory(folder, error) && folder.has_relative_path()) {
     folder = folder.parent_path();
     contents = false;
@@ -106,6 +116,9 @@ void readFolder(const fs::path& folder, bool bundled, const std::optional<std::s
   auto& failed = into.problems;
   std::error_code error;
   const fs::path own = fs::weakly_canonical(folder, error);
+  // A user's folder that links to a missing one is read once that one comes.
+  const auto ownEnd = bundled ? std::nullopt : linkEndOf(folder);
+  if (ownEnd && ownEnd->missing) watchLinkEnd(*ownEnd, own, into, false);
   for (const auto& file : ProfileStore::jsonFiles(folder)) {
     const auto end = bundled ? std::nullopt : linkEndOf(file);
     if (end) watchLinkEnd(*end, own, into);
@@ -194,16 +207,22 @@ boost::asio::awaitable<void> ProfileStore::start() {
     if (user == defaultUserProfilesFolder()) migrateFormerFolder(formerUserProfilesFolder(), user);
     std::error_code ignored;
     fs::create_directories(user, ignored);
+    return whyUnwatchable(user);
   };
-  co_await runtime::offloadBlocking(std::move(prepare));
+  const std::string why = co_await runtime::offloadBlocking(std::move(prepare));
   // Watched before the first read, so that no change made meanwhile goes unseen.
-  watch();
+  started_ = true;
+  watcher_ = watchFolder(userFolder_, true);
+  if (!watcher_) deckLog().error("Can't watch %s%s", userFolder_.c_str(), why.c_str());
   co_await load();
 }
 
-void ProfileStore::watch() {
+// A user's folder that could not be watched at launch (a link to a folder that came later) is
+// watched once it can be; what changed before the watch is read once more.
+void ProfileStore::watchUserFolderLate() {
+  if (watcher_) return;
   watcher_ = watchFolder(userFolder_, true);
-  if (!watcher_) deckLog().error("Can't watch %s", userFolder_.c_str());
+  if (watcher_) scheduleReload();
 }
 
 // With `contents`, also a file written in place: editors that save in place only write and
@@ -284,11 +303,24 @@ boost::asio::awaitable<void> ProfileStore::load() {
 }
 
 void ProfileStore::apply(Loaded loaded) {
-  if (watcher_) watchLinkedFolders(loaded.linkedFolders);
-  for (const auto& [file, message] : loaded.problems)
-    deckLog().error("%s: %s", fs::path(file).filename().c_str(), message.c_str());
+  if (started_) {
+    watchUserFolderLate();
+    watchLinkedFolders(loaded.linkedFolders);
+  }
+  logNew(loaded.problems);
   profiles.set(std::move(loaded.profiles));
   problems.set(std::move(loaded.problems));
+}
+
+// A problem is told when it comes or changes: a reload that finds it again (another file
+// changed, a watch made again) says nothing new.
+void ProfileStore::logNew(const Problems& found) const {
+  const Problems known = problems.get();
+  for (const auto& [file, message] : found) {
+    const auto was = known.find(file);
+    if (was == known.end() || was->second != message)
+      deckLog().error("%s: %s", fs::path(file).filename().c_str(), message.c_str());
+  }
 }
 
 std::optional<StoredProfile> ProfileStore::profile(std::string_view bundleID,

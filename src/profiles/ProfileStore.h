@@ -25,13 +25,14 @@ namespace brindlet::profiles {
 
 // The app's live collection of deck profiles: every profile file of the app's own folder
 // (bundled) and of the user's folder, loaded strictly, its signature checked, tagged with its
-// origin and kept sorted; files that fail are kept as problems beside them. It re-reads both
-// folders 0.3 s after the user's folder last changed, or a folder holding a file that a link in
-// it leads to (profiles kept elsewhere, in a dotfiles folder, and linked in). A link whose target
-// is away for a while (a checkout, a sync tool replacing the file or its folder) is a problem
-// until the target comes back, and is watched again from then. Lives on the main loop and is
-// touched only from it; the files and the signing key are read on the blocking workers.
-// Made with std::make_shared, since a pending reload holds it weakly.
+// origin and kept sorted; files that fail are kept as problems beside them, each logged when it
+// comes or changes. It re-reads both folders 0.3 s after the user's folder last changed, or a
+// folder holding a file that a link in it leads to (profiles kept elsewhere, in a dotfiles folder,
+// and linked in). A link whose target is away for a while (a checkout, a sync tool replacing the
+// file or its folder) is a problem until the target comes back, and is watched again from then;
+// so is a user's folder that is itself a link to a folder still missing. Lives on the main loop and
+// is touched only from it; the files and the signing key are read on the blocking workers. Made
+// with std::make_shared, since a pending reload holds it weakly.
 class ProfileStore final : public ProfileProviding,
                            public std::enable_shared_from_this<ProfileStore> {
  public:
@@ -43,6 +44,7 @@ class ProfileStore final : public ProfileProviding,
     // Where the user folder's links lead: each folder holding (or to hold) a link's target, with
     // its files' writes watched (true); for a target whose folder is missing, the nearest folder
     // above it that exists, with its entries only (false), until the missing part comes back.
+    // A user's folder that links to a missing folder has that folder's entries watched the same.
     std::map<std::filesystem::path, bool> linkedFolders;
   };
 
@@ -59,7 +61,7 @@ class ProfileStore final : public ProfileProviding,
   ~ProfileStore() override;
 
   // Once, at launch, on the loop: moves the former folder (only for the default user folder),
-  // creates the user folder, starts watching it and loads.
+  // creates the user folder, starts watching it (or says why it can't) and loads.
   boost::asio::awaitable<void> start();
   // Reads both folders again on the blocking worker and replaces `profiles` and `problems` whole
   // on the loop. Never fails; a load begun later wins over one that ends later.
@@ -83,17 +85,19 @@ class ProfileStore final : public ProfileProviding,
 
  private:
   struct Pending;
-  void watch();
+  void watchUserFolderLate();
   std::unique_ptr<runtime::FolderWatch> watchFolder(const std::filesystem::path& folder,
                                                     bool contents);
   void watchLinkedFolders(const std::map<std::filesystem::path, bool>& folders);
   void apply(Loaded loaded);
+  void logNew(const Problems& found) const;
 
   runtime::MainLoop& loop_;
   std::filesystem::path userFolder_;
   std::optional<std::filesystem::path> bundledFolder_;
   std::shared_ptr<SigningKeyStore> keys_;
   std::shared_ptr<runtime::Clock> clock_;
+  bool started_ = false;  // watching, from start() on
   std::unique_ptr<runtime::FolderWatch> watcher_;
   struct LinkedWatch {
     std::unique_ptr<runtime::FolderWatch> watch;
