@@ -151,6 +151,12 @@ std::optional<fs::path> findProgram(const std::string& name, const std::string& 
   return std::nullopt;
 }
 
+// Whether a process may make the folder its working folder.
+bool canEnter(const std::string& folder) {
+  std::error_code error;
+  return fs::is_directory(folder, error) && ::access(folder.c_str(), X_OK) == 0;
+}
+
 // A shell's NAME=value word.
 bool isAssignment(const std::string& word) {
   const auto equals = word.find('=');
@@ -238,6 +244,14 @@ bool runs(const Words& words, std::size_t first, std::string path, const fs::pat
   return false;
 }
 
+// Whether GLib can start the command in the entry's folder: it starts nothing when it cannot
+// enter it. A relative folder is taken from wherever the desktop runs, which this does not know.
+bool entersFolder(GDesktopAppInfo* info) {
+  const GText folder(g_desktop_app_info_get_string(info, "Path"));
+  if (!folder || !*folder) return true;
+  return folder.get()[0] == '/' && canEnter(folder.get());
+}
+
 }  // namespace
 
 std::string execArgument(std::string_view path) {
@@ -282,7 +296,7 @@ std::string autostartEntry(const fs::path& executable) {
 
 bool startsAtLogin(std::string_view entry, const fs::path& executable) {
   const auto info = loadEntry(entry);
-  if (!info || !autostartKeeps(info.get())) return false;
+  if (!info || !autostartKeeps(info.get()) || !entersFolder(info.get())) return false;
   const char* exec = g_app_info_get_commandline(G_APP_INFO(info.get()));
   if (!exec) return false;
   const auto words = shellWords(expandFieldCodes(info.get(), exec));

@@ -113,6 +113,19 @@ inline constexpr ExecRow execRows[] = {
     {.name = "env taking an option after a variable",
      .exec = R"(env FOO=1 -u X "@/My Apps/brindlet")",
      .starts = false},
+    {.name = "a Path that is missing",
+     .exec = R"("@/My Apps/brindlet")",
+     .starts = false,
+     .more = "Path=@/gone\n"},
+    {.name = "a Path that is a file",
+     .exec = R"("@/My Apps/brindlet")",
+     .starts = false,
+     .more = "Path=@/My Apps/brindlet\n"},
+    {.name = "a Path that is a folder",
+     .exec = R"("@/My Apps/brindlet")",
+     .starts = true,
+     .more = "Path=@/My Apps\n"},
+    {.name = "an empty Path", .exec = R"("@/My Apps/brindlet")", .starts = true, .more = "Path=\n"},
 };
 
 // "@" in the text replaced by the folder.
