@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <system_error>
 #include <utility>
@@ -171,15 +172,27 @@ bool isAssignment(const std::string& word) {
 bool runs(const Words& words, std::size_t first, std::string path, const fs::path& executable,
           int depth);
 
+// The words of an env -S value as env splits them, when they hold nothing but blanks and plain
+// characters; none when env's own quoting, escapes or variables would change them.
+std::optional<Words> splitString(const std::string& value) {
+  if (value.find_first_of("\\'\"$#\n\v\f\r") != std::string::npos) return std::nullopt;
+  Words split;
+  std::istringstream words(value);
+  for (std::string word; words >> word;) split.push_back(word);
+  return split;
+}
+
 // Whether GNU env, run with `words` (env first), runs the executable: its options end at the
 // first word that is not one, a "-" may follow them, then every word with a "=" is a variable it
-// sets, and the next word is the program, looked for on the PATH env leaves it. An option this
-// reading does not know (such as -S, which splits the words anew) reads as not.
-bool envRuns(const Words& words, std::string path, const fs::path& executable, int depth) {
+// sets, and the next word is the program, looked for on the PATH env leaves it. The words of a
+// -S value take its place and are read on as options. An option this reading does not know reads
+// as not.
+bool envRuns(Words words, std::string path, const fs::path& executable, int depth) {
   std::size_t i = 1;
   for (; i < words.size() && words[i].size() > 1 && words[i][0] == '-'; ++i) {
-    const std::string& word = words[i];
+    const std::string word = words[i];
     std::optional<std::string> unset;
+    std::optional<std::string> split;
     if (word == "--") {
       ++i;
       break;
@@ -188,6 +201,12 @@ bool envRuns(const Words& words, std::string path, const fs::path& executable, i
       unset = words[i];
     } else if (word.starts_with("--unset=") || word.starts_with("-u")) {
       unset = word.substr(word[1] == 'u' ? 2 : 8);
+    } else if (word == "-S" || word == "--split-string") {
+      if (i + 1 == words.size()) return false;
+      split = words[i + 1];
+      words.erase(words.begin() + static_cast<std::ptrdiff_t>(i));
+    } else if (word.starts_with("--split-string=") || word.starts_with("-S")) {
+      split = word.substr(word[1] == 'S' ? 2 : 15);
     } else if (word == "-i" || word == "--ignore-environment") {
       unset = "PATH";
     } else if (word == "-C" || word == "--chdir") {
@@ -195,6 +214,13 @@ bool envRuns(const Words& words, std::string path, const fs::path& executable, i
     } else if (word != "-0" && word != "--null" && word != "-v" && word != "--debug" &&
                !word.starts_with("--chdir=") && !word.starts_with("-C")) {
       return false;
+    }
+    if (split) {
+      const auto splitWords = splitString(*split);
+      if (!splitWords) return false;
+      const auto at = words.erase(words.begin() + static_cast<std::ptrdiff_t>(i));
+      words.insert(at, splitWords->begin(), splitWords->end());
+      --i;
     }
     if (unset == "PATH") path = kDefaultPath;
   }
@@ -205,6 +231,90 @@ bool envRuns(const Words& words, std::string path, const fs::path& executable, i
   for (; i < words.size() && words[i].find('=') != std::string::npos; ++i)
     if (words[i].starts_with("PATH=")) path = words[i].substr(5);
   return runs(words, i, path, executable, depth + 1);
+}
+
+// Whether the word is a whole number, perhaps signed, as nice takes its adjustment.
+bool isInteger(std::string_view word) {
+  if (word.starts_with('-') || word.starts_with('+')) word.remove_prefix(1);
+  return !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c));
+  });
+}
+
+// The value of the option at words[i] as getopt reads one that takes a value: the rest of the
+// word after a short name ("-c3") or after "=" in a long one ("--class=3"), else the next word
+// (i then on it). Its name is set to the word up to the value.
+std::optional<std::string> optionValue(const Words& words, std::size_t& i, std::string& name) {
+  const std::string& word = words[i];
+  const auto end = word.starts_with("--") ? word.find('=') : std::size_t{2};
+  name = word.substr(0, end);
+  if (end < word.size()) return word.substr(end + (word[1] == '-' ? 1 : 0));
+  if (++i == words.size()) return std::nullopt;
+  return words[i];
+}
+
+// Where the program stands in GNU nice's words: after -n N, -nN, --adjustment=N or the older
+// -N and --N, in any number, and a "--".
+std::optional<std::size_t> niceProgram(const Words& words) {
+  std::size_t i = 1;
+  for (; i < words.size() && words[i].size() > 1 && words[i][0] == '-'; ++i) {
+    if (words[i] == "--") return i + 1;
+    if (isInteger(std::string_view(words[i]).substr(1))) continue;
+    std::string name;
+    const auto value = optionValue(words, i, name);
+    if (!value || (name != "-n" && name != "--adjustment") || !isInteger(*value))
+      return std::nullopt;
+  }
+  return i;
+}
+
+// Where the program stands in nohup's words: first, or after a "--".
+std::optional<std::size_t> nohupProgram(const Words& words) {
+  if (words.size() > 1 && words[1] == "--") return 2;
+  if (words.size() > 1 && words[1].size() > 1 && words[1][0] == '-') return std::nullopt;
+  return 1;
+}
+
+// Where the program stands in ionice's words: after classes and levels that anyone may set
+// (best-effort at levels 0 to 7, idle, none) and -t. The realtime class, which a user without
+// the privilege cannot set, makes ionice give up without running the program.
+std::optional<std::size_t> ioniceProgram(const Words& words) {
+  static const std::set<std::string> classes{"0", "2", "3", "none", "best-effort", "idle"};
+  static const std::set<std::string> levels{"0", "1", "2", "3", "4", "5", "6", "7"};
+  std::size_t i = 1;
+  for (; i < words.size() && words[i].size() > 1 && words[i][0] == '-'; ++i) {
+    if (words[i] == "--") return i + 1;
+    if (words[i] == "-t" || words[i] == "--ignore") continue;
+    std::string name;
+    const auto value = optionValue(words, i, name);
+    const bool level = name == "-n" || name == "--classdata";
+    if (!value || (!level && name != "-c" && name != "--class") ||
+        !(level ? levels : classes).contains(*value))
+      return std::nullopt;
+  }
+  return i;
+}
+
+// Where the program stands in setsid's words: after -f and -w. -c, which takes the terminal the
+// login session does not give, reads as not.
+std::optional<std::size_t> setsidProgram(const Words& words) {
+  std::size_t i = 1;
+  for (; i < words.size() && words[i].size() > 1 && words[i][0] == '-'; ++i) {
+    const std::string& word = words[i];
+    if (word == "--") return i + 1;
+    if (word != "-f" && word != "-w" && word != "--fork" && word != "--wait") return std::nullopt;
+  }
+  return i;
+}
+
+// Where the program stands in the words of a command that runs its arguments as a program with
+// them; none for any other command, or an option this reading does not know.
+std::optional<std::size_t> wrappedProgram(const std::string& name, const Words& words) {
+  if (name == "nice") return niceProgram(words);
+  if (name == "nohup") return nohupProgram(words);
+  if (name == "ionice") return ioniceProgram(words);
+  if (name == "setsid") return setsidProgram(words);
+  return std::nullopt;
 }
 
 // Whether a shell's -c script runs the executable first: its words as the shell quotes them,
@@ -227,8 +337,9 @@ bool isShell(const std::string& name) {
   return name == "sh" || name == "bash" || name == "dash";
 }
 
-// Whether running words[first..] starts the executable: the program itself, or env or a shell's
-// -c script running it, as they run theirs.
+// Whether running words[first..] starts the executable: the program itself, or env, a shell's -c
+// script or a command that runs its arguments (nice, nohup, ionice, setsid) running it, as they
+// run theirs.
 bool runs(const Words& words, std::size_t first, std::string path, const fs::path& executable,
           int depth) {
   if (first >= words.size() || depth > kNestingLimit) return false;
@@ -241,7 +352,8 @@ bool runs(const Words& words, std::size_t first, std::string path, const fs::pat
   if (name == "env") return envRuns(rest, path, executable, depth);
   if (isShell(name) && rest.size() > 2 && rest[1] == "-c")
     return scriptRuns(rest[2], path, executable, depth);
-  return false;
+  const auto wrapped = wrappedProgram(name, rest);
+  return wrapped && runs(rest, *wrapped, path, executable, depth + 1);
 }
 
 // Whether GLib can start the command in the entry's folder: it starts nothing when it cannot

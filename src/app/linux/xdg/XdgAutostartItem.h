@@ -38,7 +38,8 @@ std::string execArgument(std::string_view path);
 // Application whose TryExec and Exec programs it finds), the autostart rules keep it (not Hidden,
 // not X-GNOME-Autostart-enabled=false, shown on XDG_CURRENT_DESKTOP as it is now), GLib can enter
 // its Path folder, and the command GLib launches from it runs the executable: found on PATH as it
-// is now, perhaps through env or a shell's -c script as they run theirs.
+// is now, perhaps through env, nice, nohup, ionice, setsid or a shell's -c script as they run
+// theirs.
 bool startsAtLogin(std::string_view entry, const std::filesystem::path& executable);
 
 }  // namespace brindlet::platform
