@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <system_error>
@@ -317,24 +318,214 @@ std::optional<std::size_t> wrappedProgram(const std::string& name, const Words& 
   return std::nullopt;
 }
 
-// Whether a shell's -c script runs the executable first: its words as the shell quotes them,
-// after any NAME=value words and an "exec", name it. A program word the shell would still expand
-// (a "$", a backquote, a pattern, a "~") or that holds an operator reads as not.
+// A word of a shell script with its quoting undone.
+struct ScriptWord {
+  std::string text;
+  bool expands = false;  // the shell would still change it: an expansion, a pattern, braces
+  bool home = false;     // an unquoted "~" starts it, alone or before a "/"
+};
+
+// A simple command of a shell script and the operator before it: "" for the first, ";" for a
+// ";" or a new line, "&&" or "||". `followed` is false when an operator this reading does not
+// follow ends it (a pipe, "&", a redirection, a parenthesis).
+struct ScriptCommand {
+  std::vector<ScriptWord> words;
+  std::string after;
+  bool followed = true;
+};
+
+// Reads the quoted part that opens at script[i] into the word, i then on its closing quote; false
+// when the script leaves it open. In double quotes a backslash escapes only "$", "`", '"', "\"
+// and a new line, and "$" and "`" still expand.
+bool readQuoted(std::string_view script, std::size_t& i, ScriptWord& word) {
+  const char quote = script[i];
+  for (++i; i < script.size() && script[i] != quote; ++i) {
+    if (quote == '\'') {
+      word.text += script[i];
+      continue;
+    }
+    if (script[i] == '$' || script[i] == '`') word.expands = true;
+    if (script[i] == '\\' && i + 1 < script.size() &&
+        std::string_view("$`\"\\\n").find(script[i + 1]) != std::string_view::npos) {
+      if (script[++i] == '\n') continue;
+    }
+    word.text += script[i];
+  }
+  return i < script.size();
+}
+
+// Adds the unquoted character at script[i] to the word, marking what the shell would expand.
+void addPlain(std::string_view script, std::size_t i, bool starts, ScriptWord& word) {
+  const char c = script[i];
+  if (c == '~') {
+    const char next = i + 1 < script.size() ? script[i + 1] : ' ';
+    const bool alone = std::string_view("/ \t\n;&|<>()").find(next) != std::string_view::npos;
+    if (starts && alone) {
+      word.home = true;
+    } else {
+      word.expands = true;
+    }
+  } else if (std::string_view("$`*?[{}").find(c) != std::string_view::npos ||
+             (starts && c == '=')) {
+    word.expands = true;
+  }
+  word.text += c;
+}
+
+// The simple commands of a shell's script up to the first operator this reading does not
+// follow; none when the shell would not run it at all (an open quote, a missing command).
+std::optional<std::vector<ScriptCommand>> scriptCommands(std::string_view script) {
+  std::vector<ScriptCommand> commands(1);
+  std::optional<ScriptWord> word;
+  auto endWord = [&] {
+    if (word) commands.back().words.push_back(std::move(*word));
+    word.reset();
+  };
+  // Starts the next command; false when the operator has no command before it.
+  auto next = [&](const char* after) {
+    endWord();
+    if (commands.back().words.empty()) return false;
+    commands.push_back({{}, after});
+    return true;
+  };
+  for (std::size_t i = 0; i < script.size(); ++i) {
+    const char c = script[i];
+    const std::string_view pair = script.substr(i, 2);
+    if (c == ' ' || c == '\t') {
+      endWord();
+    } else if (c == '#' && !word) {
+      i = std::min(script.find('\n', i), script.size()) - 1;
+    } else if (pair == "\\\n") {
+      ++i;
+    } else if (c == '\n') {
+      endWord();  // a new line after an operator, or with no command, only ends the line
+      if (!commands.back().words.empty()) next(";");
+    } else if (pair == "&&" || pair == "||") {
+      if (!next(c == '&' ? "&&" : "||")) return std::nullopt;
+      ++i;
+    } else if (c == ';' && pair != ";;") {
+      if (!next(";")) return std::nullopt;
+    } else if (std::string_view(";&|<>()").find(c) != std::string_view::npos) {
+      endWord();
+      commands.back().followed = false;
+      return commands;
+    } else {
+      const bool starts = !word;
+      if (starts) word.emplace();
+      if (c == '\'' || c == '"') {
+        if (!readQuoted(script, i, *word)) return std::nullopt;
+      } else if (c == '\\' && i + 1 < script.size()) {
+        word->text += script[++i];
+      } else {
+        addPlain(script, i, starts, *word);
+      }
+    }
+  }
+  endWord();
+  if (commands.back().words.empty()) {
+    if (commands.back().after != ";") return std::nullopt;
+    commands.pop_back();
+  }
+  return commands;
+}
+
+// The command's words as the shell passes them on, "~" replaced by HOME; none when the shell
+// would still expand one.
+std::optional<Words> plainWords(const std::vector<ScriptWord>& words) {
+  Words plain;
+  for (const auto& word : words) {
+    const char* home = std::getenv("HOME");
+    if (word.expands || (word.home && !home)) return std::nullopt;
+    plain.push_back(word.home ? home + word.text.substr(1) : word.text);
+  }
+  return plain;
+}
+
+enum class Status { succeeds, fails, unknown };
+enum class Reach { always, never, maybe };
+
+// Whether the shell runs a command joined by `after` to commands that ended with `last`.
+Reach reaches(const std::string& after, Status last) {
+  if (after != "&&" && after != "||") return Reach::always;
+  if (last == Status::unknown) return Reach::maybe;
+  return (last == Status::succeeds) == (after == "&&") ? Reach::always : Reach::never;
+}
+
+// How cd with these arguments ends: it enters HOME or a folder named by its whole path, or
+// fails; a relative name is looked for through CDPATH and the folder the shell is in.
+Status cdStatus(const Words& args) {
+  const char* home = std::getenv("HOME");
+  const std::string folder = args.empty() ? (home ? home : "") : args[0];
+  if (args.size() > 1 || !folder.starts_with('/')) return Status::unknown;
+  return canEnter(folder) ? Status::succeeds : Status::fails;
+}
+
+// Whether each word is a time sleep takes: a number, perhaps with a fraction and a unit.
+bool areDurations(const Words& args) {
+  static const std::regex duration("[0-9]+(\\.[0-9]+)?[smhd]?");
+  return !args.empty() && std::all_of(args.begin(), args.end(), [](const std::string& arg) {
+    return std::regex_match(arg, duration);
+  });
+}
+
+// How a command that does not run the executable ends: none when it is a built-in or keyword
+// this reading does not follow, which may end the shell or change what it does next, or a
+// program that may end the shell.
+std::optional<Status> statusOf(const Words& words, std::size_t first, const std::string& path) {
+  const std::string& name = words[first];
+  const Words args(words.begin() + static_cast<std::ptrdiff_t>(first) + 1, words.end());
+  if (name == ":" || name == "true") return Status::succeeds;
+  if (name == "false") return Status::fails;
+  if (name == "cd") return cdStatus(args);
+  if (name == "kill" || name == "login" || name == "newgrp" || !findProgram(name, path))
+    return std::nullopt;
+  if (name == "sleep" && areDurations(args)) return Status::succeeds;
+  return Status::unknown;
+}
+
+// Where a command's words go on after its NAME=value words, `path` then the PATH it runs with;
+// none when it sets HOME, where "~" and cd go.
+std::optional<std::size_t> afterAssignments(const Words& words, std::string& path) {
+  std::size_t i = 0;
+  for (; i < words.size() && isAssignment(words[i]); ++i) {
+    if (words[i].starts_with("PATH=")) path = words[i].substr(5);
+    if (words[i].starts_with("HOME=")) return std::nullopt;
+  }
+  return i;
+}
+
+// Whether a shell's -c script runs the executable: one of its simple commands that the shell is
+// sure to reach, after any NAME=value words and an "exec", runs it. Commands before it are
+// followed as far as this reading knows how they end: ";" and a new line go on, "&&" and "||"
+// by the status of what ran before. A word the shell would still expand reads as not.
 bool scriptRuns(const std::string& script, std::string path, const fs::path& executable,
                 int depth) {
-  const auto words = shellWords(script);
-  if (!words) return false;
-  std::size_t i = 0;
-  for (; i < words->size() && isAssignment((*words)[i]); ++i)
-    if ((*words)[i].starts_with("PATH=")) path = (*words)[i].substr(5);
-  if (i < words->size() && (*words)[i] == "exec") ++i;
-  if (i == words->size() || (*words)[i].find_first_of("$`*?[~;&|<>()") != std::string::npos)
-    return false;
-  return runs(*words, i, path, executable, depth + 1);
+  const auto commands = scriptCommands(script);
+  if (!commands) return false;
+  Status last = Status::succeeds;
+  for (const auto& command : *commands) {
+    const auto words = plainWords(command.words);
+    const Reach reach = reaches(command.after, last);
+    if (reach == Reach::never) continue;
+    if (!command.followed || !words) return false;
+    std::string commandPath = path;
+    const auto first = afterAssignments(*words, commandPath);
+    if (!first) return false;
+    const std::size_t i = *first;
+    if (i < words->size() && (*words)[i] == "exec")
+      return reach == Reach::always && runs(*words, i + 1, commandPath, executable, depth + 1);
+    if (reach == Reach::always && runs(*words, i, commandPath, executable, depth + 1)) return true;
+    if (i == words->size() && reach == Reach::maybe && commandPath != path) return false;
+    if (i == words->size()) path = commandPath;  // the assignments stay for the script
+    const auto status = i == words->size() ? Status::succeeds : statusOf(*words, i, commandPath);
+    if (!status) return false;
+    last = (reach == Reach::always || *status == last) ? *status : Status::unknown;
+  }
+  return false;
 }
 
 bool isShell(const std::string& name) {
-  return name == "sh" || name == "bash" || name == "dash";
+  return name == "sh" || name == "bash" || name == "dash" || name == "zsh" || name == "ksh";
 }
 
 // Whether running words[first..] starts the executable: the program itself, or env, a shell's -c
