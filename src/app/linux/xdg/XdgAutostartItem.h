@@ -36,9 +36,10 @@ std::string autostartEntry(const std::filesystem::path& executable);
 std::string execArgument(std::string_view path);
 // Whether an entry's text makes the desktop start the executable at login: GLib loads it (an
 // Application whose TryExec and Exec programs it finds), the autostart rules keep it (not Hidden,
-// not X-GNOME-Autostart-enabled=false, shown on XDG_CURRENT_DESKTOP as it is now), and the command
-// GLib launches from it runs the executable: found on PATH as it is now, perhaps through env or
-// a shell's -c script as they run theirs.
+// not X-GNOME-Autostart-enabled=false, shown on XDG_CURRENT_DESKTOP as it is now), GLib can enter
+// its Path folder, and the command GLib launches from it runs the executable: found on PATH as it
+// is now, perhaps through env, nice, nohup, ionice, setsid or a shell's -c script as they run
+// theirs.
 bool startsAtLogin(std::string_view entry, const std::filesystem::path& executable);
 
 }  // namespace brindlet::platform

@@ -120,8 +120,11 @@ TEST(GioLaunch, GLibStartsEachRowAsTheRowSays) {
       "        return False\n"
       "    pids = []\n"
       "    flags = GLib.SpawnFlags.SEARCH_PATH | GLib.SpawnFlags.DO_NOT_REAP_CHILD\n"
-      "    info.launch_uris_as_manager([], None, flags, None, None,\n"
-      "                                lambda i, pid, d: pids.append(pid), None)\n"
+      "    try:\n"
+      "        info.launch_uris_as_manager([], None, flags, None, None,\n"
+      "                                    lambda i, pid, d: pids.append(pid), None)\n"
+      "    except GLib.Error:\n"  // such as a working folder it cannot enter
+      "        return False\n"
       "    for pid in pids:\n"
       "        os.waitpid(pid, 0)\n"
       "    return os.path.exists(marker) and open(marker).read() == program + '\\n'\n"
@@ -132,13 +135,15 @@ TEST(GioLaunch, GLibStartsEachRowAsTheRowSays) {
       "        os.remove(marker)\n"
       "    child = os.fork()\n"
       "    if child == 0:\n"
-      "        os.dup2(os.open(os.devnull, os.O_WRONLY), 2)\n"  // what the programs complain
+      "        answers = os.dup(1)\n"
+      "        for stream in (1, 2):\n"  // what the programs print and complain
+      "            os.dup2(os.open(os.devnull, os.O_WRONLY), stream)\n"
       "        os.environ['PATH'] = path\n"
       "        os.environ.pop('XDG_CURRENT_DESKTOP', None)\n"
       "        if desktop:\n"
       "            os.environ['XDG_CURRENT_DESKTOP'] = desktop\n"
       "        try:\n"
-      "            print(int(starts(f, program)), flush=True)\n"
+      "            os.write(answers, b'%d\\n' % starts(f, program))\n"
       "        finally:\n"
       "            os._exit(0)\n"
       "    os.waitpid(child, 0)",
