@@ -10,9 +10,14 @@
 #include <utility>
 #include <variant>
 
+#include <boost/asio/awaitable.hpp>
+
 #include "runtime/Subscription.h"
 
 namespace brindlet::runtime {
+
+// How a save went: nothing when every change made so far is kept, else why not, in a few words.
+using SaveFailure = std::optional<std::string>;
 
 // The user's stored settings: booleans, integers and texts by key. A value stored under another
 // type than the one asked for reads as absent.
@@ -30,6 +35,9 @@ class Defaults {
   // process: at once for changes made through this object. The subscription ends when the
   // returned object is destroyed.
   [[nodiscard]] virtual Subscription observe(std::string key, std::function<void()> changed) = 0;
+  // Keeps every change made so far now, without waiting for the store's own time, and tells how
+  // that went. Changes are kept whether or not anyone asks: a save only hurries them and answers.
+  virtual boost::asio::awaitable<SaveFailure> save() = 0;
 };
 
 // One stored value.

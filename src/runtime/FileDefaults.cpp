@@ -139,17 +139,20 @@ void applyChanges(const Changes& changes, nlohmann::json& values) {
 
 // The file as the writers share it: the worker's writes and the last one, made on the loop's
 // thread when it stops or the store goes. Each write carries its turn; one that comes after a
-// later turn was written is dropped, its changes having been part of that later write.
+// later turn was written is dropped, its changes having been part of that later write, and
+// answers as that write went.
 struct Disk {
   fs::path file;
   std::mutex mutex;
   std::uint64_t written = 0;
+  SaveFailure lastFailure;
 
-  void write(std::uint64_t turn, const Changes& changes) {
+  SaveFailure write(std::uint64_t turn, const Changes& changes) {
     std::string failure;
+    SaveFailure reason;
     {
       std::lock_guard lock(mutex);
-      if (turn <= written) return;
+      if (turn <= written) return lastFailure;
       // Starts from what is stored now, so that another process's recent change is not undone.
       auto stored = readStored(file);
       auto& values = stored.values;
@@ -158,13 +161,19 @@ struct Disk {
         makeFolder(file.parent_path());
         if (!stored.unreadable.empty()) keepAside(file, stored.unreadable);
         writeFileAtomically(file, writeJson(values));
+      } catch (const fs::filesystem_error& e) {
+        failure = e.what();
+        reason = e.code().message();
       } catch (const std::exception& e) {
         failure = e.what();
+        reason = failure;
       }
       written = turn;
+      lastFailure = reason;
     }
     if (!failure.empty())
       defaultsLog().error("Couldn't save %s: %s", file.c_str(), failure.c_str());
+    return reason;
   }
 };
 
@@ -177,23 +186,31 @@ struct FileDefaults::State {
   nlohmann::json values = nlohmann::json::object();
   DefaultsObservers observers;
   Changes pending;  // not yet handed to the worker
-  Changes writing;  // handed to the worker, not yet written
+  Changes writing;  // handed to the worker, or failed there, and not yet written
   std::uint64_t turns = 0;
   bool armed = false;
   boost::asio::steady_timer timer;
 
-  // Hands what is pending to the worker; the loop learns when it is written.
-  static asio::awaitable<void> write(std::weak_ptr<State> weak) {
+  // Hands everything unwritten to the worker, a failed write's changes too; the loop learns
+  // when and how it was written.
+  static asio::awaitable<SaveFailure> write(std::weak_ptr<State> weak) {
     auto self = weak.lock();
-    if (!self || self->pending.empty()) co_return;
-    auto changes = std::exchange(self->pending, {});
-    for (const auto& [key, value] : changes) self->writing.insert_or_assign(key, value);
+    if (!self) co_return std::nullopt;
+    for (auto& [key, value] : self->pending) self->writing.insert_or_assign(key, std::move(value));
+    self->pending.clear();
+    if (self->writing.empty()) co_return std::nullopt;
+    auto changes = self->writing;
     const auto turn = ++self->turns;
     auto disk = self->disk;
     self.reset();
-    auto work = [disk, turn, changes] { disk->write(turn, changes); };
-    co_await offloadBlocking(std::move(work));
-    if (auto state = weak.lock()) state->written(changes);
+    auto work = [disk, turn, changes] { return disk->write(turn, changes); };
+    auto failure = co_await offloadBlocking(std::move(work));
+    if (auto state = weak.lock(); state && !failure) state->written(changes);
+    co_return failure;
+  }
+
+  static asio::awaitable<void> writePending(std::weak_ptr<State> weak) {
+    co_await write(std::move(weak));
   }
 
   void written(const Changes& changes) {
@@ -212,8 +229,9 @@ struct FileDefaults::State {
       auto self = weak.lock();
       if (!self) return;
       self->armed = false;
-      if (error) return;
-      spawn(self->timer.get_executor(), write(weak));
+      // A save may have taken them meanwhile.
+      if (error || self->pending.empty()) return;
+      spawn(self->timer.get_executor(), writePending(weak));
     });
   }
 
@@ -336,6 +354,12 @@ void FileDefaults::setText(std::string_view key, std::string value) {
 }
 void FileDefaults::remove(std::string_view key) {
   change(key, std::nullopt);
+}
+
+asio::awaitable<SaveFailure> FileDefaults::save() {
+  std::weak_ptr<State> weak = state_;
+  auto failure = co_await State::write(std::move(weak));
+  co_return failure;
 }
 
 Subscription FileDefaults::observe(std::string key, std::function<void()> changed) {

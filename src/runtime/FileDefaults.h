@@ -19,8 +19,9 @@ class FolderWatch;
 // The user's settings as one JSON object in a file of their own folder (mode 0700), rewritten
 // whole and atomically (mode 0600). A change is seen by readers and told to observers at once;
 // the file is written on the blocking worker, the changes of 100 ms together, and whatever is
-// still unwritten is written when the loop stops and when the store goes. Another process's
-// changes are read when the folder reports them, and their keys' observers told. A file that
+// still unwritten is written when the loop stops and when the store goes. A write that fails is
+// logged, and its changes are written again with the next. Another process's changes are read
+// when the folder reports them, and their keys' observers told. A file that
 // cannot be read as a JSON object, or holds a number too large for a double (which could never be
 // written back), reads as empty, is logged when the store opens it, and stays as it is until the
 // next change, which first moves it aside ("defaults.json.unreadable-<UTC time>", never over an
@@ -45,6 +46,8 @@ class FileDefaults final : public Defaults {
   void setText(std::string_view key, std::string value) override;
   void remove(std::string_view key) override;
   Subscription observe(std::string key, std::function<void()> changed) override;
+  // Hands every unwritten change to the worker at once, a failed write's too.
+  boost::asio::awaitable<SaveFailure> save() override;
 
   // Writes every change not yet written, now, on the calling thread.
   void flush();

@@ -32,6 +32,10 @@ Subscription MemoryDefaults::observe(std::string key, std::function<void()> chan
   return observers_.add(std::move(key), std::move(changed));
 }
 
+boost::asio::awaitable<SaveFailure> MemoryDefaults::save() {
+  co_return saveFailure;
+}
+
 void MemoryDefaults::store(std::string_view key, DefaultsValue value) {
   auto found = values_.find(key);
   if (found != values_.end()) {

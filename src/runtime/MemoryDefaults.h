@@ -24,6 +24,11 @@ class MemoryDefaults final : public Defaults {
   void setText(std::string_view key, std::string value) override;
   void remove(std::string_view key) override;
   Subscription observe(std::string key, std::function<void()> changed) override;
+  // Answers `saveFailure`.
+  boost::asio::awaitable<SaveFailure> save() override;
+
+  // What every save answers until the test changes it.
+  SaveFailure saveFailure;
 
   const DefaultsValues& values() const { return values_; }
 

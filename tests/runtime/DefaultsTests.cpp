@@ -231,5 +231,22 @@ TEST(FileDefaults, UnwrittenChangesAreWrittenWhenTheLoopStopsAndWhenTheStoreGoes
   EXPECT_EQ(testsupport::readFile(file), R"({"a":1,"b":2})");
 }
 
+// A save tells its caller why the changes could not be written; they stay unwritten, not lost,
+// and a later save writes them.
+TEST(FileDefaults, ASaveSaysWhyItFailedAndALaterOneWritesTheChanges) {
+  FileMaker maker;
+  auto defaults = maker.make();
+  const std::string folder = maker.dir.file("brindlet");
+  std::filesystem::remove(folder);
+  maker.dir.write("brindlet", "");  // a file where the folder goes
+  LogCapture log;
+  defaults->setBoolean("onboardingComplete", true);
+  EXPECT_EQ(testing::runUntilDone(maker.loop, defaults->save()), "Not a directory");
+  EXPECT_EQ(log.messages("defaults", LogLevel::error).size(), 1u);
+  std::filesystem::remove(folder);
+  EXPECT_EQ(testing::runUntilDone(maker.loop, defaults->save()), std::nullopt);
+  EXPECT_EQ(maker.stored(), R"({"onboardingComplete":true})");
+}
+
 }  // namespace
 }  // namespace brindlet::runtime

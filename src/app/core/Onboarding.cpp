@@ -38,6 +38,16 @@ boost::asio::awaitable<void> expire(std::shared_ptr<runtime::Clock> clock, runti
   answer->resume(false);
 }
 
+// The one line a finish shows when something was not kept: the settings first, as without them
+// setup starts over at the next launch.
+std::string finishFailure(const runtime::SaveFailure& saved, bool launch,
+                          const std::string& loginFailure) {
+  if (saved) return "Couldn't save your settings: " + *saved;
+  if (loginFailure.empty()) return {};
+  return std::string("Couldn't turn ") + (launch ? "on" : "off") +
+         " Launch at login: " + loginFailure;
+}
+
 }  // namespace
 
 LoginItemError::LoginItemError(std::string description)
@@ -83,6 +93,7 @@ boost::asio::awaitable<std::shared_ptr<Onboarding>> Onboarding::create(Roles rol
 
 void Onboarding::restart() {
   roles_.defaults->setInteger(stepKey, 0);
+  saveFailure.set({});
   step.set(Step::welcome);
 }
 
@@ -169,6 +180,7 @@ void Onboarding::go(Step to, bool forwards) {
   advancing_.cancel();
   roles_.guide->dismiss();
   forward.set(forwards);
+  saveFailure.set({});
   step.set(to);
   roles_.defaults->setInteger(stepKey, rawValue(to));
 }
@@ -184,14 +196,17 @@ boost::asio::awaitable<void> Onboarding::next() {
 boost::asio::awaitable<void> Onboarding::finish(std::function<void()> written) {
   auto self = shared_from_this();
   const bool wanted = wantsLaunchAtLogin.get();
-  if (loginItemReads_ != wanted) co_await setLaunchAtLogin(wanted);
+  std::string loginFailure;
+  if (loginItemReads_ != wanted) loginFailure = co_await setLaunchAtLogin(wanted);
   roles_.defaults->setBoolean(completeKey, true);
   roles_.defaults->remove(stepKey);
   roles_.guide->dismiss();
-  if (written) written();
+  const auto saved = co_await roles_.defaults->save();
+  saveFailure.set(finishFailure(saved, wanted, loginFailure));
+  if (saveFailure.get().empty() && written) written();
 }
 
-boost::asio::awaitable<void> Onboarding::setLaunchAtLogin(bool enabled) {
+boost::asio::awaitable<std::string> Onboarding::setLaunchAtLogin(bool enabled) {
   std::string failure;
   try {
     co_await roles_.loginItem->setEnabled(enabled);
@@ -200,6 +215,7 @@ boost::asio::awaitable<void> Onboarding::setLaunchAtLogin(bool enabled) {
     failure = error.description();
   }
   if (!failure.empty()) logger().error("Launch at login: %s", failure.c_str());
+  co_return failure;
 }
 
 }  // namespace brindlet::app

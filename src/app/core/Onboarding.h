@@ -68,6 +68,9 @@ class Onboarding : public std::enable_shared_from_this<Onboarding> {
   // The direction of the last step change.
   runtime::Observable<bool> forward{true};
   runtime::Observable<bool> wantsLaunchAtLogin{true};
+  // Why the last finish could not keep the settings or the launch-at-login choice, in one line;
+  // empty when it could, and again at the next step change.
+  runtime::Observable<std::string> saveFailure;
 
   // Back to the welcome page, stored.
   void restart();
@@ -83,12 +86,14 @@ class Onboarding : public std::enable_shared_from_this<Onboarding> {
   void go(Step to, bool forward);
   // The main button's "next": the following step, or finish() after the last.
   boost::asio::awaitable<void> next();
-  // Applies the launch-at-login choice and marks setup complete; then `written` runs. A switch
-  // that stands as the login item was read leaves the item alone: an entry read as off may still
-  // be one the user keeps, and only the user turning the switch off removes one.
+  // Applies the launch-at-login choice and marks setup complete; once both are kept `written`
+  // runs, and otherwise saveFailure says what was not. A switch that stands as the login item was
+  // read leaves the item alone: an entry read as off may still be one the user keeps, and only
+  // the user turning the switch off removes one.
   boost::asio::awaitable<void> finish(std::function<void()> written = nullptr);
-  // Registers or unregisters the login item; a failure is logged, not thrown.
-  boost::asio::awaitable<void> setLaunchAtLogin(bool enabled);
+  // Registers or unregisters the login item; a failure is logged and answered, not thrown: its
+  // description, empty when the item was set.
+  boost::asio::awaitable<std::string> setLaunchAtLogin(bool enabled);
 
  private:
   Onboarding(Roles roles, boost::asio::any_io_executor executor);

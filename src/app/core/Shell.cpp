@@ -64,6 +64,7 @@ Shell::Shell(asio::any_io_executor loop, std::shared_ptr<HostModel> model,
   watch(m.onboarding->requested);
   watch(m.onboarding->captureLacking);
   watch(m.onboarding->wantsLaunchAtLogin);
+  watch(m.onboarding->saveFailure);
   watch(updater_.canCheck);
   watch(agentsMenu_.claudeConnected);
   watch(agentsMenu_.error);
@@ -111,6 +112,7 @@ void Shell::compose() {
   next.requested = m.onboarding->requested.get();
   next.captureLacking = m.onboarding->captureLacking.get();
   next.wantsLaunchAtLogin = m.onboarding->wantsLaunchAtLogin.get();
+  next.saveFailure = m.onboarding->saveFailure.get();
   next.pairing = m.connector->pairing.get();
   state.set(std::move(next));
 }

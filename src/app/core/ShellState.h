@@ -25,6 +25,7 @@ struct ShellState {
   Permissions requested;
   std::vector<std::string> captureLacking;
   bool wantsLaunchAtLogin = true;
+  std::string saveFailure;               // why the last Done kept less than it should, in one line
   std::optional<ConnectedPhone> client;  // the connect card's phone; nearby ones are menu.nearby
 
   // The pairing window; the connector's error is menu.connectorError. Pairing changes also

@@ -206,7 +206,8 @@ ReadyCard::ReadyCard(const ReadyCardLook& look, std::function<void(bool)> launch
                      std::function<void(bool)> followChanged, QWidget* parent)
     : QWidget(parent),
       launch_(new Switch(QString::fromStdString(look.launchText), this)),
-      follow_(new Switch(QString::fromStdString(look.followText), this)) {
+      follow_(new Switch(QString::fromStdString(look.followText), this)),
+      failure_(label({}, TextStyle::callout, false, this)) {
   setMaximumWidth(520);
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
@@ -223,6 +224,13 @@ ReadyCard::ReadyCard(const ReadyCardLook& look, std::function<void(bool)> launch
   card->row()->addLayout(switches);
   card->row()->addStretch();
   column->addWidget(card, 0, Qt::AlignHCenter);
+  QPalette warning = failure_->palette();
+  warning.setColor(QPalette::WindowText, kitColor(design::SystemColor::red));
+  failure_->setPalette(warning);
+  failure_->setAlignment(Qt::AlignHCenter);
+  failure_->setWordWrap(true);
+  failure_->hide();
+  column->addWidget(failure_);
   QObject::connect(launch_, &QAbstractButton::toggled, this, std::move(launchChanged));
   QObject::connect(follow_, &QAbstractButton::toggled, this, std::move(followChanged));
 }
@@ -231,6 +239,11 @@ void ReadyCard::setSwitches(bool launch, bool follow) {
   const QSignalBlocker quietLaunch(launch_), quietFollow(follow_);
   launch_->setChecked(launch);
   follow_->setChecked(follow);
+}
+
+void ReadyCard::setFailure(const std::string& text) {
+  failure_->setText(QString::fromStdString(text));
+  failure_->setVisible(!text.empty());
 }
 
 }  // namespace brindlet::app::ui

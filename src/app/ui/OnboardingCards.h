@@ -121,12 +121,16 @@ class ReadyCard : public QWidget {
   ReadyCard(const ReadyCardLook& look, std::function<void(bool)> launchChanged,
             std::function<void(bool)> followChanged, QWidget* parent = nullptr);
   void setSwitches(bool launch, bool follow);
+  // What the last Done could not keep, under the switches; hidden when empty.
+  void setFailure(const std::string& text);
   Switch* launchSwitch() const { return launch_; }
   Switch* followSwitch() const { return follow_; }
+  QLabel* failureLine() const { return failure_; }
 
  private:
   Switch* launch_;
   Switch* follow_;
+  QLabel* failure_;
 };
 
 }  // namespace brindlet::app::ui

@@ -194,7 +194,8 @@ void Shell::mainButton() {
       return;
     case MainButton::Does::finish: {
       // The window closes once setup is stored as complete: a quit right after the close
-      // must not leave it to be shown again at the next start.
+      // must not leave it to be shown again at the next start. When it could not be stored
+      // the window stays, saying why, and Done tries again.
       auto close = [this] {
         if (QWidget* window = onboarding_.window()) window->close();
       };
@@ -219,7 +220,10 @@ void Shell::drawOnboarding(OnboardingWindow& window) {
       permissionCard_->setLook(
           permissionCardLook(*permission, state_.granted, state_.requested, state_.captureLacking));
   if (connectCard_) connectCard_->setLook(connectCardLook(state_.client, state_.menu.nearby));
-  if (readyCard_) readyCard_->setSwitches(state_.wantsLaunchAtLogin, state_.menu.followWindows);
+  if (readyCard_) {
+    readyCard_->setSwitches(state_.wantsLaunchAtLogin, state_.menu.followWindows);
+    readyCard_->setFailure(state_.saveFailure);
+  }
 }
 
 QWidget* Shell::pageContent(Step step) {
@@ -250,6 +254,7 @@ QWidget* Shell::pageContent(Step step) {
             post([follow](ShellActions& a) { a.perform(follow); });
           });
       card->setSwitches(state_.wantsLaunchAtLogin, state_.menu.followWindows);
+      card->setFailure(state_.saveFailure);
       readyCard_ = card;
       return card;
     }

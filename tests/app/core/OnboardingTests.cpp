@@ -168,6 +168,30 @@ const Case cases[] = {
        EXPECT_FALSE(h.storedStep());
        EXPECT_EQ(h.model->step.get(), Step::ready);
      }},
+    {"a Done that keeps less says what, the settings first, and Done again retries",
+     {{"onboardingStep", std::int64_t{4}}},
+     {},
+     [](Harness& h) {
+       int closed = 0;
+       auto done = [&] { h.run(h.model->finish([&] { ++closed; })); };
+       h.defaults->saveFailure = "No space left on device";
+       h.loginItem->failure = "No space left on device";
+       done();
+       EXPECT_EQ(h.model->saveFailure.get(),
+                 "Couldn't save your settings: No space left on device");
+       h.defaults->saveFailure.reset();
+       done();
+       EXPECT_EQ(h.model->saveFailure.get(),
+                 "Couldn't turn on Launch at login: No space left on device");
+       h.model->go(Step::connect, false);  // a line about an earlier Done goes
+       EXPECT_EQ(h.model->saveFailure.get(), "");
+       EXPECT_EQ(closed, 0);
+       h.loginItem->failure.reset();
+       done();
+       EXPECT_EQ(h.model->saveFailure.get(), "");
+       EXPECT_EQ(closed, 1);
+       EXPECT_EQ(h.loginItem->calls, (std::vector<bool>{true, true, true}));
+     }},
     {"two requests: requested once, settings opened twice",
      {},
      {},

@@ -151,10 +151,16 @@ TEST(Shell, OnboardingActions) {
   EXPECT_TRUE(h.model->onboarding->isPolling());
   h.shell->setPolling(false);
   EXPECT_FALSE(h.model->onboarding->isPolling());
-  // What waits for the finish (the window's close) runs once completion is stored.
+  // What waits for the finish (the window's close) runs once completion is stored; a failed
+  // save leaves the state saying why instead.
   std::optional<bool> storedBefore;
-  h.shell->finish(
-      [&] { storedBefore = h.platform.memoryDefaults->boolean(Onboarding::completeKey); });
+  auto close = [&] { storedBefore = h.platform.memoryDefaults->boolean(Onboarding::completeKey); };
+  h.platform.memoryDefaults->saveFailure = "Read-only file system";
+  h.shell->finish(close);
+  h.settle();
+  EXPECT_EQ(h.state().saveFailure, "Couldn't save your settings: Read-only file system");
+  h.platform.memoryDefaults->saveFailure.reset();
+  h.shell->finish(close);
   h.settle();
   EXPECT_EQ(storedBefore, true);
 }

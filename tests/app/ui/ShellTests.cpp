@@ -350,6 +350,14 @@ TEST_F(OnboardingShellTest, DoneFinishesAndClosesOnceSetupIsStored) {
   EXPECT_TRUE(posted("finish"));
   QTest::qWait(50);
   EXPECT_FALSE(open.isNull());
+  // One that could not be stored leaves the window saying why, for Done to try again.
+  EXPECT_FALSE(card->failureLine()->isVisible());
+  const std::string why = "Couldn't save your settings: No space left on device";
+  change([&](ShellState& s) { s.saveFailure = why; });
+  EXPECT_TRUE(card->failureLine()->isVisible());
+  EXPECT_EQ(card->failureLine()->text().toStdString(), why);
+  window->mainButton()->click();
+  EXPECT_TRUE(posted("finish", 2));
   scripted.onLoop([&] { scripted.actions.heldFinish(); });
   EXPECT_TRUE(processEventsUntil([&] { return open.isNull(); }));
 }
