@@ -59,3 +59,13 @@ expect_nothing_left() {
 demo_folder() {
   sed -n "s|^The phone's lines follow (.*); the app's log is \(.*\)/app.log\.$|\1|p" "$out"
 }
+
+# next_run: a folder of its own in $work for the demo's next run: its output ($out) and errors
+# ($err), made before the demo starts, and its input ($in), a pipe. A run started with its output
+# redirected before its input reads only what its own demo wrote, never a line of the run before.
+next_run() {
+  run=$(mktemp -d "$work/run.XXXX")
+  out=$run/out err=$run/err in=$run/in
+  : >"$out" >"$err"
+  mkfifo "$in"
+}
