@@ -270,22 +270,22 @@ class Discard : public std::enable_shared_from_this<Discard> {
   Discard(const asio::any_io_executor& executor, FileDescriptor ended, bool paced)
       : pipe_(executor), rest_(executor), ended_(std::move(ended)), paced_(paced) {}
 
+  // Asks for the pipe's size and keeps the size it has: a refused one leaves it as it was.
+  void resize(int size) {
+    const int fd = pipe_.native_handle();
+    ::fcntl(fd, F_SETPIPE_SZ, size);
+    const int now = ::fcntl(fd, F_GETPIPE_SZ);
+    if (now > 0) capacity_ = static_cast<std::size_t>(now);
+  }
+
   // A user's pipes past the system's allowance are refused a larger size; the pipe then keeps
   // its own, and the drain's pace is what that size allows.
-  void widen() {
-    const int fd = pipe_.native_handle();
-    ::fcntl(fd, F_SETPIPE_SZ, kPacedPipe);
-    const int size = ::fcntl(fd, F_GETPIPE_SZ);
-    if (size > 0) capacity_ = static_cast<std::size_t>(size);
-  }
+  void widen() { resize(kPacedPipe); }
 
   // Back to a default pipe's size once the program has ended. The kernel refuses that while the
   // pipe holds more: it is tried again after each pass, which takes all the pipe holds until then.
   void narrow() {
-    if (paced_ || capacity_ <= kLeftBehindPass) return;
-    const int size =
-        ::fcntl(pipe_.native_handle(), F_SETPIPE_SZ, static_cast<int>(kLeftBehindPass));
-    if (size > 0) capacity_ = static_cast<std::size_t>(size);
+    if (!paced_ && capacity_ > kLeftBehindPass) resize(static_cast<int>(kLeftBehindPass));
   }
 
   void await() {

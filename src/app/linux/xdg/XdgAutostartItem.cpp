@@ -254,67 +254,60 @@ std::optional<std::string> optionValue(const Words& words, std::size_t& i, std::
   return words[i];
 }
 
-// Where the program stands in GNU nice's words: after -n N, -nN, --adjustment=N or the older
-// -N and --N, in any number, and a "--".
-std::optional<std::size_t> niceProgram(const Words& words) {
+// Where the program stands after a command's options, as getopt reads them: they end at the
+// first word that is not one, or after a "--". None when `takes` does not take one of them; it
+// may move i on to the option's value.
+template <typename Takes>
+std::optional<std::size_t> afterOptions(const Words& words, Takes takes) {
   std::size_t i = 1;
   for (; i < words.size() && words[i].size() > 1 && words[i][0] == '-'; ++i) {
     if (words[i] == "--") return i + 1;
-    if (isInteger(std::string_view(words[i]).substr(1))) continue;
-    std::string name;
-    const auto value = optionValue(words, i, name);
-    if (!value || (name != "-n" && name != "--adjustment") || !isInteger(*value))
-      return std::nullopt;
+    if (!takes(words, i)) return std::nullopt;
   }
   return i;
 }
 
-// Where the program stands in nohup's words: first, or after a "--".
-std::optional<std::size_t> nohupProgram(const Words& words) {
-  if (words.size() > 1 && words[1] == "--") return 2;
-  if (words.size() > 1 && words[1].size() > 1 && words[1][0] == '-') return std::nullopt;
-  return 1;
+// GNU nice's options: -n N, -nN, --adjustment=N, or the older -N and --N.
+bool niceTakes(const Words& words, std::size_t& i) {
+  if (isInteger(std::string_view(words[i]).substr(1))) return true;
+  std::string name;
+  const auto value = optionValue(words, i, name);
+  return value && (name == "-n" || name == "--adjustment") && isInteger(*value);
 }
 
-// Where the program stands in ionice's words: after classes and levels that anyone may set
-// (best-effort at levels 0 to 7, idle, none) and -t. The realtime class, which a user without
-// the privilege cannot set, makes ionice give up without running the program.
-std::optional<std::size_t> ioniceProgram(const Words& words) {
+// ionice's options: -t, and the classes and levels that anyone may set (best-effort at levels 0
+// to 7, idle, none). The realtime class, which a user without the privilege cannot set, makes
+// ionice give up without running the program.
+bool ioniceTakes(const Words& words, std::size_t& i) {
   static const std::set<std::string> classes{"0", "2", "3", "none", "best-effort", "idle"};
   static const std::set<std::string> levels{"0", "1", "2", "3", "4", "5", "6", "7"};
-  std::size_t i = 1;
-  for (; i < words.size() && words[i].size() > 1 && words[i][0] == '-'; ++i) {
-    if (words[i] == "--") return i + 1;
-    if (words[i] == "-t" || words[i] == "--ignore") continue;
-    std::string name;
-    const auto value = optionValue(words, i, name);
-    const bool level = name == "-n" || name == "--classdata";
-    if (!value || (!level && name != "-c" && name != "--class") ||
-        !(level ? levels : classes).contains(*value))
-      return std::nullopt;
-  }
-  return i;
+  if (words[i] == "-t" || words[i] == "--ignore") return true;
+  std::string name;
+  const auto value = optionValue(words, i, name);
+  const bool level = name == "-n" || name == "--classdata";
+  return value && (level || name == "-c" || name == "--class") &&
+         (level ? levels : classes).contains(*value);
 }
 
-// Where the program stands in setsid's words: after -f and -w. -c, which takes the terminal the
-// login session does not give, reads as not.
-std::optional<std::size_t> setsidProgram(const Words& words) {
-  std::size_t i = 1;
-  for (; i < words.size() && words[i].size() > 1 && words[i][0] == '-'; ++i) {
-    const std::string& word = words[i];
-    if (word == "--") return i + 1;
-    if (word != "-f" && word != "-w" && word != "--fork" && word != "--wait") return std::nullopt;
-  }
-  return i;
+// setsid's options: -f and -w. -c, which takes the terminal the login session does not give,
+// reads as not.
+bool setsidTakes(const Words& words, std::size_t& i) {
+  const std::string& word = words[i];
+  return word == "-f" || word == "-w" || word == "--fork" || word == "--wait";
+}
+
+// nohup takes no option.
+bool nohupTakes(const Words&, std::size_t&) {
+  return false;
 }
 
 // Where the program stands in the words of a command that runs its arguments as a program with
 // them; none for any other command, or an option this reading does not know.
 std::optional<std::size_t> wrappedProgram(const std::string& name, const Words& words) {
-  if (name == "nice") return niceProgram(words);
-  if (name == "nohup") return nohupProgram(words);
-  if (name == "ionice") return ioniceProgram(words);
-  if (name == "setsid") return setsidProgram(words);
+  if (name == "nice") return afterOptions(words, niceTakes);
+  if (name == "nohup") return afterOptions(words, nohupTakes);
+  if (name == "ionice") return afterOptions(words, ioniceTakes);
+  if (name == "setsid") return afterOptions(words, setsidTakes);
   return std::nullopt;
 }
 
